@@ -1,0 +1,77 @@
+#pragma once
+// The table of class objects through which every object is created by class id. A host
+// registers its class factories here when it starts, as a running process does; the
+// component creates every host and companion object through it.
+
+#include "com/Unknown.h"
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace crv {
+
+class ClassFactory : public Unknown {
+public:
+    static constexpr Guid IID = MakeGuid("6c1d2b70-3e0a-4d0e-9a57-0c4f1b2a0002");
+    // A counted pointer to the new object's interface iid; throws ComError on failure.
+    virtual void* CreateInstance(const Guid& iid) = 0;
+
+protected:
+    ~ClassFactory() = default;
+};
+
+// A factory over a function that makes the object.
+class FunctionClassFactory final : public ComObject<ClassFactory> {
+public:
+    using Maker = std::function<ComPtr<Unknown>()>;
+    explicit FunctionClassFactory(Maker maker) : maker_(std::move(maker)) {}
+    void* CreateInstance(const Guid& iid) override;
+
+private:
+    Maker maker_;
+};
+
+class ClassTable {
+public:
+    static ClassTable& Instance();
+
+    // Returns a cookie for RevokeClassObject. A later registration of the same class id
+    // takes precedence until it is revoked.
+    uint32_t RegisterClassObject(const Guid& clsid, ComPtr<ClassFactory> factory);
+    void RevokeClassObject(uint32_t cookie);
+    bool IsRegistered(const Guid& clsid) const;
+
+    // A counted pointer to interface iid of a new object of class clsid. Throws ComError
+    // ("Class not registered", "No such interface supported") on failure.
+    void* CreateInstance(const Guid& clsid, const Guid& iid);
+
+private:
+    struct Entry {
+        Guid clsid;
+        ComPtr<ClassFactory> factory;
+    };
+    mutable std::mutex mutex_;
+    std::map<uint32_t, Entry> entries_;
+    uint32_t next_cookie_ = 1;
+};
+
+template <class I>
+ComPtr<I> CreateObject(const Guid& clsid) {
+    return ComPtr<I>::Attach(static_cast<I*>(ClassTable::Instance().CreateInstance(clsid, I::IID)));
+}
+
+// Registers a class for the lifetime of the object.
+class ScopedClassRegistration {
+public:
+    ScopedClassRegistration(const Guid& clsid, FunctionClassFactory::Maker maker);
+    ~ScopedClassRegistration();
+    ScopedClassRegistration(const ScopedClassRegistration&) = delete;
+    ScopedClassRegistration& operator=(const ScopedClassRegistration&) = delete;
+
+private:
+    uint32_t cookie_;
+};
+
+}  // namespace crv

@@ -1,0 +1,173 @@
+#include "standalone/Objects.h"
+
+#include <algorithm>
+
+namespace crv::standalone {
+
+ElementImpl::ElementImpl(ElementKind kind, std::string name, Rect rect, std::weak_ptr<HostState> state)
+    : kind_(kind), name_(std::move(name)), rect_(rect), state_(std::move(state)) {}
+
+bool ElementImpl::Exposes(const Guid& iid) const {
+    if (iid == MapFrame::IID) return kind_ == ElementKind::MapFrame;
+    if (iid == ElementSequence::IID) {
+        return kind_ == ElementKind::Group || kind_ == ElementKind::SequenceAndIndexedGroup;
+    }
+    if (iid == ElementGroup::IID) {
+        return kind_ == ElementKind::IndexedGroup || kind_ == ElementKind::SequenceAndIndexedGroup;
+    }
+    return true;
+}
+
+bool ElementImpl::IsGroup() const {
+    return kind_ == ElementKind::Group || kind_ == ElementKind::IndexedGroup ||
+           kind_ == ElementKind::SequenceAndIndexedGroup;
+}
+
+ElementImpl* ElementImpl::From(const ComPtr<Unknown>& object) {
+    auto access = ComPtr<ElementAccess>::Query(object);
+    return access ? access->Impl() : nullptr;
+}
+
+Rect ElementImpl::OutlineRect() const {
+    if (!IsGroup() || members_.empty()) return rect_;
+    bool first = true;
+    Rect r;
+    for (const auto& m : members_) {
+        const Rect b = From(ComPtr<Unknown>(m))->BoundsRect();
+        if (first) {
+            r = b;
+            first = false;
+        } else {
+            r = {std::min(r.xmin, b.xmin), std::min(r.ymin, b.ymin), std::max(r.xmax, b.xmax),
+                 std::max(r.ymax, b.ymax)};
+        }
+    }
+    return r;
+}
+
+Rect ElementImpl::BoundsRect() const { return OutlineRect().Grown(border_); }
+
+std::string ElementImpl::Name() { HostCall("LayoutElement.Name"); return name_; }
+Variant ElementImpl::CustomProperty() { HostCall("LayoutElement.CustomProperty"); return custom_; }
+void ElementImpl::SetCustomProperty(const Variant& value) {
+    HostCall("LayoutElement.SetCustomProperty");
+    custom_ = value;
+}
+
+void ElementImpl::QueryBounds(const ComPtr<Display>& display, const ComPtr<Envelope>& bounds) {
+    HostCall("LayoutElement.QueryBounds");
+    if (!display || !bounds) Raise(hresult::kPointer, "LayoutElement.QueryBounds", "A display and an envelope are required.");
+    const Rect r = BoundsRect();
+    bounds->PutCoords(r.xmin, r.ymin, r.xmax, r.ymax);
+}
+
+void ElementImpl::QueryOutline(const ComPtr<Display>& display, const ComPtr<Polygon>& outline) {
+    HostCall("LayoutElement.QueryOutline");
+    if (!display || !outline) Raise(hresult::kPointer, "LayoutElement.QueryOutline", "A display and a polygon are required.");
+    const Rect r = OutlineRect();
+    outline->SetEmpty();
+    outline->AddPoint(r.xmin, r.ymin);
+    outline->AddPoint(r.xmin, r.ymax);
+    outline->AddPoint(r.xmax, r.ymax);
+    outline->AddPoint(r.xmax, r.ymin);
+    outline->AddPoint(r.xmin, r.ymin);
+}
+
+void ElementImpl::Shift(double dx, double dy) {
+    rect_ = rect_.Moved(dx, dy);
+    for (const auto& m : members_) From(ComPtr<Unknown>(m))->Shift(dx, dy);
+}
+
+void ElementImpl::Move(double dx, double dy) {
+    HostCall("LayoutElement.Move");
+    Shift(dx, dy);
+    if (auto s = state_.lock()) s->events.push_back({HostEvent::Kind::Move, name_, dx, dy});
+}
+
+std::string ElementImpl::MapName() { HostCall("MapFrame.MapName"); return name_; }
+
+void ElementImpl::ResetMembers() { HostCall("ElementSequence.ResetMembers"); next_member_ = 0; }
+
+ComPtr<LayoutElement> ElementImpl::NextMember() {
+    HostCall("ElementSequence.NextMember");
+    if (next_member_ >= members_.size()) return {};
+    return members_[next_member_++];
+}
+
+int32_t ElementImpl::MemberCount() {
+    HostCall("ElementGroup.MemberCount");
+    return static_cast<int32_t>(members_.size());
+}
+
+ComPtr<LayoutElement> ElementImpl::Member(int32_t index) {
+    HostCall("ElementGroup.Member");
+    if (index < 0 || static_cast<size_t>(index) >= members_.size()) {
+        Raise(hresult::kInvalidArg, "ElementGroup.Member", "Member index out of range.");
+    }
+    return members_[static_cast<size_t>(index)];
+}
+
+void ElementImpl::AddMember(ComPtr<LayoutElement> member) { members_.push_back(std::move(member)); }
+
+void ContainerImpl::Reset() { HostCall("ElementContainer.Reset"); next_ = 0; }
+
+ComPtr<LayoutElement> ContainerImpl::Next() {
+    HostCall("ElementContainer.Next");
+    if (next_ >= s_->elements.size()) return {};
+    return s_->elements[next_++];
+}
+
+void ContainerImpl::UpdateElement(const ComPtr<LayoutElement>& element) {
+    HostCall("ElementContainer.UpdateElement");
+    ElementImpl* e = ElementImpl::From(ComPtr<Unknown>(element));
+    if (e == nullptr) Raise(hresult::kInvalidArg, "ElementContainer.UpdateElement", "Not an element of this layout.");
+    s_->events.push_back({HostEvent::Kind::Update, e->name()});
+}
+
+void LayoutPageImpl::QuerySize(double& width, double& height) {
+    HostCall("LayoutPage.QuerySize");
+    width = s_->page_width;
+    height = s_->page_height;
+}
+
+ComPtr<LayoutPage> LayoutViewImpl::Page() { HostCall("LayoutView.Page"); return MakeCom<LayoutPage, LayoutPageImpl>(s_); }
+ComPtr<Display> LayoutViewImpl::ScreenDisplay() { HostCall("LayoutView.ScreenDisplay"); return MakeCom<Display, DisplayImpl>(); }
+
+void LayoutViewImpl::PartialRefresh(int32_t phase, const ComPtr<Unknown>& data, const ComPtr<Envelope>& area) {
+    HostCall("LayoutView.PartialRefresh");
+    ElementImpl* e = ElementImpl::From(data);
+    HostEvent ev{HostEvent::Kind::Refresh, e != nullptr ? e->name() : std::string()};
+    ev.phase = phase;
+    ev.had_area = static_cast<bool>(area);
+    s_->events.push_back(ev);
+}
+
+ComPtr<ElementContainer> DocumentImpl::PageLayout() { HostCall("HostDocument.PageLayout"); return MakeCom<ElementContainer, ContainerImpl>(s_); }
+ComPtr<LayoutView> DocumentImpl::ActiveView() { HostCall("HostDocument.ActiveView"); return MakeCom<LayoutView, LayoutViewImpl>(s_); }
+ComPtr<ElementContainer> DocumentImpl::ActiveViewContainer() {
+    HostCall("HostDocument.ActiveViewContainer");
+    return MakeCom<ElementContainer, ContainerImpl>(s_);
+}
+
+ComPtr<HostDocument> ApplicationImpl::Document() { HostCall("HostApplication.Document"); return MakeCom<HostDocument, DocumentImpl>(s_); }
+
+void CategoryRegistrarImpl::Setup(const std::string& libraryPath, const ComPtr<HostUID>& classId,
+                                  const ComPtr<HostUID>& categoryId, bool install) {
+    HostCall("CategoryRegistrar.Setup");
+    if (libraryPath.empty()) Raise(hresult::kInvalidArg, "CategoryRegistrar.Setup", "No library path given.");
+    if (!classId || !categoryId) Raise(hresult::kPointer, "CategoryRegistrar.Setup", "A class and a category are required.");
+    const std::string cls = classId->Value();
+    const std::string cat = categoryId->Value();
+    auto& members = s_->categories[cat];
+    auto it = std::find(members.begin(), members.end(), cls);
+    if (install) {
+        if (it == members.end()) members.push_back(cls);
+        return;
+    }
+    if (it == members.end()) {
+        Raise(hresult::kInvalidArg, "CategoryRegistrar.Setup", "The class " + cls + " is not in the category " + cat + ".");
+    }
+    members.erase(it);
+}
+
+}  // namespace crv::standalone

@@ -1,0 +1,414 @@
+#pragma once
+// The standalone host's objects: everything the component reaches through host/, kept in
+// memory. Documents on disk, series data and rendering build on these.
+
+#include "host/HostClasses.h"
+#include "standalone/Faults.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace crv::standalone {
+
+struct Rect {
+    double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
+    double Width() const { return xmax - xmin; }
+    double Height() const { return ymax - ymin; }
+    Rect Moved(double dx, double dy) const { return {xmin + dx, ymin + dy, xmax + dx, ymax + dy}; }
+    Rect Grown(double d) const { return {xmin - d, ymin - d, xmax + d, ymax + d}; }
+    friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+// ---------------------------------------------------------------- geometry
+
+class EnvelopeImpl final : public ComObject<Envelope>, Tracked {
+public:
+    explicit EnvelopeImpl(Rect r = {}) : r_(r) {}
+    double XMin() override;
+    double YMin() override;
+    double XMax() override;
+    double YMax() override;
+    double Width() override;
+    double Height() override;
+    void PutCoords(double xmin, double ymin, double xmax, double ymax) override;
+
+private:
+    Rect r_;
+};
+
+class PolygonImpl final : public ComObject<Polygon>, Tracked {
+public:
+    ComPtr<Envelope> GetEnvelope() override;
+    void SetEmpty() override;
+    void AddPoint(double x, double y) override;
+
+private:
+    std::vector<std::pair<double, double>> points_;
+};
+
+class PointImpl final : public ComObject<GeometryPoint>, Tracked {
+public:
+    double X() override;
+    double Y() override;
+    void SetX(double x) override;
+    void SetY(double y) override;
+
+private:
+    double x_ = 0, y_ = 0;
+};
+
+class DisplayImpl final : public ComObject<Display>, Tracked {
+public:
+    double Resolution() override;
+};
+
+// ---------------------------------------------------------------- generic objects
+
+// The host's own view of a bag: its entries in the order they were first set.
+class BagContents : public Unknown {
+public:
+    static constexpr Guid IID = MakeGuid("0b6f1a52-7d9e-4c1b-8f3e-5a2d9c4e7b10");
+    virtual std::vector<std::pair<std::string, Variant>> Entries() = 0;
+
+protected:
+    ~BagContents() = default;
+};
+
+class PropertyBagImpl final : public ComObject<PropertyBag, BagContents>, Tracked {
+public:
+    Variant GetProperty(const std::string& name) override;
+    void SetProperty(const std::string& name, const Variant& value) override;
+    void RemoveProperty(const std::string& name) override;
+    std::vector<std::pair<std::string, Variant>> Entries() override { return entries_; }
+
+private:
+    std::vector<std::pair<std::string, Variant>> entries_;
+};
+
+// Deep copies of property bags (nested bags copied too, other objects shared).
+class ObjectCopierImpl final : public ComObject<ObjectCopier>, Tracked {
+public:
+    ComPtr<Unknown> Copy(const ComPtr<Unknown>& object) override;
+};
+
+class ObjectSetImpl final : public ComObject<ObjectSet>, Tracked {
+public:
+    explicit ObjectSetImpl(std::vector<ComPtr<Unknown>> objects) : objects_(std::move(objects)) {}
+    void Reset() override;
+    ComPtr<Unknown> Next() override;
+
+private:
+    std::vector<ComPtr<Unknown>> objects_;
+    size_t next_ = 0;
+};
+
+class PageSiteImpl final : public ComObject<PropertyPageSite>, Tracked {
+public:
+    void PageChanged() override;
+    int Notifications() const { return notifications_; }
+
+private:
+    int notifications_ = 0;
+};
+
+class HostUIDImpl final : public ComObject<HostUID>, Tracked {
+public:
+    void SetValue(const std::string& value) override;
+    std::string Value() override;
+
+private:
+    std::string value_;
+};
+
+// ---------------------------------------------------------------- map series
+
+struct SeriesField {
+    std::string name;
+    int32_t type = fieldtype::kDouble;
+};
+
+// A map series: its index layer's fields and one feature (row of values) per page, in page
+// order.
+struct SeriesData {
+    std::string name = "Map Series";
+    std::vector<SeriesField> fields;
+    std::vector<std::vector<Variant>> features;
+    int32_t first_page_number = 1;
+    int32_t current_position = 1;
+    bool enabled = true;
+    // What companions were told: the last feature position handed back.
+    int32_t reported_position = 0;
+};
+
+class FieldImpl final : public ComObject<Field>, Tracked {
+public:
+    explicit FieldImpl(SeriesField f) : f_(std::move(f)) {}
+    std::string Name() override;
+    int32_t Type() override;
+
+private:
+    SeriesField f_;
+};
+
+class FieldSetImpl final : public ComObject<FieldSet>, Tracked {
+public:
+    explicit FieldSetImpl(std::shared_ptr<SeriesData> s) : s_(std::move(s)) {}
+    int32_t FieldCount() override;
+    ComPtr<Field> FieldAt(int32_t index) override;
+
+private:
+    std::shared_ptr<SeriesData> s_;
+};
+
+class FeatureTableImpl final : public ComObject<FeatureTable>, Tracked {
+public:
+    explicit FeatureTableImpl(std::shared_ptr<SeriesData> s) : s_(std::move(s)) {}
+    ComPtr<FieldSet> Fields() override;
+    int32_t FindField(const std::string& name) override;
+
+private:
+    std::shared_ptr<SeriesData> s_;
+};
+
+class SeriesLayerImpl final : public ComObject<SeriesLayer>, Tracked {
+public:
+    explicit SeriesLayerImpl(std::shared_ptr<SeriesData> s) : s_(std::move(s)) {}
+    ComPtr<FeatureTable> Table() override;
+
+private:
+    std::shared_ptr<SeriesData> s_;
+};
+
+class PageFeatureImpl final : public ComObject<PageFeature>, Tracked {
+public:
+    PageFeatureImpl(std::shared_ptr<SeriesData> s, int32_t position) : s_(std::move(s)), position_(position) {}
+    Variant Value(int32_t index) override;
+    int32_t Position() const { return position_; }
+
+private:
+    std::shared_ptr<SeriesData> s_;
+    int32_t position_;
+};
+
+// ---------------------------------------------------------------- layout
+
+struct HostState;
+
+enum class ElementKind { Text, Picture, MapFrame, Group, IndexedGroup, SequenceAndIndexedGroup };
+
+class ElementImpl;
+
+// The host's own access to its elements behind any of their interfaces.
+class ElementAccess : public Unknown {
+public:
+    static constexpr Guid IID = MakeGuid("5e2c7d41-9a3b-4f60-b1d8-2c7e0f9a4d21");
+    virtual ElementImpl* Impl() = 0;
+
+protected:
+    ~ElementAccess() = default;
+};
+
+class ElementImpl final
+    : public ComObject<LayoutElement, MapFrame, ElementSequence, ElementGroup, ElementAccess>,
+      Tracked {
+public:
+    ElementImpl(ElementKind kind, std::string name, Rect rect, std::weak_ptr<HostState> state);
+
+    // LayoutElement
+    std::string Name() override;
+    Variant CustomProperty() override;
+    void SetCustomProperty(const Variant& value) override;
+    void QueryBounds(const ComPtr<Display>& display, const ComPtr<Envelope>& bounds) override;
+    void QueryOutline(const ComPtr<Display>& display, const ComPtr<Polygon>& outline) override;
+    void Move(double dx, double dy) override;
+    // MapFrame
+    std::string MapName() override;
+    // ElementSequence
+    void ResetMembers() override;
+    ComPtr<LayoutElement> NextMember() override;
+    // ElementGroup
+    int32_t MemberCount() override;
+    ComPtr<LayoutElement> Member(int32_t index) override;
+    // ElementAccess
+    ElementImpl* Impl() override { return this; }
+
+    // The host's side.
+    static ElementImpl* From(const ComPtr<Unknown>& object);
+    ElementKind Kind() const { return kind_; }
+    bool IsGroup() const;
+    const std::string& name() const { return name_; }
+    void SetName(std::string name) { name_ = std::move(name); }
+    // For a map frame, the rectangle of its outline; for a group the union of its members.
+    Rect OutlineRect() const;
+    // What a display reports as bounds: the outline grown by the frame border.
+    Rect BoundsRect() const;
+    void SetRect(Rect r) { rect_ = r; }
+    void SetFrameBorder(double width) { border_ = width; }
+    double FrameBorder() const { return border_; }
+    void AddMember(ComPtr<LayoutElement> member);
+    const std::vector<ComPtr<LayoutElement>>& Members() const { return members_; }
+    const Variant& custom() const { return custom_; }
+    std::string text;
+    std::shared_ptr<SeriesData> series;
+
+protected:
+    bool Exposes(const Guid& iid) const override;
+
+private:
+    void Shift(double dx, double dy);
+
+    ElementKind kind_;
+    std::string name_;
+    Rect rect_;
+    double border_ = 0;
+    Variant custom_;
+    std::vector<ComPtr<LayoutElement>> members_;
+    size_t next_member_ = 0;
+    std::weak_ptr<HostState> state_;
+};
+
+// What the host saw the component do, in order: moves, container updates, redraws.
+struct HostEvent {
+    enum class Kind { Move, Update, Refresh };
+    Kind kind;
+    std::string element;
+    double dx = 0, dy = 0;
+    int32_t phase = 0;
+    bool had_area = false;
+};
+
+struct SectionTemplate {
+    Variant starting_page = Variant(int32_t{1});
+    std::string current_section;
+    std::map<std::string, Variant> section_pages;
+};
+
+struct HostState {
+    double page_width = 8.5;
+    double page_height = 11.0;
+    std::vector<ComPtr<LayoutElement>> elements;
+    std::vector<HostEvent> events;
+    // The companions' multi-page layouts.
+    std::string active_layout_name;
+    std::string active_layout_kind;
+    std::map<std::string, Variant> series_layouts;  // name -> current page
+    std::map<std::string, SectionTemplate> section_templates;
+    // Component categories: category id text -> class id texts.
+    std::map<std::string, std::vector<std::string>> categories;
+};
+
+class ContainerImpl final : public ComObject<ElementContainer>, Tracked {
+public:
+    explicit ContainerImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
+    void Reset() override;
+    ComPtr<LayoutElement> Next() override;
+    void UpdateElement(const ComPtr<LayoutElement>& element) override;
+
+private:
+    std::shared_ptr<HostState> s_;
+    size_t next_ = 0;
+};
+
+class LayoutPageImpl final : public ComObject<LayoutPage>, Tracked {
+public:
+    explicit LayoutPageImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
+    void QuerySize(double& width, double& height) override;
+
+private:
+    std::shared_ptr<HostState> s_;
+};
+
+class LayoutViewImpl final : public ComObject<LayoutView>, Tracked {
+public:
+    explicit LayoutViewImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
+    ComPtr<LayoutPage> Page() override;
+    ComPtr<Display> ScreenDisplay() override;
+    void PartialRefresh(int32_t phase, const ComPtr<Unknown>& data, const ComPtr<Envelope>& area) override;
+
+private:
+    std::shared_ptr<HostState> s_;
+};
+
+class DocumentImpl final : public ComObject<HostDocument>, Tracked {
+public:
+    explicit DocumentImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
+    ComPtr<ElementContainer> PageLayout() override;
+    ComPtr<LayoutView> ActiveView() override;
+    ComPtr<ElementContainer> ActiveViewContainer() override;
+
+private:
+    std::shared_ptr<HostState> s_;
+};
+
+class ApplicationImpl final : public ComObject<HostApplication>, Tracked {
+public:
+    explicit ApplicationImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
+    ComPtr<HostDocument> Document() override;
+
+private:
+    std::shared_ptr<HostState> s_;
+};
+
+class CategoryRegistrarImpl final : public ComObject<CategoryRegistrar>, Tracked {
+public:
+    explicit CategoryRegistrarImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
+    void Setup(const std::string& libraryPath, const ComPtr<HostUID>& classId,
+               const ComPtr<HostUID>& categoryId, bool install) override;
+
+private:
+    std::shared_ptr<HostState> s_;
+};
+
+// ---------------------------------------------------------------- companions
+
+class MapSeriesFrameImpl final : public ComObject<MapSeriesFrame>, Tracked {
+public:
+    bool HasSeries(const ComPtr<MapFrame>& frame) override;
+    bool IsSeriesEnabled(const ComPtr<MapFrame>& frame) override;
+    void Bind(const ComPtr<MapFrame>& frame) override;
+    ComPtr<SeriesLayer> IndexLayer() override;
+    Variant PageCount() override;
+    Variant FirstPageNumber() override;
+    ComPtr<PageFeature> FeatureAt(int32_t position) override;
+    void SetCurrentPage(const ComPtr<PageFeature>& feature, int32_t position) override;
+
+private:
+    std::shared_ptr<SeriesData> Bound(const char* op);
+    std::shared_ptr<SeriesData> s_;
+};
+
+class ActiveLayoutInfoImpl final : public ComObject<ActiveLayoutInfo>, Tracked {
+public:
+    explicit ActiveLayoutInfoImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
+    std::string LayoutName() override;
+    std::string LayoutKind() override;
+
+private:
+    std::shared_ptr<HostState> s_;
+};
+
+class SeriesLayoutInfoImpl final : public ComObject<SeriesLayoutInfo>, Tracked {
+public:
+    explicit SeriesLayoutInfoImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
+    Variant CurrentPage(const std::string& layoutName) override;
+
+private:
+    std::shared_ptr<HostState> s_;
+};
+
+class SectionTemplateInfoImpl final : public ComObject<SectionTemplateInfo>, Tracked {
+public:
+    explicit SectionTemplateInfoImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
+    Variant StartingPage(const std::string& templateName) override;
+    std::string CurrentSection(const std::string& templateName) override;
+    Variant SectionPage(const std::string& sectionName) override;
+
+private:
+    const SectionTemplate& Find(const std::string& name);
+    std::shared_ptr<HostState> s_;
+};
+
+}  // namespace crv::standalone

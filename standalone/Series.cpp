@@ -1,0 +1,137 @@
+#include "standalone/Objects.h"
+
+namespace crv::standalone {
+
+std::string FieldImpl::Name() { HostCall("Field.Name"); return f_.name; }
+int32_t FieldImpl::Type() { HostCall("Field.Type"); return f_.type; }
+
+int32_t FieldSetImpl::FieldCount() { HostCall("FieldSet.FieldCount"); return static_cast<int32_t>(s_->fields.size()); }
+
+ComPtr<Field> FieldSetImpl::FieldAt(int32_t index) {
+    HostCall("FieldSet.FieldAt");
+    if (index < 0 || static_cast<size_t>(index) >= s_->fields.size()) {
+        Raise(hresult::kInvalidArg, "FieldSet.FieldAt", "Field index out of range.");
+    }
+    return MakeCom<Field, FieldImpl>(s_->fields[static_cast<size_t>(index)]);
+}
+
+ComPtr<FieldSet> FeatureTableImpl::Fields() { HostCall("FeatureTable.Fields"); return MakeCom<FieldSet, FieldSetImpl>(s_); }
+
+int32_t FeatureTableImpl::FindField(const std::string& name) {
+    HostCall("FeatureTable.FindField");
+    for (size_t i = 0; i < s_->fields.size(); ++i) {
+        if (s_->fields[i].name == name) return static_cast<int32_t>(i);
+    }
+    return -1;
+}
+
+ComPtr<FeatureTable> SeriesLayerImpl::Table() { HostCall("SeriesLayer.Table"); return MakeCom<FeatureTable, FeatureTableImpl>(s_); }
+
+Variant PageFeatureImpl::Value(int32_t index) {
+    HostCall("PageFeature.Value");
+    const auto& row = s_->features.at(static_cast<size_t>(position_ - 1));
+    if (index < 0 || static_cast<size_t>(index) >= row.size()) {
+        Raise(hresult::kInvalidArg, "PageFeature.Value", "Field index out of range.");
+    }
+    return row[static_cast<size_t>(index)];
+}
+
+namespace {
+std::shared_ptr<SeriesData> SeriesOf(const ComPtr<MapFrame>& frame) {
+    ElementImpl* e = ElementImpl::From(ComPtr<Unknown>(frame));
+    return e != nullptr ? e->series : nullptr;
+}
+}  // namespace
+
+bool MapSeriesFrameImpl::HasSeries(const ComPtr<MapFrame>& frame) {
+    HostCall("MapSeriesFrame.HasSeries");
+    return SeriesOf(frame) != nullptr;
+}
+
+bool MapSeriesFrameImpl::IsSeriesEnabled(const ComPtr<MapFrame>& frame) {
+    HostCall("MapSeriesFrame.IsSeriesEnabled");
+    auto s = SeriesOf(frame);
+    return s != nullptr && s->enabled;
+}
+
+void MapSeriesFrameImpl::Bind(const ComPtr<MapFrame>& frame) {
+    HostCall("MapSeriesFrame.Bind");
+    auto s = SeriesOf(frame);
+    if (!s) Raise(hresult::kInvalidArg, "MapSeriesFrame.Bind", "The map frame carries no map series.");
+    s_ = std::move(s);
+}
+
+std::shared_ptr<SeriesData> MapSeriesFrameImpl::Bound(const char* op) {
+    if (!s_) Raise(hresult::kFail, op, "The map series frame is not bound to a map frame.");
+    return s_;
+}
+
+ComPtr<SeriesLayer> MapSeriesFrameImpl::IndexLayer() {
+    HostCall("MapSeriesFrame.IndexLayer");
+    return MakeCom<SeriesLayer, SeriesLayerImpl>(Bound("MapSeriesFrame.IndexLayer"));
+}
+
+Variant MapSeriesFrameImpl::PageCount() {
+    HostCall("MapSeriesFrame.PageCount");
+    return Variant(static_cast<int32_t>(Bound("MapSeriesFrame.PageCount")->features.size()));
+}
+
+Variant MapSeriesFrameImpl::FirstPageNumber() {
+    HostCall("MapSeriesFrame.FirstPageNumber");
+    return Variant(Bound("MapSeriesFrame.FirstPageNumber")->first_page_number);
+}
+
+ComPtr<PageFeature> MapSeriesFrameImpl::FeatureAt(int32_t position) {
+    HostCall("MapSeriesFrame.FeatureAt");
+    auto s = Bound("MapSeriesFrame.FeatureAt");
+    if (position < 1 || static_cast<size_t>(position) > s->features.size()) {
+        Raise(hresult::kInvalidArg, "MapSeriesFrame.FeatureAt", "No page at position " + std::to_string(position) + ".");
+    }
+    return MakeCom<PageFeature, PageFeatureImpl>(s, position);
+}
+
+void MapSeriesFrameImpl::SetCurrentPage(const ComPtr<PageFeature>&, int32_t position) {
+    HostCall("MapSeriesFrame.SetCurrentPage");
+    Bound("MapSeriesFrame.SetCurrentPage")->reported_position = position;
+}
+
+std::string ActiveLayoutInfoImpl::LayoutName() { HostCall("ActiveLayoutInfo.LayoutName"); return s_->active_layout_name; }
+std::string ActiveLayoutInfoImpl::LayoutKind() { HostCall("ActiveLayoutInfo.LayoutKind"); return s_->active_layout_kind; }
+
+Variant SeriesLayoutInfoImpl::CurrentPage(const std::string& layoutName) {
+    HostCall("SeriesLayoutInfo.CurrentPage");
+    auto it = s_->series_layouts.find(layoutName);
+    if (it == s_->series_layouts.end()) {
+        Raise(hresult::kInvalidArg, "SeriesLayoutInfo.CurrentPage", "No series layout named " + layoutName + ".");
+    }
+    return it->second;
+}
+
+const SectionTemplate& SectionTemplateInfoImpl::Find(const std::string& name) {
+    auto it = s_->section_templates.find(name);
+    if (it == s_->section_templates.end()) {
+        Raise(hresult::kInvalidArg, "SectionTemplateInfo", "No section template named " + name + ".");
+    }
+    return it->second;
+}
+
+Variant SectionTemplateInfoImpl::StartingPage(const std::string& templateName) {
+    HostCall("SectionTemplateInfo.StartingPage");
+    return Find(templateName).starting_page;
+}
+
+std::string SectionTemplateInfoImpl::CurrentSection(const std::string& templateName) {
+    HostCall("SectionTemplateInfo.CurrentSection");
+    return Find(templateName).current_section;
+}
+
+Variant SectionTemplateInfoImpl::SectionPage(const std::string& sectionName) {
+    HostCall("SectionTemplateInfo.SectionPage");
+    for (const auto& [name, t] : s_->section_templates) {
+        auto it = t.section_pages.find(sectionName);
+        if (it != t.section_pages.end()) return it->second;
+    }
+    Raise(hresult::kInvalidArg, "SectionTemplateInfo.SectionPage", "No section named " + sectionName + ".");
+}
+
+}  // namespace crv::standalone

@@ -1,0 +1,195 @@
+#include "standalone/StandaloneHost.h"
+
+#include <gtest/gtest.h>
+
+namespace crv::standalone {
+namespace {
+
+TEST(StandaloneHost, FaultInjectionOnceFromNthAndForEver) {
+    StandaloneHost host;
+    auto bag = NewPropertyBag();
+    struct Case {
+        int nth;
+        int times;
+        std::vector<bool> fails;  // for the next five calls
+    };
+    const Case cases[] = {
+        {1, 1, {true, false, false, false, false}},
+        {3, 1, {false, false, true, false, false}},
+        {2, 2, {false, true, true, false, false}},
+        {4, 0, {false, false, false, true, true}},
+    };
+    for (const auto& c : cases) {
+        ScopedFault fault("PropertyBag.GetProperty", c.nth, c.times);
+        for (size_t i = 0; i < c.fails.size(); ++i) {
+            bool failed = false;
+            try {
+                bag->GetProperty("x");
+            } catch (const ComError& e) {
+                failed = true;
+                EXPECT_EQ(e.Number(), kInjectedFailure);
+                EXPECT_EQ(e.Source(), "PropertyBag.GetProperty");
+            }
+            EXPECT_EQ(failed, c.fails[i]) << "nth " << c.nth << " call " << i;
+        }
+    }
+    // Creation by class id can fail too.
+    ScopedFault fault("Create.Envelope");
+    EXPECT_THROW(NewEnvelope(), ComError);
+    EXPECT_NO_THROW(NewEnvelope());
+}
+
+TEST(StandaloneHost, AccountsForEveryLiveObject) {
+    const int64_t before = Tracked::Alive();
+    {
+        StandaloneHost host;
+        auto frame = host.AddMapFrame("Map", {1, 1, 5, 5}, 0.1);
+        const int64_t with_frame = Tracked::Alive();
+        {
+            auto env = NewEnvelope();
+            auto doc = RunningApplication()->Document();
+            EXPECT_GT(Tracked::Alive(), with_frame);
+        }
+        EXPECT_EQ(Tracked::Alive(), with_frame);
+    }
+    EXPECT_EQ(Tracked::Alive(), before);
+}
+
+TEST(StandaloneHost, MapFramesReportOutlineAndBoundsApart) {
+    StandaloneHost host;
+    auto frame = host.AddMapFrame("Map", {1, 2, 5, 6}, 0.25);
+    auto display = RunningApplication()->Document()->ActiveView()->ScreenDisplay();
+    auto bounds = NewEnvelope();
+    frame->QueryBounds(display, bounds);
+    EXPECT_DOUBLE_EQ(bounds->XMin(), 0.75);
+    EXPECT_DOUBLE_EQ(bounds->YMax(), 6.25);
+    auto outline = NewPolygon();
+    frame->QueryOutline(display, outline);
+    auto env = outline->GetEnvelope();
+    EXPECT_DOUBLE_EQ(env->XMin(), 1);
+    EXPECT_DOUBLE_EQ(env->YMin(), 2);
+    EXPECT_DOUBLE_EQ(env->Width(), 4);
+    EXPECT_DOUBLE_EQ(env->Height(), 4);
+    EXPECT_TRUE(ComPtr<MapFrame>::Query(frame));
+}
+
+TEST(StandaloneHost, GroupKindsOfferTheirWalksAndMoveTheirMembers) {
+    StandaloneHost host;
+    struct Case {
+        ElementKind kind;
+        bool sequence;
+        bool indexed;
+    };
+    const Case cases[] = {{ElementKind::Group, true, false},
+                          {ElementKind::IndexedGroup, false, true},
+                          {ElementKind::SequenceAndIndexedGroup, true, true},
+                          {ElementKind::Text, false, false}};
+    for (const auto& c : cases) {
+        auto a = host.Make(ElementKind::Text, "a", {0, 0, 1, 1});
+        auto b = host.Make(ElementKind::Picture, "b", {2, 2, 3, 4});
+        auto g = c.kind == ElementKind::Text ? host.AddText("g", {0, 0, 1, 1}) : host.AddGroup("g", c.kind, {a, b});
+        EXPECT_EQ(static_cast<bool>(ComPtr<ElementSequence>::Query(g)), c.sequence);
+        EXPECT_EQ(static_cast<bool>(ComPtr<ElementGroup>::Query(g)), c.indexed);
+        if (auto seq = ComPtr<ElementSequence>::Query(g)) {
+            seq->ResetMembers();
+            EXPECT_EQ(seq->NextMember()->Name(), "a");
+            EXPECT_EQ(seq->NextMember()->Name(), "b");
+            EXPECT_FALSE(seq->NextMember());
+        }
+        if (auto grp = ComPtr<ElementGroup>::Query(g)) {
+            EXPECT_EQ(grp->MemberCount(), 2);
+            EXPECT_EQ(grp->Member(1)->Name(), "b");
+            EXPECT_THROW(grp->Member(2), ComError);
+        }
+        if (c.kind != ElementKind::Text) {
+            EXPECT_EQ(StandaloneHost::BoundsOf(g), (Rect{0, 0, 3, 4}));
+            g->Move(1, -1);
+            EXPECT_EQ(StandaloneHost::BoundsOf(b), (Rect{3, 1, 4, 3}));
+            EXPECT_EQ(StandaloneHost::BoundsOf(g), (Rect{1, -1, 4, 3}));
+        }
+    }
+}
+
+TEST(StandaloneHost, PropertyBagsAndTheirDeepCopies) {
+    StandaloneHost host;
+    auto outer = NewPropertyBag();
+    auto inner = NewPropertyBag();
+    inner->SetProperty("n", int16_t{3});
+    outer->SetProperty("inner", Variant(inner));
+    outer->SetProperty("text", "12.50");
+    EXPECT_TRUE(outer->GetProperty("missing").IsEmpty());
+
+    auto copy = ComPtr<PropertyBag>::Query(NewObjectCopier()->Copy(ComPtr<Unknown>(outer)));
+    ASSERT_TRUE(copy);
+    auto inner_copy = copy->GetProperty("inner").ObjectAs<PropertyBag>();
+    ASSERT_TRUE(inner_copy);
+    EXPECT_FALSE(SameObject(inner, inner_copy));
+    inner_copy->SetProperty("n", int16_t{4});
+    EXPECT_EQ(inner->GetProperty("n"), Variant(int16_t{3}));
+    EXPECT_EQ(copy->GetProperty("text"), Variant("12.50"));
+
+    outer->RemoveProperty("text");
+    EXPECT_TRUE(outer->GetProperty("text").IsEmpty());
+    EXPECT_EQ(copy->GetProperty("text"), Variant("12.50"));
+
+    // A bag that holds itself cannot be copied without end.
+    outer->SetProperty("self", Variant(outer));
+    EXPECT_THROW(NewObjectCopier()->Copy(ComPtr<Unknown>(outer)), ComError);
+    outer->RemoveProperty("self");
+}
+
+TEST(StandaloneHost, WithoutCompanionsTheirClassesAreNotRegistered) {
+    StandaloneHost bare(HostOptions{8.5, 11, false});
+    EXPECT_THROW(NewActiveLayoutInfo(), ComError);
+    EXPECT_THROW(NewMapSeriesFrame(), ComError);
+    EXPECT_NO_THROW(NewPropertyBag());
+}
+
+TEST(StandaloneHost, CompanionsReportTheLayoutInForce) {
+    StandaloneHost host;
+    EXPECT_EQ(NewActiveLayoutInfo()->LayoutKind(), "");
+    host.SetSeriesLayout("Atlas", int32_t{7});
+    EXPECT_EQ(NewActiveLayoutInfo()->LayoutKind(), "SeriesLayout");
+    EXPECT_EQ(NewSeriesLayoutInfo()->CurrentPage("Atlas"), Variant(int32_t{7}));
+    EXPECT_THROW(NewSeriesLayoutInfo()->CurrentPage("atlas"), ComError);
+
+    SectionTemplate t;
+    t.starting_page = int32_t{10};
+    t.current_section = "Index";
+    t.section_pages["Index"] = int32_t{5};
+    host.SetSectionTemplate("Book", t);
+    auto info = NewSectionTemplateInfo();
+    EXPECT_EQ(info->StartingPage("Book"), Variant(int32_t{10}));
+    EXPECT_EQ(info->CurrentSection("Book"), "Index");
+    EXPECT_EQ(info->SectionPage("Index"), Variant(int32_t{5}));
+}
+
+TEST(StandaloneHost, MapSeriesOnAFrame) {
+    StandaloneHost host;
+    auto frame = host.AddMapFrame("Map", {1, 1, 7, 9});
+    auto text = host.AddText("Title", {0, 0, 1, 1});
+    SeriesData data;
+    data.fields = {{"OBJECTID", fieldtype::kObjectId}, {"Name", fieldtype::kString}, {"Offset", fieldtype::kDouble}};
+    data.features = {{int32_t{1}, "A", 0.5}, {int32_t{2}, "B", Variant::Null()}};
+    data.first_page_number = 5;
+    host.AttachSeries(frame, data);
+
+    auto msf = NewMapSeriesFrame();
+    EXPECT_TRUE(msf->HasSeries(ComPtr<MapFrame>::Query(frame)));
+    EXPECT_TRUE(msf->IsSeriesEnabled(ComPtr<MapFrame>::Query(frame)));
+    EXPECT_FALSE(msf->HasSeries(ComPtr<MapFrame>::Query(text)));
+    EXPECT_THROW(msf->PageCount(), ComError);  // not bound yet
+    msf->Bind(ComPtr<MapFrame>::Query(frame));
+    EXPECT_EQ(msf->PageCount(), Variant(int32_t{2}));
+    EXPECT_EQ(msf->FirstPageNumber(), Variant(int32_t{5}));
+    auto table = msf->IndexLayer()->Table();
+    EXPECT_EQ(table->FindField("Offset"), 2);
+    EXPECT_EQ(table->FindField("offset"), -1);
+    EXPECT_EQ(table->Fields()->FieldAt(1)->Type(), fieldtype::kString);
+    EXPECT_EQ(msf->FeatureAt(1)->Value(2), Variant(0.5));
+    EXPECT_TRUE(msf->FeatureAt(2)->Value(2).IsNull());
+    EXPECT_THROW(msf->FeatureAt(3), ComError);
+}
+
+}  // namespace
+}  // namespace crv::standalone
