@@ -145,9 +145,7 @@ void ScanText(std::string_view text, const RegionalSettings& rs, Scan& out) {
     const std::string_view body = text.substr(begin, end - begin);
 
     const std::string_view dec = rs.decimal_separator;
-    // A separator equal to the decimal one could never be told apart from it.
-    const std::string_view group =
-        rs.group_separator == rs.decimal_separator ? std::string_view{} : rs.group_separator;
+    const std::string_view group = rs.group_separator;
     const bool space_like = group == " " || group == kNoBreakSpace || group == kNarrowNoBreakSpace;
 
     bool sticky = false;  // a nonzero digit was dropped beyond kMaxDigits
@@ -176,6 +174,7 @@ void ScanText(std::string_view text, const RegionalSettings& rs, Scan& out) {
             ++pos;
             continue;
         }
+        // Checked first, so that settings with equal separators read it as decimal.
         if (StartsWith(body, pos, dec)) break;
         if (pos > 0 && IsDigit(body[pos - 1])) {
             const size_t len = GroupSeparatorAt(body, pos, group, space_like);

@@ -1,0 +1,117 @@
+#pragma once
+// The anchoring engine. A caller selects one element with SetAnchorElement, which reads its
+// record and does all the work that does not depend on the page, then calls AnchorElement
+// for every page on which the element is to be re-placed.
+//
+// Every public member reports its errors to the user through the error path and returns
+// normally; the caller is never handed an error.
+
+#include "host/HostClasses.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace crv {
+
+// The class's dual default interface.
+class _CRVAnchorManager : public Unknown {
+public:
+    static constexpr Guid IID = MakeGuid("9d3e6a10-4b7c-4e2f-a1d5-7c0b3e8f2a41");
+    virtual void SetAnchorElement(const ComPtr<LayoutElement>& pElement) = 0;
+    virtual bool IsAnchorElement(const ComPtr<LayoutElement>& pElement) = 0;
+    virtual bool CanAnchor(const ComPtr<LayoutElement>& pElement) = 0;
+    virtual int16_t AnchorPriority(const ComPtr<LayoutElement>& pElement) = 0;
+    virtual void AnchorElement(const int32_t& PageNumber) = 0;
+    virtual ComPtr<PropertyBag> MakeAnchorProperties() = 0;
+    virtual void AddAnchorProperties(const ComPtr<LayoutElement>& pElement,
+                                     const ComPtr<PropertyBag>& AnchorProperties) = 0;
+    virtual void RemoveAnchorProperties(const ComPtr<LayoutElement>& pElement) = 0;
+    virtual void Reset() = 0;
+
+protected:
+    ~_CRVAnchorManager() = default;
+};
+
+// A page list: the numbers lo..hi of each piece, in the order of the text. Kept as ranges
+// so that testing a page costs one step per piece, however long the ranges.
+struct PageRange {
+    int32_t lo;
+    int32_t hi;
+};
+using PageList = std::vector<PageRange>;
+
+class CRVAnchorManager final : public ComObject<_CRVAnchorManager> {
+public:
+    static constexpr const char* kModule = "CRVAnchorManager";
+
+    // What the manager holds between calls, in this order.
+    struct State {
+        ComPtr<LayoutElement> AnchoredElement;
+        std::string AnchorType;
+        std::string ElementName;
+        bool UseAltAnchoring = false;
+        int16_t AltAnchorType = 0;
+        std::string AltAnchorPageRange;
+        int16_t AnchorFromAll = 0;
+        int16_t AnchorToAll = 0;
+        double HDistanceAll = 0;
+        bool HFromFieldAll = false;
+        std::string HFieldNameAll;
+        double VDistanceAll = 0;
+        bool VFromFieldAll = false;
+        std::string VFieldNameAll;
+        int16_t AnchorFromAlt = 0;
+        int16_t AnchorToAlt = 0;
+        double HDistanceAlt = 0;
+        bool HFromFieldAlt = false;
+        std::string HFieldNameAlt;
+        double VDistanceAlt = 0;
+        bool VFromFieldAlt = false;
+        std::string VFieldNameAlt;
+        int16_t AnchorPriority = 0;
+        ComPtr<MapSeriesFrame> SeriesFrame;
+        ComPtr<MapFrame> ReferenceMapFrame;
+        bool UseFieldDistances = false;
+        ComPtr<LayoutElement> ReferenceElement;
+        ComPtr<SeriesLayer> SeriesIndexLayer;
+        ComPtr<FieldSet> IndexFields;
+        ComPtr<PageFeature> CurrentPageFeature;
+        bool ElementCanAnchor = false;
+        bool ElementIsSet = false;
+    };
+
+    CRVAnchorManager();
+    ~CRVAnchorManager() override;
+
+    void SetAnchorElement(const ComPtr<LayoutElement>& pElement) override;
+    bool IsAnchorElement(const ComPtr<LayoutElement>& pElement) override;
+    bool CanAnchor(const ComPtr<LayoutElement>& pElement) override;
+    int16_t AnchorPriority(const ComPtr<LayoutElement>& pElement) override;
+    void AnchorElement(const int32_t& PageNumber) override;
+    ComPtr<PropertyBag> MakeAnchorProperties() override;
+    void AddAnchorProperties(const ComPtr<LayoutElement>& pElement,
+                             const ComPtr<PropertyBag>& AnchorProperties) override;
+    void RemoveAnchorProperties(const ComPtr<LayoutElement>& pElement) override;
+    void Reset() override;
+
+    const State& CurrentState() const { return s_; }
+
+    // The page tests, public so that tools and tests can check a page-range text.
+    static std::optional<PageList> ParseOutPages(const std::string& PageRange);
+    static bool ExistsInCollection(const std::optional<PageList>& Pages, int32_t Value);
+    static bool IsOdd(int32_t Value);
+
+private:
+    void Anchor(int32_t PageNumber, int32_t PageOffset);
+    void AnchorElementToPage(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance);
+    void AnchorElementToElement(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance);
+    // The distance of one axis under the chosen rule set.
+    double Distance(double fixed, bool fromField, const std::string& fieldName);
+    void ReleaseReferences();
+
+    State s_;
+};
+
+}  // namespace crv

@@ -1,0 +1,351 @@
+// Selecting an element and placing it page by page.
+#include "Fixture.h"
+
+#include <cmath>
+
+namespace crv::testing {
+namespace {
+
+using standalone::HostEvent;
+
+// The point of a rectangle a code names, computed here from rows and columns.
+std::pair<double, double> PointOf(const Rect& r, int code) {
+    const double xs[3] = {r.xmin, (r.xmin + r.xmax) / 2, r.xmax};
+    const double ys[3] = {r.ymax, (r.ymin + r.ymax) / 2, r.ymin};
+    return {xs[code % 3], ys[code / 3]};
+}
+
+class PlacementTest : public EngineTest {
+protected:
+    Rect ExtentOf(const ComPtr<LayoutElement>& e) { return StandaloneHost::ExtentOf(e); }
+};
+
+TEST_F(PlacementTest, WorkedPageAndElementExamples) {
+    struct Case {
+        const char* what;
+        std::map<std::string, Variant> keys;
+        Rect expected;
+    };
+    auto reference = host_.AddText("Scale", {2, 3, 6, 4});
+    const Case cases[] = {
+        {"top left to top left", {}, {0, 10, 2, 11}},
+        {"centre to centre", {{key::AnchorFromAll, int16_t{4}}, {key::AnchorToAll, int16_t{4}}}, {3.25, 5, 5.25, 6}},
+        {"bottom right, in by one",
+         {{key::AnchorFromAll, int16_t{8}}, {key::AnchorToAll, int16_t{8}}, {key::HDistanceAll, -1.0}, {key::VDistanceAll, 1.0}},
+         {5.5, 1, 7.5, 2}},
+        {"below the scale bar",
+         {{key::AnchorType, "NamedElement"}, {key::ElementName, "Scale"}, {key::AnchorToAll, int16_t{6}}, {key::VDistanceAll, -0.25}},
+         {2, 1.75, 4, 2.75}},
+    };
+    for (const auto& c : cases) {
+        auto e = host_.AddText(c.what, {1, 1, 3, 2});
+        GiveRecord(e, Anchored(c.keys));
+        Place(e, 1);
+        EXPECT_EQ(ExtentOf(e), c.expected) << c.what;
+    }
+    (void)reference;
+    EXPECT_TRUE(sink_.reports.empty());
+}
+
+TEST_F(PlacementTest, AllNinePointsBothWaysLandTheElementPointOnTheTargetPoint) {
+    auto reference = host_.AddMapFrame("Map", {1.5, 2, 7, 9.5}, 0.2);
+    for (const bool toElement : {false, true}) {
+        for (int from = 0; from < 9; ++from) {
+            for (int to = 0; to < 9; ++to) {
+                auto e = host_.AddText("e", {0.3, 0.4, 1.9, 1.2});
+                GiveRecord(e, Anchored({{key::AnchorType, toElement ? "NamedElement" : "Layout"},
+                                        {key::ElementName, "Map"},
+                                        {key::AnchorFromAll, static_cast<int16_t>(from)},
+                                        {key::AnchorToAll, static_cast<int16_t>(to)},
+                                        {key::HDistanceAll, 0.5},
+                                        {key::VDistanceAll, "-0.75"}}));
+                Place(e, 3);
+                const Rect target = toElement ? Rect{1.5, 2, 7, 9.5} : Rect{0, 0, 8.5, 11};
+                const auto [tx, ty] = PointOf(target, to);
+                const auto [px, py] = PointOf(ExtentOf(e), from);
+                EXPECT_NEAR(px, tx + 0.5, 1e-12) << from << "->" << to << (toElement ? " element" : " page");
+                EXPECT_NEAR(py, ty - 0.75, 1e-12) << from << "->" << to << (toElement ? " element" : " page");
+                EXPECT_DOUBLE_EQ(ExtentOf(e).Width(), 1.6);
+            }
+        }
+    }
+    (void)reference;
+    EXPECT_TRUE(sink_.reports.empty());
+}
+
+TEST_F(PlacementTest, MapFramesAreMeasuredByOutlineNotBounds) {
+    host_.AddMapFrame("Map", {1, 1, 5, 5}, 0.5);  // bounds 0.5..5.5
+    auto moving_frame = host_.AddMapFrame("Inset", {0, 0, 2, 2}, 0.25);
+    GiveRecord(moving_frame, Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "Map"},
+                                       {key::AnchorFromAll, int16_t{6}}, {key::AnchorToAll, int16_t{0}}}));
+    Place(moving_frame, 1);
+    // The inset's outline bottom-left sits on the map's outline top-left.
+    EXPECT_EQ(ExtentOf(moving_frame), (Rect{1, 5, 3, 7}));
+}
+
+TEST_F(PlacementTest, MovesThenUpdatesThenRedrawsOnlyTheElement) {
+    auto e = host_.AddText("Title", {1, 1, 3, 2});
+    GiveRecord(e, Anchored({}));
+    host_.State().events.clear();
+    auto m = NewManager();
+    m->SetAnchorElement(e);
+    m->AnchorElement(1);
+    m->AnchorElement(2);  // already in place: still moved by zero, updated and redrawn
+    const auto& ev = host_.State().events;
+    ASSERT_EQ(ev.size(), 6u);
+    EXPECT_EQ(ev[0].kind, HostEvent::Kind::Move);
+    EXPECT_DOUBLE_EQ(ev[0].dx, -1);
+    EXPECT_DOUBLE_EQ(ev[0].dy, 9);
+    EXPECT_EQ(ev[1].kind, HostEvent::Kind::Update);
+    EXPECT_EQ(ev[2].kind, HostEvent::Kind::Refresh);
+    EXPECT_EQ(ev[2].phase, 8);
+    EXPECT_FALSE(ev[2].had_area);
+    EXPECT_EQ(ev[2].element, "Title");
+    EXPECT_DOUBLE_EQ(ev[3].dx, 0);
+    EXPECT_DOUBLE_EQ(ev[3].dy, 0);
+}
+
+// Which rule set a page takes, seen from where the element lands: the primary rule puts it
+// at the page's left edge, the alternate one at its right edge.
+class AlternateTest : public PlacementTest {
+protected:
+    ComPtr<LayoutElement> Mirrored(std::map<std::string, Variant> keys) {
+        auto e = host_.AddText("Folio", {1, 1, 2, 2});
+        keys.emplace(key::UseAltAnchoring, true);
+        keys.emplace(key::AnchorFromAlt, int16_t{2});
+        keys.emplace(key::AnchorToAlt, int16_t{2});
+        GiveRecord(e, Anchored(keys));
+        return e;
+    }
+    bool AlternateOn(const ComPtr<_CRVAnchorManager>& m, const ComPtr<LayoutElement>& e, int32_t page) {
+        m->AnchorElement(page);
+        return ExtentOf(e).xmax == 8.5;
+    }
+};
+
+TEST_F(AlternateTest, EvenOddAndListedPages) {
+    struct Case {
+        Variant type;
+        const char* range;
+        std::vector<int32_t> alternate;
+        std::vector<int32_t> primary;
+    };
+    const Case cases[] = {
+        {int16_t{0}, "", {4, 0, -2, 2147483646}, {3, 1, -1, -2147483647}},
+        {int16_t{1}, "", {3, -1, 1}, {4, 0, 2}},
+        {int16_t{2}, " 1-3, 7 ,10-10", {1, 2, 3, 7, 10}, {4, 0, 6, 8, 11}},
+        {int16_t{2}, "4-3,3-,-3,1-2-3,a,5", {5}, {3, 4, 1, 2}},
+        {int16_t{2}, "2.5,3.5", {2, 4}, {3}},
+        {int16_t{2}, "1-32000", {1, 16000, 32000}, {0, 32001}},
+        {int16_t{2}, "7-5,9", {9}, {5, 6, 7}},
+        {int16_t{3}, "", {}, {1, 2, 3}},
+        {int16_t{-1}, "", {}, {1, 2}},
+        {"1", "", {3}, {2}},  // a numeric text converts like the number
+    };
+    for (const auto& c : cases) {
+        auto e = Mirrored({{key::AltAnchorType, c.type}, {key::AltAnchorPageRange, c.range}});
+        auto m = NewManager();
+        m->SetAnchorElement(e);
+        for (int32_t p : c.alternate) EXPECT_TRUE(AlternateOn(m, e, p)) << c.range << " page " << p;
+        for (int32_t p : c.primary) EXPECT_FALSE(AlternateOn(m, e, p)) << c.range << " page " << p;
+    }
+    EXPECT_TRUE(sink_.reports.empty()) << sink_.reports[0].text;
+}
+
+TEST_F(AlternateTest, PageTestsThatCannotBeMadeMoveNothing) {
+    struct Case {
+        const char* range;
+        int32_t page;
+        const char* description;
+        const char* innermost;
+    };
+    const Case cases[] = {
+        {"", 1, "The alternate page range lists no page number.", "ExistsInCollection"},
+        {"a, b-c, 4-", 1, "The alternate page range lists no page number.", "ExistsInCollection"},
+        {"1-40000", 1, "Overflow", "ParseOutPages"},
+        {"32767.5", 1, "Overflow", "ParseOutPages"},
+        {"1", 2147483647, "Overflow", "Anchor"},  // the page arithmetic is 32-bit
+    };
+    for (const auto& c : cases) {
+        sink_.reports.clear();
+        auto e = Mirrored({{key::AltAnchorType, int16_t{2}}, {key::AltAnchorPageRange, c.range}});
+        auto m = NewManager();
+        m->SetAnchorElement(e);
+        const Rect before = ExtentOf(e);
+        m->AnchorElement(c.page);
+        EXPECT_EQ(ExtentOf(e), before) << c.range;
+        ASSERT_EQ(Descriptions(), std::vector<std::string>{c.description}) << c.range;
+        const std::string stack = "\tAnchorElement CRVAnchor:CRVAnchorManager \r\n\tAnchor CRVAnchor:CRVAnchorManager \r\n" +
+                                  (std::string(c.innermost) == "Anchor" ? std::string()
+                                                                        : "\t" + std::string(c.innermost) + " CRVAnchor:CRVAnchorManager \r\n") +
+                                  "\r\nError Number ";
+        EXPECT_NE(sink_.reports[0].text.find(stack), std::string::npos) << sink_.reports[0].text;
+    }
+}
+
+TEST_F(AlternateTest, UndefinedPointCodesAreReportedAndMoveNothing) {
+    for (const auto& [from, to] : std::vector<std::pair<int16_t, int16_t>>{{0, 9}, {-1, 0}, {12, 4}}) {
+        sink_.reports.clear();
+        auto e = host_.AddText("Odd code", {1, 1, 2, 2});
+        GiveRecord(e, Anchored({{key::AnchorFromAll, from}, {key::AnchorToAll, to}}));
+        Place(e, 1);
+        EXPECT_EQ(ExtentOf(e), (Rect{1, 1, 2, 2}));
+        ASSERT_EQ(sink_.reports.size(), 1u);
+        const int16_t bad = IsPointCode(to) ? from : to;
+        EXPECT_NE(Descriptions()[0].find("Undefined anchor point code " + std::to_string(bad)), std::string::npos);
+        EXPECT_NE(sink_.reports[0].text.find("\tAnchorElementToPage CRVAnchor:CRVAnchorManager \r\n"), std::string::npos);
+    }
+}
+
+TEST_F(AlternateTest, AlternateRulesAreIgnoredUnlessInUse) {
+    auto e = host_.AddText("Folio", {1, 1, 2, 2});
+    GiveRecord(e, Anchored({{key::UseAltAnchoring, false}, {key::AltAnchorType, int16_t{0}}, {key::AnchorToAlt, int16_t{2}},
+                            {key::AnchorFromAlt, int16_t{2}}}));
+    auto m = NewManager();
+    m->SetAnchorElement(e);
+    EXPECT_FALSE(AlternateOn(m, e, 2));
+}
+
+TEST_F(AlternateTest, SectionTemplatesOffsetThePageTested) {
+    standalone::SectionTemplate t;
+    t.starting_page = int32_t{1};
+    t.current_section = "Index";
+    t.section_pages["Index"] = int32_t{5};
+    host_.SetSectionTemplate("Book", t);
+    auto e = Mirrored({{key::AltAnchorType, int16_t{1}}});
+    auto m = NewManager();
+    m->SetAnchorElement(e);
+    EXPECT_TRUE(AlternateOn(m, e, 3));   // effective page 7
+    EXPECT_FALSE(AlternateOn(m, e, 4));  // effective page 8
+    // A series layout in force is no section template: no offset.
+    host_.SetSeriesLayout("Atlas", int32_t{9});
+    EXPECT_FALSE(AlternateOn(m, e, 4));
+    EXPECT_TRUE(AlternateOn(m, e, 3));
+}
+
+class SeriesTest : public PlacementTest {
+protected:
+    SeriesTest() {
+        frame_ = host_.AddMapFrame("Map", {1, 1, 7, 9});
+        standalone::SeriesData data;
+        data.fields = {{"OBJECTID", fieldtype::kObjectId}, {"Label", fieldtype::kString},
+                       {"Dx", fieldtype::kDouble},         {"Dy", fieldtype::kSmallInteger},
+                       {"When", fieldtype::kDate},         {"dx", fieldtype::kDouble}};
+        data.features = {{int32_t{1}, "A", 0.5, int16_t{1}, "2020-01-01", 9.0},
+                         {int32_t{2}, "B", Variant::Null(), int16_t{2}, "2020-01-02", 9.0},
+                         {int32_t{3}, "C", 1.5, Variant::Null(), "2020-01-03", 9.0}};
+        data.first_page_number = 5;
+        series_ = host_.AttachSeries(frame_, data);
+    }
+    ComPtr<LayoutElement> Arrow(std::map<std::string, Variant> keys) {
+        auto e = host_.AddText("North Arrow", {0, 0, 1, 1});
+        keys.emplace(key::AnchorType, "NamedElement");
+        keys.emplace(key::ElementName, "Map");
+        keys.emplace(key::AnchorFromAll, int16_t{2});
+        keys.emplace(key::AnchorToAll, int16_t{2});
+        GiveRecord(e, Anchored(keys));
+        return e;
+    }
+    ComPtr<LayoutElement> frame_;
+    std::shared_ptr<standalone::SeriesData> series_;
+};
+
+TEST_F(SeriesTest, FieldDistancesPerPageWithNullFallingBack) {
+    auto e = Arrow({{key::HFromFieldAll, true}, {key::HFieldNameAll, "Dx"}, {key::HDistanceAll, -0.25},
+                    {key::VFromFieldAll, true}, {key::VFieldNameAll, "Dy"}, {key::VDistanceAll, 0.125}});
+    auto m = NewManager();
+    m->SetAnchorElement(e);
+    ASSERT_TRUE(m->CurrentState().UseFieldDistances);
+    struct Case {
+        int32_t page;
+        double right;
+        double top;
+        int32_t position;
+    };
+    // First page number 5: page 6 is the feature at position 2.
+    const Case cases[] = {{5, 7.5, 10, 1}, {6, 6.75, 11, 2}, {7, 8.5, 9.125, 3}};
+    for (const auto& c : cases) {
+        m->AnchorElement(c.page);
+        EXPECT_DOUBLE_EQ(ExtentOf(e).xmax, c.right) << c.page;
+        EXPECT_DOUBLE_EQ(ExtentOf(e).ymax, c.top) << c.page;
+        EXPECT_EQ(series_->reported_position, c.position);
+    }
+    EXPECT_TRUE(sink_.reports.empty());
+}
+
+TEST_F(SeriesTest, PositionInTheSeriesIsThePageTested) {
+    auto e = Arrow({{key::HFromFieldAll, true}, {key::HFieldNameAll, "Dx"}, {key::UseAltAnchoring, true},
+                    {key::AltAnchorType, int16_t{0}}, {key::AnchorFromAlt, int16_t{0}}, {key::AnchorToAlt, int16_t{0}}});
+    auto m = NewManager();
+    m->SetAnchorElement(e);
+    m->AnchorElement(6);  // position 2: even, the alternate rule
+    EXPECT_DOUBLE_EQ(ExtentOf(e).xmin, 1);
+    m->AnchorElement(7);  // position 3: odd, the primary rule, field distance 1.5
+    EXPECT_DOUBLE_EQ(ExtentOf(e).xmax, 8.5);
+}
+
+TEST_F(SeriesTest, APageOutsideTheSeriesCannotReadAField) {
+    auto e = Arrow({{key::HFromFieldAll, true}, {key::HFieldNameAll, "Dx"}});
+    auto m = NewManager();
+    m->SetAnchorElement(e);
+    m->AnchorElement(5);
+    const Rect before = ExtentOf(e);
+    m->AnchorElement(8);
+    EXPECT_EQ(ExtentOf(e), before);
+    ASSERT_EQ(sink_.reports.size(), 1u);
+    EXPECT_NE(sink_.reports[0].text.find("\tAnchorElement CRVAnchor:CRVAnchorManager \r\n\tAnchor CRVAnchor:CRVAnchorManager \r\n"),
+              std::string::npos);
+    EXPECT_FALSE(m->CurrentState().CurrentPageFeature);
+    // A page outside the series is fine when no field is read for it.
+    auto fixed = Arrow({{key::HFromFieldAll, true}, {key::HFieldNameAll, "<None>"}, {key::VFromFieldAll, true}, {key::VFieldNameAll, "Dy"}});
+    auto m2 = NewManager();
+    m2->SetAnchorElement(fixed);
+    ASSERT_TRUE(m2->CurrentState().UseFieldDistances);
+    m2->AnchorElement(5);
+    EXPECT_EQ(sink_.reports.size(), 1u);
+}
+
+TEST_F(SeriesTest, FieldCheckAtSelection) {
+    struct Case {
+        const char* what;
+        std::map<std::string, Variant> keys;
+        bool set;
+    };
+    const Case cases[] = {
+        {"numeric field", {{key::HFromFieldAll, true}, {key::HFieldNameAll, "Dx"}}, true},
+        {"flag with <None>", {{key::VFromFieldAlt, true}}, true},
+        {"text field", {{key::HFromFieldAll, true}, {key::HFieldNameAll, "Label"}}, false},
+        {"date field", {{key::HFromFieldAll, true}, {key::HFieldNameAll, "When"}}, false},
+        {"object id", {{key::HFromFieldAll, true}, {key::HFieldNameAll, "OBJECTID"}}, true},
+        {"other case only", {{key::HFromFieldAll, true}, {key::HFieldNameAll, "DX"}}, false},
+        {"unflagged name must exist too", {{key::HFromFieldAll, true}, {key::VFieldNameAlt, "Missing"}}, false},
+    };
+    for (const auto& c : cases) {
+        sink_.reports.clear();
+        auto e = Arrow(c.keys);
+        auto m = NewManager();
+        m->SetAnchorElement(e);
+        EXPECT_EQ(m->CurrentState().ElementIsSet, c.set) << c.what;
+        if (!c.set) {
+            EXPECT_EQ(Descriptions(), std::vector<std::string>{"Error accessing parent Map Series Frame fields."}) << c.what;
+            EXPECT_FALSE(m->CurrentState().SeriesFrame);
+            EXPECT_FALSE(m->CurrentState().IndexFields);
+            EXPECT_FALSE(m->CurrentState().SeriesIndexLayer);
+            EXPECT_FALSE(m->CurrentState().ReferenceMapFrame);
+        }
+    }
+}
+
+TEST_F(SeriesTest, LayoutRecordsNeverReadFields) {
+    auto e = host_.AddText("Title", {0, 0, 1, 1});
+    GiveRecord(e, Anchored({{key::HFromFieldAll, true}, {key::HFieldNameAll, "Dx"}, {key::HDistanceAll, 2.0}}));
+    auto m = NewManager();
+    m->SetAnchorElement(e);
+    EXPECT_FALSE(m->CurrentState().UseFieldDistances);
+    EXPECT_FALSE(m->CurrentState().SeriesFrame);
+    m->AnchorElement(5);
+    EXPECT_DOUBLE_EQ(ExtentOf(e).xmin, 2);
+}
+
+}  // namespace
+}  // namespace crv::testing
