@@ -335,7 +335,8 @@ std::optional<RegionalSettings> RegionalSettings::FromLocale(const std::string& 
     rs.grouping = GroupingFromBytes(nl_langinfo_l(GROUPING, loc));
     freelocale(loc);
 
-    if (rs.decimal_separator.empty()) rs.decimal_separator = ".";
+    // assign(1, c) rather than a literal: avoids a false -Wrestrict from GCC 12 at -O2.
+    if (rs.decimal_separator.empty()) rs.decimal_separator.assign(1, '.');
     if (rs.group_separator.empty()) rs.grouping.clear();
     rs.leading_zero = true;
     rs.negative = NegativeStyle::Minus;
