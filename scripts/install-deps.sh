@@ -15,8 +15,8 @@ if ((${#missing[@]})); then
 fi
 
 # Regional-format tests read real locales; make the few they use.
-for spec in de_DE:UTF-8:de_DE.UTF-8 fr_FR:UTF-8:fr_FR.UTF-8 en_IN:UTF-8:en_IN.UTF-8 de_DE:ISO-8859-1:de_DE.ISO-8859-1 en_US:UTF-8:en_US.UTF-8; do
-  IFS=: read -r src charset name <<<"$spec"
+for entry in de_DE:UTF-8:de_DE.UTF-8 fr_FR:UTF-8:fr_FR.UTF-8 en_IN:UTF-8:en_IN.UTF-8 de_DE:ISO-8859-1:de_DE.ISO-8859-1 en_US:UTF-8:en_US.UTF-8; do
+  IFS=: read -r src charset name <<<"$entry"
   if ! locale -a 2>/dev/null | grep -qi "^${name//-/-\?}$"; then
     localedef -i "$src" -f "$charset" "$name" >/dev/null 2>&1 || echo "note: could not make locale $name" >&2
   fi
