@@ -1,0 +1,236 @@
+#include "com/Registry.h"
+
+#include "errors/ComError.h"
+
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace crv {
+
+namespace {
+
+constexpr int32_t kRegistryError = static_cast<int32_t>(0x80040150u);  // could not read or write the registry
+
+[[noreturn]] void Fail(sqlite3* db, const std::string& what) {
+    Raise(kRegistryError, "CRVAnchor.Registry", what + ": " + (db != nullptr ? sqlite3_errmsg(db) : "no database"));
+}
+
+// One prepared statement, finalised on every way out.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) Fail(db, "Registry query failed");
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& Bind(int i, const std::string& text) {
+        sqlite3_bind_text(stmt_, i, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& Bind(int i, int value) {
+        sqlite3_bind_int(stmt_, i, value);
+        return *this;
+    }
+    // True while a row is available.
+    bool Step() {
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_DONE) return false;
+        Fail(db_, "Registry access failed");
+    }
+    void Run() {
+        while (Step()) {
+        }
+    }
+    std::string Text(int col) const {
+        const auto* p = sqlite3_column_text(stmt_, col);
+        return p != nullptr ? reinterpret_cast<const char*>(p) : std::string();
+    }
+    int Int(int col) const { return sqlite3_column_int(stmt_, col); }
+    int Changes() const { return sqlite3_changes(db_); }
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+std::string Text(const Guid& g) { return g.ToString(); }
+
+ClassRegistration ClassFrom(const Statement& s) {
+    ClassRegistration c;
+    c.clsid = Guid::FromString(s.Text(0));
+    c.progid = s.Text(1);
+    c.library_path = s.Text(2);
+    c.threading_model = s.Text(3);
+    c.typelib = s.Text(4).empty() ? Guid{} : Guid::FromString(s.Text(4));
+    c.description = s.Text(5);
+    return c;
+}
+
+}  // namespace
+
+std::string Registry::DefaultPath() {
+    if (const char* explicit_path = std::getenv("CRVANCHOR_REGISTRY"); explicit_path != nullptr && *explicit_path != '\0') {
+        return explicit_path;
+    }
+    std::filesystem::path base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg != '\0') {
+        base = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        base = std::filesystem::path(home) / ".local" / "share";
+    } else {
+        base = std::filesystem::temp_directory_path();
+    }
+    return (base / "crvanchor" / "registry.db").string();
+}
+
+Registry::Registry(const std::string& path) : path_(path) {
+    std::error_code ec;
+    const auto folder = std::filesystem::path(path).parent_path();
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+        const std::string message = "Cannot open the registry " + path;
+        sqlite3_close(db_);
+        db_ = nullptr;
+        Fail(nullptr, message);
+    }
+    // Another installer holding the write lock is waited for, not failed on.
+    sqlite3_busy_timeout(db_, 10000);
+    try {
+        Exec("PRAGMA journal_mode=WAL");
+        Exec("PRAGMA synchronous=FULL");
+        Exec("PRAGMA foreign_keys=ON");
+        Exec("CREATE TABLE IF NOT EXISTS classes (clsid TEXT PRIMARY KEY, progid TEXT NOT NULL, library TEXT NOT NULL,"
+             " threading TEXT NOT NULL, typelib TEXT NOT NULL, description TEXT NOT NULL)");
+        Exec("CREATE TABLE IF NOT EXISTS progids (progid TEXT PRIMARY KEY, clsid TEXT NOT NULL)");
+        Exec("CREATE TABLE IF NOT EXISTS typelibs (libid TEXT PRIMARY KEY, name TEXT NOT NULL, major INTEGER NOT NULL,"
+             " minor INTEGER NOT NULL, path TEXT NOT NULL)");
+        Exec("CREATE TABLE IF NOT EXISTS categories (category TEXT NOT NULL, clsid TEXT NOT NULL,"
+             " PRIMARY KEY (category, clsid))");
+    } catch (...) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw;
+    }
+}
+
+Registry::~Registry() { sqlite3_close(db_); }
+
+void Registry::Exec(const char* sql) const {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string message = error != nullptr ? error : "unknown error";
+        sqlite3_free(error);
+        Raise(kRegistryError, "CRVAnchor.Registry", "Registry access failed: " + message);
+    }
+}
+
+template <class Body>
+void Registry::Write(Body&& body) {
+    Exec("BEGIN IMMEDIATE");
+    try {
+        body();
+        Exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void Registry::RegisterClass(const ClassRegistration& c) {
+    Write([&] {
+        Statement(db_, "DELETE FROM progids WHERE clsid = ?1").Bind(1, Text(c.clsid)).Run();
+        Statement(db_, "INSERT OR REPLACE INTO classes VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
+            .Bind(1, Text(c.clsid)).Bind(2, c.progid).Bind(3, c.library_path).Bind(4, c.threading_model)
+            .Bind(5, c.typelib == Guid{} ? std::string() : Text(c.typelib)).Bind(6, c.description).Run();
+        if (!c.progid.empty()) {
+            Statement(db_, "INSERT OR REPLACE INTO progids VALUES (?1, ?2)").Bind(1, c.progid).Bind(2, Text(c.clsid)).Run();
+        }
+    });
+}
+
+void Registry::UnregisterClass(const Guid& clsid) {
+    Write([&] {
+        Statement(db_, "DELETE FROM progids WHERE clsid = ?1").Bind(1, Text(clsid)).Run();
+        Statement(db_, "DELETE FROM categories WHERE clsid = ?1").Bind(1, Text(clsid)).Run();
+        Statement(db_, "DELETE FROM classes WHERE clsid = ?1").Bind(1, Text(clsid)).Run();
+    });
+}
+
+std::optional<ClassRegistration> Registry::FindClass(const Guid& clsid) const {
+    Statement s(db_, "SELECT * FROM classes WHERE clsid = ?1");
+    s.Bind(1, Text(clsid));
+    if (!s.Step()) return std::nullopt;
+    return ClassFrom(s);
+}
+
+std::vector<ClassRegistration> Registry::Classes() const {
+    Statement s(db_, "SELECT * FROM classes ORDER BY progid");
+    std::vector<ClassRegistration> out;
+    while (s.Step()) out.push_back(ClassFrom(s));
+    return out;
+}
+
+std::optional<Guid> Registry::ClsidFromProgId(const std::string& progid) const {
+    Statement s(db_, "SELECT clsid FROM progids WHERE progid = ?1");
+    s.Bind(1, progid);
+    if (!s.Step()) return std::nullopt;
+    return Guid::Parse(s.Text(0));
+}
+
+void Registry::RegisterTypeLib(const TypeLibRegistration& t) {
+    Write([&] {
+        Statement(db_, "INSERT OR REPLACE INTO typelibs VALUES (?1, ?2, ?3, ?4, ?5)")
+            .Bind(1, Text(t.libid)).Bind(2, t.name).Bind(3, t.major).Bind(4, t.minor).Bind(5, t.path).Run();
+    });
+}
+
+void Registry::UnregisterTypeLib(const Guid& libid) {
+    Write([&] { Statement(db_, "DELETE FROM typelibs WHERE libid = ?1").Bind(1, Text(libid)).Run(); });
+}
+
+std::optional<TypeLibRegistration> Registry::FindTypeLib(const Guid& libid) const {
+    Statement s(db_, "SELECT * FROM typelibs WHERE libid = ?1");
+    s.Bind(1, Text(libid));
+    if (!s.Step()) return std::nullopt;
+    return TypeLibRegistration{Guid::FromString(s.Text(0)), s.Text(1), s.Int(2), s.Int(3), s.Text(4)};
+}
+
+void Registry::AddClassToCategory(const Guid& category, const Guid& clsid) {
+    Write([&] {
+        Statement exists(db_, "SELECT 1 FROM classes WHERE clsid = ?1");
+        exists.Bind(1, Text(clsid));
+        if (!exists.Step()) {
+            Raise(hresult::kClassNotRegistered, "CRVAnchor.Registry",
+                  "Class not registered: " + Text(clsid) + " cannot join the category " + Text(category) + ".");
+        }
+        Statement(db_, "INSERT OR IGNORE INTO categories VALUES (?1, ?2)").Bind(1, Text(category)).Bind(2, Text(clsid)).Run();
+    });
+}
+
+void Registry::RemoveClassFromCategory(const Guid& category, const Guid& clsid) {
+    Write([&] {
+        Statement s(db_, "DELETE FROM categories WHERE category = ?1 AND clsid = ?2");
+        s.Bind(1, Text(category)).Bind(2, Text(clsid)).Run();
+        if (s.Changes() == 0) {
+            Raise(static_cast<int32_t>(0x80040152u), "CRVAnchor.Registry",
+                  "The class " + Text(clsid) + " is not in the category " + Text(category) + ".");
+        }
+    });
+}
+
+std::vector<Guid> Registry::ClassesInCategory(const Guid& category) const {
+    Statement s(db_, "SELECT clsid FROM categories WHERE category = ?1 ORDER BY clsid");
+    s.Bind(1, Text(category));
+    std::vector<Guid> out;
+    while (s.Step()) {
+        if (auto g = Guid::Parse(s.Text(0))) out.push_back(*g);
+    }
+    return out;
+}
+
+}  // namespace crv
