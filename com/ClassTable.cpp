@@ -16,10 +16,24 @@ ClassTable& ClassTable::Instance() {
 }
 
 uint32_t ClassTable::RegisterClassObject(const Guid& clsid, ComPtr<ClassFactory> factory) {
+    return RegisterClassObject(clsid, std::string(), std::move(factory));
+}
+
+uint32_t ClassTable::RegisterClassObject(const Guid& clsid, const std::string& progid, ComPtr<ClassFactory> factory) {
     std::lock_guard lock(mutex_);
     const uint32_t cookie = next_cookie_++;
-    entries_.emplace(cookie, Entry{clsid, std::move(factory)});
+    entries_.emplace(cookie, Entry{clsid, progid, std::move(factory)});
     return cookie;
+}
+
+Guid ClassTable::ClsidFromProgId(const std::string& progid) const {
+    {
+        std::lock_guard lock(mutex_);
+        for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+            if (!progid.empty() && it->second.progid == progid) return it->second.clsid;
+        }
+    }
+    Raise(hresult::kInvalidClassString, "CRVAnchor", "Invalid class string: " + progid);
 }
 
 void ClassTable::RevokeClassObject(uint32_t cookie) {
@@ -62,6 +76,11 @@ void* ClassTable::CreateInstance(const Guid& clsid, const Guid& iid) {
 ScopedClassRegistration::ScopedClassRegistration(const Guid& clsid, FunctionClassFactory::Maker maker)
     : cookie_(ClassTable::Instance().RegisterClassObject(
           clsid, MakeCom<ClassFactory, FunctionClassFactory>(std::move(maker)))) {}
+
+ScopedClassRegistration::ScopedClassRegistration(const Guid& clsid, const std::string& progid,
+                                                 FunctionClassFactory::Maker maker)
+    : cookie_(ClassTable::Instance().RegisterClassObject(
+          clsid, progid, MakeCom<ClassFactory, FunctionClassFactory>(std::move(maker)))) {}
 
 ScopedClassRegistration::~ScopedClassRegistration() { ClassTable::Instance().RevokeClassObject(cookie_); }
 

@@ -40,6 +40,8 @@ public:
     // Returns a cookie for RevokeClassObject. A later registration of the same class id
     // takes precedence until it is revoked.
     uint32_t RegisterClassObject(const Guid& clsid, ComPtr<ClassFactory> factory);
+    // The same, also reachable by its programmatic identifier.
+    uint32_t RegisterClassObject(const Guid& clsid, const std::string& progid, ComPtr<ClassFactory> factory);
     void RevokeClassObject(uint32_t cookie);
     bool IsRegistered(const Guid& clsid) const;
 
@@ -47,9 +49,13 @@ public:
     // ("Class not registered", "No such interface supported") on failure.
     void* CreateInstance(const Guid& clsid, const Guid& iid);
 
+    // The class id of a programmatic identifier; throws "Invalid class string" when unknown.
+    Guid ClsidFromProgId(const std::string& progid) const;
+
 private:
     struct Entry {
         Guid clsid;
+        std::string progid;
         ComPtr<ClassFactory> factory;
     };
     mutable std::mutex mutex_;
@@ -62,10 +68,16 @@ ComPtr<I> CreateObject(const Guid& clsid) {
     return ComPtr<I>::Attach(static_cast<I*>(ClassTable::Instance().CreateInstance(clsid, I::IID)));
 }
 
+template <class I>
+ComPtr<I> CreateObjectByProgId(const std::string& progid) {
+    return CreateObject<I>(ClassTable::Instance().ClsidFromProgId(progid));
+}
+
 // Registers a class for the lifetime of the object.
 class ScopedClassRegistration {
 public:
     ScopedClassRegistration(const Guid& clsid, FunctionClassFactory::Maker maker);
+    ScopedClassRegistration(const Guid& clsid, const std::string& progid, FunctionClassFactory::Maker maker);
     ~ScopedClassRegistration();
     ScopedClassRegistration(const ScopedClassRegistration&) = delete;
     ScopedClassRegistration& operator=(const ScopedClassRegistration&) = delete;

@@ -48,6 +48,8 @@ namespace hresult {
 inline constexpr int32_t kFail = static_cast<int32_t>(0x80004005u);
 inline constexpr int32_t kNoInterface = static_cast<int32_t>(0x80004002u);
 inline constexpr int32_t kClassNotRegistered = static_cast<int32_t>(0x80040154u);
+inline constexpr int32_t kInvalidClassString = static_cast<int32_t>(0x800401F3u);
+inline constexpr int32_t kWrongThread = static_cast<int32_t>(0x8001010Eu);
 inline constexpr int32_t kInvalidArg = static_cast<int32_t>(0x80070057u);
 inline constexpr int32_t kPointer = static_cast<int32_t>(0x80004003u);
 }  // namespace hresult
