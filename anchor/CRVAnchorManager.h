@@ -42,7 +42,7 @@ struct PageRange {
 };
 using PageList = std::vector<PageRange>;
 
-class CRVAnchorManager final : public ComObject<_CRVAnchorManager> {
+class CRVAnchorManager : public ComObject<_CRVAnchorManager> {
 public:
     static constexpr const char* kModule = "CRVAnchorManager";
 

@@ -45,9 +45,15 @@ public:
     void RevokeClassObject(uint32_t cookie);
     bool IsRegistered(const Guid& clsid) const;
 
-    // A counted pointer to interface iid of a new object of class clsid. Throws ComError
-    // ("Class not registered", "No such interface supported") on failure.
+    // A counted pointer to interface iid of a new object of class clsid: from a class object
+    // registered in this process, else from the library the registry names for the class,
+    // loaded on demand. Throws ComError ("Class not registered", a library that cannot be
+    // loaded or lacks its entry point, "No such interface supported").
     void* CreateInstance(const Guid& clsid, const Guid& iid);
+
+    // Unloads the libraries loaded on demand whose DllCanUnloadNow says yes; returns how many.
+    int FreeUnusedLibraries();
+    int LoadedLibraryCount() const;
 
     // The class id of a programmatic identifier; throws "Invalid class string" when unknown.
     Guid ClsidFromProgId(const std::string& progid) const;
@@ -58,7 +64,10 @@ private:
         std::string progid;
         ComPtr<ClassFactory> factory;
     };
+    ComPtr<ClassFactory> FactoryFromRegistry(const Guid& clsid);
+
     mutable std::mutex mutex_;
+    std::map<std::string, void*> libraries_;  // path -> handle
     std::map<uint32_t, Entry> entries_;
     uint32_t next_cookie_ = 1;
 };

@@ -118,6 +118,12 @@ Registry::Registry(const std::string& path) : path_(path) {
     }
 }
 
+std::unique_ptr<Registry> Registry::OpenIfExists(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return nullptr;
+    return std::make_unique<Registry>(path);
+}
+
 Registry::~Registry() { sqlite3_close(db_); }
 
 void Registry::Exec(const char* sql) const {

@@ -6,6 +6,7 @@
 
 #include "com/Guid.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,8 @@ public:
 
     // Opens the registry, creating it (and its folder) when missing. Throws ComError.
     explicit Registry(const std::string& path = DefaultPath());
+    // The registry at path when one exists there; nothing otherwise (nothing is created).
+    static std::unique_ptr<Registry> OpenIfExists(const std::string& path = DefaultPath());
     ~Registry();
     Registry(const Registry&) = delete;
     Registry& operator=(const Registry&) = delete;

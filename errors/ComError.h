@@ -50,6 +50,9 @@ inline constexpr int32_t kNoInterface = static_cast<int32_t>(0x80004002u);
 inline constexpr int32_t kClassNotRegistered = static_cast<int32_t>(0x80040154u);
 inline constexpr int32_t kInvalidClassString = static_cast<int32_t>(0x800401F3u);
 inline constexpr int32_t kWrongThread = static_cast<int32_t>(0x8001010Eu);
+inline constexpr int32_t kClassNotAvailable = static_cast<int32_t>(0x80040111u);
+inline constexpr int32_t kModuleNotFound = static_cast<int32_t>(0x8007007Eu);
+inline constexpr int32_t kProcNotFound = static_cast<int32_t>(0x8007007Fu);
 inline constexpr int32_t kInvalidArg = static_cast<int32_t>(0x80070057u);
 inline constexpr int32_t kPointer = static_cast<int32_t>(0x80004003u);
 }  // namespace hresult

@@ -1,6 +1,9 @@
 #include "standalone/Objects.h"
 
+#include "com/Registry.h"
+
 #include <algorithm>
+#include <filesystem>
 
 namespace crv::standalone {
 
@@ -154,20 +157,24 @@ ComPtr<HostDocument> ApplicationImpl::Document() { HostCall("HostApplication.Doc
 void CategoryRegistrarImpl::Setup(const std::string& libraryPath, const ComPtr<HostUID>& classId,
                                   const ComPtr<HostUID>& categoryId, bool install) {
     HostCall("CategoryRegistrar.Setup");
-    if (libraryPath.empty()) Raise(hresult::kInvalidArg, "CategoryRegistrar.Setup", "No library path given.");
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(libraryPath, ec)) {
+        Raise(hresult::kModuleNotFound, "CategoryRegistrar.Setup", "The library " + libraryPath + " does not exist.");
+    }
     if (!classId || !categoryId) Raise(hresult::kPointer, "CategoryRegistrar.Setup", "A class and a category are required.");
+    Registry registry;
     const std::string cls = classId->Value();
+    std::optional<Guid> clsid = Guid::Parse(cls);
+    if (!clsid) clsid = registry.ClsidFromProgId(cls);
+    if (!clsid) Raise(hresult::kClassNotRegistered, "CategoryRegistrar.Setup", "Class not registered: " + cls + ".");
     const std::string cat = categoryId->Value();
-    auto& members = s_->categories[cat];
-    auto it = std::find(members.begin(), members.end(), cls);
+    const std::optional<Guid> category = Guid::Parse(cat);
+    if (!category) Raise(hresult::kInvalidArg, "CategoryRegistrar.Setup", "Not a category identifier: " + cat + ".");
     if (install) {
-        if (it == members.end()) members.push_back(cls);
-        return;
+        registry.AddClassToCategory(*category, *clsid);
+    } else {
+        registry.RemoveClassFromCategory(*category, *clsid);
     }
-    if (it == members.end()) {
-        Raise(hresult::kInvalidArg, "CategoryRegistrar.Setup", "The class " + cls + " is not in the category " + cat + ".");
-    }
-    members.erase(it);
 }
 
 }  // namespace crv::standalone

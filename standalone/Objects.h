@@ -296,8 +296,6 @@ struct HostState {
     std::string active_layout_kind;
     std::map<std::string, Variant> series_layouts;  // name -> current page
     std::map<std::string, SectionTemplate> section_templates;
-    // Component categories: category id text -> class id texts.
-    std::map<std::string, std::vector<std::string>> categories;
 };
 
 class ContainerImpl final : public ComObject<ElementContainer>, Tracked {
@@ -352,14 +350,11 @@ private:
     std::shared_ptr<HostState> s_;
 };
 
+// Writes category membership into the class registry.
 class CategoryRegistrarImpl final : public ComObject<CategoryRegistrar>, Tracked {
 public:
-    explicit CategoryRegistrarImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
     void Setup(const std::string& libraryPath, const ComPtr<HostUID>& classId,
                const ComPtr<HostUID>& categoryId, bool install) override;
-
-private:
-    std::shared_ptr<HostState> s_;
 };
 
 // ---------------------------------------------------------------- companions

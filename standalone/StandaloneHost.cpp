@@ -27,7 +27,7 @@ StandaloneHost::StandaloneHost(HostOptions options) : state_(std::make_shared<Ho
     add(clsid::GeometryPoint, Maker<GeometryPoint, PointImpl>("Create.GeometryPoint"));
     add(clsid::ObjectCopier, Maker<ObjectCopier, ObjectCopierImpl>("Create.ObjectCopier"));
     add(clsid::HostUID, Maker<HostUID, HostUIDImpl>("Create.HostUID"));
-    add(clsid::CategoryRegistrar, Maker<CategoryRegistrar, CategoryRegistrarImpl>("Create.CategoryRegistrar", state_));
+    add(clsid::CategoryRegistrar, Maker<CategoryRegistrar, CategoryRegistrarImpl>("Create.CategoryRegistrar"));
     if (options.companions) {
         add(clsid::MapSeriesFrame, Maker<MapSeriesFrame, MapSeriesFrameImpl>("Create.MapSeriesFrame"));
         add(clsid::ActiveLayoutInfo, Maker<ActiveLayoutInfo, ActiveLayoutInfoImpl>("Create.ActiveLayoutInfo", state_));

@@ -1,0 +1,124 @@
+// The library's entry points: class objects, self-registration, unloading, and its version
+// record. They do the standard work of an in-process server and nothing of the component's own.
+
+#include "CRVAnchorTypeLib.h"
+#include "com/Registry.h"
+#include "errors/ErrorHandling.h"
+#include "registration/CategoryClasses.h"
+#include "registration/VersionRecord.h"
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+
+namespace crv {
+
+namespace {
+
+std::atomic<int64_t> g_objects{0};
+
+// A class object of the library: creates the automated class.
+class LibraryClassFactory final : public ComObject<ClassFactory> {
+public:
+    using Maker = std::function<ComPtr<Unknown>()>;
+    explicit LibraryClassFactory(Maker maker) : maker_(std::move(maker)) { LibraryObjectCreated(); }
+    ~LibraryClassFactory() override { LibraryObjectDestroyed(); }
+    void* CreateInstance(const Guid& iid) override {
+        ComPtr<Unknown> object = maker_();
+        void* p = object->QueryInterface(iid);
+        if (p == nullptr) Raise(hresult::kNoInterface, "CRVAnchor", "No such interface supported");
+        return p;
+    }
+
+private:
+    Maker maker_;
+};
+
+template <class I, class Automated>
+LibraryClassFactory::Maker MakerOf() {
+    return [] { return ComPtr<Unknown>(MakeCom<I, Automated>()); };
+}
+
+struct LibraryClass {
+    Guid clsid;
+    const char* progid;
+    LibraryClassFactory::Maker maker;
+};
+
+const std::vector<LibraryClass>& Classes() {
+    static const std::vector<LibraryClass> classes = {
+        {typelib::kClsidCategoryInstall, typelib::kProgIdCategoryInstall,
+         MakerOf<_CategoryInstall, AutomatedCategoryInstall<CategoryInstall>>()},
+        {typelib::kClsidCategoryIDs, typelib::kProgIdCategoryIDs, MakerOf<_CategoryIDs, AutomatedCategoryIDs<CategoryIDs>>()},
+        {typelib::kClsidCRVAnchorManager, typelib::kProgIdCRVAnchorManager,
+         MakerOf<_CRVAnchorManager, AutomatedCRVAnchorManager<CRVAnchorManager>>()},
+    };
+    return classes;
+}
+
+std::string TypeLibraryPath() {
+    const std::filesystem::path library = LibraryFilePath();
+    return (library.parent_path() / (std::string(typelib::kName) + ".tlb")).string();
+}
+
+int32_t ToResult(std::exception_ptr error) {
+    const ComError e = CurrentErrorAsComError(error);
+    return e.Number() < 0 ? e.Number() : hresult::kFail;
+}
+
+// The load entry point: remembers nothing but that the library is loaded, as the platform's
+// own load step would.
+__attribute__((constructor)) void LibraryLoaded() {}
+
+}  // namespace
+
+void LibraryObjectCreated() { ++g_objects; }
+void LibraryObjectDestroyed() { --g_objects; }
+
+// The version record, found by readers in the file's own section without loading it.
+extern "C" __attribute__((used, section(".crv_version"))) const VersionRecord CRVAnchorVersionRecord = {
+    {'C', 'R', 'V', 'V', 'E', 'R', 'S', '\0'}, 1, 0, 0, 0, kVersionSelfRegister, "CRVAnchor"};
+
+}  // namespace crv
+
+using crv::Guid;
+
+extern "C" __attribute__((visibility("default"))) int32_t DllGetClassObject(const Guid* clsid, const Guid* iid, void** out) {
+    if (clsid == nullptr || iid == nullptr || out == nullptr) return crv::hresult::kPointer;
+    *out = nullptr;
+    for (const auto& c : crv::Classes()) {
+        if (c.clsid != *clsid) continue;
+        auto factory = crv::MakeCom<crv::ClassFactory, crv::LibraryClassFactory>(c.maker);
+        *out = factory->QueryInterface(*iid);
+        return *out != nullptr ? 0 : crv::hresult::kNoInterface;
+    }
+    return crv::hresult::kClassNotAvailable;
+}
+
+extern "C" __attribute__((visibility("default"))) int32_t DllCanUnloadNow() { return crv::g_objects.load() == 0 ? 0 : 1; }
+
+extern "C" __attribute__((visibility("default"))) int32_t DllRegisterServer() {
+    try {
+        crv::Registry registry;
+        const std::string library = crv::LibraryFilePath();
+        for (const auto& c : crv::Classes()) {
+            registry.RegisterClass({c.clsid, c.progid, library, "Apartment", crv::typelib::kLibId, c.progid});
+        }
+        registry.RegisterTypeLib({crv::typelib::kLibId, crv::typelib::kName, crv::typelib::kMajor, crv::typelib::kMinor,
+                                  crv::TypeLibraryPath()});
+        return 0;
+    } catch (...) {
+        return crv::ToResult(std::current_exception());
+    }
+}
+
+extern "C" __attribute__((visibility("default"))) int32_t DllUnregisterServer() {
+    try {
+        crv::Registry registry;
+        for (const auto& c : crv::Classes()) registry.UnregisterClass(c.clsid);
+        registry.UnregisterTypeLib(crv::typelib::kLibId);
+        return 0;
+    } catch (...) {
+        return crv::ToResult(std::current_exception());
+    }
+}

@@ -1,0 +1,28 @@
+// crvregsvr [/u] LIBRARY: registers (or unregisters) a self-registering library's classes.
+#include "standalone/tools/Registration.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+int main(int argc, char** argv) {
+    bool unregister = false;
+    std::string library;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "/u") == 0 || std::strcmp(argv[i], "-u") == 0) {
+            unregister = true;
+        } else if (library.empty()) {
+            library = argv[i];
+        } else {
+            library.clear();
+            break;
+        }
+    }
+    if (library.empty()) {
+        std::fprintf(stderr, "usage: crvregsvr [/u] LIBRARY\n");
+        return 2;
+    }
+    const auto outcome = crv::tools::RegisterServer(library, unregister);
+    std::fprintf(outcome.code == 0 ? stdout : stderr, "%s\n", outcome.message.c_str());
+    return outcome.code == 0 ? 0 : 1;
+}

@@ -1,0 +1,256 @@
+// The library as an installer and a scripting client see it: registration into an empty
+// registry, the category entry of its property page, creation by programmatic identifier,
+// late-bound calls, apartment threading and unloading.
+#include "CRVAnchorTypeLib.h"
+#include "com/Registry.h"
+#include "errors/ErrorHandling.h"
+#include "registration/VersionRecord.h"
+#include "standalone/StandaloneHost.h"
+#include "standalone/tools/Registration.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <thread>
+#include <unistd.h>
+
+namespace crv {
+namespace {
+
+namespace fs = std::filesystem;
+
+const Guid kElementPropertyPages = Guid::FromString(typelib::kCategories[0].guid);
+
+class RegistrationTest : public ::testing::Test {
+protected:
+    RegistrationTest() {
+        dir_ = fs::temp_directory_path() / ("crv-reg-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        ::setenv("CRVANCHOR_REGISTRY", (dir_ / "registry.db").c_str(), 1);
+    }
+    ~RegistrationTest() override {
+        ClassTable::Instance().FreeUnusedLibraries();
+        ::unsetenv("CRVANCHOR_REGISTRY");
+        fs::remove_all(dir_);
+    }
+    Registry Open() { return Registry(Registry::DefaultPath()); }
+    Variant Call(const ComPtr<Unknown>& object, const std::string& member, std::vector<Variant> args = {}) {
+        return CallByName(object, member, args);
+    }
+
+    fs::path dir_;
+    RecordingErrorSink sink_;
+    ScopedErrorSink scope_{sink_};
+    standalone::StandaloneHost host_;
+};
+
+TEST_F(RegistrationTest, TheLibraryAnnouncesVersionOneAndSelfRegistration) {
+    const auto record = ReadVersionRecord(CRV_LIBRARY_PATH);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->major, 1);
+    EXPECT_EQ(record->minor, 0);
+    EXPECT_TRUE(record->flags & kVersionSelfRegister);
+    EXPECT_STREQ(record->name, "CRVAnchor");
+    // A library without a record is refused before it is loaded.
+    EXPECT_FALSE(ReadVersionRecord(CRV_RUNTIME_PATH));
+    EXPECT_NE(tools::RegisterServer(CRV_RUNTIME_PATH, false).code, 0);
+    EXPECT_FALSE(ReadVersionRecord((dir_ / "none.so").string()));
+}
+
+TEST_F(RegistrationTest, RegisterCallLateBoundAndUnregister) {
+    ASSERT_EQ(tools::RegisterServer(CRV_LIBRARY_PATH, false).code, 0);
+    {
+        Registry r = Open();
+        for (const auto& c : typelib::Info().classes) {
+            if (c.name == "AnchorPropertyPage") continue;  // served by the page library
+            const auto entry = r.FindClass(c.clsid);
+            ASSERT_TRUE(entry) << c.name;
+            EXPECT_EQ(entry->progid, "CRVAnchor." + c.name);
+            EXPECT_EQ(entry->threading_model, "Apartment");
+            EXPECT_EQ(fs::path(entry->library_path).filename(), "libCRVAnchor.so");
+            EXPECT_TRUE(fs::exists(entry->library_path));
+            EXPECT_EQ(r.ClsidFromProgId(c.progid), c.clsid);
+        }
+        const auto lib = r.FindTypeLib(typelib::kLibId);
+        ASSERT_TRUE(lib);
+        EXPECT_EQ(lib->name, "CRVAnchor");
+        EXPECT_EQ(lib->major, 1);
+        EXPECT_TRUE(fs::exists(lib->path));
+    }
+
+    // Created through the registry from the library, called by name.
+    auto manager = CreateObjectByProgId<Unknown>("CRVAnchor.CRVAnchorManager");
+    EXPECT_EQ(ClassTable::Instance().LoadedLibraryCount(), 1);
+    const Variant record = Call(manager, "makeanchorproperties");
+    auto bag = record.ObjectAs<PropertyBag>();
+    ASSERT_TRUE(bag);
+    EXPECT_EQ(bag->GetProperty("Version"), Variant(int16_t{1}));
+    EXPECT_EQ(bag->GetProperty("AnchorType"), Variant("Layout"));
+
+    auto element = host_.AddText("Title", {1, 1, 2, 2});
+    bag->SetProperty("AnchorElement", true);
+    Call(manager, "AddAnchorProperties", {Variant(element), record});
+    EXPECT_EQ(Call(manager, "IsAnchorElement", {Variant(element)}), Variant(true));
+    EXPECT_EQ(Call(manager, "AnchorPriority", {Variant(element)}), Variant(int16_t{1}));
+    Call(manager, "SetAnchorElement", {Variant(element)});
+    std::vector<Variant> page = {Variant("2")};
+    CallByName(manager, "AnchorElement", page);
+    EXPECT_EQ(page[0], Variant(int32_t{2}));  // passed by reference: comes back as the long it was read as
+    EXPECT_EQ(standalone::StandaloneHost::ExtentOf(element), (standalone::Rect{0, 10, 1, 11}));
+    EXPECT_TRUE(sink_.reports.empty());
+
+    struct Bad {
+        const char* member;
+        std::vector<Variant> args;
+        int32_t number;
+    };
+    const Bad bad[] = {
+        {"Nope", {}, hresult::kUnknownName},
+        {"Reset", {Variant(1)}, hresult::kBadParamCount},
+        {"AddAnchorProperties", {Variant(element)}, hresult::kBadParamCount},
+        {"AnchorElement", {Variant("page one")}, hresult::kTypeMismatchArg},
+        {"IsAnchorElement", {Variant(3)}, hresult::kTypeMismatchArg},
+    };
+    for (const auto& b : bad) {
+        try {
+            std::vector<Variant> args = b.args;
+            CallByName(manager, b.member, args);
+            ADD_FAILURE() << b.member;
+        } catch (const ComError& e) {
+            EXPECT_EQ(e.Number(), b.number) << b.member;
+        }
+    }
+
+    manager.Reset();
+    element.Reset();
+    bag.Reset();
+    ASSERT_EQ(tools::RegisterServer(CRV_LIBRARY_PATH, true).code, 0);
+    Registry r = Open();
+    EXPECT_TRUE(r.Classes().empty());
+    EXPECT_FALSE(r.FindTypeLib(typelib::kLibId));
+}
+
+TEST_F(RegistrationTest, CategoryInstallReportsTheRegistrarsErrorsAndRecovers) {
+    ASSERT_EQ(tools::RegisterServer(CRV_LIBRARY_PATH, false).code, 0);
+    auto installer = CreateObjectByProgId<Unknown>("CRVAnchor.CategoryInstall");
+    // Taking the page out when it was never put in: the registrar's error comes back.
+    const int32_t failed = CLng(Call(installer, "Install", {Variant(false), Variant("ignored")}));
+    EXPECT_NE(failed, 0);
+    const std::string message = CStr(Call(installer, "ErrorMessage"));
+    EXPECT_FALSE(message.empty());
+    EXPECT_TRUE(sink_.reports.empty());  // nothing is shown
+
+    // Registering the page class by hand makes the next install succeed and empties the message.
+    const auto& page = typelib::Info().classes[0];
+    Open().RegisterClass({page.clsid, page.progid, CRV_LIBRARY_PATH, "Apartment", typelib::kLibId, page.progid});
+    EXPECT_EQ(CLng(Call(installer, "Install", {Variant(true)})), 0);
+    EXPECT_EQ(CStr(Call(installer, "ErrorMessage")), "");
+    EXPECT_EQ(Open().ClassesInCategory(kElementPropertyPages), std::vector<Guid>{page.clsid});
+    EXPECT_EQ(tools::CategoryMembers("ElementPropertyPages").size(), 1u);
+
+    EXPECT_EQ(CLng(Call(installer, "Install", {Variant(false)})), 0);
+    EXPECT_TRUE(Open().ClassesInCategory(kElementPropertyPages).empty());
+    const int32_t again = CLng(Call(installer, "Install", {Variant(false)}));
+    EXPECT_EQ(again, static_cast<int32_t>(0x80040152u));
+    EXPECT_NE(CStr(Call(installer, "ErrorMessage")).find("is not in the category"), std::string::npos);
+}
+
+TEST_F(RegistrationTest, CategoryIdsHandOutNewIdentifiersOfDistinctCategories) {
+    ASSERT_EQ(tools::RegisterServer(CRV_LIBRARY_PATH, false).code, 0);
+    auto ids = CreateObjectByProgId<Unknown>("CRVAnchor.CategoryIDs");
+    const auto& info = ComPtr<Dispatch>::Query(ids)->TypeInfo();
+    ASSERT_EQ(info.members.size(), 322u);  // MakeUID and one property per category
+    std::set<std::string> guids;
+    for (const auto& m : info.members) {
+        if (m.name == "MakeUID") continue;
+        EXPECT_TRUE(m.property_get);
+        const Variant first = Call(ids, m.name);
+        const Variant second = Call(ids, m.name);
+        auto a = first.ObjectAs<HostUID>();
+        auto b = second.ObjectAs<HostUID>();
+        ASSERT_TRUE(a && b) << m.name;
+        EXPECT_FALSE(SameObject(a, b)) << m.name;
+        EXPECT_EQ(a->Value(), b->Value());
+        EXPECT_TRUE(Guid::Parse(a->Value())) << m.name;
+        guids.insert(a->Value());
+    }
+    EXPECT_EQ(guids.size(), 321u);
+    for (const char* text : {"CRVAnchor.AnchorPropertyPage", "{092238a5-8a0f-5816-b2f1-8caeb7d63736}", "", " spaced "}) {
+        EXPECT_EQ(Call(ids, "MakeUID", {Variant(text)}).ObjectAs<HostUID>()->Value(), text);
+    }
+}
+
+TEST_F(RegistrationTest, ObjectsRefuseCallsFromOtherThreads) {
+    ASSERT_EQ(tools::RegisterServer(CRV_LIBRARY_PATH, false).code, 0);
+    auto manager = CreateObjectByProgId<_CRVAnchorManager>("CRVAnchor.CRVAnchorManager");
+    const int64_t alive = standalone::Tracked::Alive();
+    int32_t early = 0;
+    int32_t late = 0;
+    std::thread([&] {
+        try {
+            manager->MakeAnchorProperties();
+        } catch (const ComError& e) {
+            early = e.Number();
+        }
+        try {
+            std::vector<Variant> none;
+            CallByName(ComPtr<Unknown>(manager), "Reset", none);
+        } catch (const ComError& e) {
+            late = e.Number();
+        }
+    }).join();
+    EXPECT_EQ(early, hresult::kWrongThread);
+    EXPECT_EQ(late, hresult::kWrongThread);
+    EXPECT_EQ(standalone::Tracked::Alive(), alive);  // the refused call made no record
+    EXPECT_TRUE(manager->MakeAnchorProperties());     // its own thread is served
+}
+
+TEST_F(RegistrationTest, TheLibraryUnloadsOnlyWhenNothingOfItLives) {
+    ASSERT_EQ(tools::RegisterServer(CRV_LIBRARY_PATH, false).code, 0);
+    ClassTable::Instance().FreeUnusedLibraries();
+    auto manager = CreateObjectByProgId<Unknown>("CRVAnchor.CRVAnchorManager");
+    EXPECT_EQ(ClassTable::Instance().FreeUnusedLibraries(), 0);
+    EXPECT_EQ(ClassTable::Instance().LoadedLibraryCount(), 1);
+    manager.Reset();
+    EXPECT_EQ(ClassTable::Instance().FreeUnusedLibraries(), 1);
+    EXPECT_EQ(ClassTable::Instance().LoadedLibraryCount(), 0);
+}
+
+TEST_F(RegistrationTest, ActivationFailuresSayWhatIsMissing) {
+    Registry r = Open();
+    const Guid nowhere = MakeGuid("0badc0de-0000-4000-8000-000000000001");
+    const Guid no_entry = MakeGuid("0badc0de-0000-4000-8000-000000000002");
+    r.RegisterClass({nowhere, "Test.Nowhere", (dir_ / "libmissing.so").string(), "Apartment", {}, ""});
+    r.RegisterClass({no_entry, "Test.NoEntry", CRV_RUNTIME_PATH, "Apartment", {}, ""});
+    struct Case {
+        const char* progid;
+        int32_t number;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"Test.Nowhere", hresult::kModuleNotFound, "could not be loaded"},
+        {"Test.NoEntry", hresult::kProcNotFound, "has no entry point DllGetClassObject"},
+        {"Test.Unknown", hresult::kInvalidClassString, "Invalid class string"},
+    };
+    for (const auto& c : cases) {
+        try {
+            CreateObjectByProgId<Unknown>(c.progid);
+            ADD_FAILURE() << c.progid;
+        } catch (const ComError& e) {
+            EXPECT_EQ(e.Number(), c.number) << c.progid;
+            EXPECT_NE(e.Description().find(c.says), std::string::npos) << e.Description();
+        }
+    }
+    try {
+        CreateObject<Unknown>(MakeGuid("0badc0de-0000-4000-8000-000000000003"));
+        ADD_FAILURE();
+    } catch (const ComError& e) {
+        EXPECT_EQ(e.Number(), hresult::kClassNotRegistered);
+    }
+}
+
+}  // namespace
+}  // namespace crv
