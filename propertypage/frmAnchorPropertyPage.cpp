@@ -119,11 +119,18 @@ void frmAnchorPropertyPage::Hide() {
 void frmAnchorPropertyPage::Form_Load() {
     TopLevel(Id("Form_Load"), [&] {
         // The form hugs its tab control with a margin of 100 twips to the right and below.
-        window_->adjustSize();
-        window_->layout()->activate();
+        const int right = controls::TwipsToPixelsX(*window_, 100);
+        const int below = controls::TwipsToPixelsY(*window_, 100);
+        QLayout* layout = window_->layout();
+        const QMargins m = layout->contentsMargins();
+        layout->setContentsMargins(m.left(), m.top(), right, below);
+        // A top-level window's adjustSize stops at a share of the screen; the form wants the
+        // whole of its tab control.
+        window_->resize(layout->sizeHint().expandedTo(layout->minimumSize()));
+        // A hidden window lays out its children only when told to.
+        layout->setGeometry(window_->rect());
         const QRect tab = ui_->sstabAnchorProperties->geometry();
-        window_->resize(tab.x() + tab.width() + controls::TwipsToPixelsX(*window_, 100),
-                        tab.y() + tab.height() + controls::TwipsToPixelsY(*window_, 100));
+        window_->resize(tab.x() + tab.width() + right, tab.y() + tab.height() + below);
     });
 }
 

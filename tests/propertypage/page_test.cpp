@@ -42,9 +42,10 @@ TEST_F(AdapterTest, FixedAnswersAndTheSizeOfTheWholeTabControl) {
     const QRect tab = Tabs()->geometry();
     EXPECT_EQ(page_->Width(), page_->Form().Window()->width());
     EXPECT_EQ(page_->Height(), page_->Form().Window()->height());
-    // A margin right and below, and no part of the tab control cut off.
-    EXPECT_GT(page_->Width(), tab.right());
-    EXPECT_GT(page_->Height(), tab.bottom());
+    // A margin of 100 twips right and below, and no part of the tab control cut off.
+    QWidget* window = page_->Form().Window();
+    EXPECT_EQ(page_->Width(), tab.x() + tab.width() + qRound(100 * window->logicalDpiX() / 1440.0));
+    EXPECT_EQ(page_->Height(), tab.y() + tab.height() + qRound(100 * window->logicalDpiY() / 1440.0));
     EXPECT_GE(tab.width(), Tabs()->minimumSizeHint().width());
     EXPECT_GE(tab.height(), Tabs()->minimumSizeHint().height());
 }
