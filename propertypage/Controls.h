@@ -16,6 +16,7 @@
 #include <QWidget>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace crv::controls {
@@ -85,7 +86,7 @@ public:
         const QListWidgetItem* item = list_->currentItem();
         return item == nullptr ? std::string() : S(item->text());
     }
-    QString List(int index) const { return list_->item(index)->text(); }
+    std::string List(int index) const { return S(list_->item(index)->text()); }
     void AddItem(const std::string& text) { list_->addItem(Q(text)); }
     void Clear() {
         const QSignalBlocker quiet(list_);

@@ -282,7 +282,7 @@ void frmAnchorPropertyPage::PopulateForm() {
 
         const QString wanted = controls::Q(ElementNameValue);
         for (int i = 0; i < names.ListCount(); ++i) {
-            if (names.List(i).compare(wanted, Qt::CaseInsensitive) == 0) names.SetListIndex(i);
+            if (controls::Q(names.List(i)).compare(wanted, Qt::CaseInsensitive) == 0) names.SetListIndex(i);
         }
 
         CheckReferenceMapSeries();
