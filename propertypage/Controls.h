@@ -71,20 +71,28 @@ private:
     QComboBox* box_;
 };
 
-// A list box with one chosen entry at most.
+// A list box with one chosen entry at most. The choice is the selection, not Qt's current
+// item, which moves on focus alone.
 class ListBox {
 public:
     explicit ListBox(QListWidget* list) : list_(list) {}
 
     int ListCount() const { return list_->count(); }
-    int ListIndex() const { return list_->currentRow(); }
+    int ListIndex() const {
+        const QList<QListWidgetItem*> chosen = list_->selectedItems();
+        return chosen.isEmpty() ? -1 : list_->row(chosen.front());
+    }
     void SetListIndex(int index) {
         if (index < -1 || index >= list_->count()) InvalidPropertyValue();
-        list_->setCurrentRow(index);
+        if (index == -1) {
+            list_->clearSelection();
+        } else {
+            list_->setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
+        }
     }
     std::string Text() const {
-        const QListWidgetItem* item = list_->currentItem();
-        return item == nullptr ? std::string() : S(item->text());
+        const QList<QListWidgetItem*> chosen = list_->selectedItems();
+        return chosen.isEmpty() ? std::string() : S(chosen.front()->text());
     }
     std::string List(int index) const { return S(list_->item(index)->text()); }
     void AddItem(const std::string& text) { list_->addItem(Q(text)); }

@@ -174,7 +174,7 @@ void frmAnchorPropertyPage::Connect() {
     }
     connections_.push_back(QObject::connect(ui_->cmbAlternateType, &QComboBox::currentIndexChanged,
                                             [this] { cmbAlternateType_Click(); }));
-    connections_.push_back(QObject::connect(ui_->lstElementNames, &QListWidget::currentRowChanged,
+    connections_.push_back(QObject::connect(ui_->lstElementNames, &QListWidget::itemSelectionChanged,
                                             [this] { lstElementNames_Click(); }));
     const std::array<std::pair<QRadioButton*, int>, 2> anchorTo = {{{ui_->OptAnchorTo_0, 0}, {ui_->OptAnchorTo_1, 1}}};
     for (auto [button, index] : anchorTo) {

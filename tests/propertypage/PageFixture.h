@@ -108,6 +108,12 @@ protected:
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
     }
 
+    int ChosenRow() {
+        const QList<QListWidgetItem*> chosen = Names()->selectedItems();
+        return chosen.isEmpty() ? -1 : Names()->row(chosen.front());
+    }
+    std::string ChosenName() { return ChosenRow() < 0 ? std::string() : S(Names()->item(ChosenRow())->text()); }
+
     std::vector<std::string> Items(const char* list) {
         std::vector<std::string> out;
         QComboBox* box = Combo(list);

@@ -1,6 +1,8 @@
 // Filling the anchor form from a record, and what each edit writes back.
 #include "PageFixture.h"
 
+#include <QApplication>
+
 namespace crv::testing {
 namespace {
 
@@ -60,8 +62,7 @@ TEST_F(FormTest, FillingShowsTheRecordAndStoresNothing) {
     EXPECT_FALSE(Option("OptAnchorTo_0")->isChecked());
     EXPECT_TRUE(Option("OptAnchorTo_1")->isChecked());
     EXPECT_TRUE(Names()->isEnabled());
-    ASSERT_NE(Names()->currentItem(), nullptr);
-    EXPECT_EQ(S(Names()->currentItem()->text()), "Main Map");
+    EXPECT_EQ(ChosenName(), "Main Map");
     EXPECT_TRUE(Option("optMultiPage_1")->isChecked());
     EXPECT_TRUE(Tabs()->isTabEnabled(2));
     EXPECT_EQ(S(Combo("cmbAlternateType")->currentText()), "Odd Pages");
@@ -189,7 +190,7 @@ TEST_F(FormTest, ElementListShowsNamedElementsOneGroupDeep) {
     EXPECT_EQ(NameItems(), (std::vector<std::string>{"Title", "Block", "North Arrow", "Inner", "adjacentpage", "Legend",
                                                      "legend"}));
     // Of two entries matching without regard to case, the later one is chosen.
-    EXPECT_EQ(Names()->currentRow(), 6);
+    EXPECT_EQ(ChosenRow(), 6);
 }
 
 TEST_F(FormTest, EmptyLayoutOffersNoElement) {
@@ -229,6 +230,13 @@ TEST_F(FormTest, ChoosingTheReferenceSwitchesTheFieldControls) {
     EXPECT_TRUE(Names()->isEnabled());
     EXPECT_TRUE(Working(key::ElementName) == Variant("<None>"));
     EXPECT_FALSE(fieldsOn());
+    // Tabbing into the list chooses nothing.
+    QWidget* window = page_->Form().Window();
+    QApplication::setActiveWindow(window);
+    Names()->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(Names()->hasFocus());
+    EXPECT_EQ(ChosenRow(), -1);
+    EXPECT_TRUE(Working(key::ElementName) == Variant("<None>"));
 
     ChooseName(2);  // Main Map
     EXPECT_TRUE(fieldsOn());
@@ -258,7 +266,7 @@ TEST_F(FormTest, ChoosingTheReferenceSwitchesTheFieldControls) {
     EXPECT_FALSE(Check("chkHDistanceFieldAll")->isChecked());
     EXPECT_TRUE(Working(key::AnchorType) == Variant("Layout"));
     // The chosen element stays chosen, and stored, while anchored to the page.
-    EXPECT_EQ(Names()->currentRow(), 2);
+    EXPECT_EQ(ChosenRow(), 2);
     EXPECT_TRUE(Working(key::ElementName) == Variant("Main Map"));
     EXPECT_TRUE(sink_.reports.empty());
 }
