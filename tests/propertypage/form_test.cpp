@@ -372,5 +372,36 @@ TEST_F(FormTest, ClearedDistanceIsStoredEmptyAndRefusedOnTheNextActivation) {
     EXPECT_TRUE(Contains(sink_.reports[0].text, "Form_Activate"));
 }
 
+TEST_F(FormTest, HostFailuresShowTheCallStackFromTheHandlerDown) {
+    const std::string module = " CRVAnchor:frmAnchorPropertyPage \r\n";
+    // Filling: the field query of the series fails two levels below the activation.
+    GiveRecord(edited_, {{key::AnchorType, "NamedElement"}, {key::ElementName, "Main Map"}});
+    {
+        standalone::ScopedFault fault("FieldSet.FieldAt", 2);
+        Open(edited_);
+    }
+    ASSERT_EQ(sink_.reports.size(), 1u);
+    EXPECT_TRUE(Contains(sink_.reports[0].text, "\tForm_Activate" + module + "\tPopulateForm" + module +
+                                                    "\tPopulateFieldCombos" + module + "\r\nError Number "))
+        << sink_.reports[0].text;
+    // The lists stay as far as they were filled.
+    EXPECT_EQ(Items("cmdHFieldAll"), (std::vector<std::string>{"<None>"}));
+
+    // Storing: the third key cannot be written. The first two are, the page is not marked.
+    sink_.reports.clear();
+    GiveRecord(edited_, {});
+    Open(edited_);
+    {
+        standalone::ScopedFault fault("PropertyBag.SetProperty", 3);
+        Click("chkAnchor");
+    }
+    ASSERT_EQ(sink_.reports.size(), 1u);
+    EXPECT_TRUE(Contains(sink_.reports[0].text, "\tchkAnchor_Click" + module + "\tUpdateProperties" + module))
+        << sink_.reports[0].text;
+    EXPECT_TRUE(Working(key::AnchorElement) == Variant(true));
+    EXPECT_FALSE(page_->IsPageDirty());
+    EXPECT_EQ(Notifications(), 0);
+}
+
 }  // namespace
 }  // namespace crv::testing
