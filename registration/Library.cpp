@@ -5,6 +5,7 @@
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"
 #include "registration/CategoryClasses.h"
+#include "registration/LibraryPropertyPage.h"
 #include "registration/VersionRecord.h"
 
 #include <atomic>
@@ -47,6 +48,8 @@ struct LibraryClass {
 
 const std::vector<LibraryClass>& Classes() {
     static const std::vector<LibraryClass> classes = {
+        {typelib::kClsidAnchorPropertyPage, typelib::kProgIdAnchorPropertyPage,
+         MakerOf<_AnchorPropertyPage, AutomatedAnchorPropertyPage<LibraryPropertyPage>>()},
         {typelib::kClsidCategoryInstall, typelib::kProgIdCategoryInstall,
          MakerOf<_CategoryInstall, AutomatedCategoryInstall<CategoryInstall>>()},
         {typelib::kClsidCategoryIDs, typelib::kProgIdCategoryIDs, MakerOf<_CategoryIDs, AutomatedCategoryIDs<CategoryIDs>>()},

@@ -2,7 +2,8 @@
 # Installs what the build and the tests need, from Debian's packages. Safe to run again.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev python3 clang libclang-rt-14-dev locales)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev python3 clang libclang-rt-14-dev
+          locales qt6-base-dev fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

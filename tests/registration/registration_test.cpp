@@ -65,7 +65,6 @@ TEST_F(RegistrationTest, RegisterCallLateBoundAndUnregister) {
     {
         Registry r = Open();
         for (const auto& c : typelib::Info().classes) {
-            if (c.name == "AnchorPropertyPage") continue;  // served by the page library
             const auto entry = r.FindClass(c.clsid);
             ASSERT_TRUE(entry) << c.name;
             EXPECT_EQ(entry->progid, "CRVAnchor." + c.name);
@@ -133,29 +132,45 @@ TEST_F(RegistrationTest, RegisterCallLateBoundAndUnregister) {
     EXPECT_FALSE(r.FindTypeLib(typelib::kLibId));
 }
 
-TEST_F(RegistrationTest, CategoryInstallReportsTheRegistrarsErrorsAndRecovers) {
+TEST_F(RegistrationTest, InstallAndUninstallThePageInTheElementPropertyPageCategory) {
+    const Guid page = typelib::kClsidAnchorPropertyPage;
+    // Before registration the page class is unknown: the registrar's error comes back, and
+    // nothing is shown.
+    {
+        const tools::Outcome early = tools::InstallPage(true);
+        EXPECT_NE(early.code, 0);
+    }
     ASSERT_EQ(tools::RegisterServer(CRV_LIBRARY_PATH, false).code, 0);
+    EXPECT_TRUE(Open().ClassesInCategory(kElementPropertyPages).empty());  // registering does not install
     auto installer = CreateObjectByProgId<Unknown>("CRVAnchor.CategoryInstall");
-    // Taking the page out when it was never put in: the registrar's error comes back.
-    const int32_t failed = CLng(Call(installer, "Install", {Variant(false), Variant("ignored")}));
-    EXPECT_NE(failed, 0);
-    const std::string message = CStr(Call(installer, "ErrorMessage"));
-    EXPECT_FALSE(message.empty());
-    EXPECT_TRUE(sink_.reports.empty());  // nothing is shown
-
-    // Registering the page class by hand makes the next install succeed and empties the message.
-    const auto& page = typelib::Info().classes[0];
-    Open().RegisterClass({page.clsid, page.progid, CRV_LIBRARY_PATH, "Apartment", typelib::kLibId, page.progid});
-    EXPECT_EQ(CLng(Call(installer, "Install", {Variant(true)})), 0);
     EXPECT_EQ(CStr(Call(installer, "ErrorMessage")), "");
-    EXPECT_EQ(Open().ClassesInCategory(kElementPropertyPages), std::vector<Guid>{page.clsid});
-    EXPECT_EQ(tools::CategoryMembers("ElementPropertyPages").size(), 1u);
+
+    const int32_t failed = CLng(Call(installer, "Install", {Variant(false)}));  // not in the category yet
+    EXPECT_EQ(failed, static_cast<int32_t>(0x80040152u));
+    EXPECT_NE(CStr(Call(installer, "ErrorMessage")).find("is not in the category"), std::string::npos);
+
+    // Any second argument is accepted and changes nothing; success empties the message.
+    EXPECT_EQ(CLng(Call(installer, "Install", {Variant(true), Variant("whatever")})), 0);
+    EXPECT_EQ(CStr(Call(installer, "ErrorMessage")), "");
+    EXPECT_EQ(Open().ClassesInCategory(kElementPropertyPages), std::vector<Guid>{page});
+    const auto members = tools::CategoryMembers("ElementPropertyPages");
+    ASSERT_EQ(members.size(), 1u);
+    EXPECT_EQ(members[0].rfind("CRVAnchor.AnchorPropertyPage\t", 0), 0u);
+    EXPECT_EQ(CLng(Call(installer, "Install", {Variant(true)})), 0);  // again: still one entry
+    EXPECT_EQ(Open().ClassesInCategory(kElementPropertyPages).size(), 1u);
 
     EXPECT_EQ(CLng(Call(installer, "Install", {Variant(false)})), 0);
     EXPECT_TRUE(Open().ClassesInCategory(kElementPropertyPages).empty());
-    const int32_t again = CLng(Call(installer, "Install", {Variant(false)}));
-    EXPECT_EQ(again, static_cast<int32_t>(0x80040152u));
-    EXPECT_NE(CStr(Call(installer, "ErrorMessage")).find("is not in the category"), std::string::npos);
+    EXPECT_EQ(CLng(Call(installer, "Install", {Variant(false)})), static_cast<int32_t>(0x80040152u));
+    EXPECT_FALSE(CStr(Call(installer, "ErrorMessage")).empty());
+    EXPECT_TRUE(sink_.reports.empty());
+
+    installer.Reset();
+    ASSERT_EQ(tools::RegisterServer(CRV_LIBRARY_PATH, true).code, 0);
+    Registry r = Open();
+    EXPECT_TRUE(r.Classes().empty());
+    EXPECT_FALSE(r.FindTypeLib(typelib::kLibId));
+    EXPECT_FALSE(r.ClsidFromProgId("CRVAnchor.AnchorPropertyPage"));
 }
 
 TEST_F(RegistrationTest, CategoryIdsHandOutNewIdentifiersOfDistinctCategories) {

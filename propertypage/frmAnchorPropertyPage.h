@@ -1,0 +1,117 @@
+#pragma once
+// The anchor form: shows one element's anchor record on four tabs and writes every edit
+// back into the working record at once.
+//
+// The form object outlives its window: the window is created on first use (the load step)
+// and destroyed by Unload; the members, PageDirty among them, survive in between.
+
+#include "host/HostClasses.h"
+#include "propertypage/Controls.h"
+
+#include <QMetaObject>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace Ui {
+class frmAnchorPropertyPage;
+}
+
+namespace crv {
+
+class frmAnchorPropertyPage {
+public:
+    static constexpr const char* kModule = "frmAnchorPropertyPage";
+
+    frmAnchorPropertyPage();
+    ~frmAnchorPropertyPage();
+    frmAnchorPropertyPage(const frmAnchorPropertyPage&) = delete;
+    frmAnchorPropertyPage& operator=(const frmAnchorPropertyPage&) = delete;
+
+    // Set and read by the page adapter.
+    ComPtr<PropertyBag> WorkingProperties;
+    ComPtr<LayoutElement> TargetElement;
+    ComPtr<PropertyPageSite> PageSite;
+    bool PageDirty = false;
+
+    // The window, created with its controls on first use.
+    QWidget* Window();
+    bool IsLoaded() const { return window_ != nullptr; }
+    // Makes the window visible and runs the activation step.
+    void Show();
+    void Hide();
+    void Unload();
+
+    // Reads the working record into the members and fills the controls.
+    void Form_Activate();
+
+    // Measurements of the edited element against the rule's reference points; no object
+    // when they cannot be made.
+    ComPtr<GeometryPoint> GetXYDistanceFromPage(bool primary);
+    ComPtr<GeometryPoint> GetXYDistanceFromElement(bool primary);
+
+private:
+    void Load();
+    void Form_Load();
+    void Form_Unload();
+    void Connect();
+
+    void PopulateForm();
+    void PopulateFieldCombos();
+    void UpdateProperties();
+    // Sets HasMapSeries and the series members from the reference element.
+    void CheckReferenceMapSeries();
+
+    void StoreOnEdit(const char* handler);
+    void cmbAlternateType_Click();
+    void OptAnchorTo_Click(int Index);
+    void lstElementNames_Click();
+    void optMultiPage_Click(int Index);
+    void cmdGetCurrentXYPrimary_Click();
+    void cmdGetCurrentXYAlternate_Click();
+    void cmdMakeHorizontalOpposite_Click();
+    void GetCurrentXY(const char* handler, bool primary);
+
+    std::unique_ptr<QWidget> window_;
+    std::unique_ptr<Ui::frmAnchorPropertyPage> ui_;
+    std::vector<QMetaObject::Connection> connections_;
+
+    bool IsLoading = false;
+
+    bool AnchorElementValue = false;
+    std::string AnchorTypeValue;
+    std::string ElementNameValue;
+    bool UseAltAnchoringValue = false;
+    int16_t AltAnchorTypeValue = 0;
+    std::string AltAnchorPageRangeValue;
+    int16_t AnchorFromAllValue = 0;
+    int16_t AnchorToAllValue = 0;
+    double HDistanceAllValue = 0;
+    bool HFromFieldAllValue = false;
+    std::string HFieldNameAllValue;
+    double VDistanceAllValue = 0;
+    bool VFromFieldAllValue = false;
+    std::string VFieldNameAllValue;
+    int16_t AnchorFromAltValue = 0;
+    int16_t AnchorToAltValue = 0;
+    double HDistanceAltValue = 0;
+    bool HFromFieldAltValue = false;
+    std::string HFieldNameAltValue;
+    double VDistanceAltValue = 0;
+    bool VFromFieldAltValue = false;
+    std::string VFieldNameAltValue;
+    int16_t AnchorPriorityValue = 0;
+    int32_t VersionValue = 0;
+    bool CanAnchorValue = false;
+
+    bool HasMapSeries = false;
+    ComPtr<MapFrame> ReferenceMapFrame;
+    ComPtr<MapSeriesFrame> SeriesFrame;
+    ComPtr<SeriesLayer> SeriesIndexLayer;
+};
+
+}  // namespace crv
