@@ -87,8 +87,13 @@ bool SetAnchorProperties(const ComPtr<LayoutElement>& pElement, const ComPtr<Pro
             } else {
                 outer = ToPropertyBag(custom);
             }
-            family = NewPropertyBag();
-            outer->SetProperty(kCorvaneProperties, Variant(family));
+            // Only a value of another kind is replaced: a family bag that the check above
+            // missed because the host failed a read keeps the other tools' keys.
+            family = outer->GetProperty(kCorvaneProperties).ObjectAs<PropertyBag>();
+            if (!family) {
+                family = NewPropertyBag();
+                outer->SetProperty(kCorvaneProperties, Variant(family));
+            }
         } else {
             family = ToPropertyBag(OuterBag(pElement)->GetProperty(kCorvaneProperties));
         }

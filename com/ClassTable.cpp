@@ -1,5 +1,6 @@
 #include "com/ClassTable.h"
 
+#include "com/FaultHook.h"
 #include "com/Registry.h"
 
 #include <dlfcn.h>
@@ -58,6 +59,7 @@ ComPtr<ClassFactory> ClassTable::FactoryFromRegistry(const Guid& clsid) {
         if (it != libraries_.end()) handle = it->second;
     }
     if (handle == nullptr) {
+        FaultPoint("ClassTable.LoadLibrary");
         handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle == nullptr) {
             const char* why = ::dlerror();

@@ -1,5 +1,6 @@
 #include "com/Registry.h"
 
+#include "com/FaultHook.h"
 #include "errors/ComError.h"
 
 #include <sqlite3.h>
@@ -89,6 +90,7 @@ std::string Registry::DefaultPath() {
 }
 
 Registry::Registry(const std::string& path) : path_(path) {
+    FaultPoint("Registry.Open");
     std::error_code ec;
     const auto folder = std::filesystem::path(path).parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
@@ -140,6 +142,7 @@ void Registry::Write(Body&& body) {
     Exec("BEGIN IMMEDIATE");
     try {
         body();
+        FaultPoint("Registry.Commit");
         Exec("COMMIT");
     } catch (...) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -148,6 +151,7 @@ void Registry::Write(Body&& body) {
 }
 
 void Registry::RegisterClass(const ClassRegistration& c) {
+    FaultPoint("Registry.RegisterClass");
     Write([&] {
         Statement(db_, "DELETE FROM progids WHERE clsid = ?1").Bind(1, Text(c.clsid)).Run();
         Statement(db_, "INSERT OR REPLACE INTO classes VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
@@ -160,6 +164,7 @@ void Registry::RegisterClass(const ClassRegistration& c) {
 }
 
 void Registry::UnregisterClass(const Guid& clsid) {
+    FaultPoint("Registry.UnregisterClass");
     Write([&] {
         Statement(db_, "DELETE FROM progids WHERE clsid = ?1").Bind(1, Text(clsid)).Run();
         Statement(db_, "DELETE FROM categories WHERE clsid = ?1").Bind(1, Text(clsid)).Run();
@@ -168,6 +173,7 @@ void Registry::UnregisterClass(const Guid& clsid) {
 }
 
 std::optional<ClassRegistration> Registry::FindClass(const Guid& clsid) const {
+    FaultPoint("Registry.FindClass");
     Statement s(db_, "SELECT * FROM classes WHERE clsid = ?1");
     s.Bind(1, Text(clsid));
     if (!s.Step()) return std::nullopt;
@@ -175,6 +181,7 @@ std::optional<ClassRegistration> Registry::FindClass(const Guid& clsid) const {
 }
 
 std::vector<ClassRegistration> Registry::Classes() const {
+    FaultPoint("Registry.Classes");
     Statement s(db_, "SELECT * FROM classes ORDER BY progid");
     std::vector<ClassRegistration> out;
     while (s.Step()) out.push_back(ClassFrom(s));
@@ -182,6 +189,7 @@ std::vector<ClassRegistration> Registry::Classes() const {
 }
 
 std::optional<Guid> Registry::ClsidFromProgId(const std::string& progid) const {
+    FaultPoint("Registry.ClsidFromProgId");
     Statement s(db_, "SELECT clsid FROM progids WHERE progid = ?1");
     s.Bind(1, progid);
     if (!s.Step()) return std::nullopt;
@@ -189,6 +197,7 @@ std::optional<Guid> Registry::ClsidFromProgId(const std::string& progid) const {
 }
 
 void Registry::RegisterTypeLib(const TypeLibRegistration& t) {
+    FaultPoint("Registry.RegisterTypeLib");
     Write([&] {
         Statement(db_, "INSERT OR REPLACE INTO typelibs VALUES (?1, ?2, ?3, ?4, ?5)")
             .Bind(1, Text(t.libid)).Bind(2, t.name).Bind(3, t.major).Bind(4, t.minor).Bind(5, t.path).Run();
@@ -196,10 +205,12 @@ void Registry::RegisterTypeLib(const TypeLibRegistration& t) {
 }
 
 void Registry::UnregisterTypeLib(const Guid& libid) {
+    FaultPoint("Registry.UnregisterTypeLib");
     Write([&] { Statement(db_, "DELETE FROM typelibs WHERE libid = ?1").Bind(1, Text(libid)).Run(); });
 }
 
 std::optional<TypeLibRegistration> Registry::FindTypeLib(const Guid& libid) const {
+    FaultPoint("Registry.FindTypeLib");
     Statement s(db_, "SELECT * FROM typelibs WHERE libid = ?1");
     s.Bind(1, Text(libid));
     if (!s.Step()) return std::nullopt;
@@ -207,6 +218,7 @@ std::optional<TypeLibRegistration> Registry::FindTypeLib(const Guid& libid) cons
 }
 
 void Registry::AddClassToCategory(const Guid& category, const Guid& clsid) {
+    FaultPoint("Registry.AddClassToCategory");
     Write([&] {
         Statement exists(db_, "SELECT 1 FROM classes WHERE clsid = ?1");
         exists.Bind(1, Text(clsid));
@@ -219,6 +231,7 @@ void Registry::AddClassToCategory(const Guid& category, const Guid& clsid) {
 }
 
 void Registry::RemoveClassFromCategory(const Guid& category, const Guid& clsid) {
+    FaultPoint("Registry.RemoveClassFromCategory");
     Write([&] {
         Statement s(db_, "DELETE FROM categories WHERE category = ?1 AND clsid = ?2");
         s.Bind(1, Text(category)).Bind(2, Text(clsid)).Run();
@@ -230,6 +243,7 @@ void Registry::RemoveClassFromCategory(const Guid& category, const Guid& clsid) 
 }
 
 std::vector<Guid> Registry::ClassesInCategory(const Guid& category) const {
+    FaultPoint("Registry.ClassesInCategory");
     Statement s(db_, "SELECT clsid FROM categories WHERE category = ?1 ORDER BY clsid");
     s.Bind(1, Text(category));
     std::vector<Guid> out;

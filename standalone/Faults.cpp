@@ -1,5 +1,6 @@
 #include "standalone/Faults.h"
 
+#include "com/FaultHook.h"
 #include "errors/ComError.h"
 
 #include <atomic>
@@ -11,7 +12,11 @@ std::atomic<int64_t> g_alive{0};
 }
 
 FaultInjector& FaultInjector::Instance() {
-    static FaultInjector injector;
+    // The runtime's own operations (registry, library loading) fail through the same injector.
+    static FaultInjector injector = [] {
+        SetFaultHook([](const char* op) { FaultInjector::Instance().Hit(op); });
+        return FaultInjector();
+    }();
     return injector;
 }
 

@@ -66,6 +66,24 @@ TEST_F(StorageTest, DeleteRemovesOnlyTheRecordAndKeepsOtherToolsKeys) {
     EXPECT_TRUE(sink_.reports.empty());
 }
 
+TEST_F(StorageTest, AFailedReadInTheFamilyCheckNeverDropsTheFamilyBag) {
+    auto e = host_.AddText("Title", {0, 0, 1, 1});
+    GiveRecord(e, {});
+    auto family = e->CustomProperty().ObjectAs<PropertyBag>()->GetProperty(kCorvaneProperties).ObjectAs<PropertyBag>();
+    family->SetProperty("LabelProperties", "other tool");
+    auto replacement = gf::NewAnchorProperties();
+    {
+        // The first read of the family bag runs with errors suppressed and so answers "none".
+        standalone::ScopedFault fault("PropertyBag.GetProperty");
+        EXPECT_TRUE(gf::SetAnchorProperties(e, replacement));
+    }
+    auto now = e->CustomProperty().ObjectAs<PropertyBag>()->GetProperty(kCorvaneProperties).ObjectAs<PropertyBag>();
+    EXPECT_TRUE(SameObject(now, family));
+    EXPECT_EQ(family->GetProperty("LabelProperties"), Variant("other tool"));
+    EXPECT_TRUE(SameObject(gf::GetAnchorProperties(e), replacement));
+    EXPECT_TRUE(sink_.reports.empty());
+}
+
 TEST_F(StorageTest, ARecordKeyHoldingSomethingElseCountsAsAbsent) {
     auto e = host_.AddText("Title", {0, 0, 1, 1});
     GiveRecord(e, {});
