@@ -2,7 +2,8 @@
 # Installs what the build and the tests need, from Debian's packages. Safe to run again.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev locales)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev locales
+          nlohmann-json3-dev libgdal-dev qt6-base-dev fonts-dejavu-core poppler-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
