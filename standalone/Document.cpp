@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -274,6 +275,12 @@ struct Reader {
             e = host.Make(type == "text" ? ElementKind::Text : ElementKind::Picture, name, r);
             if (type == "text") {
                 if (const json* t = Optional(j, "text")) StandaloneHost::Impl(e).text = String(*t, Child(ptr, "text"));
+                if (const json* a = Optional(j, "align")) {
+                    info.style.align = String(*a, Child(ptr, "align"));
+                    if (info.style.align != "left" && info.style.align != "center" && info.style.align != "right") {
+                        Fail(Child(ptr, "align"), "expected \"left\", \"center\" or \"right\", found \"" + info.style.align + "\"");
+                    }
+                }
                 if (const json* f = Optional(j, "font_size")) {
                     info.style.font_size = Number(*f, Child(ptr, "font_size"));
                     if (info.style.font_size < 0) Fail(Child(ptr, "font_size"), "expected a size of 0 or more points");
@@ -416,6 +423,7 @@ json WriteElement(const ComPtr<LayoutElement>& e, const Document::Impl& impl, co
             if (el.Kind() == ElementKind::Text) {
                 out["text"] = el.text;
                 if (info != nullptr && info->style.font_size > 0) out["font_size"] = info->style.font_size;
+                if (info != nullptr && info->style.align != "center") out["align"] = info->style.align;
             } else if (info != nullptr && !info->style.picture.empty()) {
                 out["file"] = PathText(info->style.picture, folder);
             }
@@ -455,7 +463,7 @@ json WriteElement(const ComPtr<LayoutElement>& e, const Document::Impl& impl, co
                                                                        : json::object();
         out["custom"] = TaggedValue(el.custom(), extras, impl, where, 0);
     }
-    json kept = Without(raw, {"custom", "series", "members", "text", "file", "font_size", "label_field", "rect", "outline",
+    json kept = Without(raw, {"custom", "series", "members", "text", "file", "font_size", "align", "label_field", "rect", "outline",
                               "border", "members_by"});
     return Merge(kept, std::move(out));
 }
@@ -858,6 +866,15 @@ void Document::Save(const fs::path& path) {
     std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
     int fd = ::mkstemp(temp.data());
     if (fd < 0) throw DocumentError(name + ": cannot create a temporary file beside it: " + std::strerror(errno));
+    // The replacement keeps the old file's permissions; a new file gets the usual ones.
+    struct stat old {};
+    if (::stat(name.c_str(), &old) == 0) {
+        ::fchmod(fd, old.st_mode & 07777);
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+    }
     try {
         HostCall("Document.Write");
         WriteAll(fd, text, name);

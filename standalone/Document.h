@@ -39,6 +39,7 @@ struct SeriesSpec {
 // What drawing an element needs beyond what the host keeps.
 struct ElementStyle {
     double font_size = 0;              // points; 0 fits the text to its rectangle
+    std::string align = "center";      // text across its rectangle: "left", "center", "right"
     std::filesystem::path picture;     // resolved against the document's folder
     std::string label_field;           // map frames: the index layer field that names a page
 };
@@ -68,7 +69,7 @@ public:
     const ElementStyle& StyleOf(const ComPtr<LayoutElement>& element) const;
     const SeriesSpec* SeriesSpecOf(const ComPtr<LayoutElement>& element) const;
 
-    StandaloneHost& Host() { return host_; }
+    StandaloneHost& Host() const { return host_; }
 
     // Opaque outside Document.cpp.
     struct Impl;
