@@ -106,9 +106,9 @@ JSON
 a() { "$crvanchor" anchor "$doc" "$@" >/dev/null; }
 a "Title" AnchorElement=true AnchorPriority=HIGH AnchorFromAll="Top Center" AnchorToAll="Top Center" VDistanceAll=-0.45
 a "Page Number" AnchorElement=true AnchorPriority=MEDIUM \
-  AnchorFromAll="Bottom Right" AnchorToAll="Bottom Right" HDistanceAll=-0.5 VDistanceAll=0.5 \
+  AnchorFromAll="Bottom Right" AnchorToAll="Bottom Right" HDistanceAll=-0.5 VDistanceAll=0.35 \
   UseAltAnchoring=true AltAnchorType="Even Pages" \
-  AnchorFromAlt="Bottom Left" AnchorToAlt="Bottom Left" HDistanceAlt=0.5 VDistanceAlt=0.5
+  AnchorFromAlt="Bottom Left" AnchorToAlt="Bottom Left" HDistanceAlt=0.5 VDistanceAlt=0.35
 a "North Arrow" AnchorElement=true AnchorPriority=MEDIUM AnchorType=NamedElement ElementName="Main Map" \
   AnchorFromAll="Top Right" AnchorToAll="Top Right" HDistanceAll=-0.15 VDistanceAll=-0.15 \
   HFromFieldAll=true HFieldNameAll=ARROW_DX VFromFieldAll=true VFieldNameAll=ARROW_DY

@@ -54,7 +54,7 @@ const char* ElementTypeName(ElementKind kind) {
     }
 }
 
-MapBook::MapBook(Document& document) : document_(document) {
+MapBook::MapBook(Document& document, std::function<int()> reportsShown) : document_(document) {
     HostState& state = document_.Host().State();
     WalkElements(state.elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
         if (series_frame_) return;
@@ -78,7 +78,9 @@ MapBook::MapBook(Document& document) : document_(document) {
     });
     for (auto& c : candidates) {
         if (!c.manager->CanAnchor(c.element)) continue;
+        const int before = reportsShown ? reportsShown() : 0;
         c.manager->SetAnchorElement(c.element);
+        if (reportsShown && reportsShown() != before) continue;
         order_.push_back(c.element);
         selected_.push_back(std::move(c));
     }

@@ -27,7 +27,11 @@ class MapBook {
 public:
     // The document must stay loaded while the book lives. Creates the engine by its
     // programmatic identifier, so it must be creatable.
-    explicit MapBook(Document& document);
+    //
+    // The engine tells its caller nothing, only the user; `reportsShown`, when given, counts
+    // the reports shown so far, so that an element whose selection was reported is left out
+    // instead of being reported again on every page.
+    explicit MapBook(Document& document, std::function<int()> reportsShown = {});
     ~MapBook();
 
     // The map series that sets the pages: the first map frame, in container order, that

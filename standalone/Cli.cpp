@@ -141,7 +141,7 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     StandaloneHost host;
     Document doc(host);
     doc.Load(a.doc);
-    MapBook book(doc);
+    MapBook book(doc, [&sink] { return sink.Count(); });
     std::vector<int32_t> pages;
     try {
         pages = a.pages ? book.ParsePages(*a.pages) : book.AllPages();
@@ -280,9 +280,9 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
         if (impl.Kind() != ElementKind::MapFrame || !impl.series) return;
         const SeriesData& d = *impl.series;
         const SeriesSpec* spec = doc.SeriesSpecOf(e);
-        out << "Map series on \"" << impl.name() << "\": " << d.features.size() << " pages from " << d.first_page_number
-            << (d.enabled ? "" : " (disabled)") << ", layer " << d.name;
-        if (spec != nullptr) out << " of " << spec->dataset.filename().string();
+        out << "Map series \"" << d.name << "\" on \"" << impl.name() << "\": " << d.features.size() << " pages from "
+            << d.first_page_number << (d.enabled ? "" : " (disabled)");
+        if (spec != nullptr) out << ", layer " << (spec->layer.empty() ? "(first)" : spec->layer) << " of " << spec->dataset.filename().string();
         out << ", current page " << d.first_page_number + d.current_position - 1 << "\n";
     });
     if (!s.active_layout_kind.empty()) out << "Layout in force: " << s.active_layout_kind << " \"" << s.active_layout_name << "\"\n";
