@@ -179,7 +179,9 @@ void DrawMapFrame(const Canvas& c, ElementImpl& e, const ElementStyle& style) {
                 c.p.setFont(Font(current ? std::min(d.height() * 0.12, c.scale * 0.4) : c.scale * 0.16, current));
                 c.p.setPen(current ? QColor(120, 30, 20) : QColor(90, 100, 80));
                 // A neighbour is named in the part of it that shows.
-                c.p.drawText(current ? d : d.intersected(box), Qt::AlignCenter, text);
+                // Below the middle, clear of the grid's labels on the lines through sheet centres.
+                const double drop = current ? 0 : c.scale * 0.22;
+                c.p.drawText(current ? d : d.intersected(box).translated(0, drop), Qt::AlignCenter, text);
             }
         }
         // A coordinate grid in map units, labelled along the bottom and left of the frame.
