@@ -333,6 +333,26 @@ TEST(Crvanchor, ShowListsElementsGroupsAndRecords) {
     for (const auto& r : rows) EXPECT_TRUE(std::regex_search(out, r)) << out;
 }
 
+TEST(MapBook, WithoutAMapSeriesIsOnePageNumberedOne) {
+    TempDir dir;
+    WriteText(dir / "plain.json", R"({"format": "crvanchor-document", "version": 1,
+      "page": {"width": 20, "height": 10, "units": "centimeters"},
+      "elements": [{"type": "text", "name": "Note", "rect": [0, 0, 4, 1], "text": "page {page}"}]})");
+    const std::string doc = (dir / "plain.json").string();
+    ASSERT_EQ(Crv({"anchor", doc, "Note", "AnchorElement=true", "AnchorFromAll=Center", "AnchorToAll=Center",
+                   "UseAltAnchoring=true", "AltAnchorType=Odd Pages", "AnchorFromAlt=Bottom Right",
+                   "AnchorToAlt=Bottom Right", "HDistanceAlt=-1"}).status, 0);
+    const CommandRun run = Crv({"book", doc, "--report", (dir / "r.json").string()});
+    ASSERT_EQ(run.status, 0) << run.err << run.stderr_;
+    const json report = json::parse(ReadText(dir / "r.json"));
+    EXPECT_EQ(report["series"], nullptr);
+    ASSERT_EQ(report["pages"].size(), 1u);
+    EXPECT_EQ(report["pages"][0]["page"], 1);
+    // Page 1 is odd: the alternate rule puts the note in the bottom right corner, 1 cm in.
+    ExpectRect(RectOf(report["pages"][0]["elements"][0]["rect"]), {15, 0, 19, 1}, "note");
+    EXPECT_EQ(Crv({"book", doc, "--pages", "2"}).err, "crvanchor: --pages: 2 is not in the map book (pages 1 to 1)\n");
+}
+
 TEST(Activation, TheEngineIsCreatableByItsProgrammaticIdentifierWhileRegistered) {
     standalone::StandaloneHost host;
     RecordingErrorSink sink;
