@@ -91,7 +91,7 @@ int32_t HostFieldType(int ogrType, int ogrSubType) {
             return ogrSubType == OFSTInt16 ? fieldtype::kSmallInteger : fieldtype::kInteger;
         case OFTInteger64: return fieldtype::kInteger;
         case OFTReal: return ogrSubType == OFSTFloat32 ? fieldtype::kSingle : fieldtype::kDouble;
-        case OFTString: return ogrSubType == OFSTUUID ? fieldtype::kGuid : fieldtype::kString;
+        case OFTString: return fieldtype::kString;
         case OFTDate:
         case OFTTime:
         case OFTDateTime: return fieldtype::kDate;
