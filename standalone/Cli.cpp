@@ -44,7 +44,19 @@ std::string Fixed(double v, int decimals = 3) {
 }
 
 std::string RectText(const Rect& r) {
-    return "(" + Fixed(r.xmin) + ", " + Fixed(r.ymin) + ")-(" + Fixed(r.xmax) + ", " + Fixed(r.ymax) + ")";
+    std::ostringstream s;
+    s << "(" << Fixed(r.xmin) << ", " << Fixed(r.ymin) << ")-(" << Fixed(r.xmax) << ", " << Fixed(r.ymax) << ")";
+    return s.str();
+}
+
+// Built by appending: prepending to a temporary string trips a false overlap warning of the
+// optimiser.
+std::string Quoted(const std::string& text) {
+    std::string q;
+    q += '"';
+    q += text;
+    q += '"';
+    return q;
 }
 
 template <size_t N>
@@ -228,7 +240,7 @@ std::string Summary(const ComPtr<PropertyBag>& r) {
     const std::string priority = safe([&] { return Label(kPriorityLabels, CInt(get(key::AnchorPriority))); });
     const bool on = safe([&] { return std::string(CBool(get(key::AnchorElement)) ? "1" : "0"); }) == "1";
     const std::string target = safe([&] {
-        return CStr(get(key::AnchorType)) == kAnchorTypeNamedElement ? "\"" + CStr(get(key::ElementName)) + "\"" : std::string("page");
+        return CStr(get(key::AnchorType)) == kAnchorTypeNamedElement ? Quoted(CStr(get(key::ElementName))) : std::string("page");
     });
     auto rule = [&](const char* from, const char* to, const char* h, const char* hf, const char* hn, const char* v,
                     const char* vf, const char* vn) {

@@ -863,7 +863,10 @@ void Document::Save(const fs::path& path) {
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     const std::string text = Text(folder);
     const std::string name = path.string();
-    std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+    std::string hidden = path.filename().string();
+    hidden.insert(hidden.begin(), '.');
+    hidden += ".XXXXXX";
+    std::string temp = (folder / hidden).string();
     int fd = ::mkstemp(temp.data());
     if (fd < 0) throw DocumentError(name + ": cannot create a temporary file beside it: " + std::strerror(errno));
     // The replacement keeps the old file's permissions; a new file gets the usual ones.
