@@ -104,6 +104,11 @@ int32_t HostFieldType(int ogrType, int ogrSubType) {
 
 SeriesData ReadIndexLayer(const SeriesRequest& request) {
     RegisterDriversOnce();
+    // The library's own complaints would add lines to the one-line message the caller gives.
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    struct PopHandler {
+        ~PopHandler() { CPLPopErrorHandler(); }
+    } pop;
     const std::string path = request.dataset.string();
     std::error_code ec;
     if (!std::filesystem::exists(request.dataset, ec)) {

@@ -277,6 +277,13 @@ TEST(Crvanchor, ErrorReportsGoToStandardErrorAndAreCounted) {
 TEST(Crvanchor, AnchorGivesAndChangesRecordsInTheirKinds) {
     TempDir dir;
     const auto doc = CopySample(dir);
+    {
+        // What this version does not use, where only a document with a real series can hold it.
+        json edited = json::parse(ReadText(doc));
+        edited["elements"][0]["series"]["x-series"] = {{"tiles", 4}};
+        edited["elements"][4]["members"][3]["x-member"] = "kept";
+        WriteText(doc, edited.dump(1));
+    }
     const CommandRun first = Crv({"anchor", doc.string(), "Legend Grid", "AnchorElement=true", "AnchorToAll=Bottom Right",
                            "AnchorFromAll=8", "HDistanceAll=-0.25", "AltAnchorPageRange=1-3, 7", "AnchorPriority=HIGH"});
     ASSERT_EQ(first.status, 0) << first.err << first.stderr_;
@@ -304,6 +311,8 @@ TEST(Crvanchor, AnchorGivesAndChangesRecordsInTheirKinds) {
         EXPECT_EQ(grid.at(k)["kind"], kind) << k;
         EXPECT_EQ(grid.at(k)["value"], value) << k;
     }
+    EXPECT_EQ(saved["elements"][0]["series"]["x-series"], json({{"tiles", 4}}));
+    EXPECT_EQ(saved["elements"][4]["members"][3]["x-member"], "kept");
     const auto title = recordOf(saved["elements"][1]);
     EXPECT_EQ(title.at("VDistanceAll")["value"], -0.6);
     EXPECT_EQ(title.at("AnchorFromAll")["value"], 1);
