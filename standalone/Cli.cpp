@@ -291,10 +291,10 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
         ElementImpl& impl = StandaloneHost::Impl(e);
         if (impl.Kind() != ElementKind::MapFrame || !impl.series) return;
         const SeriesData& d = *impl.series;
-        const SeriesSpec* spec = doc.SeriesSpecOf(e);
+        const SeriesOrigin* origin = doc.SeriesOriginOf(e);
         out << "Map series \"" << d.name << "\" on \"" << impl.name() << "\": " << d.features.size() << " pages from "
             << d.first_page_number << (d.enabled ? "" : " (disabled)");
-        if (spec != nullptr) out << ", layer " << (spec->layer.empty() ? "(first)" : spec->layer) << " of " << spec->dataset.filename().string();
+        if (origin != nullptr) out << ", layer " << (origin->layer.empty() ? "(first)" : origin->layer) << " of " << origin->dataset.filename().string();
         out << ", current page " << d.first_page_number + d.current_position - 1 << "\n";
     });
     if (!s.active_layout_kind.empty()) out << "Layout in force: " << s.active_layout_kind << " \"" << s.active_layout_name << "\"\n";

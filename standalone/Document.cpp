@@ -170,7 +170,7 @@ struct Document::Impl {
         ComPtr<LayoutElement> element;
         json raw;
         ElementStyle style;
-        std::optional<SeriesSpec> series;
+        std::optional<SeriesOrigin> series;
         json series_raw;
     };
     // The JSON of a property bag that is not its entries, and each entry's own extra members.
@@ -327,34 +327,34 @@ struct Reader {
     void Series(const json& j, const std::string& ptr, const ComPtr<LayoutElement>& frame,
                 Document::Impl::ElementInfo& info) {
         ExpectObject(j, ptr);
-        SeriesSpec spec;
-        spec.dataset = Resolve(String(Required(j, "dataset", ptr), Child(ptr, "dataset")), folder);
-        if (const json* l = Optional(j, "layer")) spec.layer = String(*l, Child(ptr, "layer"));
+        SeriesOrigin origin;
+        origin.dataset = Resolve(String(Required(j, "dataset", ptr), Child(ptr, "dataset")), folder);
+        if (const json* l = Optional(j, "layer")) origin.layer = String(*l, Child(ptr, "layer"));
         if (const json* o = Optional(j, "order_field"); o != nullptr && !o->is_null()) {
-            spec.order_field = String(*o, Child(ptr, "order_field"));
+            origin.order_field = String(*o, Child(ptr, "order_field"));
         }
         if (const json* f = Optional(j, "first_page")) {
-            spec.first_page = static_cast<int32_t>(WholeNumber(*f, Child(ptr, "first_page"), -1000000, 1000000));
+            origin.first_page = static_cast<int32_t>(WholeNumber(*f, Child(ptr, "first_page"), -1000000, 1000000));
         }
-        if (const json* e = Optional(j, "enabled")) spec.enabled = Boolean(*e, Child(ptr, "enabled"));
+        if (const json* e = Optional(j, "enabled")) origin.enabled = Boolean(*e, Child(ptr, "enabled"));
         SeriesData data;
         try {
-            data = ReadIndexLayer({spec.dataset, spec.layer, spec.order_field});
+            data = ReadIndexLayer({origin.dataset, origin.layer, origin.order_field});
         } catch (const SeriesSourceError& err) {
             Fail(Child(ptr, "dataset"), err.what());
         }
         if (const json* n = Optional(j, "name")) data.name = String(*n, Child(ptr, "name"));
-        data.first_page_number = spec.first_page;
-        data.enabled = spec.enabled;
+        data.first_page_number = origin.first_page;
+        data.enabled = origin.enabled;
         data.current_position = 1;
         if (const json* c = Optional(j, "current_page")) {
             const int64_t page = WholeNumber(*c, Child(ptr, "current_page"), -1000000, 2000000);
-            const int64_t pos = page - spec.first_page + 1;
+            const int64_t pos = page - origin.first_page + 1;
             // A dataset that lost pages since the save starts the document at its first page.
             if (pos >= 1 && pos <= static_cast<int64_t>(data.features.size())) data.current_position = static_cast<int32_t>(pos);
         }
         StandaloneHost::Impl(frame).series = std::make_shared<SeriesData>(std::move(data));
-        info.series = spec;
+        info.series = origin;
         info.series_raw = j;
     }
 };
@@ -435,12 +435,12 @@ json WriteElement(const ComPtr<LayoutElement>& e, const Document::Impl& impl, co
             out["border"] = el.FrameBorder();
             if (info != nullptr && !info->style.label_field.empty()) out["label_field"] = info->style.label_field;
             if (info != nullptr && info->series && el.series) {
-                const SeriesSpec& spec = *info->series;
+                const SeriesOrigin& origin = *info->series;
                 json s = json::object();
                 s["name"] = el.series->name;
-                s["dataset"] = PathText(spec.dataset, folder);
-                s["layer"] = spec.layer;
-                s["order_field"] = spec.order_field.empty() ? json(nullptr) : json(spec.order_field);
+                s["dataset"] = PathText(origin.dataset, folder);
+                s["layer"] = origin.layer;
+                s["order_field"] = origin.order_field.empty() ? json(nullptr) : json(origin.order_field);
                 s["first_page"] = el.series->first_page_number;
                 s["enabled"] = el.series->enabled;
                 s["current_page"] = el.series->first_page_number + el.series->current_position - 1;
@@ -688,7 +688,7 @@ const ElementStyle& Document::StyleOf(const ComPtr<LayoutElement>& element) cons
     return info != nullptr ? info->style : none;
 }
 
-const SeriesSpec* Document::SeriesSpecOf(const ComPtr<LayoutElement>& element) const {
+const SeriesOrigin* Document::SeriesOriginOf(const ComPtr<LayoutElement>& element) const {
     const auto* info = impl_->Find(element);
     return info != nullptr && info->series ? &*info->series : nullptr;
 }

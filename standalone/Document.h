@@ -28,7 +28,7 @@ public:
 };
 
 // Where a map frame's series comes from.
-struct SeriesSpec {
+struct SeriesOrigin {
     std::filesystem::path dataset;  // resolved against the document's folder
     std::string layer;
     std::string order_field;        // empty: feature order
@@ -67,7 +67,7 @@ public:
     const std::string& Units() const;
     // Empty when the element came from no document (defaults apply).
     const ElementStyle& StyleOf(const ComPtr<LayoutElement>& element) const;
-    const SeriesSpec* SeriesSpecOf(const ComPtr<LayoutElement>& element) const;
+    const SeriesOrigin* SeriesOriginOf(const ComPtr<LayoutElement>& element) const;
 
     StandaloneHost& Host() const { return host_; }
 
