@@ -5,6 +5,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <limits>
 
@@ -326,6 +331,45 @@ TEST(Document, AnInterruptedSaveLeavesTheOldDocument) {
     Document reloaded(again);
     reloaded.Load(path);
     EXPECT_EQ(StandaloneHost::ExtentOf(again.State().elements[0]), (Rect{2, 10, 8.5, 11}));
+}
+
+TEST(Document, AProcessKilledWhileSavingLeavesTheOldDocument) {
+    TempDir dir;
+    const auto path = dir / "doc.json";
+    StandaloneHost host;
+    for (int i = 0; i < 400; ++i) host.AddText("Element " + std::to_string(i), {0, 0, 1, 1}, std::string(200, 'x'));
+    Document doc(host);
+    doc.Save(path);
+    const std::string before = ReadText(path);
+    StandaloneHost::Impl(host.State().elements[0]).Move(1, 0);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The system stops the process when its file grows past 16 KiB: in the middle of
+        // writing the new document.
+        const rlimit limit{16 * 1024, 16 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        doc.Save(path);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+
+    EXPECT_EQ(ReadText(path), before);
+    // What the killed process left is its half-written temporary file, beside the document.
+    std::vector<std::filesystem::path> others;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        if (entry.path() != path) others.push_back(entry.path());
+    }
+    ASSERT_EQ(others.size(), 1u);
+    EXPECT_EQ(others[0].filename().string().rfind(".doc.json.", 0), 0u);
+    EXPECT_EQ(std::filesystem::file_size(others[0]), 16u * 1024u);
+    StandaloneHost again;
+    Document reloaded(again);
+    EXPECT_NO_THROW(reloaded.Load(path));
 }
 
 TEST(Document, LocatesPointersInTheText) {
