@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Installs, builds, and runs the demonstration map book through the anchoring engine.
+# Installs what is missing, builds, registers the component into a registry of its own, and
+# runs the bundled Lake District map book into a PDF and a report of every element's place.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build build -j"$(nproc)" --target crvanchor-demo
-./build/crvanchor-demo
+cmake --build build -j"$(nproc)" --target CRVAnchor crvanchor crvinstall
+mkdir -p out
+export CRVANCHOR_REGISTRY="$PWD/out/registry.db"
+./build/crvinstall build/libCRVAnchor.so
+./build/crvanchor book samples/lakes_atlas.json --pdf out/book.pdf --png out/pages --report out/report.json
+echo "The book is in out/book.pdf, its pages in out/pages/, where every element went in out/report.json."

@@ -141,6 +141,9 @@ struct SeriesData {
     bool enabled = true;
     // What companions were told: the last feature position handed back.
     int32_t reported_position = 0;
+    // Each feature's geometry envelope in map units, parallel to `features`; empty when the
+    // series was not read from a dataset with geometry.
+    std::vector<Rect> envelopes;
 };
 
 class FieldImpl final : public ComObject<Field>, Tracked {

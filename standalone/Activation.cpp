@@ -1,0 +1,17 @@
+#include "standalone/Activation.h"
+
+#include "com/Registry.h"
+#include "errors/ErrorHandling.h"
+
+namespace crv::standalone {
+
+void RequireEngine() {
+    try {
+        ClassTable::Instance().ClsidFromProgId(kAnchorManagerProgId);
+    } catch (const ComError&) {
+        throw ActivationError(std::string("the anchoring component is not registered in ") + Registry::DefaultPath() +
+                              " (register it with: crvinstall PATH/libCRVAnchor.so)");
+    }
+}
+
+}  // namespace crv::standalone

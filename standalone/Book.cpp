@@ -1,0 +1,172 @@
+#include "standalone/Book.h"
+
+#include "anchor/AnchorRecord.h"
+#include "standalone/Activation.h"
+
+#include <algorithm>
+#include <charconv>
+#include <functional>
+#include <set>
+#include <stdexcept>
+
+namespace crv::standalone {
+
+namespace {
+
+int PriorityRank(int16_t code) {
+    switch (code) {
+        case kPriorityHigh: return 0;
+        case kPriorityMedium: return 1;
+        case kPriorityLow: return 2;
+        default: return 3;
+    }
+}
+
+void Walk(const ComPtr<LayoutElement>& e, const std::string& group,
+          const std::function<void(const ComPtr<LayoutElement>&, const std::string&)>& visit) {
+    visit(e, group);
+    ElementImpl& impl = StandaloneHost::Impl(e);
+    if (!impl.IsGroup()) return;
+    const std::string inner = group.empty() ? impl.name() : group + " / " + impl.name();
+    for (const auto& m : impl.Members()) Walk(m, inner, visit);
+}
+
+std::optional<int32_t> WholeNumber(std::string_view s) {
+    int32_t v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return std::nullopt;
+    return v;
+}
+
+}  // namespace
+
+void WalkElements(const std::vector<ComPtr<LayoutElement>>& top,
+                  const std::function<void(const ComPtr<LayoutElement>&, const std::string& group)>& visit) {
+    for (const auto& e : top) Walk(e, "", visit);
+}
+
+const char* ElementTypeName(ElementKind kind) {
+    switch (kind) {
+        case ElementKind::Text: return "text";
+        case ElementKind::Picture: return "picture";
+        case ElementKind::MapFrame: return "map_frame";
+        default: return "group";
+    }
+}
+
+MapBook::MapBook(Document& document, std::function<int()> reportsShown) : document_(document) {
+    HostState& state = document_.Host().State();
+    WalkElements(state.elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
+        if (series_frame_) return;
+        ElementImpl& impl = StandaloneHost::Impl(e);
+        if (impl.Kind() == ElementKind::MapFrame && impl.series && impl.series->enabled) series_frame_ = e;
+    });
+    if (series_frame_) {
+        const SeriesData& s = *StandaloneHost::Impl(series_frame_).series;
+        first_ = s.first_page_number;
+        last_ = s.first_page_number + static_cast<int32_t>(s.features.size()) - 1;
+    }
+
+    std::vector<Selected> candidates;
+    WalkElements(state.elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
+        auto manager = CreateObjectByProgId<_CRVAnchorManager>(kAnchorManagerProgId);
+        if (!manager->IsAnchorElement(e)) return;
+        candidates.push_back({e, manager, manager->AnchorPriority(e)});
+    });
+    std::stable_sort(candidates.begin(), candidates.end(), [](const Selected& a, const Selected& b) {
+        return PriorityRank(a.priority) < PriorityRank(b.priority);
+    });
+    for (auto& c : candidates) {
+        if (!c.manager->CanAnchor(c.element)) continue;
+        const int before = reportsShown ? reportsShown() : 0;
+        c.manager->SetAnchorElement(c.element);
+        if (reportsShown && reportsShown() != before) continue;
+        order_.push_back(c.element);
+        selected_.push_back(std::move(c));
+    }
+}
+
+MapBook::~MapBook() {
+    for (auto& s : selected_) s.manager->Reset();
+}
+
+std::vector<int32_t> MapBook::AllPages() const {
+    std::vector<int32_t> pages;
+    for (int32_t p = first_; p <= last_; ++p) pages.push_back(p);
+    return pages;
+}
+
+std::vector<int32_t> MapBook::ParsePages(const std::string& text) const {
+    std::set<int32_t> pages;
+    const std::string range = "pages " + std::to_string(first_) + " to " + std::to_string(last_);
+    size_t at = 0;
+    while (at <= text.size()) {
+        size_t comma = text.find(',', at);
+        if (comma == std::string::npos) comma = text.size();
+        const std::string piece = text.substr(at, comma - at);
+        // A leading minus belongs to the first number, not to a range.
+        const size_t dash = piece.find('-', 1);
+        std::optional<int32_t> lo, hi;
+        if (dash == std::string::npos) {
+            lo = hi = WholeNumber(piece);
+        } else {
+            lo = WholeNumber(std::string_view(piece).substr(0, dash));
+            hi = WholeNumber(std::string_view(piece).substr(dash + 1));
+        }
+        if (!lo || !hi) throw std::invalid_argument("--pages: expected a page or a range such as 3-5, found \"" + piece + "\"");
+        if (*lo > *hi) throw std::invalid_argument("--pages: the range " + piece + " runs backwards");
+        if (*lo < first_ || *hi > last_) {
+            throw std::invalid_argument("--pages: " + piece + " is not in the map book (" + range + ")");
+        }
+        for (int32_t p = *lo; p <= *hi; ++p) pages.insert(p);
+        at = comma + 1;
+    }
+    return {pages.begin(), pages.end()};
+}
+
+void MapBook::ShowPage(int32_t page) {
+    HostState& state = document_.Host().State();
+    if (series_frame_) {
+        SeriesData& s = *StandaloneHost::Impl(series_frame_).series;
+        const int64_t position = int64_t{page} - s.first_page_number + 1;
+        if (position >= 1 && position <= static_cast<int64_t>(s.features.size())) {
+            s.current_position = static_cast<int32_t>(position);
+        }
+    }
+    if (state.active_layout_kind == ActiveLayoutInfo::kSeriesLayout) {
+        state.series_layouts[state.active_layout_name] = Variant(page);
+    }
+    for (auto& s : selected_) s.manager->AnchorElement(page);
+}
+
+std::vector<Placement> MapBook::Placements() const {
+    std::vector<Placement> out;
+    WalkElements(document_.Host().State().elements, [&](const ComPtr<LayoutElement>& e, const std::string& group) {
+        ElementImpl& impl = StandaloneHost::Impl(e);
+        Placement p;
+        p.name = impl.name();
+        p.group = group;
+        p.type = ElementTypeName(impl.Kind());
+        for (const auto& s : selected_) {
+            if (SameObject(s.element, e)) {
+                p.anchored = true;
+                p.priority = s.priority;
+            }
+        }
+        p.rect = StandaloneHost::ExtentOf(e);
+        out.push_back(std::move(p));
+    });
+    return out;
+}
+
+Variant MapBook::FieldValue(const std::string& field) const {
+    if (!series_frame_) return Variant::Null();
+    const SeriesData& s = *StandaloneHost::Impl(series_frame_).series;
+    const size_t row = static_cast<size_t>(s.current_position - 1);
+    for (size_t i = 0; i < s.fields.size(); ++i) {
+        if (s.fields[i].name == field && row < s.features.size()) return s.features[row][i];
+    }
+    return Variant::Null();
+}
+
+}  // namespace crv::standalone

@@ -1,0 +1,85 @@
+#pragma once
+// A map book: the pages of a document's map series, and every anchored element placed on each
+// of them by the anchoring engine, the way a calling tool drives it: each element selected
+// once, then placed page after page.
+
+#include "anchor/CRVAnchorManager.h"
+#include "standalone/Document.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace crv::standalone {
+
+// Where one element stands on a page.
+struct Placement {
+    std::string name;
+    std::string group;   // names of the enclosing groups, outermost first, joined by " / "
+    std::string type;    // "text", "picture", "map_frame", "group"
+    bool anchored = false;
+    std::optional<int16_t> priority;
+    Rect rect;           // the element's rectangle as the engine measures it
+};
+
+class MapBook {
+public:
+    // The document must stay loaded while the book lives. Creates the engine by its
+    // programmatic identifier, so it must be creatable.
+    //
+    // The engine tells its caller nothing, only the user; `reportsShown`, when given, counts
+    // the reports shown so far, so that an element whose selection was reported is left out
+    // instead of being reported again on every page.
+    explicit MapBook(Document& document, std::function<int()> reportsShown = {});
+    ~MapBook();
+
+    // The map series that sets the pages: the first map frame, in container order, that
+    // carries an enabled series. Without one the book is a single page numbered 1.
+    const ComPtr<LayoutElement>& SeriesFrame() const { return series_frame_; }
+    int32_t FirstPage() const { return first_; }
+    int32_t LastPage() const { return last_; }
+    std::vector<int32_t> AllPages() const;
+
+    // Page numbers from text such as "1-3,7": pieces of a number or a range, each inside the
+    // book. Ascending, without repeats. Throws std::invalid_argument with a one-line message.
+    std::vector<int32_t> ParsePages(const std::string& text) const;
+
+    // The elements that carry an anchor record and can be anchored, in the order they are
+    // placed: HIGH, then MEDIUM, then LOW, then any other priority code; container order
+    // (groups walked depth first) within a priority.
+    const std::vector<ComPtr<LayoutElement>>& AnchorOrder() const { return order_; }
+
+    // Puts the page in force in the companions (the map series' current page and the series
+    // layout's, when one is in force) and places every selected element for it.
+    void ShowPage(int32_t page);
+
+    // Every element of the layout, groups walked depth first, where it stands now.
+    std::vector<Placement> Placements() const;
+
+    // The value of a field of the series' index layer on the page now shown; Null when there
+    // is no such field or no series.
+    Variant FieldValue(const std::string& field) const;
+
+private:
+    struct Selected {
+        ComPtr<LayoutElement> element;
+        ComPtr<_CRVAnchorManager> manager;
+        int16_t priority;
+    };
+
+    Document& document_;
+    ComPtr<LayoutElement> series_frame_;
+    int32_t first_ = 1;
+    int32_t last_ = 1;
+    std::vector<Selected> selected_;
+    std::vector<ComPtr<LayoutElement>> order_;
+};
+
+// Every element of the layout, groups walked depth first, with the names of its groups.
+void WalkElements(const std::vector<ComPtr<LayoutElement>>& top,
+                  const std::function<void(const ComPtr<LayoutElement>&, const std::string& group)>& visit);
+
+const char* ElementTypeName(ElementKind kind);
+
+}  // namespace crv::standalone

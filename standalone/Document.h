@@ -1,0 +1,88 @@
+#pragma once
+// The standalone host's map documents on disk: a versioned JSON file holding the page, the
+// elements with their custom properties, the map series on map frames and the companions'
+// multi-page layouts. The format is described in docs/document-format.md.
+//
+// Loading builds everything aside and only then replaces what the host held, so a bad
+// document changes nothing. Saving replaces the file atomically. Whatever a document holds
+// that this version does not use is kept and written back.
+
+#include "standalone/StandaloneHost.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace crv::standalone {
+
+inline constexpr int kDocumentFormatVersion = 1;
+inline constexpr const char* kDocumentFormatName = "crvanchor-document";
+
+// One line: "FILE:LINE:COLUMN: what was expected", or "FILE: what went wrong" when no place
+// in the text is to blame.
+class DocumentError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Where a map frame's series comes from.
+struct SeriesOrigin {
+    std::filesystem::path dataset;  // resolved against the document's folder
+    std::string layer;
+    std::string order_field;        // empty: feature order
+    int32_t first_page = 1;
+    bool enabled = true;
+};
+
+// What drawing an element needs beyond what the host keeps.
+struct ElementStyle {
+    double font_size = 0;              // points; 0 fits the text to its rectangle
+    std::string align = "center";      // text across its rectangle: "left", "center", "right"
+    std::filesystem::path picture;     // resolved against the document's folder
+    std::string label_field;           // map frames: the index layer field that names a page
+};
+
+class Document {
+public:
+    explicit Document(StandaloneHost& host);
+    ~Document();
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+
+    // Throws DocumentError; the host and this document are unchanged then.
+    void Load(const std::filesystem::path& path);
+    // The same from text; `path` names the document in messages and anchors relative paths.
+    void LoadText(const std::string& text, const std::filesystem::path& path);
+
+    // Writes a temporary file beside `path`, flushes it to disk and renames it over `path`.
+    // Throws DocumentError and leaves any former file untouched on failure. The document
+    // is then known under `path`.
+    void Save(const std::filesystem::path& path);
+    // The document's text, with relative paths as seen from `folder`.
+    std::string Text(const std::filesystem::path& folder) const;
+
+    const std::filesystem::path& Path() const;
+    const std::string& Units() const;
+    // Empty when the element came from no document (defaults apply).
+    const ElementStyle& StyleOf(const ComPtr<LayoutElement>& element) const;
+    const SeriesOrigin* SeriesOriginOf(const ComPtr<LayoutElement>& element) const;
+
+    StandaloneHost& Host() const { return host_; }
+
+    // Opaque outside Document.cpp.
+    struct Impl;
+
+private:
+    StandaloneHost& host_;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Line and column (both from 1) of a byte offset in a text.
+std::pair<size_t, size_t> LineColumnAt(const std::string& text, size_t offset);
+
+// Byte offset of the value a JSON pointer names in a JSON text, if it is there.
+std::optional<size_t> LocateJsonPointer(const std::string& text, const std::string& pointer);
+
+}  // namespace crv::standalone

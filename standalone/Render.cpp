@@ -1,0 +1,325 @@
+#include "standalone/Render.h"
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPdfWriter>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace crv::standalone {
+
+namespace {
+
+// The toolkit's notes about the desktop session it runs without are not the user's concern.
+void QuietMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtDebugMsg || type == QtInfoMsg) return;
+    if (type == QtWarningMsg && message.contains(QStringLiteral("XDG_RUNTIME_DIR"))) return;
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+}  // namespace
+
+void EnsureGuiApplication() {
+    if (QGuiApplication::instance() != nullptr) return;
+    qInstallMessageHandler(QuietMessages);
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "crvanchor";
+    static char* argv[] = {name, nullptr};
+    // Kept for the life of the process, as the toolkit expects of its application object.
+    static QGuiApplication* app = new QGuiApplication(argc, argv);
+    (void)app;
+}
+
+namespace {
+
+double PointsPerUnit(const std::string& units) {
+    if (units == "centimeters") return 72.0 / 2.54;
+    if (units == "millimeters") return 72.0 / 25.4;
+    if (units == "points") return 1.0;
+    return 72.0;
+}
+
+QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// Page units to device pixels, Y flipped: the page grows upward, the device downward.
+struct Canvas {
+    QPainter& p;
+    double scale;        // device pixels per page unit
+    double page_height;  // page units
+    double points_per_unit;
+
+    QRectF Box(const Rect& r) const {
+        return QRectF(QPointF(r.xmin * scale, (page_height - r.ymax) * scale),
+                      QPointF(r.xmax * scale, (page_height - r.ymin) * scale));
+    }
+    double PixelsForPoints(double points) const { return points / points_per_unit * scale; }
+};
+
+QFont Font(double pixels, bool bold = false) {
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setPixelSize(std::max(1, static_cast<int>(std::lround(pixels))));
+    f.setBold(bold);
+    return f;
+}
+
+// "{page}" and "{field:NAME}" stand for the page shown and a field of its feature.
+std::string Substitute(const std::string& text, int32_t page, const MapBook& book) {
+    std::string out;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t open = text.find('{', at);
+        if (open == std::string::npos) break;
+        const size_t close = text.find('}', open);
+        if (close == std::string::npos) break;
+        out += text.substr(at, open - at);
+        const std::string token = text.substr(open + 1, close - open - 1);
+        if (token == "page") {
+            out += std::to_string(page);
+        } else if (token.rfind("field:", 0) == 0) {
+            const Variant v = book.FieldValue(token.substr(6));
+            if (!v.IsNull() && !v.IsEmpty()) out += CStr(v);
+        } else {
+            out += text.substr(open, close - open + 1);
+        }
+        at = close + 1;
+    }
+    return out + text.substr(std::min(at, text.size()));
+}
+
+void DrawText(const Canvas& c, ElementImpl& e, const ElementStyle& style, int32_t page, const MapBook& book) {
+    const QRectF box = c.Box(e.OutlineRect());
+    const QString text = Q(Substitute(e.text, page, book));
+    QFont font = Font(style.font_size > 0 ? c.PixelsForPoints(style.font_size) : box.height() * 0.72);
+    if (style.font_size <= 0) {
+        const double width = QFontMetricsF(font).horizontalAdvance(text);
+        if (width > box.width() * 0.96 && width > 0) font = Font(box.height() * 0.72 * box.width() * 0.96 / width);
+    }
+    c.p.setFont(font);
+    c.p.setPen(QColor(20, 20, 20));
+    const Qt::Alignment across = style.align == "left" ? Qt::AlignLeft : style.align == "right" ? Qt::AlignRight : Qt::AlignHCenter;
+    c.p.drawText(box, static_cast<int>((across | Qt::AlignVCenter).toInt()), text);
+}
+
+void DrawPicture(const Canvas& c, ElementImpl& e, const ElementStyle& style) {
+    const QRectF box = c.Box(e.OutlineRect());
+    QImage image;
+    if (!style.picture.empty()) image.load(Q(style.picture.string()));
+    if (image.isNull()) {
+        c.p.setPen(QPen(QColor(160, 40, 40), std::max(1.0, c.scale * 0.01)));
+        c.p.setBrush(Qt::NoBrush);
+        c.p.drawRect(box);
+        c.p.drawLine(box.topLeft(), box.bottomRight());
+        c.p.drawLine(box.topRight(), box.bottomLeft());
+        return;
+    }
+    QSizeF size = QSizeF(image.size()).scaled(box.size(), Qt::KeepAspectRatio);
+    const QRectF target(box.center().x() - size.width() / 2, box.center().y() - size.height() / 2, size.width(), size.height());
+    c.p.setRenderHint(QPainter::SmoothPixmapTransform);
+    c.p.drawImage(target, image);
+}
+
+double NiceStep(double span) {
+    const double raw = span / 5;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0, 10.0}) {
+        if (raw <= m * magnitude) return m * magnitude;
+    }
+    return 10 * magnitude;
+}
+
+void DrawMapFrame(const Canvas& c, ElementImpl& e, const ElementStyle& style) {
+    const QRectF box = c.Box(e.OutlineRect());
+    c.p.save();
+    c.p.setClipRect(box);
+    c.p.fillRect(box, QColor(214, 230, 240));
+    const SeriesData* s = e.series.get();
+    if (s != nullptr && !s->envelopes.empty() && s->current_position >= 1 &&
+        static_cast<size_t>(s->current_position) <= s->envelopes.size()) {
+        // The page's feature with a margin of its neighbours, stretched to the frame's shape.
+        Rect view = s->envelopes[static_cast<size_t>(s->current_position - 1)];
+        view = view.Grown(0.3 * std::max(view.Width(), view.Height()));
+        const double frameAspect = box.width() / box.height();
+        if (view.Width() / view.Height() < frameAspect) {
+            const double grow = (view.Height() * frameAspect - view.Width()) / 2;
+            view = {view.xmin - grow, view.ymin, view.xmax + grow, view.ymax};
+        } else {
+            const double grow = (view.Width() / frameAspect - view.Height()) / 2;
+            view = {view.xmin, view.ymin - grow, view.xmax, view.ymax + grow};
+        }
+        const double k = box.width() / view.Width();
+        auto toDevice = [&](const Rect& r) {
+            return QRectF(QPointF(box.left() + (r.xmin - view.xmin) * k, box.top() + (view.ymax - r.ymax) * k),
+                          QPointF(box.left() + (r.xmax - view.xmin) * k, box.top() + (view.ymax - r.ymin) * k));
+        };
+        int label = -1;
+        for (size_t i = 0; i < s->fields.size(); ++i) {
+            if (!style.label_field.empty() && s->fields[i].name == style.label_field) label = static_cast<int>(i);
+        }
+        const double thin = std::max(1.0, c.scale * 0.008);
+        for (size_t i = 0; i < s->envelopes.size(); ++i) {
+            const Rect& r = s->envelopes[i];
+            if (r.xmax < view.xmin || r.xmin > view.xmax || r.ymax < view.ymin || r.ymin > view.ymax) continue;
+            const bool current = i == static_cast<size_t>(s->current_position - 1);
+            const QRectF d = toDevice(r);
+            c.p.setBrush(current ? QColor(250, 240, 200) : QColor(226, 236, 214));
+            c.p.setPen(QPen(current ? QColor(150, 40, 30) : QColor(120, 130, 110), current ? thin * 3 : thin));
+            c.p.drawRect(d);
+            if (label >= 0) {
+                const Variant v = s->features[i][static_cast<size_t>(label)];
+                const QString text = v.IsNull() ? QString() : Q(CStr(v));
+                c.p.setFont(Font(current ? std::min(d.height() * 0.12, c.scale * 0.4) : c.scale * 0.16, current));
+                c.p.setPen(current ? QColor(120, 30, 20) : QColor(90, 100, 80));
+                // A neighbour is named in the part of it that shows.
+                // Below the middle, clear of the grid's labels on the lines through sheet centres.
+                const double drop = current ? 0 : c.scale * 0.22;
+                c.p.drawText(current ? d : d.intersected(box).translated(0, drop), Qt::AlignCenter, text);
+            }
+        }
+        // A coordinate grid in map units, labelled along the bottom and left of the frame.
+        const double step = NiceStep(std::max(view.Width(), view.Height()));
+        c.p.setPen(QPen(QColor(60, 90, 120, 110), thin));
+        c.p.setFont(Font(c.scale * 0.11));
+        for (double x = std::ceil(view.xmin / step) * step; x <= view.xmax; x += step) {
+            const double dx = box.left() + (x - view.xmin) * k;
+            c.p.drawLine(QPointF(dx, box.top()), QPointF(dx, box.bottom()));
+            c.p.drawText(QPointF(dx + thin * 2, box.bottom() - thin * 3), QString::number(x, 'f', 0));
+        }
+        for (double y = std::ceil(view.ymin / step) * step; y <= view.ymax; y += step) {
+            const double dy = box.top() + (view.ymax - y) * k;
+            c.p.drawLine(QPointF(box.left(), dy), QPointF(box.right(), dy));
+            c.p.drawText(QPointF(box.left() + thin * 3, dy - thin * 2), QString::number(y, 'f', 0));
+        }
+    }
+    c.p.restore();
+    const double border = e.FrameBorder();
+    if (border > 0) {
+        // The border lies outside the outline, which is why a frame's bounds exceed it.
+        const double w = border * c.scale;
+        c.p.setPen(QPen(QColor(30, 30, 30), w, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        c.p.setBrush(Qt::NoBrush);
+        c.p.drawRect(box.adjusted(-w / 2, -w / 2, w / 2, w / 2));
+    }
+}
+
+void DrawElement(const Canvas& c, const Document& doc, const ComPtr<LayoutElement>& element, int32_t page,
+                 const MapBook& book) {
+    ElementImpl& e = StandaloneHost::Impl(element);
+    const ElementStyle& style = doc.StyleOf(element);
+    switch (e.Kind()) {
+        case ElementKind::Text: DrawText(c, e, style, page, book); return;
+        case ElementKind::Picture: DrawPicture(c, e, style); return;
+        case ElementKind::MapFrame: DrawMapFrame(c, e, style); return;
+        default:
+            for (const auto& m : e.Members()) DrawElement(c, doc, m, page, book);
+            return;
+    }
+}
+
+}  // namespace
+
+struct BookRenderer::Impl {
+    const Document& doc;
+    const MapBook& book;
+    std::unique_ptr<QPdfWriter> pdf;
+    std::unique_ptr<QPainter> pdf_painter;
+    bool pdf_has_page = false;
+    std::filesystem::path png_folder;
+    double png_dpi = 100;
+
+    void Draw(QPainter& p, double deviceWidth, int32_t page) {
+        const HostState& s = doc.Host().State();
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        const Canvas c{p, deviceWidth / s.page_width, s.page_height, PointsPerUnit(doc.Units())};
+        for (const auto& e : s.elements) DrawElement(c, doc, e, page, book);
+    }
+};
+
+BookRenderer::BookRenderer(const Document& document, const MapBook& book)
+    : impl_(std::make_unique<Impl>(Impl{document, book, nullptr, nullptr, false, {}, 100})) {
+    EnsureGuiApplication();
+}
+
+BookRenderer::~BookRenderer() {
+    if (impl_->pdf_painter && impl_->pdf_painter->isActive()) impl_->pdf_painter->end();
+}
+
+void BookRenderer::StartPdf(const std::filesystem::path& path) {
+    const HostState& s = impl_->doc.Host().State();
+    const double ppu = PointsPerUnit(impl_->doc.Units());
+    impl_->pdf = std::make_unique<QPdfWriter>(Q(path.string()));
+    impl_->pdf->setPageSize(QPageSize(QSizeF(s.page_width * ppu, s.page_height * ppu), QPageSize::Point, QString(),
+                                      QPageSize::ExactMatch));
+    impl_->pdf->setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Point);
+    impl_->pdf->setResolution(300);
+    impl_->pdf->setCreator(QStringLiteral("crvanchor"));
+    impl_->pdf_painter = std::make_unique<QPainter>();
+    if (!impl_->pdf_painter->begin(impl_->pdf.get())) {
+        impl_->pdf_painter.reset();
+        impl_->pdf.reset();
+        throw RenderError("cannot write the PDF " + path.string());
+    }
+    impl_->pdf_has_page = false;
+}
+
+void BookRenderer::SetPngFolder(const std::filesystem::path& folder, double dotsPerInch) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) throw RenderError("cannot make the PNG folder " + folder.string() + ": " + ec.message());
+    impl_->png_folder = folder;
+    impl_->png_dpi = dotsPerInch;
+}
+
+std::filesystem::path BookRenderer::PngPath(int32_t page) const {
+    char name[32];
+    std::snprintf(name, sizeof name, "page-%03d.png", page);
+    return impl_->png_folder / name;
+}
+
+void BookRenderer::AddPage(int32_t page) {
+    if (impl_->pdf_painter) {
+        if (impl_->pdf_has_page) impl_->pdf->newPage();
+        impl_->pdf_has_page = true;
+        impl_->Draw(*impl_->pdf_painter, impl_->pdf->width(), page);
+    }
+    if (!impl_->png_folder.empty()) {
+        const HostState& s = impl_->doc.Host().State();
+        const double inches = 72.0 / PointsPerUnit(impl_->doc.Units());
+        const int w = std::max(1, static_cast<int>(std::lround(s.page_width / inches * impl_->png_dpi)));
+        const int h = std::max(1, static_cast<int>(std::lround(s.page_height / inches * impl_->png_dpi)));
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        const int dpm = static_cast<int>(std::lround(impl_->png_dpi / 0.0254));
+        image.setDotsPerMeterX(dpm);
+        image.setDotsPerMeterY(dpm);
+        {
+            QPainter p(&image);
+            impl_->Draw(p, w, page);
+        }
+        const auto path = PngPath(page);
+        if (!image.save(Q(path.string()), "PNG")) throw RenderError("cannot write " + path.string());
+    }
+}
+
+void BookRenderer::Finish() {
+    if (impl_->pdf_painter) {
+        if (!impl_->pdf_has_page) {
+            // A PDF needs a page; an empty book still gets a blank one.
+            impl_->pdf_has_page = true;
+        }
+        impl_->pdf_painter->end();
+        impl_->pdf_painter.reset();
+        impl_->pdf.reset();
+    }
+}
+
+}  // namespace crv::standalone

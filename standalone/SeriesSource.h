@@ -1,0 +1,37 @@
+#pragma once
+// A map series' index layer read from a GIS dataset (GeoPackage, Shapefile, GeoJSON, CSV and
+// whatever else the GIS library opens): its fields as the host numbers their types, one row of
+// values per page in page order, and each page's geometry envelope.
+
+#include "standalone/Objects.h"
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace crv::standalone {
+
+class SeriesSourceError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct SeriesRequest {
+    std::filesystem::path dataset;
+    // Empty: the dataset's first layer.
+    std::string layer;
+    // Empty: pages follow the layer's feature order. Otherwise pages are sorted by this
+    // field's value, ascending, features with a null value last, ties in feature order.
+    std::string order_field;
+};
+
+// The fields (the feature id first, named by the layer's id column or "OBJECTID"), one row per
+// page and the envelopes; name, first page and the rest are left at their defaults.
+// Throws SeriesSourceError naming the dataset, layer or field that cannot be read.
+SeriesData ReadIndexLayer(const SeriesRequest& request);
+
+// The host's type code for a field type and subtype of the GIS library (OGRFieldType,
+// OGRFieldSubType as integers, so callers need not see its headers).
+int32_t HostFieldType(int ogrType, int ogrSubType);
+
+}  // namespace crv::standalone

@@ -1,0 +1,10 @@
+// crvanchor: map books from the command line. See standalone/Cli.h.
+
+#include "standalone/Cli.h"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return crv::standalone::RunCrvAnchor(args, std::cout, std::cerr);
+}

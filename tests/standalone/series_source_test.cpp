@@ -1,0 +1,231 @@
+#include "standalone/SeriesSource.h"
+
+#include "TempDir.h"
+
+#include <gdal.h>
+#include <ogrsf_frmts.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+namespace crv::testing {
+namespace {
+
+using standalone::ReadIndexLayer;
+using standalone::SeriesData;
+using standalone::SeriesSourceError;
+
+struct FieldDef {
+    const char* name;
+    OGRFieldType type;
+    OGRFieldSubType subtype = OFSTNone;
+};
+
+const FieldDef kFields[] = {
+    {"small", OFTInteger, OFSTInt16}, {"whole", OFTInteger},       {"big", OFTInteger64},
+    {"single", OFTReal, OFSTFloat32}, {"dbl", OFTReal},            {"txt", OFTString},
+    {"day", OFTDate},                 {"stamp", OFTDateTime},      {"clock", OFTTime},
+    {"flag", OFTInteger, OFSTBoolean},
+};
+
+struct Sheet {
+    int page;         // value of "whole", the order field in the tests
+    double x, y;      // lower left corner of a 10 x 10 square
+    bool nulls;       // every field but "whole" left null
+};
+
+void SetValues(OGRFeature& f, const Sheet& s) {
+    f.SetField("whole", s.page);
+    if (!s.nulls) {
+        f.SetField("small", -12);
+        f.SetField("big", static_cast<GIntBig>(123456));
+        f.SetField("single", 0.5);
+        f.SetField("dbl", -0.125);
+        f.SetField("txt", "NY 31");
+        f.SetField("day", 2024, 5, 17);
+        f.SetField("stamp", 2024, 5, 17, 8, 30, 15.0f, 0);
+        f.SetField("clock", 0, 0, 0, 8, 30, 15.0f, 0);
+        f.SetField("flag", 1);
+    } else {
+        for (const char* n : {"small", "big", "single", "dbl", "txt", "day", "stamp", "clock", "flag"}) {
+            if (const int i = f.GetFieldIndex(n); i >= 0) f.SetFieldNull(i);
+        }
+    }
+    OGRLinearRing ring;
+    ring.addPoint(s.x, s.y);
+    ring.addPoint(s.x + 10, s.y);
+    ring.addPoint(s.x + 10, s.y + 10);
+    ring.addPoint(s.x, s.y + 10);
+    ring.addPoint(s.x, s.y);
+    OGRPolygon poly;
+    poly.addRing(&ring);
+    f.SetGeometry(&poly);
+}
+
+// Feature order 3, 1, 2 so that ordering by "whole" is visible; page 2 holds the nulls.
+const Sheet kSheets[] = {{3, 20, 0, false}, {1, 0, 0, false}, {2, 10, 0, true}};
+
+std::filesystem::path MakeDataset(const std::filesystem::path& dir, const char* driverName, const char* file,
+                                  std::vector<const char*> layerOptions = {}) {
+    GDALAllRegister();
+    // Formats that lack a kind say so on standard error; the expectations below cover it.
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    struct Pop {
+        ~Pop() { CPLPopErrorHandler(); }
+    } pop;
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(driverName);
+    // A driver may also be named by the file extension it writes.
+    for (int i = 0; driver == nullptr && i < GetGDALDriverManager()->GetDriverCount(); ++i) {
+        GDALDriver* d = GetGDALDriverManager()->GetDriver(i);
+        const char* ext = d->GetMetadataItem(GDAL_DMD_EXTENSION);
+        if (ext != nullptr && std::string(ext) == driverName && d->GetMetadataItem(GDAL_DCAP_VECTOR) != nullptr) driver = d;
+    }
+    if (driver == nullptr) throw std::runtime_error(std::string("no driver ") + driverName);
+    const auto path = dir / file;
+    std::unique_ptr<GDALDataset, void (*)(GDALDataset*)> ds(
+        driver->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr), [](GDALDataset* d) { GDALClose(d); });
+    if (!ds) throw std::runtime_error(std::string("cannot create ") + path.string());
+    layerOptions.push_back(nullptr);
+    OGRLayer* layer = ds->CreateLayer("sheets", nullptr, wkbPolygon, const_cast<char**>(layerOptions.data()));
+    for (const auto& def : kFields) {
+        OGRFieldDefn fd(def.name, def.type);
+        fd.SetSubType(def.subtype);
+        // A format without the kind refuses the field; the expectations say which.
+        [[maybe_unused]] const OGRErr created = layer->CreateField(&fd);
+    }
+    for (const Sheet& s : kSheets) {
+        std::unique_ptr<OGRFeature> f(OGRFeature::CreateFeature(layer->GetLayerDefn()));
+        SetValues(*f, s);
+        if (layer->CreateFeature(f.get()) != OGRERR_NONE) throw std::runtime_error("cannot write a feature");
+    }
+    return path;
+}
+
+int32_t TypeOf(const SeriesData& d, const std::string& name) {
+    for (const auto& f : d.fields) {
+        if (f.name == name) return f.type;
+    }
+    return -1;
+}
+
+Variant ValueOf(const SeriesData& d, size_t page, const std::string& name) {
+    for (size_t i = 0; i < d.fields.size(); ++i) {
+        if (d.fields[i].name == name) return d.features[page][i];
+    }
+    return Variant("<no field>");
+}
+
+TEST(SeriesSource, MapsFieldTypesOfEachFormatToHostCodes) {
+    struct Case {
+        const char* driver;
+        const char* file;
+        std::vector<const char*> options;
+        const char* fid;
+        // Host type code per field, as each format keeps the field.
+        std::map<std::string, int32_t> types;
+    };
+    const Case cases[] = {
+        {"GPKG", "sheets.gpkg", {}, "fid",
+         {{"small", 0}, {"whole", 1}, {"big", 1}, {"single", 2}, {"dbl", 3}, {"txt", 4}, {"day", 5}, {"stamp", 5},
+          {"clock", 4} /* no time type: kept as text */, {"flag", 1}}},
+        {"shp", "sheets.shp", {}, "OBJECTID",
+         {{"small", 1} /* no 16-bit kind */, {"whole", 1}, {"big", 1}, {"single", 3} /* no single kind */, {"dbl", 3},
+          {"txt", 4}, {"day", 5}, {"stamp", 5}, {"clock", -1} /* no time kind: not created */, {"flag", 1}}},
+        {"GeoJSON", "sheets.geojson", {}, "OBJECTID",
+         {{"small", 1}, {"whole", 1}, {"big", 1}, {"single", 3} /* plain JSON numbers */, {"dbl", 3}, {"txt", 4}, {"day", 5}, {"stamp", 5},
+          {"clock", 5}, {"flag", 1}}},
+        {"CSV", "sheets.csv", {"GEOMETRY=AS_WKT", "CREATE_CSVT=YES"}, "OBJECTID",
+         {{"small", 0}, {"whole", 1}, {"big", 1}, {"single", 2}, {"dbl", 3}, {"txt", 4}, {"day", 5}, {"stamp", 5},
+          {"clock", 5}, {"flag", 1}}},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const auto path = MakeDataset(dir.Path(), c.driver, c.file, c.options);
+        const SeriesData d = ReadIndexLayer({path, "", "whole"});
+        ASSERT_FALSE(d.fields.empty()) << c.driver;
+        EXPECT_EQ(d.fields[0].name, c.fid) << c.driver;
+        EXPECT_EQ(d.fields[0].type, fieldtype::kObjectId) << c.driver;
+        for (const auto& [name, code] : c.types) EXPECT_EQ(TypeOf(d, name), code) << c.driver << " " << name;
+
+        // Pages in the order of "whole"; their features' envelopes and values came along.
+        ASSERT_EQ(d.features.size(), 3u) << c.driver;
+        ASSERT_EQ(d.envelopes.size(), 3u) << c.driver;
+        for (size_t page = 0; page < 3; ++page) {
+            EXPECT_EQ(CLng(ValueOf(d, page, "whole")), static_cast<int32_t>(page + 1)) << c.driver;
+            EXPECT_EQ(d.envelopes[page].xmin, 10.0 * static_cast<double>(page)) << c.driver;
+            EXPECT_EQ(d.envelopes[page].ymax, 10.0) << c.driver;
+        }
+        EXPECT_EQ(ValueOf(d, 0, "txt"), Variant("NY 31")) << c.driver;
+        EXPECT_EQ(CDbl(ValueOf(d, 0, "dbl")), -0.125) << c.driver;
+        EXPECT_EQ(CDbl(ValueOf(d, 0, "single")), 0.5) << c.driver;
+        EXPECT_EQ(CLng(ValueOf(d, 0, "big")), 123456) << c.driver;
+        EXPECT_EQ(ValueOf(d, 0, "day"), Variant("2024-05-17")) << c.driver;
+        if (TypeOf(d, "small") == fieldtype::kSmallInteger) {
+            EXPECT_EQ(ValueOf(d, 0, "small"), Variant(int16_t{-12})) << c.driver;
+        }
+        if (TypeOf(d, "stamp") == fieldtype::kDate && std::string(c.driver) != "shp") {
+            EXPECT_EQ(ValueOf(d, 0, "stamp"), Variant("2024-05-17T08:30:15")) << c.driver;
+        }
+        // Nulls stay null, except where the format cannot tell them apart: CSV writes a null
+        // text as an empty one.
+        for (const auto& [name, code] : c.types) {
+            if (code < 0 || std::string(name) == "whole") continue;
+            const Variant v = ValueOf(d, 1, name);
+            if (std::string(c.driver) == "CSV" && std::string(name) == "txt") {
+                EXPECT_EQ(v, Variant("")) << c.driver;
+            } else {
+                EXPECT_TRUE(v.IsNull()) << c.driver << " " << name << " is " << Variant::TypeName(v.Type());
+            }
+        }
+    }
+}
+
+TEST(SeriesSource, FeatureOrderAndWideIntegers) {
+    TempDir dir;
+    const auto path = MakeDataset(dir.Path(), "GPKG", "sheets.gpkg");
+    const SeriesData d = ReadIndexLayer({path, "sheets", ""});
+    ASSERT_EQ(d.features.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(ValueOf(d, i, "whole"), Variant(int32_t{kSheets[i].page}));
+        EXPECT_EQ(ValueOf(d, i, "fid"), Variant(static_cast<int32_t>(i + 1)));
+    }
+
+    // A 64-bit integer field holding a value the host cannot keep in 32 bits becomes double.
+    {
+        std::unique_ptr<GDALDataset, void (*)(GDALDataset*)> ds(
+            GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE), [](GDALDataset* x) { GDALClose(x); });
+        OGRLayer* layer = ds->GetLayerByName("sheets");
+        std::unique_ptr<OGRFeature> f(layer->GetFeature(1));
+        f->SetField("big", static_cast<GIntBig>(1) << 40);
+        ASSERT_EQ(layer->SetFeature(f.get()), OGRERR_NONE);
+    }
+    const SeriesData wide = ReadIndexLayer({path, "sheets", ""});
+    EXPECT_EQ(TypeOf(wide, "big"), fieldtype::kDouble);
+    EXPECT_EQ(ValueOf(wide, 0, "big"), Variant(1099511627776.0));
+    EXPECT_EQ(ValueOf(wide, 2, "big"), Variant::Null());
+}
+
+TEST(SeriesSource, SaysWhichDatasetLayerOrFieldIsMissing) {
+    TempDir dir;
+    const auto path = MakeDataset(dir.Path(), "GPKG", "sheets.gpkg");
+    WriteText(dir / "notes.txt", "not a map");
+    const std::vector<std::pair<standalone::SeriesRequest, std::string>> cases = {
+        {{dir / "none.gpkg", "", ""}, "map series dataset not found: " + (dir / "none.gpkg").string()},
+        {{dir / "notes.txt", "", ""}, "cannot open map series dataset " + (dir / "notes.txt").string() + " as vector data"},
+        {{path, "roads", ""}, "map series dataset " + path.string() + " has no layer named roads"},
+        {{path, "sheets", "Whole"}, "map series layer sheets in " + path.string() + " has no page order field named Whole"},
+    };
+    for (const auto& [request, message] : cases) {
+        try {
+            ReadIndexLayer(request);
+            ADD_FAILURE() << message;
+        } catch (const SeriesSourceError& e) {
+            EXPECT_EQ(std::string(e.what()), message);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace crv::testing
