@@ -111,7 +111,11 @@ public:
     // Colours only on a terminal, so that saved output stays plain text.
     RatioReporter() : ConsoleReporter(::isatty(1) ? OO_Defaults : OO_None) {}
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs) times_[r.benchmark_name()] = r.GetAdjustedRealTime();
+        // With repetitions only the means count; a single run counts as it is.
+        for (const Run& r : runs) {
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "mean") continue;
+            times_[r.run_name.str()] = r.GetAdjustedRealTime();
+        }
         ConsoleReporter::ReportRuns(runs);
     }
     void Finalize() override {

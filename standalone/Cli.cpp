@@ -7,6 +7,7 @@
 #include "standalone/Book.h"
 #include "standalone/Render.h"
 
+#include <chrono>
 #include <nlohmann/json.hpp>
 
 #include <unistd.h>
@@ -34,6 +35,7 @@ struct UsageError : std::runtime_error {
 
 constexpr const char* kUsage =
     "usage: crvanchor book DOC [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--dpi N] [--report OUT.json] [--save OUT.json]\n"
+    "                     [--timing]\n"
     "       crvanchor show DOC\n"
     "       crvanchor anchor DOC ELEMENT KEY=VALUE ...\n";
 
@@ -72,6 +74,7 @@ struct BookArgs {
     std::optional<std::string> pages;
     std::optional<fs::path> pdf, png, report, save;
     double dpi = 100;
+    bool timing = false;
 };
 
 BookArgs ParseBookArgs(const std::vector<std::string>& args) {
@@ -88,6 +91,7 @@ BookArgs ParseBookArgs(const std::vector<std::string>& args) {
         else if (arg == "--png") a.png = value();
         else if (arg == "--report") a.report = value();
         else if (arg == "--save") a.save = value();
+        else if (arg == "--timing") a.timing = true;
         else if (arg == "--dpi") {
             const std::string v = value();
             double d = 0;
@@ -148,12 +152,28 @@ void WriteTextFile(const fs::path& path, const std::string& text) {
     if (!out) throw UsageError("cannot write " + path.string());
 }
 
+// Where a book's time goes, for --timing.
+class PhaseClock {
+public:
+    using Clock = std::chrono::steady_clock;
+    void Start() { started_ = Clock::now(); }
+    void Stop(double& into) { into += std::chrono::duration<double>(Clock::now() - started_).count(); }
+
+private:
+    Clock::time_point started_;
+};
+
 int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const StderrErrorSink& sink) {
     const BookArgs a = ParseBookArgs(args);
+    PhaseClock clock;
+    double loading = 0, anchoring = 0, reporting = 0, rendering = 0;
+    const auto runStart = PhaseClock::Clock::now();
+    clock.Start();
     StandaloneHost host;
     Document doc(host);
     doc.Load(a.doc);
     MapBook book(doc, [&sink] { return sink.Count(); });
+    clock.Stop(loading);
     std::vector<int32_t> pages;
     try {
         pages = a.pages ? book.ParsePages(*a.pages) : book.AllPages();
@@ -189,18 +209,30 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     json pageList = json::array();
     size_t done = 0;
     for (int32_t page : pages) {
+        clock.Start();
         book.ShowPage(page);
+        clock.Stop(anchoring);
+        clock.Start();
         json pj = json::object();
         pj["page"] = page;
         json elements = json::array();
         for (const auto& p : book.Placements()) elements.push_back(PlacementJson(p));
         pj["elements"] = std::move(elements);
         pageList.push_back(std::move(pj));
-        if (renderer) renderer->AddPage(page);
+        clock.Stop(reporting);
+        if (renderer) {
+            clock.Start();
+            renderer->AddPage(page);
+            clock.Stop(rendering);
+        }
         progress.Step(++done, page);
     }
     progress.Done();
-    if (renderer) renderer->Finish();
+    if (renderer) {
+        clock.Start();
+        renderer->Finish();
+        clock.Stop(rendering);
+    }
     report["pages"] = std::move(pageList);
 
     const int reports = sink.Count();
@@ -214,6 +246,15 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (a.png) out << "  PNG: " << a.png->string() << "/page-NNN.png\n";
     if (a.report) out << "  report: " << a.report->string() << "\n";
     if (a.save) out << "  saved: " << a.save->string() << "\n";
+    if (a.timing) {
+        const double total = std::chrono::duration<double>(PhaseClock::Clock::now() - runStart).count();
+        const size_t placements = pages.size() * book.AnchorOrder().size();
+        out << "  timing: total " << Fixed(total, 4) << " s; loading " << Fixed(loading, 4) << " s; anchoring "
+            << Fixed(anchoring, 4) << " s (" << placements << " placements, "
+            << Fixed(placements == 0 ? 0.0 : anchoring * 1e6 / static_cast<double>(placements), 2)
+            << " us each); report " << Fixed(reporting, 4) << " s; rendering " << Fixed(rendering, 4) << " s; anchoring is "
+            << Fixed(total > 0 ? 100.0 * anchoring / total : 0.0, 1) << "% of the run\n";
+    }
     return 0;
 }
 
