@@ -7,7 +7,7 @@ bash scripts/install-deps.sh
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(page_list conversions manager)
+((${#targets[@]})) || targets=(page_list conversions manager document)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCRV_FUZZ=ON \
   -DCRV_BUILD_TESTS=OFF -DCRV_BUILD_BENCHMARKS=OFF >/dev/null
