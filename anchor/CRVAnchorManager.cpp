@@ -26,17 +26,6 @@ int32_t CheckedSub(int32_t a, int32_t b) {
     return r;
 }
 
-// A companion object, or no object where no companion is installed.
-template <class I>
-ComPtr<I> CompanionOrNothing(ComPtr<I> (*create)()) {
-    try {
-        return create();
-    } catch (const ComError& e) {
-        if (e.Number() == hresult::kClassNotRegistered) return {};
-        throw;
-    }
-}
-
 ComPtr<PropertyBag> RecordOf(const ComPtr<LayoutElement>& element) {
     const ComPtr<PropertyBag> outer = gf::ToPropertyBag(element->CustomProperty());
     const ComPtr<PropertyBag> family = gf::ToPropertyBag(outer->GetProperty(kCorvaneProperties));

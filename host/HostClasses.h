@@ -39,4 +39,16 @@ inline ComPtr<ActiveLayoutInfo> NewActiveLayoutInfo() { return CreateObject<Acti
 inline ComPtr<SeriesLayoutInfo> NewSeriesLayoutInfo() { return CreateObject<SeriesLayoutInfo>(clsid::SeriesLayoutInfo); }
 inline ComPtr<SectionTemplateInfo> NewSectionTemplateInfo() { return CreateObject<SectionTemplateInfo>(clsid::SectionTemplateInfo); }
 
+// A companion object, or no object where no companion is installed: the companions are
+// optional, and their absence means no multi-page layout and no map series.
+template <class I>
+ComPtr<I> CompanionOrNothing(ComPtr<I> (*create)()) {
+    try {
+        return create();
+    } catch (const ComError& e) {
+        if (e.Number() == hresult::kClassNotRegistered) return {};
+        throw;
+    }
+}
+
 }  // namespace crv

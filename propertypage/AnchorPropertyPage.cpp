@@ -14,17 +14,6 @@ namespace gf = GeneralFunctions;
 
 std::string Id(const char* name) { return ProcedureId(name, AnchorPropertyPage::kModule); }
 
-// A companion object, or no object where no companion is installed.
-template <class I>
-ComPtr<I> CompanionOrNothing(ComPtr<I> (*create)()) {
-    try {
-        return create();
-    } catch (const ComError& e) {
-        if (e.Number() == hresult::kClassNotRegistered) return {};
-        throw;
-    }
-}
-
 // The number of the page now shown by the multi-page layout in force; page 1 when none is.
 int32_t PageInForce() {
     const ComPtr<ActiveLayoutInfo> info = CompanionOrNothing(&NewActiveLayoutInfo);

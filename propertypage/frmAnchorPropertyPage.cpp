@@ -34,17 +34,6 @@ bool IsListable(const std::string& name) {
     return !name.empty() && !controls::Q(name).contains(QLatin1String(kAdjacentPageListing), Qt::CaseInsensitive);
 }
 
-// A companion object, or no object where no companion is installed.
-template <class I>
-ComPtr<I> CompanionOrNothing(ComPtr<I> (*create)()) {
-    try {
-        return create();
-    } catch (const ComError& e) {
-        if (e.Number() == hresult::kClassNotRegistered) return {};
-        throw;
-    }
-}
-
 struct Extent {
     double xmin, ymin, xmax, ymax, width, height;
 };
