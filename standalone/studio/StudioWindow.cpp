@@ -282,7 +282,9 @@ void StudioWindow::PreviousPage() {
 
 void StudioWindow::ZoomToPage() {
     const auto& s = host_.State();
-    const QSize room = scroll_->viewport()->size() - QSize(2 * 12 + 2, 2 * 12 + 2);
+    // A window not shown yet has no viewport size of its own; its own size stands in for it.
+    const QSize viewport = isVisible() ? scroll_->viewport()->size() : size() - QSize(24, 110);
+    const QSize room = viewport - QSize(2 * PageView::kMargin + 2, 2 * PageView::kMargin + 2);
     const double scale = std::min(room.width() / s.page_width, room.height() / s.page_height);
     view_->SetScale(scale);
 }

@@ -39,6 +39,8 @@ public:
     QPointF ToPage(QPointF widget) const;
     double Scale() const { return scale_; }
     void SetScale(double pixelsPerUnit);
+    // Grey round the paper, in widget pixels.
+    static constexpr int kMargin = 12;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -47,7 +49,6 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    static constexpr int kMargin = 12;
     StudioWindow& window_;
     double scale_ = 72;
     QRubberBand* band_ = nullptr;

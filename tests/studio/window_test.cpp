@@ -10,7 +10,10 @@
 #include "standalone/studio/StudioWindow.h"
 #include "standalone/tools/Registration.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QLabel>
+#include <QTimer>
 #include <QImage>
 #include <QPainter>
 
@@ -367,6 +370,26 @@ TEST_F(WindowTest, ThePageIsDrawnAsTheBookCommandDrawsIt) {
         for (int x = 0; x < page.width(); ++x) differing += cut.pixel(x, y) != page.pixel(x, y);
     }
     EXPECT_LT(differing, page.width() * page.height() / 200);
+}
+
+TEST_F(WindowTest, PropertiesOpensTheSheetModallyAndOkRedrawsWithTheEdit) {
+    Click("Page Number");
+    bool seen = false;
+    // The sheet blocks in its own event loop; answer it from there as a user would.
+    QTimer::singleShot(0, [&] {
+        auto* sheet = qobject_cast<PropertySheet*>(QApplication::activeModalWidget());
+        if (sheet == nullptr) return;
+        seen = true;
+        auto* name = sheet->findChild<QLineEdit*>("generalName");
+        QTest::keyClick(name, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(name, "Folio");
+        sheet->OkButton()->click();
+    });
+    window_->ShowProperties();
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(StandaloneHost::Impl(window_->Selected().at(0)).name(), "Folio");
+    EXPECT_NE(window_->findChild<QLabel*>("statusText")->text().indexOf("Selected: Folio"), -1);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST_F(WindowTest, TheWindowShowsErrorReportsInMessageBoxesWhileItLives) {
