@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QImage>
 #include <QPainter>
@@ -327,6 +329,29 @@ TEST_F(WindowTest, ABadDocumentIsReportedAndLeavesTheWindowAsItWas) {
     // The book still steps: it was not left behind by the failed open.
     window_->NextPage();
     EXPECT_EQ(window_->CurrentPage(), 3);
+}
+
+TEST_F(WindowTest, ABadDocumentIsToldInAWarningMessageBox) {
+    window_.reset();
+    StudioWindow::Options options;
+    options.errorsInMessageBoxes = false;
+    StudioWindow window(options);
+    window.show();
+    ASSERT_TRUE(window.Open(sample_));
+    std::ofstream(dir_ / "bad.json") << "not a document";
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        text = box->text();
+        icon = box->icon();
+        box->button(QMessageBox::Ok)->click();
+    });
+    EXPECT_FALSE(window.Open(dir_ / "bad.json"));
+    EXPECT_EQ(icon, QMessageBox::Warning);
+    EXPECT_TRUE(text.startsWith(QString::fromStdString((dir_ / "bad.json").string() + ":1:"))) << text.toStdString();
+    EXPECT_EQ(window.Doc().Path(), sample_);
 }
 
 TEST_F(WindowTest, GiveAnchorRecordMakesTheAnchorPageAvailable) {
