@@ -11,6 +11,8 @@
 #include <QFileDialog>
 #include <QKeySequence>
 #include <QLabel>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -145,6 +147,26 @@ void PageView::mouseReleaseEvent(QMouseEvent* event) {
     window_.Select(std::move(next));
 }
 
+void PageView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !window_.HasDocument()) return;
+    pressed_ = false;
+    band_->hide();
+    auto hit = window_.ElementAt(ToPage(event->position()));
+    if (!hit) return;
+    if (!Contains(window_.selection_, hit)) window_.Select({hit});
+    window_.ShowProperties();
+}
+
+void PageView::contextMenuEvent(QContextMenuEvent* event) {
+    if (!window_.HasDocument()) return;
+    auto hit = window_.ElementAt(ToPage(event->pos()));
+    if (hit && !Contains(window_.selection_, hit)) window_.Select({hit});
+    QMenu menu(this);
+    menu.addAction(window_.properties_);
+    menu.addAction(window_.give_record_);
+    menu.exec(event->globalPos());
+}
+
 // ---------------------------------------------------------------------------------------------
 
 StudioWindow::StudioWindow(Options options) : options_(std::move(options)) {
@@ -207,6 +229,8 @@ void StudioWindow::BuildMenus() {
     properties_ = element->addAction(tr("&Properties…"), this, [this] { ShowProperties(); });
     properties_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Return));
     give_record_ = element->addAction(tr("Give &Anchor Record"), this, [this] { GiveAnchorRecord(); });
+    element->addSeparator();
+    element->addAction(tr("Select &None"), this, [this] { Select({}); })->setShortcut(QKeySequence(Qt::Key_Escape));
 
     QToolBar* bar = addToolBar(tr("Pages"));
     bar->setObjectName("pagesToolBar");

@@ -397,8 +397,7 @@ TEST_F(WindowTest, ThePageIsDrawnAsTheBookCommandDrawsIt) {
     EXPECT_LT(differing, page.width() * page.height() / 200);
 }
 
-TEST_F(WindowTest, PropertiesOpensTheSheetModallyAndOkRedrawsWithTheEdit) {
-    Click("Page Number");
+TEST_F(WindowTest, ADoubleClickOpensTheSheetModallyAndOkRedrawsWithTheEdit) {
     bool seen = false;
     // The sheet blocks in its own event loop; answer it from there as a user would.
     QTimer::singleShot(0, [&] {
@@ -410,7 +409,8 @@ TEST_F(WindowTest, PropertiesOpensTheSheetModallyAndOkRedrawsWithTheEdit) {
         QTest::keyClicks(name, "Folio");
         sheet->OkButton()->click();
     });
-    window_->ShowProperties();
+    const Rect r = Where("Page Number");
+    QTest::mouseDClick(PageView(), Qt::LeftButton, {}, OnView((r.xmin + r.xmax) / 2, (r.ymin + r.ymax) / 2));
     EXPECT_TRUE(seen);
     EXPECT_EQ(StandaloneHost::Impl(window_->Selected().at(0)).name(), "Folio");
     EXPECT_NE(window_->findChild<QLabel*>("statusText")->text().indexOf("Selected: Folio"), -1);
