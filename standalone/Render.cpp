@@ -226,6 +226,16 @@ void DrawElement(const Canvas& c, const Document& doc, const ComPtr<LayoutElemen
 
 }  // namespace
 
+void DrawPage(QPainter& painter, const Document& document, const MapBook& book, int32_t page, double pixelsPerUnit) {
+    const HostState& s = document.Host().State();
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    const Canvas c{painter, pixelsPerUnit, s.page_height, PointsPerUnit(document.Units())};
+    for (const auto& e : s.elements) DrawElement(c, document, e, page, book);
+    painter.restore();
+}
+
 struct BookRenderer::Impl {
     const Document& doc;
     const MapBook& book;
@@ -236,11 +246,7 @@ struct BookRenderer::Impl {
     double png_dpi = 100;
 
     void Draw(QPainter& p, double deviceWidth, int32_t page) {
-        const HostState& s = doc.Host().State();
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setRenderHint(QPainter::TextAntialiasing);
-        const Canvas c{p, deviceWidth / s.page_width, s.page_height, PointsPerUnit(doc.Units())};
-        for (const auto& e : s.elements) DrawElement(c, doc, e, page, book);
+        DrawPage(p, doc, book, page, deviceWidth / doc.Host().State().page_width);
     }
 };
 

@@ -8,6 +8,8 @@
 #include <memory>
 #include <stdexcept>
 
+class QPainter;
+
 namespace crv::standalone {
 
 class RenderError : public std::runtime_error {
@@ -18,6 +20,11 @@ public:
 // Makes sure the GUI application object exists; picks the offscreen platform unless
 // QT_QPA_PLATFORM says otherwise.
 void EnsureGuiApplication();
+
+// Draws the page as it stands now onto any painter, the page's top left at the painter's
+// origin, `pixelsPerUnit` device pixels to a page unit. The one drawing code of the PDF, the
+// PNG pages and the desktop window.
+void DrawPage(QPainter& painter, const Document& document, const MapBook& book, int32_t page, double pixelsPerUnit);
 
 class BookRenderer {
 public:
