@@ -173,12 +173,12 @@ TEST_F(FormTest, ChoosingTheReferenceSwitchesTheFieldControls) {
     GiveRecord(edited_, {{key::AnchorElement, true}, {key::UseAltAnchoring, true}, {key::HFromFieldAll, true},
                          {key::HFieldNameAll, "XOffset"}, {key::VFieldNameAlt, "YOffset"}});
     Open(edited_);
-    const char* lists[] = {"cmdHFieldAll", "cmdVFieldAll", "cmdHFieldAlt", "cmdVFieldAlt"};
-    const char* checks[] = {"chkHDistanceFieldAll", "chkVDistanceFieldAll", "chkHDistanceFieldAlt", "chkVDistanceFieldAlt"};
     auto fieldsOn = [&] {
         bool on = true;
-        for (const char* l : lists) on = on && Combo(l)->isEnabled();
-        for (const char* c : checks) on = on && Check(c)->isEnabled();
+        for (const char* name : {"cmdHFieldAll", "cmdVFieldAll", "cmdHFieldAlt", "cmdVFieldAlt", "chkHDistanceFieldAll",
+                                 "chkVDistanceFieldAll", "chkHDistanceFieldAlt", "chkVDistanceFieldAlt"}) {
+            on = on && Find<QWidget>(name)->isEnabled();
+        }
         return on;
     };
     // Anchored to the page: no map series, so the field controls are off and unchecked.
@@ -189,8 +189,7 @@ TEST_F(FormTest, ChoosingTheReferenceSwitchesTheFieldControls) {
     Click("OptAnchorTo_1");
     EXPECT_FALSE(fieldsOn());
     // Tabbing into the list chooses nothing.
-    QWidget* window = page_->Form().Window();
-    QApplication::setActiveWindow(window);
+    QApplication::setActiveWindow(page_->Form().Window());
     Names()->setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(Names()->hasFocus());
     EXPECT_EQ(ChosenRow(), -1);
