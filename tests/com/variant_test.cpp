@@ -160,24 +160,19 @@ TEST(Conversion, CDblAndCStr) {
 }
 
 TEST(Conversion, ErrorsCarryTheRunTimeText) {
-    const struct {
-        std::function<void()> call;
-        int32_t number;
-        const char* text;
-    } cases[] = {
-        {[] { CDbl(Variant("x"), kPoint); }, 13, "Type mismatch"},
-        {[] { CInt(Variant(1e6), kPoint); }, 6, "Overflow"},
-        {[] { CStr(Variant::Null(), kPoint); }, 94, "Invalid use of Null"},
+    const std::pair<std::function<void()>, const char*> cases[] = {
+        {[] { CDbl(Variant("x"), kPoint); }, "13 CRVAnchor: Type mismatch"},
+        {[] { CInt(Variant(1e6), kPoint); }, "6 CRVAnchor: Overflow"},
+        {[] { CStr(Variant::Null(), kPoint); }, "94 CRVAnchor: Invalid use of Null"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [call, text] : cases) {
+        std::string got = "not raised";
         try {
-            c.call();
-            ADD_FAILURE() << c.text << " not raised";
+            call();
         } catch (const ComError& e) {
-            EXPECT_EQ(e.Number(), c.number);
-            EXPECT_EQ(e.Source(), "CRVAnchor");
-            EXPECT_EQ(e.Description(), c.text);
+            got = std::to_string(e.Number()) + " " + e.Source() + ": " + e.Description();
         }
+        EXPECT_EQ(got, text);
     }
 }
 
