@@ -259,15 +259,14 @@ TEST_F(FormTest, MultiPageChoicesSwitchTheAlternateRule) {
 TEST_F(FormTest, ListChoicesAreStoredAsCodes) {
     GiveRecord(edited_, {});
     Open(edited_);
-    Choose("cmbAnchorFromAll", "Bottom Center");
-    Choose("cmbAnchorToAll", "Center Left");
     Click("optMultiPage_1");
-    Choose("cmbAnchorToAlt", "Bottom Right");
-    Choose("cmbAnchorPriority", "HIGH");
-    EXPECT_TRUE(Working(key::AnchorFromAll) == Variant(int16_t{7}));
-    EXPECT_TRUE(Working(key::AnchorToAll) == Variant(int16_t{3}));
-    EXPECT_TRUE(Working(key::AnchorToAlt) == Variant(int16_t{8}));
-    EXPECT_TRUE(Working(key::AnchorPriority) == Variant(int16_t{2}));
+    const std::tuple<const char*, const char*, const char*, int16_t> cases[] = {
+        {"cmbAnchorFromAll", "Bottom Center", key::AnchorFromAll, 7}, {"cmbAnchorToAll", "Center Left", key::AnchorToAll, 3},
+        {"cmbAnchorToAlt", "Bottom Right", key::AnchorToAlt, 8}, {"cmbAnchorPriority", "HIGH", key::AnchorPriority, 2}};
+    for (const auto& [list, entry, stored, code] : cases) {
+        Choose(list, entry);
+        EXPECT_TRUE(Working(stored) == Variant(code)) << entry;
+    }
     // A list without a choice stores -1.
     GiveRecord(edited_, {{key::AnchorFromAlt, int16_t{-1}}});
     Open(edited_);
