@@ -4,12 +4,8 @@
 namespace crv::testing {
 namespace {
 
-RegionalSettings CommaDecimal() {
-    RegionalSettings rs;
-    rs.decimal_separator = ",";
-    rs.group_separator = ".";
-    return rs;
-}
+using Boxes2 = std::pair<std::string, std::string>;
+const RegionalSettings kComma{",", ".", {3}, true, RegionalSettings::NegativeStyle::Minus};
 
 class CommandTest : public PageTest {
 protected:
@@ -31,24 +27,22 @@ protected:
 };
 
 TEST_F(CommandTest, CurrentDistancesOfTheWorkedExampleInBothDecimalStyles) {
-    struct Case {
+    const struct {
         const char* target;  // "Layout" or an element name
         int16_t from, to;
-        const char *x, *y;           // point decimal
-        const char *xComma, *yComma;  // comma decimal
+        const char *x, *y;  // with a decimal point; the comma style swaps in a comma
+    } cases[] = {
+        {"Layout", 0, 0, "1.00", "-7.00"}, {"Layout", 4, 4, "-2.25", "-2.50"}, {"Layout", 8, 8, "-5.50", "2.00"},
+        {"Layout", 2, 6, "3.00", "4.00"},  {"Legend", 0, 7, "-5.00", "-1.00"}, {"Legend", 5, 3, "-2.00", "-4.00"},
     };
-    const Case cases[] = {
-        {"Layout", 0, 0, "1.00", "-7.00", "1,00", "-7,00"},
-        {"Layout", 4, 4, "-2.25", "-2.50", "-2,25", "-2,50"},
-        {"Layout", 8, 8, "-5.50", "2.00", "-5,50", "2,00"},
-        {"Layout", 2, 6, "3.00", "4.00", "3,00", "4,00"},
-        {"Legend", 0, 7, "-5.00", "-1.00", "-5,00", "-1,00"},
-        {"Legend", 5, 3, "-2.00", "-4.00", "-2,00", "-4,00"},
+    auto styled = [](std::string text, bool comma) {
+        if (comma) text[text.find('.')] = ',';
+        return text;
     };
     for (const bool comma : {false, true}) {
-        ScopedRegionalSettings rs(comma ? CommaDecimal() : RegionalSettings::Invariant());
+        ScopedRegionalSettings rs(comma ? kComma : RegionalSettings::Invariant());
         for (const bool primary : {true, false}) {
-            for (const Case& c : cases) {
+            for (const auto& c : cases) {
                 const bool page = std::string(c.target) == "Layout";
                 const char* suffix = primary ? "All" : "Alt";
                 OpenWith({{key::ElementName, page ? "<None>" : c.target},
@@ -60,13 +54,12 @@ TEST_F(CommandTest, CurrentDistancesOfTheWorkedExampleInBothDecimalStyles) {
                 const auto [x, y] = Boxes(primary);
                 const std::string what = std::string(c.target) + " " + std::to_string(c.from) + "->" +
                                          std::to_string(c.to) + (primary ? " primary" : " alternate");
-                EXPECT_EQ(x, comma ? c.xComma : c.x) << what;
-                EXPECT_EQ(y, comma ? c.yComma : c.y) << what;
+                EXPECT_EQ(Boxes2(x, y), Boxes2(styled(c.x, comma), styled(c.y, comma))) << what;
                 EXPECT_TRUE(Working(primary ? key::HDistanceAll : key::HDistanceAlt) == Variant(x)) << what;
                 EXPECT_TRUE(Working(primary ? key::VDistanceAll : key::VDistanceAlt) == Variant(y)) << what;
                 EXPECT_GT(Notifications(), before) << what;
                 // The other rule's boxes are left alone.
-                EXPECT_EQ(Boxes(!primary), (std::pair<std::string, std::string>{"0", "0"})) << what;
+                EXPECT_EQ(Boxes(!primary), (Boxes2{"0", "0"})) << what;
             }
         }
     }
@@ -81,35 +74,31 @@ TEST_F(CommandTest, MeasuredTextFollowsGroupingAndNegativeStyle) {
     StandaloneHost::Impl(edited_).SetRect({1234.567, 10.85, 1236, 11.05});
     OpenWith({});
     Click("cmdGetCurrentXYPrimary");
-    EXPECT_EQ(Boxes(true), (std::pair<std::string, std::string>{"1,234.57", ".05"}));
+    EXPECT_EQ(Boxes(true), (Boxes2{"1,234.57", ".05"}));
     StandaloneHost::Impl(edited_).SetRect({-0.5, 11.25, 0, 11.5});
     Click("cmdGetCurrentXYPrimary");
-    EXPECT_EQ(Boxes(true), (std::pair<std::string, std::string>{"(.50)", ".50"}));
+    EXPECT_EQ(Boxes(true), (Boxes2{"(.50)", ".50"}));
 }
 
-TEST_F(CommandTest, MapFramesAreMeasuredByTheirOutline) {
+TEST_F(CommandTest, MapFramesAreMeasuredByTheirOutlineAndNoFromPointIsTheTopLeft) {
     auto frame = host_.AddMapFrame("Inset", {1, 2, 3, 4}, 0.5);
-    GiveRecord(frame, {{key::AnchorType, "NamedElement"}, {key::ElementName, "Inset"}, {key::AnchorFromAll, int16_t{8}}});
-    // The edited element is the frame itself, measured against itself: outline to outline.
-    Open(frame);
-    Click("cmdGetCurrentXYPrimary");
-    EXPECT_EQ(Boxes(true), (std::pair<std::string, std::string>{"2.00", "-2.00"}));
-    GiveRecord(frame, {{key::AnchorFromAll, int16_t{0}}});
-    Open(frame);
-    Click("cmdGetCurrentXYPrimary");
-    EXPECT_EQ(Boxes(true), (std::pair<std::string, std::string>{"1.00", "-7.00"}));
-}
-
-TEST_F(CommandTest, NoFromPointMeansTheTopLeftCorner) {
+    // The frame measured against itself: outline to outline.
+    for (const auto& [from, expected] : {std::pair{int16_t{8}, Boxes2{"2.00", "-2.00"}}, {int16_t{0}, {"1.00", "-7.00"}}}) {
+        GiveRecord(frame, {{key::AnchorType, from == 8 ? "NamedElement" : "Layout"}, {key::ElementName, "Inset"},
+                           {key::AnchorFromAll, from}});
+        Open(frame);
+        Click("cmdGetCurrentXYPrimary");
+        EXPECT_EQ(Boxes(true), expected);
+    }
     OpenWith({{key::AnchorFromAll, int16_t{-1}}, {key::AnchorToAll, int16_t{4}}});
     Click("cmdGetCurrentXYPrimary");
-    EXPECT_EQ(Boxes(true), (std::pair<std::string, std::string>{"-3.25", "-1.50"}));
+    EXPECT_EQ(Boxes(true), (Boxes2{"-3.25", "-1.50"}));
 }
 
 TEST_F(CommandTest, WithoutAReferenceElementNothingChanges) {
     OpenWith({{key::AnchorType, "NamedElement"}, {key::HDistanceAll, 0.5}});
     Click("cmdGetCurrentXYPrimary");
-    EXPECT_EQ(Boxes(true), (std::pair<std::string, std::string>{"0.5", "0"}));
+    EXPECT_EQ(Boxes(true), (Boxes2{"0.5", "0"}));
     EXPECT_EQ(Notifications(), 0);
     EXPECT_TRUE(sink_.reports.empty());
 
@@ -117,7 +106,7 @@ TEST_F(CommandTest, WithoutAReferenceElementNothingChanges) {
     OpenWith({{key::AnchorType, "NamedElement"}, {key::ElementName, "Gone"}, {key::HDistanceAll, 0.5}});
     sink_.reports.clear();
     Click("cmdGetCurrentXYPrimary");
-    EXPECT_EQ(Boxes(true), (std::pair<std::string, std::string>{"0.5", "0"}));
+    EXPECT_EQ(Boxes(true), (Boxes2{"0.5", "0"}));
     EXPECT_EQ(Notifications(), 0);
     ASSERT_EQ(sink_.reports.size(), 1u);
     EXPECT_TRUE(Contains(sink_.reports[0].text, "Dlement Not found."));
@@ -127,21 +116,17 @@ TEST_F(CommandTest, HostFailureWhileMeasuringIsReportedAndChangesNothing) {
     OpenWith({});
     standalone::ScopedFault fault("LayoutElement.QueryBounds");
     Click("cmdGetCurrentXYPrimary");
-    EXPECT_EQ(Boxes(true), (std::pair<std::string, std::string>{"0", "0"}));
+    EXPECT_EQ(Boxes(true), (Boxes2{"0", "0"}));
     ASSERT_EQ(sink_.reports.size(), 1u);
     EXPECT_TRUE(Contains(sink_.reports[0].text, "\tGetXYDistanceFromPage CRVAnchor:frmAnchorPropertyPage \r\n"));
     EXPECT_EQ(Notifications(), 0);
 }
 
 TEST_F(CommandTest, HorizontalOppositeMirrorsThePrimaryRule) {
-    struct Case {
+    const struct {
         std::map<std::string, Variant> keys;
-        const char* fromAlt;
-        const char* toAlt;
-        const char* h;
-        const char* v;
-    };
-    const Case cases[] = {
+        const char *fromAlt, *toAlt, *h, *v;
+    } cases[] = {
         {{{key::AnchorFromAll, int16_t{0}}, {key::AnchorToAll, int16_t{5}}, {key::HDistanceAll, 1.5}, {key::VDistanceAll, 2.0}},
          "Top Right", "Center Left", "-1.5", "2"},
         {{{key::AnchorFromAll, int16_t{7}}, {key::AnchorToAll, int16_t{6}}, {key::HDistanceAll, -2.0}}, "Bottom Center",
@@ -151,15 +136,14 @@ TEST_F(CommandTest, HorizontalOppositeMirrorsThePrimaryRule) {
         {{{key::AnchorFromAll, int16_t{-1}}, {key::AnchorFromAlt, int16_t{6}}, {key::AnchorToAll, int16_t{2}}}, "Bottom Left",
          "Top Left", "0", "0"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::map<std::string, Variant> keys = c.keys;
-        keys.emplace(key::HFromFieldAlt, true);
-        keys.emplace(key::AltAnchorType, int16_t{2});
+        keys.insert({{key::HFromFieldAlt, true}, {key::AltAnchorType, int16_t{2}}});
         OpenWith(keys);
         Click("cmdMakeHorizontalOpposite");
-        EXPECT_EQ(S(Combo("cmbAnchorFromAlt")->currentText()), c.fromAlt);
-        EXPECT_EQ(S(Combo("cmbAnchorToAlt")->currentText()), c.toAlt);
-        EXPECT_EQ(Boxes(false), (std::pair<std::string, std::string>{c.h, c.v}));
+        EXPECT_EQ(Boxes2(S(Combo("cmbAnchorFromAlt")->currentText()), S(Combo("cmbAnchorToAlt")->currentText())),
+                  Boxes2(c.fromAlt, c.toAlt));
+        EXPECT_EQ(Boxes(false), (Boxes2{c.h, c.v}));
         EXPECT_TRUE(Working(key::HDistanceAlt) == Variant(c.h));
         // The rest of the alternate rule is not touched.
         EXPECT_TRUE(Working(key::HFromFieldAlt) == Variant(false)) << "no series: the box was unchecked on filling";
@@ -168,11 +152,11 @@ TEST_F(CommandTest, HorizontalOppositeMirrorsThePrimaryRule) {
     EXPECT_TRUE(sink_.reports.empty());
 
     // The vertical text is copied as it stands, in the user's own format.
-    ScopedRegionalSettings comma(CommaDecimal());
+    ScopedRegionalSettings comma(kComma);
     OpenWith({{key::HDistanceAll, 0.25}});
     Type("txtVDistanceAll", "abc");
     Click("cmdMakeHorizontalOpposite");
-    EXPECT_EQ(Boxes(false), (std::pair<std::string, std::string>{"-0,25", "abc"}));
+    EXPECT_EQ(Boxes(false), (Boxes2{"-0,25", "abc"}));
 }
 
 TEST_F(CommandTest, HorizontalOppositeOfATextThatIsNoNumberStopsAfterTheLists) {
@@ -181,7 +165,7 @@ TEST_F(CommandTest, HorizontalOppositeOfATextThatIsNoNumberStopsAfterTheLists) {
     const int before = Notifications();
     Click("cmdMakeHorizontalOpposite");
     EXPECT_EQ(S(Combo("cmbAnchorFromAlt")->currentText()), "Center Right");
-    EXPECT_EQ(Boxes(false), (std::pair<std::string, std::string>{"4", "5"}));
+    EXPECT_EQ(Boxes(false), (Boxes2{"4", "5"}));
     ASSERT_EQ(sink_.reports.size(), 1u);
     EXPECT_TRUE(Contains(sink_.reports[0].text, "\tcmdMakeHorizontalOpposite_Click CRVAnchor:frmAnchorPropertyPage \r\n"));
     EXPECT_TRUE(Contains(sink_.reports[0].text, "Type mismatch"));

@@ -36,12 +36,7 @@ TEST_F(AdapterTest, FixedAnswersAndTheSizeOfTheWholeTabControl) {
     page_->SetPriority(7);
     EXPECT_EQ(page_->Title(), "Anchor");
     EXPECT_EQ(page_->Priority(), 1);
-    EXPECT_EQ(page_->HelpFile(), "");
-    EXPECT_EQ(page_->HelpContextID(12), 0);
-    EXPECT_NE(page_->Activate(), 0);
     const QRect tab = Tabs()->geometry();
-    EXPECT_EQ(page_->Width(), page_->Form().Window()->width());
-    EXPECT_EQ(page_->Height(), page_->Form().Window()->height());
     // A margin of 100 twips right and below, and no part of the tab control cut off.
     QWidget* window = page_->Form().Window();
     EXPECT_EQ(page_->Width(), tab.x() + tab.width() + qRound(100 * window->logicalDpiX() / 1440.0));
@@ -62,21 +57,13 @@ TEST_F(AdapterTest, TheLastAnchoredElementOfTheSelectionIsEdited) {
     EXPECT_FALSE(SameObject(Working(), GeneralFunctions::GetAnchorProperties(edited_)));
 }
 
-TEST_F(AdapterTest, DirtyFromTheFirstEditOnEvenAfterApply) {
-    GiveRecord(edited_, {});
-    Open(edited_);
-    EXPECT_FALSE(page_->IsPageDirty());
-    Click("chkAnchor");
-    EXPECT_TRUE(page_->IsPageDirty());
-    EXPECT_EQ(Notifications(), 1);
-    page_->Apply();
-    EXPECT_TRUE(page_->IsPageDirty());
-}
-
 TEST_F(AdapterTest, ApplyStoresACopyAndCancelStoresNothing) {
     const ComPtr<PropertyBag> original = GiveRecord(edited_, {{key::HDistanceAll, 0.5}});
     Open(edited_);
+    EXPECT_FALSE(page_->IsPageDirty());
     Type("txtHDistanceAll", "2");
+    EXPECT_TRUE(page_->IsPageDirty());
+    EXPECT_EQ(Notifications(), 1);
     page_->Cancel();
     EXPECT_TRUE(SameObject(GeneralFunctions::GetAnchorProperties(edited_), original));
     EXPECT_TRUE(original->GetProperty(key::HDistanceAll) == Variant(0.5));
@@ -87,6 +74,7 @@ TEST_F(AdapterTest, ApplyStoresACopyAndCancelStoresNothing) {
     EXPECT_FALSE(SameObject(stored, original));
     EXPECT_FALSE(SameObject(stored, Working()));
     EXPECT_TRUE(stored->GetProperty(key::HDistanceAll) == Variant("2"));
+    EXPECT_TRUE(page_->IsPageDirty());  // dirty from the first edit on, even after Apply
     // Later edits stay in the form until the next Apply.
     Type("txtHDistanceAll", "3");
     EXPECT_TRUE(stored->GetProperty(key::HDistanceAll) == Variant("2"));
@@ -99,42 +87,35 @@ TEST_F(AdapterTest, ApplyStoresACopyAndCancelStoresNothing) {
 
 TEST_F(AdapterTest, ApplyPlacesTheElementForThePageInForce) {
     // Primary rule: top left of the page. Alternate rule, on the listed pages only: one inch in.
-    struct Case {
+    const auto section = [](StandaloneHost& h) {
+        h.SetSectionTemplate("Atlas", {Variant(int32_t{4}), "South", {{"South", Variant(int32_t{2})}}});
+    };
+    const struct {
         const char* what;
         std::function<void(StandaloneHost&)> layout;
         const char* pages;
         bool alternate;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"series layout on page 7", [](StandaloneHost& h) { h.SetSeriesLayout("Book", Variant(int32_t{7})); }, "7", true},
         {"series layout on page 6", [](StandaloneHost& h) { h.SetSeriesLayout("Book", Variant(int32_t{6})); }, "7", false},
         // The template starts at page 4 and its section is on page 2: page 5 is in force,
         // which the engine offsets by the section page again.
-        {"section template", [](StandaloneHost& h) {
-             h.SetSectionTemplate("Atlas", {Variant(int32_t{4}), "South", {{"South", Variant(int32_t{2})}}});
-         }, "6", true},
-        {"section template, other page", [](StandaloneHost& h) {
-             h.SetSectionTemplate("Atlas", {Variant(int32_t{4}), "South", {{"South", Variant(int32_t{2})}}});
-         }, "2", false},
+        {"section template", section, "6", true},
+        {"section template, other page", section, "2", false},
         {"no multi-page layout", [](StandaloneHost& h) { h.ClearActiveLayout(); }, "1", true},
         {"another kind of layout", [](StandaloneHost& h) {
              h.SetSeriesLayout("Book", Variant(int32_t{3}));
              h.State().active_layout_kind = "seriesLayout";
          }, "1", true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         c.layout(host_);
         StandaloneHost::Impl(edited_).SetRect({1, 2, 3, 4});
-        GiveRecord(edited_, {{key::AnchorElement, true},
-                             {key::UseAltAnchoring, true},
-                             {key::AltAnchorType, int16_t{2}},
-                             {key::AltAnchorPageRange, c.pages},
-                             {key::HDistanceAlt, 1.0},
-                             {key::VDistanceAlt, -1.0}});
+        GiveRecord(edited_, {{key::AnchorElement, true}, {key::UseAltAnchoring, true}, {key::AltAnchorType, int16_t{2}},
+                             {key::AltAnchorPageRange, c.pages}, {key::HDistanceAlt, 1.0}, {key::VDistanceAlt, -1.0}});
         Open(edited_);
         page_->Apply();
-        const Rect expected = c.alternate ? Rect{1, 8, 3, 10} : Rect{0, 9, 2, 11};
-        EXPECT_EQ(StandaloneHost::ExtentOf(edited_), expected) << c.what;
+        EXPECT_EQ(StandaloneHost::ExtentOf(edited_), (c.alternate ? Rect{1, 8, 3, 10} : Rect{0, 9, 2, 11})) << c.what;
     }
     EXPECT_TRUE(sink_.reports.empty());
 }
@@ -145,10 +126,10 @@ TEST(AdapterWithoutCompanions, ApplyPlacesForPageOne) {
     StandaloneHost bare(standalone::HostOptions{.companions = false});
     auto element = bare.AddText("Alone", {1, 2, 3, 4});
     ComPtr<PropertyBag> record = GeneralFunctions::NewAnchorProperties();
-    record->SetProperty(key::AnchorElement, true);
-    record->SetProperty(key::UseAltAnchoring, true);
-    record->SetProperty(key::AltAnchorType, int16_t{1});
-    record->SetProperty(key::HDistanceAlt, 2.0);
+    for (const auto& [k, v] : {std::pair<const char*, Variant>{key::AnchorElement, true}, {key::UseAltAnchoring, true},
+                               {key::AltAnchorType, int16_t{1}}, {key::HDistanceAlt, 2.0}}) {
+        record->SetProperty(k, v);
+    }
     GeneralFunctions::SetAnchorProperties(element, record);
     auto page = ComPtr<AnchorPropertyPage>(new AnchorPropertyPage());
     page->SetPageSite(MakeCom<PropertyPageSite, standalone::PageSiteImpl>());
@@ -180,48 +161,35 @@ TEST_F(AdapterTest, FailuresAreShownAndTheHostCarriesOn) {
     EXPECT_TRUE(Contains(sink_.reports[0].text, "AnchorElement CRVAnchor:CRVAnchorManager"));
 }
 
-TEST_F(AdapterTest, ReleasingThePageReleasesEveryHostObject) {
+TEST_F(AdapterTest, DeactivatingKeepsTheEditsAndReleasingThePageReleasesEveryHostObject) {
     auto map = host_.AddMapFrame("Map", {0, 0, 5, 5});
     host_.AttachSeries(map, SeriesWith({{"X", fieldtype::kDouble}}));
     GiveRecord(edited_, {{key::AnchorType, "NamedElement"}, {key::ElementName, "Map"}});
     const int64_t before = standalone::Tracked::Alive();
     Open(edited_);
     Click("cmdGetCurrentXYPrimary");
+    Type("txtVDistanceAll", "25");
     page_->Deactivate();
+    EXPECT_FALSE(page_->Form().IsLoaded());
+    page_->Activate();
     page_->Show();
+    EXPECT_EQ(S(Text("txtVDistanceAll")->text()), "25");  // loaded again with the edits kept
     page_->Apply();
     page_.Reset();
     site_.Reset();
     EXPECT_EQ(standalone::Tracked::Alive(), before);
 }
 
-TEST_F(AdapterTest, DeactivatedFormIsLoadedAgainWithTheEditsKept) {
-    GiveRecord(edited_, {});
-    Open(edited_);
-    Type("txtHDistanceAll", "25");
-    page_->Deactivate();
-    EXPECT_FALSE(page_->Form().IsLoaded());
-    EXPECT_TRUE(page_->IsPageDirty());
-    page_->Activate();
-    page_->Show();
-    EXPECT_EQ(S(Text("txtHDistanceAll")->text()), "25");
-    EXPECT_TRUE(sink_.reports.empty());
-}
-
 TEST(QtErrorSinkTest, ShowsAWarningWithOneOkButton) {
     QtErrorSink sink;
     ScopedErrorSink scope(sink);
-    QString text;
+    QString text, title;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
-    QString title;
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
-        text = box->text();
-        title = box->windowTitle();
-        icon = box->icon();
-        buttons = box->standardButtons();
+        std::tie(text, title, icon, buttons) = std::tuple(box->text(), box->windowTitle(), box->icon(), box->standardButtons());
         box->accept();
     });
     TopLevel(ProcedureId("IComPropertyPage_Apply", "AnchorPropertyPage"),
