@@ -55,24 +55,6 @@ TEST(StandaloneHost, AccountsForEveryLiveObject) {
     EXPECT_EQ(Tracked::Alive(), before);
 }
 
-TEST(StandaloneHost, MapFramesReportOutlineAndBoundsApart) {
-    StandaloneHost host;
-    auto frame = host.AddMapFrame("Map", {1, 2, 5, 6}, 0.25);
-    auto display = RunningApplication()->Document()->ActiveView()->ScreenDisplay();
-    auto bounds = NewEnvelope();
-    frame->QueryBounds(display, bounds);
-    EXPECT_DOUBLE_EQ(bounds->XMin(), 0.75);
-    EXPECT_DOUBLE_EQ(bounds->YMax(), 6.25);
-    auto outline = NewPolygon();
-    frame->QueryOutline(display, outline);
-    auto env = outline->GetEnvelope();
-    EXPECT_DOUBLE_EQ(env->XMin(), 1);
-    EXPECT_DOUBLE_EQ(env->YMin(), 2);
-    EXPECT_DOUBLE_EQ(env->Width(), 4);
-    EXPECT_DOUBLE_EQ(env->Height(), 4);
-    EXPECT_TRUE(ComPtr<MapFrame>::Query(frame));
-}
-
 TEST(StandaloneHost, GroupKindsOfferTheirWalksAndMoveTheirMembers) {
     StandaloneHost host;
     struct Case {
@@ -143,25 +125,6 @@ TEST(StandaloneHost, WithoutCompanionsTheirClassesAreNotRegistered) {
     EXPECT_THROW(NewActiveLayoutInfo(), ComError);
     EXPECT_THROW(NewMapSeriesFrame(), ComError);
     EXPECT_NO_THROW(NewPropertyBag());
-}
-
-TEST(StandaloneHost, CompanionsReportTheLayoutInForce) {
-    StandaloneHost host;
-    EXPECT_EQ(NewActiveLayoutInfo()->LayoutKind(), "");
-    host.SetSeriesLayout("Atlas", int32_t{7});
-    EXPECT_EQ(NewActiveLayoutInfo()->LayoutKind(), "SeriesLayout");
-    EXPECT_EQ(NewSeriesLayoutInfo()->CurrentPage("Atlas"), Variant(int32_t{7}));
-    EXPECT_THROW(NewSeriesLayoutInfo()->CurrentPage("atlas"), ComError);
-
-    SectionTemplate t;
-    t.starting_page = int32_t{10};
-    t.current_section = "Index";
-    t.section_pages["Index"] = int32_t{5};
-    host.SetSectionTemplate("Book", t);
-    auto info = NewSectionTemplateInfo();
-    EXPECT_EQ(info->StartingPage("Book"), Variant(int32_t{10}));
-    EXPECT_EQ(info->CurrentSection("Book"), "Index");
-    EXPECT_EQ(info->SectionPage("Index"), Variant(int32_t{5}));
 }
 
 TEST(StandaloneHost, MapSeriesOnAFrame) {
