@@ -704,6 +704,17 @@ void Document::LoadText(const std::string& text, const fs::path& path) {
         const size_t offset = e.byte > 0 ? e.byte - 1 : 0;
         const auto [line, column] = LineColumnAt(text, offset);
         throw DocumentError(name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + ParseMessage(e.what()));
+    } catch (const json::exception& e) {
+        // A number beyond the range of a double: the reader names the number, not where it
+        // stands, so the place is that of its first appearance.
+        const std::string what = e.what();
+        const size_t open = what.find('\'');
+        const size_t close = open == std::string::npos ? std::string::npos : what.find('\'', open + 1);
+        const std::string token = close == std::string::npos ? std::string() : what.substr(open + 1, close - open - 1);
+        const size_t at = token.empty() ? std::string::npos : text.find(token);
+        const auto [line, column] = LineColumnAt(text, at == std::string::npos ? 0 : at);
+        throw DocumentError(name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
+                            (token.empty() ? ParseMessage(what) : "number out of range: " + token));
     }
 
     auto next = std::make_unique<Impl>();

@@ -200,6 +200,8 @@ TEST(Document, BadDocumentsSayWhereAndWhatWasExpected) {
         {"unreadable", "", "/nonexistent/doc.json: cannot open: No such file or directory"},
         {"empty file", "", "bad.json:1:1: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal"},
         {"not an object", "[1, 2]", "bad.json:1:1: /: expected an object, found an array"},
+        {"number beyond a double", "{\"format\": \"crvanchor-document\",\n \"version\": 4e884}",
+         "bad.json:2:13: number out of range: 4e884"},
         {"other format", "{\"format\": \"map\", \"version\": 1}", "bad.json:1:12: /format: expected \"crvanchor-document\", found \"map\""},
         {"newer version", "{\"format\": \"crvanchor-document\",\n \"version\": 2}",
          "bad.json:2:13: /version: expected format version 1 or lower, found 2 (written by a newer program)"},
