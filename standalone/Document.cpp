@@ -1,12 +1,10 @@
 #include "standalone/Document.h"
 
+#include "standalone/AtomicFile.h"
+#include "standalone/Errors.h"
 #include "standalone/SeriesSource.h"
 
 #include <nlohmann/json.hpp>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -491,20 +489,6 @@ std::string ParseMessage(const std::string& what) {
     return at == std::string::npos ? what : what.substr(at + 2);
 }
 
-void WriteAll(int fd, const std::string& text, const std::string& name) {
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw DocumentError(name + ": cannot write: " + std::strerror(errno));
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-}
-
 }  // namespace
 
 // ------------------------------------------------------------------ JSON text positions
@@ -873,56 +857,10 @@ std::string Document::Text(const fs::path& folder) const {
 void Document::Save(const fs::path& path) {
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     const std::string text = Text(folder);
-    const std::string name = path.string();
-    std::string hidden = path.filename().string();
-    hidden.insert(hidden.begin(), '.');
-    hidden += ".XXXXXX";
-    std::string temp = (folder / hidden).string();
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) throw DocumentError(name + ": cannot create a temporary file beside it: " + std::strerror(errno));
-    // The replacement keeps the old file's permissions; a new file gets the usual ones.
-    struct stat old {};
-    if (::stat(name.c_str(), &old) == 0) {
-        ::fchmod(fd, old.st_mode & 07777);
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-    }
     try {
-        HostCall("Document.Write");
-        WriteAll(fd, text, name);
-        if (::fsync(fd) != 0) throw DocumentError(name + ": cannot flush to disk: " + std::strerror(errno));
-        const int closed = ::close(fd);
-        fd = -1;
-        if (closed != 0) {
-            throw DocumentError(name + ": cannot close the temporary file: " + std::strerror(errno));
-        }
-    } catch (const ComError& e) {
-        if (fd >= 0) ::close(fd);
-        ::unlink(temp.c_str());
-        throw DocumentError(name + ": cannot write: " + e.Description());
-    } catch (...) {
-        if (fd >= 0) ::close(fd);
-        ::unlink(temp.c_str());
-        throw;
-    }
-    try {
-        HostCall("Document.Rename");
-        if (std::rename(temp.c_str(), name.c_str()) != 0) {
-            throw DocumentError(name + ": cannot replace the file: " + std::strerror(errno));
-        }
-    } catch (const ComError& e) {
-        ::unlink(temp.c_str());
-        throw DocumentError(name + ": cannot replace the file: " + e.Description());
-    } catch (...) {
-        ::unlink(temp.c_str());
-        throw;
-    }
-    // The rename itself reaches the disk only with its folder.
-    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+        WriteFileAtomically(path, text, "Document");
+    } catch (const FileWriteError& e) {
+        throw DocumentError(e.what());
     }
     impl_->path = path;
 }

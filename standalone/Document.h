@@ -7,6 +7,7 @@
 // document changes nothing. Saving replaces the file atomically. Whatever a document holds
 // that this version does not use is kept and written back.
 
+#include "standalone/Errors.h"
 #include "standalone/StandaloneHost.h"
 
 #include <filesystem>
@@ -22,9 +23,9 @@ inline constexpr const char* kDocumentFormatName = "crvanchor-document";
 
 // One line: "FILE:LINE:COLUMN: what was expected", or "FILE: what went wrong" when no place
 // in the text is to blame.
-class DocumentError : public std::runtime_error {
+class DocumentError : public StandaloneError {
 public:
-    using std::runtime_error::runtime_error;
+    using StandaloneError::StandaloneError;
 };
 
 // Where a map frame's series comes from.
