@@ -4,7 +4,7 @@
 #include "anchor/AnchorRecord.h"
 #include "anchor/CRVAnchorManager.h"
 #include "errors/ErrorHandling.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/host/StandaloneHost.h"
 
 #include <benchmark/benchmark.h>
 

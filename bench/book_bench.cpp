@@ -3,10 +3,10 @@
 // page should cost the same whatever the length of the series.
 
 #include "errors/ErrorHandling.h"
-#include "standalone/Activation.h"
-#include "standalone/Book.h"
-#include "standalone/Cli.h"
-#include "standalone/Document.h"
+#include "standalone/host/Activation.h"
+#include "standalone/book/Book.h"
+#include "standalone/cli/Cli.h"
+#include "standalone/document/Document.h"
 #include "standalone/tools/Registration.h"
 
 #include <gdal.h>

@@ -7,7 +7,7 @@
 #include "anchor/CRVAnchorManager.h"
 #include "errors/ErrorHandling.h"
 #include "propertypage/AnchorPropertyPage.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/host/StandaloneHost.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -2,8 +2,8 @@
 // in one line, what is wrong with it; it never crashes, and a refused document changes
 // nothing. What loads must write out and load back the same.
 #include "errors/ErrorHandling.h"
-#include "standalone/Document.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/document/Document.h"
+#include "standalone/host/StandaloneHost.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -5,7 +5,7 @@
 #include "anchor/AnchorRecord.h"
 #include "anchor/CRVAnchorManager.h"
 #include "errors/ErrorHandling.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/host/StandaloneHost.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -4,7 +4,7 @@
 // to the selection, hosted through the page protocol.
 
 #include "host/PropertyPage.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/host/StandaloneHost.h"
 
 #include <QDialog>
 

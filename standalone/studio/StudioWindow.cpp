@@ -3,8 +3,8 @@
 #include "anchor/CRVAnchorManager.h"
 #include "anchor/GeneralFunctions.h"
 #include "propertypage/QtErrorSink.h"
-#include "standalone/Activation.h"
-#include "standalone/Render.h"
+#include "standalone/host/Activation.h"
+#include "standalone/book/Render.h"
 #include "standalone/studio/PropertySheet.h"
 
 #include <QAction>

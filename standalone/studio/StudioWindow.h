@@ -4,9 +4,9 @@
 // stepped through, the host's property sheet on the selection, and saving and opening.
 
 #include "errors/ErrorHandling.h"
-#include "standalone/Book.h"
-#include "standalone/Document.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/book/Book.h"
+#include "standalone/document/Document.h"
+#include "standalone/host/StandaloneHost.h"
 
 #include <QMainWindow>
 #include <QWidget>

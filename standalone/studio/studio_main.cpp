@@ -5,7 +5,7 @@
 // writes the window and the sheet side by side to a PNG.
 
 #include "com/Registry.h"
-#include "standalone/Activation.h"
+#include "standalone/host/Activation.h"
 #include "standalone/studio/PropertySheet.h"
 #include "standalone/studio/StudioWindow.h"
 

@@ -5,7 +5,7 @@
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"
 #include "registration/VersionRecord.h"
-#include "standalone/Objects.h"
+#include "standalone/host/Objects.h"
 
 #include <dlfcn.h>
 

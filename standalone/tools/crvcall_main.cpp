@@ -1,7 +1,7 @@
 // crvcall PROGID MEMBER [ARG...]: creates an object by its programmatic identifier and calls a
 // member by name, as a script would; crvcall --category NAME lists a category's classes.
 #include "errors/ErrorHandling.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/host/StandaloneHost.h"
 #include "standalone/tools/Registration.h"
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 // crvinstall [/u] LIBRARY: registers the library and enters its property page into the host's
 // category of element property pages; with /u takes the page out and unregisters.
 #include "errors/ErrorHandling.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/host/StandaloneHost.h"
 #include "standalone/tools/Registration.h"
 
 #include <cstdio>

@@ -5,7 +5,7 @@
 #include "anchor/CRVAnchorManager.h"
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/host/StandaloneHost.h"
 
 #include <gtest/gtest.h>
 

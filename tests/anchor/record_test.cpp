@@ -1,7 +1,7 @@
 #include "anchor/AnchorRecord.h"
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/host/StandaloneHost.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
 #include "propertypage/AnchorPropertyPage.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/host/StandaloneHost.h"
 
 #include <QCheckBox>
 #include <QComboBox>

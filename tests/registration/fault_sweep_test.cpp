@@ -4,7 +4,7 @@
 #include "com/Dispatch.h"
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/host/StandaloneHost.h"
 #include "standalone/tools/Registration.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"
 #include "registration/VersionRecord.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/host/StandaloneHost.h"
 #include "standalone/tools/Registration.h"
 
 #include <gtest/gtest.h>

@@ -3,11 +3,11 @@
 
 #include "anchor/CRVAnchorManager.h"
 #include "errors/ErrorHandling.h"
-#include "standalone/Activation.h"
+#include "standalone/host/Activation.h"
 #include "standalone/tools/Registration.h"
 
-#include "standalone/Cli.h"
-#include "standalone/Document.h"
+#include "standalone/cli/Cli.h"
+#include "standalone/document/Document.h"
 
 #include "TempDir.h"
 

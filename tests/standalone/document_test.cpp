@@ -1,4 +1,4 @@
-#include "standalone/Document.h"
+#include "standalone/document/Document.h"
 
 #include "TempDir.h"
 

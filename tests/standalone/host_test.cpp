@@ -1,4 +1,4 @@
-#include "standalone/StandaloneHost.h"
+#include "standalone/host/StandaloneHost.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "standalone/MessageText.h"
+#include "standalone/support/MessageText.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 
 #include "anchor/GeneralFunctions.h"
 #include "propertypage/QtErrorSink.h"
-#include "standalone/Render.h"
-#include "standalone/Cli.h"
+#include "standalone/book/Render.h"
+#include "standalone/cli/Cli.h"
 #include "standalone/studio/PropertySheet.h"
 #include "standalone/studio/StudioWindow.h"
 #include "standalone/tools/Registration.h"

@@ -1,4 +1,4 @@
-#include "standalone/SeriesSource.h"
+#include "standalone/document/SeriesSource.h"
 
 #include <gdal.h>
 #include <ogrsf_frmts.h>

@@ -1,4 +1,4 @@
-#include "standalone/Render.h"
+#include "standalone/book/Render.h"
 
 #include <QFont>
 #include <QFontMetricsF>

@@ -3,7 +3,7 @@
 // memory. Documents on disk, series data and rendering build on these.
 
 #include "host/HostClasses.h"
-#include "standalone/Faults.h"
+#include "standalone/support/Faults.h"
 
 #include <map>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "standalone/Book.h"
+#include "standalone/book/Book.h"
 
 #include "anchor/AnchorRecord.h"
-#include "standalone/Activation.h"
+#include "standalone/host/Activation.h"
 
 #include <algorithm>
 #include <charconv>

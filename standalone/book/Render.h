@@ -2,7 +2,7 @@
 // Drawing the pages of a map book: a multi-page PDF and one PNG per page, with the drawing
 // toolkit's GUI module only (no widgets, an offscreen platform when none is set).
 
-#include "standalone/Book.h"
+#include "standalone/book/Book.h"
 
 #include <filesystem>
 #include <memory>

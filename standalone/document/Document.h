@@ -7,8 +7,8 @@
 // document changes nothing. Saving replaces the file atomically. Whatever a document holds
 // that this version does not use is kept and written back.
 
-#include "standalone/Errors.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/support/Errors.h"
+#include "standalone/host/StandaloneHost.h"
 
 #include <filesystem>
 #include <memory>

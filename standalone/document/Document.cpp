@@ -1,8 +1,8 @@
-#include "standalone/Document.h"
+#include "standalone/document/Document.h"
 
-#include "standalone/AtomicFile.h"
-#include "standalone/Errors.h"
-#include "standalone/SeriesSource.h"
+#include "standalone/support/AtomicFile.h"
+#include "standalone/support/Errors.h"
+#include "standalone/document/SeriesSource.h"
 
 #include <nlohmann/json.hpp>
 

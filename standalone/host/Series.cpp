@@ -1,4 +1,4 @@
-#include "standalone/Objects.h"
+#include "standalone/host/Objects.h"
 
 namespace crv::standalone {
 

@@ -4,7 +4,7 @@
 // once, then placed page after page.
 
 #include "anchor/CRVAnchorManager.h"
-#include "standalone/Document.h"
+#include "standalone/document/Document.h"
 
 #include <functional>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "standalone/Activation.h"
+#include "standalone/host/Activation.h"
 
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"

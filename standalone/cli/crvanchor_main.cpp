@@ -1,6 +1,6 @@
-// crvanchor: map books from the command line. See standalone/Cli.h.
+// crvanchor: map books from the command line. See standalone/cli/Cli.h.
 
-#include "standalone/Cli.h"
+#include "standalone/cli/Cli.h"
 
 #include <iostream>
 

@@ -3,7 +3,7 @@
 // registrations through which the component creates host objects. Only one host is
 // registered at a time; the newest one wins.
 
-#include "standalone/Objects.h"
+#include "standalone/host/Objects.h"
 
 #include <initializer_list>
 #include <memory>

@@ -4,7 +4,7 @@
 #include "anchor/AnchorRecord.h"
 #include "anchor/GeneralFunctions.h"
 #include "propertypage/AnchorPropertyPage.h"
-#include "standalone/StandaloneHost.h"
+#include "standalone/host/StandaloneHost.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,11 +1,11 @@
-#include "standalone/Cli.h"
+#include "standalone/cli/Cli.h"
 
 #include "anchor/AnchorRecord.h"
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
-#include "standalone/Activation.h"
-#include "standalone/Book.h"
-#include "standalone/Render.h"
+#include "standalone/host/Activation.h"
+#include "standalone/book/Book.h"
+#include "standalone/book/Render.h"
 
 #include <chrono>
 #include <nlohmann/json.hpp>

@@ -1,4 +1,4 @@
-#include "standalone/Faults.h"
+#include "standalone/support/Faults.h"
 
 #include "com/FaultHook.h"
 #include "errors/ComError.h"

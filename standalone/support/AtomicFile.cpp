@@ -1,8 +1,8 @@
-#include "standalone/AtomicFile.h"
+#include "standalone/support/AtomicFile.h"
 
 #include "errors/ComError.h"
-#include "standalone/Errors.h"
-#include "standalone/Faults.h"
+#include "standalone/support/Errors.h"
+#include "standalone/support/Faults.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -3,7 +3,7 @@
 // whatever else the GIS library opens): its fields as the host numbers their types, one row of
 // values per page in page order, and each page's geometry envelope.
 
-#include "standalone/Objects.h"
+#include "standalone/host/Objects.h"
 
 #include <filesystem>
 #include <stdexcept>
