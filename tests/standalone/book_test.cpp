@@ -529,6 +529,14 @@ TEST(MapBook, AFailedWriteLeavesNoFileAndGivesStatusTwo) {
         EXPECT_EQ(after, before) << c.message;
         fs::remove_all(dir / "png");
     }
+    // A page picture's place taken by a folder, while the PDF is half drawn: the PDF is given
+    // up and nothing of it is left.
+    fs::create_directories(dir / "png" / "page-002.png");
+    const CommandRun run = Crv({"book", doc.string(), "--pages", "1-3", "--pdf", d + "/b.pdf", "--png", (dir / "png").string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "crvanchor: " + d + "/png/page-002.png: cannot replace the file: Is a directory\n");
+    EXPECT_EQ(Listing(dir / "png"), (std::set<std::string>{"page-001.png", "page-002.png"}));
+    EXPECT_FALSE(fs::exists(dir / "b.pdf"));
 }
 
 TEST(MapBook, DrawsSheetsOfAnyWidthAndRefusesPagesItCannotDraw) {
