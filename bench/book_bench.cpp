@@ -7,6 +7,7 @@
 #include "standalone/book/Book.h"
 #include "standalone/cli/Cli.h"
 #include "standalone/document/Document.h"
+#include "standalone/document/SeriesSource.h"
 #include "standalone/tools/Registration.h"
 
 #include <gdal.h>
@@ -45,8 +46,7 @@ fs::path MakeBook(int sheets) {
     const fs::path dir = pattern;
     RegisterComponentOnce(dir);
 
-    GDALAllRegister();
-    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GPKG");
+    GDALDriver* driver = GDALDriver::FromHandle(static_cast<GDALDriverH>(standalone::VectorDriverForExtension("gpkg")));
     GDALDataset* ds = driver->Create((dir / "sheets.gpkg").c_str(), 0, 0, 0, GDT_Unknown, nullptr);
     OGRLayer* layer = ds->CreateLayer("sheets", nullptr, wkbPolygon, nullptr);
     OGRFieldDefn page("PAGE_NO", OFTInteger), dx("DX", OFTReal), name("NAME", OFTString);

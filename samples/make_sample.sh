@@ -44,7 +44,8 @@ trap 'rm -rf "$tmp"' EXIT
 } > "$tmp/sheets.csv"
 echo '"WKT","Integer","String","String","Integer(Int16)","Date","Real","Real"' > "$tmp/sheets.csvt"
 rm -f sheets.gpkg
-ogr2ogr -f GPKG sheets.gpkg "$tmp/sheets.csv" -nln sheets -a_srs EPSG:27700 \
+# The output format follows the extension.
+ogr2ogr sheets.gpkg "$tmp/sheets.csv" -nln sheets -a_srs EPSG:27700 \
   -oo GEOM_POSSIBLE_NAMES=WKT -oo KEEP_GEOM_COLUMNS=NO -nlt POLYGON
 
 # ------------------------------------------------------------ north arrow (XPM, text)

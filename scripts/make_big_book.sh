@@ -20,7 +20,8 @@ awk -v n="$sheets" 'BEGIN {
 }' > "$dir/sheets.csv"
 echo '"WKT","Integer","String","String","Integer(Int16)","Date","Real","Real"' > "$dir/sheets.csvt"
 rm -f "$dir/sheets.gpkg"
-ogr2ogr -f GPKG "$dir/sheets.gpkg" "$dir/sheets.csv" -nln sheets -a_srs EPSG:27700 \
+# The output format follows the extension.
+ogr2ogr "$dir/sheets.gpkg" "$dir/sheets.csv" -nln sheets -a_srs EPSG:27700 \
   -oo GEOM_POSSIBLE_NAMES=WKT -oo KEEP_GEOM_COLUMNS=NO -nlt POLYGON
 rm -f "$dir/sheets.csv" "$dir/sheets.csvt"
 cp "$here/samples/lakes_atlas.json" "$dir/book.json"

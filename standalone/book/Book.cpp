@@ -2,6 +2,7 @@
 
 #include "anchor/AnchorRecord.h"
 #include "standalone/host/Activation.h"
+#include "standalone/support/MessageText.h"
 
 #include <algorithm>
 #include <charconv>
@@ -38,7 +39,59 @@ std::optional<int32_t> WholeNumber(std::string_view s) {
     return v;
 }
 
+// Why the engine would not anchor an element, told from its record the way the engine's own
+// test reads it; "" when the record does not say.
+std::string WhyNotAnchored(const ComPtr<LayoutElement>& element, const std::vector<ComPtr<LayoutElement>>& top) {
+    const ComPtr<PropertyBag> record = AnchorRecordOf(element);
+    if (!record) return "";
+    try {
+        auto get = [&](const char* k) { return record->GetProperty(k); };
+        if (!CBool(get(key::AnchorElement))) return "its record is switched off (AnchorElement is false)";
+        const std::string type = CStr(get(key::AnchorType));
+        if (type == kAnchorTypeLayout) return "";
+        if (type != kAnchorTypeNamedElement) {
+            return "its AnchorType " + QuotedValue(type) + " is neither \"Layout\" nor \"NamedElement\"";
+        }
+        const std::string name = CStr(get(key::ElementName));
+        if (name == kNone) return "it is to be anchored to another element but names none (ElementName is \"<None>\")";
+        const ComPtr<LayoutElement> target = FindTarget(top, name);
+        if (!target) return "its target " + QuotedValue(name) + " is not in the layout";
+        bool fromFields = false;
+        for (const char* k : {key::HFromFieldAll, key::VFromFieldAll, key::HFromFieldAlt, key::VFromFieldAlt}) {
+            fromFields = fromFields || CBool(get(k));
+        }
+        const ElementImpl& impl = StandaloneHost::Impl(target);
+        if (fromFields && (impl.Kind() != ElementKind::MapFrame || !impl.series || !impl.series->enabled)) {
+            return "its distances come from fields, but its target " + QuotedValue(name) +
+                   " is not a map frame with an enabled map series";
+        }
+    } catch (const ComError&) {
+        return "a value of its record does not convert to its key's kind";
+    }
+    return "";
+}
+
 }  // namespace
+
+ComPtr<PropertyBag> AnchorRecordOf(const ComPtr<LayoutElement>& e) {
+    auto outer = e->CustomProperty().ObjectAs<PropertyBag>();
+    if (!outer) return {};
+    auto family = outer->GetProperty(kCorvaneProperties).ObjectAs<PropertyBag>();
+    if (!family) return {};
+    return family->GetProperty(kAnchorProperties).ObjectAs<PropertyBag>();
+}
+
+ComPtr<LayoutElement> FindTarget(const std::vector<ComPtr<LayoutElement>>& top, const std::string& name) {
+    for (const auto& e : top) {
+        ElementImpl& impl = StandaloneHost::Impl(e);
+        if (impl.name() == name) return e;
+        if (!impl.IsGroup()) continue;
+        for (const auto& m : impl.Members()) {
+            if (StandaloneHost::Impl(m).name() == name) return m;
+        }
+    }
+    return {};
+}
 
 void WalkElements(const std::vector<ComPtr<LayoutElement>>& top,
                   const std::function<void(const ComPtr<LayoutElement>&, const std::string& group)>& visit) {
@@ -77,10 +130,18 @@ MapBook::MapBook(Document& document, std::function<int()> reportsShown) : docume
         return PriorityRank(a.priority) < PriorityRank(b.priority);
     });
     for (auto& c : candidates) {
-        if (!c.manager->CanAnchor(c.element)) continue;
+        const std::string name = StandaloneHost::Impl(c.element).name();
+        if (!c.manager->CanAnchor(c.element)) {
+            const std::string why = WhyNotAnchored(c.element, state.elements);
+            left_out_.push_back({name, why.empty() ? "the engine cannot anchor it now" : why});
+            continue;
+        }
         const int before = reportsShown ? reportsShown() : 0;
         c.manager->SetAnchorElement(c.element);
-        if (reportsShown && reportsShown() != before) continue;
+        if (reportsShown && reportsShown() != before) {
+            left_out_.push_back({name, "selecting it gave the error report shown"});
+            continue;
+        }
         order_.push_back(c.element);
         selected_.push_back(std::move(c));
     }

@@ -40,6 +40,8 @@ public:
     int32_t FirstPage() const { return first_; }
     int32_t LastPage() const { return last_; }
     std::vector<int32_t> AllPages() const;
+    // False for a map series whose index layer holds no feature: LastPage is then FirstPage - 1.
+    bool HasPages() const { return last_ >= first_; }
 
     // Page numbers from text such as "1-3,7": pieces of a number or a range, each inside the
     // book. Ascending, without repeats. Throws std::invalid_argument with a one-line message.
@@ -49,6 +51,14 @@ public:
     // placed: HIGH, then MEDIUM, then LOW, then any other priority code; container order
     // (groups walked depth first) within a priority.
     const std::vector<ComPtr<LayoutElement>>& AnchorOrder() const { return order_; }
+
+    // The elements that carry an anchor record but are left out of the book, each once, with
+    // the reason in a few words ("its target \"Inset Map\" is not in the layout").
+    struct LeftOut {
+        std::string name;
+        std::string reason;
+    };
+    const std::vector<LeftOut>& LeftOutElements() const { return left_out_; }
 
     // Puts the page in force in the companions (the map series' current page and the series
     // layout's, when one is in force) and places every selected element for it.
@@ -74,7 +84,15 @@ private:
     int32_t last_ = 1;
     std::vector<Selected> selected_;
     std::vector<ComPtr<LayoutElement>> order_;
+    std::vector<LeftOut> left_out_;
 };
+
+// The anchor record on an element, read without raising or reporting; none when it has none.
+ComPtr<PropertyBag> AnchorRecordOf(const ComPtr<LayoutElement>& element);
+
+// The element the engine's lookup by name finds: the first top-level element of that name, or
+// the first such member of a top-level group; nothing deeper.
+ComPtr<LayoutElement> FindTarget(const std::vector<ComPtr<LayoutElement>>& top, const std::string& name);
 
 // Every element of the layout, groups walked depth first, with the names of its groups.
 void WalkElements(const std::vector<ComPtr<LayoutElement>>& top,

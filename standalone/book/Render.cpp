@@ -1,5 +1,8 @@
 #include "standalone/book/Render.h"
 
+#include "standalone/support/AtomicFile.h"
+
+#include <QBuffer>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -13,6 +16,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <sstream>
+#include <string_view>
 
 namespace crv::standalone {
 
@@ -136,6 +142,24 @@ double NiceStep(double span) {
     return 10 * magnitude;
 }
 
+// The grid lines from lo to hi at multiples of step; none when they cannot be told apart or
+// would be more than a frame can show.
+std::vector<double> GridLines(double lo, double hi, double step) {
+    constexpr double kMostLines = 200;
+    std::vector<double> lines;
+    if (!(step > 0) || !std::isfinite(lo) || !std::isfinite(hi)) return lines;
+    const double first = std::ceil(lo / step);
+    const double last = std::floor(hi / step);
+    if (!(last - first < kMostLines)) return lines;
+    const int count = static_cast<int>(last - first) + 1;
+    for (int i = 0; i < count; ++i) {
+        const double at = (first + i) * step;
+        if (!lines.empty() && at == lines.back()) return {};  // steps below the coordinates' precision
+        lines.push_back(at);
+    }
+    return lines;
+}
+
 void DrawMapFrame(const Canvas& c, ElementImpl& e, const ElementStyle& style) {
     const QRectF box = c.Box(e.OutlineRect());
     c.p.save();
@@ -184,16 +208,18 @@ void DrawMapFrame(const Canvas& c, ElementImpl& e, const ElementStyle& style) {
                 c.p.drawText(current ? d : d.intersected(box).translated(0, drop), Qt::AlignCenter, text);
             }
         }
-        // A coordinate grid in map units, labelled along the bottom and left of the frame.
+        // A coordinate grid in map units, labelled along the bottom and left of the frame. The
+        // lines are counted, not stepped to: on a sheet narrower than a few floating-point steps
+        // adding the step to a coordinate would not move it.
         const double step = NiceStep(std::max(view.Width(), view.Height()));
         c.p.setPen(QPen(QColor(60, 90, 120, 110), thin));
         c.p.setFont(Font(c.scale * 0.11));
-        for (double x = std::ceil(view.xmin / step) * step; x <= view.xmax; x += step) {
+        for (const double x : GridLines(view.xmin, view.xmax, step)) {
             const double dx = box.left() + (x - view.xmin) * k;
             c.p.drawLine(QPointF(dx, box.top()), QPointF(dx, box.bottom()));
             c.p.drawText(QPointF(dx + thin * 2, box.bottom() - thin * 3), QString::number(x, 'f', 0));
         }
-        for (double y = std::ceil(view.ymin / step) * step; y <= view.ymax; y += step) {
+        for (const double y : GridLines(view.ymin, view.ymax, step)) {
             const double dy = box.top() + (view.ymax - y) * k;
             c.p.drawLine(QPointF(box.left(), dy), QPointF(box.right(), dy));
             c.p.drawText(QPointF(box.left() + thin * 3, dy - thin * 2), QString::number(y, 'f', 0));
@@ -236,22 +262,72 @@ void DrawPage(QPainter& painter, const Document& document, const MapBook& book, 
     painter.restore();
 }
 
+namespace {
+
+// Hands everything the PDF writer writes to an atomic file, and keeps the first failure: the
+// writer itself does not look at what its device returns.
+class AtomicDevice final : public QIODevice {
+public:
+    explicit AtomicDevice(AtomicFile& file) : file_(file) { open(QIODevice::WriteOnly); }
+    bool isSequential() const override { return true; }
+    const std::optional<FileWriteError>& Failure() const { return failure_; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override {
+        if (failure_) return -1;
+        try {
+            file_.Write(std::string_view(data, static_cast<size_t>(size)));
+        } catch (const FileWriteError& e) {
+            failure_ = e;
+            return -1;
+        }
+        return size;
+    }
+
+private:
+    AtomicFile& file_;
+    std::optional<FileWriteError> failure_;
+};
+
+// PDF pages are at most 200 inches a side.
+constexpr double kLargestPdfPoints = 14400;
+constexpr double kSmallestPdfPoints = 3;
+// The largest picture, in pixels a side, that the image toolkit can hold.
+constexpr double kLargestPngPixels = 32767;
+
+std::string SizeText(double v) {
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
+}  // namespace
+
 struct BookRenderer::Impl {
+    Impl(const Document& d, const MapBook& b) : doc(d), book(b) {}
     const Document& doc;
     const MapBook& book;
+    // Destroyed in reverse: the painter ends before its writer, the writer before its device,
+    // the device before the file whose temporary copy it fills.
+    std::unique_ptr<AtomicFile> pdf_file;
+    std::unique_ptr<AtomicDevice> pdf_device;
     std::unique_ptr<QPdfWriter> pdf;
     std::unique_ptr<QPainter> pdf_painter;
     bool pdf_has_page = false;
     std::filesystem::path png_folder;
     double png_dpi = 100;
+    int png_width = 0, png_height = 0;
 
     void Draw(QPainter& p, double deviceWidth, int32_t page) {
         DrawPage(p, doc, book, page, deviceWidth / doc.Host().State().page_width);
     }
+    void ThrowIfPdfFailed() const {
+        if (pdf_device && pdf_device->Failure()) throw *pdf_device->Failure();
+    }
 };
 
-BookRenderer::BookRenderer(const Document& document, const MapBook& book)
-    : impl_(std::make_unique<Impl>(Impl{document, book, nullptr, nullptr, false, {}, 100})) {
+BookRenderer::BookRenderer(const Document& document, const MapBook& book) : impl_(std::make_unique<Impl>(document, book)) {
     EnsureGuiApplication();
 }
 
@@ -262,27 +338,44 @@ BookRenderer::~BookRenderer() {
 void BookRenderer::StartPdf(const std::filesystem::path& path) {
     const HostState& s = impl_->doc.Host().State();
     const double ppu = PointsPerUnit(impl_->doc.Units());
-    impl_->pdf = std::make_unique<QPdfWriter>(Q(path.string()));
-    impl_->pdf->setPageSize(QPageSize(QSizeF(s.page_width * ppu, s.page_height * ppu), QPageSize::Point, QString(),
-                                      QPageSize::ExactMatch));
+    const double w = s.page_width * ppu, h = s.page_height * ppu;
+    if (!(w >= kSmallestPdfPoints && w <= kLargestPdfPoints && h >= kSmallestPdfPoints && h <= kLargestPdfPoints)) {
+        throw RenderError(path.string() + ": a page of " + SizeText(w) + " x " + SizeText(h) +
+                          " points cannot be drawn: a PDF page is 3 to 14400 points a side");
+    }
+    impl_->pdf_file = std::make_unique<AtomicFile>(path, "Book");
+    impl_->pdf_device = std::make_unique<AtomicDevice>(*impl_->pdf_file);
+    impl_->pdf = std::make_unique<QPdfWriter>(impl_->pdf_device.get());
+    impl_->pdf->setPageSize(QPageSize(QSizeF(w, h), QPageSize::Point, QString(), QPageSize::ExactMatch));
     impl_->pdf->setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Point);
     impl_->pdf->setResolution(300);
     impl_->pdf->setCreator(QStringLiteral("crvanchor"));
     impl_->pdf_painter = std::make_unique<QPainter>();
     if (!impl_->pdf_painter->begin(impl_->pdf.get())) {
-        impl_->pdf_painter.reset();
-        impl_->pdf.reset();
-        throw RenderError("cannot write the PDF " + path.string());
+        impl_->ThrowIfPdfFailed();
+        throw RenderError(path.string() + ": cannot start the PDF");
     }
     impl_->pdf_has_page = false;
 }
 
 void BookRenderer::SetPngFolder(const std::filesystem::path& folder, double dotsPerInch) {
+    // Checked before the folder is made: a page that cannot be drawn leaves nothing behind.
+    const HostState& s = impl_->doc.Host().State();
+    const double inches = 72.0 / PointsPerUnit(impl_->doc.Units());
+    const double w = std::round(s.page_width / inches * dotsPerInch);
+    const double h = std::round(s.page_height / inches * dotsPerInch);
+    if (!(w >= 1 && w <= kLargestPngPixels && h >= 1 && h <= kLargestPngPixels)) {
+        throw RenderError("--png: a page of " + SizeText(s.page_width) + " x " + SizeText(s.page_height) + " " +
+                          impl_->doc.Units() + " at " + SizeText(dotsPerInch) + " dots per inch would be " + SizeText(w) +
+                          " x " + SizeText(h) + " pixels; a page picture is 1 to 32767 pixels a side");
+    }
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec) throw RenderError("cannot make the PNG folder " + folder.string() + ": " + ec.message());
     impl_->png_folder = folder;
     impl_->png_dpi = dotsPerInch;
+    impl_->png_width = static_cast<int>(w);
+    impl_->png_height = static_cast<int>(h);
 }
 
 std::filesystem::path BookRenderer::PngPath(int32_t page) const {
@@ -296,35 +389,42 @@ void BookRenderer::AddPage(int32_t page) {
         if (impl_->pdf_has_page) impl_->pdf->newPage();
         impl_->pdf_has_page = true;
         impl_->Draw(*impl_->pdf_painter, impl_->pdf->width(), page);
+        impl_->ThrowIfPdfFailed();
     }
     if (!impl_->png_folder.empty()) {
-        const HostState& s = impl_->doc.Host().State();
-        const double inches = 72.0 / PointsPerUnit(impl_->doc.Units());
-        const int w = std::max(1, static_cast<int>(std::lround(s.page_width / inches * impl_->png_dpi)));
-        const int h = std::max(1, static_cast<int>(std::lround(s.page_height / inches * impl_->png_dpi)));
-        QImage image(w, h, QImage::Format_RGB32);
+        QImage image(impl_->png_width, impl_->png_height, QImage::Format_RGB32);
+        if (image.isNull()) throw RenderError(PngPath(page).string() + ": not enough memory for the page picture");
         image.fill(Qt::white);
         const int dpm = static_cast<int>(std::lround(impl_->png_dpi / 0.0254));
         image.setDotsPerMeterX(dpm);
         image.setDotsPerMeterY(dpm);
         {
             QPainter p(&image);
-            impl_->Draw(p, w, page);
+            impl_->Draw(p, impl_->png_width, page);
         }
-        const auto path = PngPath(page);
-        if (!image.save(Q(path.string()), "PNG")) throw RenderError("cannot write " + path.string());
+        // Encoded in memory, then replaced whole: a full disk leaves the former page as it was.
+        QByteArray bytes;
+        {
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            if (!image.save(&buffer, "PNG")) throw RenderError(PngPath(page).string() + ": cannot encode the page as PNG");
+        }
+        WriteFileAtomically(PngPath(page), std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), "Book");
     }
 }
 
 void BookRenderer::Finish() {
     if (impl_->pdf_painter) {
-        if (!impl_->pdf_has_page) {
-            // A PDF needs a page; an empty book still gets a blank one.
-            impl_->pdf_has_page = true;
-        }
-        impl_->pdf_painter->end();
+        // A PDF needs a page; an empty book still gets a blank one.
+        impl_->pdf_has_page = true;
+        const bool ended = impl_->pdf_painter->end();
         impl_->pdf_painter.reset();
         impl_->pdf.reset();
+        impl_->ThrowIfPdfFailed();
+        if (!ended) throw RenderError(impl_->pdf_file->Destination().string() + ": cannot finish the PDF");
+        impl_->pdf_file->Commit();
+        impl_->pdf_device.reset();
+        impl_->pdf_file.reset();
     }
 }
 

@@ -3,6 +3,7 @@
 // toolkit's GUI module only (no widgets, an offscreen platform when none is set).
 
 #include "standalone/book/Book.h"
+#include "standalone/support/Errors.h"
 
 #include <filesystem>
 #include <memory>
@@ -12,9 +13,9 @@ class QPainter;
 
 namespace crv::standalone {
 
-class RenderError : public std::runtime_error {
+class RenderError : public StandaloneError {
 public:
-    using std::runtime_error::runtime_error;
+    using StandaloneError::StandaloneError;
 };
 
 // Makes sure the GUI application object exists; picks the offscreen platform unless

@@ -1,18 +1,25 @@
 #include "standalone/cli/Cli.h"
 
 #include "anchor/AnchorRecord.h"
+#include "anchor/CRVAnchorManager.h"
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
 #include "standalone/host/Activation.h"
+#include "standalone/support/AtomicFile.h"
 #include "standalone/book/Book.h"
+#include "standalone/support/Edge.h"
+#include "standalone/support/MessageText.h"
 #include "standalone/book/Render.h"
 
 #include <chrono>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iomanip>
@@ -29,8 +36,8 @@ namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
 
 // A bad command line: one line, status 2.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+struct UsageError : StandaloneError {
+    using StandaloneError::StandaloneError;
 };
 
 constexpr const char* kUsage =
@@ -145,11 +152,118 @@ json PlacementJson(const Placement& p) {
     return j;
 }
 
-void WriteTextFile(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) throw UsageError("cannot write " + path.string());
+// Which file a path names, so that two paths can be told to be one file whatever their
+// spelling: device and inode of a file that exists; the canonical folder and the name of one
+// still to be made.
+struct FileIdentity {
+    bool exists = false;
+    bool regular = false;
+    bool folder = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string future;
+
+    bool operator==(const FileIdentity& o) const {
+        if (exists != o.exists) return false;
+        return exists ? device == o.device && inode == o.inode : future == o.future;
+    }
+};
+
+fs::path WithoutTrailingSlash(const fs::path& p) {
+    fs::path q = p.lexically_normal();
+    return !q.has_filename() && q.has_parent_path() ? q.parent_path() : q;
+}
+
+FileIdentity IdentityOf(const fs::path& path) {
+    const fs::path p = WithoutTrailingSlash(path);
+    FileIdentity id;
+    struct stat st {};
+    if (::stat(p.c_str(), &st) == 0) {
+        id.exists = true;
+        id.regular = S_ISREG(st.st_mode);
+        id.folder = S_ISDIR(st.st_mode);
+        id.device = st.st_dev;
+        id.inode = st.st_ino;
+        return id;
+    }
+    std::error_code ec;
+    fs::path folder = fs::weakly_canonical(fs::absolute(p.has_parent_path() ? p.parent_path() : fs::path("."), ec), ec);
+    id.future = (folder / p.filename()).lexically_normal().string();
+    return id;
+}
+
+// Refuses, before anything is written, an output that would replace an input (the document,
+// a map series dataset, a picture) or another output, or that names something it cannot be.
+// The document itself may be the --save target: saving it there is what is asked.
+void CheckOutputs(const BookArgs& a, const Document& doc, const std::vector<int32_t>& pages) {
+    struct Named {
+        std::string what;
+        fs::path path;
+        FileIdentity id;
+    };
+    std::vector<Named> inputs{{"the map document being read", a.doc, IdentityOf(a.doc)}};
+    WalkElements(doc.Host().State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
+        if (const SeriesOrigin* origin = doc.SeriesOriginOf(e)) {
+            inputs.push_back({"the map series dataset of the document", origin->dataset, IdentityOf(origin->dataset)});
+        }
+        const fs::path& picture = doc.StyleOf(e).picture;
+        if (!picture.empty()) inputs.push_back({"a picture of the layout", picture, IdentityOf(picture)});
+    });
+    std::vector<Named> files;
+    for (const auto& [option, path] : {std::pair{"--pdf", a.pdf}, {"--report", a.report}, {"--save", a.save}}) {
+        if (path) files.push_back({option, *path, IdentityOf(*path)});
+    }
+    auto refuse = [](const std::string& option, const fs::path& path, const std::string& why) {
+        throw UsageError(option + " " + QuotedValue(path.string()) + ": " + why + "; nothing was written");
+    };
+    for (size_t i = 0; i < files.size(); ++i) {
+        const Named& f = files[i];
+        if (f.id.exists && !f.id.regular) refuse(f.what, f.path, "not a regular file");
+        for (const Named& in : inputs) {
+            const bool savingInPlace = f.what == "--save" && &in == &inputs.front();
+            if (f.id == in.id && !savingInPlace) refuse(f.what, f.path, "that is " + in.what);
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (f.id == files[j].id) refuse(f.what, f.path, "the same file as " + files[j].what);
+        }
+    }
+    if (!a.png) return;
+    const FileIdentity folder = IdentityOf(*a.png);
+    if (folder.exists && !folder.folder) refuse("--png", *a.png, "not a folder");
+    for (const Named& in : inputs) {
+        if (folder == in.id) refuse("--png", *a.png, "that is " + in.what);
+    }
+    // A page picture must not replace an input or another output that lies in the same folder.
+    std::vector<Named> others = inputs;
+    others.insert(others.end(), files.begin(), files.end());
+    for (const Named& o : others) {
+        const fs::path p = WithoutTrailingSlash(o.path);
+        const std::string name = p.filename().string();
+        int32_t page = 0;
+        if (name.size() < 12 || name.rfind("page-", 0) != 0 || name.substr(name.size() - 4) != ".png") continue;
+        const auto [end, ec] = std::from_chars(name.data() + 5, name.data() + name.size() - 4, page);
+        if (ec != std::errc() || end != name.data() + name.size() - 4) continue;
+        if (!std::binary_search(pages.begin(), pages.end(), page)) continue;
+        if (IdentityOf(p.has_parent_path() ? p.parent_path() : fs::path(".")) == folder) {
+            refuse("--png", *a.png, "its page picture " + name + " would replace " + (o.what.rfind("--", 0) == 0 ? "the " + o.what + " file" : o.what));
+        }
+    }
+}
+
+// Beyond this many page units either way no placement is meant: it comes from a no-data value
+// or a broken record, and a document saved with it would keep it.
+constexpr double kPlacementLimit = 1e6;
+
+void CheckSavable(const fs::path& save, const Document& doc) {
+    WalkElements(doc.Host().State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
+        const Rect r = StandaloneHost::ExtentOf(e);
+        for (const double v : {r.xmin, r.ymin, r.xmax, r.ymax}) {
+            if (std::isfinite(v) && std::fabs(v) <= kPlacementLimit) continue;
+            throw UsageError("--save " + QuotedValue(save.string()) + ": " + QuotedValue(StandaloneHost::Impl(e).name()) +
+                             " would be stored at " + RectText(r) +
+                             ", beyond any page (a distance field may hold a no-data value); nothing was written");
+        }
+    });
 }
 
 // Where a book's time goes, for --timing.
@@ -174,11 +288,20 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     doc.Load(a.doc);
     MapBook book(doc, [&sink] { return sink.Count(); });
     clock.Stop(loading);
+    if (!book.HasPages()) {
+        const ElementImpl& frame = StandaloneHost::Impl(book.SeriesFrame());
+        throw UsageError(a.doc.string() + ": no pages: the map series " + QuotedValue(frame.series->name) + " on " +
+                         QuotedValue(frame.name()) + " has no features");
+    }
     std::vector<int32_t> pages;
     try {
         pages = a.pages ? book.ParsePages(*a.pages) : book.AllPages();
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what());
+    }
+    CheckOutputs(a, doc, pages);
+    for (const auto& left : book.LeftOutElements()) {
+        err << "crvanchor: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
     }
 
     std::unique_ptr<BookRenderer> renderer;
@@ -228,6 +351,7 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         progress.Step(++done, page);
     }
     progress.Done();
+    if (a.save) CheckSavable(*a.save, doc);
     if (renderer) {
         clock.Start();
         renderer->Finish();
@@ -237,7 +361,8 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
     const int reports = sink.Count();
     report["error_reports"] = reports;
-    if (a.report) WriteTextFile(*a.report, report.dump(2) + "\n");
+    // A path or name that is not UTF-8 is written with replacement characters: JSON holds text only.
+    if (a.report) WriteFileAtomically(*a.report, report.dump(2, ' ', false, json::error_handler_t::replace) + "\n", "Book");
     if (a.save) doc.Save(*a.save);
 
     out << "Map book " << a.doc.string() << ": " << pages.size() << (pages.size() == 1 ? " page" : " pages") << ", "
@@ -312,15 +437,6 @@ std::string Summary(const ComPtr<PropertyBag>& r) {
     return s;
 }
 
-// The record on an element, read without raising or reporting.
-ComPtr<PropertyBag> RecordOf(const ComPtr<LayoutElement>& e) {
-    auto outer = e->CustomProperty().ObjectAs<PropertyBag>();
-    if (!outer) return {};
-    auto family = outer->GetProperty(kCorvaneProperties).ObjectAs<PropertyBag>();
-    if (!family) return {};
-    return family->GetProperty(kAnchorProperties).ObjectAs<PropertyBag>();
-}
-
 int RunShow(const std::vector<std::string>& args, std::ostream& out) {
     if (args.size() != 2) throw UsageError("show: expected exactly one document (crvanchor show DOC)");
     StandaloneHost host;
@@ -353,7 +469,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
         if (impl.Kind() == ElementKind::Group) type += " (walk)";
         if (impl.Kind() == ElementKind::IndexedGroup) type += " (index)";
         if (impl.Kind() == ElementKind::SequenceAndIndexedGroup) type += " (both)";
-        const auto record = RecordOf(e);
+        const auto record = AnchorRecordOf(e);
         rows.push_back({std::string(2 * depth, ' ') + (impl.name().empty() ? "(unnamed)" : impl.name()), type,
                         RectText(StandaloneHost::ExtentOf(e)), record ? Summary(record) : "-"});
         if (record) records.emplace_back(impl.name(), record);
@@ -381,59 +497,89 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
 
 // ------------------------------------------------------------------ anchor
 
+// The editor writes only what a record may hold: each key's kind and, where the record gives
+// them, its allowed values. The engine has its own rules for what a stored record does.
+constexpr double kDistanceLimit = 1e6;  // page units either way; beyond it no page is meant
+
+template <size_t N>
+std::string LabelList(const std::array<const char*, N>& labels) {
+    std::string list;
+    for (const char* l : labels) list += (list.empty() ? "" : ", ") + Quoted(l);
+    return list;
+}
+
 Variant ConvertValue(const RecordKey& k, const std::string& text) {
-    const std::string where = std::string(k.name) + "=" + text + ": ";
+    const std::string name = k.name;
+    const std::string where = name + "=" + QuotedValue(text) + ": ";
+    if (!IsValidUtf8(text)) throw UsageError(where + "not UTF-8 text");
+    auto code = [&](const auto& labels, const char* what) -> Variant {
+        for (size_t i = 0; i < labels.size(); ++i) {
+            if (text == labels[i]) return Variant(static_cast<int16_t>(i));
+        }
+        int16_t v = -1;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (ec == std::errc() && end == text.data() + text.size() && !text.empty() && v >= 0 &&
+            static_cast<size_t>(v) < labels.size()) {
+            return Variant(v);
+        }
+        throw UsageError(where + "expected " + what + " 0 to " + std::to_string(labels.size() - 1) + " or its label: " +
+                         LabelList(labels));
+    };
     switch (k.kind) {
         case KeyKind::Boolean:
             if (text == "true" || text == "1") return Variant(true);
             if (text == "false" || text == "0") return Variant(false);
             throw UsageError(where + "expected true or false");
-        case KeyKind::Integer: {
-            const std::string name = k.name;
-            auto byLabel = [&](const auto& labels) -> std::optional<int16_t> {
-                for (size_t i = 0; i < labels.size(); ++i) {
-                    if (text == labels[i]) return static_cast<int16_t>(i);
-                }
-                return std::nullopt;
-            };
-            std::optional<int16_t> code;
-            if (name.rfind("AnchorFrom", 0) == 0 || name.rfind("AnchorTo", 0) == 0) code = byLabel(kPointLabels);
-            if (name == key::AltAnchorType) code = byLabel(kAltPageLabels);
-            if (name == key::AnchorPriority) code = byLabel(kPriorityLabels);
-            if (code) return Variant(*code);
-            int16_t v = 0;
-            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-            if (ec != std::errc() || end != text.data() + text.size() || text.empty()) {
-                throw UsageError(where + "expected a whole number from -32768 to 32767 or one of the key's labels");
-            }
-            return Variant(v);
-        }
+        case KeyKind::Integer:
+            if (name.rfind("AnchorFrom", 0) == 0 || name.rfind("AnchorTo", 0) == 0) return code(kPointLabels, "a point code");
+            if (name == key::AltAnchorType) return code(kAltPageLabels, "an alternate-page code");
+            if (name == key::AnchorPriority) return code(kPriorityLabels, "a priority code");
+            if (text == std::to_string(kRecordVersion)) return Variant(kRecordVersion);
+            throw UsageError(where + "expected " + std::to_string(kRecordVersion) + ", the record format version");
         case KeyKind::Distance: {
             double d = 0;
             const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
-            if (ec != std::errc() || end != text.data() + text.size() || text.empty()) {
-                throw UsageError(where + "expected a number such as -0.25");
+            if (ec != std::errc() || end != text.data() + text.size() || text.empty() || !std::isfinite(d) ||
+                std::fabs(d) > kDistanceLimit) {
+                throw UsageError(where + "expected a number from -1000000 to 1000000 page units, such as -0.25");
             }
             return Variant(d);
         }
-        case KeyKind::String: return Variant(text);
+        case KeyKind::String:
+            if (name == key::AnchorType) {
+                if (text == kAnchorTypeLayout || text == kAnchorTypeNamedElement) return Variant(text);
+                throw UsageError(where + "expected " + Quoted(kAnchorTypeLayout) + " or " + Quoted(kAnchorTypeNamedElement));
+            }
+            if (name == key::AltAnchorPageRange && !text.empty()) {
+                bool pages = false;
+                try {
+                    pages = CRVAnchorManager::ParseOutPages(text).has_value();
+                } catch (const ComError&) {
+                }
+                if (!pages) throw UsageError(where + "expected a page list such as 1-3, 7 (or nothing)");
+            }
+            if (text.empty() && name != key::AltAnchorPageRange) {
+                throw UsageError(where + "expected a name or " + Quoted(kNone));
+            }
+            return Variant(text);
     }
     throw UsageError(where + "unknown kind");
 }
 
 int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
     if (args.size() < 3) throw UsageError("anchor: expected a document and an element (crvanchor anchor DOC ELEMENT KEY=VALUE ...)");
+    if (!IsValidUtf8(args[2])) throw UsageError("anchor: the element name " + QuotedValue(args[2]) + " is not UTF-8 text");
     std::vector<std::pair<const RecordKey*, Variant>> changes;
     bool canAnchorGiven = false;
     for (size_t i = 3; i < args.size(); ++i) {
         const size_t eq = args[i].find('=');
-        if (eq == std::string::npos) throw UsageError("anchor: expected KEY=VALUE, found \"" + args[i] + "\"");
+        if (eq == std::string::npos) throw UsageError("anchor: expected KEY=VALUE, found " + QuotedValue(args[i]));
         const std::string k = args[i].substr(0, eq);
         const RecordKey* found = nullptr;
         for (const auto& rk : RecordKeys()) {
             if (k == rk.name) found = &rk;
         }
-        if (found == nullptr) throw UsageError("anchor: \"" + k + "\" is not a key of the anchor record");
+        if (found == nullptr) throw UsageError("anchor: " + QuotedValue(k) + " is not a key of the anchor record");
         canAnchorGiven = canAnchorGiven || k == key::CanAnchor;
         changes.emplace_back(found, ConvertValue(*found, args[i].substr(eq + 1)));
     }
@@ -445,12 +591,20 @@ int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
     WalkElements(host.State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
         if (!element && StandaloneHost::Impl(e).name() == args[2]) element = e;
     });
-    if (!element) throw UsageError("anchor: no element named \"" + args[2] + "\" in " + args[1]);
+    if (!element) throw UsageError("anchor: no element named " + QuotedValue(args[2]) + " in " + args[1]);
+    for (const auto& [k, v] : changes) {
+        if (std::string(k->name) != key::ElementName || v.AsString() == kNone ||
+            FindTarget(host.State().elements, v.AsString())) {
+            continue;
+        }
+        throw UsageError(std::string(k->name) + "=" + QuotedValue(v.AsString()) + ": no element of that name in " + args[1] +
+                         " (a target is a top-level element or a member of a top-level group), or " + Quoted(kNone));
+    }
 
     auto manager = CreateObjectByProgId<_CRVAnchorManager>(kAnchorManagerProgId);
     const bool created = !manager->IsAnchorElement(element);
     if (created) manager->AddAnchorProperties(element, manager->MakeAnchorProperties());
-    ComPtr<PropertyBag> record = RecordOf(element);
+    ComPtr<PropertyBag> record = AnchorRecordOf(element);
     if (!record) return 0;  // the component reported why; the status says so
     for (const auto& [k, v] : changes) record->SetProperty(k->name, v);
     if (!canAnchorGiven) {
@@ -478,14 +632,20 @@ int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
 int RunCrvAnchor(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     StderrErrorSink sink;
     ScopedErrorSink scope(sink);
-    try {
+    return RunAtEdge("crvanchor", err, [&] {
         if (args.empty()) throw UsageError("which command? (book, show or anchor; crvanchor --help tells more)");
         const std::string& command = args[0];
         if (command == "--help" || command == "-h" || command == "help") {
             out << kUsage;
             return 0;
         }
-        if (command == "book" || command == "anchor") RequireEngine();
+        if (command == "book" || command == "anchor") {
+            try {
+                RequireEngine();
+            } catch (const ActivationError& e) {
+                throw UsageError(e.what());
+            }
+        }
         int status = 0;
         if (command == "book") status = RunBook(args, out, err, sink);
         else if (command == "show") status = RunShow(args, out);
@@ -496,18 +656,7 @@ int RunCrvAnchor(const std::vector<std::string>& args, std::ostream& out, std::o
             return 1;
         }
         return status;
-    } catch (const UsageError& e) {
-        err << "crvanchor: " << e.what() << "\n";
-    } catch (const DocumentError& e) {
-        err << "crvanchor: " << e.what() << "\n";
-    } catch (const RenderError& e) {
-        err << "crvanchor: " << e.what() << "\n";
-    } catch (const ActivationError& e) {
-        err << "crvanchor: " << e.what() << "\n";
-    } catch (const ComError& e) {
-        err << "crvanchor: " << e.Description() << "\n";
-    }
-    return 2;
+    });
 }
 
 }  // namespace crv::standalone

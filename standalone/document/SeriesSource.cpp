@@ -85,6 +85,25 @@ bool OrderLess(const Variant& a, const Variant& b) {
 
 }  // namespace
 
+void* VectorDriverForExtension(const std::string& extension) {
+    RegisterDriversOnce();
+    for (int i = 0; i < GDALGetDriverCount(); ++i) {
+        GDALDriverH driver = GDALGetDriver(i);
+        if (GDALGetMetadataItem(driver, GDAL_DCAP_VECTOR, nullptr) == nullptr ||
+            GDALGetMetadataItem(driver, GDAL_DCAP_CREATE, nullptr) == nullptr) {
+            continue;
+        }
+        const char* listed = GDALGetMetadataItem(driver, GDAL_DMD_EXTENSIONS, nullptr);
+        if (listed == nullptr) listed = GDALGetMetadataItem(driver, GDAL_DMD_EXTENSION, nullptr);
+        if (listed == nullptr) continue;
+        const CPLStringList extensions(CSLTokenizeString2(listed, " ", 0));
+        for (int k = 0; k < extensions.size(); ++k) {
+            if (EQUAL(extensions[k], extension.c_str())) return driver;
+        }
+    }
+    return nullptr;
+}
+
 int32_t HostFieldType(int ogrType, int ogrSubType) {
     switch (static_cast<OGRFieldType>(ogrType)) {
         case OFTInteger:
@@ -111,8 +130,14 @@ SeriesData ReadIndexLayer(const SeriesRequest& request) {
     } pop;
     const std::string path = request.dataset.string();
     std::error_code ec;
-    if (!std::filesystem::exists(request.dataset, ec)) {
+    const auto kind = std::filesystem::status(request.dataset, ec).type();
+    if (kind == std::filesystem::file_type::not_found || kind == std::filesystem::file_type::none) {
         throw SeriesSourceError("map series dataset not found: " + path);
+    }
+    // A dataset is a file or, for some formats, a folder. Anything else (a pipe, a device) could
+    // keep the GIS library waiting for data that never comes.
+    if (kind != std::filesystem::file_type::regular && kind != std::filesystem::file_type::directory) {
+        throw SeriesSourceError("map series dataset " + path + " is neither a regular file nor a folder");
     }
     std::unique_ptr<GDALDataset, DatasetCloser> ds(
         GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));

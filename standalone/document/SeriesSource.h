@@ -3,6 +3,7 @@
 // whatever else the GIS library opens): its fields as the host numbers their types, one row of
 // values per page in page order, and each page's geometry envelope.
 
+#include "standalone/support/Errors.h"
 #include "standalone/host/Objects.h"
 
 #include <filesystem>
@@ -11,9 +12,9 @@
 
 namespace crv::standalone {
 
-class SeriesSourceError : public std::runtime_error {
+class SeriesSourceError : public StandaloneError {
 public:
-    using std::runtime_error::runtime_error;
+    using StandaloneError::StandaloneError;
 };
 
 struct SeriesRequest {
@@ -29,6 +30,11 @@ struct SeriesRequest {
 // page and the envelopes; name, first page and the rest are left at their defaults.
 // Throws SeriesSourceError naming the dataset, layer or field that cannot be read.
 SeriesData ReadIndexLayer(const SeriesRequest& request);
+
+// The GIS library's vector driver that creates datasets with this file extension ("gpkg", "shp",
+// "geojson", "csv"; case ignored), found by the extensions each driver lists for itself; nullptr
+// when none does. A GDALDriverH, so that callers need not see the library's headers here.
+void* VectorDriverForExtension(const std::string& extension);
 
 // The host's type code for a field type and subtype of the GIS library (OGRFieldType,
 // OGRFieldSubType as integers, so callers need not see its headers).

@@ -54,8 +54,12 @@ PageView::PageView(StudioWindow& window) : window_(window) {
 void PageView::SetScale(double pixelsPerUnit) {
     scale_ = std::clamp(pixelsPerUnit, 4.0, 2000.0);
     const auto& s = window_.host_.State();
-    setFixedSize(static_cast<int>(std::ceil(s.page_width * scale_)) + 2 * kMargin,
-                 static_cast<int>(std::ceil(s.page_height * scale_)) + 2 * kMargin);
+    // A widget is at most QWIDGETSIZE_MAX pixels a side, whatever the page.
+    auto side = [&](double units) {
+        const double pixels = std::ceil(units * scale_) + 2 * kMargin;
+        return std::isfinite(pixels) ? static_cast<int>(std::clamp(pixels, 0.0, double{QWIDGETSIZE_MAX})) : 2 * kMargin;
+    };
+    setFixedSize(side(s.page_width), side(s.page_height));
     update();
 }
 
@@ -289,8 +293,13 @@ void StudioWindow::RebuildBook() {
 
 void StudioWindow::ShowPage(int32_t page) {
     if (!HasDocument()) return;
-    page_ = std::clamp(page, book_->FirstPage(), book_->LastPage());
-    book_->ShowPage(page_);
+    if (book_->HasPages()) {
+        page_ = std::clamp(page, book_->FirstPage(), book_->LastPage());
+        book_->ShowPage(page_);
+    } else {
+        // A map series without features: the layout as it stands, no page to put in force.
+        page_ = book_->FirstPage();
+    }
     UpdateStatus();
     view_->update();
     emit PageShown(page_);
@@ -398,6 +407,7 @@ void StudioWindow::UpdateStatus() {
     setWindowTitle(Q(Doc().Path().filename().string()) + tr(" — crvanchor-studio"));
     QString text = tr("Page %1 of %2").arg(page_).arg(book_->LastPage());
     if (book_->FirstPage() != 1) text = tr("Page %1 (pages %2 to %3)").arg(page_).arg(book_->FirstPage()).arg(book_->LastPage());
+    if (!book_->HasPages()) text = tr("No pages: the map series has no features");
     QStringList names;
     for (const auto& e : selection_) names << Q(StandaloneHost::Impl(e).name());
     if (!names.isEmpty()) text += tr("   Selected: ") + names.join(QStringLiteral(", "));

@@ -5,7 +5,9 @@
 // writes the window and the sheet side by side to a PNG.
 
 #include "com/Registry.h"
+#include "errors/ErrorHandling.h"
 #include "standalone/host/Activation.h"
+#include "standalone/support/Edge.h"
 #include "standalone/studio/PropertySheet.h"
 #include "standalone/studio/StudioWindow.h"
 
@@ -17,6 +19,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -95,14 +98,13 @@ int Screenshot(crv::studio::StudioWindow& window, const Arguments& a) {
     }
     if (!shot.save(QString::fromStdString(a.screenshot), "PNG")) {
         std::fprintf(stderr, "crvanchor-studio: cannot write %s\n", a.screenshot.c_str());
-        return 1;
+        return 2;
     }
     return 0;
 }
 
-}  // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     Arguments a;
     std::vector<std::string> args(argv + 1, argv + argc);
     for (size_t i = 0; i < args.size(); ++i) {
@@ -149,8 +151,12 @@ int main(int argc, char** argv) {
     }
 
     crv::studio::StudioWindow::Options options;
-    // Without a screen nobody could close a message box.
+    // Without a screen nobody could close a message box: the reports go to standard error,
+    // counted, and the status says whether there were any, as crvanchor's does.
     options.errorsInMessageBoxes = !screenshot;
+    crv::StderrErrorSink reports;
+    std::optional<crv::ScopedErrorSink> reportsScope;
+    if (screenshot) reportsScope.emplace(reports);
     if (screenshot) {
         options.complain = [](const QString& title, const QString& text) {
             std::fprintf(stderr, "crvanchor-studio: %s: %s\n", title.toLocal8Bit().constData(), text.toLocal8Bit().constData());
@@ -160,8 +166,19 @@ int main(int argc, char** argv) {
     if (!window.Open(a.document)) {
         if (screenshot) return 2;
     }
-    if (screenshot) return Screenshot(window, a);
+    if (screenshot) {
+        const int status = Screenshot(window, a);
+        if (status != 0 || reports.Count() == 0) return status;
+        std::fprintf(stderr, "crvanchor-studio: %d %s shown\n", reports.Count(), reports.Count() == 1 ? "error report" : "error reports");
+        return 1;
+    }
     window.show();
     window.ZoomToPage();
     return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return crv::standalone::RunAtEdge("crvanchor-studio", std::cerr, [&] { return Run(argc, argv); });
 }

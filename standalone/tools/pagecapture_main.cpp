@@ -4,6 +4,7 @@
 #include "anchor/AnchorRecord.h"
 #include "anchor/GeneralFunctions.h"
 #include "propertypage/AnchorPropertyPage.h"
+#include "standalone/support/Edge.h"
 #include "standalone/host/StandaloneHost.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <iostream>
 #include <string>
 
 namespace {
@@ -33,9 +35,7 @@ SeriesData AtlasSeries() {
     return data;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Capture(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: crvanchor-pagecapture OUTDIR\n");
         return 2;
@@ -101,4 +101,10 @@ int main(int argc, char** argv) {
     }
     page->Deactivate();
     return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return crv::standalone::RunAtEdge("crvanchor-pagecapture", std::cerr, [&] { return Capture(argc, argv); });
 }

@@ -8,6 +8,8 @@
 
 #include "standalone/cli/Cli.h"
 #include "standalone/document/Document.h"
+#include "standalone/support/Edge.h"
+#include "standalone/support/Faults.h"
 
 #include "TempDir.h"
 
@@ -19,13 +21,16 @@
 
 #include <QImage>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <map>
 #include <optional>
 #include <regex>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -71,6 +76,32 @@ CommandRun Crv(std::vector<std::string> args) {
 fs::path CopySample(const TempDir& dir) {
     for (const char* f : {"lakes_atlas.json", "sheets.gpkg", "north_arrow.xpm"}) fs::copy_file(kSamples / f, dir / f);
     return dir / "lakes_atlas.json";
+}
+
+// Every name in a folder, to show that a refused or failed command left nothing behind.
+std::set<std::string> Listing(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) names.insert(fs::relative(e.path(), dir).string());
+    return names;
+}
+
+// A one-frame document over a GeoJSON index layer whose features are given; a text "Note"
+// beside the frame.
+fs::path SeriesBook(const TempDir& dir, const std::string& features, const std::string& page = R"({"width": 8, "height": 6})") {
+    WriteText(dir / "sheets.geojson", R"({"type": "FeatureCollection", "features": [)" + features + "]}");
+    WriteText(dir / "book.json", R"({"format": "crvanchor-document", "version": 1, "page": )" + page + R"(,
+      "elements": [{"type": "map_frame", "name": "Map", "outline": [1, 1, 7, 5], "series": {"dataset": "sheets.geojson"}},
+                   {"type": "text", "name": "Note", "rect": [0, 0, 2, 0.5], "text": "{page}"}]})");
+    return dir / "book.json";
+}
+
+// A sheet from (x0, y0) to (x1, y1), numbers as written in the dataset, with a field DX.
+std::string Sheet(const std::string& x0, const std::string& y0, const std::string& x1, const std::string& y1,
+                  const std::string& dx = "0") {
+    const std::string ring = "[[" + x0 + ", " + y0 + "], [" + x1 + ", " + y0 + "], [" + x1 + ", " + y1 + "], [" + x0 + ", " +
+                             y1 + "], [" + x0 + ", " + y0 + "]]";
+    return R"({"type": "Feature", "properties": {"DX": )" + dx + R"(}, "geometry": {"type": "Polygon", "coordinates": [)" +
+           ring + "]}}";
 }
 
 Rect RectOf(const json& a) { return {a[0].get<double>(), a[1].get<double>(), a[2].get<double>(), a[3].get<double>()}; }
@@ -227,16 +258,11 @@ TEST(Crvanchor, BadArgumentsAndDocumentsGiveOneLineAndStatusTwo) {
         {{"book", doc, "--pages", "1,,2"}, "crvanchor: --pages: expected a page or a range such as 3-5, found \"\"\n"},
         {{"book", doc, "--dpi", "5"}, "crvanchor: --dpi: expected a number from 10 to 1200, found \"5\"\n"},
         {{"book", doc, "--pdf", (dir / "no" / "such" / "b.pdf").string()},
-         "crvanchor: cannot write the PDF " + (dir / "no" / "such" / "b.pdf").string() + "\n"},
+         "crvanchor: " + (dir / "no" / "such" / "b.pdf").string() + ": cannot create a temporary file beside it: No such file or directory\n"},
         {{"book", (dir / "broken.json").string()},
          "crvanchor: " + (dir / "broken.json").string() + ":4:8: syntax error while parsing object - unexpected string literal; expected '}'\n"},
         {{"show", (dir / "missing.json").string()},
          "crvanchor: " + (dir / "missing.json").string() + ": cannot open: No such file or directory\n"},
-        {{"anchor", doc, "Title", "Height=2"}, "crvanchor: anchor: \"Height\" is not a key of the anchor record\n"},
-        {{"anchor", doc, "Title", "AnchorToAll=Middle"},
-         "crvanchor: AnchorToAll=Middle: expected a whole number from -32768 to 32767 or one of the key's labels\n"},
-        {{"anchor", doc, "Title", "HDistanceAll=1,5"}, "crvanchor: HDistanceAll=1,5: expected a number such as -0.25\n"},
-        {{"anchor", doc, "title", "VDistanceAll=1"}, "crvanchor: anchor: no element named \"title\" in " + doc + "\n"},
     };
     const std::string before = ReadText(kSample);
     for (const auto& [args, message] : cases) {
@@ -250,13 +276,22 @@ TEST(Crvanchor, BadArgumentsAndDocumentsGiveOneLineAndStatusTwo) {
 TEST(Crvanchor, ErrorReportsGoToStandardErrorAndAreCounted) {
     TempDir dir;
     const auto doc = CopySample(dir);
-    // Aim the legend at an element the layout does not hold, and give the arrow a field that
-    // the index layer does not have.
-    ASSERT_EQ(Crv({"anchor", doc.string(), "Legend", "ElementName=Inset Map"}).status, 0);
+    // Aim the legend at an element the layout does not hold (as a document edited by hand
+    // may), and give the arrow a field that the index layer does not have.
+    {
+        json edited = json::parse(ReadText(doc));
+        for (auto& entry : edited["elements"][4]["custom"]["entries"][0]["entries"][0]["entries"]) {
+            if (entry["key"] == "ElementName") entry["value"] = "Inset Map";
+        }
+        WriteText(doc, edited.dump(1));
+    }
     ASSERT_EQ(Crv({"anchor", doc.string(), "North Arrow", "HFieldNameAll=ARROW_DZ"}).status, 0);
     const CommandRun run = Crv({"book", doc.string(), "--report", (dir / "r.json").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "crvanchor: 2 error reports shown\n");
+    // Each element left out is named once, with the reason.
+    EXPECT_EQ(run.err, "crvanchor: \"North Arrow\" is left out of the book: selecting it gave the error report shown\n"
+                       "crvanchor: \"Legend\" is left out of the book: its target \"Inset Map\" is not in the layout\n"
+                       "crvanchor: 2 error reports shown\n");
     EXPECT_NE(run.stderr_.find("Dlement Not found."), std::string::npos) << run.stderr_;
     EXPECT_NE(run.stderr_.find("Error accessing parent Map Series Frame fields."), std::string::npos) << run.stderr_;
     // The rest of the book was still made, without the two elements that could not be placed.
@@ -338,6 +373,224 @@ TEST(MapBook, WithoutAMapSeriesIsOnePageNumberedOne) {
     // Page 1 is odd: the alternate rule puts the note in the bottom right corner, 1 cm in.
     ExpectRect(RectOf(report["pages"][0]["elements"][0]["rect"]), {15, 0, 19, 1}, "note");
     EXPECT_EQ(Crv({"book", doc, "--pages", "2"}).err, "crvanchor: --pages: 2 is not in the map book (pages 1 to 1)\n");
+}
+
+TEST(Crvanchor, AnchorRefusesWhatARecordCannotHoldNamingTheKeyAndTheAllowedValues) {
+    TempDir dir;
+    const auto doc = CopySample(dir).string();
+    const std::string points = R"("Top Left", "Top Center", "Top Right", "Center Left", "Center", "Center Right", )"
+                               R"("Bottom Left", "Bottom Center", "Bottom Right")";
+    const std::string distance = ": expected a number from -1000000 to 1000000 page units, such as -0.25";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"Height=2", "anchor: \"Height\" is not a key of the anchor record"},
+        {"HFieldNameAll=\xff\xfe", "HFieldNameAll=\"\\xFF\\xFE\": not UTF-8 text"},
+        {"AnchorToAll=Middle", "AnchorToAll=\"Middle\": expected a point code 0 to 8 or its label: " + points},
+        {"AnchorFromAll=9", "AnchorFromAll=\"9\": expected a point code 0 to 8 or its label: " + points},
+        {"AnchorToAlt=-1", "AnchorToAlt=\"-1\": expected a point code 0 to 8 or its label: " + points},
+        {"AltAnchorType=3", "AltAnchorType=\"3\": expected an alternate-page code 0 to 2 or its label: \"Even Pages\", "
+                            "\"Odd Pages\", \"Page Range\""},
+        {"AnchorPriority=7", "AnchorPriority=\"7\": expected a priority code 0 to 2 or its label: \"LOW\", \"MEDIUM\", \"HIGH\""},
+        {"Version=2", "Version=\"2\": expected 1, the record format version"},
+        {"HDistanceAll=1,5", "HDistanceAll=\"1,5\"" + distance},
+        {"HDistanceAll=nan", "HDistanceAll=\"nan\"" + distance},
+        {"VDistanceAlt=inf", "VDistanceAlt=\"inf\"" + distance},
+        {"VDistanceAll=-3.4e38", "VDistanceAll=\"-3.4e38\"" + distance},
+        {"AnchorType=Bogus", "AnchorType=\"Bogus\": expected \"Layout\" or \"NamedElement\""},
+        {"AltAnchorPageRange=odd", "AltAnchorPageRange=\"odd\": expected a page list such as 1-3, 7 (or nothing)"},
+        {"VFieldNameAlt=", "VFieldNameAlt=\"\": expected a name or \"<None>\""},
+        {"UseAltAnchoring=yes", "UseAltAnchoring=\"yes\": expected true or false"},
+        {"ElementName=Inset Map", "ElementName=\"Inset Map\": no element of that name in " + doc +
+                                      " (a target is a top-level element or a member of a top-level group), or \"<None>\""},
+    };
+    const std::string before = ReadText(doc);
+    for (const auto& [change, message] : cases) {
+        const CommandRun run = Crv({"anchor", doc, "Page Number", "AnchorElement=true", change});
+        EXPECT_EQ(run.status, 2) << change;
+        EXPECT_EQ(run.err, "crvanchor: " + message + "\n") << change;
+        EXPECT_TRUE(ReadText(doc) == before) << change << ": the document changed";
+    }
+    EXPECT_EQ(Crv({"anchor", doc, "Title\xff", "VDistanceAll=1"}).err, "crvanchor: anchor: the element name \"Title\\xFF\" is not UTF-8 text\n");
+    EXPECT_EQ(Crv({"anchor", doc, "title", "VDistanceAll=1"}).err, "crvanchor: anchor: no element named \"title\" in " + doc + "\n");
+    // What a record may hold still goes in: labels, codes, a target that the lookup finds, a page list.
+    const CommandRun ok = Crv({"anchor", doc, "Page Number", "AnchorType=NamedElement", "ElementName=Legend Title", "AnchorToAll=8",
+                               "AnchorFromAll=Bottom Right", "AltAnchorType=Page Range", "AltAnchorPageRange=1-3, 7", "AnchorPriority=0",
+                               "HDistanceAll=-1e6", "Version=1", "ElementName=<None>"});
+    EXPECT_EQ(ok.status, 0) << ok.err;
+}
+
+TEST(Crvanchor, AnyFailureAtTheEdgeIsOneLineAndStatusTwo) {
+    const std::vector<std::pair<std::function<int()>, std::string>> cases = {
+        {[]() -> int { throw standalone::FileWriteError("out.pdf: cannot write: No space left on device"); },
+         "out.pdf: cannot write: No space left on device"},
+        {[]() -> int { throw ComError(-1, "Host", "Injected"); }, "Injected"},
+        {[]() -> int { return json(1).get<std::string>().empty() ? 3 : 4; },
+         "unexpected failure: [json.exception.type_error.302] type must be string, but is number"},
+        {[]() -> int { throw std::runtime_error("two\nlines"); }, "unexpected failure: two lines"},
+        {[]() -> int { throw std::bad_alloc(); }, "out of memory"},
+        {[]() -> int { throw 42; }, "unexpected failure of an unknown kind"},
+    };
+    for (const auto& [body, message] : cases) {
+        std::ostringstream err;
+        EXPECT_EQ(standalone::RunAtEdge("crvanchor", err, body), 2) << message;
+        EXPECT_EQ(err.str(), "crvanchor: " + message + "\n");
+    }
+    std::ostringstream quiet;
+    EXPECT_EQ(standalone::RunAtEdge("crvanchor", quiet, [] { return 1; }), 1);
+    EXPECT_EQ(quiet.str(), "");
+}
+
+TEST(MapBook, AReportOfADocumentWhosePathIsNotUtf8IsStillWritten) {
+    TempDir dir;
+    CopySample(dir);
+    fs::rename(dir / "lakes_atlas.json", dir / "atlas-\xff.json");
+    const CommandRun run = Crv({"book", (dir / "atlas-\xff.json").string(), "--pages", "1", "--report", (dir / "r.json").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const json report = json::parse(ReadText(dir / "r.json"));
+    EXPECT_EQ(report["document"], (dir / "atlas-\xef\xbf\xbd.json").string());
+}
+
+TEST(MapBook, RefusesOutputsThatWouldReplaceAnInputOrEachOther) {
+    TempDir dir;
+    const fs::path doc = CopySample(dir);
+    const std::string d = dir.Path().string();
+    fs::create_symlink(doc, dir / "link.json");
+    fs::create_directory(dir / "png");
+    const std::string tail = "; nothing was written\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--report", doc.string()}, "--report \"" + doc.string() + "\": that is the map document being read"},
+        {{"--pdf", d + "/./lakes_atlas.json"}, "--pdf \"" + d + "/./lakes_atlas.json\": that is the map document being read"},
+        {{"--report", d + "/link.json"}, "--report \"" + d + "/link.json\": that is the map document being read"},
+        {{"--pdf", d + "/sheets.gpkg"}, "--pdf \"" + d + "/sheets.gpkg\": that is the map series dataset of the document"},
+        {{"--save", d + "/north_arrow.xpm"}, "--save \"" + d + "/north_arrow.xpm\": that is a picture of the layout"},
+        {{"--pdf", d + "/out.x", "--save", d + "/png/../out.x"}, "--save \"" + d + "/png/../out.x\": the same file as --pdf"},
+        {{"--report", "/dev/full"}, "--report \"/dev/full\": not a regular file"},
+        {{"--pdf", d + "/png"}, "--pdf \"" + d + "/png\": not a regular file"},
+        {{"--png", doc.string()}, "--png \"" + doc.string() + "\": not a folder"},
+        {{"--png", d + "/png/", "--report", d + "/png/page-002.png"},
+         "--png \"" + d + "/png/\": its page picture page-002.png would replace the --report file"},
+        {{"--png", d, "--pages", "3"}, ""},  // no page picture of page 3 is in the way
+    };
+    const auto before = Listing(dir.Path());
+    const std::string text = ReadText(doc);
+    for (const auto& [options, message] : cases) {
+        std::vector<std::string> args = {"book", doc.string(), "--pages", "2"};
+        args.insert(args.end(), options.begin(), options.end());
+        const CommandRun run = Crv(args);
+        if (message.empty()) {
+            EXPECT_EQ(run.status, 0) << run.err;
+            fs::remove(dir / "page-003.png");
+            continue;
+        }
+        EXPECT_EQ(run.status, 2) << message;
+        EXPECT_EQ(run.err, "crvanchor: " + message + tail);
+        EXPECT_EQ(Listing(dir.Path()), before) << message;
+    }
+    EXPECT_TRUE(ReadText(doc) == text) << "the document changed";
+    // Saving the document in place is what --save of the document asks.
+    EXPECT_EQ(Crv({"book", doc.string(), "--pages", "2", "--save", doc.string()}).status, 0);
+}
+
+TEST(MapBook, AFailedWriteLeavesNoFileAndGivesStatusTwo) {
+    TempDir dir;
+    const fs::path doc = CopySample(dir);
+    struct Case {
+        std::string fault;
+        int nth;
+        std::vector<std::string> options;
+        std::string message;
+    };
+    const std::string d = dir.Path().string();
+    const std::vector<Case> cases = {
+        {"Book.Write", 1, {"--pdf", d + "/b.pdf"}, d + "/b.pdf: cannot write: Injected failure in Book.Write."},
+        {"Book.Write", 3, {"--pdf", d + "/b.pdf"}, d + "/b.pdf: cannot write: Injected failure in Book.Write."},
+        {"Book.Rename", 1, {"--pdf", d + "/b.pdf", "--report", d + "/r.json"}, d + "/b.pdf: cannot replace the file: Injected failure in Book.Rename."},
+        {"Book.Write", 1, {"--report", d + "/r.json"}, d + "/r.json: cannot write: Injected failure in Book.Write."},
+        {"Book.Write", 2, {"--png", d + "/png"}, d + "/png/page-002.png: cannot write: Injected failure in Book.Write."},
+    };
+    for (const auto& c : cases) {
+        const auto before = Listing(dir.Path());
+        std::vector<std::string> args = {"book", doc.string(), "--pages", "1-3"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        CommandRun run{};
+        {
+            standalone::ScopedFault fault(c.fault, c.nth);
+            run = Crv(args);
+        }
+        EXPECT_EQ(run.status, 2) << c.message;
+        EXPECT_EQ(run.err, "crvanchor: " + c.message + "\n");
+        EXPECT_EQ(run.out, "");
+        auto after = Listing(dir.Path());
+        // The pages before the failing one stay, each whole.
+        for (const char* kept : {"png", "png/page-001.png"}) {
+            if (c.options[0] == "--png") {
+                EXPECT_EQ(after.erase(kept), 1u) << kept;
+            }
+        }
+        EXPECT_EQ(after, before) << c.message;
+        fs::remove_all(dir / "png");
+    }
+    // A page picture's place taken by a folder, while the PDF is half drawn: the PDF is given
+    // up and nothing of it is left.
+    fs::create_directories(dir / "png" / "page-002.png");
+    const CommandRun run = Crv({"book", doc.string(), "--pages", "1-3", "--pdf", d + "/b.pdf", "--png", (dir / "png").string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "crvanchor: " + d + "/png/page-002.png: cannot replace the file: Is a directory\n");
+    EXPECT_EQ(Listing(dir / "png"), (std::set<std::string>{"page-001.png", "page-002.png"}));
+    EXPECT_FALSE(fs::exists(dir / "b.pdf"));
+}
+
+TEST(MapBook, DrawsSheetsOfAnyWidthAndRefusesPagesItCannotDraw) {
+    TempDir dir;
+    // One floating-point step wide and high: stepping a grid line by line would never end.
+    const std::string tiny = Sheet("1000000.0", "1000000.0", "1000000.0000000001", "1000000.0000000001");
+    const fs::path doc = SeriesBook(dir, tiny + ", " + Sheet("0", "0", "0", "0"));
+    const CommandRun run = Crv({"book", doc.string(), "--png", (dir / "png").string(), "--dpi", "10", "--pdf", (dir / "b.pdf").string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::exists(dir / "png" / "page-002.png"));
+
+    const std::vector<std::tuple<std::string, std::vector<std::string>, std::string>> cases = {
+        {R"({"width": 30, "height": 20})", {"--png", (dir / "big").string(), "--dpi", "1200"},
+         "--png: a page of 30 x 20 inches at 1200 dots per inch would be 36000 x 24000 pixels; a page picture is 1 to 32767 pixels a side"},
+        {R"({"width": 250, "height": 2})", {"--pdf", (dir / "big.pdf").string()},
+         (dir / "big.pdf").string() + ": a page of 18000 x 144 points cannot be drawn: a PDF page is 3 to 14400 points a side"},
+    };
+    for (const auto& [page, options, message] : cases) {
+        TempDir other;
+        const fs::path big = SeriesBook(other, tiny, page);
+        std::vector<std::string> args = {"book", big.string()};
+        args.insert(args.end(), options.begin(), options.end());
+        const CommandRun refused = Crv(args);
+        EXPECT_EQ(refused.status, 2) << message;
+        EXPECT_EQ(refused.err, "crvanchor: " + message + "\n");
+        EXPECT_FALSE(fs::exists(dir / "big") || fs::exists(dir / "big.pdf")) << message;
+    }
+}
+
+TEST(MapBook, ASeriesWithoutFeaturesHasNoPages) {
+    TempDir dir;
+    const fs::path doc = SeriesBook(dir, "");
+    const CommandRun run = Crv({"book", doc.string(), "--pdf", (dir / "b.pdf").string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "crvanchor: " + doc.string() + ": no pages: the map series \"sheets\" on \"Map\" has no features\n");
+    EXPECT_FALSE(fs::exists(dir / "b.pdf"));
+}
+
+TEST(MapBook, NeverSavesAPlacementFromANoDataDistance) {
+    TempDir dir;
+    const fs::path doc = SeriesBook(dir, Sheet("0", "0", "10", "10", "0.5") + ", " + Sheet("10", "0", "20", "10", "-3.4e38"));
+    ASSERT_EQ(Crv({"anchor", doc.string(), "Note", "AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map",
+                   "HFromFieldAll=true", "HFieldNameAll=DX"}).status, 0);
+    const CommandRun run = Crv({"book", doc.string(), "--save", (dir / "saved.json").string()});
+    EXPECT_NE(run.status, 0);
+    // Either the placement was refused (and reported) or the document was not saved.
+    if (fs::exists(dir / "saved.json")) {
+        for (const auto& e : json::parse(ReadText(dir / "saved.json"))["elements"]) {
+            for (const auto& v : e.value("rect", json::array())) EXPECT_LE(std::fabs(v.get<double>()), 1e6) << e["name"];
+        }
+    } else {
+        EXPECT_NE(run.err.find("--save \"" + (dir / "saved.json").string() + "\": \"Note\" would be stored at ("), std::string::npos)
+            << run.err;
+    }
 }
 
 TEST(Activation, TheCommandFindsTheEngineOnlyWhileTheComponentIsRegistered) {

@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <unistd.h>
@@ -308,6 +309,25 @@ TEST_F(WindowTest, SteppingThroughPagesReanchorsEveryElementAsTheBookCommandDoes
     window_->NextPage();
     EXPECT_EQ(window_->CurrentPage(), 16);
     EXPECT_TRUE(sink_.reports.empty());
+}
+
+TEST_F(WindowTest, ASeriesWithoutFeaturesShowsTheLayoutWithoutSteppingPages) {
+    {
+        std::ofstream(dir_ / "empty.geojson") << R"({"type": "FeatureCollection", "features": []})";
+        std::ofstream(dir_ / "empty.json") << R"({"format": "crvanchor-document", "version": 1, "page": {"width": 8, "height": 6},
+          "elements": [{"type": "map_frame", "name": "Map", "outline": [1, 1, 7, 5], "series": {"dataset": "empty.geojson"}}]})";
+    }
+    ASSERT_TRUE(window_->Open(dir_ / "empty.json"));
+    EXPECT_FALSE(window_->Book().HasPages());
+    const std::vector<std::function<void()>> steps = {[&] { window_->NextPage(); }, [&] { window_->PreviousPage(); },
+                                                      [&] { window_->ShowPage(3); }};
+    for (const auto& step : steps) {
+        step();
+        EXPECT_EQ(window_->CurrentPage(), 1);
+    }
+    EXPECT_EQ(window_->findChild<QLabel*>("statusText")->text().toStdString(), "No pages: the map series has no features");
+    EXPECT_TRUE(sink_.reports.empty());
+    EXPECT_TRUE(complaints_.empty());
 }
 
 TEST_F(WindowTest, ABadDocumentIsReportedAndLeavesTheWindowAsItWas) {
