@@ -4,7 +4,10 @@
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <string_view>
 
 namespace crv {
 
@@ -50,6 +53,38 @@ void MoveOnto(const ComPtr<LayoutElement>& element, int16_t from, int16_t to, do
     container->UpdateElement(element);
     view->PartialRefresh(LayoutView::kPhaseGraphics, ComPtr<Unknown>(element), {});
 }
+
+// A page number of up to five digits within the 16-bit range, read without the general
+// conversion: it is always numeric and always in range, and it is what page lists mostly
+// hold. Anything else takes the general road (and its overflow error).
+std::optional<int16_t> ShortPageNumber(std::string_view part) {
+    if (part.empty() || part.size() > 5) return std::nullopt;
+    int32_t n = 0;
+    for (char c : part) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + (c - '0');
+    }
+    if (n > INT16_MAX) return std::nullopt;
+    return static_cast<int16_t>(n);
+}
+
+bool ReadsAsPageNumber(std::string_view part, const RegionalSettings& rs) {
+    return ShortPageNumber(part).has_value() || IsNumeric(part, rs);
+}
+
+// A part that reads as a number, converted to a 16-bit integer.
+int16_t PageNumberOf(std::string_view part, const RegionalSettings& rs) {
+    if (const auto n = ShortPageNumber(part)) return *n;
+    return CInt(Variant(std::string(part)), rs);
+}
+
+// Each procedure's identifier is built once: placing a page must not pay for the text of an
+// error report it does not show.
+#define CRV_PROCEDURE_ID(name)                   \
+    [] () -> const std::string& {                \
+        static const std::string id = Id(name);  \
+        return id;                               \
+    }()
 
 }  // namespace
 
@@ -193,7 +228,7 @@ void CRVAnchorManager::SetAnchorElement(const ComPtr<LayoutElement>& pElement) {
 }
 
 void CRVAnchorManager::AnchorElement(const int32_t& PageNumber) {
-    TopLevel(Id("AnchorElement"), [&] {
+    TopLevel(CRV_PROCEDURE_ID("AnchorElement"), [&] {
         int32_t page = PageNumber;
         if (!s_.ElementIsSet) {
             Raise(kAnchorErrorNumber, "CRVAnchorManager.AnchorElement", "AnchorElement has not been set.");
@@ -225,7 +260,7 @@ void CRVAnchorManager::AnchorElement(const int32_t& PageNumber) {
 }
 
 void CRVAnchorManager::Anchor(int32_t PageNumber, int32_t PageOffset) {
-    Nested(Id("Anchor"), [&] {
+    Nested(CRV_PROCEDURE_ID("Anchor"), [&] {
         const AnchorRecord& r = s_.Record;
         const int32_t effective = CheckedSub(CheckedAdd(PageNumber, PageOffset), 1);
         bool alternate = false;
@@ -264,7 +299,7 @@ double CRVAnchorManager::Distance(double fixed, bool fromField, const std::strin
 }
 
 void CRVAnchorManager::AnchorElementToPage(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance) {
-    Nested(Id("AnchorElementToPage"), [&] {
+    Nested(CRV_PROCEDURE_ID("AnchorElementToPage"), [&] {
         RequirePointCode(AnchorTo, "target", "CRVAnchorManager.AnchorElementToPage");
         RequirePointCode(AnchorFrom, "element's own", "CRVAnchorManager.AnchorElementToPage");
         const ComPtr<HostDocument> document = RunningApplication()->Document();
@@ -280,7 +315,7 @@ void CRVAnchorManager::AnchorElementToPage(int16_t AnchorFrom, int16_t AnchorTo,
 }
 
 void CRVAnchorManager::AnchorElementToElement(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance) {
-    Nested(Id("AnchorElementToElement"), [&] {
+    Nested(CRV_PROCEDURE_ID("AnchorElementToElement"), [&] {
         RequirePointCode(AnchorTo, "target", "CRVAnchorManager.AnchorElementToElement");
         RequirePointCode(AnchorFrom, "element's own", "CRVAnchorManager.AnchorElementToElement");
         const ComPtr<HostDocument> document = RunningApplication()->Document();
@@ -294,35 +329,38 @@ void CRVAnchorManager::AnchorElementToElement(int16_t AnchorFrom, int16_t Anchor
 }
 
 std::optional<PageList> CRVAnchorManager::ParseOutPages(const std::string& PageRange) {
-    return Nested(Id("ParseOutPages"), [&]() -> std::optional<PageList> {
+    return Nested(CRV_PROCEDURE_ID("ParseOutPages"), [&]() -> std::optional<PageList> {
         if (PageRange.empty()) return std::nullopt;
         std::string text;
+        text.reserve(PageRange.size());
         for (char c : PageRange) {
             if (c != ' ') text += c;
         }
-        auto split = [](const std::string& s, char sep) {
-            std::vector<std::string> parts;
-            size_t start = 0;
-            for (;;) {
-                const size_t at = s.find(sep, start);
-                parts.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
-                if (at == std::string::npos) return parts;
-                start = at + 1;
-            }
-        };
         const RegionalSettings& rs = RegionalSettings::Current();
         PageList list;
-        for (const std::string& piece : split(text, ',')) {
-            const std::vector<std::string> parts = split(piece, '-');
-            if (parts.size() == 2 && IsNumeric(parts[0], rs) && IsNumeric(parts[1], rs)) {
-                const int32_t lo = CInt(Variant(parts[0]), rs);
-                const int32_t hi = CInt(Variant(parts[1]), rs);
-                // A reversed pair, 6-5 or 7-5 alike, names no page.
-                if (lo <= hi) list.push_back({lo, hi});
-            } else if (parts.size() == 1 && IsNumeric(parts[0], rs)) {
-                const int32_t n = CInt(Variant(parts[0]), rs);
-                list.push_back({n, n});
+        list.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), ',')) + 1);
+        const std::string_view all(text);
+        for (size_t start = 0;;) {
+            const size_t comma = all.find(',', start);
+            const std::string_view piece = all.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+            const size_t dash = piece.find('-');
+            if (dash == std::string_view::npos) {
+                if (ReadsAsPageNumber(piece, rs)) {
+                    const int32_t n = PageNumberOf(piece, rs);
+                    list.push_back({n, n});
+                }
+            } else if (piece.find('-', dash + 1) == std::string_view::npos) {
+                const std::string_view first = piece.substr(0, dash);
+                const std::string_view second = piece.substr(dash + 1);
+                if (ReadsAsPageNumber(first, rs) && ReadsAsPageNumber(second, rs)) {
+                    const int32_t lo = PageNumberOf(first, rs);
+                    const int32_t hi = PageNumberOf(second, rs);
+                    // A reversed pair, 6-5 or 7-5 alike, names no page.
+                    if (lo <= hi) list.push_back({lo, hi});
+                }
             }
+            if (comma == std::string_view::npos) break;
+            start = comma + 1;
         }
         if (list.empty()) return std::nullopt;
         return list;
@@ -330,7 +368,7 @@ std::optional<PageList> CRVAnchorManager::ParseOutPages(const std::string& PageR
 }
 
 bool CRVAnchorManager::ExistsInCollection(const std::optional<PageList>& Pages, int32_t Value) {
-    return Nested(Id("ExistsInCollection"), [&] {
+    return Nested(CRV_PROCEDURE_ID("ExistsInCollection"), [&] {
         if (!Pages) {
             Raise(kAnchorErrorNumber, "CRVAnchorManager.ExistsInCollection",
                   "The alternate page range lists no page number.");
@@ -343,7 +381,9 @@ bool CRVAnchorManager::ExistsInCollection(const std::optional<PageList>& Pages, 
 }
 
 bool CRVAnchorManager::IsOdd(int32_t Value) {
-    return Nested(Id("IsOdd"), [&] { return Value % 2 != 0; });
+    return Nested(CRV_PROCEDURE_ID("IsOdd"), [&] { return Value % 2 != 0; });
 }
+
+#undef CRV_PROCEDURE_ID
 
 }  // namespace crv

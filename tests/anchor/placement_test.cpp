@@ -152,6 +152,7 @@ TEST_F(AlternateTest, EvenOddAndListedPages) {
         {int16_t{2}, "4-3,3-,-3,1-2-3,a,5", {5}, {3, 4, 1, 2}},
         {int16_t{2}, "2.5,3.5", {2, 4}, {3}},
         {int16_t{2}, "1-32000", {1, 16000, 32000}, {0, 32001}},
+        {int16_t{2}, "32767,00009", {32767, 9}, {32766, 10}},
         {int16_t{2}, "7-5,9", {9}, {5, 6, 7}},
         {int16_t{3}, "", {}, {1, 2, 3}},
         {int16_t{-1}, "", {}, {1, 2}},
@@ -178,6 +179,7 @@ TEST_F(AlternateTest, PageTestsThatCannotBeMadeMoveNothing) {
         {"", 1, "The alternate page range lists no page number.", "ExistsInCollection"},
         {"a, b-c, 4-", 1, "The alternate page range lists no page number.", "ExistsInCollection"},
         {"1-40000", 1, "Overflow", "ParseOutPages"},
+        {"32768", 1, "Overflow", "ParseOutPages"},
         {"32767.5", 1, "Overflow", "ParseOutPages"},
         {"1", 2147483647, "Overflow", "Anchor"},  // the page arithmetic is 32-bit
     };
