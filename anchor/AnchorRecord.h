@@ -2,8 +2,12 @@
 // The anchor record: the 25 keys, their kinds and defaults, and the codes the keys hold.
 
 #include "com/Variant.h"
+#include "host/HostClasses.h"
 
 #include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -47,24 +51,6 @@ inline constexpr const char* CanAnchor = "CanAnchor";
 inline constexpr const char* Version = "Version";
 }  // namespace key
 
-// How a reader converts a key's value.
-enum class KeyKind { Boolean, Integer, Distance, String };
-
-struct RecordKey {
-    const char* name;
-    KeyKind kind;
-    Variant Default() const;
-
-    // The default, in the kind the default record stores it.
-    bool default_boolean = false;
-    int16_t default_integer = 0;
-    const char* default_string = "";
-};
-
-inline constexpr size_t kRecordKeyCount = 25;
-// The keys in the order every writer writes them.
-const std::array<RecordKey, kRecordKeyCount>& RecordKeys();
-
 inline constexpr int16_t kRecordVersion = 1;
 
 // Reference point codes 0..8: row = code div 3 (top, center, bottom), column = code mod 3
@@ -86,6 +72,74 @@ inline constexpr int16_t kPriorityLow = 0;
 inline constexpr int16_t kPriorityMedium = 1;
 inline constexpr int16_t kPriorityHigh = 2;
 inline constexpr std::array<const char*, 3> kPriorityLabels = {"LOW", "MEDIUM", "HIGH"};
+
+// One rule set: the keys ending in "All" (primary) or in "Alt" (alternate).
+struct AnchorRule {
+    int16_t AnchorFrom = 0;
+    int16_t AnchorTo = 0;
+    double HDistance = 0;
+    bool HFromField = false;
+    std::string HFieldName = kNone;
+    double VDistance = 0;
+    bool VFromField = false;
+    std::string VFieldName = kNone;
+
+    bool AnyFromField() const { return HFromField || VFromField; }
+};
+
+// The record's values, converted to their kinds. A default-constructed record holds the
+// defaults of a new record.
+struct AnchorRecord {
+    bool AnchorElement = false;
+    std::string AnchorType = kAnchorTypeLayout;
+    std::string ElementName = kNone;
+    bool UseAltAnchoring = false;
+    int16_t AltAnchorType = kAltEvenPages;
+    std::string AltAnchorPageRange;
+    AnchorRule All;
+    AnchorRule Alt;
+    int16_t AnchorPriority = kPriorityMedium;
+    bool CanAnchor = false;
+    int32_t Version = kRecordVersion;
+
+    // A set of keys, one bit per position in RecordKeys().
+    using KeySet = uint32_t;
+
+    // Gets each key of `keys` from the bag, in the table's order, and converts it as every
+    // reader does (a distance text in the user's number format included). The first value
+    // that cannot be got or converted raises; the keys before it keep their new values.
+    void Read(const ComPtr<PropertyBag>& bag, KeySet keys);
+    // Sets every key in the table's order, each in the kind a new record stores it.
+    void Write(const ComPtr<PropertyBag>& bag) const;
+};
+
+// How a key's value is converted on reading and stored by a new record.
+enum class KeyKind { Boolean, Integer, Distance, String };
+
+struct RecordKey {
+    const char* name;
+    KeyKind kind;
+    // For code keys, the label of each code in code order; empty for the others.
+    std::span<const char* const> labels;
+    // Converts a stored value into the record's field (raising when it does not convert).
+    void (*read)(AnchorRecord&, const Variant&);
+    // The record's field as a new record stores it.
+    Variant (*value)(const AnchorRecord&);
+
+    Variant Default() const { return value(AnchorRecord{}); }
+    // The label of a code, or nothing for a key without labels or a code outside them.
+    const char* Label(int32_t code) const;
+};
+
+inline constexpr size_t kRecordKeyCount = 25;
+// The keys in the order every writer writes them.
+const std::array<RecordKey, kRecordKeyCount>& RecordKeys();
+// The key of that name (exact comparison), or nullptr.
+const RecordKey* FindRecordKey(std::string_view name);
+
+inline constexpr AnchorRecord::KeySet kEveryKey = (AnchorRecord::KeySet{1} << kRecordKeyCount) - 1;
+// `keys` without the named ones.
+AnchorRecord::KeySet Without(AnchorRecord::KeySet keys, std::initializer_list<const char*> names);
 
 // The stored "CanAnchor" summary: anchored, and either not aimed at a named element or
 // aimed at a chosen one.

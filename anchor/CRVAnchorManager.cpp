@@ -4,7 +4,10 @@
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <string_view>
 
 namespace crv {
 
@@ -32,29 +35,6 @@ ComPtr<PropertyBag> RecordOf(const ComPtr<LayoutElement>& element) {
     return gf::ToPropertyBag(family->GetProperty(kAnchorProperties));
 }
 
-struct Extent {
-    double xmin, ymin, xmax, ymax, width, height;
-};
-
-Extent ExtentOf(const ComPtr<Envelope>& e) {
-    return {e->XMin(), e->YMin(), e->XMax(), e->YMax(), e->Width(), e->Height()};
-}
-
-// A map frame is measured by its outline, any other element by its bounds.
-Extent ElementExtent(const ComPtr<LayoutElement>& element, const ComPtr<Display>& display) {
-    if (ComPtr<MapFrame>::Query(element)) {
-        const ComPtr<Polygon> outline = NewPolygon();
-        element->QueryOutline(display, outline);
-        const ComPtr<Envelope> envelope = outline->GetEnvelope();
-        const ComPtr<Envelope> copy = NewEnvelope();
-        copy->PutCoords(envelope->XMin(), envelope->YMin(), envelope->XMax(), envelope->YMax());
-        return ExtentOf(copy);
-    }
-    const ComPtr<Envelope> bounds = NewEnvelope();
-    element->QueryBounds(display, bounds);
-    return ExtentOf(bounds);
-}
-
 void RequirePointCode(int16_t code, const char* which, const char* source) {
     if (!IsPointCode(code)) {
         Raise(kAnchorErrorNumber, source,
@@ -63,24 +43,48 @@ void RequirePointCode(int16_t code, const char* which, const char* source) {
     }
 }
 
-// The displacement that brings the element's own point onto (tx + h, ty + v).
-void Place(const ComPtr<LayoutElement>& element, int16_t from, int16_t to, double h, double v,
-           const Extent& target, const Extent& e) {
-    const int32_t toRow = PointRow(to);
-    const int32_t toCol = PointColumn(to);
-    const double ty = toRow == 0 ? target.ymax : toRow == 1 ? (target.ymin + target.ymax) / 2.0 : target.ymin;
-    const double tx = toCol == 0 ? target.xmin : toCol == 1 ? (target.xmin + target.xmax) / 2.0 : target.xmax;
-    double dy = ty - e.ymax + v;
-    double dx = tx - e.xmin + h;
-    const int32_t fromRow = PointRow(from);
-    const int32_t fromCol = PointColumn(from);
-    if (fromRow == 1) dy = dy + e.height / 2.0;
-    if (fromRow == 2) dy = dy + e.height;
-    if (fromCol == 1) dx = dx - e.width / 2.0;
-    if (fromCol == 2) dx = dx - e.width;
-    if (!std::isfinite(dx) || !std::isfinite(dy)) Raise(vberr::kOverflow, "CRVAnchor", "Overflow");
-    element->Move(dx, dy);
+// Moves the element so that its own point lands on the target's point shifted by (h, v),
+// then has the host update and redraw it.
+void MoveOnto(const ComPtr<LayoutElement>& element, int16_t from, int16_t to, double h, double v, const Extent& target,
+              const Extent& e, const ComPtr<ElementContainer>& container, const ComPtr<LayoutView>& view) {
+    const Point d = Displacement(from, to, target, e, h, v);
+    if (!std::isfinite(d.x) || !std::isfinite(d.y)) Raise(vberr::kOverflow, "CRVAnchor", "Overflow");
+    element->Move(d.x, d.y);
+    container->UpdateElement(element);
+    view->PartialRefresh(LayoutView::kPhaseGraphics, ComPtr<Unknown>(element), {});
 }
+
+// A page number of up to five digits within the 16-bit range, read without the general
+// conversion: it is always numeric and always in range, and it is what page lists mostly
+// hold. Anything else takes the general road (and its overflow error).
+std::optional<int16_t> ShortPageNumber(std::string_view part) {
+    if (part.empty() || part.size() > 5) return std::nullopt;
+    int32_t n = 0;
+    for (char c : part) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + (c - '0');
+    }
+    if (n > INT16_MAX) return std::nullopt;
+    return static_cast<int16_t>(n);
+}
+
+bool ReadsAsPageNumber(std::string_view part, const RegionalSettings& rs) {
+    return ShortPageNumber(part).has_value() || IsNumeric(part, rs);
+}
+
+// A part that reads as a number, converted to a 16-bit integer.
+int16_t PageNumberOf(std::string_view part, const RegionalSettings& rs) {
+    if (const auto n = ShortPageNumber(part)) return *n;
+    return CInt(Variant(std::string(part)), rs);
+}
+
+// Each procedure's identifier is built once: placing a page must not pay for the text of an
+// error report it does not show.
+#define CRV_PROCEDURE_ID(name)                   \
+    [] () -> const std::string& {                \
+        static const std::string id = Id(name);  \
+        return id;                               \
+    }()
 
 }  // namespace
 
@@ -133,41 +137,19 @@ void CRVAnchorManager::RemoveAnchorProperties(const ComPtr<LayoutElement>& pElem
 bool CRVAnchorManager::CanAnchor(const ComPtr<LayoutElement>& pElement) {
     return TopLevel(Id("CanAnchor"), false, [&] {
         if (!gf::HasAnchorProperties(pElement)) return false;
-        const ComPtr<PropertyBag> r = RecordOf(pElement);
         // Every key is read and converted, so a record that cannot be read is not anchorable.
-        const bool anchorElement = CBool(r->GetProperty(key::AnchorElement));
-        const std::string anchorType = CStr(r->GetProperty(key::AnchorType));
-        const std::string elementName = CStr(r->GetProperty(key::ElementName));
-        CBool(r->GetProperty(key::UseAltAnchoring));
-        CInt(r->GetProperty(key::AltAnchorType));
-        CStr(r->GetProperty(key::AltAnchorPageRange));
-        CInt(r->GetProperty(key::AnchorFromAll));
-        CInt(r->GetProperty(key::AnchorToAll));
-        CDbl(r->GetProperty(key::HDistanceAll));
-        const bool hAll = CBool(r->GetProperty(key::HFromFieldAll));
-        CStr(r->GetProperty(key::HFieldNameAll));
-        CDbl(r->GetProperty(key::VDistanceAll));
-        const bool vAll = CBool(r->GetProperty(key::VFromFieldAll));
-        CStr(r->GetProperty(key::VFieldNameAll));
-        CInt(r->GetProperty(key::AnchorFromAlt));
-        CInt(r->GetProperty(key::AnchorToAlt));
-        CDbl(r->GetProperty(key::HDistanceAlt));
-        const bool hAlt = CBool(r->GetProperty(key::HFromFieldAlt));
-        CStr(r->GetProperty(key::HFieldNameAlt));
-        CDbl(r->GetProperty(key::VDistanceAlt));
-        const bool vAlt = CBool(r->GetProperty(key::VFromFieldAlt));
-        CStr(r->GetProperty(key::VFieldNameAlt));
-        CInt(r->GetProperty(key::AnchorPriority));
-        CBool(r->GetProperty(key::CanAnchor));
+        static const AnchorRecord::KeySet kKeys = Without(kEveryKey, {key::Version});
+        AnchorRecord r;
+        r.Read(RecordOf(pElement), kKeys);
 
-        if (!anchorElement) return false;
+        if (!r.AnchorElement) return false;
         const ComPtr<HostDocument> document = RunningApplication()->Document();
-        if (anchorType == kAnchorTypeLayout) return true;
-        if (anchorType != kAnchorTypeNamedElement) return false;
-        if (elementName == kNone) return false;
-        const ComPtr<LayoutElement> target = gf::FindElementByName(document, elementName);
+        if (r.AnchorType == kAnchorTypeLayout) return true;
+        if (r.AnchorType != kAnchorTypeNamedElement) return false;
+        if (r.ElementName == kNone) return false;
+        const ComPtr<LayoutElement> target = gf::FindElementByName(document, r.ElementName);
         if (!target) return false;
-        if (!hAll && !vAll && !hAlt && !vAlt) return true;
+        if (!r.All.AnyFromField() && !r.Alt.AnyFromField()) return true;
         const ComPtr<MapFrame> frame = ComPtr<MapFrame>::Query(target);
         if (!frame) return false;
         const ComPtr<MapSeriesFrame> series = CompanionOrNothing(&NewMapSeriesFrame);
@@ -193,41 +175,21 @@ void CRVAnchorManager::SetAnchorElement(const ComPtr<LayoutElement>& pElement) {
         }
         s_.AnchoredElement = pElement;
 
-        const ComPtr<PropertyBag> r = RecordOf(pElement);
-        s_.AnchorType = CStr(r->GetProperty(key::AnchorType));
-        s_.ElementName = CStr(r->GetProperty(key::ElementName));
-        s_.UseAltAnchoring = CBool(r->GetProperty(key::UseAltAnchoring));
-        s_.AltAnchorType = CInt(r->GetProperty(key::AltAnchorType));
-        s_.AltAnchorPageRange = CStr(r->GetProperty(key::AltAnchorPageRange));
-        s_.AnchorFromAll = CInt(r->GetProperty(key::AnchorFromAll));
-        s_.AnchorToAll = CInt(r->GetProperty(key::AnchorToAll));
-        s_.HDistanceAll = CDbl(r->GetProperty(key::HDistanceAll));
-        s_.HFromFieldAll = CBool(r->GetProperty(key::HFromFieldAll));
-        s_.HFieldNameAll = CStr(r->GetProperty(key::HFieldNameAll));
-        s_.VDistanceAll = CDbl(r->GetProperty(key::VDistanceAll));
-        s_.VFromFieldAll = CBool(r->GetProperty(key::VFromFieldAll));
-        s_.VFieldNameAll = CStr(r->GetProperty(key::VFieldNameAll));
-        s_.AnchorFromAlt = CInt(r->GetProperty(key::AnchorFromAlt));
-        s_.AnchorToAlt = CInt(r->GetProperty(key::AnchorToAlt));
-        s_.HDistanceAlt = CDbl(r->GetProperty(key::HDistanceAlt));
-        s_.HFromFieldAlt = CBool(r->GetProperty(key::HFromFieldAlt));
-        s_.HFieldNameAlt = CStr(r->GetProperty(key::HFieldNameAlt));
-        s_.VDistanceAlt = CDbl(r->GetProperty(key::VDistanceAlt));
-        s_.VFromFieldAlt = CBool(r->GetProperty(key::VFromFieldAlt));
-        s_.VFieldNameAlt = CStr(r->GetProperty(key::VFieldNameAlt));
-        s_.AnchorPriority = CInt(r->GetProperty(key::AnchorPriority));
+        static const AnchorRecord::KeySet kKeys = Without(kEveryKey, {key::AnchorElement, key::CanAnchor, key::Version});
+        AnchorRecord& r = s_.Record;
+        r.Read(RecordOf(pElement), kKeys);
 
         s_.ElementCanAnchor = CanAnchor(s_.AnchoredElement);
         s_.UseFieldDistances = false;
         if (!s_.ElementCanAnchor) {
             Raise(kAnchorErrorNumber, "CRVAnchorManager.SetAnchorElement", "Error setting anchor properties.");
         }
-        if (s_.AnchorType != kAnchorTypeNamedElement) {
+        if (r.AnchorType != kAnchorTypeNamedElement) {
             s_.ElementIsSet = true;
             return;
         }
-        s_.ReferenceElement = gf::FindElementByName(document, s_.ElementName);
-        if (!s_.HFromFieldAll && !s_.VFromFieldAll && !s_.HFromFieldAlt && !s_.VFromFieldAlt) {
+        s_.ReferenceElement = gf::FindElementByName(document, r.ElementName);
+        if (!r.All.AnyFromField() && !r.Alt.AnyFromField()) {
             s_.ElementIsSet = true;
             return;
         }
@@ -237,16 +199,12 @@ void CRVAnchorManager::SetAnchorElement(const ComPtr<LayoutElement>& pElement) {
         s_.SeriesIndexLayer = s_.SeriesFrame->IndexLayer();
         s_.IndexFields = s_.SeriesIndexLayer->Table()->Fields();
 
-        const std::string* names[4] = {&s_.HFieldNameAll, &s_.VFieldNameAll, &s_.HFieldNameAlt, &s_.VFieldNameAlt};
+        const std::string* names[4] = {&r.All.HFieldName, &r.All.VFieldName, &r.Alt.HFieldName, &r.Alt.VFieldName};
         bool found[4] = {false, false, false, false};
         const int32_t count = s_.IndexFields->FieldCount();
         for (int32_t i = 0; i < count; ++i) {
             const ComPtr<Field> field = s_.IndexFields->FieldAt(i);
-            const int32_t type = field->Type();
-            const bool numeric = type == fieldtype::kSmallInteger || type == fieldtype::kInteger ||
-                                 type == fieldtype::kSingle || type == fieldtype::kDouble ||
-                                 type == fieldtype::kObjectId;
-            if (!numeric) continue;
+            if (!gf::IsDistanceFieldType(field->Type())) continue;
             const std::string name = field->Name();
             for (int k = 0; k < 4; ++k) {
                 if (name == *names[k]) found[k] = true;
@@ -270,7 +228,7 @@ void CRVAnchorManager::SetAnchorElement(const ComPtr<LayoutElement>& pElement) {
 }
 
 void CRVAnchorManager::AnchorElement(const int32_t& PageNumber) {
-    TopLevel(Id("AnchorElement"), [&] {
+    TopLevel(CRV_PROCEDURE_ID("AnchorElement"), [&] {
         int32_t page = PageNumber;
         if (!s_.ElementIsSet) {
             Raise(kAnchorErrorNumber, "CRVAnchorManager.AnchorElement", "AnchorElement has not been set.");
@@ -302,29 +260,27 @@ void CRVAnchorManager::AnchorElement(const int32_t& PageNumber) {
 }
 
 void CRVAnchorManager::Anchor(int32_t PageNumber, int32_t PageOffset) {
-    Nested(Id("Anchor"), [&] {
+    Nested(CRV_PROCEDURE_ID("Anchor"), [&] {
+        const AnchorRecord& r = s_.Record;
         const int32_t effective = CheckedSub(CheckedAdd(PageNumber, PageOffset), 1);
         bool alternate = false;
-        if (s_.UseAltAnchoring) {
-            switch (s_.AltAnchorType) {
+        if (r.UseAltAnchoring) {
+            switch (r.AltAnchorType) {
                 case kAltEvenPages: alternate = !IsOdd(effective); break;
                 case kAltOddPages: alternate = IsOdd(effective); break;
                 case kAltPageRange:
-                    alternate = ExistsInCollection(ParseOutPages(s_.AltAnchorPageRange), effective);
+                    alternate = ExistsInCollection(ParseOutPages(r.AltAnchorPageRange), effective);
                     break;
                 default: alternate = false; break;
             }
         }
-        const int16_t from = alternate ? s_.AnchorFromAlt : s_.AnchorFromAll;
-        const int16_t to = alternate ? s_.AnchorToAlt : s_.AnchorToAll;
-        const double h = alternate ? Distance(s_.HDistanceAlt, s_.HFromFieldAlt, s_.HFieldNameAlt)
-                                   : Distance(s_.HDistanceAll, s_.HFromFieldAll, s_.HFieldNameAll);
-        const double v = alternate ? Distance(s_.VDistanceAlt, s_.VFromFieldAlt, s_.VFieldNameAlt)
-                                   : Distance(s_.VDistanceAll, s_.VFromFieldAll, s_.VFieldNameAll);
-        if (s_.AnchorType == kAnchorTypeLayout) {
-            AnchorElementToPage(from, to, h, v);
+        const AnchorRule& rule = alternate ? r.Alt : r.All;
+        const double h = Distance(rule.HDistance, rule.HFromField, rule.HFieldName);
+        const double v = Distance(rule.VDistance, rule.VFromField, rule.VFieldName);
+        if (r.AnchorType == kAnchorTypeLayout) {
+            AnchorElementToPage(rule.AnchorFrom, rule.AnchorTo, h, v);
         } else {
-            AnchorElementToElement(from, to, h, v);
+            AnchorElementToElement(rule.AnchorFrom, rule.AnchorTo, h, v);
         }
     });
 }
@@ -343,70 +299,68 @@ double CRVAnchorManager::Distance(double fixed, bool fromField, const std::strin
 }
 
 void CRVAnchorManager::AnchorElementToPage(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance) {
-    Nested(Id("AnchorElementToPage"), [&] {
+    Nested(CRV_PROCEDURE_ID("AnchorElementToPage"), [&] {
         RequirePointCode(AnchorTo, "target", "CRVAnchorManager.AnchorElementToPage");
         RequirePointCode(AnchorFrom, "element's own", "CRVAnchorManager.AnchorElementToPage");
         const ComPtr<HostDocument> document = RunningApplication()->Document();
         const ComPtr<LayoutView> view = document->ActiveView();
         const ComPtr<ElementContainer> container = document->ActiveViewContainer();
         const ComPtr<Display> display = view->ScreenDisplay();
-        const Extent e = ElementExtent(s_.AnchoredElement, display);
+        const Extent e = ElementExtent(s_.AnchoredElement, display, OutlineEnvelope::Copied);
         double width = 0;
         double height = 0;
         view->Page()->QuerySize(width, height);
-        const Extent page{0, 0, width, height, width, height};
-        Place(s_.AnchoredElement, AnchorFrom, AnchorTo, HDistance, VDistance, page, e);
-        container->UpdateElement(s_.AnchoredElement);
-        view->PartialRefresh(LayoutView::kPhaseGraphics, ComPtr<Unknown>(s_.AnchoredElement), {});
+        MoveOnto(s_.AnchoredElement, AnchorFrom, AnchorTo, HDistance, VDistance, PageExtent(width, height), e, container, view);
     });
 }
 
 void CRVAnchorManager::AnchorElementToElement(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance) {
-    Nested(Id("AnchorElementToElement"), [&] {
+    Nested(CRV_PROCEDURE_ID("AnchorElementToElement"), [&] {
         RequirePointCode(AnchorTo, "target", "CRVAnchorManager.AnchorElementToElement");
         RequirePointCode(AnchorFrom, "element's own", "CRVAnchorManager.AnchorElementToElement");
         const ComPtr<HostDocument> document = RunningApplication()->Document();
         const ComPtr<LayoutView> view = document->ActiveView();
         const ComPtr<ElementContainer> container = document->ActiveViewContainer();
         const ComPtr<Display> display = view->ScreenDisplay();
-        const Extent e = ElementExtent(s_.AnchoredElement, display);
-        const Extent target = ElementExtent(s_.ReferenceElement, display);
-        Place(s_.AnchoredElement, AnchorFrom, AnchorTo, HDistance, VDistance, target, e);
-        container->UpdateElement(s_.AnchoredElement);
-        view->PartialRefresh(LayoutView::kPhaseGraphics, ComPtr<Unknown>(s_.AnchoredElement), {});
+        const Extent e = ElementExtent(s_.AnchoredElement, display, OutlineEnvelope::Copied);
+        const Extent target = ElementExtent(s_.ReferenceElement, display, OutlineEnvelope::Copied);
+        MoveOnto(s_.AnchoredElement, AnchorFrom, AnchorTo, HDistance, VDistance, target, e, container, view);
     });
 }
 
 std::optional<PageList> CRVAnchorManager::ParseOutPages(const std::string& PageRange) {
-    return Nested(Id("ParseOutPages"), [&]() -> std::optional<PageList> {
+    return Nested(CRV_PROCEDURE_ID("ParseOutPages"), [&]() -> std::optional<PageList> {
         if (PageRange.empty()) return std::nullopt;
         std::string text;
+        text.reserve(PageRange.size());
         for (char c : PageRange) {
             if (c != ' ') text += c;
         }
-        auto split = [](const std::string& s, char sep) {
-            std::vector<std::string> parts;
-            size_t start = 0;
-            for (;;) {
-                const size_t at = s.find(sep, start);
-                parts.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
-                if (at == std::string::npos) return parts;
-                start = at + 1;
-            }
-        };
         const RegionalSettings& rs = RegionalSettings::Current();
         PageList list;
-        for (const std::string& piece : split(text, ',')) {
-            const std::vector<std::string> parts = split(piece, '-');
-            if (parts.size() == 2 && IsNumeric(parts[0], rs) && IsNumeric(parts[1], rs)) {
-                const int32_t lo = CInt(Variant(parts[0]), rs);
-                const int32_t hi = CInt(Variant(parts[1]), rs);
-                // A reversed pair, 6-5 or 7-5 alike, names no page.
-                if (lo <= hi) list.push_back({lo, hi});
-            } else if (parts.size() == 1 && IsNumeric(parts[0], rs)) {
-                const int32_t n = CInt(Variant(parts[0]), rs);
-                list.push_back({n, n});
+        list.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), ',')) + 1);
+        const std::string_view all(text);
+        for (size_t start = 0;;) {
+            const size_t comma = all.find(',', start);
+            const std::string_view piece = all.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+            const size_t dash = piece.find('-');
+            if (dash == std::string_view::npos) {
+                if (ReadsAsPageNumber(piece, rs)) {
+                    const int32_t n = PageNumberOf(piece, rs);
+                    list.push_back({n, n});
+                }
+            } else if (piece.find('-', dash + 1) == std::string_view::npos) {
+                const std::string_view first = piece.substr(0, dash);
+                const std::string_view second = piece.substr(dash + 1);
+                if (ReadsAsPageNumber(first, rs) && ReadsAsPageNumber(second, rs)) {
+                    const int32_t lo = PageNumberOf(first, rs);
+                    const int32_t hi = PageNumberOf(second, rs);
+                    // A reversed pair, 6-5 or 7-5 alike, names no page.
+                    if (lo <= hi) list.push_back({lo, hi});
+                }
             }
+            if (comma == std::string_view::npos) break;
+            start = comma + 1;
         }
         if (list.empty()) return std::nullopt;
         return list;
@@ -414,7 +368,7 @@ std::optional<PageList> CRVAnchorManager::ParseOutPages(const std::string& PageR
 }
 
 bool CRVAnchorManager::ExistsInCollection(const std::optional<PageList>& Pages, int32_t Value) {
-    return Nested(Id("ExistsInCollection"), [&] {
+    return Nested(CRV_PROCEDURE_ID("ExistsInCollection"), [&] {
         if (!Pages) {
             Raise(kAnchorErrorNumber, "CRVAnchorManager.ExistsInCollection",
                   "The alternate page range lists no page number.");
@@ -427,7 +381,9 @@ bool CRVAnchorManager::ExistsInCollection(const std::optional<PageList>& Pages, 
 }
 
 bool CRVAnchorManager::IsOdd(int32_t Value) {
-    return Nested(Id("IsOdd"), [&] { return Value % 2 != 0; });
+    return Nested(CRV_PROCEDURE_ID("IsOdd"), [&] { return Value % 2 != 0; });
 }
+
+#undef CRV_PROCEDURE_ID
 
 }  // namespace crv

@@ -6,6 +6,8 @@
 // Every public member reports its errors to the user through the error path and returns
 // normally; the caller is never handed an error.
 
+#include "anchor/AnchorRecord.h"
+#include "anchor/ReferenceGeometry.h"
 #include "host/HostClasses.h"
 
 #include <cstdint>
@@ -49,28 +51,9 @@ public:
     // What the manager holds between calls, in this order.
     struct State {
         ComPtr<LayoutElement> AnchoredElement;
-        std::string AnchorType;
-        std::string ElementName;
-        bool UseAltAnchoring = false;
-        int16_t AltAnchorType = 0;
-        std::string AltAnchorPageRange;
-        int16_t AnchorFromAll = 0;
-        int16_t AnchorToAll = 0;
-        double HDistanceAll = 0;
-        bool HFromFieldAll = false;
-        std::string HFieldNameAll;
-        double VDistanceAll = 0;
-        bool VFromFieldAll = false;
-        std::string VFieldNameAll;
-        int16_t AnchorFromAlt = 0;
-        int16_t AnchorToAlt = 0;
-        double HDistanceAlt = 0;
-        bool HFromFieldAlt = false;
-        std::string HFieldNameAlt;
-        double VDistanceAlt = 0;
-        bool VFromFieldAlt = false;
-        std::string VFieldNameAlt;
-        int16_t AnchorPriority = 0;
+        // The record as read at selection; its "AnchorElement", "CanAnchor" and "Version"
+        // are not read there and keep their defaults.
+        AnchorRecord Record;
         ComPtr<MapSeriesFrame> SeriesFrame;
         ComPtr<MapFrame> ReferenceMapFrame;
         bool UseFieldDistances = false;

@@ -70,7 +70,7 @@ ComPtr<PropertyBag> GetAnchorProperties(const ComPtr<LayoutElement>& pElement) {
 ComPtr<PropertyBag> NewAnchorProperties() {
     return TopLevel(Id("NewAnchorProperties"), ComPtr<PropertyBag>(), [&] {
         ComPtr<PropertyBag> record = NewPropertyBag();
-        for (const RecordKey& k : RecordKeys()) record->SetProperty(k.name, k.Default());
+        AnchorRecord().Write(record);
         return record;
     });
 }
@@ -110,26 +110,41 @@ void DeleteAnchorProperties(const ComPtr<LayoutElement>& pElement) {
     });
 }
 
-ComPtr<LayoutElement> FindElementByName(const ComPtr<HostDocument>& document, const std::string& name) {
-    return TopLevel(Id("FindElementByName"), ComPtr<LayoutElement>(), [&] {
-        const ComPtr<ElementContainer> layout = document->PageLayout();
-        layout->Reset();
-        for (ComPtr<LayoutElement> element = layout->Next(); element; element = layout->Next()) {
-            if (element->Name() == name) return element;
-            if (auto sequence = ComPtr<ElementSequence>::Query(element)) {
-                sequence->ResetMembers();
-                for (ComPtr<LayoutElement> m = sequence->NextMember(); m; m = sequence->NextMember()) {
-                    if (m->Name() == name) return m;
-                }
-            } else if (auto group = ComPtr<ElementGroup>::Query(element)) {
+ComPtr<LayoutElement> WalkElementNames(
+    const ComPtr<ElementContainer>& layout, GroupMembers members,
+    const std::function<bool(const ComPtr<LayoutElement>& element, const std::string& name)>& visit) {
+    layout->Reset();
+    for (ComPtr<LayoutElement> element = layout->Next(); element; element = layout->Next()) {
+        if (visit(element, element->Name())) return element;
+        if (auto sequence = ComPtr<ElementSequence>::Query(element)) {
+            sequence->ResetMembers();
+            for (ComPtr<LayoutElement> m = sequence->NextMember(); m; m = sequence->NextMember()) {
+                if (visit(m, m->Name())) return m;
+            }
+        } else if (members == GroupMembers::WalkedOrIndexed) {
+            if (auto group = ComPtr<ElementGroup>::Query(element)) {
                 const int32_t n = group->MemberCount();
                 for (int32_t i = 0; i < n; ++i) {
                     ComPtr<LayoutElement> m = group->Member(i);
-                    if (m->Name() == name) return m;
+                    if (visit(m, m->Name())) return m;
                 }
             }
         }
-        Raise(kAnchorErrorNumber, "GeneralFunctions.FindElementByName", "Dlement Not found.");
+    }
+    return {};
+}
+
+bool IsDistanceFieldType(int32_t type) {
+    return type == fieldtype::kSmallInteger || type == fieldtype::kInteger || type == fieldtype::kSingle ||
+           type == fieldtype::kDouble || type == fieldtype::kObjectId;
+}
+
+ComPtr<LayoutElement> FindElementByName(const ComPtr<HostDocument>& document, const std::string& name) {
+    return TopLevel(Id("FindElementByName"), ComPtr<LayoutElement>(), [&] {
+        ComPtr<LayoutElement> found = WalkElementNames(document->PageLayout(), GroupMembers::WalkedOrIndexed,
+                                                       [&](const ComPtr<LayoutElement>&, const std::string& n) { return n == name; });
+        if (!found) Raise(kAnchorErrorNumber, "GeneralFunctions.FindElementByName", "Dlement Not found.");
+        return found;
     });
 }
 

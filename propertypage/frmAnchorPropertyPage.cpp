@@ -2,6 +2,7 @@
 
 #include "anchor/AnchorRecord.h"
 #include "anchor/GeneralFunctions.h"
+#include "anchor/ReferenceGeometry.h"
 #include "errors/ErrorHandling.h"
 #include "ui_frmAnchorPropertyPage.h"
 
@@ -24,49 +25,18 @@ constexpr const char* kAdjacentPageListing = "CRVADJACENTPAGELISTING";
 
 std::string Id(const char* name) { return ProcedureId(name, frmAnchorPropertyPage::kModule); }
 
-bool IsNumericFieldType(int32_t type) {
-    return type == fieldtype::kSmallInteger || type == fieldtype::kInteger || type == fieldtype::kSingle ||
-           type == fieldtype::kDouble || type == fieldtype::kObjectId;
-}
-
 // Elements named with the adjacent-page marker belong to another tool and are not offered.
 bool IsListable(const std::string& name) {
     return !name.empty() && !controls::Q(name).contains(QLatin1String(kAdjacentPageListing), Qt::CaseInsensitive);
 }
 
-struct Extent {
-    double xmin, ymin, xmax, ymax, width, height;
-};
-
-// A map frame is measured by its outline, any other element by its bounds.
-Extent ElementRectangle(const ComPtr<LayoutElement>& element, const ComPtr<Display>& display) {
-    ComPtr<Envelope> rect = NewEnvelope();
-    if (ComPtr<MapFrame>::Query(element)) {
-        const ComPtr<Polygon> outline = NewPolygon();
-        element->QueryOutline(display, outline);
-        rect = outline->GetEnvelope();
-    } else {
-        element->QueryBounds(display, rect);
-    }
-    return {rect->XMin(), rect->YMin(), rect->XMax(), rect->YMax(), rect->Width(), rect->Height()};
-}
-
-// The element's own point enters last: the distance is what moves it onto its reference.
-ComPtr<GeometryPoint> Distance(double x, double y, int from, const Extent& e) {
-    const int fromRow = from / 3;
-    const int fromColumn = from % 3;
-    if (fromRow == 1) y = e.height / 2.0 + y;
-    if (fromRow == 2) y = e.height + y;
-    if (fromColumn == 1) x = x - e.width / 2.0;
-    if (fromColumn == 2) x = x - e.width;
+// The measured distances as the host's point.
+ComPtr<GeometryPoint> NewPoint(const Point& distance) {
     ComPtr<GeometryPoint> p = NewGeometryPoint();
-    p->SetX(-x);
-    p->SetY(-y);
+    p->SetX(distance.x);
+    p->SetY(distance.y);
     return p;
 }
-
-// Mirrors a reference point left to right; the row stays.
-constexpr std::array<int, 9> kHorizontalMirror = {2, 1, 0, 5, 4, 3, 8, 7, 6};
 
 }  // namespace
 
@@ -191,31 +161,8 @@ void frmAnchorPropertyPage::Form_Activate() {
     TopLevel(Id("Form_Activate"), [&] {
         Window();
         IsLoading = true;
-        const ComPtr<PropertyBag>& r = WorkingProperties;
-        AnchorElementValue = CBool(r->GetProperty(key::AnchorElement));
-        AnchorTypeValue = CStr(r->GetProperty(key::AnchorType));
-        ElementNameValue = CStr(r->GetProperty(key::ElementName));
-        UseAltAnchoringValue = CBool(r->GetProperty(key::UseAltAnchoring));
-        AltAnchorTypeValue = CInt(r->GetProperty(key::AltAnchorType));
-        AltAnchorPageRangeValue = CStr(r->GetProperty(key::AltAnchorPageRange));
-        AnchorFromAllValue = CInt(r->GetProperty(key::AnchorFromAll));
-        AnchorToAllValue = CInt(r->GetProperty(key::AnchorToAll));
-        HDistanceAllValue = CDbl(r->GetProperty(key::HDistanceAll));
-        HFromFieldAllValue = CBool(r->GetProperty(key::HFromFieldAll));
-        HFieldNameAllValue = CStr(r->GetProperty(key::HFieldNameAll));
-        VDistanceAllValue = CDbl(r->GetProperty(key::VDistanceAll));
-        VFromFieldAllValue = CBool(r->GetProperty(key::VFromFieldAll));
-        VFieldNameAllValue = CStr(r->GetProperty(key::VFieldNameAll));
-        AnchorFromAltValue = CInt(r->GetProperty(key::AnchorFromAlt));
-        AnchorToAltValue = CInt(r->GetProperty(key::AnchorToAlt));
-        HDistanceAltValue = CDbl(r->GetProperty(key::HDistanceAlt));
-        HFromFieldAltValue = CBool(r->GetProperty(key::HFromFieldAlt));
-        HFieldNameAltValue = CStr(r->GetProperty(key::HFieldNameAlt));
-        VDistanceAltValue = CDbl(r->GetProperty(key::VDistanceAlt));
-        VFromFieldAltValue = CBool(r->GetProperty(key::VFromFieldAlt));
-        VFieldNameAltValue = CStr(r->GetProperty(key::VFieldNameAlt));
-        AnchorPriorityValue = CInt(r->GetProperty(key::AnchorPriority));
-        VersionValue = CLng(r->GetProperty(key::Version));
+        static const AnchorRecord::KeySet kKeys = Without(kEveryKey, {key::CanAnchor});
+        Values.Read(WorkingProperties, kKeys);
         PopulateForm();
         IsLoading = false;
     });
@@ -223,9 +170,9 @@ void frmAnchorPropertyPage::Form_Activate() {
 
 void frmAnchorPropertyPage::CheckReferenceMapSeries() {
     HasMapSeries = false;
-    if (AnchorTypeValue != kAnchorTypeNamedElement || ElementNameValue == kNone) return;
+    if (Values.AnchorType != kAnchorTypeNamedElement || Values.ElementName == kNone) return;
     const ComPtr<HostDocument> document = RunningApplication()->Document();
-    const ComPtr<LayoutElement> element = gf::FindElementByName(document, ElementNameValue);
+    const ComPtr<LayoutElement> element = gf::FindElementByName(document, Values.ElementName);
     const ComPtr<MapFrame> frame = ComPtr<MapFrame>::Query(element);
     if (!frame) return;
     ReferenceMapFrame = frame;
@@ -243,33 +190,23 @@ void frmAnchorPropertyPage::PopulateForm() {
         Ui::frmAnchorPropertyPage& u = *ui_;
         ListBox names(u.lstElementNames);
         names.Clear();
-        {
-            const ComPtr<ElementContainer> layout = RunningApplication()->Document()->PageLayout();
-            layout->Reset();
-            for (ComPtr<LayoutElement> element = layout->Next(); element; element = layout->Next()) {
-                const std::string name = element->Name();
-                if (IsListable(name)) names.AddItem(name);
-                if (const auto group = ComPtr<ElementSequence>::Query(element)) {
-                    group->ResetMembers();
-                    for (ComPtr<LayoutElement> m = group->NextMember(); m; m = group->NextMember()) {
-                        const std::string memberName = m->Name();
-                        if (IsListable(memberName)) names.AddItem(memberName);
-                    }
-                }
-            }
-        }
+        gf::WalkElementNames(RunningApplication()->Document()->PageLayout(), gf::GroupMembers::Walked,
+                             [&](const ComPtr<LayoutElement>&, const std::string& name) {
+                                 if (IsListable(name)) names.AddItem(name);
+                                 return false;
+                             });
 
-        CheckBox(u.chkAnchor).SetValue(AnchorElementValue ? 1 : 0);
+        CheckBox(u.chkAnchor).SetValue(Values.AnchorElement ? 1 : 0);
 
         OptionArray anchorTo({u.OptAnchorTo_0, u.OptAnchorTo_1});
         const bool anyNames = names.ListCount() > 0;
         names.SetEnabled(anyNames);
         anchorTo.SetEnabled(1, anyNames);
-        anchorTo.SetValue(0, AnchorTypeValue == kAnchorTypeLayout);
-        anchorTo.SetValue(1, AnchorTypeValue == kAnchorTypeNamedElement);
-        names.SetEnabled(AnchorTypeValue == kAnchorTypeNamedElement);
+        anchorTo.SetValue(0, Values.AnchorType == kAnchorTypeLayout);
+        anchorTo.SetValue(1, Values.AnchorType == kAnchorTypeNamedElement);
+        names.SetEnabled(Values.AnchorType == kAnchorTypeNamedElement);
 
-        const QString wanted = controls::Q(ElementNameValue);
+        const QString wanted = controls::Q(Values.ElementName);
         for (int i = 0; i < names.ListCount(); ++i) {
             if (controls::Q(names.List(i)).compare(wanted, Qt::CaseInsensitive) == 0) names.SetListIndex(i);
         }
@@ -277,17 +214,17 @@ void frmAnchorPropertyPage::PopulateForm() {
         CheckReferenceMapSeries();
 
         OptionArray multiPage({u.optMultiPage_0, u.optMultiPage_1});
-        multiPage.SetValue(UseAltAnchoringValue ? 1 : 0, true);
-        u.sstabAnchorProperties->setTabEnabled(2, UseAltAnchoringValue);
-        u.cmbAlternateType->setEnabled(UseAltAnchoringValue);
-        u.txtPageRange->setEnabled(UseAltAnchoringValue);
+        multiPage.SetValue(Values.UseAltAnchoring ? 1 : 0, true);
+        u.sstabAnchorProperties->setTabEnabled(2, Values.UseAltAnchoring);
+        u.cmbAlternateType->setEnabled(Values.UseAltAnchoring);
+        u.txtPageRange->setEnabled(Values.UseAltAnchoring);
 
         DropDownList alternateType(u.cmbAlternateType);
         alternateType.Clear();
         for (const char* label : kAltPageLabels) alternateType.AddItem(label);
-        alternateType.SetListIndex(AltAnchorTypeValue);
+        alternateType.SetListIndex(Values.AltAnchorType);
 
-        TextBox(u.txtPageRange).SetText(AltAnchorPageRangeValue);
+        TextBox(u.txtPageRange).SetText(Values.AltAnchorPageRange);
 
         const std::array<QComboBox*, 4> points = {u.cmbAnchorFromAll, u.cmbAnchorToAll, u.cmbAnchorFromAlt, u.cmbAnchorToAlt};
         for (QComboBox* box : points) {
@@ -295,19 +232,19 @@ void frmAnchorPropertyPage::PopulateForm() {
             list.Clear();
             for (const char* label : kPointLabels) list.AddItem(label);
         }
-        const std::array<int16_t, 4> codes = {AnchorFromAllValue, AnchorToAllValue, AnchorFromAltValue, AnchorToAltValue};
+        const std::array<int16_t, 4> codes = {Values.All.AnchorFrom, Values.All.AnchorTo, Values.Alt.AnchorFrom, Values.Alt.AnchorTo};
         for (size_t i = 0; i < points.size(); ++i) DropDownList(points[i]).SetListIndex(codes[i]);
 
         const RegionalSettings& rs = RegionalSettings::Current();
-        TextBox(u.txtHDistanceAll).SetText(FormatGeneral(HDistanceAllValue, rs));
-        TextBox(u.txtVDistanceAll).SetText(FormatGeneral(VDistanceAllValue, rs));
-        TextBox(u.txtHDistanceAlt).SetText(FormatGeneral(HDistanceAltValue, rs));
-        TextBox(u.txtVDistanceAlt).SetText(FormatGeneral(VDistanceAltValue, rs));
+        TextBox(u.txtHDistanceAll).SetText(FormatGeneral(Values.All.HDistance, rs));
+        TextBox(u.txtVDistanceAll).SetText(FormatGeneral(Values.All.VDistance, rs));
+        TextBox(u.txtHDistanceAlt).SetText(FormatGeneral(Values.Alt.HDistance, rs));
+        TextBox(u.txtVDistanceAlt).SetText(FormatGeneral(Values.Alt.VDistance, rs));
 
-        const std::array<std::pair<QCheckBox*, bool>, 4> fieldChecks = {{{u.chkHDistanceFieldAll, HFromFieldAllValue},
-                                                                          {u.chkVDistanceFieldAll, VFromFieldAllValue},
-                                                                          {u.chkHDistanceFieldAlt, HFromFieldAltValue},
-                                                                          {u.chkVDistanceFieldAlt, VFromFieldAltValue}}};
+        const std::array<std::pair<QCheckBox*, bool>, 4> fieldChecks = {{{u.chkHDistanceFieldAll, Values.All.HFromField},
+                                                                          {u.chkVDistanceFieldAll, Values.All.VFromField},
+                                                                          {u.chkHDistanceFieldAlt, Values.Alt.HFromField},
+                                                                          {u.chkVDistanceFieldAlt, Values.Alt.VFromField}}};
         for (auto [box, checked] : fieldChecks) {
             CheckBox check(box);
             check.SetEnabled(HasMapSeries);
@@ -319,7 +256,7 @@ void frmAnchorPropertyPage::PopulateForm() {
         DropDownList priority(u.cmbAnchorPriority);
         priority.Clear();
         for (const char* label : kPriorityLabels) priority.AddItem(label);
-        priority.SetListIndex(AnchorPriorityValue);
+        priority.SetListIndex(Values.AnchorPriority);
     });
 }
 
@@ -329,8 +266,8 @@ void frmAnchorPropertyPage::PopulateFieldCombos() {
         const std::array<QComboBox*, 4> lists = {u.cmdHFieldAll, u.cmdVFieldAll, u.cmdHFieldAlt, u.cmdVFieldAlt};
         const std::array<QCheckBox*, 4> checks = {u.chkHDistanceFieldAll, u.chkVDistanceFieldAll, u.chkHDistanceFieldAlt,
                                                   u.chkVDistanceFieldAlt};
-        const std::array<const std::string*, 4> loaded = {&HFieldNameAllValue, &VFieldNameAllValue, &HFieldNameAltValue,
-                                                          &VFieldNameAltValue};
+        const std::array<const std::string*, 4> loaded = {&Values.All.HFieldName, &Values.All.VFieldName, &Values.Alt.HFieldName,
+                                                          &Values.Alt.VFieldName};
         std::array<bool, 4> found = {false, false, false, false};
         for (QComboBox* box : lists) {
             DropDownList list(box);
@@ -349,7 +286,7 @@ void frmAnchorPropertyPage::PopulateFieldCombos() {
             const int32_t count = fields->FieldCount();
             for (int32_t i = 0; i < count; ++i) {
                 const ComPtr<Field> field = fields->FieldAt(i);
-                if (!IsNumericFieldType(field->Type())) continue;
+                if (!gf::IsDistanceFieldType(field->Type())) continue;
                 const std::string name = field->Name();
                 for (QComboBox* box : lists) DropDownList(box).AddItem(name);
                 for (size_t k = 0; k < loaded.size(); ++k) found[k] = found[k] || *loaded[k] == name;
@@ -375,8 +312,8 @@ void frmAnchorPropertyPage::UpdateProperties() {
         auto text = [](QLineEdit* edit) { return TextBox(edit).Text(); };
         auto listText = [](QComboBox* box) { return DropDownList(box).Text(); };
         r->SetProperty(key::AnchorElement, Variant(checked(u.chkAnchor)));
-        r->SetProperty(key::AnchorType, Variant(AnchorTypeValue));
-        r->SetProperty(key::ElementName, Variant(ElementNameValue));
+        r->SetProperty(key::AnchorType, Variant(Values.AnchorType));
+        r->SetProperty(key::ElementName, Variant(Values.ElementName));
         r->SetProperty(key::UseAltAnchoring, Variant(OptionArray({u.optMultiPage_0, u.optMultiPage_1}).Value(1)));
         r->SetProperty(key::AltAnchorType, Variant(index(u.cmbAlternateType)));
         r->SetProperty(key::AltAnchorPageRange, Variant(text(u.txtPageRange)));
@@ -397,8 +334,8 @@ void frmAnchorPropertyPage::UpdateProperties() {
         r->SetProperty(key::VFromFieldAlt, Variant(checked(u.chkVDistanceFieldAlt)));
         r->SetProperty(key::VFieldNameAlt, Variant(listText(u.cmdVFieldAlt)));
         r->SetProperty(key::AnchorPriority, Variant(index(u.cmbAnchorPriority)));
-        CanAnchorValue = StoredCanAnchor(checked(u.chkAnchor), AnchorTypeValue, ElementNameValue);
-        r->SetProperty(key::CanAnchor, Variant(CanAnchorValue));
+        Values.CanAnchor = StoredCanAnchor(checked(u.chkAnchor), Values.AnchorType, Values.ElementName);
+        r->SetProperty(key::CanAnchor, Variant(Values.CanAnchor));
         r->SetProperty(key::Version, Variant(kRecordVersion));
         PageDirty = true;
         PageSite->PageChanged();
@@ -427,10 +364,10 @@ void frmAnchorPropertyPage::OptAnchorTo_Click(int) {
         if (IsLoading) return;
         const OptionArray anchorTo({ui_->OptAnchorTo_0, ui_->OptAnchorTo_1});
         if (anchorTo.Value(0)) {
-            AnchorTypeValue = kAnchorTypeLayout;
+            Values.AnchorType = kAnchorTypeLayout;
             ListBox(ui_->lstElementNames).SetEnabled(false);
         } else if (anchorTo.Value(1)) {
-            AnchorTypeValue = kAnchorTypeNamedElement;
+            Values.AnchorType = kAnchorTypeNamedElement;
             ListBox(ui_->lstElementNames).SetEnabled(true);
         }
         lstElementNames_Click();
@@ -442,7 +379,7 @@ void frmAnchorPropertyPage::lstElementNames_Click() {
     TopLevel(Id("lstElementNames_Click"), [&] {
         if (IsLoading) return;
         const std::string chosen = ListBox(ui_->lstElementNames).Text();
-        ElementNameValue = chosen.empty() ? std::string(kNone) : chosen;
+        Values.ElementName = chosen.empty() ? std::string(kNone) : chosen;
         CheckReferenceMapSeries();
         PopulateFieldCombos();
         UpdateProperties();
@@ -468,14 +405,10 @@ ComPtr<GeometryPoint> frmAnchorPropertyPage::GetXYDistanceFromPage(bool primary)
         double pw = 0;
         double ph = 0;
         view->Page()->QuerySize(pw, ph);
-        const Extent e = ElementRectangle(TargetElement, view->ScreenDisplay());
+        const Extent e = ElementExtent(TargetElement, view->ScreenDisplay(), OutlineEnvelope::Measured);
         const int from = DropDownList(primary ? ui_->cmbAnchorFromAll : ui_->cmbAnchorFromAlt).ListIndex();
         const int to = DropDownList(primary ? ui_->cmbAnchorToAll : ui_->cmbAnchorToAlt).ListIndex();
-        const int toRow = to / 3;
-        const int toColumn = to % 3;
-        const double y = toRow == 0 ? ph - e.ymax : toRow == 1 ? ph / 2.0 - e.ymax : 0 - e.ymax;
-        const double x = toColumn == 0 ? 0 - e.xmin : toColumn == 1 ? pw / 2.0 - e.xmin : pw - e.xmin;
-        return Distance(x, y, from, e);
+        return NewPoint(MeasuredDistance(from, to, PageExtent(pw, ph), e));
     });
 }
 
@@ -483,18 +416,14 @@ ComPtr<GeometryPoint> frmAnchorPropertyPage::GetXYDistanceFromElement(bool prima
     return TopLevel(Id("GetXYDistanceFromElement"), ComPtr<GeometryPoint>(), [&] {
         const ComPtr<HostDocument> document = RunningApplication()->Document();
         const ComPtr<LayoutView> view = document->ActiveView();
-        const ComPtr<LayoutElement> reference = gf::FindElementByName(document, ElementNameValue);
+        const ComPtr<LayoutElement> reference = gf::FindElementByName(document, Values.ElementName);
         if (!reference) return ComPtr<GeometryPoint>();
         const ComPtr<Display> display = view->ScreenDisplay();
-        const Extent e = ElementRectangle(TargetElement, display);
-        const Extent rr = ElementRectangle(reference, display);
+        const Extent e = ElementExtent(TargetElement, display, OutlineEnvelope::Measured);
+        const Extent rr = ElementExtent(reference, display, OutlineEnvelope::Measured);
         const int from = DropDownList(primary ? ui_->cmbAnchorFromAll : ui_->cmbAnchorFromAlt).ListIndex();
         const int to = DropDownList(primary ? ui_->cmbAnchorToAll : ui_->cmbAnchorToAlt).ListIndex();
-        const int toRow = to / 3;
-        const int toColumn = to % 3;
-        const double y = toRow == 0 ? rr.ymax - e.ymax : toRow == 1 ? (rr.ymin + rr.ymax) / 2.0 - e.ymax : rr.ymin - e.ymax;
-        const double x = toColumn == 0 ? rr.xmin - e.xmin : toColumn == 1 ? (rr.xmax + rr.xmin) / 2.0 - e.xmin : rr.xmax - e.xmin;
-        return Distance(x, y, from, e);
+        return NewPoint(MeasuredDistance(from, to, rr, e));
     });
 }
 
@@ -502,10 +431,10 @@ void frmAnchorPropertyPage::GetCurrentXY(const char* handler, bool primary) {
     TopLevel(Id(handler), [&] {
         if (IsLoading) return;
         ComPtr<GeometryPoint> p;
-        if (AnchorTypeValue == kAnchorTypeLayout) {
+        if (Values.AnchorType == kAnchorTypeLayout) {
             p = GetXYDistanceFromPage(primary);
         } else {
-            if (ElementNameValue == kNone) return;
+            if (Values.ElementName == kNone) return;
             p = GetXYDistanceFromElement(primary);
         }
         if (!p) return;

@@ -5,6 +5,7 @@
 // The form object outlives its window: the window is created on first use (the load step)
 // and destroyed by Unload; the members, PageDirty among them, survive in between.
 
+#include "anchor/AnchorRecord.h"
 #include "host/HostClasses.h"
 #include "propertypage/Controls.h"
 
@@ -82,31 +83,10 @@ private:
 
     bool IsLoading = false;
 
-    bool AnchorElementValue = false;
-    std::string AnchorTypeValue;
-    std::string ElementNameValue;
-    bool UseAltAnchoringValue = false;
-    int16_t AltAnchorTypeValue = 0;
-    std::string AltAnchorPageRangeValue;
-    int16_t AnchorFromAllValue = 0;
-    int16_t AnchorToAllValue = 0;
-    double HDistanceAllValue = 0;
-    bool HFromFieldAllValue = false;
-    std::string HFieldNameAllValue;
-    double VDistanceAllValue = 0;
-    bool VFromFieldAllValue = false;
-    std::string VFieldNameAllValue;
-    int16_t AnchorFromAltValue = 0;
-    int16_t AnchorToAltValue = 0;
-    double HDistanceAltValue = 0;
-    bool HFromFieldAltValue = false;
-    std::string HFieldNameAltValue;
-    double VDistanceAltValue = 0;
-    bool VFromFieldAltValue = false;
-    std::string VFieldNameAltValue;
-    int16_t AnchorPriorityValue = 0;
-    int32_t VersionValue = 0;
-    bool CanAnchorValue = false;
+    // The record's values as the activation step read them ("CanAnchor" excepted). The option
+    // buttons and the element list keep AnchorType and ElementName current; "CanAnchor" is
+    // the summary the last save computed.
+    AnchorRecord Values;
 
     bool HasMapSeries = false;
     ComPtr<MapFrame> ReferenceMapFrame;

@@ -84,25 +84,40 @@ TEST_F(PlacementTest, MapFramesAreMeasuredByOutlineNotBounds) {
 }
 
 TEST_F(PlacementTest, MovesThenUpdatesThenRedrawsOnlyTheElement) {
-    auto e = host_.AddText("Title", {1, 1, 3, 2});
-    GiveRecord(e, Anchored({}));
-    host_.State().events.clear();
-    auto m = NewManager();
-    m->SetAnchorElement(e);
-    m->AnchorElement(1);
-    m->AnchorElement(2);  // already in place: still moved by zero, updated and redrawn
-    const auto& ev = host_.State().events;
-    ASSERT_EQ(ev.size(), 6u);
-    EXPECT_EQ(ev[0].kind, HostEvent::Kind::Move);
-    EXPECT_DOUBLE_EQ(ev[0].dx, -1);
-    EXPECT_DOUBLE_EQ(ev[0].dy, 9);
-    EXPECT_EQ(ev[1].kind, HostEvent::Kind::Update);
-    EXPECT_EQ(ev[2].kind, HostEvent::Kind::Refresh);
-    EXPECT_EQ(ev[2].phase, 8);
-    EXPECT_FALSE(ev[2].had_area);
-    EXPECT_EQ(ev[2].element, "Title");
-    EXPECT_DOUBLE_EQ(ev[3].dx, 0);
-    EXPECT_DOUBLE_EQ(ev[3].dy, 0);
+    host_.AddText("Scale", {2, 3, 6, 4});
+    struct Case {
+        const char* type;
+        double dx;
+        double dy;
+    };
+    // Top left onto the page's top left, or onto the scale bar's.
+    const Case cases[] = {{"Layout", -1, 9}, {"NamedElement", 1, 2}};
+    for (const auto& c : cases) {
+        auto e = host_.AddText("Title", {1, 1, 3, 2});
+        GiveRecord(e, Anchored({{key::AnchorType, c.type}, {key::ElementName, "Scale"}}));
+        host_.State().events.clear();
+        auto m = NewManager();
+        m->SetAnchorElement(e);
+        m->AnchorElement(1);
+        m->AnchorElement(2);  // already in place: still moved by zero, updated and redrawn
+        const auto& ev = host_.State().events;
+        ASSERT_EQ(ev.size(), 6u) << c.type;
+        for (size_t call = 0; call < 2; ++call) {
+            const HostEvent& move = ev[3 * call];
+            EXPECT_EQ(move.kind, HostEvent::Kind::Move) << c.type;
+            EXPECT_EQ(move.element, "Title") << c.type;
+            EXPECT_DOUBLE_EQ(move.dx, call == 0 ? c.dx : 0) << c.type;
+            EXPECT_DOUBLE_EQ(move.dy, call == 0 ? c.dy : 0) << c.type;
+            EXPECT_EQ(ev[3 * call + 1].kind, HostEvent::Kind::Update) << c.type;
+            EXPECT_EQ(ev[3 * call + 1].element, "Title") << c.type;
+            const HostEvent& redraw = ev[3 * call + 2];
+            EXPECT_EQ(redraw.kind, HostEvent::Kind::Refresh) << c.type;
+            EXPECT_EQ(redraw.phase, 8) << c.type;
+            EXPECT_FALSE(redraw.had_area) << c.type;
+            EXPECT_EQ(redraw.element, "Title") << c.type;
+        }
+    }
+    EXPECT_TRUE(sink_.reports.empty());
 }
 
 // Which rule set a page takes, seen from where the element lands: the primary rule puts it
@@ -137,6 +152,7 @@ TEST_F(AlternateTest, EvenOddAndListedPages) {
         {int16_t{2}, "4-3,3-,-3,1-2-3,a,5", {5}, {3, 4, 1, 2}},
         {int16_t{2}, "2.5,3.5", {2, 4}, {3}},
         {int16_t{2}, "1-32000", {1, 16000, 32000}, {0, 32001}},
+        {int16_t{2}, "32767,00009", {32767, 9}, {32766, 10}},
         {int16_t{2}, "7-5,9", {9}, {5, 6, 7}},
         {int16_t{3}, "", {}, {1, 2, 3}},
         {int16_t{-1}, "", {}, {1, 2}},
@@ -163,6 +179,7 @@ TEST_F(AlternateTest, PageTestsThatCannotBeMadeMoveNothing) {
         {"", 1, "The alternate page range lists no page number.", "ExistsInCollection"},
         {"a, b-c, 4-", 1, "The alternate page range lists no page number.", "ExistsInCollection"},
         {"1-40000", 1, "Overflow", "ParseOutPages"},
+        {"32768", 1, "Overflow", "ParseOutPages"},
         {"32767.5", 1, "Overflow", "ParseOutPages"},
         {"1", 2147483647, "Overflow", "Anchor"},  // the page arithmetic is 32-bit
     };
@@ -223,6 +240,20 @@ TEST_F(AlternateTest, SectionTemplatesOffsetThePageTested) {
     EXPECT_TRUE(AlternateOn(m, e, 3));
 }
 
+TEST_F(AlternateTest, ASectionStartingOnAnEvenPageFlipsWhichPagesAreOdd) {
+    standalone::SectionTemplate t;
+    t.starting_page = int32_t{1};
+    t.current_section = "Maps";
+    t.section_pages["Maps"] = int32_t{2};
+    host_.SetSectionTemplate("Atlas", t);
+    auto e = Mirrored({{key::AltAnchorType, int16_t{1}}});
+    auto m = NewManager();
+    m->SetAnchorElement(e);
+    EXPECT_FALSE(AlternateOn(m, e, 3));  // effective page 4
+    EXPECT_TRUE(AlternateOn(m, e, 4));   // effective page 5
+    EXPECT_TRUE(sink_.reports.empty());
+}
+
 class SeriesTest : public PlacementTest {
 protected:
     SeriesTest() {
@@ -269,6 +300,29 @@ TEST_F(SeriesTest, FieldDistancesPerPageWithNullFallingBack) {
         EXPECT_DOUBLE_EQ(ExtentOf(e).xmax, c.right) << c.page;
         EXPECT_DOUBLE_EQ(ExtentOf(e).ymax, c.top) << c.page;
         EXPECT_EQ(series_->reported_position, c.position);
+    }
+    EXPECT_TRUE(sink_.reports.empty());
+}
+
+TEST_F(SeriesTest, TheAlternateRuleReadsItsOwnFields) {
+    // The primary rule reads no field; the alternate one, on odd positions, reads both.
+    auto e = Arrow({{key::UseAltAnchoring, true}, {key::AltAnchorType, int16_t{1}}, {key::AnchorFromAlt, int16_t{2}},
+                    {key::AnchorToAlt, int16_t{2}}, {key::HFromFieldAlt, true}, {key::HFieldNameAlt, "Dx"},
+                    {key::HDistanceAlt, -0.25}, {key::VFromFieldAlt, true}, {key::VFieldNameAlt, "Dy"},
+                    {key::VDistanceAlt, 0.125}});
+    auto m = NewManager();
+    m->SetAnchorElement(e);
+    ASSERT_TRUE(m->CurrentState().UseFieldDistances);
+    struct Case {
+        int32_t page;
+        double right;
+        double top;
+    };
+    const Case cases[] = {{5, 7.5, 10}, {6, 7, 9}, {7, 8.5, 9.125}};
+    for (const auto& c : cases) {
+        m->AnchorElement(c.page);
+        EXPECT_DOUBLE_EQ(ExtentOf(e).xmax, c.right) << c.page;
+        EXPECT_DOUBLE_EQ(ExtentOf(e).ymax, c.top) << c.page;
     }
     EXPECT_TRUE(sink_.reports.empty());
 }

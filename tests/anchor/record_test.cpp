@@ -1,4 +1,5 @@
 #include "anchor/AnchorRecord.h"
+#include "anchor/ReferenceGeometry.h"
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
 #include "standalone/host/StandaloneHost.h"
@@ -75,6 +76,76 @@ TEST(AnchorRecord, PointCodesAreRowMajor) {
     EXPECT_STREQ(kPointLabels[6], "Bottom Left");
     EXPECT_FALSE(IsPointCode(9));
     EXPECT_FALSE(IsPointCode(-1));
+}
+
+TEST(AnchorRecord, ReadConvertsTheChosenKeysInOrderAndStopsAtTheFirstThatDoesNot) {
+    StandaloneHost host;
+    ScopedRegionalSettings invariant(RegionalSettings::Invariant());
+    ComPtr<PropertyBag> bag = NewPropertyBag();
+    AnchorRecord().Write(bag);
+    bag->SetProperty(key::AnchorElement, "True");
+    bag->SetProperty(key::AnchorType, "NamedElement");
+    bag->SetProperty(key::AnchorFromAlt, "7");
+    bag->SetProperty(key::HDistanceAll, "12.50");
+    bag->SetProperty(key::VDistanceAlt, 2.25);
+    bag->SetProperty(key::Version, 70000);
+
+    AnchorRecord r;
+    r.Read(bag, Without(kEveryKey, {key::AnchorType}));
+    EXPECT_TRUE(r.AnchorElement);
+    EXPECT_EQ(r.AnchorType, "Layout");  // not read
+    EXPECT_EQ(r.Alt.AnchorFrom, 7);
+    EXPECT_EQ(r.All.HDistance, 12.5);
+    EXPECT_EQ(r.Alt.VDistance, 2.25);
+    EXPECT_EQ(r.Version, 70000);  // read as a 32-bit number
+
+    // The keys before a value that does not convert keep their new values, the rest their old.
+    bag->SetProperty(key::AnchorType, "NamedElement");
+    bag->SetProperty(key::HDistanceAll, "");
+    bag->SetProperty(key::AnchorPriority, int16_t{2});
+    AnchorRecord partly;
+    EXPECT_THROW(partly.Read(bag, kEveryKey), ComError);
+    EXPECT_EQ(partly.AnchorType, "NamedElement");
+    EXPECT_EQ(partly.AnchorPriority, kPriorityMedium);
+}
+
+TEST(AnchorRecord, KeyTableLabelsAndLookup) {
+    struct Case {
+        const char* key;
+        int32_t code;
+        const char* label;  // nullptr: none
+    };
+    const Case cases[] = {
+        {"AnchorToAlt", 8, "Bottom Right"}, {"AnchorFromAll", 9, nullptr}, {"AltAnchorType", 2, "Page Range"},
+        {"AnchorPriority", 0, "LOW"},       {"AnchorPriority", -1, nullptr}, {"Version", 1, nullptr},
+    };
+    for (const auto& c : cases) {
+        const RecordKey* k = FindRecordKey(c.key);
+        ASSERT_NE(k, nullptr) << c.key;
+        const char* label = k->Label(c.code);
+        EXPECT_EQ(label == nullptr ? std::string("(none)") : std::string(label),
+                  c.label == nullptr ? std::string("(none)") : std::string(c.label))
+            << c.key << " " << c.code;
+    }
+    EXPECT_EQ(FindRecordKey("anchorelement"), nullptr);
+}
+
+TEST(ReferenceGeometry, MeasuringThenPlacingMovesByNothingAtAllEightyOnePairs) {
+    const Extent target{1.5, 2, 7, 9.5, 5.5, 7.5};
+    const Extent e{0.3, 0.4, 1.9, 1.2, 1.6, 0.8};
+    for (int from = 0; from < 9; ++from) {
+        for (int to = 0; to < 9; ++to) {
+            const Point measured = MeasuredDistance(from, to, target, e);
+            const Point d = Displacement(from, to, target, e, measured.x, measured.y);
+            EXPECT_NEAR(d.x, 0, 1e-12) << from << "->" << to;
+            EXPECT_NEAR(d.y, 0, 1e-12) << from << "->" << to;
+        }
+    }
+    for (int code = 0; code < 9; ++code) {
+        const int16_t mirrored = kHorizontalMirror[static_cast<size_t>(code)];
+        EXPECT_EQ(PointRow(mirrored), PointRow(code));
+        EXPECT_EQ(PointColumn(mirrored), 2 - PointColumn(code));
+    }
 }
 
 TEST(AnchorRecord, FailingHostGivesOneReportAndNoRecord) {
