@@ -2,14 +2,18 @@
 
 #include "standalone/AtomicFile.h"
 #include "standalone/Errors.h"
+#include "standalone/MessageText.h"
 #include "standalone/SeriesSource.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <map>
 #include <set>
@@ -21,6 +25,14 @@ using json = nlohmann::ordered_json;
 namespace fs = std::filesystem;
 
 namespace {
+
+// A file's name as a message shows it: as it stands when that is one plain line, else quoted
+// with its control characters and stray bytes escaped.
+std::string FileName(const fs::path& path) {
+    const std::string name = path.string();
+    const std::string quoted = QuotedValue(name, 200);
+    return quoted.size() == name.size() + 2 ? name : quoted;
+}
 
 // A document that parses but does not say what this version expects.
 struct SchemaError {
@@ -468,13 +480,56 @@ json WriteElement(const ComPtr<LayoutElement>& e, const Document::Impl& impl, co
 
 // ------------------------------------------------------------------ files
 
+std::string TooLarge() {
+    return "larger than " + std::to_string(kMaxDocumentBytes >> 20) + " MiB, the most a document may hold";
+}
+
+// What a file that is not a regular one is, for the message that refuses it.
+const char* FileKind(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
 std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw DocumentError(path.string() + ": cannot open: " + std::strerror(errno));
-    std::ostringstream buf;
-    buf << in.rdbuf();
-    if (in.bad()) throw DocumentError(path.string() + ": cannot read");
-    return buf.str();
+    const std::string name = FileName(path);
+    const auto fail = [&](const std::string& why) { throw DocumentError(name + ": " + why); };
+    // A pipe or a device would block the open or never end: look before opening.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) fail(std::string("cannot open: ") + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) fail(std::string(FileKind(st.st_mode)) + ", not a document file");
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) fail(std::string("cannot open: ") + std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    // Replaced by something else between the look and the open.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) fail(std::string(FileKind(st.st_mode)) + ", not a document file");
+    const std::string tooLarge = TooLarge();
+    if (static_cast<uint64_t>(st.st_size) > kMaxDocumentBytes) fail(tooLarge);
+    std::string text;
+    text.resize(static_cast<size_t>(st.st_size));
+    size_t have = 0;
+    while (true) {
+        // A file that grows while read is read up to the limit and one byte more.
+        if (have == text.size()) {
+            if (have > kMaxDocumentBytes) fail(tooLarge);
+            text.resize(std::min(kMaxDocumentBytes + 1, std::max<size_t>(have * 2, 4096)));
+        }
+        const ssize_t n = ::read(fd, text.data() + have, text.size() - have);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail(std::string("cannot read: ") + std::strerror(errno));
+        }
+        if (n == 0) break;
+        have += static_cast<size_t>(n);
+    }
+    if (have > kMaxDocumentBytes) fail(tooLarge);
+    text.resize(have);
+    return text;
 }
 
 // The parse error's own text after its "line L, column C: " prefix.
@@ -680,7 +735,10 @@ const SeriesOrigin* Document::SeriesOriginOf(const ComPtr<LayoutElement>& elemen
 void Document::Load(const fs::path& path) { LoadText(ReadFile(path), path); }
 
 void Document::LoadText(const std::string& text, const fs::path& path) {
-    const std::string name = path.string();
+    const std::string name = FileName(path);
+    if (text.size() > kMaxDocumentBytes) {
+        throw DocumentError(name + ": " + TooLarge());
+    }
     json root;
     try {
         root = json::parse(text);

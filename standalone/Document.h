@@ -10,6 +10,7 @@
 #include "standalone/Errors.h"
 #include "standalone/StandaloneHost.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -20,6 +21,17 @@ namespace crv::standalone {
 
 inline constexpr int kDocumentFormatVersion = 1;
 inline constexpr const char* kDocumentFormatName = "crvanchor-document";
+
+// Limits that keep a hostile or broken file from exhausting memory or the stack.
+inline constexpr std::size_t kMaxDocumentBytes = std::size_t{64} << 20;
+inline constexpr int kMaxJsonNesting = 512;   // arrays and objects inside one another
+inline constexpr int kMaxGroupNesting = 64;   // groups inside one another
+inline constexpr int kMaxBagNesting = 64;     // property bags inside one another
+// Page sides and element coordinates, in inches; the same lengths apply in the other units.
+inline constexpr double kMinPageSideInches = 0.01;
+inline constexpr double kMaxPageSideInches = 400;
+inline constexpr double kMaxCoordinateInches = 4000;
+inline constexpr double kMaxFontSizePoints = 10000;
 
 // One line: "FILE:LINE:COLUMN: what was expected", or "FILE: what went wrong" when no place
 // in the text is to blame.
