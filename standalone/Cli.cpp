@@ -171,7 +171,7 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     clock.Start();
     StandaloneHost host;
     Document doc(host);
-    doc.Load(a.doc);
+    a.save ? doc.LoadForUpdate(a.doc) : doc.Load(a.doc);
     MapBook book(doc, [&sink] { return sink.Count(); });
     clock.Stop(loading);
     std::vector<int32_t> pages;
@@ -237,7 +237,7 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
     const int reports = sink.Count();
     report["error_reports"] = reports;
-    if (a.report) WriteTextFile(*a.report, report.dump(2) + "\n");
+    if (a.report) WriteTextFile(*a.report, report.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
     if (a.save) doc.Save(*a.save);
 
     out << "Map book " << a.doc.string() << ": " << pages.size() << (pages.size() == 1 ? " page" : " pages") << ", "
@@ -440,7 +440,7 @@ int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
 
     StandaloneHost host;
     Document doc(host);
-    doc.Load(args[1]);
+    doc.LoadForUpdate(args[1]);
     ComPtr<LayoutElement> element;
     WalkElements(host.State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
         if (!element && StandaloneHost::Impl(e).name() == args[2]) element = e;

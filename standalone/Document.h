@@ -66,6 +66,11 @@ public:
 
     // Throws DocumentError; the host and this document are unchanged then.
     void Load(const std::filesystem::path& path);
+    // Load for a change and a save: holds a lock on the file until this document is destroyed
+    // or loads another, and waits for another program's. A second `crvanchor anchor` on the same
+    // document so makes its change on top of the first one's instead of replacing it. Reading
+    // alone needs no lock: a save replaces the file whole.
+    void LoadForUpdate(const std::filesystem::path& path);
     // The same from text; `path` names the document in messages and anchors relative paths.
     void LoadText(const std::string& text, const std::filesystem::path& path);
 
@@ -88,6 +93,9 @@ public:
     struct Impl;
 
 private:
+    // The text, or a DocumentError naming `destination` when the document cannot be written.
+    std::string Write(const std::filesystem::path& folder, const std::filesystem::path& destination) const;
+
     StandaloneHost& host_;
     std::unique_ptr<Impl> impl_;
 };
