@@ -287,7 +287,7 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     clock.Start();
     StandaloneHost host;
     Document doc(host);
-    doc.Load(a.doc);
+    a.save ? doc.LoadForUpdate(a.doc) : doc.Load(a.doc);
     MapBook book(doc, [&sink] { return sink.Count(); });
     clock.Stop(loading);
     if (!book.HasPages()) {
@@ -600,7 +600,7 @@ int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
 
     StandaloneHost host;
     Document doc(host);
-    doc.Load(args[1]);
+    doc.LoadForUpdate(args[1]);
     ComPtr<LayoutElement> element;
     WalkElements(host.State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
         if (!element && StandaloneHost::Impl(e).name() == args[2]) element = e;

@@ -2,14 +2,19 @@
 
 #include "standalone/support/AtomicFile.h"
 #include "standalone/support/Errors.h"
+#include "standalone/support/MessageText.h"
 #include "standalone/document/SeriesSource.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <map>
 #include <set>
@@ -21,6 +26,8 @@ using json = nlohmann::ordered_json;
 namespace fs = std::filesystem;
 
 namespace {
+
+std::string FileName(const fs::path& path) { return PlainOrQuoted(path.string()); }
 
 // A document that parses but does not say what this version expects.
 struct SchemaError {
@@ -43,7 +50,27 @@ std::string Child(const std::string& ptr, size_t index) { return ptr + "/" + std
 
 [[noreturn]] void Fail(const std::string& ptr, const std::string& message) { throw SchemaError{ptr, message}; }
 
+// A number kept as its text: one that a double cannot hold as written (more digits than it
+// keeps, a whole number beyond 64 bits). The parser never makes binary values from a JSON text,
+// so the tag is unambiguous.
+constexpr std::uint64_t kRawNumber = 0x4E;
+
+const json::binary_t* RawNumber(const json& j) {
+    if (!j.is_binary()) return nullptr;
+    const json::binary_t& b = j.get_binary();
+    return b.has_subtype() && b.subtype() == kRawNumber ? &b : nullptr;
+}
+
+std::string RawText(const json::binary_t& b) { return std::string(b.begin(), b.end()); }
+
+// A number's text in a message: numbers hold no unsafe characters, but may be long.
+std::string NumberShown(const std::string& text) {
+    if (text.size() <= 40) return text;
+    return text.substr(0, 40) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
 const char* JsonKind(const json& j) {
+    if (RawNumber(j) != nullptr) return "a number";
     switch (j.type()) {
         case json::value_t::null: return "null";
         case json::value_t::object: return "an object";
@@ -83,12 +110,15 @@ bool Boolean(const json& j, const std::string& ptr) {
 }
 
 double Number(const json& j, const std::string& ptr) {
+    // The nearest double, as the parser would have read it (finite: the parser refuses others).
+    if (const auto* raw = RawNumber(j)) return json::parse(RawText(*raw)).get<double>();
     if (!j.is_number()) Fail(ptr, std::string("expected a number, found ") + JsonKind(j));
     return j.get<double>();
 }
 
 int64_t WholeNumber(const json& j, const std::string& ptr, int64_t lo, int64_t hi) {
     const std::string range = "expected a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+    if (const auto* raw = RawNumber(j)) Fail(ptr, range + ", found " + NumberShown(RawText(*raw)));
     if (j.is_number_unsigned()) {
         const uint64_t u = j.get<uint64_t>();
         if (u > static_cast<uint64_t>(hi)) Fail(ptr, range + ", found " + std::to_string(u));
@@ -100,11 +130,43 @@ int64_t WholeNumber(const json& j, const std::string& ptr, int64_t lo, int64_t h
     return v;
 }
 
-Rect ReadRect(const json& j, const std::string& ptr) {
+// Page units in an inch.
+double PerInch(const std::string& units) {
+    if (units == "centimeters") return 2.54;
+    if (units == "millimeters") return 25.4;
+    if (units == "points") return 72;
+    return 1;
+}
+
+std::string Shown(double v) {
+    std::ostringstream s;
+    s.imbue(std::locale::classic());
+    s << v;
+    return s.str();
+}
+
+// A length in the page's units, within what a page can sensibly be (huge values overflow the
+// pixel sizes of drawings and windows).
+void CheckRange(double v, double lo, double hi, const std::string& units, const std::string& ptr, const std::string& what) {
+    if (!(v >= lo && v <= hi)) Fail(ptr, "expected " + what + " from " + Shown(lo) + " to " + Shown(hi) + " " + units);
+}
+
+void CheckPageSide(double v, const std::string& units, const std::string& ptr, const char* side) {
+    CheckRange(v, kMinPageSideInches * PerInch(units), kMaxPageSideInches * PerInch(units), units, ptr,
+               std::string("a page ") + side);
+}
+
+void CheckRect(const Rect& r, const std::string& units, const std::string& ptr) {
+    const double limit = kMaxCoordinateInches * PerInch(units);
+    for (const double v : {r.xmin, r.ymin, r.xmax, r.ymax}) CheckRange(v, -limit, limit, units, ptr, "coordinates");
+}
+
+Rect ReadRect(const json& j, const std::string& ptr, const std::string& units) {
     if (!j.is_array() || j.size() != 4) Fail(ptr, "expected an array of four numbers [xmin, ymin, xmax, ymax]");
     Rect r{Number(j[0], Child(ptr, size_t{0})), Number(j[1], Child(ptr, size_t{1})),
            Number(j[2], Child(ptr, size_t{2})), Number(j[3], Child(ptr, size_t{3}))};
     if (r.xmin > r.xmax || r.ymin > r.ymax) Fail(ptr, "expected xmin <= xmax and ymin <= ymax");
+    CheckRect(r, units, ptr);
     return r;
 }
 
@@ -163,6 +225,17 @@ const std::set<std::string>& UnitNames() {
 
 // ------------------------------------------------------------------ the document's state
 
+// An advisory lock on a document file, taken for a load, a change and a save.
+struct FileLock {
+    int fd = -1;
+    FileLock() = default;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    ~FileLock() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
 struct Document::Impl {
     struct ElementInfo {
         ComPtr<LayoutElement> element;
@@ -187,6 +260,7 @@ struct Document::Impl {
     std::map<std::string, json> template_raw;
     std::map<std::pair<std::string, std::string>, json> section_raw;
     json active_raw;
+    std::unique_ptr<FileLock> lock;  // held from LoadForUpdate on
 
     const ElementInfo* Find(const ComPtr<LayoutElement>& e) const {
         const void* id = Identity(e);
@@ -205,10 +279,11 @@ struct Reader {
     StandaloneHost& host;
     fs::path folder;
     Document::Impl& next;
+    std::map<std::string, std::string> names;  // element name -> where it first stands
 
     Variant Value(const json& j, const std::string& ptr, int depth) {
         ExpectObject(j, ptr);
-        if (depth > 64) Fail(ptr, "property bags nested too deeply");
+        if (depth > kMaxBagNesting) Fail(ptr, "property bags nested too deeply");
         const std::string kind = String(Required(j, "kind", ptr), Child(ptr, "kind"));
         const std::string vptr = Child(ptr, "value");
         auto value = [&]() -> const json& { return Required(j, "value", ptr); };
@@ -237,7 +312,7 @@ struct Reader {
         if (kind == "string") return Variant(String(value(), vptr));
         if (kind == "bag") return Variant(Bag(j, ptr, depth));
         Fail(Child(ptr, "kind"), "expected one of \"empty\", \"null\", \"boolean\", \"int16\", \"int32\", "
-                                 "\"double\", \"string\", \"bag\"; found \"" + kind + "\"");
+                                 "\"double\", \"string\", \"bag\"; found " + QuotedValue(kind));
     }
 
     ComPtr<PropertyBag> Bag(const json& j, const std::string& ptr, int depth) {
@@ -252,7 +327,7 @@ struct Reader {
             const std::string iptr = Child(eptr, i);
             ExpectObject(entries[i], iptr);
             const std::string k = String(Required(entries[i], "key", iptr), Child(iptr, "key"));
-            if (raw.entries.count(k) != 0) Fail(Child(iptr, "key"), "duplicate key \"" + k + "\" in a property bag");
+            if (raw.entries.count(k) != 0) Fail(Child(iptr, "key"), "duplicate key " + QuotedValue(k) + " in a property bag");
             bag->SetProperty(k, Value(entries[i], iptr, depth + 1));
             raw.entries[k] = Without(entries[i], {"key", "kind", "value", "entries"});
         }
@@ -260,49 +335,58 @@ struct Reader {
         return bag;
     }
 
-    ComPtr<LayoutElement> Element(const json& j, const std::string& ptr) {
+    // `depth`: the groups this element is a member of.
+    ComPtr<LayoutElement> Element(const json& j, const std::string& ptr, int depth) {
         ExpectObject(j, ptr);
         const std::string type = String(Required(j, "type", ptr), Child(ptr, "type"));
         std::string name;
         if (const json* n = Optional(j, "name")) name = String(*n, Child(ptr, "name"));
+        // Elements are found by name: a second of the same name could never be.
+        if (!name.empty() && !names.emplace(name, ptr).second) {
+            Fail(Child(ptr, "name"), "another element is named " + QuotedValue(name) + " (" + names[name] + ")");
+        }
         Document::Impl::ElementInfo info;
         info.raw = j;
         ComPtr<LayoutElement> e;
         if (type == "text" || type == "picture") {
-            const Rect r = ReadRect(Required(j, "rect", ptr), Child(ptr, "rect"));
+            const Rect r = ReadRect(Required(j, "rect", ptr), Child(ptr, "rect"), next.units);
             e = host.Make(type == "text" ? ElementKind::Text : ElementKind::Picture, name, r);
             if (type == "text") {
                 if (const json* t = Optional(j, "text")) StandaloneHost::Impl(e).text = String(*t, Child(ptr, "text"));
                 if (const json* a = Optional(j, "align")) {
                     info.style.align = String(*a, Child(ptr, "align"));
                     if (info.style.align != "left" && info.style.align != "center" && info.style.align != "right") {
-                        Fail(Child(ptr, "align"), "expected \"left\", \"center\" or \"right\", found \"" + info.style.align + "\"");
+                        Fail(Child(ptr, "align"), "expected \"left\", \"center\" or \"right\", found " + QuotedValue(info.style.align));
                     }
                 }
                 if (const json* f = Optional(j, "font_size")) {
                     info.style.font_size = Number(*f, Child(ptr, "font_size"));
-                    if (info.style.font_size < 0) Fail(Child(ptr, "font_size"), "expected a size of 0 or more points");
+                    CheckRange(info.style.font_size, 0, kMaxFontSizePoints, "points", Child(ptr, "font_size"), "a size");
                 }
             } else if (const json* f = Optional(j, "file")) {
                 info.style.picture = Resolve(String(*f, Child(ptr, "file")), folder);
             }
         } else if (type == "map_frame") {
-            const Rect r = ReadRect(Required(j, "outline", ptr), Child(ptr, "outline"));
+            const Rect r = ReadRect(Required(j, "outline", ptr), Child(ptr, "outline"), next.units);
             e = host.Make(ElementKind::MapFrame, name, r);
             if (const json* b = Optional(j, "border")) {
                 const double border = Number(*b, Child(ptr, "border"));
-                if (border < 0) Fail(Child(ptr, "border"), "expected a border width of 0 or more");
+                CheckRange(border, 0, kMaxPageSideInches * PerInch(next.units), next.units, Child(ptr, "border"),
+                           "a border width");
                 StandaloneHost::Impl(e).SetFrameBorder(border);
             }
             if (const json* l = Optional(j, "label_field")) info.style.label_field = String(*l, Child(ptr, "label_field"));
             if (const json* s = Optional(j, "series")) Series(*s, Child(ptr, "series"), e, info);
         } else if (type == "group") {
+            if (depth >= kMaxGroupNesting) {
+                Fail(ptr, "groups nested more than " + std::to_string(kMaxGroupNesting) + " deep");
+            }
             ElementKind kind = ElementKind::Group;
             if (const json* m = Optional(j, "members_by")) {
                 const std::string by = String(*m, Child(ptr, "members_by"));
                 auto it = GroupKinds().find(by);
                 if (it == GroupKinds().end()) {
-                    Fail(Child(ptr, "members_by"), "expected \"walk\", \"index\" or \"both\", found \"" + by + "\"");
+                    Fail(Child(ptr, "members_by"), "expected \"walk\", \"index\" or \"both\", found " + QuotedValue(by));
                 }
                 kind = it->second;
             }
@@ -311,10 +395,10 @@ struct Reader {
             const json& members = Required(j, "members", ptr);
             if (!members.is_array()) Fail(mptr, std::string("expected an array, found ") + JsonKind(members));
             for (size_t i = 0; i < members.size(); ++i) {
-                StandaloneHost::Impl(e).AddMember(Element(members[i], Child(mptr, i)));
+                StandaloneHost::Impl(e).AddMember(Element(members[i], Child(mptr, i), depth + 1));
             }
         } else {
-            Fail(Child(ptr, "type"), "expected \"text\", \"picture\", \"map_frame\" or \"group\", found \"" + type + "\"");
+            Fail(Child(ptr, "type"), "expected \"text\", \"picture\", \"map_frame\" or \"group\", found " + QuotedValue(type));
         }
         if (const json* c = Optional(j, "custom")) e->SetCustomProperty(Value(*c, Child(ptr, "custom"), 0));
         info.element = e;
@@ -339,7 +423,7 @@ struct Reader {
         try {
             data = ReadIndexLayer({origin.dataset, origin.layer, origin.order_field});
         } catch (const SeriesSourceError& err) {
-            Fail(Child(ptr, "dataset"), err.what());
+            Fail(Child(ptr, "dataset"), PlainOrQuoted(err.what()));
         }
         if (const json* n = Optional(j, "name")) data.name = String(*n, Child(ptr, "name"));
         data.first_page_number = origin.first_page;
@@ -383,8 +467,8 @@ void WriteValue(const Variant& v, json& out, const Document::Impl& impl, const s
         case VariantType::String: out["kind"] = "string"; out["value"] = v.AsString(); return;
         case VariantType::Object: {
             auto contents = v.ObjectAs<BagContents>();
-            if (!contents) throw DocumentError(where + ": an object value other than a property bag cannot be saved");
-            if (depth > 64) throw DocumentError(where + ": property bags nested too deeply to save");
+            if (!contents) Fail(where, "an object value other than a property bag has no saved form");
+            if (depth > kMaxBagNesting) Fail(where, "property bags nested too deeply");
             const void* id = Identity(v.AsObject());
             auto raw = impl.bags.find(id);
             out["kind"] = "bag";
@@ -396,7 +480,7 @@ void WriteValue(const Variant& v, json& out, const Document::Impl& impl, const s
                 }
                 json entry = json::object();
                 entry["key"] = k;
-                WriteValue(value, entry, impl, where + "/" + Escape(k), depth + 1);
+                WriteValue(value, entry, impl, Child(Child(where, "entries"), entries.size()), depth + 1);
                 entries.push_back(Merge(entryExtras, std::move(entry)));
             }
             out["entries"] = std::move(entries);
@@ -406,18 +490,26 @@ void WriteValue(const Variant& v, json& out, const Document::Impl& impl, const s
     }
 }
 
-json WriteElement(const ComPtr<LayoutElement>& e, const Document::Impl& impl, const fs::path& folder) {
+// What is written is what loads again: the same limits as the reader's.
+json WriteElement(const ComPtr<LayoutElement>& e, const Document::Impl& impl, const fs::path& folder, const std::string& ptr,
+                  int depth, std::map<std::string, std::string>& names) {
     ElementImpl& el = StandaloneHost::Impl(e);
     const auto* info = impl.Find(e);
+    if (!el.name().empty() && !names.emplace(el.name(), ptr).second) {
+        Fail(Child(ptr, "name"), "another element is named " + QuotedValue(el.name()) + " (" + names[el.name()] + ")");
+    }
+    const auto rect = [&](const char* member) {
+        CheckRect(el.OutlineRect(), impl.units, Child(ptr, member));
+        return WriteRect(el.OutlineRect());
+    };
     const json raw = info != nullptr ? info->raw : json::object();
     json out = json::object();
-    const std::string where = "element \"" + el.name() + "\"";
     switch (el.Kind()) {
         case ElementKind::Text:
         case ElementKind::Picture:
             out["type"] = el.Kind() == ElementKind::Text ? "text" : "picture";
             out["name"] = el.name();
-            out["rect"] = WriteRect(el.OutlineRect());
+            out["rect"] = rect("rect");
             if (el.Kind() == ElementKind::Text) {
                 out["text"] = el.text;
                 if (info != nullptr && info->style.font_size > 0) out["font_size"] = info->style.font_size;
@@ -429,7 +521,9 @@ json WriteElement(const ComPtr<LayoutElement>& e, const Document::Impl& impl, co
         case ElementKind::MapFrame: {
             out["type"] = "map_frame";
             out["name"] = el.name();
-            out["outline"] = WriteRect(el.OutlineRect());
+            out["outline"] = rect("outline");
+            CheckRange(el.FrameBorder(), 0, kMaxPageSideInches * PerInch(impl.units), impl.units, Child(ptr, "border"),
+                       "a border width");
             out["border"] = el.FrameBorder();
             if (info != nullptr && !info->style.label_field.empty()) out["label_field"] = info->style.label_field;
             if (info != nullptr && info->series && el.series) {
@@ -450,8 +544,11 @@ json WriteElement(const ComPtr<LayoutElement>& e, const Document::Impl& impl, co
             out["type"] = "group";
             out["name"] = el.name();
             out["members_by"] = GroupAccess(el.Kind());
+            if (depth >= kMaxGroupNesting) Fail(ptr, "groups nested more than " + std::to_string(kMaxGroupNesting) + " deep");
             json members = json::array();
-            for (const auto& m : el.Members()) members.push_back(WriteElement(m, impl, folder));
+            for (const auto& m : el.Members()) {
+                members.push_back(WriteElement(m, impl, folder, Child(Child(ptr, "members"), members.size()), depth + 1, names));
+            }
             out["members"] = std::move(members);
             break;
         }
@@ -459,7 +556,7 @@ json WriteElement(const ComPtr<LayoutElement>& e, const Document::Impl& impl, co
     if (!el.custom().IsEmpty()) {
         const json extras = raw.is_object() && raw.contains("custom") ? Without(raw["custom"], {"kind", "value", "entries"})
                                                                        : json::object();
-        out["custom"] = TaggedValue(el.custom(), extras, impl, where, 0);
+        out["custom"] = TaggedValue(el.custom(), extras, impl, Child(ptr, "custom"), 0);
     }
     json kept = Without(raw, {"custom", "series", "members", "text", "file", "font_size", "align", "label_field", "rect", "outline",
                               "border", "members_by"});
@@ -468,25 +565,78 @@ json WriteElement(const ComPtr<LayoutElement>& e, const Document::Impl& impl, co
 
 // ------------------------------------------------------------------ files
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw DocumentError(path.string() + ": cannot open: " + std::strerror(errno));
-    std::ostringstream buf;
-    buf << in.rdbuf();
-    if (in.bad()) throw DocumentError(path.string() + ": cannot read");
-    return buf.str();
+std::string TooLarge() {
+    return "larger than " + std::to_string(kMaxDocumentBytes >> 20) + " MiB, the most a document may hold";
 }
 
-// The parse error's own text after its "line L, column C: " prefix.
+// What a file that is not a regular one is, for the message that refuses it.
+const char* FileKind(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+std::string ReadFile(const fs::path& path) {
+    const std::string name = FileName(path);
+    const auto fail = [&](const std::string& why) { throw DocumentError(name + ": " + why); };
+    // A pipe or a device would block the open or never end: look before opening.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) fail(std::string("cannot open: ") + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) fail(std::string(FileKind(st.st_mode)) + ", not a document file");
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) fail(std::string("cannot open: ") + std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    // Replaced by something else between the look and the open.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) fail(std::string(FileKind(st.st_mode)) + ", not a document file");
+    const std::string tooLarge = TooLarge();
+    if (static_cast<uint64_t>(st.st_size) > kMaxDocumentBytes) fail(tooLarge);
+    std::string text;
+    text.resize(static_cast<size_t>(st.st_size));
+    size_t have = 0;
+    while (true) {
+        // A file that grows while read is read up to the limit and one byte more.
+        if (have == text.size()) {
+            if (have > kMaxDocumentBytes) fail(tooLarge);
+            text.resize(std::min(kMaxDocumentBytes + 1, std::max<size_t>(have * 2, 4096)));
+        }
+        const ssize_t n = ::read(fd, text.data() + have, text.size() - have);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail(std::string("cannot read: ") + std::strerror(errno));
+        }
+        if (n == 0) break;
+        have += static_cast<size_t>(n);
+    }
+    if (have > kMaxDocumentBytes) fail(tooLarge);
+    text.resize(have);
+    return text;
+}
+
+// The parse error's own text after its "line L, column C: " prefix, with the text it last read
+// quoted and cut: that is the document's, and may hold anything.
 std::string ParseMessage(const std::string& what) {
+    std::string message = what;
     const std::string marker = "column ";
     size_t at = what.find(marker);
+    if (at != std::string::npos) at = what.find(": ", at);
     if (at != std::string::npos) {
-        at = what.find(": ", at);
-        if (at != std::string::npos) return what.substr(at + 2);
+        message = what.substr(at + 2);
+    } else if (at = what.find("] "); at != std::string::npos) {
+        message = what.substr(at + 2);
     }
-    at = what.find("] ");
-    return at == std::string::npos ? what : what.substr(at + 2);
+    const std::string lastRead = "; last read: '";
+    const size_t read = message.find(lastRead);
+    if (read == std::string::npos) return message;
+    const size_t from = read + lastRead.size();
+    size_t to = message.rfind("'; expected ");
+    if (to == std::string::npos || to < from) to = message.size() - (message.back() == '\'' ? 1 : 0);
+    const std::string rest = to < message.size() ? message.substr(to + 1) : std::string();
+    return message.substr(0, read) + "; last read: " + QuotedValue(message.substr(from, to - from)) + rest;
 }
 
 }  // namespace
@@ -522,17 +672,17 @@ struct Scanner {
         while (i < t.size() && t[i] != '"') {
             if (t[i] == '\\' && i + 1 < t.size()) {
                 const char c = t[i + 1];
-                if (out != nullptr) {
-                    switch (c) {
-                        case 'n': *out += '\n'; break;
-                        case 't': *out += '\t'; break;
-                        case 'r': *out += '\r'; break;
-                        case 'b': *out += '\b'; break;
-                        case 'f': *out += '\f'; break;
-                        default: *out += c;
-                    }
-                }
                 i += 2;
+                if (out == nullptr) continue;
+                switch (c) {
+                    case 'n': *out += '\n'; break;
+                    case 't': *out += '\t'; break;
+                    case 'r': *out += '\r'; break;
+                    case 'b': *out += '\b'; break;
+                    case 'f': *out += '\f'; break;
+                    case 'u': AppendUtf8(*out, CodePoint()); break;
+                    default: *out += c;
+                }
                 continue;
             }
             if (out != nullptr) *out += t[i];
@@ -541,6 +691,45 @@ struct Scanner {
         if (i >= t.size()) return false;
         ++i;
         return true;
+    }
+    // The character of a \u escape whose backslash and u were just read, surrogate pairs joined.
+    uint32_t CodePoint() {
+        uint32_t cp = Hex4();
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < t.size() && t[i] == '\\' && t[i + 1] == 'u') {
+            const size_t back = i;
+            i += 2;
+            const uint32_t low = Hex4();
+            if (low >= 0xDC00 && low < 0xE000) return 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            i = back;
+        }
+        return cp;
+    }
+    uint32_t Hex4() {
+        uint32_t v = 0;
+        for (int k = 0; k < 4 && i < t.size(); ++k, ++i) {
+            const char c = t[i];
+            const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            if (d < 0) return 0xFFFD;
+            v = v * 16 + static_cast<uint32_t>(d);
+        }
+        return v;
+    }
+    static void AppendUtf8(std::string& out, uint32_t cp) {
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
     }
     bool Skip() {
         Ws();
@@ -601,6 +790,280 @@ std::vector<std::string> PointerTokens(const std::string& pointer) {
         at = to;
     }
     return tokens;
+}
+
+// What a look over a document's text finds before the parser builds anything from it.
+struct TextShape {
+    std::optional<size_t> too_deep;  // where the nesting passes the limit
+    std::optional<size_t> repeated;  // where an object's key repeats an earlier one of it
+    std::string repeated_key;
+};
+
+// Counts brackets outside strings, since the parser and everything after it go as deep as the
+// text does, and notes the first key an object holds twice, of which the parser would keep one.
+TextShape LookOver(const std::string& text) {
+    struct Open {
+        bool object;
+        std::set<std::string> keys;
+    };
+    TextShape shape;
+    std::vector<Open> open;
+    Scanner s{text};
+    bool keyNext = false;                               // a string here is a key
+    std::optional<std::pair<std::string, size_t>> key;  // read, waiting for its colon
+    while (s.i < text.size()) {
+        const char c = text[s.i];
+        if (c == '"') {
+            const size_t at = s.i;
+            std::string k;
+            const bool wanted = keyNext && !shape.repeated;
+            if (!s.StringToken(wanted ? &k : nullptr)) break;  // unterminated: the parser tells
+            if (wanted) key.emplace(std::move(k), at);
+            else key.reset();
+            keyNext = false;
+            continue;
+        }
+        if (c == '{' || c == '[') {
+            if (open.size() >= static_cast<size_t>(kMaxJsonNesting)) {
+                shape.too_deep = s.i;
+                return shape;
+            }
+            open.push_back({c == '{', {}});
+            keyNext = c == '{';
+            key.reset();
+        } else if (c == '}' || c == ']') {
+            if (!open.empty()) open.pop_back();
+            keyNext = false;
+            key.reset();
+        } else if (c == ':') {
+            if (key && !open.empty() && open.back().object && !open.back().keys.insert(key->first).second) {
+                shape.repeated = key->second;
+                shape.repeated_key = key->first;
+            }
+            keyNext = false;
+            key.reset();
+        } else if (c == ',') {
+            keyNext = !open.empty() && open.back().object;
+            key.reset();
+        } else if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
+            keyNext = false;
+            key.reset();
+        }
+        ++s.i;
+    }
+    return shape;
+}
+
+// Sign, significant digits and exponent of a JSON number's text, so that texts that name the
+// same number ("1.50", "15e-1", "1.5") compare equal.
+struct Decimal {
+    bool negative = false;
+    std::string digits;  // no leading or trailing zeros; empty for zero
+    int64_t exponent = 0;
+    bool operator==(const Decimal&) const = default;
+};
+
+Decimal DecimalOf(std::string_view s) {
+    Decimal d;
+    size_t i = 0;
+    if (i < s.size() && s[i] == '-') {
+        d.negative = true;
+        ++i;
+    }
+    bool fraction = false;
+    for (; i < s.size() && s[i] != 'e' && s[i] != 'E'; ++i) {
+        if (s[i] == '.') {
+            fraction = true;
+            continue;
+        }
+        d.digits += s[i];
+        if (fraction) --d.exponent;
+    }
+    if (i < s.size()) {
+        ++i;
+        bool minus = false;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) minus = s[i++] == '-';
+        int64_t e = 0;
+        for (; i < s.size(); ++i) e = std::min<int64_t>(e * 10 + (s[i] - '0'), int64_t{1} << 40);
+        d.exponent += minus ? -e : e;
+    }
+    const size_t first = d.digits.find_first_not_of('0');
+    if (first == std::string::npos) return {d.negative, {}, 0};
+    d.digits.erase(0, first);
+    while (d.digits.back() == '0') {
+        d.digits.pop_back();
+        ++d.exponent;
+    }
+    return d;
+}
+
+// Builds the document's tree as the parser reads it. A number that a double cannot hold as
+// written stays its text, so that a member this version does not use goes back out unchanged.
+class DomBuilder {
+public:
+    explicit DomBuilder(json& root) : dom_(root) {}
+
+    bool null() { return dom_.null(); }
+    bool boolean(bool v) { return dom_.boolean(v); }
+    bool number_integer(json::number_integer_t v) { return dom_.number_integer(v); }
+    bool number_unsigned(json::number_unsigned_t v) { return dom_.number_unsigned(v); }
+    bool number_float(json::number_float_t v, const std::string& text) {
+        if (DecimalOf(text) == DecimalOf(json(v).dump())) return dom_.number_float(v, text);
+        json::binary_t raw(std::vector<std::uint8_t>(text.begin(), text.end()), kRawNumber);
+        return dom_.binary(raw);
+    }
+    bool string(std::string& v) { return dom_.string(v); }
+    bool binary(json::binary_t& v) { return dom_.binary(v); }
+    bool start_object(size_t n) { return dom_.start_object(n); }
+    bool key(std::string& k) { return dom_.key(k); }
+    bool end_object() { return dom_.end_object(); }
+    bool start_array(size_t n) { return dom_.start_array(n); }
+    bool end_array() { return dom_.end_array(); }
+    template <class Exception>
+    bool parse_error(size_t position, const std::string& token, const Exception& e) {
+        error_at = position;
+        error_token = token;
+        return dom_.parse_error(position, token, e);
+    }
+
+    size_t error_at = 0;  // bytes read when the parser gave up
+    std::string error_token;
+
+private:
+    nlohmann::detail::json_sax_dom_parser<json> dom_;
+};
+
+// The document's text, laid out as the JSON library lays it out with an indent of 2, with kept
+// numbers as their text. A string that is not UTF-8 has no JSON form: it is refused, named by
+// where it stands.
+class JsonWriter {
+public:
+    std::string out;
+
+    void Value(const json& j, size_t indent) {
+        switch (j.type()) {
+            case json::value_t::object: {
+                if (j.empty()) {
+                    out += "{}";
+                    return;
+                }
+                out += "{\n";
+                bool first = true;
+                for (auto it = j.begin(); it != j.end(); ++it) {
+                    if (!first) out += ",\n";
+                    first = false;
+                    out.append(indent + 2, ' ');
+                    Text(it.key(), "a member name");
+                    out += ": ";
+                    where_.push_back(Escape(it.key()));
+                    Value(it.value(), indent + 2);
+                    where_.pop_back();
+                }
+                out += '\n';
+                out.append(indent, ' ');
+                out += '}';
+                return;
+            }
+            case json::value_t::array: {
+                if (j.empty()) {
+                    out += "[]";
+                    return;
+                }
+                out += "[\n";
+                for (size_t k = 0; k < j.size(); ++k) {
+                    if (k > 0) out += ",\n";
+                    out.append(indent + 2, ' ');
+                    where_.push_back(std::to_string(k));
+                    Value(j[k], indent + 2);
+                    where_.pop_back();
+                }
+                out += '\n';
+                out.append(indent, ' ');
+                out += ']';
+                return;
+            }
+            case json::value_t::string: Text(j.get_ref<const std::string&>(), "text"); return;
+            case json::value_t::binary:
+                if (const auto* raw = RawNumber(j)) {
+                    out.append(raw->begin(), raw->end());
+                    return;
+                }
+                Fail(Where(), "binary data has no JSON form");
+            default: out += j.dump(); return;
+        }
+    }
+
+private:
+    std::vector<std::string> where_;
+
+    std::string Where() const {
+        std::string p;
+        for (const auto& token : where_) p += "/" + token;
+        return p;
+    }
+    void Text(const std::string& s, const char* what) {
+        if (!IsValidUtf8(s)) Fail(Where(), std::string(what) + " that is not UTF-8: " + QuotedValue(s));
+        out += json(s).dump();
+    }
+};
+
+// The whole document as JSON: what the host holds, with what this version does not use kept.
+json DocumentTree(const HostState& s, const Document::Impl& impl, const fs::path& folder) {
+    json out = json::object();
+    out["format"] = kDocumentFormatName;
+    out["version"] = kDocumentFormatVersion;
+    json page = json::object();
+    page["width"] = s.page_width;
+    page["height"] = s.page_height;
+    page["units"] = impl.units;
+    out["page"] = Merge(impl.root.is_object() && impl.root.contains("page") ? impl.root["page"] : json::object(), page);
+    CheckPageSide(s.page_width, impl.units, "/page/width", "width");
+    CheckPageSide(s.page_height, impl.units, "/page/height", "height");
+    json elements = json::array();
+    std::map<std::string, std::string> names;
+    for (const auto& e : s.elements) elements.push_back(WriteElement(e, impl, folder, Child("/elements", elements.size()), 0, names));
+    out["elements"] = std::move(elements);
+
+    json layouts = json::array();
+    for (const auto& [n, current] : s.series_layouts) {
+        json l = json::object();
+        l["name"] = n;
+        auto raw = impl.series_layout_raw.find(n);
+        l["current_page"] = TaggedValue(current, json::object(), impl, Child(Child("/series_layouts", layouts.size()), "current_page"), 0);
+        layouts.push_back(Merge(raw != impl.series_layout_raw.end() ? raw->second : json::object(), std::move(l)));
+    }
+    out["series_layouts"] = std::move(layouts);
+
+    json templates = json::array();
+    for (const auto& [n, t] : s.section_templates) {
+        json j = json::object();
+        j["name"] = n;
+        j["starting_page"] = TaggedValue(t.starting_page, json::object(), impl, Child(Child("/section_templates", templates.size()), "starting_page"), 0);
+        j["current_section"] = t.current_section;
+        json sections = json::array();
+        for (const auto& [sn, page_value] : t.section_pages) {
+            json sj = json::object();
+            sj["name"] = sn;
+            sj["page"] = TaggedValue(page_value, json::object(), impl,
+                                   Child(Child(Child(Child("/section_templates", templates.size()), "sections"), sections.size()), "page"), 0);
+            auto raw = impl.section_raw.find({n, sn});
+            sections.push_back(Merge(raw != impl.section_raw.end() ? raw->second : json::object(), std::move(sj)));
+        }
+        j["sections"] = std::move(sections);
+        auto raw = impl.template_raw.find(n);
+        templates.push_back(Merge(raw != impl.template_raw.end() ? raw->second : json::object(), std::move(j)));
+    }
+    out["section_templates"] = std::move(templates);
+
+    if (s.active_layout_name.empty() && s.active_layout_kind.empty()) {
+        out["active_layout"] = nullptr;
+    } else {
+        json a = json::object();
+        a["name"] = s.active_layout_name;
+        a["kind"] = s.active_layout_kind;
+        out["active_layout"] = Merge(impl.active_raw, std::move(a));
+    }
+    return Merge(impl.root, std::move(out));
 }
 
 }  // namespace
@@ -679,27 +1142,55 @@ const SeriesOrigin* Document::SeriesOriginOf(const ComPtr<LayoutElement>& elemen
 
 void Document::Load(const fs::path& path) { LoadText(ReadFile(path), path); }
 
-void Document::LoadText(const std::string& text, const fs::path& path) {
-    const std::string name = path.string();
-    json root;
-    try {
-        root = json::parse(text);
-    } catch (const json::parse_error& e) {
-        const size_t offset = e.byte > 0 ? e.byte - 1 : 0;
-        const auto [line, column] = LineColumnAt(text, offset);
-        throw DocumentError(name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + ParseMessage(e.what()));
-    } catch (const json::exception& e) {
-        // A number beyond the range of a double: the reader names the number, not where it
-        // stands, so the place is that of its first appearance.
-        const std::string what = e.what();
-        const size_t open = what.find('\'');
-        const size_t close = open == std::string::npos ? std::string::npos : what.find('\'', open + 1);
-        const std::string token = close == std::string::npos ? std::string() : what.substr(open + 1, close - open - 1);
-        const size_t at = token.empty() ? std::string::npos : text.find(token);
-        const auto [line, column] = LineColumnAt(text, at == std::string::npos ? 0 : at);
-        throw DocumentError(name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
-                            (token.empty() ? ParseMessage(what) : "number out of range: " + token));
+void Document::LoadForUpdate(const fs::path& path) {
+    const std::string name = FileName(path);
+    auto lock = std::make_unique<FileLock>();
+    while (true) {
+        lock->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (lock->fd < 0) throw DocumentError(name + ": cannot open: " + std::strerror(errno));
+        while (::flock(lock->fd, LOCK_EX) != 0) {
+            if (errno != EINTR) throw DocumentError(name + ": cannot lock: " + std::strerror(errno));
+        }
+        // A save renames a new file over the old one: the lock must be on the file the path
+        // names now, else the one who held it has replaced it meanwhile.
+        struct stat held {};
+        struct stat now {};
+        if (::fstat(lock->fd, &held) == 0 && ::stat(path.c_str(), &now) == 0 && held.st_ino == now.st_ino &&
+            held.st_dev == now.st_dev) {
+            break;
+        }
+        ::close(lock->fd);
+        lock->fd = -1;
     }
+    Load(path);
+    impl_->lock = std::move(lock);
+}
+
+void Document::LoadText(const std::string& text, const fs::path& path) {
+    const std::string name = FileName(path);
+    if (text.size() > kMaxDocumentBytes) {
+        throw DocumentError(name + ": " + TooLarge());
+    }
+    const auto located = [&](size_t offset, const std::string& message) {
+        const auto [line, column] = LineColumnAt(text, offset);
+        return DocumentError(name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + message);
+    };
+    const TextShape shape = LookOver(text);
+    if (shape.too_deep) {
+        throw located(*shape.too_deep, "arrays and objects nested more than " + std::to_string(kMaxJsonNesting) + " deep");
+    }
+    json root;
+    DomBuilder builder(root);
+    try {
+        json::sax_parse(text, &builder);
+    } catch (const json::out_of_range&) {
+        // A number beyond the range of a double; the parser stopped right after it.
+        const size_t at = builder.error_at - std::min(builder.error_at, builder.error_token.size());
+        throw located(at, "number out of range: " + NumberShown(builder.error_token));
+    } catch (const json::exception& e) {
+        throw located(builder.error_at > 0 ? builder.error_at - 1 : 0, ParseMessage(e.what()));
+    }
+    if (shape.repeated) throw located(*shape.repeated, "duplicate key " + QuotedValue(shape.repeated_key) + " in an object");
 
     auto next = std::make_unique<Impl>();
     next->path = path;
@@ -708,7 +1199,7 @@ void Document::LoadText(const std::string& text, const fs::path& path) {
         ExpectObject(root, "");
         const std::string format = String(Required(root, "format", ""), "/format");
         if (format != kDocumentFormatName) {
-            Fail("/format", std::string("expected \"") + kDocumentFormatName + "\", found \"" + format + "\"");
+            Fail("/format", std::string("expected \"") + kDocumentFormatName + "\", found " + QuotedValue(format));
         }
         const int64_t version = WholeNumber(Required(root, "version", ""), "/version", 1, 1000000);
         if (version > kDocumentFormatVersion) {
@@ -717,23 +1208,23 @@ void Document::LoadText(const std::string& text, const fs::path& path) {
         }
         const json& page = Required(root, "page", "");
         ExpectObject(page, "/page");
-        state.page_width = Number(Required(page, "width", "/page"), "/page/width");
-        state.page_height = Number(Required(page, "height", "/page"), "/page/height");
-        if (!(state.page_width > 0)) Fail("/page/width", "expected a page width above 0");
-        if (!(state.page_height > 0)) Fail("/page/height", "expected a page height above 0");
         if (const json* u = Optional(page, "units")) {
             next->units = String(*u, "/page/units");
             if (UnitNames().count(next->units) == 0) {
-                Fail("/page/units", "expected \"inches\", \"centimeters\", \"millimeters\" or \"points\", found \"" +
-                                        next->units + "\"");
+                Fail("/page/units", "expected \"inches\", \"centimeters\", \"millimeters\" or \"points\", found " +
+                                        QuotedValue(next->units));
             }
         }
+        state.page_width = Number(Required(page, "width", "/page"), "/page/width");
+        state.page_height = Number(Required(page, "height", "/page"), "/page/height");
+        CheckPageSide(state.page_width, next->units, "/page/width", "width");
+        CheckPageSide(state.page_height, next->units, "/page/height", "height");
 
-        Reader reader{host_, path.has_parent_path() ? path.parent_path() : fs::path("."), *next};
+        Reader reader{host_, path.has_parent_path() ? path.parent_path() : fs::path("."), *next, {}};
         const json& elements = Required(root, "elements", "");
         if (!elements.is_array()) Fail("/elements", std::string("expected an array, found ") + JsonKind(elements));
         for (size_t i = 0; i < elements.size(); ++i) {
-            state.elements.push_back(reader.Element(elements[i], Child("/elements", i)));
+            state.elements.push_back(reader.Element(elements[i], Child("/elements", i), 0));
         }
 
         if (const json* layouts = Optional(root, "series_layouts")) {
@@ -779,10 +1270,8 @@ void Document::LoadText(const std::string& text, const fs::path& path) {
             next->active_raw = Without(*active, {"name", "kind"});
         }
     } catch (const SchemaError& e) {
-        const size_t offset = LocateJsonPointer(text, e.pointer).value_or(0);
-        const auto [line, column] = LineColumnAt(text, offset);
-        throw DocumentError(name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
-                            (e.pointer.empty() ? std::string("/") : e.pointer) + ": " + e.message);
+        throw located(LocateJsonPointer(text, e.pointer).value_or(0),
+                      (e.pointer.empty() ? std::string("/") : e.pointer) + ": " + e.message);
     }
     next->root = std::move(root);
 
@@ -799,64 +1288,23 @@ void Document::LoadText(const std::string& text, const fs::path& path) {
     impl_ = std::move(next);
 }
 
-std::string Document::Text(const fs::path& folder) const {
-    const HostState& s = host_.State();
-    json out = json::object();
-    out["format"] = kDocumentFormatName;
-    out["version"] = kDocumentFormatVersion;
-    json page = json::object();
-    page["width"] = s.page_width;
-    page["height"] = s.page_height;
-    page["units"] = impl_->units;
-    out["page"] = Merge(impl_->root.is_object() && impl_->root.contains("page") ? impl_->root["page"] : json::object(), page);
-    json elements = json::array();
-    for (const auto& e : s.elements) elements.push_back(WriteElement(e, *impl_, folder));
-    out["elements"] = std::move(elements);
+std::string Document::Text(const fs::path& folder) const { return Write(folder, impl_->path); }
 
-    json layouts = json::array();
-    for (const auto& [n, current] : s.series_layouts) {
-        json l = json::object();
-        l["name"] = n;
-        auto raw = impl_->series_layout_raw.find(n);
-        l["current_page"] = TaggedValue(current, json::object(), *impl_, "series layout \"" + n + "\"", 0);
-        layouts.push_back(Merge(raw != impl_->series_layout_raw.end() ? raw->second : json::object(), std::move(l)));
+std::string Document::Write(const fs::path& folder, const fs::path& destination) const {
+    try {
+        JsonWriter writer;
+        writer.Value(DocumentTree(host_.State(), *impl_, folder), 0);
+        return writer.out + "\n";
+    } catch (const SchemaError& e) {
+        throw DocumentError(FileName(destination) + ": cannot save " + (e.pointer.empty() ? std::string("/") : e.pointer) +
+                            ": " + e.message);
     }
-    out["series_layouts"] = std::move(layouts);
-
-    json templates = json::array();
-    for (const auto& [n, t] : s.section_templates) {
-        json j = json::object();
-        j["name"] = n;
-        j["starting_page"] = TaggedValue(t.starting_page, json::object(), *impl_, "section template \"" + n + "\"", 0);
-        j["current_section"] = t.current_section;
-        json sections = json::array();
-        for (const auto& [sn, page_value] : t.section_pages) {
-            json sj = json::object();
-            sj["name"] = sn;
-            sj["page"] = TaggedValue(page_value, json::object(), *impl_, "section \"" + sn + "\"", 0);
-            auto raw = impl_->section_raw.find({n, sn});
-            sections.push_back(Merge(raw != impl_->section_raw.end() ? raw->second : json::object(), std::move(sj)));
-        }
-        j["sections"] = std::move(sections);
-        auto raw = impl_->template_raw.find(n);
-        templates.push_back(Merge(raw != impl_->template_raw.end() ? raw->second : json::object(), std::move(j)));
-    }
-    out["section_templates"] = std::move(templates);
-
-    if (s.active_layout_name.empty() && s.active_layout_kind.empty()) {
-        out["active_layout"] = nullptr;
-    } else {
-        json a = json::object();
-        a["name"] = s.active_layout_name;
-        a["kind"] = s.active_layout_kind;
-        out["active_layout"] = Merge(impl_->active_raw, std::move(a));
-    }
-    return Merge(impl_->root, std::move(out)).dump(2) + "\n";
 }
+
 
 void Document::Save(const fs::path& path) {
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    const std::string text = Text(folder);
+    const std::string text = Write(folder, path);
     try {
         WriteFileAtomically(path, text, "Document");
     } catch (const FileWriteError& e) {

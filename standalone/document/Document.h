@@ -10,6 +10,7 @@
 #include "standalone/support/Errors.h"
 #include "standalone/host/StandaloneHost.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -20,6 +21,17 @@ namespace crv::standalone {
 
 inline constexpr int kDocumentFormatVersion = 1;
 inline constexpr const char* kDocumentFormatName = "crvanchor-document";
+
+// Limits that keep a hostile or broken file from exhausting memory or the stack.
+inline constexpr std::size_t kMaxDocumentBytes = std::size_t{64} << 20;
+inline constexpr int kMaxJsonNesting = 512;   // arrays and objects inside one another
+inline constexpr int kMaxGroupNesting = 64;   // groups inside one another
+inline constexpr int kMaxBagNesting = 64;     // property bags inside one another
+// Page sides and element coordinates, in inches; the same lengths apply in the other units.
+inline constexpr double kMinPageSideInches = 0.01;
+inline constexpr double kMaxPageSideInches = 400;
+inline constexpr double kMaxCoordinateInches = 4000;
+inline constexpr double kMaxFontSizePoints = 10000;
 
 // One line: "FILE:LINE:COLUMN: what was expected", or "FILE: what went wrong" when no place
 // in the text is to blame.
@@ -54,6 +66,11 @@ public:
 
     // Throws DocumentError; the host and this document are unchanged then.
     void Load(const std::filesystem::path& path);
+    // Load for a change and a save: holds a lock on the file until this document is destroyed
+    // or loads another, and waits for another program's. A second `crvanchor anchor` on the same
+    // document so makes its change on top of the first one's instead of replacing it. Reading
+    // alone needs no lock: a save replaces the file whole.
+    void LoadForUpdate(const std::filesystem::path& path);
     // The same from text; `path` names the document in messages and anchors relative paths.
     void LoadText(const std::string& text, const std::filesystem::path& path);
 
@@ -76,6 +93,9 @@ public:
     struct Impl;
 
 private:
+    // The text, or a DocumentError naming `destination` when the document cannot be written.
+    std::string Write(const std::filesystem::path& folder, const std::filesystem::path& destination) const;
+
     StandaloneHost& host_;
     std::unique_ptr<Impl> impl_;
 };

@@ -1,7 +1,9 @@
 #pragma once
 // A file replaced whole or not at all: written beside its destination under a hidden temporary
 // name, flushed to disk, then renamed over the destination. A reader never sees half a file and
-// a failure (a full disk, a kill) leaves the former file as it was.
+// a failure (a full disk, a kill) leaves the former file as it was. A destination that is a
+// symbolic link has its target replaced, the link kept; temporary files that killed writers left
+// beside the destination are removed.
 
 #include <filesystem>
 #include <string>
@@ -30,9 +32,11 @@ public:
 
 private:
     std::filesystem::path destination_;
+    std::filesystem::path target_;  // the destination with symbolic links followed
     std::filesystem::path temp_;
     std::string what_;
     int fd_ = -1;
+    int lock_fd_ = -1;  // holds the temporary file's lock until it is renamed or removed
     bool committed_ = false;
 };
 

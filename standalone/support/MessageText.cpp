@@ -78,4 +78,9 @@ std::string QuotedValue(std::string_view text, std::size_t limit) {
     return out;
 }
 
+std::string PlainOrQuoted(std::string_view text, std::size_t limit) {
+    std::string quoted = QuotedValue(text, limit);
+    return quoted.size() == text.size() + 2 ? std::string(text) : quoted;
+}
+
 }  // namespace crv::standalone

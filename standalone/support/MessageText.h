@@ -15,4 +15,8 @@ bool IsValidUtf8(std::string_view text);
 // cut after `limit` characters with "..." and its full length in bytes.
 std::string QuotedValue(std::string_view text, std::size_t limit = 60);
 
+// `text` as it stands when it is one plain line (a file name, a message from a library), else
+// as QuotedValue shows it.
+std::string PlainOrQuoted(std::string_view text, std::size_t limit = 300);
+
 }  // namespace crv::standalone

@@ -209,7 +209,7 @@ TEST(Document, BadDocumentsSayWhereAndWhatWasExpected) {
         {"width as text", head + "  \"page\": {\"width\": \"8.5\", \"height\": 11},\n  \"elements\": []\n}",
          "bad.json:4:21: /page/width: expected a number, found a string"},
         {"zero height", head + "  \"page\": {\"width\": 8.5, \"height\": 0},\n  \"elements\": []\n}",
-         "bad.json:4:36: /page/height: expected a page height above 0"},
+         "bad.json:4:36: /page/height: expected a page height from 0.01 to 400 inches"},
         {"unknown element type", head + page + "  \"elements\": [\n    {\"type\": \"arrow\", \"rect\": [0, 0, 1, 1]}\n  ]\n}",
          "bad.json:6:14: /elements/0/type: expected \"text\", \"picture\", \"map_frame\" or \"group\", found \"arrow\""},
         {"inverted rect", head + page + "  \"elements\": [{\"type\": \"text\", \"rect\": [2, 0, 1, 1]}]\n}",
