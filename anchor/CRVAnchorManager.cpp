@@ -378,39 +378,7 @@ void CRVAnchorManager::AnchorElementToElement(int16_t AnchorFrom, int16_t Anchor
 }
 
 std::optional<PageList> CRVAnchorManager::ParseOutPages(const std::string& PageRange) {
-    return Nested(Id("ParseOutPages"), [&]() -> std::optional<PageList> {
-        if (PageRange.empty()) return std::nullopt;
-        std::string text;
-        for (char c : PageRange) {
-            if (c != ' ') text += c;
-        }
-        auto split = [](const std::string& s, char sep) {
-            std::vector<std::string> parts;
-            size_t start = 0;
-            for (;;) {
-                const size_t at = s.find(sep, start);
-                parts.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
-                if (at == std::string::npos) return parts;
-                start = at + 1;
-            }
-        };
-        const RegionalSettings& rs = RegionalSettings::Current();
-        PageList list;
-        for (const std::string& piece : split(text, ',')) {
-            const std::vector<std::string> parts = split(piece, '-');
-            if (parts.size() == 2 && IsNumeric(parts[0], rs) && IsNumeric(parts[1], rs)) {
-                const int32_t lo = CInt(Variant(parts[0]), rs);
-                const int32_t hi = CInt(Variant(parts[1]), rs);
-                // A reversed pair, 6-5 or 7-5 alike, names no page.
-                if (lo <= hi) list.push_back({lo, hi});
-            } else if (parts.size() == 1 && IsNumeric(parts[0], rs)) {
-                const int32_t n = CInt(Variant(parts[0]), rs);
-                list.push_back({n, n});
-            }
-        }
-        if (list.empty()) return std::nullopt;
-        return list;
-    });
+    return Nested(Id("ParseOutPages"), [&] { return ReadPageList(PageRange, RegionalSettings::Current()); });
 }
 
 bool CRVAnchorManager::ExistsInCollection(const std::optional<PageList>& Pages, int32_t Value) {
@@ -419,10 +387,7 @@ bool CRVAnchorManager::ExistsInCollection(const std::optional<PageList>& Pages, 
             Raise(kAnchorErrorNumber, "CRVAnchorManager.ExistsInCollection",
                   "The alternate page range lists no page number.");
         }
-        for (const PageRange& r : *Pages) {
-            if (Value >= r.lo && Value <= r.hi) return true;
-        }
-        return false;
+        return InPageList(*Pages, Value);
     });
 }
 

@@ -6,6 +6,7 @@
 // Every public member reports its errors to the user through the error path and returns
 // normally; the caller is never handed an error.
 
+#include "anchor/PageList.h"
 #include "host/HostClasses.h"
 
 #include <cstdint>
@@ -33,14 +34,6 @@ public:
 protected:
     ~_CRVAnchorManager() = default;
 };
-
-// A page list: the numbers lo..hi of each piece, in the order of the text. Kept as ranges
-// so that testing a page costs one step per piece, however long the ranges.
-struct PageRange {
-    int32_t lo;
-    int32_t hi;
-};
-using PageList = std::vector<PageRange>;
 
 class CRVAnchorManager : public ComObject<_CRVAnchorManager> {
 public:

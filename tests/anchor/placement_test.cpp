@@ -138,6 +138,10 @@ TEST_F(AlternateTest, EvenOddAndListedPages) {
         {int16_t{2}, "2.5,3.5", {2, 4}, {3}},
         {int16_t{2}, "1-32000", {1, 16000, 32000}, {0, 32001}},
         {int16_t{2}, "7-5,9", {9}, {5, 6, 7}},
+        // Parentheses are no sign, and only the blank is dropped: a tab spoils its piece.
+        {int16_t{2}, "(2)-5,9", {9}, {-2, 0, 2, 5}},
+        {int16_t{2}, "\t4,9, 1 2", {9, 12}, {4}},
+        {int16_t{2}, "+3-1e1", {3, 10}, {2, 11}},
         {int16_t{3}, "", {}, {1, 2, 3}},
         {int16_t{-1}, "", {}, {1, 2}},
         {"1", "", {3}, {2}},  // a numeric text converts like the number

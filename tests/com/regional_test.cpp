@@ -59,6 +59,21 @@ TEST(ParseNumber, ReadsNumbersAndRejectsEverythingElse) {
     EXPECT_FALSE(IsNumeric("12,5,", kComma));
 }
 
+TEST(IsPlainNumber, TakesSignDigitsFractionAndExponentOnly) {
+    const struct {
+        const char* text;
+        const RegionalSettings& rs;
+        bool plain;
+    } cases[] = {
+        {"12", kPoint, true}, {"-3", kPoint, true}, {"+7", kPoint, true}, {"2.5", kPoint, true}, {".5", kPoint, true},
+        {"1.5E-2", kPoint, true}, {"2,5", kComma, true}, {"1e400", kPoint, true},
+        {"(2)", kPoint, false}, {"\t4", kPoint, false}, {" 4", kPoint, false}, {"4 ", kPoint, false},
+        {"1,234", kPoint, false}, {"1.234", kComma, false}, {"1 234", kNarrow, false}, {"", kPoint, false},
+        {"-", kPoint, false}, {"--1", kPoint, false}, {"2.5", kComma, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsPlainNumber(c.text, c.rs), c.plain) << '"' << c.text << '"';
+}
+
 TEST(ParseNumber, RoundsLongMantissasCorrectly) {
     // Exactly halfway between 1 and the next double: ties go to even, but any nonzero
     // digit however far out lifts it above the half.
