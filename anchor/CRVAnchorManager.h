@@ -91,12 +91,13 @@ public:
 
     const State& CurrentState() const { return s_; }
 
-    // The page tests, public so that tools and tests can check a page-range text.
+private:
+    // The page tests. Private: each marks its error as formatted for the public member that
+    // shows it, so a tool calling one directly would spoil the next report. Tools read a
+    // page-range text with ReadPageList.
     static std::optional<PageList> ParseOutPages(const std::string& PageRange);
     static bool ExistsInCollection(const std::optional<PageList>& Pages, int32_t Value);
     static bool IsOdd(int32_t Value);
-
-private:
     void Anchor(int32_t PageNumber, int32_t PageOffset);
     void AnchorElementToPage(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance);
     void AnchorElementToElement(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance);

@@ -187,6 +187,21 @@ TEST_F(AlternateTest, PageTestsThatCannotBeMadeMoveNothing) {
     }
 }
 
+// A tool checks a page-range text with ReadPageList, which raises a plain error; the engine's
+// own page procedures, which mark an error as formatted on its way up, are out of its reach.
+template <class Manager>
+concept PageProceduresReachable = requires(const std::string& text) { Manager::ParseOutPages(text); };
+
+TEST_F(AlternateTest, AToolsFailedPageListLeavesTheNextReportWhole) {
+    EXPECT_FALSE(PageProceduresReachable<CRVAnchorManager>);
+    EXPECT_THROW(ReadPageList("1-40000", RegionalSettings::Invariant()), ComError);
+    auto m = NewManager();
+    m->AnchorElement(1);
+    ASSERT_EQ(Descriptions(), std::vector<std::string>{"AnchorElement has not been set."});
+    EXPECT_NE(sink_.reports[0].text.find("\tAnchorElement CRVAnchor:CRVAnchorManager \r\n\r\nError Number \r\n\t-2147220991"),
+              std::string::npos);
+}
+
 TEST_F(AlternateTest, UndefinedPointCodesAreReportedAndMoveNothing) {
     for (const auto& [from, to] : std::vector<std::pair<int16_t, int16_t>>{{0, 9}, {-1, 0}, {12, 4}}) {
         sink_.reports.clear();
