@@ -294,7 +294,7 @@ void CRVAnchorManager::AnchorElement(const int32_t& PageNumber) {
                 const ComPtr<SectionTemplateInfo> sections = NewSectionTemplateInfo();
                 const std::string name = info->LayoutName();
                 const std::string section = sections->CurrentSection(name);
-                offset = CLng(sections->SectionPage(section));
+                offset = CLng(sections->SectionPage(name, section));
             }
         }
         Anchor(page, offset);

@@ -25,7 +25,7 @@ int32_t PageInForce() {
         const ComPtr<SectionTemplateInfo> sections = NewSectionTemplateInfo();
         const int32_t start = CLng(sections->StartingPage(name));
         const std::string section = sections->CurrentSection(name);
-        const int32_t page = CLng(sections->SectionPage(section));
+        const int32_t page = CLng(sections->SectionPage(name, section));
         int32_t sum = 0;
         int32_t result = 0;
         if (__builtin_add_overflow(start, page, &sum) || __builtin_sub_overflow(sum, 1, &result)) {

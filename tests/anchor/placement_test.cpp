@@ -226,6 +226,12 @@ TEST_F(AlternateTest, AlternateRulesAreIgnoredUnlessInUse) {
 }
 
 TEST_F(AlternateTest, SectionTemplatesOffsetThePageTested) {
+    // Another template with a section of the same name, at a page of the other parity: the
+    // offset is the page of the section of the template in force.
+    standalone::SectionTemplate other;
+    other.current_section = "Index";
+    other.section_pages["Index"] = int32_t{4};
+    host_.SetSectionTemplate("Atlas", other);
     standalone::SectionTemplate t;
     t.starting_page = int32_t{1};
     t.current_section = "Index";
