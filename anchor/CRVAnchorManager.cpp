@@ -63,6 +63,25 @@ void RequirePointCode(int16_t code, const char* which, const char* source) {
     }
 }
 
+// How far from the page an element may be put, in page units. Far beyond any real layout, yet
+// near enough that a double keeps the element's size exact: a distance such as a field's
+// no-data value (-3.4e38) would otherwise collapse the element to nothing, for good.
+constexpr double kPageReach = 1e6;
+
+// Refuses a move that would take the element out of reach; it then stays where it was.
+void RequireWithinReach(const Extent& e, double dx, double dy) {
+    const double edges[4] = {e.xmin + dx, e.ymin + dy, e.xmax + dx, e.ymax + dy};
+    for (const double edge : edges) {
+        if (!(std::fabs(edge) <= kPageReach)) {
+            const RegionalSettings& rs = RegionalSettings::Current();
+            Raise(kAnchorErrorNumber, "CRVAnchor",
+                  "Moving the element by (" + FormatGeneral(dx, rs) + ", " + FormatGeneral(dy, rs) +
+                      ") would put it more than " + FormatGeneral(kPageReach, rs) +
+                      " page units from the page; it stays where it was.");
+        }
+    }
+}
+
 // The displacement that brings the element's own point onto (tx + h, ty + v).
 void Place(const ComPtr<LayoutElement>& element, int16_t from, int16_t to, double h, double v,
            const Extent& target, const Extent& e) {
@@ -79,6 +98,7 @@ void Place(const ComPtr<LayoutElement>& element, int16_t from, int16_t to, doubl
     if (fromCol == 1) dx = dx - e.width / 2.0;
     if (fromCol == 2) dx = dx - e.width;
     if (!std::isfinite(dx) || !std::isfinite(dy)) Raise(vberr::kOverflow, "CRVAnchor", "Overflow");
+    RequireWithinReach(e, dx, dy);
     element->Move(dx, dy);
 }
 

@@ -2,6 +2,7 @@
 #include "Fixture.h"
 
 #include <cmath>
+#include <limits>
 
 namespace crv::testing {
 namespace {
@@ -358,6 +359,39 @@ TEST_F(SeriesTest, FieldCheckAtSelection) {
             EXPECT_FALSE(m->CurrentState().SeriesIndexLayer);
             EXPECT_FALSE(m->CurrentState().ReferenceMapFrame);
         }
+    }
+}
+
+TEST_F(SeriesTest, DistancesThatWouldTakeTheElementOutOfReachAreRefused) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* what;
+        Variant field;  // Dx on page 5
+        double fixed;
+        const char* description;
+    };
+    const Case cases[] = {
+        {"no-data value", -3.4e38, -0.25, "Moving the element by (-3.4E+38, 8) would put it more than 1000000 page units"},
+        {"huge field value", 1e300, -0.25, "Moving the element by (1E+300, 8) would put it more than 1000000 page units"},
+        {"huge fixed distance", Variant::Null(), 2e6, "Moving the element by (2000006, 8) would put it more than"},
+        {"not a number", std::numeric_limits<double>::quiet_NaN(), 0, "Overflow"},
+        {"infinite", -kInf, 0, "Overflow"},
+        {"infinite text", "1e400", 0, "Overflow"},
+    };
+    for (const auto& c : cases) {
+        sink_.reports.clear();
+        series_->features[0][2] = c.field;
+        auto e = Arrow({{key::HFromFieldAll, true}, {key::HFieldNameAll, "Dx"}, {key::HDistanceAll, c.fixed}});
+        auto m = NewManager();
+        m->SetAnchorElement(e);
+        const Rect before = ExtentOf(e);
+        m->AnchorElement(5);
+        EXPECT_EQ(ExtentOf(e), before) << c.what;
+        ASSERT_EQ(sink_.reports.size(), 1u) << c.what;
+        EXPECT_EQ(Descriptions()[0].rfind(c.description, 0), 0u) << c.what << ": " << Descriptions()[0];
+        // The element keeps its size and is placed on the next page as ever.
+        m->AnchorElement(7);
+        EXPECT_EQ(ExtentOf(e), (Rect{7.5, 8, 8.5, 9})) << c.what;
     }
 }
 
