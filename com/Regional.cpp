@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iconv.h>
 #include <langinfo.h>
@@ -329,8 +330,24 @@ std::string Group(std::string_view digits, const RegionalSettings& rs) {
 
 // ---------------------------------------------------------------------------------------
 
+namespace {
+
+// The locale the environment names for numbers: LC_ALL, else LC_NUMERIC, else LANG. The other
+// categories do not matter here, so a broken LC_TIME cannot take the number format with it.
+std::string NumericLocaleOfEnvironment() {
+    for (const char* variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && *value != '\0') return value;
+    }
+    return "C";
+}
+
+}  // namespace
+
 std::optional<RegionalSettings> RegionalSettings::FromLocale(const std::string& name) {
-    locale_t loc = newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));
+    // The character type category of the same locale says how its separators are encoded.
+    const std::string numeric = name.empty() ? NumericLocaleOfEnvironment() : name;
+    locale_t loc = newlocale(LC_NUMERIC_MASK | LC_CTYPE_MASK, numeric.c_str(), static_cast<locale_t>(nullptr));
     if (loc == static_cast<locale_t>(nullptr)) return std::nullopt;
 
     const char* codeset = nl_langinfo_l(CODESET, loc);
