@@ -64,8 +64,10 @@ std::string TypeLibraryPath() {
     return (library.parent_path() / (std::string(typelib::kName) + ".tlb")).string();
 }
 
+// The result code of an entry point; the error itself is kept for the caller to read.
 int32_t ToResult(std::exception_ptr error) {
     const ComError e = CurrentErrorAsComError(error);
+    SetErrorInfo(e);
     return e.Number() < 0 ? e.Number() : hresult::kFail;
 }
 

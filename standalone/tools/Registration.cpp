@@ -70,10 +70,13 @@ Outcome RegisterServer(const std::string& libraryPath, bool unregister) {
     }
     auto fn = reinterpret_cast<int32_t (*)()>(::dlsym(handle, entry));
     Outcome outcome;
+    TakeErrorInfo();  // none left over from an earlier call
     if (fn == nullptr) {
         outcome = {hresult::kProcNotFound, libraryPath + " has no entry point " + entry + "."};
     } else if (const int32_t hr = fn(); hr != 0) {
-        outcome = {hr, std::string(entry) + " in " + libraryPath + " failed with " + Hex(hr) + "."};
+        const auto info = TakeErrorInfo();
+        outcome = {hr, std::string(entry) + " in " + libraryPath + " failed (" + Hex(hr) + "): " +
+                           (info ? info->Description() : std::string("no reason given."))};
     } else {
         outcome = {0, std::string(entry) + " in " + libraryPath + " succeeded."};
     }

@@ -5,6 +5,7 @@
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"
 #include "registration/VersionRecord.h"
+#include "standalone/Activation.h"
 #include "standalone/StandaloneHost.h"
 #include "standalone/tools/Registration.h"
 
@@ -12,6 +13,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 #include <unistd.h>
@@ -265,6 +268,49 @@ TEST_F(RegistrationTest, ActivationFailuresSayWhatIsMissing) {
     } catch (const ComError& e) {
         EXPECT_EQ(e.Number(), hresult::kClassNotRegistered);
     }
+}
+
+// A registry that cannot be used is never passed off as "not registered" or a bare code: each
+// road to it says which registry and what is wrong with it.
+TEST_F(RegistrationTest, RegistryFailuresReachTheUserWithThePathAndTheReason) {
+    const fs::path registry = Registry::DefaultPath();
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"corrupt", [&] { std::ofstream(registry) << std::string(4096, 'x'); }, "file is not a database"},
+        {"a directory", [&] { fs::create_directories(registry); }, "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        fs::create_directories(dir_);
+        c.make();
+        auto expect = [&](const std::string& message, const char* road) {
+            EXPECT_NE(message.find(registry.string()), std::string::npos) << c.what << ", " << road << ": " << message;
+            EXPECT_NE(message.find(c.reason), std::string::npos) << c.what << ", " << road << ": " << message;
+            EXPECT_EQ(message.find("not registered"), std::string::npos) << c.what << ", " << road << ": " << message;
+        };
+        try {
+            standalone::RequireEngine();
+            ADD_FAILURE() << c.what;
+        } catch (const standalone::ActivationError& e) {
+            EXPECT_FALSE(e.NotRegistered()) << c.what;
+            expect(e.what(), "the book and the window");
+        }
+        expect(tools::CallMember("CRVAnchor.CRVAnchorManager", "Reset", {}).message, "crvcall");
+        expect(tools::RegisterServer(CRV_LIBRARY_PATH, false).message, "crvregsvr");
+        fs::remove_all(dir_);
+    }
+    // No registry at all is the one case of "not registered".
+    try {
+        standalone::RequireEngine();
+        ADD_FAILURE();
+    } catch (const standalone::ActivationError& e) {
+        EXPECT_TRUE(e.NotRegistered());
+        EXPECT_NE(std::string(e.what()).find("not registered"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(fs::exists(registry));  // and looking made none
 }
 
 }  // namespace
