@@ -104,13 +104,22 @@ extern "C" __attribute__((visibility("default"))) int32_t DllCanUnloadNow() { re
 
 extern "C" __attribute__((visibility("default"))) int32_t DllRegisterServer() {
     try {
-        crv::Registry registry;
         const std::string library = crv::LibraryFilePath();
+        // A library copied without its type library would register a path that does not
+        // exist; checked before the registry is even opened, so nothing changes.
+        const std::string typeLibrary = crv::TypeLibraryPath();
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(typeLibrary, ec)) {
+            crv::Raise(crv::hresult::kTypeLibraryLoad, "DllRegisterServer",
+                       "the type library " + typeLibrary + " is missing beside " + library +
+                           "; copy " + crv::typelib::kName + ".tlb there with the library.");
+        }
+        crv::Registry registry;
         for (const auto& c : crv::Classes()) {
             registry.RegisterClass({c.clsid, c.progid, library, "Apartment", crv::typelib::kLibId, c.progid});
         }
         registry.RegisterTypeLib({crv::typelib::kLibId, crv::typelib::kName, crv::typelib::kMajor, crv::typelib::kMinor,
-                                  crv::TypeLibraryPath()});
+                                  typeLibrary});
         return 0;
     } catch (...) {
         return crv::ToResult(std::current_exception());

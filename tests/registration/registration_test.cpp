@@ -300,6 +300,9 @@ TEST_F(RegistrationTest, RegistryFailuresReachTheUserWithThePathAndTheReason) {
         }
         expect(tools::CallMember("CRVAnchor.CRVAnchorManager", "Reset", {}).message, "crvcall");
         expect(tools::RegisterServer(CRV_LIBRARY_PATH, false).message, "crvregsvr");
+        const tools::ToolRun install = tools::RunInstall(CRV_LIBRARY_PATH, false);
+        EXPECT_EQ(install.status, 1) << c.what;
+        expect(install.err, "crvinstall");
         fs::remove_all(dir_);
     }
     // No registry at all is the one case of "not registered".
@@ -311,6 +314,58 @@ TEST_F(RegistrationTest, RegistryFailuresReachTheUserWithThePathAndTheReason) {
         EXPECT_NE(std::string(e.what()).find("not registered"), std::string::npos) << e.what();
     }
     EXPECT_FALSE(fs::exists(registry));  // and looking made none
+}
+
+// The tools refuse a path that is no library, or a library without its type library beside
+// it, with one line naming the file and the reason, status 2, and nothing changed on disk.
+TEST_F(RegistrationTest, ToolsRefuseBadLibrariesAndChangeNothing) {
+    ASSERT_EQ(tools::RunInstall(CRV_LIBRARY_PATH, false).status, 0);
+    const fs::path registry = Registry::DefaultPath();
+    const auto size = fs::file_size(registry);
+    const auto written = fs::last_write_time(registry);
+
+    const fs::path copies = dir_ / "copies";
+    fs::create_directories(copies);
+    const fs::path lone = copies / "libCRVAnchor.so";
+    fs::copy_file(CRV_LIBRARY_PATH, lone);
+    std::ofstream(copies / "notes.so") << "not a library";
+    struct Case {
+        const char* what;
+        std::function<tools::ToolRun()> run;
+        std::string file;
+        const char* reason;
+    };
+    const std::string missing = (dir_ / "missing" / "lib.so").string();
+    const Case cases[] = {
+        {"uninstall a missing file", [&] { return tools::RunInstall(missing, true); }, missing, "no such file"},
+        {"install a missing file", [&] { return tools::RunInstall(missing, false); }, missing, "no such file"},
+        {"unregister a missing file", [&] { return tools::RunRegisterServer(missing, true); }, missing, "no such file"},
+        {"uninstall a folder", [&] { return tools::RunInstall(copies.string(), true); }, copies.string(), "not a library file"},
+        {"register no library", [&] { return tools::RunRegisterServer((copies / "notes.so").string(), false); },
+         (copies / "notes.so").string(), "not a library with a version record"},
+        {"register a lone copy", [&] { return tools::RunRegisterServer(lone.string(), false); }, (copies / "CRVAnchor.tlb").string(),
+         "is missing beside"},
+        {"install a lone copy", [&] { return tools::RunInstall(lone.string(), false); }, (copies / "CRVAnchor.tlb").string(),
+         "is missing beside"},
+    };
+    for (const auto& c : cases) {
+        const tools::ToolRun run = c.run();
+        EXPECT_EQ(run.status, 2) << c.what << ": " << run.err;
+        EXPECT_EQ(run.out, "") << c.what;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << c.what << ": " << run.err;
+        EXPECT_NE(run.err.find(c.file), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_EQ(fs::file_size(registry), size) << c.what;
+        EXPECT_EQ(fs::last_write_time(registry), written) << c.what;
+    }
+    EXPECT_EQ(Open().ClassesInCategory(kElementPropertyPages), std::vector<Guid>{typelib::kClsidAnchorPropertyPage});
+    EXPECT_EQ(fs::path(Open().FindClass(typelib::kClsidAnchorPropertyPage)->library_path), fs::path(CRV_LIBRARY_PATH));
+
+    // With its type library beside it, the copy registers with that one.
+    fs::copy_file(fs::path(CRV_LIBRARY_PATH).parent_path() / "CRVAnchor.tlb", copies / "CRVAnchor.tlb");
+    ASSERT_EQ(tools::RunRegisterServer(lone.string(), false).status, 0);
+    EXPECT_EQ(fs::path(Open().FindTypeLib(typelib::kLibId)->path), copies / "CRVAnchor.tlb");
+    EXPECT_EQ(tools::RunRegisterServer(CRV_LIBRARY_PATH, false).status, 0);
 }
 
 }  // namespace
