@@ -4,6 +4,7 @@
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
 
+#include <QApplication>
 #include <QWidget>
 
 namespace crv {
@@ -37,6 +38,14 @@ int32_t PageInForce() {
 }
 
 }  // namespace
+
+void AnchorPropertyPage::RequireWidgetApplication() {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+        Raise(hresult::kFail, kProgId,
+              std::string(kProgId) + " can only be created in a program with a graphical user interface (a running "
+                                     "QApplication); this program has none.");
+    }
+}
 
 AnchorPropertyPage::AnchorPropertyPage() {
     TopLevel(Id("Class_Initialize"), [&] {

@@ -48,8 +48,12 @@ struct LibraryClass {
 
 const std::vector<LibraryClass>& Classes() {
     static const std::vector<LibraryClass> classes = {
+        // Refused, not aborted, in a program without a graphical user interface.
         {typelib::kClsidAnchorPropertyPage, typelib::kProgIdAnchorPropertyPage,
-         MakerOf<_AnchorPropertyPage, AutomatedAnchorPropertyPage<LibraryPropertyPage>>()},
+         [] {
+             AnchorPropertyPage::RequireWidgetApplication();
+             return MakerOf<_AnchorPropertyPage, AutomatedAnchorPropertyPage<LibraryPropertyPage>>()();
+         }},
         {typelib::kClsidCategoryInstall, typelib::kProgIdCategoryInstall,
          MakerOf<_CategoryInstall, AutomatedCategoryInstall<CategoryInstall>>()},
         {typelib::kClsidCategoryIDs, typelib::kProgIdCategoryIDs, MakerOf<_CategoryIDs, AutomatedCategoryIDs<CategoryIDs>>()},

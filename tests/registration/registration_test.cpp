@@ -270,6 +270,24 @@ TEST_F(RegistrationTest, ActivationFailuresSayWhatIsMissing) {
     }
 }
 
+// This test program runs no graphical application: the page cannot be made, and says so.
+TEST_F(RegistrationTest, ThePropertyPageIsRefusedNotAbortedWithoutAGraphicalApplication) {
+    ASSERT_EQ(tools::RegisterServer(CRV_LIBRARY_PATH, false).code, 0);
+    try {
+        CreateObjectByProgId<Unknown>("CRVAnchor.AnchorPropertyPage");
+        ADD_FAILURE() << "a page without an application";
+    } catch (const ComError& e) {
+        EXPECT_NE(e.Description().find("graphical user interface"), std::string::npos) << e.Description();
+    }
+    const tools::Outcome call = tools::CallMember("CRVAnchor.AnchorPropertyPage", "Title", {});
+    EXPECT_NE(call.code, 0);
+    EXPECT_NE(call.message.find("CRVAnchor.AnchorPropertyPage can only be created in a program with a graphical"),
+              std::string::npos) << call.message;
+    // The other classes are served as ever.
+    EXPECT_EQ(tools::CallMember("CRVAnchor.CRVAnchorManager", "Reset", {}).code, 0);
+    EXPECT_TRUE(sink_.reports.empty());
+}
+
 // A registry that cannot be used is never passed off as "not registered" or a bare code: each
 // road to it says which registry and what is wrong with it.
 TEST_F(RegistrationTest, RegistryFailuresReachTheUserWithThePathAndTheReason) {
