@@ -24,6 +24,8 @@
 #include <iostream>
 #include <map>
 #include <optional>
+#include <set>
+#include <span>
 #include <sstream>
 
 namespace crv::standalone {
@@ -304,45 +306,60 @@ std::string RecordValueText(const Variant& v) {
     return CStr(v, RegionalSettings::Invariant());
 }
 
-std::string Summary(const ComPtr<PropertyBag>& r) {
-    auto get = [&](const char* k) { return r->GetProperty(k); };
-    auto safe = [](auto f) -> std::string {
+// The record as one line. Each key is read on its own, so one value that does not convert
+// shows as "?" in its place instead of hiding the rest.
+std::string Summary(const ComPtr<PropertyBag>& bag) {
+    AnchorRecord r;
+    std::set<std::string_view> unreadable;
+    const auto& keys = RecordKeys();
+    for (size_t i = 0; i < keys.size(); ++i) {
         try {
-            return f();
+            r.Read(bag, AnchorRecord::KeySet{1} << i);
         } catch (const ComError&) {
-            return "?";
+            unreadable.insert(keys[i].name);
         }
+    }
+    auto ok = [&](std::initializer_list<const char*> names) {
+        for (const char* n : names) {
+            if (unreadable.count(n) != 0) return false;
+        }
+        return true;
     };
-    const std::string priority = safe([&] { return Label(kPriorityLabels, CInt(get(key::AnchorPriority))); });
-    const bool on = safe([&] { return std::string(CBool(get(key::AnchorElement)) ? "1" : "0"); }) == "1";
-    const std::string target = safe([&] {
-        return CStr(get(key::AnchorType)) == kAnchorTypeNamedElement ? Quoted(CStr(get(key::ElementName))) : std::string("page");
-    });
-    auto rule = [&](const char* from, const char* to, const char* h, const char* hf, const char* hn, const char* v,
-                    const char* vf, const char* vn) {
-        return safe([&] {
-            auto dist = [&](const char* d, const char* f, const char* n) {
-                std::string s = Fixed(CDbl(get(d)), 3);
-                if (CBool(get(f))) s += " or field " + CStr(get(n));
-                return s;
-            };
-            return Label(kPointLabels, CInt(get(from))) + " to " + Label(kPointLabels, CInt(get(to))) + " of " + target +
-                   ", h " + dist(h, hf, hn) + ", v " + dist(v, vf, vn);
-        });
+    auto label = [](const char* name, int32_t code) {
+        const char* l = FindRecordKey(name)->Label(code);
+        return l != nullptr ? std::string(l) : "code " + std::to_string(code);
+    };
+    const std::string priority = ok({key::AnchorPriority}) ? label(key::AnchorPriority, r.AnchorPriority) : "?";
+    const bool on = ok({key::AnchorElement}) && r.AnchorElement;
+    const bool named = ok({key::AnchorType}) && r.AnchorType == kAnchorTypeNamedElement;
+    const bool targetKnown = ok({key::AnchorType}) && (!named || ok({key::ElementName}));
+    const std::string target = named ? Quoted(r.ElementName) : std::string("page");
+    auto rule = [&](const AnchorRule& rs, const std::array<const char*, 8>& names) {
+        for (const char* n : names) {
+            if (!ok({n})) return std::string("?");
+        }
+        if (!targetKnown) return std::string("?");
+        auto dist = [](double d, bool fromField, const std::string& field) {
+            std::string s = Fixed(d, 3);
+            if (fromField) s += " or field " + field;
+            return s;
+        };
+        return label(names[0], rs.AnchorFrom) + " to " + label(names[1], rs.AnchorTo) + " of " + target + ", h " +
+               dist(rs.HDistance, rs.HFromField, rs.HFieldName) + ", v " +
+               dist(rs.VDistance, rs.VFromField, rs.VFieldName);
     };
     std::string s = priority + (on ? "" : " (off)") + ": " +
-                    rule(key::AnchorFromAll, key::AnchorToAll, key::HDistanceAll, key::HFromFieldAll, key::HFieldNameAll,
-                         key::VDistanceAll, key::VFromFieldAll, key::VFieldNameAll);
-    const bool alt = safe([&] { return std::string(CBool(get(key::UseAltAnchoring)) ? "1" : "0"); }) == "1";
-    if (alt) {
-        const std::string when = safe([&] {
-            const int16_t t = CInt(get(key::AltAnchorType));
-            if (t == kAltPageRange) return "pages " + CStr(get(key::AltAnchorPageRange));
-            return Label(kAltPageLabels, t);
-        });
+                    rule(r.All, {key::AnchorFromAll, key::AnchorToAll, key::HDistanceAll, key::HFromFieldAll,
+                                 key::HFieldNameAll, key::VDistanceAll, key::VFromFieldAll, key::VFieldNameAll});
+    if (ok({key::UseAltAnchoring}) && r.UseAltAnchoring) {
+        std::string when = "?";
+        if (ok({key::AltAnchorType})) {
+            if (r.AltAnchorType != kAltPageRange) when = label(key::AltAnchorType, r.AltAnchorType);
+            else if (ok({key::AltAnchorPageRange})) when = "pages " + r.AltAnchorPageRange;
+        }
         s += "; on " + when + ": " +
-             rule(key::AnchorFromAlt, key::AnchorToAlt, key::HDistanceAlt, key::HFromFieldAlt, key::HFieldNameAlt,
-                  key::VDistanceAlt, key::VFromFieldAlt, key::VFieldNameAlt);
+             rule(r.Alt, {key::AnchorFromAlt, key::AnchorToAlt, key::HDistanceAlt, key::HFromFieldAlt,
+                          key::HFieldNameAlt, key::VDistanceAlt, key::VFromFieldAlt, key::VFieldNameAlt});
     }
     return s;
 }
@@ -411,8 +428,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
 // them, its allowed values. The engine has its own rules for what a stored record does.
 constexpr double kDistanceLimit = 1e6;  // page units either way; beyond it no page is meant
 
-template <size_t N>
-std::string LabelList(const std::array<const char*, N>& labels) {
+std::string LabelList(std::span<const char* const> labels) {
     std::string list;
     for (const char* l : labels) list += (list.empty() ? "" : ", ") + Quoted(l);
     return list;
@@ -422,29 +438,30 @@ Variant ConvertValue(const RecordKey& k, const std::string& text) {
     const std::string name = k.name;
     const std::string where = name + "=" + QuotedValue(text) + ": ";
     if (!IsValidUtf8(text)) throw UsageError(where + "not UTF-8 text");
-    auto code = [&](const auto& labels, const char* what) -> Variant {
-        for (size_t i = 0; i < labels.size(); ++i) {
-            if (text == labels[i]) return Variant(static_cast<int16_t>(i));
+    if (!k.labels.empty()) {
+        // A code: by its label or its number.
+        for (size_t i = 0; i < k.labels.size(); ++i) {
+            if (text == k.labels[i]) return Variant(static_cast<int16_t>(i));
         }
         int16_t v = -1;
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
         if (ec == std::errc() && end == text.data() + text.size() && !text.empty() && v >= 0 &&
-            static_cast<size_t>(v) < labels.size()) {
+            static_cast<size_t>(v) < k.labels.size()) {
             return Variant(v);
         }
-        throw UsageError(where + "expected " + what + " 0 to " + std::to_string(labels.size() - 1) + " or its label: " +
-                         LabelList(labels));
-    };
+        const char* what = k.labels.data() == kPointLabels.data()       ? "a point code"
+                           : k.labels.data() == kAltPageLabels.data()   ? "an alternate-page code"
+                                                                        : "a priority code";
+        throw UsageError(where + "expected " + what + " 0 to " + std::to_string(k.labels.size() - 1) +
+                         " or its label: " + LabelList(k.labels));
+    }
     switch (k.kind) {
         case KeyKind::Boolean:
             if (text == "true" || text == "1") return Variant(true);
             if (text == "false" || text == "0") return Variant(false);
             throw UsageError(where + "expected true or false");
         case KeyKind::Integer:
-            if (name.rfind("AnchorFrom", 0) == 0 || name.rfind("AnchorTo", 0) == 0) return code(kPointLabels, "a point code");
-            if (name == key::AltAnchorType) return code(kAltPageLabels, "an alternate-page code");
-            if (name == key::AnchorPriority) return code(kPriorityLabels, "a priority code");
-            if (text == std::to_string(kRecordVersion)) return Variant(kRecordVersion);
+            if (text == std::to_string(kRecordVersion)) return k.Default();
             throw UsageError(where + "expected " + std::to_string(kRecordVersion) + ", the record format version");
         case KeyKind::Distance: {
             double d = 0;
@@ -485,10 +502,7 @@ int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
         const size_t eq = args[i].find('=');
         if (eq == std::string::npos) throw UsageError("anchor: expected KEY=VALUE, found " + QuotedValue(args[i]));
         const std::string k = args[i].substr(0, eq);
-        const RecordKey* found = nullptr;
-        for (const auto& rk : RecordKeys()) {
-            if (k == rk.name) found = &rk;
-        }
+        const RecordKey* found = FindRecordKey(k);
         if (found == nullptr) throw UsageError("anchor: " + QuotedValue(k) + " is not a key of the anchor record");
         canAnchorGiven = canAnchorGiven || k == key::CanAnchor;
         changes.emplace_back(found, ConvertValue(*found, args[i].substr(eq + 1)));
