@@ -1,12 +1,17 @@
 // Long runs whose peak memory must not grow with their length:
-//   crv_memory anchor N   N AnchorElement calls on one selected element
-//   crv_memory page N     N property-page cycles: open, edit, apply, close
-// Prints the run's peak resident memory in KiB.
+//   crv_memory anchor N           N AnchorElement calls on one selected element
+//   crv_memory page N             N property-page cycles: open, edit, apply, close
+//   crv_memory book DOC [OPT...]  `crvanchor book DOC OPT...` in this process
+//   crv_memory load DOC           the document opened, nothing more: what its series holds
+// Prints the run's peak resident memory in KiB. The book runs need the component registered
+// (CRVANCHOR_REGISTRY).
 
 #include "anchor/AnchorRecord.h"
 #include "anchor/CRVAnchorManager.h"
 #include "errors/ErrorHandling.h"
 #include "propertypage/AnchorPropertyPage.h"
+#include "standalone/cli/Cli.h"
+#include "standalone/document/Document.h"
 #include "standalone/host/StandaloneHost.h"
 
 #include <QApplication>
@@ -17,7 +22,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
+#include <vector>
 
 using namespace crv;
 using standalone::StandaloneHost;
@@ -54,8 +61,22 @@ ComPtr<LayoutElement> AnchoredArrow(StandaloneHost& host) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 3 && std::strcmp(argv[1], "book") == 0) {
+        std::vector<std::string> args(argv + 1, argv + argc);
+        const int status = standalone::RunCrvAnchor(args, std::cout, std::cerr);
+        if (status != 0) return status;
+        std::printf("book %s: peak %ld KiB\n", argv[2], PeakKiB());
+        return 0;
+    }
+    if (argc == 3 && std::strcmp(argv[1], "load") == 0) {
+        StandaloneHost host;
+        standalone::Document doc(host);
+        doc.Load(argv[2]);
+        std::printf("load %s: peak %ld KiB\n", argv[2], PeakKiB());
+        return 0;
+    }
     if (argc != 3 || (std::strcmp(argv[1], "anchor") != 0 && std::strcmp(argv[1], "page") != 0)) {
-        std::fprintf(stderr, "usage: crv_memory anchor|page COUNT\n");
+        std::fprintf(stderr, "usage: crv_memory anchor|page COUNT, crv_memory book DOC [OPTION...], crv_memory load DOC\n");
         return 2;
     }
     const long count = std::strtol(argv[2], nullptr, 10);

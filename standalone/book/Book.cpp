@@ -7,7 +7,8 @@
 #include <algorithm>
 #include <charconv>
 #include <functional>
-#include <set>
+#include <iomanip>
+#include <sstream>
 #include <stdexcept>
 
 namespace crv::standalone {
@@ -107,6 +108,12 @@ const char* ElementTypeName(ElementKind kind) {
     }
 }
 
+std::string RectText(const Rect& r) {
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(3) << "(" << r.xmin << ", " << r.ymin << ")-(" << r.xmax << ", " << r.ymax << ")";
+    return s.str();
+}
+
 MapBook::MapBook(Document& document, std::function<int()> reportsShown) : document_(document) {
     HostState& state = document_.Host().State();
     WalkElements(state.elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
@@ -151,14 +158,33 @@ MapBook::~MapBook() {
     for (auto& s : selected_) s.manager->Reset();
 }
 
-std::vector<int32_t> MapBook::AllPages() const {
-    std::vector<int32_t> pages;
-    for (int32_t p = first_; p <= last_; ++p) pages.push_back(p);
-    return pages;
+void PageList::Add(int32_t first, int32_t last) {
+    if (last < first) return;
+    ranges_.push_back({first, last});
+    std::sort(ranges_.begin(), ranges_.end(), [](const Range& a, const Range& b) { return a.first < b.first; });
+    std::vector<Range> merged;
+    for (const Range& r : ranges_) {
+        if (!merged.empty() && int64_t{r.first} <= int64_t{merged.back().last} + 1) {
+            merged.back().last = std::max(merged.back().last, r.last);
+        } else {
+            merged.push_back(r);
+        }
+    }
+    ranges_ = std::move(merged);
 }
 
-std::vector<int32_t> MapBook::ParsePages(const std::string& text) const {
-    std::set<int32_t> pages;
+size_t PageList::Count() const {
+    size_t n = 0;
+    for (const Range& r : ranges_) n += static_cast<size_t>(int64_t{r.last} - r.first + 1);
+    return n;
+}
+
+bool PageList::Contains(int32_t page) const {
+    return std::any_of(ranges_.begin(), ranges_.end(), [&](const Range& r) { return page >= r.first && page <= r.last; });
+}
+
+PageList MapBook::ParsePages(const std::string& text) const {
+    PageList pages;
     const std::string range = "pages " + std::to_string(first_) + " to " + std::to_string(last_);
     size_t at = 0;
     while (at <= text.size()) {
@@ -179,10 +205,10 @@ std::vector<int32_t> MapBook::ParsePages(const std::string& text) const {
         if (*lo < first_ || *hi > last_) {
             throw std::invalid_argument("--pages: " + piece + " is not in the map book (" + range + ")");
         }
-        for (int32_t p = *lo; p <= *hi; ++p) pages.insert(p);
+        pages.Add(*lo, *hi);
         at = comma + 1;
     }
-    return {pages.begin(), pages.end()};
+    return pages;
 }
 
 void MapBook::ShowPage(int32_t page) {
@@ -218,16 +244,6 @@ std::vector<Placement> MapBook::Placements() const {
         out.push_back(std::move(p));
     });
     return out;
-}
-
-Variant MapBook::FieldValue(const std::string& field) const {
-    if (!series_frame_) return Variant::Null();
-    const SeriesData& s = *StandaloneHost::Impl(series_frame_).series;
-    const size_t row = static_cast<size_t>(s.current_position - 1);
-    for (size_t i = 0; i < s.fields.size(); ++i) {
-        if (s.fields[i].name == field && row < s.features.size()) return s.features[row][i];
-    }
-    return Variant::Null();
 }
 
 }  // namespace crv::standalone

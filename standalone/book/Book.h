@@ -23,6 +23,26 @@ struct Placement {
     Rect rect;           // the element's rectangle as the engine measures it
 };
 
+// Page numbers as ascending ranges that neither overlap nor touch: a book of any length is a
+// few numbers, and a page is looked up in one comparison per range.
+class PageList {
+public:
+    struct Range {
+        int32_t first;
+        int32_t last;
+    };
+    PageList() = default;
+    PageList(int32_t first, int32_t last) { Add(first, last); }
+    // Adds first to last, both included; nothing when last < first.
+    void Add(int32_t first, int32_t last);
+    size_t Count() const;
+    bool Contains(int32_t page) const;
+    const std::vector<Range>& Ranges() const { return ranges_; }
+
+private:
+    std::vector<Range> ranges_;
+};
+
 class MapBook {
 public:
     // The document must stay loaded while the book lives. Creates the engine by its
@@ -39,13 +59,13 @@ public:
     const ComPtr<LayoutElement>& SeriesFrame() const { return series_frame_; }
     int32_t FirstPage() const { return first_; }
     int32_t LastPage() const { return last_; }
-    std::vector<int32_t> AllPages() const;
+    PageList AllPages() const { return {first_, last_}; }
     // False for a map series whose index layer holds no feature: LastPage is then FirstPage - 1.
     bool HasPages() const { return last_ >= first_; }
 
     // Page numbers from text such as "1-3,7": pieces of a number or a range, each inside the
-    // book. Ascending, without repeats. Throws std::invalid_argument with a one-line message.
-    std::vector<int32_t> ParsePages(const std::string& text) const;
+    // book. Throws std::invalid_argument with a one-line message.
+    PageList ParsePages(const std::string& text) const;
 
     // The elements that carry an anchor record and can be anchored, in the order they are
     // placed: HIGH, then MEDIUM, then LOW, then any other priority code; container order
@@ -61,15 +81,12 @@ public:
     const std::vector<LeftOut>& LeftOutElements() const { return left_out_; }
 
     // Puts the page in force in the companions (the map series' current page and the series
-    // layout's, when one is in force) and places every selected element for it.
+    // layout's, when one is in force) and places every selected element for it. Whatever
+    // draws the page reads its values from the series' page in force.
     void ShowPage(int32_t page);
 
     // Every element of the layout, groups walked depth first, where it stands now.
     std::vector<Placement> Placements() const;
-
-    // The value of a field of the series' index layer on the page now shown; Null when there
-    // is no such field or no series.
-    Variant FieldValue(const std::string& field) const;
 
 private:
     struct Selected {
@@ -99,5 +116,8 @@ void WalkElements(const std::vector<ComPtr<LayoutElement>>& top,
                   const std::function<void(const ComPtr<LayoutElement>&, const std::string& group)>& visit);
 
 const char* ElementTypeName(ElementKind kind);
+
+// A rectangle as "(xmin, ymin)-(xmax, ymax)", three decimals.
+std::string RectText(const Rect& r);
 
 }  // namespace crv::standalone

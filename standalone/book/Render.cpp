@@ -77,8 +77,9 @@ QFont Font(double pixels, bool bold = false) {
     return f;
 }
 
-// "{page}" and "{field:NAME}" stand for the page shown and a field of its feature.
-std::string Substitute(const std::string& text, int32_t page, const MapBook& book) {
+// "{page}" and "{field:NAME}" stand for the page shown and a field of its feature, the
+// series' page in force.
+std::string Substitute(const std::string& text, int32_t page, const SeriesData* series) {
     std::string out;
     size_t at = 0;
     while (at < text.size()) {
@@ -91,7 +92,7 @@ std::string Substitute(const std::string& text, int32_t page, const MapBook& boo
         if (token == "page") {
             out += std::to_string(page);
         } else if (token.rfind("field:", 0) == 0) {
-            const Variant v = book.FieldValue(token.substr(6));
+            const Variant v = series != nullptr ? series->CurrentValue(token.substr(6)) : Variant::Null();
             if (!v.IsNull() && !v.IsEmpty()) out += CStr(v);
         } else {
             out += text.substr(open, close - open + 1);
@@ -101,9 +102,9 @@ std::string Substitute(const std::string& text, int32_t page, const MapBook& boo
     return out + text.substr(std::min(at, text.size()));
 }
 
-void DrawText(const Canvas& c, ElementImpl& e, const ElementStyle& style, int32_t page, const MapBook& book) {
+void DrawText(const Canvas& c, ElementImpl& e, const ElementStyle& style, int32_t page, const SeriesData* series) {
     const QRectF box = c.Box(e.OutlineRect());
-    const QString text = Q(Substitute(e.text, page, book));
+    const QString text = Q(Substitute(e.text, page, series));
     QFont font = Font(style.font_size > 0 ? c.PixelsForPoints(style.font_size) : box.height() * 0.72);
     if (style.font_size <= 0) {
         const double width = QFontMetricsF(font).horizontalAdvance(text);
@@ -237,15 +238,15 @@ void DrawMapFrame(const Canvas& c, ElementImpl& e, const ElementStyle& style) {
 }
 
 void DrawElement(const Canvas& c, const Document& doc, const ComPtr<LayoutElement>& element, int32_t page,
-                 const MapBook& book) {
+                 const SeriesData* series) {
     ElementImpl& e = StandaloneHost::Impl(element);
     const ElementStyle& style = doc.StyleOf(element);
     switch (e.Kind()) {
-        case ElementKind::Text: DrawText(c, e, style, page, book); return;
+        case ElementKind::Text: DrawText(c, e, style, page, series); return;
         case ElementKind::Picture: DrawPicture(c, e, style); return;
         case ElementKind::MapFrame: DrawMapFrame(c, e, style); return;
         default:
-            for (const auto& m : e.Members()) DrawElement(c, doc, m, page, book);
+            for (const auto& m : e.Members()) DrawElement(c, doc, m, page, series);
             return;
     }
 }
@@ -258,7 +259,8 @@ void DrawPage(QPainter& painter, const Document& document, const MapBook& book, 
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     const Canvas c{painter, pixelsPerUnit, s.page_height, PointsPerUnit(document.Units())};
-    for (const auto& e : s.elements) DrawElement(c, document, e, page, book);
+    const SeriesData* series = book.SeriesFrame() ? StandaloneHost::Impl(book.SeriesFrame()).series.get() : nullptr;
+    for (const auto& e : s.elements) DrawElement(c, document, e, page, series);
     painter.restore();
 }
 

@@ -6,14 +6,12 @@
 #include "anchor/PageList.h"
 #include "errors/ErrorHandling.h"
 #include "standalone/host/Activation.h"
-#include "standalone/support/AtomicFile.h"
 #include "standalone/book/Book.h"
+#include "standalone/book/Export.h"
 #include "standalone/support/Edge.h"
 #include "standalone/support/MessageText.h"
-#include "standalone/book/Render.h"
 
 #include <chrono>
-#include <nlohmann/json.hpp>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,7 +34,6 @@ namespace crv::standalone {
 namespace {
 
 namespace fs = std::filesystem;
-using json = nlohmann::ordered_json;
 
 // A bad command line: one line, status 2.
 struct UsageError : StandaloneError {
@@ -52,12 +49,6 @@ constexpr const char* kUsage =
 std::string Fixed(double v, int decimals = 3) {
     std::ostringstream s;
     s << std::fixed << std::setprecision(decimals) << v;
-    return s.str();
-}
-
-std::string RectText(const Rect& r) {
-    std::ostringstream s;
-    s << "(" << Fixed(r.xmin) << ", " << Fixed(r.ymin) << ")-(" << Fixed(r.xmax) << ", " << Fixed(r.ymax) << ")";
     return s.str();
 }
 
@@ -144,17 +135,6 @@ private:
     bool on_;
 };
 
-json PlacementJson(const Placement& p) {
-    json j = json::object();
-    j["name"] = p.name;
-    j["group"] = p.group;
-    j["type"] = p.type;
-    j["anchored"] = p.anchored;
-    j["priority"] = p.priority ? json(Label(kPriorityLabels, *p.priority)) : json(nullptr);
-    j["rect"] = json::array({p.rect.xmin, p.rect.ymin, p.rect.xmax, p.rect.ymax});
-    return j;
-}
-
 // Which file a path names, so that two paths can be told to be one file whatever their
 // spelling: device and inode of a file that exists; the canonical folder and the name of one
 // still to be made.
@@ -198,7 +178,7 @@ FileIdentity IdentityOf(const fs::path& path) {
 // Refuses, before anything is written, an output that would replace an input (the document,
 // a map series dataset, a picture) or another output, or that names something it cannot be.
 // The document itself may be the --save target: saving it there is what is asked.
-void CheckOutputs(const BookArgs& a, const Document& doc, const std::vector<int32_t>& pages) {
+void CheckOutputs(const BookArgs& a, const Document& doc, const PageList& pages) {
     struct Named {
         std::string what;
         fs::path path;
@@ -246,142 +226,72 @@ void CheckOutputs(const BookArgs& a, const Document& doc, const std::vector<int3
         if (name.size() < 12 || name.rfind("page-", 0) != 0 || name.substr(name.size() - 4) != ".png") continue;
         const auto [end, ec] = std::from_chars(name.data() + 5, name.data() + name.size() - 4, page);
         if (ec != std::errc() || end != name.data() + name.size() - 4) continue;
-        if (!std::binary_search(pages.begin(), pages.end(), page)) continue;
+        if (!pages.Contains(page)) continue;
         if (IdentityOf(p.has_parent_path() ? p.parent_path() : fs::path(".")) == folder) {
             refuse("--png", *a.png, "its page picture " + name + " would replace " + (o.what.rfind("--", 0) == 0 ? "the " + o.what + " file" : o.what));
         }
     }
 }
 
-// Beyond this many page units either way no placement is meant: it comes from a no-data value
-// or a broken record, and a document saved with it would keep it.
-constexpr double kPlacementLimit = 1e6;
-
-void CheckSavable(const fs::path& save, const Document& doc) {
-    WalkElements(doc.Host().State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
-        const Rect r = StandaloneHost::ExtentOf(e);
-        for (const double v : {r.xmin, r.ymin, r.xmax, r.ymax}) {
-            if (std::isfinite(v) && std::fabs(v) <= kPlacementLimit) continue;
-            throw UsageError("--save " + QuotedValue(save.string()) + ": " + QuotedValue(StandaloneHost::Impl(e).name()) +
-                             " would be stored at " + RectText(r) +
-                             ", beyond any page (a distance field may hold a no-data value); nothing was written");
-        }
-    });
-}
-
-// Where a book's time goes, for --timing.
-class PhaseClock {
-public:
-    using Clock = std::chrono::steady_clock;
-    void Start() { started_ = Clock::now(); }
-    void Stop(double& into) { into += std::chrono::duration<double>(Clock::now() - started_).count(); }
-
-private:
-    Clock::time_point started_;
-};
-
 int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const StderrErrorSink& sink) {
+    using Clock = std::chrono::steady_clock;
     const BookArgs a = ParseBookArgs(args);
-    PhaseClock clock;
-    double loading = 0, anchoring = 0, reporting = 0, rendering = 0;
-    const auto runStart = PhaseClock::Clock::now();
-    clock.Start();
+    const auto runStart = Clock::now();
     StandaloneHost host;
     Document doc(host);
     a.save ? doc.LoadForUpdate(a.doc) : doc.Load(a.doc);
     MapBook book(doc, [&sink] { return sink.Count(); });
-    clock.Stop(loading);
+    const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
     if (!book.HasPages()) {
         const ElementImpl& frame = StandaloneHost::Impl(book.SeriesFrame());
         throw UsageError(a.doc.string() + ": no pages: the map series " + QuotedValue(frame.series->name) + " on " +
                          QuotedValue(frame.name()) + " has no features");
     }
-    std::vector<int32_t> pages;
+    PageList pageList;
     try {
-        pages = a.pages ? book.ParsePages(*a.pages) : book.AllPages();
+        pageList = a.pages ? book.ParsePages(*a.pages) : book.AllPages();
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what());
     }
-    CheckOutputs(a, doc, pages);
+    CheckOutputs(a, doc, pageList);
     for (const auto& left : book.LeftOutElements()) {
         err << "crvanchor: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
     }
 
-    std::unique_ptr<BookRenderer> renderer;
-    if (a.pdf || a.png) {
-        renderer = std::make_unique<BookRenderer>(doc, book);
-        if (a.pdf) renderer->StartPdf(*a.pdf);
-        if (a.png) renderer->SetPngFolder(*a.png, a.dpi);
-    }
-
-    json report = json::object();
-    report["document"] = a.doc.generic_string();
-    report["units"] = doc.Units();
-    report["page_size"] = json::array({host.State().page_width, host.State().page_height});
-    if (book.SeriesFrame()) {
-        json s = json::object();
-        s["frame"] = StandaloneHost::Impl(book.SeriesFrame()).name();
-        s["first_page"] = book.FirstPage();
-        s["last_page"] = book.LastPage();
-        report["series"] = s;
-    } else {
-        report["series"] = nullptr;
-    }
-    json anchorOrder = json::array();
-    for (const auto& e : book.AnchorOrder()) anchorOrder.push_back(StandaloneHost::Impl(e).name());
-    report["anchor_order"] = anchorOrder;
-
-    Progress progress(err, pages.size());
-    json pageList = json::array();
-    size_t done = 0;
-    for (int32_t page : pages) {
-        clock.Start();
-        book.ShowPage(page);
-        clock.Stop(anchoring);
-        clock.Start();
-        json pj = json::object();
-        pj["page"] = page;
-        json elements = json::array();
-        for (const auto& p : book.Placements()) elements.push_back(PlacementJson(p));
-        pj["elements"] = std::move(elements);
-        pageList.push_back(std::move(pj));
-        clock.Stop(reporting);
-        if (renderer) {
-            clock.Start();
-            renderer->AddPage(page);
-            clock.Stop(rendering);
-        }
-        progress.Step(++done, page);
+    BookPages pages(book, std::move(pageList));
+    ExportOptions options;
+    options.pdf = a.pdf;
+    options.png = a.png;
+    options.dpi = a.dpi;
+    options.report = a.report;
+    options.save = a.save;
+    options.document_name = a.doc.generic_string();
+    Progress progress(err, pages.Count());
+    BookExporter exporter(doc);
+    try {
+        exporter.Export(pages, options, [&progress](size_t done, int32_t page) { progress.Step(done, page); },
+                        [&sink] { return sink.Count(); });
+    } catch (const ExportError& e) {
+        throw UsageError(e.what());
     }
     progress.Done();
-    if (a.save) CheckSavable(*a.save, doc);
-    if (renderer) {
-        clock.Start();
-        renderer->Finish();
-        clock.Stop(rendering);
-    }
-    report["pages"] = std::move(pageList);
 
-    const int reports = sink.Count();
-    report["error_reports"] = reports;
-    // A path or name that is not UTF-8 is written with replacement characters: JSON holds text only.
-    if (a.report) WriteFileAtomically(*a.report, report.dump(2, ' ', false, json::error_handler_t::replace) + "\n", "Book");
-    if (a.save) doc.Save(*a.save);
-
-    out << "Map book " << a.doc.string() << ": " << pages.size() << (pages.size() == 1 ? " page" : " pages") << ", "
+    const size_t count = pages.Count();
+    out << "Map book " << a.doc.string() << ": " << count << (count == 1 ? " page" : " pages") << ", "
         << book.AnchorOrder().size() << " anchored elements\n";
     if (a.pdf) out << "  PDF: " << a.pdf->string() << "\n";
     if (a.png) out << "  PNG: " << a.png->string() << "/page-NNN.png\n";
     if (a.report) out << "  report: " << a.report->string() << "\n";
     if (a.save) out << "  saved: " << a.save->string() << "\n";
     if (a.timing) {
-        const double total = std::chrono::duration<double>(PhaseClock::Clock::now() - runStart).count();
-        const size_t placements = pages.size() * book.AnchorOrder().size();
+        const ExportTimes& t = exporter.Times();
+        const double total = std::chrono::duration<double>(Clock::now() - runStart).count();
+        const size_t placements = count * book.AnchorOrder().size();
         out << "  timing: total " << Fixed(total, 4) << " s; loading " << Fixed(loading, 4) << " s; anchoring "
-            << Fixed(anchoring, 4) << " s (" << placements << " placements, "
-            << Fixed(placements == 0 ? 0.0 : anchoring * 1e6 / static_cast<double>(placements), 2)
-            << " us each); report " << Fixed(reporting, 4) << " s; rendering " << Fixed(rendering, 4) << " s; anchoring is "
-            << Fixed(total > 0 ? 100.0 * anchoring / total : 0.0, 1) << "% of the run\n";
+            << Fixed(t.anchoring, 4) << " s (" << placements << " placements, "
+            << Fixed(placements == 0 ? 0.0 : t.anchoring * 1e6 / static_cast<double>(placements), 2)
+            << " us each); report " << Fixed(t.reporting, 4) << " s; rendering " << Fixed(t.rendering, 4)
+            << " s; anchoring is " << Fixed(total > 0 ? 100.0 * t.anchoring / total : 0.0, 1) << "% of the run\n";
     }
     return 0;
 }

@@ -81,7 +81,7 @@ void ElementImpl::Shift(double dx, double dy) {
 void ElementImpl::Move(double dx, double dy) {
     HostCall("LayoutElement.Move");
     Shift(dx, dy);
-    if (auto s = state_.lock()) s->events.push_back({HostEvent::Kind::Move, name_, dx, dy});
+    if (auto s = state_.lock(); s && s->log_events) s->events.push_back({HostEvent::Kind::Move, name_, dx, dy});
 }
 
 std::string ElementImpl::MapName() { HostCall("MapFrame.MapName"); return name_; }
@@ -121,7 +121,7 @@ void ContainerImpl::UpdateElement(const ComPtr<LayoutElement>& element) {
     HostCall("ElementContainer.UpdateElement");
     ElementImpl* e = ElementImpl::From(ComPtr<Unknown>(element));
     if (e == nullptr) Raise(hresult::kInvalidArg, "ElementContainer.UpdateElement", "Not an element of this layout.");
-    s_->events.push_back({HostEvent::Kind::Update, e->name()});
+    if (s_->log_events) s_->events.push_back({HostEvent::Kind::Update, e->name()});
 }
 
 void LayoutPageImpl::QuerySize(double& width, double& height) {
@@ -136,6 +136,7 @@ ComPtr<Display> LayoutViewImpl::ScreenDisplay() { HostCall("LayoutView.ScreenDis
 void LayoutViewImpl::PartialRefresh(int32_t phase, const ComPtr<Unknown>& data, const ComPtr<Envelope>& area) {
     HostCall("LayoutView.PartialRefresh");
     ElementImpl* e = ElementImpl::From(data);
+    if (!s_->log_events) return;
     HostEvent ev{HostEvent::Kind::Refresh, e != nullptr ? e->name() : std::string()};
     ev.phase = phase;
     ev.had_area = static_cast<bool>(area);

@@ -137,13 +137,17 @@ struct SeriesData {
     std::vector<SeriesField> fields;
     std::vector<std::vector<Variant>> features;
     int32_t first_page_number = 1;
+    // The page in force, as the 1-based position of its feature: the one record of it. The host
+    // puts a page in force here; the engine hands the same position back through
+    // MapSeriesFrame.SetCurrentPage, and drawing reads the page's values from it.
     int32_t current_position = 1;
     bool enabled = true;
-    // What companions were told: the last feature position handed back.
-    int32_t reported_position = 0;
     // Each feature's geometry envelope in map units, parallel to `features`; empty when the
     // series was not read from a dataset with geometry.
     std::vector<Rect> envelopes;
+
+    // The value of a field on the page in force; Null when there is no such field.
+    Variant CurrentValue(const std::string& field) const;
 };
 
 class FieldImpl final : public ComObject<Field>, public Tracked {
@@ -293,6 +297,9 @@ struct HostState {
     double page_width = 8.5;
     double page_height = 11.0;
     std::vector<ComPtr<LayoutElement>> elements;
+    // Kept only when asked for (tests that check what the component did): a book of many
+    // pages would otherwise grow it by three events a placement.
+    bool log_events = false;
     std::vector<HostEvent> events;
     // The companions' multi-page layouts.
     std::string active_layout_name;

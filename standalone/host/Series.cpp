@@ -2,6 +2,15 @@
 
 namespace crv::standalone {
 
+Variant SeriesData::CurrentValue(const std::string& field) const {
+    const size_t row = static_cast<size_t>(current_position - 1);
+    if (row >= features.size()) return Variant::Null();
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].name == field) return features[row][i];
+    }
+    return Variant::Null();
+}
+
 std::string FieldImpl::Name() { HostCall("Field.Name"); return f_.name; }
 int32_t FieldImpl::Type() { HostCall("Field.Type"); return f_.type; }
 
@@ -92,7 +101,11 @@ ComPtr<PageFeature> MapSeriesFrameImpl::FeatureAt(int32_t position) {
 
 void MapSeriesFrameImpl::SetCurrentPage(const ComPtr<PageFeature>&, int32_t position) {
     HostCall("MapSeriesFrame.SetCurrentPage");
-    Bound("MapSeriesFrame.SetCurrentPage")->reported_position = position;
+    auto s = Bound("MapSeriesFrame.SetCurrentPage");
+    if (position < 1 || static_cast<size_t>(position) > s->features.size()) {
+        Raise(hresult::kInvalidArg, "MapSeriesFrame.SetCurrentPage", "No page at position " + std::to_string(position) + ".");
+    }
+    s->current_position = position;
 }
 
 std::string ActiveLayoutInfoImpl::LayoutName() { HostCall("ActiveLayoutInfo.LayoutName"); return s_->active_layout_name; }

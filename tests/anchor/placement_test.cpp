@@ -96,6 +96,7 @@ TEST_F(PlacementTest, MovesThenUpdatesThenRedrawsOnlyTheElement) {
     for (const auto& c : cases) {
         auto e = host_.AddText("Title", {1, 1, 3, 2});
         GiveRecord(e, Anchored({{key::AnchorType, c.type}, {key::ElementName, "Scale"}}));
+        host_.State().log_events = true;
         host_.State().events.clear();
         auto m = NewManager();
         m->SetAnchorElement(e);
@@ -325,7 +326,7 @@ TEST_F(SeriesTest, FieldDistancesPerPageWithNullFallingBack) {
         m->AnchorElement(c.page);
         EXPECT_DOUBLE_EQ(ExtentOf(e).xmax, c.right) << c.page;
         EXPECT_DOUBLE_EQ(ExtentOf(e).ymax, c.top) << c.page;
-        EXPECT_EQ(series_->reported_position, c.position);
+        EXPECT_EQ(series_->current_position, c.position);
     }
     EXPECT_TRUE(sink_.reports.empty());
 }

@@ -6,6 +6,7 @@
 #include "standalone/host/Activation.h"
 #include "standalone/tools/Registration.h"
 
+#include "standalone/book/Export.h"
 #include "standalone/cli/Cli.h"
 #include "standalone/document/Document.h"
 #include "standalone/support/Edge.h"
@@ -610,6 +611,68 @@ TEST(Activation, TheCommandFindsTheEngineOnlyWhileTheComponentIsRegistered) {
     EXPECT_NE(run.err.find("the anchoring component is not registered"), std::string::npos) << run.err;
     ASSERT_EQ(tools::RegisterServer(CRV_LIBRARY_PATH, false).code, 0);
     EXPECT_EQ(Crv({"show", kSample.string()}).status, 0);
+    EXPECT_TRUE(sink.reports.empty());
+}
+
+TEST(MapBook, TheReportWrittenPageByPageIsTheWholeReportDumpedWithIndentTwo) {
+    TempDir dir;
+    WriteText(dir / "plain.json", R"({"format": "crvanchor-document", "version": 1, "page": {"width": 20, "height": 10},
+      "elements": [{"type": "text", "name": "Note", "rect": [0, 0, 4, 1]}]})");
+    const std::vector<std::vector<std::string>> runs = {
+        {kSample.string()}, {kSample.string(), "--pages", "2,5-6"}, {kSample.string(), "--pages", "16"},
+        {(dir / "plain.json").string()}};
+    for (const auto& run : runs) {
+        std::vector<std::string> args = {"book"};
+        args.insert(args.end(), run.begin(), run.end());
+        args.insert(args.end(), {"--report", (dir / "r.json").string()});
+        ASSERT_EQ(Crv(args).status, 0) << run.back();
+        const std::string text = ReadText(dir / "r.json");
+        EXPECT_EQ(text, nlohmann::ordered_json::parse(text).dump(2) + "\n") << run.back();
+    }
+}
+
+// The book stepped page by page: each step puts its page in force in the one place the series
+// keeps it, and drawing reads the page's values from there.
+TEST(MapBook, PagesAreSteppedInOrderEachPutInForceWithoutAnEventLog) {
+    RegisterComponentOnce();
+    RecordingErrorSink sink;
+    ScopedErrorSink scope(sink);
+    standalone::StandaloneHost host;
+    standalone::Document doc(host);
+    doc.Load(kSample);
+    standalone::MapBook book(doc);
+    const standalone::SeriesData& series = *standalone::StandaloneHost::Impl(book.SeriesFrame()).series;
+    struct Case {
+        std::string text;
+        std::vector<int32_t> shown;
+    };
+    const std::vector<Case> cases = {
+        {"3", {3}}, {"7,1-2", {1, 2, 7}}, {"2-4,3-6,8", {2, 3, 4, 5, 6, 8}}, {"15-16,14", {14, 15, 16}}, {"5,5,5", {5}}};
+    for (const auto& c : cases) {
+        standalone::PageList list = book.ParsePages(c.text);
+        EXPECT_EQ(list.Count(), c.shown.size()) << c.text;
+        for (int32_t p = 0; p <= 17; ++p) {
+            EXPECT_EQ(list.Contains(p), std::count(c.shown.begin(), c.shown.end(), p) == 1) << c.text << " page " << p;
+        }
+        standalone::BookPages pages(book, list);
+        EXPECT_FALSE(pages.Next()) << "no step before Begin";
+        std::vector<int32_t> shown;
+        for (bool more = pages.Begin(); more && pages.Next();) {
+            shown.push_back(pages.CurrentPage());
+            EXPECT_EQ(series.current_position, pages.CurrentPage()) << c.text;
+            EXPECT_EQ(CLng(series.CurrentValue("PAGE_NO")), pages.CurrentPage()) << c.text;
+            EXPECT_EQ(pages.Done(), shown.size());
+        }
+        EXPECT_EQ(shown, c.shown) << c.text;
+        EXPECT_FALSE(pages.Next()) << "no step after the last";
+    }
+    EXPECT_TRUE(series.CurrentValue("NO_SUCH_FIELD").IsNull());
+    EXPECT_EQ(book.AllPages().Count(), 16u);
+    // The host's event log is kept only when asked for: move, update, redraw a placement.
+    EXPECT_TRUE(host.State().events.empty());
+    host.State().log_events = true;
+    book.ShowPage(3);
+    EXPECT_EQ(host.State().events.size(), 3 * book.AnchorOrder().size());
     EXPECT_TRUE(sink.reports.empty());
 }
 
