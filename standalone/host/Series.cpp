@@ -61,7 +61,7 @@ void MapSeriesFrameImpl::Bind(const ComPtr<MapFrame>& frame) {
     s_ = std::move(s);
 }
 
-std::shared_ptr<SeriesData> MapSeriesFrameImpl::Bound(const char* op) {
+const std::shared_ptr<SeriesData>& MapSeriesFrameImpl::Bound(const char* op) {
     if (!s_) Raise(hresult::kFail, op, "The map series frame is not bound to a map frame.");
     return s_;
 }
@@ -83,7 +83,7 @@ Variant MapSeriesFrameImpl::FirstPageNumber() {
 
 ComPtr<PageFeature> MapSeriesFrameImpl::FeatureAt(int32_t position) {
     HostCall("MapSeriesFrame.FeatureAt");
-    auto s = Bound("MapSeriesFrame.FeatureAt");
+    const auto& s = Bound("MapSeriesFrame.FeatureAt");
     if (position < 1 || static_cast<size_t>(position) > s->features.size()) {
         Raise(hresult::kInvalidArg, "MapSeriesFrame.FeatureAt", "No page at position " + std::to_string(position) + ".");
     }
