@@ -43,12 +43,32 @@ void RequirePointCode(int16_t code, const char* which, const char* source) {
     }
 }
 
+// How far from the page an element may be put, in page units. Far beyond any real layout, yet
+// near enough that a double keeps the element's size exact: a distance such as a field's
+// no-data value (-3.4e38) would otherwise collapse the element to nothing, for good.
+constexpr double kPageReach = 1e6;
+
+// Refuses a move that would take the element out of reach; it then stays where it was.
+void RequireWithinReach(const Extent& e, double dx, double dy) {
+    const double edges[4] = {e.xmin + dx, e.ymin + dy, e.xmax + dx, e.ymax + dy};
+    for (const double edge : edges) {
+        if (!(std::fabs(edge) <= kPageReach)) {
+            const RegionalSettings& rs = RegionalSettings::Current();
+            Raise(kAnchorErrorNumber, "CRVAnchor",
+                  "Moving the element by (" + FormatGeneral(dx, rs) + ", " + FormatGeneral(dy, rs) +
+                      ") would put it more than " + FormatGeneral(kPageReach, rs) +
+                      " page units from the page; it stays where it was.");
+        }
+    }
+}
+
 // Moves the element so that its own point lands on the target's point shifted by (h, v),
 // then has the host update and redraw it.
 void MoveOnto(const ComPtr<LayoutElement>& element, int16_t from, int16_t to, double h, double v, const Extent& target,
               const Extent& e, const ComPtr<ElementContainer>& container, const ComPtr<LayoutView>& view) {
     const Point d = Displacement(from, to, target, e, h, v);
     if (!std::isfinite(d.x) || !std::isfinite(d.y)) Raise(vberr::kOverflow, "CRVAnchor", "Overflow");
+    RequireWithinReach(e, d.x, d.y);
     element->Move(d.x, d.y);
     container->UpdateElement(element);
     view->PartialRefresh(LayoutView::kPhaseGraphics, ComPtr<Unknown>(element), {});
@@ -87,7 +107,7 @@ struct PagePart {
 
 PagePart ReadPart(std::string_view text) {
     if (const auto n = ShortPageNumber(text)) return {text, n, true};
-    return {text, std::nullopt, IsNumeric(Unblanked(text), RegionalSettings::Current())};
+    return {text, std::nullopt, IsPlainNumber(Unblanked(text), RegionalSettings::Current())};
 }
 
 // A part that reads as a number, converted to a 16-bit integer.
@@ -326,7 +346,7 @@ void CRVAnchorManager::AnchorElement(const int32_t& PageNumber) {
                 const ComPtr<SectionTemplateInfo> sections = NewSectionTemplateInfo();
                 const std::string name = info->LayoutName();
                 const std::string section = sections->CurrentSection(name);
-                offset = LongOf(sections->SectionPage(section));
+                offset = LongOf(sections->SectionPage(name, section));
             }
         }
         Anchor(page, offset);
@@ -403,23 +423,16 @@ void CRVAnchorManager::AnchorElementToElement(int16_t AnchorFrom, int16_t Anchor
 }
 
 std::optional<PageList> CRVAnchorManager::ParseOutPages(const std::string& PageRange) {
-    return Nested(CRV_PROCEDURE_ID("ParseOutPages"), [&]() -> std::optional<PageList> {
-        if (PageRange.empty()) return std::nullopt;
-        PageList list;
-        list.reserve(static_cast<size_t>(std::count(PageRange.begin(), PageRange.end(), ',')) + 1);
-        ScanPages(PageRange, [&](int32_t lo, int32_t hi) { list.push_back({lo, hi}); });
-        if (list.empty()) return std::nullopt;
-        return list;
-    });
+    return Nested(Id("ParseOutPages"), [&] { return ReadPageList(PageRange, RegionalSettings::Current()); });
 }
 
 bool CRVAnchorManager::ExistsInCollection(const std::optional<PageList>& Pages, int32_t Value) {
-    return Nested(CRV_PROCEDURE_ID("ExistsInCollection"), [&] {
-        if (!Pages) NoPageListed();
-        for (const PageRange& r : *Pages) {
-            if (Value >= r.lo && Value <= r.hi) return true;
+    return Nested(Id("ExistsInCollection"), [&] {
+        if (!Pages) {
+            Raise(kAnchorErrorNumber, "CRVAnchorManager.ExistsInCollection",
+                  "The alternate page range lists no page number.");
         }
-        return false;
+        return InPageList(*Pages, Value);
     });
 }
 

@@ -402,7 +402,7 @@ public:
     explicit SectionTemplateInfoImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
     Variant StartingPage(const std::string& templateName) override;
     std::string CurrentSection(const std::string& templateName) override;
-    Variant SectionPage(const std::string& sectionName) override;
+    Variant SectionPage(const std::string& templateName, const std::string& sectionName) override;
 
 private:
     const SectionTemplate& Find(const std::string& name);

@@ -125,13 +125,15 @@ std::string SectionTemplateInfoImpl::CurrentSection(const std::string& templateN
     return Find(templateName).current_section;
 }
 
-Variant SectionTemplateInfoImpl::SectionPage(const std::string& sectionName) {
+Variant SectionTemplateInfoImpl::SectionPage(const std::string& templateName, const std::string& sectionName) {
     HostCall("SectionTemplateInfo.SectionPage");
-    for (const auto& [name, t] : s_->section_templates) {
-        auto it = t.section_pages.find(sectionName);
-        if (it != t.section_pages.end()) return it->second;
+    const SectionTemplate& t = Find(templateName);
+    auto it = t.section_pages.find(sectionName);
+    if (it == t.section_pages.end()) {
+        Raise(hresult::kInvalidArg, "SectionTemplateInfo.SectionPage",
+              "The section template " + templateName + " has no section named " + sectionName + ".");
     }
-    Raise(hresult::kInvalidArg, "SectionTemplateInfo.SectionPage", "No section named " + sectionName + ".");
+    return it->second;
 }
 
 }  // namespace crv::standalone
