@@ -8,6 +8,7 @@
 // that this version does not use is kept and written back.
 
 #include "standalone/support/Errors.h"
+#include "standalone/document/JsonPositions.h"
 #include "standalone/host/StandaloneHost.h"
 
 #include <cstddef>
@@ -89,7 +90,7 @@ public:
 
     StandaloneHost& Host() const { return host_; }
 
-    // Opaque outside Document.cpp.
+    // Opaque outside standalone/document/.
     struct Impl;
 
 private:
@@ -99,11 +100,5 @@ private:
     StandaloneHost& host_;
     std::unique_ptr<Impl> impl_;
 };
-
-// Line and column (both from 1) of a byte offset in a text.
-std::pair<size_t, size_t> LineColumnAt(const std::string& text, size_t offset);
-
-// Byte offset of the value a JSON pointer names in a JSON text, if it is there.
-std::optional<size_t> LocateJsonPointer(const std::string& text, const std::string& pointer);
 
 }  // namespace crv::standalone

@@ -1,0 +1,106 @@
+#pragma once
+// What the document's reader and writer share: the state behind Document, the JSON tree type and
+// the checks both make, so that what is written loads again. Only for standalone/document/.
+
+#include "standalone/document/Document.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace crv::standalone {
+
+namespace document_internal {
+
+using json = nlohmann::ordered_json;
+namespace fs = std::filesystem;
+
+std::string FileName(const fs::path& path);
+
+// A document that parses but does not say what this version expects.
+struct SchemaError {
+    std::string pointer;
+    std::string message;
+};
+
+std::string Child(const std::string& ptr, const std::string& key);
+std::string Child(const std::string& ptr, size_t index);
+
+[[noreturn]] void Fail(const std::string& ptr, const std::string& message);
+
+// A number kept as its text: one that a double cannot hold as written (more digits than it
+// keeps, a whole number beyond 64 bits). The parser never makes binary values from a JSON text,
+// so the tag is unambiguous.
+inline constexpr std::uint64_t kRawNumber = 0x4E;
+
+const json::binary_t* RawNumber(const json& j);
+
+// Page units in an inch.
+double PerInch(const std::string& units);
+
+// A length in the page's units, within what a page can sensibly be (huge values overflow the
+// pixel sizes of drawings and windows).
+void CheckRange(double v, double lo, double hi, const std::string& units, const std::string& ptr, const std::string& what);
+void CheckPageSide(double v, const std::string& units, const std::string& ptr, const char* side);
+void CheckRect(const Rect& r, const std::string& units, const std::string& ptr);
+
+// `raw` without the members this version reads itself.
+json Without(const json& raw, std::initializer_list<const char*> keys);
+
+// An advisory lock on a document file, taken for a load, a change and a save.
+struct FileLock {
+    int fd = -1;
+    FileLock() = default;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    ~FileLock();
+};
+
+}  // namespace document_internal
+
+struct Document::Impl {
+    using json = document_internal::json;
+
+    struct ElementInfo {
+        ComPtr<LayoutElement> element;
+        json raw;
+        ElementStyle style;
+        std::optional<SeriesOrigin> series;
+        json series_raw;
+    };
+    // The JSON of a property bag that is not its entries, and each entry's own extra members.
+    struct BagRaw {
+        ComPtr<Unknown> keep;
+        json extras;
+        std::map<std::string, json> entries;
+    };
+
+    std::filesystem::path path;
+    std::string units = "inches";
+    json root = json::object();
+    std::vector<ElementInfo> elements;
+    std::map<const void*, BagRaw> bags;
+    std::map<std::string, json> series_layout_raw;
+    std::map<std::string, json> template_raw;
+    std::map<std::pair<std::string, std::string>, json> section_raw;
+    json active_raw;
+    std::unique_ptr<document_internal::FileLock> lock;  // held from LoadForUpdate on
+
+    const ElementInfo* Find(const ComPtr<LayoutElement>& e) const {
+        const void* id = Identity(e);
+        for (const auto& info : elements) {
+            if (Identity(info.element) == id) return &info;
+        }
+        return nullptr;
+    }
+};
+
+}  // namespace crv::standalone
