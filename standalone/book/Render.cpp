@@ -189,16 +189,15 @@ void DrawMapFrame(const Canvas& c, ElementImpl& e, const ElementStyle& style) {
             if (!style.label_field.empty() && s->fields[i].name == style.label_field) label = static_cast<int>(i);
         }
         const double thin = std::max(1.0, c.scale * 0.008);
-        for (size_t i = 0; i < s->envelopes.size(); ++i) {
+        for (const size_t i : s->SheetsMeeting(view)) {
             const Rect& r = s->envelopes[i];
-            if (r.xmax < view.xmin || r.xmin > view.xmax || r.ymax < view.ymin || r.ymin > view.ymax) continue;
             const bool current = i == static_cast<size_t>(s->current_position - 1);
             const QRectF d = toDevice(r);
             c.p.setBrush(current ? QColor(250, 240, 200) : QColor(226, 236, 214));
             c.p.setPen(QPen(current ? QColor(150, 40, 30) : QColor(120, 130, 110), current ? thin * 3 : thin));
             c.p.drawRect(d);
             if (label >= 0) {
-                const Variant v = s->features[i][static_cast<size_t>(label)];
+                const Variant v = s->Value(i, static_cast<size_t>(label));
                 const QString text = v.IsNull() ? QString() : Q(CStr(v));
                 c.p.setFont(Font(current ? std::min(d.height() * 0.12, c.scale * 0.4) : c.scale * 0.16, current));
                 c.p.setPen(current ? QColor(120, 30, 20) : QColor(90, 100, 80));
