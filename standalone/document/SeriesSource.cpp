@@ -115,7 +115,7 @@ struct Scan {
     std::vector<GIntBig> fids;
     std::vector<Variant> keys;
     bool fidFits = true;
-    std::vector<bool> int64Fits;
+    std::vector<char> int64Fits;
 };
 
 constexpr size_t kNoKey = static_cast<size_t>(-1);
@@ -126,7 +126,7 @@ Scan ScanLayer(OGRLayer& layer, const std::vector<int32_t>& provisional, bool ke
     const OGRFeatureDefn& defn = *layer.GetLayerDefn();
     const int fieldCount = defn.GetFieldCount();
     Scan scan;
-    scan.int64Fits.assign(static_cast<size_t>(fieldCount), true);
+    scan.int64Fits.assign(static_cast<size_t>(fieldCount), 1);
     layer.ResetReading();
     while (OGRFeature* raw = layer.GetNextFeature()) {
         const std::unique_ptr<OGRFeature> f(raw);
@@ -140,7 +140,7 @@ Scan ScanLayer(OGRLayer& layer, const std::vector<int32_t>& provisional, bool ke
         scan.fidFits = scan.fidFits && FitsInt32(f->GetFID());
         for (int i = 0; i < fieldCount; ++i) {
             if (defn.GetFieldDefn(i)->GetType() == OFTInteger64 && f->IsFieldSetAndNotNull(i)) {
-                if (!FitsInt32(f->GetFieldAsInteger64(i))) scan.int64Fits[static_cast<size_t>(i)] = false;
+                if (!FitsInt32(f->GetFieldAsInteger64(i))) scan.int64Fits[static_cast<size_t>(i)] = 0;
             }
         }
         if (keepRows) {
@@ -193,9 +193,11 @@ public:
                   "cannot read page " + std::to_string(index + 1) + " of map series dataset " + path_ + ": " +
                       (why.empty() ? "its feature is no longer there" : why));
         }
-        if (cache_.size() == kCached) cache_.pop_back();
-        cache_.emplace(cache_.begin(), index, ConvertRow(*f, *layer_->GetLayerDefn(), types_, fidFits_));
-        return cache_.front().second;
+        std::vector<Variant> row = ConvertRow(*f, *layer_->GetLayerDefn(), types_, fidFits_);
+        if (cache_.size() < kCached) cache_.emplace_back();
+        cache_.back() = {index, row};
+        std::rotate(cache_.begin(), cache_.end() - 1, cache_.end());
+        return row;
     }
 
 private:
