@@ -162,7 +162,15 @@ std::vector<double> GridLines(double lo, double hi, double step) {
 
 void DrawMapFrame(const Canvas& c, ElementImpl& e, const ElementStyle& style) {
     const QRectF box = c.Box(e.OutlineRect());
-    c.p.save();
+    // Restored however drawing ends: a sheet's label read from a dataset may raise.
+    struct Saved {
+        QPainter& p;
+        explicit Saved(QPainter& painter) : p(painter) { p.save(); }
+        ~Saved() { p.restore(); }
+        Saved(const Saved&) = delete;
+        Saved& operator=(const Saved&) = delete;
+    };
+    std::optional<Saved> saved(std::in_place, c.p);
     c.p.setClipRect(box);
     c.p.fillRect(box, QColor(214, 230, 240));
     const SeriesData* s = e.series.get();
@@ -224,7 +232,7 @@ void DrawMapFrame(const Canvas& c, ElementImpl& e, const ElementStyle& style) {
             c.p.drawText(QPointF(box.left() + thin * 3, dy - thin * 2), QString::number(y, 'f', 0));
         }
     }
-    c.p.restore();
+    saved.reset();
     const double border = e.FrameBorder();
     if (border > 0) {
         // The border lies outside the outline, which is why a frame's bounds exceed it.
