@@ -43,40 +43,116 @@ void RequirePointCode(int16_t code, const char* which, const char* source) {
     }
 }
 
+// How far from the page an element may be put, in page units. Far beyond any real layout, yet
+// near enough that a double keeps the element's size exact: a distance such as a field's
+// no-data value (-3.4e38) would otherwise collapse the element to nothing, for good.
+constexpr double kPageReach = 1e6;
+
+// Refuses a move that would take the element out of reach; it then stays where it was.
+void RequireWithinReach(const Extent& e, double dx, double dy) {
+    const double edges[4] = {e.xmin + dx, e.ymin + dy, e.xmax + dx, e.ymax + dy};
+    for (const double edge : edges) {
+        if (!(std::fabs(edge) <= kPageReach)) {
+            const RegionalSettings& rs = RegionalSettings::Current();
+            Raise(kAnchorErrorNumber, "CRVAnchor",
+                  "Moving the element by (" + FormatGeneral(dx, rs) + ", " + FormatGeneral(dy, rs) +
+                      ") would put it more than " + FormatGeneral(kPageReach, rs) +
+                      " page units from the page; it stays where it was.");
+        }
+    }
+}
+
 // Moves the element so that its own point lands on the target's point shifted by (h, v),
 // then has the host update and redraw it.
 void MoveOnto(const ComPtr<LayoutElement>& element, int16_t from, int16_t to, double h, double v, const Extent& target,
               const Extent& e, const ComPtr<ElementContainer>& container, const ComPtr<LayoutView>& view) {
     const Point d = Displacement(from, to, target, e, h, v);
     if (!std::isfinite(d.x) || !std::isfinite(d.y)) Raise(vberr::kOverflow, "CRVAnchor", "Overflow");
+    RequireWithinReach(e, d.x, d.y);
     element->Move(d.x, d.y);
     container->UpdateElement(element);
     view->PartialRefresh(LayoutView::kPhaseGraphics, ComPtr<Unknown>(element), {});
 }
 
-// A page number of up to five digits within the 16-bit range, read without the general
-// conversion: it is always numeric and always in range, and it is what page lists mostly
-// hold. Anything else takes the general road (and its overflow error).
+// A page number of up to five digits within the 16-bit range, blanks skipped, read without
+// the general conversion: it is always numeric and always in range, and it is what page lists
+// mostly hold. Anything else takes the general road (and its overflow error).
 std::optional<int16_t> ShortPageNumber(std::string_view part) {
-    if (part.empty() || part.size() > 5) return std::nullopt;
+    int digits = 0;
     int32_t n = 0;
     for (char c : part) {
-        if (c < '0' || c > '9') return std::nullopt;
+        if (c == ' ') continue;
+        if (c < '0' || c > '9' || ++digits > 5) return std::nullopt;
         n = n * 10 + (c - '0');
     }
-    if (n > INT16_MAX) return std::nullopt;
+    if (digits == 0 || n > INT16_MAX) return std::nullopt;
     return static_cast<int16_t>(n);
 }
 
-bool ReadsAsPageNumber(std::string_view part, const RegionalSettings& rs) {
-    return ShortPageNumber(part).has_value() || IsNumeric(part, rs);
+// A part as the general conversion reads it: blanks anywhere in a page-range text are ignored.
+std::string Unblanked(std::string_view part) {
+    std::string text;
+    for (char c : part) {
+        if (c != ' ') text += c;
+    }
+    return text;
+}
+
+// One side of a piece: whether it reads as a number, and its value when it was read at once.
+struct PagePart {
+    std::string_view text;
+    std::optional<int16_t> value;
+    bool numeric;
+};
+
+PagePart ReadPart(std::string_view text) {
+    if (const auto n = ShortPageNumber(text)) return {text, n, true};
+    return {text, std::nullopt, IsPlainNumber(Unblanked(text), RegionalSettings::Current())};
 }
 
 // A part that reads as a number, converted to a 16-bit integer.
-int16_t PageNumberOf(std::string_view part, const RegionalSettings& rs) {
-    if (const auto n = ShortPageNumber(part)) return *n;
-    return CInt(Variant(std::string(part)), rs);
+int32_t PageNumberOf(const PagePart& part) {
+    if (part.value) return *part.value;
+    return CInt(Variant(Unblanked(part.text)));
 }
+
+// Hands each range lo..hi that a page-range text names to `add`, in the order of the text,
+// without copying the text: placing a page tests its number against the text every time.
+template <class Add>
+void ScanPages(std::string_view all, Add&& add) {
+    for (size_t start = 0;;) {
+        const size_t comma = all.find(',', start);
+        const std::string_view piece = all.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        const size_t dash = piece.find('-');
+        if (dash == std::string_view::npos) {
+            const PagePart only = ReadPart(piece);
+            if (only.numeric) {
+                const int32_t n = PageNumberOf(only);
+                add(n, n);
+            }
+        } else if (piece.find('-', dash + 1) == std::string_view::npos) {
+            const PagePart first = ReadPart(piece.substr(0, dash));
+            const PagePart second = ReadPart(piece.substr(dash + 1));
+            if (first.numeric && second.numeric) {
+                const int32_t lo = PageNumberOf(first);
+                const int32_t hi = PageNumberOf(second);
+                // A reversed pair, 6-5 or 7-5 alike, names no page.
+                if (lo <= hi) add(lo, hi);
+            }
+        }
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+}
+
+[[noreturn]] void NoPageListed() {
+    Raise(kAnchorErrorNumber, "CRVAnchorManager.ExistsInCollection", "The alternate page range lists no page number.");
+}
+
+// The host hands numbers over as variants, nearly always of the very type asked for; only
+// other kinds need the general conversion.
+int32_t LongOf(const Variant& v) { return v.Type() == VariantType::Long ? v.AsLong() : CLng(v); }
+double DoubleOf(const Variant& v) { return v.Type() == VariantType::Double ? v.AsDouble() : CDbl(v); }
 
 // Each procedure's identifier is built once: placing a page must not pay for the text of an
 // error report it does not show.
@@ -85,6 +161,24 @@ int16_t PageNumberOf(std::string_view part, const RegionalSettings& rs) {
         static const std::string id = Id(name);  \
         return id;                               \
     }()
+
+// ParseOutPages followed by ExistsInCollection, as one placement asks them, with the same
+// errors under the same procedure names, but without building the list.
+bool PageListHolds(const std::string& text, int32_t page) {
+    bool listed = false;
+    bool holds = false;
+    Nested(CRV_PROCEDURE_ID("ParseOutPages"), [&] {
+        if (text.empty()) return;
+        ScanPages(text, [&](int32_t lo, int32_t hi) {
+            listed = true;
+            if (page >= lo && page <= hi) holds = true;
+        });
+    });
+    Nested(CRV_PROCEDURE_ID("ExistsInCollection"), [&] {
+        if (!listed) NoPageListed();
+    });
+    return holds;
+}
 
 }  // namespace
 
@@ -234,8 +328,8 @@ void CRVAnchorManager::AnchorElement(const int32_t& PageNumber) {
             Raise(kAnchorErrorNumber, "CRVAnchorManager.AnchorElement", "AnchorElement has not been set.");
         }
         if (s_.UseFieldDistances) {
-            const int32_t count = CLng(s_.SeriesFrame->PageCount());
-            const int32_t first = CLng(s_.SeriesFrame->FirstPageNumber());
+            const int32_t count = LongOf(s_.SeriesFrame->PageCount());
+            const int32_t first = LongOf(s_.SeriesFrame->FirstPageNumber());
             const int32_t last = CheckedSub(CheckedAdd(count, first), 1);
             if (page > last || page < first) {
                 s_.CurrentPageFeature.Reset();
@@ -252,7 +346,7 @@ void CRVAnchorManager::AnchorElement(const int32_t& PageNumber) {
                 const ComPtr<SectionTemplateInfo> sections = NewSectionTemplateInfo();
                 const std::string name = info->LayoutName();
                 const std::string section = sections->CurrentSection(name);
-                offset = CLng(sections->SectionPage(section));
+                offset = LongOf(sections->SectionPage(name, section));
             }
         }
         Anchor(page, offset);
@@ -269,7 +363,7 @@ void CRVAnchorManager::Anchor(int32_t PageNumber, int32_t PageOffset) {
                 case kAltEvenPages: alternate = !IsOdd(effective); break;
                 case kAltOddPages: alternate = IsOdd(effective); break;
                 case kAltPageRange:
-                    alternate = ExistsInCollection(ParseOutPages(r.AltAnchorPageRange), effective);
+                    alternate = PageListHolds(r.AltAnchorPageRange, effective);
                     break;
                 default: alternate = false; break;
             }
@@ -295,7 +389,7 @@ double CRVAnchorManager::Distance(double fixed, bool fromField, const std::strin
     }
     const Variant value = s_.CurrentPageFeature->Value(index);
     if (value.IsNull()) return fixed;
-    return CDbl(value);
+    return DoubleOf(value);
 }
 
 void CRVAnchorManager::AnchorElementToPage(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance) {
@@ -329,54 +423,16 @@ void CRVAnchorManager::AnchorElementToElement(int16_t AnchorFrom, int16_t Anchor
 }
 
 std::optional<PageList> CRVAnchorManager::ParseOutPages(const std::string& PageRange) {
-    return Nested(CRV_PROCEDURE_ID("ParseOutPages"), [&]() -> std::optional<PageList> {
-        if (PageRange.empty()) return std::nullopt;
-        std::string text;
-        text.reserve(PageRange.size());
-        for (char c : PageRange) {
-            if (c != ' ') text += c;
-        }
-        const RegionalSettings& rs = RegionalSettings::Current();
-        PageList list;
-        list.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), ',')) + 1);
-        const std::string_view all(text);
-        for (size_t start = 0;;) {
-            const size_t comma = all.find(',', start);
-            const std::string_view piece = all.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
-            const size_t dash = piece.find('-');
-            if (dash == std::string_view::npos) {
-                if (ReadsAsPageNumber(piece, rs)) {
-                    const int32_t n = PageNumberOf(piece, rs);
-                    list.push_back({n, n});
-                }
-            } else if (piece.find('-', dash + 1) == std::string_view::npos) {
-                const std::string_view first = piece.substr(0, dash);
-                const std::string_view second = piece.substr(dash + 1);
-                if (ReadsAsPageNumber(first, rs) && ReadsAsPageNumber(second, rs)) {
-                    const int32_t lo = PageNumberOf(first, rs);
-                    const int32_t hi = PageNumberOf(second, rs);
-                    // A reversed pair, 6-5 or 7-5 alike, names no page.
-                    if (lo <= hi) list.push_back({lo, hi});
-                }
-            }
-            if (comma == std::string_view::npos) break;
-            start = comma + 1;
-        }
-        if (list.empty()) return std::nullopt;
-        return list;
-    });
+    return Nested(Id("ParseOutPages"), [&] { return ReadPageList(PageRange, RegionalSettings::Current()); });
 }
 
 bool CRVAnchorManager::ExistsInCollection(const std::optional<PageList>& Pages, int32_t Value) {
-    return Nested(CRV_PROCEDURE_ID("ExistsInCollection"), [&] {
+    return Nested(Id("ExistsInCollection"), [&] {
         if (!Pages) {
             Raise(kAnchorErrorNumber, "CRVAnchorManager.ExistsInCollection",
                   "The alternate page range lists no page number.");
         }
-        for (const PageRange& r : *Pages) {
-            if (Value >= r.lo && Value <= r.hi) return true;
-        }
-        return false;
+        return InPageList(*Pages, Value);
     });
 }
 

@@ -8,6 +8,7 @@
 
 #include "anchor/AnchorRecord.h"
 #include "anchor/ReferenceGeometry.h"
+#include "anchor/PageList.h"
 #include "host/HostClasses.h"
 
 #include <cstdint>
@@ -35,14 +36,6 @@ public:
 protected:
     ~_CRVAnchorManager() = default;
 };
-
-// A page list: the numbers lo..hi of each piece, in the order of the text. Kept as ranges
-// so that testing a page costs one step per piece, however long the ranges.
-struct PageRange {
-    int32_t lo;
-    int32_t hi;
-};
-using PageList = std::vector<PageRange>;
 
 class CRVAnchorManager : public ComObject<_CRVAnchorManager> {
 public:
@@ -81,12 +74,13 @@ public:
 
     const State& CurrentState() const { return s_; }
 
-    // The page tests, public so that tools and tests can check a page-range text.
+private:
+    // The page tests. Private: each marks its error as formatted for the public member that
+    // shows it, so a tool calling one directly would spoil the next report. Tools read a
+    // page-range text with ReadPageList.
     static std::optional<PageList> ParseOutPages(const std::string& PageRange);
     static bool ExistsInCollection(const std::optional<PageList>& Pages, int32_t Value);
     static bool IsOdd(int32_t Value);
-
-private:
     void Anchor(int32_t PageNumber, int32_t PageOffset);
     void AnchorElementToPage(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance);
     void AnchorElementToElement(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance);

@@ -3,6 +3,7 @@
 #include "com/FaultHook.h"
 #include "com/Registry.h"
 
+#include <algorithm>
 #include <dlfcn.h>
 
 namespace crv {
@@ -27,7 +28,7 @@ uint32_t ClassTable::RegisterClassObject(const Guid& clsid, ComPtr<ClassFactory>
 uint32_t ClassTable::RegisterClassObject(const Guid& clsid, const std::string& progid, ComPtr<ClassFactory> factory) {
     std::lock_guard lock(mutex_);
     const uint32_t cookie = next_cookie_++;
-    entries_.emplace(cookie, Entry{clsid, progid, std::move(factory)});
+    entries_.emplace_back(cookie, Entry{clsid, progid, std::move(factory)});
     return cookie;
 }
 
@@ -106,7 +107,7 @@ void ClassTable::RevokeClassObject(uint32_t cookie) {
     ComPtr<ClassFactory> released;
     {
         std::lock_guard lock(mutex_);
-        auto it = entries_.find(cookie);
+        auto it = std::find_if(entries_.begin(), entries_.end(), [&](const auto& e) { return e.first == cookie; });
         if (it == entries_.end()) return;
         released = std::move(it->second.factory);
         entries_.erase(it);

@@ -9,6 +9,8 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace crv {
 
@@ -68,7 +70,9 @@ private:
 
     mutable std::mutex mutex_;
     std::map<std::string, void*> libraries_;  // path -> handle
-    std::map<uint32_t, Entry> entries_;
+    // In the order registered (cookies ascending): every object is created through a walk
+    // from the newest, so the walk is over contiguous entries.
+    std::vector<std::pair<uint32_t, Entry>> entries_;
     uint32_t next_cookie_ = 1;
 };
 

@@ -3,6 +3,7 @@
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 
 #include <array>
+#include <bit>
 #include <compare>
 #include <cstdint>
 #include <optional>
@@ -17,7 +18,12 @@ struct Guid {
     uint16_t data3 = 0;
     std::array<uint8_t, 8> data4{};
 
-    friend constexpr bool operator==(const Guid&, const Guid&) = default;
+    // Asked on every object creation and interface query: compared as two words, not byte
+    // by byte.
+    friend constexpr bool operator==(const Guid& a, const Guid& b) {
+        return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3 &&
+               std::bit_cast<uint64_t>(a.data4) == std::bit_cast<uint64_t>(b.data4);
+    }
     friend constexpr auto operator<=>(const Guid&, const Guid&) = default;
 
     std::string ToString() const;

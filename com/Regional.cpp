@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iconv.h>
 #include <langinfo.h>
@@ -124,14 +125,19 @@ size_t GroupSeparatorAt(std::string_view text, size_t pos, std::string_view sep,
     return 0;
 }
 
-void ScanText(std::string_view text, const RegionalSettings& rs, Scan& out) {
+// The free form a user types takes blanks around the number, parentheses for a negative one
+// and group separators; the plain form takes none of them.
+enum class Form { Free, Plain };
+
+void ScanText(std::string_view text, const RegionalSettings& rs, Scan& out, Form form = Form::Free) {
+    const bool free = form == Form::Free;
     size_t begin = 0;
     size_t end = text.size();
-    while (begin < end && IsBlank(text[begin])) ++begin;
-    while (end > begin && IsBlank(text[end - 1])) --end;
+    while (free && begin < end && IsBlank(text[begin])) ++begin;
+    while (free && end > begin && IsBlank(text[end - 1])) --end;
     if (begin == end) return;
 
-    if (text[begin] == '(') {
+    if (free && text[begin] == '(') {
         if (text[end - 1] != ')') return;
         out.negative = true;
         ++begin;
@@ -176,7 +182,7 @@ void ScanText(std::string_view text, const RegionalSettings& rs, Scan& out) {
         }
         // Checked first, so that settings with equal separators read it as decimal.
         if (StartsWith(body, pos, dec)) break;
-        if (pos > 0 && IsDigit(body[pos - 1])) {
+        if (free && pos > 0 && IsDigit(body[pos - 1])) {
             const size_t len = GroupSeparatorAt(body, pos, group, space_like);
             if (len > 0 && pos + len < n && IsDigit(body[pos + len])) {
                 pos += len;
@@ -324,8 +330,24 @@ std::string Group(std::string_view digits, const RegionalSettings& rs) {
 
 // ---------------------------------------------------------------------------------------
 
+namespace {
+
+// The locale the environment names for numbers: LC_ALL, else LC_NUMERIC, else LANG. The other
+// categories do not matter here, so a broken LC_TIME cannot take the number format with it.
+std::string NumericLocaleOfEnvironment() {
+    for (const char* variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && *value != '\0') return value;
+    }
+    return "C";
+}
+
+}  // namespace
+
 std::optional<RegionalSettings> RegionalSettings::FromLocale(const std::string& name) {
-    locale_t loc = newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));
+    // The character type category of the same locale says how its separators are encoded.
+    const std::string numeric = name.empty() ? NumericLocaleOfEnvironment() : name;
+    locale_t loc = newlocale(LC_NUMERIC_MASK | LC_CTYPE_MASK, numeric.c_str(), static_cast<locale_t>(nullptr));
     if (loc == static_cast<locale_t>(nullptr)) return std::nullopt;
 
     const char* codeset = nl_langinfo_l(CODESET, loc);
@@ -387,6 +409,12 @@ std::optional<double> ParseNumber(std::string_view text, const RegionalSettings&
 bool IsNumeric(std::string_view text, const RegionalSettings& rs) {
     Scan scan;
     ScanText(text, rs, scan);
+    return scan.status == ScanStatus::Numeric;
+}
+
+bool IsPlainNumber(std::string_view text, const RegionalSettings& rs) {
+    Scan scan;
+    ScanText(text, rs, scan, Form::Plain);
     return scan.status == ScanStatus::Numeric;
 }
 

@@ -47,6 +47,9 @@ private:
 // its value is beyond the range of a double.
 std::optional<double> ParseNumber(std::string_view text, const RegionalSettings& rs);
 bool IsNumeric(std::string_view text, const RegionalSettings& rs);
+// The plain form of a number: an optional sign, digits, an optional decimal separator and
+// fraction, an optional exponent; no blanks, parentheses or group separators.
+bool IsPlainNumber(std::string_view text, const RegionalSettings& rs);
 
 // The general form: at most 15 significant digits, no trailing zeros, no grouping, the
 // regional decimal separator, a leading minus: 12.5, -1.5, 0, 1E+20.

@@ -6,23 +6,35 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace crv {
 
 namespace {
 
-constexpr int32_t kRegistryError = static_cast<int32_t>(0x80040150u);  // could not read or write the registry
+// SQLite's own reason, with the system's where the file itself could not be used.
+std::string Reason(sqlite3* db) {
+    if (db == nullptr) return "out of memory";
+    std::string reason = sqlite3_errmsg(db);
+    const int primary = sqlite3_extended_errcode(db) & 0xff;
+    const int system = sqlite3_system_errno(db);
+    if ((primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR) && system != 0) {
+        reason += " (" + std::string(std::strerror(system)) + ")";
+    }
+    return reason;
+}
 
-[[noreturn]] void Fail(sqlite3* db, const std::string& what) {
-    Raise(kRegistryError, "CRVAnchor.Registry", what + ": " + (db != nullptr ? sqlite3_errmsg(db) : "no database"));
+[[noreturn]] void Fail(const std::string& path, sqlite3* db, bool writing) {
+    Raise(writing ? hresult::kRegistryWrite : hresult::kRegistryRead, "CRVAnchor.Registry",
+          "The registry " + path + " cannot be " + (writing ? "written" : "read") + ": " + Reason(db) + ".");
 }
 
 // One prepared statement, finalised on every way out.
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql) : db_(db) {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) Fail(db, "Registry query failed");
+    Statement(sqlite3* db, const std::string& path, const char* sql) : db_(db), path_(path) {
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) Fail(path_, db_, sqlite3_stmt_readonly(stmt_) == 0);
     }
     ~Statement() { sqlite3_finalize(stmt_); }
     Statement(const Statement&) = delete;
@@ -41,7 +53,7 @@ public:
         const int rc = sqlite3_step(stmt_);
         if (rc == SQLITE_ROW) return true;
         if (rc == SQLITE_DONE) return false;
-        Fail(db_, "Registry access failed");
+        Fail(path_, db_, sqlite3_stmt_readonly(stmt_) == 0);
     }
     void Run() {
         while (Step()) {
@@ -56,6 +68,7 @@ public:
 
 private:
     sqlite3* db_;
+    const std::string& path_;
     sqlite3_stmt* stmt_ = nullptr;
 };
 
@@ -89,30 +102,12 @@ std::string Registry::DefaultPath() {
     return (base / "crvanchor" / "registry.db").string();
 }
 
-Registry::Registry(const std::string& path) : path_(path) {
+Registry::Registry(const std::string& path, int busyTimeoutMs) : Registry(path, busyTimeoutMs, Access::Registration) {}
+
+Registry::Registry(const std::string& path, int busyTimeoutMs, Access access) : path_(path), access_(access) {
     FaultPoint("Registry.Open");
-    std::error_code ec;
-    const auto folder = std::filesystem::path(path).parent_path();
-    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
-        const std::string message = "Cannot open the registry " + path;
-        sqlite3_close(db_);
-        db_ = nullptr;
-        Fail(nullptr, message);
-    }
-    // Another installer holding the write lock is waited for, not failed on.
-    sqlite3_busy_timeout(db_, 10000);
     try {
-        Exec("PRAGMA journal_mode=WAL");
-        Exec("PRAGMA synchronous=FULL");
-        Exec("PRAGMA foreign_keys=ON");
-        Exec("CREATE TABLE IF NOT EXISTS classes (clsid TEXT PRIMARY KEY, progid TEXT NOT NULL, library TEXT NOT NULL,"
-             " threading TEXT NOT NULL, typelib TEXT NOT NULL, description TEXT NOT NULL)");
-        Exec("CREATE TABLE IF NOT EXISTS progids (progid TEXT PRIMARY KEY, clsid TEXT NOT NULL)");
-        Exec("CREATE TABLE IF NOT EXISTS typelibs (libid TEXT PRIMARY KEY, name TEXT NOT NULL, major INTEGER NOT NULL,"
-             " minor INTEGER NOT NULL, path TEXT NOT NULL)");
-        Exec("CREATE TABLE IF NOT EXISTS categories (category TEXT NOT NULL, clsid TEXT NOT NULL,"
-             " PRIMARY KEY (category, clsid))");
+        Open(busyTimeoutMs);
     } catch (...) {
         sqlite3_close(db_);
         db_ = nullptr;
@@ -120,10 +115,47 @@ Registry::Registry(const std::string& path) : path_(path) {
     }
 }
 
-std::unique_ptr<Registry> Registry::OpenIfExists(const std::string& path) {
+void Registry::Open(int busyTimeoutMs) {
+    const bool registration = access_ == Access::Registration;
+    if (registration) {
+        std::error_code ec;
+        const auto folder = std::filesystem::path(path_).parent_path();
+        if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    }
+    const int flags = (registration ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_FULLMUTEX;
+    if (sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr) != SQLITE_OK) Fail(path_, db_, registration);
+    // Another installer holding the write lock is waited for, not failed on.
+    sqlite3_busy_timeout(db_, busyTimeoutMs);
+    if (registration) {
+        // A rollback journal, not a write-ahead log: readers then need no companion files,
+        // which a reader without write access could not make and another user's would lock
+        // the owner out of. Switches a registry written in the former way back.
+        Exec("PRAGMA journal_mode=DELETE");
+        Exec("PRAGMA synchronous=FULL");
+        Exec("PRAGMA foreign_keys=ON");
+        Write([&] {
+            Exec("CREATE TABLE IF NOT EXISTS classes (clsid TEXT PRIMARY KEY, progid TEXT NOT NULL, library TEXT NOT NULL,"
+                 " threading TEXT NOT NULL, typelib TEXT NOT NULL, description TEXT NOT NULL)");
+            Exec("CREATE TABLE IF NOT EXISTS progids (progid TEXT PRIMARY KEY, clsid TEXT NOT NULL)");
+            Exec("CREATE TABLE IF NOT EXISTS typelibs (libid TEXT PRIMARY KEY, name TEXT NOT NULL, major INTEGER NOT NULL,"
+                 " minor INTEGER NOT NULL, path TEXT NOT NULL)");
+            Exec("CREATE TABLE IF NOT EXISTS categories (category TEXT NOT NULL, clsid TEXT NOT NULL,"
+                 " PRIMARY KEY (category, clsid))");
+        });
+        has_tables_ = true;
+        return;
+    }
+    // Reading the schema also tells a file that is no registry at all.
+    Statement tables(db_, path_,
+                     "SELECT count(*) FROM sqlite_master WHERE type = 'table'"
+                     " AND name IN ('classes', 'progids', 'typelibs', 'categories')");
+    has_tables_ = tables.Step() && tables.Int(0) == 4;
+}
+
+std::unique_ptr<Registry> Registry::OpenIfExists(const std::string& path, int busyTimeoutMs) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return nullptr;
-    return std::make_unique<Registry>(path);
+    if (std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found) return nullptr;
+    return std::unique_ptr<Registry>(new Registry(path, busyTimeoutMs, Access::Lookup));
 }
 
 Registry::~Registry() { sqlite3_close(db_); }
@@ -131,14 +163,16 @@ Registry::~Registry() { sqlite3_close(db_); }
 void Registry::Exec(const char* sql) const {
     char* error = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string message = error != nullptr ? error : "unknown error";
         sqlite3_free(error);
-        Raise(kRegistryError, "CRVAnchor.Registry", "Registry access failed: " + message);
+        Fail(path_, db_, access_ == Access::Registration);
     }
 }
 
 template <class Body>
 void Registry::Write(Body&& body) {
+    if (access_ != Access::Registration) {
+        Raise(hresult::kRegistryWrite, "CRVAnchor.Registry", "The registry " + path_ + " is open for lookups only.");
+    }
     Exec("BEGIN IMMEDIATE");
     try {
         body();
@@ -153,12 +187,12 @@ void Registry::Write(Body&& body) {
 void Registry::RegisterClass(const ClassRegistration& c) {
     FaultPoint("Registry.RegisterClass");
     Write([&] {
-        Statement(db_, "DELETE FROM progids WHERE clsid = ?1").Bind(1, Text(c.clsid)).Run();
-        Statement(db_, "INSERT OR REPLACE INTO classes VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
+        Statement(db_, path_, "DELETE FROM progids WHERE clsid = ?1").Bind(1, Text(c.clsid)).Run();
+        Statement(db_, path_, "INSERT OR REPLACE INTO classes VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
             .Bind(1, Text(c.clsid)).Bind(2, c.progid).Bind(3, c.library_path).Bind(4, c.threading_model)
             .Bind(5, c.typelib == Guid{} ? std::string() : Text(c.typelib)).Bind(6, c.description).Run();
         if (!c.progid.empty()) {
-            Statement(db_, "INSERT OR REPLACE INTO progids VALUES (?1, ?2)").Bind(1, c.progid).Bind(2, Text(c.clsid)).Run();
+            Statement(db_, path_, "INSERT OR REPLACE INTO progids VALUES (?1, ?2)").Bind(1, c.progid).Bind(2, Text(c.clsid)).Run();
         }
     });
 }
@@ -166,15 +200,16 @@ void Registry::RegisterClass(const ClassRegistration& c) {
 void Registry::UnregisterClass(const Guid& clsid) {
     FaultPoint("Registry.UnregisterClass");
     Write([&] {
-        Statement(db_, "DELETE FROM progids WHERE clsid = ?1").Bind(1, Text(clsid)).Run();
-        Statement(db_, "DELETE FROM categories WHERE clsid = ?1").Bind(1, Text(clsid)).Run();
-        Statement(db_, "DELETE FROM classes WHERE clsid = ?1").Bind(1, Text(clsid)).Run();
+        Statement(db_, path_, "DELETE FROM progids WHERE clsid = ?1").Bind(1, Text(clsid)).Run();
+        Statement(db_, path_, "DELETE FROM categories WHERE clsid = ?1").Bind(1, Text(clsid)).Run();
+        Statement(db_, path_, "DELETE FROM classes WHERE clsid = ?1").Bind(1, Text(clsid)).Run();
     });
 }
 
 std::optional<ClassRegistration> Registry::FindClass(const Guid& clsid) const {
     FaultPoint("Registry.FindClass");
-    Statement s(db_, "SELECT * FROM classes WHERE clsid = ?1");
+    if (!Readable()) return std::nullopt;
+    Statement s(db_, path_, "SELECT * FROM classes WHERE clsid = ?1");
     s.Bind(1, Text(clsid));
     if (!s.Step()) return std::nullopt;
     return ClassFrom(s);
@@ -182,7 +217,8 @@ std::optional<ClassRegistration> Registry::FindClass(const Guid& clsid) const {
 
 std::vector<ClassRegistration> Registry::Classes() const {
     FaultPoint("Registry.Classes");
-    Statement s(db_, "SELECT * FROM classes ORDER BY progid");
+    if (!Readable()) return {};
+    Statement s(db_, path_, "SELECT * FROM classes ORDER BY progid");
     std::vector<ClassRegistration> out;
     while (s.Step()) out.push_back(ClassFrom(s));
     return out;
@@ -190,7 +226,8 @@ std::vector<ClassRegistration> Registry::Classes() const {
 
 std::optional<Guid> Registry::ClsidFromProgId(const std::string& progid) const {
     FaultPoint("Registry.ClsidFromProgId");
-    Statement s(db_, "SELECT clsid FROM progids WHERE progid = ?1");
+    if (!Readable()) return std::nullopt;
+    Statement s(db_, path_, "SELECT clsid FROM progids WHERE progid = ?1");
     s.Bind(1, progid);
     if (!s.Step()) return std::nullopt;
     return Guid::Parse(s.Text(0));
@@ -199,19 +236,20 @@ std::optional<Guid> Registry::ClsidFromProgId(const std::string& progid) const {
 void Registry::RegisterTypeLib(const TypeLibRegistration& t) {
     FaultPoint("Registry.RegisterTypeLib");
     Write([&] {
-        Statement(db_, "INSERT OR REPLACE INTO typelibs VALUES (?1, ?2, ?3, ?4, ?5)")
+        Statement(db_, path_, "INSERT OR REPLACE INTO typelibs VALUES (?1, ?2, ?3, ?4, ?5)")
             .Bind(1, Text(t.libid)).Bind(2, t.name).Bind(3, t.major).Bind(4, t.minor).Bind(5, t.path).Run();
     });
 }
 
 void Registry::UnregisterTypeLib(const Guid& libid) {
     FaultPoint("Registry.UnregisterTypeLib");
-    Write([&] { Statement(db_, "DELETE FROM typelibs WHERE libid = ?1").Bind(1, Text(libid)).Run(); });
+    Write([&] { Statement(db_, path_, "DELETE FROM typelibs WHERE libid = ?1").Bind(1, Text(libid)).Run(); });
 }
 
 std::optional<TypeLibRegistration> Registry::FindTypeLib(const Guid& libid) const {
     FaultPoint("Registry.FindTypeLib");
-    Statement s(db_, "SELECT * FROM typelibs WHERE libid = ?1");
+    if (!Readable()) return std::nullopt;
+    Statement s(db_, path_, "SELECT * FROM typelibs WHERE libid = ?1");
     s.Bind(1, Text(libid));
     if (!s.Step()) return std::nullopt;
     return TypeLibRegistration{Guid::FromString(s.Text(0)), s.Text(1), s.Int(2), s.Int(3), s.Text(4)};
@@ -220,20 +258,20 @@ std::optional<TypeLibRegistration> Registry::FindTypeLib(const Guid& libid) cons
 void Registry::AddClassToCategory(const Guid& category, const Guid& clsid) {
     FaultPoint("Registry.AddClassToCategory");
     Write([&] {
-        Statement exists(db_, "SELECT 1 FROM classes WHERE clsid = ?1");
+        Statement exists(db_, path_, "SELECT 1 FROM classes WHERE clsid = ?1");
         exists.Bind(1, Text(clsid));
         if (!exists.Step()) {
             Raise(hresult::kClassNotRegistered, "CRVAnchor.Registry",
                   "Class not registered: " + Text(clsid) + " cannot join the category " + Text(category) + ".");
         }
-        Statement(db_, "INSERT OR IGNORE INTO categories VALUES (?1, ?2)").Bind(1, Text(category)).Bind(2, Text(clsid)).Run();
+        Statement(db_, path_, "INSERT OR IGNORE INTO categories VALUES (?1, ?2)").Bind(1, Text(category)).Bind(2, Text(clsid)).Run();
     });
 }
 
 void Registry::RemoveClassFromCategory(const Guid& category, const Guid& clsid) {
     FaultPoint("Registry.RemoveClassFromCategory");
     Write([&] {
-        Statement s(db_, "DELETE FROM categories WHERE category = ?1 AND clsid = ?2");
+        Statement s(db_, path_, "DELETE FROM categories WHERE category = ?1 AND clsid = ?2");
         s.Bind(1, Text(category)).Bind(2, Text(clsid)).Run();
         if (s.Changes() == 0) {
             Raise(static_cast<int32_t>(0x80040152u), "CRVAnchor.Registry",
@@ -244,7 +282,8 @@ void Registry::RemoveClassFromCategory(const Guid& category, const Guid& clsid) 
 
 std::vector<Guid> Registry::ClassesInCategory(const Guid& category) const {
     FaultPoint("Registry.ClassesInCategory");
-    Statement s(db_, "SELECT clsid FROM categories WHERE category = ?1 ORDER BY clsid");
+    if (!Readable()) return {};
+    Statement s(db_, path_, "SELECT clsid FROM categories WHERE category = ?1 ORDER BY clsid");
     s.Bind(1, Text(category));
     std::vector<Guid> out;
     while (s.Step()) {

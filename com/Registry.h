@@ -2,7 +2,8 @@
 // The class registry on disk: which library serves each class, under which programmatic
 // identifier and threading model, the type libraries, and the component categories each
 // class implements. Every change is one transaction, so a crash in the middle of a write
-// leaves the registry as it was, and two installers at once wait for each other.
+// leaves the registry as it was, and two installers at once wait for each other. Lookups
+// open it read-only; only registration writes.
 
 #include "com/Guid.h"
 
@@ -36,14 +37,22 @@ struct TypeLibRegistration {
 
 class Registry {
 public:
+    // How long a lookup or a registration waits for another installer's write to end.
+    static constexpr int kBusyTimeoutMs = 10000;
+
     // Where the registry lives: $CRVANCHOR_REGISTRY, else $XDG_DATA_HOME/crvanchor/registry.db,
     // else ~/.local/share/crvanchor/registry.db.
     static std::string DefaultPath();
 
-    // Opens the registry, creating it (and its folder) when missing. Throws ComError.
-    explicit Registry(const std::string& path = DefaultPath());
-    // The registry at path when one exists there; nothing otherwise (nothing is created).
-    static std::unique_ptr<Registry> OpenIfExists(const std::string& path = DefaultPath());
+    // Opens the registry for registration, creating it (and its folder) when missing. Throws
+    // ComError naming the registry and the reason.
+    explicit Registry(const std::string& path = DefaultPath(), int busyTimeoutMs = kBusyTimeoutMs);
+    // Opens the registry at path read-only, for lookups: the file is never changed and no
+    // companion file is made, so anyone who can read it can look classes up. Nothing when
+    // there is no file (nothing is registered); ComError naming the registry and the reason
+    // when there is one that cannot be read.
+    static std::unique_ptr<Registry> OpenIfExists(const std::string& path = DefaultPath(),
+                                                  int busyTimeoutMs = kBusyTimeoutMs);
     ~Registry();
     Registry(const Registry&) = delete;
     Registry& operator=(const Registry&) = delete;
@@ -68,12 +77,19 @@ public:
     std::vector<Guid> ClassesInCategory(const Guid& category) const;
 
 private:
+    enum class Access { Lookup, Registration };
+    Registry(const std::string& path, int busyTimeoutMs, Access access);
+    void Open(int busyTimeoutMs);
     void Exec(const char* sql) const;
     // Runs body inside one write transaction, rolled back when it throws.
     template <class Body>
     void Write(Body&& body);
+    // False for a registry file without tables yet: nothing is registered in it.
+    bool Readable() const { return has_tables_; }
 
     std::string path_;
+    Access access_;
+    bool has_tables_ = false;
     sqlite3* db_ = nullptr;
 };
 

@@ -55,6 +55,9 @@ inline constexpr int32_t kModuleNotFound = static_cast<int32_t>(0x8007007Eu);
 inline constexpr int32_t kProcNotFound = static_cast<int32_t>(0x8007007Fu);
 inline constexpr int32_t kInvalidArg = static_cast<int32_t>(0x80070057u);
 inline constexpr int32_t kPointer = static_cast<int32_t>(0x80004003u);
+inline constexpr int32_t kRegistryRead = static_cast<int32_t>(0x80040150u);   // could not read the registry
+inline constexpr int32_t kRegistryWrite = static_cast<int32_t>(0x80040151u);  // could not write the registry
+inline constexpr int32_t kTypeLibraryLoad = static_cast<int32_t>(0x80029C4Au);  // no type library to be had
 }  // namespace hresult
 
 }  // namespace crv

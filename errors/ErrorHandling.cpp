@@ -19,6 +19,8 @@ ErrorSink* g_sink = nullptr;
 // One flag per thread: a formatted error travelling up through nested procedures.
 thread_local bool t_formatted = false;
 
+thread_local std::optional<ComError> t_error_info;
+
 std::string ErrorBlock(int32_t number, const std::string& description) {
     std::string block;
     block += kCrLf;
@@ -73,6 +75,14 @@ std::string ProcedureId(std::string_view name, std::string_view module, int32_t 
 }
 
 bool FormattedErrorFlag() { return t_formatted; }
+
+void SetErrorInfo(const ComError& error) { t_error_info = error; }
+
+std::optional<ComError> TakeErrorInfo() {
+    std::optional<ComError> info = std::move(t_error_info);
+    t_error_info.reset();
+    return info;
+}
 
 ComError CurrentErrorAsComError(std::exception_ptr error) {
     try {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -83,6 +84,12 @@ void HandleError(bool topLevel, const std::string& procedureId, int32_t number,
 
 // Turns whatever was thrown into the error value the handler expects.
 ComError CurrentErrorAsComError(std::exception_ptr error);
+
+// The error behind the result code an entry point last returned on this thread, kept for a
+// caller that sees only the code (the library's registration entry points set it).
+void SetErrorInfo(const ComError& error);
+// Takes it, leaving none.
+std::optional<ComError> TakeErrorInfo();
 
 // A procedure's error path, written once. The body runs; any error goes to HandleError.
 template <class Body>

@@ -57,7 +57,8 @@ public:
     static constexpr Guid IID = MakeGuid("4de81d02-9011-470d-8c95-ce72c2bb3f8f");
     virtual Variant StartingPage(const std::string& templateName) = 0;
     virtual std::string CurrentSection(const std::string& templateName) = 0;
-    virtual Variant SectionPage(const std::string& sectionName) = 0;
+    // A section is named within its template: two templates may each have a section "Index".
+    virtual Variant SectionPage(const std::string& templateName, const std::string& sectionName) = 0;
 
 protected:
     ~SectionTemplateInfo() = default;

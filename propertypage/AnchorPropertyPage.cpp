@@ -4,6 +4,7 @@
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
 
+#include <QApplication>
 #include <QWidget>
 
 namespace crv {
@@ -25,7 +26,7 @@ int32_t PageInForce() {
         const ComPtr<SectionTemplateInfo> sections = NewSectionTemplateInfo();
         const int32_t start = CLng(sections->StartingPage(name));
         const std::string section = sections->CurrentSection(name);
-        const int32_t page = CLng(sections->SectionPage(section));
+        const int32_t page = CLng(sections->SectionPage(name, section));
         int32_t sum = 0;
         int32_t result = 0;
         if (__builtin_add_overflow(start, page, &sum) || __builtin_sub_overflow(sum, 1, &result)) {
@@ -37,6 +38,14 @@ int32_t PageInForce() {
 }
 
 }  // namespace
+
+void AnchorPropertyPage::RequireWidgetApplication() {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+        Raise(hresult::kFail, kProgId,
+              std::string(kProgId) + " can only be created in a program with a graphical user interface (a running "
+                                     "QApplication); this program has none.");
+    }
+}
 
 AnchorPropertyPage::AnchorPropertyPage() {
     TopLevel(Id("Class_Initialize"), [&] {

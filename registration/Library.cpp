@@ -48,8 +48,12 @@ struct LibraryClass {
 
 const std::vector<LibraryClass>& Classes() {
     static const std::vector<LibraryClass> classes = {
+        // Refused, not aborted, in a program without a graphical user interface.
         {typelib::kClsidAnchorPropertyPage, typelib::kProgIdAnchorPropertyPage,
-         MakerOf<_AnchorPropertyPage, AutomatedAnchorPropertyPage<LibraryPropertyPage>>()},
+         [] {
+             AnchorPropertyPage::RequireWidgetApplication();
+             return MakerOf<_AnchorPropertyPage, AutomatedAnchorPropertyPage<LibraryPropertyPage>>()();
+         }},
         {typelib::kClsidCategoryInstall, typelib::kProgIdCategoryInstall,
          MakerOf<_CategoryInstall, AutomatedCategoryInstall<CategoryInstall>>()},
         {typelib::kClsidCategoryIDs, typelib::kProgIdCategoryIDs, MakerOf<_CategoryIDs, AutomatedCategoryIDs<CategoryIDs>>()},
@@ -64,8 +68,10 @@ std::string TypeLibraryPath() {
     return (library.parent_path() / (std::string(typelib::kName) + ".tlb")).string();
 }
 
+// The result code of an entry point; the error itself is kept for the caller to read.
 int32_t ToResult(std::exception_ptr error) {
     const ComError e = CurrentErrorAsComError(error);
+    SetErrorInfo(e);
     return e.Number() < 0 ? e.Number() : hresult::kFail;
 }
 
@@ -102,13 +108,22 @@ extern "C" __attribute__((visibility("default"))) int32_t DllCanUnloadNow() { re
 
 extern "C" __attribute__((visibility("default"))) int32_t DllRegisterServer() {
     try {
-        crv::Registry registry;
         const std::string library = crv::LibraryFilePath();
+        // A library copied without its type library would register a path that does not
+        // exist; checked before the registry is even opened, so nothing changes.
+        const std::string typeLibrary = crv::TypeLibraryPath();
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(typeLibrary, ec)) {
+            crv::Raise(crv::hresult::kTypeLibraryLoad, "DllRegisterServer",
+                       "the type library " + typeLibrary + " is missing beside " + library +
+                           "; copy " + crv::typelib::kName + ".tlb there with the library.");
+        }
+        crv::Registry registry;
         for (const auto& c : crv::Classes()) {
             registry.RegisterClass({c.clsid, c.progid, library, "Apartment", crv::typelib::kLibId, c.progid});
         }
         registry.RegisterTypeLib({crv::typelib::kLibId, crv::typelib::kName, crv::typelib::kMajor, crv::typelib::kMinor,
-                                  crv::TypeLibraryPath()});
+                                  typeLibrary});
         return 0;
     } catch (...) {
         return crv::ToResult(std::current_exception());

@@ -11,7 +11,7 @@ shift || true
 targets=("$@")
 ((${#targets[@]})) || targets=(page_list conversions manager document)
 
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCRV_FUZZ=ON \
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCRV_FUZZ=ON -DCRV_WERROR=ON \
   -DCRV_BUILD_TESTS=OFF -DCRV_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]/#/fuzz_}"
 

@@ -13,6 +13,8 @@ export CRVANCHOR_REGISTRY="$PWD/out/perf/registry.db"
 
 echo "== engine benchmarks =="
 ./build-rel/crv_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+echo "== engine against the floor, by instructions =="
+bash scripts/engine_ratio.sh build-rel
 echo "== peak memory over long runs =="
 for n in 100000 1000000; do ./build-rel/crv_memory anchor "$n"; done
 for n in 100 1000; do QT_QPA_PLATFORM=offscreen ./build-rel/crv_memory page "$n" 2>/dev/null; done

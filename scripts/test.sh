@@ -7,7 +7,7 @@ bash scripts/install-deps.sh
 
 run_suite() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCRV_BUILD_BENCHMARKS=OFF "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCRV_BUILD_BENCHMARKS=OFF -DCRV_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$(nproc)"
   ctest --test-dir "$dir" --output-on-failure -j"$(nproc)"
 }

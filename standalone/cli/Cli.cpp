@@ -3,6 +3,7 @@
 #include "anchor/AnchorRecord.h"
 #include "anchor/CRVAnchorManager.h"
 #include "anchor/GeneralFunctions.h"
+#include "anchor/PageList.h"
 #include "errors/ErrorHandling.h"
 #include "standalone/host/Activation.h"
 #include "standalone/support/AtomicFile.h"
@@ -570,7 +571,7 @@ Variant ConvertValue(const RecordKey& k, const std::string& text) {
             if (name == key::AltAnchorPageRange && !text.empty()) {
                 bool pages = false;
                 try {
-                    pages = CRVAnchorManager::ParseOutPages(text).has_value();
+                    pages = ReadPageList(text, RegionalSettings::Current()).has_value();
                 } catch (const ComError&) {
                 }
                 if (!pages) throw UsageError(where + "expected a page list such as 1-3, 7 (or nothing)");

@@ -8,7 +8,8 @@ namespace crv::standalone {
 void RequireEngine() {
     try {
         ClassTable::Instance().ClsidFromProgId(kAnchorManagerProgId);
-    } catch (const ComError&) {
+    } catch (const ComError& e) {
+        if (e.Number() == hresult::kRegistryRead) throw ActivationError(e.Description(), false);
         throw ActivationError(std::string("the anchoring component is not registered in ") + Registry::DefaultPath() +
                               " (register it with: crvinstall PATH/libCRVAnchor.so)");
     }

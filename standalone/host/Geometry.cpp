@@ -31,7 +31,12 @@ ComPtr<Envelope> PolygonImpl::GetEnvelope() {
     return MakeCom<Envelope, EnvelopeImpl>(r);
 }
 
-void PolygonImpl::SetEmpty() { HostCall("Polygon.SetEmpty"); points_.clear(); }
+void PolygonImpl::SetEmpty() {
+    HostCall("Polygon.SetEmpty");
+    points_.clear();
+    // Room for a closed rectangle at once, the outline every element reports.
+    points_.reserve(5);
+}
 void PolygonImpl::AddPoint(double x, double y) { HostCall("Polygon.AddPoint"); points_.emplace_back(x, y); }
 
 double PointImpl::X() { HostCall("GeometryPoint.X"); return x_; }

@@ -1,7 +1,6 @@
 #include "standalone/host/Objects.h"
 
 #include <algorithm>
-#include <filesystem>
 
 namespace crv::standalone {
 

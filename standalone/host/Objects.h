@@ -24,7 +24,7 @@ struct Rect {
 
 // ---------------------------------------------------------------- geometry
 
-class EnvelopeImpl final : public ComObject<Envelope>, Tracked {
+class EnvelopeImpl final : public ComObject<Envelope>, public Tracked {
 public:
     explicit EnvelopeImpl(Rect r = {}) : r_(r) {}
     double XMin() override;
@@ -39,7 +39,7 @@ private:
     Rect r_;
 };
 
-class PolygonImpl final : public ComObject<Polygon>, Tracked {
+class PolygonImpl final : public ComObject<Polygon>, public Tracked {
 public:
     ComPtr<Envelope> GetEnvelope() override;
     void SetEmpty() override;
@@ -49,7 +49,7 @@ private:
     std::vector<std::pair<double, double>> points_;
 };
 
-class PointImpl final : public ComObject<GeometryPoint>, Tracked {
+class PointImpl final : public ComObject<GeometryPoint>, public Tracked {
 public:
     double X() override;
     double Y() override;
@@ -60,7 +60,7 @@ private:
     double x_ = 0, y_ = 0;
 };
 
-class DisplayImpl final : public ComObject<Display>, Tracked {
+class DisplayImpl final : public ComObject<Display>, public Tracked {
 public:
     double Resolution() override;
 };
@@ -77,7 +77,7 @@ protected:
     ~BagContents() = default;
 };
 
-class PropertyBagImpl final : public ComObject<PropertyBag, BagContents>, Tracked {
+class PropertyBagImpl final : public ComObject<PropertyBag, BagContents>, public Tracked {
 public:
     Variant GetProperty(const std::string& name) override;
     void SetProperty(const std::string& name, const Variant& value) override;
@@ -89,12 +89,12 @@ private:
 };
 
 // Deep copies of property bags (nested bags copied too, other objects shared).
-class ObjectCopierImpl final : public ComObject<ObjectCopier>, Tracked {
+class ObjectCopierImpl final : public ComObject<ObjectCopier>, public Tracked {
 public:
     ComPtr<Unknown> Copy(const ComPtr<Unknown>& object) override;
 };
 
-class ObjectSetImpl final : public ComObject<ObjectSet>, Tracked {
+class ObjectSetImpl final : public ComObject<ObjectSet>, public Tracked {
 public:
     explicit ObjectSetImpl(std::vector<ComPtr<Unknown>> objects) : objects_(std::move(objects)) {}
     void Reset() override;
@@ -105,7 +105,7 @@ private:
     size_t next_ = 0;
 };
 
-class PageSiteImpl final : public ComObject<PropertyPageSite>, Tracked {
+class PageSiteImpl final : public ComObject<PropertyPageSite>, public Tracked {
 public:
     void PageChanged() override;
     int Notifications() const { return notifications_; }
@@ -114,7 +114,7 @@ private:
     int notifications_ = 0;
 };
 
-class HostUIDImpl final : public ComObject<HostUID>, Tracked {
+class HostUIDImpl final : public ComObject<HostUID>, public Tracked {
 public:
     void SetValue(const std::string& value) override;
     std::string Value() override;
@@ -174,7 +174,7 @@ private:
     mutable std::shared_ptr<const SheetIndex> sheet_index_;
 };
 
-class FieldImpl final : public ComObject<Field>, Tracked {
+class FieldImpl final : public ComObject<Field>, public Tracked {
 public:
     explicit FieldImpl(SeriesField f) : f_(std::move(f)) {}
     std::string Name() override;
@@ -184,7 +184,7 @@ private:
     SeriesField f_;
 };
 
-class FieldSetImpl final : public ComObject<FieldSet>, Tracked {
+class FieldSetImpl final : public ComObject<FieldSet>, public Tracked {
 public:
     explicit FieldSetImpl(std::shared_ptr<SeriesData> s) : s_(std::move(s)) {}
     int32_t FieldCount() override;
@@ -194,7 +194,7 @@ private:
     std::shared_ptr<SeriesData> s_;
 };
 
-class FeatureTableImpl final : public ComObject<FeatureTable>, Tracked {
+class FeatureTableImpl final : public ComObject<FeatureTable>, public Tracked {
 public:
     explicit FeatureTableImpl(std::shared_ptr<SeriesData> s) : s_(std::move(s)) {}
     ComPtr<FieldSet> Fields() override;
@@ -204,7 +204,7 @@ private:
     std::shared_ptr<SeriesData> s_;
 };
 
-class SeriesLayerImpl final : public ComObject<SeriesLayer>, Tracked {
+class SeriesLayerImpl final : public ComObject<SeriesLayer>, public Tracked {
 public:
     explicit SeriesLayerImpl(std::shared_ptr<SeriesData> s) : s_(std::move(s)) {}
     ComPtr<FeatureTable> Table() override;
@@ -213,7 +213,7 @@ private:
     std::shared_ptr<SeriesData> s_;
 };
 
-class PageFeatureImpl final : public ComObject<PageFeature>, Tracked {
+class PageFeatureImpl final : public ComObject<PageFeature>, public Tracked {
 public:
     PageFeatureImpl(std::shared_ptr<SeriesData> s, int32_t position) : s_(std::move(s)), position_(position) {}
     Variant Value(int32_t index) override;
@@ -244,7 +244,7 @@ protected:
 
 class ElementImpl final
     : public ComObject<LayoutElement, MapFrame, ElementSequence, ElementGroup, ElementAccess>,
-      Tracked {
+      public Tracked {
 public:
     ElementImpl(ElementKind kind, std::string name, Rect rect, std::weak_ptr<HostState> state);
 
@@ -329,7 +329,7 @@ struct HostState {
     std::map<std::string, SectionTemplate> section_templates;
 };
 
-class ContainerImpl final : public ComObject<ElementContainer>, Tracked {
+class ContainerImpl final : public ComObject<ElementContainer>, public Tracked {
 public:
     explicit ContainerImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
     void Reset() override;
@@ -341,7 +341,7 @@ private:
     size_t next_ = 0;
 };
 
-class LayoutPageImpl final : public ComObject<LayoutPage>, Tracked {
+class LayoutPageImpl final : public ComObject<LayoutPage>, public Tracked {
 public:
     explicit LayoutPageImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
     void QuerySize(double& width, double& height) override;
@@ -350,7 +350,7 @@ private:
     std::shared_ptr<HostState> s_;
 };
 
-class LayoutViewImpl final : public ComObject<LayoutView>, Tracked {
+class LayoutViewImpl final : public ComObject<LayoutView>, public Tracked {
 public:
     explicit LayoutViewImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
     ComPtr<LayoutPage> Page() override;
@@ -361,7 +361,7 @@ private:
     std::shared_ptr<HostState> s_;
 };
 
-class DocumentImpl final : public ComObject<HostDocument>, Tracked {
+class DocumentImpl final : public ComObject<HostDocument>, public Tracked {
 public:
     explicit DocumentImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
     ComPtr<ElementContainer> PageLayout() override;
@@ -372,7 +372,7 @@ private:
     std::shared_ptr<HostState> s_;
 };
 
-class ApplicationImpl final : public ComObject<HostApplication>, Tracked {
+class ApplicationImpl final : public ComObject<HostApplication>, public Tracked {
 public:
     explicit ApplicationImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
     ComPtr<HostDocument> Document() override;
@@ -382,7 +382,7 @@ private:
 };
 
 // Writes category membership into the class registry.
-class CategoryRegistrarImpl final : public ComObject<CategoryRegistrar>, Tracked {
+class CategoryRegistrarImpl final : public ComObject<CategoryRegistrar>, public Tracked {
 public:
     void Setup(const std::string& libraryPath, const ComPtr<HostUID>& classId,
                const ComPtr<HostUID>& categoryId, bool install) override;
@@ -390,7 +390,7 @@ public:
 
 // ---------------------------------------------------------------- companions
 
-class MapSeriesFrameImpl final : public ComObject<MapSeriesFrame>, Tracked {
+class MapSeriesFrameImpl final : public ComObject<MapSeriesFrame>, public Tracked {
 public:
     bool HasSeries(const ComPtr<MapFrame>& frame) override;
     bool IsSeriesEnabled(const ComPtr<MapFrame>& frame) override;
@@ -402,11 +402,11 @@ public:
     void SetCurrentPage(const ComPtr<PageFeature>& feature, int32_t position) override;
 
 private:
-    std::shared_ptr<SeriesData> Bound(const char* op);
+    const std::shared_ptr<SeriesData>& Bound(const char* op);
     std::shared_ptr<SeriesData> s_;
 };
 
-class ActiveLayoutInfoImpl final : public ComObject<ActiveLayoutInfo>, Tracked {
+class ActiveLayoutInfoImpl final : public ComObject<ActiveLayoutInfo>, public Tracked {
 public:
     explicit ActiveLayoutInfoImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
     std::string LayoutName() override;
@@ -416,7 +416,7 @@ private:
     std::shared_ptr<HostState> s_;
 };
 
-class SeriesLayoutInfoImpl final : public ComObject<SeriesLayoutInfo>, Tracked {
+class SeriesLayoutInfoImpl final : public ComObject<SeriesLayoutInfo>, public Tracked {
 public:
     explicit SeriesLayoutInfoImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
     Variant CurrentPage(const std::string& layoutName) override;
@@ -425,12 +425,12 @@ private:
     std::shared_ptr<HostState> s_;
 };
 
-class SectionTemplateInfoImpl final : public ComObject<SectionTemplateInfo>, Tracked {
+class SectionTemplateInfoImpl final : public ComObject<SectionTemplateInfo>, public Tracked {
 public:
     explicit SectionTemplateInfoImpl(std::shared_ptr<HostState> s) : s_(std::move(s)) {}
     Variant StartingPage(const std::string& templateName) override;
     std::string CurrentSection(const std::string& templateName) override;
-    Variant SectionPage(const std::string& sectionName) override;
+    Variant SectionPage(const std::string& templateName, const std::string& sectionName) override;
 
 private:
     const SectionTemplate& Find(const std::string& name);

@@ -57,11 +57,16 @@ ComPtr<FeatureTable> SeriesLayerImpl::Table() { HostCall("SeriesLayer.Table"); r
 
 Variant PageFeatureImpl::Value(int32_t index) {
     HostCall("PageFeature.Value");
-    const std::vector<Variant> row = s_->Row(static_cast<size_t>(position_ - 1));
-    if (index < 0 || static_cast<size_t>(index) >= row.size()) {
-        Raise(hresult::kInvalidArg, "PageFeature.Value", "Field index out of range.");
-    }
-    return row[static_cast<size_t>(index)];
+    const auto valueIn = [index](const std::vector<Variant>& row) {
+        if (index < 0 || static_cast<size_t>(index) >= row.size()) {
+            Raise(hresult::kInvalidArg, "PageFeature.Value", "Field index out of range.");
+        }
+        return row[static_cast<size_t>(index)];
+    };
+    const size_t page = static_cast<size_t>(position_ - 1);
+    // Rows in memory are read where they lie: the engine asks for values on every page.
+    if (!s_->rows) return valueIn(s_->features.at(page));
+    return valueIn(s_->Row(page));
 }
 
 namespace {
@@ -89,7 +94,7 @@ void MapSeriesFrameImpl::Bind(const ComPtr<MapFrame>& frame) {
     s_ = std::move(s);
 }
 
-std::shared_ptr<SeriesData> MapSeriesFrameImpl::Bound(const char* op) {
+const std::shared_ptr<SeriesData>& MapSeriesFrameImpl::Bound(const char* op) {
     if (!s_) Raise(hresult::kFail, op, "The map series frame is not bound to a map frame.");
     return s_;
 }
@@ -111,7 +116,7 @@ Variant MapSeriesFrameImpl::FirstPageNumber() {
 
 ComPtr<PageFeature> MapSeriesFrameImpl::FeatureAt(int32_t position) {
     HostCall("MapSeriesFrame.FeatureAt");
-    auto s = Bound("MapSeriesFrame.FeatureAt");
+    const auto& s = Bound("MapSeriesFrame.FeatureAt");
     if (position < 1 || static_cast<size_t>(position) > s->PageCount()) {
         Raise(hresult::kInvalidArg, "MapSeriesFrame.FeatureAt", "No page at position " + std::to_string(position) + ".");
     }
@@ -153,13 +158,15 @@ std::string SectionTemplateInfoImpl::CurrentSection(const std::string& templateN
     return Find(templateName).current_section;
 }
 
-Variant SectionTemplateInfoImpl::SectionPage(const std::string& sectionName) {
+Variant SectionTemplateInfoImpl::SectionPage(const std::string& templateName, const std::string& sectionName) {
     HostCall("SectionTemplateInfo.SectionPage");
-    for (const auto& [name, t] : s_->section_templates) {
-        auto it = t.section_pages.find(sectionName);
-        if (it != t.section_pages.end()) return it->second;
+    const SectionTemplate& t = Find(templateName);
+    auto it = t.section_pages.find(sectionName);
+    if (it == t.section_pages.end()) {
+        Raise(hresult::kInvalidArg, "SectionTemplateInfo.SectionPage",
+              "The section template " + templateName + " has no section named " + sectionName + ".");
     }
-    Raise(hresult::kInvalidArg, "SectionTemplateInfo.SectionPage", "No section named " + sectionName + ".");
+    return it->second;
 }
 
 }  // namespace crv::standalone

@@ -141,8 +141,9 @@ int Run(int argc, char** argv) {
 
     try {
         crv::standalone::RequireEngine();
-    } catch (const crv::standalone::ActivationError&) {
-        const std::string text = "The anchoring component is not registered in " + crv::Registry::DefaultPath() +
+    } catch (const crv::standalone::ActivationError& e) {
+        const std::string text = !e.NotRegistered() ? std::string(e.what())
+                                 : "The anchoring component is not registered in " + crv::Registry::DefaultPath() +
                                  ".\n\nRegister it with:\n    crvinstall build/libCRVAnchor.so\n"
                                  "(set CRVANCHOR_REGISTRY to a file of your own first to use a registry of your own).";
         std::fprintf(stderr, "crvanchor-studio: %s\n", text.c_str());

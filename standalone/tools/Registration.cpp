@@ -9,6 +9,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -56,29 +57,84 @@ std::string Describe(const Variant& v) {
 
 }  // namespace
 
+std::optional<Outcome> CheckLibrary(const std::string& libraryPath) {
+    auto refuse = [&](const std::string& reason) {
+        return Outcome{hresult::kModuleNotFound, libraryPath + ": " + reason + "; nothing was changed.", true};
+    };
+    std::error_code ec;
+    const auto status = std::filesystem::status(libraryPath, ec);
+    if (status.type() == std::filesystem::file_type::not_found) return refuse("no such file");
+    if (ec) return refuse(ec.message());
+    if (!std::filesystem::is_regular_file(status)) return refuse("not a library file");
+    const auto record = ReadVersionRecord(libraryPath);
+    if (!record) return refuse("not a library with a version record");
+    if ((record->flags & kVersionSelfRegister) == 0) return refuse("the library does not announce self-registration");
+    return std::nullopt;
+}
+
 Outcome RegisterServer(const std::string& libraryPath, bool unregister) {
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
-    const auto record = ReadVersionRecord(libraryPath);
-    if (!record) return {hresult::kModuleNotFound, libraryPath + " is not a library with a version record."};
-    if ((record->flags & kVersionSelfRegister) == 0) {
-        return {hresult::kProcNotFound, libraryPath + " does not announce self-registration."};
-    }
+    if (auto refusal = CheckLibrary(libraryPath)) return *refusal;
     void* handle = ::dlopen(std::filesystem::absolute(libraryPath).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* why = ::dlerror();
-        return {hresult::kModuleNotFound, "Cannot load " + libraryPath + ": " + (why != nullptr ? why : "unknown reason")};
+        return {hresult::kModuleNotFound, "Cannot load " + libraryPath + ": " + (why != nullptr ? why : "unknown reason"), true};
     }
     auto fn = reinterpret_cast<int32_t (*)()>(::dlsym(handle, entry));
     Outcome outcome;
+    TakeErrorInfo();  // none left over from an earlier call
     if (fn == nullptr) {
-        outcome = {hresult::kProcNotFound, libraryPath + " has no entry point " + entry + "."};
+        outcome = {hresult::kProcNotFound, libraryPath + " has no entry point " + entry + ".", true};
     } else if (const int32_t hr = fn(); hr != 0) {
-        outcome = {hr, std::string(entry) + " in " + libraryPath + " failed with " + Hex(hr) + "."};
+        const auto info = TakeErrorInfo();
+        outcome = {hr, std::string(entry) + " in " + libraryPath + " failed (" + Hex(hr) + "): " +
+                           (info ? info->Description() : std::string("no reason given."))};
+        // A library that refuses before touching the registry changed nothing.
+        outcome.refused = hr == hresult::kTypeLibraryLoad;
     } else {
         outcome = {0, std::string(entry) + " in " + libraryPath + " succeeded."};
     }
     ::dlclose(handle);
     return outcome;
+}
+
+namespace {
+
+int StatusOf(const Outcome& o) { return o.code == 0 ? 0 : o.refused ? 2 : 1; }
+
+// Appends the outcome's line to the run's output or errors; false when it failed.
+bool Say(ToolRun& run, const char* tool, const Outcome& o) {
+    if (o.code == 0) {
+        run.out += o.message + "\n";
+        return true;
+    }
+    run.err += std::string(tool) + ": " + o.message + "\n";
+    run.status = std::max(run.status, StatusOf(o));
+    return false;
+}
+
+}  // namespace
+
+ToolRun RunRegisterServer(const std::string& libraryPath, bool unregister) {
+    ToolRun run;
+    Say(run, "crvregsvr", RegisterServer(libraryPath, unregister));
+    return run;
+}
+
+ToolRun RunInstall(const std::string& libraryPath, bool uninstall) {
+    ToolRun run;
+    // Checked first: a bad path must not take the page out of the category on its way.
+    if (auto refusal = CheckLibrary(libraryPath)) {
+        Say(run, "crvinstall", *refusal);
+        return run;
+    }
+    if (uninstall) {
+        Say(run, "crvinstall", InstallPage(false));
+        Say(run, "crvinstall", RegisterServer(libraryPath, true));
+        return run;
+    }
+    if (Say(run, "crvinstall", RegisterServer(libraryPath, false))) Say(run, "crvinstall", InstallPage(true));
+    return run;
 }
 
 Outcome InstallPage(bool install) {

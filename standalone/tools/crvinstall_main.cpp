@@ -14,19 +14,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: crvinstall [/u] LIBRARY\n");
         return 2;
     }
-    const std::string library = argv[argc - 1];
     crv::StderrErrorSink sink;
     crv::ScopedErrorSink scope(sink);
     crv::standalone::StandaloneHost host;
-    auto say = [](const crv::tools::Outcome& o) {
-        std::fprintf(o.code == 0 ? stdout : stderr, "%s\n", o.message.c_str());
-        return o.code == 0;
-    };
-    if (uninstall) {
-        const bool removed = say(crv::tools::InstallPage(false));
-        const bool unregistered = say(crv::tools::RegisterServer(library, true));
-        return removed && unregistered ? 0 : 1;
-    }
-    if (!say(crv::tools::RegisterServer(library, false))) return 1;
-    return say(crv::tools::InstallPage(true)) ? 0 : 1;
+    const auto run = crv::tools::RunInstall(argv[argc - 1], uninstall);
+    std::fputs(run.out.c_str(), stdout);
+    std::fputs(run.err.c_str(), stderr);
+    return run.status;
 }

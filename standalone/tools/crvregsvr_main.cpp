@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: crvregsvr [/u] LIBRARY\n");
         return 2;
     }
-    const auto outcome = crv::tools::RegisterServer(library, unregister);
-    std::fprintf(outcome.code == 0 ? stdout : stderr, "%s\n", outcome.message.c_str());
-    return outcome.code == 0 ? 0 : 1;
+    const auto run = crv::tools::RunRegisterServer(library, unregister);
+    std::fputs(run.out.c_str(), stdout);
+    std::fputs(run.err.c_str(), stderr);
+    return run.status;
 }

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace crv {
 namespace {
@@ -57,6 +59,21 @@ TEST(ParseNumber, ReadsNumbersAndRejectsEverythingElse) {
     for (const auto& c : cases) EXPECT_EQ(ParseNumber(c.text, c.rs), c.expected) << '"' << c.text << '"';
     EXPECT_TRUE(IsNumeric("1e400", kPoint));  // the form, not the range
     EXPECT_FALSE(IsNumeric("12,5,", kComma));
+}
+
+TEST(IsPlainNumber, TakesSignDigitsFractionAndExponentOnly) {
+    const struct {
+        const char* text;
+        const RegionalSettings& rs;
+        bool plain;
+    } cases[] = {
+        {"12", kPoint, true}, {"-3", kPoint, true}, {"+7", kPoint, true}, {"2.5", kPoint, true}, {".5", kPoint, true},
+        {"1.5E-2", kPoint, true}, {"2,5", kComma, true}, {"1e400", kPoint, true},
+        {"(2)", kPoint, false}, {"\t4", kPoint, false}, {" 4", kPoint, false}, {"4 ", kPoint, false},
+        {"1,234", kPoint, false}, {"1.234", kComma, false}, {"1 234", kNarrow, false}, {"", kPoint, false},
+        {"-", kPoint, false}, {"--1", kPoint, false}, {"2.5", kComma, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsPlainNumber(c.text, c.rs), c.plain) << '"' << c.text << '"';
 }
 
 TEST(ParseNumber, RoundsLongMantissasCorrectly) {
@@ -142,6 +159,61 @@ TEST(FromLocale, ReadsTheCLocaleTheEnvironmentAndInstalledLocales) {
         const RegionalSettings rs = *RegionalSettings::FromLocale(c.name);
         EXPECT_EQ(FormatFixed(1234567.891, 2, rs), c.fixed) << c.name;
         EXPECT_EQ(ParseNumber(c.typed, rs), 1234.5) << c.name;
+    }
+}
+
+// Sets locale variables for its lifetime (nullptr unsets one) and puts the old values back.
+class ScopedLocaleEnvironment {
+public:
+    explicit ScopedLocaleEnvironment(std::vector<std::pair<const char*, const char*>> values) {
+        for (const char* name : {"LC_ALL", "LC_NUMERIC", "LC_TIME", "LC_CTYPE", "LANG"}) {
+            const char* old = std::getenv(name);
+            saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : kNone);
+            ::unsetenv(name);
+        }
+        for (const auto& [name, value] : values) ::setenv(name, value, 1);
+    }
+    ~ScopedLocaleEnvironment() {
+        for (const auto& [name, value] : saved_) value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+    }
+
+private:
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
+TEST(FromLocale, TheEnvironmentsNumberFormatComesFromTheNumericCategoryAlone) {
+    locale_t german = newlocale(LC_ALL_MASK, "de_DE.UTF-8", static_cast<locale_t>(nullptr));
+    if (german == static_cast<locale_t>(nullptr)) GTEST_SKIP() << "the German locale is not installed";
+    freelocale(german);
+    const struct {
+        std::vector<std::pair<const char*, const char*>> env;
+        const char* decimal;  // nullptr: no format from the environment
+    } cases[] = {
+        {{{"LC_NUMERIC", "de_DE.UTF-8"}, {"LC_TIME", "xx_XX.UTF-8"}}, ","},
+        {{{"LANG", "de_DE.UTF-8"}, {"LC_TIME", "xx_XX.UTF-8"}, {"LC_CTYPE", "xx_XX.UTF-8"}}, ","},
+        {{{"LANG", "xx_XX.UTF-8"}, {"LC_NUMERIC", "de_DE.UTF-8"}}, ","},
+        {{{"LC_NUMERIC", "C"}, {"LANG", "de_DE.UTF-8"}}, "."},
+        {{{"LC_ALL", "de_DE.UTF-8"}, {"LC_NUMERIC", "C"}}, ","},
+        {{}, "."},
+        {{{"LC_NUMERIC", "xx_XX.UTF-8"}, {"LANG", "de_DE.UTF-8"}}, nullptr},
+    };
+    for (const auto& c : cases) {
+        std::optional<RegionalSettings> rs;
+        {
+            ScopedLocaleEnvironment env(c.env);
+            rs = RegionalSettings::FromLocale("");
+        }
+        const std::string what = c.env.empty() ? "empty" : std::string(c.env[0].first) + "=" + c.env[0].second;
+        if (c.decimal == nullptr) {
+            EXPECT_FALSE(rs.has_value()) << what;
+            continue;
+        }
+        ASSERT_TRUE(rs.has_value()) << what;
+        EXPECT_EQ(rs->decimal_separator, c.decimal) << what;
+        // The distance a user typed as 0,5 under a German number format is a half, not 5.
+        if (std::string(c.decimal) == ",") {
+            EXPECT_EQ(ParseNumber("0,5", *rs), 0.5) << what;
+        }
     }
 }
 

@@ -3,10 +3,13 @@
 #include "errors/ComError.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -134,6 +137,122 @@ TEST_F(RegistryTest, TwoInstallersAtOnceBothLand) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     EXPECT_EQ(Registry(path_).Classes().size(), 200u);
+}
+
+// Lookups open the registry read-only: they work for a user who may only read it, never change
+// the file, and leave no companion file behind that could lock its owner out.
+TEST_F(RegistryTest, LookupsNeitherNeedNorMakeAnyChange) {
+    const bool root = ::geteuid() == 0;  // root opens files whatever their modes
+    {
+        Registry r(path_);
+        r.RegisterClass(Entry(1));
+        r.AddClassToCategory(NumberedGuid(500), NumberedGuid(1));
+    }
+    const fs::path folder = dir_ / "sub";
+    auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& f : fs::directory_iterator(folder)) names.push_back(f.path().filename().string());
+        return names;
+    };
+    const auto files = listing();
+    const auto size = fs::file_size(path_);
+    const auto written = fs::last_write_time(path_);
+    struct Case {
+        const char* what;
+        fs::perms file;
+        fs::perms dir;
+    };
+    const Case cases[] = {
+        {"writable", fs::perms::owner_read | fs::perms::owner_write, fs::perms::owner_all},
+        {"read-only file", fs::perms::owner_read, fs::perms::owner_all},
+        {"read-only folder", fs::perms::owner_read, fs::perms::owner_read | fs::perms::owner_exec},
+    };
+    for (const auto& c : cases) {
+        fs::permissions(path_, c.file);
+        fs::permissions(folder, c.dir);
+        {
+            auto r = Registry::OpenIfExists(path_);
+            ASSERT_TRUE(r) << c.what;
+            EXPECT_EQ(r->ClsidFromProgId("Test.Class1"), NumberedGuid(1)) << c.what;
+            EXPECT_EQ(r->FindClass(NumberedGuid(1)), Entry(1)) << c.what;
+            EXPECT_EQ(r->ClassesInCategory(NumberedGuid(500)).size(), 1u) << c.what;
+            EXPECT_THROW(r->RegisterClass(Entry(2)), ComError) << c.what;  // lookups only
+            EXPECT_EQ(listing(), files) << c.what;  // no -wal, -shm or journal while open
+        }
+        fs::permissions(folder, fs::perms::owner_all);
+        fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(listing(), files) << c.what;
+        EXPECT_EQ(fs::file_size(path_), size) << c.what;
+        EXPECT_EQ(fs::last_write_time(path_), written) << c.what;
+        if (root) break;  // the permission cases would prove nothing
+    }
+    // No registry at all: nothing is registered, and nothing is made.
+    EXPECT_FALSE(Registry::OpenIfExists((dir_ / "none" / "registry.db").string()));
+    EXPECT_FALSE(fs::exists(dir_ / "none"));
+}
+
+// A lookup or a registration that fails says which registry and why, in SQLite's words.
+TEST_F(RegistryTest, EveryFailureNamesTheRegistryAndSQLitesReason) {
+    const bool root = ::geteuid() == 0;  // root opens files whatever their modes
+    sqlite3* holder = nullptr;
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        const char* lookup;        // the reason a lookup gives (nullptr: the lookup works)
+        const char* registration;  // the reason a registration gives
+        bool needs_permissions;
+    };
+    const Case cases[] = {
+        {"corrupt", [&] { std::ofstream(path_) << std::string(4096, 'x'); }, "file is not a database",
+         "file is not a database", false},
+        {"truncated",
+         [&] {
+             {
+                 Registry r(path_);
+                 for (uint32_t n = 0; n < 40; ++n) r.RegisterClass(Entry(n));
+             }
+             fs::resize_file(path_, 5000);
+         },
+         "database disk image is malformed", "database disk image is malformed", false},
+        {"a directory", [&] { fs::create_directories(path_); }, "(Is a directory)",
+         "unable to open database file", false},
+        {"read-only folder",
+         [&] {
+             { Registry r(path_); }
+             fs::permissions(dir_ / "sub", fs::perms::owner_read | fs::perms::owner_exec);
+         },
+         nullptr, "unable to open database file", true},
+        {"locked past the timeout",
+         [&] {
+             { Registry r(path_); }
+             ASSERT_EQ(sqlite3_open(path_.c_str(), &holder), SQLITE_OK);
+             ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+         },
+         "database is locked", "database is locked", false},
+    };
+    for (const auto& c : cases) {
+        if (c.needs_permissions && root) continue;
+        fs::create_directories(dir_ / "sub");
+        c.make();
+        auto expect = [&](const char* reason, int32_t number, const std::function<void()>& action, const char* which) {
+            try {
+                action();
+                EXPECT_EQ(reason, nullptr) << c.what << ": the " << which << " worked";
+            } catch (const ComError& e) {
+                ASSERT_NE(reason, nullptr) << c.what << ": " << e.Description();
+                EXPECT_EQ(e.Number(), number) << c.what;
+                EXPECT_NE(e.Description().find(path_), std::string::npos) << c.what << ": " << e.Description();
+                EXPECT_NE(e.Description().find(reason), std::string::npos) << c.what << ": " << e.Description();
+                EXPECT_EQ(e.Description().find("not registered"), std::string::npos) << e.Description();
+            }
+        };
+        expect(c.lookup, hresult::kRegistryRead, [&] { Registry::OpenIfExists(path_, 50)->FindClass(NumberedGuid(1)); }, "lookup");
+        expect(c.registration, hresult::kRegistryWrite, [&] { Registry(path_, 50).RegisterClass(Entry(1)); }, "registration");
+        if (holder != nullptr) sqlite3_close(holder);
+        holder = nullptr;
+        fs::permissions(dir_ / "sub", fs::perms::owner_all);
+        fs::remove_all(dir_ / "sub");
+    }
 }
 
 TEST_F(RegistryTest, LocationComesFromTheEnvironment) {

@@ -5,6 +5,7 @@
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"
 #include "registration/VersionRecord.h"
+#include "standalone/host/Activation.h"
 #include "standalone/host/StandaloneHost.h"
 #include "standalone/tools/Registration.h"
 
@@ -12,6 +13,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 #include <unistd.h>
@@ -265,6 +268,122 @@ TEST_F(RegistrationTest, ActivationFailuresSayWhatIsMissing) {
     } catch (const ComError& e) {
         EXPECT_EQ(e.Number(), hresult::kClassNotRegistered);
     }
+}
+
+// This test program runs no graphical application: the page cannot be made, and says so.
+TEST_F(RegistrationTest, ThePropertyPageIsRefusedNotAbortedWithoutAGraphicalApplication) {
+    ASSERT_EQ(tools::RegisterServer(CRV_LIBRARY_PATH, false).code, 0);
+    try {
+        CreateObjectByProgId<Unknown>("CRVAnchor.AnchorPropertyPage");
+        ADD_FAILURE() << "a page without an application";
+    } catch (const ComError& e) {
+        EXPECT_NE(e.Description().find("graphical user interface"), std::string::npos) << e.Description();
+    }
+    const tools::Outcome call = tools::CallMember("CRVAnchor.AnchorPropertyPage", "Title", {});
+    EXPECT_NE(call.code, 0);
+    EXPECT_NE(call.message.find("CRVAnchor.AnchorPropertyPage can only be created in a program with a graphical"),
+              std::string::npos) << call.message;
+    // The other classes are served as ever.
+    EXPECT_EQ(tools::CallMember("CRVAnchor.CRVAnchorManager", "Reset", {}).code, 0);
+    EXPECT_TRUE(sink_.reports.empty());
+}
+
+// A registry that cannot be used is never passed off as "not registered" or a bare code: each
+// road to it says which registry and what is wrong with it.
+TEST_F(RegistrationTest, RegistryFailuresReachTheUserWithThePathAndTheReason) {
+    const fs::path registry = Registry::DefaultPath();
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"corrupt", [&] { std::ofstream(registry) << std::string(4096, 'x'); }, "file is not a database"},
+        {"a directory", [&] { fs::create_directories(registry); }, "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        fs::create_directories(dir_);
+        c.make();
+        auto expect = [&](const std::string& message, const char* road) {
+            EXPECT_NE(message.find(registry.string()), std::string::npos) << c.what << ", " << road << ": " << message;
+            EXPECT_NE(message.find(c.reason), std::string::npos) << c.what << ", " << road << ": " << message;
+            EXPECT_EQ(message.find("not registered"), std::string::npos) << c.what << ", " << road << ": " << message;
+        };
+        try {
+            standalone::RequireEngine();
+            ADD_FAILURE() << c.what;
+        } catch (const standalone::ActivationError& e) {
+            EXPECT_FALSE(e.NotRegistered()) << c.what;
+            expect(e.what(), "the book and the window");
+        }
+        expect(tools::CallMember("CRVAnchor.CRVAnchorManager", "Reset", {}).message, "crvcall");
+        expect(tools::RegisterServer(CRV_LIBRARY_PATH, false).message, "crvregsvr");
+        const tools::ToolRun install = tools::RunInstall(CRV_LIBRARY_PATH, false);
+        EXPECT_EQ(install.status, 1) << c.what;
+        expect(install.err, "crvinstall");
+        fs::remove_all(dir_);
+    }
+    // No registry at all is the one case of "not registered".
+    try {
+        standalone::RequireEngine();
+        ADD_FAILURE();
+    } catch (const standalone::ActivationError& e) {
+        EXPECT_TRUE(e.NotRegistered());
+        EXPECT_NE(std::string(e.what()).find("not registered"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(fs::exists(registry));  // and looking made none
+}
+
+// The tools refuse a path that is no library, or a library without its type library beside
+// it, with one line naming the file and the reason, status 2, and nothing changed on disk.
+TEST_F(RegistrationTest, ToolsRefuseBadLibrariesAndChangeNothing) {
+    ASSERT_EQ(tools::RunInstall(CRV_LIBRARY_PATH, false).status, 0);
+    const fs::path registry = Registry::DefaultPath();
+    const auto size = fs::file_size(registry);
+    const auto written = fs::last_write_time(registry);
+
+    const fs::path copies = dir_ / "copies";
+    fs::create_directories(copies);
+    const fs::path lone = copies / "libCRVAnchor.so";
+    fs::copy_file(CRV_LIBRARY_PATH, lone);
+    std::ofstream(copies / "notes.so") << "not a library";
+    struct Case {
+        const char* what;
+        std::function<tools::ToolRun()> run;
+        std::string file;
+        const char* reason;
+    };
+    const std::string missing = (dir_ / "missing" / "lib.so").string();
+    const Case cases[] = {
+        {"uninstall a missing file", [&] { return tools::RunInstall(missing, true); }, missing, "no such file"},
+        {"install a missing file", [&] { return tools::RunInstall(missing, false); }, missing, "no such file"},
+        {"unregister a missing file", [&] { return tools::RunRegisterServer(missing, true); }, missing, "no such file"},
+        {"uninstall a folder", [&] { return tools::RunInstall(copies.string(), true); }, copies.string(), "not a library file"},
+        {"register no library", [&] { return tools::RunRegisterServer((copies / "notes.so").string(), false); },
+         (copies / "notes.so").string(), "not a library with a version record"},
+        {"register a lone copy", [&] { return tools::RunRegisterServer(lone.string(), false); }, (copies / "CRVAnchor.tlb").string(),
+         "is missing beside"},
+        {"install a lone copy", [&] { return tools::RunInstall(lone.string(), false); }, (copies / "CRVAnchor.tlb").string(),
+         "is missing beside"},
+    };
+    for (const auto& c : cases) {
+        const tools::ToolRun run = c.run();
+        EXPECT_EQ(run.status, 2) << c.what << ": " << run.err;
+        EXPECT_EQ(run.out, "") << c.what;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << c.what << ": " << run.err;
+        EXPECT_NE(run.err.find(c.file), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_EQ(fs::file_size(registry), size) << c.what;
+        EXPECT_EQ(fs::last_write_time(registry), written) << c.what;
+    }
+    EXPECT_EQ(Open().ClassesInCategory(kElementPropertyPages), std::vector<Guid>{typelib::kClsidAnchorPropertyPage});
+    EXPECT_EQ(fs::path(Open().FindClass(typelib::kClsidAnchorPropertyPage)->library_path), fs::path(CRV_LIBRARY_PATH));
+
+    // With its type library beside it, the copy registers with that one.
+    fs::copy_file(fs::path(CRV_LIBRARY_PATH).parent_path() / "CRVAnchor.tlb", copies / "CRVAnchor.tlb");
+    ASSERT_EQ(tools::RunRegisterServer(lone.string(), false).status, 0);
+    EXPECT_EQ(fs::path(Open().FindTypeLib(typelib::kLibId)->path), copies / "CRVAnchor.tlb");
+    EXPECT_EQ(tools::RunRegisterServer(CRV_LIBRARY_PATH, false).status, 0);
 }
 
 }  // namespace
