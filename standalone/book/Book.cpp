@@ -124,7 +124,7 @@ MapBook::MapBook(Document& document, std::function<int()> reportsShown) : docume
     if (series_frame_) {
         const SeriesData& s = *StandaloneHost::Impl(series_frame_).series;
         first_ = s.first_page_number;
-        last_ = s.first_page_number + static_cast<int32_t>(s.features.size()) - 1;
+        last_ = s.first_page_number + static_cast<int32_t>(s.PageCount()) - 1;
     }
 
     std::vector<Selected> candidates;
@@ -216,7 +216,7 @@ void MapBook::ShowPage(int32_t page) {
     if (series_frame_) {
         SeriesData& s = *StandaloneHost::Impl(series_frame_).series;
         const int64_t position = int64_t{page} - s.first_page_number + 1;
-        if (position >= 1 && position <= static_cast<int64_t>(s.features.size())) {
+        if (position >= 1 && position <= static_cast<int64_t>(s.PageCount())) {
             s.current_position = static_cast<int32_t>(position);
         }
     }

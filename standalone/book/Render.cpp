@@ -163,7 +163,15 @@ std::vector<double> GridLines(double lo, double hi, double step) {
 
 void DrawMapFrame(const Canvas& c, ElementImpl& e, const ElementStyle& style) {
     const QRectF box = c.Box(e.OutlineRect());
-    c.p.save();
+    // Restored however drawing ends: a sheet's label read from a dataset may raise.
+    struct Saved {
+        QPainter& p;
+        explicit Saved(QPainter& painter) : p(painter) { p.save(); }
+        ~Saved() { p.restore(); }
+        Saved(const Saved&) = delete;
+        Saved& operator=(const Saved&) = delete;
+    };
+    std::optional<Saved> saved(std::in_place, c.p);
     c.p.setClipRect(box);
     c.p.fillRect(box, QColor(214, 230, 240));
     const SeriesData* s = e.series.get();
@@ -190,16 +198,15 @@ void DrawMapFrame(const Canvas& c, ElementImpl& e, const ElementStyle& style) {
             if (!style.label_field.empty() && s->fields[i].name == style.label_field) label = static_cast<int>(i);
         }
         const double thin = std::max(1.0, c.scale * 0.008);
-        for (size_t i = 0; i < s->envelopes.size(); ++i) {
+        for (const size_t i : s->SheetsMeeting(view)) {
             const Rect& r = s->envelopes[i];
-            if (r.xmax < view.xmin || r.xmin > view.xmax || r.ymax < view.ymin || r.ymin > view.ymax) continue;
             const bool current = i == static_cast<size_t>(s->current_position - 1);
             const QRectF d = toDevice(r);
             c.p.setBrush(current ? QColor(250, 240, 200) : QColor(226, 236, 214));
             c.p.setPen(QPen(current ? QColor(150, 40, 30) : QColor(120, 130, 110), current ? thin * 3 : thin));
             c.p.drawRect(d);
             if (label >= 0) {
-                const Variant v = s->features[i][static_cast<size_t>(label)];
+                const Variant v = s->Value(i, static_cast<size_t>(label));
                 const QString text = v.IsNull() ? QString() : Q(CStr(v));
                 c.p.setFont(Font(current ? std::min(d.height() * 0.12, c.scale * 0.4) : c.scale * 0.16, current));
                 c.p.setPen(current ? QColor(120, 30, 20) : QColor(90, 100, 80));
@@ -226,7 +233,7 @@ void DrawMapFrame(const Canvas& c, ElementImpl& e, const ElementStyle& style) {
             c.p.drawText(QPointF(box.left() + thin * 3, dy - thin * 2), QString::number(y, 'f', 0));
         }
     }
-    c.p.restore();
+    saved.reset();
     const double border = e.FrameBorder();
     if (border > 0) {
         // The border lies outside the outline, which is why a frame's bounds exceed it.

@@ -377,7 +377,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
         if (impl.Kind() != ElementKind::MapFrame || !impl.series) return;
         const SeriesData& d = *impl.series;
         const SeriesOrigin* origin = doc.SeriesOriginOf(e);
-        out << "Map series \"" << d.name << "\" on \"" << impl.name() << "\": " << d.features.size() << " pages from "
+        out << "Map series \"" << d.name << "\" on \"" << impl.name() << "\": " << d.PageCount() << " pages from "
             << d.first_page_number << (d.enabled ? "" : " (disabled)");
         if (origin != nullptr) out << ", layer " << (origin->layer.empty() ? "(first)" : origin->layer) << " of " << origin->dataset.filename().string();
         out << ", current page " << d.first_page_number + d.current_position - 1 << "\n";

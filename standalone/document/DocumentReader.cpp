@@ -281,7 +281,7 @@ struct Reader {
             const int64_t page = WholeNumber(*c, Child(ptr, "current_page"), -1000000, 2000000);
             const int64_t pos = page - origin.first_page + 1;
             // A dataset that lost pages since the save starts the document at its first page.
-            if (pos >= 1 && pos <= static_cast<int64_t>(data.features.size())) data.current_position = static_cast<int32_t>(pos);
+            if (pos >= 1 && pos <= static_cast<int64_t>(data.PageCount())) data.current_position = static_cast<int32_t>(pos);
         }
         StandaloneHost::Impl(frame).series = std::make_shared<SeriesData>(std::move(data));
         info.series = origin;

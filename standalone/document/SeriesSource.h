@@ -24,10 +24,14 @@ struct SeriesRequest {
     // Empty: pages follow the layer's feature order. Otherwise pages are sorted by this
     // field's value, ascending, features with a null value last, ties in feature order.
     std::string order_field;
+    // Every row read at once, even from a dataset that could give them page by page.
+    bool rows_in_memory = false;
 };
 
 // The fields (the feature id first, named by the layer's id column or "OBJECTID"), one row per
-// page and the envelopes; name, first page and the rest are left at their defaults.
+// page and the envelopes; name, first page and the rest are left at their defaults. A layer that
+// fetches features by id quickly (GeoPackage, Shapefile) stays open with the series and gives
+// each page's row when asked; other layers' rows are read into memory.
 // Throws SeriesSourceError naming the dataset, layer or field that cannot be read.
 SeriesData ReadIndexLayer(const SeriesRequest& request);
 

@@ -130,24 +130,51 @@ struct SeriesField {
     int32_t type = fieldtype::kDouble;
 };
 
+// The rows of a series read from a dataset that can fetch any feature quickly: only the pages'
+// places in the dataset stay in memory, and a page's row is read when asked.
+class SeriesRows {
+public:
+    virtual ~SeriesRows() = default;
+    virtual size_t Count() const = 0;
+    // The row of values of the page at `index` (0 for the first page). Raises the host's usual
+    // error when the dataset can no longer give it.
+    virtual std::vector<Variant> Row(size_t index) = 0;
+};
+
+class SheetIndex;
+
 // A map series: its index layer's fields and one feature (row of values) per page, in page
-// order.
+// order. Readers go through PageCount(), Row() and Value(): the rows are either in `features`
+// (a series built in code, or read from a format without fast random reads) or in `rows`.
 struct SeriesData {
     std::string name = "Map Series";
     std::vector<SeriesField> fields;
     std::vector<std::vector<Variant>> features;
+    // When set, the pages' rows come from here and `features` stays empty.
+    std::shared_ptr<SeriesRows> rows;
     int32_t first_page_number = 1;
     // The page in force, as the 1-based position of its feature: the one record of it. The host
     // puts a page in force here; the engine hands the same position back through
     // MapSeriesFrame.SetCurrentPage, and drawing reads the page's values from it.
     int32_t current_position = 1;
     bool enabled = true;
-    // Each feature's geometry envelope in map units, parallel to `features`; empty when the
-    // series was not read from a dataset with geometry.
+    // Each feature's geometry envelope in map units, in page order; empty when the series was
+    // not read from a dataset with geometry.
     std::vector<Rect> envelopes;
 
+    size_t PageCount() const;
+    // Throws std::out_of_range for an index past the last page.
+    std::vector<Variant> Row(size_t index) const;
+    // Null for a field the row does not have.
+    Variant Value(size_t index, size_t field) const;
     // The value of a field on the page in force; Null when there is no such field.
     Variant CurrentValue(const std::string& field) const;
+    // The pages whose envelopes meet `view` (touching counts), in page order: the same pages a
+    // scan of every envelope would give, found through an index built on first use.
+    std::vector<size_t> SheetsMeeting(const Rect& view) const;
+
+private:
+    mutable std::shared_ptr<const SheetIndex> sheet_index_;
 };
 
 class FieldImpl final : public ComObject<Field>, public Tracked {

@@ -1,14 +1,42 @@
 #include "standalone/host/Objects.h"
+#include "standalone/host/SheetIndex.h"
+
+#include <stdexcept>
 
 namespace crv::standalone {
 
 Variant SeriesData::CurrentValue(const std::string& field) const {
     const size_t row = static_cast<size_t>(current_position - 1);
-    if (row >= features.size()) return Variant::Null();
+    if (current_position < 1 || row >= PageCount()) return Variant::Null();
     for (size_t i = 0; i < fields.size(); ++i) {
-        if (fields[i].name == field) return features[row][i];
+        if (fields[i].name == field) return Value(row, i);
     }
     return Variant::Null();
+}
+
+size_t SeriesData::PageCount() const { return rows ? rows->Count() : features.size(); }
+
+std::vector<Variant> SeriesData::Row(size_t index) const {
+    if (index >= PageCount()) throw std::out_of_range("no page " + std::to_string(index + 1) + " in map series " + name);
+    return rows ? rows->Row(index) : features[index];
+}
+
+Variant SeriesData::Value(size_t index, size_t field) const {
+    if (!rows) {
+        if (index >= features.size()) throw std::out_of_range("no page " + std::to_string(index + 1) + " in map series " + name);
+        const auto& row = features[index];
+        return field < row.size() ? row[field] : Variant::Null();
+    }
+    const std::vector<Variant> row = Row(index);
+    return field < row.size() ? row[field] : Variant::Null();
+}
+
+std::vector<size_t> SeriesData::SheetsMeeting(const Rect& view) const {
+    // Built once: the envelopes are set when the series is read and stay as they are.
+    if (!sheet_index_ || sheet_index_->Count() != envelopes.size()) {
+        sheet_index_ = std::make_shared<const SheetIndex>(envelopes);
+    }
+    return sheet_index_->Meeting(envelopes, view);
 }
 
 std::string FieldImpl::Name() { HostCall("Field.Name"); return f_.name; }
@@ -38,11 +66,16 @@ ComPtr<FeatureTable> SeriesLayerImpl::Table() { HostCall("SeriesLayer.Table"); r
 
 Variant PageFeatureImpl::Value(int32_t index) {
     HostCall("PageFeature.Value");
-    const auto& row = s_->features.at(static_cast<size_t>(position_ - 1));
-    if (index < 0 || static_cast<size_t>(index) >= row.size()) {
-        Raise(hresult::kInvalidArg, "PageFeature.Value", "Field index out of range.");
-    }
-    return row[static_cast<size_t>(index)];
+    const auto valueIn = [index](const std::vector<Variant>& row) {
+        if (index < 0 || static_cast<size_t>(index) >= row.size()) {
+            Raise(hresult::kInvalidArg, "PageFeature.Value", "Field index out of range.");
+        }
+        return row[static_cast<size_t>(index)];
+    };
+    const size_t page = static_cast<size_t>(position_ - 1);
+    // Rows in memory are read where they lie: the engine asks for values on every page.
+    if (!s_->rows) return valueIn(s_->features.at(page));
+    return valueIn(s_->Row(page));
 }
 
 namespace {
@@ -82,7 +115,7 @@ ComPtr<SeriesLayer> MapSeriesFrameImpl::IndexLayer() {
 
 Variant MapSeriesFrameImpl::PageCount() {
     HostCall("MapSeriesFrame.PageCount");
-    return Variant(static_cast<int32_t>(Bound("MapSeriesFrame.PageCount")->features.size()));
+    return Variant(static_cast<int32_t>(Bound("MapSeriesFrame.PageCount")->PageCount()));
 }
 
 Variant MapSeriesFrameImpl::FirstPageNumber() {
@@ -93,7 +126,7 @@ Variant MapSeriesFrameImpl::FirstPageNumber() {
 ComPtr<PageFeature> MapSeriesFrameImpl::FeatureAt(int32_t position) {
     HostCall("MapSeriesFrame.FeatureAt");
     const auto& s = Bound("MapSeriesFrame.FeatureAt");
-    if (position < 1 || static_cast<size_t>(position) > s->features.size()) {
+    if (position < 1 || static_cast<size_t>(position) > s->PageCount()) {
         Raise(hresult::kInvalidArg, "MapSeriesFrame.FeatureAt", "No page at position " + std::to_string(position) + ".");
     }
     return MakeCom<PageFeature, PageFeatureImpl>(s, position);
@@ -102,7 +135,7 @@ ComPtr<PageFeature> MapSeriesFrameImpl::FeatureAt(int32_t position) {
 void MapSeriesFrameImpl::SetCurrentPage(const ComPtr<PageFeature>&, int32_t position) {
     HostCall("MapSeriesFrame.SetCurrentPage");
     auto s = Bound("MapSeriesFrame.SetCurrentPage");
-    if (position < 1 || static_cast<size_t>(position) > s->features.size()) {
+    if (position < 1 || static_cast<size_t>(position) > s->PageCount()) {
         Raise(hresult::kInvalidArg, "MapSeriesFrame.SetCurrentPage", "No page at position " + std::to_string(position) + ".");
     }
     s->current_position = position;

@@ -84,7 +84,14 @@ void PageView::paintEvent(QPaintEvent*) {
     p.save();
     p.translate(kMargin, kMargin);
     p.setClipRect(QRectF(0, 0, paper.width(), paper.height()));
-    standalone::DrawPage(p, window_.Doc(), window_.Book(), window_.CurrentPage(), scale_);
+    try {
+        standalone::DrawPage(p, window_.Doc(), window_.Book(), window_.CurrentPage(), scale_);
+    } catch (const ComError& e) {
+        // The series' dataset went bad since it was opened: the page says so where it would be.
+        p.setPen(Qt::black);
+        p.drawText(QRectF(0, 0, paper.width(), paper.height()), Qt::AlignCenter | Qt::TextWordWrap,
+                   QString::fromStdString(e.Description()));
+    }
     p.restore();
 
     // The selection: a dashed outline with eight handles, as layout views mark it.

@@ -585,7 +585,8 @@ TEST(MapBook, NeverSavesAPlacementFromANoDataDistance) {
     EXPECT_NE(run.status, 0);
     // Either the placement was refused (and reported) or the document was not saved.
     if (fs::exists(dir / "saved.json")) {
-        for (const auto& e : json::parse(ReadText(dir / "saved.json"))["elements"]) {
+        const json saved = json::parse(ReadText(dir / "saved.json"));
+        for (const auto& e : saved["elements"]) {
             for (const auto& v : e.value("rect", json::array())) EXPECT_LE(std::fabs(v.get<double>()), 1e6) << e["name"];
         }
     } else {

@@ -1,6 +1,7 @@
 #include "standalone/document/SeriesSource.h"
 
 #include "TempDir.h"
+#include "errors/ComError.h"
 
 #include <gdal.h>
 #include <ogrsf_frmts.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <map>
 #include <memory>
@@ -104,7 +106,7 @@ int32_t TypeOf(const SeriesData& d, const std::string& name) {
 
 Variant ValueOf(const SeriesData& d, size_t page, const std::string& name) {
     for (size_t i = 0; i < d.fields.size(); ++i) {
-        if (d.fields[i].name == name) return d.features[page][i];
+        if (d.fields[i].name == name) return d.Value(page, i);
     }
     return Variant("<no field>");
 }
@@ -139,7 +141,7 @@ TEST(SeriesSource, MapsFieldTypesOfEachFormatToHostCodes) {
         for (const auto& [name, code] : c.types) EXPECT_EQ(TypeOf(d, name), code) << c.file << " " << name;
 
         // Pages in the order of "whole"; their features' envelopes and values came along.
-        ASSERT_EQ(d.features.size() + d.envelopes.size(), 6u) << c.file;
+        ASSERT_EQ(d.PageCount() + d.envelopes.size(), 6u) << c.file;
         for (size_t page = 0; page < 3; ++page) {
             EXPECT_EQ(CLng(ValueOf(d, page, "whole")), static_cast<int32_t>(page + 1)) << c.file;
             EXPECT_EQ(d.envelopes[page].xmin, 10.0 * static_cast<double>(page)) << c.file;
@@ -174,7 +176,7 @@ TEST(SeriesSource, FeatureOrderAndWideIntegers) {
     TempDir dir;
     const auto path = MakeDataset(dir.Path(), "sheets.gpkg");
     const SeriesData d = ReadIndexLayer({path, "sheets", ""});
-    ASSERT_EQ(d.features.size(), 3u);
+    ASSERT_EQ(d.PageCount(), 3u);
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(ValueOf(d, i, "whole"), Variant(int32_t{kSheets[i].page}));
         EXPECT_EQ(ValueOf(d, i, "fid"), Variant(static_cast<int32_t>(i + 1)));
@@ -243,7 +245,105 @@ TEST(SeriesSource, RefusesWhatIsNeitherAFileNorAFolderAndReadsAShapefileFolder) 
     std::filesystem::create_directory(dir / "shapes");
     MakeDataset(dir / "shapes", "sheets.shp");
     const SeriesData d = ReadIndexLayer({dir / "shapes", "sheets", "whole"});
-    EXPECT_EQ(d.features.size(), 3u);
+    EXPECT_EQ(d.PageCount(), 3u);
+}
+
+
+// Every row a series gives, in page order, last page first: more pages than the rows kept at
+// hand, so that rows are read again after others pushed them out.
+std::vector<std::vector<Variant>> AllRows(const SeriesData& d) {
+    std::vector<std::vector<Variant>> rows(d.PageCount());
+    for (size_t i = rows.size(); i-- > 0;) rows[i] = d.Row(i);
+    for (size_t i = 0; i < rows.size(); ++i) EXPECT_TRUE(d.Row(i) == rows[i]) << "page " << i + 1 << " read again";
+    return rows;
+}
+
+TEST(SeriesSource, RowsReadOnDemandAreTheRowsReadIntoMemory) {
+    TempDir dir;
+    const auto gpkg = MakeDataset(dir.Path(), "sheets.gpkg");
+    std::filesystem::create_directory(dir / "shapes");
+    const auto shp = MakeDataset(dir / "shapes", "sheets.shp");
+    // Many pages, 64-bit integers beyond 32 bits and nulls, ordered by a field with ties.
+    const auto many = dir / "many.gpkg";
+    {
+        GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GPKG");
+        GDALDatasetUniquePtr ds(driver->Create(many.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+        OGRLayer* layer = ds->CreateLayer("grid", nullptr, wkbPolygon, nullptr);
+        OGRFieldDefn rank("rank", OFTInteger), big("big", OFTInteger64), name("name", OFTString);
+        layer->CreateField(&rank);
+        layer->CreateField(&big);
+        layer->CreateField(&name);
+        for (int i = 0; i < 60; ++i) {
+            OGRFeatureUniquePtr f(OGRFeature::CreateFeature(layer->GetLayerDefn()));
+            if (i % 7 != 0) f->SetField("rank", (i * 13) % 9);
+            if (i % 5 != 0) f->SetField("big", (static_cast<GIntBig>(1) << 33) * i);
+            f->SetField("name", CPLSPrintf("Sheet %d", i));
+            OGRGeometry* g = nullptr;
+            OGRGeometryFactory::createFromWkt(CPLSPrintf("POLYGON((%d 0,%d 0,%d 5,%d 5,%d 0))", i, i + 1, i + 1, i, i),
+                                              nullptr, &g);
+            f->SetGeometryDirectly(g);
+            ASSERT_EQ(layer->CreateFeature(f.get()), OGRERR_NONE);
+        }
+    }
+    const std::filesystem::path sample = std::filesystem::path(CRV_SOURCE_DIR) / "samples" / "sheets.gpkg";
+    const standalone::SeriesRequest cases[] = {
+        {sample, "sheets", "PAGE_NO"}, {sample, "", ""}, {gpkg, "", "whole"}, {gpkg, "", "fid"},
+        {shp, "", "whole"},            {many, "", "rank"}, {many, "", "big"}, {many, "", ""},
+    };
+    for (const auto& request : cases) {
+        const std::string what = request.dataset.filename().string() + " by " + request.order_field;
+        auto inMemory = request;
+        inMemory.rows_in_memory = true;
+        const SeriesData held = ReadIndexLayer(inMemory);
+        const SeriesData read = ReadIndexLayer(request);
+        EXPECT_EQ(held.rows, nullptr) << what;
+        ASSERT_NE(read.rows, nullptr) << what;
+        EXPECT_TRUE(read.features.empty()) << what;
+        ASSERT_EQ(read.fields.size(), held.fields.size()) << what;
+        for (size_t i = 0; i < held.fields.size(); ++i) {
+            EXPECT_EQ(read.fields[i].name, held.fields[i].name) << what;
+            EXPECT_EQ(read.fields[i].type, held.fields[i].type) << what << " " << held.fields[i].name;
+        }
+        EXPECT_EQ(read.name, held.name) << what;
+        EXPECT_EQ(read.envelopes, held.envelopes) << what;
+        ASSERT_GE(held.PageCount(), 3u) << what;
+        const auto rows = AllRows(read);
+        ASSERT_EQ(rows.size(), held.features.size()) << what;
+        for (size_t i = 0; i < rows.size(); ++i) EXPECT_TRUE(rows[i] == held.features[i]) << what << " page " << i + 1;
+        EXPECT_EQ(read.Value(1, 1), held.features[1][1]) << what;
+        EXPECT_EQ(read.Value(1, held.fields.size()), Variant::Null()) << what;
+        EXPECT_THROW(read.Row(read.PageCount()), std::out_of_range) << what;
+    }
+}
+
+TEST(SeriesSource, ADatasetSpoiltAfterLoadingGivesAnErrorNotACrash) {
+    // A shapefile this small is read ahead whole, so its rows may outlive the files.
+    for (const auto& [file, mustFail] : {std::pair{"sheets.gpkg", true}, std::pair{"sheets.shp", false}}) {
+        TempDir dir;
+        std::filesystem::create_directory(dir / "data");
+        const auto path = MakeDataset(dir / "data", file);
+        const SeriesData d = ReadIndexLayer({path, "", "whole"});
+        const SeriesData held = ReadIndexLayer({path, "", "whole", true});
+        ASSERT_NE(d.rows, nullptr) << file;
+        EXPECT_EQ(d.Row(0), held.features[0]) << file;
+        // Removed: the series keeps the dataset open and still reads it.
+        const auto kept = dir / "kept";
+        std::filesystem::rename(dir / "data", kept);
+        EXPECT_EQ(d.Row(1), held.features[1]) << file;
+        // Emptied where it lies: a row read a moment ago is still at hand, the others are not.
+        for (const auto& entry : std::filesystem::directory_iterator(kept)) {
+            std::ofstream(entry.path(), std::ios::trunc | std::ios::binary) << "not a map";
+        }
+        EXPECT_EQ(d.Row(0), held.features[0]) << file;
+        try {
+            EXPECT_EQ(d.Row(2), held.features[2]) << file;
+            EXPECT_FALSE(mustFail) << file << ": a row was read from an emptied dataset";
+        } catch (const ComError& e) {
+            EXPECT_EQ(e.Number(), hresult::kFail) << file;
+            const std::string start = "cannot read page 3 of map series dataset " + path.string() + ": ";
+            EXPECT_EQ(e.Description().substr(0, start.size()), start) << file << ": " << e.Description();
+        }
+    }
 }
 
 }  // namespace

@@ -330,6 +330,14 @@ TEST_F(WindowTest, ASeriesWithoutFeaturesShowsTheLayoutWithoutSteppingPages) {
     EXPECT_TRUE(complaints_.empty());
 }
 
+TEST_F(WindowTest, ASeriesDatasetSpoiltWhileOpenIsToldOnThePageNotACrash) {
+    // Only the page's own row has been read so far; its neighbours' labels are read when drawn.
+    std::ofstream(dir_ / "sheets.gpkg", std::ios::trunc | std::ios::binary) << "not a map";
+    QImage shown;
+    EXPECT_NO_THROW(shown = window_->grab().toImage());
+    EXPECT_FALSE(shown.isNull());
+}
+
 TEST_F(WindowTest, ABadDocumentIsReportedAndLeavesTheWindowAsItWas) {
     window_->NextPage();
     Click("Legend");
