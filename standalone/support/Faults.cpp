@@ -125,10 +125,10 @@ void Tracked::operator delete(void* p, size_t size) noexcept {
                 return;
             }
         }
-        ::operator delete(p, (b + 1) * kStep);
+        ::operator delete(p);
         return;
     }
-    ::operator delete(p, size);
+    ::operator delete(p);
 }
 
 }  // namespace crv::standalone
