@@ -6,10 +6,10 @@ namespace {
 
 // One entry of the key table: the field it fills, how a reader converts it, and the kind a
 // new record stores it in.
-#define CRV_RECORD_KEY(NAME, KIND, LABELS, FIELD, CONVERT, STORED)                                   \
-    RecordKey {                                                                                       \
+#define CRV_RECORD_KEY(NAME, KIND, LABELS, FIELD, CONVERT, STORED)                                         \
+    RecordKey {                                                                                            \
         key::NAME, KeyKind::KIND, LABELS, [](AnchorRecord& r, const Variant& v) { r.FIELD = CONVERT(v); }, \
-            [](const AnchorRecord& r) { return Variant(static_cast<STORED>(r.FIELD)); }              \
+            [](const AnchorRecord& r) { return Variant(static_cast<STORED>(r.FIELD)); }                    \
     }
 
 bool ReadBoolean(const Variant& v) { return CBool(v); }

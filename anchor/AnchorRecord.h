@@ -55,9 +55,9 @@ inline constexpr int16_t kRecordVersion = 1;
 
 // Reference point codes 0..8: row = code div 3 (top, center, bottom), column = code mod 3
 // (left, center, right).
-inline constexpr std::array<const char*, 9> kPointLabels = {
-    "Top Left",    "Top Center", "Top Right",     "Center Left", "Center",
-    "Center Right", "Bottom Left", "Bottom Center", "Bottom Right"};
+inline constexpr std::array<const char*, 9> kPointLabels = {"Top Left",    "Top Center",    "Top Right",
+                                                            "Center Left", "Center",        "Center Right",
+                                                            "Bottom Left", "Bottom Center", "Bottom Right"};
 inline constexpr bool IsPointCode(int32_t code) { return code >= 0 && code <= 8; }
 inline constexpr int32_t PointRow(int32_t code) { return code / 3; }
 inline constexpr int32_t PointColumn(int32_t code) { return code % 3; }

@@ -122,7 +122,8 @@ template <class Add>
 void ScanPages(std::string_view all, Add&& add) {
     for (size_t start = 0;;) {
         const size_t comma = all.find(',', start);
-        const std::string_view piece = all.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        const std::string_view piece =
+            all.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
         const size_t dash = piece.find('-');
         if (dash == std::string_view::npos) {
             const PagePart only = ReadPart(piece);
@@ -156,10 +157,10 @@ double DoubleOf(const Variant& v) { return v.Type() == VariantType::Double ? v.A
 
 // Each procedure's identifier is built once: placing a page must not pay for the text of an
 // error report it does not show.
-#define CRV_PROCEDURE_ID(name)                   \
-    [] () -> const std::string& {                \
-        static const std::string id = Id(name);  \
-        return id;                               \
+#define CRV_PROCEDURE_ID(name)                  \
+    []() -> const std::string& {                \
+        static const std::string id = Id(name); \
+        return id;                              \
     }()
 
 // ParseOutPages followed by ExistsInCollection, as one placement asks them, with the same
@@ -219,7 +220,8 @@ void CRVAnchorManager::AddAnchorProperties(const ComPtr<LayoutElement>& pElement
                                            const ComPtr<PropertyBag>& AnchorProperties) {
     TopLevel(Id("AddAnchorProperties"), [&] {
         if (!gf::SetAnchorProperties(pElement, AnchorProperties)) {
-            Raise(kAnchorErrorNumber, "CRVAnchorManager.AddAnchorProperties", "Error attempting to set Anchor properties.");
+            Raise(kAnchorErrorNumber, "CRVAnchorManager.AddAnchorProperties",
+                  "Error attempting to set Anchor properties.");
         }
     });
 }
@@ -269,7 +271,8 @@ void CRVAnchorManager::SetAnchorElement(const ComPtr<LayoutElement>& pElement) {
         }
         s_.AnchoredElement = pElement;
 
-        static const AnchorRecord::KeySet kKeys = Without(kEveryKey, {key::AnchorElement, key::CanAnchor, key::Version});
+        static const AnchorRecord::KeySet kKeys =
+            Without(kEveryKey, {key::AnchorElement, key::CanAnchor, key::Version});
         AnchorRecord& r = s_.Record;
         r.Read(RecordOf(pElement), kKeys);
 
@@ -317,7 +320,8 @@ void CRVAnchorManager::SetAnchorElement(const ComPtr<LayoutElement>& pElement) {
         s_.SeriesIndexLayer.Reset();
         s_.ReferenceMapFrame.Reset();
         s_.SeriesFrame.Reset();
-        Raise(kAnchorErrorNumber, "CRVAnchorManager.SetAnchorElement", "Error accessing parent Map Series Frame fields.");
+        Raise(kAnchorErrorNumber, "CRVAnchorManager.SetAnchorElement",
+              "Error accessing parent Map Series Frame fields.");
     });
 }
 
@@ -362,9 +366,7 @@ void CRVAnchorManager::Anchor(int32_t PageNumber, int32_t PageOffset) {
             switch (r.AltAnchorType) {
                 case kAltEvenPages: alternate = !IsOdd(effective); break;
                 case kAltOddPages: alternate = IsOdd(effective); break;
-                case kAltPageRange:
-                    alternate = PageListHolds(r.AltAnchorPageRange, effective);
-                    break;
+                case kAltPageRange: alternate = PageListHolds(r.AltAnchorPageRange, effective); break;
                 default: alternate = false; break;
             }
         }
@@ -404,11 +406,13 @@ void CRVAnchorManager::AnchorElementToPage(int16_t AnchorFrom, int16_t AnchorTo,
         double width = 0;
         double height = 0;
         view->Page()->QuerySize(width, height);
-        MoveOnto(s_.AnchoredElement, AnchorFrom, AnchorTo, HDistance, VDistance, PageExtent(width, height), e, container, view);
+        MoveOnto(s_.AnchoredElement, AnchorFrom, AnchorTo, HDistance, VDistance, PageExtent(width, height), e,
+                 container, view);
     });
 }
 
-void CRVAnchorManager::AnchorElementToElement(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance) {
+void CRVAnchorManager::AnchorElementToElement(int16_t AnchorFrom, int16_t AnchorTo, double HDistance,
+                                              double VDistance) {
     Nested(CRV_PROCEDURE_ID("AnchorElementToElement"), [&] {
         RequirePointCode(AnchorTo, "target", "CRVAnchorManager.AnchorElementToElement");
         RequirePointCode(AnchorFrom, "element's own", "CRVAnchorManager.AnchorElementToElement");

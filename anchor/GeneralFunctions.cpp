@@ -141,8 +141,9 @@ bool IsDistanceFieldType(int32_t type) {
 
 ComPtr<LayoutElement> FindElementByName(const ComPtr<HostDocument>& document, const std::string& name) {
     return TopLevel(Id("FindElementByName"), ComPtr<LayoutElement>(), [&] {
-        ComPtr<LayoutElement> found = WalkElementNames(document->PageLayout(), GroupMembers::WalkedOrIndexed,
-                                                       [&](const ComPtr<LayoutElement>&, const std::string& n) { return n == name; });
+        ComPtr<LayoutElement> found =
+            WalkElementNames(document->PageLayout(), GroupMembers::WalkedOrIndexed,
+                             [&](const ComPtr<LayoutElement>&, const std::string& n) { return n == name; });
         if (!found) Raise(kAnchorErrorNumber, "GeneralFunctions.FindElementByName", "Dlement Not found.");
         return found;
     });

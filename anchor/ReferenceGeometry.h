@@ -42,8 +42,12 @@ struct Point {
 inline Point PointOf(const Extent& r, int32_t code) {
     const int32_t row = PointRow(code);
     const int32_t column = PointColumn(code);
-    return {column == 0 ? r.xmin : column == 1 ? (r.xmin + r.xmax) / 2.0 : r.xmax,
-            row == 0 ? r.ymax : row == 1 ? (r.ymin + r.ymax) / 2.0 : r.ymin};
+    return {column == 0   ? r.xmin
+            : column == 1 ? (r.xmin + r.xmax) / 2.0
+                          : r.xmax,
+            row == 0   ? r.ymax
+            : row == 1 ? (r.ymin + r.ymax) / 2.0
+                       : r.ymin};
 }
 
 // How far the element `e` has to move so that its own point `from` lands on the point `to` of

@@ -30,10 +30,12 @@ struct Book {
         manager = MakeCom<_CRVAnchorManager, CRVAnchorManager>();
         ComPtr<PropertyBag> r = manager->MakeAnchorProperties();
         const std::map<std::string, Variant> keys = {
-            {key::AnchorElement, true},   {key::AnchorType, "NamedElement"}, {key::ElementName, "Map"},
-            {key::AnchorFromAll, int16_t{2}}, {key::AnchorToAll, int16_t{2}}, {key::HFromFieldAll, true},
-            {key::HFieldNameAll, "Dx"},   {key::VFromFieldAll, true},      {key::VFieldNameAll, "Dy"},
-            {key::UseAltAnchoring, true}, {key::AltAnchorType, kAltPageRange}, {key::AltAnchorPageRange, "1-3, 7, 10-12"}};
+            {key::AnchorElement, true},          {key::AnchorType, "NamedElement"},
+            {key::ElementName, "Map"},           {key::AnchorFromAll, int16_t{2}},
+            {key::AnchorToAll, int16_t{2}},      {key::HFromFieldAll, true},
+            {key::HFieldNameAll, "Dx"},          {key::VFromFieldAll, true},
+            {key::VFieldNameAll, "Dy"},          {key::UseAltAnchoring, true},
+            {key::AltAnchorType, kAltPageRange}, {key::AltAnchorPageRange, "1-3, 7, 10-12"}};
         for (const auto& [k, v] : keys) r->SetProperty(k, v);
         manager->AddAnchorProperties(element, r);
         manager->SetAnchorElement(element);
@@ -126,7 +128,8 @@ public:
             }
         };
         ratio("BM_AnchorElement/100000", "BM_AnchorElement/100", "AnchorElement, 100,000-page over 100-page series:");
-        ratio("BM_AnchorElement/100", "BM_HostMoveUpdateRedraw", "AnchorElement over the host's own move+update+redraw:");
+        ratio("BM_AnchorElement/100", "BM_HostMoveUpdateRedraw",
+              "AnchorElement over the host's own move+update+redraw:");
         ratio("BM_PageListTest/1", "BM_PageListTest/0", "Page-list test, 1-32000 over 1-10:");
         ratio("BM_SetAnchorElement/10000", "BM_SetAnchorElement/1000", "SetAnchorElement, 10,000 over 1,000 elements:");
         ratio("BM_SetAnchorElement/1000", "BM_SetAnchorElement/100", "SetAnchorElement, 1,000 over 100 elements:");

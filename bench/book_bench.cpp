@@ -88,11 +88,15 @@ fs::path MakeBook(int sheets) {
     const std::string doc = (dir / "book.json").string();
     std::ostringstream out, err;
     RunCrvAnchor({"anchor", doc, "Title", "AnchorElement=true", "AnchorPriority=HIGH", "AnchorFromAll=Top Center",
-                  "AnchorToAll=Top Center", "VDistanceAll=-0.4"}, out, err);
-    RunCrvAnchor({"anchor", doc, "Folio", "AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right",
-                  "UseAltAnchoring=true", "AnchorFromAlt=Bottom Left", "AnchorToAlt=Bottom Left"}, out, err);
+                  "AnchorToAll=Top Center", "VDistanceAll=-0.4"},
+                 out, err);
+    RunCrvAnchor(
+        {"anchor", doc, "Folio", "AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right",
+         "UseAltAnchoring=true", "AnchorFromAlt=Bottom Left", "AnchorToAlt=Bottom Left"},
+        out, err);
     RunCrvAnchor({"anchor", doc, "Arrow", "AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map",
-                  "AnchorFromAll=Top Right", "AnchorToAll=Top Right", "HFromFieldAll=true", "HFieldNameAll=DX"}, out, err);
+                  "AnchorFromAll=Top Right", "AnchorToAll=Top Right", "HFromFieldAll=true", "HFieldNameAll=DX"},
+                 out, err);
     made[sheets] = dir;
     return dir;
 }

@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc != 3 || (std::strcmp(argv[1], "anchor") != 0 && std::strcmp(argv[1], "page") != 0)) {
-        std::fprintf(stderr, "usage: crv_memory anchor|page COUNT, crv_memory book DOC [OPTION...], crv_memory load DOC\n");
+        std::fprintf(stderr,
+                     "usage: crv_memory anchor|page COUNT, crv_memory book DOC [OPTION...], crv_memory load DOC\n");
         return 2;
     }
     const long count = std::strtol(argv[2], nullptr, 10);

@@ -65,7 +65,8 @@ ComPtr<ClassFactory> ClassTable::FactoryFromRegistry(const Guid& clsid) {
         if (handle == nullptr) {
             const char* why = ::dlerror();
             Raise(hresult::kModuleNotFound, "CRVAnchor",
-                  "The library " + path + " of class " + clsid.ToString() + " could not be loaded: " + (why != nullptr ? why : "unknown reason"));
+                  "The library " + path + " of class " + clsid.ToString() +
+                      " could not be loaded: " + (why != nullptr ? why : "unknown reason"));
         }
         std::lock_guard lock(mutex_);
         libraries_.emplace(path, handle);
@@ -77,7 +78,8 @@ ComPtr<ClassFactory> ClassTable::FactoryFromRegistry(const Guid& clsid) {
     void* out = nullptr;
     const int32_t hr = get(&clsid, &ClassFactory::IID, &out);
     if (hr < 0 || out == nullptr) {
-        Raise(hr < 0 ? hr : hresult::kFail, "CRVAnchor", "The library " + path + " has no class object for " + clsid.ToString() + ".");
+        Raise(hr < 0 ? hr : hresult::kFail, "CRVAnchor",
+              "The library " + path + " has no class object for " + clsid.ToString() + ".");
     }
     return ComPtr<ClassFactory>::Attach(static_cast<ClassFactory*>(out));
 }

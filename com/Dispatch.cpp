@@ -36,7 +36,8 @@ const MemberInfo& InterfaceInfo::Member(int32_t dispid) const {
     for (const MemberInfo& m : members) {
         if (m.dispid == dispid) return m;
     }
-    Raise(hresult::kUnknownName, "CRVAnchor", "Unknown name: no member of " + name + " has dispatch id " + std::to_string(dispid) + ".");
+    Raise(hresult::kUnknownName, "CRVAnchor",
+          "Unknown name: no member of " + name + " has dispatch id " + std::to_string(dispid) + ".");
 }
 
 const InterfaceInfo* TypeLibInfo::FindInterface(const std::string& wanted) const {
@@ -68,11 +69,21 @@ void CheckCount(const MemberInfo& m, const std::vector<Variant>& args) {
     }
 }
 
-bool ArgBool(const Variant& v) { return Converted([&] { return CBool(v); }); }
-int16_t ArgShort(const Variant& v) { return Converted([&] { return CInt(v); }); }
-int32_t ArgLong(const Variant& v) { return Converted([&] { return CLng(v); }); }
-double ArgDouble(const Variant& v) { return Converted([&] { return CDbl(v); }); }
-std::string ArgString(const Variant& v) { return Converted([&] { return CStr(v); }); }
+bool ArgBool(const Variant& v) {
+    return Converted([&] { return CBool(v); });
+}
+int16_t ArgShort(const Variant& v) {
+    return Converted([&] { return CInt(v); });
+}
+int32_t ArgLong(const Variant& v) {
+    return Converted([&] { return CLng(v); });
+}
+double ArgDouble(const Variant& v) {
+    return Converted([&] { return CDbl(v); });
+}
+std::string ArgString(const Variant& v) {
+    return Converted([&] { return CStr(v); });
+}
 
 ComPtr<Unknown> ArgUnknown(const Variant& v) {
     if (v.IsEmpty()) return {};

@@ -6,7 +6,7 @@ namespace crv {
 
 namespace {
 std::atomic<FaultHook> g_hook{nullptr};
-}
+}  // namespace
 
 FaultHook SetFaultHook(FaultHook hook) { return g_hook.exchange(hook); }
 

@@ -59,7 +59,8 @@ consteval Guid MakeGuid(const char (&s)[37]) {
     g.data3 = static_cast<uint16_t>(detail::HexRun(s + 14, 4));
     g.data4[0] = static_cast<uint8_t>(detail::HexRun(s + 19, 2));
     g.data4[1] = static_cast<uint8_t>(detail::HexRun(s + 21, 2));
-    for (int i = 0; i < 6; ++i) g.data4[static_cast<size_t>(2 + i)] = static_cast<uint8_t>(detail::HexRun(s + 24 + 2 * i, 2));
+    for (int i = 0; i < 6; ++i)
+        g.data4[static_cast<size_t>(2 + i)] = static_cast<uint8_t>(detail::HexRun(s + 24 + 2 * i, 2));
     return g;
 }
 

@@ -66,7 +66,7 @@ std::vector<int> GroupingFromBytes(const char* bytes) {
 struct SharedSettings {
     std::mutex mutex;
     std::optional<RegionalSettings> settings;  // empty until first use
-    std::atomic<uint64_t> generation{0};       // 0: not yet initialised
+    std::atomic<uint64_t> generation{0};  // 0: not yet initialised
 };
 
 SharedSettings& Shared() {
@@ -105,8 +105,7 @@ struct Scan {
 };
 
 bool StartsWith(std::string_view text, size_t pos, std::string_view prefix) {
-    return !prefix.empty() && text.size() - pos >= prefix.size() &&
-           text.compare(pos, prefix.size(), prefix) == 0;
+    return !prefix.empty() && text.size() - pos >= prefix.size() && text.compare(pos, prefix.size(), prefix) == 0;
 }
 
 constexpr std::string_view kNoBreakSpace = "\xC2\xA0";
@@ -114,8 +113,7 @@ constexpr std::string_view kNarrowNoBreakSpace = "\xE2\x80\xAF";
 
 // Length of a group separator at pos, 0 when there is none. Where the locale separates
 // groups with a no-break space, users type a plain space (or the other no-break space).
-size_t GroupSeparatorAt(std::string_view text, size_t pos, std::string_view sep,
-                        bool space_like) {
+size_t GroupSeparatorAt(std::string_view text, size_t pos, std::string_view sep, bool space_like) {
     if (StartsWith(text, pos, sep)) return sep.size();
     if (space_like) {
         if (pos < text.size() && text[pos] == ' ') return 1;
@@ -266,8 +264,7 @@ Decimal Decompose(double value, int precision) {
     const auto result =
         precision < 0
             ? std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific)
-            : std::to_chars(buffer, buffer + sizeof buffer, magnitude,
-                            std::chars_format::scientific, precision);
+            : std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, precision);
     const std::string_view text(buffer, static_cast<size_t>(result.ptr - buffer));
     Decimal d;
     const size_t e = text.find('e');
@@ -384,8 +381,7 @@ void RegionalSettings::SetCurrent(const RegionalSettings& settings) {
     SharedSettings& shared = Shared();
     std::lock_guard lock(shared.mutex);
     shared.settings = settings;
-    shared.generation.store(shared.generation.load(std::memory_order_relaxed) + 1,
-                            std::memory_order_release);
+    shared.generation.store(shared.generation.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
 ScopedRegionalSettings::ScopedRegionalSettings(const RegionalSettings& settings)

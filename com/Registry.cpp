@@ -34,7 +34,8 @@ std::string Reason(sqlite3* db) {
 class Statement {
 public:
     Statement(sqlite3* db, const std::string& path, const char* sql) : db_(db), path_(path) {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) Fail(path_, db_, sqlite3_stmt_readonly(stmt_) == 0);
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
+            Fail(path_, db_, sqlite3_stmt_readonly(stmt_) == 0);
     }
     ~Statement() { sqlite3_finalize(stmt_); }
     Statement(const Statement&) = delete;
@@ -56,8 +57,7 @@ public:
         Fail(path_, db_, sqlite3_stmt_readonly(stmt_) == 0);
     }
     void Run() {
-        while (Step()) {
-        }
+        while (Step()) {}
     }
     std::string Text(int col) const {
         const auto* p = sqlite3_column_text(stmt_, col);
@@ -88,7 +88,8 @@ ClassRegistration ClassFrom(const Statement& s) {
 }  // namespace
 
 std::string Registry::DefaultPath() {
-    if (const char* explicit_path = std::getenv("CRVANCHOR_REGISTRY"); explicit_path != nullptr && *explicit_path != '\0') {
+    if (const char* explicit_path = std::getenv("CRVANCHOR_REGISTRY");
+        explicit_path != nullptr && *explicit_path != '\0') {
         return explicit_path;
     }
     std::filesystem::path base;
@@ -122,7 +123,8 @@ void Registry::Open(int busyTimeoutMs) {
         const auto folder = std::filesystem::path(path_).parent_path();
         if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     }
-    const int flags = (registration ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_FULLMUTEX;
+    const int flags =
+        (registration ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_FULLMUTEX;
     if (sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr) != SQLITE_OK) Fail(path_, db_, registration);
     // Another installer holding the write lock is waited for, not failed on.
     sqlite3_busy_timeout(db_, busyTimeoutMs);
@@ -134,13 +136,18 @@ void Registry::Open(int busyTimeoutMs) {
         Exec("PRAGMA synchronous=FULL");
         Exec("PRAGMA foreign_keys=ON");
         Write([&] {
-            Exec("CREATE TABLE IF NOT EXISTS classes (clsid TEXT PRIMARY KEY, progid TEXT NOT NULL, library TEXT NOT NULL,"
-                 " threading TEXT NOT NULL, typelib TEXT NOT NULL, description TEXT NOT NULL)");
+            Exec(
+                "CREATE TABLE IF NOT EXISTS classes (clsid TEXT PRIMARY KEY, progid TEXT NOT NULL, library TEXT NOT "
+                "NULL,"
+                " threading TEXT NOT NULL, typelib TEXT NOT NULL, description TEXT NOT NULL)");
             Exec("CREATE TABLE IF NOT EXISTS progids (progid TEXT PRIMARY KEY, clsid TEXT NOT NULL)");
-            Exec("CREATE TABLE IF NOT EXISTS typelibs (libid TEXT PRIMARY KEY, name TEXT NOT NULL, major INTEGER NOT NULL,"
-                 " minor INTEGER NOT NULL, path TEXT NOT NULL)");
-            Exec("CREATE TABLE IF NOT EXISTS categories (category TEXT NOT NULL, clsid TEXT NOT NULL,"
-                 " PRIMARY KEY (category, clsid))");
+            Exec(
+                "CREATE TABLE IF NOT EXISTS typelibs (libid TEXT PRIMARY KEY, name TEXT NOT NULL, major INTEGER NOT "
+                "NULL,"
+                " minor INTEGER NOT NULL, path TEXT NOT NULL)");
+            Exec(
+                "CREATE TABLE IF NOT EXISTS categories (category TEXT NOT NULL, clsid TEXT NOT NULL,"
+                " PRIMARY KEY (category, clsid))");
         });
         has_tables_ = true;
         return;
@@ -189,10 +196,18 @@ void Registry::RegisterClass(const ClassRegistration& c) {
     Write([&] {
         Statement(db_, path_, "DELETE FROM progids WHERE clsid = ?1").Bind(1, Text(c.clsid)).Run();
         Statement(db_, path_, "INSERT OR REPLACE INTO classes VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
-            .Bind(1, Text(c.clsid)).Bind(2, c.progid).Bind(3, c.library_path).Bind(4, c.threading_model)
-            .Bind(5, c.typelib == Guid{} ? std::string() : Text(c.typelib)).Bind(6, c.description).Run();
+            .Bind(1, Text(c.clsid))
+            .Bind(2, c.progid)
+            .Bind(3, c.library_path)
+            .Bind(4, c.threading_model)
+            .Bind(5, c.typelib == Guid{} ? std::string() : Text(c.typelib))
+            .Bind(6, c.description)
+            .Run();
         if (!c.progid.empty()) {
-            Statement(db_, path_, "INSERT OR REPLACE INTO progids VALUES (?1, ?2)").Bind(1, c.progid).Bind(2, Text(c.clsid)).Run();
+            Statement(db_, path_, "INSERT OR REPLACE INTO progids VALUES (?1, ?2)")
+                .Bind(1, c.progid)
+                .Bind(2, Text(c.clsid))
+                .Run();
         }
     });
 }
@@ -237,7 +252,12 @@ void Registry::RegisterTypeLib(const TypeLibRegistration& t) {
     FaultPoint("Registry.RegisterTypeLib");
     Write([&] {
         Statement(db_, path_, "INSERT OR REPLACE INTO typelibs VALUES (?1, ?2, ?3, ?4, ?5)")
-            .Bind(1, Text(t.libid)).Bind(2, t.name).Bind(3, t.major).Bind(4, t.minor).Bind(5, t.path).Run();
+            .Bind(1, Text(t.libid))
+            .Bind(2, t.name)
+            .Bind(3, t.major)
+            .Bind(4, t.minor)
+            .Bind(5, t.path)
+            .Run();
     });
 }
 
@@ -264,7 +284,10 @@ void Registry::AddClassToCategory(const Guid& category, const Guid& clsid) {
             Raise(hresult::kClassNotRegistered, "CRVAnchor.Registry",
                   "Class not registered: " + Text(clsid) + " cannot join the category " + Text(category) + ".");
         }
-        Statement(db_, path_, "INSERT OR IGNORE INTO categories VALUES (?1, ?2)").Bind(1, Text(category)).Bind(2, Text(clsid)).Run();
+        Statement(db_, path_, "INSERT OR IGNORE INTO categories VALUES (?1, ?2)")
+            .Bind(1, Text(category))
+            .Bind(2, Text(clsid))
+            .Run();
     });
 }
 

@@ -36,8 +36,7 @@ public:
     ComPtr(const ComPtr& other) : ComPtr(other.p_) {}
     ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
     template <class U>
-        requires std::is_convertible_v<U*, T*>
-    ComPtr(const ComPtr<U>& other) : ComPtr(static_cast<T*>(other.Get())) {}
+    requires std::is_convertible_v<U*, T*> ComPtr(const ComPtr<U>& other) : ComPtr(static_cast<T*>(other.Get())) {}
     ~ComPtr() { Reset(); }
 
     ComPtr& operator=(ComPtr other) noexcept {
@@ -69,8 +68,8 @@ public:
 
     T* Get() const { return p_; }
     T* operator->() const {
-        if (p_ == nullptr) Raise(vberr::kObjectVariableNotSet, "CRVAnchor",
-                                 "Object variable or With block variable not set");
+        if (p_ == nullptr)
+            Raise(vberr::kObjectVariableNotSet, "CRVAnchor", "Object variable or With block variable not set");
         return p_;
     }
     T& operator*() const { return *operator->(); }

@@ -12,9 +12,7 @@ namespace {
 
 [[noreturn]] void TypeMismatch() { Raise(vberr::kTypeMismatch, "CRVAnchor", "Type mismatch"); }
 [[noreturn]] void Overflow() { Raise(vberr::kOverflow, "CRVAnchor", "Overflow"); }
-[[noreturn]] void NullUse() {
-    Raise(vberr::kInvalidUseOfNull, "CRVAnchor", "Invalid use of Null");
-}
+[[noreturn]] void NullUse() { Raise(vberr::kInvalidUseOfNull, "CRVAnchor", "Invalid use of Null"); }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -44,22 +42,14 @@ double TextToDouble(std::string_view text, const RegionalSettings& rs) {
 // Every numeric kind as a double; Empty is 0 and True is -1.
 double NumberOf(const Variant& v, const RegionalSettings& rs) {
     switch (v.Type()) {
-        case VariantType::Empty:
-            return 0.0;
-        case VariantType::Null:
-            NullUse();
-        case VariantType::Object:
-            TypeMismatch();
-        case VariantType::Boolean:
-            return v.AsBoolean() ? -1.0 : 0.0;
-        case VariantType::Integer:
-            return v.AsInteger();
-        case VariantType::Long:
-            return v.AsLong();
-        case VariantType::Double:
-            return v.AsDouble();
-        case VariantType::String:
-            return TextToDouble(v.AsString(), rs);
+        case VariantType::Empty: return 0.0;
+        case VariantType::Null: NullUse();
+        case VariantType::Object: TypeMismatch();
+        case VariantType::Boolean: return v.AsBoolean() ? -1.0 : 0.0;
+        case VariantType::Integer: return v.AsInteger();
+        case VariantType::Long: return v.AsLong();
+        case VariantType::Double: return v.AsDouble();
+        case VariantType::String: return TextToDouble(v.AsString(), rs);
     }
     TypeMismatch();
 }
@@ -117,8 +107,7 @@ ComPtr<Unknown> Variant::AsObject() const {
 bool operator==(const Variant& a, const Variant& b) {
     if (a.v_.index() != b.v_.index()) return false;
     if (a.IsObject()) {
-        return Identity(std::get<ComPtr<Unknown>>(a.v_)) ==
-               Identity(std::get<ComPtr<Unknown>>(b.v_));
+        return Identity(std::get<ComPtr<Unknown>>(a.v_)) == Identity(std::get<ComPtr<Unknown>>(b.v_));
     }
     return a.v_ == b.v_;
 }
@@ -154,22 +143,14 @@ double CDbl(const Variant& v, const RegionalSettings& rs) { return NumberOf(v, r
 
 std::string CStr(const Variant& v, const RegionalSettings& rs) {
     switch (v.Type()) {
-        case VariantType::Empty:
-            return "";
-        case VariantType::Null:
-            NullUse();
-        case VariantType::Object:
-            TypeMismatch();
-        case VariantType::Boolean:
-            return v.AsBoolean() ? "True" : "False";
-        case VariantType::Integer:
-            return std::to_string(v.AsInteger());
-        case VariantType::Long:
-            return std::to_string(v.AsLong());
-        case VariantType::Double:
-            return FormatGeneral(v.AsDouble(), rs);
-        case VariantType::String:
-            return v.AsString();
+        case VariantType::Empty: return "";
+        case VariantType::Null: NullUse();
+        case VariantType::Object: TypeMismatch();
+        case VariantType::Boolean: return v.AsBoolean() ? "True" : "False";
+        case VariantType::Integer: return std::to_string(v.AsInteger());
+        case VariantType::Long: return std::to_string(v.AsLong());
+        case VariantType::Double: return FormatGeneral(v.AsDouble(), rs);
+        case VariantType::String: return v.AsString();
     }
     TypeMismatch();
 }

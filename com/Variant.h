@@ -67,9 +67,7 @@ public:
     static const char* TypeName(VariantType type);
 
 private:
-    std::variant<std::monostate, NullValue, ComPtr<Unknown>, bool, int16_t, int32_t, double,
-                 std::string>
-        v_;
+    std::variant<std::monostate, NullValue, ComPtr<Unknown>, bool, int16_t, int32_t, double, std::string> v_;
 };
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop

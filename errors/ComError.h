@@ -10,7 +10,9 @@ namespace crv {
 class ComError : public std::runtime_error {
 public:
     ComError(int32_t number, std::string source, std::string description)
-        : std::runtime_error(description), number_(number), source_(std::move(source)),
+        : std::runtime_error(description),
+          number_(number),
+          source_(std::move(source)),
           description_(std::move(description)) {}
 
     int32_t Number() const { return number_; }
@@ -55,7 +57,7 @@ inline constexpr int32_t kModuleNotFound = static_cast<int32_t>(0x8007007Eu);
 inline constexpr int32_t kProcNotFound = static_cast<int32_t>(0x8007007Fu);
 inline constexpr int32_t kInvalidArg = static_cast<int32_t>(0x80070057u);
 inline constexpr int32_t kPointer = static_cast<int32_t>(0x80004003u);
-inline constexpr int32_t kRegistryRead = static_cast<int32_t>(0x80040150u);   // could not read the registry
+inline constexpr int32_t kRegistryRead = static_cast<int32_t>(0x80040150u);  // could not read the registry
 inline constexpr int32_t kRegistryWrite = static_cast<int32_t>(0x80040151u);  // could not write the registry
 inline constexpr int32_t kTypeLibraryLoad = static_cast<int32_t>(0x80029C4Au);  // no type library to be had
 }  // namespace hresult

@@ -98,8 +98,8 @@ ComError CurrentErrorAsComError(std::exception_ptr error) {
     }
 }
 
-void HandleError(bool topLevel, const std::string& procedureId, int32_t number,
-                 const std::string& source, const std::string& description) {
+void HandleError(bool topLevel, const std::string& procedureId, int32_t number, const std::string& source,
+                 const std::string& description) {
     const std::string formatted = t_formatted ? description : ErrorBlock(number, description);
     if (!topLevel) {
         t_formatted = true;

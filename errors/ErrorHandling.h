@@ -42,9 +42,7 @@ public:
         std::string title;
         std::string text;
     };
-    void ShowMessage(const std::string& title, const std::string& text) override {
-        reports.push_back({title, text});
-    }
+    void ShowMessage(const std::string& title, const std::string& text) override { reports.push_back({title, text}); }
     void Beep() override { ++beeps; }
 
     std::vector<Report> reports;
@@ -79,8 +77,8 @@ std::string ProcedureId(std::string_view name, std::string_view module, int32_t 
 bool FormattedErrorFlag();
 
 // Top-level: shows the report and returns. Nested: throws the error with this procedure added.
-void HandleError(bool topLevel, const std::string& procedureId, int32_t number,
-                 const std::string& source, const std::string& description);
+void HandleError(bool topLevel, const std::string& procedureId, int32_t number, const std::string& source,
+                 const std::string& description);
 
 // Turns whatever was thrown into the error value the handler expects.
 ComError CurrentErrorAsComError(std::exception_ptr error);

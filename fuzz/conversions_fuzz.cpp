@@ -13,10 +13,23 @@ namespace {
 RegionalSettings Settings(uint8_t which) {
     RegionalSettings rs;
     switch (which % 5) {
-        case 1: rs.decimal_separator = ","; rs.group_separator = "."; break;
-        case 2: rs.decimal_separator = ","; rs.group_separator = "\u202f"; break;
-        case 3: rs.grouping = {3, 2}; rs.negative = RegionalSettings::NegativeStyle::Parentheses; break;
-        case 4: rs.leading_zero = false; rs.grouping.clear(); rs.group_separator = "'"; break;
+        case 1:
+            rs.decimal_separator = ",";
+            rs.group_separator = ".";
+            break;
+        case 2:
+            rs.decimal_separator = ",";
+            rs.group_separator = "\u202f";
+            break;
+        case 3:
+            rs.grouping = {3, 2};
+            rs.negative = RegionalSettings::NegativeStyle::Parentheses;
+            break;
+        case 4:
+            rs.leading_zero = false;
+            rs.grouping.clear();
+            rs.group_separator = "'";
+            break;
         default: break;
     }
     return rs;
@@ -26,8 +39,7 @@ template <class F>
 void Tolerant(F&& f) {
     try {
         f();
-    } catch (const ComError&) {
-    }
+    } catch (const ComError&) {}
 }
 
 }  // namespace

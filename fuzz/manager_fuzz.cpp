@@ -27,18 +27,25 @@ Variant AnyValue(FuzzedDataProvider& in) {
         case 4: return Variant(in.ConsumeIntegral<int32_t>());
         case 5: return Variant(in.ConsumeFloatingPoint<double>());
         case 6: {
-            const double special[] = {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-                                      std::numeric_limits<double>::quiet_NaN(), 1e308, -1e308, 32767.5, -32768.5};
+            const double special[] = {std::numeric_limits<double>::infinity(),
+                                      -std::numeric_limits<double>::infinity(),
+                                      std::numeric_limits<double>::quiet_NaN(),
+                                      1e308,
+                                      -1e308,
+                                      32767.5,
+                                      -32768.5};
             return Variant(special[in.ConsumeIntegralInRange<size_t>(0, 6)]);
         }
         case 7: return Variant(in.ConsumeRandomLengthString(24));
         case 8: return Variant(std::to_string(in.ConsumeIntegralInRange<int>(-10, 10)));
-        default: return Variant(std::string(in.PickValueInArray({"Layout", "NamedElement", "<None>", "Map", "Dx", "1-3,7", "True"})));
+        default:
+            return Variant(
+                std::string(in.PickValueInArray({"Layout", "NamedElement", "<None>", "Map", "Dx", "1-3,7", "True"})));
     }
 }
 
 int32_t AnyPage(FuzzedDataProvider& in) {
-    const int32_t edges[] = {std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(), 0, 1, -1,
+    const int32_t edges[] = {std::numeric_limits<int32_t>::min(),    std::numeric_limits<int32_t>::max(), 0, 1, -1,
                              std::numeric_limits<int32_t>::max() - 1};
     return in.ConsumeBool() ? in.PickValueInArray(edges) : in.ConsumeIntegral<int32_t>();
 }
@@ -51,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ScopedErrorSink scope(sink);
     const int64_t alive_before = standalone::Tracked::Alive();
     {
-        StandaloneHost host({in.ConsumeFloatingPointInRange<double>(-1e6, 1e6), in.ConsumeFloatingPointInRange<double>(-1e6, 1e6),
-                             in.ConsumeBool()});
+        StandaloneHost host({in.ConsumeFloatingPointInRange<double>(-1e6, 1e6),
+                             in.ConsumeFloatingPointInRange<double>(-1e6, 1e6), in.ConsumeBool()});
         auto frame = host.AddMapFrame("Map", {1, 1, 7, 9}, in.ConsumeFloatingPointInRange<double>(0, 1));
         standalone::SeriesData series;
         series.fields = {{"Dx", in.ConsumeIntegralInRange<int32_t>(0, 12)}, {"Dy", fieldtype::kDouble}};

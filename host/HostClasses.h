@@ -33,11 +33,19 @@ inline ComPtr<Polygon> NewPolygon() { return CreateObject<Polygon>(clsid::Polygo
 inline ComPtr<GeometryPoint> NewGeometryPoint() { return CreateObject<GeometryPoint>(clsid::GeometryPoint); }
 inline ComPtr<ObjectCopier> NewObjectCopier() { return CreateObject<ObjectCopier>(clsid::ObjectCopier); }
 inline ComPtr<HostUID> NewHostUID() { return CreateObject<HostUID>(clsid::HostUID); }
-inline ComPtr<CategoryRegistrar> NewCategoryRegistrar() { return CreateObject<CategoryRegistrar>(clsid::CategoryRegistrar); }
+inline ComPtr<CategoryRegistrar> NewCategoryRegistrar() {
+    return CreateObject<CategoryRegistrar>(clsid::CategoryRegistrar);
+}
 inline ComPtr<MapSeriesFrame> NewMapSeriesFrame() { return CreateObject<MapSeriesFrame>(clsid::MapSeriesFrame); }
-inline ComPtr<ActiveLayoutInfo> NewActiveLayoutInfo() { return CreateObject<ActiveLayoutInfo>(clsid::ActiveLayoutInfo); }
-inline ComPtr<SeriesLayoutInfo> NewSeriesLayoutInfo() { return CreateObject<SeriesLayoutInfo>(clsid::SeriesLayoutInfo); }
-inline ComPtr<SectionTemplateInfo> NewSectionTemplateInfo() { return CreateObject<SectionTemplateInfo>(clsid::SectionTemplateInfo); }
+inline ComPtr<ActiveLayoutInfo> NewActiveLayoutInfo() {
+    return CreateObject<ActiveLayoutInfo>(clsid::ActiveLayoutInfo);
+}
+inline ComPtr<SeriesLayoutInfo> NewSeriesLayoutInfo() {
+    return CreateObject<SeriesLayoutInfo>(clsid::SeriesLayoutInfo);
+}
+inline ComPtr<SectionTemplateInfo> NewSectionTemplateInfo() {
+    return CreateObject<SectionTemplateInfo>(clsid::SectionTemplateInfo);
+}
 
 // A companion object, or no object where no companion is installed: the companions are
 // optional, and their absence means no multi-page layout and no map series.

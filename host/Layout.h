@@ -91,8 +91,7 @@ public:
     virtual ComPtr<LayoutPage> Page() = 0;
     virtual ComPtr<Display> ScreenDisplay() = 0;
     // Redraws `data` (an element) in the given phase, within `area` or everywhere when empty.
-    virtual void PartialRefresh(int32_t phase, const ComPtr<Unknown>& data,
-                                const ComPtr<Envelope>& area) = 0;
+    virtual void PartialRefresh(int32_t phase, const ComPtr<Unknown>& data, const ComPtr<Envelope>& area) = 0;
 
 protected:
     ~LayoutView() = default;

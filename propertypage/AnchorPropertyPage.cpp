@@ -42,8 +42,9 @@ int32_t PageInForce() {
 void AnchorPropertyPage::RequireWidgetApplication() {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
         Raise(hresult::kFail, kProgId,
-              std::string(kProgId) + " can only be created in a program with a graphical user interface (a running "
-                                     "QApplication); this program has none.");
+              std::string(kProgId) +
+                  " can only be created in a program with a graphical user interface (a running "
+                  "QApplication); this program has none.");
     }
 }
 

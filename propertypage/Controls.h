@@ -23,9 +23,7 @@ namespace crv::controls {
 
 inline constexpr int32_t kInvalidPropertyValue = 380;
 
-[[noreturn]] inline void InvalidPropertyValue() {
-    Raise(kInvalidPropertyValue, "CRVAnchor", "Invalid property value");
-}
+[[noreturn]] inline void InvalidPropertyValue() { Raise(kInvalidPropertyValue, "CRVAnchor", "Invalid property value"); }
 
 inline QString Q(const std::string& s) { return QString::fromStdString(s); }
 inline std::string S(const QString& s) { return s.toStdString(); }
@@ -154,7 +152,8 @@ public:
     void SetEnabled(size_t index, bool on) { At(index)->setEnabled(on); }
     size_t Count() const { return buttons_.size(); }
     QRadioButton* At(size_t index) const {
-        if (index >= buttons_.size()) Raise(vberr::kSubscriptOutOfRange, "CRVAnchor", "Control array element does not exist");
+        if (index >= buttons_.size())
+            Raise(vberr::kSubscriptOutOfRange, "CRVAnchor", "Control array element does not exist");
         return buttons_[index];
     }
 

@@ -131,8 +131,8 @@ void frmAnchorPropertyPage::Connect() {
                                  {ui_->txtVDistanceAlt, "txtVDistanceAlt_Change"}}) {
         store(edit, &QLineEdit::textChanged, handler);
     }
-    connections_.push_back(QObject::connect(ui_->cmbAlternateType, &QComboBox::currentIndexChanged,
-                                            [this] { cmbAlternateType_Click(); }));
+    connections_.push_back(
+        QObject::connect(ui_->cmbAlternateType, &QComboBox::currentIndexChanged, [this] { cmbAlternateType_Click(); }));
     connections_.push_back(QObject::connect(ui_->lstElementNames, &QListWidget::itemSelectionChanged,
                                             [this] { lstElementNames_Click(); }));
     const std::array<std::pair<QRadioButton*, int>, 2> anchorTo = {{{ui_->OptAnchorTo_0, 0}, {ui_->OptAnchorTo_1, 1}}};
@@ -141,7 +141,8 @@ void frmAnchorPropertyPage::Connect() {
             if (on) OptAnchorTo_Click(i);
         }));
     }
-    const std::array<std::pair<QRadioButton*, int>, 2> multiPage = {{{ui_->optMultiPage_0, 0}, {ui_->optMultiPage_1, 1}}};
+    const std::array<std::pair<QRadioButton*, int>, 2> multiPage = {
+        {{ui_->optMultiPage_0, 0}, {ui_->optMultiPage_1, 1}}};
     for (auto [button, index] : multiPage) {
         connections_.push_back(QObject::connect(button, &QRadioButton::toggled, [this, i = index](bool on) {
             if (on) optMultiPage_Click(i);
@@ -226,13 +227,15 @@ void frmAnchorPropertyPage::PopulateForm() {
 
         TextBox(u.txtPageRange).SetText(Values.AltAnchorPageRange);
 
-        const std::array<QComboBox*, 4> points = {u.cmbAnchorFromAll, u.cmbAnchorToAll, u.cmbAnchorFromAlt, u.cmbAnchorToAlt};
+        const std::array<QComboBox*, 4> points = {u.cmbAnchorFromAll, u.cmbAnchorToAll, u.cmbAnchorFromAlt,
+                                                  u.cmbAnchorToAlt};
         for (QComboBox* box : points) {
             DropDownList list(box);
             list.Clear();
             for (const char* label : kPointLabels) list.AddItem(label);
         }
-        const std::array<int16_t, 4> codes = {Values.All.AnchorFrom, Values.All.AnchorTo, Values.Alt.AnchorFrom, Values.Alt.AnchorTo};
+        const std::array<int16_t, 4> codes = {Values.All.AnchorFrom, Values.All.AnchorTo, Values.Alt.AnchorFrom,
+                                              Values.Alt.AnchorTo};
         for (size_t i = 0; i < points.size(); ++i) DropDownList(points[i]).SetListIndex(codes[i]);
 
         const RegionalSettings& rs = RegionalSettings::Current();
@@ -241,10 +244,11 @@ void frmAnchorPropertyPage::PopulateForm() {
         TextBox(u.txtHDistanceAlt).SetText(FormatGeneral(Values.Alt.HDistance, rs));
         TextBox(u.txtVDistanceAlt).SetText(FormatGeneral(Values.Alt.VDistance, rs));
 
-        const std::array<std::pair<QCheckBox*, bool>, 4> fieldChecks = {{{u.chkHDistanceFieldAll, Values.All.HFromField},
-                                                                          {u.chkVDistanceFieldAll, Values.All.VFromField},
-                                                                          {u.chkHDistanceFieldAlt, Values.Alt.HFromField},
-                                                                          {u.chkVDistanceFieldAlt, Values.Alt.VFromField}}};
+        const std::array<std::pair<QCheckBox*, bool>, 4> fieldChecks = {
+            {{u.chkHDistanceFieldAll, Values.All.HFromField},
+             {u.chkVDistanceFieldAll, Values.All.VFromField},
+             {u.chkHDistanceFieldAlt, Values.Alt.HFromField},
+             {u.chkVDistanceFieldAlt, Values.Alt.VFromField}}};
         for (auto [box, checked] : fieldChecks) {
             CheckBox check(box);
             check.SetEnabled(HasMapSeries);
@@ -264,10 +268,10 @@ void frmAnchorPropertyPage::PopulateFieldCombos() {
     Nested(Id("PopulateFieldCombos"), [&] {
         Ui::frmAnchorPropertyPage& u = *ui_;
         const std::array<QComboBox*, 4> lists = {u.cmdHFieldAll, u.cmdVFieldAll, u.cmdHFieldAlt, u.cmdVFieldAlt};
-        const std::array<QCheckBox*, 4> checks = {u.chkHDistanceFieldAll, u.chkVDistanceFieldAll, u.chkHDistanceFieldAlt,
-                                                  u.chkVDistanceFieldAlt};
-        const std::array<const std::string*, 4> loaded = {&Values.All.HFieldName, &Values.All.VFieldName, &Values.Alt.HFieldName,
-                                                          &Values.Alt.VFieldName};
+        const std::array<QCheckBox*, 4> checks = {u.chkHDistanceFieldAll, u.chkVDistanceFieldAll,
+                                                  u.chkHDistanceFieldAlt, u.chkVDistanceFieldAlt};
+        const std::array<const std::string*, 4> loaded = {&Values.All.HFieldName, &Values.All.VFieldName,
+                                                          &Values.Alt.HFieldName, &Values.Alt.VFieldName};
         std::array<bool, 4> found = {false, false, false, false};
         for (QComboBox* box : lists) {
             DropDownList list(box);
@@ -296,7 +300,8 @@ void frmAnchorPropertyPage::PopulateFieldCombos() {
             switchFields(false);
         }
         for (size_t k = 0; k < lists.size(); ++k) {
-            const int index = found[k] ? lists[k]->findText(controls::Q(*loaded[k]), Qt::MatchExactly | Qt::MatchCaseSensitive) : 0;
+            const int index =
+                found[k] ? lists[k]->findText(controls::Q(*loaded[k]), Qt::MatchExactly | Qt::MatchCaseSensitive) : 0;
             DropDownList(lists[k]).SetListIndex(index);
         }
     });
@@ -453,8 +458,8 @@ void frmAnchorPropertyPage::cmdMakeHorizontalOpposite_Click() {
     TopLevel(Id("cmdMakeHorizontalOpposite_Click"), [&] {
         if (IsLoading) return;
         Ui::frmAnchorPropertyPage& u = *ui_;
-        const std::array<std::pair<QComboBox*, QComboBox*>, 2> pairs = {{{u.cmbAnchorFromAll, u.cmbAnchorFromAlt},
-                                                                         {u.cmbAnchorToAll, u.cmbAnchorToAlt}}};
+        const std::array<std::pair<QComboBox*, QComboBox*>, 2> pairs = {
+            {{u.cmbAnchorFromAll, u.cmbAnchorFromAlt}, {u.cmbAnchorToAll, u.cmbAnchorToAlt}}};
         for (auto [primary, alternate] : pairs) {
             const int code = DropDownList(primary).ListIndex();
             if (IsPointCode(code)) DropDownList(alternate).SetListIndex(kHorizontalMirror[static_cast<size_t>(code)]);

@@ -20,7 +20,7 @@ class QWidget;
 
 namespace Ui {
 class frmAnchorPropertyPage;
-}
+}  // namespace Ui
 
 namespace crv {
 

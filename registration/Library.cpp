@@ -56,7 +56,8 @@ const std::vector<LibraryClass>& Classes() {
          }},
         {typelib::kClsidCategoryInstall, typelib::kProgIdCategoryInstall,
          MakerOf<_CategoryInstall, AutomatedCategoryInstall<CategoryInstall>>()},
-        {typelib::kClsidCategoryIDs, typelib::kProgIdCategoryIDs, MakerOf<_CategoryIDs, AutomatedCategoryIDs<CategoryIDs>>()},
+        {typelib::kClsidCategoryIDs, typelib::kProgIdCategoryIDs,
+         MakerOf<_CategoryIDs, AutomatedCategoryIDs<CategoryIDs>>()},
         {typelib::kClsidCRVAnchorManager, typelib::kProgIdCRVAnchorManager,
          MakerOf<_CRVAnchorManager, AutomatedCRVAnchorManager<CRVAnchorManager>>()},
     };
@@ -92,7 +93,8 @@ extern "C" __attribute__((used, section(".crv_version"))) const VersionRecord CR
 
 using crv::Guid;
 
-extern "C" __attribute__((visibility("default"))) int32_t DllGetClassObject(const Guid* clsid, const Guid* iid, void** out) {
+extern "C" __attribute__((visibility("default"))) int32_t DllGetClassObject(const Guid* clsid, const Guid* iid,
+                                                                            void** out) {
     if (clsid == nullptr || iid == nullptr || out == nullptr) return crv::hresult::kPointer;
     *out = nullptr;
     for (const auto& c : crv::Classes()) {
@@ -104,7 +106,9 @@ extern "C" __attribute__((visibility("default"))) int32_t DllGetClassObject(cons
     return crv::hresult::kClassNotAvailable;
 }
 
-extern "C" __attribute__((visibility("default"))) int32_t DllCanUnloadNow() { return crv::g_objects.load() == 0 ? 0 : 1; }
+extern "C" __attribute__((visibility("default"))) int32_t DllCanUnloadNow() {
+    return crv::g_objects.load() == 0 ? 0 : 1;
+}
 
 extern "C" __attribute__((visibility("default"))) int32_t DllRegisterServer() {
     try {
@@ -115,15 +119,15 @@ extern "C" __attribute__((visibility("default"))) int32_t DllRegisterServer() {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(typeLibrary, ec)) {
             crv::Raise(crv::hresult::kTypeLibraryLoad, "DllRegisterServer",
-                       "the type library " + typeLibrary + " is missing beside " + library +
-                           "; copy " + crv::typelib::kName + ".tlb there with the library.");
+                       "the type library " + typeLibrary + " is missing beside " + library + "; copy " +
+                           crv::typelib::kName + ".tlb there with the library.");
         }
         crv::Registry registry;
         for (const auto& c : crv::Classes()) {
             registry.RegisterClass({c.clsid, c.progid, library, "Apartment", crv::typelib::kLibId, c.progid});
         }
-        registry.RegisterTypeLib({crv::typelib::kLibId, crv::typelib::kName, crv::typelib::kMajor, crv::typelib::kMinor,
-                                  typeLibrary});
+        registry.RegisterTypeLib(
+            {crv::typelib::kLibId, crv::typelib::kName, crv::typelib::kMajor, crv::typelib::kMinor, typeLibrary});
         return 0;
     } catch (...) {
         return crv::ToResult(std::current_exception());

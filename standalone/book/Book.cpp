@@ -110,7 +110,8 @@ const char* ElementTypeName(ElementKind kind) {
 
 std::string RectText(const Rect& r) {
     std::ostringstream s;
-    s << std::fixed << std::setprecision(3) << "(" << r.xmin << ", " << r.ymin << ")-(" << r.xmax << ", " << r.ymax << ")";
+    s << std::fixed << std::setprecision(3) << "(" << r.xmin << ", " << r.ymin << ")-(" << r.xmax << ", " << r.ymax
+      << ")";
     return s.str();
 }
 
@@ -180,7 +181,8 @@ size_t PageList::Count() const {
 }
 
 bool PageList::Contains(int32_t page) const {
-    return std::any_of(ranges_.begin(), ranges_.end(), [&](const Range& r) { return page >= r.first && page <= r.last; });
+    return std::any_of(ranges_.begin(), ranges_.end(),
+                       [&](const Range& r) { return page >= r.first && page <= r.last; });
 }
 
 PageList MapBook::ParsePages(const std::string& text) const {
@@ -200,7 +202,8 @@ PageList MapBook::ParsePages(const std::string& text) const {
             lo = WholeNumber(std::string_view(piece).substr(0, dash));
             hi = WholeNumber(std::string_view(piece).substr(dash + 1));
         }
-        if (!lo || !hi) throw std::invalid_argument("--pages: expected a page or a range such as 3-5, found \"" + piece + "\"");
+        if (!lo || !hi)
+            throw std::invalid_argument("--pages: expected a page or a range such as 3-5, found \"" + piece + "\"");
         if (*lo > *hi) throw std::invalid_argument("--pages: the range " + piece + " runs backwards");
         if (*lo < first_ || *hi > last_) {
             throw std::invalid_argument("--pages: " + piece + " is not in the map book (" + range + ")");

@@ -16,11 +16,11 @@ namespace crv::standalone {
 // Where one element stands on a page.
 struct Placement {
     std::string name;
-    std::string group;   // names of the enclosing groups, outermost first, joined by " / "
-    std::string type;    // "text", "picture", "map_frame", "group"
+    std::string group;  // names of the enclosing groups, outermost first, joined by " / "
+    std::string type;  // "text", "picture", "map_frame", "group"
     bool anchored = false;
     std::optional<int16_t> priority;
-    Rect rect;           // the element's rectangle as the engine measures it
+    Rect rect;  // the element's rectangle as the engine measures it
 };
 
 // Page numbers as ascending ranges that neither overlap nor touch: a book of any length is a

@@ -27,8 +27,8 @@ void CheckSavable(const fs::path& save, const Document& doc) {
         const Rect r = StandaloneHost::ExtentOf(e);
         for (const double v : {r.xmin, r.ymin, r.xmax, r.ymax}) {
             if (std::isfinite(v) && std::fabs(v) <= kPlacementLimit) continue;
-            throw ExportError("--save " + QuotedValue(save.string()) + ": " + QuotedValue(StandaloneHost::Impl(e).name()) +
-                              " would be stored at " + RectText(r) +
+            throw ExportError("--save " + QuotedValue(save.string()) + ": " +
+                              QuotedValue(StandaloneHost::Impl(e).name()) + " would be stored at " + RectText(r) +
                               ", beyond any page (a distance field may hold a no-data value); nothing was written");
         }
     });
@@ -178,7 +178,8 @@ void BookExporter::Export(BookPages& pages, const ExportOptions& options, const 
         if (options.png) renderer->SetPngFolder(*options.png, options.dpi);
     }
     std::unique_ptr<ReportStream> report;
-    if (options.report) report = std::make_unique<ReportStream>(*options.report, ReportHead(document_, book, options.document_name));
+    if (options.report)
+        report = std::make_unique<ReportStream>(*options.report, ReportHead(document_, book, options.document_name));
 
     for (bool more = pages.Begin(); more;) {
         {

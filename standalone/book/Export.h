@@ -53,12 +53,12 @@ public:
 };
 
 struct ExportOptions {
-    std::optional<std::filesystem::path> pdf;     // one multi-page PDF
-    std::optional<std::filesystem::path> png;     // a folder of page-NNN.png
-    double dpi = 100;                             // of the PNG pages
+    std::optional<std::filesystem::path> pdf;  // one multi-page PDF
+    std::optional<std::filesystem::path> png;  // a folder of page-NNN.png
+    double dpi = 100;  // of the PNG pages
     std::optional<std::filesystem::path> report;  // every element's rectangle on every page (JSON)
-    std::optional<std::filesystem::path> save;    // the document as left on the last page
-    std::string document_name;                    // the document as the report names it
+    std::optional<std::filesystem::path> save;  // the document as left on the last page
+    std::string document_name;  // the document as the report names it
 };
 
 // Where an export's time went, in seconds.

@@ -59,7 +59,7 @@ QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast
 // Page units to device pixels, Y flipped: the page grows upward, the device downward.
 struct Canvas {
     QPainter& p;
-    double scale;        // device pixels per page unit
+    double scale;  // device pixels per page unit
     double page_height;  // page units
     double points_per_unit;
 
@@ -112,7 +112,9 @@ void DrawText(const Canvas& c, ElementImpl& e, const ElementStyle& style, int32_
     }
     c.p.setFont(font);
     c.p.setPen(QColor(20, 20, 20));
-    const Qt::Alignment across = style.align == "left" ? Qt::AlignLeft : style.align == "right" ? Qt::AlignRight : Qt::AlignHCenter;
+    const Qt::Alignment across = style.align == "left"    ? Qt::AlignLeft
+                                 : style.align == "right" ? Qt::AlignRight
+                                                          : Qt::AlignHCenter;
     c.p.drawText(box, static_cast<int>((across | Qt::AlignVCenter).toInt()), text);
 }
 
@@ -129,7 +131,8 @@ void DrawPicture(const Canvas& c, ElementImpl& e, const ElementStyle& style) {
         return;
     }
     QSizeF size = QSizeF(image.size()).scaled(box.size(), Qt::KeepAspectRatio);
-    const QRectF target(box.center().x() - size.width() / 2, box.center().y() - size.height() / 2, size.width(), size.height());
+    const QRectF target(box.center().x() - size.width() / 2, box.center().y() - size.height() / 2, size.width(),
+                        size.height());
     c.p.setRenderHint(QPainter::SmoothPixmapTransform);
     c.p.drawImage(target, image);
 }
@@ -336,7 +339,8 @@ struct BookRenderer::Impl {
     }
 };
 
-BookRenderer::BookRenderer(const Document& document, const MapBook& book) : impl_(std::make_unique<Impl>(document, book)) {
+BookRenderer::BookRenderer(const Document& document, const MapBook& book)
+    : impl_(std::make_unique<Impl>(document, book)) {
     EnsureGuiApplication();
 }
 
@@ -375,8 +379,8 @@ void BookRenderer::SetPngFolder(const std::filesystem::path& folder, double dots
     const double h = std::round(s.page_height / inches * dotsPerInch);
     if (!(w >= 1 && w <= kLargestPngPixels && h >= 1 && h <= kLargestPngPixels)) {
         throw RenderError("--png: a page of " + SizeText(s.page_width) + " x " + SizeText(s.page_height) + " " +
-                          impl_->doc.Units() + " at " + SizeText(dotsPerInch) + " dots per inch would be " + SizeText(w) +
-                          " x " + SizeText(h) + " pixels; a page picture is 1 to 32767 pixels a side");
+                          impl_->doc.Units() + " at " + SizeText(dotsPerInch) + " dots per inch would be " +
+                          SizeText(w) + " x " + SizeText(h) + " pixels; a page picture is 1 to 32767 pixels a side");
     }
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
@@ -416,9 +420,11 @@ void BookRenderer::AddPage(int32_t page) {
         {
             QBuffer buffer(&bytes);
             buffer.open(QIODevice::WriteOnly);
-            if (!image.save(&buffer, "PNG")) throw RenderError(PngPath(page).string() + ": cannot encode the page as PNG");
+            if (!image.save(&buffer, "PNG"))
+                throw RenderError(PngPath(page).string() + ": cannot encode the page as PNG");
         }
-        WriteFileAtomically(PngPath(page), std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), "Book");
+        WriteFileAtomically(PngPath(page), std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+                            "Book");
     }
 }
 

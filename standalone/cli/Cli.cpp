@@ -41,7 +41,8 @@ struct UsageError : StandaloneError {
 };
 
 constexpr const char* kUsage =
-    "usage: crvanchor book DOC [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--dpi N] [--report OUT.json] [--save OUT.json]\n"
+    "usage: crvanchor book DOC [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--dpi N] [--report OUT.json] [--save "
+    "OUT.json]\n"
     "                     [--timing]\n"
     "       crvanchor show DOC\n"
     "       crvanchor anchor DOC ELEMENT KEY=VALUE ...\n";
@@ -87,12 +88,18 @@ BookArgs ParseBookArgs(const std::vector<std::string>& args) {
             if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
             return args[++i];
         };
-        if (arg == "--pages") a.pages = value();
-        else if (arg == "--pdf") a.pdf = value();
-        else if (arg == "--png") a.png = value();
-        else if (arg == "--report") a.report = value();
-        else if (arg == "--save") a.save = value();
-        else if (arg == "--timing") a.timing = true;
+        if (arg == "--pages")
+            a.pages = value();
+        else if (arg == "--pdf")
+            a.pdf = value();
+        else if (arg == "--png")
+            a.png = value();
+        else if (arg == "--report")
+            a.report = value();
+        else if (arg == "--save")
+            a.save = value();
+        else if (arg == "--timing")
+            a.timing = true;
         else if (arg == "--dpi") {
             const std::string v = value();
             double d = 0;
@@ -228,7 +235,9 @@ void CheckOutputs(const BookArgs& a, const Document& doc, const PageList& pages)
         if (ec != std::errc() || end != name.data() + name.size() - 4) continue;
         if (!pages.Contains(page)) continue;
         if (IdentityOf(p.has_parent_path() ? p.parent_path() : fs::path(".")) == folder) {
-            refuse("--png", *a.png, "its page picture " + name + " would replace " + (o.what.rfind("--", 0) == 0 ? "the " + o.what + " file" : o.what));
+            refuse("--png", *a.png,
+                   "its page picture " + name + " would replace " +
+                       (o.what.rfind("--", 0) == 0 ? "the " + o.what + " file" : o.what));
         }
     }
 }
@@ -269,8 +278,9 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     Progress progress(err, pages.Count());
     BookExporter exporter(doc);
     try {
-        exporter.Export(pages, options, [&progress](size_t done, int32_t page) { progress.Step(done, page); },
-                        [&sink] { return sink.Count(); });
+        exporter.Export(
+            pages, options, [&progress](size_t done, int32_t page) { progress.Step(done, page); },
+            [&sink] { return sink.Count(); });
     } catch (const ExportError& e) {
         throw UsageError(e.what());
     }
@@ -355,8 +365,10 @@ std::string Summary(const ComPtr<PropertyBag>& bag) {
     if (ok({key::UseAltAnchoring}) && r.UseAltAnchoring) {
         std::string when = "?";
         if (ok({key::AltAnchorType})) {
-            if (r.AltAnchorType != kAltPageRange) when = label(key::AltAnchorType, r.AltAnchorType);
-            else if (ok({key::AltAnchorPageRange})) when = "pages " + r.AltAnchorPageRange;
+            if (r.AltAnchorType != kAltPageRange)
+                when = label(key::AltAnchorType, r.AltAnchorType);
+            else if (ok({key::AltAnchorPageRange}))
+                when = "pages " + r.AltAnchorPageRange;
         }
         s += "; on " + when + ": " +
              rule(r.Alt, {key::AnchorFromAlt, key::AnchorToAlt, key::HDistanceAlt, key::HFromFieldAlt,
@@ -379,10 +391,13 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
         const SeriesOrigin* origin = doc.SeriesOriginOf(e);
         out << "Map series \"" << d.name << "\" on \"" << impl.name() << "\": " << d.PageCount() << " pages from "
             << d.first_page_number << (d.enabled ? "" : " (disabled)");
-        if (origin != nullptr) out << ", layer " << (origin->layer.empty() ? "(first)" : origin->layer) << " of " << origin->dataset.filename().string();
+        if (origin != nullptr)
+            out << ", layer " << (origin->layer.empty() ? "(first)" : origin->layer) << " of "
+                << origin->dataset.filename().string();
         out << ", current page " << d.first_page_number + d.current_position - 1 << "\n";
     });
-    if (!s.active_layout_kind.empty()) out << "Layout in force: " << s.active_layout_kind << " \"" << s.active_layout_name << "\"\n";
+    if (!s.active_layout_kind.empty())
+        out << "Layout in force: " << s.active_layout_kind << " \"" << s.active_layout_name << "\"\n";
     out << "\n";
 
     struct Row {
@@ -409,15 +424,15 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
         w2 = std::max(w2, r.rect.size());
     }
     for (const auto& r : rows) {
-        out << std::left << std::setw(static_cast<int>(w0 + 2)) << r.element << std::setw(static_cast<int>(w1 + 2)) << r.type
-            << std::setw(static_cast<int>(w2 + 2)) << r.rect << r.anchor << "\n";
+        out << std::left << std::setw(static_cast<int>(w0 + 2)) << r.element << std::setw(static_cast<int>(w1 + 2))
+            << r.type << std::setw(static_cast<int>(w2 + 2)) << r.rect << r.anchor << "\n";
     }
     for (const auto& [name, record] : records) {
         out << "\nAnchor record of \"" << name << "\":\n";
         auto contents = ComPtr<BagContents>::Query(record);
         for (const auto& [k, v] : contents->Entries()) {
-            out << "  " << std::left << std::setw(20) << k << std::setw(9) << Variant::TypeName(v.Type()) << RecordValueText(v)
-                << "\n";
+            out << "  " << std::left << std::setw(20) << k << std::setw(9) << Variant::TypeName(v.Type())
+                << RecordValueText(v) << "\n";
         }
     }
     return 0;
@@ -450,9 +465,9 @@ Variant ConvertValue(const RecordKey& k, const std::string& text) {
             static_cast<size_t>(v) < k.labels.size()) {
             return Variant(v);
         }
-        const char* what = k.labels.data() == kPointLabels.data()       ? "a point code"
-                           : k.labels.data() == kAltPageLabels.data()   ? "an alternate-page code"
-                                                                        : "a priority code";
+        const char* what = k.labels.data() == kPointLabels.data()     ? "a point code"
+                           : k.labels.data() == kAltPageLabels.data() ? "an alternate-page code"
+                                                                      : "a priority code";
         throw UsageError(where + "expected " + what + " 0 to " + std::to_string(k.labels.size() - 1) +
                          " or its label: " + LabelList(k.labels));
     }
@@ -476,14 +491,14 @@ Variant ConvertValue(const RecordKey& k, const std::string& text) {
         case KeyKind::String:
             if (name == key::AnchorType) {
                 if (text == kAnchorTypeLayout || text == kAnchorTypeNamedElement) return Variant(text);
-                throw UsageError(where + "expected " + Quoted(kAnchorTypeLayout) + " or " + Quoted(kAnchorTypeNamedElement));
+                throw UsageError(where + "expected " + Quoted(kAnchorTypeLayout) + " or " +
+                                 Quoted(kAnchorTypeNamedElement));
             }
             if (name == key::AltAnchorPageRange && !text.empty()) {
                 bool pages = false;
                 try {
                     pages = ReadPageList(text, RegionalSettings::Current()).has_value();
-                } catch (const ComError&) {
-                }
+                } catch (const ComError&) {}
                 if (!pages) throw UsageError(where + "expected a page list such as 1-3, 7 (or nothing)");
             }
             if (text.empty() && name != key::AltAnchorPageRange) {
@@ -495,8 +510,10 @@ Variant ConvertValue(const RecordKey& k, const std::string& text) {
 }
 
 int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
-    if (args.size() < 3) throw UsageError("anchor: expected a document and an element (crvanchor anchor DOC ELEMENT KEY=VALUE ...)");
-    if (!IsValidUtf8(args[2])) throw UsageError("anchor: the element name " + QuotedValue(args[2]) + " is not UTF-8 text");
+    if (args.size() < 3)
+        throw UsageError("anchor: expected a document and an element (crvanchor anchor DOC ELEMENT KEY=VALUE ...)");
+    if (!IsValidUtf8(args[2]))
+        throw UsageError("anchor: the element name " + QuotedValue(args[2]) + " is not UTF-8 text");
     std::vector<std::pair<const RecordKey*, Variant>> changes;
     bool canAnchorGiven = false;
     for (size_t i = 3; i < args.size(); ++i) {
@@ -522,8 +539,9 @@ int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
             FindTarget(host.State().elements, v.AsString())) {
             continue;
         }
-        throw UsageError(std::string(k->name) + "=" + QuotedValue(v.AsString()) + ": no element of that name in " + args[1] +
-                         " (a target is a top-level element or a member of a top-level group), or " + Quoted(kNone));
+        throw UsageError(std::string(k->name) + "=" + QuotedValue(v.AsString()) + ": no element of that name in " +
+                         args[1] + " (a target is a top-level element or a member of a top-level group), or " +
+                         Quoted(kNone));
     }
 
     auto manager = CreateObjectByProgId<_CRVAnchorManager>(kAnchorManagerProgId);
@@ -543,7 +561,8 @@ int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
         }
     }
     doc.Save(doc.Path());
-    out << (created ? "Gave \"" : "Changed \"") << args[2] << "\" " << (created ? "a default anchor record" : "its anchor record");
+    out << (created ? "Gave \"" : "Changed \"") << args[2] << "\" "
+        << (created ? "a default anchor record" : "its anchor record");
     if (!changes.empty()) {
         out << " with";
         for (const auto& [k, v] : changes) out << " " << k->name << "=" << RecordValueText(v);
@@ -572,12 +591,17 @@ int RunCrvAnchor(const std::vector<std::string>& args, std::ostream& out, std::o
             }
         }
         int status = 0;
-        if (command == "book") status = RunBook(args, out, err, sink);
-        else if (command == "show") status = RunShow(args, out);
-        else if (command == "anchor") status = RunAnchor(args, out);
-        else throw UsageError("unknown command \"" + command + "\" (book, show or anchor)");
+        if (command == "book")
+            status = RunBook(args, out, err, sink);
+        else if (command == "show")
+            status = RunShow(args, out);
+        else if (command == "anchor")
+            status = RunAnchor(args, out);
+        else
+            throw UsageError("unknown command \"" + command + "\" (book, show or anchor)");
         if (sink.Count() > 0) {
-            err << "crvanchor: " << sink.Count() << (sink.Count() == 1 ? " error report" : " error reports") << " shown\n";
+            err << "crvanchor: " << sink.Count() << (sink.Count() == 1 ? " error report" : " error reports")
+                << " shown\n";
             return 1;
         }
         return status;

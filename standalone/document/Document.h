@@ -25,9 +25,9 @@ inline constexpr const char* kDocumentFormatName = "crvanchor-document";
 
 // Limits that keep a hostile or broken file from exhausting memory or the stack.
 inline constexpr std::size_t kMaxDocumentBytes = std::size_t{64} << 20;
-inline constexpr int kMaxJsonNesting = 512;   // arrays and objects inside one another
-inline constexpr int kMaxGroupNesting = 64;   // groups inside one another
-inline constexpr int kMaxBagNesting = 64;     // property bags inside one another
+inline constexpr int kMaxJsonNesting = 512;  // arrays and objects inside one another
+inline constexpr int kMaxGroupNesting = 64;  // groups inside one another
+inline constexpr int kMaxBagNesting = 64;  // property bags inside one another
 // Page sides and element coordinates, in inches; the same lengths apply in the other units.
 inline constexpr double kMinPageSideInches = 0.01;
 inline constexpr double kMaxPageSideInches = 400;
@@ -45,17 +45,17 @@ public:
 struct SeriesOrigin {
     std::filesystem::path dataset;  // resolved against the document's folder
     std::string layer;
-    std::string order_field;        // empty: feature order
+    std::string order_field;  // empty: feature order
     int32_t first_page = 1;
     bool enabled = true;
 };
 
 // What drawing an element needs beyond what the host keeps.
 struct ElementStyle {
-    double font_size = 0;              // points; 0 fits the text to its rectangle
-    std::string align = "center";      // text across its rectangle: "left", "center", "right"
-    std::filesystem::path picture;     // resolved against the document's folder
-    std::string label_field;           // map frames: the index layer field that names a page
+    double font_size = 0;  // points; 0 fits the text to its rectangle
+    std::string align = "center";  // text across its rectangle: "left", "center", "right"
+    std::filesystem::path picture;  // resolved against the document's folder
+    std::string label_field;  // map frames: the index layer field that names a page
 };
 
 class Document {

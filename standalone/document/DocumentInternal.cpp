@@ -42,7 +42,8 @@ std::string Shown(double v) {
 
 }  // namespace
 
-void CheckRange(double v, double lo, double hi, const std::string& units, const std::string& ptr, const std::string& what) {
+void CheckRange(double v, double lo, double hi, const std::string& units, const std::string& ptr,
+                const std::string& what) {
     if (!(v >= lo && v <= hi)) Fail(ptr, "expected " + what + " from " + Shown(lo) + " to " + Shown(hi) + " " + units);
 }
 

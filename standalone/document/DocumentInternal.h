@@ -48,7 +48,8 @@ double PerInch(const std::string& units);
 
 // A length in the page's units, within what a page can sensibly be (huge values overflow the
 // pixel sizes of drawings and windows).
-void CheckRange(double v, double lo, double hi, const std::string& units, const std::string& ptr, const std::string& what);
+void CheckRange(double v, double lo, double hi, const std::string& units, const std::string& ptr,
+                const std::string& what);
 void CheckPageSide(double v, const std::string& units, const std::string& ptr, const char* side);
 void CheckRect(const Rect& r, const std::string& units, const std::string& ptr);
 

@@ -111,8 +111,9 @@ fs::path Resolve(const std::string& text, const fs::path& folder) {
 }
 
 const std::map<std::string, ElementKind>& GroupKinds() {
-    static const std::map<std::string, ElementKind> kinds = {
-        {"walk", ElementKind::Group}, {"index", ElementKind::IndexedGroup}, {"both", ElementKind::SequenceAndIndexedGroup}};
+    static const std::map<std::string, ElementKind> kinds = {{"walk", ElementKind::Group},
+                                                             {"index", ElementKind::IndexedGroup},
+                                                             {"both", ElementKind::SequenceAndIndexedGroup}};
     return kinds;
 }
 
@@ -139,12 +140,12 @@ struct Reader {
         if (kind == "null") return Variant::Null();
         if (kind == "boolean") return Variant(Boolean(value(), vptr));
         if (kind == "int16") {
-            return Variant(static_cast<int16_t>(WholeNumber(value(), vptr, std::numeric_limits<int16_t>::min(),
-                                                            std::numeric_limits<int16_t>::max())));
+            return Variant(static_cast<int16_t>(
+                WholeNumber(value(), vptr, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max())));
         }
         if (kind == "int32") {
-            return Variant(static_cast<int32_t>(WholeNumber(value(), vptr, std::numeric_limits<int32_t>::min(),
-                                                            std::numeric_limits<int32_t>::max())));
+            return Variant(static_cast<int32_t>(
+                WholeNumber(value(), vptr, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max())));
         }
         if (kind == "double") {
             const json& v = value();
@@ -159,8 +160,10 @@ struct Reader {
         }
         if (kind == "string") return Variant(String(value(), vptr));
         if (kind == "bag") return Variant(Bag(j, ptr, depth));
-        Fail(Child(ptr, "kind"), "expected one of \"empty\", \"null\", \"boolean\", \"int16\", \"int32\", "
-                                 "\"double\", \"string\", \"bag\"; found " + QuotedValue(kind));
+        Fail(Child(ptr, "kind"),
+             "expected one of \"empty\", \"null\", \"boolean\", \"int16\", \"int32\", "
+             "\"double\", \"string\", \"bag\"; found " +
+                 QuotedValue(kind));
     }
 
     ComPtr<PropertyBag> Bag(const json& j, const std::string& ptr, int depth) {
@@ -175,7 +178,8 @@ struct Reader {
             const std::string iptr = Child(eptr, i);
             ExpectObject(entries[i], iptr);
             const std::string k = String(Required(entries[i], "key", iptr), Child(iptr, "key"));
-            if (raw.entries.count(k) != 0) Fail(Child(iptr, "key"), "duplicate key " + QuotedValue(k) + " in a property bag");
+            if (raw.entries.count(k) != 0)
+                Fail(Child(iptr, "key"), "duplicate key " + QuotedValue(k) + " in a property bag");
             bag->SetProperty(k, Value(entries[i], iptr, depth + 1));
             raw.entries[k] = Without(entries[i], {"key", "kind", "value", "entries"});
         }
@@ -204,12 +208,14 @@ struct Reader {
                 if (const json* a = Optional(j, "align")) {
                     info.style.align = String(*a, Child(ptr, "align"));
                     if (info.style.align != "left" && info.style.align != "center" && info.style.align != "right") {
-                        Fail(Child(ptr, "align"), "expected \"left\", \"center\" or \"right\", found " + QuotedValue(info.style.align));
+                        Fail(Child(ptr, "align"),
+                             "expected \"left\", \"center\" or \"right\", found " + QuotedValue(info.style.align));
                     }
                 }
                 if (const json* f = Optional(j, "font_size")) {
                     info.style.font_size = Number(*f, Child(ptr, "font_size"));
-                    CheckRange(info.style.font_size, 0, kMaxFontSizePoints, "points", Child(ptr, "font_size"), "a size");
+                    CheckRange(info.style.font_size, 0, kMaxFontSizePoints, "points", Child(ptr, "font_size"),
+                               "a size");
                 }
             } else if (const json* f = Optional(j, "file")) {
                 info.style.picture = Resolve(String(*f, Child(ptr, "file")), folder);
@@ -223,7 +229,8 @@ struct Reader {
                            "a border width");
                 StandaloneHost::Impl(e).SetFrameBorder(border);
             }
-            if (const json* l = Optional(j, "label_field")) info.style.label_field = String(*l, Child(ptr, "label_field"));
+            if (const json* l = Optional(j, "label_field"))
+                info.style.label_field = String(*l, Child(ptr, "label_field"));
             if (const json* s = Optional(j, "series")) Series(*s, Child(ptr, "series"), e, info);
         } else if (type == "group") {
             if (depth >= kMaxGroupNesting) {
@@ -234,7 +241,8 @@ struct Reader {
                 const std::string by = String(*m, Child(ptr, "members_by"));
                 auto it = GroupKinds().find(by);
                 if (it == GroupKinds().end()) {
-                    Fail(Child(ptr, "members_by"), "expected \"walk\", \"index\" or \"both\", found " + QuotedValue(by));
+                    Fail(Child(ptr, "members_by"),
+                         "expected \"walk\", \"index\" or \"both\", found " + QuotedValue(by));
                 }
                 kind = it->second;
             }
@@ -246,7 +254,8 @@ struct Reader {
                 StandaloneHost::Impl(e).AddMember(Element(members[i], Child(mptr, i), depth + 1));
             }
         } else {
-            Fail(Child(ptr, "type"), "expected \"text\", \"picture\", \"map_frame\" or \"group\", found " + QuotedValue(type));
+            Fail(Child(ptr, "type"),
+                 "expected \"text\", \"picture\", \"map_frame\" or \"group\", found " + QuotedValue(type));
         }
         if (const json* c = Optional(j, "custom")) e->SetCustomProperty(Value(*c, Child(ptr, "custom"), 0));
         info.element = e;
@@ -281,7 +290,8 @@ struct Reader {
             const int64_t page = WholeNumber(*c, Child(ptr, "current_page"), -1000000, 2000000);
             const int64_t pos = page - origin.first_page + 1;
             // A dataset that lost pages since the save starts the document at its first page.
-            if (pos >= 1 && pos <= static_cast<int64_t>(data.PageCount())) data.current_position = static_cast<int32_t>(pos);
+            if (pos >= 1 && pos <= static_cast<int64_t>(data.PageCount()))
+                data.current_position = static_cast<int32_t>(pos);
         }
         StandaloneHost::Impl(frame).series = std::make_shared<SeriesData>(std::move(data));
         info.series = origin;
@@ -318,7 +328,8 @@ std::string ReadFile(const fs::path& path) {
         ~Closer() { ::close(fd); }
     } closer{fd};
     // Replaced by something else between the look and the open.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) fail(std::string(FileKind(st.st_mode)) + ", not a document file");
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        fail(std::string(FileKind(st.st_mode)) + ", not a document file");
     const std::string tooLarge = TooLarge();
     if (static_cast<uint64_t>(st.st_size) > kMaxDocumentBytes) fail(tooLarge);
     std::string text;
@@ -483,7 +494,8 @@ void Document::LoadText(const std::string& text, const fs::path& path) {
     };
     const JsonTextShape shape = LookOverJson(text, kMaxJsonNesting);
     if (shape.too_deep) {
-        throw located(*shape.too_deep, "arrays and objects nested more than " + std::to_string(kMaxJsonNesting) + " deep");
+        throw located(*shape.too_deep,
+                      "arrays and objects nested more than " + std::to_string(kMaxJsonNesting) + " deep");
     }
     json root;
     DomBuilder builder(root);
@@ -496,7 +508,8 @@ void Document::LoadText(const std::string& text, const fs::path& path) {
     } catch (const json::exception& e) {
         throw located(builder.error_at > 0 ? builder.error_at - 1 : 0, ParseMessage(e.what()));
     }
-    if (shape.repeated) throw located(*shape.repeated, "duplicate key " + QuotedValue(shape.repeated_key) + " in an object");
+    if (shape.repeated)
+        throw located(*shape.repeated, "duplicate key " + QuotedValue(shape.repeated_key) + " in an object");
 
     auto next = std::make_unique<Impl>();
     next->path = path;
@@ -509,8 +522,8 @@ void Document::LoadText(const std::string& text, const fs::path& path) {
         }
         const int64_t version = WholeNumber(Required(root, "version", ""), "/version", 1, 1000000);
         if (version > kDocumentFormatVersion) {
-            Fail("/version", "expected format version " + std::to_string(kDocumentFormatVersion) +
-                                 " or lower, found " + std::to_string(version) + " (written by a newer program)");
+            Fail("/version", "expected format version " + std::to_string(kDocumentFormatVersion) + " or lower, found " +
+                                 std::to_string(version) + " (written by a newer program)");
         }
         const json& page = Required(root, "page", "");
         ExpectObject(page, "/page");
@@ -553,7 +566,8 @@ void Document::LoadText(const std::string& text, const fs::path& path) {
                 const std::string n = String(Required(t, "name", p), Child(p, "name"));
                 SectionTemplate st;
                 st.starting_page = reader.Value(Required(t, "starting_page", p), Child(p, "starting_page"), 0);
-                if (const json* c = Optional(t, "current_section")) st.current_section = String(*c, Child(p, "current_section"));
+                if (const json* c = Optional(t, "current_section"))
+                    st.current_section = String(*c, Child(p, "current_section"));
                 if (const json* sections = Optional(t, "sections")) {
                     if (!sections->is_array()) Fail(Child(p, "sections"), "expected an array");
                     for (size_t k = 0; k < sections->size(); ++k) {

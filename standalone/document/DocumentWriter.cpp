@@ -49,7 +49,8 @@ const char* GroupAccess(ElementKind k) {
 
 void WriteValue(const Variant& v, json& out, const Document::Impl& impl, const std::string& where, int depth);
 
-json TaggedValue(const Variant& v, const json& extras, const Document::Impl& impl, const std::string& where, int depth) {
+json TaggedValue(const Variant& v, const json& extras, const Document::Impl& impl, const std::string& where,
+                 int depth) {
     json out = json::object();
     WriteValue(v, out, impl, where, depth);
     return Merge(extras, std::move(out));
@@ -59,18 +60,33 @@ void WriteValue(const Variant& v, json& out, const Document::Impl& impl, const s
     switch (v.Type()) {
         case VariantType::Empty: out["kind"] = "empty"; return;
         case VariantType::Null: out["kind"] = "null"; return;
-        case VariantType::Boolean: out["kind"] = "boolean"; out["value"] = v.AsBoolean(); return;
-        case VariantType::Integer: out["kind"] = "int16"; out["value"] = v.AsInteger(); return;
-        case VariantType::Long: out["kind"] = "int32"; out["value"] = v.AsLong(); return;
+        case VariantType::Boolean:
+            out["kind"] = "boolean";
+            out["value"] = v.AsBoolean();
+            return;
+        case VariantType::Integer:
+            out["kind"] = "int16";
+            out["value"] = v.AsInteger();
+            return;
+        case VariantType::Long:
+            out["kind"] = "int32";
+            out["value"] = v.AsLong();
+            return;
         case VariantType::Double: {
             out["kind"] = "double";
             const double d = v.AsDouble();
-            if (std::isnan(d)) out["value"] = "NaN";
-            else if (std::isinf(d)) out["value"] = d > 0 ? "Infinity" : "-Infinity";
-            else out["value"] = d;
+            if (std::isnan(d))
+                out["value"] = "NaN";
+            else if (std::isinf(d))
+                out["value"] = d > 0 ? "Infinity" : "-Infinity";
+            else
+                out["value"] = d;
             return;
         }
-        case VariantType::String: out["kind"] = "string"; out["value"] = v.AsString(); return;
+        case VariantType::String:
+            out["kind"] = "string";
+            out["value"] = v.AsString();
+            return;
         case VariantType::Object: {
             auto contents = v.ObjectAs<BagContents>();
             if (!contents) Fail(where, "an object value other than a property bag has no saved form");
@@ -97,8 +113,8 @@ void WriteValue(const Variant& v, json& out, const Document::Impl& impl, const s
 }
 
 // What is written is what loads again: the same limits as the reader's.
-json WriteElement(const ComPtr<LayoutElement>& e, const Document::Impl& impl, const fs::path& folder, const std::string& ptr,
-                  int depth, std::map<std::string, std::string>& names) {
+json WriteElement(const ComPtr<LayoutElement>& e, const Document::Impl& impl, const fs::path& folder,
+                  const std::string& ptr, int depth, std::map<std::string, std::string>& names) {
     ElementImpl& el = StandaloneHost::Impl(e);
     const auto* info = impl.Find(e);
     if (!el.name().empty() && !names.emplace(el.name(), ptr).second) {
@@ -150,22 +166,25 @@ json WriteElement(const ComPtr<LayoutElement>& e, const Document::Impl& impl, co
             out["type"] = "group";
             out["name"] = el.name();
             out["members_by"] = GroupAccess(el.Kind());
-            if (depth >= kMaxGroupNesting) Fail(ptr, "groups nested more than " + std::to_string(kMaxGroupNesting) + " deep");
+            if (depth >= kMaxGroupNesting)
+                Fail(ptr, "groups nested more than " + std::to_string(kMaxGroupNesting) + " deep");
             json members = json::array();
             for (const auto& m : el.Members()) {
-                members.push_back(WriteElement(m, impl, folder, Child(Child(ptr, "members"), members.size()), depth + 1, names));
+                members.push_back(
+                    WriteElement(m, impl, folder, Child(Child(ptr, "members"), members.size()), depth + 1, names));
             }
             out["members"] = std::move(members);
             break;
         }
     }
     if (!el.custom().IsEmpty()) {
-        const json extras = raw.is_object() && raw.contains("custom") ? Without(raw["custom"], {"kind", "value", "entries"})
-                                                                       : json::object();
+        const json extras = raw.is_object() && raw.contains("custom")
+                                ? Without(raw["custom"], {"kind", "value", "entries"})
+                                : json::object();
         out["custom"] = TaggedValue(el.custom(), extras, impl, Child(ptr, "custom"), 0);
     }
-    json kept = Without(raw, {"custom", "series", "members", "text", "file", "font_size", "align", "label_field", "rect", "outline",
-                              "border", "members_by"});
+    json kept = Without(raw, {"custom", "series", "members", "text", "file", "font_size", "align", "label_field",
+                              "rect", "outline", "border", "members_by"});
     return Merge(kept, std::move(out));
 }
 
@@ -259,7 +278,8 @@ json DocumentTree(const HostState& s, const Document::Impl& impl, const fs::path
     CheckPageSide(s.page_height, impl.units, "/page/height", "height");
     json elements = json::array();
     std::map<std::string, std::string> names;
-    for (const auto& e : s.elements) elements.push_back(WriteElement(e, impl, folder, Child("/elements", elements.size()), 0, names));
+    for (const auto& e : s.elements)
+        elements.push_back(WriteElement(e, impl, folder, Child("/elements", elements.size()), 0, names));
     out["elements"] = std::move(elements);
 
     json layouts = json::array();
@@ -267,7 +287,8 @@ json DocumentTree(const HostState& s, const Document::Impl& impl, const fs::path
         json l = json::object();
         l["name"] = n;
         auto raw = impl.series_layout_raw.find(n);
-        l["current_page"] = TaggedValue(current, json::object(), impl, Child(Child("/series_layouts", layouts.size()), "current_page"), 0);
+        l["current_page"] = TaggedValue(current, json::object(), impl,
+                                        Child(Child("/series_layouts", layouts.size()), "current_page"), 0);
         layouts.push_back(Merge(raw != impl.series_layout_raw.end() ? raw->second : json::object(), std::move(l)));
     }
     out["series_layouts"] = std::move(layouts);
@@ -276,14 +297,17 @@ json DocumentTree(const HostState& s, const Document::Impl& impl, const fs::path
     for (const auto& [n, t] : s.section_templates) {
         json j = json::object();
         j["name"] = n;
-        j["starting_page"] = TaggedValue(t.starting_page, json::object(), impl, Child(Child("/section_templates", templates.size()), "starting_page"), 0);
+        j["starting_page"] = TaggedValue(t.starting_page, json::object(), impl,
+                                         Child(Child("/section_templates", templates.size()), "starting_page"), 0);
         j["current_section"] = t.current_section;
         json sections = json::array();
         for (const auto& [sn, page_value] : t.section_pages) {
             json sj = json::object();
             sj["name"] = sn;
-            sj["page"] = TaggedValue(page_value, json::object(), impl,
-                                   Child(Child(Child(Child("/section_templates", templates.size()), "sections"), sections.size()), "page"), 0);
+            sj["page"] = TaggedValue(
+                page_value, json::object(), impl,
+                Child(Child(Child(Child("/section_templates", templates.size()), "sections"), sections.size()), "page"),
+                0);
             auto raw = impl.section_raw.find({n, sn});
             sections.push_back(Merge(raw != impl.section_raw.end() ? raw->second : json::object(), std::move(sj)));
         }
@@ -314,11 +338,10 @@ std::string Document::Write(const fs::path& folder, const fs::path& destination)
         writer.Value(DocumentTree(host_.State(), *impl_, folder), 0);
         return writer.out + "\n";
     } catch (const SchemaError& e) {
-        throw DocumentError(FileName(destination) + ": cannot save " + (e.pointer.empty() ? std::string("/") : e.pointer) +
-                            ": " + e.message);
+        throw DocumentError(FileName(destination) + ": cannot save " +
+                            (e.pointer.empty() ? std::string("/") : e.pointer) + ": " + e.message);
     }
 }
-
 
 void Document::Save(const fs::path& path) {
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");

@@ -74,7 +74,10 @@ struct Scanner {
         uint32_t v = 0;
         for (int k = 0; k < 4 && i < t.size(); ++k, ++i) {
             const char c = t[i];
-            const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            const int d = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
             if (d < 0) return 0xFFFD;
             v = v * 16 + static_cast<uint32_t>(d);
         }
@@ -163,9 +166,12 @@ std::vector<std::string> PointerTokens(const std::string& pointer) {
 std::string EscapePointerToken(const std::string& token) {
     std::string out;
     for (char c : token) {
-        if (c == '~') out += "~0";
-        else if (c == '/') out += "~1";
-        else out += c;
+        if (c == '~')
+            out += "~0";
+        else if (c == '/')
+            out += "~1";
+        else
+            out += c;
     }
     return out;
 }
@@ -178,7 +184,7 @@ JsonTextShape LookOverJson(const std::string& text, int max_nesting) {
     JsonTextShape shape;
     std::vector<Open> open;
     Scanner s{text};
-    bool keyNext = false;                               // a string here is a key
+    bool keyNext = false;  // a string here is a key
     std::optional<std::pair<std::string, size_t>> key;  // read, waiting for its colon
     while (s.i < text.size()) {
         const char c = text[s.i];
@@ -187,8 +193,10 @@ JsonTextShape LookOverJson(const std::string& text, int max_nesting) {
             std::string k;
             const bool wanted = keyNext && !shape.repeated;
             if (!s.StringToken(wanted ? &k : nullptr)) break;  // unterminated: the parser tells
-            if (wanted) key.emplace(std::move(k), at);
-            else key.reset();
+            if (wanted)
+                key.emplace(std::move(k), at);
+            else
+                key.reset();
             keyNext = false;
             continue;
         }

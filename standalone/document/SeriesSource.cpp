@@ -170,7 +170,11 @@ class DatasetRows final : public SeriesRows {
 public:
     DatasetRows(std::unique_ptr<GDALDataset, DatasetCloser> ds, OGRLayer* layer, std::vector<int32_t> types,
                 bool fidFits, std::vector<GIntBig> fids, std::string path)
-        : ds_(std::move(ds)), layer_(layer), types_(std::move(types)), fidFits_(fidFits), fids_(std::move(fids)),
+        : ds_(std::move(ds)),
+          layer_(layer),
+          types_(std::move(types)),
+          fidFits_(fidFits),
+          fids_(std::move(fids)),
           path_(std::move(path)) {}
 
     size_t Count() const override { return fids_.size(); }
@@ -237,8 +241,7 @@ void* VectorDriverForExtension(const std::string& extension) {
 
 int32_t HostFieldType(int ogrType, int ogrSubType) {
     switch (static_cast<OGRFieldType>(ogrType)) {
-        case OFTInteger:
-            return ogrSubType == OFSTInt16 ? fieldtype::kSmallInteger : fieldtype::kInteger;
+        case OFTInteger: return ogrSubType == OFSTInt16 ? fieldtype::kSmallInteger : fieldtype::kInteger;
         case OFTInteger64: return fieldtype::kInteger;
         case OFTReal: return ogrSubType == OFSTFloat32 ? fieldtype::kSingle : fieldtype::kDouble;
         case OFTString: return fieldtype::kString;
@@ -284,7 +287,8 @@ SeriesData ReadIndexLayer(const SeriesRequest& request) {
     const int fieldCount = defn->GetFieldCount();
     SeriesData data;
     const char* fidColumn = layer->GetFIDColumn();
-    data.fields.push_back({(fidColumn != nullptr && *fidColumn != '\0') ? fidColumn : "OBJECTID", fieldtype::kObjectId});
+    data.fields.push_back(
+        {(fidColumn != nullptr && *fidColumn != '\0') ? fidColumn : "OBJECTID", fieldtype::kObjectId});
     std::vector<int32_t> types, provisional;
     for (int i = 0; i < fieldCount; ++i) {
         const OGRFieldDefn* fd = defn->GetFieldDefn(i);

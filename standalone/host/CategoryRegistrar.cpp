@@ -15,7 +15,8 @@ void CategoryRegistrarImpl::Setup(const std::string& libraryPath, const ComPtr<H
     if (!std::filesystem::is_regular_file(libraryPath, ec)) {
         Raise(hresult::kModuleNotFound, "CategoryRegistrar.Setup", "The library " + libraryPath + " does not exist.");
     }
-    if (!classId || !categoryId) Raise(hresult::kPointer, "CategoryRegistrar.Setup", "A class and a category are required.");
+    if (!classId || !categoryId)
+        Raise(hresult::kPointer, "CategoryRegistrar.Setup", "A class and a category are required.");
     Registry registry;
     const std::string cls = classId->Value();
     std::optional<Guid> clsid = Guid::Parse(cls);

@@ -4,12 +4,30 @@
 
 namespace crv::standalone {
 
-double EnvelopeImpl::XMin() { HostCall("Envelope.XMin"); return r_.xmin; }
-double EnvelopeImpl::YMin() { HostCall("Envelope.YMin"); return r_.ymin; }
-double EnvelopeImpl::XMax() { HostCall("Envelope.XMax"); return r_.xmax; }
-double EnvelopeImpl::YMax() { HostCall("Envelope.YMax"); return r_.ymax; }
-double EnvelopeImpl::Width() { HostCall("Envelope.Width"); return r_.Width(); }
-double EnvelopeImpl::Height() { HostCall("Envelope.Height"); return r_.Height(); }
+double EnvelopeImpl::XMin() {
+    HostCall("Envelope.XMin");
+    return r_.xmin;
+}
+double EnvelopeImpl::YMin() {
+    HostCall("Envelope.YMin");
+    return r_.ymin;
+}
+double EnvelopeImpl::XMax() {
+    HostCall("Envelope.XMax");
+    return r_.xmax;
+}
+double EnvelopeImpl::YMax() {
+    HostCall("Envelope.YMax");
+    return r_.ymax;
+}
+double EnvelopeImpl::Width() {
+    HostCall("Envelope.Width");
+    return r_.Width();
+}
+double EnvelopeImpl::Height() {
+    HostCall("Envelope.Height");
+    return r_.Height();
+}
 
 void EnvelopeImpl::PutCoords(double xmin, double ymin, double xmax, double ymax) {
     HostCall("Envelope.PutCoords");
@@ -37,13 +55,31 @@ void PolygonImpl::SetEmpty() {
     // Room for a closed rectangle at once, the outline every element reports.
     points_.reserve(5);
 }
-void PolygonImpl::AddPoint(double x, double y) { HostCall("Polygon.AddPoint"); points_.emplace_back(x, y); }
+void PolygonImpl::AddPoint(double x, double y) {
+    HostCall("Polygon.AddPoint");
+    points_.emplace_back(x, y);
+}
 
-double PointImpl::X() { HostCall("GeometryPoint.X"); return x_; }
-double PointImpl::Y() { HostCall("GeometryPoint.Y"); return y_; }
-void PointImpl::SetX(double x) { HostCall("GeometryPoint.SetX"); x_ = x; }
-void PointImpl::SetY(double y) { HostCall("GeometryPoint.SetY"); y_ = y; }
+double PointImpl::X() {
+    HostCall("GeometryPoint.X");
+    return x_;
+}
+double PointImpl::Y() {
+    HostCall("GeometryPoint.Y");
+    return y_;
+}
+void PointImpl::SetX(double x) {
+    HostCall("GeometryPoint.SetX");
+    x_ = x;
+}
+void PointImpl::SetY(double y) {
+    HostCall("GeometryPoint.SetY");
+    y_ = y;
+}
 
-double DisplayImpl::Resolution() { HostCall("Display.Resolution"); return 96.0; }
+double DisplayImpl::Resolution() {
+    HostCall("Display.Resolution");
+    return 96.0;
+}
 
 }  // namespace crv::standalone

@@ -47,8 +47,14 @@ Rect ElementImpl::OutlineRect() const {
 
 Rect ElementImpl::BoundsRect() const { return OutlineRect().Grown(border_); }
 
-std::string ElementImpl::Name() { HostCall("LayoutElement.Name"); return name_; }
-Variant ElementImpl::CustomProperty() { HostCall("LayoutElement.CustomProperty"); return custom_; }
+std::string ElementImpl::Name() {
+    HostCall("LayoutElement.Name");
+    return name_;
+}
+Variant ElementImpl::CustomProperty() {
+    HostCall("LayoutElement.CustomProperty");
+    return custom_;
+}
 void ElementImpl::SetCustomProperty(const Variant& value) {
     HostCall("LayoutElement.SetCustomProperty");
     custom_ = value;
@@ -56,14 +62,16 @@ void ElementImpl::SetCustomProperty(const Variant& value) {
 
 void ElementImpl::QueryBounds(const ComPtr<Display>& display, const ComPtr<Envelope>& bounds) {
     HostCall("LayoutElement.QueryBounds");
-    if (!display || !bounds) Raise(hresult::kPointer, "LayoutElement.QueryBounds", "A display and an envelope are required.");
+    if (!display || !bounds)
+        Raise(hresult::kPointer, "LayoutElement.QueryBounds", "A display and an envelope are required.");
     const Rect r = BoundsRect();
     bounds->PutCoords(r.xmin, r.ymin, r.xmax, r.ymax);
 }
 
 void ElementImpl::QueryOutline(const ComPtr<Display>& display, const ComPtr<Polygon>& outline) {
     HostCall("LayoutElement.QueryOutline");
-    if (!display || !outline) Raise(hresult::kPointer, "LayoutElement.QueryOutline", "A display and a polygon are required.");
+    if (!display || !outline)
+        Raise(hresult::kPointer, "LayoutElement.QueryOutline", "A display and a polygon are required.");
     const Rect r = OutlineRect();
     outline->SetEmpty();
     outline->AddPoint(r.xmin, r.ymin);
@@ -84,9 +92,15 @@ void ElementImpl::Move(double dx, double dy) {
     if (auto s = state_.lock(); s && s->log_events) s->events.push_back({HostEvent::Kind::Move, name_, dx, dy});
 }
 
-std::string ElementImpl::MapName() { HostCall("MapFrame.MapName"); return name_; }
+std::string ElementImpl::MapName() {
+    HostCall("MapFrame.MapName");
+    return name_;
+}
 
-void ElementImpl::ResetMembers() { HostCall("ElementSequence.ResetMembers"); next_member_ = 0; }
+void ElementImpl::ResetMembers() {
+    HostCall("ElementSequence.ResetMembers");
+    next_member_ = 0;
+}
 
 ComPtr<LayoutElement> ElementImpl::NextMember() {
     HostCall("ElementSequence.NextMember");
@@ -109,7 +123,10 @@ ComPtr<LayoutElement> ElementImpl::Member(int32_t index) {
 
 void ElementImpl::AddMember(ComPtr<LayoutElement> member) { members_.push_back(std::move(member)); }
 
-void ContainerImpl::Reset() { HostCall("ElementContainer.Reset"); next_ = 0; }
+void ContainerImpl::Reset() {
+    HostCall("ElementContainer.Reset");
+    next_ = 0;
+}
 
 ComPtr<LayoutElement> ContainerImpl::Next() {
     HostCall("ElementContainer.Next");
@@ -130,8 +147,14 @@ void LayoutPageImpl::QuerySize(double& width, double& height) {
     height = s_->page_height;
 }
 
-ComPtr<LayoutPage> LayoutViewImpl::Page() { HostCall("LayoutView.Page"); return MakeCom<LayoutPage, LayoutPageImpl>(s_); }
-ComPtr<Display> LayoutViewImpl::ScreenDisplay() { HostCall("LayoutView.ScreenDisplay"); return MakeCom<Display, DisplayImpl>(); }
+ComPtr<LayoutPage> LayoutViewImpl::Page() {
+    HostCall("LayoutView.Page");
+    return MakeCom<LayoutPage, LayoutPageImpl>(s_);
+}
+ComPtr<Display> LayoutViewImpl::ScreenDisplay() {
+    HostCall("LayoutView.ScreenDisplay");
+    return MakeCom<Display, DisplayImpl>();
+}
 
 void LayoutViewImpl::PartialRefresh(int32_t phase, const ComPtr<Unknown>& data, const ComPtr<Envelope>& area) {
     HostCall("LayoutView.PartialRefresh");
@@ -143,13 +166,22 @@ void LayoutViewImpl::PartialRefresh(int32_t phase, const ComPtr<Unknown>& data, 
     s_->events.push_back(ev);
 }
 
-ComPtr<ElementContainer> DocumentImpl::PageLayout() { HostCall("HostDocument.PageLayout"); return MakeCom<ElementContainer, ContainerImpl>(s_); }
-ComPtr<LayoutView> DocumentImpl::ActiveView() { HostCall("HostDocument.ActiveView"); return MakeCom<LayoutView, LayoutViewImpl>(s_); }
+ComPtr<ElementContainer> DocumentImpl::PageLayout() {
+    HostCall("HostDocument.PageLayout");
+    return MakeCom<ElementContainer, ContainerImpl>(s_);
+}
+ComPtr<LayoutView> DocumentImpl::ActiveView() {
+    HostCall("HostDocument.ActiveView");
+    return MakeCom<LayoutView, LayoutViewImpl>(s_);
+}
 ComPtr<ElementContainer> DocumentImpl::ActiveViewContainer() {
     HostCall("HostDocument.ActiveViewContainer");
     return MakeCom<ElementContainer, ContainerImpl>(s_);
 }
 
-ComPtr<HostDocument> ApplicationImpl::Document() { HostCall("HostApplication.Document"); return MakeCom<HostDocument, DocumentImpl>(s_); }
+ComPtr<HostDocument> ApplicationImpl::Document() {
+    HostCall("HostApplication.Document");
+    return MakeCom<HostDocument, DocumentImpl>(s_);
+}
 
 }  // namespace crv::standalone

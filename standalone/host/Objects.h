@@ -245,9 +245,8 @@ protected:
     ~ElementAccess() = default;
 };
 
-class ElementImpl final
-    : public ComObject<LayoutElement, MapFrame, ElementSequence, ElementGroup, ElementAccess>,
-      public Tracked {
+class ElementImpl final : public ComObject<LayoutElement, MapFrame, ElementSequence, ElementGroup, ElementAccess>,
+                          public Tracked {
 public:
     ElementImpl(ElementKind kind, std::string name, Rect rect, std::weak_ptr<HostState> state);
 
@@ -390,8 +389,8 @@ private:
 // Writes category membership into the class registry.
 class CategoryRegistrarImpl final : public ComObject<CategoryRegistrar>, public Tracked {
 public:
-    void Setup(const std::string& libraryPath, const ComPtr<HostUID>& classId,
-               const ComPtr<HostUID>& categoryId, bool install) override;
+    void Setup(const std::string& libraryPath, const ComPtr<HostUID>& classId, const ComPtr<HostUID>& categoryId,
+               bool install) override;
 };
 
 // ---------------------------------------------------------------- companions

@@ -58,7 +58,10 @@ ComPtr<Unknown> ObjectCopierImpl::Copy(const ComPtr<Unknown>& object) {
     return DeepCopy(object, 0);
 }
 
-void ObjectSetImpl::Reset() { HostCall("ObjectSet.Reset"); next_ = 0; }
+void ObjectSetImpl::Reset() {
+    HostCall("ObjectSet.Reset");
+    next_ = 0;
+}
 
 ComPtr<Unknown> ObjectSetImpl::Next() {
     HostCall("ObjectSet.Next");
@@ -66,9 +69,18 @@ ComPtr<Unknown> ObjectSetImpl::Next() {
     return objects_[next_++];
 }
 
-void PageSiteImpl::PageChanged() { HostCall("PropertyPageSite.PageChanged"); ++notifications_; }
+void PageSiteImpl::PageChanged() {
+    HostCall("PropertyPageSite.PageChanged");
+    ++notifications_;
+}
 
-void HostUIDImpl::SetValue(const std::string& value) { HostCall("HostUID.SetValue"); value_ = value; }
-std::string HostUIDImpl::Value() { HostCall("HostUID.Value"); return value_; }
+void HostUIDImpl::SetValue(const std::string& value) {
+    HostCall("HostUID.SetValue");
+    value_ = value;
+}
+std::string HostUIDImpl::Value() {
+    HostCall("HostUID.Value");
+    return value_;
+}
 
 }  // namespace crv::standalone

@@ -17,13 +17,15 @@ Variant SeriesData::CurrentValue(const std::string& field) const {
 size_t SeriesData::PageCount() const { return rows ? rows->Count() : features.size(); }
 
 std::vector<Variant> SeriesData::Row(size_t index) const {
-    if (index >= PageCount()) throw std::out_of_range("no page " + std::to_string(index + 1) + " in map series " + name);
+    if (index >= PageCount())
+        throw std::out_of_range("no page " + std::to_string(index + 1) + " in map series " + name);
     return rows ? rows->Row(index) : features[index];
 }
 
 Variant SeriesData::Value(size_t index, size_t field) const {
     if (!rows) {
-        if (index >= features.size()) throw std::out_of_range("no page " + std::to_string(index + 1) + " in map series " + name);
+        if (index >= features.size())
+            throw std::out_of_range("no page " + std::to_string(index + 1) + " in map series " + name);
         const auto& row = features[index];
         return field < row.size() ? row[field] : Variant::Null();
     }
@@ -39,10 +41,19 @@ std::vector<size_t> SeriesData::SheetsMeeting(const Rect& view) const {
     return sheet_index_->Meeting(envelopes, view);
 }
 
-std::string FieldImpl::Name() { HostCall("Field.Name"); return f_.name; }
-int32_t FieldImpl::Type() { HostCall("Field.Type"); return f_.type; }
+std::string FieldImpl::Name() {
+    HostCall("Field.Name");
+    return f_.name;
+}
+int32_t FieldImpl::Type() {
+    HostCall("Field.Type");
+    return f_.type;
+}
 
-int32_t FieldSetImpl::FieldCount() { HostCall("FieldSet.FieldCount"); return static_cast<int32_t>(s_->fields.size()); }
+int32_t FieldSetImpl::FieldCount() {
+    HostCall("FieldSet.FieldCount");
+    return static_cast<int32_t>(s_->fields.size());
+}
 
 ComPtr<Field> FieldSetImpl::FieldAt(int32_t index) {
     HostCall("FieldSet.FieldAt");
@@ -52,7 +63,10 @@ ComPtr<Field> FieldSetImpl::FieldAt(int32_t index) {
     return MakeCom<Field, FieldImpl>(s_->fields[static_cast<size_t>(index)]);
 }
 
-ComPtr<FieldSet> FeatureTableImpl::Fields() { HostCall("FeatureTable.Fields"); return MakeCom<FieldSet, FieldSetImpl>(s_); }
+ComPtr<FieldSet> FeatureTableImpl::Fields() {
+    HostCall("FeatureTable.Fields");
+    return MakeCom<FieldSet, FieldSetImpl>(s_);
+}
 
 int32_t FeatureTableImpl::FindField(const std::string& name) {
     HostCall("FeatureTable.FindField");
@@ -62,7 +76,10 @@ int32_t FeatureTableImpl::FindField(const std::string& name) {
     return -1;
 }
 
-ComPtr<FeatureTable> SeriesLayerImpl::Table() { HostCall("SeriesLayer.Table"); return MakeCom<FeatureTable, FeatureTableImpl>(s_); }
+ComPtr<FeatureTable> SeriesLayerImpl::Table() {
+    HostCall("SeriesLayer.Table");
+    return MakeCom<FeatureTable, FeatureTableImpl>(s_);
+}
 
 Variant PageFeatureImpl::Value(int32_t index) {
     HostCall("PageFeature.Value");
@@ -127,7 +144,8 @@ ComPtr<PageFeature> MapSeriesFrameImpl::FeatureAt(int32_t position) {
     HostCall("MapSeriesFrame.FeatureAt");
     const auto& s = Bound("MapSeriesFrame.FeatureAt");
     if (position < 1 || static_cast<size_t>(position) > s->PageCount()) {
-        Raise(hresult::kInvalidArg, "MapSeriesFrame.FeatureAt", "No page at position " + std::to_string(position) + ".");
+        Raise(hresult::kInvalidArg, "MapSeriesFrame.FeatureAt",
+              "No page at position " + std::to_string(position) + ".");
     }
     return MakeCom<PageFeature, PageFeatureImpl>(s, position);
 }
@@ -136,13 +154,20 @@ void MapSeriesFrameImpl::SetCurrentPage(const ComPtr<PageFeature>&, int32_t posi
     HostCall("MapSeriesFrame.SetCurrentPage");
     auto s = Bound("MapSeriesFrame.SetCurrentPage");
     if (position < 1 || static_cast<size_t>(position) > s->PageCount()) {
-        Raise(hresult::kInvalidArg, "MapSeriesFrame.SetCurrentPage", "No page at position " + std::to_string(position) + ".");
+        Raise(hresult::kInvalidArg, "MapSeriesFrame.SetCurrentPage",
+              "No page at position " + std::to_string(position) + ".");
     }
     s->current_position = position;
 }
 
-std::string ActiveLayoutInfoImpl::LayoutName() { HostCall("ActiveLayoutInfo.LayoutName"); return s_->active_layout_name; }
-std::string ActiveLayoutInfoImpl::LayoutKind() { HostCall("ActiveLayoutInfo.LayoutKind"); return s_->active_layout_kind; }
+std::string ActiveLayoutInfoImpl::LayoutName() {
+    HostCall("ActiveLayoutInfo.LayoutName");
+    return s_->active_layout_name;
+}
+std::string ActiveLayoutInfoImpl::LayoutKind() {
+    HostCall("ActiveLayoutInfo.LayoutKind");
+    return s_->active_layout_kind;
+}
 
 Variant SeriesLayoutInfoImpl::CurrentPage(const std::string& layoutName) {
     HostCall("SeriesLayoutInfo.CurrentPage");

@@ -40,7 +40,8 @@ SheetIndex::SheetIndex(const std::vector<Rect>& sheets) : count_(sheets.size()) 
         heights += r.Height();
         ++counted;
     }
-    if (!any || sheets.size() > UINT32_MAX / kMostBucketsPerSheet || !std::isfinite(extent.Width()) || !std::isfinite(extent.Height())) {
+    if (!any || sheets.size() > UINT32_MAX / kMostBucketsPerSheet || !std::isfinite(extent.Width()) ||
+        !std::isfinite(extent.Height())) {
         return;  // nothing to place in buckets: every query tests every sheet
     }
     // Buckets about the size of an average sheet, so that a sheet falls in a few of them.

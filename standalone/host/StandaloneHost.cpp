@@ -32,7 +32,8 @@ StandaloneHost::StandaloneHost(HostOptions options) : state_(std::make_shared<Ho
         add(clsid::MapSeriesFrame, Maker<MapSeriesFrame, MapSeriesFrameImpl>("Create.MapSeriesFrame"));
         add(clsid::ActiveLayoutInfo, Maker<ActiveLayoutInfo, ActiveLayoutInfoImpl>("Create.ActiveLayoutInfo", state_));
         add(clsid::SeriesLayoutInfo, Maker<SeriesLayoutInfo, SeriesLayoutInfoImpl>("Create.SeriesLayoutInfo", state_));
-        add(clsid::SectionTemplateInfo, Maker<SectionTemplateInfo, SectionTemplateInfoImpl>("Create.SectionTemplateInfo", state_));
+        add(clsid::SectionTemplateInfo,
+            Maker<SectionTemplateInfo, SectionTemplateInfoImpl>("Create.SectionTemplateInfo", state_));
     }
 }
 

@@ -129,9 +129,11 @@ QPushButton* PropertySheet::CancelButton() const { return buttons_->button(QDial
 void PropertySheet::ShowTab(int index) {
     if (closed_ || index == shown_) return;
     // Tab 0 is the host's own page; component pages follow in order.
-    if (shown_ >= 1 && static_cast<size_t>(shown_ - 1) < pages_.size()) pages_[static_cast<size_t>(shown_ - 1)].page->Hide();
+    if (shown_ >= 1 && static_cast<size_t>(shown_ - 1) < pages_.size())
+        pages_[static_cast<size_t>(shown_ - 1)].page->Hide();
     shown_ = index;
-    if (index >= 1 && static_cast<size_t>(index - 1) < pages_.size()) pages_[static_cast<size_t>(index - 1)].page->Show();
+    if (index >= 1 && static_cast<size_t>(index - 1) < pages_.size())
+        pages_[static_cast<size_t>(index - 1)].page->Show();
     if (tabs_->currentIndex() != index) tabs_->setCurrentIndex(index);
 }
 

@@ -232,9 +232,12 @@ void StudioWindow::BuildMenus() {
     next_ = view->addAction(tr("&Next Page"), this, [this] { NextPage(); });
     next_->setShortcut(QKeySequence(Qt::Key_PageDown));
     view->addSeparator();
-    view->addAction(tr("Zoom to &Page"), this, [this] { ZoomToPage(); })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
-    view->addAction(tr("Zoom &In"), this, [this] { view_->SetScale(view_->Scale() * 1.25); })->setShortcut(QKeySequence::ZoomIn);
-    view->addAction(tr("Zoom &Out"), this, [this] { view_->SetScale(view_->Scale() / 1.25); })->setShortcut(QKeySequence::ZoomOut);
+    view->addAction(tr("Zoom to &Page"), this, [this] { ZoomToPage(); })
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    view->addAction(tr("Zoom &In"), this, [this] { view_->SetScale(view_->Scale() * 1.25); })
+        ->setShortcut(QKeySequence::ZoomIn);
+    view->addAction(tr("Zoom &Out"), this, [this] { view_->SetScale(view_->Scale() / 1.25); })
+        ->setShortcut(QKeySequence::ZoomOut);
 
     QMenu* element = menuBar()->addMenu(tr("&Element"));
     properties_ = element->addAction(tr("&Properties…"), this, [this] { ShowProperties(); });
@@ -413,7 +416,8 @@ void StudioWindow::UpdateStatus() {
     }
     setWindowTitle(Q(Doc().Path().filename().string()) + tr(" — crvanchor-studio"));
     QString text = tr("Page %1 of %2").arg(page_).arg(book_->LastPage());
-    if (book_->FirstPage() != 1) text = tr("Page %1 (pages %2 to %3)").arg(page_).arg(book_->FirstPage()).arg(book_->LastPage());
+    if (book_->FirstPage() != 1)
+        text = tr("Page %1 (pages %2 to %3)").arg(page_).arg(book_->FirstPage()).arg(book_->LastPage());
     if (!book_->HasPages()) text = tr("No pages: the map series has no features");
     QStringList names;
     for (const auto& e : selection_) names << Q(StandaloneHost::Impl(e).name());

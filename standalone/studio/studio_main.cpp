@@ -47,8 +47,7 @@ std::optional<int> Number(const std::string& s) {
         size_t used = 0;
         const int v = std::stoi(s, &used);
         if (used == s.size()) return v;
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     return std::nullopt;
 }
 
@@ -56,7 +55,8 @@ std::optional<int> Number(const std::string& s) {
 // the user's concern.
 void QuietPlatformNotes(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtDebugMsg || type == QtInfoMsg) return;
-    if (message.contains(QStringLiteral("XDG_RUNTIME_DIR")) || message.startsWith(QStringLiteral("This plugin does not support"))) {
+    if (message.contains(QStringLiteral("XDG_RUNTIME_DIR")) ||
+        message.startsWith(QStringLiteral("This plugin does not support"))) {
         return;
     }
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
@@ -103,7 +103,6 @@ int Screenshot(crv::studio::StudioWindow& window, const Arguments& a) {
     return 0;
 }
 
-
 int Run(int argc, char** argv) {
     Arguments a;
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -142,12 +141,15 @@ int Run(int argc, char** argv) {
     try {
         crv::standalone::RequireEngine();
     } catch (const crv::standalone::ActivationError& e) {
-        const std::string text = !e.NotRegistered() ? std::string(e.what())
-                                 : "The anchoring component is not registered in " + crv::Registry::DefaultPath() +
-                                 ".\n\nRegister it with:\n    crvinstall build/libCRVAnchor.so\n"
-                                 "(set CRVANCHOR_REGISTRY to a file of your own first to use a registry of your own).";
+        const std::string text =
+            !e.NotRegistered()
+                ? std::string(e.what())
+                : "The anchoring component is not registered in " + crv::Registry::DefaultPath() +
+                      ".\n\nRegister it with:\n    crvinstall build/libCRVAnchor.so\n"
+                      "(set CRVANCHOR_REGISTRY to a file of your own first to use a registry of your own).";
         std::fprintf(stderr, "crvanchor-studio: %s\n", text.c_str());
-        if (!screenshot) QMessageBox::warning(nullptr, QStringLiteral("crvanchor-studio"), QString::fromStdString(text));
+        if (!screenshot)
+            QMessageBox::warning(nullptr, QStringLiteral("crvanchor-studio"), QString::fromStdString(text));
         return 2;
     }
 
@@ -160,7 +162,8 @@ int Run(int argc, char** argv) {
     if (screenshot) reportsScope.emplace(reports);
     if (screenshot) {
         options.complain = [](const QString& title, const QString& text) {
-            std::fprintf(stderr, "crvanchor-studio: %s: %s\n", title.toLocal8Bit().constData(), text.toLocal8Bit().constData());
+            std::fprintf(stderr, "crvanchor-studio: %s: %s\n", title.toLocal8Bit().constData(),
+                         text.toLocal8Bit().constData());
         };
     }
     crv::studio::StudioWindow window(options);
@@ -170,7 +173,8 @@ int Run(int argc, char** argv) {
     if (screenshot) {
         const int status = Screenshot(window, a);
         if (status != 0 || reports.Count() == 0) return status;
-        std::fprintf(stderr, "crvanchor-studio: %d %s shown\n", reports.Count(), reports.Count() == 1 ? "error report" : "error reports");
+        std::fprintf(stderr, "crvanchor-studio: %d %s shown\n", reports.Count(),
+                     reports.Count() == 1 ? "error report" : "error reports");
         return 1;
     }
     window.show();

@@ -16,7 +16,8 @@ namespace crv::standalone {
 
 // One line: a message from a library may hold line breaks of its own.
 inline std::string OneLine(std::string text) {
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     return text;
 }
 

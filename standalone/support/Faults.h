@@ -37,7 +37,7 @@ public:
 private:
     struct Armed {
         int64_t calls = 0;  // calls since it was armed
-        int64_t at = 0;     // the call at which failing starts
+        int64_t at = 0;  // the call at which failing starts
         int64_t until = 0;  // 0: for ever
     };
     void Watch(const char* op);
@@ -55,9 +55,7 @@ inline void HostCall(const char* op) { FaultInjector::Hit(op); }
 // Arms a failure for the lifetime of the guard.
 class ScopedFault {
 public:
-    ScopedFault(const std::string& op, int nth = 1, int times = 1) {
-        FaultInjector::Instance().Fail(op, nth, times);
-    }
+    ScopedFault(const std::string& op, int nth = 1, int times = 1) { FaultInjector::Instance().Fail(op, nth, times); }
     ~ScopedFault() { FaultInjector::Instance().Clear(); }
     ScopedFault(const ScopedFault&) = delete;
     ScopedFault& operator=(const ScopedFault&) = delete;

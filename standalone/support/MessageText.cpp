@@ -15,10 +15,20 @@ std::size_t SequenceLength(std::string_view s, std::size_t at) {
     std::size_t n = 0;
     std::uint32_t min = 0;
     std::uint32_t cp = 0;
-    if ((b0 & 0xE0) == 0xC0) { n = 2; min = 0x80; cp = b0 & 0x1Fu; }
-    else if ((b0 & 0xF0) == 0xE0) { n = 3; min = 0x800; cp = b0 & 0x0Fu; }
-    else if ((b0 & 0xF8) == 0xF0) { n = 4; min = 0x10000; cp = b0 & 0x07u; }
-    else return 0;
+    if ((b0 & 0xE0) == 0xC0) {
+        n = 2;
+        min = 0x80;
+        cp = b0 & 0x1Fu;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        n = 3;
+        min = 0x800;
+        cp = b0 & 0x0Fu;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        n = 4;
+        min = 0x10000;
+        cp = b0 & 0x07u;
+    } else
+        return 0;
     if (at + n > s.size()) return 0;
     for (std::size_t i = 1; i < n; ++i) {
         const unsigned char b = byte(at + i);
@@ -65,12 +75,26 @@ std::string QuotedValue(std::string_view text, std::size_t limit) {
         } else if (n > 1) {
             out.append(text.substr(at, n));
             at += n;
-        } else if (b == '\n') { out += "\\n"; at += 1; }
-        else if (b == '\t') { out += "\\t"; at += 1; }
-        else if (b == '\r') { out += "\\r"; at += 1; }
-        else if (b == '"' || b == '\\') { out += '\\'; out += static_cast<char>(b); at += 1; }
-        else if (b < 0x20 || b == 0x7F) { AppendHex(out, b); at += 1; }
-        else { out += static_cast<char>(b); at += 1; }
+        } else if (b == '\n') {
+            out += "\\n";
+            at += 1;
+        } else if (b == '\t') {
+            out += "\\t";
+            at += 1;
+        } else if (b == '\r') {
+            out += "\\r";
+            at += 1;
+        } else if (b == '"' || b == '\\') {
+            out += '\\';
+            out += static_cast<char>(b);
+            at += 1;
+        } else if (b < 0x20 || b == 0x7F) {
+            AppendHex(out, b);
+            at += 1;
+        } else {
+            out += static_cast<char>(b);
+            at += 1;
+        }
         ++shown;
     }
     out += '"';

@@ -48,7 +48,8 @@ std::string Describe(const Variant& v) {
     if (auto bag = ComPtr<standalone::BagContents>::Query(object)) {
         std::string out = "PropertyBag";
         for (const auto& [k, value] : bag->Entries()) {
-            out += "\n  " + k + " (" + Variant::TypeName(value.Type()) + ") = " + (value.IsObject() ? "<object>" : CStr(value));
+            out += "\n  " + k + " (" + Variant::TypeName(value.Type()) +
+                   ") = " + (value.IsObject() ? "<object>" : CStr(value));
         }
         return out;
     }
@@ -78,7 +79,8 @@ Outcome RegisterServer(const std::string& libraryPath, bool unregister) {
     void* handle = ::dlopen(std::filesystem::absolute(libraryPath).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* why = ::dlerror();
-        return {hresult::kModuleNotFound, "Cannot load " + libraryPath + ": " + (why != nullptr ? why : "unknown reason"), true};
+        return {hresult::kModuleNotFound,
+                "Cannot load " + libraryPath + ": " + (why != nullptr ? why : "unknown reason"), true};
     }
     auto fn = reinterpret_cast<int32_t (*)()>(::dlsym(handle, entry));
     Outcome outcome;
@@ -87,8 +89,8 @@ Outcome RegisterServer(const std::string& libraryPath, bool unregister) {
         outcome = {hresult::kProcNotFound, libraryPath + " has no entry point " + entry + ".", true};
     } else if (const int32_t hr = fn(); hr != 0) {
         const auto info = TakeErrorInfo();
-        outcome = {hr, std::string(entry) + " in " + libraryPath + " failed (" + Hex(hr) + "): " +
-                           (info ? info->Description() : std::string("no reason given."))};
+        outcome = {hr, std::string(entry) + " in " + libraryPath + " failed (" + Hex(hr) +
+                           "): " + (info ? info->Description() : std::string("no reason given."))};
         // A library that refuses before touching the registry changed nothing.
         outcome.refused = hr == hresult::kTypeLibraryLoad;
     } else {
@@ -144,7 +146,9 @@ Outcome InstallPage(bool install) {
         const int32_t code = CLng(CallByName(installer, "Install", args));
         std::vector<Variant> none;
         const std::string message = CStr(CallByName(installer, "ErrorMessage", none));
-        if (code != 0) return {code, "Install(" + std::string(install ? "True" : "False") + ") returned " + Hex(code) + ": " + message};
+        if (code != 0)
+            return {code,
+                    "Install(" + std::string(install ? "True" : "False") + ") returned " + Hex(code) + ": " + message};
         return {0, std::string(install ? "Installed " : "Uninstalled ") + typelib::kProgIdAnchorPropertyPage +
                        (install ? " into " : " from ") + "ElementPropertyPages."};
     } catch (...) {

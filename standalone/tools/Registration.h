@@ -9,8 +9,8 @@
 namespace crv::tools {
 
 struct Outcome {
-    int32_t code = 0;      // 0 for success, else the error number
-    std::string message;   // what to tell the user
+    int32_t code = 0;  // 0 for success, else the error number
+    std::string message;  // what to tell the user
     bool refused = false;  // the input was refused before anything changed
 };
 

@@ -30,8 +30,10 @@ SeriesData AtlasSeries() {
                    {"Created", crv::fieldtype::kDate},
                    {"YOffset", crv::fieldtype::kSmallInteger},
                    {"OBJECTID", crv::fieldtype::kObjectId}};
-    data.features = {{crv::Variant("North"), crv::Variant(0.5), crv::Variant::Null(), crv::Variant(int16_t{1}), crv::Variant(int32_t{1})},
-                     {crv::Variant("South"), crv::Variant(-0.5), crv::Variant::Null(), crv::Variant(int16_t{2}), crv::Variant(int32_t{2})}};
+    data.features = {{crv::Variant("North"), crv::Variant(0.5), crv::Variant::Null(), crv::Variant(int16_t{1}),
+                      crv::Variant(int32_t{1})},
+                     {crv::Variant("South"), crv::Variant(-0.5), crv::Variant::Null(), crv::Variant(int16_t{2}),
+                      crv::Variant(int32_t{2})}};
     return data;
 }
 
@@ -91,7 +93,8 @@ int Capture(int argc, char** argv) {
     for (int i = 0; i < tabs->count(); ++i) {
         tabs->setCurrentIndex(i);
         QApplication::processEvents();
-        const QString file = QDir(outdir).filePath(QStringLiteral("anchor-page-tab%1-%2.png").arg(i).arg(QLatin1String(names[i])));
+        const QString file =
+            QDir(outdir).filePath(QStringLiteral("anchor-page-tab%1-%2.png").arg(i).arg(QLatin1String(names[i])));
         if (window->grab().save(file)) {
             std::printf("%s\n", file.toLocal8Bit().constData());
         } else {

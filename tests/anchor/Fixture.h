@@ -31,9 +31,7 @@ protected:
         return record;
     }
 
-    ComPtr<CRVAnchorManager> NewManager() {
-        return ComPtr<CRVAnchorManager>(new CRVAnchorManager());
-    }
+    ComPtr<CRVAnchorManager> NewManager() { return ComPtr<CRVAnchorManager>(new CRVAnchorManager()); }
 
     // Selects the element and places it for one page.
     void Place(const ComPtr<LayoutElement>& element, int32_t page) {
@@ -48,7 +46,9 @@ protected:
         for (const auto& r : sink_.reports) {
             const std::string marker = "Description\r\n\t";
             const size_t at = r.text.rfind(marker);
-            out.push_back(at == std::string::npos ? r.text : r.text.substr(at + marker.size(), r.text.size() - at - marker.size() - 4));
+            out.push_back(at == std::string::npos
+                              ? r.text
+                              : r.text.substr(at + marker.size(), r.text.size() - at - marker.size() - 4));
         }
         return out;
     }

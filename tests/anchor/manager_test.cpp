@@ -18,7 +18,8 @@ protected:
         EXPECT_EQ(StandaloneHost::ExtentOf(e), before);
         ASSERT_EQ(Descriptions(), std::vector<std::string>{"AnchorElement has not been set."});
         // Raised by the member itself: its stack holds it alone.
-        EXPECT_NE(sink_.reports[0].text.find("\tAnchorElement CRVAnchor:CRVAnchorManager \r\n\r\nError Number \r\n\t-2147220991"),
+        EXPECT_NE(sink_.reports[0].text.find(
+                      "\tAnchorElement CRVAnchor:CRVAnchorManager \r\n\r\nError Number \r\n\t-2147220991"),
                   std::string::npos);
     }
 };
@@ -37,7 +38,9 @@ TEST_F(ManagerTest, EachSelectionFailureReportsAndLeavesTheManagerUnset) {
         {"no record", false, {}, {"Element no longer has anchor properties."}},
         {"not anchored", true, {}, {"Error setting anchor properties."}},
         {"named <None>", true, Anchored({{key::AnchorType, "NamedElement"}}), {"Error setting anchor properties."}},
-        {"missing target", true, Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "scale"}}),
+        {"missing target",
+         true,
+         Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "scale"}}),
          {"Dlement Not found.", "Error setting anchor properties."}},
         {"unreadable distance", true, Anchored({{key::VDistanceAll, "abc"}}), {"Type mismatch"}},
         {"priority overflow", true, Anchored({{key::AnchorPriority, int32_t{40000}}}), {"Overflow"}},
@@ -51,7 +54,8 @@ TEST_F(ManagerTest, EachSelectionFailureReportsAndLeavesTheManagerUnset) {
         sink_.reports.clear();
         m->SetAnchorElement(e);  // ... is dropped by one that fails
         EXPECT_EQ(Descriptions(), c.reports) << c.what;
-        EXPECT_NE(sink_.reports.back().text.find("\tSetAnchorElement CRVAnchor:CRVAnchorManager \r\n"), std::string::npos);
+        EXPECT_NE(sink_.reports.back().text.find("\tSetAnchorElement CRVAnchor:CRVAnchorManager \r\n"),
+                  std::string::npos);
         ExpectUnsetAndRefusing(m, e);
     }
     (void)target;
@@ -100,10 +104,14 @@ TEST_F(ManagerTest, HoldsNothingAfterResetOrRelease) {
     data.features = {{1.0}, {2.0}};
     host_.AttachSeries(frame, data);
     auto e = host_.AddText("Arrow", {0, 0, 1, 1});
-    GiveRecord(e, Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "Map"}, {key::HFromFieldAll, true},
+    GiveRecord(e, Anchored({{key::AnchorType, "NamedElement"},
+                            {key::ElementName, "Map"},
+                            {key::HFromFieldAll, true},
                             {key::HFieldNameAll, "Dx"}}));
     auto bad = host_.AddText("Bad", {0, 0, 1, 1});
-    GiveRecord(bad, Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "Map"}, {key::HFromFieldAll, true},
+    GiveRecord(bad, Anchored({{key::AnchorType, "NamedElement"},
+                              {key::ElementName, "Map"},
+                              {key::HFromFieldAll, true},
                               {key::HFieldNameAll, "Nope"}}));
     const int64_t baseline = Tracked::Alive();
     const uint32_t element_refs = StandaloneHost::Impl(e).RefCount();
@@ -139,9 +147,13 @@ TEST_F(ManagerTest, EveryHostCallFailingGivesReportsNotCrashes) {
     t.section_pages["Main"] = int32_t{1};
     host_.SetSectionTemplate("Book", t);
     auto e = host_.AddText("Arrow", {0, 0, 1, 1});
-    auto record = GiveRecord(e, Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "Map"},
-                                          {key::HFromFieldAll, true}, {key::HFieldNameAll, "Dx"}, {key::VFromFieldAlt, true},
-                                          {key::VFieldNameAlt, "Dy"}, {key::UseAltAnchoring, true}}));
+    auto record = GiveRecord(e, Anchored({{key::AnchorType, "NamedElement"},
+                                          {key::ElementName, "Map"},
+                                          {key::HFromFieldAll, true},
+                                          {key::HFieldNameAll, "Dx"},
+                                          {key::VFromFieldAlt, true},
+                                          {key::VFieldNameAlt, "Dy"},
+                                          {key::UseAltAnchoring, true}}));
     auto snapshot = [&] {
         auto contents = ComPtr<standalone::BagContents>::Query(record);
         return contents->Entries();
@@ -179,7 +191,8 @@ TEST_F(ManagerTest, EveryHostCallFailingGivesReportsNotCrashes) {
             // steps that run with errors suppressed turn a failure into "no record" instead.
             bool named = false;
             for (const std::string& d : Descriptions()) {
-                named = named || d == "Element no longer has anchor properties." || d == "Error setting anchor properties.";
+                named =
+                    named || d == "Element no longer has anchor properties." || d == "Error setting anchor properties.";
             }
             for (const auto& r : sink_.reports) {
                 EXPECT_EQ(r.title, "Unexpected Program Error");

@@ -32,10 +32,16 @@ TEST_F(PlacementTest, WorkedPageAndElementExamples) {
         {"top left to top left", {}, {0, 10, 2, 11}},
         {"centre to centre", {{key::AnchorFromAll, int16_t{4}}, {key::AnchorToAll, int16_t{4}}}, {3.25, 5, 5.25, 6}},
         {"bottom right, in by one",
-         {{key::AnchorFromAll, int16_t{8}}, {key::AnchorToAll, int16_t{8}}, {key::HDistanceAll, -1.0}, {key::VDistanceAll, 1.0}},
+         {{key::AnchorFromAll, int16_t{8}},
+          {key::AnchorToAll, int16_t{8}},
+          {key::HDistanceAll, -1.0},
+          {key::VDistanceAll, 1.0}},
          {5.5, 1, 7.5, 2}},
         {"below the scale bar",
-         {{key::AnchorType, "NamedElement"}, {key::ElementName, "Scale"}, {key::AnchorToAll, int16_t{6}}, {key::VDistanceAll, -0.25}},
+         {{key::AnchorType, "NamedElement"},
+          {key::ElementName, "Scale"},
+          {key::AnchorToAll, int16_t{6}},
+          {key::VDistanceAll, -0.25}},
          {2, 1.75, 4, 2.75}},
     };
     for (const auto& c : cases) {
@@ -77,8 +83,10 @@ TEST_F(PlacementTest, AllNinePointsBothWaysLandTheElementPointOnTheTargetPoint) 
 TEST_F(PlacementTest, MapFramesAreMeasuredByOutlineNotBounds) {
     host_.AddMapFrame("Map", {1, 1, 5, 5}, 0.5);  // bounds 0.5..5.5
     auto moving_frame = host_.AddMapFrame("Inset", {0, 0, 2, 2}, 0.25);
-    GiveRecord(moving_frame, Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "Map"},
-                                       {key::AnchorFromAll, int16_t{6}}, {key::AnchorToAll, int16_t{0}}}));
+    GiveRecord(moving_frame, Anchored({{key::AnchorType, "NamedElement"},
+                                       {key::ElementName, "Map"},
+                                       {key::AnchorFromAll, int16_t{6}},
+                                       {key::AnchorToAll, int16_t{0}}}));
     Place(moving_frame, 1);
     // The inset's outline bottom-left sits on the map's outline top-left.
     EXPECT_EQ(ExtentOf(moving_frame), (Rect{1, 5, 3, 7}));
@@ -198,10 +206,12 @@ TEST_F(AlternateTest, PageTestsThatCannotBeMadeMoveNothing) {
         m->AnchorElement(c.page);
         EXPECT_EQ(ExtentOf(e), before) << c.range;
         ASSERT_EQ(Descriptions(), std::vector<std::string>{c.description}) << c.range;
-        const std::string stack = "\tAnchorElement CRVAnchor:CRVAnchorManager \r\n\tAnchor CRVAnchor:CRVAnchorManager \r\n" +
-                                  (std::string(c.innermost) == "Anchor" ? std::string()
-                                                                        : "\t" + std::string(c.innermost) + " CRVAnchor:CRVAnchorManager \r\n") +
-                                  "\r\nError Number ";
+        const std::string stack =
+            "\tAnchorElement CRVAnchor:CRVAnchorManager \r\n\tAnchor CRVAnchor:CRVAnchorManager \r\n" +
+            (std::string(c.innermost) == "Anchor"
+                 ? std::string()
+                 : "\t" + std::string(c.innermost) + " CRVAnchor:CRVAnchorManager \r\n") +
+            "\r\nError Number ";
         EXPECT_NE(sink_.reports[0].text.find(stack), std::string::npos) << sink_.reports[0].text;
     }
 }
@@ -209,7 +219,9 @@ TEST_F(AlternateTest, PageTestsThatCannotBeMadeMoveNothing) {
 // A tool checks a page-range text with ReadPageList, which raises a plain error; the engine's
 // own page procedures, which mark an error as formatted on its way up, are out of its reach.
 template <class Manager>
-concept PageProceduresReachable = requires(const std::string& text) { Manager::ParseOutPages(text); };
+concept PageProceduresReachable = requires(const std::string& text) {
+    Manager::ParseOutPages(text);
+};
 
 TEST_F(AlternateTest, AToolsFailedPageListLeavesTheNextReportWhole) {
     EXPECT_FALSE(PageProceduresReachable<CRVAnchorManager>);
@@ -217,8 +229,9 @@ TEST_F(AlternateTest, AToolsFailedPageListLeavesTheNextReportWhole) {
     auto m = NewManager();
     m->AnchorElement(1);
     ASSERT_EQ(Descriptions(), std::vector<std::string>{"AnchorElement has not been set."});
-    EXPECT_NE(sink_.reports[0].text.find("\tAnchorElement CRVAnchor:CRVAnchorManager \r\n\r\nError Number \r\n\t-2147220991"),
-              std::string::npos);
+    EXPECT_NE(
+        sink_.reports[0].text.find("\tAnchorElement CRVAnchor:CRVAnchorManager \r\n\r\nError Number \r\n\t-2147220991"),
+        std::string::npos);
 }
 
 TEST_F(AlternateTest, UndefinedPointCodesAreReportedAndMoveNothing) {
@@ -231,13 +244,16 @@ TEST_F(AlternateTest, UndefinedPointCodesAreReportedAndMoveNothing) {
         ASSERT_EQ(sink_.reports.size(), 1u);
         const int16_t bad = IsPointCode(to) ? from : to;
         EXPECT_NE(Descriptions()[0].find("Undefined anchor point code " + std::to_string(bad)), std::string::npos);
-        EXPECT_NE(sink_.reports[0].text.find("\tAnchorElementToPage CRVAnchor:CRVAnchorManager \r\n"), std::string::npos);
+        EXPECT_NE(sink_.reports[0].text.find("\tAnchorElementToPage CRVAnchor:CRVAnchorManager \r\n"),
+                  std::string::npos);
     }
 }
 
 TEST_F(AlternateTest, AlternateRulesAreIgnoredUnlessInUse) {
     auto e = host_.AddText("Folio", {1, 1, 2, 2});
-    GiveRecord(e, Anchored({{key::UseAltAnchoring, false}, {key::AltAnchorType, int16_t{0}}, {key::AnchorToAlt, int16_t{2}},
+    GiveRecord(e, Anchored({{key::UseAltAnchoring, false},
+                            {key::AltAnchorType, int16_t{0}},
+                            {key::AnchorToAlt, int16_t{2}},
                             {key::AnchorFromAlt, int16_t{2}}}));
     auto m = NewManager();
     m->SetAnchorElement(e);
@@ -259,7 +275,7 @@ TEST_F(AlternateTest, SectionTemplatesOffsetThePageTested) {
     auto e = Mirrored({{key::AltAnchorType, int16_t{1}}});
     auto m = NewManager();
     m->SetAnchorElement(e);
-    EXPECT_TRUE(AlternateOn(m, e, 3));   // effective page 7
+    EXPECT_TRUE(AlternateOn(m, e, 3));  // effective page 7
     EXPECT_FALSE(AlternateOn(m, e, 4));  // effective page 8
     // A series layout in force is no section template: no offset.
     host_.SetSeriesLayout("Atlas", int32_t{9});
@@ -277,7 +293,7 @@ TEST_F(AlternateTest, ASectionStartingOnAnEvenPageFlipsWhichPagesAreOdd) {
     auto m = NewManager();
     m->SetAnchorElement(e);
     EXPECT_FALSE(AlternateOn(m, e, 3));  // effective page 4
-    EXPECT_TRUE(AlternateOn(m, e, 4));   // effective page 5
+    EXPECT_TRUE(AlternateOn(m, e, 4));  // effective page 5
     EXPECT_TRUE(sink_.reports.empty());
 }
 
@@ -286,9 +302,8 @@ protected:
     SeriesTest() {
         frame_ = host_.AddMapFrame("Map", {1, 1, 7, 9});
         standalone::SeriesData data;
-        data.fields = {{"OBJECTID", fieldtype::kObjectId}, {"Label", fieldtype::kString},
-                       {"Dx", fieldtype::kDouble},         {"Dy", fieldtype::kSmallInteger},
-                       {"When", fieldtype::kDate},         {"dx", fieldtype::kDouble}};
+        data.fields = {{"OBJECTID", fieldtype::kObjectId}, {"Label", fieldtype::kString}, {"Dx", fieldtype::kDouble},
+                       {"Dy", fieldtype::kSmallInteger},   {"When", fieldtype::kDate},    {"dx", fieldtype::kDouble}};
         data.features = {{int32_t{1}, "A", 0.5, int16_t{1}, "2020-01-01", 9.0},
                          {int32_t{2}, "B", Variant::Null(), int16_t{2}, "2020-01-02", 9.0},
                          {int32_t{3}, "C", 1.5, Variant::Null(), "2020-01-03", 9.0}};
@@ -309,8 +324,12 @@ protected:
 };
 
 TEST_F(SeriesTest, FieldDistancesPerPageWithNullFallingBack) {
-    auto e = Arrow({{key::HFromFieldAll, true}, {key::HFieldNameAll, "Dx"}, {key::HDistanceAll, -0.25},
-                    {key::VFromFieldAll, true}, {key::VFieldNameAll, "Dy"}, {key::VDistanceAll, 0.125}});
+    auto e = Arrow({{key::HFromFieldAll, true},
+                    {key::HFieldNameAll, "Dx"},
+                    {key::HDistanceAll, -0.25},
+                    {key::VFromFieldAll, true},
+                    {key::VFieldNameAll, "Dy"},
+                    {key::VDistanceAll, 0.125}});
     auto m = NewManager();
     m->SetAnchorElement(e);
     ASSERT_TRUE(m->CurrentState().UseFieldDistances);
@@ -333,9 +352,15 @@ TEST_F(SeriesTest, FieldDistancesPerPageWithNullFallingBack) {
 
 TEST_F(SeriesTest, TheAlternateRuleReadsItsOwnFields) {
     // The primary rule reads no field; the alternate one, on odd positions, reads both.
-    auto e = Arrow({{key::UseAltAnchoring, true}, {key::AltAnchorType, int16_t{1}}, {key::AnchorFromAlt, int16_t{2}},
-                    {key::AnchorToAlt, int16_t{2}}, {key::HFromFieldAlt, true}, {key::HFieldNameAlt, "Dx"},
-                    {key::HDistanceAlt, -0.25}, {key::VFromFieldAlt, true}, {key::VFieldNameAlt, "Dy"},
+    auto e = Arrow({{key::UseAltAnchoring, true},
+                    {key::AltAnchorType, int16_t{1}},
+                    {key::AnchorFromAlt, int16_t{2}},
+                    {key::AnchorToAlt, int16_t{2}},
+                    {key::HFromFieldAlt, true},
+                    {key::HFieldNameAlt, "Dx"},
+                    {key::HDistanceAlt, -0.25},
+                    {key::VFromFieldAlt, true},
+                    {key::VFieldNameAlt, "Dy"},
                     {key::VDistanceAlt, 0.125}});
     auto m = NewManager();
     m->SetAnchorElement(e);
@@ -355,8 +380,12 @@ TEST_F(SeriesTest, TheAlternateRuleReadsItsOwnFields) {
 }
 
 TEST_F(SeriesTest, PositionInTheSeriesIsThePageTested) {
-    auto e = Arrow({{key::HFromFieldAll, true}, {key::HFieldNameAll, "Dx"}, {key::UseAltAnchoring, true},
-                    {key::AltAnchorType, int16_t{0}}, {key::AnchorFromAlt, int16_t{0}}, {key::AnchorToAlt, int16_t{0}}});
+    auto e = Arrow({{key::HFromFieldAll, true},
+                    {key::HFieldNameAll, "Dx"},
+                    {key::UseAltAnchoring, true},
+                    {key::AltAnchorType, int16_t{0}},
+                    {key::AnchorFromAlt, int16_t{0}},
+                    {key::AnchorToAlt, int16_t{0}}});
     auto m = NewManager();
     m->SetAnchorElement(e);
     m->AnchorElement(6);  // position 2: even, the alternate rule
@@ -374,11 +403,15 @@ TEST_F(SeriesTest, APageOutsideTheSeriesCannotReadAField) {
     m->AnchorElement(8);
     EXPECT_EQ(ExtentOf(e), before);
     ASSERT_EQ(sink_.reports.size(), 1u);
-    EXPECT_NE(sink_.reports[0].text.find("\tAnchorElement CRVAnchor:CRVAnchorManager \r\n\tAnchor CRVAnchor:CRVAnchorManager \r\n"),
+    EXPECT_NE(sink_.reports[0].text.find(
+                  "\tAnchorElement CRVAnchor:CRVAnchorManager \r\n\tAnchor CRVAnchor:CRVAnchorManager \r\n"),
               std::string::npos);
     EXPECT_FALSE(m->CurrentState().CurrentPageFeature);
     // A page outside the series is fine when no field is read for it.
-    auto fixed = Arrow({{key::HFromFieldAll, true}, {key::HFieldNameAll, "<None>"}, {key::VFromFieldAll, true}, {key::VFieldNameAll, "Dy"}});
+    auto fixed = Arrow({{key::HFromFieldAll, true},
+                        {key::HFieldNameAll, "<None>"},
+                        {key::VFromFieldAll, true},
+                        {key::VFieldNameAll, "Dy"}});
     auto m2 = NewManager();
     m2->SetAnchorElement(fixed);
     ASSERT_TRUE(m2->CurrentState().UseFieldDistances);
@@ -408,7 +441,8 @@ TEST_F(SeriesTest, FieldCheckAtSelection) {
         m->SetAnchorElement(e);
         EXPECT_EQ(m->CurrentState().ElementIsSet, c.set) << c.what;
         if (!c.set) {
-            EXPECT_EQ(Descriptions(), std::vector<std::string>{"Error accessing parent Map Series Frame fields."}) << c.what;
+            EXPECT_EQ(Descriptions(), std::vector<std::string>{"Error accessing parent Map Series Frame fields."})
+                << c.what;
             EXPECT_FALSE(m->CurrentState().SeriesFrame);
             EXPECT_FALSE(m->CurrentState().IndexFields);
             EXPECT_FALSE(m->CurrentState().SeriesIndexLayer);
@@ -426,8 +460,10 @@ TEST_F(SeriesTest, DistancesThatWouldTakeTheElementOutOfReachAreRefused) {
         const char* description;
     };
     const Case cases[] = {
-        {"no-data value", -3.4e38, -0.25, "Moving the element by (-3.4E+38, 8) would put it more than 1000000 page units"},
-        {"huge field value", 1e300, -0.25, "Moving the element by (1E+300, 8) would put it more than 1000000 page units"},
+        {"no-data value", -3.4e38, -0.25,
+         "Moving the element by (-3.4E+38, 8) would put it more than 1000000 page units"},
+        {"huge field value", 1e300, -0.25,
+         "Moving the element by (1E+300, 8) would put it more than 1000000 page units"},
         {"huge fixed distance", Variant::Null(), 2e6, "Moving the element by (2000006, 8) would put it more than"},
         {"not a number", std::numeric_limits<double>::quiet_NaN(), 0, "Overflow"},
         {"infinite", -kInf, 0, "Overflow"},

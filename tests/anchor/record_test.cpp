@@ -23,14 +23,14 @@ TEST(AnchorRecord, DefaultRecordHoldsTheTwentyFiveKeysWithTheirKindsAndValues) {
         Variant value;
     };
     const Expected expected[] = {
-        {"AnchorElement", false},         {"AnchorType", "Layout"},        {"ElementName", "<None>"},
-        {"UseAltAnchoring", false},       {"AltAnchorType", int16_t{0}},   {"AltAnchorPageRange", ""},
-        {"AnchorFromAll", int16_t{0}},    {"AnchorToAll", int16_t{0}},     {"HDistanceAll", 0.0},
-        {"HFromFieldAll", false},         {"HFieldNameAll", "<None>"},     {"VDistanceAll", 0.0},
-        {"VFromFieldAll", false},         {"VFieldNameAll", "<None>"},     {"AnchorFromAlt", int16_t{0}},
-        {"AnchorToAlt", int16_t{0}},      {"HDistanceAlt", 0.0},           {"HFromFieldAlt", false},
-        {"HFieldNameAlt", "<None>"},      {"VDistanceAlt", 0.0},           {"VFromFieldAlt", false},
-        {"VFieldNameAlt", "<None>"},      {"AnchorPriority", int16_t{1}},  {"CanAnchor", false},
+        {"AnchorElement", false},      {"AnchorType", "Layout"},       {"ElementName", "<None>"},
+        {"UseAltAnchoring", false},    {"AltAnchorType", int16_t{0}},  {"AltAnchorPageRange", ""},
+        {"AnchorFromAll", int16_t{0}}, {"AnchorToAll", int16_t{0}},    {"HDistanceAll", 0.0},
+        {"HFromFieldAll", false},      {"HFieldNameAll", "<None>"},    {"VDistanceAll", 0.0},
+        {"VFromFieldAll", false},      {"VFieldNameAll", "<None>"},    {"AnchorFromAlt", int16_t{0}},
+        {"AnchorToAlt", int16_t{0}},   {"HDistanceAlt", 0.0},          {"HFromFieldAlt", false},
+        {"HFieldNameAlt", "<None>"},   {"VDistanceAlt", 0.0},          {"VFromFieldAlt", false},
+        {"VFieldNameAlt", "<None>"},   {"AnchorPriority", int16_t{1}}, {"CanAnchor", false},
         {"Version", int16_t{1}},
     };
     // Written in this order, exactly these keys.
@@ -116,7 +116,7 @@ TEST(AnchorRecord, KeyTableLabelsAndLookup) {
         const char* label;  // nullptr: none
     };
     const Case cases[] = {
-        {"AnchorToAlt", 8, "Bottom Right"}, {"AnchorFromAll", 9, nullptr}, {"AltAnchorType", 2, "Page Range"},
+        {"AnchorToAlt", 8, "Bottom Right"}, {"AnchorFromAll", 9, nullptr},   {"AltAnchorType", 2, "Page Range"},
         {"AnchorPriority", 0, "LOW"},       {"AnchorPriority", -1, nullptr}, {"Version", 1, nullptr},
     };
     for (const auto& c : cases) {

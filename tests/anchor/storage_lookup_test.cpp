@@ -92,7 +92,8 @@ TEST_F(StorageTest, ARecordKeyHoldingSomethingElseCountsAsAbsent) {
     EXPECT_FALSE(gf::HasAnchorProperties(e));
     EXPECT_FALSE(gf::GetAnchorProperties(e));
     ASSERT_EQ(Descriptions(), std::vector<std::string>{"Element has no anchor properties."});
-    EXPECT_NE(sink_.reports[0].text.find("\tGetAnchorProperties CRVAnchor:GeneralFunctions \r\n\r\nError Number \r\n\t-2147220991"),
+    EXPECT_NE(sink_.reports[0].text.find(
+                  "\tGetAnchorProperties CRVAnchor:GeneralFunctions \r\n\r\nError Number \r\n\t-2147220991"),
               std::string::npos);
     // Storing overwrites the number.
     EXPECT_TRUE(gf::SetAnchorProperties(e, gf::NewAnchorProperties()));
@@ -135,19 +136,23 @@ TEST_F(LookupTest, ExactNamesFirstInContainerOrderOneGroupDeep) {
                     Tagged(ElementKind::Text, "Third", "seq third")});
     auto inner = host_.Make(ElementKind::Group, "Inner", {});
     StandaloneHost::Impl(inner).AddMember(Tagged(ElementKind::Text, "Deep", "deep"));
-    host_.AddGroup("Indexed", ElementKind::IndexedGroup,
-                   {Tagged(ElementKind::Text, "A", "a"), inner, Tagged(ElementKind::Text, "IdxThird", "indexed third")});
+    host_.AddGroup(
+        "Indexed", ElementKind::IndexedGroup,
+        {Tagged(ElementKind::Text, "A", "a"), inner, Tagged(ElementKind::Text, "IdxThird", "indexed third")});
     // Both kinds of walk: searched as a sequence only, which this group's members also are.
-    host_.AddGroup("Both", ElementKind::SequenceAndIndexedGroup, {Tagged(ElementKind::Text, "BothMember", "both member")});
+    host_.AddGroup("Both", ElementKind::SequenceAndIndexedGroup,
+                   {Tagged(ElementKind::Text, "BothMember", "both member")});
 
     struct Case {
         const char* wanted;
         const char* found;
     };
     const Case cases[] = {
-        {"title", "title"},          {"Title", "Title"},           {"Legend", ""},  // the group itself
-        {"Third", "seq third"},      {"IdxThird", "indexed third"}, {"", "first empty"},
-        {"BothMember", "both member"}, {"Inner", ""},
+        {"title", "title"},     {"Title", "Title"},
+        {"Legend", ""},  // the group itself
+        {"Third", "seq third"}, {"IdxThird", "indexed third"},
+        {"", "first empty"},    {"BothMember", "both member"},
+        {"Inner", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(Found(c.wanted), c.found) << c.wanted;
     EXPECT_TRUE(sink_.reports.empty());
@@ -185,13 +190,17 @@ TEST_F(LookupTest, CanAnchorAndPriority) {
         {"named, none chosen", Anchored({{key::AnchorType, "NamedElement"}}), true, false},
         {"named text", Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "Note"}}), true, true},
         {"alt field flag, target not a frame",
-         Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "Note"}, {key::HFromFieldAlt, true}}), true, false},
+         Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "Note"}, {key::HFromFieldAlt, true}}), true,
+         false},
         {"alt field flag, frame without series",
-         Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "Inset"}, {key::HFromFieldAlt, true}}), true, false},
+         Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "Inset"}, {key::HFromFieldAlt, true}}), true,
+         false},
         {"alt field flag, disabled series",
-         Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "Disabled"}, {key::VFromFieldAll, true}}), true, false},
+         Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "Disabled"}, {key::VFromFieldAll, true}}),
+         true, false},
         {"alt field flag, series frame",
-         Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "Map"}, {key::HFromFieldAlt, true}}), true, true},
+         Anchored({{key::AnchorType, "NamedElement"}, {key::ElementName, "Map"}, {key::HFromFieldAlt, true}}), true,
+         true},
         {"unknown type", Anchored({{key::AnchorType, "Page"}}), true, false},
         {"bad distance text", Anchored({{key::HDistanceAlt, "1,5x"}}), true, false},
     };

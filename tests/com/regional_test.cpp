@@ -20,8 +20,8 @@ using Negative = RegionalSettings::NegativeStyle;
 constexpr std::nullopt_t kNone = std::nullopt;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-RegionalSettings Make(const char* dec, const char* group, std::vector<int> grouping = {3},
-                      bool leading_zero = true, Negative negative = Negative::Minus) {
+RegionalSettings Make(const char* dec, const char* group, std::vector<int> grouping = {3}, bool leading_zero = true,
+                      Negative negative = Negative::Minus) {
     return {dec, group, std::move(grouping), leading_zero, negative};
 }
 const RegionalSettings kPoint = RegionalSettings::Invariant();
@@ -36,24 +36,52 @@ TEST(ParseNumber, ReadsNumbersAndRejectsEverythingElse) {
         const RegionalSettings& rs;
         std::optional<double> expected;
     } cases[] = {
-        {"12.50", kPoint, 12.5}, {"\t-3 ", kPoint, -3}, {"+7", kPoint, 7}, {".5", kPoint, 0.5},
-        {"1,234,567.25", kPoint, 1234567.25}, {"1.5E-2", kPoint, 0.015}, {" ( 1,234.5 ) ", kPoint, -1234.5},
-        {"", kPoint, kNone}, {"12abc", kPoint, kNone}, {".", kPoint, kNone}, {"1-", kPoint, kNone},
-        {"- 1", kPoint, kNone}, {"1.2.3", kPoint, kNone}, {"1e+", kPoint, kNone}, {"0x10", kPoint, kNone},
-        {"1,", kPoint, kNone}, {"1,,2", kPoint, kNone}, {"1.5,0", kPoint, kNone}, {"(5", kPoint, kNone},
-        {"(-5)", kPoint, kNone}, {"NaN", kPoint, kNone}, {"1\n", kPoint, kNone},
+        {"12.50", kPoint, 12.5},
+        {"\t-3 ", kPoint, -3},
+        {"+7", kPoint, 7},
+        {".5", kPoint, 0.5},
+        {"1,234,567.25", kPoint, 1234567.25},
+        {"1.5E-2", kPoint, 0.015},
+        {" ( 1,234.5 ) ", kPoint, -1234.5},
+        {"", kPoint, kNone},
+        {"12abc", kPoint, kNone},
+        {".", kPoint, kNone},
+        {"1-", kPoint, kNone},
+        {"- 1", kPoint, kNone},
+        {"1.2.3", kPoint, kNone},
+        {"1e+", kPoint, kNone},
+        {"0x10", kPoint, kNone},
+        {"1,", kPoint, kNone},
+        {"1,,2", kPoint, kNone},
+        {"1.5,0", kPoint, kNone},
+        {"(5", kPoint, kNone},
+        {"(-5)", kPoint, kNone},
+        {"NaN", kPoint, kNone},
+        {"1\n", kPoint, kNone},
         // Decimal comma; '.' then groups, so "12.50" reads 1250 as the platform does.
-        {"12,50", kComma, 12.5}, {"12.50", kComma, 1250}, {"1.234.567,89", kComma, 1234567.89},
-        {"(0,5e1)", kComma, -5}, {"1,2,3", kComma, kNone}, {"1 234", kComma, kNone},
+        {"12,50", kComma, 12.5},
+        {"12.50", kComma, 1250},
+        {"1.234.567,89", kComma, 1234567.89},
+        {"(0,5e1)", kComma, -5},
+        {"1,2,3", kComma, kNone},
+        {"1 234", kComma, kNone},
         // Multi-byte separators; where groups are spaced, a plain space is typed too.
-        {"1\u202F234,5", kNarrow, 1234.5}, {"1 234 567,5", kNarrow, 1234567.5}, {"1\u00A0234", kNarrow, 1234},
-        {"1  234", kNarrow, kNone}, {"1\xE2\x80", kNarrow, kNone}, {"1\u066C234\u066B5", kArabic, 1234.5},
-        {"3.14", kArabic, kNone}, {"3\xD9", kArabic, kNone},
+        {"1\u202F234,5", kNarrow, 1234.5},
+        {"1 234 567,5", kNarrow, 1234567.5},
+        {"1\u00A0234", kNarrow, 1234},
+        {"1  234", kNarrow, kNone},
+        {"1\xE2\x80", kNarrow, kNone},
+        {"1\u066C234\u066B5", kArabic, 1234.5},
+        {"3.14", kArabic, kNone},
+        {"3\xD9", kArabic, kNone},
         // Range.
-        {"1e400", kPoint, kNone}, {"1.8e308", kPoint, kNone},
+        {"1e400", kPoint, kNone},
+        {"1.8e308", kPoint, kNone},
         {"1.7976931348623157e308", kPoint, std::numeric_limits<double>::max()},
-        {"4.9e-324", kPoint, std::numeric_limits<double>::denorm_min()}, {"1e-400", kPoint, 0},
-        {"1e99999999999999999999999", kPoint, kNone}, {"0e99999999999999999999999", kPoint, 0},
+        {"4.9e-324", kPoint, std::numeric_limits<double>::denorm_min()},
+        {"1e-400", kPoint, 0},
+        {"1e99999999999999999999999", kPoint, kNone},
+        {"0e99999999999999999999999", kPoint, 0},
         {"1" + std::string(1000, '0') + "e-1000", kPoint, 1},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseNumber(c.text, c.rs), c.expected) << '"' << c.text << '"';
@@ -67,11 +95,11 @@ TEST(IsPlainNumber, TakesSignDigitsFractionAndExponentOnly) {
         const RegionalSettings& rs;
         bool plain;
     } cases[] = {
-        {"12", kPoint, true}, {"-3", kPoint, true}, {"+7", kPoint, true}, {"2.5", kPoint, true}, {".5", kPoint, true},
-        {"1.5E-2", kPoint, true}, {"2,5", kComma, true}, {"1e400", kPoint, true},
-        {"(2)", kPoint, false}, {"\t4", kPoint, false}, {" 4", kPoint, false}, {"4 ", kPoint, false},
+        {"12", kPoint, true},     {"-3", kPoint, true},     {"+7", kPoint, true},      {"2.5", kPoint, true},
+        {".5", kPoint, true},     {"1.5E-2", kPoint, true}, {"2,5", kComma, true},     {"1e400", kPoint, true},
+        {"(2)", kPoint, false},   {"\t4", kPoint, false},   {" 4", kPoint, false},     {"4 ", kPoint, false},
         {"1,234", kPoint, false}, {"1.234", kComma, false}, {"1 234", kNarrow, false}, {"", kPoint, false},
-        {"-", kPoint, false}, {"--1", kPoint, false}, {"2.5", kComma, false},
+        {"-", kPoint, false},     {"--1", kPoint, false},   {"2.5", kComma, false},
     };
     for (const auto& c : cases) EXPECT_EQ(IsPlainNumber(c.text, c.rs), c.plain) << '"' << c.text << '"';
 }
@@ -90,13 +118,21 @@ TEST(FormatGeneral, Writes) {
         const RegionalSettings& rs;
         const char* expected;
     } cases[] = {
-        {-0.0, kPoint, "0"}, {-1.5, kPoint, "-1.5"}, {0.1 + 0.2, kPoint, "0.3"},
-        {-2.0 / 3.0, kPoint, "-0.666666666666667"}, {123456789012345.0, kPoint, "123456789012345"},
-        {999999999999999.9, kPoint, "1E+15"}, {-1.5e-7, kPoint, "-1.5E-07"}, {0.000012345, kPoint, "0.000012345"},
-        {0.000001, kPoint, "1E-06"}, {1.7976931348623157e308, kPoint, "1.79769313486232E+308"},
-        {-1.5e-7, kComma, "-1,5E-07"}, {3.25, kArabic, "3\u066B25"},
+        {-0.0, kPoint, "0"},
+        {-1.5, kPoint, "-1.5"},
+        {0.1 + 0.2, kPoint, "0.3"},
+        {-2.0 / 3.0, kPoint, "-0.666666666666667"},
+        {123456789012345.0, kPoint, "123456789012345"},
+        {999999999999999.9, kPoint, "1E+15"},
+        {-1.5e-7, kPoint, "-1.5E-07"},
+        {0.000012345, kPoint, "0.000012345"},
+        {0.000001, kPoint, "1E-06"},
+        {1.7976931348623157e308, kPoint, "1.79769313486232E+308"},
+        {-1.5e-7, kComma, "-1,5E-07"},
+        {3.25, kArabic, "3\u066B25"},
         {-1234567.5, Make(".", ",", {3}, false, Negative::Parentheses), "-1234567.5"},
-        {std::nan(""), kPoint, "NaN"}, {-kInf, kPoint, "-Infinity"},
+        {std::nan(""), kPoint, "NaN"},
+        {-kInf, kPoint, "-Infinity"},
     };
     for (const auto& c : cases) EXPECT_EQ(FormatGeneral(c.value, c.rs), c.expected);
 }
@@ -110,21 +146,34 @@ TEST(FormatFixed, Writes) {
         const RegionalSettings& rs;
         const char* expected;
     } cases[] = {
-        {1234.567, 2, kPoint, "1,234.57"}, {2.5, 0, kPoint, "3"}, {-2.5, 0, kPoint, "-3"},
+        {1234.567, 2, kPoint, "1,234.57"},
+        {2.5, 0, kPoint, "3"},
+        {-2.5, 0, kPoint, "-3"},
         {999.995, 2, kPoint, "1,000.00"},
         // Rounded as written, although these doubles lie just below the half.
-        {1.005, 2, kPoint, "1.01"}, {-1.005, 2, kPoint, "-1.01"}, {1.004999, 2, kPoint, "1.00"},
+        {1.005, 2, kPoint, "1.01"},
+        {-1.005, 2, kPoint, "-1.01"},
+        {1.004999, 2, kPoint, "1.00"},
         {1e20, 2, kPoint, "100,000,000,000,000,000,000.00"},
         // Leading zero and negative styles; what rounds to zero carries no sign.
-        {0.5, 2, no_zero, ".50"}, {-0.5, 2, no_zero, "-.50"}, {0.4, 0, no_zero, "0"},
-        {-2.5, 2, parens, "(2.50)"}, {-1234.5, 1, parens, "(1,234.5)"}, {-0.001, 2, kPoint, "0.00"},
+        {0.5, 2, no_zero, ".50"},
+        {-0.5, 2, no_zero, "-.50"},
+        {0.4, 0, no_zero, "0"},
+        {-2.5, 2, parens, "(2.50)"},
+        {-1234.5, 1, parens, "(1,234.5)"},
+        {-0.001, 2, kPoint, "0.00"},
         {-0.001, 2, parens, "0.00"},
         // Grouping.
-        {123.0, 0, kPoint, "123"}, {-1234567.0, 0, kPoint, "-1,234,567"}, {123456789.0, 0, kIndian, "12,34,56,789"},
+        {123.0, 0, kPoint, "123"},
+        {-1234567.0, 0, kPoint, "-1,234,567"},
+        {123456789.0, 0, kIndian, "12,34,56,789"},
         {1234567.0, 0, Make(".", ",", {3, INT_MAX}), "1234,567"},  // POSIX "\3\177"
-        {1234567.0, 2, Make(".", ",", {}), "1234567.00"}, {1234.567, 2, kComma, "1.234,57"},
-        {1234567.5, 1, kNarrow, "1\u202F234\u202F567,5"}, {-1234.5, 2, kArabic, "-1\u066C234\u066B50"},
-        {std::nan(""), 2, kPoint, "NaN"}, {-kInf, 2, parens, "-Infinity"},
+        {1234567.0, 2, Make(".", ",", {}), "1234567.00"},
+        {1234.567, 2, kComma, "1.234,57"},
+        {1234567.5, 1, kNarrow, "1\u202F234\u202F567,5"},
+        {-1234.5, 2, kArabic, "-1\u066C234\u066B50"},
+        {std::nan(""), 2, kPoint, "NaN"},
+        {-kInf, 2, parens, "-Infinity"},
     };
     for (const auto& c : cases) EXPECT_EQ(FormatFixed(c.value, c.decimals, c.rs), c.expected) << c.value;
 }
@@ -221,7 +270,10 @@ TEST(CurrentSettings, ScopesNestAndRestoreAndHeldReferencesStayPut) {
     const std::string before = RegionalSettings::Current().decimal_separator;
     {
         ScopedRegionalSettings comma(kComma);
-        { ScopedRegionalSettings arabic(kArabic); EXPECT_EQ(RegionalSettings::Current().decimal_separator, "\u066B"); }
+        {
+            ScopedRegionalSettings arabic(kArabic);
+            EXPECT_EQ(RegionalSettings::Current().decimal_separator, "\u066B");
+        }
         EXPECT_EQ(RegionalSettings::Current().decimal_separator, ",");
     }
     EXPECT_EQ(RegionalSettings::Current().decimal_separator, before);

@@ -26,7 +26,8 @@ Guid NumberedGuid(uint32_t n) {
 }
 
 ClassRegistration Entry(uint32_t n) {
-    return {NumberedGuid(n), "Test.Class" + std::to_string(n), "/opt/lib/libtest.so", "Apartment", NumberedGuid(9999), "n"};
+    return {
+        NumberedGuid(n), "Test.Class" + std::to_string(n), "/opt/lib/libtest.so", "Apartment", NumberedGuid(9999), "n"};
 }
 
 class RegistryTest : public ::testing::Test {
@@ -198,7 +199,7 @@ TEST_F(RegistryTest, EveryFailureNamesTheRegistryAndSQLitesReason) {
     struct Case {
         const char* what;
         std::function<void()> make;
-        const char* lookup;        // the reason a lookup gives (nullptr: the lookup works)
+        const char* lookup;  // the reason a lookup gives (nullptr: the lookup works)
         const char* registration;  // the reason a registration gives
         bool needs_permissions;
     };
@@ -214,8 +215,8 @@ TEST_F(RegistryTest, EveryFailureNamesTheRegistryAndSQLitesReason) {
              fs::resize_file(path_, 5000);
          },
          "database disk image is malformed", "database disk image is malformed", false},
-        {"a directory", [&] { fs::create_directories(path_); }, "(Is a directory)",
-         "unable to open database file", false},
+        {"a directory", [&] { fs::create_directories(path_); }, "(Is a directory)", "unable to open database file",
+         false},
         {"read-only folder",
          [&] {
              { Registry r(path_); }
@@ -246,8 +247,12 @@ TEST_F(RegistryTest, EveryFailureNamesTheRegistryAndSQLitesReason) {
                 EXPECT_EQ(e.Description().find("not registered"), std::string::npos) << e.Description();
             }
         };
-        expect(c.lookup, hresult::kRegistryRead, [&] { Registry::OpenIfExists(path_, 50)->FindClass(NumberedGuid(1)); }, "lookup");
-        expect(c.registration, hresult::kRegistryWrite, [&] { Registry(path_, 50).RegisterClass(Entry(1)); }, "registration");
+        expect(
+            c.lookup, hresult::kRegistryRead, [&] { Registry::OpenIfExists(path_, 50)->FindClass(NumberedGuid(1)); },
+            "lookup");
+        expect(
+            c.registration, hresult::kRegistryWrite, [&] { Registry(path_, 50).RegisterClass(Entry(1)); },
+            "registration");
         if (holder != nullptr) sqlite3_close(holder);
         holder = nullptr;
         fs::permissions(dir_ / "sub", fs::perms::owner_all);

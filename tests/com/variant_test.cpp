@@ -70,7 +70,8 @@ TEST(Variant, KindsExactAccessAndEquality) {
     for (size_t k = 0; k < std::size(values); ++k) {
         EXPECT_STREQ(Variant::TypeName(values[k].Type()), names[k]);
         for (size_t a = 0; a < std::size(access); ++a) {
-            EXPECT_EQ(ErrorOf([&] { access[a](values[k]); }), a == k ? 0 : kMismatch.number) << names[k] << " as " << names[a];
+            EXPECT_EQ(ErrorOf([&] { access[a](values[k]); }), a == k ? 0 : kMismatch.number)
+                << names[k] << " as " << names[a];
         }
     }
     EXPECT_STREQ(Variant::TypeName(Variant().Type()), "Empty");
@@ -117,45 +118,90 @@ void Check(const std::vector<Case<T>>& cases, T (*convert)(const Variant&, const
 }
 
 TEST(Conversion, CBool) {
-    Check<bool>({{Variant(), false}, {Variant::Null(), kNull}, {Obj(), kMismatch}, {I(-1), true},
-                 {Variant(-0.0), false}, {Variant(0.001), true}, {Variant("tRuE"), true},
-                 {Variant(" \tfalse\t "), false}, {Variant("0.0"), false}, {Variant("(0.5)"), true},
-                 {Variant("1e400"), kOverflow}, {Variant("True1"), kMismatch}, {Variant(""), kMismatch}},
+    Check<bool>({{Variant(), false},
+                 {Variant::Null(), kNull},
+                 {Obj(), kMismatch},
+                 {I(-1), true},
+                 {Variant(-0.0), false},
+                 {Variant(0.001), true},
+                 {Variant("tRuE"), true},
+                 {Variant(" \tfalse\t "), false},
+                 {Variant("0.0"), false},
+                 {Variant("(0.5)"), true},
+                 {Variant("1e400"), kOverflow},
+                 {Variant("True1"), kMismatch},
+                 {Variant(""), kMismatch}},
                 CBool);
 }
 
 TEST(Conversion, CInt) {
-    Check<int16_t>(
-        {{Variant(), 0}, {Variant::Null(), kNull}, {Obj(), kMismatch}, {Variant(true), -1},
-         {L(32767), 32767}, {L(32768), kOverflow}, {L(-32769), kOverflow},
-         // Halves go to the even neighbour.
-         {Variant(0.5), 0}, {Variant(1.5), 2}, {Variant(2.5), 2}, {Variant(-1.5), -2}, {Variant(-2.5), -2},
-         {Variant(std::nextafter(2.5, 3.0)), 3}, {Variant(0.49999999999999994), 0},
-         {Variant(32767.4), 32767}, {Variant(32767.5), kOverflow}, {Variant(-32768.5), -32768},
-         {Variant(std::nextafter(-32768.5, -kInf)), kOverflow}, {Variant(kNaN), kOverflow},
-         {Variant(kInf), kOverflow}, {Variant(" 2.5 "), 2}, {Variant("32,767"), 32767}, {Variant("(3.5)"), -4},
-         {Variant("32768"), kOverflow}, {Variant("True"), kMismatch}, {Variant("12 apples"), kMismatch}},
-        CInt);
+    Check<int16_t>({{Variant(), 0},
+                    {Variant::Null(), kNull},
+                    {Obj(), kMismatch},
+                    {Variant(true), -1},
+                    {L(32767), 32767},
+                    {L(32768), kOverflow},
+                    {L(-32769), kOverflow},
+                    // Halves go to the even neighbour.
+                    {Variant(0.5), 0},
+                    {Variant(1.5), 2},
+                    {Variant(2.5), 2},
+                    {Variant(-1.5), -2},
+                    {Variant(-2.5), -2},
+                    {Variant(std::nextafter(2.5, 3.0)), 3},
+                    {Variant(0.49999999999999994), 0},
+                    {Variant(32767.4), 32767},
+                    {Variant(32767.5), kOverflow},
+                    {Variant(-32768.5), -32768},
+                    {Variant(std::nextafter(-32768.5, -kInf)), kOverflow},
+                    {Variant(kNaN), kOverflow},
+                    {Variant(kInf), kOverflow},
+                    {Variant(" 2.5 "), 2},
+                    {Variant("32,767"), 32767},
+                    {Variant("(3.5)"), -4},
+                    {Variant("32768"), kOverflow},
+                    {Variant("True"), kMismatch},
+                    {Variant("12 apples"), kMismatch}},
+                   CInt);
 }
 
 TEST(Conversion, CLng) {
-    Check<int32_t>({{Variant::Null(), kNull}, {Variant(true), -1}, {Variant(2147483646.5), 2147483646},
-                    {Variant(2147483647.5), kOverflow}, {Variant(-2147483648.5), INT32_MIN},
-                    {Variant(-2147483649.0), kOverflow}, {Variant(-7.5), -8}, {Variant(kNaN), kOverflow},
-                    {Variant("2,147,483,647"), 2147483647}, {Variant("2147483648"), kOverflow},
-                    {Variant("-1.5e3"), -1500}, {Variant("False"), kMismatch}},
+    Check<int32_t>({{Variant::Null(), kNull},
+                    {Variant(true), -1},
+                    {Variant(2147483646.5), 2147483646},
+                    {Variant(2147483647.5), kOverflow},
+                    {Variant(-2147483648.5), INT32_MIN},
+                    {Variant(-2147483649.0), kOverflow},
+                    {Variant(-7.5), -8},
+                    {Variant(kNaN), kOverflow},
+                    {Variant("2,147,483,647"), 2147483647},
+                    {Variant("2147483648"), kOverflow},
+                    {Variant("-1.5e3"), -1500},
+                    {Variant("False"), kMismatch}},
                    CLng);
 }
 
 TEST(Conversion, CDblAndCStr) {
-    Check<double>({{Variant(), 0.0}, {Variant::Null(), kNull}, {Obj(), kMismatch}, {Variant(true), -1.0},
-                   {L(2147483647), 2147483647.0}, {Variant(" (1,234.5) "), -1234.5}, {Variant("-1.5E-7"), -1.5e-7},
-                   {Variant("-1e400"), kOverflow}, {Variant("1e-400"), 0.0}, {Variant("NaN"), kMismatch}},
+    Check<double>({{Variant(), 0.0},
+                   {Variant::Null(), kNull},
+                   {Obj(), kMismatch},
+                   {Variant(true), -1.0},
+                   {L(2147483647), 2147483647.0},
+                   {Variant(" (1,234.5) "), -1234.5},
+                   {Variant("-1.5E-7"), -1.5e-7},
+                   {Variant("-1e400"), kOverflow},
+                   {Variant("1e-400"), 0.0},
+                   {Variant("NaN"), kMismatch}},
                   CDbl);
-    Check<std::string>({{Variant(), std::string()}, {Variant::Null(), kNull}, {Obj(), kMismatch},
-                        {Variant(true), std::string("True")}, {Variant(false), std::string("False")},
-                        {I(-32768), std::string("-32768")}, {Variant(1234567.0), std::string("1234567")},
-                        {Variant(1e20), std::string("1E+20")}, {Variant(" as  is "), std::string(" as  is ")}},
+    Check<std::string>({{Variant(), std::string()},
+                        {Variant::Null(), kNull},
+                        {Obj(), kMismatch},
+                        {Variant(true), std::string("True")},
+                        {Variant(false), std::string("False")},
+                        {I(-32768), std::string("-32768")},
+                        {Variant(1234567.0), std::string("1234567")},
+                        {Variant(1e20), std::string("1E+20")},
+                        {Variant(" as  is "), std::string(" as  is ")}},
                        CStr);
 }
 

@@ -35,23 +35,22 @@ TEST(ErrorHandling, TopLevelErrorShowsOneBoxWithItsOwnStack) {
     ASSERT_EQ(sink.reports.size(), 1u);
     EXPECT_EQ(sink.beeps, 1);
     EXPECT_EQ(sink.reports[0].title, "Unexpected Program Error");
-    EXPECT_EQ(sink.reports[0].text, kHead + "\tAnchorPriority CRVAnchor:CRVAnchorManager \r\n" +
-                                         Block("-2147220991", "Something broke."));
+    EXPECT_EQ(sink.reports[0].text,
+              kHead + "\tAnchorPriority CRVAnchor:CRVAnchorManager \r\n" + Block("-2147220991", "Something broke."));
     EXPECT_FALSE(FormattedErrorFlag());
 }
 
 TEST(ErrorHandling, ThreeNestedLevelsListInnermostLastWithOneErrorBlock) {
     RecordingErrorSink sink;
     ScopedErrorSink scope(sink);
-    auto innermost = [] {
-        Nested("IsOdd X ", []() -> bool { Raise(6, "CRVAnchor", "Overflow"); });
-    };
+    auto innermost = [] { Nested("IsOdd X ", []() -> bool { Raise(6, "CRVAnchor", "Overflow"); }); };
     auto middle = [&] { Nested("ParseOutPages X ", [&] { innermost(); }); };
     auto outer = [&] { Nested("Anchor X ", [&] { middle(); }); };
     TopLevel("AnchorElement X ", [&] { outer(); });
     ASSERT_EQ(sink.reports.size(), 1u);
-    EXPECT_EQ(sink.reports[0].text, kHead + "\tAnchorElement X \r\n\tAnchor X \r\n\tParseOutPages X \r\n\tIsOdd X \r\n" +
-                                         Block("6", "Overflow"));
+    EXPECT_EQ(
+        sink.reports[0].text,
+        kHead + "\tAnchorElement X \r\n\tAnchor X \r\n\tParseOutPages X \r\n\tIsOdd X \r\n" + Block("6", "Overflow"));
 
     // The flag was reset: a second, unrelated error formats its own block again.
     TopLevel("Reset X ", [] { Raise(13, "CRVAnchor", "Type mismatch"); });
@@ -98,8 +97,7 @@ TEST(ErrorHandling, ForeignExceptionsBecomeErrorValues) {
 TEST(ErrorHandling, FlagIsPerThread) {
     try {
         Nested("Inner X ", [] { Raise(1, "s", "d"); });
-    } catch (const ComError&) {
-    }
+    } catch (const ComError&) {}
     bool other_thread_flag = true;
     std::thread([&] { other_thread_flag = FormattedErrorFlag(); }).join();
     EXPECT_FALSE(other_thread_flag);

@@ -83,8 +83,10 @@ TEST_F(CommandTest, MeasuredTextFollowsGroupingAndNegativeStyle) {
 TEST_F(CommandTest, MapFramesAreMeasuredByTheirOutlineAndNoFromPointIsTheTopLeft) {
     auto frame = host_.AddMapFrame("Inset", {1, 2, 3, 4}, 0.5);
     // The frame measured against itself: outline to outline.
-    for (const auto& [from, expected] : {std::pair{int16_t{8}, Boxes2{"2.00", "-2.00"}}, {int16_t{0}, {"1.00", "-7.00"}}}) {
-        GiveRecord(frame, {{key::AnchorType, from == 8 ? "NamedElement" : "Layout"}, {key::ElementName, "Inset"},
+    for (const auto& [from, expected] :
+         {std::pair{int16_t{8}, Boxes2{"2.00", "-2.00"}}, {int16_t{0}, {"1.00", "-7.00"}}}) {
+        GiveRecord(frame, {{key::AnchorType, from == 8 ? "NamedElement" : "Layout"},
+                           {key::ElementName, "Inset"},
                            {key::AnchorFromAll, from}});
         Open(frame);
         Click("cmdGetCurrentXYPrimary");
@@ -127,14 +129,26 @@ TEST_F(CommandTest, HorizontalOppositeMirrorsThePrimaryRule) {
         std::map<std::string, Variant> keys;
         const char *fromAlt, *toAlt, *h, *v;
     } cases[] = {
-        {{{key::AnchorFromAll, int16_t{0}}, {key::AnchorToAll, int16_t{5}}, {key::HDistanceAll, 1.5}, {key::VDistanceAll, 2.0}},
-         "Top Right", "Center Left", "-1.5", "2"},
-        {{{key::AnchorFromAll, int16_t{7}}, {key::AnchorToAll, int16_t{6}}, {key::HDistanceAll, -2.0}}, "Bottom Center",
-         "Bottom Right", "2", "0"},
+        {{{key::AnchorFromAll, int16_t{0}},
+          {key::AnchorToAll, int16_t{5}},
+          {key::HDistanceAll, 1.5},
+          {key::VDistanceAll, 2.0}},
+         "Top Right",
+         "Center Left",
+         "-1.5",
+         "2"},
+        {{{key::AnchorFromAll, int16_t{7}}, {key::AnchorToAll, int16_t{6}}, {key::HDistanceAll, -2.0}},
+         "Bottom Center",
+         "Bottom Right",
+         "2",
+         "0"},
         {{{key::AnchorFromAll, int16_t{4}}, {key::AnchorToAll, int16_t{3}}}, "Center", "Center Right", "0", "0"},
         // A primary list without a choice leaves the alternate one as it was.
-        {{{key::AnchorFromAll, int16_t{-1}}, {key::AnchorFromAlt, int16_t{6}}, {key::AnchorToAll, int16_t{2}}}, "Bottom Left",
-         "Top Left", "0", "0"},
+        {{{key::AnchorFromAll, int16_t{-1}}, {key::AnchorFromAlt, int16_t{6}}, {key::AnchorToAll, int16_t{2}}},
+         "Bottom Left",
+         "Top Left",
+         "0",
+         "0"},
     };
     for (const auto& c : cases) {
         std::map<std::string, Variant> keys = c.keys;
@@ -160,14 +174,18 @@ TEST_F(CommandTest, HorizontalOppositeMirrorsThePrimaryRule) {
 }
 
 TEST_F(CommandTest, HorizontalOppositeOfATextThatIsNoNumberStopsAfterTheLists) {
-    OpenWith({{key::AnchorFromAll, int16_t{3}}, {key::AnchorToAlt, int16_t{2}}, {key::HDistanceAlt, 4.0}, {key::VDistanceAlt, 5.0}});
+    OpenWith({{key::AnchorFromAll, int16_t{3}},
+              {key::AnchorToAlt, int16_t{2}},
+              {key::HDistanceAlt, 4.0},
+              {key::VDistanceAlt, 5.0}});
     Type("txtHDistanceAll", "left");
     const int before = Notifications();
     Click("cmdMakeHorizontalOpposite");
     EXPECT_EQ(S(Combo("cmbAnchorFromAlt")->currentText()), "Center Right");
     EXPECT_EQ(Boxes(false), (Boxes2{"4", "5"}));
     ASSERT_EQ(sink_.reports.size(), 1u);
-    EXPECT_TRUE(Contains(sink_.reports[0].text, "\tcmdMakeHorizontalOpposite_Click CRVAnchor:frmAnchorPropertyPage \r\n"));
+    EXPECT_TRUE(
+        Contains(sink_.reports[0].text, "\tcmdMakeHorizontalOpposite_Click CRVAnchor:frmAnchorPropertyPage \r\n"));
     EXPECT_TRUE(Contains(sink_.reports[0].text, "Type mismatch"));
     // Only the mirrored list's own notification stored the record.
     EXPECT_EQ(Notifications(), before + 1);
@@ -176,7 +194,9 @@ TEST_F(CommandTest, HorizontalOppositeOfATextThatIsNoNumberStopsAfterTheLists) {
 TEST_F(CommandTest, MeasuredDistancesKeepTheElementWhereItIsOnApply) {
     for (int16_t code = 0; code < 9; ++code) {
         StandaloneHost::Impl(edited_).SetRect({1.234, 2.345, 3.456, 4.567});
-        OpenWith({{key::AnchorElement, true}, {key::AnchorFromAll, code}, {key::AnchorToAll, static_cast<int16_t>(8 - code)}});
+        OpenWith({{key::AnchorElement, true},
+                  {key::AnchorFromAll, code},
+                  {key::AnchorToAll, static_cast<int16_t>(8 - code)}});
         Click("cmdGetCurrentXYPrimary");
         page_->Apply();
         const Rect now = StandaloneHost::ExtentOf(edited_);

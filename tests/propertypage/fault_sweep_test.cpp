@@ -17,8 +17,11 @@ protected:
         host_.AttachSeries(map_, data);
         host_.SetSeriesLayout("Atlas", int32_t{2});
         element_ = host_.AddText("North Arrow", {0, 0, 1, 1});
-        GiveRecord(element_, {{key::AnchorElement, true}, {key::AnchorType, "NamedElement"}, {key::ElementName, "Main Map"},
-                              {key::HFromFieldAll, true}, {key::HFieldNameAll, "XOffset"}});
+        GiveRecord(element_, {{key::AnchorElement, true},
+                              {key::AnchorType, "NamedElement"},
+                              {key::ElementName, "Main Map"},
+                              {key::HFromFieldAll, true},
+                              {key::HFieldNameAll, "XOffset"}});
         outer_ = element_->CustomProperty().ObjectAs<PropertyBag>();
         outer_->SetProperty("OtherTool", "outer key");
         family_ = outer_->GetProperty(kCorvaneProperties).ObjectAs<PropertyBag>();
@@ -47,9 +50,7 @@ protected:
         site_.Reset();
     }
 
-    ComPtr<PropertyBag> Stored() {
-        return family_->GetProperty(kAnchorProperties).ObjectAs<PropertyBag>();
-    }
+    ComPtr<PropertyBag> Stored() { return family_->GetProperty(kAnchorProperties).ObjectAs<PropertyBag>(); }
 
     ComPtr<LayoutElement> map_;
     ComPtr<LayoutElement> element_;

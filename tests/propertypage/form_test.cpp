@@ -16,8 +16,10 @@ protected:
         edited_ = host_.AddText("Title", {1, 2, 3, 4});
         host_.AddText("Legend", {5, 5, 7, 9});
         map_ = host_.AddMapFrame("Main Map", {0.5, 0.5, 8, 10});
-        host_.AttachSeries(map_, SeriesWith({{"PageName", fieldtype::kString}, {"XOffset", fieldtype::kDouble},
-                                             {"Created", fieldtype::kDate}, {"YOffset", fieldtype::kSmallInteger}}));
+        host_.AttachSeries(map_, SeriesWith({{"PageName", fieldtype::kString},
+                                             {"XOffset", fieldtype::kDouble},
+                                             {"Created", fieldtype::kDate},
+                                             {"YOffset", fieldtype::kSmallInteger}}));
     }
     ComPtr<LayoutElement> edited_;
     ComPtr<LayoutElement> map_;
@@ -25,11 +27,19 @@ protected:
 
 TEST_F(FormTest, FillingShowsTheRecordAndStoresNothing) {
     ScopedRegionalSettings point(kPoint);
-    GiveRecord(edited_, {{key::AnchorElement, true}, {key::AnchorType, "NamedElement"}, {key::ElementName, "Main Map"},
-                         {key::UseAltAnchoring, true}, {key::AltAnchorType, int16_t{1}},
-                         {key::AltAnchorPageRange, "1,3,5-12"}, {key::AnchorFromAll, int16_t{4}},
-                         {key::AnchorToAll, int16_t{8}}, {key::HDistanceAll, "12.50"}, {key::VDistanceAll, -0.25},
-                         {key::VFromFieldAll, true}, {key::VFieldNameAll, "YOffset"}, {key::HFieldNameAlt, "xoffset"},
+    GiveRecord(edited_, {{key::AnchorElement, true},
+                         {key::AnchorType, "NamedElement"},
+                         {key::ElementName, "Main Map"},
+                         {key::UseAltAnchoring, true},
+                         {key::AltAnchorType, int16_t{1}},
+                         {key::AltAnchorPageRange, "1,3,5-12"},
+                         {key::AnchorFromAll, int16_t{4}},
+                         {key::AnchorToAll, int16_t{8}},
+                         {key::HDistanceAll, "12.50"},
+                         {key::VDistanceAll, -0.25},
+                         {key::VFromFieldAll, true},
+                         {key::VFieldNameAll, "YOffset"},
+                         {key::HFieldNameAlt, "xoffset"},
                          {key::AnchorPriority, int16_t{0}}});
     const auto before = Entries(GeneralFunctions::GetAnchorProperties(edited_));
     Open(edited_);
@@ -69,10 +79,11 @@ TEST_F(FormTest, OneKeystrokeRewritesAllKeysAndTellsTheSiteOnce) {
     ScopedRegionalSettings point(kPoint);
     GiveRecord(edited_, {{key::AnchorElement, true}});
     Open(edited_);
-    const std::pair<const char*, const char*> cases[] = {
-        {"txtHDistanceAll", key::HDistanceAll}, {"txtVDistanceAll", key::VDistanceAll},
-        {"txtHDistanceAlt", key::HDistanceAlt}, {"txtVDistanceAlt", key::VDistanceAlt},
-        {"txtPageRange", key::AltAnchorPageRange}};
+    const std::pair<const char*, const char*> cases[] = {{"txtHDistanceAll", key::HDistanceAll},
+                                                         {"txtVDistanceAll", key::VDistanceAll},
+                                                         {"txtHDistanceAlt", key::HDistanceAlt},
+                                                         {"txtVDistanceAlt", key::VDistanceAlt},
+                                                         {"txtPageRange", key::AltAnchorPageRange}};
     Click("optMultiPage_1");  // the alternate rule is editable only with alternate anchoring on
     for (const auto& [box, key] : cases) {
         Type(box, "");
@@ -121,8 +132,8 @@ TEST_F(FormTest, StoredCanAnchorFollowsTheCheckBoxTheTargetAndTheName) {
         int row;  // -1: no element chosen
         bool expected;
     } cases[] = {
-        {false, "OptAnchorTo_0", 0, false},  {true, "OptAnchorTo_0", -1, true}, {true, "OptAnchorTo_0", 1, true},
-        {true, "OptAnchorTo_1", -1, false},  {true, "OptAnchorTo_1", 1, true},  {false, "OptAnchorTo_1", 1, false},
+        {false, "OptAnchorTo_0", 0, false}, {true, "OptAnchorTo_0", -1, true}, {true, "OptAnchorTo_0", 1, true},
+        {true, "OptAnchorTo_1", -1, false}, {true, "OptAnchorTo_1", 1, true},  {false, "OptAnchorTo_1", 1, false},
     };
     for (const auto& c : cases) {
         GiveRecord(edited_, {{key::AnchorElement, !c.check}});
@@ -143,15 +154,16 @@ TEST_F(FormTest, ElementListShowsNamedElementsOneGroupDeep) {
     host.AddText("page 3 CRVADJACENTPAGELISTING", {0, 0, 1, 1});
     auto inner = host.Make(ElementKind::Group, "Inner", {});
     StandaloneHost::Impl(inner).AddMember(host.Make(ElementKind::Text, "Deep", {0, 0, 1, 1}));
-    host.AddGroup("Block", ElementKind::Group,
-                  {host.Make(ElementKind::Text, "North Arrow", {0, 0, 1, 1}), host.Make(ElementKind::Text, "", {0, 0, 1, 1}),
-                   inner, host.Make(ElementKind::Text, "adjacentpage", {0, 0, 1, 1})});
+    host.AddGroup(
+        "Block", ElementKind::Group,
+        {host.Make(ElementKind::Text, "North Arrow", {0, 0, 1, 1}), host.Make(ElementKind::Text, "", {0, 0, 1, 1}),
+         inner, host.Make(ElementKind::Text, "adjacentpage", {0, 0, 1, 1})});
     host.AddText("Legend", {0, 0, 1, 1});
     host.AddText("legend", {0, 0, 1, 1});
     GiveRecord(edited, {{key::AnchorType, "NamedElement"}, {key::ElementName, "LEGEND"}});
     Open(edited);
-    EXPECT_EQ(NameItems(), (std::vector<std::string>{"Title", "Block", "North Arrow", "Inner", "adjacentpage", "Legend",
-                                                     "legend"}));
+    EXPECT_EQ(NameItems(),
+              (std::vector<std::string>{"Title", "Block", "North Arrow", "Inner", "adjacentpage", "Legend", "legend"}));
     // Of two entries matching without regard to case, the later one is chosen.
     EXPECT_EQ(ChosenRow(), 6);
 }
@@ -170,8 +182,11 @@ TEST_F(FormTest, EmptyLayoutOffersNoElement) {
 }
 
 TEST_F(FormTest, ChoosingTheReferenceSwitchesTheFieldControls) {
-    GiveRecord(edited_, {{key::AnchorElement, true}, {key::UseAltAnchoring, true}, {key::HFromFieldAll, true},
-                         {key::HFieldNameAll, "XOffset"}, {key::VFieldNameAlt, "YOffset"}});
+    GiveRecord(edited_, {{key::AnchorElement, true},
+                         {key::UseAltAnchoring, true},
+                         {key::HFromFieldAll, true},
+                         {key::HFieldNameAll, "XOffset"},
+                         {key::VFieldNameAlt, "YOffset"}});
     Open(edited_);
     auto fieldsOn = [&] {
         bool on = true;
@@ -226,7 +241,8 @@ TEST_F(FormTest, ChoosingTheReferenceSwitchesTheFieldControls) {
 TEST_F(FormTest, SeriesWithoutNumericFieldsOffersNone) {
     auto frame = host_.AddMapFrame("Text Only", {1, 1, 2, 2});
     host_.AttachSeries(frame, SeriesWith({{"Name", fieldtype::kString}, {"Shape", fieldtype::kGeometry}}));
-    GiveRecord(edited_, {{key::AnchorType, "NamedElement"}, {key::ElementName, "Text Only"}, {key::HFromFieldAll, true}});
+    GiveRecord(edited_,
+               {{key::AnchorType, "NamedElement"}, {key::ElementName, "Text Only"}, {key::HFromFieldAll, true}});
     Open(edited_);
     EXPECT_EQ(Items("cmdVFieldAlt"), std::vector<std::string>{"<None>"});
     EXPECT_FALSE(Combo("cmdHFieldAll")->isEnabled());
@@ -238,7 +254,8 @@ TEST_F(FormTest, MultiPageChoicesSwitchTheAlternateRule) {
     Open(edited_);
     // Alternate tab, type list and page range box enabled.
     auto state = [&] {
-        return std::tuple(Tabs()->isTabEnabled(2), Combo("cmbAlternateType")->isEnabled(), Text("txtPageRange")->isEnabled());
+        return std::tuple(Tabs()->isTabEnabled(2), Combo("cmbAlternateType")->isEnabled(),
+                          Text("txtPageRange")->isEnabled());
     };
     EXPECT_EQ(state(), std::tuple(false, false, false));
     Click("optMultiPage_1");
@@ -261,8 +278,10 @@ TEST_F(FormTest, ListChoicesAreStoredAsCodes) {
     Open(edited_);
     Click("optMultiPage_1");
     const std::tuple<const char*, const char*, const char*, int16_t> cases[] = {
-        {"cmbAnchorFromAll", "Bottom Center", key::AnchorFromAll, 7}, {"cmbAnchorToAll", "Center Left", key::AnchorToAll, 3},
-        {"cmbAnchorToAlt", "Bottom Right", key::AnchorToAlt, 8}, {"cmbAnchorPriority", "HIGH", key::AnchorPriority, 2}};
+        {"cmbAnchorFromAll", "Bottom Center", key::AnchorFromAll, 7},
+        {"cmbAnchorToAll", "Center Left", key::AnchorToAll, 3},
+        {"cmbAnchorToAlt", "Bottom Right", key::AnchorToAlt, 8},
+        {"cmbAnchorPriority", "HIGH", key::AnchorPriority, 2}};
     for (const auto& [list, entry, stored, code] : cases) {
         Choose(list, entry);
         EXPECT_TRUE(Working(stored) == Variant(code)) << entry;
@@ -283,8 +302,10 @@ TEST_F(FormTest, UnreadableRecordIsReportedAndLeavesTheFormInert) {
         const char* stack;
     } cases[] = {
         {key::HDistanceAll, Variant(""), "Type mismatch", ""},
-        {key::AnchorToAll, Variant(int16_t{9}), "Invalid property value", "\tPopulateForm CRVAnchor:frmAnchorPropertyPage \r\n"},
-        {key::AnchorPriority, Variant(int16_t{3}), "Invalid property value", "\tPopulateForm CRVAnchor:frmAnchorPropertyPage \r\n"},
+        {key::AnchorToAll, Variant(int16_t{9}), "Invalid property value",
+         "\tPopulateForm CRVAnchor:frmAnchorPropertyPage \r\n"},
+        {key::AnchorPriority, Variant(int16_t{3}), "Invalid property value",
+         "\tPopulateForm CRVAnchor:frmAnchorPropertyPage \r\n"},
     };
     for (const auto& c : cases) {
         sink_.reports.clear();
@@ -292,7 +313,8 @@ TEST_F(FormTest, UnreadableRecordIsReportedAndLeavesTheFormInert) {
         Open(edited_);
         ASSERT_EQ(sink_.reports.size(), 1u) << c.key;
         const std::string& text = sink_.reports[0].text;
-        EXPECT_TRUE(Contains(text, "\tForm_Activate CRVAnchor:frmAnchorPropertyPage \r\n" + std::string(c.stack))) << text;
+        EXPECT_TRUE(Contains(text, "\tForm_Activate CRVAnchor:frmAnchorPropertyPage \r\n" + std::string(c.stack)))
+            << text;
         EXPECT_TRUE(Contains(text, c.description)) << text;
         // Until an activation succeeds, edits are not written back.
         Click("chkAnchor");

@@ -23,9 +23,11 @@ TEST_F(AdapterTest, OfferedOnlyWhenASelectedElementHasARecord) {
     auto other = host_.AddPicture("Logo", {0, 0, 1, 1});
     ComPtr<PropertyBag> notAnElement = NewPropertyBag();
     auto page = ComPtr<AnchorPropertyPage>(new AnchorPropertyPage());
-    EXPECT_FALSE(page->Applies(host_.Selection({ComPtr<Unknown>(plain), ComPtr<Unknown>(notAnElement), ComPtr<Unknown>(other)})));
+    EXPECT_FALSE(page->Applies(
+        host_.Selection({ComPtr<Unknown>(plain), ComPtr<Unknown>(notAnElement), ComPtr<Unknown>(other)})));
     GiveRecord(other, {});
-    EXPECT_TRUE(page->Applies(host_.Selection({ComPtr<Unknown>(notAnElement), ComPtr<Unknown>(plain), ComPtr<Unknown>(other)})));
+    EXPECT_TRUE(page->Applies(
+        host_.Selection({ComPtr<Unknown>(notAnElement), ComPtr<Unknown>(plain), ComPtr<Unknown>(other)})));
     EXPECT_FALSE(page->Applies(host_.Selection({})));
     EXPECT_TRUE(sink_.reports.empty());
 }
@@ -96,23 +98,31 @@ TEST_F(AdapterTest, ApplyPlacesTheElementForThePageInForce) {
         const char* pages;
         bool alternate;
     } cases[] = {
-        {"series layout on page 7", [](StandaloneHost& h) { h.SetSeriesLayout("Book", Variant(int32_t{7})); }, "7", true},
-        {"series layout on page 6", [](StandaloneHost& h) { h.SetSeriesLayout("Book", Variant(int32_t{6})); }, "7", false},
+        {"series layout on page 7", [](StandaloneHost& h) { h.SetSeriesLayout("Book", Variant(int32_t{7})); }, "7",
+         true},
+        {"series layout on page 6", [](StandaloneHost& h) { h.SetSeriesLayout("Book", Variant(int32_t{6})); }, "7",
+         false},
         // The template starts at page 4 and its section is on page 2: page 5 is in force,
         // which the engine offsets by the section page again.
         {"section template", section, "6", true},
         {"section template, other page", section, "2", false},
         {"no multi-page layout", [](StandaloneHost& h) { h.ClearActiveLayout(); }, "1", true},
-        {"another kind of layout", [](StandaloneHost& h) {
+        {"another kind of layout",
+         [](StandaloneHost& h) {
              h.SetSeriesLayout("Book", Variant(int32_t{3}));
              h.State().active_layout_kind = "seriesLayout";
-         }, "1", true},
+         },
+         "1", true},
     };
     for (const auto& c : cases) {
         c.layout(host_);
         StandaloneHost::Impl(edited_).SetRect({1, 2, 3, 4});
-        GiveRecord(edited_, {{key::AnchorElement, true}, {key::UseAltAnchoring, true}, {key::AltAnchorType, int16_t{2}},
-                             {key::AltAnchorPageRange, c.pages}, {key::HDistanceAlt, 1.0}, {key::VDistanceAlt, -1.0}});
+        GiveRecord(edited_, {{key::AnchorElement, true},
+                             {key::UseAltAnchoring, true},
+                             {key::AltAnchorType, int16_t{2}},
+                             {key::AltAnchorPageRange, c.pages},
+                             {key::HDistanceAlt, 1.0},
+                             {key::VDistanceAlt, -1.0}});
         Open(edited_);
         page_->Apply();
         EXPECT_EQ(StandaloneHost::ExtentOf(edited_), (c.alternate ? Rect{1, 8, 3, 10} : Rect{0, 9, 2, 11})) << c.what;
@@ -126,8 +136,10 @@ TEST(AdapterWithoutCompanions, ApplyPlacesForPageOne) {
     StandaloneHost bare(standalone::HostOptions{.companions = false});
     auto element = bare.AddText("Alone", {1, 2, 3, 4});
     ComPtr<PropertyBag> record = GeneralFunctions::NewAnchorProperties();
-    for (const auto& [k, v] : {std::pair<const char*, Variant>{key::AnchorElement, true}, {key::UseAltAnchoring, true},
-                               {key::AltAnchorType, int16_t{1}}, {key::HDistanceAlt, 2.0}}) {
+    for (const auto& [k, v] : {std::pair<const char*, Variant>{key::AnchorElement, true},
+                               {key::UseAltAnchoring, true},
+                               {key::AltAnchorType, int16_t{1}},
+                               {key::HDistanceAlt, 2.0}}) {
         record->SetProperty(k, v);
     }
     GeneralFunctions::SetAnchorProperties(element, record);
@@ -189,7 +201,8 @@ TEST(QtErrorSinkTest, ShowsAWarningWithOneOkButton) {
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
-        std::tie(text, title, icon, buttons) = std::tuple(box->text(), box->windowTitle(), box->icon(), box->standardButtons());
+        std::tie(text, title, icon, buttons) =
+            std::tuple(box->text(), box->windowTitle(), box->icon(), box->standardButtons());
         box->accept();
     });
     TopLevel(ProcedureId("IComPropertyPage_Apply", "AnchorPropertyPage"),

@@ -15,7 +15,8 @@ namespace crv::testing {
 namespace {
 
 TEST(RegisteredPage, ComesFromTheLibraryAndServesOnlyItsOwnThread) {
-    const auto registry = std::filesystem::temp_directory_path() / ("crv-page-reg-" + std::to_string(::getpid()) + ".db");
+    const auto registry =
+        std::filesystem::temp_directory_path() / ("crv-page-reg-" + std::to_string(::getpid()) + ".db");
     ::setenv("CRVANCHOR_REGISTRY", registry.c_str(), 1);
     StandaloneHost host;
     ASSERT_EQ(tools::RegisterServer(CRV_LIBRARY_PATH, false).code, 0);

@@ -196,7 +196,8 @@ TEST_F(RegistrationTest, CategoryIdsHandOutNewIdentifiersOfDistinctCategories) {
         guids.insert(a->Value());
     }
     EXPECT_EQ(guids.size(), 321u);
-    for (const char* text : {"CRVAnchor.AnchorPropertyPage", "{092238a5-8a0f-5816-b2f1-8caeb7d63736}", "", " spaced "}) {
+    for (const char* text :
+         {"CRVAnchor.AnchorPropertyPage", "{092238a5-8a0f-5816-b2f1-8caeb7d63736}", "", " spaced "}) {
         EXPECT_EQ(Call(ids, "MakeUID", {Variant(text)}).ObjectAs<HostUID>()->Value(), text);
     }
 }
@@ -223,7 +224,7 @@ TEST_F(RegistrationTest, ObjectsRefuseCallsFromOtherThreads) {
     EXPECT_EQ(early, hresult::kWrongThread);
     EXPECT_EQ(late, hresult::kWrongThread);
     EXPECT_EQ(standalone::Tracked::Alive(), alive);  // the refused call made no record
-    EXPECT_TRUE(manager->MakeAnchorProperties());     // its own thread is served
+    EXPECT_TRUE(manager->MakeAnchorProperties());  // its own thread is served
 }
 
 TEST_F(RegistrationTest, TheLibraryUnloadsOnlyWhenNothingOfItLives) {
@@ -282,7 +283,8 @@ TEST_F(RegistrationTest, ThePropertyPageIsRefusedNotAbortedWithoutAGraphicalAppl
     const tools::Outcome call = tools::CallMember("CRVAnchor.AnchorPropertyPage", "Title", {});
     EXPECT_NE(call.code, 0);
     EXPECT_NE(call.message.find("CRVAnchor.AnchorPropertyPage can only be created in a program with a graphical"),
-              std::string::npos) << call.message;
+              std::string::npos)
+        << call.message;
     // The other classes are served as ever.
     EXPECT_EQ(tools::CallMember("CRVAnchor.CRVAnchorManager", "Reset", {}).code, 0);
     EXPECT_TRUE(sink_.reports.empty());
@@ -358,13 +360,14 @@ TEST_F(RegistrationTest, ToolsRefuseBadLibrariesAndChangeNothing) {
         {"uninstall a missing file", [&] { return tools::RunInstall(missing, true); }, missing, "no such file"},
         {"install a missing file", [&] { return tools::RunInstall(missing, false); }, missing, "no such file"},
         {"unregister a missing file", [&] { return tools::RunRegisterServer(missing, true); }, missing, "no such file"},
-        {"uninstall a folder", [&] { return tools::RunInstall(copies.string(), true); }, copies.string(), "not a library file"},
+        {"uninstall a folder", [&] { return tools::RunInstall(copies.string(), true); }, copies.string(),
+         "not a library file"},
         {"register no library", [&] { return tools::RunRegisterServer((copies / "notes.so").string(), false); },
          (copies / "notes.so").string(), "not a library with a version record"},
-        {"register a lone copy", [&] { return tools::RunRegisterServer(lone.string(), false); }, (copies / "CRVAnchor.tlb").string(),
-         "is missing beside"},
-        {"install a lone copy", [&] { return tools::RunInstall(lone.string(), false); }, (copies / "CRVAnchor.tlb").string(),
-         "is missing beside"},
+        {"register a lone copy", [&] { return tools::RunRegisterServer(lone.string(), false); },
+         (copies / "CRVAnchor.tlb").string(), "is missing beside"},
+        {"install a lone copy", [&] { return tools::RunInstall(lone.string(), false); },
+         (copies / "CRVAnchor.tlb").string(), "is missing beside"},
     };
     for (const auto& c : cases) {
         const tools::ToolRun run = c.run();

@@ -25,9 +25,9 @@ TEST(AtomicFile, WritesThroughASymbolicLinkToItsTarget) {
     fs::create_symlink("real/doc.json", dir / "link.json");
     fs::create_symlink(dir / "link.json", dir / "chain.json");
     fs::create_symlink("real/new.json", dir / "dangling.json");
-    const std::pair<const char*, fs::path> writes[] = {
-        {"link.json", dir / "real" / "doc.json"}, {"chain.json", dir / "real" / "doc.json"},
-        {"dangling.json", dir / "real" / "new.json"}};
+    const std::pair<const char*, fs::path> writes[] = {{"link.json", dir / "real" / "doc.json"},
+                                                       {"chain.json", dir / "real" / "doc.json"},
+                                                       {"dangling.json", dir / "real" / "new.json"}};
     for (const auto& [link, target] : writes) {
         WriteFileAtomically(dir / link, link, "Test");
         EXPECT_TRUE(fs::is_symlink(dir / link)) << link;
@@ -43,8 +43,9 @@ TEST(AtomicFile, RemovesOnlyTheTemporaryFilesOfKilledWriters) {
         const timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 3600, 0}};
         ::utimensat(AT_FDCWD, (dir / name).c_str(), times, AT_SYMLINK_NOFOLLOW);
     };
-    const std::vector<std::string> files = {".doc.json.AbC123", ".doc.json.Fresh1", ".doc.json.Locked", ".doc.json.abc12",
-                                            ".doc.json.ABCDEF.bak", ".other.json.ABCDEF", "doc.json.ABCDEF"};
+    const std::vector<std::string> files = {".doc.json.AbC123", ".doc.json.Fresh1",     ".doc.json.Locked",
+                                            ".doc.json.abc12",  ".doc.json.ABCDEF.bak", ".other.json.ABCDEF",
+                                            "doc.json.ABCDEF"};
     for (const auto& f : files) {
         WriteText(dir / f, "left");
         if (f != ".doc.json.Fresh1") old(f);
@@ -60,9 +61,9 @@ TEST(AtomicFile, RemovesOnlyTheTemporaryFilesOfKilledWriters) {
     ::close(held);
     std::set<std::string> left;
     for (const auto& e : fs::directory_iterator(dir.Path())) left.insert(e.path().filename().string());
-    const std::set<std::string> expected = {"doc.json", ".doc.json.Fresh1", ".doc.json.Locked", ".doc.json.abc12",
-                                            ".doc.json.ABCDEF.bak", ".other.json.ABCDEF", "doc.json.ABCDEF",
-                                            ".doc.json.Dir123", ".doc.json.Lnk123"};
+    const std::set<std::string> expected = {"doc.json",        ".doc.json.Fresh1",     ".doc.json.Locked",
+                                            ".doc.json.abc12", ".doc.json.ABCDEF.bak", ".other.json.ABCDEF",
+                                            "doc.json.ABCDEF", ".doc.json.Dir123",     ".doc.json.Lnk123"};
     EXPECT_EQ(left, expected);
 }
 

@@ -48,17 +48,20 @@ const fs::path kSample = kSamples / "lakes_atlas.json";
 struct CommandRun {
     int status;
     std::string out;
-    std::string err;      // what the command wrote to its error stream
+    std::string err;  // what the command wrote to its error stream
     std::string stderr_;  // what the component's error reports wrote to standard error
 };
 
 // The command finds the engine through the registry: register the component library in a
 // registry of this test process's own, once.
 void RegisterComponentOnce() {
-    static const fs::path path = fs::temp_directory_path() / ("crv-book-registry-" + std::to_string(::getpid()) + ".db");
+    static const fs::path path =
+        fs::temp_directory_path() / ("crv-book-registry-" + std::to_string(::getpid()) + ".db");
     static const bool registered = [] {
         ::setenv("CRVANCHOR_REGISTRY", path.c_str(), 1);
-        std::atexit([] { for (const char* end : {"", "-wal", "-shm"}) fs::remove(path.string() + end); });
+        std::atexit([] {
+            for (const char* end : {"", "-wal", "-shm"}) fs::remove(path.string() + end);
+        });
         return tools::RegisterServer(CRV_LIBRARY_PATH, false).code == 0;
     }();
     ASSERT_TRUE(registered);
@@ -88,7 +91,8 @@ std::set<std::string> Listing(const fs::path& dir) {
 
 // A one-frame document over a GeoJSON index layer whose features are given; a text "Note"
 // beside the frame.
-fs::path SeriesBook(const TempDir& dir, const std::string& features, const std::string& page = R"({"width": 8, "height": 6})") {
+fs::path SeriesBook(const TempDir& dir, const std::string& features,
+                    const std::string& page = R"({"width": 8, "height": 6})") {
     WriteText(dir / "sheets.geojson", R"({"type": "FeatureCollection", "features": [)" + features + "]}");
     WriteText(dir / "book.json", R"({"format": "crvanchor-document", "version": 1, "page": )" + page + R"(,
       "elements": [{"type": "map_frame", "name": "Map", "outline": [1, 1, 7, 5], "series": {"dataset": "sheets.geojson"}},
@@ -99,10 +103,10 @@ fs::path SeriesBook(const TempDir& dir, const std::string& features, const std::
 // A sheet from (x0, y0) to (x1, y1), numbers as written in the dataset, with a field DX.
 std::string Sheet(const std::string& x0, const std::string& y0, const std::string& x1, const std::string& y1,
                   const std::string& dx = "0") {
-    const std::string ring = "[[" + x0 + ", " + y0 + "], [" + x1 + ", " + y0 + "], [" + x1 + ", " + y1 + "], [" + x0 + ", " +
-                             y1 + "], [" + x0 + ", " + y0 + "]]";
-    return R"({"type": "Feature", "properties": {"DX": )" + dx + R"(}, "geometry": {"type": "Polygon", "coordinates": [)" +
-           ring + "]}}";
+    const std::string ring = "[[" + x0 + ", " + y0 + "], [" + x1 + ", " + y0 + "], [" + x1 + ", " + y1 + "], [" + x0 +
+                             ", " + y1 + "], [" + x0 + ", " + y0 + "]]";
+    return R"({"type": "Feature", "properties": {"DX": )" + dx +
+           R"(}, "geometry": {"type": "Polygon", "coordinates": [)" + ring + "]}}";
 }
 
 Rect RectOf(const json& a) { return {a[0].get<double>(), a[1].get<double>(), a[2].get<double>(), a[3].get<double>()}; }
@@ -152,7 +156,8 @@ TEST(MapBook, PlacesEverySampleElementByItsRulesOnEveryPage) {
             Rect u = RectOf(e["members"][0]["rect"]);
             for (const auto& m : e["members"]) {
                 const Rect r = RectOf(m["rect"]);
-                u = {std::min(u.xmin, r.xmin), std::min(u.ymin, r.ymin), std::max(u.xmax, r.xmax), std::max(u.ymax, r.ymax)};
+                u = {std::min(u.xmin, r.xmin), std::min(u.ymin, r.ymin), std::max(u.xmax, r.xmax),
+                     std::max(u.ymax, r.ymax)};
             }
             size[e["name"]] = {u.Width(), u.Height()};
         } else if (e.contains("rect")) {
@@ -183,10 +188,13 @@ TEST(MapBook, PlacesEverySampleElementByItsRulesOnEveryPage) {
             // The map's top right; offsets from the page's fields, or fixed where they are null.
             {"North Arrow", map.xmax + dx.value_or(-0.15), map.ymax + dy.value_or(-0.15), 2, 0},
             {"Legend", even ? map.xmax : map.xmin, map.ymin - 0.15, even ? 2 : 0, 0},  // below the map, inner side
-            {"Survey Note", mid, listed ? map.ymin - 0.15 : map.ymax + 0.1, 1, listed ? 0 : 2},  // below on listed pages
+            {"Survey Note", mid, listed ? map.ymin - 0.15 : map.ymax + 0.1, 1,
+             listed ? 0 : 2},  // below on listed pages
         };
-        for (const auto& [name, x, y, column, row] : rules) ExpectRect(at[name], Place(size[name], x, y, column, row), where + name);
-        ExpectRect(at["Legend Title"], {at["Legend"].xmin, at["Legend"].ymax - 0.24, at["Legend"].xmin + 2.2, at["Legend"].ymax},
+        for (const auto& [name, x, y, column, row] : rules)
+            ExpectRect(at[name], Place(size[name], x, y, column, row), where + name);
+        ExpectRect(at["Legend Title"],
+                   {at["Legend"].xmin, at["Legend"].ymax - 0.24, at["Legend"].xmin + 2.2, at["Legend"].ymax},
                    where + "legend members move with their group");
         ExpectRect(at["Main Map"], map, where + "the map frame is not anchored");
     }
@@ -195,8 +203,8 @@ TEST(MapBook, PlacesEverySampleElementByItsRulesOnEveryPage) {
 
 TEST(MapBook, SavesTheDocumentAsLeftOnItsLastPage) {
     TempDir dir;
-    const CommandRun run = Crv({"book", kSample.string(), "--pages", "2,5-6", "--report", (dir / "r.json").string(), "--save",
-                         (dir / "saved.json").string()});
+    const CommandRun run = Crv({"book", kSample.string(), "--pages", "2,5-6", "--report", (dir / "r.json").string(),
+                                "--save", (dir / "saved.json").string()});
     ASSERT_EQ(run.status, 0) << run.err << run.stderr_;
     const json report = json::parse(ReadText(dir / "r.json"));
     ASSERT_EQ(report["pages"].size(), 3u);
@@ -211,7 +219,8 @@ TEST(MapBook, SavesTheDocumentAsLeftOnItsLastPage) {
         }
     }
     EXPECT_EQ(saved["elements"][0]["series"]["current_page"], 6);
-    EXPECT_EQ(saved["elements"][0]["series"]["dataset"], "../" + fs::relative(kSamples / "sheets.gpkg", dir.Path().parent_path()).generic_string());
+    EXPECT_EQ(saved["elements"][0]["series"]["dataset"],
+              "../" + fs::relative(kSamples / "sheets.gpkg", dir.Path().parent_path()).generic_string());
     EXPECT_EQ(saved["series_layouts"][0]["current_page"]["value"], 6);
     // The saved book opens and runs again from its new place.
     EXPECT_EQ(Crv({"book", (dir / "saved.json").string(), "--pages", "1"}).status, 0);
@@ -219,8 +228,8 @@ TEST(MapBook, SavesTheDocumentAsLeftOnItsLastPage) {
 
 TEST(MapBook, RendersPdfAndPngPagesThatMirror) {
     TempDir dir;
-    const CommandRun run = Crv({"book", kSample.string(), "--pages", "1-2", "--pdf", (dir / "book.pdf").string(), "--png",
-                         (dir / "png").string(), "--dpi", "50"});
+    const CommandRun run = Crv({"book", kSample.string(), "--pages", "1-2", "--pdf", (dir / "book.pdf").string(),
+                                "--png", (dir / "png").string(), "--dpi", "50"});
     ASSERT_EQ(run.status, 0) << run.err << run.stderr_;
     const std::string pdf = ReadText(dir / "book.pdf");
     EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
@@ -259,9 +268,11 @@ TEST(Crvanchor, BadArgumentsAndDocumentsGiveOneLineAndStatusTwo) {
         {{"book", doc, "--pages", "1,,2"}, "crvanchor: --pages: expected a page or a range such as 3-5, found \"\"\n"},
         {{"book", doc, "--dpi", "5"}, "crvanchor: --dpi: expected a number from 10 to 1200, found \"5\"\n"},
         {{"book", doc, "--pdf", (dir / "no" / "such" / "b.pdf").string()},
-         "crvanchor: " + (dir / "no" / "such" / "b.pdf").string() + ": cannot create a temporary file beside it: No such file or directory\n"},
+         "crvanchor: " + (dir / "no" / "such" / "b.pdf").string() +
+             ": cannot create a temporary file beside it: No such file or directory\n"},
         {{"book", (dir / "broken.json").string()},
-         "crvanchor: " + (dir / "broken.json").string() + ":4:8: syntax error while parsing object - unexpected string literal; expected '}'\n"},
+         "crvanchor: " + (dir / "broken.json").string() +
+             ":4:8: syntax error while parsing object - unexpected string literal; expected '}'\n"},
         {{"show", (dir / "missing.json").string()},
          "crvanchor: " + (dir / "missing.json").string() + ": cannot open: No such file or directory\n"},
     };
@@ -290,9 +301,10 @@ TEST(Crvanchor, ErrorReportsGoToStandardErrorAndAreCounted) {
     const CommandRun run = Crv({"book", doc.string(), "--report", (dir / "r.json").string()});
     EXPECT_EQ(run.status, 1);
     // Each element left out is named once, with the reason.
-    EXPECT_EQ(run.err, "crvanchor: \"North Arrow\" is left out of the book: selecting it gave the error report shown\n"
-                       "crvanchor: \"Legend\" is left out of the book: its target \"Inset Map\" is not in the layout\n"
-                       "crvanchor: 2 error reports shown\n");
+    EXPECT_EQ(run.err,
+              "crvanchor: \"North Arrow\" is left out of the book: selecting it gave the error report shown\n"
+              "crvanchor: \"Legend\" is left out of the book: its target \"Inset Map\" is not in the layout\n"
+              "crvanchor: 2 error reports shown\n");
     EXPECT_NE(run.stderr_.find("Dlement Not found."), std::string::npos) << run.stderr_;
     EXPECT_NE(run.stderr_.find("Error accessing parent Map Series Frame fields."), std::string::npos) << run.stderr_;
     // The rest of the book was still made, without the two elements that could not be placed.
@@ -312,8 +324,9 @@ TEST(Crvanchor, AnchorGivesAndChangesRecordsInTheirKinds) {
         edited["elements"][4]["members"][3]["x-member"] = "kept";
         WriteText(doc, edited.dump(1));
     }
-    const CommandRun first = Crv({"anchor", doc.string(), "Legend Grid", "AnchorElement=true", "AnchorToAll=Bottom Right",
-                           "AnchorFromAll=8", "HDistanceAll=-0.25", "AltAnchorPageRange=1-3, 7", "AnchorPriority=HIGH"});
+    const CommandRun first =
+        Crv({"anchor", doc.string(), "Legend Grid", "AnchorElement=true", "AnchorToAll=Bottom Right", "AnchorFromAll=8",
+             "HDistanceAll=-0.25", "AltAnchorPageRange=1-3, 7", "AnchorPriority=HIGH"});
     ASSERT_EQ(first.status, 0) << first.err << first.stderr_;
     EXPECT_EQ(first.out.rfind("Gave \"Legend Grid\" a default anchor record with", 0), 0u) << first.out;
     const CommandRun second = Crv({"anchor", doc.string(), "Title", "VDistanceAll=-0.6"});
@@ -329,9 +342,9 @@ TEST(Crvanchor, AnchorGivesAndChangesRecordsInTheirKinds) {
     const auto grid = recordOf(saved["elements"][4]["members"][3]);
     EXPECT_EQ(grid.size(), 25u);
     const std::vector<std::tuple<std::string, std::string, json>> expected = {
-        {"AnchorElement", "boolean", true}, {"AnchorToAll", "int16", 8}, {"HDistanceAll", "double", -0.25},
+        {"AnchorElement", "boolean", true},         {"AnchorToAll", "int16", 8},    {"HDistanceAll", "double", -0.25},
         {"AltAnchorPageRange", "string", "1-3, 7"}, {"AnchorPriority", "int16", 2}, {"VDistanceAll", "double", 0.0},
-        {"ElementName", "string", "<None>"}, {"Version", "int16", 1},
+        {"ElementName", "string", "<None>"},        {"Version", "int16", 1},
     };
     for (const auto& [k, kind, value] : expected) {
         EXPECT_EQ(grid.count(k) ? json({grid.at(k)["kind"], grid.at(k)["value"]}) : json(), json({kind, value})) << k;
@@ -346,10 +359,14 @@ TEST(Crvanchor, AnchorGivesAndChangesRecordsInTheirKinds) {
 TEST(Crvanchor, ShowListsElementsGroupsAndRecords) {
     const std::string out = Crv({"show", kSample.string()}).out;
     EXPECT_NE(out.find("Map series \"Lake District sheets\" on \"Main Map\": 16 pages from 1, layer sheets of "
-                       "sheets.gpkg, current page 1\nLayout in force: SeriesLayout \"Lakes Atlas\"\n"), std::string::npos) << out;
+                       "sheets.gpkg, current page 1\nLayout in force: SeriesLayout \"Lakes Atlas\"\n"),
+              std::string::npos)
+        << out;
     const std::vector<std::regex> rows = {
-        std::regex("\nTitle +text +\\(0\\.000, 0\\.000\\)-\\(7\\.000, 0\\.450\\) +HIGH: Top Center to Top Center of page, h 0\\.000, v -0\\.450\n"),
-        std::regex("\nNorth Arrow .*MEDIUM: Top Right to Top Right of \"Main Map\", h -0\\.150 or field ARROW_DX, v -0\\.150 or field ARROW_DY\n"),
+        std::regex("\nTitle +text +\\(0\\.000, 0\\.000\\)-\\(7\\.000, 0\\.450\\) +HIGH: Top Center to Top Center of "
+                   "page, h 0\\.000, v -0\\.450\n"),
+        std::regex("\nNorth Arrow .*MEDIUM: Top Right to Top Right of \"Main Map\", h -0\\.150 or field ARROW_DX, v "
+                   "-0\\.150 or field ARROW_DY\n"),
         std::regex("\nAnchor record of \"Page Number\":\n  AnchorElement +Boolean +true\n"),
         std::regex("\n  VDistanceAlt +Double +0\\.35\n"),
     };
@@ -364,7 +381,9 @@ TEST(MapBook, WithoutAMapSeriesIsOnePageNumberedOne) {
     const std::string doc = (dir / "plain.json").string();
     ASSERT_EQ(Crv({"anchor", doc, "Note", "AnchorElement=true", "AnchorFromAll=Center", "AnchorToAll=Center",
                    "UseAltAnchoring=true", "AltAnchorType=Odd Pages", "AnchorFromAlt=Bottom Right",
-                   "AnchorToAlt=Bottom Right", "HDistanceAlt=-1"}).status, 0);
+                   "AnchorToAlt=Bottom Right", "HDistanceAlt=-1"})
+                  .status,
+              0);
     const CommandRun run = Crv({"book", doc, "--report", (dir / "r.json").string()});
     ASSERT_EQ(run.status, 0) << run.err << run.stderr_;
     const json report = json::parse(ReadText(dir / "r.json"));
@@ -388,9 +407,11 @@ TEST(Crvanchor, AnchorRefusesWhatARecordCannotHoldNamingTheKeyAndTheAllowedValue
         {"AnchorToAll=Middle", "AnchorToAll=\"Middle\": expected a point code 0 to 8 or its label: " + points},
         {"AnchorFromAll=9", "AnchorFromAll=\"9\": expected a point code 0 to 8 or its label: " + points},
         {"AnchorToAlt=-1", "AnchorToAlt=\"-1\": expected a point code 0 to 8 or its label: " + points},
-        {"AltAnchorType=3", "AltAnchorType=\"3\": expected an alternate-page code 0 to 2 or its label: \"Even Pages\", "
-                            "\"Odd Pages\", \"Page Range\""},
-        {"AnchorPriority=7", "AnchorPriority=\"7\": expected a priority code 0 to 2 or its label: \"LOW\", \"MEDIUM\", \"HIGH\""},
+        {"AltAnchorType=3",
+         "AltAnchorType=\"3\": expected an alternate-page code 0 to 2 or its label: \"Even Pages\", "
+         "\"Odd Pages\", \"Page Range\""},
+        {"AnchorPriority=7",
+         "AnchorPriority=\"7\": expected a priority code 0 to 2 or its label: \"LOW\", \"MEDIUM\", \"HIGH\""},
         {"Version=2", "Version=\"2\": expected 1, the record format version"},
         {"HDistanceAll=1,5", "HDistanceAll=\"1,5\"" + distance},
         {"HDistanceAll=nan", "HDistanceAll=\"nan\"" + distance},
@@ -400,8 +421,9 @@ TEST(Crvanchor, AnchorRefusesWhatARecordCannotHoldNamingTheKeyAndTheAllowedValue
         {"AltAnchorPageRange=odd", "AltAnchorPageRange=\"odd\": expected a page list such as 1-3, 7 (or nothing)"},
         {"VFieldNameAlt=", "VFieldNameAlt=\"\": expected a name or \"<None>\""},
         {"UseAltAnchoring=yes", "UseAltAnchoring=\"yes\": expected true or false"},
-        {"ElementName=Inset Map", "ElementName=\"Inset Map\": no element of that name in " + doc +
-                                      " (a target is a top-level element or a member of a top-level group), or \"<None>\""},
+        {"ElementName=Inset Map",
+         "ElementName=\"Inset Map\": no element of that name in " + doc +
+             " (a target is a top-level element or a member of a top-level group), or \"<None>\""},
     };
     const std::string before = ReadText(doc);
     for (const auto& [change, message] : cases) {
@@ -410,12 +432,15 @@ TEST(Crvanchor, AnchorRefusesWhatARecordCannotHoldNamingTheKeyAndTheAllowedValue
         EXPECT_EQ(run.err, "crvanchor: " + message + "\n") << change;
         EXPECT_TRUE(ReadText(doc) == before) << change << ": the document changed";
     }
-    EXPECT_EQ(Crv({"anchor", doc, "Title\xff", "VDistanceAll=1"}).err, "crvanchor: anchor: the element name \"Title\\xFF\" is not UTF-8 text\n");
-    EXPECT_EQ(Crv({"anchor", doc, "title", "VDistanceAll=1"}).err, "crvanchor: anchor: no element named \"title\" in " + doc + "\n");
+    EXPECT_EQ(Crv({"anchor", doc, "Title\xff", "VDistanceAll=1"}).err,
+              "crvanchor: anchor: the element name \"Title\\xFF\" is not UTF-8 text\n");
+    EXPECT_EQ(Crv({"anchor", doc, "title", "VDistanceAll=1"}).err,
+              "crvanchor: anchor: no element named \"title\" in " + doc + "\n");
     // What a record may hold still goes in: labels, codes, a target that the lookup finds, a page list.
-    const CommandRun ok = Crv({"anchor", doc, "Page Number", "AnchorType=NamedElement", "ElementName=Legend Title", "AnchorToAll=8",
-                               "AnchorFromAll=Bottom Right", "AltAnchorType=Page Range", "AltAnchorPageRange=1-3, 7", "AnchorPriority=0",
-                               "HDistanceAll=-1e6", "Version=1", "ElementName=<None>"});
+    const CommandRun ok =
+        Crv({"anchor", doc, "Page Number", "AnchorType=NamedElement", "ElementName=Legend Title", "AnchorToAll=8",
+             "AnchorFromAll=Bottom Right", "AltAnchorType=Page Range", "AltAnchorPageRange=1-3, 7", "AnchorPriority=0",
+             "HDistanceAll=-1e6", "Version=1", "ElementName=<None>"});
     EXPECT_EQ(ok.status, 0) << ok.err;
 }
 
@@ -444,7 +469,8 @@ TEST(MapBook, AReportOfADocumentWhosePathIsNotUtf8IsStillWritten) {
     TempDir dir;
     CopySample(dir);
     fs::rename(dir / "lakes_atlas.json", dir / "atlas-\xff.json");
-    const CommandRun run = Crv({"book", (dir / "atlas-\xff.json").string(), "--pages", "1", "--report", (dir / "r.json").string()});
+    const CommandRun run =
+        Crv({"book", (dir / "atlas-\xff.json").string(), "--pages", "1", "--report", (dir / "r.json").string()});
     ASSERT_EQ(run.status, 0) << run.err;
     const json report = json::parse(ReadText(dir / "r.json"));
     EXPECT_EQ(report["document"], (dir / "atlas-\xef\xbf\xbd.json").string());
@@ -459,11 +485,14 @@ TEST(MapBook, RefusesOutputsThatWouldReplaceAnInputOrEachOther) {
     const std::string tail = "; nothing was written\n";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--report", doc.string()}, "--report \"" + doc.string() + "\": that is the map document being read"},
-        {{"--pdf", d + "/./lakes_atlas.json"}, "--pdf \"" + d + "/./lakes_atlas.json\": that is the map document being read"},
+        {{"--pdf", d + "/./lakes_atlas.json"},
+         "--pdf \"" + d + "/./lakes_atlas.json\": that is the map document being read"},
         {{"--report", d + "/link.json"}, "--report \"" + d + "/link.json\": that is the map document being read"},
-        {{"--pdf", d + "/sheets.gpkg"}, "--pdf \"" + d + "/sheets.gpkg\": that is the map series dataset of the document"},
+        {{"--pdf", d + "/sheets.gpkg"},
+         "--pdf \"" + d + "/sheets.gpkg\": that is the map series dataset of the document"},
         {{"--save", d + "/north_arrow.xpm"}, "--save \"" + d + "/north_arrow.xpm\": that is a picture of the layout"},
-        {{"--pdf", d + "/out.x", "--save", d + "/png/../out.x"}, "--save \"" + d + "/png/../out.x\": the same file as --pdf"},
+        {{"--pdf", d + "/out.x", "--save", d + "/png/../out.x"},
+         "--save \"" + d + "/png/../out.x\": the same file as --pdf"},
         {{"--report", "/dev/full"}, "--report \"/dev/full\": not a regular file"},
         {{"--pdf", d + "/png"}, "--pdf \"" + d + "/png\": not a regular file"},
         {{"--png", doc.string()}, "--png \"" + doc.string() + "\": not a folder"},
@@ -504,9 +533,15 @@ TEST(MapBook, AFailedWriteLeavesNoFileAndGivesStatusTwo) {
     const std::vector<Case> cases = {
         {"Book.Write", 1, {"--pdf", d + "/b.pdf"}, d + "/b.pdf: cannot write: Injected failure in Book.Write."},
         {"Book.Write", 3, {"--pdf", d + "/b.pdf"}, d + "/b.pdf: cannot write: Injected failure in Book.Write."},
-        {"Book.Rename", 1, {"--pdf", d + "/b.pdf", "--report", d + "/r.json"}, d + "/b.pdf: cannot replace the file: Injected failure in Book.Rename."},
+        {"Book.Rename",
+         1,
+         {"--pdf", d + "/b.pdf", "--report", d + "/r.json"},
+         d + "/b.pdf: cannot replace the file: Injected failure in Book.Rename."},
         {"Book.Write", 1, {"--report", d + "/r.json"}, d + "/r.json: cannot write: Injected failure in Book.Write."},
-        {"Book.Write", 2, {"--png", d + "/png"}, d + "/png/page-002.png: cannot write: Injected failure in Book.Write."},
+        {"Book.Write",
+         2,
+         {"--png", d + "/png"},
+         d + "/png/page-002.png: cannot write: Injected failure in Book.Write."},
     };
     for (const auto& c : cases) {
         const auto before = Listing(dir.Path());
@@ -533,7 +568,8 @@ TEST(MapBook, AFailedWriteLeavesNoFileAndGivesStatusTwo) {
     // A page picture's place taken by a folder, while the PDF is half drawn: the PDF is given
     // up and nothing of it is left.
     fs::create_directories(dir / "png" / "page-002.png");
-    const CommandRun run = Crv({"book", doc.string(), "--pages", "1-3", "--pdf", d + "/b.pdf", "--png", (dir / "png").string()});
+    const CommandRun run =
+        Crv({"book", doc.string(), "--pages", "1-3", "--pdf", d + "/b.pdf", "--png", (dir / "png").string()});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "crvanchor: " + d + "/png/page-002.png: cannot replace the file: Is a directory\n");
     EXPECT_EQ(Listing(dir / "png"), (std::set<std::string>{"page-001.png", "page-002.png"}));
@@ -545,15 +581,20 @@ TEST(MapBook, DrawsSheetsOfAnyWidthAndRefusesPagesItCannotDraw) {
     // One floating-point step wide and high: stepping a grid line by line would never end.
     const std::string tiny = Sheet("1000000.0", "1000000.0", "1000000.0000000001", "1000000.0000000001");
     const fs::path doc = SeriesBook(dir, tiny + ", " + Sheet("0", "0", "0", "0"));
-    const CommandRun run = Crv({"book", doc.string(), "--png", (dir / "png").string(), "--dpi", "10", "--pdf", (dir / "b.pdf").string()});
+    const CommandRun run =
+        Crv({"book", doc.string(), "--png", (dir / "png").string(), "--dpi", "10", "--pdf", (dir / "b.pdf").string()});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(fs::exists(dir / "png" / "page-002.png"));
 
     const std::vector<std::tuple<std::string, std::vector<std::string>, std::string>> cases = {
-        {R"({"width": 30, "height": 20})", {"--png", (dir / "big").string(), "--dpi", "1200"},
-         "--png: a page of 30 x 20 inches at 1200 dots per inch would be 36000 x 24000 pixels; a page picture is 1 to 32767 pixels a side"},
-        {R"({"width": 250, "height": 2})", {"--pdf", (dir / "big.pdf").string()},
-         (dir / "big.pdf").string() + ": a page of 18000 x 144 points cannot be drawn: a PDF page is 3 to 14400 points a side"},
+        {R"({"width": 30, "height": 20})",
+         {"--png", (dir / "big").string(), "--dpi", "1200"},
+         "--png: a page of 30 x 20 inches at 1200 dots per inch would be 36000 x 24000 pixels; a page picture is 1 to "
+         "32767 pixels a side"},
+        {R"({"width": 250, "height": 2})",
+         {"--pdf", (dir / "big.pdf").string()},
+         (dir / "big.pdf").string() +
+             ": a page of 18000 x 144 points cannot be drawn: a PDF page is 3 to 14400 points a side"},
     };
     for (const auto& [page, options, message] : cases) {
         TempDir other;
@@ -572,25 +613,31 @@ TEST(MapBook, ASeriesWithoutFeaturesHasNoPages) {
     const fs::path doc = SeriesBook(dir, "");
     const CommandRun run = Crv({"book", doc.string(), "--pdf", (dir / "b.pdf").string()});
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "crvanchor: " + doc.string() + ": no pages: the map series \"sheets\" on \"Map\" has no features\n");
+    EXPECT_EQ(run.err,
+              "crvanchor: " + doc.string() + ": no pages: the map series \"sheets\" on \"Map\" has no features\n");
     EXPECT_FALSE(fs::exists(dir / "b.pdf"));
 }
 
 TEST(MapBook, NeverSavesAPlacementFromANoDataDistance) {
     TempDir dir;
-    const fs::path doc = SeriesBook(dir, Sheet("0", "0", "10", "10", "0.5") + ", " + Sheet("10", "0", "20", "10", "-3.4e38"));
+    const fs::path doc =
+        SeriesBook(dir, Sheet("0", "0", "10", "10", "0.5") + ", " + Sheet("10", "0", "20", "10", "-3.4e38"));
     ASSERT_EQ(Crv({"anchor", doc.string(), "Note", "AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map",
-                   "HFromFieldAll=true", "HFieldNameAll=DX"}).status, 0);
+                   "HFromFieldAll=true", "HFieldNameAll=DX"})
+                  .status,
+              0);
     const CommandRun run = Crv({"book", doc.string(), "--save", (dir / "saved.json").string()});
     EXPECT_NE(run.status, 0);
     // Either the placement was refused (and reported) or the document was not saved.
     if (fs::exists(dir / "saved.json")) {
         const json saved = json::parse(ReadText(dir / "saved.json"));
         for (const auto& e : saved["elements"]) {
-            for (const auto& v : e.value("rect", json::array())) EXPECT_LE(std::fabs(v.get<double>()), 1e6) << e["name"];
+            for (const auto& v : e.value("rect", json::array()))
+                EXPECT_LE(std::fabs(v.get<double>()), 1e6) << e["name"];
         }
     } else {
-        EXPECT_NE(run.err.find("--save \"" + (dir / "saved.json").string() + "\": \"Note\" would be stored at ("), std::string::npos)
+        EXPECT_NE(run.err.find("--save \"" + (dir / "saved.json").string() + "\": \"Note\" would be stored at ("),
+                  std::string::npos)
             << run.err;
     }
 }
@@ -619,9 +666,10 @@ TEST(MapBook, TheReportWrittenPageByPageIsTheWholeReportDumpedWithIndentTwo) {
     TempDir dir;
     WriteText(dir / "plain.json", R"({"format": "crvanchor-document", "version": 1, "page": {"width": 20, "height": 10},
       "elements": [{"type": "text", "name": "Note", "rect": [0, 0, 4, 1]}]})");
-    const std::vector<std::vector<std::string>> runs = {
-        {kSample.string()}, {kSample.string(), "--pages", "2,5-6"}, {kSample.string(), "--pages", "16"},
-        {(dir / "plain.json").string()}};
+    const std::vector<std::vector<std::string>> runs = {{kSample.string()},
+                                                        {kSample.string(), "--pages", "2,5-6"},
+                                                        {kSample.string(), "--pages", "16"},
+                                                        {(dir / "plain.json").string()}};
     for (const auto& run : runs) {
         std::vector<std::string> args = {"book"};
         args.insert(args.end(), run.begin(), run.end());
@@ -647,8 +695,11 @@ TEST(MapBook, PagesAreSteppedInOrderEachPutInForceWithoutAnEventLog) {
         std::string text;
         std::vector<int32_t> shown;
     };
-    const std::vector<Case> cases = {
-        {"3", {3}}, {"7,1-2", {1, 2, 7}}, {"2-4,3-6,8", {2, 3, 4, 5, 6, 8}}, {"15-16,14", {14, 15, 16}}, {"5,5,5", {5}}};
+    const std::vector<Case> cases = {{"3", {3}},
+                                     {"7,1-2", {1, 2, 7}},
+                                     {"2-4,3-6,8", {2, 3, 4, 5, 6, 8}},
+                                     {"15-16,14", {14, 15, 16}},
+                                     {"5,5,5", {5}}};
     for (const auto& c : cases) {
         standalone::PageList list = book.ParsePages(c.text);
         EXPECT_EQ(list.Count(), c.shown.size()) << c.text;

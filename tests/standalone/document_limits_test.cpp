@@ -82,13 +82,16 @@ std::string TextMessage(const std::string& text) {
     return "loaded";
 }
 
-const std::string kHead = "{\"format\": \"crvanchor-document\", \"version\": 1,\n \"page\": {\"width\": 8.5, \"height\": 11},\n";
+const std::string kHead =
+    "{\"format\": \"crvanchor-document\", \"version\": 1,\n \"page\": {\"width\": 8.5, \"height\": 11},\n";
 
 TEST(DocumentLimits, RefusesWhatIsNestedTooDeeplyOrSaidTwice) {
     const auto groups = [](int n) {
         return kHead + " \"elements\": [" + Repeat("{\"type\": \"group\", \"members\": [", n) + Repeat("]}", n) + "]}";
     };
-    const auto text = [](const std::string& element) { return R"({"type": "text", "rect": [0, 0, 1, 1])" + element + "}"; };
+    const auto text = [](const std::string& element) {
+        return R"({"type": "text", "rect": [0, 0, 1, 1])" + element + "}";
+    };
     const struct {
         const char* what;
         std::string text;
@@ -97,17 +100,21 @@ TEST(DocumentLimits, RefusesWhatIsNestedTooDeeplyOrSaidTwice) {
         {"deep unknown member", kHead + " \"x\": " + Repeat("[", 20000) + Repeat("]", 20000) + ", \"elements\": []}",
          "3:518: arrays and objects nested more than 512 deep"},
         {"5000 groups", groups(5000), "3:7665: arrays and objects nested more than 512 deep"},
-        {"65 groups", groups(65), "3:1935: /elements/0" + Repeat("/members/0", 64) + ": groups nested more than 64 deep"},
+        {"65 groups", groups(65),
+         "3:1935: /elements/0" + Repeat("/members/0", 64) + ": groups nested more than 64 deep"},
         {"64 groups", groups(64), "loaded"},
         {"repeated key", kHead + " \"elements\": [],\n \"page\": {}}", "4:2: duplicate key \"page\" in an object"},
         {"repeated key, escaped", kHead + " \"elements\": [" + text(R"(, "text": "a", "te\u0078t": "b")") + "]}",
          "3:67: duplicate key \"text\" in an object"},
-        {"same text, other key", kHead + " \"elements\": [" + text(R"(, "x-a": "text", "x-b": "text")") + "]}", "loaded"},
-        {"repeated element name", kHead + " \"elements\": [" + text(R"(, "name": "A")") + ", {\"type\": \"group\", \"members\": [" +
-                                      text(R"(, "name": "A")") + "]}]}",
+        {"same text, other key", kHead + " \"elements\": [" + text(R"(, "x-a": "text", "x-b": "text")") + "]}",
+         "loaded"},
+        {"repeated element name",
+         kHead + " \"elements\": [" + text(R"(, "name": "A")") + ", {\"type\": \"group\", \"members\": [" +
+             text(R"(, "name": "A")") + "]}]}",
          "3:145: /elements/1/members/0/name: another element is named \"A\" (/elements/0)"},
         {"unnamed elements", kHead + " \"elements\": [" + text("") + ", " + text(R"(, "name": "")") + "]}", "loaded"},
-        {"syntax before repeat", kHead + " \"elements\": [], \"elements\": [}", "3:31: syntax error while parsing value - unexpected '}'; expected '[', '{', or a literal"},
+        {"syntax before repeat", kHead + " \"elements\": [], \"elements\": [}",
+         "3:31: syntax error while parsing value - unexpected '}'; expected '[', '{', or a literal"},
     };
     for (const auto& c : cases) EXPECT_EQ(TextMessage(c.text), c.message) << c.what;
 }
@@ -147,11 +154,13 @@ TEST(DocumentLimits, RefusesPageSizesAndRectanglesBeyondAnyPage) {
         std::string message;
     } cases[] = {
         {page(R"({"width": 1e308, "height": 11})"), "2:20: /page/width: expected a page width from 0.01 to 400 inches"},
-        {page(R"({"width": 8.5, "height": 1e-9})"), "2:35: /page/height: expected a page height from 0.01 to 400 inches"},
+        {page(R"({"width": 8.5, "height": 1e-9})"),
+         "2:35: /page/height: expected a page height from 0.01 to 400 inches"},
         {page(R"({"width": 1016.5, "height": 11, "units": "centimeters"})"),
          "2:20: /page/width: expected a page width from 0.0254 to 1016 centimeters"},
         {page(R"({"width": 28800, "height": 0.72, "units": "points"})"), "loaded"},
-        {rect(R"({"type": "text", "rect": [0, 0, 1e308, 1]})"), "3:40: /elements/0/rect: expected coordinates from -4000 to 4000 inches"},
+        {rect(R"({"type": "text", "rect": [0, 0, 1e308, 1]})"),
+         "3:40: /elements/0/rect: expected coordinates from -4000 to 4000 inches"},
         {rect(R"({"type": "map_frame", "outline": [-4001, 0, 1, 1]})"),
          "3:48: /elements/0/outline: expected coordinates from -4000 to 4000 inches"},
         {rect(R"({"type": "map_frame", "outline": [0, 0, 1, 1], "border": 1e300})"),
@@ -168,16 +177,19 @@ TEST(DocumentLimits, RefusesPageSizesAndRectanglesBeyondAnyPage) {
     Document doc(host);
     doc.Load(dir / "doc.json");
     standalone::StandaloneHost::Impl(host.State().elements[0]).Move(1e308, 0);
-    EXPECT_EQ(SaveMessage(doc, dir / "doc.json"), (dir / "doc.json").string() +
-                                                ": cannot save /elements/0/rect: expected coordinates from -4000 to 4000 inches");
+    EXPECT_EQ(
+        SaveMessage(doc, dir / "doc.json"),
+        (dir / "doc.json").string() + ": cannot save /elements/0/rect: expected coordinates from -4000 to 4000 inches");
     EXPECT_EQ(ReadText(dir / "doc.json"), kDocument);
 }
 
 TEST(DocumentLimits, TextThatIsNotUtf8IsRefusedWhereItEnters) {
     EXPECT_EQ(TextMessage(kHead + " \"elements\": [{\"type\": \"text\", \"text\": \"caf\xE9\"}]}"),
-              "3:45: syntax error while parsing value - invalid string: ill-formed UTF-8 byte; last read: \"\\\"caf\\xE9\\\"\"");
+              "3:45: syntax error while parsing value - invalid string: ill-formed UTF-8 byte; last read: "
+              "\"\\\"caf\\xE9\\\"\"");
     EXPECT_EQ(TextMessage(kHead + " \"elements\": [], \"x-\xFF\": 1}"),
-              "3:21: syntax error while parsing object key - invalid string: ill-formed UTF-8 byte; last read: \"\\\"x-\\xFF\"; "
+              "3:21: syntax error while parsing object key - invalid string: ill-formed UTF-8 byte; last read: "
+              "\"\\\"x-\\xFF\"; "
               "expected string literal");
 
     // A value set by a command, as the anchor command sets record values.
@@ -189,8 +201,9 @@ TEST(DocumentLimits, TextThatIsNotUtf8IsRefusedWhereItEnters) {
     auto bag = MakeCom<PropertyBag, standalone::PropertyBagImpl>();
     bag->SetProperty("ElementName", Variant("caf\xE9\n"));
     host.State().elements[0]->SetCustomProperty(Variant(bag));
-    EXPECT_EQ(SaveMessage(doc, dir / "doc.json"), (dir / "doc.json").string() +
-                                                ": cannot save /elements/0/custom/entries/0/value: text that is not UTF-8: \"caf\\xE9\\n\"");
+    EXPECT_EQ(SaveMessage(doc, dir / "doc.json"),
+              (dir / "doc.json").string() +
+                  ": cannot save /elements/0/custom/entries/0/value: text that is not UTF-8: \"caf\\xE9\\n\"");
     EXPECT_EQ(ReadText(dir / "doc.json"), kDocument);
 }
 
@@ -199,7 +212,9 @@ TEST(DocumentLimits, ADocumentInAFolderNamedInLatin1LoadsAndSaves) {
     const auto folder = dir / "caf\xE9";
     std::filesystem::create_directories(folder);
     std::filesystem::create_directories(dir / "out");
-    WriteText(folder / "doc.json", kHead + R"( "elements": [{"type": "picture", "name": "P", "rect": [0, 0, 1, 1], "file": "swatch.png"}]})");
+    WriteText(
+        folder / "doc.json",
+        kHead + R"( "elements": [{"type": "picture", "name": "P", "rect": [0, 0, 1, 1], "file": "swatch.png"}]})");
     StandaloneHost host;
     Document doc(host);
     doc.Load(folder / "doc.json");
@@ -207,8 +222,9 @@ TEST(DocumentLimits, ADocumentInAFolderNamedInLatin1LoadsAndSaves) {
     doc.Save(folder / "doc.json");
     EXPECT_NE(ReadText(folder / "doc.json").find("\"file\": \"swatch.png\""), std::string::npos);
     // From elsewhere the picture's path goes through the folder's name, which JSON cannot hold.
-    EXPECT_EQ(SaveMessage(doc, dir / "out" / "doc.json"), (dir / "out" / "doc.json").string() +
-                                                ": cannot save /elements/0/file: text that is not UTF-8: \"../caf\\xE9/swatch.png\"");
+    EXPECT_EQ(SaveMessage(doc, dir / "out" / "doc.json"),
+              (dir / "out" / "doc.json").string() +
+                  ": cannot save /elements/0/file: text that is not UTF-8: \"../caf\\xE9/swatch.png\"");
     EXPECT_FALSE(std::filesystem::exists(dir / "out" / "doc.json"));
     // A message names such a file with its stray bytes escaped.
     EXPECT_EQ(LoadMessage(folder / "missing.json"),
@@ -225,7 +241,8 @@ TEST(DocumentLimits, MessagesShowDocumentTextQuotedAndCut) {
         {type("arr\\now"), "found \"arr\\now\""},
         {type("\\u001b[2Jarrow"), "found \"\\x1B[2Jarrow\""},
         {type(mega), "found \"" + mega.substr(0, 60) + "\"... (1048576 bytes)"},
-        {kHead + " \"elements\": [], \"x\": \"" + mega + "\n\"}", "; last read: \"\\\"" + std::string(59, 'x') + "\"... ("},
+        {kHead + " \"elements\": [], \"x\": \"" + mega + "\n\"}",
+         "; last read: \"\\\"" + std::string(59, 'x') + "\"... ("},
     };
     for (const auto& c : cases) {
         const std::string message = TextMessage(c.text);
@@ -258,8 +275,7 @@ TEST(DocumentLimits, TwoUpdatesOfOneDocumentBothLand) {
                 second.Save(path);
                 status = 0;
             }
-        } catch (...) {
-        }
+        } catch (...) {}
         ::_exit(status);
     }
     StandaloneHost host;

@@ -59,14 +59,24 @@ const std::string kMinimal = R"({
 
 TEST(Document, KeepsEveryValueKindExactly) {
     const std::vector<std::pair<const char*, Variant>> values = {
-        {"empty", Variant()}, {"null", Variant::Null()}, {"true", Variant(true)}, {"false", Variant(false)},
-        {"int16 low", Variant(int16_t{-32768})}, {"int16 one", Variant(int16_t{1})}, {"int32 one", Variant(int32_t{1})},
-        {"int32 low", Variant(std::numeric_limits<int32_t>::min())}, {"double whole", Variant(2.0)},
-        {"double tenth", Variant(0.1)}, {"double tiny", Variant(4.9406564584124654e-324)},
-        {"double huge", Variant(1.7976931348623157e308)}, {"double minus zero", Variant(-0.0)},
+        {"empty", Variant()},
+        {"null", Variant::Null()},
+        {"true", Variant(true)},
+        {"false", Variant(false)},
+        {"int16 low", Variant(int16_t{-32768})},
+        {"int16 one", Variant(int16_t{1})},
+        {"int32 one", Variant(int32_t{1})},
+        {"int32 low", Variant(std::numeric_limits<int32_t>::min())},
+        {"double whole", Variant(2.0)},
+        {"double tenth", Variant(0.1)},
+        {"double tiny", Variant(4.9406564584124654e-324)},
+        {"double huge", Variant(1.7976931348623157e308)},
+        {"double minus zero", Variant(-0.0)},
         {"double nan", Variant(std::numeric_limits<double>::quiet_NaN())},
-        {"double -inf", Variant(-std::numeric_limits<double>::infinity())}, {"distance text", Variant("12,50")},
-        {"empty string", Variant("")}, {"unicode", Variant("Nord\xc3\xa9st \xe2\x86\x97 \"quoted\"\n\ttab")},
+        {"double -inf", Variant(-std::numeric_limits<double>::infinity())},
+        {"distance text", Variant("12,50")},
+        {"empty string", Variant("")},
+        {"unicode", Variant("Nord\xc3\xa9st \xe2\x86\x97 \"quoted\"\n\ttab")},
     };
     StandaloneHost host;
     auto outer = Bag({});
@@ -118,7 +128,8 @@ TEST(Document, KeepsElementsGeometryAndCompanions) {
   "section_templates": [{"name": "Book", "starting_page": {"kind": "int16", "value": 3},
     "current_section": "North", "sections": [{"name": "North", "page": {"kind": "int32", "value": 5}}]}],
   "active_layout": {"name": "Book", "kind": "SectionTemplate"}
-})", "/data/atlas/doc.json");
+})",
+                 "/data/atlas/doc.json");
     const auto& s = host.State();
     EXPECT_EQ(s.page_width, 29.7);
     EXPECT_EQ(doc.Units(), "centimeters");
@@ -170,17 +181,27 @@ TEST(Document, KeepsWhatThisVersionDoesNotUse) {
     doc.Load(dir / "doc.json");
     // An edit through the host, as the engine makes them.
     StandaloneHost::Impl(Named(host, "Title")).Move(0.5, -1);
-    auto family = Named(host, "Title")->CustomProperty().ObjectAs<PropertyBag>()->GetProperty("CorvaneProperties").ObjectAs<PropertyBag>();
+    auto family = Named(host, "Title")
+                      ->CustomProperty()
+                      .ObjectAs<PropertyBag>()
+                      ->GetProperty("CorvaneProperties")
+                      .ObjectAs<PropertyBag>();
     family->SetProperty("AnchorProperties", Variant(Bag({{"AnchorElement", Variant(true)}})));
     doc.Save(dir / "doc.json");
 
     const json out = json::parse(ReadText(dir / "doc.json"));
     const std::vector<std::pair<std::string, json>> kept = {
-        {"/x-top", json{{"a", {1, 2}}}}, {"/page/x-paper", "A4-ish"}, {"/elements/0/x-style/color", "#123456"},
-        {"/elements/0/custom/x-bag", true}, {"/elements/0/custom/entries/0/entries/0/x-entry", 42},
-        {"/elements/0/custom/entries/0/entries/0/value", "kept"}, {"/elements/1/x-group", nullptr},
-        {"/elements/1/members/0/x-member", "m"}, {"/series_layouts/0/x-layout", 1},
-        {"/section_templates/0/x-template", 2}, {"/section_templates/0/sections/0/x-section", 3},
+        {"/x-top", json{{"a", {1, 2}}}},
+        {"/page/x-paper", "A4-ish"},
+        {"/elements/0/x-style/color", "#123456"},
+        {"/elements/0/custom/x-bag", true},
+        {"/elements/0/custom/entries/0/entries/0/x-entry", 42},
+        {"/elements/0/custom/entries/0/entries/0/value", "kept"},
+        {"/elements/1/x-group", nullptr},
+        {"/elements/1/members/0/x-member", "m"},
+        {"/series_layouts/0/x-layout", 1},
+        {"/section_templates/0/x-template", 2},
+        {"/section_templates/0/sections/0/x-section", 3},
         {"/active_layout/x-active", 4},
     };
     for (const auto& [ptr, value] : kept) EXPECT_EQ(out.value(json::json_pointer(ptr), json("lost")), value) << ptr;
@@ -198,11 +219,13 @@ TEST(Document, BadDocumentsSayWhereAndWhatWasExpected) {
     const std::string page = "  \"page\": {\"width\": 8.5, \"height\": 11},\n";
     const Case cases[] = {
         {"unreadable", "", "/nonexistent/doc.json: cannot open: No such file or directory"},
-        {"empty file", "", "bad.json:1:1: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal"},
+        {"empty file", "",
+         "bad.json:1:1: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal"},
         {"not an object", "[1, 2]", "bad.json:1:1: /: expected an object, found an array"},
         {"number beyond a double", "{\"format\": \"crvanchor-document\",\n \"version\": 4e884}",
          "bad.json:2:13: number out of range: 4e884"},
-        {"other format", "{\"format\": \"map\", \"version\": 1}", "bad.json:1:12: /format: expected \"crvanchor-document\", found \"map\""},
+        {"other format", "{\"format\": \"map\", \"version\": 1}",
+         "bad.json:1:12: /format: expected \"crvanchor-document\", found \"map\""},
         {"newer version", "{\"format\": \"crvanchor-document\",\n \"version\": 2}",
          "bad.json:2:13: /version: expected format version 1 or lower, found 2 (written by a newer program)"},
         {"no page", head + "  \"elements\": []\n}", "bad.json:1:1: /: missing \"page\""},
@@ -210,22 +233,38 @@ TEST(Document, BadDocumentsSayWhereAndWhatWasExpected) {
          "bad.json:4:21: /page/width: expected a number, found a string"},
         {"zero height", head + "  \"page\": {\"width\": 8.5, \"height\": 0},\n  \"elements\": []\n}",
          "bad.json:4:36: /page/height: expected a page height from 0.01 to 400 inches"},
-        {"unknown element type", head + page + "  \"elements\": [\n    {\"type\": \"arrow\", \"rect\": [0, 0, 1, 1]}\n  ]\n}",
-         "bad.json:6:14: /elements/0/type: expected \"text\", \"picture\", \"map_frame\" or \"group\", found \"arrow\""},
+        {"unknown element type",
+         head + page + "  \"elements\": [\n    {\"type\": \"arrow\", \"rect\": [0, 0, 1, 1]}\n  ]\n}",
+         "bad.json:6:14: /elements/0/type: expected \"text\", \"picture\", \"map_frame\" or \"group\", found "
+         "\"arrow\""},
         {"inverted rect", head + page + "  \"elements\": [{\"type\": \"text\", \"rect\": [2, 0, 1, 1]}]\n}",
          "bad.json:5:41: /elements/0/rect: expected xmin <= xmax and ymin <= ymax"},
         {"missing outline", head + page + "  \"elements\": [{\"type\": \"map_frame\", \"name\": \"M\"}]\n}",
          "bad.json:5:16: /elements/0: missing \"outline\""},
-        {"int16 too big", head + page + "  \"elements\": [{\"type\": \"text\", \"rect\": [0, 0, 1, 1],\n    \"custom\": {\"kind\": \"int16\", \"value\": 40000}}]\n}",
+        {"int16 too big",
+         head + page +
+             "  \"elements\": [{\"type\": \"text\", \"rect\": [0, 0, 1, 1],\n    \"custom\": {\"kind\": \"int16\", "
+             "\"value\": 40000}}]\n}",
          "bad.json:6:42: /elements/0/custom/value: expected a whole number from -32768 to 32767, found 40000"},
-        {"unknown value kind", head + page + "  \"elements\": [{\"type\": \"text\", \"rect\": [0, 0, 1, 1],\n    \"custom\": {\"kind\": \"date\", \"value\": 1}}]\n}",
-         "bad.json:6:24: /elements/0/custom/kind: expected one of \"empty\", \"null\", \"boolean\", \"int16\", \"int32\", \"double\", \"string\", \"bag\"; found \"date\""},
-        {"duplicate bag key", head + page + "  \"elements\": [{\"type\": \"text\", \"rect\": [0, 0, 1, 1],\n    \"custom\": {\"kind\": \"bag\", \"entries\": [\n"
-                              "      {\"key\": \"a\", \"kind\": \"null\"},\n      {\"key\": \"a\", \"kind\": \"null\"}]}}]\n}",
+        {"unknown value kind",
+         head + page +
+             "  \"elements\": [{\"type\": \"text\", \"rect\": [0, 0, 1, 1],\n    \"custom\": {\"kind\": \"date\", "
+             "\"value\": 1}}]\n}",
+         "bad.json:6:24: /elements/0/custom/kind: expected one of \"empty\", \"null\", \"boolean\", \"int16\", "
+         "\"int32\", \"double\", \"string\", \"bag\"; found \"date\""},
+        {"duplicate bag key",
+         head + page +
+             "  \"elements\": [{\"type\": \"text\", \"rect\": [0, 0, 1, 1],\n    \"custom\": {\"kind\": \"bag\", "
+             "\"entries\": [\n"
+             "      {\"key\": \"a\", \"kind\": \"null\"},\n      {\"key\": \"a\", \"kind\": \"null\"}]}}]\n}",
          "bad.json:8:15: /elements/0/custom/entries/1/key: duplicate key \"a\" in a property bag"},
-        {"missing dataset", head + page + "  \"elements\": [{\"type\": \"map_frame\", \"outline\": [0, 0, 1, 1],\n    \"series\": {\"dataset\": \"nowhere.gpkg\"}}]\n}",
+        {"missing dataset",
+         head + page +
+             "  \"elements\": [{\"type\": \"map_frame\", \"outline\": [0, 0, 1, 1],\n    \"series\": {\"dataset\": "
+             "\"nowhere.gpkg\"}}]\n}",
          "bad.json:6:27: /elements/0/series/dataset: map series dataset not found: /tmp/crvbad/nowhere.gpkg"},
-        {"bad member", head + page + "  \"elements\": [{\"type\": \"group\", \"members\": [\n      {\"type\": \"text\"}]}]\n}",
+        {"bad member",
+         head + page + "  \"elements\": [{\"type\": \"group\", \"members\": [\n      {\"type\": \"text\"}]}]\n}",
          "bad.json:6:7: /elements/0/members/0: missing \"rect\""},
     };
     for (const auto& c : cases) {

@@ -32,16 +32,22 @@ struct FieldDef {
 };
 
 const FieldDef kFields[] = {
-    {"small", OFTInteger, OFSTInt16}, {"whole", OFTInteger},       {"big", OFTInteger64},
-    {"single", OFTReal, OFSTFloat32}, {"dbl", OFTReal},            {"txt", OFTString},
-    {"day", OFTDate},                 {"stamp", OFTDateTime},      {"clock", OFTTime},
+    {"small", OFTInteger, OFSTInt16},
+    {"whole", OFTInteger},
+    {"big", OFTInteger64},
+    {"single", OFTReal, OFSTFloat32},
+    {"dbl", OFTReal},
+    {"txt", OFTString},
+    {"day", OFTDate},
+    {"stamp", OFTDateTime},
+    {"clock", OFTTime},
     {"flag", OFTInteger, OFSTBoolean},
 };
 
 struct Sheet {
-    int page;         // value of "whole", the order field in the tests
-    double x, y;      // lower left corner of a 10 x 10 square
-    bool nulls;       // every field but "whole" left null
+    int page;  // value of "whole", the order field in the tests
+    double x, y;  // lower left corner of a 10 x 10 square
+    bool nulls;  // every field but "whole" left null
 };
 
 void SetValues(OGRFeature& f, const Sheet& s) {
@@ -63,7 +69,8 @@ void SetValues(OGRFeature& f, const Sheet& s) {
     }
     OGRGeometry* square = nullptr;
     OGRGeometryFactory::createFromWkt(CPLSPrintf("POLYGON((%g %g,%g %g,%g %g,%g %g,%g %g))", s.x, s.y, s.x + 10, s.y,
-                                                 s.x + 10, s.y + 10, s.x, s.y + 10, s.x, s.y), nullptr, &square);
+                                                 s.x + 10, s.y + 10, s.x, s.y + 10, s.x, s.y),
+                                      nullptr, &square);
     f.SetGeometryDirectly(square);
 }
 
@@ -71,10 +78,11 @@ void SetValues(OGRFeature& f, const Sheet& s) {
 const Sheet kSheets[] = {{3, 20, 0, false}, {1, 0, 0, false}, {2, 10, 0, true}};
 
 // The format follows the file's extension.
-std::filesystem::path MakeDataset(const std::filesystem::path& dir, const char* file, std::vector<const char*> layerOptions = {}) {
+std::filesystem::path MakeDataset(const std::filesystem::path& dir, const char* file,
+                                  std::vector<const char*> layerOptions = {}) {
     const auto path = dir / file;
-    GDALDriver* driver = GDALDriver::FromHandle(static_cast<GDALDriverH>(
-        standalone::VectorDriverForExtension(path.extension().string().substr(1))));
+    GDALDriver* driver = GDALDriver::FromHandle(
+        static_cast<GDALDriverH>(standalone::VectorDriverForExtension(path.extension().string().substr(1))));
     if (driver == nullptr) throw std::runtime_error("no driver writes " + path.extension().string());
     // Formats that lack a kind say so on standard error; the expectations below cover it.
     CPLPushErrorHandler(CPLQuietErrorHandler);
@@ -120,18 +128,58 @@ TEST(SeriesSource, MapsFieldTypesOfEachFormatToHostCodes) {
         std::map<std::string, int32_t> types;
     };
     const Case cases[] = {
-        {"sheets.gpkg", {}, "fid",
-         {{"small", 0}, {"whole", 1}, {"big", 1}, {"single", 2}, {"dbl", 3}, {"txt", 4}, {"day", 5}, {"stamp", 5},
-          {"clock", 4} /* no time type: kept as text */, {"flag", 1}}},
-        {"sheets.shp", {}, "OBJECTID",
-         {{"small", 1} /* no 16-bit kind */, {"whole", 1}, {"big", 1}, {"single", 3} /* no single kind */, {"dbl", 3},
-          {"txt", 4}, {"day", 5}, {"stamp", 5}, {"clock", -1} /* no time kind: not created */, {"flag", 1}}},
-        {"sheets.geojson", {}, "OBJECTID",
-         {{"small", 1}, {"whole", 1}, {"big", 1}, {"single", 3} /* plain JSON numbers */, {"dbl", 3}, {"txt", 4}, {"day", 5}, {"stamp", 5},
-          {"clock", 5}, {"flag", 1}}},
-        {"sheets.csv", {"GEOMETRY=AS_WKT", "CREATE_CSVT=YES"}, "OBJECTID",
-         {{"small", 0}, {"whole", 1}, {"big", 1}, {"single", 2}, {"dbl", 3}, {"txt", 4}, {"day", 5}, {"stamp", 5},
-          {"clock", 5}, {"flag", 1}}},
+        {"sheets.gpkg",
+         {},
+         "fid",
+         {{"small", 0},
+          {"whole", 1},
+          {"big", 1},
+          {"single", 2},
+          {"dbl", 3},
+          {"txt", 4},
+          {"day", 5},
+          {"stamp", 5},
+          {"clock", 4} /* no time type: kept as text */,
+          {"flag", 1}}},
+        {"sheets.shp",
+         {},
+         "OBJECTID",
+         {{"small", 1} /* no 16-bit kind */,
+          {"whole", 1},
+          {"big", 1},
+          {"single", 3} /* no single kind */,
+          {"dbl", 3},
+          {"txt", 4},
+          {"day", 5},
+          {"stamp", 5},
+          {"clock", -1} /* no time kind: not created */,
+          {"flag", 1}}},
+        {"sheets.geojson",
+         {},
+         "OBJECTID",
+         {{"small", 1},
+          {"whole", 1},
+          {"big", 1},
+          {"single", 3} /* plain JSON numbers */,
+          {"dbl", 3},
+          {"txt", 4},
+          {"day", 5},
+          {"stamp", 5},
+          {"clock", 5},
+          {"flag", 1}}},
+        {"sheets.csv",
+         {"GEOMETRY=AS_WKT", "CREATE_CSVT=YES"},
+         "OBJECTID",
+         {{"small", 0},
+          {"whole", 1},
+          {"big", 1},
+          {"single", 2},
+          {"dbl", 3},
+          {"txt", 4},
+          {"day", 5},
+          {"stamp", 5},
+          {"clock", 5},
+          {"flag", 1}}},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -201,9 +249,11 @@ TEST(SeriesSource, SaysWhichDatasetLayerOrFieldIsMissing) {
     WriteText(dir / "notes.txt", "not a map");
     const std::vector<std::pair<standalone::SeriesRequest, std::string>> cases = {
         {{dir / "none.gpkg", "", ""}, "map series dataset not found: " + (dir / "none.gpkg").string()},
-        {{dir / "notes.txt", "", ""}, "cannot open map series dataset " + (dir / "notes.txt").string() + " as vector data"},
+        {{dir / "notes.txt", "", ""},
+         "cannot open map series dataset " + (dir / "notes.txt").string() + " as vector data"},
         {{path, "roads", ""}, "map series dataset " + path.string() + " has no layer named roads"},
-        {{path, "sheets", "Whole"}, "map series layer sheets in " + path.string() + " has no page order field named Whole"},
+        {{path, "sheets", "Whole"},
+         "map series layer sheets in " + path.string() + " has no page order field named Whole"},
     };
     for (const auto& [request, message] : cases) {
         try {
@@ -248,7 +298,6 @@ TEST(SeriesSource, RefusesWhatIsNeitherAFileNorAFolderAndReadsAShapefileFolder) 
     EXPECT_EQ(d.PageCount(), 3u);
 }
 
-
 // Every row a series gives, in page order, last page first: more pages than the rows kept at
 // hand, so that rows are read again after others pushed them out.
 std::vector<std::vector<Variant>> AllRows(const SeriesData& d) {
@@ -287,8 +336,14 @@ TEST(SeriesSource, RowsReadOnDemandAreTheRowsReadIntoMemory) {
     }
     const std::filesystem::path sample = std::filesystem::path(CRV_SOURCE_DIR) / "samples" / "sheets.gpkg";
     const standalone::SeriesRequest cases[] = {
-        {sample, "sheets", "PAGE_NO"}, {sample, "", ""}, {gpkg, "", "whole"}, {gpkg, "", "fid"},
-        {shp, "", "whole"},            {many, "", "rank"}, {many, "", "big"}, {many, "", ""},
+        {sample, "sheets", "PAGE_NO"},
+        {sample, "", ""},
+        {gpkg, "", "whole"},
+        {gpkg, "", "fid"},
+        {shp, "", "whole"},
+        {many, "", "rank"},
+        {many, "", "big"},
+        {many, "", ""},
     };
     for (const auto& request : cases) {
         const std::string what = request.dataset.filename().string() + " by " + request.order_field;

@@ -54,12 +54,16 @@ TEST(SheetIndex, FindsExactlyTheSheetsAFullScanFinds) {
     const struct {
         const char* name;
         std::vector<Rect> sheets;
-    } sets[] = {{"grid", Grid(40, 25, 10000)}, {"scattered", scattered}, {"odd", odd},
-                {"points", points},            {"one", {Rect{5, 5, 6, 6}}}, {"none", {}}};
+    } sets[] = {{"grid", Grid(40, 25, 10000)},
+                {"scattered", scattered},
+                {"odd", odd},
+                {"points", points},
+                {"one", {Rect{5, 5, 6, 6}}},
+                {"none", {}}};
     for (const auto& set : sets) {
         std::vector<Rect> views = {
-            {-inf, -inf, inf, inf}, {nan, 0, 1, 1},          {10, 10, 0, 0},      {0, 0, 0, 0},
-            {-1e9, -1e9, -1e8, -1e8}, {1e8, 1e8, 1e9, 1e9},  {-1e9, -1e9, 1e9, 1e9},
+            {-inf, -inf, inf, inf},   {nan, 0, 1, 1},       {10, 10, 0, 0},         {0, 0, 0, 0},
+            {-1e9, -1e9, -1e8, -1e8}, {1e8, 1e8, 1e9, 1e9}, {-1e9, -1e9, 1e9, 1e9},
         };
         // Each sheet as the page shown, with a margin of its neighbours; edges that only touch.
         for (size_t i = 0; i < set.sheets.size(); i += 3) {

@@ -57,9 +57,9 @@ std::map<std::string, Rect> RectsByName(const std::vector<Placement>& placements
         const Rect& o = it->second;
         for (auto [x, y] : {std::pair{r.xmin, o.xmin}, {r.ymin, o.ymin}, {r.xmax, o.xmax}, {r.ymax, o.ymax}}) {
             if (std::abs(x - y) > 1e-9) {
-                return ::testing::AssertionFailure() << name << ": " << r.xmin << " " << r.ymin << " " << r.xmax << " "
-                                                     << r.ymax << " against " << o.xmin << " " << o.ymin << " " << o.xmax
-                                                     << " " << o.ymax;
+                return ::testing::AssertionFailure()
+                       << name << ": " << r.xmin << " " << r.ymin << " " << r.xmax << " " << r.ymax << " against "
+                       << o.xmin << " " << o.ymin << " " << o.xmax << " " << o.ymax;
             }
         }
     }
@@ -80,7 +80,8 @@ protected:
                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
-        for (const char* f : {"lakes_atlas.json", "sheets.gpkg", "north_arrow.xpm"}) fs::copy_file(kSamples / f, dir_ / f);
+        for (const char* f : {"lakes_atlas.json", "sheets.gpkg", "north_arrow.xpm"})
+            fs::copy_file(kSamples / f, dir_ / f);
         sample_ = dir_ / "lakes_atlas.json";
 
         StudioWindow::Options options;
@@ -107,9 +108,10 @@ protected:
 
     ComPtr<LayoutElement> Named(const std::string& name) {
         ComPtr<LayoutElement> found;
-        standalone::WalkElements(window_->Host().State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
-            if (StandaloneHost::Impl(e).name() == name) found = e;
-        });
+        standalone::WalkElements(window_->Host().State().elements,
+                                 [&](const ComPtr<LayoutElement>& e, const std::string&) {
+                                     if (StandaloneHost::Impl(e).name() == name) found = e;
+                                 });
         EXPECT_TRUE(found) << name;
         return found;
     }
@@ -118,7 +120,8 @@ protected:
 
     void Click(const std::string& name, Qt::KeyboardModifiers modifiers = {}) {
         const Rect r = Where(name);
-        QTest::mouseClick(window_->View(), Qt::LeftButton, modifiers, OnView((r.xmin + r.xmax) / 2, (r.ymin + r.ymax) / 2));
+        QTest::mouseClick(window_->View(), Qt::LeftButton, modifiers,
+                          OnView((r.xmin + r.xmax) / 2, (r.ymin + r.ymax) / 2));
     }
     void Drag(const Rect& band) {
         PageView()->setFocus();
@@ -205,8 +208,11 @@ TEST_F(WindowTest, ShiftClickAddsAndRemovesAndARubberBandSelectsWhatItEncloses) 
         std::vector<std::string> selected;
     } cases[] = {
         {"round the title", title.Grown(0.05), {"Title"}},
-        {"across half the title", {title.xmin - 0.05, title.ymin - 0.05, (title.xmin + title.xmax) / 2, title.ymax + 0.05}, {}},
-        {"round the whole page", {-0.1, -0.1, w + 0.1, h + 0.1},
+        {"across half the title",
+         {title.xmin - 0.05, title.ymin - 0.05, (title.xmin + title.xmax) / 2, title.ymax + 0.05},
+         {}},
+        {"round the whole page",
+         {-0.1, -0.1, w + 0.1, h + 0.1},
          {"Main Map", "Title", "Survey Note", "North Arrow", "Legend", "Page Number"}},
         {"the bottom strip", {-0.1, -0.1, w + 0.1, number.ymax + 0.05}, {"Page Number"}},
     };
@@ -228,7 +234,7 @@ TEST_F(WindowTest, ApplyMovesTheElementOnThePageAndSaveKeepsItInTheDocument) {
     auto sheet = Sheet();
     sheet->ShowTab(1);
     Choose(*sheet, "cmbAnchorFromAll", 0);  // the element's top left ...
-    Choose(*sheet, "cmbAnchorToAll", 0);    // ... on the page's top left
+    Choose(*sheet, "cmbAnchorToAll", 0);  // ... on the page's top left
     Type(*sheet, "txtHDistanceAll", "0.25");
     ASSERT_TRUE(sheet->ApplyButton()->isEnabled());
     sheet->ApplyButton()->click();
@@ -284,7 +290,8 @@ std::map<std::string, Rect> CommandPlacements(const fs::path& document, int page
     std::map<std::string, Rect> rects;
     for (const auto& e : j["pages"][0]["elements"]) {
         const auto& a = e["rect"];
-        rects[e["name"].get<std::string>()] = Rect{a[0].get<double>(), a[1].get<double>(), a[2].get<double>(), a[3].get<double>()};
+        rects[e["name"].get<std::string>()] =
+            Rect{a[0].get<double>(), a[1].get<double>(), a[2].get<double>(), a[3].get<double>()};
     }
     return rects;
 }
@@ -314,7 +321,8 @@ TEST_F(WindowTest, SteppingThroughPagesReanchorsEveryElementAsTheBookCommandDoes
 TEST_F(WindowTest, ASeriesWithoutFeaturesShowsTheLayoutWithoutSteppingPages) {
     {
         std::ofstream(dir_ / "empty.geojson") << R"({"type": "FeatureCollection", "features": []})";
-        std::ofstream(dir_ / "empty.json") << R"({"format": "crvanchor-document", "version": 1, "page": {"width": 8, "height": 6},
+        std::ofstream(dir_ / "empty.json")
+            << R"({"format": "crvanchor-document", "version": 1, "page": {"width": 8, "height": 6},
           "elements": [{"type": "map_frame", "name": "Map", "outline": [1, 1, 7, 5], "series": {"dataset": "empty.geojson"}}]})";
     }
     ASSERT_TRUE(window_->Open(dir_ / "empty.json"));
@@ -325,7 +333,8 @@ TEST_F(WindowTest, ASeriesWithoutFeaturesShowsTheLayoutWithoutSteppingPages) {
         step();
         EXPECT_EQ(window_->CurrentPage(), 1);
     }
-    EXPECT_EQ(window_->findChild<QLabel*>("statusText")->text().toStdString(), "No pages: the map series has no features");
+    EXPECT_EQ(window_->findChild<QLabel*>("statusText")->text().toStdString(),
+              "No pages: the map series has no features");
     EXPECT_TRUE(sink_.reports.empty());
     EXPECT_TRUE(complaints_.empty());
 }
@@ -348,7 +357,8 @@ TEST_F(WindowTest, ABadDocumentIsReportedAndLeavesTheWindowAsItWas) {
         complaints_.clear();
         EXPECT_FALSE(window_->Open(bad));
         ASSERT_EQ(complaints_.size(), 1u) << bad;
-        EXPECT_NE(complaints_[0].find("Cannot open the map document: " + bad.string()), std::string::npos) << complaints_[0];
+        EXPECT_NE(complaints_[0].find("Cannot open the map document: " + bad.string()), std::string::npos)
+            << complaints_[0];
         EXPECT_EQ(window_->Doc().Path(), sample_);
         EXPECT_EQ(window_->CurrentPage(), 2);
         EXPECT_EQ(SelectedNames(), std::vector<std::string>{"Legend"});
