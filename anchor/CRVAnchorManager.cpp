@@ -74,78 +74,6 @@ void MoveOnto(const ComPtr<LayoutElement>& element, int16_t from, int16_t to, do
     view->PartialRefresh(LayoutView::kPhaseGraphics, ComPtr<Unknown>(element), {});
 }
 
-// A page number of up to five digits within the 16-bit range, blanks skipped, read without
-// the general conversion: it is always numeric and always in range, and it is what page lists
-// mostly hold. Anything else takes the general road (and its overflow error).
-std::optional<int16_t> ShortPageNumber(std::string_view part) {
-    int digits = 0;
-    int32_t n = 0;
-    for (char c : part) {
-        if (c == ' ') continue;
-        if (c < '0' || c > '9' || ++digits > 5) return std::nullopt;
-        n = n * 10 + (c - '0');
-    }
-    if (digits == 0 || n > INT16_MAX) return std::nullopt;
-    return static_cast<int16_t>(n);
-}
-
-// A part as the general conversion reads it: blanks anywhere in a page-range text are ignored.
-std::string Unblanked(std::string_view part) {
-    std::string text;
-    for (char c : part) {
-        if (c != ' ') text += c;
-    }
-    return text;
-}
-
-// One side of a piece: whether it reads as a number, and its value when it was read at once.
-struct PagePart {
-    std::string_view text;
-    std::optional<int16_t> value;
-    bool numeric;
-};
-
-PagePart ReadPart(std::string_view text) {
-    if (const auto n = ShortPageNumber(text)) return {text, n, true};
-    return {text, std::nullopt, IsPlainNumber(Unblanked(text), RegionalSettings::Current())};
-}
-
-// A part that reads as a number, converted to a 16-bit integer.
-int32_t PageNumberOf(const PagePart& part) {
-    if (part.value) return *part.value;
-    return CInt(Variant(Unblanked(part.text)));
-}
-
-// Hands each range lo..hi that a page-range text names to `add`, in the order of the text,
-// without copying the text: placing a page tests its number against the text every time.
-template <class Add>
-void ScanPages(std::string_view all, Add&& add) {
-    for (size_t start = 0;;) {
-        const size_t comma = all.find(',', start);
-        const std::string_view piece =
-            all.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
-        const size_t dash = piece.find('-');
-        if (dash == std::string_view::npos) {
-            const PagePart only = ReadPart(piece);
-            if (only.numeric) {
-                const int32_t n = PageNumberOf(only);
-                add(n, n);
-            }
-        } else if (piece.find('-', dash + 1) == std::string_view::npos) {
-            const PagePart first = ReadPart(piece.substr(0, dash));
-            const PagePart second = ReadPart(piece.substr(dash + 1));
-            if (first.numeric && second.numeric) {
-                const int32_t lo = PageNumberOf(first);
-                const int32_t hi = PageNumberOf(second);
-                // A reversed pair, 6-5 or 7-5 alike, names no page.
-                if (lo <= hi) add(lo, hi);
-            }
-        }
-        if (comma == std::string_view::npos) break;
-        start = comma + 1;
-    }
-}
-
 [[noreturn]] void NoPageListed() {
     Raise(kAnchorErrorNumber, "CRVAnchorManager.ExistsInCollection", "The alternate page range lists no page number.");
 }
@@ -170,7 +98,7 @@ bool PageListHolds(const std::string& text, int32_t page) {
     bool holds = false;
     Nested(CRV_PROCEDURE_ID("ParseOutPages"), [&] {
         if (text.empty()) return;
-        ScanPages(text, [&](int32_t lo, int32_t hi) {
+        ScanPageList(text, RegionalSettings::Current(), [&](int32_t lo, int32_t hi) {
             listed = true;
             if (page >= lo && page <= hi) holds = true;
         });

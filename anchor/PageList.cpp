@@ -4,41 +4,52 @@
 
 namespace crv {
 
+namespace page_list_detail {
+
 namespace {
 
-std::vector<std::string> Split(const std::string& s, char sep) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t at = s.find(sep, start);
-        parts.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos) return parts;
-        start = at + 1;
+// A page number of up to five digits within the 16-bit range, blanks skipped, read without
+// the general conversion: it is always numeric and always in range, and it is what page lists
+// mostly hold. Anything else takes the general road (and its overflow error).
+std::optional<int16_t> ShortPageNumber(std::string_view part) {
+    int digits = 0;
+    int32_t n = 0;
+    for (char c : part) {
+        if (c == ' ') continue;
+        if (c < '0' || c > '9' || ++digits > 5) return std::nullopt;
+        n = n * 10 + (c - '0');
     }
+    if (digits == 0 || n > INT16_MAX) return std::nullopt;
+    return static_cast<int16_t>(n);
+}
+
+// Only the blank itself is dropped: a tab or another space-like character is no part of a number.
+std::string Unblanked(std::string_view part) {
+    std::string text;
+    for (char c : part) {
+        if (c != ' ') text += c;
+    }
+    return text;
 }
 
 }  // namespace
 
+PagePart ReadPart(std::string_view text, const RegionalSettings& rs) {
+    if (const auto n = ShortPageNumber(text)) return {text, n, true};
+    return {text, std::nullopt, IsPlainNumber(Unblanked(text), rs)};
+}
+
+int32_t PageNumberOf(const PagePart& part, const RegionalSettings& rs) {
+    if (part.value) return *part.value;
+    return CInt(Variant(Unblanked(part.text)), rs);
+}
+
+}  // namespace page_list_detail
+
 std::optional<PageList> ReadPageList(const std::string& text, const RegionalSettings& rs) {
     if (text.empty()) return std::nullopt;
-    // Only the blank itself: a tab or another space-like character is no part of a number.
-    std::string compact;
-    for (char c : text) {
-        if (c != ' ') compact += c;
-    }
     PageList list;
-    for (const std::string& piece : Split(compact, ',')) {
-        const std::vector<std::string> parts = Split(piece, '-');
-        if (parts.size() == 2 && IsPlainNumber(parts[0], rs) && IsPlainNumber(parts[1], rs)) {
-            const int32_t lo = CInt(Variant(parts[0]), rs);
-            const int32_t hi = CInt(Variant(parts[1]), rs);
-            // A reversed pair, 6-5 or 7-5 alike, names no page.
-            if (lo <= hi) list.push_back({lo, hi});
-        } else if (parts.size() == 1 && IsPlainNumber(parts[0], rs)) {
-            const int32_t n = CInt(Variant(parts[0]), rs);
-            list.push_back({n, n});
-        }
-    }
+    ScanPageList(text, rs, [&](int32_t lo, int32_t hi) { list.push_back({lo, hi}); });
     if (list.empty()) return std::nullopt;
     return list;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace crv {
@@ -27,5 +28,49 @@ using PageList = std::vector<PageRange>;
 std::optional<PageList> ReadPageList(const std::string& text, const RegionalSettings& rs);
 
 bool InPageList(const PageList& pages, int32_t page);
+
+namespace page_list_detail {
+// One side of a piece: whether it reads as a number, and its value when it was read at once.
+struct PagePart {
+    std::string_view text;
+    std::optional<int16_t> value;
+    bool numeric;
+};
+PagePart ReadPart(std::string_view text, const RegionalSettings& rs);
+// A part that reads as a number, converted to a page number ("Overflow" beyond 16 bits).
+int32_t PageNumberOf(const PagePart& part, const RegionalSettings& rs);
+}  // namespace page_list_detail
+
+// Hands each range lo..hi that a page-range text names to `add`, in the order of the text,
+// without copying the text or building a list: the engine tests a page against the text on
+// every placement. ReadPageList is this scan collected.
+template <class Add>
+void ScanPageList(std::string_view all, const RegionalSettings& rs, Add&& add) {
+    using namespace page_list_detail;
+    for (size_t start = 0;;) {
+        const size_t comma = all.find(',', start);
+        const std::string_view piece =
+            all.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        const size_t dash = piece.find('-');
+        if (dash == std::string_view::npos) {
+            const PagePart only = ReadPart(piece, rs);
+            if (only.numeric) {
+                const int32_t n = PageNumberOf(only, rs);
+                add(n, n);
+            }
+        } else if (piece.find('-', dash + 1) == std::string_view::npos) {
+            const PagePart first = ReadPart(piece.substr(0, dash), rs);
+            const PagePart second = ReadPart(piece.substr(dash + 1), rs);
+            if (first.numeric && second.numeric) {
+                const int32_t lo = PageNumberOf(first, rs);
+                const int32_t hi = PageNumberOf(second, rs);
+                // A reversed pair, 6-5 or 7-5 alike, names no page.
+                if (lo <= hi) add(lo, hi);
+            }
+        }
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+}
 
 }  // namespace crv
