@@ -109,6 +109,15 @@ bool PageListHolds(const std::string& text, int32_t page) {
     return holds;
 }
 
+// The same for a text already read into plain page numbers, which raises no error in the
+// reading.
+bool PlainPageListHolds(const PageList& pages, int32_t page) {
+    Nested(CRV_PROCEDURE_ID("ExistsInCollection"), [&] {
+        if (pages.empty()) NoPageListed();
+    });
+    return InPageList(pages, page);
+}
+
 }  // namespace
 
 CRVAnchorManager::CRVAnchorManager() {
@@ -294,7 +303,7 @@ void CRVAnchorManager::Anchor(int32_t PageNumber, int32_t PageOffset) {
             switch (r.AltAnchorType) {
                 case kAltEvenPages: alternate = !IsOdd(effective); break;
                 case kAltOddPages: alternate = IsOdd(effective); break;
-                case kAltPageRange: alternate = PageListHolds(r.AltAnchorPageRange, effective); break;
+                case kAltPageRange: alternate = InAlternatePages(effective); break;
                 default: alternate = false; break;
             }
         }
@@ -307,6 +316,20 @@ void CRVAnchorManager::Anchor(int32_t PageNumber, int32_t PageOffset) {
             AnchorElementToElement(rule.AnchorFrom, rule.AnchorTo, h, v);
         }
     });
+}
+
+bool CRVAnchorManager::InAlternatePages(int32_t page) {
+    const std::string& text = s_.Record.AltAnchorPageRange;
+    if (!plainPages_.valid || plainPages_.text != text) {
+        plainPages_.valid = false;
+        if (auto pages = text.empty() ? std::nullopt : ReadPlainPageList(text)) {
+            plainPages_.pages = std::move(*pages);
+            plainPages_.text = text;
+            plainPages_.valid = true;
+        }
+    }
+    if (!plainPages_.valid) return PageListHolds(text, page);
+    return PlainPageListHolds(plainPages_.pages, page);
 }
 
 double CRVAnchorManager::Distance(double fixed, bool fromField, const std::string& fieldName) {

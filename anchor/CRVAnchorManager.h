@@ -87,8 +87,17 @@ private:
     // The distance of one axis under the chosen rule set.
     double Distance(double fixed, bool fromField, const std::string& fieldName);
     void ReleaseReferences();
+    bool InAlternatePages(int32_t page);
 
     State s_;
+    // The alternate page range as last read, kept while its text is unchanged and it consists
+    // of plain page numbers only, which read the same under any regional settings: the text
+    // is then not scanned again on every placement. Any other text is read each time.
+    struct {
+        std::string text;
+        PageList pages;
+        bool valid = false;
+    } plainPages_;
 };
 
 }  // namespace crv

@@ -6,8 +6,6 @@ namespace crv {
 
 namespace page_list_detail {
 
-namespace {
-
 // A page number of up to five digits within the 16-bit range, blanks skipped, read without
 // the general conversion: it is always numeric and always in range, and it is what page lists
 // mostly hold. Anything else takes the general road (and its overflow error).
@@ -22,6 +20,8 @@ std::optional<int16_t> ShortPageNumber(std::string_view part) {
     if (digits == 0 || n > INT16_MAX) return std::nullopt;
     return static_cast<int16_t>(n);
 }
+
+namespace {
 
 // Only the blank itself is dropped: a tab or another space-like character is no part of a number.
 std::string Unblanked(std::string_view part) {
@@ -51,6 +51,27 @@ std::optional<PageList> ReadPageList(const std::string& text, const RegionalSett
     PageList list;
     ScanPageList(text, rs, [&](int32_t lo, int32_t hi) { list.push_back({lo, hi}); });
     if (list.empty()) return std::nullopt;
+    return list;
+}
+
+std::optional<PageList> ReadPlainPageList(std::string_view text) {
+    using page_list_detail::ShortPageNumber;
+    PageList list;
+    bool plain = true;
+    SplitPageList(
+        text,
+        [&](std::string_view piece) {
+            const auto n = ShortPageNumber(piece);
+            if (!n) plain = false;
+            else list.push_back({*n, *n});
+        },
+        [&](std::string_view lo_text, std::string_view hi_text) {
+            const auto lo = ShortPageNumber(lo_text);
+            const auto hi = ShortPageNumber(hi_text);
+            if (!lo || !hi) plain = false;
+            else if (*lo <= *hi) list.push_back({*lo, *hi});
+        });
+    if (!plain) return std::nullopt;
     return list;
 }
 

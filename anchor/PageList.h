@@ -37,40 +37,61 @@ struct PagePart {
     bool numeric;
 };
 PagePart ReadPart(std::string_view text, const RegionalSettings& rs);
+// A page number of up to five digits within 16 bits, blanks skipped; nothing for other text.
+std::optional<int16_t> ShortPageNumber(std::string_view part);
 // A part that reads as a number, converted to a page number ("Overflow" beyond 16 bits).
 int32_t PageNumberOf(const PagePart& part, const RegionalSettings& rs);
 }  // namespace page_list_detail
 
-// Hands each range lo..hi that a page-range text names to `add`, in the order of the text,
-// without copying the text or building a list: the engine tests a page against the text on
-// every placement. ReadPageList is this scan collected.
-template <class Add>
-void ScanPageList(std::string_view all, const RegionalSettings& rs, Add&& add) {
-    using namespace page_list_detail;
+// Hands each piece of a page-range text, in the order of the text, to `single` (a piece
+// without "-") or to `pair` (its two sides around the one "-"); a piece with more than one
+// "-" names nothing.
+template <class Single, class Pair>
+void SplitPageList(std::string_view all, Single&& single, Pair&& pair) {
     for (size_t start = 0;;) {
         const size_t comma = all.find(',', start);
         const std::string_view piece =
             all.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
         const size_t dash = piece.find('-');
         if (dash == std::string_view::npos) {
+            single(piece);
+        } else if (piece.find('-', dash + 1) == std::string_view::npos) {
+            pair(piece.substr(0, dash), piece.substr(dash + 1));
+        }
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+}
+
+// Hands each range lo..hi that a page-range text names to `add`, in the order of the text,
+// without copying the text or building a list. ReadPageList is this scan collected.
+template <class Add>
+void ScanPageList(std::string_view all, const RegionalSettings& rs, Add&& add) {
+    using namespace page_list_detail;
+    SplitPageList(
+        all,
+        [&](std::string_view piece) {
             const PagePart only = ReadPart(piece, rs);
             if (only.numeric) {
                 const int32_t n = PageNumberOf(only, rs);
                 add(n, n);
             }
-        } else if (piece.find('-', dash + 1) == std::string_view::npos) {
-            const PagePart first = ReadPart(piece.substr(0, dash), rs);
-            const PagePart second = ReadPart(piece.substr(dash + 1), rs);
+        },
+        [&](std::string_view lo_text, std::string_view hi_text) {
+            const PagePart first = ReadPart(lo_text, rs);
+            const PagePart second = ReadPart(hi_text, rs);
             if (first.numeric && second.numeric) {
                 const int32_t lo = PageNumberOf(first, rs);
                 const int32_t hi = PageNumberOf(second, rs);
                 // A reversed pair, 6-5 or 7-5 alike, names no page.
                 if (lo <= hi) add(lo, hi);
             }
-        }
-        if (comma == std::string_view::npos) break;
-        start = comma + 1;
-    }
+        });
 }
+
+// The pages of a text whose every number is a plain page number (digits and blanks, within
+// 16 bits): what ScanPageList names, under any regional settings. Nothing for any other text,
+// which only ScanPageList reads.
+std::optional<PageList> ReadPlainPageList(std::string_view text);
 
 }  // namespace crv

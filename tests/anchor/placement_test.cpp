@@ -216,6 +216,69 @@ TEST_F(AlternateTest, PageTestsThatCannotBeMadeMoveNothing) {
     }
 }
 
+// One manager placing page after page reads the page range as it stands at each placement:
+// after the record's text changed and the element was selected again, under the regional
+// settings of the moment, and with the same report each time a text names no page.
+TEST_F(AlternateTest, EveryPlacementTestsThePageRangeInForce) {
+    auto e = Mirrored({{key::AltAnchorType, int16_t{2}}, {key::AltAnchorPageRange, "1-3"}});
+    auto m = NewManager();
+    m->SetAnchorElement(e);
+    EXPECT_TRUE(AlternateOn(m, e, 2));
+    EXPECT_FALSE(AlternateOn(m, e, 7));
+
+    struct Step {
+        const char* range;  // the record's new text, the element selected again
+        std::vector<int32_t> alternate;
+        std::vector<int32_t> primary;
+    };
+    const Step steps[] = {{"7", {7}, {2, 3}}, {"2-3 , 9", {2, 3, 9}, {1, 7}}, {" 1-3", {2}, {9}}};
+    for (const auto& step : steps) {
+        GiveRecord(e, Anchored({{key::UseAltAnchoring, true},
+                                {key::AnchorFromAlt, int16_t{2}},
+                                {key::AnchorToAlt, int16_t{2}},
+                                {key::AltAnchorType, int16_t{2}},
+                                {key::AltAnchorPageRange, step.range}}));
+        m->SetAnchorElement(e);
+        for (int32_t p : step.alternate) EXPECT_TRUE(AlternateOn(m, e, p)) << step.range << " page " << p;
+        for (int32_t p : step.primary) EXPECT_FALSE(AlternateOn(m, e, p)) << step.range << " page " << p;
+    }
+
+    // "2.5" is a number where the decimal separator is "." and none where it is ",".
+    GiveRecord(e, Anchored({{key::UseAltAnchoring, true},
+                            {key::AnchorFromAlt, int16_t{2}},
+                            {key::AnchorToAlt, int16_t{2}},
+                            {key::AltAnchorType, int16_t{2}},
+                            {key::AltAnchorPageRange, "2.5, 9"}}));
+    m->SetAnchorElement(e);
+    {
+        ScopedRegionalSettings dot(RegionalSettings::Invariant());
+        EXPECT_TRUE(AlternateOn(m, e, 2));
+    }
+    {
+        RegionalSettings comma = RegionalSettings::Invariant();
+        comma.decimal_separator = ",";
+        comma.group_separator = ".";
+        ScopedRegionalSettings scoped(comma);
+        EXPECT_FALSE(AlternateOn(m, e, 2));
+        EXPECT_TRUE(AlternateOn(m, e, 9));
+    }
+    EXPECT_TRUE(sink_.reports.empty()) << sink_.reports[0].text;
+
+    GiveRecord(e, Anchored({{key::UseAltAnchoring, true},
+                            {key::AltAnchorType, int16_t{2}},
+                            {key::AltAnchorPageRange, "6-5"}}));
+    m->SetAnchorElement(e);
+    m->AnchorElement(1);
+    m->AnchorElement(1);
+    EXPECT_EQ(Descriptions(), (std::vector<std::string>(2, "The alternate page range lists no page number.")));
+    for (const auto& report : sink_.reports) {
+        EXPECT_NE(report.text.find("\tAnchor CRVAnchor:CRVAnchorManager \r\n\tExistsInCollection "
+                                   "CRVAnchor:CRVAnchorManager \r\n\r\n"),
+                  std::string::npos)
+            << report.text;
+    }
+}
+
 // A tool checks a page-range text with ReadPageList, which raises a plain error; the engine's
 // own page procedures, which mark an error as formatted on its way up, are out of its reach.
 template <class Manager>
