@@ -5,8 +5,10 @@
 
 #include "com/Unknown.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -66,14 +68,22 @@ private:
         std::string progid;
         ComPtr<ClassFactory> factory;
     };
+    // The class objects in force, one per class id (the newest registration of each), in
+    // class-id order. Never changed once made: a registration or a revocation makes a new one.
+    struct Snapshot;
     ComPtr<ClassFactory> FactoryFromRegistry(const Guid& clsid);
+    ComPtr<ClassFactory> RegisteredFactory(const Guid& clsid);
+    void Republish();  // with mutex_ held
 
     mutable std::mutex mutex_;
     std::map<std::string, void*> libraries_;  // path -> handle
-    // In the order registered (cookies ascending): every object is created through a walk
-    // from the newest, so the walk is over contiguous entries.
+    // In the order registered (cookies ascending).
     std::vector<std::pair<uint32_t, Entry>> entries_;
     uint32_t next_cookie_ = 1;
+    // Objects are created far more often than classes are registered: each thread keeps the
+    // snapshot it last read and takes the lock again only once this count has moved.
+    std::shared_ptr<const Snapshot> snapshot_;
+    std::atomic<uint64_t> generation_{1};
 };
 
 template <class I>
