@@ -93,26 +93,36 @@ void ClassTable::Republish() {
     generation_.fetch_add(1, std::memory_order_release);
 }
 
-ComPtr<ClassFactory> ClassTable::RegisteredFactory(const Guid& clsid) {
+// Reads the table's snapshot into this thread's cache; the snapshot in force, or nothing when
+// the thread is ending (the caller then looks under the lock).
+const void* ClassTable::RefreshSnapshot() {
     SnapshotCache& cache = t_classes;
+    if (cache.gone) return nullptr;
+    HeldSnapshot& held = t_held;
+    // The snapshot let go of may hold the last reference to a revoked class object, whose
+    // release must not run under the lock.
+    std::shared_ptr<const void> previous = std::move(held.snapshot);
+    std::lock_guard lock(mutex_);
+    held.snapshot = snapshot_;
+    cache.snapshot = snapshot_.get();
+    cache.generation = generation_.load(std::memory_order_relaxed);
+    return cache.snapshot;
+}
+
+ComPtr<ClassFactory> ClassTable::RegisteredFactory(const Guid& clsid) {
+    const SnapshotCache& cache = t_classes;
+    const void* snapshot = cache.snapshot;
     if (cache.generation != generation_.load(std::memory_order_acquire)) {
-        if (cache.gone) {
+        snapshot = RefreshSnapshot();
+        if (snapshot == nullptr && t_classes.gone) {
             std::lock_guard lock(mutex_);
             return ComPtr<ClassFactory>(snapshot_ ? snapshot_->Find(clsid) : nullptr);
         }
-        HeldSnapshot& held = t_held;
-        // The snapshot let go of may hold the last reference to a revoked class object,
-        // whose release must not run under the lock.
-        std::shared_ptr<const void> previous = std::move(held.snapshot);
-        std::lock_guard lock(mutex_);
-        held.snapshot = snapshot_;
-        cache.snapshot = snapshot_.get();
-        cache.generation = generation_.load(std::memory_order_relaxed);
     }
-    if (cache.snapshot == nullptr) return {};
+    if (snapshot == nullptr) return {};
     // Counted before it is used: the factory may register or revoke classes itself, which
     // makes this thread let go of the snapshot that holds it.
-    return ComPtr<ClassFactory>(static_cast<const Snapshot*>(cache.snapshot)->Find(clsid));
+    return ComPtr<ClassFactory>(static_cast<const Snapshot*>(snapshot)->Find(clsid));
 }
 
 uint32_t ClassTable::RegisterClassObject(const Guid& clsid, ComPtr<ClassFactory> factory) {

@@ -73,6 +73,7 @@ private:
     struct Snapshot;
     ComPtr<ClassFactory> FactoryFromRegistry(const Guid& clsid);
     ComPtr<ClassFactory> RegisteredFactory(const Guid& clsid);
+    [[gnu::noinline]] const void* RefreshSnapshot();
     void Republish();  // with mutex_ held
 
     mutable std::mutex mutex_;
