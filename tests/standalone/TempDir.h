@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace crv::testing {
@@ -40,6 +41,18 @@ inline std::string ReadText(const std::filesystem::path& p) {
     std::ostringstream buf;
     buf << in.rdbuf();
     return buf.str();
+}
+
+// The message of the error of kind E that body throws, or `none` when it throws nothing: a
+// refusal and its text checked in one comparison.
+template <class E, class F>
+std::string MessageOf(F&& body, const std::string& none = "none") {
+    try {
+        body();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return none;
 }
 
 }  // namespace crv::testing

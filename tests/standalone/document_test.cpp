@@ -7,10 +7,12 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 namespace crv::testing {
@@ -56,6 +58,9 @@ const std::string kMinimal = R"({
     {"type": "text", "name": "Title", "rect": [1, 9, 7.5, 10], "text": "Atlas"}
   ]
 })";
+
+const std::string kHead =
+    "{\"format\": \"crvanchor-document\", \"version\": 1,\n \"page\": {\"width\": 8.5, \"height\": 11},\n";
 
 TEST(Document, KeepsEveryValueKindExactly) {
     const std::vector<std::pair<const char*, Variant>> values = {
@@ -209,83 +214,205 @@ TEST(Document, KeepsWhatThisVersionDoesNotUse) {
     EXPECT_EQ(out["elements"][0]["custom"]["entries"][0]["entries"][1]["key"], "AnchorProperties");
 }
 
-TEST(Document, BadDocumentsSayWhereAndWhatWasExpected) {
-    struct Case {
+std::string Repeat(const std::string& part, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += part;
+    return out;
+}
+
+// What a load over a host holding kMinimal gives: "loaded" or the message. A refused load
+// leaves the host and the document as they were.
+std::string LoadMessage(const std::function<void(Document&)>& load) {
+    StandaloneHost host;
+    Document doc(host);
+    doc.LoadText(kMinimal, "good.json");
+    const std::string message = MessageOf<DocumentError>([&] { load(doc); }, "loaded");
+    const auto& s = host.State();
+    if (message != "loaded") {
+        EXPECT_TRUE(s.elements.size() == 1 && StandaloneHost::Impl(s.elements[0]).name() == "Title" &&
+                    s.page_width == 8.5 && doc.Path() == "good.json")
+            << message << ": the refused document reached the host";
+    }
+    return message;
+}
+
+// Each document text refused in one line that says where (line:column and the JSON path) and
+// what was expected; the file's folder and name are left out here.
+TEST(Document, RefusesBadTextSayingWhereAndWhatWasExpected) {
+    const std::string head = "{\n  \"format\": \"crvanchor-document\",\n  \"version\": 1,\n";
+    const std::string page = "  \"page\": {\"width\": 8.5, \"height\": 11},\n";
+    const auto groups = [](int n) {
+        return kHead + " \"elements\": [" + Repeat("{\"type\": \"group\", \"members\": [", n) + Repeat("]}", n) + "]}";
+    };
+    const auto text = [](const std::string& element) {
+        return R"({"type": "text", "rect": [0, 0, 1, 1])" + element + "}";
+    };
+    const auto elements = [](const std::string& list) { return kHead + " \"elements\": [" + list + "]}"; };
+    const auto pageOf = [](const std::string& size) {
+        return "{\"format\": \"crvanchor-document\", \"version\": 1,\n \"page\": " + size + ",\n \"elements\": []}";
+    };
+    const auto type = [](const std::string& t) { return kHead + " \"elements\": [{\"type\": \"" + t + "\"}]}"; };
+    const std::string mega(1 << 20, 'x');
+    const std::string typeFound =
+        "3:24: /elements/0/type: expected \"text\", \"picture\", \"map_frame\" or \"group\", found ";
+    const std::string coordinates = ": expected coordinates from -4000 to 4000 inches";
+    const struct {
         const char* what;
         std::string text;
         std::string message;
-    };
-    const std::string head = "{\n  \"format\": \"crvanchor-document\",\n  \"version\": 1,\n";
-    const std::string page = "  \"page\": {\"width\": 8.5, \"height\": 11},\n";
-    const Case cases[] = {
-        {"unreadable", "", "/nonexistent/doc.json: cannot open: No such file or directory"},
+    } cases[] = {
+        // The JSON itself.
         {"empty file", "",
-         "bad.json:1:1: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal"},
-        {"not an object", "[1, 2]", "bad.json:1:1: /: expected an object, found an array"},
+         "1:1: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal"},
+        {"not an object", "[1, 2]", "1:1: /: expected an object, found an array"},
         {"number beyond a double", "{\"format\": \"crvanchor-document\",\n \"version\": 4e884}",
-         "bad.json:2:13: number out of range: 4e884"},
+         "2:13: number out of range: 4e884"},
+        {"larger than 64 MiB", std::string(standalone::kMaxDocumentBytes + 1, ' '),
+         " larger than 64 MiB, the most a document may hold"},
+        {"deep unknown member", kHead + " \"x\": " + Repeat("[", 20000) + Repeat("]", 20000) + ", \"elements\": []}",
+         "3:518: arrays and objects nested more than 512 deep"},
+        {"5000 groups", groups(5000), "3:7665: arrays and objects nested more than 512 deep"},
+        {"repeated key", kHead + " \"elements\": [],\n \"page\": {}}", "4:2: duplicate key \"page\" in an object"},
+        {"repeated key, escaped", elements(text(R"(, "text": "a", "te\u0078t": "b")")),
+         "3:67: duplicate key \"text\" in an object"},
+        {"same text, other key", elements(text(R"(, "x-a": "text", "x-b": "text")")), "loaded"},
+        {"syntax before repeat", kHead + " \"elements\": [], \"elements\": [}",
+         "3:31: syntax error while parsing value - unexpected '}'; expected '[', '{', or a literal"},
+        {"value not UTF-8", kHead + " \"elements\": [{\"type\": \"text\", \"text\": \"caf\xE9\"}]}",
+         "3:45: syntax error while parsing value - invalid string: ill-formed UTF-8 byte; last read: "
+         "\"\\\"caf\\xE9\\\"\""},
+        {"key not UTF-8", kHead + " \"elements\": [], \"x-\xFF\": 1}",
+         "3:21: syntax error while parsing object key - invalid string: ill-formed UTF-8 byte; last read: "
+         "\"\\\"x-\\xFF\"; expected string literal"},
+        // The document's frame.
         {"other format", "{\"format\": \"map\", \"version\": 1}",
-         "bad.json:1:12: /format: expected \"crvanchor-document\", found \"map\""},
+         "1:12: /format: expected \"crvanchor-document\", found \"map\""},
         {"newer version", "{\"format\": \"crvanchor-document\",\n \"version\": 2}",
-         "bad.json:2:13: /version: expected format version 1 or lower, found 2 (written by a newer program)"},
-        {"no page", head + "  \"elements\": []\n}", "bad.json:1:1: /: missing \"page\""},
+         "2:13: /version: expected format version 1 or lower, found 2 (written by a newer program)"},
+        {"version beyond 64 bits", "{\"format\": \"crvanchor-document\", \"version\": 18446744073709551616}",
+         "1:45: /version: expected a whole number from 1 to 1000000, found 18446744073709551616"},
+        {"no page", head + "  \"elements\": []\n}", "1:1: /: missing \"page\""},
         {"width as text", head + "  \"page\": {\"width\": \"8.5\", \"height\": 11},\n  \"elements\": []\n}",
-         "bad.json:4:21: /page/width: expected a number, found a string"},
+         "4:21: /page/width: expected a number, found a string"},
         {"zero height", head + "  \"page\": {\"width\": 8.5, \"height\": 0},\n  \"elements\": []\n}",
-         "bad.json:4:36: /page/height: expected a page height from 0.01 to 400 inches"},
+         "4:36: /page/height: expected a page height from 0.01 to 400 inches"},
+        {"huge width", pageOf(R"({"width": 1e308, "height": 11})"),
+         "2:20: /page/width: expected a page width from 0.01 to 400 inches"},
+        {"tiny height", pageOf(R"({"width": 8.5, "height": 1e-9})"),
+         "2:35: /page/height: expected a page height from 0.01 to 400 inches"},
+        {"width in centimeters", pageOf(R"({"width": 1016.5, "height": 11, "units": "centimeters"})"),
+         "2:20: /page/width: expected a page width from 0.0254 to 1016 centimeters"},
+        {"400 by 0.01 inches in points", pageOf(R"({"width": 28800, "height": 0.72, "units": "points"})"), "loaded"},
+        // Elements.
         {"unknown element type",
          head + page + "  \"elements\": [\n    {\"type\": \"arrow\", \"rect\": [0, 0, 1, 1]}\n  ]\n}",
-         "bad.json:6:14: /elements/0/type: expected \"text\", \"picture\", \"map_frame\" or \"group\", found "
-         "\"arrow\""},
+         "6:14: /elements/0/type: expected \"text\", \"picture\", \"map_frame\" or \"group\", found \"arrow\""},
         {"inverted rect", head + page + "  \"elements\": [{\"type\": \"text\", \"rect\": [2, 0, 1, 1]}]\n}",
-         "bad.json:5:41: /elements/0/rect: expected xmin <= xmax and ymin <= ymax"},
+         "5:41: /elements/0/rect: expected xmin <= xmax and ymin <= ymax"},
         {"missing outline", head + page + "  \"elements\": [{\"type\": \"map_frame\", \"name\": \"M\"}]\n}",
-         "bad.json:5:16: /elements/0: missing \"outline\""},
-        {"int16 too big",
-         head + page +
-             "  \"elements\": [{\"type\": \"text\", \"rect\": [0, 0, 1, 1],\n    \"custom\": {\"kind\": \"int16\", "
-             "\"value\": 40000}}]\n}",
-         "bad.json:6:42: /elements/0/custom/value: expected a whole number from -32768 to 32767, found 40000"},
-        {"unknown value kind",
-         head + page +
-             "  \"elements\": [{\"type\": \"text\", \"rect\": [0, 0, 1, 1],\n    \"custom\": {\"kind\": \"date\", "
-             "\"value\": 1}}]\n}",
-         "bad.json:6:24: /elements/0/custom/kind: expected one of \"empty\", \"null\", \"boolean\", \"int16\", "
-         "\"int32\", \"double\", \"string\", \"bag\"; found \"date\""},
-        {"duplicate bag key",
-         head + page +
-             "  \"elements\": [{\"type\": \"text\", \"rect\": [0, 0, 1, 1],\n    \"custom\": {\"kind\": \"bag\", "
-             "\"entries\": [\n"
-             "      {\"key\": \"a\", \"kind\": \"null\"},\n      {\"key\": \"a\", \"kind\": \"null\"}]}}]\n}",
-         "bad.json:8:15: /elements/0/custom/entries/1/key: duplicate key \"a\" in a property bag"},
+         "5:16: /elements/0: missing \"outline\""},
+        {"bad member",
+         head + page + "  \"elements\": [{\"type\": \"group\", \"members\": [\n      {\"type\": \"text\"}]}]\n}",
+         "6:7: /elements/0/members/0: missing \"rect\""},
+        {"rect beyond any page", elements(R"({"type": "text", "rect": [0, 0, 1e308, 1]})"),
+         "3:40: /elements/0/rect" + coordinates},
+        {"outline beyond any page", elements(R"({"type": "map_frame", "outline": [-4001, 0, 1, 1]})"),
+         "3:48: /elements/0/outline" + coordinates},
+        {"border", elements(R"({"type": "map_frame", "outline": [0, 0, 1, 1], "border": 1e300})"),
+         "3:72: /elements/0/border: expected a border width from 0 to 400 inches"},
+        {"font size", elements(R"({"type": "text", "rect": [0, 0, 1, 1], "font_size": 1e9})"),
+         "3:67: /elements/0/font_size: expected a size from 0 to 10000 points"},
+        {"65 groups", groups(65),
+         "3:1935: /elements/0" + Repeat("/members/0", 64) + ": groups nested more than 64 deep"},
+        {"64 groups", groups(64), "loaded"},
+        {"repeated element name",
+         elements(text(R"(, "name": "A")") + ", {\"type\": \"group\", \"members\": [" + text(R"(, "name": "A")") +
+                  "]}"),
+         "3:145: /elements/1/members/0/name: another element is named \"A\" (/elements/0)"},
+        {"unnamed elements", elements(text("") + ", " + text(R"(, "name": "")")), "loaded"},
         {"missing dataset",
          head + page +
              "  \"elements\": [{\"type\": \"map_frame\", \"outline\": [0, 0, 1, 1],\n    \"series\": {\"dataset\": "
              "\"nowhere.gpkg\"}}]\n}",
-         "bad.json:6:27: /elements/0/series/dataset: map series dataset not found: /tmp/crvbad/nowhere.gpkg"},
-        {"bad member",
-         head + page + "  \"elements\": [{\"type\": \"group\", \"members\": [\n      {\"type\": \"text\"}]}]\n}",
-         "bad.json:6:7: /elements/0/members/0: missing \"rect\""},
+         "6:27: /elements/0/series/dataset: map series dataset not found: /tmp/crvbad/nowhere.gpkg"},
+        // Values of custom properties.
+        {"int16 too big",
+         head + page +
+             "  \"elements\": [{\"type\": \"text\", \"rect\": [0, 0, 1, 1],\n    \"custom\": {\"kind\": \"int16\", "
+             "\"value\": 40000}}]\n}",
+         "6:42: /elements/0/custom/value: expected a whole number from -32768 to 32767, found 40000"},
+        {"unknown value kind",
+         head + page +
+             "  \"elements\": [{\"type\": \"text\", \"rect\": [0, 0, 1, 1],\n    \"custom\": {\"kind\": \"date\", "
+             "\"value\": 1}}]\n}",
+         "6:24: /elements/0/custom/kind: expected one of \"empty\", \"null\", \"boolean\", \"int16\", \"int32\", "
+         "\"double\", \"string\", \"bag\"; found \"date\""},
+        {"duplicate bag key",
+         head + page +
+             "  \"elements\": [{\"type\": \"text\", \"rect\": [0, 0, 1, 1],\n    \"custom\": {\"kind\": \"bag\", "
+             "\"entries\": [\n      {\"key\": \"a\", \"kind\": \"null\"},\n      {\"key\": \"a\", \"kind\": "
+             "\"null\"}]}}]\n}",
+         "8:15: /elements/0/custom/entries/1/key: duplicate key \"a\" in a property bag"},
+        // Document text shown in a message: quoted, escaped and cut.
+        {"newline in a type", type("arr\\now"), typeFound + "\"arr\\now\""},
+        {"escape sequence in a type", type("\\u001b[2Jarrow"), typeFound + "\"\\x1B[2Jarrow\""},
+        {"a megabyte type", type(mega), typeFound + "\"" + mega.substr(0, 60) + "\"... (1048576 bytes)"},
+        {"a megabyte string", kHead + " \"elements\": [], \"x\": \"" + mega + "\n\"}",
+         "3:1048600: syntax error while parsing value - invalid string: control character U+000A (LF) must be escaped "
+         "to \\u000A or \\n; last read: \"\\\"" +
+             mega.substr(0, 59) + "\"... (1048585 bytes)"},
+    };
+    const std::string bad = "/tmp/crvbad/bad.json";
+    for (const auto& c : cases) {
+        std::string message = LoadMessage([&](Document& doc) { doc.LoadText(c.text, bad); });
+        if (message.rfind(bad + ":", 0) == 0) message.erase(0, bad.size() + 1);
+        EXPECT_EQ(message, c.message) << c.what;
+    }
+}
+
+// A file that is no document is refused before it is read.
+TEST(Document, RefusesWhatIsNoDocumentFile) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir / "folder");
+    WriteText(dir / "huge.json", "");
+    std::filesystem::resize_file(dir / "huge.json", standalone::kMaxDocumentBytes + 1);
+    const std::pair<std::filesystem::path, std::string> cases[] = {
+        {"/nonexistent/doc.json", ": cannot open: No such file or directory"},
+        {"/dev/zero", ": a device, not a document file"},
+        {dir / "pipe", ": a named pipe, not a document file"},
+        {dir / "folder", ": a folder, not a document file"},
+        {dir / "huge.json", ": larger than 64 MiB, the most a document may hold"},
+    };
+    for (const auto& [path, message] : cases) {
+        EXPECT_EQ(LoadMessage([&](Document& doc) { doc.Load(path); }), path.string() + message);
+    }
+}
+
+// What could not be loaded again is not saved either, and the file on disk stays as it was.
+TEST(Document, RefusesToSaveWhatCouldNotBeLoadedAgain) {
+    const struct {
+        std::function<void(StandaloneHost&)> edit;
+        std::string message;
+    } cases[] = {
+        {[](StandaloneHost& host) { StandaloneHost::Impl(host.State().elements[0]).Move(1e308, 0); },
+         "/elements/0/rect: expected coordinates from -4000 to 4000 inches"},
+        // A value set by a command, as the anchor command sets record values.
+        {[](StandaloneHost& host) {
+             host.State().elements[0]->SetCustomProperty(Variant(Bag({{"ElementName", Variant("caf\xE9\n")}})));
+         },
+         "/elements/0/custom/entries/0/value: text that is not UTF-8: \"caf\\xE9\\n\""},
     };
     for (const auto& c : cases) {
+        TempDir dir;
+        WriteText(dir / "doc.json", kMinimal);
         StandaloneHost host;
         Document doc(host);
-        doc.LoadText(kMinimal, "good.json");
-        try {
-            c.text.empty() && c.message[0] == '/' ? doc.Load("/nonexistent/doc.json")
-                                                  : doc.LoadText(c.text, "/tmp/crvbad/bad.json");
-            ADD_FAILURE() << c.what << ": loaded";
-        } catch (const DocumentError& e) {
-            std::string got = e.what();
-            const std::string prefix = "/tmp/crvbad/";
-            if (got.rfind(prefix, 0) == 0) got = got.substr(prefix.size());
-            EXPECT_EQ(got, c.message) << c.what;
-        }
-        // Nothing of the bad document reached the host.
-        ASSERT_EQ(host.State().elements.size(), 1u) << c.what;
-        EXPECT_EQ(StandaloneHost::Impl(host.State().elements[0]).name(), "Title") << c.what;
-        EXPECT_EQ(host.State().page_width, 8.5) << c.what;
-        EXPECT_EQ(doc.Path(), "good.json") << c.what;
+        doc.Load(dir / "doc.json");
+        c.edit(host);
+        EXPECT_EQ(MessageOf<DocumentError>([&] { doc.Save(dir / "doc.json"); }),
+                  (dir / "doc.json").string() + ": cannot save " + c.message);
+        EXPECT_EQ(ReadText(dir / "doc.json"), kMinimal);
     }
 }
 
@@ -328,6 +455,100 @@ TEST(Document, AnInterruptedSaveLeavesTheOldDocument) {
     Document reloaded(again);
     reloaded.Load(path);
     EXPECT_EQ(StandaloneHost::ExtentOf(again.State().elements[0]), (Rect{1, 1, 2, 2}));
+}
+
+TEST(Document, KeepsNumbersAsWrittenThatADoubleCannotHold) {
+    const std::string kept[] = {"18446744073709551616", "-98765432109876543210987654321", "0.1000000000000000000001",
+                                "1e-400", "123456789012345678901234567890e-10"};
+    std::string members;
+    for (size_t i = 0; i < std::size(kept); ++i) members += "\"x-" + std::to_string(i) + "\": " + kept[i] + ", ";
+    TempDir dir;
+    WriteText(dir / "doc.json", kHead + members + R"("elements": [{"type": "text", "name": "T", "rect": [0, 0, 1, 1],
+      "custom": {"kind": "double", "value": 1.00000000000000000000001, "x-n": [18446744073709551617]}}]})");
+    StandaloneHost host;
+    Document doc(host);
+    doc.Load(dir / "doc.json");
+    EXPECT_EQ(host.State().elements[0]->CustomProperty(), Variant(1.0));
+    doc.Save(dir / "doc.json");
+    const std::string saved = ReadText(dir / "doc.json");
+    for (size_t i = 0; i < std::size(kept); ++i) {
+        const char* after = i + 1 < std::size(kept) ? ",\n" : "\n";
+        EXPECT_NE(saved.find("\"x-" + std::to_string(i) + "\": " + kept[i] + after), std::string::npos) << kept[i];
+    }
+    EXPECT_NE(saved.find("\"x-n\": [\n          18446744073709551617\n        ]"), std::string::npos) << saved;
+    // Numbers a double holds are written as the JSON library writes them.
+    EXPECT_NE(saved.find("\"width\": 8.5,"), std::string::npos);
+}
+
+TEST(Document, ADocumentInAFolderNamedInLatin1LoadsAndSaves) {
+    TempDir dir;
+    const auto folder = dir / "caf\xE9";
+    std::filesystem::create_directories(folder);
+    std::filesystem::create_directories(dir / "out");
+    WriteText(
+        folder / "doc.json",
+        kHead + R"( "elements": [{"type": "picture", "name": "P", "rect": [0, 0, 1, 1], "file": "swatch.png"}]})");
+    StandaloneHost host;
+    Document doc(host);
+    doc.Load(folder / "doc.json");
+    EXPECT_EQ(doc.StyleOf(host.State().elements[0]).picture, folder / "swatch.png");
+    doc.Save(folder / "doc.json");
+    EXPECT_NE(ReadText(folder / "doc.json").find("\"file\": \"swatch.png\""), std::string::npos);
+    // From elsewhere the picture's path goes through the folder's name, which JSON cannot hold.
+    EXPECT_EQ(MessageOf<DocumentError>([&] { doc.Save(dir / "out" / "doc.json"); }),
+              (dir / "out" / "doc.json").string() +
+                  ": cannot save /elements/0/file: text that is not UTF-8: \"../caf\\xE9/swatch.png\"");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out" / "doc.json"));
+    // A message names such a file with its stray bytes escaped.
+    EXPECT_EQ(LoadMessage([&](Document& d) { d.Load(folder / "missing.json"); }),
+              "\"" + dir.Path().string() + "/caf\\xE9/missing.json\": cannot open: No such file or directory");
+}
+
+TEST(Document, TwoUpdatesOfOneDocumentBothLand) {
+    TempDir dir;
+    const auto path = dir / "doc.json";
+    WriteText(path, kMinimal);
+    const auto append = [&](StandaloneHost& host, const std::string& more) {
+        StandaloneHost::Impl(host.State().elements[0]).text += more;
+    };
+    // The second starts once the first holds the document, as a second command would.
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int status = 1;
+        char byte = 0;
+        try {
+            if (::read(go[0], &byte, 1) == 1) {
+                StandaloneHost other;
+                Document second(other);
+                second.LoadForUpdate(path);  // waits for the first
+                append(other, "+second");
+                second.Save(path);
+                status = 0;
+            }
+        } catch (...) {}
+        ::_exit(status);
+    }
+    StandaloneHost host;
+    auto doc = std::make_unique<Document>(host);
+    doc->LoadForUpdate(path);
+    ASSERT_EQ(::write(go[1], "x", 1), 1);
+    // Give the second every chance to go first, as it would without the lock.
+    ::usleep(300 * 1000);
+    append(host, "+first");
+    doc->Save(path);
+    doc.reset();
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::close(go[0]);
+    ::close(go[1]);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    StandaloneHost after;
+    Document loaded(after);
+    loaded.Load(path);
+    EXPECT_EQ(StandaloneHost::Impl(after.State().elements[0]).text, "Atlas+first+second");
 }
 
 }  // namespace
