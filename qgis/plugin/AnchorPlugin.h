@@ -1,0 +1,37 @@
+#pragma once
+// The desktop GIS plugin: gives every layout designer the "Anchor" dock.
+
+#include <qgisplugin.h>
+
+#include <QObject>
+
+#include <map>
+
+class QgisInterface;
+class QgsLayoutDesignerInterface;
+
+namespace crv::qgis {
+
+class AnchorDock;
+
+class AnchorPlugin : public QObject, public QgisPlugin {
+    Q_OBJECT
+public:
+    explicit AnchorPlugin(QgisInterface* iface);
+    ~AnchorPlugin() override;
+
+    void initGui() override;
+    void unload() override;
+
+    // What the plugin does when a designer opens and before it closes.
+    void DesignerOpened(QgsLayoutDesignerInterface* designer);
+    void DesignerClosing(QgsLayoutDesignerInterface* designer);
+
+private:
+    struct Designer;
+
+    QgisInterface* iface_;
+    std::map<QgsLayoutDesignerInterface*, Designer*> designers_;
+};
+
+}  // namespace crv::qgis
