@@ -17,7 +17,8 @@ const QString kVersion = QStringLiteral("1.0");
 
 // One open designer: its dock.
 struct AnchorPlugin::Designer {
-    AnchorDock* dock = nullptr;
+    QPointer<QgsLayoutDesignerInterface> designer;
+    QPointer<AnchorDock> dock;
 };
 
 AnchorPlugin::AnchorPlugin(QgisInterface* iface)
@@ -33,13 +34,14 @@ void AnchorPlugin::initGui() {
 }
 
 void AnchorPlugin::unload() {
-    if (iface_ != nullptr) disconnect(iface_, nullptr, this, nullptr);
+    if (iface_) disconnect(iface_, nullptr, this, nullptr);
     while (!designers_.empty()) DesignerClosing(designers_.begin()->first);
 }
 
 void AnchorPlugin::DesignerOpened(QgsLayoutDesignerInterface* designer) {
     if (designers_.count(designer) != 0) return;
     auto* d = new Designer;
+    d->designer = designer;
     d->dock = new AnchorDock(designer->layout(), nullptr, designer->window());
     designer->addDockWidget(Qt::RightDockWidgetArea, d->dock);
     designers_[designer] = d;
@@ -50,8 +52,10 @@ void AnchorPlugin::DesignerClosing(QgsLayoutDesignerInterface* designer) {
     if (it == designers_.end()) return;
     Designer* d = it->second;
     designers_.erase(it);
-    designer->removeDockWidget(d->dock);
-    delete d->dock;
+    if (d->dock) {
+        if (d->designer) d->designer->removeDockWidget(d->dock);
+        delete d->dock;
+    }
     delete d;
 }
 

@@ -4,6 +4,7 @@
 #include <qgisplugin.h>
 
 #include <QObject>
+#include <QPointer>
 
 #include <map>
 
@@ -30,7 +31,8 @@ public:
 private:
     struct Designer;
 
-    QgisInterface* iface_;
+    // The GIS may have deleted its interface by the time it deletes the plugin at exit.
+    QPointer<QgisInterface> iface_;
     std::map<QgsLayoutDesignerInterface*, Designer*> designers_;
 };
 
