@@ -159,13 +159,18 @@ void AnchorDock::PageChanged() {
 void AnchorDock::Apply() {
     if (!page_) return;
     page_->Apply();
-    PageChanged();
+    // The page stays marked as changed after it applied: opened afresh it shows the record as
+    // stored, with nothing left to apply.
+    Reopen();
 }
 
 void AnchorDock::Cancel() {
     if (!page_) return;
     page_->Cancel();
-    // Back to the record as stored: the page opened afresh on the same items.
+    Reopen();
+}
+
+void AnchorDock::Reopen() {
     std::vector<QgsLayoutItem*> items;
     for (const QPointer<QgsLayoutItem>& item : shown_) {
         if (item) items.push_back(item);

@@ -49,6 +49,8 @@ private:
     void PageChanged();
     void Apply();
     void Cancel();
+    // The page opened again on the items it shows, from the records as stored.
+    void Reopen();
 
     QPointer<QgsLayout> layout_;
     ElementSource elements_;
