@@ -103,7 +103,8 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
     ASSERT_EQ(run.status, 0) << run.err;
     const fs::path report = dir.Path() / "report.json";
     run = Command(p + " --layout Atlas --pages 2-3 --report \"" + report.string() + "\" --pdf \"" +
-                      (dir.Path() / "book.pdf").string() + "\" --png \"" + (dir.Path() / "png").string() + "\"",
+                      (dir.Path() / "book.pdf").string() + "\" --png \"" + (dir.Path() / "png").string() + "\" --save \"" +
+                      (dir.Path() / "saved.qgz").string() + "\"",
                   dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
     std::ifstream in(report);
@@ -117,6 +118,15 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
     EXPECT_TRUE(fs::is_regular_file(dir.Path() / "png" / "page-002.png"));
     EXPECT_TRUE(fs::is_regular_file(dir.Path() / "png" / "page-003.png"));
     EXPECT_FALSE(fs::exists(dir.Path() / "png" / "page-001.png"));
+
+    // The saved project holds the item where the last page left it, and its record.
+    QgsProject saved;
+    ASSERT_TRUE(saved.read(QString::fromStdString((dir.Path() / "saved.qgz").string())));
+    QgsLayoutItem* title = saved.layoutManager()->printLayouts().value(0)->itemById("Title");
+    ASSERT_NE(title, nullptr);
+    EXPECT_NEAR(title->pos().x(), 1.75, 1e-9);
+    EXPECT_EQ(title->customProperty("crvanchor/CorvaneProperties/AnchorProperties/HFieldNameAll").toString(),
+              "string:HD");
 }
 
 }  // namespace crv::testing
