@@ -7,6 +7,7 @@
 #include <QPointer>
 
 #include <map>
+#include <string>
 
 class QgisInterface;
 class QgsLayoutDesignerInterface;
@@ -30,6 +31,12 @@ public:
 
 private:
     struct Designer;
+
+    // Anchors the designer's items for the atlas feature in force.
+    void PlaceAtlasFeature(Designer* d);
+
+    // Why the component could not be loaded; empty once it is.
+    std::string load_error_;
 
     // The GIS may have deleted its interface by the time it deletes the plugin at exit.
     QPointer<QgisInterface> iface_;

@@ -1,13 +1,17 @@
-// The plugin's tests run inside a desktop GIS application object, without a screen.
-#include <qgsapplication.h>
+// The QGIS tests run in one headless QGIS application with the Qt 5 component loaded.
+#include "qgis/host/QgisHost.h"
 
 #include <gtest/gtest.h>
+#include <qgsapplication.h>
+
+#include <cstdlib>
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QgsApplication app(argc, argv, true);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    testing::InitGoogleTest(&argc, argv);
+    QgsApplication app(argc, argv, false);
     QgsApplication::initQgis();
-    ::testing::InitGoogleTest(&argc, argv);
+    crv::qgis::LoadComponent(CRV_QT5_LIBRARY_PATH);
     const int status = RUN_ALL_TESTS();
     QgsApplication::exitQgis();
     return status;
