@@ -4,7 +4,7 @@ import os
 
 from qgis.core import (QgsLayoutItemShape, QgsLayoutPoint, QgsLayoutSize, QgsPrintLayout,
                        QgsProject, QgsUnitTypes)
-from qgis.PyQt.QtCore import QTimer
+from qgis.PyQt.QtCore import Qt, QTimer
 from qgis.PyQt.QtWidgets import QApplication, QDockWidget
 from qgis.utils import iface
 
@@ -16,7 +16,7 @@ def anchored(item):
 
 
 def small_layout(project):
-    """A page with a frame anchored nowhere yet: a record with the engine's defaults."""
+    """A page with a frame anchored to the page's lower right corner, 0.5 in from it."""
     layout = QgsPrintLayout(project)
     layout.initializeDefaults()
     layout.setName("Anchor demo")
@@ -24,7 +24,10 @@ def small_layout(project):
     box.setId("Inset Frame")
     box.attemptMove(QgsLayoutPoint(20, 20, QgsUnitTypes.LayoutMillimeters))
     box.attemptResize(QgsLayoutSize(80, 50, QgsUnitTypes.LayoutMillimeters))
-    box.setCustomProperty(RECORD, "bag:")
+    for key, value in (("AnchorElement", "boolean:true"), ("AnchorFromAll", "int16:8"),
+                       ("AnchorToAll", "int16:8"), ("HDistanceAll", "string:-0.5"),
+                       ("VDistanceAll", "string:0.5")):
+        box.setCustomProperty(RECORD + "/" + key, value)
     layout.addLayoutItem(box)
     project.layoutManager().addLayout(layout)
     return layout
@@ -41,12 +44,21 @@ if items:
     designer.selectItems([items[0]])
 
 
-def shoot():
+def arrange():
+    # The anchor page is tall: the designer's own property docks make room for it.
     for dock in window.findChildren(QDockWidget):
+        if dock.objectName() in ("ItemDock", "LayoutDock", "GuideDock"):
+            dock.hide()
         if dock.objectName() == "CRVAnchorDock":
+            dock.show()
             dock.raise_()
+            window.resizeDocks([dock], [640], Qt.Horizontal)
+    QTimer.singleShot(1000, shoot)
+
+
+def shoot():
     window.grab().save(os.environ["CRV_SHOT"])
     QApplication.instance().exit(0)
 
 
-QTimer.singleShot(4000, shoot)
+QTimer.singleShot(3000, arrange)
