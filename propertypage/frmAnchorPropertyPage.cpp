@@ -122,7 +122,7 @@ void frmAnchorPropertyPage::Connect() {
                                 {ui_->cmdHFieldAlt, "cmdHFieldAlt_Click"},
                                 {ui_->cmdVFieldAll, "cmdVFieldAll_Click"},
                                 {ui_->cmdVFieldAlt, "cmdVFieldAlt_Click"}}) {
-        store(box, &QComboBox::currentIndexChanged, handler);
+        store(box, qOverload<int>(&QComboBox::currentIndexChanged), handler);
     }
     for (auto [edit, handler] : {std::pair{ui_->txtHDistanceAll, "txtHDistanceAll_Change"},
                                  {ui_->txtHDistanceAlt, "txtHDistanceAlt_Change"},
@@ -131,8 +131,8 @@ void frmAnchorPropertyPage::Connect() {
                                  {ui_->txtVDistanceAlt, "txtVDistanceAlt_Change"}}) {
         store(edit, &QLineEdit::textChanged, handler);
     }
-    connections_.push_back(
-        QObject::connect(ui_->cmbAlternateType, &QComboBox::currentIndexChanged, [this] { cmbAlternateType_Click(); }));
+    connections_.push_back(QObject::connect(ui_->cmbAlternateType, qOverload<int>(&QComboBox::currentIndexChanged),
+                                            [this] { cmbAlternateType_Click(); }));
     connections_.push_back(QObject::connect(ui_->lstElementNames, &QListWidget::itemSelectionChanged,
                                             [this] { lstElementNames_Click(); }));
     const std::array<std::pair<QRadioButton*, int>, 2> anchorTo = {{{ui_->OptAnchorTo_0, 0}, {ui_->OptAnchorTo_1, 1}}};

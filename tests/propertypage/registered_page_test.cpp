@@ -19,7 +19,8 @@ TEST(RegisteredPage, ComesFromTheLibraryAndServesOnlyItsOwnThread) {
         std::filesystem::temp_directory_path() / ("crv-page-reg-" + std::to_string(::getpid()) + ".db");
     ::setenv("CRVANCHOR_REGISTRY", registry.c_str(), 1);
     StandaloneHost host;
-    ASSERT_EQ(tools::RegisterServer(CRV_LIBRARY_PATH, false).code, 0);
+    const tools::Outcome registered = tools::RegisterServer(CRV_LIBRARY_PATH, false);
+    ASSERT_EQ(registered.code, 0) << registered.message;
     {
         auto page = CreateObjectByProgId<IComPropertyPage>("CRVAnchor.AnchorPropertyPage");
         ASSERT_TRUE(page);

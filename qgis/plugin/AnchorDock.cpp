@@ -1,0 +1,181 @@
+#include "qgis/plugin/AnchorDock.h"
+
+#include "CRVAnchorTypeLib.h"
+#include "errors/ErrorHandling.h"
+#include "standalone/host/Objects.h"
+
+#include <qgslayout.h>
+#include <qgslayoutitem.h>
+#include <qgslayoutitemregistry.h>
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace crv::qgis {
+
+// What the page tells the dock: its contents changed.
+class DockSite final : public ComObject<PropertyPageSite> {
+public:
+    explicit DockSite(std::function<void()> changed) : changed_(std::move(changed)) {}
+    void PageChanged() override {
+        if (changed_) changed_();
+    }
+    void Detach() { changed_ = nullptr; }
+
+private:
+    std::function<void()> changed_;
+};
+
+QString ItemName(QgsLayoutItem* item) { return item->id().isEmpty() ? item->displayName() : item->id(); }
+
+AnchorDock::AnchorDock(QgsLayout* layout, ElementSource elements, QWidget* parent)
+    : QDockWidget(tr("Anchor"), parent), layout_(layout), elements_(std::move(elements)) {
+    setObjectName("CRVAnchorDock");
+    auto* body = new QWidget(this);
+    auto* column = new QVBoxLayout(body);
+    subject_ = new QLabel(body);
+    subject_->setObjectName("anchorSubject");
+    subject_->setWordWrap(true);
+    note_ = new QLabel(body);
+    note_->setObjectName("anchorNote");
+    note_->setWordWrap(true);
+    scroll_ = new QScrollArea(body);
+    scroll_->setObjectName("anchorPageArea");
+    scroll_->setWidgetResizable(false);
+    scroll_->setWidget(new QWidget);
+    apply_ = new QPushButton(tr("Apply"), body);
+    apply_->setObjectName("anchorApply");
+    cancel_ = new QPushButton(tr("Cancel"), body);
+    cancel_->setObjectName("anchorCancel");
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(apply_);
+    buttons->addWidget(cancel_);
+    column->addWidget(subject_);
+    column->addWidget(note_);
+    column->addWidget(scroll_, 1);
+    column->addLayout(buttons);
+    setWidget(body);
+
+    connect(apply_, &QPushButton::clicked, this, [this] { Apply(); });
+    connect(cancel_, &QPushButton::clicked, this, [this] { Cancel(); });
+    if (layout_) connect(layout_, &QGraphicsScene::selectionChanged, this, [this] { FollowSelection(); });
+    FollowSelection();
+}
+
+AnchorDock::~AnchorDock() {
+    // The page owns its window: it must take it back before this dock's widgets go.
+    ClosePage();
+}
+
+QString AnchorDock::Subject() const { return subject_->text(); }
+QString AnchorDock::Note() const { return note_->text(); }
+
+void AnchorDock::FollowSelection() {
+    std::vector<QgsLayoutItem*> items;
+    if (layout_) {
+        for (QgsLayoutItem* item : layout_->selectedLayoutItems()) {
+            if (item->type() != QgsLayoutItemRegistry::LayoutPage) items.push_back(item);
+        }
+    }
+    ShowItems(items);
+}
+
+void AnchorDock::ShowItems(const std::vector<QgsLayoutItem*>& items) {
+    ClosePage();
+    shown_.assign(items.begin(), items.end());
+    note_->clear();
+    if (items.empty()) {
+        subject_->setText(tr("No item selected."));
+        PageChanged();
+        return;
+    }
+    QStringList names;
+    for (QgsLayoutItem* item : items) names << ItemName(item);
+    subject_->setText(names.join(QStringLiteral(", ")));
+    if (!elements_) {
+        PageChanged();
+        return;
+    }
+
+    try {
+        std::vector<ComPtr<Unknown>> objects;
+        for (QgsLayoutItem* item : items) {
+            if (ComPtr<LayoutElement> element = elements_(item)) objects.push_back(ComPtr<Unknown>(element));
+        }
+        const ComPtr<ObjectSet> selection = MakeCom<ObjectSet, standalone::ObjectSetImpl>(std::move(objects));
+        ComPtr<IComPropertyPage> page = CreateObject<IComPropertyPage>(typelib::kClsidAnchorPropertyPage);
+        if (!page->Applies(selection)) {
+            note_->setText(items.size() == 1 ? tr("This item is not anchored.") : tr("None of these items is anchored."));
+            PageChanged();
+            return;
+        }
+        site_ = ComPtr<DockSite>(new DockSite([this] { PageChanged(); }));
+        page->SetObjects(selection);
+        page->SetPageSite(ComPtr<PropertyPageSite>(site_));
+        const int width = page->Width();
+        const int height = page->Height();
+        QWidget* window = QWidget::find(static_cast<WId>(page->Activate()));
+        if (window == nullptr) {
+            page->Deactivate();
+            note_->setText(tr("The anchor page gave no window this dock can show."));
+            PageChanged();
+            return;
+        }
+        page_ = page;
+        page_window_ = window;
+        QWidget* frame = scroll_->widget();
+        frame->setFixedSize(width, height);
+        window->setParent(frame);
+        window->move(0, 0);
+        page_->Show();
+        window->show();
+    } catch (const ComError& e) {
+        ClosePage();
+        note_->setText(QString::fromStdString(e.Description()));
+    }
+    PageChanged();
+}
+
+void AnchorDock::ClosePage() {
+    if (site_) site_->Detach();
+    site_.Reset();
+    page_window_ = nullptr;
+    if (!page_) return;
+    const ComPtr<IComPropertyPage> page = std::move(page_);
+    page_.Reset();
+    page->Deactivate();
+}
+
+void AnchorDock::PageChanged() {
+    const bool dirty = page_ && page_->IsPageDirty();
+    apply_->setEnabled(dirty);
+    cancel_->setEnabled(dirty);
+}
+
+void AnchorDock::Apply() {
+    if (!page_) return;
+    page_->Apply();
+    // The page stays marked as changed after it applied: opened afresh it shows the record as
+    // stored, with nothing left to apply.
+    Reopen();
+}
+
+void AnchorDock::Cancel() {
+    if (!page_) return;
+    page_->Cancel();
+    Reopen();
+}
+
+void AnchorDock::Reopen() {
+    std::vector<QgsLayoutItem*> items;
+    for (const QPointer<QgsLayoutItem>& item : shown_) {
+        if (item) items.push_back(item);
+    }
+    ShowItems(items);
+}
+
+}  // namespace crv::qgis

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Takes docs/qgis-designer-dock.png: the QGIS desktop under a virtual screen, the plugin
+# installed into a temporary prefix and enabled in a temporary profile, a layout designer
+# open with an item selected and the "Anchor" dock beside it. Uses samples/lakes_atlas.qgz
+# when it exists, else a small layout built on the spot.
+#
+#   bash scripts/qgis_designer_screenshot.sh [BUILD_DIR] [OUT.png]
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build}
+out=${2:-$here/docs/qgis-designer-dock.png}
+[ -f "$build/libcrvanchorplugin.so" ] || { echo "qgis_designer_screenshot.sh: build the plugin first (target crvanchorplugin)" >&2; exit 2; }
+command -v xvfb-run >/dev/null || { echo "qgis_designer_screenshot.sh: needs xvfb-run (package xvfb)" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+
+# A profile of our own: the plugin enabled, its folder searched, no first-run dialogs.
+mkdir -p "$work/profiles/default/QGIS"
+cat >"$work/profiles/default/QGIS/QGIS3.ini" <<INI
+[Plugins]
+libcrvanchorplugin=true
+
+[plugins]
+searchPathsForPlugins=$work/prefix/lib/qgis/plugins
+
+[qgis]
+checkVersion=false
+showTips=false
+INI
+
+project=()
+if [ -f "$here/samples/lakes_atlas.qgz" ]; then
+  cp "$here/samples/lakes_atlas.qgz" "$here/samples/sheets.gpkg" "$here/samples/north_arrow.xpm" "$work/"
+  project=(--project "$work/lakes_atlas.qgz")
+fi
+mkdir -p "$(dirname "$out")"
+CRV_SHOT="$out" timeout 180 xvfb-run -a -s "-screen 0 1600x1000x24" \
+  qgis --noversioncheck --nologo --profiles-path "$work" "${project[@]}" \
+       --code "$here/scripts/qgis_designer_screenshot.py" >"$work/qgis.log" 2>&1 || true
+if [ ! -s "$out" ]; then
+  echo "qgis_designer_screenshot.sh: no screenshot taken; QGIS said:" >&2
+  tail -20 "$work/qgis.log" >&2
+  exit 1
+fi
+echo "$out"

@@ -1,0 +1,56 @@
+// The dock over the GIS host, as the plugin opens it: records read from the items' custom
+// properties, applied edits written back there.
+#include "qgis/host/QgisHost.h"
+#include "qgis/plugin/AnchorDock.h"
+
+#include <qgslayout.h>
+#include <qgslayoutitemshape.h>
+#include <qgsproject.h>
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace crv::qgis {
+namespace {
+
+const QString kRecord = QStringLiteral("crvanchor/CorvaneProperties/AnchorProperties/");
+
+TEST(HostDock, ShowsAndStoresTheItemsRecord) {
+    LoadComponent(CRV_COMPONENT_PATH);
+    QgsProject project;
+    QgsLayout layout(&project);
+    layout.initializeDefaults();
+    auto* a = new QgsLayoutItemShape(&layout);
+    a->setId("A");
+    a->setCustomProperty(kRecord + "AnchorElement", "boolean:true");
+    a->setCustomProperty(kRecord + "HDistanceAll", "string:4");
+    layout.addLayoutItem(a);
+    auto* plain = new QgsLayoutItemShape(&layout);
+    plain->setId("Plain");
+    layout.addLayoutItem(plain);
+
+    QgisHost host(&layout, HostOptions{true});
+    AnchorDock dock(&layout, [&host](QgsLayoutItem* item) { return host.ElementFor(item); });
+    layout.setSelectedItem(a);
+    ASSERT_NE(dock.PageWindow(), nullptr) << dock.Note().toStdString();
+    auto* box = dock.PageWindow()->findChild<QLineEdit*>("txtHDistanceAll");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "4");
+    box->selectAll();
+    QTest::keyClicks(box, "6");
+    dock.ApplyButton()->click();
+    host.StoreRecords();
+    EXPECT_EQ(a->customProperty(kRecord + "HDistanceAll").toString(), "string:6");
+
+    layout.setSelectedItem(plain);
+    EXPECT_EQ(dock.PageWindow(), nullptr);
+    EXPECT_EQ(dock.Note(), "This item is not anchored.");
+    layout.deselectAll();
+    EXPECT_EQ(dock.Subject(), "No item selected.");
+}
+
+}  // namespace
+}  // namespace crv::qgis
