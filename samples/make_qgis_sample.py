@@ -2,7 +2,7 @@
 """Makes the bundled QGIS project: the map book of lakes_atlas.json as a QGIS print layout with
 an atlas, its anchored items given the standalone sample's records through `crvanchor-qgis anchor`.
 
-    python3 samples/make_qgis_sample.py --crvanchor-qgis build/qgis/crvanchor-qgis [OUT.qgz]
+    python3 samples/make_qgis_sample.py --crvanchor-qgis build/crvanchor-qgis [OUT.qgz]
 
 OUT.qgz defaults to samples/lakes_atlas.qgz. Everything the project shows is read from
 lakes_atlas.json beside this script (page, items and their rectangles, texts, the series, the

@@ -5,7 +5,7 @@
 #   bash scripts/make_qgis_sample.sh [path/to/crvanchor-qgis] [OUT.qgz]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-command=${1:-$here/build/qgis/crvanchor-qgis}
+command=${1:-$here/build/crvanchor-qgis}
 [ -x "$command" ] || { echo "make_qgis_sample.sh: build crvanchor-qgis first (or pass its path)" >&2; exit 2; }
 python=
 for p in ${PYTHON:-} python3 /usr/bin/python3; do
