@@ -5,43 +5,16 @@
 
 #include "anchor/CRVAnchorManager.h"
 #include "standalone/document/Document.h"
+#include "standalone/placement/BookReport.h"
+#include "standalone/placement/Placement.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace crv::standalone {
-
-// Where one element stands on a page.
-struct Placement {
-    std::string name;
-    std::string group;  // names of the enclosing groups, outermost first, joined by " / "
-    std::string type;  // "text", "picture", "map_frame", "group"
-    bool anchored = false;
-    std::optional<int16_t> priority;
-    Rect rect;  // the element's rectangle as the engine measures it
-};
-
-// Page numbers as ascending ranges that neither overlap nor touch: a book of any length is a
-// few numbers, and a page is looked up in one comparison per range.
-class PageList {
-public:
-    struct Range {
-        int32_t first;
-        int32_t last;
-    };
-    PageList() = default;
-    PageList(int32_t first, int32_t last) { Add(first, last); }
-    // Adds first to last, both included; nothing when last < first.
-    void Add(int32_t first, int32_t last);
-    size_t Count() const;
-    bool Contains(int32_t page) const;
-    const std::vector<Range>& Ranges() const { return ranges_; }
-
-private:
-    std::vector<Range> ranges_;
-};
 
 class MapBook {
 public:
@@ -74,11 +47,8 @@ public:
 
     // The elements that carry an anchor record but are left out of the book, each once, with
     // the reason in a few words ("its target \"Inset Map\" is not in the layout").
-    struct LeftOut {
-        std::string name;
-        std::string reason;
-    };
-    const std::vector<LeftOut>& LeftOutElements() const { return left_out_; }
+    using LeftOut = AnchorSelection::LeftOut;
+    const std::vector<LeftOut>& LeftOutElements() const { return selection_->LeftOutElements(); }
 
     // Puts the page in force in the companions (the map series' current page and the series
     // layout's, when one is in force) and places every selected element for it. Whatever
@@ -89,23 +59,13 @@ public:
     std::vector<Placement> Placements() const;
 
 private:
-    struct Selected {
-        ComPtr<LayoutElement> element;
-        ComPtr<_CRVAnchorManager> manager;
-        int16_t priority;
-    };
-
     Document& document_;
     ComPtr<LayoutElement> series_frame_;
     int32_t first_ = 1;
     int32_t last_ = 1;
-    std::vector<Selected> selected_;
+    std::unique_ptr<AnchorSelection> selection_;
     std::vector<ComPtr<LayoutElement>> order_;
-    std::vector<LeftOut> left_out_;
 };
-
-// The anchor record on an element, read without raising or reporting; none when it has none.
-ComPtr<PropertyBag> AnchorRecordOf(const ComPtr<LayoutElement>& element);
 
 // The element the engine's lookup by name finds: the first top-level element of that name, or
 // the first such member of a top-level group; nothing deeper.
@@ -116,8 +76,5 @@ void WalkElements(const std::vector<ComPtr<LayoutElement>>& top,
                   const std::function<void(const ComPtr<LayoutElement>&, const std::string& group)>& visit);
 
 const char* ElementTypeName(ElementKind kind);
-
-// A rectangle as "(xmin, ymin)-(xmax, ymax)", three decimals.
-std::string RectText(const Rect& r);
 
 }  // namespace crv::standalone

@@ -3,11 +3,11 @@
 #include "anchor/AnchorRecord.h"
 #include "anchor/CRVAnchorManager.h"
 #include "anchor/GeneralFunctions.h"
-#include "anchor/PageList.h"
 #include "errors/ErrorHandling.h"
 #include "standalone/host/Activation.h"
 #include "standalone/book/Book.h"
 #include "standalone/book/Export.h"
+#include "standalone/placement/RecordEdit.h"
 #include "standalone/support/Edge.h"
 #include "standalone/support/MessageText.h"
 
@@ -25,8 +25,6 @@
 #include <iostream>
 #include <map>
 #include <optional>
-#include <set>
-#include <span>
 #include <sstream>
 
 namespace crv::standalone {
@@ -51,22 +49,6 @@ std::string Fixed(double v, int decimals = 3) {
     std::ostringstream s;
     s << std::fixed << std::setprecision(decimals) << v;
     return s.str();
-}
-
-// Built by appending: prepending to a temporary string trips a false overlap warning of the
-// optimiser.
-std::string Quoted(const std::string& text) {
-    std::string q;
-    q += '"';
-    q += text;
-    q += '"';
-    return q;
-}
-
-template <size_t N>
-std::string Label(const std::array<const char*, N>& labels, int32_t code) {
-    if (code >= 0 && static_cast<size_t>(code) < N) return labels[static_cast<size_t>(code)];
-    return "code " + std::to_string(code);
 }
 
 // ------------------------------------------------------------------ book
@@ -308,75 +290,6 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
 // ------------------------------------------------------------------ show
 
-std::string RecordValueText(const Variant& v) {
-    if (v.IsEmpty()) return "(missing)";
-    if (v.IsNull()) return "Null";
-    if (v.IsObject()) return "(object)";
-    if (v.Type() == VariantType::Boolean) return v.AsBoolean() ? "true" : "false";
-    if (v.Type() == VariantType::String) return "\"" + v.AsString() + "\"";
-    return CStr(v, RegionalSettings::Invariant());
-}
-
-// The record as one line. Each key is read on its own, so one value that does not convert
-// shows as "?" in its place instead of hiding the rest.
-std::string Summary(const ComPtr<PropertyBag>& bag) {
-    AnchorRecord r;
-    std::set<std::string_view> unreadable;
-    const auto& keys = RecordKeys();
-    for (size_t i = 0; i < keys.size(); ++i) {
-        try {
-            r.Read(bag, AnchorRecord::KeySet{1} << i);
-        } catch (const ComError&) {
-            unreadable.insert(keys[i].name);
-        }
-    }
-    auto ok = [&](std::initializer_list<const char*> names) {
-        for (const char* n : names) {
-            if (unreadable.count(n) != 0) return false;
-        }
-        return true;
-    };
-    auto label = [](const char* name, int32_t code) {
-        const char* l = FindRecordKey(name)->Label(code);
-        return l != nullptr ? std::string(l) : "code " + std::to_string(code);
-    };
-    const std::string priority = ok({key::AnchorPriority}) ? label(key::AnchorPriority, r.AnchorPriority) : "?";
-    const bool on = ok({key::AnchorElement}) && r.AnchorElement;
-    const bool named = ok({key::AnchorType}) && r.AnchorType == kAnchorTypeNamedElement;
-    const bool targetKnown = ok({key::AnchorType}) && (!named || ok({key::ElementName}));
-    const std::string target = named ? Quoted(r.ElementName) : std::string("page");
-    auto rule = [&](const AnchorRule& rs, const std::array<const char*, 8>& names) {
-        for (const char* n : names) {
-            if (!ok({n})) return std::string("?");
-        }
-        if (!targetKnown) return std::string("?");
-        auto dist = [](double d, bool fromField, const std::string& field) {
-            std::string s = Fixed(d, 3);
-            if (fromField) s += " or field " + field;
-            return s;
-        };
-        return label(names[0], rs.AnchorFrom) + " to " + label(names[1], rs.AnchorTo) + " of " + target + ", h " +
-               dist(rs.HDistance, rs.HFromField, rs.HFieldName) + ", v " +
-               dist(rs.VDistance, rs.VFromField, rs.VFieldName);
-    };
-    std::string s = priority + (on ? "" : " (off)") + ": " +
-                    rule(r.All, {key::AnchorFromAll, key::AnchorToAll, key::HDistanceAll, key::HFromFieldAll,
-                                 key::HFieldNameAll, key::VDistanceAll, key::VFromFieldAll, key::VFieldNameAll});
-    if (ok({key::UseAltAnchoring}) && r.UseAltAnchoring) {
-        std::string when = "?";
-        if (ok({key::AltAnchorType})) {
-            if (r.AltAnchorType != kAltPageRange)
-                when = label(key::AltAnchorType, r.AltAnchorType);
-            else if (ok({key::AltAnchorPageRange}))
-                when = "pages " + r.AltAnchorPageRange;
-        }
-        s += "; on " + when + ": " +
-             rule(r.Alt, {key::AnchorFromAlt, key::AnchorToAlt, key::HDistanceAlt, key::HFromFieldAlt,
-                          key::HFieldNameAlt, key::VDistanceAlt, key::VFromFieldAlt, key::VFieldNameAlt});
-    }
-    return s;
-}
-
 int RunShow(const std::vector<std::string>& args, std::ostream& out) {
     if (args.size() != 2) throw UsageError("show: expected exactly one document (crvanchor show DOC)");
     StandaloneHost host;
@@ -414,7 +327,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
         if (impl.Kind() == ElementKind::SequenceAndIndexedGroup) type += " (both)";
         const auto record = AnchorRecordOf(e);
         rows.push_back({std::string(2 * depth, ' ') + (impl.name().empty() ? "(unnamed)" : impl.name()), type,
-                        RectText(StandaloneHost::ExtentOf(e)), record ? Summary(record) : "-"});
+                        RectText(StandaloneHost::ExtentOf(e)), record ? RecordSummary(record) : "-"});
         if (record) records.emplace_back(impl.name(), record);
     });
     size_t w0 = 0, w1 = 0, w2 = 0;
@@ -440,91 +353,12 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
 
 // ------------------------------------------------------------------ anchor
 
-// The editor writes only what a record may hold: each key's kind and, where the record gives
-// them, its allowed values. The engine has its own rules for what a stored record does.
-constexpr double kDistanceLimit = 1e6;  // page units either way; beyond it no page is meant
-
-std::string LabelList(std::span<const char* const> labels) {
-    std::string list;
-    for (const char* l : labels) list += (list.empty() ? "" : ", ") + Quoted(l);
-    return list;
-}
-
-Variant ConvertValue(const RecordKey& k, const std::string& text) {
-    const std::string name = k.name;
-    const std::string where = name + "=" + QuotedValue(text) + ": ";
-    if (!IsValidUtf8(text)) throw UsageError(where + "not UTF-8 text");
-    if (!k.labels.empty()) {
-        // A code: by its label or its number.
-        for (size_t i = 0; i < k.labels.size(); ++i) {
-            if (text == k.labels[i]) return Variant(static_cast<int16_t>(i));
-        }
-        int16_t v = -1;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-        if (ec == std::errc() && end == text.data() + text.size() && !text.empty() && v >= 0 &&
-            static_cast<size_t>(v) < k.labels.size()) {
-            return Variant(v);
-        }
-        const char* what = k.labels.data() == kPointLabels.data()     ? "a point code"
-                           : k.labels.data() == kAltPageLabels.data() ? "an alternate-page code"
-                                                                      : "a priority code";
-        throw UsageError(where + "expected " + what + " 0 to " + std::to_string(k.labels.size() - 1) +
-                         " or its label: " + LabelList(k.labels));
-    }
-    switch (k.kind) {
-        case KeyKind::Boolean:
-            if (text == "true" || text == "1") return Variant(true);
-            if (text == "false" || text == "0") return Variant(false);
-            throw UsageError(where + "expected true or false");
-        case KeyKind::Integer:
-            if (text == std::to_string(kRecordVersion)) return k.Default();
-            throw UsageError(where + "expected " + std::to_string(kRecordVersion) + ", the record format version");
-        case KeyKind::Distance: {
-            double d = 0;
-            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
-            if (ec != std::errc() || end != text.data() + text.size() || text.empty() || !std::isfinite(d) ||
-                std::fabs(d) > kDistanceLimit) {
-                throw UsageError(where + "expected a number from -1000000 to 1000000 page units, such as -0.25");
-            }
-            return Variant(d);
-        }
-        case KeyKind::String:
-            if (name == key::AnchorType) {
-                if (text == kAnchorTypeLayout || text == kAnchorTypeNamedElement) return Variant(text);
-                throw UsageError(where + "expected " + Quoted(kAnchorTypeLayout) + " or " +
-                                 Quoted(kAnchorTypeNamedElement));
-            }
-            if (name == key::AltAnchorPageRange && !text.empty()) {
-                bool pages = false;
-                try {
-                    pages = ReadPageList(text, RegionalSettings::Current()).has_value();
-                } catch (const ComError&) {}
-                if (!pages) throw UsageError(where + "expected a page list such as 1-3, 7 (or nothing)");
-            }
-            if (text.empty() && name != key::AltAnchorPageRange) {
-                throw UsageError(where + "expected a name or " + Quoted(kNone));
-            }
-            return Variant(text);
-    }
-    throw UsageError(where + "unknown kind");
-}
-
 int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
     if (args.size() < 3)
         throw UsageError("anchor: expected a document and an element (crvanchor anchor DOC ELEMENT KEY=VALUE ...)");
     if (!IsValidUtf8(args[2]))
         throw UsageError("anchor: the element name " + QuotedValue(args[2]) + " is not UTF-8 text");
-    std::vector<std::pair<const RecordKey*, Variant>> changes;
-    bool canAnchorGiven = false;
-    for (size_t i = 3; i < args.size(); ++i) {
-        const size_t eq = args[i].find('=');
-        if (eq == std::string::npos) throw UsageError("anchor: expected KEY=VALUE, found " + QuotedValue(args[i]));
-        const std::string k = args[i].substr(0, eq);
-        const RecordKey* found = FindRecordKey(k);
-        if (found == nullptr) throw UsageError("anchor: " + QuotedValue(k) + " is not a key of the anchor record");
-        canAnchorGiven = canAnchorGiven || k == key::CanAnchor;
-        changes.emplace_back(found, ConvertValue(*found, args[i].substr(eq + 1)));
-    }
+    const RecordChanges changes = ParseRecordChanges({args.begin() + 3, args.end()});
 
     StandaloneHost host;
     Document doc(host);
@@ -534,40 +368,15 @@ int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
         if (!element && StandaloneHost::Impl(e).name() == args[2]) element = e;
     });
     if (!element) throw UsageError("anchor: no element named " + QuotedValue(args[2]) + " in " + args[1]);
-    for (const auto& [k, v] : changes) {
-        if (std::string(k->name) != key::ElementName || v.AsString() == kNone ||
-            FindTarget(host.State().elements, v.AsString())) {
-            continue;
-        }
-        throw UsageError(std::string(k->name) + "=" + QuotedValue(v.AsString()) + ": no element of that name in " +
-                         args[1] + " (a target is a top-level element or a member of a top-level group), or " +
-                         Quoted(kNone));
-    }
+    CheckTargets(
+        changes, [&](const std::string& name) { return static_cast<bool>(FindTarget(host.State().elements, name)); },
+        args[1]);
 
     auto manager = CreateObjectByProgId<_CRVAnchorManager>(kAnchorManagerProgId);
-    const bool created = !manager->IsAnchorElement(element);
-    if (created) manager->AddAnchorProperties(element, manager->MakeAnchorProperties());
-    ComPtr<PropertyBag> record = AnchorRecordOf(element);
-    if (!record) return 0;  // the component reported why; the status says so
-    for (const auto& [k, v] : changes) record->SetProperty(k->name, v);
-    if (!canAnchorGiven) {
-        // Keep the stored summary true to the record, as the property page does on every save.
-        try {
-            record->SetProperty(key::CanAnchor, StoredCanAnchor(CBool(record->GetProperty(key::AnchorElement)),
-                                                                CStr(record->GetProperty(key::AnchorType)),
-                                                                CStr(record->GetProperty(key::ElementName))));
-        } catch (const ComError&) {
-            record->SetProperty(key::CanAnchor, false);
-        }
-    }
+    const RecordEditOutcome outcome = ApplyRecordChanges(*manager, element, changes);
+    if (outcome == RecordEditOutcome::Reported) return 0;  // the component reported why; the status says so
     doc.Save(doc.Path());
-    out << (created ? "Gave \"" : "Changed \"") << args[2] << "\" "
-        << (created ? "a default anchor record" : "its anchor record");
-    if (!changes.empty()) {
-        out << " with";
-        for (const auto& [k, v] : changes) out << " " << k->name << "=" << RecordValueText(v);
-    }
-    out << "; saved " << args[1] << "\n";
+    out << RecordEditMessage(outcome, args[2], changes, args[1]);
     return 0;
 }
 

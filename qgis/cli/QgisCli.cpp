@@ -1,0 +1,457 @@
+#include "qgis/cli/QgisCli.h"
+
+#include "anchor/GeneralFunctions.h"
+#include "errors/ErrorHandling.h"
+#include "qgis/host/QgisHost.h"
+#include "standalone/host/Activation.h"
+#include "standalone/placement/BookReport.h"
+#include "standalone/placement/Placement.h"
+#include "standalone/placement/RecordEdit.h"
+#include "standalone/support/AtomicFile.h"
+#include "standalone/support/Edge.h"
+#include "standalone/support/MessageText.h"
+
+#include <qgsabstractlayoutiterator.h>
+#include <qgslayoutatlas.h>
+#include <qgslayoutexporter.h>
+#include <qgslayoutitemgroup.h>
+#include <qgslayoutitemregistry.h>
+#include <qgslayoutitemmap.h>
+#include <qgslayoutitempicture.h>
+#include <qgslayoutmanager.h>
+#include <qgslayoutpagecollection.h>
+#include <qgsprintlayout.h>
+#include <qgsproject.h>
+#include <qgsunittypes.h>
+
+#include <QImage>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace crv::qgis {
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace gf = GeneralFunctions;
+using standalone::QuotedValue;
+
+// A bad command line or project: one line, status 2.
+struct UsageError : standalone::StandaloneError {
+    using StandaloneError::StandaloneError;
+};
+
+constexpr const char* kUsage =
+    "usage: crvanchor-qgis PROJECT --layout NAME [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--report OUT.json]\n"
+    "                      [--save OUT.qgz]\n"
+    "       crvanchor-qgis show PROJECT --layout NAME\n"
+    "       crvanchor-qgis anchor PROJECT --layout NAME ITEM KEY=VALUE ...\n";
+
+struct Args {
+    std::string command = "book";
+    fs::path project;
+    std::optional<std::string> layout, pages;
+    std::optional<fs::path> pdf, png, report, save;
+    std::vector<std::string> rest;  // anchor: the item and its KEY=VALUEs
+};
+
+Args ParseArgs(const std::vector<std::string>& args) {
+    Args a;
+    size_t i = 0;
+    if (!args.empty() && (args[0] == "show" || args[0] == "anchor")) a.command = args[i++];
+    bool haveProject = false;
+    for (; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
+            return args[++i];
+        };
+        const bool book = a.command == "book";
+        if (arg == "--layout")
+            a.layout = value();
+        else if (book && arg == "--pages")
+            a.pages = value();
+        else if (book && arg == "--pdf")
+            a.pdf = value();
+        else if (book && arg == "--png")
+            a.png = value();
+        else if (book && arg == "--report")
+            a.report = value();
+        else if (book && arg == "--save")
+            a.save = value();
+        else if (arg.rfind("--", 0) == 0)
+            throw UsageError(a.command + ": unknown option " + arg);
+        else if (!haveProject) {
+            a.project = arg;
+            haveProject = true;
+        } else if (a.command == "anchor") {
+            a.rest.push_back(arg);
+        } else {
+            throw UsageError(a.command + ": unexpected argument \"" + arg + "\"");
+        }
+    }
+    if (!haveProject) throw UsageError("which project? (crvanchor-qgis PROJECT --layout NAME ...)");
+    if (!a.layout) throw UsageError("which print layout? (--layout NAME)");
+    if (a.command == "anchor" && a.rest.empty())
+        throw UsageError("anchor: expected an item and KEY=VALUE ... (crvanchor-qgis anchor PROJECT --layout NAME ITEM ...)");
+    return a;
+}
+
+bool SameFile(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec);
+    return fs::weakly_canonical(fs::absolute(a), ec) == fs::weakly_canonical(fs::absolute(b), ec);
+}
+
+// Outputs that would replace the project being read, or each other, are refused before
+// anything is written; saving the project in place is what --save PROJECT asks.
+void CheckOutputs(const Args& a) {
+    std::vector<std::pair<std::string, fs::path>> files;
+    for (const auto& [option, path] : {std::pair{"--pdf", a.pdf}, {"--report", a.report}, {"--save", a.save}}) {
+        if (path) files.emplace_back(option, *path);
+    }
+    if (a.png) files.emplace_back("--png", *a.png);
+    for (size_t i = 0; i < files.size(); ++i) {
+        const auto& [option, path] = files[i];
+        if (option != "--save" && SameFile(path, a.project)) {
+            throw UsageError(option + " " + QuotedValue(path.string()) +
+                             ": that is the project being read; nothing was written");
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (SameFile(path, files[j].second)) {
+                throw UsageError(option + " " + QuotedValue(path.string()) + ": that is the " + files[j].first +
+                                 " file; nothing was written");
+            }
+        }
+    }
+}
+
+// The open project and its layout, with the component loaded and the host registered.
+struct Session {
+    QgsProject project;
+    QgsPrintLayout* layout = nullptr;
+    std::unique_ptr<QgisHost> host;
+
+    explicit Session(const Args& a) {
+        std::error_code ec;
+        if (!fs::is_regular_file(a.project, ec))
+            throw UsageError(a.project.string() + ": no such project file");
+        try {
+            LoadComponent(DefaultComponentPath());
+        } catch (const std::runtime_error& e) {
+            throw UsageError(e.what());
+        }
+        bool read = false;
+        {
+            QuietStandardError quiet;
+            read = project.read(QString::fromStdString(a.project.string()));
+        }
+        if (!read)
+            throw UsageError(a.project.string() + ": cannot read the project: " + project.error().toStdString());
+        layout = dynamic_cast<QgsPrintLayout*>(project.layoutManager()->layoutByName(QString::fromStdString(*a.layout)));
+        if (layout == nullptr) {
+            std::string names;
+            for (QgsPrintLayout* l : project.layoutManager()->printLayouts())
+                names += (names.empty() ? "" : ", ") + QuotedValue(l->name().toStdString());
+            throw UsageError("--layout " + QuotedValue(*a.layout) + ": no print layout of that name in " +
+                             a.project.string() + (names.empty() ? " (it has none)" : " (it has " + names + ")"));
+        }
+        host = std::make_unique<QgisHost>(layout);
+    }
+
+    // Writes the project, records included, replacing `path` whole or not at all.
+    void Save(const fs::path& path) {
+        host->StoreRecords();
+        // QGIS chooses the format by the name's suffix: the temporary file keeps it, beside the
+        // destination so that the layers' relative paths stay right.
+        const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+        std::string temp = (folder / ("." + path.stem().string() + ".XXXXXX" + path.extension().string())).string();
+        const int fd = ::mkstemps(temp.data(), static_cast<int>(path.extension().string().size()));
+        if (fd < 0) throw standalone::FileWriteError(path.string() + ": cannot create a temporary file beside it");
+        ::close(fd);
+        struct Remove {
+            std::string p;
+            ~Remove() { std::remove(p.c_str()); }
+        } remove{temp};
+        if (!project.write(QString::fromStdString(temp)))
+            throw standalone::FileWriteError(path.string() + ": cannot write: " + project.error().toStdString());
+        std::ifstream in(temp, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        standalone::WriteFileAtomically(path, bytes.str(), "Project");
+    }
+};
+
+ComPtr<_CRVAnchorManager> NewManager() {
+    return CreateObjectByProgId<_CRVAnchorManager>(standalone::kAnchorManagerProgId);
+}
+
+std::string TypeOf(QgsLayoutItem* item) {
+    if (item == nullptr) return "other";
+    // Labels by their type: the label class's header needs a web header some installs lack.
+    if (item->type() == QgsLayoutItemRegistry::LayoutLabel) return "text";
+    if (qobject_cast<QgsLayoutItemPicture*>(item) != nullptr) return "picture";
+    if (qobject_cast<QgsLayoutItemMap*>(item) != nullptr) return "map_frame";
+    if (qobject_cast<QgsLayoutItemGroup*>(item) != nullptr) return "group";
+    return "other";
+}
+
+// Every element where it stands now, as the report gives it.
+std::vector<standalone::Placement> Placements(QgisHost& host, const standalone::AnchorSelection* selection) {
+    std::vector<standalone::Placement> out;
+    standalone::WalkLayout(RunningApplication()->Document()->PageLayout(),
+                           [&](const ComPtr<LayoutElement>& e, const std::string& group) {
+                               standalone::Placement p;
+                               p.name = e->Name();
+                               p.group = group;
+                               p.type = TypeOf(host.ItemOf(e));
+                               if (selection != nullptr) p.priority = selection->PriorityOf(e);
+                               p.anchored = p.priority.has_value();
+                               const auto display = MakeCom<Display, standalone::DisplayImpl>();
+                               if (ComPtr<MapFrame>::Query(e)) {
+                                   auto polygon = NewPolygon();
+                                   e->QueryOutline(display, polygon);
+                                   auto env = polygon->GetEnvelope();
+                                   p.rect = {env->XMin(), env->YMin(), env->XMax(), env->YMax()};
+                               } else {
+                                   auto env = NewEnvelope();
+                                   e->QueryBounds(display, env);
+                                   p.rect = {env->XMin(), env->YMin(), env->XMax(), env->YMax()};
+                               }
+                               out.push_back(std::move(p));
+                           });
+    return out;
+}
+
+// The atlas's pages, each put in force and anchored before QGIS draws it.
+class AnchoredPages final : public QgsAbstractLayoutIterator {
+public:
+    AnchoredPages(QgsPrintLayout& layout, QgsLayoutAtlas* atlas, standalone::AnchorSelection& selection,
+                  standalone::PageList pages, std::function<void(int32_t)> onPage)
+        : layout_(layout), atlas_(atlas), selection_(selection), pages_(std::move(pages)), on_page_(std::move(onPage)) {}
+
+    QgsLayout* layout() override { return &layout_; }
+    bool beginRender() override {
+        range_ = 0;
+        done_ = 0;
+        return atlas_ == nullptr || atlas_->beginRender();
+    }
+    bool endRender() override { return atlas_ == nullptr || atlas_->endRender(); }
+    int count() const override { return static_cast<int>(pages_.Count()); }
+    bool next() override {
+        const auto& ranges = pages_.Ranges();
+        if (done_ > 0 && page_ < ranges[range_].last) {
+            ++page_;
+        } else {
+            if (done_ > 0) ++range_;
+            if (range_ >= ranges.size()) return false;
+            page_ = ranges[range_].first;
+        }
+        if (atlas_ != nullptr && !atlas_->seekTo(page_ - 1)) return false;
+        selection_.PlacePage(page_);
+        ++done_;
+        if (on_page_) on_page_(page_);
+        return true;
+    }
+    QString filePath(const QString& baseFilePath, const QString& extension) override {
+        return QStringLiteral("%1/page-%2.%3").arg(baseFilePath).arg(page_, 3, 10, QLatin1Char('0')).arg(extension);
+    }
+    int32_t Page() const { return page_; }
+
+private:
+    QgsPrintLayout& layout_;
+    QgsLayoutAtlas* atlas_;
+    standalone::AnchorSelection& selection_;
+    standalone::PageList pages_;
+    std::function<void(int32_t)> on_page_;
+    size_t range_ = 0;
+    int32_t page_ = 0;
+    size_t done_ = 0;
+};
+
+int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErrorSink& sink) {
+    CheckOutputs(a);
+    Session s(a);
+    QgsLayoutAtlas* atlas = s.layout->atlas();
+    if (atlas != nullptr && (!atlas->enabled() || atlas->coverageLayer() == nullptr)) atlas = nullptr;
+    int32_t last = 1;
+    if (atlas != nullptr) {
+        last = atlas->updateFeatures();
+        if (last < 1) throw UsageError(a.project.string() + ": no pages: the atlas of " + QuotedValue(*a.layout) + " has no features");
+    }
+    standalone::PageList pages;
+    try {
+        pages = a.pages ? standalone::ParseBookPages(*a.pages, 1, last) : standalone::PageList(1, last);
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(e.what());
+    }
+    standalone::AnchorSelection selection(NewManager, [&sink] { return sink.Count(); });
+    for (const auto& left : selection.LeftOutElements())
+        err << "crvanchor-qgis: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
+
+    std::unique_ptr<standalone::BookReport> report;
+    if (a.report) {
+        standalone::ReportHead head;
+        head.document = a.project.generic_string();
+        head.units = QgsUnitTypes::toAbbreviatedString(s.layout->units()).toStdString();
+        const QRectF page = s.layout->pageCollection()->page(0)->rect();
+        head.page_width = page.width();
+        head.page_height = page.height();
+        if (atlas != nullptr) {
+            std::string frame;
+            QList<QgsLayoutItemMap*> maps;
+            s.layout->layoutItems(maps);
+            for (QgsLayoutItemMap* m : maps) {
+                if (m->atlasDriven() && frame.empty()) frame = m->id().toStdString();
+            }
+            head.series = standalone::ReportHead::Series{frame, 1, last};
+        }
+        for (const auto& sel : selection.Elements()) head.anchor_order.push_back(sel.element->Name());
+        report = std::make_unique<standalone::BookReport>(*a.report, head);
+    }
+    auto onPage = [&](int32_t page) {
+        if (report) report->AddPage(page, Placements(*s.host, &selection));
+    };
+
+    const bool pdfPass = a.pdf.has_value();
+    if (pdfPass) {
+        standalone::AtomicFile file(*a.pdf, "Book");
+        AnchoredPages it(*s.layout, atlas, selection, pages, onPage);
+        QString error;
+        const auto result = QgsLayoutExporter::exportToPdf(&it, QString::fromStdString(file.TempPath().string()),
+                                                           QgsLayoutExporter::PdfExportSettings(), error);
+        if (result != QgsLayoutExporter::Success)
+            throw standalone::FileWriteError(a.pdf->string() + ": cannot write: " +
+                                             (error.isEmpty() ? std::string("QGIS could not export the page") : error.toStdString()));
+        file.Commit();
+    }
+    // The pictures, and the report when no PDF pass wrote it, page by page.
+    if (a.png || !pdfPass) {
+        if (a.png) fs::create_directories(*a.png);
+        AnchoredPages it(*s.layout, atlas, selection, pages, pdfPass ? std::function<void(int32_t)>() : onPage);
+        it.beginRender();
+        while (it.next()) {
+            if (!a.png) continue;
+            QgsLayoutExporter exporter(s.layout);
+            const QImage image = exporter.renderPageToImage(0, QSize(), 100);
+            const fs::path name = *a.png / it.filePath("", "png").mid(1).toStdString();
+            standalone::AtomicFile file(name, "Book");
+            if (image.isNull() || !image.save(QString::fromStdString(file.TempPath().string()), "PNG"))
+                throw standalone::FileWriteError(name.string() + ": cannot write the page picture");
+            file.Commit();
+        }
+        it.endRender();
+    }
+    if (report) report->Finish(sink.Count());
+    if (a.save) s.Save(*a.save);
+
+    const size_t count = pages.Count();
+    out << "Map book " << a.project.string() << " (" << *a.layout << "): " << count
+        << (count == 1 ? " page" : " pages") << ", " << selection.Elements().size() << " anchored elements\n";
+    if (a.pdf) out << "  PDF: " << a.pdf->string() << "\n";
+    if (a.png) out << "  PNG: " << a.png->string() << "/page-NNN.png\n";
+    if (a.report) out << "  report: " << a.report->string() << "\n";
+    if (a.save) out << "  saved: " << a.save->string() << "\n";
+    return 0;
+}
+
+int RunShow(const Args& a, std::ostream& out) {
+    Session s(a);
+    out << "Layout " << QuotedValue(*a.layout) << " of " << a.project.string() << "\n";
+    standalone::WalkLayout(RunningApplication()->Document()->PageLayout(),
+                           [&](const ComPtr<LayoutElement>& e, const std::string& group) {
+                               const size_t depth = group.empty() ? 0 : 1 + static_cast<size_t>(std::count(group.begin(), group.end(), '/'));
+                               const auto record = standalone::AnchorRecordOf(e);
+                               const std::string name = e->Name();
+                               out << std::string(2 * depth, ' ') << std::left << std::setw(24)
+                                   << (name.empty() ? "(unnamed)" : name) << " "
+                                   << (record ? standalone::RecordSummary(record) : "-") << "\n";
+                           });
+    return 0;
+}
+
+int RunAnchor(const Args& a, std::ostream& out) {
+    const std::string& itemName = a.rest[0];
+    const standalone::RecordChanges changes = standalone::ParseRecordChanges({a.rest.begin() + 1, a.rest.end()});
+    Session s(a);
+    const ComPtr<ElementContainer> layout = RunningApplication()->Document()->PageLayout();
+    ComPtr<LayoutElement> element;
+    standalone::WalkLayout(layout, [&](const ComPtr<LayoutElement>& e, const std::string&) {
+        if (!element && e->Name() == itemName) element = e;
+    });
+    if (!element)
+        throw UsageError("anchor: no item named " + QuotedValue(itemName) + " in the layout " + QuotedValue(*a.layout));
+    standalone::CheckTargets(
+        changes,
+        [&](const std::string& name) {
+            return static_cast<bool>(gf::WalkElementNames(
+                layout, gf::GroupMembers::WalkedOrIndexed,
+                [&](const ComPtr<LayoutElement>&, const std::string& n) { return n == name; }));
+        },
+        a.project.string());
+    auto manager = NewManager();
+    const auto outcome = standalone::ApplyRecordChanges(*manager, element, changes);
+    if (outcome == standalone::RecordEditOutcome::Reported) return 0;
+    s.Save(a.project);
+    out << standalone::RecordEditMessage(outcome, itemName, changes, a.project.string());
+    return 0;
+}
+
+}  // namespace
+
+QuietStandardError::QuietStandardError() {
+    std::fflush(stderr);
+    saved_ = ::dup(STDERR_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        ::dup2(null, STDERR_FILENO);
+        ::close(null);
+    }
+}
+
+QuietStandardError::~QuietStandardError() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+}
+
+int RunCrvAnchorQgis(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    StderrErrorSink sink;
+    ScopedErrorSink scope(sink);
+    return standalone::RunAtEdge("crvanchor-qgis", err, [&] {
+        if (args.empty()) throw UsageError("which project? (crvanchor-qgis --help tells more)");
+        if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+            out << kUsage;
+            return 0;
+        }
+        const Args a = ParseArgs(args);
+        int status = 0;
+        if (a.command == "book")
+            status = RunBook(a, out, err, sink);
+        else if (a.command == "show")
+            status = RunShow(a, out);
+        else
+            status = RunAnchor(a, out);
+        if (sink.Count() > 0) {
+            err << "crvanchor-qgis: " << sink.Count() << (sink.Count() == 1 ? " error report" : " error reports")
+                << " shown\n";
+            return 1;
+        }
+        return status;
+    });
+}
+
+}  // namespace crv::qgis

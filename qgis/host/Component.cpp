@@ -1,0 +1,75 @@
+// Loading the Qt 5 build of the component into this process and registering its classes, so
+// that the class table never turns to the registry, which names the Qt 6 build.
+#include "qgis/host/QgisHost.h"
+
+#include "CRVAnchorTypeLib.h"
+#include "com/ClassTable.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <mutex>
+#include <stdexcept>
+
+#ifndef CRV_INSTALL_LIBDIR
+#define CRV_INSTALL_LIBDIR "/usr/local/lib"
+#endif
+
+namespace crv::qgis {
+
+namespace {
+
+constexpr const char* kLibraryName = "libCRVAnchorQt5.so";
+
+using GetClassObjectFn = int32_t (*)(const Guid*, const Guid*, void**);
+
+std::mutex g_mutex;
+bool g_loaded = false;
+
+}  // namespace
+
+std::string DefaultComponentPath() {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const std::filesystem::path beside = self.parent_path() / kLibraryName;
+        if (std::filesystem::is_regular_file(beside, ec)) return beside.string();
+    }
+    return (std::filesystem::path(CRV_INSTALL_LIBDIR) / kLibraryName).string();
+}
+
+void LoadComponent(const std::string& libraryPath) {
+    std::lock_guard lock(g_mutex);
+    if (g_loaded) return;
+    // Kept loaded for the life of the process: its classes stay registered.
+    void* handle = ::dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* why = ::dlerror();
+        throw std::runtime_error("cannot load the anchoring component " + libraryPath + ": " +
+                                 (why != nullptr ? why : "unknown reason"));
+    }
+    auto get = reinterpret_cast<GetClassObjectFn>(::dlsym(handle, "DllGetClassObject"));
+    if (get == nullptr) {
+        throw std::runtime_error("the library " + libraryPath + " is not the anchoring component (no DllGetClassObject)");
+    }
+    const std::pair<Guid, const char*> classes[] = {
+        {typelib::kClsidCRVAnchorManager, typelib::kProgIdCRVAnchorManager},
+        {typelib::kClsidAnchorPropertyPage, typelib::kProgIdAnchorPropertyPage},
+        {typelib::kClsidCategoryInstall, typelib::kProgIdCategoryInstall},
+        {typelib::kClsidCategoryIDs, typelib::kProgIdCategoryIDs},
+    };
+    for (const auto& [clsid, progid] : classes) {
+        void* out = nullptr;
+        const int32_t hr = get(&clsid, &ClassFactory::IID, &out);
+        if (hr != 0 || out == nullptr) {
+            throw std::runtime_error("the anchoring component " + libraryPath + " does not provide the class " +
+                                     progid);
+        }
+        ClassTable::Instance().RegisterClassObject(clsid, progid,
+                                                   ComPtr<ClassFactory>::Attach(static_cast<ClassFactory*>(out)));
+    }
+    g_loaded = true;
+}
+
+}  // namespace crv::qgis

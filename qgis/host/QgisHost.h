@@ -1,0 +1,61 @@
+#pragma once
+// The component's host inside QGIS: the host interfaces over a print layout. Elements are the
+// layout's items (groups walked and indexed over their items; pages are not elements), in
+// ascending stacking order; rectangles in the layout's units with y growing up from the lower
+// left corner of the first page; each item's custom value kept in its custom properties
+// (qgis/host/Records.h); the map series is the layout's atlas.
+
+#include "com/Unknown.h"
+#include "host/Layout.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QgsLayout;
+class QgsLayoutItem;
+
+namespace crv::qgis {
+
+// Loads the Qt 5 build of the component and registers its classes in this process, so that
+// nothing is ever looked up in the registry (which names the Qt 6 build). Once per process;
+// later calls do nothing. Throws std::runtime_error with a one-line message.
+void LoadComponent(const std::string& libraryPath);
+// libCRVAnchorQt5.so next to the running program, else in the install's library folder.
+std::string DefaultComponentPath();
+
+struct HostOptions {
+    // Each move an undoable command of the layout (an interactive session); never for a
+    // headless run, whose memory must not grow with its pages.
+    bool undoable = false;
+};
+
+// Registers the host classes for one layout while it lives; the newest host wins.
+class QgisHost {
+public:
+    explicit QgisHost(QgsLayout* layout, HostOptions options = {});
+    ~QgisHost();
+    QgisHost(const QgisHost&) = delete;
+    QgisHost& operator=(const QgisHost&) = delete;
+
+    // The element of an item, the same object for the same item while the host lives; null
+    // for page items.
+    ComPtr<LayoutElement> ElementFor(QgsLayoutItem* item);
+    // The item of an element of this host; null for another object or an item deleted since.
+    QgsLayoutItem* ItemOf(const ComPtr<LayoutElement>& element);
+
+    // The top-level elements in container order.
+    std::vector<ComPtr<LayoutElement>> TopLevel();
+
+    // Writes every record changed in place (the engine and the property page change a record
+    // inside the custom value they were handed) into its item's custom properties. Done on
+    // every container update and when the host goes; call it before saving otherwise.
+    void StoreRecords();
+
+    struct Core;
+
+private:
+    std::shared_ptr<Core> core_;
+};
+
+}  // namespace crv::qgis

@@ -1,0 +1,30 @@
+#pragma once
+// An element's custom value as a layout item's custom properties, so that records are saved
+// with the project: one property per value, keyed "crvanchor/<bag>/.../<key>" (the path of
+// nested bags down to the entry), valued "<kind>:<text>" with the kinds of the map-document
+// format, so that kinds survive whatever the project file does to property types. An empty bag
+// is the key of its path valued "bag:". No Qt here: a map of texts either way.
+
+#include "com/Variant.h"
+
+#include <map>
+#include <string>
+
+namespace crv::qgis {
+
+inline constexpr const char* kRecordPrefix = "crvanchor";
+
+using StoredProperties = std::map<std::string, std::string>;
+
+// "<kind>:<text>": empty, null, boolean (true/false), int16, int32, double (%.17g, or NaN,
+// Infinity, -Infinity), string; objects other than bags are not stored ("" for them).
+std::string EncodeValue(const Variant& value);
+// The value of an encoded text; a text of no known kind is read back as that text, a string.
+Variant DecodeValue(const std::string& text);
+
+// Every property of the value (a bag of bags of values, or a plain value under the prefix).
+StoredProperties FlattenCustomValue(const Variant& value);
+// The value again: nested property bags in key order; Empty when there is no property.
+Variant UnflattenCustomValue(const StoredProperties& stored);
+
+}  // namespace crv::qgis

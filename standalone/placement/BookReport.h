@@ -1,0 +1,63 @@
+#pragma once
+// The report of a map book: every element's rectangle on every page, written as JSON while the
+// pages come, so that a book of any length is reported in the same memory. Every host's book
+// writes the same shape.
+
+#include "standalone/host/Objects.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace crv::standalone {
+
+// Where one element stands on a page.
+struct Placement {
+    std::string name;
+    std::string group;  // names of the enclosing groups, outermost first, joined by " / "
+    std::string type;  // "text", "picture", "map_frame", "group"
+    bool anchored = false;
+    std::optional<int16_t> priority;
+    Rect rect;  // the element's rectangle as the engine measures it
+};
+
+// A rectangle as "(xmin, ymin)-(xmax, ymax)", three decimals.
+std::string RectText(const Rect& r);
+
+// What the report says before its pages.
+struct ReportHead {
+    std::string document;
+    std::string units;
+    double page_width = 0;
+    double page_height = 0;
+    struct Series {
+        std::string frame;
+        int32_t first_page = 1;
+        int32_t last_page = 1;
+    };
+    std::optional<Series> series;
+    std::vector<std::string> anchor_order;
+};
+
+// The report written as the pages come, in the layout of the whole report dumped with an
+// indent of two, to a file that replaces the destination at Finish. Throws FileWriteError.
+class BookReport {
+public:
+    BookReport(const std::filesystem::path& path, const ReportHead& head);
+    ~BookReport();
+    BookReport(const BookReport&) = delete;
+    BookReport& operator=(const BookReport&) = delete;
+
+    void AddPage(int32_t page, const std::vector<Placement>& placements);
+    // Ends the report with the count of error reports and puts it in place.
+    void Finish(int errorReports);
+
+private:
+    class Stream;
+    std::unique_ptr<Stream> stream_;
+};
+
+}  // namespace crv::standalone

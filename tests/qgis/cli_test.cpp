@@ -1,0 +1,122 @@
+// crvanchor-qgis as a user runs it: its own process, a project on disk.
+#include "LayoutFixture.h"
+
+#include "standalone/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <sys/wait.h>
+
+namespace crv::testing {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CommandRun {
+    int status;
+    std::string err;
+};
+
+CommandRun Command(const std::string& args, const fs::path& dir) {
+    const std::string cmd = "\"" CRV_QGIS_CLI_PATH "\" " + args + " 2>\"" + (dir / "err.txt").string() + "\" >/dev/null";
+    const int raw = std::system(cmd.c_str());
+    std::ifstream in(dir / "err.txt");
+    std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, err};
+}
+
+// A project whose coverage layer is a GeoJSON file beside it, with an atlas of three pages.
+fs::path WriteProject(const fs::path& dir) {
+    std::ofstream(dir / "sheets.geojson")
+        << R"({"type":"FeatureCollection","features":[)"
+        << R"({"type":"Feature","properties":{"HD":0.25},"geometry":{"type":"Polygon","coordinates":[[[0,0],[1,0],[1,1],[0,0]]]}},)"
+        << R"({"type":"Feature","properties":{"HD":0.5},"geometry":{"type":"Polygon","coordinates":[[[1,0],[2,0],[2,1],[1,0]]]}},)"
+        << R"({"type":"Feature","properties":{"HD":0.75},"geometry":{"type":"Polygon","coordinates":[[[2,0],[3,0],[3,1],[2,0]]]}}]})";
+    QgsProject project;
+    auto* layer = new QgsVectorLayer(QString::fromStdString((dir / "sheets.geojson").string()), "sheets", "ogr");
+    project.addMapLayer(layer);
+    auto* layout = new QgsPrintLayout(&project);
+    layout->setName("Atlas");
+    layout->setUnits(QgsUnitTypes::LayoutInches);
+    auto* page = new QgsLayoutItemPage(layout);
+    page->setPageSize(QgsLayoutSize(kPageWidth, kPageHeight, QgsUnitTypes::LayoutInches));
+    layout->pageCollection()->addPage(page);
+    project.layoutManager()->addLayout(layout);
+    BuildQgisItem(*layout, {ItemSpec::Map, "Map", {1, 2, 7.5, 9}, 0, {}, {}});
+    BuildQgisItem(*layout, {ItemSpec::Text, "Title", {3, 3, 5, 3.5}, 0, {}, {}});
+    layout->atlas()->setCoverageLayer(layer);
+    layout->atlas()->setEnabled(true);
+    const fs::path file = dir / "book.qgz";
+    EXPECT_TRUE(project.write(QString::fromStdString(file.string())));
+    return file;
+}
+
+}  // namespace
+
+TEST(CrvAnchorQgis, RefusesBadInputInOneLineWithStatusTwo) {
+    TempDir dir;
+    const fs::path project = WriteProject(dir.Path());
+    const std::string p = "\"" + project.string() + "\"";
+    struct Case {
+        std::string args;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {p + " --layout Nope", "crvanchor-qgis: --layout \"Nope\": no print layout of that name in " + project.string() +
+                                   " (it has \"Atlas\")\n"},
+        {p + " --layout Atlas --pages 4",
+         "crvanchor-qgis: --pages: 4 is not in the map book (pages 1 to 3)\n"},
+        {p + " --layout Atlas --pages 3-1", "crvanchor-qgis: --pages: the range 3-1 runs backwards\n"},
+        {p + " --layout Atlas --pages x", "crvanchor-qgis: --pages: expected a page or a range such as 3-5, found \"x\"\n"},
+        {"\"" + (dir.Path() / "missing.qgz").string() + "\" --layout Atlas",
+         "crvanchor-qgis: " + (dir.Path() / "missing.qgz").string() + ": no such project file\n"},
+        {p + " --layout Atlas --pdf " + p,
+         "crvanchor-qgis: --pdf \"" + project.string() + "\": that is the project being read; nothing was written\n"},
+        {p + " --layout Atlas --report " + p,
+         "crvanchor-qgis: --report \"" + project.string() + "\": that is the project being read; nothing was written\n"},
+        {"anchor " + p + " --layout Atlas Title Colour=red",
+         "crvanchor-qgis: anchor: \"Colour\" is not a key of the anchor record\n"},
+        {"anchor " + p + " --layout Atlas Nobody AnchorElement=true",
+         "crvanchor-qgis: anchor: no item named \"Nobody\" in the layout \"Atlas\"\n"},
+    };
+    for (const auto& c : cases) {
+        const CommandRun run = Command(c.args, dir.Path());
+        EXPECT_EQ(run.status, 2) << c.args;
+        EXPECT_EQ(run.err, c.err) << c.args;
+    }
+}
+
+// An item given a record from the command line is placed on every page, and the report says
+// where.
+TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
+    TempDir dir;
+    const fs::path project = WriteProject(dir.Path());
+    const std::string p = "\"" + project.string() + "\"";
+    CommandRun run = Command("anchor " + p +
+                          " --layout Atlas Title AnchorElement=true AnchorType=NamedElement ElementName=Map "
+                          "AnchorFromAll=Top\\ Left AnchorToAll=Top\\ Left HFromFieldAll=true HFieldNameAll=HD",
+                      dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const fs::path report = dir.Path() / "report.json";
+    run = Command(p + " --layout Atlas --pages 2-3 --report \"" + report.string() + "\" --pdf \"" +
+                      (dir.Path() / "book.pdf").string() + "\" --png \"" + (dir.Path() / "png").string() + "\"",
+                  dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::ifstream in(report);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Page 2: the map's top left corner (1, 9) moved right by the field's 0.5.
+    EXPECT_NE(text.find("\"page\": 2"), std::string::npos) << text;
+    EXPECT_NE(text.find("1.5,"), std::string::npos) << text;
+    EXPECT_NE(text.find("1.75,"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"error_reports\": 0"), std::string::npos);
+    EXPECT_TRUE(fs::is_regular_file(dir.Path() / "book.pdf"));
+    EXPECT_TRUE(fs::is_regular_file(dir.Path() / "png" / "page-002.png"));
+    EXPECT_TRUE(fs::is_regular_file(dir.Path() / "png" / "page-003.png"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "png" / "page-001.png"));
+}
+
+}  // namespace crv::testing

@@ -1,0 +1,262 @@
+#include "LayoutFixture.h"
+
+#include "errors/ErrorHandling.h"
+#include "qgis/host/QgisHost.h"
+#include "qgis/host/Records.h"
+#include "standalone/host/Activation.h"
+#include "standalone/placement/Placement.h"
+#include "standalone/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <cmath>
+#include <cstdio>
+
+namespace crv::testing {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+ComPtr<_CRVAnchorManager> NewManager() {
+    return CreateObjectByProgId<_CRVAnchorManager>(standalone::kAnchorManagerProgId);
+}
+
+ComPtr<LayoutElement> FindByName(const std::string& name) {
+    ComPtr<LayoutElement> found;
+    standalone::WalkLayout(RunningApplication()->Document()->PageLayout(),
+                           [&](const ComPtr<LayoutElement>& e, const std::string&) {
+                               if (!found && e->Name() == name) found = e;
+                           });
+    return found;
+}
+
+struct Extent {
+    std::string name;
+    Rect outline;
+    Rect bounds;
+};
+
+// Every element's outline and bounds through the host interfaces of the running host.
+std::vector<Extent> Extents() {
+    std::vector<Extent> out;
+    const auto display = MakeCom<Display, standalone::DisplayImpl>();
+    standalone::WalkLayout(RunningApplication()->Document()->PageLayout(),
+                           [&](const ComPtr<LayoutElement>& e, const std::string&) {
+                               auto polygon = NewPolygon();
+                               e->QueryOutline(display, polygon);
+                               auto o = polygon->GetEnvelope();
+                               auto b = NewEnvelope();
+                               e->QueryBounds(display, b);
+                               out.push_back({e->Name(),
+                                              {o->XMin(), o->YMin(), o->XMax(), o->YMax()},
+                                              {b->XMin(), b->YMin(), b->XMax(), b->YMax()}});
+                           });
+    return out;
+}
+
+using Pages = std::vector<std::vector<Extent>>;
+
+Pages RunStandalone(const std::vector<ItemSpec>& items, RecordingErrorSink& sink) {
+    standalone::StandaloneHost host;
+    std::shared_ptr<standalone::SeriesData> series;
+    for (const auto& s : items) {
+        auto e = BuildStandalone(host, s, DefaultSheets(), true);
+        if (s.kind == ItemSpec::Map) series = standalone::StandaloneHost::Impl(e).series;
+    }
+    WriteRecords(items, FindByName, NewManager);
+    standalone::AnchorSelection selection(NewManager, [&] { return static_cast<int>(sink.reports.size()); });
+    Pages pages;
+    for (int32_t page = 1; page <= 3; ++page) {
+        if (series) series->current_position = page;
+        selection.PlacePage(page);
+        pages.push_back(Extents());
+    }
+    return pages;
+}
+
+Pages RunQgis(const std::vector<ItemSpec>& items, RecordingErrorSink& sink) {
+    QgisLayout q;
+    BuildQgis(q, items, DefaultSheets());
+    qgis::QgisHost host(q.layout);
+    WriteRecords(items, FindByName, NewManager);
+    QgsLayoutAtlas* atlas = q.layout->atlas();
+    EXPECT_TRUE(atlas->beginRender());
+    EXPECT_EQ(atlas->count(), 3);
+    standalone::AnchorSelection selection(NewManager, [&] { return static_cast<int>(sink.reports.size()); });
+    Pages pages;
+    for (int32_t page = 1; page <= 3; ++page) {
+        EXPECT_TRUE(atlas->seekTo(page - 1));
+        selection.PlacePage(page);
+        pages.push_back(Extents());
+    }
+    atlas->endRender();
+    return pages;
+}
+
+void ExpectNear(const Rect& a, const Rect& b, const std::string& what) {
+    EXPECT_NEAR(a.xmin, b.xmin, 1e-9) << what;
+    EXPECT_NEAR(a.ymin, b.ymin, 1e-9) << what;
+    EXPECT_NEAR(a.xmax, b.xmax, 1e-9) << what;
+    EXPECT_NEAR(a.ymax, b.ymax, 1e-9) << what;
+}
+
+const ItemSpec kMap{ItemSpec::Map, "Map", {1, 2, 7.5, 9}, 0, {}, {}};
+
+ItemSpec Text(const std::string& name, Rect r, std::vector<std::string> record = {}) {
+    return {ItemSpec::Text, name, r, 0, {}, std::move(record)};
+}
+
+}  // namespace
+
+// The same layouts and records in both hosts put every element at the same place on every page.
+TEST(QgisHost, PlacesEveryElementAsTheStandaloneHostDoes) {
+    struct Case {
+        const char* what;
+        std::vector<ItemSpec> items;
+    };
+    const std::vector<Case> cases = {
+        {"page anchors",
+         {kMap,
+          Text("Title", {3, 3, 5, 3.5},
+               {"AnchorElement=true", "AnchorFromAll=Top Left", "AnchorToAll=Top Left", "HDistanceAll=0.5",
+                "VDistanceAll=-0.25"}),
+          Text("Footer", {0, 0, 2, 0.4},
+               {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right", "HDistanceAll=-0.5",
+                "VDistanceAll=0.5", "AnchorPriority=LOW"})}},
+        {"element to element, in priority order",
+         {kMap,
+          Text("Note", {0, 0, 1, 0.5},
+               {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Scale", "AnchorFromAll=Top Left",
+                "AnchorToAll=Bottom Left", "VDistanceAll=-0.1", "AnchorPriority=LOW"}),
+          Text("Scale", {4, 4, 6, 4.5},
+               {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map", "AnchorFromAll=Top Right",
+                "AnchorToAll=Bottom Right", "HDistanceAll=-0.1", "AnchorPriority=HIGH"})}},
+        {"groups",
+         {kMap, ItemSpec{ItemSpec::Group, "Legend", {}, 0,
+                         {Text("Key 1", {1, 1, 2, 1.5}), Text("Key 2", {1.2, 0.5, 2.5, 0.9})},
+                         {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right",
+                          "HDistanceAll=-0.25", "VDistanceAll=0.25"}}}},
+        {"distances from the atlas's fields",
+         {kMap, Text("Arrow", {0, 0, 0.5, 0.5},
+                     {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map", "AnchorFromAll=Center",
+                      "AnchorToAll=Top Left", "HFromFieldAll=true", "HFieldNameAll=HD", "VFromFieldAll=true",
+                      "VFieldNameAll=VD"})}},
+        {"the alternate rule on even pages",
+         {kMap, Text("Folio", {0, 0, 1, 0.3},
+                     {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right",
+                      "HDistanceAll=-0.5", "VDistanceAll=0.5", "UseAltAnchoring=true", "AltAnchorType=Even Pages",
+                      "AnchorFromAlt=Bottom Left", "AnchorToAlt=Bottom Left", "HDistanceAlt=0.5",
+                      "VDistanceAlt=0.5"})}},
+        {"a map frame with a frame border",
+         {ItemSpec{ItemSpec::Map, "Map", {1, 2, 7.5, 9}, 0.05, {}, {}},
+          Text("Caption", {0, 0, 3, 0.4},
+               {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map", "AnchorFromAll=Top Left",
+                "AnchorToAll=Bottom Left"})}},
+    };
+    for (const auto& c : cases) {
+        RecordingErrorSink sink;
+        ScopedErrorSink scope(sink);
+        const Pages expected = RunStandalone(c.items, sink);
+        const Pages actual = RunQgis(c.items, sink);
+        EXPECT_TRUE(sink.reports.empty()) << c.what << ": " << (sink.reports.empty() ? "" : sink.reports[0].text);
+        ASSERT_EQ(actual.size(), expected.size()) << c.what;
+        for (size_t p = 0; p < expected.size(); ++p) {
+            ASSERT_EQ(actual[p].size(), expected[p].size()) << c.what;
+            for (size_t i = 0; i < expected[p].size(); ++i) {
+                const std::string what = std::string(c.what) + ", page " + std::to_string(p + 1) + ", " + expected[p][i].name;
+                EXPECT_EQ(actual[p][i].name, expected[p][i].name) << what;
+                ExpectNear(actual[p][i].outline, expected[p][i].outline, what + " outline");
+                ExpectNear(actual[p][i].bounds, expected[p][i].bounds, what + " bounds");
+            }
+        }
+    }
+}
+
+// Records are item custom properties: a saved and reloaded project gives every value back in
+// its kind.
+TEST(QgisHost, RecordsSurviveASaveAndReloadWithTheirKinds) {
+    TempDir dir;
+    const fs::path file = dir.Path() / "records.qgz";
+    qgis::StoredProperties before;
+    {
+        QgisLayout q;
+        BuildQgis(q, {kMap, Text("Title", {3, 3, 5, 3.5})}, DefaultSheets(), QStringLiteral("Book"));
+        qgis::QgisHost host(q.layout);
+        WriteRecords({Text("Title", {}, {"AnchorElement=true", "HDistanceAll=-0.1", "AnchorPriority=HIGH"})},
+                     FindByName, NewManager);
+        auto record = standalone::AnchorRecordOf(FindByName("Title"));
+        ASSERT_TRUE(record);
+        record->SetProperty("Text distance", Variant("0,25"));
+        record->SetProperty("Whole", Variant(int32_t{-7}));
+        record->SetProperty("Not a number", Variant(std::nan("")));
+        record->SetProperty("Third", Variant(1.0 / 3));
+        record->SetProperty("Nothing", Variant::Null());
+        record->SetProperty("Empty bag", Variant(NewPropertyBag()));
+        record->SetProperty("a/b", Variant(true));
+        before = qgis::FlattenCustomValue(FindByName("Title")->CustomProperty());
+        host.StoreRecords();
+        ASSERT_TRUE(q.project.write(QString::fromStdString(file.string())));
+    }
+    QgsProject reloaded;
+    ASSERT_TRUE(reloaded.read(QString::fromStdString(file.string())));
+    auto* layout = reloaded.layoutManager()->printLayouts().value(0);
+    ASSERT_NE(layout, nullptr);
+    qgis::QgisHost host(layout);
+    const auto after = qgis::FlattenCustomValue(FindByName("Title")->CustomProperty());
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(after.at("crvanchor/CorvaneProperties/AnchorProperties/AnchorPriority"), "int16:2");
+    EXPECT_EQ(after.at("crvanchor/CorvaneProperties/AnchorProperties/Third"), "double:0.33333333333333331");
+    EXPECT_EQ(after.at("crvanchor/CorvaneProperties/AnchorProperties/Empty bag"), "bag:");
+    EXPECT_EQ(after.at("crvanchor/CorvaneProperties/AnchorProperties/a%2Fb"), "boolean:true");
+    const Variant nan = standalone::AnchorRecordOf(FindByName("Title"))->GetProperty("Not a number");
+    EXPECT_EQ(nan.Type(), VariantType::Double);
+    EXPECT_TRUE(std::isnan(nan.AsDouble()));
+}
+
+// Items changed behind the engine's back after selection: a report, never a crash.
+TEST(QgisHost, ItemsDeletedRenamedOrRegroupedAfterSelectionGiveAReport) {
+    const std::vector<ItemSpec> items = {
+        kMap, Text("Note", {0, 0, 1, 0.5},
+                   {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map", "AnchorFromAll=Top Left",
+                    "AnchorToAll=Bottom Left"})};
+    struct Case {
+        const char* what;
+        std::function<void(QgsPrintLayout&)> change;
+        bool reported;
+    };
+    const std::vector<Case> cases = {
+        {"target deleted", [](QgsPrintLayout& l) { l.removeLayoutItem(l.itemById("Map")); }, true},
+        {"anchored item deleted", [](QgsPrintLayout& l) { l.removeLayoutItem(l.itemById("Note")); }, true},
+        {"target renamed", [](QgsPrintLayout& l) { l.itemById("Map")->setId("Other"); }, false},
+        {"anchored item grouped", [](QgsPrintLayout& l) { l.groupItems({l.itemById("Note")}); }, false},
+    };
+    for (const auto& c : cases) {
+        RecordingErrorSink sink;
+        ScopedErrorSink scope(sink);
+        QgisLayout q;
+        BuildQgis(q, items, DefaultSheets());
+        qgis::QgisHost host(q.layout);
+        WriteRecords(items, FindByName, NewManager);
+        q.layout->atlas()->beginRender();
+        q.layout->atlas()->seekTo(0);
+        standalone::AnchorSelection selection(NewManager);
+        ASSERT_EQ(selection.Elements().size(), 1u) << c.what;
+        c.change(*q.layout);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        selection.PlacePage(1);
+        if (c.reported) {
+            ASSERT_EQ(sink.reports.size(), 1u) << c.what;
+            EXPECT_NE(sink.reports[0].text.find("is no longer in the layout"), std::string::npos)
+                << c.what << ": " << sink.reports[0].text;
+        } else {
+            EXPECT_TRUE(sink.reports.empty()) << c.what;
+        }
+        q.layout->atlas()->endRender();
+    }
+}
+
+}  // namespace crv::testing
