@@ -30,7 +30,7 @@ from qgis.core import (  # noqa: E402  (the platform must be chosen before Qt lo
     QgsApplication, QgsCoordinateReferenceSystem, QgsFeatureRequest, QgsField,
     QgsFillSymbol, QgsLayoutItemLabel, QgsLayoutItemMap, QgsLayoutItemMapGrid,
     QgsLayoutItemPicture, QgsLayoutItem, QgsLayoutMeasurement, QgsLayoutPoint, QgsLayoutSize,
-    QgsPalLayerSettings, QgsPrintLayout, QgsProject, QgsProperty, QgsRuleBasedRenderer,
+    QgsPalLayerSettings, QgsPrintLayout, QgsProject, QgsProperty, QgsRectangle, QgsRuleBasedRenderer,
     QgsTextFormat, QgsUnitTypes, QgsVectorLayer, QgsVectorLayerSimpleLabeling)
 from qgis.PyQt.QtCore import Qt, QVariant  # noqa: E402
 from qgis.PyQt.QtGui import QColor, QFont  # noqa: E402
@@ -268,6 +268,20 @@ def add_map(page, e, layer):
     return item
 
 
+def fitted(extent, aspect):
+    """The extent grown about its centre to the width-to-height ratio of a frame."""
+    grown = QgsRectangle(extent)
+    if extent.width() / extent.height() < aspect:
+        half = extent.height() * aspect / 2
+        grown.setXMinimum(extent.center().x() - half)
+        grown.setXMaximum(extent.center().x() + half)
+    else:
+        half = extent.width() / aspect / 2
+        grown.setYMinimum(extent.center().y() - half)
+        grown.setYMaximum(extent.center().y() + half)
+    return grown
+
+
 def add_elements(page, elements, layer, data_dir):
     """Adds the items in document order, so their stacking is the document's; returns them."""
     added = []
@@ -290,6 +304,11 @@ def add_elements(page, elements, layer, data_dir):
         item.setId(e["name"])
         page.layout.addLayoutItem(item)
         page.place(item, e["outline"] if kind == "map_frame" else e["rect"])
+        if kind == "map_frame":
+            # The atlas keeps the shape of the extent it finds, and a map item takes the shape
+            # of its extent: start from the frame's shape, or the first page squares the frame.
+            x0, y0, x1, y1 = e["outline"]
+            item.setExtent(fitted(layer.extent(), (x1 - x0) / (y1 - y0)))
         added.append(item)
     return added
 
@@ -375,7 +394,13 @@ def normalise(out):
         return layers.setdefault(m.group(0), "%s_00000000_0000_4000_8000_%012d" % (m.group(1), len(layers) + 1))
     text = re.sub(r"\b([A-Za-z][A-Za-z0-9_]*?)_[0-9a-f]{8}_[0-9a-f]{4}_[0-9a-f]{4}_[0-9a-f]{4}_[0-9a-f]{12}\b",
                   layer_id, text)
-    entries[project[0]] = text.encode("utf-8")
+    # The project file inside is named after the archive, as QGIS names it, whatever name the
+    # last writer saved it under.
+    del entries[project[0]]
+    names.remove(project[0])
+    inner = os.path.splitext(os.path.basename(out))[0] + ".qgs"
+    entries[inner] = text.encode("utf-8")
+    names = sorted(names + [inner])
     tmp = out + ".tmp"
     with zipfile.ZipFile(tmp, "w", zipfile.ZIP_DEFLATED) as z:
         for n in names:
