@@ -3,6 +3,7 @@
 an atlas, its anchored items given the standalone sample's records through `crvanchor-qgis anchor`.
 
     python3 samples/make_qgis_sample.py --crvanchor-qgis build/crvanchor-qgis [OUT.qgz]
+    bash scripts/make_qgis_sample.sh [build/crvanchor-qgis] [OUT.qgz]   (finds a python3 with PyQGIS)
 
 OUT.qgz defaults to samples/lakes_atlas.qgz. Everything the project shows is read from
 lakes_atlas.json beside this script (page, items and their rectangles, texts, the series, the
