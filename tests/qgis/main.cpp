@@ -9,6 +9,8 @@
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     testing::InitGoogleTest(&argc, argv);
+    // Listing the tests needs no QGIS: nothing of it is started for that.
+    if (testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
     QgsApplication app(argc, argv, false);
     QgsApplication::initQgis();
     crv::qgis::LoadComponent(CRV_QT5_LIBRARY_PATH);
