@@ -39,7 +39,12 @@ layout = layouts[0] if layouts else small_layout(project)
 designer = iface.openLayoutDesigner(layout)
 window = designer.window()
 window.resize(1580, 980)
+# With an atlas, preview its second page: the plugin anchors the items as the page changes.
+if layout.atlas().enabled():
+    designer.setAtlasPreviewEnabled(True)
+    layout.atlas().seekTo(1)
 items = [i for i in layout.items() if hasattr(i, "customProperties") and anchored(i)]
+items.sort(key=lambda i: i.id() != "North Arrow")
 if items:
     designer.selectItems([items[0]])
 
