@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, registers the component into a registry of its own, and
-# runs the bundled Lake District map book into a PDF and a report of every element's place.
+# runs the bundled Lake District map book into a PDF and a report of every element's place; then
+# the same book as a QGIS project through QGIS's own exporter.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -11,3 +12,6 @@ export CRVANCHOR_REGISTRY="$PWD/out/registry.db"
 ./build/crvinstall build/libCRVAnchor.so
 ./build/crvanchor book samples/lakes_atlas.json --pdf out/book.pdf --png out/pages --report out/report.json
 echo "The book is in out/book.pdf, its pages in out/pages/, where every element went in out/report.json."
+cmake --build build -j"$(nproc)" --target crvanchor-qgis
+./build/crvanchor-qgis samples/lakes_atlas.qgz --layout "Lakes Atlas" --pdf out/qgis-book.pdf --report out/qgis-report.json
+echo "The same book printed by QGIS is in out/qgis-book.pdf, where every item went in out/qgis-report.json."
