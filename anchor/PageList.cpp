@@ -62,14 +62,18 @@ std::optional<PageList> ReadPlainPageList(std::string_view text) {
         text,
         [&](std::string_view piece) {
             const auto n = ShortPageNumber(piece);
-            if (!n) plain = false;
-            else list.push_back({*n, *n});
+            if (!n)
+                plain = false;
+            else
+                list.push_back({*n, *n});
         },
         [&](std::string_view lo_text, std::string_view hi_text) {
             const auto lo = ShortPageNumber(lo_text);
             const auto hi = ShortPageNumber(hi_text);
-            if (!lo || !hi) plain = false;
-            else if (*lo <= *hi) list.push_back({*lo, *hi});
+            if (!lo || !hi)
+                plain = false;
+            else if (*lo <= *hi)
+                list.push_back({*lo, *hi});
         });
     if (!plain) return std::nullopt;
     return list;

@@ -4,5 +4,6 @@
 // binaries. Only those libraries' own allocations.
 extern "C" const char* __lsan_default_suppressions();
 extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libQt5Gui.so\nleak:libQt5Core.so\nleak:libQt5Widgets.so\nleak:libqoffscreen.so\nleak:libfontconfig.so.1\nleak:libqgis_core.so\nleak:libqgis_gui.so\nleak:libcrypto.so\n";
+    return "leak:libQt5Gui.so\nleak:libQt5Core.so\nleak:libQt5Widgets.so\nleak:libqoffscreen.so\nleak:libfontconfig.so."
+           "1\nleak:libqgis_core.so\nleak:libqgis_gui.so\nleak:libcrypto.so\n";
 }

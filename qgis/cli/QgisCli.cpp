@@ -105,7 +105,8 @@ Args ParseArgs(const std::vector<std::string>& args) {
     if (!haveProject) throw UsageError("which project? (crvanchor-qgis PROJECT --layout NAME ...)");
     if (!a.layout) throw UsageError("which print layout? (--layout NAME)");
     if (a.command == "anchor" && a.rest.empty())
-        throw UsageError("anchor: expected an item and KEY=VALUE ... (crvanchor-qgis anchor PROJECT --layout NAME ITEM ...)");
+        throw UsageError(
+            "anchor: expected an item and KEY=VALUE ... (crvanchor-qgis anchor PROJECT --layout NAME ITEM ...)");
     return a;
 }
 
@@ -146,8 +147,7 @@ struct Session {
 
     explicit Session(const Args& a) {
         std::error_code ec;
-        if (!fs::is_regular_file(a.project, ec))
-            throw UsageError(a.project.string() + ": no such project file");
+        if (!fs::is_regular_file(a.project, ec)) throw UsageError(a.project.string() + ": no such project file");
         try {
             LoadComponent(DefaultComponentPath());
         } catch (const std::runtime_error& e) {
@@ -158,9 +158,9 @@ struct Session {
             QuietStandardError quiet;
             read = project.read(QString::fromStdString(a.project.string()));
         }
-        if (!read)
-            throw UsageError(a.project.string() + ": cannot read the project: " + project.error().toStdString());
-        layout = dynamic_cast<QgsPrintLayout*>(project.layoutManager()->layoutByName(QString::fromStdString(*a.layout)));
+        if (!read) throw UsageError(a.project.string() + ": cannot read the project: " + project.error().toStdString());
+        layout =
+            dynamic_cast<QgsPrintLayout*>(project.layoutManager()->layoutByName(QString::fromStdString(*a.layout)));
         if (layout == nullptr) {
             std::string names;
             for (QgsPrintLayout* l : project.layoutManager()->printLayouts())
@@ -175,9 +175,12 @@ struct Session {
     void Save(const fs::path& path) {
         host->StoreRecords();
         // QGIS chooses the format by the name's suffix: the temporary file keeps it, beside the
-        // destination so that the layers' relative paths stay right.
+        // destination so that the layers' relative paths stay right. It names the project inside
+        // a .qgz after the file's name up to its first dot, so the temporary name starts as the
+        // destination's does, not with a dot.
         const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-        std::string temp = (folder / ("." + path.stem().string() + ".XXXXXX" + path.extension().string())).string();
+        std::string temp =
+            (folder / (path.stem().string() + ".crvanchor-save-XXXXXX" + path.extension().string())).string();
         const int fd = ::mkstemps(temp.data(), static_cast<int>(path.extension().string().size()));
         if (fd < 0) throw standalone::FileWriteError(path.string() + ": cannot create a temporary file beside it");
         ::close(fd);
@@ -240,7 +243,11 @@ class AnchoredPages final : public QgsAbstractLayoutIterator {
 public:
     AnchoredPages(QgsPrintLayout& layout, QgsLayoutAtlas* atlas, standalone::AnchorSelection& selection,
                   standalone::PageList pages, std::function<void(int32_t)> onPage)
-        : layout_(layout), atlas_(atlas), selection_(selection), pages_(std::move(pages)), on_page_(std::move(onPage)) {}
+        : layout_(layout),
+          atlas_(atlas),
+          selection_(selection),
+          pages_(std::move(pages)),
+          on_page_(std::move(onPage)) {}
 
     QgsLayout* layout() override { return &layout_; }
     bool beginRender() override {
@@ -289,7 +296,9 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     int32_t last = 1;
     if (atlas != nullptr) {
         last = atlas->updateFeatures();
-        if (last < 1) throw UsageError(a.project.string() + ": no pages: the atlas of " + QuotedValue(*a.layout) + " has no features");
+        if (last < 1)
+            throw UsageError(a.project.string() + ": no pages: the atlas of " + QuotedValue(*a.layout) +
+                             " has no features");
     }
     standalone::PageList pages;
     try {
@@ -333,8 +342,9 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         const auto result = QgsLayoutExporter::exportToPdf(&it, QString::fromStdString(file.TempPath().string()),
                                                            QgsLayoutExporter::PdfExportSettings(), error);
         if (result != QgsLayoutExporter::Success)
-            throw standalone::FileWriteError(a.pdf->string() + ": cannot write: " +
-                                             (error.isEmpty() ? std::string("QGIS could not export the page") : error.toStdString()));
+            throw standalone::FileWriteError(
+                a.pdf->string() + ": cannot write: " +
+                (error.isEmpty() ? std::string("QGIS could not export the page") : error.toStdString()));
         file.Commit();
     }
     // The pictures, and the report when no PDF pass wrote it, page by page.
@@ -358,8 +368,8 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     if (a.save) s.Save(*a.save);
 
     const size_t count = pages.Count();
-    out << "Map book " << a.project.string() << " (" << *a.layout << "): " << count
-        << (count == 1 ? " page" : " pages") << ", " << selection.Elements().size() << " anchored elements\n";
+    out << "Map book " << a.project.string() << " (" << *a.layout << "): " << count << (count == 1 ? " page" : " pages")
+        << ", " << selection.Elements().size() << " anchored elements\n";
     if (a.pdf) out << "  PDF: " << a.pdf->string() << "\n";
     if (a.png) out << "  PNG: " << a.png->string() << "/page-NNN.png\n";
     if (a.report) out << "  report: " << a.report->string() << "\n";
@@ -370,15 +380,14 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
 int RunShow(const Args& a, std::ostream& out) {
     Session s(a);
     out << "Layout " << QuotedValue(*a.layout) << " of " << a.project.string() << "\n";
-    standalone::WalkLayout(RunningApplication()->Document()->PageLayout(),
-                           [&](const ComPtr<LayoutElement>& e, const std::string& group) {
-                               const size_t depth = group.empty() ? 0 : 1 + static_cast<size_t>(std::count(group.begin(), group.end(), '/'));
-                               const auto record = standalone::AnchorRecordOf(e);
-                               const std::string name = e->Name();
-                               out << std::string(2 * depth, ' ') << std::left << std::setw(24)
-                                   << (name.empty() ? "(unnamed)" : name) << " "
-                                   << (record ? standalone::RecordSummary(record) : "-") << "\n";
-                           });
+    standalone::WalkLayout(RunningApplication()->Document()->PageLayout(), [&](const ComPtr<LayoutElement>& e,
+                                                                               const std::string& group) {
+        const size_t depth = group.empty() ? 0 : 1 + static_cast<size_t>(std::count(group.begin(), group.end(), '/'));
+        const auto record = standalone::AnchorRecordOf(e);
+        const std::string name = e->Name();
+        out << std::string(2 * depth, ' ') << std::left << std::setw(24) << (name.empty() ? "(unnamed)" : name) << " "
+            << (record ? standalone::RecordSummary(record) : "-") << "\n";
+    });
     return 0;
 }
 
@@ -396,9 +405,9 @@ int RunAnchor(const Args& a, std::ostream& out) {
     standalone::CheckTargets(
         changes,
         [&](const std::string& name) {
-            return static_cast<bool>(gf::WalkElementNames(
-                layout, gf::GroupMembers::WalkedOrIndexed,
-                [&](const ComPtr<LayoutElement>&, const std::string& n) { return n == name; }));
+            return static_cast<bool>(
+                gf::WalkElementNames(layout, gf::GroupMembers::WalkedOrIndexed,
+                                     [&](const ComPtr<LayoutElement>&, const std::string& n) { return n == name; }));
         },
         a.project.string());
     auto manager = NewManager();

@@ -51,7 +51,8 @@ void LoadComponent(const std::string& libraryPath) {
     }
     auto get = reinterpret_cast<GetClassObjectFn>(::dlsym(handle, "DllGetClassObject"));
     if (get == nullptr) {
-        throw std::runtime_error("the library " + libraryPath + " is not the anchoring component (no DllGetClassObject)");
+        throw std::runtime_error("the library " + libraryPath +
+                                 " is not the anchoring component (no DllGetClassObject)");
     }
     const std::pair<Guid, const char*> classes[] = {
         {typelib::kClsidCRVAnchorManager, typelib::kProgIdCRVAnchorManager},

@@ -438,7 +438,8 @@ public:
     }
     void Bind(const ComPtr<MapFrame>& frame) override {
         HostCall("MapSeriesFrame.Bind");
-        if (!HasSeries(frame)) Raise(hresult::kInvalidArg, "MapSeriesFrame.Bind", "The map frame carries no map series.");
+        if (!HasSeries(frame))
+            Raise(hresult::kInvalidArg, "MapSeriesFrame.Bind", "The map frame carries no map series.");
         series_ = std::make_shared<standalone::SeriesData>();
         QgsVectorLayer* layer = Atlas("MapSeriesFrame.Bind").coverageLayer();
         series_->name = layer->name().toStdString();

@@ -109,7 +109,8 @@ void AnchorDock::ShowItems(const std::vector<QgsLayoutItem*>& items) {
         const ComPtr<ObjectSet> selection = MakeCom<ObjectSet, standalone::ObjectSetImpl>(std::move(objects));
         ComPtr<IComPropertyPage> page = CreateObject<IComPropertyPage>(typelib::kClsidAnchorPropertyPage);
         if (!page->Applies(selection)) {
-            note_->setText(items.size() == 1 ? tr("This item is not anchored.") : tr("None of these items is anchored."));
+            note_->setText(items.size() == 1 ? tr("This item is not anchored.")
+                                             : tr("None of these items is anchored."));
             PageChanged();
             return;
         }

@@ -39,8 +39,8 @@ ReportHead HeadOf(const Document& doc, const MapBook& book, const std::string& d
     head.page_width = state.page_width;
     head.page_height = state.page_height;
     if (book.SeriesFrame()) {
-        head.series = ReportHead::Series{StandaloneHost::Impl(book.SeriesFrame()).name(), book.FirstPage(),
-                                         book.LastPage()};
+        head.series =
+            ReportHead::Series{StandaloneHost::Impl(book.SeriesFrame()).name(), book.FirstPage(), book.LastPage()};
     }
     for (const auto& e : book.AnchorOrder()) head.anchor_order.push_back(StandaloneHost::Impl(e).name());
     return head;

@@ -56,9 +56,9 @@ std::string WhyNotAnchored(const ComPtr<LayoutElement>& element, const ComPtr<El
         }
         const std::string name = CStr(get(key::ElementName));
         if (name == kNone) return "it is to be anchored to another element but names none (ElementName is \"<None>\")";
-        const ComPtr<LayoutElement> target = gf::WalkElementNames(
-            layout, gf::GroupMembers::WalkedOrIndexed,
-            [&](const ComPtr<LayoutElement>&, const std::string& n) { return n == name; });
+        const ComPtr<LayoutElement> target =
+            gf::WalkElementNames(layout, gf::GroupMembers::WalkedOrIndexed,
+                                 [&](const ComPtr<LayoutElement>&, const std::string& n) { return n == name; });
         if (!target) return "its target " + QuotedValue(name) + " is not in the layout";
         bool fromFields = false;
         for (const char* k : {key::HFromFieldAll, key::VFromFieldAll, key::HFromFieldAlt, key::VFromFieldAlt}) {

@@ -62,7 +62,7 @@ Variant ConvertRecordValue(const RecordKey& k, const std::string& text) {
                            : k.labels.data() == kAltPageLabels.data() ? "an alternate-page code"
                                                                       : "a priority code";
         throw RecordEditError(where + "expected " + what + " 0 to " + std::to_string(k.labels.size() - 1) +
-                         " or its label: " + LabelList(k.labels));
+                              " or its label: " + LabelList(k.labels));
     }
     switch (k.kind) {
         case KeyKind::Boolean:
@@ -85,7 +85,7 @@ Variant ConvertRecordValue(const RecordKey& k, const std::string& text) {
             if (name == key::AnchorType) {
                 if (text == kAnchorTypeLayout || text == kAnchorTypeNamedElement) return Variant(text);
                 throw RecordEditError(where + "expected " + Quoted(kAnchorTypeLayout) + " or " +
-                                 Quoted(kAnchorTypeNamedElement));
+                                      Quoted(kAnchorTypeNamedElement));
             }
             if (name == key::AltAnchorPageRange && !text.empty()) {
                 bool pages = false;
@@ -101,7 +101,6 @@ Variant ConvertRecordValue(const RecordKey& k, const std::string& text) {
     }
     throw RecordEditError(where + "unknown kind");
 }
-
 
 RecordChanges ParseRecordChanges(const std::vector<std::string>& texts) {
     RecordChanges changes;
@@ -121,9 +120,8 @@ void CheckTargets(const RecordChanges& changes, const std::function<bool(const s
                   const std::string& in) {
     for (const auto& [k, v] : changes.items) {
         if (std::string(k->name) != key::ElementName || v.AsString() == kNone || targetExists(v.AsString())) continue;
-        throw RecordEditError(std::string(k->name) + "=" + QuotedValue(v.AsString()) +
-                              ": no element of that name in " + in +
-                              " (a target is a top-level element or a member of a top-level group), or " +
+        throw RecordEditError(std::string(k->name) + "=" + QuotedValue(v.AsString()) + ": no element of that name in " +
+                              in + " (a target is a top-level element or a member of a top-level group), or " +
                               Quoted(kNone));
     }
 }

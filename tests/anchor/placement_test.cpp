@@ -264,9 +264,9 @@ TEST_F(AlternateTest, EveryPlacementTestsThePageRangeInForce) {
     }
     EXPECT_TRUE(sink_.reports.empty()) << sink_.reports[0].text;
 
-    GiveRecord(e, Anchored({{key::UseAltAnchoring, true},
-                            {key::AltAnchorType, int16_t{2}},
-                            {key::AltAnchorPageRange, "6-5"}}));
+    GiveRecord(
+        e,
+        Anchored({{key::UseAltAnchoring, true}, {key::AltAnchorType, int16_t{2}}, {key::AltAnchorPageRange, "6-5"}}));
     m->SetAnchorElement(e);
     m->AnchorElement(1);
     m->AnchorElement(1);

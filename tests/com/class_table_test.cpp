@@ -115,8 +115,7 @@ TEST(ClassTable, EveryCreationSeesTheRegistrationsInForce) {
     {
         // Registered on another thread: this one creates through it next.
         std::unique_ptr<ScopedClassRegistration> second;
-        std::thread([&] { second = std::make_unique<ScopedClassRegistration>(kSquareClass, Tagger("second")); })
-            .join();
+        std::thread([&] { second = std::make_unique<ScopedClassRegistration>(kSquareClass, Tagger("second")); }).join();
         EXPECT_EQ(LabelOf(kSquareClass), "second");
         std::thread([&] { EXPECT_EQ(LabelOf(kSquareClass), "second"); }).join();
         std::thread([&] { second.reset(); }).join();
@@ -132,8 +131,10 @@ TEST(ClassTable, EveryCreationSeesTheRegistrationsInForce) {
     std::vector<Guid> ids;
     for (uint32_t i = 0; i < 40; ++i) {
         Guid g = kSquareClass;
-        if (i % 2 == 0) g.data1 += i;
-        else g.data4[7] = static_cast<uint8_t>(g.data4[7] + i);
+        if (i % 2 == 0)
+            g.data1 += i;
+        else
+            g.data4[7] = static_cast<uint8_t>(g.data4[7] + i);
         ids.push_back(g);
     }
     std::vector<std::unique_ptr<ScopedClassRegistration>> regs;

@@ -67,7 +67,8 @@ inline ComPtr<LayoutElement> BuildStandalone(standalone::StandaloneHost& host, c
         }
         case ItemSpec::Group: {
             e = host.Make(standalone::ElementKind::SequenceAndIndexedGroup, s.name, {});
-            for (const auto& m : s.members) standalone::StandaloneHost::Impl(e).AddMember(BuildStandalone(host, m, sheets, false));
+            for (const auto& m : s.members)
+                standalone::StandaloneHost::Impl(e).AddMember(BuildStandalone(host, m, sheets, false));
             break;
         }
     }
@@ -115,13 +116,15 @@ inline QgsLayoutItem* BuildQgisItem(QgsPrintLayout& layout, const ItemSpec& s) {
 
 inline void BuildQgis(QgisLayout& q, const std::vector<ItemSpec>& items, const std::vector<SheetRow>& sheets,
                       const QString& name = QStringLiteral("Atlas")) {
-    q.coverage = new QgsVectorLayer(QStringLiteral("Polygon?crs=EPSG:3857&field=HD:double&field=VD:integer&field=NAME:string(20)"),
-                                    QStringLiteral("sheets"), QStringLiteral("memory"));
+    q.coverage = new QgsVectorLayer(
+        QStringLiteral("Polygon?crs=EPSG:3857&field=HD:double&field=VD:integer&field=NAME:string(20)"),
+        QStringLiteral("sheets"), QStringLiteral("memory"));
     QgsFeatureList features;
     double x = 0;
     for (const auto& r : sheets) {
         QgsFeature f(q.coverage->fields());
-        f.setAttributes(QgsAttributes() << QVariant(r.hd) << QVariant(r.vd) << QVariant(QString::fromStdString(r.name)));
+        f.setAttributes(QgsAttributes() << QVariant(r.hd) << QVariant(r.vd)
+                                        << QVariant(QString::fromStdString(r.name)));
         // Sheets of the map frame's shape (6.5 by 7): the atlas then never reshapes the frame.
         f.setGeometry(QgsGeometry::fromRect(QgsRectangle(x, 0, x + 650, 700)));
         features.append(f);
@@ -144,7 +147,8 @@ inline void BuildQgis(QgisLayout& q, const std::vector<ItemSpec>& items, const s
 }
 
 // Gives every element of the specs its record, through the engine, in the running host.
-inline void WriteRecords(const std::vector<ItemSpec>& items, const std::function<ComPtr<LayoutElement>(const std::string&)>& find,
+inline void WriteRecords(const std::vector<ItemSpec>& items,
+                         const std::function<ComPtr<LayoutElement>(const std::string&)>& find,
                          const std::function<ComPtr<_CRVAnchorManager>()>& newManager) {
     for (const auto& s : items) {
         if (!s.record.empty()) {

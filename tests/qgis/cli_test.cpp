@@ -1,10 +1,12 @@
 // crvanchor-qgis as a user runs it: its own process, a project on disk.
 #include "LayoutFixture.h"
+#include "qgsziputils.h"
 
 #include "standalone/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -24,7 +26,8 @@ struct CommandRun {
 CommandRun Command(const std::string& args, const fs::path& dir) {
     // Under the leak checker the program's standard error would end with the list of
     // suppressions used; the command's own lines are what is checked.
-    const std::string cmd = "LSAN_OPTIONS=\"$LSAN_OPTIONS:print_suppressions=0\" \"" CRV_QGIS_CLI_PATH "\" " + args + " 2>\"" + (dir / "err.txt").string() + "\" >/dev/null";
+    const std::string cmd = "LSAN_OPTIONS=\"$LSAN_OPTIONS:print_suppressions=0\" \"" CRV_QGIS_CLI_PATH "\" " + args +
+                            " 2>\"" + (dir / "err.txt").string() + "\" >/dev/null";
     const int raw = std::system(cmd.c_str());
     std::ifstream in(dir / "err.txt");
     std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -68,18 +71,18 @@ TEST(CrvAnchorQgis, RefusesBadInputInOneLineWithStatusTwo) {
         std::string err;
     };
     const std::vector<Case> cases = {
-        {p + " --layout Nope", "crvanchor-qgis: --layout \"Nope\": no print layout of that name in " + project.string() +
-                                   " (it has \"Atlas\")\n"},
-        {p + " --layout Atlas --pages 4",
-         "crvanchor-qgis: --pages: 4 is not in the map book (pages 1 to 3)\n"},
+        {p + " --layout Nope", "crvanchor-qgis: --layout \"Nope\": no print layout of that name in " +
+                                   project.string() + " (it has \"Atlas\")\n"},
+        {p + " --layout Atlas --pages 4", "crvanchor-qgis: --pages: 4 is not in the map book (pages 1 to 3)\n"},
         {p + " --layout Atlas --pages 3-1", "crvanchor-qgis: --pages: the range 3-1 runs backwards\n"},
-        {p + " --layout Atlas --pages x", "crvanchor-qgis: --pages: expected a page or a range such as 3-5, found \"x\"\n"},
+        {p + " --layout Atlas --pages x",
+         "crvanchor-qgis: --pages: expected a page or a range such as 3-5, found \"x\"\n"},
         {"\"" + (dir.Path() / "missing.qgz").string() + "\" --layout Atlas",
          "crvanchor-qgis: " + (dir.Path() / "missing.qgz").string() + ": no such project file\n"},
         {p + " --layout Atlas --pdf " + p,
          "crvanchor-qgis: --pdf \"" + project.string() + "\": that is the project being read; nothing was written\n"},
-        {p + " --layout Atlas --report " + p,
-         "crvanchor-qgis: --report \"" + project.string() + "\": that is the project being read; nothing was written\n"},
+        {p + " --layout Atlas --report " + p, "crvanchor-qgis: --report \"" + project.string() +
+                                                  "\": that is the project being read; nothing was written\n"},
         {"anchor " + p + " --layout Atlas Title Colour=red",
          "crvanchor-qgis: anchor: \"Colour\" is not a key of the anchor record\n"},
         {"anchor " + p + " --layout Atlas Nobody AnchorElement=true",
@@ -99,14 +102,14 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
     const fs::path project = WriteProject(dir.Path());
     const std::string p = "\"" + project.string() + "\"";
     CommandRun run = Command("anchor " + p +
-                          " --layout Atlas Title AnchorElement=true AnchorType=NamedElement ElementName=Map "
-                          "AnchorFromAll=Top\\ Left AnchorToAll=Top\\ Left HFromFieldAll=true HFieldNameAll=HD",
-                      dir.Path());
+                                 " --layout Atlas Title AnchorElement=true AnchorType=NamedElement ElementName=Map "
+                                 "AnchorFromAll=Top\\ Left AnchorToAll=Top\\ Left HFromFieldAll=true HFieldNameAll=HD",
+                             dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
     const fs::path report = dir.Path() / "report.json";
     run = Command(p + " --layout Atlas --pages 2-3 --report \"" + report.string() + "\" --pdf \"" +
-                      (dir.Path() / "book.pdf").string() + "\" --png \"" + (dir.Path() / "png").string() + "\" --save \"" +
-                      (dir.Path() / "saved.qgz").string() + "\"",
+                      (dir.Path() / "book.pdf").string() + "\" --png \"" + (dir.Path() / "png").string() +
+                      "\" --save \"" + (dir.Path() / "saved.qgz").string() + "\"",
                   dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
     std::ifstream in(report);
@@ -129,6 +132,17 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
     EXPECT_NEAR(title->pos().x(), 1.75, 1e-9);
     EXPECT_EQ(title->customProperty("crvanchor/CorvaneProperties/AnchorProperties/HFieldNameAll").toString(),
               "string:HD");
+    // The project inside the archive is named after the file, as QGIS names it itself.
+    QStringList files;
+    fs::create_directory(dir.Path() / "unzipped");
+    ASSERT_TRUE(QgsZipUtils::unzip(QString::fromStdString((dir.Path() / "saved.qgz").string()),
+                                   QString::fromStdString((dir.Path() / "unzipped").string()), files));
+    EXPECT_TRUE(fs::is_regular_file(dir.Path() / "unzipped" / "saved.qgs")) << files.join(", ").toStdString();
+    EXPECT_EQ(std::count_if(fs::directory_iterator(dir.Path()), fs::directory_iterator(),
+                            [](const fs::directory_entry& e) {
+                                return e.path().string().find("crvanchor-save") != std::string::npos;
+                            }),
+              0);
 }
 
 }  // namespace crv::testing

@@ -44,17 +44,16 @@ struct Extent {
 std::vector<Extent> Extents() {
     std::vector<Extent> out;
     const auto display = MakeCom<Display, standalone::DisplayImpl>();
-    standalone::WalkLayout(RunningApplication()->Document()->PageLayout(),
-                           [&](const ComPtr<LayoutElement>& e, const std::string&) {
-                               auto polygon = NewPolygon();
-                               e->QueryOutline(display, polygon);
-                               auto o = polygon->GetEnvelope();
-                               auto b = NewEnvelope();
-                               e->QueryBounds(display, b);
-                               out.push_back({e->Name(),
-                                              {o->XMin(), o->YMin(), o->XMax(), o->YMax()},
-                                              {b->XMin(), b->YMin(), b->XMax(), b->YMax()}});
-                           });
+    standalone::WalkLayout(RunningApplication()->Document()->PageLayout(), [&](const ComPtr<LayoutElement>& e,
+                                                                               const std::string&) {
+        auto polygon = NewPolygon();
+        e->QueryOutline(display, polygon);
+        auto o = polygon->GetEnvelope();
+        auto b = NewEnvelope();
+        e->QueryBounds(display, b);
+        out.push_back(
+            {e->Name(), {o->XMin(), o->YMin(), o->XMax(), o->YMax()}, {b->XMin(), b->YMin(), b->XMax(), b->YMax()}});
+    });
     return out;
 }
 
@@ -136,7 +135,10 @@ TEST(QgisHost, PlacesEveryElementAsTheStandaloneHostDoes) {
                {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map", "AnchorFromAll=Top Right",
                 "AnchorToAll=Bottom Right", "HDistanceAll=-0.1", "AnchorPriority=HIGH"})}},
         {"groups",
-         {kMap, ItemSpec{ItemSpec::Group, "Legend", {}, 0,
+         {kMap, ItemSpec{ItemSpec::Group,
+                         "Legend",
+                         {},
+                         0,
                          {Text("Key 1", {1, 1, 2, 1.5}), Text("Key 2", {1.2, 0.5, 2.5, 0.9})},
                          {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right",
                           "HDistanceAll=-0.25", "VDistanceAll=0.25"}}}},
@@ -146,11 +148,11 @@ TEST(QgisHost, PlacesEveryElementAsTheStandaloneHostDoes) {
                       "AnchorToAll=Top Left", "HFromFieldAll=true", "HFieldNameAll=HD", "VFromFieldAll=true",
                       "VFieldNameAll=VD"})}},
         {"the alternate rule on even pages",
-         {kMap, Text("Folio", {0, 0, 1, 0.3},
-                     {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right",
-                      "HDistanceAll=-0.5", "VDistanceAll=0.5", "UseAltAnchoring=true", "AltAnchorType=Even Pages",
-                      "AnchorFromAlt=Bottom Left", "AnchorToAlt=Bottom Left", "HDistanceAlt=0.5",
-                      "VDistanceAlt=0.5"})}},
+         {kMap,
+          Text("Folio", {0, 0, 1, 0.3},
+               {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right", "HDistanceAll=-0.5",
+                "VDistanceAll=0.5", "UseAltAnchoring=true", "AltAnchorType=Even Pages", "AnchorFromAlt=Bottom Left",
+                "AnchorToAlt=Bottom Left", "HDistanceAlt=0.5", "VDistanceAlt=0.5"})}},
         {"a map frame with a frame border",
          {ItemSpec{ItemSpec::Map, "Map", {1, 2, 7.5, 9}, 0.05, {}, {}},
           Text("Caption", {0, 0, 3, 0.4},
@@ -167,7 +169,8 @@ TEST(QgisHost, PlacesEveryElementAsTheStandaloneHostDoes) {
         for (size_t p = 0; p < expected.size(); ++p) {
             ASSERT_EQ(actual[p].size(), expected[p].size()) << c.what;
             for (size_t i = 0; i < expected[p].size(); ++i) {
-                const std::string what = std::string(c.what) + ", page " + std::to_string(p + 1) + ", " + expected[p][i].name;
+                const std::string what =
+                    std::string(c.what) + ", page " + std::to_string(p + 1) + ", " + expected[p][i].name;
                 EXPECT_EQ(actual[p][i].name, expected[p][i].name) << what;
                 ExpectNear(actual[p][i].outline, expected[p][i].outline, what + " outline");
                 ExpectNear(actual[p][i].bounds, expected[p][i].bounds, what + " bounds");
@@ -219,10 +222,9 @@ TEST(QgisHost, RecordsSurviveASaveAndReloadWithTheirKinds) {
 
 // Items changed behind the engine's back after selection: a report, never a crash.
 TEST(QgisHost, ItemsDeletedRenamedOrRegroupedAfterSelectionGiveAReport) {
-    const std::vector<ItemSpec> items = {
-        kMap, Text("Note", {0, 0, 1, 0.5},
-                   {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map", "AnchorFromAll=Top Left",
-                    "AnchorToAll=Bottom Left"})};
+    const std::vector<ItemSpec> items = {kMap, Text("Note", {0, 0, 1, 0.5},
+                                                    {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map",
+                                                     "AnchorFromAll=Top Left", "AnchorToAll=Bottom Left"})};
     struct Case {
         const char* what;
         std::function<void(QgsPrintLayout&)> change;
