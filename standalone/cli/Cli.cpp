@@ -340,6 +340,12 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
         out << std::left << std::setw(static_cast<int>(w0 + 2)) << r.element << std::setw(static_cast<int>(w1 + 2))
             << r.type << std::setw(static_cast<int>(w2 + 2)) << r.rect << r.anchor << "\n";
     }
+    const auto cycles = AnchorCycles(RunningApplication()->Document()->PageLayout());
+    if (!cycles.empty()) out << "\n";
+    for (const auto& [element, cycle] : cycles) {
+        out << QuotedValue(element->Name()) << " is in a cycle of anchors: " << cycle
+            << "; the book leaves it where it stands\n";
+    }
     for (const auto& [name, record] : records) {
         out << "\nAnchor record of \"" << name << "\":\n";
         auto contents = ComPtr<BagContents>::Query(record);

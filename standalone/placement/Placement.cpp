@@ -22,9 +22,10 @@ std::optional<int32_t> WholeNumber(std::string_view s) {
     return v;
 }
 
-void WalkMembers(const ComPtr<LayoutElement>& e, const std::string& group,
-                 const std::function<void(const ComPtr<LayoutElement>&, const std::string&)>& visit) {
-    visit(e, group);
+using TreeVisit = std::function<void(const ComPtr<LayoutElement>&, const std::string& group, size_t depth)>;
+
+void WalkMembers(const ComPtr<LayoutElement>& e, const std::string& group, size_t depth, const TreeVisit& visit) {
+    visit(e, group, depth);
     auto sequence = ComPtr<ElementSequence>::Query(e);
     auto indexed = sequence ? ComPtr<ElementGroup>() : ComPtr<ElementGroup>::Query(e);
     if (!sequence && !indexed) return;
@@ -33,12 +34,67 @@ void WalkMembers(const ComPtr<LayoutElement>& e, const std::string& group,
     if (sequence) {
         sequence->ResetMembers();
         for (ComPtr<LayoutElement> m = sequence->NextMember(); m; m = sequence->NextMember()) {
-            WalkMembers(m, inner, visit);
+            WalkMembers(m, inner, depth + 1, visit);
         }
         return;
     }
     const int32_t n = indexed->MemberCount();
-    for (int32_t i = 0; i < n; ++i) WalkMembers(indexed->Member(i), inner, visit);
+    for (int32_t i = 0; i < n; ++i) WalkMembers(indexed->Member(i), inner, depth + 1, visit);
+}
+
+void WalkTree(const ComPtr<ElementContainer>& layout, const TreeVisit& visit) {
+    layout->Reset();
+    for (ComPtr<LayoutElement> e = layout->Next(); e; e = layout->Next()) WalkMembers(e, "", 0, visit);
+}
+
+// Every element of the layout with the group that holds it, so that "moves" and "changes the
+// extent of" can be told apart from the structure alone.
+class LayoutTree {
+public:
+    explicit LayoutTree(const ComPtr<ElementContainer>& layout) {
+        std::vector<size_t> open;  // the groups enclosing the element walked last, outermost first
+        WalkTree(layout, [&](const ComPtr<LayoutElement>& e, const std::string&, size_t depth) {
+            open.resize(depth);
+            parent_.push_back(open.empty() ? kNone : open.back());
+            open.push_back(nodes_.size());
+            nodes_.push_back(e);
+        });
+    }
+    std::optional<size_t> IndexOf(const ComPtr<LayoutElement>& e) const {
+        for (size_t i = 0; i < nodes_.size(); ++i) {
+            if (SameObject(nodes_[i], e)) return i;
+        }
+        return std::nullopt;
+    }
+    // True when `outer` is `inner` or one of the groups that hold it.
+    bool Holds(size_t outer, size_t inner) const {
+        for (size_t at = inner; at != kNone; at = parent_[at]) {
+            if (at == outer) return true;
+        }
+        return false;
+    }
+    std::string NameOf(size_t i) const { return nodes_[i]->Name(); }
+
+private:
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+    std::vector<ComPtr<LayoutElement>> nodes_;
+    std::vector<size_t> parent_;
+};
+
+// The element an anchored element is placed against, found the way the engine finds it; none
+// for an element anchored to the page or whose record does not read.
+ComPtr<LayoutElement> TargetOf(const ComPtr<LayoutElement>& element, const ComPtr<ElementContainer>& layout) {
+    const ComPtr<PropertyBag> record = AnchorRecordOf(element);
+    if (!record) return {};
+    try {
+        if (CStr(record->GetProperty(key::AnchorType)) != kAnchorTypeNamedElement) return {};
+        const std::string name = CStr(record->GetProperty(key::ElementName));
+        if (name == kNone) return {};
+        return gf::WalkElementNames(layout, gf::GroupMembers::WalkedOrIndexed,
+                                    [&](const ComPtr<LayoutElement>&, const std::string& n) { return n == name; });
+    } catch (const ComError&) {
+        return {};
+    }
 }
 
 // Why the engine would not anchor an element, told from its record the way the engine's own
@@ -145,8 +201,7 @@ ComPtr<PropertyBag> AnchorRecordOf(const ComPtr<LayoutElement>& e) {
 
 void WalkLayout(const ComPtr<ElementContainer>& layout,
                 const std::function<void(const ComPtr<LayoutElement>&, const std::string& group)>& visit) {
-    layout->Reset();
-    for (ComPtr<LayoutElement> e = layout->Next(); e; e = layout->Next()) WalkMembers(e, "", visit);
+    WalkTree(layout, [&](const ComPtr<LayoutElement>& e, const std::string& group, size_t) { visit(e, group); });
 }
 
 int PriorityRank(int16_t code) {
@@ -156,6 +211,112 @@ int PriorityRank(int16_t code) {
         case kPriorityLow: return 2;
         default: return 3;
     }
+}
+
+AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
+                                     const std::vector<ComPtr<LayoutElement>>& elements) {
+    const size_t n = elements.size();
+    const LayoutTree tree(layout);
+    std::vector<std::optional<size_t>> node(n), target(n);
+    for (size_t i = 0; i < n; ++i) {
+        node[i] = tree.IndexOf(elements[i]);
+        if (const ComPtr<LayoutElement> t = TargetOf(elements[i], layout)) target[i] = tree.IndexOf(t);
+    }
+    // depends[i]: the elements whose placement moves i's target or changes its extent.
+    std::vector<std::vector<size_t>> depends(n);
+    for (size_t i = 0; i < n; ++i) {
+        if (!target[i]) continue;
+        for (size_t j = 0; j < n; ++j) {
+            if (node[j] && (tree.Holds(*node[j], *target[i]) || tree.Holds(*target[i], *node[j]))) {
+                depends[i].push_back(j);
+            }
+        }
+    }
+
+    AnchorDependencies out;
+    out.cycle.resize(n);
+    // The shortest way back to i, if any, by a breadth-first walk of the dependencies.
+    for (size_t i = 0; i < n; ++i) {
+        std::vector<size_t> from(n, n);
+        std::vector<size_t> queue{i};
+        bool closed = false;
+        size_t last = i;
+        for (size_t q = 0; q < queue.size() && !closed; ++q) {
+            for (size_t j : depends[queue[q]]) {
+                if (j == i) {
+                    closed = true;
+                    last = queue[q];
+                    break;
+                }
+                if (from[j] != n) continue;
+                from[j] = queue[q];
+                queue.push_back(j);
+            }
+        }
+        if (!closed) continue;
+        std::vector<size_t> ring;  // i, then what i depends on, and so on round to i
+        for (size_t at = last; at != i; at = from[at]) ring.push_back(at);
+        ring.push_back(i);
+        std::reverse(ring.begin(), ring.end());
+        std::rotate(ring.begin(), std::min_element(ring.begin(), ring.end()), ring.end());
+        // Each step names the next element of the ring, and the target on the way when the
+        // step goes through a group: "A" → "M" in "G", "A" → "G" holding "N".
+        std::string text = QuotedValue(elements[ring.front()]->Name());
+        for (size_t k = 0; k < ring.size(); ++k) {
+            const size_t t = *target[ring[k]];
+            const size_t next = *node[ring[(k + 1) % ring.size()]];
+            const std::string name = QuotedValue(tree.NameOf(next));
+            if (t == next) {
+                text += " → " + name;
+            } else {
+                text += " → " + QuotedValue(tree.NameOf(t)) + (tree.Holds(next, t) ? " in " : " holding ") + name;
+            }
+        }
+        out.cycle[i] = text;
+    }
+
+    std::vector<bool> placed(n, false);
+    for (size_t i = 0; i < n; ++i) placed[i] = !out.cycle[i].empty();  // stays where it stands
+    for (bool found = true; found;) {
+        found = false;
+        for (size_t i = 0; i < n && !found; ++i) {
+            if (placed[i]) continue;
+            if (std::all_of(depends[i].begin(), depends[i].end(), [&](size_t j) { return placed[j]; })) {
+                placed[i] = found = true;
+                out.order.push_back(i);
+            }
+        }
+    }
+    return out;
+}
+
+std::vector<std::pair<ComPtr<LayoutElement>, std::string>> AnchorCycles(const ComPtr<ElementContainer>& layout) {
+    struct Candidate {
+        ComPtr<LayoutElement> element;
+        int rank;
+    };
+    // Collected first: telling whether an element can be anchored walks the layout again.
+    std::vector<ComPtr<LayoutElement>> all;
+    WalkLayout(layout, [&](const ComPtr<LayoutElement>& e, const std::string&) { all.push_back(e); });
+    std::vector<Candidate> candidates;
+    for (const ComPtr<LayoutElement>& e : all) {
+        const ComPtr<PropertyBag> record = AnchorRecordOf(e);
+        if (!record || !WhyNotAnchored(e, layout).empty()) continue;
+        try {
+            if (!CBool(record->GetProperty(key::AnchorElement))) continue;
+            candidates.push_back({e, PriorityRank(CInt(record->GetProperty(key::AnchorPriority)))});
+        } catch (const ComError&) {}
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.rank < b.rank; });
+    std::vector<ComPtr<LayoutElement>> elements;
+    for (const auto& c : candidates) elements.push_back(c.element);
+    const AnchorDependencies dependencies = OrderByDependency(layout, elements);
+    std::vector<std::pair<ComPtr<LayoutElement>, std::string>> out;
+    for (size_t i = 0; i < elements.size(); ++i) {
+        if (!dependencies.cycle[i].empty()) out.emplace_back(elements[i], dependencies.cycle[i]);
+    }
+    return out;
 }
 
 AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::function<int()>& reportsShown) {
@@ -173,17 +334,30 @@ AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::fu
         const std::string name = c.element->Name();
         if (!c.manager->CanAnchor(c.element)) {
             const std::string why = WhyNotAnchored(c.element, layout);
-            left_out_.push_back({name, why.empty() ? "the engine cannot anchor it now" : why});
+            left_out_.push_back({name, why.empty() ? "the engine cannot anchor it now" : why, c.element, ""});
             continue;
         }
         const int before = reportsShown ? reportsShown() : 0;
         c.manager->SetAnchorElement(c.element);
         if (reportsShown && reportsShown() != before) {
-            left_out_.push_back({name, "selecting it gave the error report shown"});
+            left_out_.push_back({name, "selecting it gave the error report shown", c.element, ""});
             continue;
         }
         selected_.push_back(std::move(c));
     }
+    std::vector<ComPtr<LayoutElement>> elements;
+    for (const auto& s : selected_) elements.push_back(s.element);
+    const AnchorDependencies dependencies = OrderByDependency(layout, elements);
+    std::vector<Selected> ordered;
+    for (size_t i : dependencies.order) ordered.push_back(std::move(selected_[i]));
+    for (size_t i = 0; i < selected_.size(); ++i) {
+        const std::string& cycle = dependencies.cycle[i];
+        if (cycle.empty()) continue;
+        selected_[i].manager->Reset();
+        left_out_.push_back(
+            {selected_[i].element->Name(), "it is in a cycle of anchors: " + cycle, selected_[i].element, cycle});
+    }
+    selected_ = std::move(ordered);
 }
 
 AnchorSelection::~AnchorSelection() {

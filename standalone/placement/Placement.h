@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace crv::standalone {
@@ -49,6 +50,32 @@ void WalkLayout(const ComPtr<ElementContainer>& layout,
 // 0 for HIGH, 1 for MEDIUM, 2 for LOW, 3 for any other code: the order of placement.
 int PriorityRank(int16_t code);
 
+// The order in which anchored elements are placed so that each is placed after whatever moves
+// the element it is placed against, and the cycles that no order can satisfy.
+//
+// An element anchored to a target T (found by name as the engine finds it) depends on every
+// other given element whose placement moves T or changes T's extent: T itself, a group that
+// holds T, and a member of T when T is a group. A group anchored to one of its own members, and
+// a member anchored to a group that holds it, depend on themselves.
+struct AnchorDependencies {
+    // Indices into the elements given, in placement order: the order given wherever it already
+    // places every element after what it depends on; otherwise, each time, the first element
+    // in that order whose dependencies are all placed. Elements in a cycle are not in it; an
+    // element that depends on one is placed against it where it stands.
+    std::vector<size_t> order;
+    // For each element given: "" or the cycle it is in, starting from its element that comes
+    // first in the order given, such as "\"Title\" → \"Legend\" → \"Title\"" or
+    // "\"Frame\" → \"Label\" in \"Frame\"" (a group anchored to its own member).
+    std::vector<std::string> cycle;
+};
+AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
+                                     const std::vector<ComPtr<LayoutElement>>& elements);
+
+// The cycles a book of the layout would refuse, told from the records alone (without the
+// engine): every element whose record is switched on and names a target the engine would
+// accept, in priority order, with the cycle it is in; elements in no cycle are not listed.
+std::vector<std::pair<ComPtr<LayoutElement>, std::string>> AnchorCycles(const ComPtr<ElementContainer>& layout);
+
 // The anchored elements of the running application's page layout, selected once.
 class AnchorSelection {
 public:
@@ -60,15 +87,19 @@ public:
         int16_t priority;
     };
     // An element that carries an anchor record but is left out, with the reason in a few
-    // words ("its target \"Inset Map\" is not in the layout").
+    // words ("its target \"Inset Map\" is not in the layout"); for an element in a cycle of
+    // anchors, also the cycle alone.
     struct LeftOut {
         std::string name;
         std::string reason;
+        ComPtr<LayoutElement> element;
+        std::string cycle;
     };
 
     // Walks the layout of the running application's document and selects every element the
     // engine says is anchored, HIGH first, then MEDIUM, LOW and any other priority, in walk
-    // order within a priority. The engine tells its caller nothing, only the user;
+    // order within a priority, except that an element is placed after what it depends on
+    // (OrderByDependency); the elements of a cycle are left out where they stand. The engine tells its caller nothing, only the user;
     // `reportsShown`, when given, counts the reports shown so far, so that an element whose
     // selection was reported is left out instead of being reported again on every page.
     explicit AnchorSelection(const ManagerFactory& newManager, const std::function<int()>& reportsShown = {});
@@ -81,7 +112,7 @@ public:
     // The element's priority when it is selected.
     std::optional<int16_t> PriorityOf(const ComPtr<LayoutElement>& element) const;
 
-    // Places every selected element for the page, in order. The host has put the page in
+    // Places every selected element for the page, in order (Elements()). The host has put the page in
     // force before.
     void PlacePage(int32_t page);
 

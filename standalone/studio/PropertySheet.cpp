@@ -27,6 +27,12 @@ PropertySheet::PropertySheet(const ComPtr<ObjectSet>& selection, const ComPtr<La
     setObjectName("PropertySheet");
     setWindowTitle(tr("Properties"));
     auto* layout = new QVBoxLayout(this);
+    note_ = new QLabel(this);
+    note_->setObjectName("sheetNote");
+    note_->setWordWrap(true);
+    note_->setStyleSheet("QLabel { background: #fff3cd; color: #664d03; border: 1px solid #ffda6a; padding: 6px; }");
+    note_->hide();
+    layout->addWidget(note_);
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName("sheetTabs");
     layout->addWidget(tabs_);
@@ -135,6 +141,12 @@ void PropertySheet::ShowTab(int index) {
     if (index >= 1 && static_cast<size_t>(index - 1) < pages_.size())
         pages_[static_cast<size_t>(index - 1)].page->Show();
     if (tabs_->currentIndex() != index) tabs_->setCurrentIndex(index);
+    note_->setVisible(!note_->text().isEmpty() && index >= 1);
+}
+
+void PropertySheet::SetNote(const std::string& text) {
+    note_->setText(QString::fromStdString(text));
+    note_->setVisible(!text.empty() && shown_ >= 1);
 }
 
 void PropertySheet::PageChanged() {

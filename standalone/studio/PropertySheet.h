@@ -15,6 +15,7 @@
 
 class QDialogButtonBox;
 class QDoubleSpinBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
@@ -57,6 +58,11 @@ public:
 
     void ShowTab(int index);
 
+    // A note the host shows above the component's pages (not on its own general page), such as
+    // why the book leaves the element where it stands; "" for none.
+    void SetNote(const std::string& text);
+    QLabel* Note() const { return note_; }
+
 private:
     struct Page {
         ComPtr<IComPropertyPage> page;
@@ -73,6 +79,7 @@ private:
 
     ComPtr<LayoutElement> element_;
     QTabWidget* tabs_ = nullptr;
+    QLabel* note_ = nullptr;
     QDialogButtonBox* buttons_ = nullptr;
     QLineEdit* name_ = nullptr;
     QDoubleSpinBox* x_ = nullptr;

@@ -6,6 +6,7 @@
 #include "standalone/host/Activation.h"
 #include "standalone/book/Render.h"
 #include "standalone/studio/PropertySheet.h"
+#include "standalone/support/MessageText.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -373,6 +374,19 @@ std::unique_ptr<PropertySheet> StudioWindow::MakeSheet() {
     std::vector<ComPtr<Unknown>> objects(selection_.begin(), selection_.end());
     auto set = MakeCom<ObjectSet, standalone::ObjectSetImpl>(std::move(objects));
     auto sheet = std::make_unique<PropertySheet>(set, selection_.back(), this);
+    // The book leaves an element of a cycle of anchors where it stands; its anchor page alone
+    // would not tell.
+    std::string note;
+    for (const auto& left : book_->LeftOutElements()) {
+        if (left.cycle.empty()) continue;
+        for (const auto& e : selection_) {
+            if (!SameObject(e, left.element)) continue;
+            note += (note.empty() ? "" : "\n") + standalone::QuotedValue(left.name) +
+                    " is in a cycle of anchors: " + left.cycle +
+                    ". Paging leaves it where it stands; anchor one of the cycle elsewhere to place it.";
+        }
+    }
+    sheet->SetNote(note);
     for (const auto& problem : sheet->Problems()) Complain(tr("Properties"), Q(problem));
     sheet->applied = [this] { Changed(); };
     return sheet;

@@ -464,5 +464,46 @@ TEST_F(WindowTest, TheWindowShowsErrorReportsInMessageBoxesWhileItLives) {
     EXPECT_EQ(&CurrentErrorSink(), before);
 }
 
+// Two elements anchored to each other: paging leaves both where they stand, and the sheet of
+// either says why above its anchor page, not on the host's own page.
+TEST_F(WindowTest, AnElementInACycleOfAnchorsStaysAndItsSheetSaysWhy) {
+    for (const auto& [element, target] : {std::pair{"Title", "Page Number"}, {"Page Number", "Title"}}) {
+        std::ostringstream out, err;
+        ASSERT_EQ(standalone::RunCrvAnchor({"anchor", sample_.string(), element, "AnchorType=NamedElement",
+                                            std::string("ElementName=") + target},
+                                           out, err),
+                  0)
+            << err.str();
+    }
+    ASSERT_TRUE(window_->Open(sample_));
+    const Rect title = Where("Title");
+    const Rect number = Where("Page Number");
+    const Rect arrow = Where("North Arrow");
+    window_->NextPage();
+    EXPECT_TRUE(SamePlaces({{"Title", Where("Title")}, {"Page Number", Where("Page Number")}},
+                           {{"Title", title}, {"Page Number", number}}));
+    EXPECT_FALSE(SamePlaces({{"North Arrow", Where("North Arrow")}}, {{"North Arrow", arrow}}));
+
+    const std::string cycle = R"(is in a cycle of anchors: "Title" → "Page Number" → "Title".)";
+    for (const char* name : {"Title", "Page Number"}) {
+        Click(name);
+        auto sheet = Sheet();
+        ASSERT_TRUE(sheet);
+        ASSERT_EQ(sheet->Titles(), (std::vector<std::string>{"General", "Anchor"}));
+        EXPECT_FALSE(sheet->Note()->isVisible()) << name;
+        sheet->ShowTab(1);
+        EXPECT_TRUE(sheet->Note()->isVisible()) << name;
+        EXPECT_EQ(sheet->Note()->text().toStdString().rfind(std::string("\"") + name + "\" " + cycle, 0), 0u)
+            << sheet->Note()->text().toStdString();
+        sheet->CancelButton()->click();
+    }
+    Click("North Arrow");
+    auto sheet = Sheet();
+    sheet->ShowTab(1);
+    EXPECT_FALSE(sheet->Note()->isVisible());
+    sheet->CancelButton()->click();
+    for (const auto& r : sink_.reports) ADD_FAILURE() << r.text;
+}
+
 }  // namespace
 }  // namespace crv::testing
