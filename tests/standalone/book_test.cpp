@@ -700,15 +700,14 @@ namespace {
 
 TEST(Crvanchor, LayoutChecksListOffPageElementsOnceWithTheirPagesAndStrictMakesThemFail) {
     TempDir dir;
-    const std::string doc =
-        SeriesBook(dir / "b", Sheet("0", "0", "1", "1") + "," + Sheet("1", "0", "2", "1") + "," +
-                                  Sheet("2", "0", "3", "1") + "," + Sheet("3", "0", "4", "1") + "," +
-                                  Sheet("4", "0", "5", "1"))
-            .string();
+    const std::string doc = SeriesBook(dir / "b", Sheet("0", "0", "1", "1") + "," + Sheet("1", "0", "2", "1") + "," +
+                                                      Sheet("2", "0", "3", "1") + "," + Sheet("3", "0", "4", "1") +
+                                                      "," + Sheet("4", "0", "5", "1"))
+                                .string();
     // One unit out past the left edge on every page but the odd ones, which put it back in.
-    ASSERT_EQ(Crv({"anchor", doc, "Note", "AnchorElement=true", "AnchorFromAll=Bottom Left",
-                   "AnchorToAll=Bottom Left", "HDistanceAll=-1", "UseAltAnchoring=true", "AltAnchorType=Odd Pages",
-                   "AnchorFromAlt=Bottom Left", "AnchorToAlt=Bottom Left"})
+    ASSERT_EQ(Crv({"anchor", doc, "Note", "AnchorElement=true", "AnchorFromAll=Bottom Left", "AnchorToAll=Bottom Left",
+                   "HDistanceAll=-1", "UseAltAnchoring=true", "AltAnchorType=Odd Pages", "AnchorFromAlt=Bottom Left",
+                   "AnchorToAlt=Bottom Left"})
                   .status,
               0);
     const std::string report = (dir / "r.json").string();
@@ -744,8 +743,9 @@ TEST(MapBook, OutlineDrawsTheAnchoringInMagentaOnlyWhenAsked) {
         return n;
     };
     for (const bool outline : {false, true}) {
-        std::vector<std::string> args{"book", kSample.string(), "--pages", "2", "--png",
-                                      (dir / (outline ? "on" : "off")).string(), "--dpi", "40"};
+        std::vector<std::string> args{
+            "book", kSample.string(), "--pages", "2", "--png", (dir / (outline ? "on" : "off")).string(), "--dpi",
+            "40"};
         if (outline) args.push_back("--outline");
         ASSERT_EQ(Crv(args).status, 0);
     }

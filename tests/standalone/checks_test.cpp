@@ -26,7 +26,8 @@ Placement P(const std::string& name, standalone::Rect r, bool anchored = true, c
 std::vector<std::string> Texts(const std::vector<CheckFinding>& found) {
     std::vector<std::string> out;
     for (const auto& f : found) {
-        out.push_back(f.kind == CheckFinding::Kind::OffPage ? "off:" + f.element : "overlap:" + f.element + "/" + f.other);
+        out.push_back(f.kind == CheckFinding::Kind::OffPage ? "off:" + f.element
+                                                            : "overlap:" + f.element + "/" + f.other);
     }
     return out;
 }
@@ -66,7 +67,8 @@ TEST(LayoutChecks, FindOffPageAndOverlappingAnchoredElementsOnAPage) {
          true,
          {"overlap:Outer/Beside", "overlap:Inner/Beside", "overlap:Deep/Beside"}},
         {"a group's namesake elsewhere is not its member",
-         {P("G", {1, 1, 5, 5}, true, "", "group"), P("M", {1, 1, 2, 2}, true, "G"), P("Other", {1, 1, 2, 2}, true, "Gx")},
+         {P("G", {1, 1, 5, 5}, true, "", "group"), P("M", {1, 1, 2, 2}, true, "G"),
+          P("Other", {1, 1, 2, 2}, true, "Gx")},
          true,
          {"overlap:G/Other", "overlap:M/Other"}},
         {"off the page and overlapping", {P("A", {-1, 1, 3, 3}), P("B", {2, 2, 4, 4})}, true, {"off:A", "overlap:A/B"}},
