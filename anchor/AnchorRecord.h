@@ -113,6 +113,21 @@ struct AnchorRecord {
     void Write(const ComPtr<PropertyBag>& bag) const;
 };
 
+// Whether the alternate rule set governs the page the engine tests as `page` (the page's
+// number, or its position in the map series when the distances come from fields, moved by
+// the section's first page when a section template is in force). `isOdd(page)` and
+// `inPageRange(page)` answer for the odd/even and page-range kinds; they may raise.
+template <class IsOdd, class InPageRange>
+bool UsesAlternateRule(const AnchorRecord& r, int32_t page, IsOdd&& isOdd, InPageRange&& inPageRange) {
+    if (!r.UseAltAnchoring) return false;
+    switch (r.AltAnchorType) {
+        case kAltEvenPages: return !isOdd(page);
+        case kAltOddPages: return isOdd(page);
+        case kAltPageRange: return inPageRange(page);
+        default: return false;
+    }
+}
+
 // How a key's value is converted on reading and stored by a new record.
 enum class KeyKind { Boolean, Integer, Distance, String };
 

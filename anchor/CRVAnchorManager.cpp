@@ -298,15 +298,8 @@ void CRVAnchorManager::Anchor(int32_t PageNumber, int32_t PageOffset) {
     Nested(CRV_PROCEDURE_ID("Anchor"), [&] {
         const AnchorRecord& r = s_.Record;
         const int32_t effective = CheckedSub(CheckedAdd(PageNumber, PageOffset), 1);
-        bool alternate = false;
-        if (r.UseAltAnchoring) {
-            switch (r.AltAnchorType) {
-                case kAltEvenPages: alternate = !IsOdd(effective); break;
-                case kAltOddPages: alternate = IsOdd(effective); break;
-                case kAltPageRange: alternate = InAlternatePages(effective); break;
-                default: alternate = false; break;
-            }
-        }
+        const bool alternate = UsesAlternateRule(
+            r, effective, [](int32_t p) { return IsOdd(p); }, [this](int32_t p) { return InAlternatePages(p); });
         const AnchorRule& rule = alternate ? r.Alt : r.All;
         const double h = Distance(rule.HDistance, rule.HFromField, rule.HFieldName);
         const double v = Distance(rule.VDistance, rule.VFromField, rule.VFieldName);

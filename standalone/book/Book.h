@@ -4,6 +4,7 @@
 // once, then placed page after page.
 
 #include "anchor/CRVAnchorManager.h"
+#include "anchor/ReferenceGeometry.h"
 #include "standalone/document/Document.h"
 #include "standalone/placement/BookReport.h"
 #include "standalone/placement/Placement.h"
@@ -57,6 +58,18 @@ public:
 
     // Every element of the layout, groups walked depth first, where it stands now.
     std::vector<Placement> Placements() const;
+
+    // How each anchored element stands on the page in force, in the order they are placed:
+    // its rectangle, and the rule its record applies on the page (the alternate one or not),
+    // with its own point that the rule moves and the point of the page or of the target element
+    // it is moved to, before the rule's distances. No points when the record cannot be read
+    // for the page (the engine then reported why and left the element where it was).
+    struct Outline {
+        Rect rect;
+        bool alternate = false;
+        std::optional<Point> from, to;
+    };
+    std::vector<Outline> Outlines(int32_t page) const;
 
 private:
     Document& document_;

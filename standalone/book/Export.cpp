@@ -93,12 +93,14 @@ void BookPages::End() { running_ = false; }
 void BookExporter::Export(BookPages& pages, const ExportOptions& options, const Progress& progress,
                           const std::function<int()>& errorReports) {
     times_ = {};
+    checks_ = {};
     MapBook& book = pages.Book();
+    const HostState& state = document_.Host().State();
     std::unique_ptr<BookRenderer> renderer;
     if (options.pdf || options.png) {
         renderer = std::make_unique<BookRenderer>(document_, book);
         if (options.pdf) renderer->StartPdf(*options.pdf);
-        if (options.png) renderer->SetPngFolder(*options.png, options.dpi);
+        if (options.png) renderer->SetPngFolder(*options.png, options.dpi, options.outline);
     }
     std::unique_ptr<BookReport> report;
     if (options.report)
@@ -111,9 +113,13 @@ void BookExporter::Export(BookPages& pages, const ExportOptions& options, const 
         }
         if (!more) break;
         const int32_t page = pages.CurrentPage();
-        if (report) {
+        {
             Stopwatch reporting(times_.reporting);
-            report->AddPage(page, book.Placements());
+            const std::vector<Placement> placements = book.Placements();
+            const std::vector<CheckFinding> found =
+                CheckPage(placements, state.page_width, state.page_height, options.check_overlap);
+            checks_.AddPage(page, found);
+            if (report) report->AddPage(page, placements, found);
         }
         if (renderer) {
             Stopwatch rendering(times_.rendering);

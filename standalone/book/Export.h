@@ -4,6 +4,7 @@
 // the book is held whole: memory stays the same whatever the number of pages.
 
 #include "standalone/book/Book.h"
+#include "standalone/placement/Checks.h"
 #include "standalone/support/Errors.h"
 
 #include <filesystem>
@@ -59,6 +60,8 @@ struct ExportOptions {
     std::optional<std::filesystem::path> report;  // every element's rectangle on every page (JSON)
     std::optional<std::filesystem::path> save;  // the document as left on the last page
     std::string document_name;  // the document as the report names it
+    bool check_overlap = false;  // the layout checks look for anchored elements overlapping too
+    bool outline = false;  // the PNG pages show each anchored element's rectangle and rule
 };
 
 // Where an export's time went, in seconds.
@@ -75,17 +78,21 @@ public:
     // Called after each page: pages done, and the page.
     using Progress = std::function<void(size_t done, int32_t page)>;
 
-    // Steps `pages` from Begin to End and writes the outputs asked for. Every file is replaced
+    // Steps `pages` from Begin to End, checks the layout of every page and writes the outputs
+    // asked for. Every file is replaced
     // whole or not at all; the report ends with the count `errorReports` gives. Throws
     // ExportError, RenderError or FileWriteError with one line.
     void Export(BookPages& pages, const ExportOptions& options, const Progress& progress,
                 const std::function<int()>& errorReports);
 
     const ExportTimes& Times() const { return times_; }
+    // What the layout checks found on the pages exported.
+    const CheckLog& Checks() const { return checks_; }
 
 private:
     Document& document_;
     ExportTimes times_;
+    CheckLog checks_;
 };
 
 }  // namespace crv::standalone

@@ -7,11 +7,14 @@
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLineF>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPdfWriter>
+#include <QPen>
+#include <QPolygonF>
 
 #include <cmath>
 #include <cstdio>
@@ -274,6 +277,43 @@ void DrawPage(QPainter& painter, const Document& document, const MapBook& book, 
     painter.restore();
 }
 
+void DrawOutlines(QPainter& painter, const Document& document, const MapBook& book, int32_t page,
+                  double pixelsPerUnit) {
+    const HostState& s = document.Host().State();
+    const Canvas c{painter, pixelsPerUnit, s.page_height, PointsPerUnit(document.Units())};
+    auto at = [&](const Point& p) { return QPointF(p.x * c.scale, (s.page_height - p.y) * c.scale); };
+    const QColor magenta(255, 0, 255);
+    const double thin = std::max(1.0, c.scale * 0.01);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (const MapBook::Outline& o : book.Outlines(page)) {
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(magenta, thin));
+        painter.drawRect(c.Box(o.rect));
+        if (!o.from || !o.to) continue;
+        const QPointF from = at(*o.from), to = at(*o.to);
+        const QLineF line(from, to);
+        const double head = std::max(4.0, c.scale * 0.08);
+        if (line.length() < head) {
+            painter.drawEllipse(to, head / 2, head / 2);
+            continue;
+        }
+        painter.setPen(QPen(magenta, thin, o.alternate ? Qt::DashLine : Qt::SolidLine));
+        painter.drawLine(line);
+        // The head at the target point, pointing along the line.
+        const QLineF back = QLineF(to, from);
+        QLineF left = back, right = back;
+        left.setLength(head);
+        right.setLength(head);
+        left.setAngle(back.angle() + 25);
+        right.setAngle(back.angle() - 25);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(magenta);
+        painter.drawPolygon(QPolygonF({to, left.p2(), right.p2()}));
+    }
+    painter.restore();
+}
+
 namespace {
 
 // Hands everything the PDF writer writes to an atomic file, and keeps the first failure: the
@@ -330,6 +370,7 @@ struct BookRenderer::Impl {
     std::filesystem::path png_folder;
     double png_dpi = 100;
     int png_width = 0, png_height = 0;
+    bool png_outline = false;
 
     void Draw(QPainter& p, double deviceWidth, int32_t page) {
         DrawPage(p, doc, book, page, deviceWidth / doc.Host().State().page_width);
@@ -371,7 +412,7 @@ void BookRenderer::StartPdf(const std::filesystem::path& path) {
     impl_->pdf_has_page = false;
 }
 
-void BookRenderer::SetPngFolder(const std::filesystem::path& folder, double dotsPerInch) {
+void BookRenderer::SetPngFolder(const std::filesystem::path& folder, double dotsPerInch, bool outline) {
     // Checked before the folder is made: a page that cannot be drawn leaves nothing behind.
     const HostState& s = impl_->doc.Host().State();
     const double inches = 72.0 / PointsPerUnit(impl_->doc.Units());
@@ -387,6 +428,7 @@ void BookRenderer::SetPngFolder(const std::filesystem::path& folder, double dots
     if (ec) throw RenderError("cannot make the PNG folder " + folder.string() + ": " + ec.message());
     impl_->png_folder = folder;
     impl_->png_dpi = dotsPerInch;
+    impl_->png_outline = outline;
     impl_->png_width = static_cast<int>(w);
     impl_->png_height = static_cast<int>(h);
 }
@@ -414,6 +456,9 @@ void BookRenderer::AddPage(int32_t page) {
         {
             QPainter p(&image);
             impl_->Draw(p, impl_->png_width, page);
+            if (impl_->png_outline) {
+                DrawOutlines(p, impl_->doc, impl_->book, page, impl_->png_width / impl_->doc.Host().State().page_width);
+            }
         }
         // Encoded in memory, then replaced whole: a full disk leaves the former page as it was.
         QByteArray bytes;

@@ -27,6 +27,12 @@ void EnsureGuiApplication();
 // PNG pages and the desktop window.
 void DrawPage(QPainter& painter, const Document& document, const MapBook& book, int32_t page, double pixelsPerUnit);
 
+// Draws over a page drawn by DrawPage, in magenta: each anchored element's rectangle, and an
+// arrow from the element's own point that its rule moves to the point of the page or of the
+// target element it is anchored to; the arrow's length is the rule's distances, a ring marks
+// the point when they are nought. The arrow is dashed when the alternate rule applies.
+void DrawOutlines(QPainter& painter, const Document& document, const MapBook& book, int32_t page, double pixelsPerUnit);
+
 class BookRenderer {
 public:
     BookRenderer(const Document& document, const MapBook& book);
@@ -37,7 +43,9 @@ public:
     // Draws the page as it stands now: into the PDF when one is started, and as
     // DIR/page-NNN.png when a PNG folder is given.
     void AddPage(int32_t page);
-    void SetPngFolder(const std::filesystem::path& folder, double dotsPerInch = 100);
+    // With `outline`, each PNG page also shows every anchored element's rectangle and an arrow
+    // from its own point to the point it is anchored to (see DrawOutlines).
+    void SetPngFolder(const std::filesystem::path& folder, double dotsPerInch = 100, bool outline = false);
     void Finish();
 
     // The PNG file of a page.

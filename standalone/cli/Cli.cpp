@@ -41,9 +41,12 @@ struct UsageError : StandaloneError {
 constexpr const char* kUsage =
     "usage: crvanchor book DOC [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--dpi N] [--report OUT.json] [--save "
     "OUT.json]\n"
-    "                     [--timing]\n"
+    "                     [--timing] [--check-overlap] [--strict] [--outline]\n"
     "       crvanchor show DOC\n"
-    "       crvanchor anchor DOC ELEMENT KEY=VALUE ...\n";
+    "       crvanchor anchor DOC ELEMENT KEY=VALUE ...\n"
+    "book checks every page: an anchored element off the page (and with --check-overlap two\n"
+    "overlapping) is listed on standard error; --outline draws the anchoring on the PNG pages.\n"
+    "Exit status: 0 done; 1 error reports shown, or findings with --strict; 2 bad command line or input.\n";
 
 std::string Fixed(double v, int decimals = 3) {
     std::ostringstream s;
@@ -59,6 +62,9 @@ struct BookArgs {
     std::optional<fs::path> pdf, png, report, save;
     double dpi = 100;
     bool timing = false;
+    bool check_overlap = false;
+    bool strict = false;  // findings of the layout checks make the exit status 1
+    bool outline = false;
 };
 
 BookArgs ParseBookArgs(const std::vector<std::string>& args) {
@@ -82,6 +88,12 @@ BookArgs ParseBookArgs(const std::vector<std::string>& args) {
             a.save = value();
         else if (arg == "--timing")
             a.timing = true;
+        else if (arg == "--check-overlap")
+            a.check_overlap = true;
+        else if (arg == "--strict")
+            a.strict = true;
+        else if (arg == "--outline")
+            a.outline = true;
         else if (arg == "--dpi") {
             const std::string v = value();
             double d = 0;
@@ -100,6 +112,7 @@ BookArgs ParseBookArgs(const std::vector<std::string>& args) {
         }
     }
     if (!haveDoc) throw UsageError("book: which document? (crvanchor book DOC ...)");
+    if (a.outline && !a.png) throw UsageError("book: --outline draws on the PNG pages; add --png DIR");
     return a;
 }
 
@@ -257,6 +270,8 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     options.report = a.report;
     options.save = a.save;
     options.document_name = a.doc.generic_string();
+    options.check_overlap = a.check_overlap;
+    options.outline = a.outline;
     Progress progress(err, pages.Count());
     BookExporter exporter(doc);
     try {
@@ -267,6 +282,7 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         throw UsageError(e.what());
     }
     progress.Done();
+    for (const std::string& line : exporter.Checks().Lines()) err << "crvanchor: " << line << "\n";
 
     const size_t count = pages.Count();
     out << "Map book " << a.doc.string() << ": " << count << (count == 1 ? " page" : " pages") << ", "
@@ -285,7 +301,7 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             << " us each); report " << Fixed(t.reporting, 4) << " s; rendering " << Fixed(t.rendering, 4)
             << " s; anchoring is " << Fixed(total > 0 ? 100.0 * t.anchoring / total : 0.0, 1) << "% of the run\n";
     }
-    return 0;
+    return a.strict && !exporter.Checks().Empty() ? 1 : 0;
 }
 
 // ------------------------------------------------------------------ show

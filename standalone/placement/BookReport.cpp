@@ -117,12 +117,24 @@ BookReport::BookReport(const fs::path& path, const ReportHead& head)
 
 BookReport::~BookReport() = default;
 
-void BookReport::AddPage(int32_t page, const std::vector<Placement>& placements) {
+void BookReport::AddPage(int32_t page, const std::vector<Placement>& placements,
+                         const std::vector<CheckFinding>& checks) {
     json entry = json::object();
     entry["page"] = page;
     json elements = json::array();
     for (const auto& p : placements) elements.push_back(PlacementJson(p));
     entry["elements"] = std::move(elements);
+    if (!checks.empty()) {
+        json found = json::array();
+        for (const CheckFinding& f : checks) {
+            json j = json::object();
+            j["kind"] = f.kind == CheckFinding::Kind::OffPage ? "off_page" : "overlap";
+            j["element"] = f.element;
+            if (f.kind == CheckFinding::Kind::Overlap) j["other"] = f.other;
+            found.push_back(std::move(j));
+        }
+        entry["checks"] = std::move(found);
+    }
     stream_->AddPage(entry);
 }
 

@@ -24,6 +24,14 @@ struct Placement {
     Rect rect;  // the element's rectangle as the engine measures it
 };
 
+// A finding of the layout checks (Checks.h) on a page.
+struct CheckFinding {
+    enum class Kind { OffPage, Overlap };
+    Kind kind = Kind::OffPage;
+    std::string element;
+    std::string other;  // the element it overlaps; empty for off the page
+};
+
 // A rectangle as "(xmin, ymin)-(xmax, ymax)", three decimals.
 std::string RectText(const Rect& r);
 
@@ -51,7 +59,9 @@ public:
     BookReport(const BookReport&) = delete;
     BookReport& operator=(const BookReport&) = delete;
 
-    void AddPage(int32_t page, const std::vector<Placement>& placements);
+    // `checks` lists the layout checks' findings on the page, as "kind", "element" and, for an
+    // overlap, "other"; the page has a "checks" member only when there are some.
+    void AddPage(int32_t page, const std::vector<Placement>& placements, const std::vector<CheckFinding>& checks = {});
     // Ends the report with the count of error reports and puts it in place.
     void Finish(int errorReports);
 

@@ -694,3 +694,76 @@ TEST(MapBook, PagesAreSteppedInOrderEachPutInForceWithoutAnEventLog) {
 
 }  // namespace
 }  // namespace crv::testing
+
+namespace crv::testing {
+namespace {
+
+TEST(Crvanchor, LayoutChecksListOffPageElementsOnceWithTheirPagesAndStrictMakesThemFail) {
+    TempDir dir;
+    const std::string doc = SeriesBook(dir / "b", Sheet("0", "0", "1", "1") + "," + Sheet("1", "0", "2", "1") + "," +
+                                                      Sheet("2", "0", "3", "1") + "," + Sheet("3", "0", "4", "1") +
+                                                      "," + Sheet("4", "0", "5", "1"))
+                                .string();
+    // One unit out past the left edge on every page but the odd ones, which put it back in.
+    ASSERT_EQ(Crv({"anchor", doc, "Note", "AnchorElement=true", "AnchorFromAll=Bottom Left", "AnchorToAll=Bottom Left",
+                   "HDistanceAll=-1", "UseAltAnchoring=true", "AltAnchorType=Odd Pages", "AnchorFromAlt=Bottom Left",
+                   "AnchorToAlt=Bottom Left"})
+                  .status,
+              0);
+    const std::string report = (dir / "r.json").string();
+    CommandRun run = Crv({"book", doc, "--report", report});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "crvanchor: \"Note\" off the page on pages 2, 4\n");
+    const json r = json::parse(ReadText(report));
+    EXPECT_FALSE(r["pages"][0].contains("checks"));
+    EXPECT_EQ(r["pages"][1]["checks"], json::parse(R"([{"kind": "off_page", "element": "Note"}])"));
+    run = Crv({"book", doc, "--strict", "--pages", "1-4"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "crvanchor: \"Note\" off the page on pages 2, 4\n");
+    run = Crv({"book", doc, "--strict", "--pages", "3"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    run = Crv({"book", doc, "--outline", "--pdf", (dir / "o.pdf").string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "crvanchor: book: --outline draws on the PNG pages; add --png DIR\n");
+    EXPECT_FALSE(fs::exists(dir / "o.pdf"));
+    EXPECT_EQ(Crv({"book", kSample.string(), "--check-overlap", "--strict"}).err, "");
+}
+
+TEST(MapBook, OutlineDrawsTheAnchoringInMagentaOnlyWhenAsked) {
+    TempDir dir;
+    auto magenta = [](const QImage& img) {
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y) {
+            for (int x = 0; x < img.width(); ++x) {
+                const QRgb p = img.pixel(x, y);
+                if (qRed(p) > 200 && qBlue(p) > 200 && qGreen(p) < 80) ++n;
+            }
+        }
+        return n;
+    };
+    for (const bool outline : {false, true}) {
+        std::vector<std::string> args{
+            "book", kSample.string(), "--pages", "2", "--png", (dir / (outline ? "on" : "off")).string(), "--dpi",
+            "40"};
+        if (outline) args.push_back("--outline");
+        ASSERT_EQ(Crv(args).status, 0);
+    }
+    const QImage off(QString::fromStdString((dir / "off" / "page-002.png").string()));
+    const QImage on(QString::fromStdString((dir / "on" / "page-002.png").string()));
+    EXPECT_EQ(magenta(off), 0);
+    EXPECT_GT(magenta(on), 0);
+    // The page number's box, bottom left on an even page, is outlined: its top edge runs at
+    // 0.4 inch above the bottom.
+    int edge = 0;
+    for (int x = 20; x < 50; ++x) {
+        for (int y = on.height() - 18; y < on.height() - 14; ++y) {
+            const QRgb p = on.pixel(x, y);
+            if (qRed(p) > 200 && qBlue(p) > 200 && qGreen(p) < 80) ++edge;
+        }
+    }
+    EXPECT_GT(edge, 0);
+}
+
+}  // namespace
+}  // namespace crv::testing
