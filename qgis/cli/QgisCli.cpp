@@ -5,6 +5,7 @@
 #include "qgis/host/QgisHost.h"
 #include "standalone/host/Activation.h"
 #include "standalone/placement/BookReport.h"
+#include "standalone/placement/Checks.h"
 #include "standalone/placement/Placement.h"
 #include "standalone/placement/RecordEdit.h"
 #include "standalone/support/AtomicFile.h"
@@ -55,9 +56,11 @@ struct UsageError : standalone::StandaloneError {
 
 constexpr const char* kUsage =
     "usage: crvanchor-qgis PROJECT --layout NAME [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--report OUT.json]\n"
-    "                      [--save OUT.qgz]\n"
+    "                      [--save OUT.qgz] [--check-overlap] [--strict]\n"
     "       crvanchor-qgis show PROJECT --layout NAME\n"
-    "       crvanchor-qgis anchor PROJECT --layout NAME ITEM KEY=VALUE ...\n";
+    "       crvanchor-qgis anchor PROJECT --layout NAME ITEM KEY=VALUE ...\n"
+    "Every page is checked for anchored items off the page (--check-overlap: also overlapping), listed on\n"
+    "standard error. Exit status: 0 done; 1 error reports shown, or findings with --strict; 2 bad input.\n";
 
 struct Args {
     std::string command = "book";
@@ -65,6 +68,8 @@ struct Args {
     std::optional<std::string> layout, pages;
     std::optional<fs::path> pdf, png, report, save;
     std::vector<std::string> rest;  // anchor: the item and its KEY=VALUEs
+    bool check_overlap = false;
+    bool strict = false;  // findings of the layout checks make the exit status 1
 };
 
 Args ParseArgs(const std::vector<std::string>& args) {
@@ -91,6 +96,10 @@ Args ParseArgs(const std::vector<std::string>& args) {
             a.report = value();
         else if (book && arg == "--save")
             a.save = value();
+        else if (book && arg == "--check-overlap")
+            a.check_overlap = true;
+        else if (book && arg == "--strict")
+            a.strict = true;
         else if (arg.rfind("--", 0) == 0)
             throw UsageError(a.command + ": unknown option " + arg);
         else if (!haveProject) {
@@ -310,14 +319,14 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     for (const auto& left : selection.LeftOutElements())
         err << "crvanchor-qgis: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
 
+    const QRectF pageRect = s.layout->pageCollection()->page(0)->rect();
     std::unique_ptr<standalone::BookReport> report;
     if (a.report) {
         standalone::ReportHead head;
         head.document = a.project.generic_string();
         head.units = QgsUnitTypes::toAbbreviatedString(s.layout->units()).toStdString();
-        const QRectF page = s.layout->pageCollection()->page(0)->rect();
-        head.page_width = page.width();
-        head.page_height = page.height();
+        head.page_width = pageRect.width();
+        head.page_height = pageRect.height();
         if (atlas != nullptr) {
             std::string frame;
             QList<QgsLayoutItemMap*> maps;
@@ -330,8 +339,14 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         for (const auto& sel : selection.Elements()) head.anchor_order.push_back(sel.element->Name());
         report = std::make_unique<standalone::BookReport>(*a.report, head);
     }
+    // The checks need the page's rectangles, so every page is measured once, in the first pass.
+    standalone::CheckLog checks;
     auto onPage = [&](int32_t page) {
-        if (report) report->AddPage(page, Placements(*s.host, &selection));
+        const std::vector<standalone::Placement> placements = Placements(*s.host, &selection);
+        const std::vector<standalone::CheckFinding> found =
+            standalone::CheckPage(placements, pageRect.width(), pageRect.height(), a.check_overlap);
+        checks.AddPage(page, found);
+        if (report) report->AddPage(page, placements, found);
     };
 
     const bool pdfPass = a.pdf.has_value();
@@ -366,6 +381,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     }
     if (report) report->Finish(sink.Count());
     if (a.save) s.Save(*a.save);
+    for (const std::string& line : checks.Lines()) err << "crvanchor-qgis: " << line << "\n";
 
     const size_t count = pages.Count();
     out << "Map book " << a.project.string() << " (" << *a.layout << "): " << count << (count == 1 ? " page" : " pages")
@@ -374,7 +390,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     if (a.png) out << "  PNG: " << a.png->string() << "/page-NNN.png\n";
     if (a.report) out << "  report: " << a.report->string() << "\n";
     if (a.save) out << "  saved: " << a.save->string() << "\n";
-    return 0;
+    return a.strict && !checks.Empty() ? 1 : 0;
 }
 
 int RunShow(const Args& a, std::ostream& out) {
@@ -388,6 +404,11 @@ int RunShow(const Args& a, std::ostream& out) {
         out << std::string(2 * depth, ' ') << std::left << std::setw(24) << (name.empty() ? "(unnamed)" : name) << " "
             << (record ? standalone::RecordSummary(record) : "-") << "\n";
     });
+    const auto cycles = standalone::AnchorCycles(RunningApplication()->Document()->PageLayout());
+    if (!cycles.empty()) out << "\n";
+    for (const auto& [element, cycle] : cycles)
+        out << QuotedValue(element->Name()) << " is in a cycle of anchors: " << cycle
+            << "; the atlas leaves it where it stands\n";
     return 0;
 }
 

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <sys/wait.h>
 
 namespace crv::testing {
@@ -32,6 +33,15 @@ CommandRun Command(const std::string& args, const fs::path& dir) {
     std::ifstream in(dir / "err.txt");
     std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, err};
+}
+
+// The command's own lines of its standard error: QGIS and PROJ write theirs there too.
+std::string OwnLines(const std::string& err) {
+    std::istringstream in(err);
+    std::string own;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("crvanchor-qgis: ", 0) == 0) own += line + "\n";
+    return own;
 }
 
 // A project whose coverage layer is a GeoJSON file beside it, with an atlas of three pages.
@@ -143,6 +153,57 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
                                 return e.path().string().find("crvanchor-save") != std::string::npos;
                             }),
               0);
+}
+
+// The layout checks and the cycle marks work on a QGIS atlas as on the standalone book: an item
+// pushed off the page is named once with its pages, --strict makes that exit 1, and items
+// anchored to each other are shown as a cycle and left where they stand.
+TEST(CrvAnchorQgis, ChecksPagesAndMarksCycles) {
+    TempDir dir;
+    const fs::path project = WriteProject(dir.Path());
+    const std::string p = "\"" + project.string() + "\"";
+    // The title's left edge goes to the map's right edge (7.5) plus the field: 2 wide, it ends
+    // past the 8.5 page on every page.
+    CommandRun run = Command("anchor " + p +
+                                 " --layout Atlas Title AnchorElement=true AnchorType=NamedElement ElementName=Map "
+                                 "AnchorFromAll=Top\\ Left AnchorToAll=Top\\ Right HFromFieldAll=true HFieldNameAll=HD",
+                             dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    struct Case {
+        std::string options;
+        int status;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {"--pages 2-3", 0, "crvanchor-qgis: \"Title\" off the page on pages 2-3\n"},
+        {"--pages 1,3 --strict", 1, "crvanchor-qgis: \"Title\" off the page on pages 1, 3\n"},
+        {"--pages 2 --check-overlap --strict", 1, "crvanchor-qgis: \"Title\" off the page on page 2\n"},
+    };
+    for (const auto& c : cases) {
+        run = Command(p + " --layout Atlas " + c.options, dir.Path());
+        EXPECT_EQ(run.status, c.status) << c.options << ": " << run.err;
+        EXPECT_EQ(OwnLines(run.err), c.err) << c.options;
+    }
+
+    // The map anchored back to the title: neither can be placed first.
+    run = Command("anchor " + p + " --layout Atlas Map AnchorElement=true AnchorType=NamedElement ElementName=Title",
+                  dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string out = (dir.Path() / "show.txt").string();
+    const int raw = std::system(("LSAN_OPTIONS=\"$LSAN_OPTIONS:print_suppressions=0\" \"" CRV_QGIS_CLI_PATH
+                                 "\" show " + p + " --layout Atlas >\"" + out + "\" 2>/dev/null")
+                                    .c_str());
+    ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0);
+    std::ifstream in(out);
+    const std::string shown((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(shown.find("\"Map\" is in a cycle of anchors: \"Map\" → \"Title\" → \"Map\"; the atlas leaves it where "
+                         "it stands\n"),
+              std::string::npos)
+        << shown;
+    run = Command(p + " --layout Atlas --pages 1", dir.Path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("\"Title\" is left out of the book: it is in a cycle of anchors"), std::string::npos)
+        << run.err;
 }
 
 }  // namespace crv::testing
