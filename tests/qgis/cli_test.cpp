@@ -190,8 +190,8 @@ TEST(CrvAnchorQgis, ChecksPagesAndMarksCycles) {
                   dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string out = (dir.Path() / "show.txt").string();
-    const int raw = std::system(("LSAN_OPTIONS=\"$LSAN_OPTIONS:print_suppressions=0\" \"" CRV_QGIS_CLI_PATH
-                                 "\" show " + p + " --layout Atlas >\"" + out + "\" 2>/dev/null")
+    const int raw = std::system(("LSAN_OPTIONS=\"$LSAN_OPTIONS:print_suppressions=0\" \"" CRV_QGIS_CLI_PATH "\" show " +
+                                 p + " --layout Atlas >\"" + out + "\" 2>/dev/null")
                                     .c_str());
     ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0);
     std::ifstream in(out);
