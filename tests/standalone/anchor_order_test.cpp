@@ -12,6 +12,7 @@
 #include "standalone/host/Activation.h"
 #include "standalone/tools/Registration.h"
 
+#include "ComponentRegistry.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -28,19 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using standalone::Rect;
-
-void RegisterComponentOnce() {
-    static const fs::path path =
-        fs::temp_directory_path() / ("crv-order-registry-" + std::to_string(::getpid()) + ".db");
-    static const bool registered = [] {
-        ::setenv("CRVANCHOR_REGISTRY", path.c_str(), 1);
-        std::atexit([] {
-            for (const char* end : {"", "-wal", "-shm"}) fs::remove(path.string() + end);
-        });
-        return tools::RegisterServer(CRV_LIBRARY_PATH, false).code == 0;
-    }();
-    ASSERT_TRUE(registered);
-}
 
 // The record keys a case sets on one element; the rest keep the defaults of a new record.
 struct Anchor {

@@ -12,6 +12,7 @@
 #include "standalone/support/Edge.h"
 #include "standalone/support/Faults.h"
 
+#include "ComponentRegistry.h"
 #include "TempDir.h"
 
 #include <gdal.h>
@@ -51,21 +52,6 @@ struct CommandRun {
     std::string err;  // what the command wrote to its error stream
     std::string stderr_;  // what the component's error reports wrote to standard error
 };
-
-// The command finds the engine through the registry: register the component library in a
-// registry of this test process's own, once.
-void RegisterComponentOnce() {
-    static const fs::path path =
-        fs::temp_directory_path() / ("crv-book-registry-" + std::to_string(::getpid()) + ".db");
-    static const bool registered = [] {
-        ::setenv("CRVANCHOR_REGISTRY", path.c_str(), 1);
-        std::atexit([] {
-            for (const char* end : {"", "-wal", "-shm"}) fs::remove(path.string() + end);
-        });
-        return tools::RegisterServer(CRV_LIBRARY_PATH, false).code == 0;
-    }();
-    ASSERT_TRUE(registered);
-}
 
 CommandRun Crv(std::vector<std::string> args) {
     RegisterComponentOnce();
