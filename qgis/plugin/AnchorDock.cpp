@@ -3,6 +3,8 @@
 #include "CRVAnchorTypeLib.h"
 #include "errors/ErrorHandling.h"
 #include "standalone/host/Objects.h"
+#include "standalone/placement/Placement.h"
+#include "standalone/support/MessageText.h"
 
 #include <qgslayout.h>
 #include <qgslayoutitem.h>
@@ -28,6 +30,22 @@ public:
 private:
     std::function<void()> changed_;
 };
+
+// The atlas leaves an item of a cycle of anchors where it stands; its anchor page alone would
+// not tell.
+QString CycleNote(const std::vector<ComPtr<Unknown>>& shown) {
+    QStringList lines;
+    for (const auto& [element, cycle] : standalone::AnchorCycles(RunningApplication()->Document()->PageLayout())) {
+        for (const auto& e : shown) {
+            if (!SameObject(e, element)) continue;
+            lines << QString::fromStdString(standalone::QuotedValue(element->Name()) +
+                                            " is in a cycle of anchors: " + cycle +
+                                            ". The atlas leaves it where it stands; anchor one of the cycle "
+                                            "elsewhere to place it.");
+        }
+    }
+    return lines.join('\n');
+}
 
 QString ItemName(QgsLayoutItem* item) { return item->id().isEmpty() ? item->displayName() : item->id(); }
 
@@ -106,7 +124,7 @@ void AnchorDock::ShowItems(const std::vector<QgsLayoutItem*>& items) {
         for (QgsLayoutItem* item : items) {
             if (ComPtr<LayoutElement> element = elements_(item)) objects.push_back(ComPtr<Unknown>(element));
         }
-        const ComPtr<ObjectSet> selection = MakeCom<ObjectSet, standalone::ObjectSetImpl>(std::move(objects));
+        const ComPtr<ObjectSet> selection = MakeCom<ObjectSet, standalone::ObjectSetImpl>(objects);
         ComPtr<IComPropertyPage> page = CreateObject<IComPropertyPage>(typelib::kClsidAnchorPropertyPage);
         if (!page->Applies(selection)) {
             note_->setText(items.size() == 1 ? tr("This item is not anchored.")
@@ -134,6 +152,7 @@ void AnchorDock::ShowItems(const std::vector<QgsLayoutItem*>& items) {
         window->move(0, 0);
         page_->Show();
         window->show();
+        note_->setText(CycleNote(objects));
     } catch (const ComError& e) {
         ClosePage();
         note_->setText(QString::fromStdString(e.Description()));

@@ -50,6 +50,20 @@ TEST(HostDock, ShowsAndStoresTheItemsRecord) {
     EXPECT_EQ(dock.Note(), "This item is not anchored.");
     layout.deselectAll();
     EXPECT_EQ(dock.Subject(), "No item selected.");
+
+    // Anchored to each other, neither can be placed: the dock says so above the page.
+    a->setCustomProperty(kRecord + "AnchorType", "string:NamedElement");
+    a->setCustomProperty(kRecord + "ElementName", "string:Plain");
+    plain->setCustomProperty(kRecord + "AnchorElement", "boolean:true");
+    plain->setCustomProperty(kRecord + "AnchorType", "string:NamedElement");
+    plain->setCustomProperty(kRecord + "ElementName", "string:A");
+    layout.setSelectedItem(plain);
+    ASSERT_NE(dock.PageWindow(), nullptr) << dock.Note().toStdString();
+    EXPECT_EQ(dock.Note().toStdString(),
+              "\"Plain\" is in a cycle of anchors: \"A\" → \"Plain\" → \"A\". The atlas leaves it where it "
+              "stands; anchor one of the cycle elsewhere to place it.");
+    layout.setSelectedItem(a);
+    EXPECT_NE(dock.Note().toStdString().find("\"A\" is in a cycle"), std::string::npos) << dock.Note().toStdString();
 }
 
 }  // namespace
