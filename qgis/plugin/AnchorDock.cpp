@@ -2,6 +2,8 @@
 
 #include "CRVAnchorTypeLib.h"
 #include "errors/ErrorHandling.h"
+#include "anchor/CRVAnchorManager.h"
+#include "standalone/host/Activation.h"
 #include "standalone/host/Objects.h"
 #include "standalone/placement/Placement.h"
 #include "standalone/support/MessageText.h"
@@ -68,18 +70,23 @@ AnchorDock::AnchorDock(QgsLayout* layout, ElementSource elements, QWidget* paren
     apply_->setObjectName("anchorApply");
     cancel_ = new QPushButton(tr("Cancel"), body);
     cancel_->setObjectName("anchorCancel");
+    give_record_ = new QPushButton(tr("Give Anchor Record"), body);
+    give_record_->setObjectName("anchorGiveRecord");
+    give_record_->hide();
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(apply_);
     buttons->addWidget(cancel_);
     column->addWidget(subject_);
     column->addWidget(note_);
+    column->addWidget(give_record_, 0, Qt::AlignLeft);
     column->addWidget(scroll_, 1);
     column->addLayout(buttons);
     setWidget(body);
 
     connect(apply_, &QPushButton::clicked, this, [this] { Apply(); });
     connect(cancel_, &QPushButton::clicked, this, [this] { Cancel(); });
+    connect(give_record_, &QPushButton::clicked, this, [this] { GiveRecord(); });
     if (layout_) connect(layout_, &QGraphicsScene::selectionChanged, this, [this] { FollowSelection(); });
     FollowSelection();
 }
@@ -106,6 +113,7 @@ void AnchorDock::ShowItems(const std::vector<QgsLayoutItem*>& items) {
     ClosePage();
     shown_.assign(items.begin(), items.end());
     note_->clear();
+    give_record_->hide();
     if (items.empty()) {
         subject_->setText(tr("No item selected."));
         PageChanged();
@@ -129,6 +137,7 @@ void AnchorDock::ShowItems(const std::vector<QgsLayoutItem*>& items) {
         if (!page->Applies(selection)) {
             note_->setText(items.size() == 1 ? tr("This item is not anchored.")
                                              : tr("None of these items is anchored."));
+            give_record_->show();
             PageChanged();
             return;
         }
@@ -187,6 +196,21 @@ void AnchorDock::Apply() {
 void AnchorDock::Cancel() {
     if (!page_) return;
     page_->Cancel();
+    Reopen();
+}
+
+void AnchorDock::GiveRecord() {
+    try {
+        auto manager = CreateObjectByProgId<_CRVAnchorManager>(standalone::kAnchorManagerProgId);
+        for (const QPointer<QgsLayoutItem>& item : shown_) {
+            const ComPtr<LayoutElement> element = item && elements_ ? elements_(item) : ComPtr<LayoutElement>();
+            if (element && !standalone::AnchorRecordOf(element))
+                manager->AddAnchorProperties(element, manager->MakeAnchorProperties());
+        }
+    } catch (const ComError& e) {
+        note_->setText(QString::fromStdString(e.Description()));
+        return;
+    }
     Reopen();
 }
 

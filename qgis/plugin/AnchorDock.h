@@ -40,6 +40,9 @@ public:
     QWidget* PageWindow() const { return page_window_; }
     QPushButton* ApplyButton() const { return apply_; }
     QPushButton* CancelButton() const { return cancel_; }
+    // Shown while none of the selected items has an anchor record: gives each one a new
+    // record, switched off, and opens the page on them.
+    QPushButton* GiveRecordButton() const { return give_record_; }
 
     // Shows the page for the layout's current selection.
     void FollowSelection();
@@ -50,6 +53,7 @@ private:
     void PageChanged();
     void Apply();
     void Cancel();
+    void GiveRecord();
     // The page opened again on the items it shows, from the records as stored.
     void Reopen();
 
@@ -60,6 +64,7 @@ private:
     QScrollArea* scroll_ = nullptr;
     QPushButton* apply_ = nullptr;
     QPushButton* cancel_ = nullptr;
+    QPushButton* give_record_ = nullptr;
     std::vector<QPointer<QgsLayoutItem>> shown_;
     ComPtr<IComPropertyPage> page_;
     ComPtr<DockSite> site_;

@@ -48,8 +48,19 @@ TEST(HostDock, ShowsAndStoresTheItemsRecord) {
     layout.setSelectedItem(plain);
     EXPECT_EQ(dock.PageWindow(), nullptr);
     EXPECT_EQ(dock.Note(), "This item is not anchored.");
+    EXPECT_FALSE(dock.GiveRecordButton()->isHidden());
     layout.deselectAll();
     EXPECT_EQ(dock.Subject(), "No item selected.");
+    EXPECT_TRUE(dock.GiveRecordButton()->isHidden());
+
+    // An item without a record is given one, switched off, kept in its custom properties.
+    layout.setSelectedItem(plain);
+    dock.GiveRecordButton()->click();
+    ASSERT_NE(dock.PageWindow(), nullptr) << dock.Note().toStdString();
+    EXPECT_TRUE(dock.GiveRecordButton()->isHidden());
+    host.StoreRecords();
+    EXPECT_EQ(plain->customProperty(kRecord + "AnchorElement").toString(), "boolean:false");
+    EXPECT_EQ(plain->customProperty(kRecord + "AnchorType").toString(), "string:Layout");
 
     // Anchored to each other, neither can be placed: the dock says so above the page.
     a->setCustomProperty(kRecord + "AnchorType", "string:NamedElement");
@@ -60,7 +71,7 @@ TEST(HostDock, ShowsAndStoresTheItemsRecord) {
     layout.setSelectedItem(plain);
     ASSERT_NE(dock.PageWindow(), nullptr) << dock.Note().toStdString();
     EXPECT_EQ(dock.Note().toStdString(),
-              "\"Plain\" is in a cycle of anchors: \"A\" → \"Plain\" → \"A\". The atlas leaves it where it "
+              "\"Plain\" is in a cycle of anchors: \"Plain\" → \"A\" → \"Plain\". The atlas leaves it where it "
               "stands; anchor one of the cycle elsewhere to place it.");
     layout.setSelectedItem(a);
     EXPECT_NE(dock.Note().toStdString().find("\"A\" is in a cycle"), std::string::npos) << dock.Note().toStdString();
