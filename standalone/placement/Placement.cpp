@@ -222,14 +222,16 @@ AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
         node[i] = tree.IndexOf(elements[i]);
         if (const ComPtr<LayoutElement> t = TargetOf(elements[i], layout)) target[i] = tree.IndexOf(t);
     }
-    // depends[i]: the elements whose placement moves i's target or changes its extent.
+    // depends[i]: the elements whose placement moves i's target or changes its extent, and
+    // the groups holding i, whose placement would carry i off the place it was given.
+    auto throughTarget = [&](size_t i, size_t j) {
+        return target[i] && node[j] && (tree.Holds(*node[j], *target[i]) || tree.Holds(*target[i], *node[j]));
+    };
+    auto heldBy = [&](size_t i, size_t j) { return i != j && node[i] && node[j] && tree.Holds(*node[j], *node[i]); };
     std::vector<std::vector<size_t>> depends(n);
     for (size_t i = 0; i < n; ++i) {
-        if (!target[i]) continue;
         for (size_t j = 0; j < n; ++j) {
-            if (node[j] && (tree.Holds(*node[j], *target[i]) || tree.Holds(*target[i], *node[j]))) {
-                depends[i].push_back(j);
-            }
+            if (throughTarget(i, j) || heldBy(i, j)) depends[i].push_back(j);
         }
     }
 
@@ -260,12 +262,18 @@ AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
         std::reverse(ring.begin(), ring.end());
         std::rotate(ring.begin(), std::min_element(ring.begin(), ring.end()), ring.end());
         // Each step names the next element of the ring, and the target on the way when the
-        // step goes through a group: "A" → "M" in "G", "A" → "G" holding "N".
+        // step goes through a group: "A" → "M" in "G", "A" → "G" holding "N"; a step to a
+        // group that carries the element is "M" in "G".
         std::string text = QuotedValue(elements[ring.front()]->Name());
         for (size_t k = 0; k < ring.size(); ++k) {
-            const size_t t = *target[ring[k]];
-            const size_t next = *node[ring[(k + 1) % ring.size()]];
+            const size_t nextIndex = ring[(k + 1) % ring.size()];
+            const size_t next = *node[nextIndex];
             const std::string name = QuotedValue(tree.NameOf(next));
+            if (!throughTarget(ring[k], nextIndex)) {
+                text += " in " + name;
+                continue;
+            }
+            const size_t t = *target[ring[k]];
             if (t == next) {
                 text += " → " + name;
             } else {

@@ -55,8 +55,9 @@ int PriorityRank(int16_t code);
 //
 // An element anchored to a target T (found by name as the engine finds it) depends on every
 // other given element whose placement moves T or changes T's extent: T itself, a group that
-// holds T, and a member of T when T is a group. A group anchored to one of its own members, and
-// a member anchored to a group that holds it, depend on themselves.
+// holds T, and a member of T when T is a group. Any given element also depends on the given
+// groups that hold it, whose placement carries it along. A group anchored to one of its own
+// members, and a member anchored to a group that holds it, depend on themselves.
 struct AnchorDependencies {
     // Indices into the elements given, in placement order: the order given wherever it already
     // places every element after what it depends on; otherwise, each time, the first element
@@ -64,8 +65,9 @@ struct AnchorDependencies {
     // element that depends on one is placed against it where it stands.
     std::vector<size_t> order;
     // For each element given: "" or the cycle it is in, starting from its element that comes
-    // first in the order given, such as "\"Title\" → \"Legend\" → \"Title\"" or
-    // "\"Frame\" → \"Label\" in \"Frame\"" (a group anchored to its own member).
+    // first in the order given, such as "\"Title\" → \"Legend\" → \"Title\"",
+    // "\"Frame\" → \"Label\" in \"Frame\"" (a group anchored to its own member) or
+    // "\"Label\" in \"Frame\" → \"Label\"" (an anchored member of that group).
     std::vector<std::string> cycle;
 };
 AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,

@@ -235,6 +235,10 @@ TEST(AnchorOrder, KeepsThePriorityOrderWhereverItRespectsDependencies) {
          grouped,
          {{"A", "M", H}, {"G", "B", L}, {"B", "", L}},
          {"B", "G", "A"}},
+        {"an anchored member waits for its anchored group, which carries it",
+         grouped,
+         {{"N", "", H}, {"B", "", M}, {"G", "", L}},
+         {"B", "G", "N"}},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -290,6 +294,10 @@ TEST(AnchorOrder, EveryCycleIsNamedItsElementsStayAndTheRestIsPlaced) {
          group,
          {{"A", "G", H, 0, 6, 0, -1}, {"N", "A", M, 0, 6, 0, -1}},
          {{"A", R"("A" → "G" holding "N" → "A")"}, {"N", R"("A" → "G" holding "N" → "A")"}}},
+        {"a member of a group anchored to that member",
+         group,
+         {{"G", "M", M, 0, 8, 0.25, 0}, {"M", "", H, 0, 0, 1, -1}},
+         {{"G", R"("G" → "M" in "G")"}, {"M", R"("M" in "G" → "M")"}}},
         {"through a group that moves the target",
          group,
          {{"A", "M", H, 0, 6, 0, -1}, {"G", "A", M, 0, 6, 0, -1}},
