@@ -547,6 +547,15 @@ QgisHost::QgisHost(QgsLayout* layout, HostOptions options) : core_(std::make_sha
     core_->layout = layout;
     core_->options = options;
     core_->self = core_;
+    Register();
+}
+
+void QgisHost::MakeCurrent() {
+    core_->registrations.clear();
+    Register();
+}
+
+void QgisHost::Register() {
     std::weak_ptr<Core> core = core_;
     auto add = [&](const Guid& id, FunctionClassFactory::Maker m) {
         core_->registrations.push_back(std::make_unique<ScopedClassRegistration>(id, std::move(m)));

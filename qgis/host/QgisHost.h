@@ -30,13 +30,18 @@ struct HostOptions {
     bool undoable = false;
 };
 
-// Registers the host classes for one layout while it lives; the newest host wins.
+// Registers the host classes for one layout while it lives; the newest host, or the one made
+// current last, is the running application the component sees.
 class QgisHost {
 public:
     explicit QgisHost(QgsLayout* layout, HostOptions options = {});
     ~QgisHost();
     QgisHost(const QgisHost&) = delete;
     QgisHost& operator=(const QgisHost&) = delete;
+
+    // Makes this host the running application again, after hosts made since (another layout
+    // designer open beside this one); when it goes, the one before is back in force.
+    void MakeCurrent();
 
     // The element of an item, the same object for the same item while the host lives; null
     // for page items.
@@ -55,6 +60,8 @@ public:
     struct Core;
 
 private:
+    void Register();
+
     std::shared_ptr<Core> core_;
 };
 

@@ -128,6 +128,7 @@ void AnchorDock::ShowItems(const std::vector<QgsLayoutItem*>& items) {
     }
 
     try {
+        if (activate_) activate_();
         std::vector<ComPtr<Unknown>> objects;
         for (QgsLayoutItem* item : items) {
             if (ComPtr<LayoutElement> element = elements_(item)) objects.push_back(ComPtr<Unknown>(element));
@@ -187,6 +188,7 @@ void AnchorDock::PageChanged() {
 
 void AnchorDock::Apply() {
     if (!page_) return;
+    if (activate_) activate_();
     page_->Apply();
     // The page stays marked as changed after it applied: opened afresh it shows the record as
     // stored, with nothing left to apply.
@@ -195,12 +197,14 @@ void AnchorDock::Apply() {
 
 void AnchorDock::Cancel() {
     if (!page_) return;
+    if (activate_) activate_();
     page_->Cancel();
     Reopen();
 }
 
 void AnchorDock::GiveRecord() {
     try {
+        if (activate_) activate_();
         auto manager = CreateObjectByProgId<_CRVAnchorManager>(standalone::kAnchorManagerProgId);
         for (const QPointer<QgsLayoutItem>& item : shown_) {
             const ComPtr<LayoutElement> element = item && elements_ ? elements_(item) : ComPtr<LayoutElement>();

@@ -46,6 +46,9 @@ public:
 
     // Shows the page for the layout's current selection.
     void FollowSelection();
+    // Called before the dock works through the component, so that it works on this dock's
+    // layout when another designer's is open too.
+    void SetActivation(std::function<void()> activate) { activate_ = std::move(activate); }
 
 private:
     void ShowItems(const std::vector<QgsLayoutItem*>& items);
@@ -59,6 +62,7 @@ private:
 
     QPointer<QgsLayout> layout_;
     ElementSource elements_;
+    std::function<void()> activate_;
     QLabel* subject_ = nullptr;
     QLabel* note_ = nullptr;
     QScrollArea* scroll_ = nullptr;

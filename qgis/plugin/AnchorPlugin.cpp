@@ -87,6 +87,7 @@ void AnchorPlugin::DesignerOpened(QgsLayoutDesignerInterface* designer) {
         designer->messageBar()->pushCritical(tr("Anchor"), QString::fromStdString(load_error_));
     }
     d->dock = new AnchorDock(designer->layout(), std::move(elements), designer->window());
+    if (d->host) d->dock->SetActivation([host = d->host.get()] { host->MakeCurrent(); });
     auto* print = qobject_cast<QgsPrintLayout*>(designer->layout());
     if (d->host && print != nullptr) {
         // The atlas preview and the atlas export both move through the features; the
@@ -101,6 +102,8 @@ void AnchorPlugin::PlaceAtlasFeature(Designer* d) {
     auto* print = d->designer ? qobject_cast<QgsPrintLayout*>(d->designer->layout()) : nullptr;
     if (print == nullptr || !d->host) return;
     try {
+        // Another designer's host may be the newest: anchor this designer's layout.
+        d->host->MakeCurrent();
         standalone::AnchorSelection selection(NewManager);
         selection.PlacePage(print->atlas()->currentFeatureNumber() + 1);
     } catch (const ComError& e) {

@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <memory>
+
 #include <gtest/gtest.h>
 
 namespace crv::qgis {
@@ -75,6 +77,43 @@ TEST(HostDock, ShowsAndStoresTheItemsRecord) {
               "stands; anchor one of the cycle elsewhere to place it.");
     layout.setSelectedItem(a);
     EXPECT_NE(dock.Note().toStdString().find("\"A\" is in a cycle"), std::string::npos) << dock.Note().toStdString();
+}
+
+// With two designers open, each dock works on its own layout, whichever host came last.
+TEST(HostDock, WorksOnItsOwnLayoutBesideAnotherDesigner) {
+    LoadComponent(CRV_COMPONENT_PATH);
+    QgsProject project;
+    auto makeLayout = [&](bool cycle) {
+        auto layout = std::make_unique<QgsLayout>(&project);
+        layout->initializeDefaults();
+        for (const char* id : {"A", "B"}) {
+            auto* item = new QgsLayoutItemShape(layout.get());
+            item->setId(id);
+            item->setCustomProperty(kRecord + "AnchorElement", "boolean:true");
+            if (cycle) {
+                item->setCustomProperty(kRecord + "AnchorType", "string:NamedElement");
+                item->setCustomProperty(kRecord + "ElementName", QString(id) == "A" ? "string:B" : "string:A");
+            }
+            layout->addLayoutItem(item);
+        }
+        return layout;
+    };
+    const auto first = makeLayout(true);
+    const auto second = makeLayout(false);
+    QgisHost firstHost(first.get(), HostOptions{true});
+    AnchorDock firstDock(first.get(), [&](QgsLayoutItem* item) { return firstHost.ElementFor(item); });
+    firstDock.SetActivation([&] { firstHost.MakeCurrent(); });
+    QgisHost secondHost(second.get(), HostOptions{true});
+    AnchorDock secondDock(second.get(), [&](QgsLayoutItem* item) { return secondHost.ElementFor(item); });
+    secondDock.SetActivation([&] { secondHost.MakeCurrent(); });
+
+    first->setSelectedItem(first->itemById("A"));
+    ASSERT_NE(firstDock.PageWindow(), nullptr) << firstDock.Note().toStdString();
+    EXPECT_NE(firstDock.Note().toStdString().find("\"A\" is in a cycle of anchors"), std::string::npos)
+        << firstDock.Note().toStdString();
+    second->setSelectedItem(second->itemById("A"));
+    ASSERT_NE(secondDock.PageWindow(), nullptr) << secondDock.Note().toStdString();
+    EXPECT_EQ(secondDock.Note(), "");
 }
 
 }  // namespace
