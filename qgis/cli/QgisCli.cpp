@@ -23,6 +23,7 @@
 #include <qgslayoutpagecollection.h>
 #include <qgsprintlayout.h>
 #include <qgsproject.h>
+#include <qgsproviderregistry.h>
 #include <qgsunittypes.h>
 
 #include <QImage>
@@ -144,6 +145,33 @@ void CheckOutputs(const Args& a) {
                 throw UsageError(option + " " + QuotedValue(path.string()) + ": that is the " + files[j].first +
                                  " file; nothing was written");
             }
+        }
+    }
+}
+
+// Outputs that would replace a file the project draws from (a layer's data, a picture of the
+// layout) are refused once the project is read, before anything is written.
+void CheckOutputsAgainstData(const Args& a, QgsProject& project, QgsPrintLayout& layout) {
+    std::vector<std::pair<std::string, fs::path>> inputs;
+    for (QgsMapLayer* layer : project.mapLayers()) {
+        const QVariantMap parts = QgsProviderRegistry::instance()->decodeUri(layer->providerType(), layer->source());
+        const QString path = parts.value(QStringLiteral("path")).toString();
+        if (!path.isEmpty())
+            inputs.emplace_back("the data of the layer " + QuotedValue(layer->name().toStdString()),
+                                path.toStdString());
+    }
+    QList<QgsLayoutItemPicture*> pictures;
+    layout.layoutItems(pictures);
+    for (QgsLayoutItemPicture* picture : pictures) {
+        if (!picture->picturePath().isEmpty())
+            inputs.emplace_back("a picture of the layout", picture->picturePath().toStdString());
+    }
+    for (const auto& [option, path] : {std::pair{"--pdf", a.pdf}, {"--report", a.report}, {"--save", a.save}}) {
+        if (!path) continue;
+        for (const auto& [what, input] : inputs) {
+            if (SameFile(*path, input))
+                throw UsageError(std::string(option) + " " + QuotedValue(path->string()) + ": that is " + what +
+                                 "; nothing was written");
         }
     }
 }
@@ -300,6 +328,7 @@ private:
 int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErrorSink& sink) {
     CheckOutputs(a);
     Session s(a);
+    CheckOutputsAgainstData(a, s.project, *s.layout);
     QgsLayoutAtlas* atlas = s.layout->atlas();
     if (atlas != nullptr && (!atlas->enabled() || atlas->coverageLayer() == nullptr)) atlas = nullptr;
     int32_t last = 1;

@@ -93,6 +93,12 @@ TEST(CrvAnchorQgis, RefusesBadInputInOneLineWithStatusTwo) {
          "crvanchor-qgis: --pdf \"" + project.string() + "\": that is the project being read; nothing was written\n"},
         {p + " --layout Atlas --report " + p, "crvanchor-qgis: --report \"" + project.string() +
                                                   "\": that is the project being read; nothing was written\n"},
+        {p + " --layout Atlas --pdf \"" + (dir.Path() / "sheets.geojson").string() + "\"",
+         "crvanchor-qgis: --pdf \"" + (dir.Path() / "sheets.geojson").string() +
+             "\": that is the data of the layer \"sheets\"; nothing was written\n"},
+        {p + " --layout Atlas --save \"" + (dir.Path() / "sheets.geojson").string() + "\"",
+         "crvanchor-qgis: --save \"" + (dir.Path() / "sheets.geojson").string() +
+             "\": that is the data of the layer \"sheets\"; nothing was written\n"},
         {"anchor " + p + " --layout Atlas Title Colour=red",
          "crvanchor-qgis: anchor: \"Colour\" is not a key of the anchor record\n"},
         {"anchor " + p + " --layout Atlas Nobody AnchorElement=true",
@@ -103,6 +109,10 @@ TEST(CrvAnchorQgis, RefusesBadInputInOneLineWithStatusTwo) {
         EXPECT_EQ(run.status, 2) << c.args;
         EXPECT_EQ(run.err, c.err) << c.args;
     }
+    std::ifstream data(dir.Path() / "sheets.geojson");
+    std::string first;
+    std::getline(data, first);
+    EXPECT_EQ(first.rfind(R"({"type":"FeatureCollection")", 0), 0u) << "the layer's data was overwritten";
 }
 
 // An item given a record from the command line is placed on every page, and the report says
