@@ -9,6 +9,7 @@
 #include "standalone/placement/Placement.h"
 #include "standalone/placement/RecordEdit.h"
 #include "standalone/support/AtomicFile.h"
+#include "standalone/support/CommandLine.h"
 #include "standalone/support/Edge.h"
 #include "standalone/support/MessageText.h"
 
@@ -120,11 +121,7 @@ Args ParseArgs(const std::vector<std::string>& args) {
     return a;
 }
 
-bool SameFile(const fs::path& a, const fs::path& b) {
-    std::error_code ec;
-    if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec);
-    return fs::weakly_canonical(fs::absolute(a), ec) == fs::weakly_canonical(fs::absolute(b), ec);
-}
+bool SameFile(const fs::path& a, const fs::path& b) { return standalone::IdentityOf(a) == standalone::IdentityOf(b); }
 
 // Outputs that would replace the project being read, or each other, are refused before
 // anything is written; saving the project in place is what --save PROJECT asks.
@@ -379,9 +376,15 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     };
 
     const bool pdfPass = a.pdf.has_value();
+    const bool picturePass = a.png || !pdfPass;
+    standalone::Progress progress(err, pages.Count() * ((pdfPass ? 1u : 0u) + (picturePass ? 1u : 0u)));
+    size_t done = 0;
     if (pdfPass) {
         standalone::AtomicFile file(*a.pdf, "Book");
-        AnchoredPages it(*s.layout, atlas, selection, pages, onPage);
+        AnchoredPages it(*s.layout, atlas, selection, pages, [&](int32_t page) {
+            onPage(page);
+            progress.Step(++done, page);
+        });
         QString error;
         const auto result = QgsLayoutExporter::exportToPdf(&it, QString::fromStdString(file.TempPath().string()),
                                                            QgsLayoutExporter::PdfExportSettings(), error);
@@ -392,9 +395,12 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         file.Commit();
     }
     // The pictures, and the report when no PDF pass wrote it, page by page.
-    if (a.png || !pdfPass) {
+    if (picturePass) {
         if (a.png) fs::create_directories(*a.png);
-        AnchoredPages it(*s.layout, atlas, selection, pages, pdfPass ? std::function<void(int32_t)>() : onPage);
+        AnchoredPages it(*s.layout, atlas, selection, pages, [&](int32_t page) {
+            if (!pdfPass) onPage(page);
+            progress.Step(++done, page);
+        });
         it.beginRender();
         while (it.next()) {
             if (!a.png) continue;
@@ -408,6 +414,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         }
         it.endRender();
     }
+    progress.Done();
     if (report) report->Finish(sink.Count());
     if (a.save) s.Save(*a.save);
     for (const std::string& line : checks.Lines()) err << "crvanchor-qgis: " << line << "\n";

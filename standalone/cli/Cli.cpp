@@ -8,6 +8,7 @@
 #include "standalone/book/Book.h"
 #include "standalone/book/Export.h"
 #include "standalone/placement/RecordEdit.h"
+#include "standalone/support/CommandLine.h"
 #include "standalone/support/Edge.h"
 #include "standalone/support/MessageText.h"
 
@@ -114,67 +115,6 @@ BookArgs ParseBookArgs(const std::vector<std::string>& args) {
     if (!haveDoc) throw UsageError("book: which document? (crvanchor book DOC ...)");
     if (a.outline && !a.png) throw UsageError("book: --outline draws on the PNG pages; add --png DIR");
     return a;
-}
-
-class Progress {
-public:
-    Progress(std::ostream& err, size_t total)
-        : err_(err), total_(total), on_(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1) {}
-    void Step(size_t done, int32_t page) {
-        if (!on_) return;
-        constexpr size_t kWidth = 30;
-        const size_t filled = total_ == 0 ? kWidth : done * kWidth / total_;
-        err_ << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] " << done << "/" << total_
-             << " page " << page << "   " << std::flush;
-    }
-    void Done() {
-        if (on_) err_ << "\n" << std::flush;
-    }
-
-private:
-    std::ostream& err_;
-    size_t total_;
-    bool on_;
-};
-
-// Which file a path names, so that two paths can be told to be one file whatever their
-// spelling: device and inode of a file that exists; the canonical folder and the name of one
-// still to be made.
-struct FileIdentity {
-    bool exists = false;
-    bool regular = false;
-    bool folder = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::string future;
-
-    bool operator==(const FileIdentity& o) const {
-        if (exists != o.exists) return false;
-        return exists ? device == o.device && inode == o.inode : future == o.future;
-    }
-};
-
-fs::path WithoutTrailingSlash(const fs::path& p) {
-    fs::path q = p.lexically_normal();
-    return !q.has_filename() && q.has_parent_path() ? q.parent_path() : q;
-}
-
-FileIdentity IdentityOf(const fs::path& path) {
-    const fs::path p = WithoutTrailingSlash(path);
-    FileIdentity id;
-    struct stat st {};
-    if (::stat(p.c_str(), &st) == 0) {
-        id.exists = true;
-        id.regular = S_ISREG(st.st_mode);
-        id.folder = S_ISDIR(st.st_mode);
-        id.device = st.st_dev;
-        id.inode = st.st_ino;
-        return id;
-    }
-    std::error_code ec;
-    fs::path folder = fs::weakly_canonical(fs::absolute(p.has_parent_path() ? p.parent_path() : fs::path("."), ec), ec);
-    id.future = (folder / p.filename()).lexically_normal().string();
-    return id;
 }
 
 // Refuses, before anything is written, an output that would replace an input (the document,

@@ -1,0 +1,51 @@
+#include "standalone/support/CommandLine.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <system_error>
+
+namespace crv::standalone {
+
+namespace fs = std::filesystem;
+
+fs::path WithoutTrailingSlash(const fs::path& p) {
+    fs::path q = p.lexically_normal();
+    return !q.has_filename() && q.has_parent_path() ? q.parent_path() : q;
+}
+
+FileIdentity IdentityOf(const fs::path& path) {
+    const fs::path p = WithoutTrailingSlash(path);
+    FileIdentity id;
+    struct stat st {};
+    if (::stat(p.c_str(), &st) == 0) {
+        id.exists = true;
+        id.regular = S_ISREG(st.st_mode);
+        id.folder = S_ISDIR(st.st_mode);
+        id.device = st.st_dev;
+        id.inode = st.st_ino;
+        return id;
+    }
+    std::error_code ec;
+    fs::path folder = fs::weakly_canonical(fs::absolute(p.has_parent_path() ? p.parent_path() : fs::path("."), ec), ec);
+    id.future = (folder / p.filename()).lexically_normal().string();
+    return id;
+}
+
+Progress::Progress(std::ostream& err, size_t total)
+    : err_(err), total_(total), on_(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1) {}
+
+void Progress::Step(size_t done, int32_t page) {
+    if (!on_) return;
+    constexpr size_t kWidth = 30;
+    const size_t filled = total_ == 0 ? kWidth : done * kWidth / total_;
+    err_ << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] " << done << "/" << total_
+         << " page " << page << "   " << std::flush;
+}
+
+void Progress::Done() {
+    if (on_) err_ << "\n" << std::flush;
+}
+
+}  // namespace crv::standalone

@@ -1,0 +1,48 @@
+#pragma once
+// Pieces every map-book command shares, whichever host it runs: telling two paths to be one
+// file, and a progress bar on a terminal.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <string>
+
+namespace crv::standalone {
+
+// Which file a path names, so that two paths can be told to be one file whatever their
+// spelling: device and inode of a file that exists; the canonical folder and the name of one
+// still to be made.
+struct FileIdentity {
+    bool exists = false;
+    bool regular = false;
+    bool folder = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string future;
+
+    bool operator==(const FileIdentity& o) const {
+        if (exists != o.exists) return false;
+        return exists ? device == o.device && inode == o.inode : future == o.future;
+    }
+};
+
+std::filesystem::path WithoutTrailingSlash(const std::filesystem::path& p);
+FileIdentity IdentityOf(const std::filesystem::path& path);
+
+// A bar on standard error that says how far a book has got, only when that is a terminal.
+class Progress {
+public:
+    Progress(std::ostream& err, size_t total);
+    void Step(size_t done, int32_t page);
+    void Done();
+
+private:
+    std::ostream& err_;
+    size_t total_;
+    bool on_;
+};
+
+}  // namespace crv::standalone
