@@ -63,10 +63,13 @@ void AnchorPlugin::initGui() {
     } catch (const std::exception& e) {
         load_error_ = e.what();
     }
-    connect(iface_, &QgisInterface::layoutDesignerOpened, this, &AnchorPlugin::DesignerOpened);
-    connect(iface_, &QgisInterface::layoutDesignerWillBeClosed, this, &AnchorPlugin::DesignerClosing);
+    QgisInterface* iface = iface_.data();
+    if (iface == nullptr) return;
+    connect(iface, &QgisInterface::layoutDesignerOpened, this, &AnchorPlugin::DesignerOpened);
+    connect(iface, &QgisInterface::layoutDesignerWillBeClosed, this, &AnchorPlugin::DesignerClosing);
     // Designers already open when the plugin is enabled get their dock too.
-    for (QgsLayoutDesignerInterface* designer : iface_->openLayoutDesigners()) DesignerOpened(designer);
+    const QList<QgsLayoutDesignerInterface*> open = iface->openLayoutDesigners();
+    for (QgsLayoutDesignerInterface* designer : open) DesignerOpened(designer);
 }
 
 void AnchorPlugin::unload() {
@@ -86,29 +89,32 @@ void AnchorPlugin::DesignerOpened(QgsLayoutDesignerInterface* designer) {
     } else if (designer->messageBar() != nullptr) {
         designer->messageBar()->pushCritical(tr("Anchor"), QString::fromStdString(load_error_));
     }
-    d->dock = new AnchorDock(designer->layout(), std::move(elements), designer->window());
-    if (d->host) d->dock->SetActivation([host = d->host.get()] { host->MakeCurrent(); });
+    auto* dock = new AnchorDock(designer->layout(), std::move(elements), designer->window());
+    d->dock = dock;
+    if (d->host) dock->SetActivation([host = d->host.get()] { host->MakeCurrent(); });
     auto* print = qobject_cast<QgsPrintLayout*>(designer->layout());
     if (d->host && print != nullptr) {
         // The atlas preview and the atlas export both move through the features; the
         // connection goes with the dock, before the designer's record does.
-        connect(print->atlas(), &QgsLayoutAtlas::featureChanged, d->dock, [this, d] { PlaceAtlasFeature(d); });
+        connect(print->atlas(), &QgsLayoutAtlas::featureChanged, dock, [this, d] { PlaceAtlasFeature(d); });
     }
-    designer->addDockWidget(Qt::RightDockWidgetArea, d->dock);
+    designer->addDockWidget(Qt::RightDockWidgetArea, dock);
     designers_[designer] = d;
 }
 
 void AnchorPlugin::PlaceAtlasFeature(Designer* d) {
-    auto* print = d->designer ? qobject_cast<QgsPrintLayout*>(d->designer->layout()) : nullptr;
-    if (print == nullptr || !d->host) return;
+    QgsLayoutDesignerInterface* designer = d->designer.data();
+    if (designer == nullptr || !d->host) return;
+    auto* print = qobject_cast<QgsPrintLayout*>(designer->layout());
+    if (print == nullptr) return;
     try {
         // Another designer's host may be the newest: anchor this designer's layout.
         d->host->MakeCurrent();
         standalone::AnchorSelection selection(NewManager);
         selection.PlacePage(print->atlas()->currentFeatureNumber() + 1);
     } catch (const ComError& e) {
-        if (d->designer->messageBar() != nullptr)
-            d->designer->messageBar()->pushWarning(tr("Anchor"), QString::fromStdString(e.Description()));
+        if (designer->messageBar() != nullptr)
+            designer->messageBar()->pushWarning(tr("Anchor"), QString::fromStdString(e.Description()));
     }
 }
 
@@ -117,9 +123,9 @@ void AnchorPlugin::DesignerClosing(QgsLayoutDesignerInterface* designer) {
     if (it == designers_.end()) return;
     Designer* d = it->second;
     designers_.erase(it);
-    if (d->dock) {
-        if (d->designer) d->designer->removeDockWidget(d->dock);
-        delete d->dock;
+    if (AnchorDock* dock = d->dock.data()) {
+        if (QgsLayoutDesignerInterface* open = d->designer.data()) open->removeDockWidget(dock);
+        delete dock;
     }
     d->host.reset();
     delete d;

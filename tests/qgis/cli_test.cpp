@@ -22,17 +22,16 @@ namespace fs = std::filesystem;
 struct CommandRun {
     int status;
     std::string err;
+    std::string out;
 };
 
 CommandRun Command(const std::string& args, const fs::path& dir) {
     // Under the leak checker the program's standard error would end with the list of
     // suppressions used; the command's own lines are what is checked.
     const std::string cmd = "LSAN_OPTIONS=\"$LSAN_OPTIONS:print_suppressions=0\" \"" CRV_QGIS_CLI_PATH "\" " + args +
-                            " 2>\"" + (dir / "err.txt").string() + "\" >/dev/null";
+                            " 2>\"" + (dir / "err.txt").string() + "\" >\"" + (dir / "out.txt").string() + "\"";
     const int raw = std::system(cmd.c_str());
-    std::ifstream in(dir / "err.txt");
-    std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, err};
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(dir / "err.txt"), ReadText(dir / "out.txt")};
 }
 
 // The command's own lines of its standard error: QGIS and PROJ write theirs there too.
@@ -132,8 +131,7 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
                       "\" --save \"" + (dir.Path() / "saved.qgz").string() + "\"",
                   dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
-    std::ifstream in(report);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = ReadText(report);
     // Page 2: the map's top left corner (1, 9) moved right by the field's 0.5.
     EXPECT_NE(text.find("\"page\": 2"), std::string::npos) << text;
     EXPECT_NE(text.find("1.5,"), std::string::npos) << text;
@@ -199,13 +197,9 @@ TEST(CrvAnchorQgis, ChecksPagesAndMarksCycles) {
     run = Command("anchor " + p + " --layout Atlas Map AnchorElement=true AnchorType=NamedElement ElementName=Title",
                   dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
-    const std::string out = (dir.Path() / "show.txt").string();
-    const int raw = std::system(("LSAN_OPTIONS=\"$LSAN_OPTIONS:print_suppressions=0\" \"" CRV_QGIS_CLI_PATH "\" show " +
-                                 p + " --layout Atlas >\"" + out + "\" 2>/dev/null")
-                                    .c_str());
-    ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0);
-    std::ifstream in(out);
-    const std::string shown((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    run = Command("show " + p + " --layout Atlas", dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string& shown = run.out;
     EXPECT_NE(shown.find("\"Map\" is in a cycle of anchors: \"Map\" → \"Title\" → \"Map\"; the atlas leaves it where "
                          "it stands\n"),
               std::string::npos)
