@@ -8,15 +8,12 @@
 #include "registration/LibraryPropertyPage.h"
 #include "registration/VersionRecord.h"
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 
 namespace crv {
 
 namespace {
-
-std::atomic<int64_t> g_objects{0};
 
 // A class object of the library: creates the automated class.
 class LibraryClassFactory final : public ComObject<ClassFactory> {
@@ -82,9 +79,6 @@ __attribute__((constructor)) void LibraryLoaded() {}
 
 }  // namespace
 
-void LibraryObjectCreated() { ++g_objects; }
-void LibraryObjectDestroyed() { --g_objects; }
-
 // The version record, found by readers in the file's own section without loading it.
 extern "C" __attribute__((used, section(".crv_version"))) const VersionRecord CRVAnchorVersionRecord = {
     {'C', 'R', 'V', 'V', 'E', 'R', 'S', '\0'}, 1, 0, 0, 0, kVersionSelfRegister, "CRVAnchor"};
@@ -107,7 +101,7 @@ extern "C" __attribute__((visibility("default"))) int32_t DllGetClassObject(cons
 }
 
 extern "C" __attribute__((visibility("default"))) int32_t DllCanUnloadNow() {
-    return crv::g_objects.load() == 0 ? 0 : 1;
+    return crv::LiveLibraryObjects() == 0 ? 0 : 1;
 }
 
 extern "C" __attribute__((visibility("default"))) int32_t DllRegisterServer() {

@@ -234,11 +234,12 @@ private:
         return item_ && core && core->layout && item_->scene() == core->layout.data();
     }
     QgsLayoutItem& Item(const char* op) {
-        if (!Alive()) {
+        QgsLayoutItem* item = Alive() ? item_.data() : nullptr;
+        if (item == nullptr) {
             Raise(hresult::kFail, op, "The layout item \"" + name_ + "\" is no longer in the layout.");
         }
-        name_ = item_->id().toStdString();
-        return *item_;
+        name_ = item->id().toStdString();
+        return *item;
     }
     std::shared_ptr<Core> CoreOf(const char* op) {
         auto core = core_.lock();

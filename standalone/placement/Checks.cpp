@@ -67,7 +67,10 @@ std::string PageRangesText(const PageList& pages) {
     for (const PageList::Range& r : pages.Ranges()) {
         if (!text.empty()) text += ", ";
         text += std::to_string(r.first);
-        if (r.last != r.first) text += "-" + std::to_string(r.last);
+        if (r.last != r.first) {
+            text += '-';
+            text += std::to_string(r.last);
+        }
     }
     return text;
 }

@@ -381,8 +381,9 @@ std::unique_ptr<PropertySheet> StudioWindow::MakeSheet() {
         if (left.cycle.empty()) continue;
         for (const auto& e : selection_) {
             if (!SameObject(e, left.element)) continue;
-            note += (note.empty() ? "" : "\n") + standalone::QuotedValue(left.name) +
-                    " is in a cycle of anchors: " + left.cycle +
+            if (!note.empty()) note += '\n';
+            note += standalone::QuotedValue(left.name);
+            note += " is in a cycle of anchors: " + left.cycle +
                     ". Paging leaves it where it stands; anchor one of the cycle elsewhere to place it.";
         }
     }
