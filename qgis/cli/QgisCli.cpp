@@ -443,8 +443,7 @@ int RunShow(const Args& a, std::ostream& out) {
     const auto cycles = standalone::AnchorCycles(RunningApplication()->Document()->PageLayout());
     if (!cycles.empty()) out << "\n";
     for (const auto& [element, cycle] : cycles)
-        out << QuotedValue(element->Name()) << " is in a cycle of anchors: " << cycle
-            << "; the atlas leaves it where it stands\n";
+        out << standalone::CycleLine(element->Name(), cycle) << "; the atlas leaves it where it stands\n";
     return 0;
 }
 

@@ -6,7 +6,6 @@
 #include "standalone/host/Activation.h"
 #include "standalone/host/Objects.h"
 #include "standalone/placement/Placement.h"
-#include "standalone/support/MessageText.h"
 
 #include <qgslayout.h>
 #include <qgslayoutitem.h>
@@ -40,8 +39,7 @@ QString CycleNote(const std::vector<ComPtr<Unknown>>& shown) {
     for (const auto& [element, cycle] : standalone::AnchorCycles(RunningApplication()->Document()->PageLayout())) {
         for (const auto& e : shown) {
             if (!SameObject(e, element)) continue;
-            lines << QString::fromStdString(standalone::QuotedValue(element->Name()) +
-                                            " is in a cycle of anchors: " + cycle +
+            lines << QString::fromStdString(standalone::CycleLine(element->Name(), cycle) +
                                             ". The atlas leaves it where it stands; anchor one of the cycle "
                                             "elsewhere to place it.");
         }

@@ -299,8 +299,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
     const auto cycles = AnchorCycles(RunningApplication()->Document()->PageLayout());
     if (!cycles.empty()) out << "\n";
     for (const auto& [element, cycle] : cycles) {
-        out << QuotedValue(element->Name()) << " is in a cycle of anchors: " << cycle
-            << "; the book leaves it where it stands\n";
+        out << CycleLine(element->Name(), cycle) << "; the book leaves it where it stands\n";
     }
     for (const auto& [name, record] : records) {
         out << "\nAnchor record of \"" << name << "\":\n";

@@ -327,6 +327,10 @@ std::vector<std::pair<ComPtr<LayoutElement>, std::string>> AnchorCycles(const Co
     return out;
 }
 
+std::string CycleLine(const std::string& name, const std::string& cycle) {
+    return QuotedValue(name) + " is in a cycle of anchors: " + cycle;
+}
+
 AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::function<int()>& reportsShown) {
     const ComPtr<ElementContainer> layout = RunningApplication()->Document()->PageLayout();
     std::vector<Selected> candidates;

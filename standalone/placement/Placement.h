@@ -78,6 +78,10 @@ AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
 // accept, in priority order, with the cycle it is in; elements in no cycle are not listed.
 std::vector<std::pair<ComPtr<LayoutElement>, std::string>> AnchorCycles(const ComPtr<ElementContainer>& layout);
 
+// How every tool names an element of a cycle: "\"Title\" is in a cycle of anchors: " and the
+// cycle; each goes on to say what it does with it.
+std::string CycleLine(const std::string& name, const std::string& cycle);
+
 // The anchored elements of the running application's page layout, selected once.
 class AnchorSelection {
 public:

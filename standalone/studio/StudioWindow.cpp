@@ -6,7 +6,6 @@
 #include "standalone/host/Activation.h"
 #include "standalone/book/Render.h"
 #include "standalone/studio/PropertySheet.h"
-#include "standalone/support/MessageText.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -382,9 +381,8 @@ std::unique_ptr<PropertySheet> StudioWindow::MakeSheet() {
         for (const auto& e : selection_) {
             if (!SameObject(e, left.element)) continue;
             if (!note.empty()) note += '\n';
-            note += standalone::QuotedValue(left.name);
-            note += " is in a cycle of anchors: " + left.cycle +
-                    ". Paging leaves it where it stands; anchor one of the cycle elsewhere to place it.";
+            note += standalone::CycleLine(left.name, left.cycle);
+            note += ". Paging leaves it where it stands; anchor one of the cycle elsewhere to place it.";
         }
     }
     sheet->SetNote(note);

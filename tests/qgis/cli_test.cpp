@@ -43,6 +43,16 @@ std::string OwnLines(const std::string& err) {
     return own;
 }
 
+// Gives the title a record from the command line: its top left corner to the map's point
+// `mapPoint`, moved right by the coverage field HD.
+CommandRun AnchorTitleToMap(const std::string& project, const std::string& mapPoint, const fs::path& dir) {
+    return Command("anchor " + project +
+                       " --layout Atlas Title AnchorElement=true AnchorType=NamedElement ElementName=Map "
+                       "AnchorFromAll=Top\\ Left AnchorToAll=" +
+                       mapPoint + " HFromFieldAll=true HFieldNameAll=HD",
+                   dir);
+}
+
 // A project whose coverage layer is a GeoJSON file beside it, with an atlas of three pages.
 fs::path WriteProject(const fs::path& dir) {
     std::ofstream(dir / "sheets.geojson")
@@ -120,10 +130,7 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
     TempDir dir;
     const fs::path project = WriteProject(dir.Path());
     const std::string p = "\"" + project.string() + "\"";
-    CommandRun run = Command("anchor " + p +
-                                 " --layout Atlas Title AnchorElement=true AnchorType=NamedElement ElementName=Map "
-                                 "AnchorFromAll=Top\\ Left AnchorToAll=Top\\ Left HFromFieldAll=true HFieldNameAll=HD",
-                             dir.Path());
+    CommandRun run = AnchorTitleToMap(p, "Top\\ Left", dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
     const fs::path report = dir.Path() / "report.json";
     run = Command(p + " --layout Atlas --pages 2-3 --report \"" + report.string() + "\" --pdf \"" +
@@ -172,10 +179,7 @@ TEST(CrvAnchorQgis, ChecksPagesAndMarksCycles) {
     const std::string p = "\"" + project.string() + "\"";
     // The title's left edge goes to the map's right edge (7.5) plus the field: 2 wide, it ends
     // past the 8.5 page on every page.
-    CommandRun run = Command("anchor " + p +
-                                 " --layout Atlas Title AnchorElement=true AnchorType=NamedElement ElementName=Map "
-                                 "AnchorFromAll=Top\\ Left AnchorToAll=Top\\ Right HFromFieldAll=true HFieldNameAll=HD",
-                             dir.Path());
+    CommandRun run = AnchorTitleToMap(p, "Top\\ Right", dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
     struct Case {
         std::string options;
