@@ -1,20 +1,64 @@
 #!/usr/bin/env bash
 # The book rendered in parallel parts and joined has every page once, in order: each page's
-# text equals that page of the book rendered in one run.
+# text equals that page of the book rendered in one run. A path is only ever a path, never a
+# command; an output that is an input is refused; a failure leaves the old PDF as it was.
 # Usage: book_in_parallel_test.sh CRVANCHOR SOURCE_DIR WORK_DIR
 set -euo pipefail
 crvanchor=$1 src=$2 work=$3
-rm -rf "$work" && mkdir -p "$work"
-doc=$src/samples/lakes_atlas.json
-CRVANCHOR=$crvanchor bash "$src/scripts/book_in_parallel.sh" "$doc" "$work/joined.pdf" 5 2
-"$crvanchor" book "$doc" --pdf "$work/whole.pdf" >/dev/null
+full=$work/full
+trap '! mountpoint -q "$full" || umount "$full"' EXIT
+! mountpoint -q "$full" || umount "$full"
+rm -rf "$work" && mkdir -p "$work" "$full"
+# Shell syntax and a space in the folder's name: the script must take both as plain text.
+dir='inj$(touch PWNED) x'
+samples() { cp "$src"/samples/{lakes_atlas.json,sheets.gpkg,north_arrow.xpm} "$work/$dir"; }
+mkdir "$work/$dir" && samples
+doc=$dir/lakes_atlas.json
+book() { (cd "$work" && CRVANCHOR=${program:-$crvanchor} bash "$src/scripts/book_in_parallel.sh" "$@"); }
+failed=0
+bad() { echo "$*" >&2 && failed=1; }
+
+book "$doc" "$dir/joined.pdf" 5 2 || bad "the book in parts failed"
+[ -z "$(find "$work" -name PWNED)" ] || bad "text of a path was run as a command"
+"$crvanchor" book "$work/$doc" --pdf "$work/whole.pdf" >/dev/null
 pages=$(qpdf --show-npages "$work/whole.pdf")
-joined=$(qpdf --show-npages "$work/joined.pdf")
-[ "$pages" -eq 16 ] && [ "$joined" -eq "$pages" ] || { echo "joined book has $joined pages, one run $pages" >&2; exit 1; }
-for ((p = 1; p <= pages; p++)); do
-  if ! cmp -s <(pdftotext -f $p -l $p "$work/whole.pdf" -) <(pdftotext -f $p -l $p "$work/joined.pdf" -); then
-    echo "page $p of the joined book differs from page $p of the book in one run" >&2
-    exit 1
-  fi
+joined=$(qpdf --show-npages "$work/$dir/joined.pdf" 2>/dev/null) || joined=0
+if [ "$pages" -eq 16 ] && [ "$joined" -eq "$pages" ]; then
+  for ((p = 1; p <= pages; p++)); do
+    cmp -s <(pdftotext -f $p -l $p "$work/whole.pdf" -) <(pdftotext -f $p -l $p "$work/$dir/joined.pdf" -) ||
+      bad "page $p of the joined book differs from page $p of the book in one run"
+  done
+else
+  bad "joined book has $joined pages, one run $pages"
+fi
+
+# Outputs that are an input, or a folder: refused before anything runs, every file unchanged.
+sums() { md5sum "$work/$dir"/*; }
+before=$(sums)
+for row in "lakes_atlas.json|that is the map document being read" "sheets.gpkg|that is the map series dataset of the document" \
+  "north_arrow.xpm|that is a picture of the layout" ".|not a regular file"; do
+  out=$dir/${row%%|*} want="book_in_parallel.sh: \"$dir/${row%%|*}\": ${row#*|}; nothing was written"
+  status=0 && said=$(book "$doc" "$out" 5 2 2>&1) || status=$?
+  [ $status -eq 2 ] && [ "$said" = "$want" ] || bad "output $out: status $status, said: $said"
 done
-echo "joined book: $joined pages, each as in one run"
+[ "$(sums)" = "$before" ] || bad "a refused run changed a file"
+samples
+
+# A run that fails, and a disk too full for the joined PDF: status 2, the old PDF as it was
+# and no temporary file left beside it.
+printf '#!/bin/sh\ncase " $* " in *" 6-10 "*) exit 1 ;; esac\nexec "%s" "$@"\n' "$crvanchor" >"$work/fails-6-10"
+chmod +x "$work/fails-6-10"
+echo "old book" >"$work/$dir/joined.pdf"
+status=0 && program=$work/fails-6-10 book "$doc" "$dir/joined.pdf" 5 2 2>/dev/null || status=$?
+[ $status -eq 2 ] && [ "$(cat "$work/$dir/joined.pdf")" = "old book" ] || bad "a failed run: status $status, old PDF lost"
+if mount -t tmpfs -o size=200k tmpfs "$full" 2>/dev/null; then
+  echo "old book" >"$full/book.pdf"
+  dd if=/dev/zero of="$full/filler" bs=4k 2>/dev/null || true
+  status=0 && book "$doc" "$full/book.pdf" 5 2 2>/dev/null || status=$?
+  [ $status -eq 2 ] && [ "$(cat "$full/book.pdf")" = "old book" ] && [ "$(ls -A "$full")" = $'book.pdf\nfiller' ] ||
+    bad "a full disk: status $status, old PDF lost or a temporary file left: $(ls -A "$full" | tr '\n' ' ')"
+else
+  echo "not tested: a full disk (mounting a small tmpfs needs root)"
+fi
+[ $failed -eq 0 ] && echo "joined book: $joined pages, each as in one run; refusals and failures keep every file"
+exit $failed
