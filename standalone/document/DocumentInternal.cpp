@@ -63,8 +63,4 @@ json Without(const json& raw, std::initializer_list<const char*> keys) {
     return out;
 }
 
-FileLock::~FileLock() {
-    if (fd >= 0) ::close(fd);
-}
-
 }  // namespace crv::standalone::document_internal

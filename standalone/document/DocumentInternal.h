@@ -3,6 +3,7 @@
 // the checks both make, so that what is written loads again. Only for standalone/document/.
 
 #include "standalone/document/Document.h"
+#include "standalone/support/FileLock.h"
 
 #include <nlohmann/json.hpp>
 
@@ -56,15 +57,6 @@ void CheckRect(const Rect& r, const std::string& units, const std::string& ptr);
 // `raw` without the members this version reads itself.
 json Without(const json& raw, std::initializer_list<const char*> keys);
 
-// An advisory lock on a document file, taken for a load, a change and a save.
-struct FileLock {
-    int fd = -1;
-    FileLock() = default;
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-    ~FileLock();
-};
-
 }  // namespace document_internal
 
 struct Document::Impl {
@@ -93,7 +85,7 @@ struct Document::Impl {
     std::map<std::string, json> template_raw;
     std::map<std::pair<std::string, std::string>, json> section_raw;
     json active_raw;
-    std::unique_ptr<document_internal::FileLock> lock;  // held from LoadForUpdate on
+    std::unique_ptr<FileLock> lock;  // held from LoadForUpdate on
 
     const ElementInfo* Find(const ComPtr<LayoutElement>& e) const {
         const void* id = Identity(e);

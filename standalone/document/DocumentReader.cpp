@@ -460,24 +460,11 @@ private:
 void Document::Load(const fs::path& path) { LoadText(ReadFile(path), path); }
 
 void Document::LoadForUpdate(const fs::path& path) {
-    const std::string name = FileName(path);
-    auto lock = std::make_unique<FileLock>();
-    while (true) {
-        lock->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (lock->fd < 0) throw DocumentError(name + ": cannot open: " + std::strerror(errno));
-        while (::flock(lock->fd, LOCK_EX) != 0) {
-            if (errno != EINTR) throw DocumentError(name + ": cannot lock: " + std::strerror(errno));
-        }
-        // A save renames a new file over the old one: the lock must be on the file the path
-        // names now, else the one who held it has replaced it meanwhile.
-        struct stat held {};
-        struct stat now {};
-        if (::fstat(lock->fd, &held) == 0 && ::stat(path.c_str(), &now) == 0 && held.st_ino == now.st_ino &&
-            held.st_dev == now.st_dev) {
-            break;
-        }
-        ::close(lock->fd);
-        lock->fd = -1;
+    std::unique_ptr<FileLock> lock;
+    try {
+        lock = std::make_unique<FileLock>(path, FileName(path));
+    } catch (const FileWriteError& e) {
+        throw DocumentError(e.what());
     }
     Load(path);
     impl_->lock = std::move(lock);

@@ -2,6 +2,7 @@
 #include "standalone/support/AtomicFile.h"
 
 #include "TempDir.h"
+#include "standalone/support/Errors.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +36,27 @@ TEST(AtomicFile, WritesThroughASymbolicLinkToItsTarget) {
     }
     // No temporary file beside the links.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 4);
+}
+
+// Renaming a new file over one name of a file with several would leave the others with the old
+// content: refused, and every name keeps what it had.
+TEST(AtomicFile, RefusesAFileWithSeveralNames) {
+    TempDir dir;
+    WriteText(dir / "doc.json", "old");
+    fs::create_hard_link(dir / "doc.json", dir / "other.json");
+    EXPECT_THROW(
+        {
+            try {
+                WriteFileAtomically(dir / "doc.json", "new", "Test");
+            } catch (const standalone::FileWriteError& e) {
+                EXPECT_NE(std::string(e.what()).find("one of 2 hard links"), std::string::npos) << e.what();
+                throw;
+            }
+        },
+        standalone::FileWriteError);
+    EXPECT_EQ(ReadText(dir / "doc.json"), "old");
+    EXPECT_EQ(ReadText(dir / "other.json"), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 2);
 }
 
 TEST(AtomicFile, RemovesOnlyTheTemporaryFilesOfKilledWriters) {
