@@ -9,7 +9,7 @@ bash scripts/install-deps.sh
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(page_list conversions manager document)
+((${#targets[@]})) || targets=(page_list conversions manager document qgis_records)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCRV_FUZZ=ON -DCRV_WERROR=ON \
   -DCRV_BUILD_TESTS=OFF -DCRV_BUILD_BENCHMARKS=OFF >/dev/null
@@ -20,7 +20,7 @@ for t in "${targets[@]}"; do
   work=$(mktemp -d)
   echo "== fuzzing $t =="
   case $t in
-    page_list) runs=1000000 ;; conversions) runs=800000 ;; manager) runs=30000 ;; *) runs=80000 ;;
+    page_list) runs=1000000 ;; conversions) runs=800000 ;; manager) runs=30000 ;; qgis_records) runs=300000 ;; *) runs=80000 ;;
   esac
   runs=${FUZZ_RUNS:-$runs}
   if ./build-fuzz/fuzz_"$t" -seed=1 -runs="$runs" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \

@@ -164,14 +164,9 @@ public:
     // changed from outside (an undo, another tool).
     void Sync(const char* op) {
         QgsLayoutItem& item = Item(op);
-        StoredProperties stored;
-        const QString prefix = QString::fromUtf8(kRecordPrefix);
-        for (const QString& key : item.customProperties()) {
-            if (key == prefix || key.startsWith(prefix + '/'))
-                stored[key.toStdString()] = item.customProperty(key).toString().toStdString();
-        }
+        StoredProperties stored = RecordPropertiesOf(item);
         if (!loaded_) {
-            custom_ = UnflattenCustomValue(stored);
+            custom_ = Unflatten(stored, op);
             last_ = std::move(stored);
             loaded_ = true;
             return;
@@ -188,7 +183,7 @@ public:
             }
             last_ = std::move(current);
         } else if (stored != last_) {
-            custom_ = UnflattenCustomValue(stored);
+            custom_ = Unflatten(stored, op);
             last_ = std::move(stored);
         }
     }
@@ -245,6 +240,13 @@ private:
         auto core = core_.lock();
         if (!core) Raise(hresult::kFail, op, "The layout's host has closed.");
         return core;
+    }
+    Variant Unflatten(const StoredProperties& stored, const char* op) {
+        try {
+            return UnflattenCustomValue(stored);
+        } catch (const RecordKeyError& e) {
+            Raise(hresult::kFail, op, "The layout item \"" + name_ + "\": " + e.what() + ".");
+        }
     }
     QList<QgsLayoutItem*> Members(const char* op) {
         auto* group = qobject_cast<QgsLayoutItemGroup*>(&Item(op));
@@ -510,6 +512,16 @@ FunctionClassFactory::Maker Maker(const char* op, Args... args) {
 }
 
 }  // namespace
+
+StoredProperties RecordPropertiesOf(const QgsLayoutItem& item) {
+    StoredProperties stored;
+    const QString prefix = QString::fromUtf8(kRecordPrefix);
+    for (const QString& key : item.customProperties()) {
+        if (key == prefix || key.startsWith(prefix + '/'))
+            stored[key.toStdString()] = item.customProperty(key).toString().toStdString();
+    }
+    return stored;
+}
 
 ComPtr<LayoutElement> QgisHost::Core::ElementFor(QgsLayoutItem* item) {
     if (!IsElementItem(item)) return {};

@@ -8,6 +8,7 @@
 #include "com/Unknown.h"
 #include "host/Layout.h"
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ namespace crv::qgis {
 void LoadComponent(const std::string& libraryPath);
 // libCRVAnchorQt5.so next to the running program, else in the install's library folder.
 std::string DefaultComponentPath();
+
+// The item's custom properties that hold its record ("crvanchor" and "crvanchor/...").
+std::map<std::string, std::string> RecordPropertiesOf(const QgsLayoutItem& item);
 
 struct HostOptions {
     // Each move an undoable command of the layout (an interactive session); never for a

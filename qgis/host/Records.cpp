@@ -1,6 +1,7 @@
 #include "qgis/host/Records.h"
 
 #include "standalone/host/Objects.h"
+#include "standalone/support/MessageText.h"
 
 #include <charconv>
 #include <cmath>
@@ -58,7 +59,7 @@ bool ParseWhole(const std::string& text, T& out) {
 void Flatten(const Variant& value, const std::string& path, StoredProperties& out, int depth) {
     if (auto contents = value.ObjectAs<standalone::BagContents>()) {
         const auto entries = contents->Entries();
-        if (entries.empty() || depth > 64) {
+        if (entries.empty() || depth > kMaxRecordNesting) {
             out[path] = "bag:";
             return;
         }
@@ -135,6 +136,13 @@ Variant UnflattenCustomValue(const StoredProperties& stored) {
             names.push_back(UnescapeName(key.substr(at, slash == std::string::npos ? std::string::npos : slash - at)));
             if (slash == std::string::npos) break;
             at = slash + 1;
+        }
+        // Deeper bags could never be written back, and destroying them one inside another
+        // would run out of stack.
+        if (names.size() > static_cast<size_t>(kMaxRecordNesting) + 1) {
+            throw RecordKeyError("the custom property " + standalone::QuotedValue(key) + " holds bags nested " +
+                                 std::to_string(names.size() - 1) + " deep; a record holds them at most " +
+                                 std::to_string(kMaxRecordNesting) + " deep");
         }
         ComPtr<PropertyBag> bag = root;
         for (size_t i = 0; i + 1 < names.size(); ++i) {

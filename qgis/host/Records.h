@@ -8,11 +8,20 @@
 #include "com/Variant.h"
 
 #include <map>
+#include <stdexcept>
 #include <string>
 
 namespace crv::qgis {
 
 inline constexpr const char* kRecordPrefix = "crvanchor";
+// Bags inside bags below the prefix; deeper ones are refused when read, not cut when written.
+inline constexpr int kMaxRecordNesting = 64;
+
+// A stored key that no record can hold.
+class RecordKeyError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 using StoredProperties = std::map<std::string, std::string>;
 
@@ -25,6 +34,7 @@ Variant DecodeValue(const std::string& text);
 // Every property of the value (a bag of bags of values, or a plain value under the prefix).
 StoredProperties FlattenCustomValue(const Variant& value);
 // The value again: nested property bags in key order; Empty when there is no property.
+// Throws RecordKeyError for a key nested deeper than kMaxRecordNesting.
 Variant UnflattenCustomValue(const StoredProperties& stored);
 
 }  // namespace crv::qgis

@@ -223,6 +223,28 @@ TEST(QgisHost, RecordsSurviveASaveAndReloadWithTheirKinds) {
     EXPECT_TRUE(std::isnan(nan.AsDouble()));
 }
 
+// Bags nested as deep as a record may hold come back; one deeper is refused by name, where it
+// used to be read and then overflow the stack when the bags were let go.
+TEST(QgisHost, RecordKeysDeeperThanARecordHoldsAreRefused) {
+    const auto keyOf = [](size_t names) {
+        std::string key = qgis::kRecordPrefix;
+        for (size_t i = 0; i < names; ++i) key += "/a";
+        return key;
+    };
+    const size_t deepest = qgis::kMaxRecordNesting + 1;
+    const qgis::StoredProperties fits{{keyOf(deepest), "int16:1"}};
+    EXPECT_EQ(qgis::FlattenCustomValue(qgis::UnflattenCustomValue(fits)), fits);
+    for (const size_t names : {deepest + 1, size_t{100000}}) {
+        try {
+            qgis::UnflattenCustomValue({{keyOf(names), "int16:1"}});
+            ADD_FAILURE() << names << " names were read";
+        } catch (const qgis::RecordKeyError& e) {
+            EXPECT_NE(std::string(e.what()).find("nested " + std::to_string(names - 1) + " deep"), std::string::npos)
+                << e.what();
+        }
+    }
+}
+
 // In a designer each placement is one step of the layout's undo history, and undoing it puts
 // the item back; a headless run keeps no history, so its memory does not grow with the pages.
 TEST(QgisHost, MovesAreUndoableOnlyInAnInteractiveSession) {

@@ -1,0 +1,41 @@
+// Records as QGIS keeps them, in layout items' custom properties: any keys and values must be
+// read without a crash, refused only as too deep, and once read must write back as they read.
+#include "qgis/host/Records.h"
+
+#include <cstdint>
+#include <string>
+
+using namespace crv;
+
+namespace {
+
+// Lines "key<TAB>value"; a key without the prefix is given it, so most inputs reach the reader.
+qgis::StoredProperties Parse(const std::string& text) {
+    qgis::StoredProperties stored;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
+        const size_t tab = line.find('\t');
+        std::string key = line.substr(0, tab);
+        if (key.rfind(qgis::kRecordPrefix, 0) != 0) key = std::string(qgis::kRecordPrefix) + "/" + key;
+        stored[key] = tab == std::string::npos ? "" : line.substr(tab + 1);
+    }
+    return stored;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    try {
+        const qgis::StoredProperties written = qgis::FlattenCustomValue(qgis::UnflattenCustomValue(Parse(text)));
+        // What was written reads back as the same value.
+        if (qgis::FlattenCustomValue(qgis::UnflattenCustomValue(written)) != written) __builtin_trap();
+    } catch (const qgis::RecordKeyError&) {
+        // Keys deeper than a record holds are refused, never read.
+    }
+    return 0;
+}
