@@ -3,6 +3,7 @@
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
 #include "qgis/host/QgisHost.h"
+#include "qgis/host/Records.h"
 #include "standalone/host/Activation.h"
 #include "standalone/placement/BookReport.h"
 #include "standalone/placement/Checks.h"
@@ -11,7 +12,9 @@
 #include "standalone/support/AtomicFile.h"
 #include "standalone/support/CommandLine.h"
 #include "standalone/support/Edge.h"
+#include "standalone/support/FileLock.h"
 #include "standalone/support/MessageText.h"
+#include "standalone/support/PdfCheck.h"
 
 #include <qgsabstractlayoutiterator.h>
 #include <qgslayoutatlas.h>
@@ -21,12 +24,16 @@
 #include <qgslayoutitemmap.h>
 #include <qgslayoutitempicture.h>
 #include <qgslayoutmanager.h>
+#include <qgslayoutitempage.h>
 #include <qgslayoutpagecollection.h>
 #include <qgsprintlayout.h>
 #include <qgsproject.h>
 #include <qgsproviderregistry.h>
+#include <qgsvectorlayer.h>
 #include <qgsunittypes.h>
 
+#include <QBuffer>
+#include <QDomDocument>
 #include <QImage>
 
 #include <algorithm>
@@ -123,16 +130,28 @@ Args ParseArgs(const std::vector<std::string>& args) {
 
 bool SameFile(const fs::path& a, const fs::path& b) { return standalone::IdentityOf(a) == standalone::IdentityOf(b); }
 
-// Outputs that would replace the project being read, or each other, are refused before
-// anything is written; saving the project in place is what --save PROJECT asks.
+// QGIS takes paths as text: bytes that are not UTF-8 would be changed on the way, and the file
+// read or written would be another one.
+void RequireUtf8Path(const std::string& option, const fs::path& path, const std::string& why) {
+    if (!standalone::IsValidUtf8(path.string()))
+        throw UsageError(option + QuotedValue(path.string()) + ": " + why + " only a path that is UTF-8 text");
+}
+
+// Outputs that would replace the project being read, or each other, or that name what they
+// cannot be, are refused before anything is written; saving the project in place is what
+// --save PROJECT asks.
 void CheckOutputs(const Args& a) {
     std::vector<std::pair<std::string, fs::path>> files;
     for (const auto& [option, path] : {std::pair{"--pdf", a.pdf}, {"--report", a.report}, {"--save", a.save}}) {
         if (path) files.emplace_back(option, *path);
     }
-    if (a.png) files.emplace_back("--png", *a.png);
+    if (a.pdf) RequireUtf8Path("--pdf ", *a.pdf, "QGIS writes a PDF to");
+    if (a.save) RequireUtf8Path("--save ", *a.save, "QGIS writes a project to");
     for (size_t i = 0; i < files.size(); ++i) {
         const auto& [option, path] = files[i];
+        const standalone::FileIdentity id = standalone::IdentityOf(path);
+        if (id.exists && !id.regular)
+            throw UsageError(option + " " + QuotedValue(path.string()) + ": not a regular file; nothing was written");
         if (option != "--save" && SameFile(path, a.project)) {
             throw UsageError(option + " " + QuotedValue(path.string()) +
                              ": that is the project being read; nothing was written");
@@ -144,19 +163,40 @@ void CheckOutputs(const Args& a) {
             }
         }
     }
+    if (a.png) {
+        const standalone::FileIdentity folder = standalone::IdentityOf(*a.png);
+        if (folder.exists && !folder.folder)
+            throw UsageError("--png " + QuotedValue(a.png->string()) + ": not a folder; nothing was written");
+    }
+}
+
+// The project file named on the command line, before QGIS is asked to read it.
+void CheckProjectPath(const fs::path& project) {
+    RequireUtf8Path("", project, "QGIS reads");
+    const standalone::FileIdentity id = standalone::IdentityOf(project);
+    const std::string name = project.string();
+    if (!id.exists) throw UsageError(name + ": no such project file");
+    if (id.folder) throw UsageError(name + ": a folder, not a project file");
+    if (!id.regular) throw UsageError(name + ": not a regular file (a device or a pipe), not a project file");
+}
+
+// The files the project's layers read, with the layer's name.
+std::vector<std::pair<std::string, fs::path>> LayerFiles(const QgsProject& project) {
+    std::vector<std::pair<std::string, fs::path>> files;
+    for (QgsMapLayer* layer : project.mapLayers()) {
+        const QVariantMap parts = QgsProviderRegistry::instance()->decodeUri(layer->providerType(), layer->source());
+        const QString path = parts.value(QStringLiteral("path")).toString();
+        if (!path.isEmpty()) files.emplace_back(layer->name().toStdString(), path.toStdString());
+    }
+    return files;
 }
 
 // Outputs that would replace a file the project draws from (a layer's data, a picture of the
 // layout) are refused once the project is read, before anything is written.
 void CheckOutputsAgainstData(const Args& a, QgsProject& project, QgsPrintLayout& layout) {
     std::vector<std::pair<std::string, fs::path>> inputs;
-    for (QgsMapLayer* layer : project.mapLayers()) {
-        const QVariantMap parts = QgsProviderRegistry::instance()->decodeUri(layer->providerType(), layer->source());
-        const QString path = parts.value(QStringLiteral("path")).toString();
-        if (!path.isEmpty())
-            inputs.emplace_back("the data of the layer " + QuotedValue(layer->name().toStdString()),
-                                path.toStdString());
-    }
+    for (const auto& [layer, path] : LayerFiles(project))
+        inputs.emplace_back("the data of the layer " + QuotedValue(layer), path);
     QList<QgsLayoutItemPicture*> pictures;
     layout.layoutItems(pictures);
     for (QgsLayoutItemPicture* picture : pictures) {
@@ -173,26 +213,67 @@ void CheckOutputsAgainstData(const Args& a, QgsProject& project, QgsPrintLayout&
     }
 }
 
-// The open project and its layout, with the component loaded and the host registered.
+// The open project and its layout, with the component loaded and the host registered. A
+// project that is read to be changed and saved again is locked from the read to the save.
 struct Session {
+    std::unique_ptr<standalone::FileLock> lock;
     QgsProject project;
     QgsPrintLayout* layout = nullptr;
     std::unique_ptr<QgisHost> host;
 
-    explicit Session(const Args& a) {
-        std::error_code ec;
-        if (!fs::is_regular_file(a.project, ec)) throw UsageError(a.project.string() + ": no such project file");
+    Session(const Args& a, std::ostream& err) {
+        CheckProjectPath(a.project);
         try {
             LoadComponent(DefaultComponentPath());
         } catch (const std::runtime_error& e) {
             throw UsageError(e.what());
         }
+        if (a.command == "anchor" || a.save) {
+            try {
+                lock = std::make_unique<standalone::FileLock>(a.project, a.project.string());
+            } catch (const standalone::FileWriteError& e) {
+                throw UsageError(e.what());
+            }
+        }
+        const QString path = QString::fromStdString(a.project.string());
+        // A layer over a pipe or a device would stop the read until something writes to it: the
+        // layers' files are looked at first, without opening them.
+        {
+            QgsProject sources;
+            QuietStandardError quiet;
+            if (sources.read(path,
+                             QgsProject::ReadFlag::FlagDontResolveLayers | QgsProject::ReadFlag::FlagDontLoadLayouts)) {
+                for (const auto& [name, file] : LayerFiles(sources)) {
+                    const standalone::FileIdentity id = standalone::IdentityOf(file);
+                    if (id.exists && !id.regular && !id.folder)
+                        throw UsageError(a.project.string() + ": the layer " + QuotedValue(name) + " reads " +
+                                         QuotedValue(file.string()) + ", which is not a regular file");
+                }
+            }
+        }
+        // QGIS keeps one layout of a name and drops the others without a word; the project's own
+        // text tells whether it had more than one.
+        int named = 0;
+        const QString wanted = QString::fromStdString(*a.layout);
+        QObject::connect(&project, &QgsProject::readProject, [&named, &wanted](const QDomDocument& dom) {
+            const QDomNodeList layouts = dom.elementsByTagName(QStringLiteral("Layout"));
+            for (int i = 0; i < layouts.size(); ++i) {
+                if (layouts.at(i).toElement().attribute(QStringLiteral("name")) == wanted) ++named;
+            }
+        });
         bool read = false;
         {
             QuietStandardError quiet;
-            read = project.read(QString::fromStdString(a.project.string()));
+            read = project.read(path);
         }
+        QObject::disconnect(&project, &QgsProject::readProject, nullptr, nullptr);
         if (!read) throw UsageError(a.project.string() + ": cannot read the project: " + project.error().toStdString());
+        FindLayout(a, named);
+        CheckItems(a, err);
+        host = std::make_unique<QgisHost>(layout);
+    }
+
+    void FindLayout(const Args& a, int named) {
         layout =
             dynamic_cast<QgsPrintLayout*>(project.layoutManager()->layoutByName(QString::fromStdString(*a.layout)));
         if (layout == nullptr) {
@@ -202,7 +283,36 @@ struct Session {
             throw UsageError("--layout " + QuotedValue(*a.layout) + ": no print layout of that name in " +
                              a.project.string() + (names.empty() ? " (it has none)" : " (it has " + names + ")"));
         }
-        host = std::make_unique<QgisHost>(layout);
+        // Which one was meant cannot be told, and a save would keep only one of them.
+        if (named > 1) {
+            throw UsageError("--layout " + QuotedValue(*a.layout) + ": " + a.project.string() + " has " +
+                             std::to_string(named) + " print layouts of that name; rename all but one in QGIS");
+        }
+        if (layout->pageCollection()->pageCount() == 0)
+            throw UsageError("--layout " + QuotedValue(*a.layout) + ": the layout has no page");
+    }
+
+    // Records that could never be read back are refused before anything is placed; items
+    // sharing an id are named, since an anchor to that id can only take one of them.
+    void CheckItems(const Args& a, std::ostream& err) {
+        QList<QgsLayoutItem*> items;
+        layout->layoutItems(items);
+        std::map<QString, int> ids;
+        for (QgsLayoutItem* item : items) {
+            if (qobject_cast<QgsLayoutItemPage*>(item) != nullptr) continue;
+            if (!item->id().isEmpty()) ++ids[item->id()];
+            try {
+                UnflattenCustomValue(RecordPropertiesOf(*item));
+            } catch (const RecordKeyError& e) {
+                throw UsageError(a.project.string() + ": the item " + QuotedValue(item->id().toStdString()) + ": " +
+                                 e.what());
+            }
+        }
+        for (const auto& [id, count] : ids) {
+            if (count > 1)
+                err << "crvanchor-qgis: " << count << " items of the layout " << QuotedValue(*a.layout) << " are named "
+                    << QuotedValue(id.toStdString()) << "; an anchor to that name takes only one of them\n";
+        }
     }
 
     // Writes the project, records included, replacing `path` whole or not at all.
@@ -324,12 +434,22 @@ private:
 
 int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErrorSink& sink) {
     CheckOutputs(a);
-    Session s(a);
+    Session s(a, err);
     CheckOutputsAgainstData(a, s.project, *s.layout);
     QgsLayoutAtlas* atlas = s.layout->atlas();
-    if (atlas != nullptr && (!atlas->enabled() || atlas->coverageLayer() == nullptr)) atlas = nullptr;
+    if (atlas != nullptr && !atlas->enabled()) atlas = nullptr;
     int32_t last = 1;
     if (atlas != nullptr) {
+        // A layer that is gone or cannot be read has no features either, but saying so would
+        // send the user to the wrong place.
+        const QgsVectorLayer* coverage = atlas->coverageLayer();
+        if (coverage == nullptr)
+            throw UsageError(a.project.string() + ": the atlas of " + QuotedValue(*a.layout) +
+                             " has no coverage layer");
+        if (!coverage->isValid())
+            throw UsageError(a.project.string() + ": the atlas's coverage layer " +
+                             QuotedValue(coverage->name().toStdString()) + " cannot be read from " +
+                             QuotedValue(coverage->source().toStdString()));
         last = atlas->updateFeatures();
         if (last < 1)
             throw UsageError(a.project.string() + ": no pages: the atlas of " + QuotedValue(*a.layout) +
@@ -375,6 +495,14 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         if (report) report->AddPage(page, placements, found);
     };
 
+    // Every output is checked before any is written: the folder first, then the pages.
+    if (a.png) {
+        std::error_code ec;
+        fs::create_directories(*a.png, ec);
+        if (ec)
+            throw standalone::FileWriteError("--png " + QuotedValue(a.png->string()) +
+                                             ": cannot make the folder: " + ec.message());
+    }
     const bool pdfPass = a.pdf.has_value();
     const bool picturePass = a.png || !pdfPass;
     standalone::Progress progress(err, pages.Count() * ((pdfPass ? 1u : 0u) + (picturePass ? 1u : 0u)));
@@ -392,11 +520,15 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
             throw standalone::FileWriteError(
                 a.pdf->string() + ": cannot write: " +
                 (error.isEmpty() ? std::string("QGIS could not export the page") : error.toStdString()));
+        // QGIS's writer does not see a full disk: what it wrote is read back before it replaces
+        // the former PDF.
+        if (const auto defect = standalone::PdfDefect(file.TempPath()))
+            throw standalone::FileWriteError(a.pdf->string() + ": cannot write: the PDF written is not whole (" +
+                                             *defect + "); the former file is left as it was");
         file.Commit();
     }
     // The pictures, and the report when no PDF pass wrote it, page by page.
     if (picturePass) {
-        if (a.png) fs::create_directories(*a.png);
         AnchoredPages it(*s.layout, atlas, selection, pages, [&](int32_t page) {
             if (!pdfPass) onPage(page);
             progress.Step(++done, page);
@@ -407,10 +539,14 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
             QgsLayoutExporter exporter(s.layout);
             const QImage image = exporter.renderPageToImage(0, QSize(), 100);
             const fs::path name = *a.png / it.filePath("", "png").mid(1).toStdString();
-            standalone::AtomicFile file(name, "Book");
-            if (image.isNull() || !image.save(QString::fromStdString(file.TempPath().string()), "PNG"))
-                throw standalone::FileWriteError(name.string() + ": cannot write the page picture");
-            file.Commit();
+            // Encoded in memory, then replaced whole: a full disk leaves the former page as it was.
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            if (image.isNull() || !image.save(&buffer, "PNG"))
+                throw standalone::FileWriteError(name.string() + ": cannot draw the page picture");
+            standalone::WriteFileAtomically(
+                name, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), "Book");
         }
         it.endRender();
     }
@@ -429,8 +565,8 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     return a.strict && !checks.Empty() ? 1 : 0;
 }
 
-int RunShow(const Args& a, std::ostream& out) {
-    Session s(a);
+int RunShow(const Args& a, std::ostream& out, std::ostream& err) {
+    Session s(a, err);
     out << "Layout " << QuotedValue(*a.layout) << " of " << a.project.string() << "\n";
     standalone::WalkLayout(RunningApplication()->Document()->PageLayout(), [&](const ComPtr<LayoutElement>& e,
                                                                                const std::string& group) {
@@ -447,10 +583,10 @@ int RunShow(const Args& a, std::ostream& out) {
     return 0;
 }
 
-int RunAnchor(const Args& a, std::ostream& out) {
+int RunAnchor(const Args& a, std::ostream& out, std::ostream& err) {
     const std::string& itemName = a.rest[0];
     const standalone::RecordChanges changes = standalone::ParseRecordChanges({a.rest.begin() + 1, a.rest.end()});
-    Session s(a);
+    Session s(a, err);
     const ComPtr<ElementContainer> layout = RunningApplication()->Document()->PageLayout();
     ComPtr<LayoutElement> element;
     standalone::WalkLayout(layout, [&](const ComPtr<LayoutElement>& e, const std::string&) {
@@ -507,9 +643,9 @@ int RunCrvAnchorQgis(const std::vector<std::string>& args, std::ostream& out, st
         if (a.command == "book")
             status = RunBook(a, out, err, sink);
         else if (a.command == "show")
-            status = RunShow(a, out);
+            status = RunShow(a, out, err);
         else
-            status = RunAnchor(a, out);
+            status = RunAnchor(a, out, err);
         if (sink.Count() > 0) {
             err << "crvanchor-qgis: " << sink.Count() << (sink.Count() == 1 ? " error report" : " error reports")
                 << " shown\n";

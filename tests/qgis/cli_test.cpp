@@ -3,6 +3,7 @@
 #include "qgsziputils.h"
 
 #include "standalone/TempDir.h"
+#include "standalone/support/PdfCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,10 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <thread>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace crv::testing {
@@ -28,8 +32,11 @@ struct CommandRun {
 CommandRun Command(const std::string& args, const fs::path& dir) {
     // Under the leak checker the program's standard error would end with the list of
     // suppressions used; the command's own lines are what is checked.
-    const std::string cmd = "LSAN_OPTIONS=\"$LSAN_OPTIONS:print_suppressions=0\" \"" CRV_QGIS_CLI_PATH "\" " + args +
-                            " 2>\"" + (dir / "err.txt").string() + "\" >\"" + (dir / "out.txt").string() + "\"";
+    // Run in `dir`, so that relative paths are the user's; a command that hangs is stopped.
+    const std::string cmd = "cd \"" + dir.string() +
+                            "\" && LSAN_OPTIONS=\"$LSAN_OPTIONS:print_suppressions=0\" timeout 600 \"" CRV_QGIS_CLI_PATH
+                            "\" " +
+                            args + " 2>\"" + (dir / "err.txt").string() + "\" >\"" + (dir / "out.txt").string() + "\"";
     const int raw = std::system(cmd.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(dir / "err.txt"), ReadText(dir / "out.txt")};
 }
@@ -53,8 +60,10 @@ CommandRun AnchorTitleToMap(const std::string& project, const std::string& mapPo
                    dir);
 }
 
-// A project whose coverage layer is a GeoJSON file beside it, with an atlas of three pages.
-fs::path WriteProject(const fs::path& dir) {
+// A project whose coverage layer is a GeoJSON file beside it, with an atlas of three pages;
+// `change` alters it before it is written.
+fs::path WriteProject(const fs::path& dir, const std::function<void(QgsProject&, QgsPrintLayout&)>& change = {},
+                      const std::string& name = "book.qgz") {
     std::ofstream(dir / "sheets.geojson")
         << R"({"type":"FeatureCollection","features":[)"
         << R"({"type":"Feature","properties":{"HD":0.25},"geometry":{"type":"Polygon","coordinates":[[[0,0],[1,0],[1,1],[0,0]]]}},)"
@@ -74,7 +83,8 @@ fs::path WriteProject(const fs::path& dir) {
     BuildQgisItem(*layout, {ItemSpec::Text, "Title", {3, 3, 5, 3.5}, 0, {}, {}});
     layout->atlas()->setCoverageLayer(layer);
     layout->atlas()->setEnabled(true);
-    const fs::path file = dir / "book.qgz";
+    if (change) change(project, *layout);
+    const fs::path file = dir / name;
     EXPECT_TRUE(project.write(QString::fromStdString(file.string())));
     return file;
 }
@@ -124,6 +134,144 @@ TEST(CrvAnchorQgis, RefusesBadInputInOneLineWithStatusTwo) {
     EXPECT_EQ(first.rfind(R"({"type":"FeatureCollection")", 0), 0u) << "the layer's data was overwritten";
 }
 
+// Projects, layers and outputs the command cannot use as asked are refused in one line with
+// status 2 before anything is written, where they used to crash it, hang it, or write
+// something else than was asked.
+TEST(CrvAnchorQgis, RefusesWhatItCannotReadOrWriteFaithfully) {
+    TempDir dir;
+    struct Case {
+        std::string name;
+        std::function<void(QgsProject&, QgsPrintLayout&)> change;
+        std::function<void(const fs::path& folder)> after;  // once the project is written
+        std::string options;
+        std::string err;  // the end of the one line
+        std::string file = "book.qgz";
+    };
+    const std::vector<Case> cases = {
+        {"deep",
+         [](QgsProject&, QgsPrintLayout& layout) {
+             std::string key = "crvanchor";
+             for (int i = 0; i < 100000; ++i) key += "/a";
+             layout.itemById("Title")->setCustomProperty(QString::fromStdString(key), "int16:1");
+         },
+         {},
+         "",
+         "the item \"Title\": the custom property"},
+        {"nopage",
+         [](QgsProject&, QgsPrintLayout& layout) { layout.pageCollection()->deletePage(0); },
+         {},
+         "",
+         "--layout \"Atlas\": the layout has no page\n"},
+        {"twice",
+         [](QgsProject& project, QgsPrintLayout&) {
+             auto* other = new QgsPrintLayout(&project);
+             other->initializeDefaults();
+             other->setName("Other");
+             project.layoutManager()->addLayout(other);
+         },
+         [](const fs::path& folder) {
+             // QGIS itself never makes two of one name, but a project edited by hand can have them.
+             std::string text = ReadText(folder / "book.qgs");
+             text.replace(text.find("name=\"Other\""), 12, "name=\"Atlas\"");
+             WriteText(folder / "book.qgs", text);
+         },
+         "", "has 2 print layouts of that name; rename all but one in QGIS\n", "book.qgs"},
+        {"fifo",
+         {},
+         [](const fs::path& folder) {
+             fs::remove(folder / "sheets.geojson");
+             ASSERT_EQ(::mkfifo((folder / "sheets.geojson").c_str(), 0600), 0);
+         },
+         "",
+         "sheets.geojson\", which is not a regular file\n"},
+        {"gone",
+         {},
+         [](const fs::path& folder) { fs::remove(folder / "sheets.geojson"); },
+         "",
+         "the atlas's coverage layer \"sheets\" cannot be read from"},
+        {"pngfile",
+         {},
+         [](const fs::path& folder) { WriteText(folder / "taken", "x"); },
+         "--pdf book.pdf --png taken",
+         "--png \"taken\": not a folder; nothing was written\n"},
+        {"utf8", {}, {}, "--pdf caf\xE9.pdf", "QGIS writes a PDF to only a path that is UTF-8 text\n"},
+    };
+    for (const auto& c : cases) {
+        const fs::path folder = dir.Path() / c.name;
+        fs::create_directory(folder);
+        const fs::path project = WriteProject(folder, c.change, c.file);
+        if (c.after) c.after(folder);
+        // A command that hangs is stopped, and fails the case.
+        const CommandRun run = Command("--layout Atlas \"" + project.string() + "\" " + c.options, folder);
+        EXPECT_EQ(run.status, 2) << c.name << ": " << run.err;
+        const std::string own = OwnLines(run.err);
+        EXPECT_NE(own.find(c.err), std::string::npos) << c.name << ": " << own;
+        EXPECT_EQ(std::count(own.begin(), own.end(), '\n'), 1) << c.name << ": " << own;
+        EXPECT_FALSE(fs::exists(folder / "book.pdf")) << c.name;
+    }
+    // What is not a project file is called what it is.
+    ASSERT_EQ(::mkfifo((dir.Path() / "pipe.qgz").c_str(), 0600), 0);
+    for (const auto& [path, err] : {std::pair{dir.Path().string(), "a folder, not a project file"},
+                                    {(dir.Path() / "pipe.qgz").string(), "not a regular file (a device or a pipe)"},
+                                    {(dir.Path() / "caf\xE9.qgz").string(), "QGIS reads only a path that is UTF-8"}}) {
+        const CommandRun run = Command("\"" + path + "\" --layout Atlas", dir.Path());
+        EXPECT_EQ(run.status, 2) << path;
+        EXPECT_NE(OwnLines(run.err).find(err), std::string::npos) << run.err;
+    }
+}
+
+// Items sharing an id are named once on standard error; an anchor to that id takes one.
+TEST(CrvAnchorQgis, NamesItemsThatShareAnId) {
+    TempDir dir;
+    const fs::path project = WriteProject(dir.Path(), [](QgsProject&, QgsPrintLayout& layout) {
+        BuildQgisItem(layout, {ItemSpec::Text, "Title", {1, 1, 2, 2}, 0, {}, {}});
+    });
+    const CommandRun run = Command("show \"" + project.string() + "\" --layout Atlas", dir.Path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(OwnLines(run.err),
+              "crvanchor-qgis: 2 items of the layout \"Atlas\" are named \"Title\"; an anchor to that name takes only "
+              "one of them\n");
+}
+
+// Two changes to one project at the same time both stay: each run holds the project from its
+// read to its save. A project with a second name is not parted from it by a save.
+TEST(CrvAnchorQgis, ChangesAProjectOneRunAtATimeAndKeepsItsOtherNames) {
+    TempDir dir;
+    const fs::path project = WriteProject(dir.Path());
+    const std::string p = "\"" + project.string() + "\"";
+    fs::create_directory(dir.Path() / "a");
+    fs::create_directory(dir.Path() / "b");
+    for (int round = 0; round < 2; ++round) {
+        const std::string h = std::to_string(round + 1), v = std::to_string(round + 3);
+        CommandRun first{}, second{};
+        std::thread a(
+            [&] { first = Command("anchor " + p + " --layout Atlas Title HDistanceAll=" + h, dir.Path() / "a"); });
+        std::thread b(
+            [&] { second = Command("anchor " + p + " --layout Atlas Map VDistanceAll=" + v, dir.Path() / "b"); });
+        a.join();
+        b.join();
+        ASSERT_EQ(first.status, 0) << first.err;
+        ASSERT_EQ(second.status, 0) << second.err;
+        QgsProject saved;
+        ASSERT_TRUE(saved.read(QString::fromStdString(project.string())));
+        auto* layout = dynamic_cast<QgsPrintLayout*>(saved.layoutManager()->layoutByName("Atlas"));
+        ASSERT_NE(layout, nullptr);
+        const QString key = "crvanchor/CorvaneProperties/AnchorProperties/";
+        EXPECT_EQ(layout->itemById("Title")->customProperty(key + "HDistanceAll").toString(),
+                  "double:" + QString::fromStdString(h));
+        EXPECT_EQ(layout->itemById("Map")->customProperty(key + "VDistanceAll").toString(),
+                  "double:" + QString::fromStdString(v));
+    }
+
+    fs::create_hard_link(project, dir.Path() / "second-name.qgz");
+    const std::string before = ReadText(project);
+    const CommandRun run = Command("anchor " + p + " --layout Atlas Title HDistanceAll=9", dir.Path());
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(OwnLines(run.err).find("one of 2 hard links"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadText(project), before);
+    EXPECT_EQ(ReadText(dir.Path() / "second-name.qgz"), before);
+}
+
 // An item given a record from the command line is placed on every page, and the report says
 // where.
 TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
@@ -145,6 +293,14 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
     EXPECT_NE(text.find("1.75,"), std::string::npos) << text;
     EXPECT_NE(text.find("\"error_reports\": 0"), std::string::npos);
     EXPECT_TRUE(fs::is_regular_file(dir.Path() / "book.pdf"));
+    // The PDF as QGIS writes it reads back whole; cut short anywhere, as on a full disk, it
+    // does not.
+    const std::string pdf = ReadText(dir.Path() / "book.pdf");
+    EXPECT_EQ(standalone::PdfDefect(dir.Path() / "book.pdf"), std::nullopt);
+    for (const double part : {0.0, 0.03, 0.5, 0.9, 0.999}) {
+        WriteText(dir.Path() / "cut.pdf", pdf.substr(0, static_cast<size_t>(static_cast<double>(pdf.size()) * part)));
+        EXPECT_NE(standalone::PdfDefect(dir.Path() / "cut.pdf"), std::nullopt) << part;
+    }
     EXPECT_TRUE(fs::is_regular_file(dir.Path() / "png" / "page-002.png"));
     EXPECT_TRUE(fs::is_regular_file(dir.Path() / "png" / "page-003.png"));
     EXPECT_FALSE(fs::exists(dir.Path() / "png" / "page-001.png"));
