@@ -69,6 +69,10 @@ struct QgisHost::Core {
         auto* print = qobject_cast<QgsPrintLayout*>(layout.data());
         return print != nullptr ? print->atlas() : nullptr;
     }
+    std::string Name() {
+        auto* print = qobject_cast<QgsPrintLayout*>(layout.data());
+        return print != nullptr ? print->name().toStdString() : std::string();
+    }
     ComPtr<LayoutElement> ElementFor(QgsLayoutItem* item);
     std::vector<ComPtr<LayoutElement>> TopLevel(const char* op);
 };
@@ -503,6 +507,48 @@ private:
     std::shared_ptr<standalone::SeriesData> series_;
 };
 
+// ------------------------------------------------------------------ the page in force
+
+// While the atlas shows a feature, the layout is a series layout whose page in force is that
+// feature's: the anchor page's Apply then places for the page the designer shows.
+class AtlasInForce final : public ComObject<ActiveLayoutInfo> {
+public:
+    explicit AtlasInForce(std::weak_ptr<Core> core) : core_(std::move(core)) {}
+    std::string LayoutName() override {
+        HostCall("ActiveLayoutInfo.LayoutName");
+        auto core = core_.lock();
+        return core ? core->Name() : std::string();
+    }
+    std::string LayoutKind() override {
+        HostCall("ActiveLayoutInfo.LayoutKind");
+        auto core = core_.lock();
+        const QgsLayoutAtlas* atlas = core ? core->Atlas() : nullptr;
+        const bool showing = atlas != nullptr && atlas->enabled() && atlas->coverageLayer() != nullptr &&
+                             atlas->currentFeatureNumber() >= 0;
+        return showing ? kSeriesLayout : "";
+    }
+
+private:
+    std::weak_ptr<Core> core_;
+};
+
+class AtlasPage final : public ComObject<SeriesLayoutInfo> {
+public:
+    explicit AtlasPage(std::weak_ptr<Core> core) : core_(std::move(core)) {}
+    Variant CurrentPage(const std::string& layoutName) override {
+        HostCall("SeriesLayoutInfo.CurrentPage");
+        auto core = core_.lock();
+        const QgsLayoutAtlas* atlas = core ? core->Atlas() : nullptr;
+        if (atlas == nullptr || core->Name() != layoutName)
+            Raise(hresult::kInvalidArg, "SeriesLayoutInfo.CurrentPage", "No series layout named " + layoutName + ".");
+        // Pages are numbered from 1 in the atlas's order, as the map series counts them.
+        return Variant(static_cast<int32_t>(atlas->currentFeatureNumber() + 1));
+    }
+
+private:
+    std::weak_ptr<Core> core_;
+};
+
 template <class I, class Impl, class... Args>
 FunctionClassFactory::Maker Maker(const char* op, Args... args) {
     return [op, args...]() -> ComPtr<Unknown> {
@@ -581,6 +627,8 @@ void QgisHost::Register() {
     add(clsid::ObjectCopier, Maker<ObjectCopier, standalone::ObjectCopierImpl>("Create.ObjectCopier"));
     add(clsid::HostUID, Maker<HostUID, standalone::HostUIDImpl>("Create.HostUID"));
     add(clsid::MapSeriesFrame, Maker<MapSeriesFrame, AtlasSeries>("Create.MapSeriesFrame", core));
+    add(clsid::ActiveLayoutInfo, Maker<ActiveLayoutInfo, AtlasInForce>("Create.ActiveLayoutInfo", core));
+    add(clsid::SeriesLayoutInfo, Maker<SeriesLayoutInfo, AtlasPage>("Create.SeriesLayoutInfo", core));
 }
 
 QgisHost::~QgisHost() {

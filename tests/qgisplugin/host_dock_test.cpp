@@ -1,9 +1,19 @@
 // The dock over the GIS host, as the plugin opens it: records read from the items' custom
 // properties, applied edits written back there.
+#include "anchor/AnchorRecord.h"
+#include "anchor/GeneralFunctions.h"
+#include "errors/ErrorHandling.h"
 #include "qgis/host/QgisHost.h"
 #include "qgis/plugin/AnchorDock.h"
 
+#include <qgsfeature.h>
+#include <qgsgeometry.h>
 #include <qgslayout.h>
+#include <qgslayoutatlas.h>
+#include <qgslayoutitemmap.h>
+#include <qgsprintlayout.h>
+#include <qgsvectordataprovider.h>
+#include <qgsvectorlayer.h>
 #include <qgslayoutitemshape.h>
 #include <qgsproject.h>
 
@@ -77,6 +87,69 @@ TEST(HostDock, ShowsAndStoresTheItemsRecord) {
               "stands; anchor one of the cycle elsewhere to place it.");
     layout.setSelectedItem(a);
     EXPECT_NE(dock.Note().toStdString().find("\"A\" is in a cycle"), std::string::npos) << dock.Note().toStdString();
+}
+
+// Apply places the item for the atlas page the designer shows, where it used to place it for
+// page 1 whatever the atlas showed: its alternate rule on even pages and the distance read from
+// the feature shown.
+TEST(HostDock, ApplyPlacesForTheAtlasPageShown) {
+    LoadComponent(CRV_COMPONENT_PATH);
+    QgsProject project;
+    auto* sheets = new QgsVectorLayer(QStringLiteral("Polygon?field=HD:double"), QStringLiteral("sheets"),
+                                      QStringLiteral("memory"));
+    project.addMapLayer(sheets);
+    for (const double hd : {10.0, 20.0, 30.0}) {
+        QgsFeature f(sheets->fields());
+        f.setAttribute(0, hd);
+        f.setGeometry(QgsGeometry::fromWkt(QStringLiteral("POLYGON((0 0,1 0,1 1,0 0))")));
+        sheets->dataProvider()->addFeature(f);
+    }
+    QgsPrintLayout layout(&project);
+    layout.initializeDefaults();
+    layout.setName(QStringLiteral("Book"));
+    auto* map = new QgsLayoutItemMap(&layout);
+    map->setId("Map");
+    map->attemptSetSceneRect(QRectF(20, 20, 100, 100));
+    map->setAtlasDriven(true);
+    layout.addLayoutItem(map);
+    layout.atlas()->setCoverageLayer(sheets);
+    layout.atlas()->setEnabled(true);
+    auto* item = new QgsLayoutItemShape(&layout);
+    item->setId("Note");
+    item->attemptSetSceneRect(QRectF(50, 150, 10, 10));
+    layout.addLayoutItem(item);
+    StderrErrorSink sink;
+    ScopedErrorSink scope(sink);
+    QgisHost host(&layout, HostOptions{true});
+    // Its top left corner to the map's, the feature's HD to the right; on even pages a fixed
+    // distance, typed in the dock before each Apply.
+    const ComPtr<PropertyBag> record = GeneralFunctions::NewAnchorProperties();
+    record->SetProperty(key::AnchorElement, true);
+    record->SetProperty(key::AnchorType, kAnchorTypeNamedElement);
+    record->SetProperty(key::ElementName, "Map");
+    record->SetProperty(key::HFromFieldAll, true);
+    record->SetProperty(key::HFieldNameAll, "HD");
+    record->SetProperty(key::UseAltAnchoring, true);
+    record->SetProperty(key::AltAnchorType, kAltEvenPages);
+    ASSERT_TRUE(GeneralFunctions::SetAnchorProperties(host.ElementFor(item), record));
+    AnchorDock dock(&layout, [&host](QgsLayoutItem* i) { return host.ElementFor(i); });
+    ASSERT_TRUE(layout.atlas()->beginRender());
+    for (const int feature : {1, 2}) {
+        ASSERT_TRUE(layout.atlas()->seekTo(feature));
+        layout.setSelectedItem(item);
+        ASSERT_NE(dock.PageWindow(), nullptr) << dock.Note().toStdString();
+        item->attemptMove(QgsLayoutPoint(90, 150));
+        auto* box = dock.PageWindow()->findChild<QLineEdit*>("txtHDistanceAlt");
+        ASSERT_NE(box, nullptr);
+        box->selectAll();
+        QTest::keyClicks(box, "7");
+        ASSERT_TRUE(dock.ApplyButton()->isEnabled()) << dock.Note().toStdString();
+        dock.ApplyButton()->click();
+        EXPECT_NEAR(item->mapRectToScene(item->rectWithFrame()).left(), feature == 1 ? 27.0 : 50.0, 1e-9)
+            << "atlas page " << feature + 1;
+        EXPECT_EQ(sink.Count(), 0);
+    }
+    layout.atlas()->endRender();
 }
 
 // With two designers open, each dock works on its own layout, whichever host came last.
