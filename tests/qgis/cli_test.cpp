@@ -15,6 +15,7 @@
 #include <thread>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 
 namespace crv::testing {
@@ -270,6 +271,37 @@ TEST(CrvAnchorQgis, ChangesAProjectOneRunAtATimeAndKeepsItsOtherNames) {
     EXPECT_NE(OwnLines(run.err).find("one of 2 hard links"), std::string::npos) << run.err;
     EXPECT_EQ(ReadText(project), before);
     EXPECT_EQ(ReadText(dir.Path() / "second-name.qgz"), before);
+}
+
+// QGIS's PDF writer reports success on a full disk; the PDF is read back, so the former file
+// stays and the run fails, where it used to be replaced by a damaged one with status 0.
+TEST(CrvAnchorQgis, AFullDiskLeavesTheFormerPdf) {
+    TempDir dir;
+    const fs::path project = WriteProject(dir.Path());
+    const std::string p = "\"" + project.string() + "\" --layout Atlas --pdf ";
+    ASSERT_EQ(Command(p + "first.pdf", dir.Path()).status, 0);
+    const std::string former = ReadText(dir.Path() / "first.pdf");
+    const fs::path small = dir.Path() / "small";
+    fs::create_directory(small);
+    const std::string mount = "mount -t tmpfs -o size=" + std::to_string(former.size() + 65536) + " tmpfs \"" +
+                              small.string() + "\" 2>/dev/null";
+    if (std::system(mount.c_str()) != 0)
+        GTEST_SKIP() << "a full disk needs a small file system (mounting one needs root)";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { std::system(("umount \"" + at.string() + "\"").c_str()); }
+    } unmount{small};
+    WriteText(small / "book.pdf", former);
+    struct statvfs fsInfo {};
+    ASSERT_EQ(::statvfs(small.c_str(), &fsInfo), 0);
+    const size_t free = static_cast<size_t>(fsInfo.f_bavail) * fsInfo.f_frsize;
+    WriteText(small / "filler", std::string(free, 'x'));
+
+    const CommandRun run = Command(p + "small/book.pdf", dir.Path());
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(OwnLines(run.err).find("the PDF written is not whole"), std::string::npos) << run.err;
+    EXPECT_TRUE(ReadText(small / "book.pdf") == former) << "the former PDF was replaced";
+    EXPECT_EQ(std::distance(fs::directory_iterator(small), {}), 2);
 }
 
 // An item given a record from the command line is placed on every page, and the report says
