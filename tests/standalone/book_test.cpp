@@ -306,6 +306,7 @@ TEST(Crvanchor, EveryRefusalIsOneLineWithStatusTwoAndChangesNothing) {
         {page2({"--report", "/dev/full"}), "--report \"/dev/full\": not a regular file" + unwritten},
         {page2({"--pdf", d + "/png"}), "--pdf \"" + d + "/png\": not a regular file" + unwritten},
         {page2({"--png", doc}), "--png \"" + doc + "\": not a folder" + unwritten},
+        {page2({"--png", doc + "/png"}), "--png \"" + doc + "/png\": cannot create the folder: Not a directory"},
         {page2({"--png", d + "/png/", "--report", d + "/png/page-002.png"}),
          "--png \"" + d + "/png/\": its page picture page-002.png would replace the --report file" + unwritten},
         // Anchor records: the key and the values it allows.
