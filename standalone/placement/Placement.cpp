@@ -22,6 +22,12 @@ std::optional<int32_t> WholeNumber(std::string_view s) {
     return v;
 }
 
+std::string_view Trimmed(std::string_view s) {
+    const size_t first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
 using TreeVisit = std::function<void(const ComPtr<LayoutElement>&, const std::string& group, size_t depth)>;
 
 void WalkMembers(const ComPtr<LayoutElement>& e, const std::string& group, size_t depth, const TreeVisit& visit) {
@@ -169,18 +175,19 @@ PageList ParseBookPages(const std::string& text, int32_t first, int32_t last) {
     while (at <= text.size()) {
         size_t comma = text.find(',', at);
         if (comma == std::string::npos) comma = text.size();
-        const std::string piece = text.substr(at, comma - at);
+        // Blanks around a piece and its dash are allowed: "1, 3 - 5".
+        const std::string piece(Trimmed(std::string_view(text).substr(at, comma - at)));
         // A leading minus belongs to the first number, not to a range.
         const size_t dash = piece.find('-', 1);
         std::optional<int32_t> lo, hi;
         if (dash == std::string::npos) {
             lo = hi = WholeNumber(piece);
         } else {
-            lo = WholeNumber(std::string_view(piece).substr(0, dash));
-            hi = WholeNumber(std::string_view(piece).substr(dash + 1));
+            lo = WholeNumber(Trimmed(std::string_view(piece).substr(0, dash)));
+            hi = WholeNumber(Trimmed(std::string_view(piece).substr(dash + 1)));
         }
         if (!lo || !hi)
-            throw std::invalid_argument("--pages: expected a page or a range such as 3-5, found \"" + piece + "\"");
+            throw std::invalid_argument("--pages: expected a page or a range such as 3-5, found " + QuotedValue(piece));
         if (*lo > *hi) throw std::invalid_argument("--pages: the range " + piece + " runs backwards");
         if (*lo < first || *hi > last) {
             throw std::invalid_argument("--pages: " + piece + " is not in the map book (" + range + ")");

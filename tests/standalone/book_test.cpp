@@ -277,6 +277,7 @@ TEST(Crvanchor, EveryRefusalIsOneLineWithStatusTwoAndChangesNothing) {
         {{"book", doc, "--pages"}, "--pages needs a value"},
         {{"book", doc, "--pages", "40"}, "--pages: 40 is not in the map book (pages 1 to 16)"},
         {{"book", doc, "--pages", "1,,2"}, "--pages: expected a page or a range such as 3-5, found \"\""},
+        {{"book", doc, "--pages", "1,2\n3"}, "--pages: expected a page or a range such as 3-5, found \"2\\n3\""},
         {{"book", doc, "--dpi", "5"}, "--dpi: expected a number from 10 to 1200, found \"5\""},
         {{"book", doc, "--pdf", d + "/no/such/b.pdf"},
          d + "/no/such/b.pdf: cannot create a temporary file beside it: No such file or directory"},
@@ -352,6 +353,7 @@ TEST(Crvanchor, EveryRefusalIsOneLineWithStatusTwoAndChangesNothing) {
     // list), and the document saved in place, which is what --save of the document asks.
     const CommandRun png = Crv(page2({"--png", d, "--pages", "3"}));
     EXPECT_EQ(png.status, 0) << png.err;
+    EXPECT_NE(Crv({"book", doc, "--pages", " 1, 2 - 3 ,5"}).out.find(": 4 pages,"), std::string::npos);
     const CommandRun ok =
         Crv({"anchor", doc, "Page Number", "AnchorType=NamedElement", "ElementName=Legend Title", "AnchorToAll=8",
              "AnchorFromAll=Bottom Right", "AltAnchorType=Page Range", "AltAnchorPageRange=1-3, 7", "AnchorPriority=0",
