@@ -17,6 +17,18 @@
 
 namespace crv::standalone {
 
+// The pages of a document's book, known without anchoring anything: the map series that sets
+// them (the first map frame, in container order, that carries an enabled series) and its first
+// and last page numbers; without one the book is a single page numbered 1. A map series whose
+// index layer holds no feature has no pages: last is then first - 1.
+struct BookRange {
+    ComPtr<LayoutElement> series_frame;
+    int32_t first = 1;
+    int32_t last = 1;
+    bool HasPages() const { return last >= first; }
+};
+BookRange BookRangeOf(const Document& document);
+
 class MapBook {
 public:
     // The document must stay loaded while the book lives. Creates the engine by its

@@ -184,20 +184,22 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     StandaloneHost host;
     Document doc(host);
     a.save ? doc.LoadForUpdate(a.doc) : doc.Load(a.doc);
-    MapBook book(doc, [&sink] { return sink.Count(); });
-    const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
-    if (!book.HasPages()) {
-        const ElementImpl& frame = StandaloneHost::Impl(book.SeriesFrame());
+    // Refused before anything is anchored: the component would otherwise show its reports first.
+    const BookRange range = BookRangeOf(doc);
+    if (!range.HasPages()) {
+        const ElementImpl& frame = StandaloneHost::Impl(range.series_frame);
         throw UsageError(a.doc.string() + ": no pages: the map series " + QuotedValue(frame.series->name) + " on " +
                          QuotedValue(frame.name()) + " has no features");
     }
     PageList pageList;
     try {
-        pageList = a.pages ? book.ParsePages(*a.pages) : book.AllPages();
+        pageList = a.pages ? ParseBookPages(*a.pages, range.first, range.last) : PageList(range.first, range.last);
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what());
     }
     CheckOutputs(a, doc, pageList);
+    MapBook book(doc, [&sink] { return sink.Count(); });
+    const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
     for (const auto& left : book.LeftOutElements()) {
         err << "crvanchor: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
     }

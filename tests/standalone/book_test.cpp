@@ -256,6 +256,12 @@ TEST(Crvanchor, EveryRefusalIsOneLineWithStatusTwoAndChangesNothing) {
     // One floating-point step wide and high.
     const std::string tiny = Sheet("1000000.0", "1000000.0", "1000000.0000000001", "1000000.0000000001");
     const std::string empty = SeriesBook(dir / "empty", "").string();
+    // Its selection would show a report (no field DX without features): a book without pages
+    // is refused before anything is anchored.
+    ASSERT_EQ(Crv({"anchor", empty, "Note", "AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map",
+                   "HFromFieldAll=true", "HFieldNameAll=DX"})
+                  .status,
+              0);
     const std::string big = SeriesBook(dir / "big", tiny, R"({"width": 30, "height": 20})").string();
     const std::string wide = SeriesBook(dir / "wide", tiny, R"({"width": 250, "height": 2})").string();
 
@@ -343,6 +349,7 @@ TEST(Crvanchor, EveryRefusalIsOneLineWithStatusTwoAndChangesNothing) {
         const CommandRun run = Crv(args);
         EXPECT_EQ(run.status, 2) << message;
         EXPECT_EQ(run.err, "crvanchor: " + message + "\n");
+        EXPECT_EQ(run.stderr_, "") << message;
         EXPECT_EQ(run.out, "") << message;
         EXPECT_EQ(Listing(dir.Path()), before) << message;
         EXPECT_TRUE(ReadText(doc) == text) << message << ": the document changed";
