@@ -140,6 +140,43 @@ std::string WhyNotAnchored(const ComPtr<LayoutElement>& element, const ComPtr<El
     return "";
 }
 
+// Why the engine refused to select an element whose record it can anchor, where its own report
+// does not name the cause: a distance field that its target's map series lacks or that holds no
+// numbers (the engine checks all four names, whether used or not); "" when that is not it.
+std::string WhyFieldsRefused(const ComPtr<LayoutElement>& element, const ComPtr<ElementContainer>& layout) {
+    const ComPtr<PropertyBag> record = AnchorRecordOf(element);
+    const ComPtr<LayoutElement> target = TargetOf(element, layout);
+    const auto frame = target ? ComPtr<MapFrame>::Query(target) : ComPtr<MapFrame>();
+    if (!record || !frame) return "";
+    try {
+        AnchorRecord r;
+        r.Read(record, Without(kEveryKey, {key::Version}));
+        if (!r.All.AnyFromField() && !r.Alt.AnyFromField()) return "";
+        const ComPtr<MapSeriesFrame> series = CompanionOrNothing(&NewMapSeriesFrame);
+        if (!series) return "";
+        series->Bind(frame);
+        const ComPtr<FieldSet> fields = series->IndexLayer()->Table()->Fields();
+        const std::string where = " the map series on " + QuotedValue(target->Name());
+        for (const std::string* name : {&r.All.HFieldName, &r.All.VFieldName, &r.Alt.HFieldName, &r.Alt.VFieldName}) {
+            if (*name == kNone) continue;
+            std::optional<int32_t> type;
+            for (int32_t i = 0, n = fields->FieldCount(); i < n && !type; ++i) {
+                const ComPtr<Field> f = fields->FieldAt(i);
+                if (f->Name() == *name) type = f->Type();
+            }
+            if (!type) return where.substr(1) + " has no field " + QuotedValue(*name);
+            if (!gf::IsDistanceFieldType(*type)) {
+                return "its field " + QuotedValue(*name) + " of" + where + " holds " +
+                       (*type == fieldtype::kString ? "text"
+                        : *type == fieldtype::kDate ? "dates"
+                                                    : "other values") +
+                       ", not numbers";
+            }
+        }
+    } catch (const ComError&) {}
+    return "";
+}
+
 }  // namespace
 
 void PageList::Add(int32_t first, int32_t last) {
@@ -359,7 +396,9 @@ AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::fu
         const int before = reportsShown ? reportsShown() : 0;
         c.manager->SetAnchorElement(c.element);
         if (reportsShown && reportsShown() != before) {
-            left_out_.push_back({name, "selecting it gave the error report shown", c.element, ""});
+            const std::string why = WhyFieldsRefused(c.element, layout);
+            left_out_.push_back(
+                {name, "selecting it gave the error report shown" + (why.empty() ? "" : ": " + why), c.element, ""});
             continue;
         }
         selected_.push_back(std::move(c));

@@ -386,7 +386,8 @@ TEST(Crvanchor, ErrorReportsGoToStandardErrorAndAreCounted) {
     EXPECT_EQ(run.status, 1);
     // Each element left out is named once, with the reason.
     EXPECT_EQ(run.err,
-              "crvanchor: \"North Arrow\" is left out of the book: selecting it gave the error report shown\n"
+              "crvanchor: \"North Arrow\" is left out of the book: selecting it gave the error report shown: the "
+              "map series on \"Main Map\" has no field \"ARROW_DZ\"\n"
               "crvanchor: \"Legend\" is left out of the book: its target \"Inset Map\" is not in the layout\n"
               "crvanchor: 2 error reports shown\n");
     EXPECT_NE(run.stderr_.find("Dlement Not found."), std::string::npos) << run.stderr_;
@@ -438,6 +439,24 @@ TEST(Crvanchor, AnchorGivesAndChangesRecordsInTheirKinds) {
     const auto title = recordOf(saved["elements"][1]);
     EXPECT_EQ(title.at("VDistanceAll")["value"], -0.6);
     EXPECT_EQ(title.at("AnchorFromAll")["value"], 1);  // the rest is left as it was
+}
+
+// A CSV dataset without a .csvt file beside it types every field as text: the element whose
+// distances come from such a field is left out, and the line says which field and why.
+TEST(Crvanchor, AnElementLeftOutForItsDistanceFieldNamesTheField) {
+    TempDir dir;
+    WriteText(dir / "sheets.csv", "WKT,DX\n\"POLYGON((0 0,1 0,1 1,0 1,0 0))\",0.5\n");
+    const fs::path doc = SeriesBook(dir.Path(), "");
+    WriteText(doc, std::regex_replace(ReadText(doc), std::regex("sheets.geojson"), "sheets.csv"));
+    ASSERT_EQ(Crv({"anchor", doc.string(), "Note", "AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map",
+                   "HFromFieldAll=true", "HFieldNameAll=DX"})
+                  .status,
+              0);
+    const CommandRun run = Crv({"book", doc.string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "crvanchor: \"Note\" is left out of the book: selecting it gave the error report shown: its field \"DX\" "
+              "of the map series on \"Map\" holds text, not numbers\ncrvanchor: 1 error report shown\n");
 }
 
 TEST(Crvanchor, ShowListsElementsGroupsAndRecords) {
