@@ -316,7 +316,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
 
 // ------------------------------------------------------------------ anchor
 
-int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
+int RunAnchor(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() < 3)
         throw UsageError("anchor: expected a document and an element (crvanchor anchor DOC ELEMENT KEY=VALUE ...)");
     if (!IsValidUtf8(args[2]))
@@ -340,6 +340,8 @@ int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
     if (outcome == RecordEditOutcome::Reported) return 0;  // the component reported why; the status says so
     doc.Save(doc.Path());
     out << RecordEditMessage(outcome, args[2], changes, args[1]);
+    if (const std::string warning = RecordCycleWarning(element); !warning.empty())
+        err << "crvanchor: " << warning << "\n";
     return 0;
 }
 
@@ -368,7 +370,7 @@ int RunCrvAnchor(const std::vector<std::string>& args, std::ostream& out, std::o
         else if (command == "show")
             status = RunShow(args, out);
         else if (command == "anchor")
-            status = RunAnchor(args, out);
+            status = RunAnchor(args, out, err);
         else
             throw UsageError("unknown command \"" + command + "\" (book, show or anchor)");
         if (sink.Count() > 0) {

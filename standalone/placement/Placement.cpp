@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <map>
 #include <stdexcept>
 #include <string_view>
 
@@ -281,6 +282,8 @@ AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
 
     AnchorDependencies out;
     out.cycle.resize(n);
+    out.same_cycle_as.resize(n);
+    std::map<std::vector<size_t>, size_t> rings;  // each ring found, and the first element found in it
     // The shortest way back to i, if any, by a breadth-first walk of the dependencies.
     for (size_t i = 0; i < n; ++i) {
         std::vector<size_t> from(n, n);
@@ -305,25 +308,45 @@ AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
         ring.push_back(i);
         std::reverse(ring.begin(), ring.end());
         std::rotate(ring.begin(), std::min_element(ring.begin(), ring.end()), ring.end());
-        // Each step names the next element of the ring, and the target on the way when the
-        // step goes through a group: "A" → "M" in "G", "A" → "G" holding "N"; a step to a
-        // group that carries the element is "M" in "G".
-        std::string text = QuotedValue(elements[ring.front()]->Name());
+        const auto [known, added] = rings.try_emplace(ring, i);
+        out.same_cycle_as[i] = added ? i : known->second;
+        if (!added) {
+            out.cycle[i] = out.cycle[known->second];
+            continue;
+        }
+        // Each step arrives at the next element of the ring: straight to the target, or through
+        // it to the group that moves it or the member that sizes it; or from a member to the
+        // group that carries it.
+        std::vector<std::string> steps;
         for (size_t k = 0; k < ring.size(); ++k) {
             const size_t nextIndex = ring[(k + 1) % ring.size()];
             const size_t next = *node[nextIndex];
             const std::string name = QuotedValue(tree.NameOf(next));
             if (!throughTarget(ring[k], nextIndex)) {
-                text += " in " + name;
+                steps.push_back(" → its group " + name);
                 continue;
             }
             const size_t t = *target[ring[k]];
             if (t == next) {
-                text += " → " + name;
+                steps.push_back(" → " + name);
             } else {
-                text += " → " + QuotedValue(tree.NameOf(t)) + (tree.Holds(next, t) ? " in " : " holding ") + name;
+                steps.push_back(" → " + QuotedValue(tree.NameOf(t)) +
+                                (tree.Holds(next, t) ? " → its group " : " → its member ") + name);
             }
         }
+        // A long cycle is shown by its ends: its first elements, then its last ones back to the first.
+        constexpr size_t kLongest = 30, kHead = 10, kTail = 2;
+        std::string text = QuotedValue(elements[ring.front()]->Name());
+        const size_t size = ring.size();
+        for (size_t k = 0; k < size; ++k) {
+            if (size > kLongest && k == kHead - 1) {
+                text += " → …";
+                k = size - kTail - 2;
+                continue;
+            }
+            text += steps[k];
+        }
+        if (size > kLongest) text += " (" + std::to_string(size) + " elements)";
         out.cycle[i] = text;
     }
 
@@ -412,8 +435,11 @@ AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::fu
         const std::string& cycle = dependencies.cycle[i];
         if (cycle.empty()) continue;
         selected_[i].manager->Reset();
-        left_out_.push_back(
-            {selected_[i].element->Name(), "it is in a cycle of anchors: " + cycle, selected_[i].element, cycle});
+        const size_t first = dependencies.same_cycle_as[i];
+        const std::string reason =
+            first == i ? "it is in a cycle of anchors: " + cycle
+                       : "it is in the same cycle of anchors as " + QuotedValue(selected_[first].element->Name());
+        left_out_.push_back({selected_[i].element->Name(), reason, selected_[i].element, cycle});
     }
     selected_ = std::move(ordered);
 }
