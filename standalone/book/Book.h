@@ -62,6 +62,9 @@ public:
     // the reason in a few words ("its target \"Inset Map\" is not in the layout").
     using LeftOut = AnchorSelection::LeftOut;
     const std::vector<LeftOut>& LeftOutElements() const { return selection_->LeftOutElements(); }
+    // The values of selected elements' records that the book uses although they are no codes
+    // of their keys, one line an element (AnchorSelection::RecordNotes).
+    const std::vector<std::string>& RecordNotes() const { return selection_->RecordNotes(); }
 
     // Puts the page in force in the companions (the map series' current page and the series
     // layout's, when one is in force) and places every selected element for it. Whatever

@@ -203,6 +203,7 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     for (const auto& left : book.LeftOutElements()) {
         err << "crvanchor: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
     }
+    for (const std::string& note : book.RecordNotes()) err << "crvanchor: " << note << "\n";
 
     BookPages pages(book, std::move(pageList));
     ExportOptions options;

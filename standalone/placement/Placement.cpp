@@ -2,11 +2,13 @@
 
 #include "anchor/AnchorRecord.h"
 #include "anchor/GeneralFunctions.h"
+#include "standalone/placement/RecordEdit.h"
 #include "standalone/support/MessageText.h"
 
 #include <algorithm>
 #include <charconv>
 #include <map>
+#include <span>
 #include <stdexcept>
 #include <string_view>
 
@@ -176,6 +178,48 @@ std::string WhyFieldsRefused(const ComPtr<LayoutElement>& element, const ComPtr<
         }
     } catch (const ComError&) {}
     return "";
+}
+
+std::string CodeList(std::span<const char* const> labels) {
+    std::string list;
+    for (size_t i = 0; i < labels.size(); ++i) list += (i == 0 ? "" : ", ") + std::to_string(i) + " " + labels[i];
+    return list;
+}
+
+// The values of a selected element's record that the record editor would refuse but the
+// engine takes as they are, each with what comes of it; "" when there are none.
+std::string UnusedValues(const ComPtr<LayoutElement>& element, int16_t priority) {
+    std::vector<std::string> said;
+    if (PriorityRank(priority) > PriorityRank(kPriorityLow)) {
+        said.push_back(std::string(key::AnchorPriority) + " " + std::to_string(priority) +
+                       ", which is not a priority (" + CodeList(kPriorityLabels) +
+                       "): it is placed after the LOW elements");
+    }
+    const ComPtr<PropertyBag> record = AnchorRecordOf(element);
+    if (!record) return "";
+    try {
+        // The engine read it when the element was selected: it converts.
+        const int16_t alt = CInt(record->GetProperty(key::AltAnchorType));
+        if (alt < 0 || static_cast<size_t>(alt) >= kAltPageLabels.size()) {
+            said.push_back(std::string(key::AltAnchorType) + " " + std::to_string(alt) +
+                           ", which is not an alternate-page code (" + CodeList(kAltPageLabels) +
+                           "): the alternate rule applies on no page");
+        }
+    } catch (const ComError&) {}
+    // The engine never reads the version.
+    const Variant version = record->GetProperty(key::Version);
+    bool current = version.IsEmpty();
+    try {
+        current = current || CLng(version) == kRecordVersion;
+    } catch (const ComError&) {}
+    if (!current) {
+        said.push_back(std::string(key::Version) + " " + RecordValueText(version) +
+                       ", which is not the record version (" + std::to_string(kRecordVersion) +
+                       "): the engine reads the record as version " + std::to_string(kRecordVersion) + " all the same");
+    }
+    std::string text;
+    for (const std::string& s : said) text += (text.empty() ? "" : "; ") + s;
+    return text;
 }
 
 }  // namespace
@@ -442,6 +486,10 @@ AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::fu
         left_out_.push_back({selected_[i].element->Name(), reason, selected_[i].element, cycle});
     }
     selected_ = std::move(ordered);
+    for (const Selected& s : selected_) {
+        const std::string note = UnusedValues(s.element, s.priority);
+        if (!note.empty()) notes_.push_back(QuotedValue(s.element->Name()) + " has " + note);
+    }
 }
 
 AnchorSelection::~AnchorSelection() {

@@ -122,6 +122,11 @@ public:
 
     const std::vector<Selected>& Elements() const { return selected_; }
     const std::vector<LeftOut>& LeftOutElements() const { return left_out_; }
+    // One line for each selected element whose record holds a value that the record editor
+    // refuses and the book uses all the same, naming the values and what the book does with
+    // them: "\"Title\" has AnchorPriority 7, which is not a priority (0 LOW, 1 MEDIUM, 2 HIGH):
+    // it is placed after the LOW elements".
+    const std::vector<std::string>& RecordNotes() const { return notes_; }
     // The element's priority when it is selected.
     std::optional<int16_t> PriorityOf(const ComPtr<LayoutElement>& element) const;
 
@@ -132,6 +137,7 @@ public:
 private:
     std::vector<Selected> selected_;
     std::vector<LeftOut> left_out_;
+    std::vector<std::string> notes_;
 };
 
 }  // namespace crv::standalone

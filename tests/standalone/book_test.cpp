@@ -399,6 +399,42 @@ TEST(Crvanchor, ErrorReportsGoToStandardErrorAndAreCounted) {
     EXPECT_EQ(report["pages"].size(), 16u);
 }
 
+// Values that `anchor` refuses but a document edited by hand may hold: the book uses them as the
+// engine does and names each element holding them once, with what comes of each value.
+TEST(Crvanchor, BookNamesRecordValuesThatAnchorWouldRefuse) {
+    TempDir dir;
+    const auto doc = CopySample(dir);
+    const std::string original = ReadText(doc);
+    const std::string title = "crvanchor: \"Title\" has ";
+    const std::string priority =
+        "AnchorPriority 7, which is not a priority (0 LOW, 1 MEDIUM, 2 HIGH): it is placed after the LOW elements";
+    const std::string alt =
+        "AltAnchorType 9, which is not an alternate-page code (0 Even Pages, 1 Odd Pages, 2 Page "
+        "Range): the alternate rule applies on no page";
+    const std::string version =
+        "Version 99, which is not the record version (1): the engine reads the record as version 1 all the same";
+    const std::vector<std::pair<std::map<std::string, int>, std::string>> cases = {
+        {{{"AnchorPriority", 7}}, title + priority + "\n"},
+        {{{"AltAnchorType", 9}}, title + alt + "\n"},
+        {{{"Version", 99}}, title + version + "\n"},
+        {{{"AnchorPriority", 7}, {"AltAnchorType", 9}, {"Version", 99}},
+         title + priority + "; " + alt + "; " + version + "\n"},
+        {{{"Version", 1}, {"AltAnchorType", 2}}, ""},
+    };
+    for (const auto& [values, line] : cases) {
+        json edited = json::parse(original);
+        for (auto& entry : edited["elements"][1]["custom"]["entries"][0]["entries"][0]["entries"]) {
+            if (values.count(entry["key"])) entry["value"] = values.at(entry["key"]);
+        }
+        WriteText(doc, edited.dump(1));
+        const CommandRun run = Crv({"book", doc.string(), "--report", (dir / "r.json").string()});
+        EXPECT_EQ(run.status, 0) << line;
+        EXPECT_EQ(run.err, line);
+        const json order = json::parse(ReadText(dir / "r.json"))["anchor_order"];
+        EXPECT_EQ(order.back() == "Title", values.count("AnchorPriority") == 1) << order;
+    }
+}
+
 TEST(Crvanchor, AnchorGivesAndChangesRecordsInTheirKinds) {
     TempDir dir;
     const auto doc = CopySample(dir);
