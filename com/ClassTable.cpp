@@ -158,6 +158,11 @@ ComPtr<ClassFactory> ClassTable::FactoryFromRegistry(const Guid& clsid) {
     const auto entry = registry ? registry->FindClass(clsid) : std::nullopt;
     if (!entry) Raise(hresult::kClassNotRegistered, "CRVAnchor", "Class not registered: " + clsid.ToString());
     const std::string& path = entry->library_path;
+    // Loading "" would give the running program itself, which has no class objects.
+    if (path.empty()) {
+        Raise(hresult::kModuleNotFound, "CRVAnchor",
+              "Class " + clsid.ToString() + " is registered with an empty library path.");
+    }
     void* handle = nullptr;
     {
         std::lock_guard lock(mutex_);

@@ -464,6 +464,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     standalone::AnchorSelection selection(NewManager, [&sink] { return sink.Count(); });
     for (const auto& left : selection.LeftOutElements())
         err << "crvanchor-qgis: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
+    for (const std::string& note : selection.RecordNotes()) err << "crvanchor-qgis: " << note << "\n";
 
     const QRectF pageRect = s.layout->pageCollection()->page(0)->rect();
     std::unique_ptr<standalone::BookReport> report;

@@ -78,19 +78,26 @@ const char* ElementTypeName(ElementKind kind) {
     }
 }
 
-MapBook::MapBook(Document& document, std::function<int()> reportsShown) : document_(document) {
-    HostState& state = document_.Host().State();
-    WalkElements(state.elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
-        if (series_frame_) return;
+BookRange BookRangeOf(const Document& document) {
+    BookRange range;
+    WalkElements(document.Host().State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
+        if (range.series_frame) return;
         ElementImpl& impl = StandaloneHost::Impl(e);
-        if (impl.Kind() == ElementKind::MapFrame && impl.series && impl.series->enabled) series_frame_ = e;
+        if (impl.Kind() == ElementKind::MapFrame && impl.series && impl.series->enabled) range.series_frame = e;
     });
-    if (series_frame_) {
-        const SeriesData& s = *StandaloneHost::Impl(series_frame_).series;
-        first_ = s.first_page_number;
-        last_ = s.first_page_number + static_cast<int32_t>(s.PageCount()) - 1;
+    if (range.series_frame) {
+        const SeriesData& s = *StandaloneHost::Impl(range.series_frame).series;
+        range.first = s.first_page_number;
+        range.last = s.first_page_number + static_cast<int32_t>(s.PageCount()) - 1;
     }
+    return range;
+}
 
+MapBook::MapBook(Document& document, std::function<int()> reportsShown) : document_(document) {
+    const BookRange range = BookRangeOf(document_);
+    series_frame_ = range.series_frame;
+    first_ = range.first;
+    last_ = range.last;
     selection_ = std::make_unique<AnchorSelection>(
         [] { return CreateObjectByProgId<_CRVAnchorManager>(kAnchorManagerProgId); }, reportsShown);
     for (const auto& s : selection_->Elements()) order_.push_back(s.element);

@@ -17,6 +17,18 @@
 
 namespace crv::standalone {
 
+// The pages of a document's book, known without anchoring anything: the map series that sets
+// them (the first map frame, in container order, that carries an enabled series) and its first
+// and last page numbers; without one the book is a single page numbered 1. A map series whose
+// index layer holds no feature has no pages: last is then first - 1.
+struct BookRange {
+    ComPtr<LayoutElement> series_frame;
+    int32_t first = 1;
+    int32_t last = 1;
+    bool HasPages() const { return last >= first; }
+};
+BookRange BookRangeOf(const Document& document);
+
 class MapBook {
 public:
     // The document must stay loaded while the book lives. Creates the engine by its
@@ -50,6 +62,9 @@ public:
     // the reason in a few words ("its target \"Inset Map\" is not in the layout").
     using LeftOut = AnchorSelection::LeftOut;
     const std::vector<LeftOut>& LeftOutElements() const { return selection_->LeftOutElements(); }
+    // The values of selected elements' records that the book uses although they are no codes
+    // of their keys, one line an element (AnchorSelection::RecordNotes).
+    const std::vector<std::string>& RecordNotes() const { return selection_->RecordNotes(); }
 
     // Puts the page in force in the companions (the map series' current page and the series
     // layout's, when one is in force) and places every selected element for it. Whatever

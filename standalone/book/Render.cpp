@@ -1,6 +1,7 @@
 #include "standalone/book/Render.h"
 
 #include "standalone/support/AtomicFile.h"
+#include "standalone/support/CommandLine.h"
 
 #include <QBuffer>
 #include <QFont>
@@ -423,9 +424,7 @@ void BookRenderer::SetPngFolder(const std::filesystem::path& folder, double dots
                           impl_->doc.Units() + " at " + SizeText(dotsPerInch) + " dots per inch would be " +
                           SizeText(w) + " x " + SizeText(h) + " pixels; a page picture is 1 to 32767 pixels a side");
     }
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) throw RenderError("cannot make the PNG folder " + folder.string() + ": " + ec.message());
+    MakeOutputFolder("--png", folder);
     impl_->png_folder = folder;
     impl_->png_dpi = dotsPerInch;
     impl_->png_outline = outline;

@@ -184,23 +184,26 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     StandaloneHost host;
     Document doc(host);
     a.save ? doc.LoadForUpdate(a.doc) : doc.Load(a.doc);
-    MapBook book(doc, [&sink] { return sink.Count(); });
-    const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
-    if (!book.HasPages()) {
-        const ElementImpl& frame = StandaloneHost::Impl(book.SeriesFrame());
+    // Refused before anything is anchored: the component would otherwise show its reports first.
+    const BookRange range = BookRangeOf(doc);
+    if (!range.HasPages()) {
+        const ElementImpl& frame = StandaloneHost::Impl(range.series_frame);
         throw UsageError(a.doc.string() + ": no pages: the map series " + QuotedValue(frame.series->name) + " on " +
                          QuotedValue(frame.name()) + " has no features");
     }
     PageList pageList;
     try {
-        pageList = a.pages ? book.ParsePages(*a.pages) : book.AllPages();
+        pageList = a.pages ? ParseBookPages(*a.pages, range.first, range.last) : PageList(range.first, range.last);
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what());
     }
     CheckOutputs(a, doc, pageList);
+    MapBook book(doc, [&sink] { return sink.Count(); });
+    const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
     for (const auto& left : book.LeftOutElements()) {
         err << "crvanchor: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
     }
+    for (const std::string& note : book.RecordNotes()) err << "crvanchor: " << note << "\n";
 
     BookPages pages(book, std::move(pageList));
     ExportOptions options;
@@ -314,7 +317,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
 
 // ------------------------------------------------------------------ anchor
 
-int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
+int RunAnchor(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() < 3)
         throw UsageError("anchor: expected a document and an element (crvanchor anchor DOC ELEMENT KEY=VALUE ...)");
     if (!IsValidUtf8(args[2]))
@@ -338,6 +341,8 @@ int RunAnchor(const std::vector<std::string>& args, std::ostream& out) {
     if (outcome == RecordEditOutcome::Reported) return 0;  // the component reported why; the status says so
     doc.Save(doc.Path());
     out << RecordEditMessage(outcome, args[2], changes, args[1]);
+    if (const std::string warning = RecordCycleWarning(element); !warning.empty())
+        err << "crvanchor: " << warning << "\n";
     return 0;
 }
 
@@ -366,7 +371,7 @@ int RunCrvAnchor(const std::vector<std::string>& args, std::ostream& out, std::o
         else if (command == "show")
             status = RunShow(args, out);
         else if (command == "anchor")
-            status = RunAnchor(args, out);
+            status = RunAnchor(args, out, err);
         else
             throw UsageError("unknown command \"" + command + "\" (book, show or anchor)");
         if (sink.Count() > 0) {

@@ -3,7 +3,12 @@
 #include <gdal.h>
 #include <ogrsf_frmts.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -261,13 +266,20 @@ SeriesData ReadIndexLayer(const SeriesRequest& request) {
     const std::string path = request.dataset.string();
     std::error_code ec;
     const auto kind = std::filesystem::status(request.dataset, ec).type();
-    if (kind == std::filesystem::file_type::not_found || kind == std::filesystem::file_type::none) {
-        throw SeriesSourceError("map series dataset not found: " + path);
+    if (kind == std::filesystem::file_type::not_found) throw SeriesSourceError("map series dataset not found: " + path);
+    if (kind == std::filesystem::file_type::none) {
+        throw SeriesSourceError("cannot open map series dataset " + path + ": " + ec.message());
     }
     // A dataset is a file or, for some formats, a folder. Anything else (a pipe, a device) could
     // keep the GIS library waiting for data that never comes.
     if (kind != std::filesystem::file_type::regular && kind != std::filesystem::file_type::directory) {
         throw SeriesSourceError("map series dataset " + path + " is neither a regular file nor a folder");
+    }
+    // The GIS library says only that it cannot open what it may not read.
+    if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+        ::close(fd);
+    } else {
+        throw SeriesSourceError("cannot open map series dataset " + path + ": " + std::strerror(errno));
     }
     std::unique_ptr<GDALDataset, DatasetCloser> ds(
         GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));

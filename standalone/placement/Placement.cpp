@@ -2,10 +2,13 @@
 
 #include "anchor/AnchorRecord.h"
 #include "anchor/GeneralFunctions.h"
+#include "standalone/placement/RecordEdit.h"
 #include "standalone/support/MessageText.h"
 
 #include <algorithm>
 #include <charconv>
+#include <map>
+#include <span>
 #include <stdexcept>
 #include <string_view>
 
@@ -20,6 +23,12 @@ std::optional<int32_t> WholeNumber(std::string_view s) {
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
     if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return std::nullopt;
     return v;
+}
+
+std::string_view Trimmed(std::string_view s) {
+    const size_t first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
 using TreeVisit = std::function<void(const ComPtr<LayoutElement>&, const std::string& group, size_t depth)>;
@@ -134,6 +143,85 @@ std::string WhyNotAnchored(const ComPtr<LayoutElement>& element, const ComPtr<El
     return "";
 }
 
+// Why the engine refused to select an element whose record it can anchor, where its own report
+// does not name the cause: a distance field that its target's map series lacks or that holds no
+// numbers (the engine checks all four names, whether used or not); "" when that is not it.
+std::string WhyFieldsRefused(const ComPtr<LayoutElement>& element, const ComPtr<ElementContainer>& layout) {
+    const ComPtr<PropertyBag> record = AnchorRecordOf(element);
+    const ComPtr<LayoutElement> target = TargetOf(element, layout);
+    const auto frame = target ? ComPtr<MapFrame>::Query(target) : ComPtr<MapFrame>();
+    if (!record || !frame) return "";
+    try {
+        AnchorRecord r;
+        r.Read(record, Without(kEveryKey, {key::Version}));
+        if (!r.All.AnyFromField() && !r.Alt.AnyFromField()) return "";
+        const ComPtr<MapSeriesFrame> series = CompanionOrNothing(&NewMapSeriesFrame);
+        if (!series) return "";
+        series->Bind(frame);
+        const ComPtr<FieldSet> fields = series->IndexLayer()->Table()->Fields();
+        const std::string where = " the map series on " + QuotedValue(target->Name());
+        for (const std::string* name : {&r.All.HFieldName, &r.All.VFieldName, &r.Alt.HFieldName, &r.Alt.VFieldName}) {
+            if (*name == kNone) continue;
+            std::optional<int32_t> type;
+            for (int32_t i = 0, n = fields->FieldCount(); i < n && !type; ++i) {
+                const ComPtr<Field> f = fields->FieldAt(i);
+                if (f->Name() == *name) type = f->Type();
+            }
+            if (!type) return where.substr(1) + " has no field " + QuotedValue(*name);
+            if (!gf::IsDistanceFieldType(*type)) {
+                return "its field " + QuotedValue(*name) + " of" + where + " holds " +
+                       (*type == fieldtype::kString ? "text"
+                        : *type == fieldtype::kDate ? "dates"
+                                                    : "other values") +
+                       ", not numbers";
+            }
+        }
+    } catch (const ComError&) {}
+    return "";
+}
+
+std::string CodeList(std::span<const char* const> labels) {
+    std::string list;
+    for (size_t i = 0; i < labels.size(); ++i) list += (i == 0 ? "" : ", ") + std::to_string(i) + " " + labels[i];
+    return list;
+}
+
+// The values of a selected element's record that the record editor would refuse but the
+// engine takes as they are, each with what comes of it; "" when there are none.
+std::string UnusedValues(const ComPtr<LayoutElement>& element, int16_t priority) {
+    std::vector<std::string> said;
+    if (PriorityRank(priority) > PriorityRank(kPriorityLow)) {
+        said.push_back(std::string(key::AnchorPriority) + " " + std::to_string(priority) +
+                       ", which is not a priority (" + CodeList(kPriorityLabels) +
+                       "): it is placed after the LOW elements");
+    }
+    const ComPtr<PropertyBag> record = AnchorRecordOf(element);
+    if (!record) return "";
+    try {
+        // The engine read it when the element was selected: it converts.
+        const int16_t alt = CInt(record->GetProperty(key::AltAnchorType));
+        if (alt < 0 || static_cast<size_t>(alt) >= kAltPageLabels.size()) {
+            said.push_back(std::string(key::AltAnchorType) + " " + std::to_string(alt) +
+                           ", which is not an alternate-page code (" + CodeList(kAltPageLabels) +
+                           "): the alternate rule applies on no page");
+        }
+    } catch (const ComError&) {}
+    // The engine never reads the version.
+    const Variant version = record->GetProperty(key::Version);
+    bool current = version.IsEmpty();
+    try {
+        current = current || CLng(version) == kRecordVersion;
+    } catch (const ComError&) {}
+    if (!current) {
+        said.push_back(std::string(key::Version) + " " + RecordValueText(version) +
+                       ", which is not the record version (" + std::to_string(kRecordVersion) +
+                       "): the engine reads the record as version " + std::to_string(kRecordVersion) + " all the same");
+    }
+    std::string text;
+    for (const std::string& s : said) text += (text.empty() ? "" : "; ") + s;
+    return text;
+}
+
 }  // namespace
 
 void PageList::Add(int32_t first, int32_t last) {
@@ -169,18 +257,19 @@ PageList ParseBookPages(const std::string& text, int32_t first, int32_t last) {
     while (at <= text.size()) {
         size_t comma = text.find(',', at);
         if (comma == std::string::npos) comma = text.size();
-        const std::string piece = text.substr(at, comma - at);
+        // Blanks around a piece and its dash are allowed: "1, 3 - 5".
+        const std::string piece(Trimmed(std::string_view(text).substr(at, comma - at)));
         // A leading minus belongs to the first number, not to a range.
         const size_t dash = piece.find('-', 1);
         std::optional<int32_t> lo, hi;
         if (dash == std::string::npos) {
             lo = hi = WholeNumber(piece);
         } else {
-            lo = WholeNumber(std::string_view(piece).substr(0, dash));
-            hi = WholeNumber(std::string_view(piece).substr(dash + 1));
+            lo = WholeNumber(Trimmed(std::string_view(piece).substr(0, dash)));
+            hi = WholeNumber(Trimmed(std::string_view(piece).substr(dash + 1)));
         }
         if (!lo || !hi)
-            throw std::invalid_argument("--pages: expected a page or a range such as 3-5, found \"" + piece + "\"");
+            throw std::invalid_argument("--pages: expected a page or a range such as 3-5, found " + QuotedValue(piece));
         if (*lo > *hi) throw std::invalid_argument("--pages: the range " + piece + " runs backwards");
         if (*lo < first || *hi > last) {
             throw std::invalid_argument("--pages: " + piece + " is not in the map book (" + range + ")");
@@ -237,6 +326,8 @@ AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
 
     AnchorDependencies out;
     out.cycle.resize(n);
+    out.same_cycle_as.resize(n);
+    std::map<std::vector<size_t>, size_t> rings;  // each ring found, and the first element found in it
     // The shortest way back to i, if any, by a breadth-first walk of the dependencies.
     for (size_t i = 0; i < n; ++i) {
         std::vector<size_t> from(n, n);
@@ -261,25 +352,45 @@ AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
         ring.push_back(i);
         std::reverse(ring.begin(), ring.end());
         std::rotate(ring.begin(), std::min_element(ring.begin(), ring.end()), ring.end());
-        // Each step names the next element of the ring, and the target on the way when the
-        // step goes through a group: "A" → "M" in "G", "A" → "G" holding "N"; a step to a
-        // group that carries the element is "M" in "G".
-        std::string text = QuotedValue(elements[ring.front()]->Name());
+        const auto [known, added] = rings.try_emplace(ring, i);
+        out.same_cycle_as[i] = added ? i : known->second;
+        if (!added) {
+            out.cycle[i] = out.cycle[known->second];
+            continue;
+        }
+        // Each step arrives at the next element of the ring: straight to the target, or through
+        // it to the group that moves it or the member that sizes it; or from a member to the
+        // group that carries it.
+        std::vector<std::string> steps;
         for (size_t k = 0; k < ring.size(); ++k) {
             const size_t nextIndex = ring[(k + 1) % ring.size()];
             const size_t next = *node[nextIndex];
             const std::string name = QuotedValue(tree.NameOf(next));
             if (!throughTarget(ring[k], nextIndex)) {
-                text += " in " + name;
+                steps.push_back(" → its group " + name);
                 continue;
             }
             const size_t t = *target[ring[k]];
             if (t == next) {
-                text += " → " + name;
+                steps.push_back(" → " + name);
             } else {
-                text += " → " + QuotedValue(tree.NameOf(t)) + (tree.Holds(next, t) ? " in " : " holding ") + name;
+                steps.push_back(" → " + QuotedValue(tree.NameOf(t)) +
+                                (tree.Holds(next, t) ? " → its group " : " → its member ") + name);
             }
         }
+        // A long cycle is shown by its ends: its first elements, then its last ones back to the first.
+        constexpr size_t kLongest = 30, kHead = 10, kTail = 2;
+        std::string text = QuotedValue(elements[ring.front()]->Name());
+        const size_t size = ring.size();
+        for (size_t k = 0; k < size; ++k) {
+            if (size > kLongest && k == kHead - 1) {
+                text += " → …";
+                k = size - kTail - 2;
+                continue;
+            }
+            text += steps[k];
+        }
+        if (size > kLongest) text += " (" + std::to_string(size) + " elements)";
         out.cycle[i] = text;
     }
 
@@ -352,7 +463,9 @@ AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::fu
         const int before = reportsShown ? reportsShown() : 0;
         c.manager->SetAnchorElement(c.element);
         if (reportsShown && reportsShown() != before) {
-            left_out_.push_back({name, "selecting it gave the error report shown", c.element, ""});
+            const std::string why = WhyFieldsRefused(c.element, layout);
+            left_out_.push_back(
+                {name, "selecting it gave the error report shown" + (why.empty() ? "" : ": " + why), c.element, ""});
             continue;
         }
         selected_.push_back(std::move(c));
@@ -366,10 +479,17 @@ AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::fu
         const std::string& cycle = dependencies.cycle[i];
         if (cycle.empty()) continue;
         selected_[i].manager->Reset();
-        left_out_.push_back(
-            {selected_[i].element->Name(), "it is in a cycle of anchors: " + cycle, selected_[i].element, cycle});
+        const size_t first = dependencies.same_cycle_as[i];
+        const std::string reason =
+            first == i ? "it is in a cycle of anchors: " + cycle
+                       : "it is in the same cycle of anchors as " + QuotedValue(selected_[first].element->Name());
+        left_out_.push_back({selected_[i].element->Name(), reason, selected_[i].element, cycle});
     }
     selected_ = std::move(ordered);
+    for (const Selected& s : selected_) {
+        const std::string note = UnusedValues(s.element, s.priority);
+        if (!note.empty()) notes_.push_back(QuotedValue(s.element->Name()) + " has " + note);
+    }
 }
 
 AnchorSelection::~AnchorSelection() {

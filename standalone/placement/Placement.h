@@ -65,10 +65,16 @@ struct AnchorDependencies {
     // element that depends on one is placed against it where it stands.
     std::vector<size_t> order;
     // For each element given: "" or the cycle it is in, starting from its element that comes
-    // first in the order given, such as "\"Title\" → \"Legend\" → \"Title\"",
-    // "\"Frame\" → \"Label\" in \"Frame\"" (a group anchored to its own member) or
-    // "\"Label\" in \"Frame\" → \"Label\"" (an anchored member of that group).
+    // first in the order given and ending where it began, such as "\"Title\" → \"Legend\" →
+    // \"Title\"". A step that goes through a group names the target on the way and then the
+    // group that moves it or the member that changes its extent: "\"G\" → \"M\" → its group
+    // \"G\"" (a group anchored to its own member), "\"M\" → \"G\" → its member \"M\"" (a member
+    // anchored to its group); a step from a member to the group that carries it is "→ its group".
+    // A cycle of more than 30 elements shows its first 10, "…", its last 2 and its size.
     std::vector<std::string> cycle;
+    // For each element in a cycle: the first element given that is in the same cycle (itself
+    // when it is that first one); meaningless for the others.
+    std::vector<size_t> same_cycle_as;
 };
 AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
                                      const std::vector<ComPtr<LayoutElement>>& elements);
@@ -94,7 +100,8 @@ public:
     };
     // An element that carries an anchor record but is left out, with the reason in a few
     // words ("its target \"Inset Map\" is not in the layout"); for an element in a cycle of
-    // anchors, also the cycle alone.
+    // anchors, also the cycle alone. A cycle is named in the reason of its first element only;
+    // the others' say "it is in the same cycle of anchors as \"Title\"".
     struct LeftOut {
         std::string name;
         std::string reason;
@@ -115,6 +122,11 @@ public:
 
     const std::vector<Selected>& Elements() const { return selected_; }
     const std::vector<LeftOut>& LeftOutElements() const { return left_out_; }
+    // One line for each selected element whose record holds a value that the record editor
+    // refuses and the book uses all the same, naming the values and what the book does with
+    // them: "\"Title\" has AnchorPriority 7, which is not a priority (0 LOW, 1 MEDIUM, 2 HIGH):
+    // it is placed after the LOW elements".
+    const std::vector<std::string>& RecordNotes() const { return notes_; }
     // The element's priority when it is selected.
     std::optional<int16_t> PriorityOf(const ComPtr<LayoutElement>& element) const;
 
@@ -125,6 +137,7 @@ public:
 private:
     std::vector<Selected> selected_;
     std::vector<LeftOut> left_out_;
+    std::vector<std::string> notes_;
 };
 
 }  // namespace crv::standalone

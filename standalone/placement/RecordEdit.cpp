@@ -2,6 +2,7 @@
 
 #include "anchor/AnchorRecord.h"
 #include "anchor/PageList.h"
+#include "standalone/placement/Placement.h"
 #include "standalone/support/MessageText.h"
 
 #include <charconv>
@@ -147,6 +148,13 @@ RecordEditOutcome ApplyRecordChanges(_CRVAnchorManager& manager, const ComPtr<La
         }
     }
     return created ? RecordEditOutcome::Created : RecordEditOutcome::Changed;
+}
+
+std::string RecordCycleWarning(const ComPtr<LayoutElement>& element) {
+    for (const auto& [e, cycle] : AnchorCycles(RunningApplication()->Document()->PageLayout())) {
+        if (SameObject(e, element)) return CycleLine(e->Name(), cycle) + "; the book leaves it where it stands";
+    }
+    return "";
 }
 
 std::string RecordEditMessage(RecordEditOutcome outcome, const std::string& element, const RecordChanges& changes,

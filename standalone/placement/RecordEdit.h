@@ -43,6 +43,12 @@ enum class RecordEditOutcome { Created, Changed, Reported };
 RecordEditOutcome ApplyRecordChanges(_CRVAnchorManager& manager, const ComPtr<LayoutElement>& element,
                                      const RecordChanges& changes);
 
+// Once a record is written: when it puts its element in a cycle of anchors (anchored to itself,
+// a group to its own member, ...), the line every tool shows for that, "\"Title\" is in a cycle
+// of anchors: \"Title\" → \"Title\"; the book leaves it where it stands"; else "". Looks at the
+// running application's page layout.
+std::string RecordCycleWarning(const ComPtr<LayoutElement>& element);
+
 // "Gave "NAME" a default anchor record with K=V...; saved PATH" and its line break.
 std::string RecordEditMessage(RecordEditOutcome outcome, const std::string& element, const RecordChanges& changes,
                               const std::string& saved);

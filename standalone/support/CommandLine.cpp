@@ -1,5 +1,8 @@
 #include "standalone/support/CommandLine.h"
 
+#include "standalone/support/Errors.h"
+#include "standalone/support/MessageText.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +34,15 @@ FileIdentity IdentityOf(const fs::path& path) {
     fs::path folder = fs::weakly_canonical(fs::absolute(p.has_parent_path() ? p.parent_path() : fs::path("."), ec), ec);
     id.future = (folder / p.filename()).lexically_normal().string();
     return id;
+}
+
+void MakeOutputFolder(const std::string& option, const fs::path& folder) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) {
+        throw FileWriteError((option.empty() ? "" : option + " ") + QuotedValue(folder.string()) +
+                             ": cannot create the folder: " + ec.message());
+    }
 }
 
 Progress::Progress(std::ostream& err, size_t total)

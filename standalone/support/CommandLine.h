@@ -1,6 +1,6 @@
 #pragma once
 // Pieces every map-book command shares, whichever host it runs: telling two paths to be one
-// file, and a progress bar on a terminal.
+// file, making an output folder, and a progress bar on a terminal.
 
 #include <sys/types.h>
 
@@ -31,6 +31,10 @@ struct FileIdentity {
 
 std::filesystem::path WithoutTrailingSlash(const std::filesystem::path& p);
 FileIdentity IdentityOf(const std::filesystem::path& path);
+
+// Makes an output folder and the folders above it. Throws FileWriteError with one line naming
+// the option and the folder: `--png "out/png": cannot create the folder: Permission denied`.
+void MakeOutputFolder(const std::string& option, const std::filesystem::path& folder);
 
 // A bar on standard error that says how far a book has got, only when that is a terminal.
 class Progress {

@@ -62,6 +62,8 @@ std::optional<Outcome> CheckLibrary(const std::string& libraryPath) {
     auto refuse = [&](const std::string& reason) {
         return Outcome{hresult::kModuleNotFound, libraryPath + ": " + reason + "; nothing was changed.", true};
     };
+    if (libraryPath.empty())
+        return Outcome{hresult::kModuleNotFound, "the library path is empty; nothing was changed.", true};
     std::error_code ec;
     const auto status = std::filesystem::status(libraryPath, ec);
     if (status.type() == std::filesystem::file_type::not_found) return refuse("no such file");

@@ -4,15 +4,18 @@
 #include "anchor/AnchorRecord.h"
 #include "anchor/GeneralFunctions.h"
 #include "propertypage/AnchorPropertyPage.h"
-#include "standalone/support/Edge.h"
 #include "standalone/host/StandaloneHost.h"
+#include "standalone/support/AtomicFile.h"
+#include "standalone/support/CommandLine.h"
+#include "standalone/support/Edge.h"
 
 #include <QApplication>
-#include <QDir>
+#include <QBuffer>
 #include <QTabWidget>
 #include <QWidget>
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -44,11 +47,8 @@ int Capture(int argc, char** argv) {
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QString outdir = QString::fromLocal8Bit(argv[1]);
-    if (!QDir().mkpath(outdir)) {
-        std::fprintf(stderr, "crvanchor-pagecapture: cannot create %s\n", argv[1]);
-        return 1;
-    }
+    const std::filesystem::path outdir = argv[1];
+    crv::standalone::MakeOutputFolder("", outdir);
 
     StandaloneHost host;
     auto title = host.AddText("Title", {1, 9.5, 7.5, 10.5}, "Northern Region");
@@ -89,21 +89,25 @@ int Capture(int argc, char** argv) {
     QWidget* window = page->Form().Window();
     auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("sstabAnchorProperties"));
     const char* names[] = {"anchored-to", "primary-anchor", "alternate-anchor", "options"};
-    int failures = 0;
     for (int i = 0; i < tabs->count(); ++i) {
         tabs->setCurrentIndex(i);
         QApplication::processEvents();
-        const QString file =
-            QDir(outdir).filePath(QStringLiteral("anchor-page-tab%1-%2.png").arg(i).arg(QLatin1String(names[i])));
-        if (window->grab().save(file)) {
-            std::printf("%s\n", file.toLocal8Bit().constData());
-        } else {
-            std::fprintf(stderr, "crvanchor-pagecapture: cannot write %s\n", file.toLocal8Bit().constData());
-            ++failures;
+        char name[64];
+        std::snprintf(name, sizeof name, "anchor-page-tab%d-%s.png", i, names[i]);
+        const std::filesystem::path file = outdir / name;
+        // Encoded in memory, then replaced whole: a full disk leaves the former picture as it was.
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (!window->grab().save(&buffer, "PNG")) {
+            throw crv::standalone::FileWriteError(file.string() + ": cannot encode the tab as PNG");
         }
+        crv::standalone::WriteFileAtomically(
+            file, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), "PageCapture");
+        std::printf("%s\n", file.c_str());
     }
     page->Deactivate();
-    return failures == 0 ? 0 : 1;
+    return 0;
 }
 
 }  // namespace

@@ -244,6 +244,7 @@ TEST_F(RegistrationTest, ActivationFailuresSayWhatIsMissing) {
     const Guid no_entry = MakeGuid("0badc0de-0000-4000-8000-000000000002");
     r.RegisterClass({nowhere, "Test.Nowhere", (dir_ / "libmissing.so").string(), "Apartment", {}, ""});
     r.RegisterClass({no_entry, "Test.NoEntry", CRV_RUNTIME_PATH, "Apartment", {}, ""});
+    r.RegisterClass({MakeGuid("0badc0de-0000-4000-8000-000000000004"), "Test.NoPath", "", "Apartment", {}, ""});
     struct Case {
         const char* progid;
         int32_t number;
@@ -252,6 +253,7 @@ TEST_F(RegistrationTest, ActivationFailuresSayWhatIsMissing) {
     const Case cases[] = {
         {"Test.Nowhere", hresult::kModuleNotFound, "could not be loaded"},
         {"Test.NoEntry", hresult::kProcNotFound, "has no entry point DllGetClassObject"},
+        {"Test.NoPath", hresult::kModuleNotFound, "is registered with an empty library path"},
         {"Test.Unknown", hresult::kInvalidClassString, "Invalid class string"},
     };
     for (const auto& c : cases) {
@@ -360,6 +362,8 @@ TEST_F(RegistrationTest, ToolsRefuseBadLibrariesAndChangeNothing) {
         {"uninstall a missing file", [&] { return tools::RunInstall(missing, true); }, missing, "no such file"},
         {"install a missing file", [&] { return tools::RunInstall(missing, false); }, missing, "no such file"},
         {"unregister a missing file", [&] { return tools::RunRegisterServer(missing, true); }, missing, "no such file"},
+        {"register an empty path", [&] { return tools::RunRegisterServer("", false); }, "", "library path is empty"},
+        {"install an empty path", [&] { return tools::RunInstall("", false); }, "", "library path is empty"},
         {"uninstall a folder", [&] { return tools::RunInstall(copies.string(), true); }, copies.string(),
          "not a library file"},
         {"register no library", [&] { return tools::RunRegisterServer((copies / "notes.so").string(), false); },

@@ -16,6 +16,7 @@
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <unistd.h>
 
@@ -285,23 +286,26 @@ TEST(AnchorOrder, EveryCycleIsNamedItsElementsStayAndTheRestIsPlaced) {
          texts,
          {{"A", "B", M, 0, 6, 0, -1}, {"B", "A", M, 0, 6, 0, -1}, {"C", "B", H, 0, 6}},
          {{"A", R"("A" → "B" → "A")"}, {"B", R"("A" → "B" → "A")"}}},
-        {"a group anchored to its own member", group, {{"G", "M", M, 0, 8, 0.25, 0}}, {{"G", R"("G" → "M" in "G")"}}},
+        {"a group anchored to its own member",
+         group,
+         {{"G", "M", M, 0, 8, 0.25, 0}},
+         {{"G", R"("G" → "M" → its group "G")"}}},
         {"a member anchored to its own group",
          group,
          {{"M", "G", M, 8, 0, 0.25, 0}},
-         {{"M", R"("M" → "G" holding "M")"}}},
+         {{"M", R"("M" → "G" → its member "M")"}}},
         {"through a group's extent",
          group,
          {{"A", "G", H, 0, 6, 0, -1}, {"N", "A", M, 0, 6, 0, -1}},
-         {{"A", R"("A" → "G" holding "N" → "A")"}, {"N", R"("A" → "G" holding "N" → "A")"}}},
+         {{"A", R"("A" → "G" → its member "N" → "A")"}, {"N", R"("A" → "G" → its member "N" → "A")"}}},
         {"a member of a group anchored to that member",
          group,
          {{"G", "M", M, 0, 8, 0.25, 0}, {"M", "", H, 0, 0, 1, -1}},
-         {{"G", R"("G" → "M" in "G")"}, {"M", R"("M" in "G" → "M")"}}},
+         {{"G", R"("G" → "M" → its group "G")"}, {"M", R"("M" → its group "G" → "M")"}}},
         {"through a group that moves the target",
          group,
          {{"A", "M", H, 0, 6, 0, -1}, {"G", "A", M, 0, 6, 0, -1}},
-         {{"A", R"("A" → "M" in "G" → "A")"}, {"G", R"("A" → "M" in "G" → "A")"}}},
+         {{"A", R"("A" → "M" → its group "G" → "A")"}, {"G", R"("A" → "M" → its group "G" → "A")"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -313,8 +317,12 @@ TEST(AnchorOrder, EveryCycleIsNamedItsElementsStayAndTheRestIsPlaced) {
         const auto before = loaded.Rects();
         standalone::MapBook book(loaded.doc);
         std::map<std::string, std::string> reported;
+        std::map<std::string, std::string> named;  // each cycle, by the element whose reason names it
         for (const auto& left : book.LeftOutElements()) {
-            EXPECT_EQ(left.reason, "it is in a cycle of anchors: " + left.cycle);
+            if (!named.count(left.cycle)) named[left.cycle] = left.name;
+            EXPECT_EQ(left.reason, named[left.cycle] == left.name
+                                       ? "it is in a cycle of anchors: " + left.cycle
+                                       : "it is in the same cycle of anchors as \"" + named[left.cycle] + "\"");
             EXPECT_EQ(reported.count(left.name), 0u) << left.name << " reported twice";
             reported[left.name] = left.cycle;
         }
@@ -375,9 +383,77 @@ TEST(AnchorOrder, ShowMarksACycleAndBookNamesEachOfItsElementsOnce) {
     const CommandRun run = Crv({"book", doc, "--report", (dir / "r.json").string()});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "crvanchor: \"Title\" is left out of the book: it is in a cycle of anchors: " + cycle +
-                           "\ncrvanchor: \"Legend\" is left out of the book: it is in a cycle of anchors: " + cycle +
-                           "\n");
+                           "\ncrvanchor: \"Legend\" is left out of the book: it is in the same cycle of anchors as "
+                           "\"Title\"\n");
     EXPECT_NE(run.out.find("6 pages, 1 anchored elements"), std::string::npos) << run.out;
+    // In the report as the document format tells: not in the order, and not anchored on any page.
+    const auto report = nlohmann::json::parse(ReadText(dir / "r.json"));
+    EXPECT_EQ(report["anchor_order"], nlohmann::json::array({"Note"}));
+    for (const auto& page : report["pages"]) {
+        for (const auto& e : page["elements"]) {
+            if (e["name"] == "Map") continue;
+            const bool leftOut = e["name"] != "Note";
+            EXPECT_EQ(e["anchored"], !leftOut) << e;
+            EXPECT_EQ(e["priority"].is_null(), leftOut) << e;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace crv::testing
+
+namespace crv::testing {
+namespace {
+
+// A cycle is named once, and a long one by its ends: 200 elements anchored each to the next
+// give a few kilobytes on standard error, not one copy of the whole cycle per element.
+TEST(AnchorOrder, ALongCycleIsNamedOnceByItsEnds) {
+    RegisterComponentOnce();
+    TempDir dir;
+    std::string elements;
+    std::vector<Anchor> anchors;
+    for (int i = 1; i <= 200; ++i) {
+        const std::string name = "E" + std::to_string(i);
+        elements += (i > 1 ? ", " : "") + TextElement(name, {0, 0, 1, 0.5});
+        anchors.push_back({name, "E" + std::to_string(i % 200 + 1), kPriorityMedium, 0, 6, 0, -1});
+    }
+    const fs::path path = WriteBook(dir, elements);
+    Loaded(path, anchors).doc.Save(path);
+    const CommandRun run = Crv({"book", path.string()});
+    EXPECT_EQ(run.status, 0);
+    std::vector<std::string> lines;
+    for (std::istringstream in(run.err); std::getline(in, lines.emplace_back());) {}
+    lines.pop_back();
+    ASSERT_EQ(lines.size(), 200u) << run.err.substr(0, 2000);
+    EXPECT_EQ(lines[0],
+              R"(crvanchor: "E1" is left out of the book: it is in a cycle of anchors: "E1" → "E2" → "E3" → )"
+              R"("E4" → "E5" → "E6" → "E7" → "E8" → "E9" → "E10" → … → "E199" → "E200" → "E1" (200 elements))");
+    EXPECT_EQ(lines[199], R"(crvanchor: "E200" is left out of the book: it is in the same cycle of anchors as "E1")");
+}
+
+// `anchor` saves a record that puts its element in a cycle, as asked, and says so.
+TEST(AnchorOrder, AnchorSavesARecordThatMakesACycleAndSaysSo) {
+    TempDir dir;
+    const std::string group = R"({"type": "group", "name": "G", "members": [)" + TextElement("M", {2, 2, 3, 2.5}) +
+                              "]}, " + TextElement("A", {0, 5, 1, 5.5});
+    const std::string doc = WriteBook(dir, group).string();
+    const std::string book = "; the book leaves it where it stands\n";
+    const struct {
+        const char* element;
+        const char* target;
+        std::string warning;
+    } cases[] = {
+        {"A", "A", R"(crvanchor: "A" is in a cycle of anchors: "A" → "A")" + book},
+        {"G", "M", R"(crvanchor: "G" is in a cycle of anchors: "G" → "M" → its group "G")" + book},
+        {"A", "M", ""},
+    };
+    for (const auto& c : cases) {
+        const CommandRun run = Crv({"anchor", doc, c.element, "AnchorElement=true", "AnchorType=NamedElement",
+                                    std::string("ElementName=") + c.target});
+        EXPECT_EQ(run.status, 0) << c.element;
+        EXPECT_EQ(run.err, c.warning);
+        EXPECT_NE(run.out.find("; saved " + doc), std::string::npos) << run.out;
+    }
 }
 
 }  // namespace

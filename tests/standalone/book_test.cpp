@@ -256,6 +256,12 @@ TEST(Crvanchor, EveryRefusalIsOneLineWithStatusTwoAndChangesNothing) {
     // One floating-point step wide and high.
     const std::string tiny = Sheet("1000000.0", "1000000.0", "1000000.0000000001", "1000000.0000000001");
     const std::string empty = SeriesBook(dir / "empty", "").string();
+    // Its selection would show a report (no field DX without features): a book without pages
+    // is refused before anything is anchored.
+    ASSERT_EQ(Crv({"anchor", empty, "Note", "AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map",
+                   "HFromFieldAll=true", "HFieldNameAll=DX"})
+                  .status,
+              0);
     const std::string big = SeriesBook(dir / "big", tiny, R"({"width": 30, "height": 20})").string();
     const std::string wide = SeriesBook(dir / "wide", tiny, R"({"width": 250, "height": 2})").string();
 
@@ -277,6 +283,7 @@ TEST(Crvanchor, EveryRefusalIsOneLineWithStatusTwoAndChangesNothing) {
         {{"book", doc, "--pages"}, "--pages needs a value"},
         {{"book", doc, "--pages", "40"}, "--pages: 40 is not in the map book (pages 1 to 16)"},
         {{"book", doc, "--pages", "1,,2"}, "--pages: expected a page or a range such as 3-5, found \"\""},
+        {{"book", doc, "--pages", "1,2\n3"}, "--pages: expected a page or a range such as 3-5, found \"2\\n3\""},
         {{"book", doc, "--dpi", "5"}, "--dpi: expected a number from 10 to 1200, found \"5\""},
         {{"book", doc, "--pdf", d + "/no/such/b.pdf"},
          d + "/no/such/b.pdf: cannot create a temporary file beside it: No such file or directory"},
@@ -306,6 +313,7 @@ TEST(Crvanchor, EveryRefusalIsOneLineWithStatusTwoAndChangesNothing) {
         {page2({"--report", "/dev/full"}), "--report \"/dev/full\": not a regular file" + unwritten},
         {page2({"--pdf", d + "/png"}), "--pdf \"" + d + "/png\": not a regular file" + unwritten},
         {page2({"--png", doc}), "--png \"" + doc + "\": not a folder" + unwritten},
+        {page2({"--png", doc + "/png"}), "--png \"" + doc + "/png\": cannot create the folder: Not a directory"},
         {page2({"--png", d + "/png/", "--report", d + "/png/page-002.png"}),
          "--png \"" + d + "/png/\": its page picture page-002.png would replace the --report file" + unwritten},
         // Anchor records: the key and the values it allows.
@@ -341,6 +349,7 @@ TEST(Crvanchor, EveryRefusalIsOneLineWithStatusTwoAndChangesNothing) {
         const CommandRun run = Crv(args);
         EXPECT_EQ(run.status, 2) << message;
         EXPECT_EQ(run.err, "crvanchor: " + message + "\n");
+        EXPECT_EQ(run.stderr_, "") << message;
         EXPECT_EQ(run.out, "") << message;
         EXPECT_EQ(Listing(dir.Path()), before) << message;
         EXPECT_TRUE(ReadText(doc) == text) << message << ": the document changed";
@@ -351,6 +360,7 @@ TEST(Crvanchor, EveryRefusalIsOneLineWithStatusTwoAndChangesNothing) {
     // list), and the document saved in place, which is what --save of the document asks.
     const CommandRun png = Crv(page2({"--png", d, "--pages", "3"}));
     EXPECT_EQ(png.status, 0) << png.err;
+    EXPECT_NE(Crv({"book", doc, "--pages", " 1, 2 - 3 ,5"}).out.find(": 4 pages,"), std::string::npos);
     const CommandRun ok =
         Crv({"anchor", doc, "Page Number", "AnchorType=NamedElement", "ElementName=Legend Title", "AnchorToAll=8",
              "AnchorFromAll=Bottom Right", "AltAnchorType=Page Range", "AltAnchorPageRange=1-3, 7", "AnchorPriority=0",
@@ -376,7 +386,8 @@ TEST(Crvanchor, ErrorReportsGoToStandardErrorAndAreCounted) {
     EXPECT_EQ(run.status, 1);
     // Each element left out is named once, with the reason.
     EXPECT_EQ(run.err,
-              "crvanchor: \"North Arrow\" is left out of the book: selecting it gave the error report shown\n"
+              "crvanchor: \"North Arrow\" is left out of the book: selecting it gave the error report shown: the "
+              "map series on \"Main Map\" has no field \"ARROW_DZ\"\n"
               "crvanchor: \"Legend\" is left out of the book: its target \"Inset Map\" is not in the layout\n"
               "crvanchor: 2 error reports shown\n");
     EXPECT_NE(run.stderr_.find("Dlement Not found."), std::string::npos) << run.stderr_;
@@ -386,6 +397,42 @@ TEST(Crvanchor, ErrorReportsGoToStandardErrorAndAreCounted) {
     EXPECT_EQ(report["anchor_order"], json({"Title", "Page Number", "Survey Note"}));
     EXPECT_EQ(report["error_reports"], 2);
     EXPECT_EQ(report["pages"].size(), 16u);
+}
+
+// Values that `anchor` refuses but a document edited by hand may hold: the book uses them as the
+// engine does and names each element holding them once, with what comes of each value.
+TEST(Crvanchor, BookNamesRecordValuesThatAnchorWouldRefuse) {
+    TempDir dir;
+    const auto doc = CopySample(dir);
+    const std::string original = ReadText(doc);
+    const std::string title = "crvanchor: \"Title\" has ";
+    const std::string priority =
+        "AnchorPriority 7, which is not a priority (0 LOW, 1 MEDIUM, 2 HIGH): it is placed after the LOW elements";
+    const std::string alt =
+        "AltAnchorType 9, which is not an alternate-page code (0 Even Pages, 1 Odd Pages, 2 Page "
+        "Range): the alternate rule applies on no page";
+    const std::string version =
+        "Version 99, which is not the record version (1): the engine reads the record as version 1 all the same";
+    const std::vector<std::pair<std::map<std::string, int>, std::string>> cases = {
+        {{{"AnchorPriority", 7}}, title + priority + "\n"},
+        {{{"AltAnchorType", 9}}, title + alt + "\n"},
+        {{{"Version", 99}}, title + version + "\n"},
+        {{{"AnchorPriority", 7}, {"AltAnchorType", 9}, {"Version", 99}},
+         title + priority + "; " + alt + "; " + version + "\n"},
+        {{{"Version", 1}, {"AltAnchorType", 2}}, ""},
+    };
+    for (const auto& [values, line] : cases) {
+        json edited = json::parse(original);
+        for (auto& entry : edited["elements"][1]["custom"]["entries"][0]["entries"][0]["entries"]) {
+            if (values.count(entry["key"])) entry["value"] = values.at(entry["key"]);
+        }
+        WriteText(doc, edited.dump(1));
+        const CommandRun run = Crv({"book", doc.string(), "--report", (dir / "r.json").string()});
+        EXPECT_EQ(run.status, 0) << line;
+        EXPECT_EQ(run.err, line);
+        const json order = json::parse(ReadText(dir / "r.json"))["anchor_order"];
+        EXPECT_EQ(order.back() == "Title", values.count("AnchorPriority") == 1) << order;
+    }
 }
 
 TEST(Crvanchor, AnchorGivesAndChangesRecordsInTheirKinds) {
@@ -428,6 +475,24 @@ TEST(Crvanchor, AnchorGivesAndChangesRecordsInTheirKinds) {
     const auto title = recordOf(saved["elements"][1]);
     EXPECT_EQ(title.at("VDistanceAll")["value"], -0.6);
     EXPECT_EQ(title.at("AnchorFromAll")["value"], 1);  // the rest is left as it was
+}
+
+// A CSV dataset without a .csvt file beside it types every field as text: the element whose
+// distances come from such a field is left out, and the line says which field and why.
+TEST(Crvanchor, AnElementLeftOutForItsDistanceFieldNamesTheField) {
+    TempDir dir;
+    WriteText(dir / "sheets.csv", "WKT,DX\n\"POLYGON((0 0,1 0,1 1,0 1,0 0))\",0.5\n");
+    const fs::path doc = SeriesBook(dir.Path(), "");
+    WriteText(doc, std::regex_replace(ReadText(doc), std::regex("sheets.geojson"), "sheets.csv"));
+    ASSERT_EQ(Crv({"anchor", doc.string(), "Note", "AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map",
+                   "HFromFieldAll=true", "HFieldNameAll=DX"})
+                  .status,
+              0);
+    const CommandRun run = Crv({"book", doc.string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "crvanchor: \"Note\" is left out of the book: selecting it gave the error report shown: its field \"DX\" "
+              "of the map series on \"Map\" holds text, not numbers\ncrvanchor: 1 error report shown\n");
 }
 
 TEST(Crvanchor, ShowListsElementsGroupsAndRecords) {

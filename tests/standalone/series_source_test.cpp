@@ -17,6 +17,7 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace crv::testing {
 namespace {
@@ -252,6 +253,13 @@ TEST(SeriesSource, SaysWhichDatasetLayerOrFieldIsMissingAndRefusesWhatIsNoFile) 
     // Some formats are a folder of files.
     std::filesystem::create_directory(dir / "shapes");
     MakeDataset(dir / "shapes", "sheets.shp");
+    // What may not be read: a file, and a file in a folder that may not be entered.
+    for (const char* sub : {"unreadable", "locked"}) std::filesystem::create_directory(dir / sub);
+    const auto unreadable = MakeDataset(dir / "unreadable", "sheets.gpkg");
+    std::filesystem::permissions(unreadable, std::filesystem::perms::none);
+    const auto locked = MakeDataset(dir / "locked", "sheets.gpkg");
+    std::filesystem::permissions(dir / "locked", std::filesystem::perms::none);
+    std::filesystem::permissions(dir.Path(), std::filesystem::perms::all);
     const std::string neither = " is neither a regular file nor a folder";
     const std::vector<std::pair<standalone::SeriesRequest, std::string>> cases = {
         {{dir / "none.gpkg", "", ""}, "map series dataset not found: " + (dir / "none.gpkg").string()},
@@ -263,7 +271,16 @@ TEST(SeriesSource, SaysWhichDatasetLayerOrFieldIsMissingAndRefusesWhatIsNoFile) 
         {{fifo, "", ""}, "map series dataset " + fifo.string() + neither},
         {{"/dev/zero", "", ""}, "map series dataset /dev/zero" + neither},
         {{dir / "shapes", "sheets", "whole"}, "3 pages"},
+        {{unreadable, "", ""}, "cannot open map series dataset " + unreadable.string() + ": Permission denied"},
+        {{locked, "", ""}, "cannot open map series dataset " + locked.string() + ": Permission denied"},
     };
+    // Root may read whatever the modes say: these reads run as an ordinary user.
+    struct OrdinaryUser {
+        const bool root = ::geteuid() == 0;
+        OrdinaryUser() { EXPECT_TRUE(!root || ::seteuid(65534) == 0); }
+        ~OrdinaryUser() { EXPECT_TRUE(!root || ::seteuid(0) == 0); }
+    };
+    std::optional<OrdinaryUser> user(std::in_place);
     for (const auto& [request, message] : cases) {
         // Run aside: before the refusal the GIS library waited on a pipe for ever. A writer that
         // opens and closes the pipe ends such a wait, so a failure here cannot hang the suite.
@@ -279,6 +296,8 @@ TEST(SeriesSource, SaysWhichDatasetLayerOrFieldIsMissingAndRefusesWhatIsNoFile) 
         }
         EXPECT_EQ(reading.get(), message);
     }
+    user.reset();
+    std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_all);
 }
 
 // Every row a series gives, in page order, last page first: more pages than the rows kept at
