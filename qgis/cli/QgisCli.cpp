@@ -497,13 +497,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     };
 
     // Every output is checked before any is written: the folder first, then the pages.
-    if (a.png) {
-        std::error_code ec;
-        fs::create_directories(*a.png, ec);
-        if (ec)
-            throw standalone::FileWriteError("--png " + QuotedValue(a.png->string()) +
-                                             ": cannot make the folder: " + ec.message());
-    }
+    if (a.png) standalone::MakeOutputFolder("--png", *a.png);
     const bool pdfPass = a.pdf.has_value();
     const bool picturePass = a.png || !pdfPass;
     standalone::Progress progress(err, pages.Count() * ((pdfPass ? 1u : 0u) + (picturePass ? 1u : 0u)));
@@ -608,6 +602,8 @@ int RunAnchor(const Args& a, std::ostream& out, std::ostream& err) {
     if (outcome == standalone::RecordEditOutcome::Reported) return 0;
     s.Save(a.project);
     out << standalone::RecordEditMessage(outcome, itemName, changes, a.project.string());
+    if (const std::string warning = standalone::RecordCycleWarning(element); !warning.empty())
+        err << "crvanchor-qgis: " << warning << "\n";
     return 0;
 }
 

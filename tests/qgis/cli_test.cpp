@@ -389,6 +389,9 @@ TEST(CrvAnchorQgis, ChecksPagesAndMarksCycles) {
     run = Command("anchor " + p + " --layout Atlas Map AnchorElement=true AnchorType=NamedElement ElementName=Title",
                   dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(OwnLines(run.err),
+              "crvanchor-qgis: \"Map\" is in a cycle of anchors: \"Map\" → \"Title\" → \"Map\"; the book "
+              "leaves it where it stands\n");
     run = Command("show " + p + " --layout Atlas", dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string& shown = run.out;
