@@ -37,6 +37,8 @@
 #include <QImage>
 
 #include <algorithm>
+#include <chrono>
+#include <exception>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -64,8 +66,8 @@ struct UsageError : standalone::StandaloneError {
 };
 
 constexpr const char* kUsage =
-    "usage: crvanchor-qgis PROJECT --layout NAME [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--report OUT.json]\n"
-    "                      [--save OUT.qgz] [--check-overlap] [--strict]\n"
+    "usage: crvanchor-qgis PROJECT --layout NAME [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--dpi N]\n"
+    "                      [--report OUT.json] [--save OUT.qgz] [--timing] [--check-overlap] [--strict]\n"
     "       crvanchor-qgis show PROJECT --layout NAME\n"
     "       crvanchor-qgis anchor PROJECT --layout NAME ITEM KEY=VALUE ...\n"
     "Every page is checked for anchored items off the page (--check-overlap: also overlapping), listed on\n"
@@ -77,6 +79,8 @@ struct Args {
     std::optional<std::string> layout, pages;
     std::optional<fs::path> pdf, png, report, save;
     std::vector<std::string> rest;  // anchor: the item and its KEY=VALUEs
+    double dpi = 100;
+    bool timing = false;
     bool check_overlap = false;
     bool strict = false;  // findings of the layout checks make the exit status 1
 };
@@ -105,6 +109,14 @@ Args ParseArgs(const std::vector<std::string>& args) {
             a.report = value();
         else if (book && arg == "--save")
             a.save = value();
+        else if (book && arg == "--dpi") {
+            try {
+                a.dpi = standalone::ParseDpi(value());
+            } catch (const std::invalid_argument& e) {
+                throw UsageError(e.what());
+            }
+        } else if (book && arg == "--timing")
+            a.timing = true;
         else if (book && arg == "--check-overlap")
             a.check_overlap = true;
         else if (book && arg == "--strict")
@@ -411,15 +423,28 @@ public:
             page_ = ranges[range_].first;
         }
         if (atlas_ != nullptr && !atlas_->seekTo(page_ - 1)) return false;
-        selection_.PlacePage(page_);
-        ++done_;
-        if (on_page_) on_page_(page_);
+        // What fails here is kept and the export stopped, not thrown through QGIS's exporter.
+        try {
+            const auto start = std::chrono::steady_clock::now();
+            selection_.PlacePage(page_);
+            anchoring_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            ++done_;
+            if (on_page_) on_page_(page_);
+        } catch (...) {
+            failure_ = std::current_exception();
+            return false;
+        }
         return true;
     }
     QString filePath(const QString& baseFilePath, const QString& extension) override {
         return QStringLiteral("%1/page-%2.%3").arg(baseFilePath).arg(page_, 3, 10, QLatin1Char('0')).arg(extension);
     }
     int32_t Page() const { return page_; }
+    double AnchoringSeconds() const { return anchoring_; }
+    // Throws what stopped the pages, if anything did.
+    void RethrowFailure() const {
+        if (failure_) std::rethrow_exception(failure_);
+    }
 
 private:
     QgsPrintLayout& layout_;
@@ -427,12 +452,16 @@ private:
     standalone::AnchorSelection& selection_;
     standalone::PageList pages_;
     std::function<void(int32_t)> on_page_;
+    std::exception_ptr failure_;
+    double anchoring_ = 0;
     size_t range_ = 0;
     int32_t page_ = 0;
     size_t done_ = 0;
 };
 
 int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErrorSink& sink) {
+    using Clock = std::chrono::steady_clock;
+    const auto runStart = Clock::now();
     CheckOutputs(a);
     Session s(a, err);
     CheckOutputsAgainstData(a, s.project, *s.layout);
@@ -486,31 +515,54 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         for (const auto& sel : selection.Elements()) head.anchor_order.push_back(sel.element->Name());
         report = std::make_unique<standalone::BookReport>(*a.report, head);
     }
-    // The checks need the page's rectangles, so every page is measured once, in the first pass.
+    const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
+    double reporting = 0;
+    // Every page is measured once, as it is placed: the checks and the report need its rectangles.
     standalone::CheckLog checks;
     auto onPage = [&](int32_t page) {
         const std::vector<standalone::Placement> placements = Placements(*s.host, &selection);
         const std::vector<standalone::CheckFinding> found =
             standalone::CheckPage(placements, pageRect.width(), pageRect.height(), a.check_overlap);
         checks.AddPage(page, found);
-        if (report) report->AddPage(page, placements, found);
+        if (report) {
+            const auto start = Clock::now();
+            report->AddPage(page, placements, found);
+            reporting += std::chrono::duration<double>(Clock::now() - start).count();
+        }
     };
 
     // Every output is checked before any is written: the folder first, then the pages.
     if (a.png) standalone::MakeOutputFolder("--png", *a.png);
-    const bool pdfPass = a.pdf.has_value();
-    const bool picturePass = a.png || !pdfPass;
-    standalone::Progress progress(err, pages.Count() * ((pdfPass ? 1u : 0u) + (picturePass ? 1u : 0u)));
+    // One pass: each page is anchored once, then measured, drawn to its picture and, inside
+    // QGIS's own PDF export, to the PDF.
+    const auto writePicture = [&](int32_t page, const QString& file) {
+        QgsLayoutExporter exporter(s.layout);
+        const QImage image = exporter.renderPageToImage(0, QSize(), a.dpi);
+        const fs::path name = *a.png / file.toStdString();
+        // Encoded in memory, then replaced whole: a full disk leaves the former page as it was.
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (image.isNull() || !image.save(&buffer, "PNG"))
+            throw standalone::FileWriteError(name.string() + ": cannot draw the page picture of page " +
+                                             std::to_string(page));
+        standalone::WriteFileAtomically(name, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+                                        "Book");
+    };
+    standalone::Progress progress(err, pages.Count());
     size_t done = 0;
-    if (pdfPass) {
+    std::unique_ptr<AnchoredPages> it;
+    it = std::make_unique<AnchoredPages>(*s.layout, atlas, selection, pages, [&](int32_t page) {
+        onPage(page);
+        if (a.png) writePicture(page, it->filePath(QString(), QStringLiteral("png")).mid(1));
+        progress.Step(++done, page);
+    });
+    if (a.pdf) {
         standalone::AtomicFile file(*a.pdf, "Book");
-        AnchoredPages it(*s.layout, atlas, selection, pages, [&](int32_t page) {
-            onPage(page);
-            progress.Step(++done, page);
-        });
         QString error;
-        const auto result = QgsLayoutExporter::exportToPdf(&it, QString::fromStdString(file.TempPath().string()),
+        const auto result = QgsLayoutExporter::exportToPdf(it.get(), QString::fromStdString(file.TempPath().string()),
                                                            QgsLayoutExporter::PdfExportSettings(), error);
+        it->RethrowFailure();
         if (result != QgsLayoutExporter::Success)
             throw standalone::FileWriteError(
                 a.pdf->string() + ": cannot write: " +
@@ -521,29 +573,11 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
             throw standalone::FileWriteError(a.pdf->string() + ": cannot write: the PDF written is not whole (" +
                                              *defect + "); the former file is left as it was");
         file.Commit();
-    }
-    // The pictures, and the report when no PDF pass wrote it, page by page.
-    if (picturePass) {
-        AnchoredPages it(*s.layout, atlas, selection, pages, [&](int32_t page) {
-            if (!pdfPass) onPage(page);
-            progress.Step(++done, page);
-        });
-        it.beginRender();
-        while (it.next()) {
-            if (!a.png) continue;
-            QgsLayoutExporter exporter(s.layout);
-            const QImage image = exporter.renderPageToImage(0, QSize(), 100);
-            const fs::path name = *a.png / it.filePath("", "png").mid(1).toStdString();
-            // Encoded in memory, then replaced whole: a full disk leaves the former page as it was.
-            QByteArray bytes;
-            QBuffer buffer(&bytes);
-            buffer.open(QIODevice::WriteOnly);
-            if (image.isNull() || !image.save(&buffer, "PNG"))
-                throw standalone::FileWriteError(name.string() + ": cannot draw the page picture");
-            standalone::WriteFileAtomically(
-                name, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), "Book");
-        }
-        it.endRender();
+    } else {
+        it->beginRender();
+        while (it->next()) {}
+        it->endRender();
+        it->RethrowFailure();
     }
     progress.Done();
     if (report) report->Finish(sink.Count());
@@ -557,6 +591,13 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     if (a.png) out << "  PNG: " << a.png->string() << "/page-NNN.png\n";
     if (a.report) out << "  report: " << a.report->string() << "\n";
     if (a.save) out << "  saved: " << a.save->string() << "\n";
+    if (a.timing) {
+        const double total = std::chrono::duration<double>(Clock::now() - runStart).count();
+        const double anchoring = it->AnchoringSeconds();
+        out << standalone::TimingLine({total, loading, anchoring, reporting,
+                                       std::max(0.0, total - loading - anchoring - reporting),
+                                       count * selection.Elements().size()});
+    }
     return a.strict && !checks.Empty() ? 1 : 0;
 }
 

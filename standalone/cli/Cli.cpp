@@ -49,12 +49,6 @@ constexpr const char* kUsage =
     "overlapping) is listed on standard error; --outline draws the anchoring on the PNG pages.\n"
     "Exit status: 0 done; 1 error reports shown, or findings with --strict; 2 bad command line or input.\n";
 
-std::string Fixed(double v, int decimals = 3) {
-    std::ostringstream s;
-    s << std::fixed << std::setprecision(decimals) << v;
-    return s.str();
-}
-
 // ------------------------------------------------------------------ book
 
 struct BookArgs {
@@ -96,13 +90,11 @@ BookArgs ParseBookArgs(const std::vector<std::string>& args) {
         else if (arg == "--outline")
             a.outline = true;
         else if (arg == "--dpi") {
-            const std::string v = value();
-            double d = 0;
-            const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), d);
-            if (ec != std::errc() || end != v.data() + v.size() || !(d >= 10 && d <= 1200)) {
-                throw UsageError("--dpi: expected a number from 10 to 1200, found \"" + v + "\"");
+            try {
+                a.dpi = ParseDpi(value());
+            } catch (const std::invalid_argument& e) {
+                throw UsageError(e.what());
             }
-            a.dpi = d;
         } else if (arg.rfind("--", 0) == 0) {
             throw UsageError("book: unknown option " + arg);
         } else if (!haveDoc) {
@@ -236,13 +228,8 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (a.save) out << "  saved: " << a.save->string() << "\n";
     if (a.timing) {
         const ExportTimes& t = exporter.Times();
-        const double total = std::chrono::duration<double>(Clock::now() - runStart).count();
-        const size_t placements = count * book.AnchorOrder().size();
-        out << "  timing: total " << Fixed(total, 4) << " s; loading " << Fixed(loading, 4) << " s; anchoring "
-            << Fixed(t.anchoring, 4) << " s (" << placements << " placements, "
-            << Fixed(placements == 0 ? 0.0 : t.anchoring * 1e6 / static_cast<double>(placements), 2)
-            << " us each); report " << Fixed(t.reporting, 4) << " s; rendering " << Fixed(t.rendering, 4)
-            << " s; anchoring is " << Fixed(total > 0 ? 100.0 * t.anchoring / total : 0.0, 1) << "% of the run\n";
+        out << TimingLine({std::chrono::duration<double>(Clock::now() - runStart).count(), loading, t.anchoring,
+                           t.reporting, t.rendering, count * book.AnchorOrder().size()});
     }
     return a.strict && !exporter.Checks().Empty() ? 1 : 0;
 }

@@ -6,7 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
+#include <iomanip>
 #include <iostream>
+#include <sstream>
+#include <stdexcept>
 #include <system_error>
 
 namespace crv::standalone {
@@ -43,6 +47,32 @@ void MakeOutputFolder(const std::string& option, const fs::path& folder) {
         throw FileWriteError((option.empty() ? "" : option + " ") + QuotedValue(folder.string()) +
                              ": cannot create the folder: " + ec.message());
     }
+}
+
+double ParseDpi(const std::string& text) {
+    double d = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
+    if (ec != std::errc() || end != text.data() + text.size() || !(d >= 10 && d <= 1200))
+        throw std::invalid_argument("--dpi: expected a number from 10 to 1200, found " + QuotedValue(text));
+    return d;
+}
+
+namespace {
+
+std::string Fixed(double v, int decimals) {
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(decimals) << v;
+    return s.str();
+}
+
+}  // namespace
+
+std::string TimingLine(const BookTiming& t) {
+    const double each = t.placements == 0 ? 0.0 : t.anchoring * 1e6 / static_cast<double>(t.placements);
+    return "  timing: total " + Fixed(t.total, 4) + " s; loading " + Fixed(t.loading, 4) + " s; anchoring " +
+           Fixed(t.anchoring, 4) + " s (" + std::to_string(t.placements) + " placements, " + Fixed(each, 2) +
+           " us each); report " + Fixed(t.reporting, 4) + " s; rendering " + Fixed(t.rendering, 4) +
+           " s; anchoring is " + Fixed(t.total > 0 ? 100.0 * t.anchoring / t.total : 0.0, 1) + "% of the run\n";
 }
 
 Progress::Progress(std::ostream& err, size_t total)

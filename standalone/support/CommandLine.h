@@ -36,6 +36,22 @@ FileIdentity IdentityOf(const std::filesystem::path& path);
 // the option and the folder: `--png "out/png": cannot create the folder: Permission denied`.
 void MakeOutputFolder(const std::string& option, const std::filesystem::path& folder);
 
+// The resolution of PNG pages given with --dpi: a number from 10 to 1200. Throws
+// std::invalid_argument with the one line to show.
+double ParseDpi(const std::string& text);
+
+// Where a book's time went, as `--timing` shows it.
+struct BookTiming {
+    double total = 0;  // the whole run
+    double loading = 0;  // the document or project read, the elements chosen
+    double anchoring = 0;  // pages put in force, elements placed
+    double reporting = 0;  // the report's pages written
+    double rendering = 0;  // PDF and PNG pages drawn and written
+    size_t placements = 0;
+};
+// "  timing: total ... s; ... anchoring is N% of the run" and its line break.
+std::string TimingLine(const BookTiming& t);
+
 // A bar on standard error that says how far a book has got, only when that is a terminal.
 class Progress {
 public:

@@ -2,6 +2,8 @@
 #include "LayoutFixture.h"
 #include "qgsziputils.h"
 
+#include <QImage>
+
 #include "standalone/TempDir.h"
 #include "standalone/support/PdfCheck.h"
 
@@ -105,6 +107,7 @@ TEST(CrvAnchorQgis, RefusesBadInputInOneLineWithStatusTwo) {
                                    project.string() + " (it has \"Atlas\")\n"},
         {p + " --layout Atlas --pages 4", "crvanchor-qgis: --pages: 4 is not in the map book (pages 1 to 3)\n"},
         {p + " --layout Atlas --pages 3-1", "crvanchor-qgis: --pages: the range 3-1 runs backwards\n"},
+        {p + " --layout Atlas --dpi 5", "crvanchor-qgis: --dpi: expected a number from 10 to 1200, found \"5\"\n"},
         {p + " --layout Atlas --pages x",
          "crvanchor-qgis: --pages: expected a page or a range such as 3-5, found \"x\"\n"},
         {"\"" + (dir.Path() / "missing.qgz").string() + "\" --layout Atlas",
@@ -315,9 +318,12 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
     const fs::path report = dir.Path() / "report.json";
     run = Command(p + " --layout Atlas --pages 2-3 --report \"" + report.string() + "\" --pdf \"" +
                       (dir.Path() / "book.pdf").string() + "\" --png \"" + (dir.Path() / "png").string() +
-                      "\" --save \"" + (dir.Path() / "saved.qgz").string() + "\"",
+                      "\" --save \"" + (dir.Path() / "saved.qgz").string() + "\" --dpi 50 --timing",
                   dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
+    // Each page is anchored once, whatever outputs are drawn from it.
+    EXPECT_NE(run.out.find("(2 placements, "), std::string::npos) << run.out;
+    EXPECT_EQ(QImage(QString::fromStdString((dir.Path() / "png" / "page-002.png").string())).width(), 425);
     const std::string text = ReadText(report);
     // Page 2: the map's top left corner (1, 9) moved right by the field's 0.5.
     EXPECT_NE(text.find("\"page\": 2"), std::string::npos) << text;
