@@ -650,6 +650,41 @@ QgsLayoutItem* QgisHost::ItemOf(const ComPtr<LayoutElement>& element) {
 
 std::vector<ComPtr<LayoutElement>> QgisHost::TopLevel() { return core_->TopLevel("QgisHost.TopLevel"); }
 
+std::string QgisHost::SelectionKey() {
+    StoreRecords();
+    QgsLayout& layout = core_->Layout("QgisHost.SelectionKey");
+    QList<QgsLayoutItem*> items;
+    layout.layoutItems(items);
+    std::string key;
+    const auto add = [&key](const QString& text) {
+        const QByteArray bytes = text.toUtf8();
+        key += std::to_string(bytes.size()) + ':';
+        key.append(bytes.constData(), static_cast<size_t>(bytes.size()));
+    };
+    for (const QgsLayoutItem* item : items) {
+        if (!IsElementItem(item)) continue;
+        add(item->uuid());
+        add(item->id());
+        add(item->parentGroup() != nullptr ? item->parentGroup()->uuid() : QString());
+        add(QString::number(item->zValue(), 'g', 17));
+        for (const auto& [name, value] : RecordPropertiesOf(*item)) {
+            add(QString::fromStdString(name));
+            add(QString::fromStdString(value));
+        }
+    }
+    if (const QgsLayoutAtlas* atlas = core_->Atlas()) {
+        add(atlas->enabled() ? QStringLiteral("on") : QStringLiteral("off"));
+        if (const QgsVectorLayer* coverage = atlas->coverageLayer()) {
+            add(coverage->id());
+            for (const QgsField& field : coverage->fields()) {
+                add(field.name());
+                add(QString::number(field.type()));
+            }
+        }
+    }
+    return key;
+}
+
 void QgisHost::StoreRecords() {
     for (auto& [uuid, element] : core_->elements) {
         Element* e = ElementImplOf(ComPtr<Unknown>(element));

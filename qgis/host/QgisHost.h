@@ -56,6 +56,11 @@ public:
     // The top-level elements in container order.
     std::vector<ComPtr<LayoutElement>> TopLevel();
 
+    // What the choice and order of the anchored elements depend on, as one text: the items with
+    // their ids, groups, stacking order and records, and the atlas's coverage layer and fields.
+    // Equal texts, equal choices; positions and sizes are left out.
+    std::string SelectionKey();
+
     // Writes every record changed in place (the engine and the property page change a record
     // inside the custom value they were handed) into its item's custom properties. Done on
     // every container update and when the host goes; call it before saving otherwise.

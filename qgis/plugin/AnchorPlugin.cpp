@@ -3,6 +3,7 @@
 #include "qgis/plugin/AnchorDock.h"
 
 #include "errors/ErrorHandling.h"
+#include "qgis/host/AtlasAnchoring.h"
 #include "qgis/host/QgisHost.h"
 #include "standalone/host/Activation.h"
 #include "standalone/placement/Placement.h"
@@ -49,6 +50,7 @@ std::string ComponentPath() {
 struct AnchorPlugin::Designer {
     QPointer<QgsLayoutDesignerInterface> designer;
     std::unique_ptr<QgisHost> host;
+    std::unique_ptr<AtlasAnchoring> anchoring;
     QPointer<AnchorDock> dock;
 };
 
@@ -85,6 +87,7 @@ void AnchorPlugin::DesignerOpened(QgsLayoutDesignerInterface* designer) {
     if (load_error_.empty()) {
         // Interactive: every move the placement makes can be undone in the designer.
         d->host = std::make_unique<QgisHost>(designer->layout(), HostOptions{true});
+        d->anchoring = std::make_unique<AtlasAnchoring>(*d->host, NewManager);
         elements = [host = d->host.get()](QgsLayoutItem* item) { return host->ElementFor(item); };
     } else if (designer->messageBar() != nullptr) {
         designer->messageBar()->pushCritical(tr("Anchor"), QString::fromStdString(load_error_));
@@ -108,10 +111,8 @@ void AnchorPlugin::PlaceAtlasFeature(Designer* d) {
     auto* print = qobject_cast<QgsPrintLayout*>(designer->layout());
     if (print == nullptr) return;
     try {
-        // Another designer's host may be the newest: anchor this designer's layout.
-        d->host->MakeCurrent();
-        standalone::AnchorSelection selection(NewManager);
-        selection.PlacePage(print->atlas()->currentFeatureNumber() + 1);
+        // Another designer's host may be the newest: the anchoring makes this one current.
+        d->anchoring->PlacePage(print->atlas()->currentFeatureNumber() + 1);
     } catch (const ComError& e) {
         if (designer->messageBar() != nullptr)
             designer->messageBar()->pushWarning(tr("Anchor"), QString::fromStdString(e.Description()));
@@ -127,6 +128,8 @@ void AnchorPlugin::DesignerClosing(QgsLayoutDesignerInterface* designer) {
         if (QgsLayoutDesignerInterface* open = d->designer.data()) open->removeDockWidget(dock);
         delete dock;
     }
+    // The anchoring holds elements of the host: it goes first.
+    d->anchoring.reset();
     d->host.reset();
     delete d;
 }

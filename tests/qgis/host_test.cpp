@@ -1,6 +1,7 @@
 #include "LayoutFixture.h"
 
 #include "errors/ErrorHandling.h"
+#include "qgis/host/AtlasAnchoring.h"
 #include "qgis/host/QgisHost.h"
 #include "qgis/host/Records.h"
 #include "standalone/host/Activation.h"
@@ -318,6 +319,36 @@ TEST(QgisHost, ItemsDeletedRenamedOrRegroupedAfterSelectionGiveAReport) {
         }
         q.layout->atlas()->endRender();
     }
+}
+
+// Stepping through the atlas chooses the anchored items once, so that a page costs its
+// placements alone; a record changed through the engine (the dock's Apply) is taken at the next
+// page.
+TEST(QgisHost, AtlasStepsChooseTheAnchoredItemsOnceUntilARecordChanges) {
+    RecordingErrorSink sink;
+    ScopedErrorSink scope(sink);
+    QgisLayout q;
+    BuildQgis(q, {kMap, Text("Title", {3, 3, 5, 3.5})}, DefaultSheets());
+    qgis::QgisHost host(q.layout);
+    WriteRecords({Text("Title", {}, {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map"})}, FindByName,
+                 NewManager);
+    qgis::AtlasAnchoring anchoring(host, NewManager);
+    QgsLayoutAtlas* atlas = q.layout->atlas();
+    ASSERT_TRUE(atlas->beginRender());
+    for (int32_t page = 1; page <= 3; ++page) {
+        ASSERT_TRUE(atlas->seekTo(page - 1));
+        anchoring.PlacePage(page);
+    }
+    EXPECT_EQ(anchoring.Selections(), 1);
+
+    WriteRecords({Text("Title", {}, {"HFromFieldAll=true", "HFieldNameAll=HD"})}, FindByName, NewManager);
+    ASSERT_TRUE(atlas->seekTo(1));
+    anchoring.PlacePage(2);
+    EXPECT_EQ(anchoring.Selections(), 2);
+    // The map's left edge (1) moved right by page 2's HD (-0.5).
+    EXPECT_NEAR(q.layout->itemById("Title")->pos().x(), 0.5, 1e-9);
+    EXPECT_TRUE(sink.reports.empty());
+    atlas->endRender();
 }
 
 }  // namespace crv::testing

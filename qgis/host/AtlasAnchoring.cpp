@@ -1,0 +1,25 @@
+#include "qgis/host/AtlasAnchoring.h"
+
+#include "qgis/host/QgisHost.h"
+#include "standalone/placement/Placement.h"
+
+namespace crv::qgis {
+
+AtlasAnchoring::AtlasAnchoring(QgisHost& host, ManagerFactory newManager)
+    : host_(host), new_manager_(std::move(newManager)) {}
+
+AtlasAnchoring::~AtlasAnchoring() = default;
+
+void AtlasAnchoring::PlacePage(int32_t page) {
+    host_.MakeCurrent();
+    std::string key = host_.SelectionKey();
+    if (!selection_ || key != key_) {
+        selection_.reset();
+        selection_ = std::make_unique<standalone::AnchorSelection>(new_manager_);
+        key_ = std::move(key);
+        ++selections_;
+    }
+    selection_->PlacePage(page);
+}
+
+}  // namespace crv::qgis

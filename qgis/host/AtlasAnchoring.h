@@ -1,0 +1,48 @@
+#pragma once
+// The anchoring of one layout as its atlas moves from feature to feature (a designer's preview,
+// its exports). The anchored items are chosen and ordered once, and again only when what that
+// choice depends on has changed, so that a page costs its placements alone and a report about
+// a record is shown once, not on every page.
+
+#include "com/Unknown.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace crv {
+class _CRVAnchorManager;
+namespace standalone {
+class AnchorSelection;
+}  // namespace standalone
+}  // namespace crv
+
+namespace crv::qgis {
+
+class QgisHost;
+
+class AtlasAnchoring {
+public:
+    using ManagerFactory = std::function<ComPtr<_CRVAnchorManager>()>;
+
+    AtlasAnchoring(QgisHost& host, ManagerFactory newManager);
+    ~AtlasAnchoring();
+    AtlasAnchoring(const AtlasAnchoring&) = delete;
+    AtlasAnchoring& operator=(const AtlasAnchoring&) = delete;
+
+    // Places every anchored item for the atlas page at the 1-based position `page`, which the
+    // atlas must show; makes the host current first.
+    void PlacePage(int32_t page);
+
+    // How many times the anchored items have been chosen so far.
+    int Selections() const { return selections_; }
+
+private:
+    QgisHost& host_;
+    ManagerFactory new_manager_;
+    std::unique_ptr<standalone::AnchorSelection> selection_;
+    std::string key_;
+    int selections_ = 0;
+};
+
+}  // namespace crv::qgis
