@@ -585,12 +585,8 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     for (const std::string& line : checks.Lines()) err << "crvanchor-qgis: " << line << "\n";
 
     const size_t count = pages.Count();
-    out << "Map book " << a.project.string() << " (" << *a.layout << "): " << count << (count == 1 ? " page" : " pages")
-        << ", " << selection.Elements().size() << " anchored elements\n";
-    if (a.pdf) out << "  PDF: " << a.pdf->string() << "\n";
-    if (a.png) out << "  PNG: " << a.png->string() << "/page-NNN.png\n";
-    if (a.report) out << "  report: " << a.report->string() << "\n";
-    if (a.save) out << "  saved: " << a.save->string() << "\n";
+    out << standalone::BookSummary(a.project.string() + " (" + *a.layout + ")", count, selection.Elements().size(),
+                                   {a.pdf, a.png, a.report, a.save});
     if (a.timing) {
         const double total = std::chrono::duration<double>(Clock::now() - runStart).count();
         const double anchoring = it->AnchoringSeconds();
@@ -684,12 +680,7 @@ int RunCrvAnchorQgis(const std::vector<std::string>& args, std::ostream& out, st
             status = RunShow(a, out, err);
         else
             status = RunAnchor(a, out, err);
-        if (sink.Count() > 0) {
-            err << "crvanchor-qgis: " << sink.Count() << (sink.Count() == 1 ? " error report" : " error reports")
-                << " shown\n";
-            return 1;
-        }
-        return status;
+        return standalone::StatusAfterReports("crvanchor-qgis", sink.Count(), status, err);
     });
 }
 

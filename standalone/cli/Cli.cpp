@@ -220,12 +220,7 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     for (const std::string& line : exporter.Checks().Lines()) err << "crvanchor: " << line << "\n";
 
     const size_t count = pages.Count();
-    out << "Map book " << a.doc.string() << ": " << count << (count == 1 ? " page" : " pages") << ", "
-        << book.AnchorOrder().size() << " anchored elements\n";
-    if (a.pdf) out << "  PDF: " << a.pdf->string() << "\n";
-    if (a.png) out << "  PNG: " << a.png->string() << "/page-NNN.png\n";
-    if (a.report) out << "  report: " << a.report->string() << "\n";
-    if (a.save) out << "  saved: " << a.save->string() << "\n";
+    out << BookSummary(a.doc.string(), count, book.AnchorOrder().size(), {a.pdf, a.png, a.report, a.save});
     if (a.timing) {
         const ExportTimes& t = exporter.Times();
         out << TimingLine({std::chrono::duration<double>(Clock::now() - runStart).count(), loading, t.anchoring,
@@ -361,12 +356,7 @@ int RunCrvAnchor(const std::vector<std::string>& args, std::ostream& out, std::o
             status = RunAnchor(args, out, err);
         else
             throw UsageError("unknown command \"" + command + "\" (book, show or anchor)");
-        if (sink.Count() > 0) {
-            err << "crvanchor: " << sink.Count() << (sink.Count() == 1 ? " error report" : " error reports")
-                << " shown\n";
-            return 1;
-        }
-        return status;
+        return StatusAfterReports("crvanchor", sink.Count(), status, err);
     });
 }
 

@@ -7,6 +7,7 @@
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"
 #include "standalone/host/Activation.h"
+#include "standalone/support/CommandLine.h"
 #include "standalone/support/Edge.h"
 #include "standalone/studio/PropertySheet.h"
 #include "standalone/studio/StudioWindow.h"
@@ -172,10 +173,8 @@ int Run(int argc, char** argv) {
     }
     if (screenshot) {
         const int status = Screenshot(window, a);
-        if (status != 0 || reports.Count() == 0) return status;
-        std::fprintf(stderr, "crvanchor-studio: %d %s shown\n", reports.Count(),
-                     reports.Count() == 1 ? "error report" : "error reports");
-        return 1;
+        if (status != 0) return status;
+        return crv::standalone::StatusAfterReports("crvanchor-studio", reports.Count(), status, std::cerr);
     }
     window.show();
     window.ZoomToPage();

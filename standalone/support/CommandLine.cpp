@@ -49,6 +49,22 @@ void MakeOutputFolder(const std::string& option, const fs::path& folder) {
     }
 }
 
+std::string BookSummary(const std::string& what, size_t pages, size_t anchored, const BookOutputs& outputs) {
+    std::string text = "Map book " + what + ": " + std::to_string(pages) + (pages == 1 ? " page" : " pages") + ", " +
+                       std::to_string(anchored) + " anchored elements\n";
+    if (outputs.pdf) text += "  PDF: " + outputs.pdf->string() + "\n";
+    if (outputs.png) text += "  PNG: " + outputs.png->string() + "/page-NNN.png\n";
+    if (outputs.report) text += "  report: " + outputs.report->string() + "\n";
+    if (outputs.save) text += "  saved: " + outputs.save->string() + "\n";
+    return text;
+}
+
+int StatusAfterReports(const char* program, int reportsShown, int status, std::ostream& err) {
+    if (reportsShown <= 0) return status;
+    err << program << ": " << reportsShown << (reportsShown == 1 ? " error report" : " error reports") << " shown\n";
+    return 1;
+}
+
 double ParseDpi(const std::string& text) {
     double d = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 namespace crv::standalone {
@@ -39,6 +40,17 @@ void MakeOutputFolder(const std::string& option, const std::filesystem::path& fo
 // The resolution of PNG pages given with --dpi: a number from 10 to 1200. Throws
 // std::invalid_argument with the one line to show.
 double ParseDpi(const std::string& text);
+
+// What a map-book command prints when it is done: "Map book WHAT: N pages, M anchored
+// elements" and a line for each output written.
+struct BookOutputs {
+    std::optional<std::filesystem::path> pdf, png, report, save;
+};
+std::string BookSummary(const std::string& what, size_t pages, size_t anchored, const BookOutputs& outputs);
+
+// The status of a command after its work gave `status`: 1, with the line "PROGRAM: N error
+// reports shown" on `err`, when the component showed error reports; else `status`.
+int StatusAfterReports(const char* program, int reportsShown, int status, std::ostream& err);
 
 // Where a book's time went, as `--timing` shows it.
 struct BookTiming {
