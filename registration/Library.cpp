@@ -5,7 +5,7 @@
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"
 #include "registration/CategoryClasses.h"
-#include "registration/LibraryPropertyPage.h"
+#include "LibraryPropertyPage.h"
 #include "registration/VersionRecord.h"
 
 #include <filesystem>
