@@ -508,6 +508,7 @@ AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::fu
             {selected_[i].element->Name(), "it is in a cycle of anchors: " + cycle, selected_[i].element, cycle});
     }
     selected_ = std::move(ordered);
+    for (size_t i = 0; i < selected_.size(); ++i) position_.try_emplace(Identity(selected_[i].element), i);
 }
 
 AnchorSelection::~AnchorSelection() {
@@ -515,10 +516,9 @@ AnchorSelection::~AnchorSelection() {
 }
 
 std::optional<int16_t> AnchorSelection::PriorityOf(const ComPtr<LayoutElement>& element) const {
-    for (const auto& s : selected_) {
-        if (SameObject(s.element, element)) return s.priority;
-    }
-    return std::nullopt;
+    const auto it = position_.find(Identity(element));
+    if (it == position_.end()) return std::nullopt;
+    return selected_[it->second].priority;
 }
 
 void AnchorSelection::PlacePage(int32_t page) {
