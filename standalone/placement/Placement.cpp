@@ -229,6 +229,16 @@ std::vector<size_t> StronglyConnected(const std::vector<std::vector<size_t>>& ne
 
 void PageList::Add(int32_t first, int32_t last) {
     if (last < first) return;
+    // A book adds its pages in ascending order: a range at or after the last one joins it or
+    // follows it, without sorting every range again.
+    if (ranges_.empty() || int64_t{first} > int64_t{ranges_.back().last} + 1) {
+        ranges_.push_back({first, last});
+        return;
+    }
+    if (first >= ranges_.back().first) {
+        ranges_.back().last = std::max(ranges_.back().last, last);
+        return;
+    }
     ranges_.push_back({first, last});
     std::sort(ranges_.begin(), ranges_.end(), [](const Range& a, const Range& b) { return a.first < b.first; });
     std::vector<Range> merged;
