@@ -143,9 +143,19 @@ public:
     }
     ComPtr<LayoutElement> NextMember() override {
         HostCall("ElementSequence.NextMember");
-        const auto members = Members("ElementSequence.NextMember");
-        if (next_member_ >= static_cast<size_t>(members.size())) return {};
-        return ElementOf(members[static_cast<int>(next_member_++)], "ElementSequence.NextMember");
+        // The members are read at the first step of a walk and kept for the rest of it: reading
+        // them costs the whole group, and a step each made a walk cost the square of its size.
+        // A member deleted since is passed over.
+        if (next_member_ == 0) {
+            const auto members = Members("ElementSequence.NextMember");
+            walked_.assign(members.begin(), members.end());
+        } else {
+            Item("ElementSequence.NextMember");  // a step still fails once the group is gone
+        }
+        while (next_member_ < walked_.size()) {
+            if (QgsLayoutItem* m = walked_[next_member_++].data()) return ElementOf(m, "ElementSequence.NextMember");
+        }
+        return {};
     }
     int32_t MemberCount() override {
         HostCall("ElementGroup.MemberCount");
@@ -258,6 +268,7 @@ private:
     bool is_map_ = false;
     bool is_group_ = false;
     size_t next_member_ = 0;
+    std::vector<QPointer<QgsLayoutItem>> walked_;  // the members of the walk under way
     Variant custom_;
     StoredProperties last_;
     bool loaded_ = false;
