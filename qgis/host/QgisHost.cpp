@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <unordered_set>
 
 namespace crv::qgis {
 
@@ -538,9 +539,18 @@ ComPtr<LayoutElement> QgisHost::Core::ElementFor(QgsLayoutItem* item) {
 std::vector<ComPtr<LayoutElement>> QgisHost::Core::TopLevel(const char* op) {
     QList<QgsLayoutItem*> items;
     Layout(op).layoutItems(items);
+    // The members of groups are read from the groups: an item asked whether it is a member looks
+    // its group up among all the layout's items, which made each walk cost the square of the
+    // layout. An item no group lists is still asked, which costs nothing unless it names a group.
+    std::unordered_set<const QgsLayoutItem*> members;
+    for (QgsLayoutItem* item : items) {
+        if (const auto* group = qobject_cast<const QgsLayoutItemGroup*>(item)) {
+            for (const QgsLayoutItem* m : group->items()) members.insert(m);
+        }
+    }
     std::vector<QgsLayoutItem*> top;
     for (QgsLayoutItem* item : items) {
-        if (IsElementItem(item) && !item->isGroupMember()) top.push_back(item);
+        if (IsElementItem(item) && members.count(item) == 0 && !item->isGroupMember()) top.push_back(item);
     }
     std::stable_sort(top.begin(), top.end(),
                      [](const QgsLayoutItem* a, const QgsLayoutItem* b) { return a->zValue() < b->zValue(); });
