@@ -1,6 +1,8 @@
 // What a map book costs: opening a document whose index layer has 100 or 10,000 sheets, showing
 // one page (companions set, four elements placed) in each, and saving the document. Showing a
-// page should cost the same whatever the length of the series.
+// page should cost the same whatever the length of the series. Then a wide layout of 500 or
+// 5,000 anchored elements: selecting them and settling their order, telling its cycles, and a
+// page as the report takes it; each should cost ten times as much for ten times the elements.
 
 #include "errors/ErrorHandling.h"
 #include "standalone/host/Activation.h"
@@ -8,6 +10,7 @@
 #include "standalone/cli/Cli.h"
 #include "standalone/document/Document.h"
 #include "standalone/document/SeriesSource.h"
+#include "standalone/placement/Checks.h"
 #include "standalone/tools/Registration.h"
 
 #include <gdal.h>
@@ -20,6 +23,9 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace crv;
@@ -147,6 +153,136 @@ void BM_SaveDocument(benchmark::State& state) {
     for (auto _ : state) doc.Save(dir / "saved.json");
 }
 BENCHMARK(BM_SaveDocument)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// A layout of `elements` elements (group members counted) over the 100-sheet series, nearly all
+// anchored, most to another element by name: labels in chains, one in seven anchored to the
+// page and the rest to the label before, one in nine to the label after it instead (which is
+// then placed against the one before: the order given must change); every 50th element a group
+// of four members anchored to the map frame, its third member to its first; and a cycle of two.
+// Written once per size, records and all.
+fs::path MakeWideLayout(int elements) {
+    static std::map<int, fs::path> made;
+    if (auto it = made.find(elements); it != made.end()) return it->second;
+    const fs::path dir = MakeBook(100);
+    const fs::path path = dir / ("wide-" + std::to_string(elements) + ".json");
+    std::vector<std::pair<std::string, std::string>> anchors;  // element, target ("" the page)
+    std::string list = R"({"type": "map_frame", "name": "Map", "outline": [0.75, 1.6, 7.75, 9.4],
+      "series": {"dataset": "sheets.gpkg", "order_field": "PAGE_NO"}})";
+    auto text = [](const std::string& name, int n) {
+        std::ostringstream s;
+        const double x = 0.5 + (n * 37 % 720) / 100.0, y = 0.5 + (n * 53 % 980) / 100.0;
+        s << R"({"type": "text", "name": ")" << name << R"(", "rect": [)" << x << ", " << y << ", " << x + 0.3 << ", "
+          << y + 0.1 << "]}";
+        return s.str();
+    };
+    list += ", " + text("Ring A", 0) + ", " + text("Ring B", 0);
+    anchors.insert(anchors.end(), {{"Ring A", "Ring B"}, {"Ring B", "Ring A"}});
+    std::string before, forward;  // the label placed last, the one before a label anchored ahead
+    int made_count = 3;
+    for (int n = 1; made_count < elements; ++n) {
+        if (n % 50 == 0 && elements - made_count >= 5) {
+            const std::string group = "Group " + std::to_string(n);
+            std::string members;
+            for (int k = 0; k < 4; ++k) members += (k ? ", " : "") + text(group + " item " + std::to_string(k), n + k);
+            list += R"(, {"type": "group", "name": ")" + group + R"(", "members": [)" + members + "]}";
+            anchors.insert(anchors.end(), {{group, "Map"}, {group + " item 2", group + " item 0"}});
+            made_count += 5;
+            continue;
+        }
+        const std::string name = "Label " + std::to_string(n);
+        list += ", " + text(name, n);
+        if (n % 7 == 0 || before.empty()) {
+            anchors.emplace_back(name, "");
+        } else if (n % 9 == 0 && (n + 1) % 50 != 0 && made_count + 1 < elements) {
+            anchors.emplace_back(name, "Label " + std::to_string(n + 1));
+            forward = before;
+        } else {
+            anchors.emplace_back(name, forward.empty() ? before : forward);
+            forward.clear();
+        }
+        if (forward.empty()) before = name;
+        ++made_count;
+    }
+    std::ofstream(path) << R"({"format": "crvanchor-document", "version": 1, "page": {"width": 8.5, "height": 11},
+      "elements": [)" << list
+                        << R"(],
+      "series_layouts": [{"name": "Atlas", "current_page": {"kind": "int32", "value": 1}}],
+      "active_layout": {"name": "Atlas", "kind": "SeriesLayout"}})";
+
+    StandaloneHost host;
+    Document doc(host);
+    doc.Load(path);
+    std::map<std::string, ComPtr<LayoutElement>> byName;
+    WalkElements(host.State().elements,
+                 [&](const ComPtr<LayoutElement>& e, const std::string&) { byName[e->Name()] = e; });
+    auto manager = CreateObjectByProgId<_CRVAnchorManager>(kAnchorManagerProgId);
+    const int16_t priorities[] = {kPriorityHigh, kPriorityMedium, kPriorityLow};
+    size_t n = 0;
+    for (const auto& [name, target] : anchors) {
+        const ComPtr<LayoutElement>& e = byName.at(name);
+        const int16_t corner = target.empty() ? 6 : 1;  // bottom left on the page, else top centre
+        ComPtr<PropertyBag> r = manager->MakeAnchorProperties();
+        r->SetProperty(key::AnchorElement, true);
+        r->SetProperty(key::AnchorType, target.empty() ? kAnchorTypeLayout : kAnchorTypeNamedElement);
+        if (!target.empty()) r->SetProperty(key::ElementName, target);
+        r->SetProperty(key::AnchorPriority, priorities[n++ % 3]);
+        r->SetProperty(key::AnchorFromAll, corner);
+        r->SetProperty(key::AnchorToAll, corner);
+        r->SetProperty(key::VDistanceAll, target.empty() ? 0.5 : 0.12);
+        manager->AddAnchorProperties(e, r);
+    }
+    doc.Save(path);
+    made[elements] = path;
+    return path;
+}
+
+// A wide layout loaded, with the engine reached through the registry as the command reaches it.
+struct WideLayout {
+    explicit WideLayout(int elements) { doc.Load(MakeWideLayout(elements)); }
+    RecordingErrorSink sink;
+    ScopedErrorSink scope{sink};
+    StandaloneHost host;
+    Document doc{host};
+};
+
+// Selecting every anchored element through the engine and settling the order they are placed
+// in: what a book does before its first page.
+void BM_WideLayoutSelect(benchmark::State& state) {
+    WideLayout wide(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        MapBook book(wide.doc);
+        benchmark::DoNotOptimize(book.AnchorOrder().size());
+    }
+    state.SetComplexityN(state.range(0));
+    if (!wide.sink.reports.empty()) state.SkipWithError("the engine reported an error");
+}
+BENCHMARK(BM_WideLayoutSelect)->Arg(500)->Arg(5000)->Unit(benchmark::kMillisecond);
+
+// The cycles of anchors told from the records alone: what `crvanchor show` adds to the listing.
+void BM_WideLayoutCycles(benchmark::State& state) {
+    WideLayout wide(static_cast<int>(state.range(0)));
+    const ComPtr<ElementContainer> layout = RunningApplication()->Document()->PageLayout();
+    for (auto _ : state) benchmark::DoNotOptimize(AnchorCycles(layout).size());
+}
+BENCHMARK(BM_WideLayoutCycles)->Arg(500)->Arg(5000)->Unit(benchmark::kMillisecond);
+
+// One page of the book as the report takes it: placed, every element measured with its
+// priority, checked, and the findings logged.
+void BM_WideLayoutPage(benchmark::State& state) {
+    WideLayout wide(static_cast<int>(state.range(0)));
+    MapBook book(wide.doc);
+    state.counters["anchored"] = static_cast<double>(book.AnchorOrder().size());
+    CheckLog checks;
+    int32_t page = 1;
+    for (auto _ : state) {
+        book.ShowPage(page);
+        const std::vector<Placement> placements = book.Placements();
+        checks.AddPage(page, CheckPage(placements, 8.5, 11, false));
+        page = page % 100 + 1;
+    }
+    if (!wide.sink.reports.empty()) state.SkipWithError("the engine reported an error");
+}
+BENCHMARK(BM_WideLayoutPage)->Arg(500)->Arg(5000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

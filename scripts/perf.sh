@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Reproduces every figure of docs/performance.md: the engine benchmarks, the peak-memory runs,
 # the peak memory of a book of 1,000, 10,000 and 100,000 pages, the map-book command on the
-# sample and on a generated 10,000-page book, anchoring alone and anchoring plus rendering,
-# and last the engine/floor ratio beside anchoring's share of the rendered book. Release build
-# in build-rel/, scratch files in out/perf/.
+# sample and on a generated 10,000-page book, anchoring alone and anchoring plus rendering, a
+# wide layout of 5,000 anchored elements (benchmarks and both commands), heavy QGIS projects
+# (50,000 crvanchor/ keys on an item, a group of 300 anchored members) when QGIS is there, and
+# last the engine/floor ratio beside anchoring's share of the rendered book. Release build in
+# build-rel/, scratch files in out/perf/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build-rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DCRV_BUILD_TESTS=OFF >/dev/null
-cmake --build build-rel -j"$(nproc)" --target crv_bench crv_memory crv_book_bench crvanchor crvinstall CRVAnchor
+targets=(crv_bench crv_memory crv_book_bench crvanchor crvinstall CRVAnchor)
+if ninja -C build-rel -t targets all | grep '^crvanchor-qgis:' >/dev/null; then targets+=(crvanchor-qgis); fi
+cmake --build build-rel -j"$(nproc)" --target "${targets[@]}"
 mkdir -p out/perf
 export CRVANCHOR_REGISTRY="$PWD/out/perf/registry.db"
 ./build-rel/crvinstall build-rel/libCRVAnchor.so >/dev/null
@@ -33,6 +37,29 @@ for doc in samples/lakes_atlas.json "$big"; do
   ./build-rel/crvanchor book "$doc" --timing
   ./build-rel/crvanchor book "$doc" --timing --pdf out/perf/book.pdf | tee out/perf/timing.txt
 done
+echo "== a wide layout: 5,000 anchored elements =="
+./build-rel/crv_book_bench --benchmark_filter=WideLayout --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+wide=out/perf/wide-5000/wide.json
+[ -f "$wide" ] || python3 scripts/make_wide_layout.py 5000 out/perf/wide-5000 >/dev/null
+TIMEFORMAT="crvanchor show, 5,000 elements: %R s"
+time ./build-rel/crvanchor show "$wide" >/dev/null
+./build-rel/crvanchor book "$wide" --report out/perf/wide-report.json --timing 2>/dev/null | grep timing
+echo "== QGIS: 50,000 crvanchor/ keys on an item; a group of 300 anchored members =="
+python=
+for p in python3 /usr/bin/python3; do
+  if "$p" -c 'import qgis.core' 2>/dev/null; then python=$p; break; fi
+done
+if [ -n "$python" ] && [ -x build-rel/crvanchor-qgis ]; then
+  [ -f out/perf/qgis/keys.qgz ] || "$python" scripts/make_qgis_load.py keys 50000 out/perf/qgis/keys.qgz >/dev/null
+  [ -f out/perf/qgis/group.qgz ] || "$python" scripts/make_qgis_load.py group 300 out/perf/qgis/group.qgz >/dev/null
+  TIMEFORMAT="crvanchor-qgis show, 50,000 keys: %R s"
+  time QT_QPA_PLATFORM=offscreen ./build-rel/crvanchor-qgis show out/perf/qgis/keys.qgz --layout "Lakes Atlas" >/dev/null
+  TIMEFORMAT="crvanchor-qgis, pages 1-2, 300 anchored members of a group: %R s"
+  time QT_QPA_PLATFORM=offscreen ./build-rel/crvanchor-qgis out/perf/qgis/group.qgz --layout "Lakes Atlas" \
+    --pages 1-2 >/dev/null 2>&1
+else
+  echo "(no QGIS: skipped)"
+fi
 echo "== side by side: the engine against the floor, and anchoring's share of a rendered book =="
 ratio=$(python3 -c '
 import json, sys

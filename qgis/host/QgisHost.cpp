@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <unordered_set>
 
 namespace crv::qgis {
 
@@ -147,9 +148,19 @@ public:
     }
     ComPtr<LayoutElement> NextMember() override {
         HostCall("ElementSequence.NextMember");
-        const auto members = Members("ElementSequence.NextMember");
-        if (next_member_ >= static_cast<size_t>(members.size())) return {};
-        return ElementOf(members[static_cast<int>(next_member_++)], "ElementSequence.NextMember");
+        // The members are read at the first step of a walk and kept for the rest of it: reading
+        // them costs the whole group, and a step each made a walk cost the square of its size.
+        // A member deleted since is passed over.
+        if (next_member_ == 0) {
+            const auto members = Members("ElementSequence.NextMember");
+            walked_.assign(members.begin(), members.end());
+        } else {
+            Item("ElementSequence.NextMember");  // a step still fails once the group is gone
+        }
+        while (next_member_ < walked_.size()) {
+            if (QgsLayoutItem* m = walked_[next_member_++].data()) return ElementOf(m, "ElementSequence.NextMember");
+        }
+        return {};
     }
     int32_t MemberCount() override {
         HostCall("ElementGroup.MemberCount");
@@ -264,6 +275,7 @@ private:
     bool is_map_ = false;
     bool is_group_ = false;
     size_t next_member_ = 0;
+    std::vector<QPointer<QgsLayoutItem>> walked_;  // the members of the walk under way
     Variant custom_;
     StoredProperties last_;
     bool loaded_ = false;
@@ -585,9 +597,18 @@ ComPtr<LayoutElement> QgisHost::Core::ElementFor(QgsLayoutItem* item) {
 std::vector<ComPtr<LayoutElement>> QgisHost::Core::TopLevel(const char* op) {
     QList<QgsLayoutItem*> items;
     Layout(op).layoutItems(items);
+    // The members of groups are read from the groups: an item asked whether it is a member looks
+    // its group up among all the layout's items, which made each walk cost the square of the
+    // layout. An item no group lists is still asked, which costs nothing unless it names a group.
+    std::unordered_set<const QgsLayoutItem*> members;
+    for (QgsLayoutItem* item : items) {
+        if (const auto* group = qobject_cast<const QgsLayoutItemGroup*>(item)) {
+            for (const QgsLayoutItem* m : group->items()) members.insert(m);
+        }
+    }
     std::vector<QgsLayoutItem*> top;
     for (QgsLayoutItem* item : items) {
-        if (IsElementItem(item) && !item->isGroupMember()) top.push_back(item);
+        if (IsElementItem(item) && members.count(item) == 0 && !item->isGroupMember()) top.push_back(item);
     }
     std::stable_sort(top.begin(), top.end(),
                      [](const QgsLayoutItem* a, const QgsLayoutItem* b) { return a->zValue() < b->zValue(); });

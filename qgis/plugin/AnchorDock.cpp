@@ -17,6 +17,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <unordered_map>
+
 namespace crv::qgis {
 
 // What the page tells the dock: its contents changed.
@@ -35,10 +37,14 @@ private:
 // The atlas leaves an item of a cycle of anchors where it stands; its anchor page alone would
 // not tell.
 QString CycleNote(const std::vector<ComPtr<Unknown>>& shown) {
+    // How often each object is shown, so that a selection of the whole layout is not compared
+    // with every element of every cycle.
+    std::unordered_map<const void*, int> times;
+    for (const auto& e : shown) ++times[Identity(e)];
     QStringList lines;
     for (const auto& [element, cycle] : standalone::AnchorCycles(RunningApplication()->Document()->PageLayout())) {
-        for (const auto& e : shown) {
-            if (!SameObject(e, element)) continue;
+        const auto it = times.find(Identity(element));
+        for (int k = 0; it != times.end() && k < it->second; ++k) {
             lines << QString::fromStdString(standalone::CycleLine(element->Name(), cycle) +
                                             ". The atlas leaves it where it stands; anchor one of the cycle "
                                             "elsewhere to place it.");

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -80,6 +81,9 @@ struct Document::Impl {
     std::string units = "inches";
     json root = json::object();
     std::vector<ElementInfo> elements;
+    // Each element's entry in `elements`, by identity: drawing, saving and the command's checks
+    // ask for every element's entry.
+    std::unordered_map<const void*, size_t> element_entries;
     std::map<const void*, BagRaw> bags;
     std::map<std::string, json> series_layout_raw;
     std::map<std::string, json> template_raw;
@@ -87,12 +91,13 @@ struct Document::Impl {
     json active_raw;
     std::unique_ptr<FileLock> lock;  // held from LoadForUpdate on
 
+    void AddElement(ElementInfo info) {
+        element_entries.try_emplace(Identity(info.element), elements.size());
+        elements.push_back(std::move(info));
+    }
     const ElementInfo* Find(const ComPtr<LayoutElement>& e) const {
-        const void* id = Identity(e);
-        for (const auto& info : elements) {
-            if (Identity(info.element) == id) return &info;
-        }
-        return nullptr;
+        const auto it = element_entries.find(Identity(e));
+        return it != element_entries.end() ? &elements[it->second] : nullptr;
     }
 };
 

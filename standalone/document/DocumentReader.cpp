@@ -259,7 +259,7 @@ struct Reader {
         }
         if (const json* c = Optional(j, "custom")) e->SetCustomProperty(Value(*c, Child(ptr, "custom"), 0));
         info.element = e;
-        next.elements.push_back(std::move(info));
+        next.AddElement(std::move(info));
         return e;
     }
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -85,7 +86,15 @@ public:
     std::vector<std::pair<std::string, Variant>> Entries() override { return entries_; }
 
 private:
-    std::vector<std::pair<std::string, Variant>> entries_;
+    // A record holds a few dozen entries, found fastest by a scan; a bag grown past this many
+    // (another tool's keys, a project's custom properties) is looked up through an index.
+    static constexpr size_t kIndexedFrom = 64;
+    // The entry of `name`, or entries_.size().
+    size_t Find(const std::string& name) const;
+    void Reindex();
+
+    std::vector<std::pair<std::string, Variant>> entries_;  // in the order first set; names unique
+    std::unordered_map<std::string, size_t> index_;  // empty below kIndexedFrom entries
 };
 
 // Deep copies of property bags (nested bags copied too, other objects shared).

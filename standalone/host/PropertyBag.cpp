@@ -4,28 +4,50 @@
 
 namespace crv::standalone {
 
+size_t PropertyBagImpl::Find(const std::string& name) const {
+    if (!index_.empty()) {
+        const auto it = index_.find(name);
+        return it != index_.end() ? it->second : entries_.size();
+    }
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        if (entries_[i].first == name) return i;
+    }
+    return entries_.size();
+}
+
+void PropertyBagImpl::Reindex() {
+    index_.clear();
+    if (entries_.size() < kIndexedFrom) return;
+    for (size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+}
+
 Variant PropertyBagImpl::GetProperty(const std::string& name) {
     HostCall("PropertyBag.GetProperty");
-    for (const auto& [k, v] : entries_) {
-        if (k == name) return v;
-    }
-    return {};
+    const size_t i = Find(name);
+    return i < entries_.size() ? entries_[i].second : Variant();
 }
 
 void PropertyBagImpl::SetProperty(const std::string& name, const Variant& value) {
     HostCall("PropertyBag.SetProperty");
-    for (auto& [k, v] : entries_) {
-        if (k == name) {
-            v = value;
-            return;
-        }
+    const size_t i = Find(name);
+    if (i < entries_.size()) {
+        entries_[i].second = value;
+        return;
     }
     entries_.emplace_back(name, value);
+    if (!index_.empty()) {
+        index_.emplace(name, i);
+    } else if (entries_.size() == kIndexedFrom) {
+        Reindex();
+    }
 }
 
 void PropertyBagImpl::RemoveProperty(const std::string& name) {
     HostCall("PropertyBag.RemoveProperty");
-    std::erase_if(entries_, [&](const auto& e) { return e.first == name; });
+    const size_t i = Find(name);
+    if (i == entries_.size()) return;
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
+    if (!index_.empty()) Reindex();
 }
 
 namespace {

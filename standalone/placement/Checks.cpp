@@ -77,11 +77,9 @@ std::string PageRangesText(const PageList& pages) {
 
 void CheckLog::AddPage(int32_t page, const std::vector<CheckFinding>& findings) {
     for (const CheckFinding& f : findings) {
-        auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
-            return e.finding.kind == f.kind && e.finding.element == f.element && e.finding.other == f.other;
-        });
-        if (it == entries_.end()) it = entries_.insert(entries_.end(), Entry{f, {}});
-        it->pages.Add(page, page);
+        const auto [at, added] = index_.try_emplace(std::tuple(f.kind, f.element, f.other), entries_.size());
+        if (added) entries_.push_back(Entry{f, {}});
+        entries_[at->second].pages.Add(page, page);
     }
 }
 

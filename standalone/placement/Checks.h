@@ -8,7 +8,9 @@
 #include "standalone/placement/Placement.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace crv::standalone {
@@ -41,6 +43,8 @@ private:
         PageList pages;
     };
     std::vector<Entry> entries_;
+    // Each finding's entry, so that a page of many findings is logged without a search each.
+    std::map<std::tuple<CheckFinding::Kind, std::string, std::string>, size_t> index_;
 };
 
 }  // namespace crv::standalone

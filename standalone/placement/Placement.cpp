@@ -7,10 +7,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <exception>
+#include <functional>
 #include <map>
+#include <queue>
 #include <span>
 #include <stdexcept>
 #include <string_view>
+#include <unordered_map>
 
 namespace crv::standalone {
 
@@ -57,7 +61,8 @@ void WalkTree(const ComPtr<ElementContainer>& layout, const TreeVisit& visit) {
 }
 
 // Every element of the layout with the group that holds it, so that "moves" and "changes the
-// extent of" can be told apart from the structure alone.
+// extent of" can be told apart from the structure alone. Places are numbered in walk order, so
+// the elements inside a group are the run of places right after it.
 class LayoutTree {
 public:
     explicit LayoutTree(const ComPtr<ElementContainer>& layout) {
@@ -66,14 +71,20 @@ public:
             open.resize(depth);
             parent_.push_back(open.empty() ? kNone : open.back());
             open.push_back(nodes_.size());
+            place_.try_emplace(Identity(e), nodes_.size());
             nodes_.push_back(e);
         });
-    }
-    std::optional<size_t> IndexOf(const ComPtr<LayoutElement>& e) const {
-        for (size_t i = 0; i < nodes_.size(); ++i) {
-            if (SameObject(nodes_[i], e)) return i;
+        end_.resize(nodes_.size());
+        for (size_t i = nodes_.size(); i-- > 0;) {
+            end_[i] = std::max(end_[i], i + 1);
+            if (parent_[i] != kNone) end_[parent_[i]] = std::max(end_[parent_[i]], end_[i]);
         }
-        return std::nullopt;
+    }
+    // The first place the element is walked at.
+    std::optional<size_t> IndexOf(const ComPtr<LayoutElement>& e) const {
+        const auto it = place_.find(Identity(e));
+        if (it == place_.end()) return std::nullopt;
+        return it->second;
     }
     // True when `outer` is `inner` or one of the groups that hold it.
     bool Holds(size_t outer, size_t inner) const {
@@ -82,25 +93,63 @@ public:
         }
         return false;
     }
+    // `inner` and every group that holds it, innermost first.
+    void ForEachHolder(size_t inner, const std::function<void(size_t)>& visit) const {
+        for (size_t at = inner; at != kNone; at = parent_[at]) visit(at);
+    }
+    // One past the last place inside `outer`: it holds exactly the places outer to End(outer) - 1.
+    size_t End(size_t outer) const { return end_[outer]; }
     std::string NameOf(size_t i) const { return nodes_[i]->Name(); }
 
 private:
     static constexpr size_t kNone = static_cast<size_t>(-1);
     std::vector<ComPtr<LayoutElement>> nodes_;
     std::vector<size_t> parent_;
+    std::vector<size_t> end_;
+    std::unordered_map<const void*, size_t> place_;
+};
+
+// The element of each name as the engine's lookup by name finds it: the first in its walk
+// (top-level elements in container order, each group followed by its direct members). Read in
+// one walk, so that finding the targets of all records costs one walk, not one each. A walk
+// that fails part way keeps the names met before; any other name fails with the same error,
+// as the engine's own walk would have on its way to it.
+class TargetIndex {
+public:
+    explicit TargetIndex(const ComPtr<ElementContainer>& layout) {
+        try {
+            gf::WalkElementNames(layout, gf::GroupMembers::WalkedOrIndexed,
+                                 [&](const ComPtr<LayoutElement>& e, const std::string& n) {
+                                     first_.try_emplace(n, e);
+                                     return false;
+                                 });
+        } catch (const ComError&) {
+            failure_ = std::current_exception();
+        }
+    }
+    // No object when the layout has no element of that name.
+    ComPtr<LayoutElement> Find(const std::string& name) const {
+        const auto it = first_.find(name);
+        if (it != first_.end()) return it->second;
+        if (failure_) std::rethrow_exception(failure_);
+        return {};
+    }
+
+private:
+    std::unordered_map<std::string, ComPtr<LayoutElement>> first_;
+    std::exception_ptr failure_;
 };
 
 // The element an anchored element is placed against, found the way the engine finds it; none
 // for an element anchored to the page or whose record does not read.
-ComPtr<LayoutElement> TargetOf(const ComPtr<LayoutElement>& element, const ComPtr<ElementContainer>& layout) {
+ComPtr<LayoutElement> TargetOf(const ComPtr<LayoutElement>& element, const TargetIndex& targets) {
     const ComPtr<PropertyBag> record = AnchorRecordOf(element);
     if (!record) return {};
     try {
         if (CStr(record->GetProperty(key::AnchorType)) != kAnchorTypeNamedElement) return {};
         const std::string name = CStr(record->GetProperty(key::ElementName));
         if (name == kNone) return {};
-        return gf::WalkElementNames(layout, gf::GroupMembers::WalkedOrIndexed,
-                                    [&](const ComPtr<LayoutElement>&, const std::string& n) { return n == name; });
+        return targets.Find(name);
     } catch (const ComError&) {
         return {};
     }
@@ -108,7 +157,7 @@ ComPtr<LayoutElement> TargetOf(const ComPtr<LayoutElement>& element, const ComPt
 
 // Why the engine would not anchor an element, told from its record the way the engine's own
 // test reads it; "" when the record does not say.
-std::string WhyNotAnchored(const ComPtr<LayoutElement>& element, const ComPtr<ElementContainer>& layout) {
+std::string WhyNotAnchored(const ComPtr<LayoutElement>& element, const TargetIndex& targets) {
     const ComPtr<PropertyBag> record = AnchorRecordOf(element);
     if (!record) return "";
     try {
@@ -121,9 +170,7 @@ std::string WhyNotAnchored(const ComPtr<LayoutElement>& element, const ComPtr<El
         }
         const std::string name = CStr(get(key::ElementName));
         if (name == kNone) return "it is to be anchored to another element but names none (ElementName is \"<None>\")";
-        const ComPtr<LayoutElement> target =
-            gf::WalkElementNames(layout, gf::GroupMembers::WalkedOrIndexed,
-                                 [&](const ComPtr<LayoutElement>&, const std::string& n) { return n == name; });
+        const ComPtr<LayoutElement> target = targets.Find(name);
         if (!target) return "its target " + QuotedValue(name) + " is not in the layout";
         bool fromFields = false;
         for (const char* k : {key::HFromFieldAll, key::VFromFieldAll, key::HFromFieldAlt, key::VFromFieldAlt}) {
@@ -146,9 +193,9 @@ std::string WhyNotAnchored(const ComPtr<LayoutElement>& element, const ComPtr<El
 // Why the engine refused to select an element whose record it can anchor, where its own report
 // does not name the cause: a distance field that its target's map series lacks or that holds no
 // numbers (the engine checks all four names, whether used or not); "" when that is not it.
-std::string WhyFieldsRefused(const ComPtr<LayoutElement>& element, const ComPtr<ElementContainer>& layout) {
+std::string WhyFieldsRefused(const ComPtr<LayoutElement>& element, const TargetIndex& targets) {
     const ComPtr<PropertyBag> record = AnchorRecordOf(element);
-    const ComPtr<LayoutElement> target = TargetOf(element, layout);
+    const ComPtr<LayoutElement> target = TargetOf(element, targets);
     const auto frame = target ? ComPtr<MapFrame>::Query(target) : ComPtr<MapFrame>();
     if (!record || !frame) return "";
     try {
@@ -222,10 +269,64 @@ std::string UnusedValues(const ComPtr<LayoutElement>& element, int16_t priority)
     return text;
 }
 
+// The strongly connected parts of a graph given by each node's successors: for each node the
+// number of its part. Iterative (Tarjan's), so a long chain does not exhaust the stack.
+std::vector<size_t> StronglyConnected(const std::vector<std::vector<size_t>>& next) {
+    const size_t n = next.size();
+    constexpr size_t kUnseen = static_cast<size_t>(-1);
+    std::vector<size_t> order(n, kUnseen), low(n, 0), part(n, kUnseen), edge(n, 0);
+    std::vector<bool> open(n, false);
+    std::vector<size_t> stack, path;
+    size_t seen = 0, parts = 0;
+    for (size_t root = 0; root < n; ++root) {
+        if (order[root] != kUnseen) continue;
+        auto enter = [&](size_t v) {
+            order[v] = low[v] = seen++;
+            stack.push_back(v);
+            open[v] = true;
+            path.push_back(v);
+        };
+        enter(root);
+        while (!path.empty()) {
+            const size_t v = path.back();
+            if (edge[v] < next[v].size()) {
+                const size_t w = next[v][edge[v]++];
+                if (order[w] == kUnseen) {
+                    enter(w);
+                } else if (open[w]) {
+                    low[v] = std::min(low[v], order[w]);
+                }
+                continue;
+            }
+            path.pop_back();
+            if (!path.empty()) low[path.back()] = std::min(low[path.back()], low[v]);
+            if (low[v] != order[v]) continue;
+            for (size_t w = kUnseen; w != v;) {
+                w = stack.back();
+                stack.pop_back();
+                open[w] = false;
+                part[w] = parts;
+            }
+            ++parts;
+        }
+    }
+    return part;
+}
+
 }  // namespace
 
 void PageList::Add(int32_t first, int32_t last) {
     if (last < first) return;
+    // A book adds its pages in ascending order: a range at or after the last one joins it or
+    // follows it, without sorting every range again.
+    if (ranges_.empty() || int64_t{first} > int64_t{ranges_.back().last} + 1) {
+        ranges_.push_back({first, last});
+        return;
+    }
+    if (first >= ranges_.back().first) {
+        ranges_.back().last = std::max(ranges_.back().last, last);
+        return;
+    }
     ranges_.push_back({first, last});
     std::sort(ranges_.begin(), ranges_.end(), [](const Range& a, const Range& b) { return a.first < b.first; });
     std::vector<Range> merged;
@@ -306,31 +407,57 @@ AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
                                      const std::vector<ComPtr<LayoutElement>>& elements) {
     const size_t n = elements.size();
     const LayoutTree tree(layout);
+    const TargetIndex targets(layout);
     std::vector<std::optional<size_t>> node(n), target(n);
     for (size_t i = 0; i < n; ++i) {
         node[i] = tree.IndexOf(elements[i]);
-        if (const ComPtr<LayoutElement> t = TargetOf(elements[i], layout)) target[i] = tree.IndexOf(t);
+        if (const ComPtr<LayoutElement> t = TargetOf(elements[i], targets)) target[i] = tree.IndexOf(t);
     }
-    // depends[i]: the elements whose placement moves i's target or changes its extent, and
-    // the groups holding i, whose placement would carry i off the place it was given.
+    // depends[i], ascending: the elements whose placement moves i's target or changes its
+    // extent (those standing at the target or a group holding it, or inside the target), and
+    // the groups holding i, whose placement would carry i off the place it was given. Found
+    // through the tree, so each element costs what it depends on, not a test of every other.
+    std::vector<std::pair<size_t, size_t>> standing;  // (place in the tree, element), sorted
+    for (size_t i = 0; i < n; ++i) {
+        if (node[i]) standing.emplace_back(*node[i], i);
+    }
+    std::sort(standing.begin(), standing.end());
+    // The elements standing at places first to last - 1 of the tree, `skip` left out.
+    auto standingIn = [&](size_t first, size_t last, size_t skip, std::vector<size_t>& into) {
+        auto at = std::lower_bound(standing.begin(), standing.end(), std::pair{first, size_t{0}});
+        for (; at != standing.end() && at->first < last; ++at) {
+            if (at->second != skip) into.push_back(at->second);
+        }
+    };
     auto throughTarget = [&](size_t i, size_t j) {
         return target[i] && node[j] && (tree.Holds(*node[j], *target[i]) || tree.Holds(*target[i], *node[j]));
     };
-    auto heldBy = [&](size_t i, size_t j) { return i != j && node[i] && node[j] && tree.Holds(*node[j], *node[i]); };
     std::vector<std::vector<size_t>> depends(n);
     for (size_t i = 0; i < n; ++i) {
-        for (size_t j = 0; j < n; ++j) {
-            if (throughTarget(i, j) || heldBy(i, j)) depends[i].push_back(j);
+        std::vector<size_t>& d = depends[i];
+        if (target[i]) {
+            tree.ForEachHolder(*target[i], [&](size_t g) { standingIn(g, g + 1, n, d); });
+            standingIn(*target[i], tree.End(*target[i]), n, d);
         }
+        if (node[i]) tree.ForEachHolder(*node[i], [&](size_t g) { standingIn(g, g + 1, i, d); });
+        std::sort(d.begin(), d.end());
+        d.erase(std::unique(d.begin(), d.end()), d.end());
     }
 
     AnchorDependencies out;
     out.cycle.resize(n);
     out.same_cycle_as.resize(n);
     std::map<std::vector<size_t>, size_t> rings;  // each ring found, and the first element found in it
+    // Only an element of a strongly connected part of the dependencies (or one depending on
+    // itself) lies on a cycle, and the way back to it never leaves that part: the search for
+    // each cycle stays inside it.
+    const std::vector<size_t> part = StronglyConnected(depends);
+    std::vector<size_t> partSize(n, 0);
+    for (size_t i = 0; i < n; ++i) ++partSize[part[i]];
+    std::vector<size_t> from(n, n);
     // The shortest way back to i, if any, by a breadth-first walk of the dependencies.
     for (size_t i = 0; i < n; ++i) {
-        std::vector<size_t> from(n, n);
+        if (partSize[part[i]] == 1 && !std::binary_search(depends[i].begin(), depends[i].end(), i)) continue;
         std::vector<size_t> queue{i};
         bool closed = false;
         size_t last = i;
@@ -341,15 +468,18 @@ AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
                     last = queue[q];
                     break;
                 }
-                if (from[j] != n) continue;
+                if (part[j] != part[i] || from[j] != n) continue;
                 from[j] = queue[q];
                 queue.push_back(j);
             }
         }
-        if (!closed) continue;
         std::vector<size_t> ring;  // i, then what i depends on, and so on round to i
-        for (size_t at = last; at != i; at = from[at]) ring.push_back(at);
-        ring.push_back(i);
+        if (closed) {
+            for (size_t at = last; at != i; at = from[at]) ring.push_back(at);
+            ring.push_back(i);
+        }
+        for (size_t q : queue) from[q] = n;
+        if (!closed) continue;
         std::reverse(ring.begin(), ring.end());
         std::rotate(ring.begin(), std::min_element(ring.begin(), ring.end()), ring.end());
         const auto [known, added] = rings.try_emplace(ring, i);
@@ -394,16 +524,31 @@ AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
         out.cycle[i] = text;
     }
 
+    // Each time the first element in the order given whose dependencies are all placed: the
+    // elements ready to be placed wait in a queue that hands out the first of them.
     std::vector<bool> placed(n, false);
     for (size_t i = 0; i < n; ++i) placed[i] = !out.cycle[i].empty();  // stays where it stands
-    for (bool found = true; found;) {
-        found = false;
-        for (size_t i = 0; i < n && !found; ++i) {
-            if (placed[i]) continue;
-            if (std::all_of(depends[i].begin(), depends[i].end(), [&](size_t j) { return placed[j]; })) {
-                placed[i] = found = true;
-                out.order.push_back(i);
-            }
+    std::vector<size_t> waitingFor(n, 0);
+    std::vector<std::vector<size_t>> dependents(n);
+    for (size_t i = 0; i < n; ++i) {
+        if (placed[i]) continue;
+        for (size_t j : depends[i]) {
+            if (placed[j]) continue;
+            ++waitingFor[i];
+            dependents[j].push_back(i);
+        }
+    }
+    std::priority_queue<size_t, std::vector<size_t>, std::greater<>> ready;
+    for (size_t i = 0; i < n; ++i) {
+        if (!placed[i] && waitingFor[i] == 0) ready.push(i);
+    }
+    while (!ready.empty()) {
+        const size_t i = ready.top();
+        ready.pop();
+        placed[i] = true;
+        out.order.push_back(i);
+        for (size_t k : dependents[i]) {
+            if (--waitingFor[k] == 0) ready.push(k);
         }
     }
     return out;
@@ -417,10 +562,11 @@ std::vector<std::pair<ComPtr<LayoutElement>, std::string>> AnchorCycles(const Co
     // Collected first: telling whether an element can be anchored walks the layout again.
     std::vector<ComPtr<LayoutElement>> all;
     WalkLayout(layout, [&](const ComPtr<LayoutElement>& e, const std::string&) { all.push_back(e); });
+    const TargetIndex targets(layout);
     std::vector<Candidate> candidates;
     for (const ComPtr<LayoutElement>& e : all) {
         const ComPtr<PropertyBag> record = AnchorRecordOf(e);
-        if (!record || !WhyNotAnchored(e, layout).empty()) continue;
+        if (!record || !WhyNotAnchored(e, targets).empty()) continue;
         try {
             if (!CBool(record->GetProperty(key::AnchorElement))) continue;
             candidates.push_back({e, PriorityRank(CInt(record->GetProperty(key::AnchorPriority)))});
@@ -453,17 +599,20 @@ AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::fu
     std::stable_sort(candidates.begin(), candidates.end(), [](const Selected& a, const Selected& b) {
         return PriorityRank(a.priority) < PriorityRank(b.priority);
     });
+    std::optional<TargetIndex> targets;  // read when an element is left out
     for (auto& c : candidates) {
         const std::string name = c.element->Name();
         if (!c.manager->CanAnchor(c.element)) {
-            const std::string why = WhyNotAnchored(c.element, layout);
+            if (!targets) targets.emplace(layout);
+            const std::string why = WhyNotAnchored(c.element, *targets);
             left_out_.push_back({name, why.empty() ? "the engine cannot anchor it now" : why, c.element, ""});
             continue;
         }
         const int before = reportsShown ? reportsShown() : 0;
         c.manager->SetAnchorElement(c.element);
         if (reportsShown && reportsShown() != before) {
-            const std::string why = WhyFieldsRefused(c.element, layout);
+            if (!targets) targets.emplace(layout);
+            const std::string why = WhyFieldsRefused(c.element, *targets);
             left_out_.push_back(
                 {name, "selecting it gave the error report shown" + (why.empty() ? "" : ": " + why), c.element, ""});
             continue;
@@ -490,6 +639,7 @@ AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::fu
         const std::string note = UnusedValues(s.element, s.priority);
         if (!note.empty()) notes_.push_back(QuotedValue(s.element->Name()) + " has " + note);
     }
+    for (size_t i = 0; i < selected_.size(); ++i) position_.try_emplace(Identity(selected_[i].element), i);
 }
 
 AnchorSelection::~AnchorSelection() {
@@ -497,10 +647,9 @@ AnchorSelection::~AnchorSelection() {
 }
 
 std::optional<int16_t> AnchorSelection::PriorityOf(const ComPtr<LayoutElement>& element) const {
-    for (const auto& s : selected_) {
-        if (SameObject(s.element, element)) return s.priority;
-    }
-    return std::nullopt;
+    const auto it = position_.find(Identity(element));
+    if (it == position_.end()) return std::nullopt;
+    return selected_[it->second].priority;
 }
 
 void AnchorSelection::PlacePage(int32_t page) {

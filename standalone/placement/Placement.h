@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -138,6 +139,9 @@ private:
     std::vector<Selected> selected_;
     std::vector<LeftOut> left_out_;
     std::vector<std::string> notes_;
+    // Each selected element's place in selected_, by identity: the report asks for every
+    // element of the layout on every page.
+    std::unordered_map<const void*, size_t> position_;
 };
 
 }  // namespace crv::standalone

@@ -340,6 +340,81 @@ TEST(AnchorOrder, EveryCycleIsNamedItsElementsStayAndTheRestIsPlaced) {
     for (const auto& r : sink.reports) ADD_FAILURE() << r.text;
 }
 
+// A name can stand more than once (a host's items need not be named apart); a target is the
+// element the engine's lookup finds: the first in container order, each group followed by its
+// direct members, never a member of a member. "A" is anchored to "Twin"; the one element named
+// "Twin" that is anchored back to "A" closes a cycle only when it is that element, both for
+// `show` (AnchorCycles) and for the book (AnchorSelection).
+TEST(AnchorOrder, ATargetNamedTwiceIsTheOneTheEngineFinds) {
+    RegisterComponentOnce();
+    struct Node {
+        std::string name;
+        bool back = false;  // anchored back to "A"
+        std::vector<Node> members{};
+        standalone::ElementKind kind = standalone::ElementKind::Group;
+    };
+    const Node twin{"Twin"}, back{"Twin", true};
+    const Node other{"Other", false, {twin}};
+    const auto walked = standalone::ElementKind::Group, indexed = standalone::ElementKind::IndexedGroup;
+    const std::string cycle = R"("A" → "Twin" → "A")";
+    const std::string missing = R"(its target "Twin" is not in the layout)";
+    const struct {
+        const char* what;
+        std::vector<Node> layout;  // after "A"
+        std::string leftOut;  // "" none; else why "A" is left out of the book
+    } cases[] = {
+        {"two on top, the first anchored back", {back, twin}, cycle},
+        {"two on top, the second anchored back", {twin, back}, ""},
+        {"a walked member before one on top", {{"G", false, {back}, walked}, twin}, cycle},
+        {"one on top before a walked member", {twin, {"G", false, {back}, walked}}, ""},
+        {"an indexed member before one on top", {{"G", false, {back}, indexed}, twin}, cycle},
+        {"one on top after the indexed member anchored back", {{"G", false, {twin}, indexed}, back}, ""},
+        {"a member of a member is passed over", {{"G", false, {{"H", false, {back}}}}, twin}, ""},
+        {"the member of a member passed over, the one on top found", {{"G", false, {other}}, back}, cycle},
+        {"only a member of a member", {{"G", false, {{"H", false, {back}}}}}, missing},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingErrorSink sink;
+        ScopedErrorSink scope(sink);
+        standalone::StandaloneHost host;
+        auto manager = CreateObjectByProgId<_CRVAnchorManager>(standalone::kAnchorManagerProgId);
+        auto anchor = [&](const ComPtr<LayoutElement>& e, const std::string& target) {
+            manager->AddAnchorProperties(e, manager->MakeAnchorProperties());
+            const ComPtr<PropertyBag> r = GeneralFunctions::GetAnchorProperties(e);
+            r->SetProperty(key::AnchorElement, Variant(true));
+            r->SetProperty(key::AnchorType, Variant(kAnchorTypeNamedElement));
+            r->SetProperty(key::ElementName, Variant(target));
+        };
+        anchor(host.AddText("A", {0, 0, 1, 1}), "Twin");
+        std::function<ComPtr<LayoutElement>(const Node&)> make = [&](const Node& n) {
+            auto e = host.Make(n.members.empty() ? standalone::ElementKind::Text : n.kind, n.name, {2, 2, 3, 3});
+            for (const Node& m : n.members) standalone::StandaloneHost::Impl(e).AddMember(make(m));
+            if (n.back) anchor(e, "A");
+            return e;
+        };
+        for (const Node& n : c.layout) host.Add(make(n));
+
+        std::vector<std::string> shown;
+        for (const auto& [e, text] : standalone::AnchorCycles(RunningApplication()->Document()->PageLayout()))
+            shown.push_back(e->Name() + ": " + text);
+        std::vector<std::string> want;
+        if (c.leftOut == cycle) want = {"A: " + cycle, "Twin: " + cycle};
+        EXPECT_EQ(shown, want);
+
+        standalone::AnchorSelection selection(
+            [] { return CreateObjectByProgId<_CRVAnchorManager>(standalone::kAnchorManagerProgId); });
+        std::vector<std::string> left;
+        for (const auto& l : selection.LeftOutElements()) left.push_back(l.name + ": " + l.reason);
+        want.clear();
+        if (c.leftOut == cycle)
+            want = {"A: it is in a cycle of anchors: " + cycle, "Twin: it is in the same cycle of anchors as \"A\""};
+        if (c.leftOut == missing) want = {"A: " + missing};
+        EXPECT_EQ(left, want);
+        EXPECT_EQ(sink.reports.size(), c.leftOut == missing ? 1u : 0u);
+    }
+}
+
 struct CommandRun {
     int status;
     std::string out;

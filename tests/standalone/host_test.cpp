@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace crv::standalone {
 namespace {
 
@@ -120,6 +122,41 @@ TEST(StandaloneHost, PropertyBagsAndTheirDeepCopies) {
     outer->RemoveProperty("self");
 }
 
+// Bags of any size keep their entries in the order first set, a value set again in its place, a
+// removed entry gone and set anew at the end; large bags (a project's many custom properties)
+// find their entries through an index, which must follow every change.
+TEST(StandaloneHost, PropertyBagsOfAnySizeKeepTheirEntriesInOrder) {
+    StandaloneHost host;
+    for (const int size : {3, 63, 64, 65, 200}) {
+        SCOPED_TRACE("size " + std::to_string(size));
+        auto bag = NewPropertyBag();
+        std::vector<std::pair<std::string, Variant>> want;
+        auto set = [&](const std::string& k, int32_t v) {
+            bag->SetProperty(k, Variant(v));
+            auto it = std::find_if(want.begin(), want.end(), [&](const auto& e) { return e.first == k; });
+            if (it != want.end())
+                it->second = Variant(v);
+            else
+                want.emplace_back(k, Variant(v));
+        };
+        auto remove = [&](const std::string& k) {
+            bag->RemoveProperty(k);
+            std::erase_if(want, [&](const auto& e) { return e.first == k; });
+        };
+        for (int i = 0; i < size; ++i) set("k" + std::to_string(i), i);
+        for (int i = 0; i < size; i += 3) set("k" + std::to_string(i), -i);
+        for (int i = 0; i < size; i += 5) remove("k" + std::to_string(i));
+        remove("missing");
+        for (int i = 0; i < size; i += 10) set("k" + std::to_string(i), 1000 + i);
+        set("new", 7);
+        EXPECT_EQ(ComPtr<BagContents>::Query(bag)->Entries(), want);
+        for (int i = 0; i <= size; ++i) {
+            const std::string k = "k" + std::to_string(i);
+            auto it = std::find_if(want.begin(), want.end(), [&](const auto& e) { return e.first == k; });
+            EXPECT_EQ(bag->GetProperty(k), it != want.end() ? it->second : Variant()) << k;
+        }
+    }
+}
 TEST(StandaloneHost, WithoutCompanionsTheirClassesAreNotRegistered) {
     StandaloneHost bare(HostOptions{8.5, 11, false});
     EXPECT_THROW(NewActiveLayoutInfo(), ComError);
