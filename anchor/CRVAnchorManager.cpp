@@ -1,5 +1,7 @@
 #include "anchor/CRVAnchorManager.h"
 
+#include "anchor/Anchorability.h"
+
 #include "anchor/AnchorRecord.h"
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
@@ -175,19 +177,11 @@ bool CRVAnchorManager::CanAnchor(const ComPtr<LayoutElement>& pElement) {
         AnchorRecord r;
         r.Read(RecordOf(pElement), kKeys);
 
-        if (!r.AnchorElement) return false;
-        const ComPtr<HostDocument> document = RunningApplication()->Document();
-        if (r.AnchorType == kAnchorTypeLayout) return true;
-        if (r.AnchorType != kAnchorTypeNamedElement) return false;
-        if (r.ElementName == kNone) return false;
-        const ComPtr<LayoutElement> target = gf::FindElementByName(document, r.ElementName);
-        if (!target) return false;
-        if (!r.All.AnyFromField() && !r.Alt.AnyFromField()) return true;
-        const ComPtr<MapFrame> frame = ComPtr<MapFrame>::Query(target);
-        if (!frame) return false;
-        const ComPtr<MapSeriesFrame> series = CompanionOrNothing(&NewMapSeriesFrame);
-        if (!series || !series->HasSeries(frame)) return false;
-        return series->IsSeriesEnabled(frame);
+        ComPtr<HostDocument> document;
+        const AnchorabilityHost host{
+            [&] { document = RunningApplication()->Document(); },
+            [&](const std::string& name) { return gf::FindElementByName(document, name); }};
+        return CheckAnchorability(r, host).why == NotAnchored::None;
     });
 }
 

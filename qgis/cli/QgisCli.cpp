@@ -628,10 +628,8 @@ int RunAnchor(const Args& a, std::ostream& out, std::ostream& err) {
         throw UsageError("anchor: no item named " + QuotedValue(itemName) + " in the layout " + QuotedValue(*a.layout));
     standalone::CheckTargets(
         changes,
-        [&](const std::string& name) {
-            return static_cast<bool>(
-                gf::WalkElementNames(layout, gf::GroupMembers::WalkedOrIndexed,
-                                     [&](const ComPtr<LayoutElement>&, const std::string& n) { return n == name; }));
+        [targets = standalone::ElementNames(layout)](const std::string& name) {
+            return static_cast<bool>(targets.Find(name));
         },
         a.project.string());
     auto manager = NewManager();

@@ -30,21 +30,6 @@ void Walk(const ComPtr<LayoutElement>& e, const std::string& group,
 
 Extent ExtentOfRect(const Rect& r) { return {r.xmin, r.ymin, r.xmax, r.ymax, r.xmax - r.xmin, r.ymax - r.ymin}; }
 
-// Hands the elements the engine's lookup by name looks at to `visit`, in its order, until that
-// answers true; returns the element it stopped at.
-ComPtr<LayoutElement> WalkTargets(const std::vector<ComPtr<LayoutElement>>& top,
-                                  const std::function<bool(const ComPtr<LayoutElement>&, const std::string&)>& visit) {
-    for (const auto& e : top) {
-        ElementImpl& impl = StandaloneHost::Impl(e);
-        if (visit(e, impl.name())) return e;
-        if (!impl.IsGroup()) continue;
-        for (const auto& m : impl.Members()) {
-            if (visit(m, StandaloneHost::Impl(m).name())) return m;
-        }
-    }
-    return {};
-}
-
 // The page number the engine tests for the alternate rule, found as the engine finds it: the
 // position in the target's map series when the distances come from its fields, then moved by
 // the first page of the section in force.
@@ -67,10 +52,6 @@ int32_t TestedPage(const HostState& state, const AnchorRecord& r, const ComPtr<L
 }
 
 }  // namespace
-
-ComPtr<LayoutElement> FindTarget(const std::vector<ComPtr<LayoutElement>>& top, const std::string& name) {
-    return WalkTargets(top, [&](const ComPtr<LayoutElement>&, const std::string& n) { return n == name; });
-}
 
 void WalkElements(const std::vector<ComPtr<LayoutElement>>& top,
                   const std::function<void(const ComPtr<LayoutElement>&, const std::string& group)>& visit) {
@@ -149,12 +130,8 @@ std::vector<Placement> MapBook::Placements() const {
 std::vector<MapBook::Outline> MapBook::Outlines(int32_t page) const {
     const HostState& state = document_.Host().State();
     static const AnchorRecord::KeySet kKeys = Without(kEveryKey, {key::AnchorElement, key::CanAnchor, key::Version});
-    // Every element's target found as FindTarget finds it, from one walk of the layout.
-    std::unordered_map<std::string, ComPtr<LayoutElement>> targets;
-    WalkTargets(state.elements, [&](const ComPtr<LayoutElement>& e, const std::string& name) {
-        targets.try_emplace(name, e);
-        return false;
-    });
+    // Every element's target found as the engine finds it, from one walk of the layout.
+    const ElementNames targets(RunningApplication()->Document()->PageLayout());
     std::vector<Outline> out;
     for (const auto& e : order_) {
         Outline o;
@@ -163,10 +140,8 @@ std::vector<MapBook::Outline> MapBook::Outlines(int32_t page) const {
         try {
             AnchorRecord r;
             r.Read(AnchorRecordOf(e), kKeys);
-            ComPtr<LayoutElement> target;
-            if (r.AnchorType == kAnchorTypeNamedElement) {
-                if (const auto it = targets.find(r.ElementName); it != targets.end()) target = it->second;
-            }
+            const ComPtr<LayoutElement> target =
+                r.AnchorType == kAnchorTypeNamedElement ? targets.Find(r.ElementName) : ComPtr<LayoutElement>();
             o.alternate = UsesAlternateRule(
                 r, TestedPage(state, r, target, page), [](int32_t p) { return p % 2 != 0; },
                 [&r](int32_t p) {

@@ -95,10 +95,6 @@ private:
     std::vector<ComPtr<LayoutElement>> order_;
 };
 
-// The element the engine's lookup by name finds: the first top-level element of that name, or
-// the first such member of a top-level group; nothing deeper.
-ComPtr<LayoutElement> FindTarget(const std::vector<ComPtr<LayoutElement>>& top, const std::string& name);
-
 // Every element of the layout, groups walked depth first, with the names of its groups.
 void WalkElements(const std::vector<ComPtr<LayoutElement>>& top,
                   const std::function<void(const ComPtr<LayoutElement>&, const std::string& group)>& visit);

@@ -315,7 +315,10 @@ int RunAnchor(const std::vector<std::string>& args, std::ostream& out, std::ostr
     });
     if (!element) throw UsageError("anchor: no element named " + QuotedValue(args[2]) + " in " + args[1]);
     CheckTargets(
-        changes, [&](const std::string& name) { return static_cast<bool>(FindTarget(host.State().elements, name)); },
+        changes,
+        [targets = ElementNames(RunningApplication()->Document()->PageLayout())](const std::string& name) {
+            return static_cast<bool>(targets.Find(name));
+        },
         args[1]);
 
     auto manager = CreateObjectByProgId<_CRVAnchorManager>(kAnchorManagerProgId);

@@ -1,6 +1,7 @@
 #include "standalone/placement/Placement.h"
 
 #include "anchor/AnchorRecord.h"
+#include "anchor/Anchorability.h"
 #include "anchor/GeneralFunctions.h"
 #include "standalone/placement/RecordEdit.h"
 #include "standalone/support/MessageText.h"
@@ -109,40 +110,9 @@ private:
     std::unordered_map<const void*, size_t> place_;
 };
 
-// The element of each name as the engine's lookup by name finds it: the first in its walk
-// (top-level elements in container order, each group followed by its direct members). Read in
-// one walk, so that finding the targets of all records costs one walk, not one each. A walk
-// that fails part way keeps the names met before; any other name fails with the same error,
-// as the engine's own walk would have on its way to it.
-class TargetIndex {
-public:
-    explicit TargetIndex(const ComPtr<ElementContainer>& layout) {
-        try {
-            gf::WalkElementNames(layout, gf::GroupMembers::WalkedOrIndexed,
-                                 [&](const ComPtr<LayoutElement>& e, const std::string& n) {
-                                     first_.try_emplace(n, e);
-                                     return false;
-                                 });
-        } catch (const ComError&) {
-            failure_ = std::current_exception();
-        }
-    }
-    // No object when the layout has no element of that name.
-    ComPtr<LayoutElement> Find(const std::string& name) const {
-        const auto it = first_.find(name);
-        if (it != first_.end()) return it->second;
-        if (failure_) std::rethrow_exception(failure_);
-        return {};
-    }
-
-private:
-    std::unordered_map<std::string, ComPtr<LayoutElement>> first_;
-    std::exception_ptr failure_;
-};
-
 // The element an anchored element is placed against, found the way the engine finds it; none
 // for an element anchored to the page or whose record does not read.
-ComPtr<LayoutElement> TargetOf(const ComPtr<LayoutElement>& element, const TargetIndex& targets) {
+ComPtr<LayoutElement> TargetOf(const ComPtr<LayoutElement>& element, const ElementNames& targets) {
     const ComPtr<PropertyBag> record = AnchorRecordOf(element);
     if (!record) return {};
     try {
@@ -155,37 +125,30 @@ ComPtr<LayoutElement> TargetOf(const ComPtr<LayoutElement>& element, const Targe
     }
 }
 
-// Why the engine would not anchor an element, told from its record the way the engine's own
-// test reads it; "" when the record does not say.
-std::string WhyNotAnchored(const ComPtr<LayoutElement>& element, const TargetIndex& targets) {
+// Why the engine would not anchor an element, by the engine's own test of its record; "" when
+// the record does not say.
+std::string WhyNotAnchored(const ComPtr<LayoutElement>& element, const ElementNames& targets) {
     const ComPtr<PropertyBag> record = AnchorRecordOf(element);
     if (!record) return "";
+    AnchorRecord r;
+    Anchorability a;
     try {
-        auto get = [&](const char* k) { return record->GetProperty(k); };
-        if (!CBool(get(key::AnchorElement))) return "its record is switched off (AnchorElement is false)";
-        const std::string type = CStr(get(key::AnchorType));
-        if (type == kAnchorTypeLayout) return "";
-        if (type != kAnchorTypeNamedElement) {
-            return "its AnchorType " + QuotedValue(type) + " is neither \"Layout\" nor \"NamedElement\"";
-        }
-        const std::string name = CStr(get(key::ElementName));
-        if (name == kNone) return "it is to be anchored to another element but names none (ElementName is \"<None>\")";
-        const ComPtr<LayoutElement> target = targets.Find(name);
-        if (!target) return "its target " + QuotedValue(name) + " is not in the layout";
-        bool fromFields = false;
-        for (const char* k : {key::HFromFieldAll, key::VFromFieldAll, key::HFromFieldAlt, key::VFromFieldAlt}) {
-            fromFields = fromFields || CBool(get(k));
-        }
-        if (fromFields) {
-            const auto frame = ComPtr<MapFrame>::Query(target);
-            const auto series = frame ? CompanionOrNothing(&NewMapSeriesFrame) : ComPtr<MapSeriesFrame>();
-            if (!series || !series->HasSeries(frame) || !series->IsSeriesEnabled(frame)) {
-                return "its distances come from fields, but its target " + QuotedValue(name) +
-                       " is not a map frame with an enabled map series";
-            }
-        }
+        r.Read(record, Without(kEveryKey, {key::Version}));
+        a = CheckAnchorability(r, {{}, [&](const std::string& name) { return targets.Find(name); }});
     } catch (const ComError&) {
         return "a value of its record does not convert to its key's kind";
+    }
+    switch (a.why) {
+        case NotAnchored::None: return "";
+        case NotAnchored::SwitchedOff: return "its record is switched off (AnchorElement is false)";
+        case NotAnchored::UnknownAnchorType:
+            return "its AnchorType " + QuotedValue(r.AnchorType) + " is neither \"Layout\" nor \"NamedElement\"";
+        case NotAnchored::NoTargetNamed:
+            return "it is to be anchored to another element but names none (ElementName is \"<None>\")";
+        case NotAnchored::TargetMissing: return "its target " + QuotedValue(r.ElementName) + " is not in the layout";
+        case NotAnchored::TargetWithoutSeries:
+            return "its distances come from fields, but its target " + QuotedValue(r.ElementName) +
+                   " is not a map frame with an enabled map series";
     }
     return "";
 }
@@ -193,7 +156,7 @@ std::string WhyNotAnchored(const ComPtr<LayoutElement>& element, const TargetInd
 // Why the engine refused to select an element whose record it can anchor, where its own report
 // does not name the cause: a distance field that its target's map series lacks or that holds no
 // numbers (the engine checks all four names, whether used or not); "" when that is not it.
-std::string WhyFieldsRefused(const ComPtr<LayoutElement>& element, const TargetIndex& targets) {
+std::string WhyFieldsRefused(const ComPtr<LayoutElement>& element, const ElementNames& targets) {
     const ComPtr<PropertyBag> record = AnchorRecordOf(element);
     const ComPtr<LayoutElement> target = TargetOf(element, targets);
     const auto frame = target ? ComPtr<MapFrame>::Query(target) : ComPtr<MapFrame>();
@@ -407,7 +370,7 @@ AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
                                      const std::vector<ComPtr<LayoutElement>>& elements) {
     const size_t n = elements.size();
     const LayoutTree tree(layout);
-    const TargetIndex targets(layout);
+    const ElementNames targets(layout);
     std::vector<std::optional<size_t>> node(n), target(n);
     for (size_t i = 0; i < n; ++i) {
         node[i] = tree.IndexOf(elements[i]);
@@ -554,6 +517,25 @@ AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
     return out;
 }
 
+ElementNames::ElementNames(const ComPtr<ElementContainer>& layout) {
+    try {
+        gf::WalkElementNames(layout, gf::GroupMembers::WalkedOrIndexed,
+                             [&](const ComPtr<LayoutElement>& e, const std::string& n) {
+                                 first_.try_emplace(n, e);
+                                 return false;
+                             });
+    } catch (const ComError&) {
+        failure_ = std::current_exception();
+    }
+}
+
+ComPtr<LayoutElement> ElementNames::Find(const std::string& name) const {
+    const auto it = first_.find(name);
+    if (it != first_.end()) return it->second;
+    if (failure_) std::rethrow_exception(failure_);
+    return {};
+}
+
 std::vector<std::pair<ComPtr<LayoutElement>, std::string>> AnchorCycles(const ComPtr<ElementContainer>& layout) {
     struct Candidate {
         ComPtr<LayoutElement> element;
@@ -562,7 +544,7 @@ std::vector<std::pair<ComPtr<LayoutElement>, std::string>> AnchorCycles(const Co
     // Collected first: telling whether an element can be anchored walks the layout again.
     std::vector<ComPtr<LayoutElement>> all;
     WalkLayout(layout, [&](const ComPtr<LayoutElement>& e, const std::string&) { all.push_back(e); });
-    const TargetIndex targets(layout);
+    const ElementNames targets(layout);
     std::vector<Candidate> candidates;
     for (const ComPtr<LayoutElement>& e : all) {
         const ComPtr<PropertyBag> record = AnchorRecordOf(e);
@@ -599,7 +581,7 @@ AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::fu
     std::stable_sort(candidates.begin(), candidates.end(), [](const Selected& a, const Selected& b) {
         return PriorityRank(a.priority) < PriorityRank(b.priority);
     });
-    std::optional<TargetIndex> targets;  // read when an element is left out
+    std::optional<ElementNames> targets;  // read when an element is left out
     for (auto& c : candidates) {
         const std::string name = c.element->Name();
         if (!c.manager->CanAnchor(c.element)) {

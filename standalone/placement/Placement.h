@@ -7,6 +7,7 @@
 #include "anchor/CRVAnchorManager.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -90,6 +91,22 @@ std::vector<std::pair<ComPtr<LayoutElement>, std::string>> AnchorCycles(const Co
 std::string CycleLine(const std::string& name, const std::string& cycle);
 
 // The anchored elements of the running application's page layout, selected once.
+// The element of each name as the engine's lookup by name finds it: the first in its walk
+// (top-level elements in container order, each group followed by its direct members). Read in
+// one walk, so that finding the targets of all records costs one walk, not one each. A walk
+// that fails part way keeps the names met before; any other name fails with the same error,
+// as the engine's own walk would have on its way to it.
+class ElementNames {
+public:
+    explicit ElementNames(const ComPtr<ElementContainer>& layout);
+    // No object when the layout has no element of that name.
+    ComPtr<LayoutElement> Find(const std::string& name) const;
+
+private:
+    std::unordered_map<std::string, ComPtr<LayoutElement>> first_;
+    std::exception_ptr failure_;
+};
+
 class AnchorSelection {
 public:
     using ManagerFactory = std::function<ComPtr<_CRVAnchorManager>()>;
