@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace crv::qgis {
 
@@ -40,11 +41,27 @@ protected:
     ~QgisElementAccess() = default;
 };
 
+// A rectangle of the layout by its edges, y growing down: a union of rectangles is taken
+// edge by edge, so that it keeps each edge exactly as its rectangle gave it.
+struct SceneEdges {
+    double left, top, right, bottom;
+    explicit SceneEdges(const QRectF& r) : left(r.left()), top(r.top()), right(r.right()), bottom(r.bottom()) {}
+    void Unite(const SceneEdges& o) {
+        left = std::min(left, o.left);
+        top = std::min(top, o.top);
+        right = std::max(right, o.right);
+        bottom = std::max(bottom, o.bottom);
+    }
+};
+
 }  // namespace
 
 struct QgisHost::Core {
     QPointer<QgsLayout> layout;
     HostOptions options;
+    // The page of the element measured last: LayoutPage.QuerySize names no element, and the
+    // engine asks for the page's size right after it measures the element it anchors to it.
+    int measured_page = 0;
     std::map<QString, ComPtr<LayoutElement>> elements;  // by item uuid
     std::weak_ptr<Core> self;
     std::vector<std::unique_ptr<ScopedClassRegistration>> registrations;
@@ -53,17 +70,22 @@ struct QgisHost::Core {
         if (!layout) Raise(hresult::kFail, op, "The layout is no longer open.");
         return *layout;
     }
-    QgsLayoutItemPage& FirstPage(const char* op) {
-        QgsLayoutItemPage* page = Layout(op).pageCollection()->page(0);
+    // The layout's page `index` (from 0), or its last page when it has fewer since.
+    QgsLayoutItemPage& PageAt(int index, const char* op) {
+        QgsLayoutPageCollection* pages = Layout(op).pageCollection();
+        QgsLayoutItemPage* page = pages->page(std::clamp(index, 0, std::max(pages->pageCount() - 1, 0)));
         if (page == nullptr) Raise(hresult::kFail, op, "The layout has no page.");
         return *page;
     }
-    // Layout (y down from the top of the first page) to page (y up from its bottom).
-    Rect ToPage(const QRectF& r, const char* op) {
-        const QgsLayoutItemPage& p = FirstPage(op);
+    // The page the point of the layout stands on, as QGIS's item properties tell an item's page
+    // from its top left corner (the space below a page belongs to it).
+    int PageFor(const QPointF& point, const char* op) { return Layout(op).pageCollection()->pageNumberForPoint(point); }
+    // Layout (y down from the top of the first page) to page `page` (y up from its bottom).
+    Rect ToPage(const SceneEdges& r, int page, const char* op) {
+        const QgsLayoutItemPage& p = PageAt(page, op);
         const double left = p.pos().x();
         const double bottom = p.pos().y() + p.rect().height();
-        return {r.left() - left, bottom - r.bottom(), r.right() - left, bottom - r.top()};
+        return {r.left - left, bottom - r.bottom, r.right - left, bottom - r.top};
     }
     QgsLayoutAtlas* Atlas() {
         auto* print = qobject_cast<QgsPrintLayout*>(layout.data());
@@ -113,14 +135,14 @@ public:
         HostCall("LayoutElement.QueryBounds");
         if (!display || !bounds)
             Raise(hresult::kPointer, "LayoutElement.QueryBounds", "A display and an envelope are required.");
-        const Rect r = BoundsRect("LayoutElement.QueryBounds");
+        const Rect r = BoundsRect("LayoutElement.QueryBounds", true);
         bounds->PutCoords(r.xmin, r.ymin, r.xmax, r.ymax);
     }
     void QueryOutline(const ComPtr<Display>& display, const ComPtr<Polygon>& outline) override {
         HostCall("LayoutElement.QueryOutline");
         if (!display || !outline)
             Raise(hresult::kPointer, "LayoutElement.QueryOutline", "A display and a polygon are required.");
-        const Rect r = OutlineRect("LayoutElement.QueryOutline");
+        const Rect r = OutlineRect("LayoutElement.QueryOutline", true);
         outline->SetEmpty();
         outline->AddPoint(r.xmin, r.ymin);
         outline->AddPoint(r.xmin, r.ymax);
@@ -192,32 +214,14 @@ public:
         }
     }
 
-    // The item's own rectangle; for a group, the union of its members' bounds.
-    Rect OutlineRect(const char* op) {
+    // The item's own rectangle; for a group, the union of its members' bounds. Measured on the
+    // page the element stands on (PageOf); `asked` when the engine measures it, whose next
+    // question may be that page's size.
+    Rect OutlineRect(const char* op, bool asked = false) { return OnPage(SceneOutline(Item(op)), op, asked); }
+    Rect BoundsRect(const char* op, bool asked = false) {
+        if (is_group_) return OutlineRect(op, asked);
         QgsLayoutItem& item = Item(op);
-        auto core = CoreOf(op);
-        if (is_group_) {
-            const auto members = Members(op);
-            if (!members.isEmpty()) {
-                Rect r{};
-                bool first = true;
-                for (QgsLayoutItem* m : members) {
-                    auto* e = static_cast<Element*>(ComPtr<QgisElementAccess>::Query(ElementOf(m, op)).Get());
-                    const Rect b = e->BoundsRect(op);
-                    r = first ? b
-                              : Rect{std::min(r.xmin, b.xmin), std::min(r.ymin, b.ymin), std::max(r.xmax, b.xmax),
-                                     std::max(r.ymax, b.ymax)};
-                    first = false;
-                }
-                return r;
-            }
-        }
-        return core->ToPage(item.mapRectToScene(item.rect()), op);
-    }
-    Rect BoundsRect(const char* op) {
-        if (is_group_) return OutlineRect(op);
-        QgsLayoutItem& item = Item(op);
-        return CoreOf(op)->ToPage(item.mapRectToScene(item.rectWithFrame()), op);
+        return OnPage(SceneEdges(item.mapRectToScene(item.rectWithFrame())), op, asked);
     }
 
 protected:
@@ -257,6 +261,40 @@ private:
         return group != nullptr ? group->items() : QList<QgsLayoutItem*>();
     }
     ComPtr<LayoutElement> ElementOf(QgsLayoutItem* item, const char* op) { return CoreOf(op)->ElementFor(item); }
+
+    // In layout coordinates: the item's own rectangle, for a group the union of its members'
+    // bounds (an empty group: its own rectangle).
+    static SceneEdges SceneOutline(QgsLayoutItem& item) {
+        auto* group = qobject_cast<QgsLayoutItemGroup*>(&item);
+        if (group == nullptr) return SceneEdges(item.mapRectToScene(item.rect()));
+        std::optional<SceneEdges> united;
+        for (QgsLayoutItem* m : group->items()) {
+            if (m == nullptr) continue;
+            const SceneEdges b = qobject_cast<QgsLayoutItemGroup*>(m) != nullptr
+                                     ? SceneOutline(*m)
+                                     : SceneEdges(m->mapRectToScene(m->rectWithFrame()));
+            if (united)
+                united->Unite(b);
+            else
+                united = b;
+        }
+        return united ? *united : SceneEdges(item.mapRectToScene(item.rect()));
+    }
+    // The page an element stands on: that of its top left corner. A group member is measured on
+    // the page of its outermost group, so that a group is the union of its members on one page;
+    // a group spanning pages stands on the page where its top left corner is.
+    int PageOf(const char* op) {
+        QgsLayoutItem* top = &Item(op);
+        while (QgsLayoutItemGroup* group = top->parentGroup()) top = group;
+        const SceneEdges r = SceneOutline(*top);
+        return CoreOf(op)->PageFor(QPointF(r.left, r.top), op);
+    }
+    Rect OnPage(const SceneEdges& scene, const char* op, bool asked) {
+        auto core = CoreOf(op);
+        const int page = PageOf(op);
+        if (asked) core->measured_page = page;
+        return core->ToPage(scene, page, op);
+    }
 
     QPointer<QgsLayoutItem> item_;
     std::weak_ptr<QgisHost::Core> core_;
@@ -309,7 +347,7 @@ public:
     explicit Page(std::shared_ptr<Core> core) : core_(std::move(core)) {}
     void QuerySize(double& width, double& height) override {
         HostCall("LayoutPage.QuerySize");
-        const QRectF r = core_->FirstPage("LayoutPage.QuerySize").rect();
+        const QRectF r = core_->PageAt(core_->measured_page, "LayoutPage.QuerySize").rect();
         width = r.width();
         height = r.height();
     }

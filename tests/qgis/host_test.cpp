@@ -80,9 +80,9 @@ Pages RunStandalone(const std::vector<ItemSpec>& items, RecordingErrorSink& sink
     return pages;
 }
 
-Pages RunQgis(const std::vector<ItemSpec>& items, RecordingErrorSink& sink) {
+Pages RunQgis(const std::vector<ItemSpec>& items, RecordingErrorSink& sink, const std::vector<PageSpec>& layoutPages) {
     QgisLayout q;
-    BuildQgis(q, items, DefaultSheets());
+    BuildQgis(q, items, DefaultSheets(), QStringLiteral("Atlas"), layoutPages);
     qgis::QgisHost host(q.layout);
     WriteRecords(items, FindByName, NewManager);
     QgsLayoutAtlas* atlas = q.layout->atlas();
@@ -108,18 +108,22 @@ void ExpectNear(const Rect& a, const Rect& b, const std::string& what) {
 
 const ItemSpec kMap{ItemSpec::Map, "Map", {1, 2, 7.5, 9}, 0, {}, {}};
 
-ItemSpec Text(const std::string& name, Rect r, std::vector<std::string> record = {}) {
-    return {ItemSpec::Text, name, r, 0, {}, std::move(record)};
+ItemSpec Text(const std::string& name, Rect r, std::vector<std::string> record = {}, int page = 0) {
+    return {ItemSpec::Text, name, r, 0, {}, std::move(record), page};
 }
 
 }  // namespace
 
 // The same layouts and records in both hosts put every element at the same place on every page.
+// An item on another page of a QGIS layout is measured on, and anchored to, the page it stands
+// on, as if that page were the standalone host's one page.
 TEST(QgisHost, PlacesEveryElementAsTheStandaloneHostDoes) {
     struct Case {
         const char* what;
         std::vector<ItemSpec> items;
+        std::vector<PageSpec> pages = kOnePage;  // of the QGIS layout
     };
+    const std::vector<PageSpec> tallFirstPage = {{kPageWidth, 14}, {kPageWidth, kPageHeight}, {kPageWidth, 14}};
     const std::vector<Case> cases = {
         {"page anchors",
          {kMap,
@@ -161,12 +165,31 @@ TEST(QgisHost, PlacesEveryElementAsTheStandaloneHostDoes) {
           Text("Caption", {0, 0, 3, 0.4},
                {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map", "AnchorFromAll=Top Left",
                 "AnchorToAll=Bottom Left"})}},
+        {"items on the second page, the first one taller",
+         {kMap,
+          Text("Folio", {0, 0, 1, 0.3},
+               {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right", "HDistanceAll=-0.5",
+                "VDistanceAll=0.5"},
+               1),
+          Text("Caption", {2, 2, 4, 2.5},
+               {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map", "AnchorFromAll=Top Left",
+                "AnchorToAll=Bottom Left", "VDistanceAll=-0.1"},
+               1),
+          ItemSpec{ItemSpec::Group,
+                   "Legend",
+                   {},
+                   0,
+                   {Text("Key 1", {1, 1, 2, 1.5}, {}, 1), Text("Key 2", {1.2, 0.5, 2.5, 0.9}, {}, 1)},
+                   {"AnchorElement=true", "AnchorFromAll=Top Left", "AnchorToAll=Top Left", "HDistanceAll=0.25",
+                    "VDistanceAll=-0.25"}},
+          Text("Untouched", {5, 5, 6, 6}, {}, 2)},
+         tallFirstPage},
     };
     for (const auto& c : cases) {
         RecordingErrorSink sink;
         ScopedErrorSink scope(sink);
         const Pages expected = RunStandalone(c.items, sink);
-        const Pages actual = RunQgis(c.items, sink);
+        const Pages actual = RunQgis(c.items, sink, c.pages);
         EXPECT_TRUE(sink.reports.empty()) << c.what << ": " << (sink.reports.empty() ? "" : sink.reports[0].text);
         ASSERT_EQ(actual.size(), expected.size()) << c.what;
         for (size_t p = 0; p < expected.size(); ++p) {
