@@ -2,6 +2,7 @@
 
 #include "qgis/host/Records.h"
 #include "standalone/host/Objects.h"
+#include "standalone/support/MessageText.h"
 
 #include <qgsfeature.h>
 #include <qgsfields.h>
@@ -14,6 +15,7 @@
 #include <qgslayoutpagecollection.h>
 #include <qgslayoutreportcontext.h>
 #include <qgslayoutundostack.h>
+#include <qgspropertycollection.h>
 #include <qgsprintlayout.h>
 #include <qgsvectorlayer.h>
 
@@ -607,6 +609,41 @@ StoredProperties RecordPropertiesOf(const QgsLayoutItem& item) {
     return stored;
 }
 
+namespace {
+
+// "X", "Y", "X and Y" for what of the item's own position is data-defined; empty for neither.
+std::string DataDefinedCoordinates(const QgsLayoutItem& item) {
+    const QgsPropertyCollection& properties = item.dataDefinedProperties();
+    const bool x = properties.isActive(QgsLayoutObject::PositionX);
+    const bool y = properties.isActive(QgsLayoutObject::PositionY);
+    return x && y ? "X and Y" : x ? "X" : y ? "Y" : "";
+}
+
+// The first item inside the group, depth first, whose position is data-defined.
+const QgsLayoutItem* DataDefinedMember(const QgsLayoutItemGroup& group) {
+    for (const QgsLayoutItem* m : group.items()) {
+        if (m == nullptr) continue;
+        if (!DataDefinedCoordinates(*m).empty()) return m;
+        if (const auto* inner = qobject_cast<const QgsLayoutItemGroup*>(m)) {
+            if (const QgsLayoutItem* found = DataDefinedMember(*inner)) return found;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string WhyMoveDoesNotHold(QgsLayoutItem& item) {
+    constexpr const char* kWouldNotHold = "), so a move would not hold";
+    if (const std::string own = DataDefinedCoordinates(item); !own.empty())
+        return "QGIS sets its position from data (data-defined " + own + kWouldNotHold;
+    const auto* group = qobject_cast<const QgsLayoutItemGroup*>(&item);
+    const QgsLayoutItem* member = group != nullptr ? DataDefinedMember(*group) : nullptr;
+    if (member == nullptr) return {};
+    return "QGIS sets the position of its member " + standalone::QuotedValue(member->id().toStdString()) +
+           " from data (data-defined " + DataDefinedCoordinates(*member) + kWouldNotHold;
+}
+
 ComPtr<LayoutElement> QgisHost::Core::ElementFor(QgsLayoutItem* item) {
     if (!IsElementItem(item)) return {};
     const QString uuid = item->uuid();
@@ -687,6 +724,11 @@ QgsLayoutItem* QgisHost::ItemOf(const ComPtr<LayoutElement>& element) {
 }
 
 std::vector<ComPtr<LayoutElement>> QgisHost::TopLevel() { return core_->TopLevel("QgisHost.TopLevel"); }
+
+std::string QgisHost::WhyMoveDoesNotHold(const ComPtr<LayoutElement>& element) {
+    QgsLayoutItem* item = ItemOf(element);
+    return item != nullptr ? qgis::WhyMoveDoesNotHold(*item) : std::string();
+}
 
 void QgisHost::StoreRecords() {
     for (auto& [uuid, element] : core_->elements) {

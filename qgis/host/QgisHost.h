@@ -29,6 +29,13 @@ std::string DefaultComponentPath();
 // The item's custom properties that hold its record ("crvanchor" and "crvanchor/...").
 std::map<std::string, std::string> RecordPropertiesOf(const QgsLayoutItem& item);
 
+// Why QGIS would not keep a move of the item, in a few words ("QGIS sets its position from data
+// (data-defined X), so a move would not hold"); empty when it would. QGIS computes a data-defined
+// X or Y again on every refresh, of the item or, for a group, of any item inside it. A
+// data-defined size does not undo a move (the atlas applies it before the item is measured),
+// nor does a data-defined page (QGIS 3.22 moves no item by it).
+std::string WhyMoveDoesNotHold(QgsLayoutItem& item);
+
 struct HostOptions {
     // Each move an undoable command of the layout (an interactive session); never for a
     // headless run, whose memory must not grow with its pages.
@@ -56,6 +63,10 @@ public:
 
     // The top-level elements in container order.
     std::vector<ComPtr<LayoutElement>> TopLevel();
+
+    // WhyMoveDoesNotHold for the element's item; empty for an object that is not one of its
+    // live elements. What AnchorSelection asks of the host.
+    std::string WhyMoveDoesNotHold(const ComPtr<LayoutElement>& element);
 
     // Writes every record changed in place (the engine and the property page change a record
     // inside the custom value they were handed) into its item's custom properties. Done on

@@ -110,7 +110,10 @@ void AnchorPlugin::PlaceAtlasFeature(Designer* d) {
     try {
         // Another designer's host may be the newest: anchor this designer's layout.
         d->host->MakeCurrent();
-        standalone::AnchorSelection selection(NewManager);
+        // Items QGIS places from data are left where it puts them (the dock says so).
+        standalone::AnchorSelection selection(NewManager, {}, [host = d->host.get()](const ComPtr<LayoutElement>& e) {
+            return host->WhyMoveDoesNotHold(e);
+        });
         selection.PlacePage(print->atlas()->currentFeatureNumber() + 1);
     } catch (const ComError& e) {
         if (designer->messageBar() != nullptr)
