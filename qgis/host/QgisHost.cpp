@@ -17,6 +17,7 @@
 #include <qgslayoutundostack.h>
 #include <qgspropertycollection.h>
 #include <qgsprintlayout.h>
+#include <qgsvectordataprovider.h>
 #include <qgsvectorlayer.h>
 
 #include <QPointer>
@@ -428,7 +429,8 @@ int32_t FieldTypeOf(QVariant::Type type) {
         case QVariant::DateTime:
         case QVariant::Time: return fieldtype::kDate;
         case QVariant::ByteArray: return fieldtype::kBlob;
-        case QVariant::Bool: return fieldtype::kSmallInteger;
+        // As the standalone host reads a boolean of the same dataset: a whole number.
+        case QVariant::Bool: return fieldtype::kInteger;
         default: return fieldtype::kString;
     }
 }
@@ -436,7 +438,8 @@ int32_t FieldTypeOf(QVariant::Type type) {
 Variant ValueOf(const QVariant& v) {
     if (v.isNull() || !v.isValid()) return Variant::Null();
     switch (v.type()) {
-        case QVariant::Bool: return Variant(v.toBool());
+        // 1 or 0, as in the standalone host: a boolean variant converts to -1 for true.
+        case QVariant::Bool: return Variant(int32_t{v.toBool() ? 1 : 0});
         case QVariant::Int:
         case QVariant::UInt:
         case QVariant::LongLong:
@@ -452,18 +455,25 @@ Variant ValueOf(const QVariant& v) {
     }
 }
 
+// The feature id as a field, before the layer's own, where the layer has no field of its ids.
+constexpr const char* kIdField = "OBJECTID";
+
 class AtlasFeature final : public ComObject<PageFeature> {
 public:
-    explicit AtlasFeature(QgsFeature feature) : feature_(std::move(feature)) {}
+    // `idField`: the series' first field is the feature id, the layer's fields follow.
+    AtlasFeature(QgsFeature feature, bool idField) : feature_(std::move(feature)), id_field_(idField) {}
     Variant Value(int32_t index) override {
         HostCall("PageFeature.Value");
-        if (index < 0 || index >= feature_.attributes().size())
+        const int32_t offset = id_field_ ? 1 : 0;
+        if (index < 0 || index >= feature_.attributes().size() + offset)
             Raise(hresult::kInvalidArg, "PageFeature.Value", "Field index out of range.");
-        return ValueOf(feature_.attribute(index));
+        if (index < offset) return ValueOf(QVariant(feature_.id()));
+        return ValueOf(feature_.attribute(index - offset));
     }
 
 private:
     QgsFeature feature_;
+    bool id_field_;
 };
 
 class AtlasSeries final : public ComObject<MapSeriesFrame> {
@@ -490,9 +500,18 @@ public:
         series_ = std::make_shared<standalone::SeriesData>();
         QgsVectorLayer* layer = Atlas("MapSeriesFrame.Bind").coverageLayer();
         series_->name = layer->name().toStdString();
+        // The feature id first, as the standalone host reads a dataset: the layer's id column
+        // where QGIS gives it as the layer's first field and its key (a GeoPackage's "fid"),
+        // else a field of its own.
         const QgsFields fields = layer->fields();
+        const QgsVectorDataProvider* provider = layer->dataProvider();
+        const bool idColumn = provider != nullptr && provider->pkAttributeIndexes() == QgsAttributeList{0} &&
+                              fields.count() > 0 && FieldTypeOf(fields.at(0).type()) == fieldtype::kInteger;
+        id_field_ = !idColumn;
+        if (id_field_) series_->fields.push_back({kIdField, fieldtype::kObjectId});
         for (int i = 0; i < fields.count(); ++i) {
-            series_->fields.push_back({fields.at(i).name().toStdString(), FieldTypeOf(fields.at(i).type())});
+            series_->fields.push_back({fields.at(i).name().toStdString(),
+                                       idColumn && i == 0 ? fieldtype::kObjectId : FieldTypeOf(fields.at(i).type())});
         }
     }
     ComPtr<SeriesLayer> IndexLayer() override {
@@ -519,7 +538,7 @@ public:
                   "No page at position " + std::to_string(position) + " is in force (the atlas shows page " +
                       std::to_string(inForce) + ").");
         }
-        return MakeCom<PageFeature, AtlasFeature>(atlas.layout()->reportContext().feature());
+        return MakeCom<PageFeature, AtlasFeature>(atlas.layout()->reportContext().feature(), id_field_);
     }
     void SetCurrentPage(const ComPtr<PageFeature>&, int32_t) override {
         // The atlas put the page in force before the engine was asked to place it.
@@ -545,6 +564,7 @@ private:
 
     std::weak_ptr<Core> core_;
     std::shared_ptr<standalone::SeriesData> series_;
+    bool id_field_ = false;  // the feature id is a field before the layer's
 };
 
 // ------------------------------------------------------------------ the page in force

@@ -3,6 +3,7 @@
 #include "errors/ErrorHandling.h"
 #include "qgis/host/QgisHost.h"
 #include "qgis/host/Records.h"
+#include "standalone/document/SeriesSource.h"
 #include "standalone/host/Activation.h"
 #include "standalone/placement/Placement.h"
 #include "standalone/TempDir.h"
@@ -14,9 +15,11 @@
 #include <QUndoStack>
 
 #include <qgslayoutundostack.h>
+#include <qgsvectorfilewriter.h>
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 
 namespace crv::testing {
 
@@ -202,6 +205,64 @@ TEST(QgisHost, PlacesEveryElementAsTheStandaloneHostDoes) {
                 ExpectNear(actual[p][i].bounds, expected[p][i].bounds, what + " bounds");
             }
         }
+    }
+}
+
+// The atlas offers the fields that the standalone host reads from the same dataset, in the same
+// order, of the same kinds and with the same values: the feature id first (under the layer's id
+// column, else OBJECTID, where QGIS used to offer no field of a GeoJSON layer's ids), and a
+// boolean as 1 or 0 (where QGIS used to give -1 for true).
+TEST(QgisHost, OffersTheFieldsTheStandaloneHostReads) {
+    TempDir dir;
+    const fs::path geojson = dir.Path() / "sheets.geojson";
+    std::ofstream(geojson) << R"({"type":"FeatureCollection","features":[)"
+                           << R"({"type":"Feature","properties":{"HD":0.25,"VD":3,"FLIP":true,"NAME":"A"},)"
+                           << R"("geometry":{"type":"Polygon","coordinates":[[[0,0],[1,0],[1,1],[0,0]]]}},)"
+                           << R"({"type":"Feature","properties":{"HD":-0.5,"VD":null,"FLIP":false,"NAME":"B"},)"
+                           << R"("geometry":{"type":"Polygon","coordinates":[[[1,0],[2,0],[2,1],[1,0]]]}}]})";
+    // The same features in a GeoPackage, whose id column is a field of the layer in QGIS.
+    const fs::path gpkg = dir.Path() / "sheets.gpkg";
+    {
+        QgsVectorLayer source(QString::fromStdString(geojson.string()), "sheets", "ogr");
+        QgsVectorFileWriter::SaveVectorOptions options;
+        options.driverName = "GPKG";
+        options.layerName = "sheets";
+        ASSERT_EQ(QgsVectorFileWriter::writeAsVectorFormatV3(&source, QString::fromStdString(gpkg.string()),
+                                                             QgsCoordinateTransformContext(), options),
+                  QgsVectorFileWriter::NoError);
+    }
+    for (const fs::path& path : {geojson, gpkg}) {
+        SCOPED_TRACE(path.filename().string());
+        const standalone::SeriesData expected = standalone::ReadIndexLayer({path, "", "", true});
+        QgisLayout q;
+        BuildQgis(q, {kMap}, DefaultSheets());
+        auto* layer = new QgsVectorLayer(QString::fromStdString(path.string()), "file", "ogr");
+        ASSERT_TRUE(layer->isValid());
+        q.project.addMapLayer(layer);
+        q.layout->atlas()->setCoverageLayer(layer);
+        qgis::QgisHost host(q.layout);
+        auto series = NewMapSeriesFrame();
+        series->Bind(ComPtr<MapFrame>::Query(FindByName("Map")));
+        const auto fields = series->IndexLayer()->Table()->Fields();
+        ASSERT_EQ(static_cast<size_t>(fields->FieldCount()), expected.fields.size());
+        for (int32_t i = 0; i < fields->FieldCount(); ++i) {
+            EXPECT_EQ(fields->FieldAt(i)->Name(), expected.fields[static_cast<size_t>(i)].name) << i;
+            EXPECT_EQ(fields->FieldAt(i)->Type(), expected.fields[static_cast<size_t>(i)].type) << i;
+        }
+        QgsLayoutAtlas* atlas = q.layout->atlas();
+        ASSERT_TRUE(atlas->beginRender());
+        ASSERT_EQ(static_cast<size_t>(atlas->count()), expected.PageCount());
+        for (int32_t page = 1; page <= atlas->count(); ++page) {
+            ASSERT_TRUE(atlas->seekTo(page - 1));
+            const auto feature = series->FeatureAt(page);
+            for (int32_t i = 0; i < fields->FieldCount(); ++i) {
+                const Variant want = expected.Value(static_cast<size_t>(page - 1), static_cast<size_t>(i));
+                const Variant got = feature->Value(i);
+                EXPECT_EQ(got.Type(), want.Type()) << "page " << page << ", " << fields->FieldAt(i)->Name();
+                EXPECT_EQ(got, want) << "page " << page << ", " << fields->FieldAt(i)->Name();
+            }
+        }
+        atlas->endRender();
     }
 }
 
