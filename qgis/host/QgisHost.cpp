@@ -110,6 +110,39 @@ bool IsElementItem(const QgsLayoutItem* item) {
     return item != nullptr && qobject_cast<const QgsLayoutItemPage*>(item) == nullptr;
 }
 
+// QGIS keeps a group's own rectangle, which does not follow when an item inside moves alone, and
+// moves and resizes the group's items by it when it refreshes the layout (a page drawn in the
+// designer): with a stale group, items jumped. Fits every group around the item, innermost
+// first, to its items again as QGIS fits a group it makes (the union of their rectangles,
+// frames left out), without moving them. QGIS's group moves would record a move of each item
+// as an undo step: none is recorded.
+void FitEnclosingGroups(QgsLayoutItem& item) {
+    QgsLayout* layout = item.layout();
+    if (layout == nullptr) return;
+    layout->undoStack()->blockCommands(true);
+    for (QgsLayoutItemGroup* group = item.parentGroup(); group != nullptr; group = group->parentGroup()) {
+        std::optional<SceneEdges> united;
+        for (QgsLayoutItem* m : group->items()) {
+            const SceneEdges r(m->mapRectToScene(m->rect()));
+            if (united)
+                united->Unite(r);
+            else
+                united = r;
+        }
+        if (!united) continue;
+        // The group's own move and resize would carry its items along: its base item's do not.
+        // Measured from its top left corner meanwhile, so that the resize leaves it in place.
+        const QgsLayoutItem::ReferencePoint reference = group->referencePoint();
+        group->setReferencePoint(QgsLayoutItem::UpperLeft);
+        group->QgsLayoutItem::attemptResize(layout->convertFromLayoutUnits(
+            QSizeF(united->right - united->left, united->bottom - united->top), group->sizeWithUnits().units()));
+        group->QgsLayoutItem::attemptMove(
+            layout->convertFromLayoutUnits(QPointF(united->left, united->top), group->positionWithUnits().units()));
+        group->setReferencePoint(reference);
+    }
+    layout->undoStack()->blockCommands(false);
+}
+
 class Element final : public ComObject<LayoutElement, MapFrame, ElementSequence, ElementGroup, QgisElementAccess> {
 public:
     Element(QgsLayoutItem* item, std::weak_ptr<Core> core)
@@ -161,6 +194,7 @@ public:
         if (undoable) core->layout->undoStack()->beginCommand(&item, QStringLiteral("Anchor %1").arg(item.id()));
         item.attemptMoveBy(dx, -dy);
         if (undoable) core->layout->undoStack()->endCommand();
+        FitEnclosingGroups(item);
     }
     std::string MapName() override {
         HostCall("MapFrame.MapName");

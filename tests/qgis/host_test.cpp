@@ -96,6 +96,9 @@ Pages RunQgis(const std::vector<ItemSpec>& items, RecordingErrorSink& sink, cons
     for (int32_t page = 1; page <= 3; ++page) {
         EXPECT_TRUE(atlas->seekTo(page - 1));
         selection.PlacePage(page);
+        // As the designer does when it draws the page: QGIS moves the items of a group by the
+        // group's own rectangle.
+        q.layout->refresh();
         pages.push_back(Extents());
     }
     atlas->endRender();
@@ -187,6 +190,29 @@ TEST(QgisHost, PlacesEveryElementAsTheStandaloneHostDoes) {
                     "VDistanceAll=-0.25"}},
           Text("Untouched", {5, 5, 6, 6}, {}, 2)},
          tallFirstPage},
+        {"members anchored inside a group inside a group, the groups anchored too",
+         {kMap,
+          ItemSpec{ItemSpec::Group,
+                   "Panel",
+                   {},
+                   0,
+                   {ItemSpec{ItemSpec::Group,
+                             "Legend",
+                             {},
+                             0,
+                             {Text("Key 1", {1, 1, 2, 1.5},
+                                   {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right",
+                                    "HFromFieldAll=true", "HFieldNameAll=HD", "VFromFieldAll=true", "VFieldNameAll=VD",
+                                    "AnchorPriority=HIGH"}),
+                              Text("Key 2", {1.2, 0.5, 2.5, 0.9})},
+                             {"AnchorElement=true", "AnchorFromAll=Top Left", "AnchorToAll=Top Left", "HDistanceAll=1",
+                              "VDistanceAll=-1"}},
+                    Text("Note", {3, 0.5, 4, 1})},
+                   {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map", "AnchorFromAll=Top Left",
+                    "AnchorToAll=Bottom Left", "HDistanceAll=-0.25", "VDistanceAll=0.25", "AnchorPriority=LOW"}},
+          Text("Follower", {5, 5, 6, 6},
+               {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Panel", "AnchorFromAll=Top Left",
+                "AnchorToAll=Top Right"})}},
     };
     for (const auto& c : cases) {
         RecordingErrorSink sink;
