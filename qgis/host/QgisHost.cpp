@@ -110,6 +110,13 @@ bool IsElementItem(const QgsLayoutItem* item) {
     return item != nullptr && qobject_cast<const QgsLayoutItemPage*>(item) == nullptr;
 }
 
+// Items in drawing order: ascending stacking order, ties as given.
+template <class Items>
+void SortForDrawing(Items& items) {
+    std::stable_sort(items.begin(), items.end(),
+                     [](const QgsLayoutItem* a, const QgsLayoutItem* b) { return a->zValue() < b->zValue(); });
+}
+
 // QGIS keeps a group's own rectangle, which does not follow when an item inside moves alone, and
 // moves and resizes the group's items by it when it refreshes the layout (a page drawn in the
 // designer): with a stale group, items jumped. Fits every group around the item, innermost
@@ -293,9 +300,13 @@ private:
             Raise(hresult::kFail, op, "The layout item \"" + name_ + "\": " + e.what() + ".");
         }
     }
+    // In drawing order, as the top level and the standalone host's groups: QGIS keeps a group's
+    // items in the order it was given them, which a project read back from disk reverses.
     QList<QgsLayoutItem*> Members(const char* op) {
         auto* group = qobject_cast<QgsLayoutItemGroup*>(&Item(op));
-        return group != nullptr ? group->items() : QList<QgsLayoutItem*>();
+        QList<QgsLayoutItem*> members = group != nullptr ? group->items() : QList<QgsLayoutItem*>();
+        SortForDrawing(members);
+        return members;
     }
     ComPtr<LayoutElement> ElementOf(QgsLayoutItem* item, const char* op) { return CoreOf(op)->ElementFor(item); }
 
@@ -718,8 +729,7 @@ std::vector<ComPtr<LayoutElement>> QgisHost::Core::TopLevel(const char* op) {
     for (QgsLayoutItem* item : items) {
         if (IsElementItem(item) && !item->isGroupMember()) top.push_back(item);
     }
-    std::stable_sort(top.begin(), top.end(),
-                     [](const QgsLayoutItem* a, const QgsLayoutItem* b) { return a->zValue() < b->zValue(); });
+    SortForDrawing(top);
     std::vector<ComPtr<LayoutElement>> out;
     out.reserve(top.size());
     for (QgsLayoutItem* item : top) out.push_back(ElementFor(item));

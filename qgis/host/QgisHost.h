@@ -1,7 +1,7 @@
 #pragma once
 // The component's host inside QGIS: the host interfaces over a print layout. Elements are the
 // layout's items (groups walked and indexed over their items; pages are not elements), in
-// ascending stacking order; rectangles in the layout's units with y growing up from the lower
+// ascending stacking order, a group's members too; rectangles in the layout's units with y growing up from the lower
 // left corner of the page the item stands on (a group member: its outermost group's), which is
 // also the page an element is anchored to; each item's custom value kept in its custom properties
 // (qgis/host/Records.h); the map series is the layout's atlas.

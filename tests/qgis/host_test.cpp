@@ -292,6 +292,50 @@ TEST(QgisHost, OffersTheFieldsTheStandaloneHostReads) {
     }
 }
 
+// The members of a group come in drawing order, as in the standalone host, also from a project
+// read back from disk, where QGIS gives them in reverse.
+TEST(QgisHost, ListsGroupMembersInDrawingOrderAfterAReload) {
+    const std::vector<ItemSpec> items = {
+        kMap, ItemSpec{ItemSpec::Group,
+                       "Panel",
+                       {},
+                       0,
+                       {ItemSpec{ItemSpec::Group,
+                                 "Legend",
+                                 {},
+                                 0,
+                                 {Text("Key 1", {1, 1, 2, 1.5}), Text("Key 2", {1.2, 0.5, 2.5, 0.9}),
+                                  Text("Key 3", {1.2, 0.5, 2.5, 0.9})},
+                                 {}},
+                        Text("Note", {3, 0.5, 4, 1})},
+                       {}}};
+    const auto walked = [] {
+        std::vector<std::string> names;
+        standalone::WalkLayout(RunningApplication()->Document()->PageLayout(),
+                               [&](const ComPtr<LayoutElement>& e, const std::string&) { names.push_back(e->Name()); });
+        return names;
+    };
+    std::vector<std::string> expected;
+    {
+        standalone::StandaloneHost host;
+        for (const auto& s : items) BuildStandalone(host, s, DefaultSheets(), true);
+        expected = walked();
+    }
+    TempDir dir;
+    const fs::path file = dir.Path() / "groups.qgz";
+    {
+        QgisLayout q;
+        BuildQgis(q, items, DefaultSheets());
+        qgis::QgisHost host(q.layout);
+        EXPECT_EQ(walked(), expected) << "as built";
+        ASSERT_TRUE(q.project.write(QString::fromStdString(file.string())));
+    }
+    QgsProject reloaded;
+    ASSERT_TRUE(reloaded.read(QString::fromStdString(file.string())));
+    qgis::QgisHost host(reloaded.layoutManager()->printLayouts().value(0));
+    EXPECT_EQ(walked(), expected) << "read back";
+}
+
 // Records are item custom properties: a saved and reloaded project gives every value back in
 // its kind.
 TEST(QgisHost, RecordsSurviveASaveAndReloadWithTheirKinds) {
