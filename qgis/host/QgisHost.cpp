@@ -698,7 +698,7 @@ const QgsLayoutItem* DataDefinedMember(const QgsLayoutItemGroup& group) {
 
 }  // namespace
 
-std::string WhyMoveDoesNotHold(QgsLayoutItem& item) {
+std::string WhyMoveDoesNotHold(const QgsLayoutItem& item) {
     constexpr const char* kWouldNotHold = "), so a move would not hold";
     if (const std::string own = DataDefinedCoordinates(item); !own.empty())
         return "QGIS sets its position from data (data-defined " + own + kWouldNotHold;

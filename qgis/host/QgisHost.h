@@ -34,7 +34,7 @@ std::map<std::string, std::string> RecordPropertiesOf(const QgsLayoutItem& item)
 // X or Y again on every refresh, of the item or, for a group, of any item inside it. A
 // data-defined size does not undo a move (the atlas applies it before the item is measured),
 // nor does a data-defined page (QGIS 3.22 moves no item by it).
-std::string WhyMoveDoesNotHold(QgsLayoutItem& item);
+std::string WhyMoveDoesNotHold(const QgsLayoutItem& item);
 
 struct HostOptions {
     // Each move an undoable command of the layout (an interactive session); never for a
