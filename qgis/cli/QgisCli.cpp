@@ -490,9 +490,17 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what());
     }
-    standalone::AnchorSelection selection(NewManager, [&sink] { return sink.Count(); });
-    for (const auto& left : selection.LeftOutElements())
+    QgisHost& host = *s.host;
+    standalone::AnchorSelection selection(
+        NewManager, [&sink] { return sink.Count(); },
+        [&host](const ComPtr<LayoutElement>& e) { return host.WhyMoveDoesNotHold(e); });
+    // An element QGIS places from data is a finding of every page, named once here.
+    std::vector<standalone::CheckFinding> dataDefined;
+    for (const auto& left : selection.LeftOutElements()) {
         err << "crvanchor-qgis: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
+        if (!host.WhyMoveDoesNotHold(left.element).empty())
+            dataDefined.push_back({standalone::CheckFinding::Kind::DataDefined, left.name, ""});
+    }
     for (const std::string& note : selection.RecordNotes()) err << "crvanchor-qgis: " << note << "\n";
 
     const QRectF pageRect = s.layout->pageCollection()->page(0)->rect();
@@ -521,8 +529,9 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     standalone::CheckLog checks;
     auto onPage = [&](int32_t page) {
         const std::vector<standalone::Placement> placements = Placements(*s.host, &selection);
-        const std::vector<standalone::CheckFinding> found =
+        std::vector<standalone::CheckFinding> found =
             standalone::CheckPage(placements, pageRect.width(), pageRect.height(), a.check_overlap);
+        found.insert(found.end(), dataDefined.begin(), dataDefined.end());
         checks.AddPage(page, found);
         if (report) {
             const auto start = Clock::now();

@@ -15,7 +15,10 @@ void AtlasAnchoring::PlacePage(int32_t page) {
     std::string key = host_.SelectionKey();
     if (!selection_ || key != key_) {
         selection_.reset();
-        selection_ = std::make_unique<standalone::AnchorSelection>(new_manager_);
+        // Items QGIS places from data are left where it puts them (the dock says so).
+        selection_ = std::make_unique<standalone::AnchorSelection>(
+            new_manager_, std::function<int()>(),
+            [this](const ComPtr<LayoutElement>& e) { return host_.WhyMoveDoesNotHold(e); });
         key_ = std::move(key);
         ++selections_;
     }

@@ -2,6 +2,7 @@
 
 #include "qgis/host/Records.h"
 #include "standalone/host/Objects.h"
+#include "standalone/support/MessageText.h"
 
 #include <qgsfeature.h>
 #include <qgsfields.h>
@@ -14,7 +15,9 @@
 #include <qgslayoutpagecollection.h>
 #include <qgslayoutreportcontext.h>
 #include <qgslayoutundostack.h>
+#include <qgspropertycollection.h>
 #include <qgsprintlayout.h>
+#include <qgsvectordataprovider.h>
 #include <qgsvectorlayer.h>
 
 #include <QPointer>
@@ -23,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <unordered_set>
+#include <optional>
 
 namespace crv::qgis {
 
@@ -41,11 +45,27 @@ protected:
     ~QgisElementAccess() = default;
 };
 
+// A rectangle of the layout by its edges, y growing down: a union of rectangles is taken
+// edge by edge, so that it keeps each edge exactly as its rectangle gave it.
+struct SceneEdges {
+    double left, top, right, bottom;
+    explicit SceneEdges(const QRectF& r) : left(r.left()), top(r.top()), right(r.right()), bottom(r.bottom()) {}
+    void Unite(const SceneEdges& o) {
+        left = std::min(left, o.left);
+        top = std::min(top, o.top);
+        right = std::max(right, o.right);
+        bottom = std::max(bottom, o.bottom);
+    }
+};
+
 }  // namespace
 
 struct QgisHost::Core {
     QPointer<QgsLayout> layout;
     HostOptions options;
+    // The page of the element measured last: LayoutPage.QuerySize names no element, and the
+    // engine asks for the page's size right after it measures the element it anchors to it.
+    int measured_page = 0;
     std::map<QString, ComPtr<LayoutElement>> elements;  // by item uuid
     std::weak_ptr<Core> self;
     std::vector<std::unique_ptr<ScopedClassRegistration>> registrations;
@@ -54,17 +74,22 @@ struct QgisHost::Core {
         if (!layout) Raise(hresult::kFail, op, "The layout is no longer open.");
         return *layout;
     }
-    QgsLayoutItemPage& FirstPage(const char* op) {
-        QgsLayoutItemPage* page = Layout(op).pageCollection()->page(0);
+    // The layout's page `index` (from 0), or its last page when it has fewer since.
+    QgsLayoutItemPage& PageAt(int index, const char* op) {
+        QgsLayoutPageCollection* pages = Layout(op).pageCollection();
+        QgsLayoutItemPage* page = pages->page(std::clamp(index, 0, std::max(pages->pageCount() - 1, 0)));
         if (page == nullptr) Raise(hresult::kFail, op, "The layout has no page.");
         return *page;
     }
-    // Layout (y down from the top of the first page) to page (y up from its bottom).
-    Rect ToPage(const QRectF& r, const char* op) {
-        const QgsLayoutItemPage& p = FirstPage(op);
+    // The page the point of the layout stands on, as QGIS's item properties tell an item's page
+    // from its top left corner (the space below a page belongs to it).
+    int PageFor(const QPointF& point, const char* op) { return Layout(op).pageCollection()->pageNumberForPoint(point); }
+    // Layout (y down from the top of the first page) to page `page` (y up from its bottom).
+    Rect ToPage(const SceneEdges& r, int page, const char* op) {
+        const QgsLayoutItemPage& p = PageAt(page, op);
         const double left = p.pos().x();
         const double bottom = p.pos().y() + p.rect().height();
-        return {r.left() - left, bottom - r.bottom(), r.right() - left, bottom - r.top()};
+        return {r.left - left, bottom - r.bottom, r.right - left, bottom - r.top};
     }
     QgsLayoutAtlas* Atlas() {
         auto* print = qobject_cast<QgsPrintLayout*>(layout.data());
@@ -84,6 +109,46 @@ using Core = QgisHost::Core;
 
 bool IsElementItem(const QgsLayoutItem* item) {
     return item != nullptr && qobject_cast<const QgsLayoutItemPage*>(item) == nullptr;
+}
+
+// Items in drawing order: ascending stacking order, ties as given.
+template <class Items>
+void SortForDrawing(Items& items) {
+    std::stable_sort(items.begin(), items.end(),
+                     [](const QgsLayoutItem* a, const QgsLayoutItem* b) { return a->zValue() < b->zValue(); });
+}
+
+// QGIS keeps a group's own rectangle, which does not follow when an item inside moves alone, and
+// moves and resizes the group's items by it when it refreshes the layout (a page drawn in the
+// designer): with a stale group, items jumped. Fits every group around the item, innermost
+// first, to its items again as QGIS fits a group it makes (the union of their rectangles,
+// frames left out), without moving them. QGIS's group moves would record a move of each item
+// as an undo step: none is recorded.
+void FitEnclosingGroups(QgsLayoutItem& item) {
+    QgsLayout* layout = item.layout();
+    if (layout == nullptr) return;
+    layout->undoStack()->blockCommands(true);
+    for (QgsLayoutItemGroup* group = item.parentGroup(); group != nullptr; group = group->parentGroup()) {
+        std::optional<SceneEdges> united;
+        for (QgsLayoutItem* m : group->items()) {
+            const SceneEdges r(m->mapRectToScene(m->rect()));
+            if (united)
+                united->Unite(r);
+            else
+                united = r;
+        }
+        if (!united) continue;
+        // The group's own move and resize would carry its items along: its base item's do not.
+        // Measured from its top left corner meanwhile, so that the resize leaves it in place.
+        const QgsLayoutItem::ReferencePoint reference = group->referencePoint();
+        group->setReferencePoint(QgsLayoutItem::UpperLeft);
+        group->QgsLayoutItem::attemptResize(layout->convertFromLayoutUnits(
+            QSizeF(united->right - united->left, united->bottom - united->top), group->sizeWithUnits().units()));
+        group->QgsLayoutItem::attemptMove(
+            layout->convertFromLayoutUnits(QPointF(united->left, united->top), group->positionWithUnits().units()));
+        group->setReferencePoint(reference);
+    }
+    layout->undoStack()->blockCommands(false);
 }
 
 class Element final : public ComObject<LayoutElement, MapFrame, ElementSequence, ElementGroup, QgisElementAccess> {
@@ -114,14 +179,14 @@ public:
         HostCall("LayoutElement.QueryBounds");
         if (!display || !bounds)
             Raise(hresult::kPointer, "LayoutElement.QueryBounds", "A display and an envelope are required.");
-        const Rect r = BoundsRect("LayoutElement.QueryBounds");
+        const Rect r = BoundsRect("LayoutElement.QueryBounds", true);
         bounds->PutCoords(r.xmin, r.ymin, r.xmax, r.ymax);
     }
     void QueryOutline(const ComPtr<Display>& display, const ComPtr<Polygon>& outline) override {
         HostCall("LayoutElement.QueryOutline");
         if (!display || !outline)
             Raise(hresult::kPointer, "LayoutElement.QueryOutline", "A display and a polygon are required.");
-        const Rect r = OutlineRect("LayoutElement.QueryOutline");
+        const Rect r = OutlineRect("LayoutElement.QueryOutline", true);
         outline->SetEmpty();
         outline->AddPoint(r.xmin, r.ymin);
         outline->AddPoint(r.xmin, r.ymax);
@@ -137,6 +202,7 @@ public:
         if (undoable) core->layout->undoStack()->beginCommand(&item, QStringLiteral("Anchor %1").arg(item.id()));
         item.attemptMoveBy(dx, -dy);
         if (undoable) core->layout->undoStack()->endCommand();
+        FitEnclosingGroups(item);
     }
     std::string MapName() override {
         HostCall("MapFrame.MapName");
@@ -203,32 +269,14 @@ public:
         }
     }
 
-    // The item's own rectangle; for a group, the union of its members' bounds.
-    Rect OutlineRect(const char* op) {
+    // The item's own rectangle; for a group, the union of its members' bounds. Measured on the
+    // page the element stands on (PageOf); `asked` when the engine measures it, whose next
+    // question may be that page's size.
+    Rect OutlineRect(const char* op, bool asked = false) { return OnPage(SceneOutline(Item(op)), op, asked); }
+    Rect BoundsRect(const char* op, bool asked = false) {
+        if (is_group_) return OutlineRect(op, asked);
         QgsLayoutItem& item = Item(op);
-        auto core = CoreOf(op);
-        if (is_group_) {
-            const auto members = Members(op);
-            if (!members.isEmpty()) {
-                Rect r{};
-                bool first = true;
-                for (QgsLayoutItem* m : members) {
-                    auto* e = static_cast<Element*>(ComPtr<QgisElementAccess>::Query(ElementOf(m, op)).Get());
-                    const Rect b = e->BoundsRect(op);
-                    r = first ? b
-                              : Rect{std::min(r.xmin, b.xmin), std::min(r.ymin, b.ymin), std::max(r.xmax, b.xmax),
-                                     std::max(r.ymax, b.ymax)};
-                    first = false;
-                }
-                return r;
-            }
-        }
-        return core->ToPage(item.mapRectToScene(item.rect()), op);
-    }
-    Rect BoundsRect(const char* op) {
-        if (is_group_) return OutlineRect(op);
-        QgsLayoutItem& item = Item(op);
-        return CoreOf(op)->ToPage(item.mapRectToScene(item.rectWithFrame()), op);
+        return OnPage(SceneEdges(item.mapRectToScene(item.rectWithFrame())), op, asked);
     }
 
 protected:
@@ -263,11 +311,49 @@ private:
             Raise(hresult::kFail, op, "The layout item \"" + name_ + "\": " + e.what() + ".");
         }
     }
+    // In drawing order, as the top level and the standalone host's groups: QGIS keeps a group's
+    // items in the order it was given them, which a project read back from disk reverses.
     QList<QgsLayoutItem*> Members(const char* op) {
         auto* group = qobject_cast<QgsLayoutItemGroup*>(&Item(op));
-        return group != nullptr ? group->items() : QList<QgsLayoutItem*>();
+        QList<QgsLayoutItem*> members = group != nullptr ? group->items() : QList<QgsLayoutItem*>();
+        SortForDrawing(members);
+        return members;
     }
     ComPtr<LayoutElement> ElementOf(QgsLayoutItem* item, const char* op) { return CoreOf(op)->ElementFor(item); }
+
+    // In layout coordinates: the item's own rectangle, for a group the union of its members'
+    // bounds (an empty group: its own rectangle).
+    static SceneEdges SceneOutline(QgsLayoutItem& item) {
+        auto* group = qobject_cast<QgsLayoutItemGroup*>(&item);
+        if (group == nullptr) return SceneEdges(item.mapRectToScene(item.rect()));
+        std::optional<SceneEdges> united;
+        for (QgsLayoutItem* m : group->items()) {
+            if (m == nullptr) continue;
+            const SceneEdges b = qobject_cast<QgsLayoutItemGroup*>(m) != nullptr
+                                     ? SceneOutline(*m)
+                                     : SceneEdges(m->mapRectToScene(m->rectWithFrame()));
+            if (united)
+                united->Unite(b);
+            else
+                united = b;
+        }
+        return united ? *united : SceneEdges(item.mapRectToScene(item.rect()));
+    }
+    // The page an element stands on: that of its top left corner. A group member is measured on
+    // the page of its outermost group, so that a group is the union of its members on one page;
+    // a group spanning pages stands on the page where its top left corner is.
+    int PageOf(const char* op) {
+        QgsLayoutItem* top = &Item(op);
+        while (QgsLayoutItemGroup* group = top->parentGroup()) top = group;
+        const SceneEdges r = SceneOutline(*top);
+        return CoreOf(op)->PageFor(QPointF(r.left, r.top), op);
+    }
+    Rect OnPage(const SceneEdges& scene, const char* op, bool asked) {
+        auto core = CoreOf(op);
+        const int page = PageOf(op);
+        if (asked) core->measured_page = page;
+        return core->ToPage(scene, page, op);
+    }
 
     QPointer<QgsLayoutItem> item_;
     std::weak_ptr<QgisHost::Core> core_;
@@ -321,7 +407,7 @@ public:
     explicit Page(std::shared_ptr<Core> core) : core_(std::move(core)) {}
     void QuerySize(double& width, double& height) override {
         HostCall("LayoutPage.QuerySize");
-        const QRectF r = core_->FirstPage("LayoutPage.QuerySize").rect();
+        const QRectF r = core_->PageAt(core_->measured_page, "LayoutPage.QuerySize").rect();
         width = r.width();
         height = r.height();
     }
@@ -400,7 +486,8 @@ int32_t FieldTypeOf(QVariant::Type type) {
         case QVariant::DateTime:
         case QVariant::Time: return fieldtype::kDate;
         case QVariant::ByteArray: return fieldtype::kBlob;
-        case QVariant::Bool: return fieldtype::kSmallInteger;
+        // As the standalone host reads a boolean of the same dataset: a whole number.
+        case QVariant::Bool: return fieldtype::kInteger;
         default: return fieldtype::kString;
     }
 }
@@ -408,7 +495,8 @@ int32_t FieldTypeOf(QVariant::Type type) {
 Variant ValueOf(const QVariant& v) {
     if (v.isNull() || !v.isValid()) return Variant::Null();
     switch (v.type()) {
-        case QVariant::Bool: return Variant(v.toBool());
+        // 1 or 0, as in the standalone host: a boolean variant converts to -1 for true.
+        case QVariant::Bool: return Variant(int32_t{v.toBool() ? 1 : 0});
         case QVariant::Int:
         case QVariant::UInt:
         case QVariant::LongLong:
@@ -424,18 +512,25 @@ Variant ValueOf(const QVariant& v) {
     }
 }
 
+// The feature id as a field, before the layer's own, where the layer has no field of its ids.
+constexpr const char* kIdField = "OBJECTID";
+
 class AtlasFeature final : public ComObject<PageFeature> {
 public:
-    explicit AtlasFeature(QgsFeature feature) : feature_(std::move(feature)) {}
+    // `idField`: the series' first field is the feature id, the layer's fields follow.
+    AtlasFeature(QgsFeature feature, bool idField) : feature_(std::move(feature)), id_field_(idField) {}
     Variant Value(int32_t index) override {
         HostCall("PageFeature.Value");
-        if (index < 0 || index >= feature_.attributes().size())
+        const int32_t offset = id_field_ ? 1 : 0;
+        if (index < 0 || index >= feature_.attributes().size() + offset)
             Raise(hresult::kInvalidArg, "PageFeature.Value", "Field index out of range.");
-        return ValueOf(feature_.attribute(index));
+        if (index < offset) return ValueOf(QVariant(feature_.id()));
+        return ValueOf(feature_.attribute(index - offset));
     }
 
 private:
     QgsFeature feature_;
+    bool id_field_;
 };
 
 class AtlasSeries final : public ComObject<MapSeriesFrame> {
@@ -462,9 +557,18 @@ public:
         series_ = std::make_shared<standalone::SeriesData>();
         QgsVectorLayer* layer = Atlas("MapSeriesFrame.Bind").coverageLayer();
         series_->name = layer->name().toStdString();
+        // The feature id first, as the standalone host reads a dataset: the layer's id column
+        // where QGIS gives it as the layer's first field and its key (a GeoPackage's "fid"),
+        // else a field of its own.
         const QgsFields fields = layer->fields();
+        const QgsVectorDataProvider* provider = layer->dataProvider();
+        const bool idColumn = provider != nullptr && provider->pkAttributeIndexes() == QgsAttributeList{0} &&
+                              fields.count() > 0 && FieldTypeOf(fields.at(0).type()) == fieldtype::kInteger;
+        id_field_ = !idColumn;
+        if (id_field_) series_->fields.push_back({kIdField, fieldtype::kObjectId});
         for (int i = 0; i < fields.count(); ++i) {
-            series_->fields.push_back({fields.at(i).name().toStdString(), FieldTypeOf(fields.at(i).type())});
+            series_->fields.push_back({fields.at(i).name().toStdString(),
+                                       idColumn && i == 0 ? fieldtype::kObjectId : FieldTypeOf(fields.at(i).type())});
         }
     }
     ComPtr<SeriesLayer> IndexLayer() override {
@@ -491,7 +595,7 @@ public:
                   "No page at position " + std::to_string(position) + " is in force (the atlas shows page " +
                       std::to_string(inForce) + ").");
         }
-        return MakeCom<PageFeature, AtlasFeature>(atlas.layout()->reportContext().feature());
+        return MakeCom<PageFeature, AtlasFeature>(atlas.layout()->reportContext().feature(), id_field_);
     }
     void SetCurrentPage(const ComPtr<PageFeature>&, int32_t) override {
         // The atlas put the page in force before the engine was asked to place it.
@@ -517,6 +621,7 @@ private:
 
     std::weak_ptr<Core> core_;
     std::shared_ptr<standalone::SeriesData> series_;
+    bool id_field_ = false;  // the feature id is a field before the layer's
 };
 
 // ------------------------------------------------------------------ the page in force
@@ -581,6 +686,41 @@ StoredProperties RecordPropertiesOf(const QgsLayoutItem& item) {
     return stored;
 }
 
+namespace {
+
+// "X", "Y", "X and Y" for what of the item's own position is data-defined; empty for neither.
+std::string DataDefinedCoordinates(const QgsLayoutItem& item) {
+    const QgsPropertyCollection& properties = item.dataDefinedProperties();
+    const bool x = properties.isActive(QgsLayoutObject::PositionX);
+    const bool y = properties.isActive(QgsLayoutObject::PositionY);
+    return x && y ? "X and Y" : x ? "X" : y ? "Y" : "";
+}
+
+// The first item inside the group, depth first, whose position is data-defined.
+const QgsLayoutItem* DataDefinedMember(const QgsLayoutItemGroup& group) {
+    for (const QgsLayoutItem* m : group.items()) {
+        if (m == nullptr) continue;
+        if (!DataDefinedCoordinates(*m).empty()) return m;
+        if (const auto* inner = qobject_cast<const QgsLayoutItemGroup*>(m)) {
+            if (const QgsLayoutItem* found = DataDefinedMember(*inner)) return found;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string WhyMoveDoesNotHold(const QgsLayoutItem& item) {
+    constexpr const char* kWouldNotHold = "), so a move would not hold";
+    if (const std::string own = DataDefinedCoordinates(item); !own.empty())
+        return "QGIS sets its position from data (data-defined " + own + kWouldNotHold;
+    const auto* group = qobject_cast<const QgsLayoutItemGroup*>(&item);
+    const QgsLayoutItem* member = group != nullptr ? DataDefinedMember(*group) : nullptr;
+    if (member == nullptr) return {};
+    return "QGIS sets the position of its member " + standalone::QuotedValue(member->id().toStdString()) +
+           " from data (data-defined " + DataDefinedCoordinates(*member) + kWouldNotHold;
+}
+
 ComPtr<LayoutElement> QgisHost::Core::ElementFor(QgsLayoutItem* item) {
     if (!IsElementItem(item)) return {};
     const QString uuid = item->uuid();
@@ -610,8 +750,7 @@ std::vector<ComPtr<LayoutElement>> QgisHost::Core::TopLevel(const char* op) {
     for (QgsLayoutItem* item : items) {
         if (IsElementItem(item) && members.count(item) == 0 && !item->isGroupMember()) top.push_back(item);
     }
-    std::stable_sort(top.begin(), top.end(),
-                     [](const QgsLayoutItem* a, const QgsLayoutItem* b) { return a->zValue() < b->zValue(); });
+    SortForDrawing(top);
     std::vector<ComPtr<LayoutElement>> out;
     out.reserve(top.size());
     for (QgsLayoutItem* item : top) out.push_back(ElementFor(item));
@@ -704,6 +843,11 @@ std::string QgisHost::SelectionKey() {
         }
     }
     return key;
+}
+
+std::string QgisHost::WhyMoveDoesNotHold(const ComPtr<LayoutElement>& element) {
+    QgsLayoutItem* item = ItemOf(element);
+    return item != nullptr ? qgis::WhyMoveDoesNotHold(*item) : std::string();
 }
 
 void QgisHost::StoreRecords() {

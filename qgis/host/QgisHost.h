@@ -1,8 +1,9 @@
 #pragma once
 // The component's host inside QGIS: the host interfaces over a print layout. Elements are the
 // layout's items (groups walked and indexed over their items; pages are not elements), in
-// ascending stacking order; rectangles in the layout's units with y growing up from the lower
-// left corner of the first page; each item's custom value kept in its custom properties
+// ascending stacking order, a group's members too; rectangles in the layout's units with y growing up from the lower
+// left corner of the page the item stands on (a group member: its outermost group's), which is
+// also the page an element is anchored to; each item's custom value kept in its custom properties
 // (qgis/host/Records.h); the map series is the layout's atlas.
 
 #include "com/Unknown.h"
@@ -27,6 +28,13 @@ std::string DefaultComponentPath();
 
 // The item's custom properties that hold its record ("crvanchor" and "crvanchor/...").
 std::map<std::string, std::string> RecordPropertiesOf(const QgsLayoutItem& item);
+
+// Why QGIS would not keep a move of the item, in a few words ("QGIS sets its position from data
+// (data-defined X), so a move would not hold"); empty when it would. QGIS computes a data-defined
+// X or Y again on every refresh, of the item or, for a group, of any item inside it. A
+// data-defined size does not undo a move (the atlas applies it before the item is measured),
+// nor does a data-defined page (QGIS 3.22 moves no item by it).
+std::string WhyMoveDoesNotHold(const QgsLayoutItem& item);
 
 struct HostOptions {
     // Each move an undoable command of the layout (an interactive session); never for a
@@ -60,6 +68,10 @@ public:
     // their ids, groups, stacking order and records, and the atlas's coverage layer and fields.
     // Equal texts, equal choices; positions and sizes are left out.
     std::string SelectionKey();
+
+    // WhyMoveDoesNotHold for the element's item; empty for an object that is not one of its
+    // live elements. What AnchorSelection asks of the host.
+    std::string WhyMoveDoesNotHold(const ComPtr<LayoutElement>& element);
 
     // Writes every record changed in place (the engine and the property page change a record
     // inside the custom value they were handed) into its item's custom properties. Done on

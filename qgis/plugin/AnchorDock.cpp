@@ -5,7 +5,9 @@
 #include "anchor/CRVAnchorManager.h"
 #include "standalone/host/Activation.h"
 #include "standalone/host/Objects.h"
+#include "qgis/host/QgisHost.h"
 #include "standalone/placement/Placement.h"
+#include "standalone/support/MessageText.h"
 
 #include <qgslayout.h>
 #include <qgslayoutitem.h>
@@ -54,6 +56,20 @@ QString CycleNote(const std::vector<ComPtr<Unknown>>& shown) {
 }
 
 QString ItemName(QgsLayoutItem* item) { return item->id().isEmpty() ? item->displayName() : item->id(); }
+
+// QGIS puts an item with a data-defined position back where its data says, whatever the engine
+// does; the atlas leaves it out, and its anchor page alone would not tell.
+QString DataDefinedNote(const std::vector<QgsLayoutItem*>& items) {
+    QStringList lines;
+    for (QgsLayoutItem* item : items) {
+        const std::string why = WhyMoveDoesNotHold(*item);
+        if (why.empty()) continue;
+        lines << QString::fromStdString(standalone::QuotedValue(ItemName(item).toStdString()) + ": " + why +
+                                        "; the atlas leaves it where QGIS puts it. Clear the data-defined "
+                                        "position to anchor it.");
+    }
+    return lines.join('\n');
+}
 
 AnchorDock::AnchorDock(QgsLayout* layout, ElementSource elements, QWidget* parent)
     : QDockWidget(tr("Anchor"), parent), layout_(layout), elements_(std::move(elements)) {
@@ -166,7 +182,9 @@ void AnchorDock::ShowItems(const std::vector<QgsLayoutItem*>& items) {
         window->move(0, 0);
         page_->Show();
         window->show();
-        note_->setText(CycleNote(objects));
+        QStringList notes{DataDefinedNote(items), CycleNote(objects)};
+        notes.removeAll(QString());
+        note_->setText(notes.join('\n'));
     } catch (const ComError& e) {
         ClosePage();
         note_->setText(QString::fromStdString(e.Description()));

@@ -34,7 +34,8 @@ public:
     // What the dock says it shows: the selected items' names, or that nothing is selected.
     QString Subject() const;
     // Why there is no page for the selection (no record, or the component failed), or that a
-    // shown item is in a cycle of anchors; else empty.
+    // shown item has a data-defined position or is in a cycle of anchors (a line each); else
+    // empty.
     QString Note() const;
     // The page's window while the dock shows one.
     QWidget* PageWindow() const { return page_window_; }

@@ -128,7 +128,9 @@ void BookReport::AddPage(int32_t page, const std::vector<Placement>& placements,
         json found = json::array();
         for (const CheckFinding& f : checks) {
             json j = json::object();
-            j["kind"] = f.kind == CheckFinding::Kind::OffPage ? "off_page" : "overlap";
+            j["kind"] = f.kind == CheckFinding::Kind::OffPage   ? "off_page"
+                        : f.kind == CheckFinding::Kind::Overlap ? "overlap"
+                                                                : "data_defined";
             j["element"] = f.element;
             if (f.kind == CheckFinding::Kind::Overlap) j["other"] = f.other;
             found.push_back(std::move(j));

@@ -24,9 +24,11 @@ struct Placement {
     Rect rect;  // the element's rectangle as the engine measures it
 };
 
-// A finding of the layout checks (Checks.h) on a page.
+// A finding of the layout checks (Checks.h) on a page. DataDefined: an anchored element that
+// the host places itself from data (a QGIS item's data-defined position), which the book
+// leaves out; the host finds it, not the checks.
 struct CheckFinding {
-    enum class Kind { OffPage, Overlap };
+    enum class Kind { OffPage, Overlap, DataDefined };
     Kind kind = Kind::OffPage;
     std::string element;
     std::string other;  // the element it overlaps; empty for off the page
@@ -59,8 +61,9 @@ public:
     BookReport(const BookReport&) = delete;
     BookReport& operator=(const BookReport&) = delete;
 
-    // `checks` lists the layout checks' findings on the page, as "kind", "element" and, for an
-    // overlap, "other"; the page has a "checks" member only when there are some.
+    // `checks` lists the layout checks' findings on the page, as "kind" ("off_page", "overlap"
+    // or "data_defined"), "element" and, for an overlap, "other"; the page has a "checks"
+    // member only when there are some.
     void AddPage(int32_t page, const std::vector<Placement>& placements, const std::vector<CheckFinding>& checks = {});
     // Ends the report with the count of error reports and puts it in place.
     void Finish(int errorReports);

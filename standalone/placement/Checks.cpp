@@ -86,6 +86,7 @@ void CheckLog::AddPage(int32_t page, const std::vector<CheckFinding>& findings) 
 std::vector<std::string> CheckLog::Lines() const {
     std::vector<std::string> lines;
     for (const Entry& e : entries_) {
+        if (e.finding.kind == CheckFinding::Kind::DataDefined) continue;
         std::string line = QuotedValue(e.finding.element);
         line += e.finding.kind == CheckFinding::Kind::OffPage ? " off the page"
                                                               : " overlaps " + QuotedValue(e.finding.other);

@@ -34,7 +34,8 @@ public:
     bool Empty() const { return entries_.empty(); }
     // One line per element and kind, in the order first found, without a line end:
     // "\"North Arrow\" off the page on pages 3, 8-12",
-    // "\"Legend\" overlaps \"Survey Note\" on page 2".
+    // "\"Legend\" overlaps \"Survey Note\" on page 2". None for a data-defined element: it
+    // is named once before the book, as left out.
     std::vector<std::string> Lines() const;
 
 private:

@@ -570,7 +570,8 @@ std::string CycleLine(const std::string& name, const std::string& cycle) {
     return QuotedValue(name) + " is in a cycle of anchors: " + cycle;
 }
 
-AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::function<int()>& reportsShown) {
+AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::function<int()>& reportsShown,
+                                 const HostRefusal& refusal) {
     const ComPtr<ElementContainer> layout = RunningApplication()->Document()->PageLayout();
     std::vector<Selected> candidates;
     WalkLayout(layout, [&](const ComPtr<LayoutElement>& e, const std::string&) {
@@ -588,6 +589,10 @@ AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::fu
             if (!targets) targets.emplace(layout);
             const std::string why = WhyNotAnchored(c.element, *targets);
             left_out_.push_back({name, why.empty() ? "the engine cannot anchor it now" : why, c.element, ""});
+            continue;
+        }
+        if (const std::string why = refusal ? refusal(c.element) : std::string(); !why.empty()) {
+            left_out_.push_back({name, why, c.element, ""});
             continue;
         }
         const int before = reportsShown ? reportsShown() : 0;

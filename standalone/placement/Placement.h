@@ -110,6 +110,8 @@ private:
 class AnchorSelection {
 public:
     using ManagerFactory = std::function<ComPtr<_CRVAnchorManager>()>;
+    // Why the host would not keep a move of the element, in a few words; empty when it would.
+    using HostRefusal = std::function<std::string(const ComPtr<LayoutElement>&)>;
 
     struct Selected {
         ComPtr<LayoutElement> element;
@@ -132,8 +134,11 @@ public:
     // order within a priority, except that an element is placed after what it depends on
     // (OrderByDependency); the elements of a cycle are left out where they stand. The engine tells its caller nothing, only the user;
     // `reportsShown`, when given, counts the reports shown so far, so that an element whose
-    // selection was reported is left out instead of being reported again on every page.
-    explicit AnchorSelection(const ManagerFactory& newManager, const std::function<int()>& reportsShown = {});
+    // selection was reported is left out instead of being reported again on every page. An
+    // element the engine could anchor but whose moves the host would not keep (`refusal`, when
+    // given) is left out with the host's reason.
+    explicit AnchorSelection(const ManagerFactory& newManager, const std::function<int()>& reportsShown = {},
+                             const HostRefusal& refusal = {});
     ~AnchorSelection();
     AnchorSelection(const AnchorSelection&) = delete;
     AnchorSelection& operator=(const AnchorSelection&) = delete;

@@ -35,6 +35,13 @@ struct ItemSpec {
     double border = 0;  // a map frame's frame border
     std::vector<ItemSpec> members;  // of a group
     std::vector<std::string> record;  // KEY=VALUE; none: no record
+    int page = 0;  // the QGIS layout page it stands on (from 0); the standalone host has one page
+};
+
+// A page of the QGIS layout, in inches.
+struct PageSpec {
+    double width;
+    double height;
 };
 
 // The coverage layer: per page, a horizontal and a vertical distance and a name.
@@ -46,6 +53,7 @@ struct SheetRow {
 
 inline constexpr double kPageWidth = 8.5;
 inline constexpr double kPageHeight = 11;
+inline const std::vector<PageSpec> kOnePage = {{kPageWidth, kPageHeight}};
 
 inline std::vector<SheetRow> DefaultSheets() { return {{0.25, 1, "A"}, {-0.5, 2, "B"}, {1.5, -1, "C"}}; }
 
@@ -107,7 +115,9 @@ inline QgsLayoutItem* BuildQgisItem(QgsPrintLayout& layout, const ItemSpec& s) {
     }
     layout.addLayoutItem(item);
     item->setId(QString::fromStdString(s.name));
-    item->attemptMove(QgsLayoutPoint(s.rect.xmin, kPageHeight - s.rect.ymax, QgsUnitTypes::LayoutInches));
+    const double pageHeight = layout.pageCollection()->page(s.page)->rect().height();
+    item->attemptMove(QgsLayoutPoint(s.rect.xmin, pageHeight - s.rect.ymax, QgsUnitTypes::LayoutInches), true, false,
+                      s.page);
     item->attemptResize(QgsLayoutSize(s.rect.Width(), s.rect.Height(), QgsUnitTypes::LayoutInches));
     // After the size: a map's first extent would otherwise set its height from its own shape.
     if (auto* map = qobject_cast<QgsLayoutItemMap*>(item)) map->zoomToExtent(QgsRectangle(0, 0, 1000, 1000));
@@ -115,7 +125,7 @@ inline QgsLayoutItem* BuildQgisItem(QgsPrintLayout& layout, const ItemSpec& s) {
 }
 
 inline void BuildQgis(QgisLayout& q, const std::vector<ItemSpec>& items, const std::vector<SheetRow>& sheets,
-                      const QString& name = QStringLiteral("Atlas")) {
+                      const QString& name = QStringLiteral("Atlas"), const std::vector<PageSpec>& pages = kOnePage) {
     q.coverage = new QgsVectorLayer(
         QStringLiteral("Polygon?crs=EPSG:3857&field=HD:double&field=VD:integer&field=NAME:string(20)"),
         QStringLiteral("sheets"), QStringLiteral("memory"));
@@ -137,9 +147,11 @@ inline void BuildQgis(QgisLayout& q, const std::vector<ItemSpec>& items, const s
     q.layout = new QgsPrintLayout(&q.project);
     q.layout->setName(name);
     q.layout->setUnits(QgsUnitTypes::LayoutInches);
-    auto* page = new QgsLayoutItemPage(q.layout);
-    page->setPageSize(QgsLayoutSize(kPageWidth, kPageHeight, QgsUnitTypes::LayoutInches));
-    q.layout->pageCollection()->addPage(page);
+    for (const PageSpec& p : pages) {
+        auto* page = new QgsLayoutItemPage(q.layout);
+        page->setPageSize(QgsLayoutSize(p.width, p.height, QgsUnitTypes::LayoutInches));
+        q.layout->pageCollection()->addPage(page);
+    }
     q.project.layoutManager()->addLayout(q.layout);
     for (const auto& s : items) BuildQgisItem(*q.layout, s);
     q.layout->atlas()->setCoverageLayer(q.coverage);

@@ -3,6 +3,7 @@
 #include "qgsziputils.h"
 
 #include <QImage>
+#include <qgsproperty.h>
 
 #include "standalone/TempDir.h"
 #include "standalone/support/PdfCheck.h"
@@ -410,6 +411,58 @@ TEST(CrvAnchorQgis, ChecksPagesAndMarksCycles) {
     EXPECT_NE(run.err.find("\"Title\" is left out of the book: it is in the same cycle of anchors as \"Map\""),
               std::string::npos)
         << run.err;
+}
+
+// QGIS puts an item with a data-defined position back after every move: such an item, or a
+// group with one inside, is left out of the book and named once, and every page of the report
+// lists it among its checks (--strict fails on it), where the book used to report it placed.
+// A data-defined size is applied before the item is measured, so that item is placed.
+TEST(CrvAnchorQgis, LeavesOutItemsQgisPlacesFromData) {
+    TempDir dir;
+    const fs::path project = WriteProject(dir.Path(), [](QgsProject&, QgsPrintLayout& layout) {
+        const QgsProperty byPage = QgsProperty::fromExpression("1 + @atlas_featurenumber");
+        layout.itemById("Title")->dataDefinedProperties().setProperty(QgsLayoutObject::PositionX, byPage);
+        QgsLayoutItem* key = BuildQgisItem(layout, {ItemSpec::Text, "Key", {1, 1, 2, 1.5}, 0, {}, {}});
+        key->dataDefinedProperties().setProperty(QgsLayoutObject::PositionY, QgsProperty::fromValue(2));
+        layout.groupItems({key, BuildQgisItem(layout, {ItemSpec::Text, "Swatch", {1, 2, 1.5, 2.5}, 0, {}, {}})})
+            ->setId("Legend");
+        BuildQgisItem(layout, {ItemSpec::Text, "Scale", {4, 1, 6, 1.5}, 0, {}, {}})
+            ->dataDefinedProperties()
+            .setProperty(QgsLayoutObject::ItemWidth, byPage);
+    });
+    const std::string p = "\"" + project.string() + "\"";
+    for (const std::string item : {"Title", "Legend", "Scale"}) {
+        const CommandRun run = Command("anchor " + p + " --layout Atlas " + item +
+                                           " AnchorElement=true AnchorFromAll=Bottom\\ Right "
+                                           "AnchorToAll=Bottom\\ Right HDistanceAll=-0.5 VDistanceAll=0.5",
+                                       dir.Path());
+        ASSERT_EQ(run.status, 0) << item << ": " << run.err;
+    }
+    const fs::path report = dir.Path() / "report.json";
+    const CommandRun run = Command(p + " --layout Atlas --strict --report \"" + report.string() + "\"", dir.Path());
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(OwnLines(run.err),
+              "crvanchor-qgis: \"Title\" is left out of the book: QGIS sets its position from data (data-defined X), "
+              "so a move would not hold\n"
+              "crvanchor-qgis: \"Legend\" is left out of the book: QGIS sets the position of its member \"Key\" from "
+              "data (data-defined Y), so a move would not hold\n");
+    // Every page lists both; the report names no other finding.
+    const std::string text = ReadText(report);
+    const auto count = [&text](const std::string& part) {
+        size_t n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("\"kind\""), 6u) << text;
+    for (const std::string item : {"Title", "Legend"})
+        EXPECT_EQ(count("\"kind\": \"data_defined\",\n          \"element\": \"" + item + "\""), 3u) << text;
+    EXPECT_NE(text.find("\"anchor_order\": [\n    \"Scale\"\n  ]"), std::string::npos) << text;
+    // The item of a data-defined width: the page number plus one wide, its right edge where the
+    // record puts it.
+    for (const std::string rect : {"6.0,\n", "5.0,\n", "4.0,\n"})
+        EXPECT_EQ(count("\"rect\": [\n            " + rect + "            0.5,\n            8.0,\n            1.0\n"),
+                  1u)
+            << rect << text;
 }
 
 }  // namespace crv::testing

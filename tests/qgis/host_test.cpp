@@ -4,6 +4,7 @@
 #include "qgis/host/AtlasAnchoring.h"
 #include "qgis/host/QgisHost.h"
 #include "qgis/host/Records.h"
+#include "standalone/document/SeriesSource.h"
 #include "standalone/host/Activation.h"
 #include "standalone/placement/Placement.h"
 #include "standalone/TempDir.h"
@@ -15,9 +16,11 @@
 #include <QUndoStack>
 
 #include <qgslayoutundostack.h>
+#include <qgsvectorfilewriter.h>
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 
 namespace crv::testing {
 
@@ -81,9 +84,9 @@ Pages RunStandalone(const std::vector<ItemSpec>& items, RecordingErrorSink& sink
     return pages;
 }
 
-Pages RunQgis(const std::vector<ItemSpec>& items, RecordingErrorSink& sink) {
+Pages RunQgis(const std::vector<ItemSpec>& items, RecordingErrorSink& sink, const std::vector<PageSpec>& layoutPages) {
     QgisLayout q;
-    BuildQgis(q, items, DefaultSheets());
+    BuildQgis(q, items, DefaultSheets(), QStringLiteral("Atlas"), layoutPages);
     qgis::QgisHost host(q.layout);
     WriteRecords(items, FindByName, NewManager);
     QgsLayoutAtlas* atlas = q.layout->atlas();
@@ -94,6 +97,9 @@ Pages RunQgis(const std::vector<ItemSpec>& items, RecordingErrorSink& sink) {
     for (int32_t page = 1; page <= 3; ++page) {
         EXPECT_TRUE(atlas->seekTo(page - 1));
         selection.PlacePage(page);
+        // As the designer does when it draws the page: QGIS moves the items of a group by the
+        // group's own rectangle.
+        q.layout->refresh();
         pages.push_back(Extents());
     }
     atlas->endRender();
@@ -109,18 +115,22 @@ void ExpectNear(const Rect& a, const Rect& b, const std::string& what) {
 
 const ItemSpec kMap{ItemSpec::Map, "Map", {1, 2, 7.5, 9}, 0, {}, {}};
 
-ItemSpec Text(const std::string& name, Rect r, std::vector<std::string> record = {}) {
-    return {ItemSpec::Text, name, r, 0, {}, std::move(record)};
+ItemSpec Text(const std::string& name, Rect r, std::vector<std::string> record = {}, int page = 0) {
+    return {ItemSpec::Text, name, r, 0, {}, std::move(record), page};
 }
 
 }  // namespace
 
 // The same layouts and records in both hosts put every element at the same place on every page.
+// An item on another page of a QGIS layout is measured on, and anchored to, the page it stands
+// on, as if that page were the standalone host's one page.
 TEST(QgisHost, PlacesEveryElementAsTheStandaloneHostDoes) {
     struct Case {
         const char* what;
         std::vector<ItemSpec> items;
+        std::vector<PageSpec> pages = kOnePage;  // of the QGIS layout
     };
+    const std::vector<PageSpec> tallFirstPage = {{kPageWidth, 14}, {kPageWidth, kPageHeight}, {kPageWidth, 14}};
     const std::vector<Case> cases = {
         {"page anchors",
          {kMap,
@@ -162,12 +172,54 @@ TEST(QgisHost, PlacesEveryElementAsTheStandaloneHostDoes) {
           Text("Caption", {0, 0, 3, 0.4},
                {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map", "AnchorFromAll=Top Left",
                 "AnchorToAll=Bottom Left"})}},
+        {"items on the second page, the first one taller",
+         {kMap,
+          Text("Folio", {0, 0, 1, 0.3},
+               {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right", "HDistanceAll=-0.5",
+                "VDistanceAll=0.5"},
+               1),
+          Text("Caption", {2, 2, 4, 2.5},
+               {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map", "AnchorFromAll=Top Left",
+                "AnchorToAll=Bottom Left", "VDistanceAll=-0.1"},
+               1),
+          ItemSpec{ItemSpec::Group,
+                   "Legend",
+                   {},
+                   0,
+                   {Text("Key 1", {1, 1, 2, 1.5}, {}, 1), Text("Key 2", {1.2, 0.5, 2.5, 0.9}, {}, 1)},
+                   {"AnchorElement=true", "AnchorFromAll=Top Left", "AnchorToAll=Top Left", "HDistanceAll=0.25",
+                    "VDistanceAll=-0.25"}},
+          Text("Untouched", {5, 5, 6, 6}, {}, 2)},
+         tallFirstPage},
+        {"members anchored inside a group inside a group, the groups anchored too",
+         {kMap,
+          ItemSpec{ItemSpec::Group,
+                   "Panel",
+                   {},
+                   0,
+                   {ItemSpec{ItemSpec::Group,
+                             "Legend",
+                             {},
+                             0,
+                             {Text("Key 1", {1, 1, 2, 1.5},
+                                   {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right",
+                                    "HFromFieldAll=true", "HFieldNameAll=HD", "VFromFieldAll=true", "VFieldNameAll=VD",
+                                    "AnchorPriority=HIGH"}),
+                              Text("Key 2", {1.2, 0.5, 2.5, 0.9})},
+                             {"AnchorElement=true", "AnchorFromAll=Top Left", "AnchorToAll=Top Left", "HDistanceAll=1",
+                              "VDistanceAll=-1"}},
+                    Text("Note", {3, 0.5, 4, 1})},
+                   {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map", "AnchorFromAll=Top Left",
+                    "AnchorToAll=Bottom Left", "HDistanceAll=-0.25", "VDistanceAll=0.25", "AnchorPriority=LOW"}},
+          Text("Follower", {5, 5, 6, 6},
+               {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Panel", "AnchorFromAll=Top Left",
+                "AnchorToAll=Top Right"})}},
     };
     for (const auto& c : cases) {
         RecordingErrorSink sink;
         ScopedErrorSink scope(sink);
         const Pages expected = RunStandalone(c.items, sink);
-        const Pages actual = RunQgis(c.items, sink);
+        const Pages actual = RunQgis(c.items, sink, c.pages);
         EXPECT_TRUE(sink.reports.empty()) << c.what << ": " << (sink.reports.empty() ? "" : sink.reports[0].text);
         ASSERT_EQ(actual.size(), expected.size()) << c.what;
         for (size_t p = 0; p < expected.size(); ++p) {
@@ -181,6 +233,108 @@ TEST(QgisHost, PlacesEveryElementAsTheStandaloneHostDoes) {
             }
         }
     }
+}
+
+// The atlas offers the fields that the standalone host reads from the same dataset, in the same
+// order, of the same kinds and with the same values: the feature id first (under the layer's id
+// column, else OBJECTID, where QGIS used to offer no field of a GeoJSON layer's ids), and a
+// boolean as 1 or 0 (where QGIS used to give -1 for true).
+TEST(QgisHost, OffersTheFieldsTheStandaloneHostReads) {
+    TempDir dir;
+    const fs::path geojson = dir.Path() / "sheets.geojson";
+    std::ofstream(geojson) << R"({"type":"FeatureCollection","features":[)"
+                           << R"({"type":"Feature","properties":{"HD":0.25,"VD":3,"FLIP":true,"NAME":"A"},)"
+                           << R"("geometry":{"type":"Polygon","coordinates":[[[0,0],[1,0],[1,1],[0,0]]]}},)"
+                           << R"({"type":"Feature","properties":{"HD":-0.5,"VD":null,"FLIP":false,"NAME":"B"},)"
+                           << R"("geometry":{"type":"Polygon","coordinates":[[[1,0],[2,0],[2,1],[1,0]]]}}]})";
+    // The same features in a GeoPackage, whose id column is a field of the layer in QGIS.
+    const fs::path gpkg = dir.Path() / "sheets.gpkg";
+    {
+        QgsVectorLayer source(QString::fromStdString(geojson.string()), "sheets", "ogr");
+        QgsVectorFileWriter::SaveVectorOptions options;
+        options.driverName = "GPKG";
+        options.layerName = "sheets";
+        ASSERT_EQ(QgsVectorFileWriter::writeAsVectorFormatV3(&source, QString::fromStdString(gpkg.string()),
+                                                             QgsCoordinateTransformContext(), options),
+                  QgsVectorFileWriter::NoError);
+    }
+    for (const fs::path& path : {geojson, gpkg}) {
+        SCOPED_TRACE(path.filename().string());
+        const standalone::SeriesData expected = standalone::ReadIndexLayer({path, "", "", true});
+        QgisLayout q;
+        BuildQgis(q, {kMap}, DefaultSheets());
+        auto* layer = new QgsVectorLayer(QString::fromStdString(path.string()), "file", "ogr");
+        ASSERT_TRUE(layer->isValid());
+        q.project.addMapLayer(layer);
+        q.layout->atlas()->setCoverageLayer(layer);
+        qgis::QgisHost host(q.layout);
+        auto series = NewMapSeriesFrame();
+        series->Bind(ComPtr<MapFrame>::Query(FindByName("Map")));
+        const auto fields = series->IndexLayer()->Table()->Fields();
+        ASSERT_EQ(static_cast<size_t>(fields->FieldCount()), expected.fields.size());
+        for (int32_t i = 0; i < fields->FieldCount(); ++i) {
+            EXPECT_EQ(fields->FieldAt(i)->Name(), expected.fields[static_cast<size_t>(i)].name) << i;
+            EXPECT_EQ(fields->FieldAt(i)->Type(), expected.fields[static_cast<size_t>(i)].type) << i;
+        }
+        QgsLayoutAtlas* atlas = q.layout->atlas();
+        ASSERT_TRUE(atlas->beginRender());
+        ASSERT_EQ(static_cast<size_t>(atlas->count()), expected.PageCount());
+        for (int32_t page = 1; page <= atlas->count(); ++page) {
+            ASSERT_TRUE(atlas->seekTo(page - 1));
+            const auto feature = series->FeatureAt(page);
+            for (int32_t i = 0; i < fields->FieldCount(); ++i) {
+                const Variant want = expected.Value(static_cast<size_t>(page - 1), static_cast<size_t>(i));
+                const Variant got = feature->Value(i);
+                EXPECT_EQ(got.Type(), want.Type()) << "page " << page << ", " << fields->FieldAt(i)->Name();
+                EXPECT_EQ(got, want) << "page " << page << ", " << fields->FieldAt(i)->Name();
+            }
+        }
+        atlas->endRender();
+    }
+}
+
+// The members of a group come in drawing order, as in the standalone host, also from a project
+// read back from disk, where QGIS gives them in reverse.
+TEST(QgisHost, ListsGroupMembersInDrawingOrderAfterAReload) {
+    const std::vector<ItemSpec> items = {
+        kMap, ItemSpec{ItemSpec::Group,
+                       "Panel",
+                       {},
+                       0,
+                       {ItemSpec{ItemSpec::Group,
+                                 "Legend",
+                                 {},
+                                 0,
+                                 {Text("Key 1", {1, 1, 2, 1.5}), Text("Key 2", {1.2, 0.5, 2.5, 0.9}),
+                                  Text("Key 3", {1.2, 0.5, 2.5, 0.9})},
+                                 {}},
+                        Text("Note", {3, 0.5, 4, 1})},
+                       {}}};
+    const auto walked = [] {
+        std::vector<std::string> names;
+        standalone::WalkLayout(RunningApplication()->Document()->PageLayout(),
+                               [&](const ComPtr<LayoutElement>& e, const std::string&) { names.push_back(e->Name()); });
+        return names;
+    };
+    std::vector<std::string> expected;
+    {
+        standalone::StandaloneHost host;
+        for (const auto& s : items) BuildStandalone(host, s, DefaultSheets(), true);
+        expected = walked();
+    }
+    TempDir dir;
+    const fs::path file = dir.Path() / "groups.qgz";
+    {
+        QgisLayout q;
+        BuildQgis(q, items, DefaultSheets());
+        qgis::QgisHost host(q.layout);
+        EXPECT_EQ(walked(), expected) << "as built";
+        ASSERT_TRUE(q.project.write(QString::fromStdString(file.string())));
+    }
+    QgsProject reloaded;
+    ASSERT_TRUE(reloaded.read(QString::fromStdString(file.string())));
+    qgis::QgisHost host(reloaded.layoutManager()->printLayouts().value(0));
+    EXPECT_EQ(walked(), expected) << "read back";
 }
 
 // Records are item custom properties: a saved and reloaded project gives every value back in

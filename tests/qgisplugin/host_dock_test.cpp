@@ -16,6 +16,7 @@
 #include <qgsvectorlayer.h>
 #include <qgslayoutitemshape.h>
 #include <qgsproject.h>
+#include <qgsproperty.h>
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -87,6 +88,18 @@ TEST(HostDock, ShowsAndStoresTheItemsRecord) {
               "stands; anchor one of the cycle elsewhere to place it.");
     layout.setSelectedItem(a);
     EXPECT_NE(dock.Note().toStdString().find("\"A\" is in a cycle"), std::string::npos) << dock.Note().toStdString();
+
+    // QGIS puts an item of a data-defined position back after every move: the dock says so first.
+    a->dataDefinedProperties().setProperty(QgsLayoutObject::PositionX, QgsProperty::fromValue(10));
+    layout.deselectAll();
+    layout.setSelectedItem(a);
+    ASSERT_NE(dock.PageWindow(), nullptr) << dock.Note().toStdString();
+    EXPECT_EQ(dock.Note().toStdString().rfind("\"A\": QGIS sets its position from data (data-defined X), so a move "
+                                              "would not hold; the atlas leaves it where QGIS puts it. Clear the "
+                                              "data-defined position to anchor it.\n\"A\" is in a cycle",
+                                              0),
+              0u)
+        << dock.Note().toStdString();
 }
 
 // Apply places the item for the atlas page the designer shows, where it used to place it for

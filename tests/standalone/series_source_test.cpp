@@ -201,6 +201,8 @@ TEST(SeriesSource, MapsFieldTypesOfEachFormatToHostCodes) {
         EXPECT_EQ(CDbl(ValueOf(d, 0, "single")), 0.5) << c.file;
         EXPECT_EQ(CLng(ValueOf(d, 0, "big")), 123456) << c.file;
         EXPECT_EQ(ValueOf(d, 0, "day"), Variant("2024-05-17")) << c.file;
+        // A boolean is 1 or 0, as the QGIS host gives it too.
+        EXPECT_EQ(ValueOf(d, 0, "flag"), Variant(int32_t{1})) << c.file;
         if (TypeOf(d, "small") == fieldtype::kSmallInteger) {
             EXPECT_EQ(ValueOf(d, 0, "small"), Variant(int16_t{-12})) << c.file;
         }
