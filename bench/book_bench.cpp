@@ -118,7 +118,7 @@ void BM_LoadDocument(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadDocument)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond);
 
-void BM_ShowPage(benchmark::State& state) {
+void BM_PlacePage(benchmark::State& state) {
     const int sheets = static_cast<int>(state.range(0));
     const fs::path dir = MakeBook(sheets);
     RecordingErrorSink sink;
@@ -138,12 +138,12 @@ void BM_ShowPage(benchmark::State& state) {
     if (book.AnchorOrder().empty()) state.SkipWithError("no element of the book is anchored");
     int32_t page = 1;
     for (auto _ : state) {
-        book.ShowPage(page);
+        book.PlacePage(page);
         page = page % sheets + 1;
     }
     if (!sink.reports.empty()) state.SkipWithError("the engine reported an error");
 }
-BENCHMARK(BM_ShowPage)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlacePage)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 void BM_SaveDocument(benchmark::State& state) {
     const fs::path dir = MakeBook(static_cast<int>(state.range(0)));
@@ -275,7 +275,7 @@ void BM_WideLayoutPage(benchmark::State& state) {
     CheckLog checks;
     int32_t page = 1;
     for (auto _ : state) {
-        book.ShowPage(page);
+        book.PlacePage(page);
         const std::vector<Placement> placements = book.Placements();
         checks.AddPage(page, CheckPage(placements, 8.5, 11, false));
         page = page % 100 + 1;

@@ -96,7 +96,7 @@ MapBook::~MapBook() = default;
 
 PageList MapBook::ParsePages(const std::string& text) const { return ParseBookPages(text, first_, last_); }
 
-void MapBook::ShowPage(int32_t page) {
+void MapBook::PlacePage(int32_t page) {
     HostState& state = document_.Host().State();
     if (series_frame_) {
         SeriesData& s = *StandaloneHost::Impl(series_frame_).series;

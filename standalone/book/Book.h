@@ -69,7 +69,7 @@ public:
     // Puts the page in force in the companions (the map series' current page and the series
     // layout's, when one is in force) and places every selected element for it. Whatever
     // draws the page reads its values from the series' page in force.
-    void ShowPage(int32_t page);
+    void PlacePage(int32_t page);
 
     // Every element of the layout, groups walked depth first, where it stands now.
     std::vector<Placement> Placements() const;

@@ -83,7 +83,7 @@ bool BookPages::Next() {
         }
         page_ = ranges[range_].first;
     }
-    book_.ShowPage(page_);
+    book_.PlacePage(page_);
     ++done_;
     return true;
 }

@@ -305,7 +305,7 @@ void StudioWindow::ShowPage(int32_t page) {
     if (!HasDocument()) return;
     if (book_->HasPages()) {
         page_ = std::clamp(page, book_->FirstPage(), book_->LastPage());
-        book_->ShowPage(page_);
+        book_->PlacePage(page_);
     } else {
         // A map series without features: the layout as it stands, no page to put in force.
         page_ = book_->FirstPage();

@@ -179,10 +179,10 @@ TEST(AnchorOrder, AChainInAnyOrderGivesThePageItsOwnRulesWhateverPagesRanBefore)
             standalone::MapBook allBook(all.doc);
             EXPECT_EQ(Names(allBook.AnchorOrder()), (std::vector<std::string>{"Near", "Mid", "Far"}));
             EXPECT_TRUE(allBook.LeftOutElements().empty());
-            for (int32_t page = 1; page <= 5; ++page) allBook.ShowPage(page);
+            for (int32_t page = 1; page <= 5; ++page) allBook.PlacePage(page);
             Loaded alone(book, anchors);
             standalone::MapBook aloneBook(alone.doc);
-            aloneBook.ShowPage(5);
+            aloneBook.PlacePage(5);
             const auto a = all.Rects();
             const auto b = alone.Rects();
             for (const auto& name : chain) {
@@ -190,7 +190,7 @@ TEST(AnchorOrder, AChainInAnyOrderGivesThePageItsOwnRulesWhateverPagesRanBefore)
                 EXPECT_TRUE(Near(b.at(name), page5.at(name))) << name << " after page 5 alone";
             }
             // Page 4, an even page, moves the whole chain along.
-            allBook.ShowPage(4);
+            allBook.PlacePage(4);
             EXPECT_TRUE(Near(all.Rects().at("Far"), {3, 3, 4, 3.5}));
         }
     } while (std::next_permutation(containerOrder.begin(), containerOrder.end()));
@@ -327,7 +327,7 @@ TEST(AnchorOrder, EveryCycleIsNamedItsElementsStayAndTheRestIsPlaced) {
             reported[left.name] = left.cycle;
         }
         EXPECT_EQ(reported, c.cycles);
-        for (int32_t page = 1; page <= 4; ++page) book.ShowPage(page);
+        for (int32_t page = 1; page <= 4; ++page) book.PlacePage(page);
         const auto after = loaded.Rects();
         for (const auto& [name, cycle] : c.cycles) {
             EXPECT_TRUE(Near(after.at(name), before.at(name))) << name << " moved";

@@ -738,7 +738,7 @@ TEST(MapBook, PagesAreSteppedInOrderEachPutInForceWithoutAnEventLog) {
     // The host's event log is kept only when asked for: move, update, redraw a placement.
     EXPECT_TRUE(host.State().events.empty());
     host.State().log_events = true;
-    book.ShowPage(3);
+    book.PlacePage(3);
     EXPECT_EQ(host.State().events.size(), 3 * book.AnchorOrder().size());
     EXPECT_TRUE(sink.reports.empty());
 }
