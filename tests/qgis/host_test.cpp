@@ -19,6 +19,8 @@
 #include <qgsvectorfilewriter.h>
 
 #include <cmath>
+#include <functional>
+#include <random>
 #include <cstdio>
 #include <fstream>
 
@@ -114,6 +116,28 @@ void ExpectNear(const Rect& a, const Rect& b, const std::string& what) {
 }
 
 const ItemSpec kMap{ItemSpec::Map, "Map", {1, 2, 7.5, 9}, 0, {}, {}};
+
+// Both hosts, then every element of every page compared; the number of error reports the two
+// showed together.
+size_t ExpectSamePages(const char* what, const std::vector<ItemSpec>& items, const std::vector<PageSpec>& layoutPages) {
+    RecordingErrorSink sink;
+    ScopedErrorSink scope(sink);
+    const Pages expected = RunStandalone(items, sink);
+    const Pages actual = RunQgis(items, sink, layoutPages);
+    const size_t reports = sink.reports.size();
+    EXPECT_EQ(actual.size(), expected.size()) << what;
+    for (size_t p = 0; p < std::min(expected.size(), actual.size()); ++p) {
+        EXPECT_EQ(actual[p].size(), expected[p].size()) << what;
+        for (size_t i = 0; i < std::min(expected[p].size(), actual[p].size()); ++i) {
+            const std::string where =
+                std::string(what) + ", page " + std::to_string(p + 1) + ", " + expected[p][i].name;
+            EXPECT_EQ(actual[p][i].name, expected[p][i].name) << where;
+            ExpectNear(actual[p][i].outline, expected[p][i].outline, where + " outline");
+            ExpectNear(actual[p][i].bounds, expected[p][i].bounds, where + " bounds");
+        }
+    }
+    return reports;
+}
 
 ItemSpec Text(const std::string& name, Rect r, std::vector<std::string> record = {}, int page = 0) {
     return {ItemSpec::Text, name, r, 0, {}, std::move(record), page};
@@ -215,23 +239,73 @@ TEST(QgisHost, PlacesEveryElementAsTheStandaloneHostDoes) {
                {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Panel", "AnchorFromAll=Top Left",
                 "AnchorToAll=Top Right"})}},
     };
-    for (const auto& c : cases) {
-        RecordingErrorSink sink;
-        ScopedErrorSink scope(sink);
-        const Pages expected = RunStandalone(c.items, sink);
-        const Pages actual = RunQgis(c.items, sink, c.pages);
-        EXPECT_TRUE(sink.reports.empty()) << c.what << ": " << (sink.reports.empty() ? "" : sink.reports[0].text);
-        ASSERT_EQ(actual.size(), expected.size()) << c.what;
-        for (size_t p = 0; p < expected.size(); ++p) {
-            ASSERT_EQ(actual[p].size(), expected[p].size()) << c.what;
-            for (size_t i = 0; i < expected[p].size(); ++i) {
-                const std::string what =
-                    std::string(c.what) + ", page " + std::to_string(p + 1) + ", " + expected[p][i].name;
-                EXPECT_EQ(actual[p][i].name, expected[p][i].name) << what;
-                ExpectNear(actual[p][i].outline, expected[p][i].outline, what + " outline");
-                ExpectNear(actual[p][i].bounds, expected[p][i].bounds, what + " bounds");
+    for (const auto& c : cases) EXPECT_EQ(ExpectSamePages(c.what, c.items, c.pages), 0u) << c.what;
+}
+
+// Generated layouts, the same in both hosts, give the same rectangles on every page: chains of
+// anchors to the page and to other elements, groups nested up to three deep with anchored
+// members, map frames with borders, alternate rules on even, odd and listed pages, and distances
+// from the atlas's fields. Coordinates on a 0.001 grid, as a project file keeps them.
+TEST(QgisHost, GeneratedLayoutsPlaceAsTheStandaloneHostDoes) {
+    std::mt19937 random(20261207);
+    const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+    const auto grid = [&](double lo, double hi) {
+        return std::round(std::uniform_real_distribution<double>(lo, hi)(random) * 1000) / 1000;
+    };
+    for (int layout = 0; layout < 30; ++layout) {
+        std::vector<std::string> names{"Map"};
+        std::vector<ItemSpec> items{kMap};
+        items[0].border = pick(0, 1) == 0 ? 0 : grid(0.01, 0.1);
+        int made = 0;
+        // A record for element `name`, anchored to the page or to an element made before it.
+        const auto record = [&](const std::string& name) -> std::vector<std::string> {
+            if (pick(0, 3) == 0) return {};
+            std::vector<std::string> r{"AnchorElement=true", "AnchorFromAll=" + std::to_string(pick(0, 8)),
+                                       "AnchorToAll=" + std::to_string(pick(0, 8)),
+                                       "HDistanceAll=" + std::to_string(grid(-1, 1)),
+                                       "VDistanceAll=" + std::to_string(grid(-1, 1))};
+            std::vector<std::string> targets;
+            for (const auto& n : names) {
+                if (n != name) targets.push_back(n);
             }
-        }
+            if (pick(0, 2) != 0 && !targets.empty()) {
+                const std::string target = targets[static_cast<size_t>(pick(0, static_cast<int>(targets.size()) - 1))];
+                r.push_back("AnchorType=NamedElement");
+                r.push_back("ElementName=" + target);
+                if (target == "Map" && pick(0, 1) == 0) {
+                    r.push_back("HFromFieldAll=true");
+                    r.push_back("HFieldNameAll=HD");
+                }
+            }
+            if (pick(0, 1) == 0) {
+                const int alt = pick(0, 2);
+                r.push_back("UseAltAnchoring=true");
+                r.push_back("AltAnchorType=" + std::to_string(alt));
+                if (alt == 2) r.push_back("AltAnchorPageRange=" + std::string(pick(0, 1) == 0 ? "2" : "1,3"));
+                r.push_back("AnchorFromAlt=" + std::to_string(pick(0, 8)));
+                r.push_back("AnchorToAlt=" + std::to_string(pick(0, 8)));
+                r.push_back("HDistanceAlt=" + std::to_string(grid(-1, 1)));
+            }
+            return r;
+        };
+        const std::function<ItemSpec(int)> make = [&](int depth) {
+            const std::string name = "E" + std::to_string(++made);
+            ItemSpec spec;
+            if (depth < 3 && pick(0, 3) == 0) {
+                spec = {ItemSpec::Group, name, {}, 0, {}, {}};
+                for (int m = pick(2, 3); m > 0; --m) spec.members.push_back(make(depth + 1));
+            } else {
+                const double x = grid(0.5, 6), y = grid(0.5, 9);
+                spec = Text(name, {x, y, x + grid(0.2, 2), y + grid(0.2, 1.5)});
+            }
+            names.push_back(name);
+            spec.record = record(name);
+            return spec;
+        };
+        for (int top = pick(2, 5); top > 0; --top) items.push_back(make(1));
+        // Whatever one host reports, the other reports too.
+        const std::string what = "generated layout " + std::to_string(layout);
+        EXPECT_EQ(ExpectSamePages(what.c_str(), items, kOnePage) % 2, 0u) << what;
     }
 }
 
