@@ -606,6 +606,9 @@ QgisHost::QgisHost(QgsLayout* layout, HostOptions options) : core_(std::make_sha
     core_->layout = layout;
     core_->options = options;
     core_->self = core_;
+    // A headless run keeps no history: QGIS's own group moves and resizes (the atlas's refresh of
+    // every page, an anchored group) would otherwise add undo commands page after page.
+    if (!options.undoable && layout != nullptr) layout->undoStack()->blockCommands(true);
     Register();
 }
 
@@ -639,6 +642,7 @@ QgisHost::~QgisHost() {
     }
     core_->registrations.clear();
     core_->elements.clear();
+    if (!core_->options.undoable && core_->layout) core_->layout->undoStack()->blockCommands(false);
 }
 
 ComPtr<LayoutElement> QgisHost::ElementFor(QgsLayoutItem* item) { return core_->ElementFor(item); }

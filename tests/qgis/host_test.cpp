@@ -279,6 +279,39 @@ TEST(QgisHost, MovesAreUndoableOnlyInAnInteractiveSession) {
     }
 }
 
+// Over an atlas, QGIS itself resizes a group on every page and moves its members one by one
+// when it is anchored: a headless host keeps none of that as history, page after page, and
+// gives the layout its history back when it goes.
+TEST(QgisHost, AHeadlessRunKeepsNoHistoryOverTheAtlas) {
+    QgisLayout q;
+    const std::vector<ItemSpec> items = {
+        kMap, ItemSpec{ItemSpec::Group,
+                       "Legend",
+                       {},
+                       0,
+                       {Text("Key 1", {1, 1, 2, 1.5}), Text("Key 2", {1.2, 0.5, 2.5, 0.9})},
+                       {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right",
+                        "HDistanceAll=-0.25", "VDistanceAll=0.25"}}};
+    BuildQgis(q, items, DefaultSheets());
+    QUndoStack* history = q.layout->undoStack()->stack();
+    const int steps = history->count();
+    {
+        qgis::QgisHost host(q.layout);
+        WriteRecords(items, FindByName, NewManager);
+        QgsLayoutAtlas* atlas = q.layout->atlas();
+        ASSERT_TRUE(atlas->beginRender());
+        standalone::AnchorSelection selection(NewManager);
+        for (int32_t page = 1; page <= 3; ++page) {
+            ASSERT_TRUE(atlas->seekTo(page - 1));
+            selection.PlacePage(page);
+        }
+        atlas->endRender();
+        EXPECT_NEAR(q.layout->itemById("Key 2")->pos().x(), kPageWidth - 0.25 - 1.3, 1e-9);
+        EXPECT_EQ(history->count(), steps);
+    }
+    EXPECT_FALSE(q.layout->undoStack()->isBlocked());
+}
+
 // Items changed behind the engine's back after selection: a report, never a crash.
 TEST(QgisHost, ItemsDeletedRenamedOrRegroupedAfterSelectionGiveAReport) {
     const std::vector<ItemSpec> items = {kMap, Text("Note", {0, 0, 1, 0.5},
