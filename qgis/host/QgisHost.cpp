@@ -133,9 +133,15 @@ public:
         QgsLayoutItem& item = Item("LayoutElement.Move");
         auto core = core_.lock();
         const bool undoable = core && core->options.undoable && core->layout;
-        if (undoable) core->layout->undoStack()->beginCommand(&item, QStringLiteral("Anchor %1").arg(item.id()));
+        const QString step = undoable ? QStringLiteral("Anchor %1").arg(item.id()) : QString();
+        // QGIS moves a group member by member, each a step of its own: one step holds them all.
+        // Only for a group: an item that does not move leaves no step, an empty macro would.
+        const bool macro = undoable && is_group_;
+        if (macro) core->layout->undoStack()->beginMacro(step);
+        if (undoable) core->layout->undoStack()->beginCommand(&item, step);
         item.attemptMoveBy(dx, -dy);
         if (undoable) core->layout->undoStack()->endCommand();
+        if (macro) core->layout->undoStack()->endMacro();
     }
     std::string MapName() override {
         HostCall("MapFrame.MapName");
@@ -294,7 +300,10 @@ public:
         if (item == nullptr)
             Raise(hresult::kInvalidArg, "ElementContainer.UpdateElement", "Not an element of this layout.");
         e->Sync("ElementContainer.UpdateElement");
-        item->refresh();
+        // A refresh applies the item's data-defined properties again; without any it would leave
+        // the item as it is, at the cost of expression contexts and, for a group, of a resize
+        // member by member.
+        if (item->dataDefinedProperties().hasActiveProperties()) item->refresh();
         item->update();
     }
 

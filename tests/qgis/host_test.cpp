@@ -246,37 +246,44 @@ TEST(QgisHost, RecordKeysDeeperThanARecordHoldsAreRefused) {
 }
 
 // In a designer each placement is one step of the layout's undo history, and undoing it puts
-// the item back; a headless run keeps no history, so its memory does not grow with the pages.
+// the item back, a group with its members; a headless run keeps no history, so its memory does
+// not grow with the pages.
 TEST(QgisHost, MovesAreUndoableOnlyInAnInteractiveSession) {
-    for (const bool undoable : {true, false}) {
-        SCOPED_TRACE(undoable ? "interactive" : "headless");
-        QgisLayout q;
-        BuildQgis(q, {kMap, Text("Title", {3, 3, 5, 3.5})}, DefaultSheets());
-        qgis::QgisHost host(q.layout, qgis::HostOptions{undoable});
-        WriteRecords({Text("Title", {},
-                           {"AnchorElement=true", "AnchorFromAll=Top Left", "AnchorToAll=Top Left", "HDistanceAll=0.5",
-                            "VDistanceAll=-0.25"})},
-                     FindByName, NewManager);
-        QgsLayoutItem* title = q.layout->itemById("Title");
-        ASSERT_NE(title, nullptr);
-        const QPointF before = title->pos();
-        QUndoStack* history = q.layout->undoStack()->stack();
-        const int steps = history->count();
-        standalone::AnchorSelection selection(NewManager);
-        selection.PlacePage(1);
-        // Top left of the page, 0.5 in and 0.25 down (item positions run down the page).
-        EXPECT_NEAR(title->pos().x(), 0.5, 1e-9);
-        EXPECT_NEAR(title->pos().y(), 0.25, 1e-9);
-        if (!undoable) {
-            EXPECT_EQ(history->count(), steps);
-            continue;
+    const std::vector<std::string> record = {"AnchorElement=true", "AnchorFromAll=Top Left", "AnchorToAll=Top Left",
+                                             "HDistanceAll=0.5", "VDistanceAll=-0.25"};
+    const std::vector<ItemSpec> anchored = {
+        Text("Title", {3, 3, 5, 3.5}, record),
+        ItemSpec{
+            ItemSpec::Group, "Title", {}, 0, {Text("Key 1", {3, 3, 5, 3.5}), Text("Key 2", {3, 2, 4, 2.5})}, record}};
+    for (const ItemSpec& spec : anchored)
+        for (const bool undoable : {true, false}) {
+            SCOPED_TRACE(std::string(spec.kind == ItemSpec::Group ? "group, " : "text, ") +
+                         (undoable ? "interactive" : "headless"));
+            QgisLayout q;
+            BuildQgis(q, {kMap, spec}, DefaultSheets());
+            qgis::QgisHost host(q.layout, qgis::HostOptions{undoable});
+            WriteRecords({spec}, FindByName, NewManager);
+            // The item at the top left of the group or the text.
+            QgsLayoutItem* title = q.layout->itemById(spec.kind == ItemSpec::Group ? "Key 1" : "Title");
+            ASSERT_NE(title, nullptr);
+            const QPointF before = title->pos();
+            QUndoStack* history = q.layout->undoStack()->stack();
+            const int steps = history->count();
+            standalone::AnchorSelection selection(NewManager);
+            selection.PlacePage(1);
+            // Top left of the page, 0.5 in and 0.25 down (item positions run down the page).
+            EXPECT_NEAR(title->pos().x(), 0.5, 1e-9);
+            EXPECT_NEAR(title->pos().y(), 0.25, 1e-9);
+            if (!undoable) {
+                EXPECT_EQ(history->count(), steps);
+                continue;
+            }
+            ASSERT_EQ(history->count(), steps + 1);
+            EXPECT_EQ(history->text(history->count() - 1), "Anchor Title");
+            history->undo();
+            EXPECT_NEAR(title->pos().x(), before.x(), 1e-9);
+            EXPECT_NEAR(title->pos().y(), before.y(), 1e-9);
         }
-        ASSERT_EQ(history->count(), steps + 1);
-        EXPECT_EQ(history->text(history->count() - 1), "Anchor Title");
-        history->undo();
-        EXPECT_NEAR(title->pos().x(), before.x(), 1e-9);
-        EXPECT_NEAR(title->pos().y(), before.y(), 1e-9);
-    }
 }
 
 // Over an atlas, QGIS itself resizes a group on every page and moves its members one by one
