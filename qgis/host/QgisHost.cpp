@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace crv::qgis {
 
@@ -107,6 +108,7 @@ public:
         Item("LayoutElement.SetCustomProperty");
         custom_ = value;
         loaded_ = true;
+        flattened_at_.reset();
         Sync("LayoutElement.SetCustomProperty");
     }
     void QueryBounds(const ComPtr<Display>& display, const ComPtr<Envelope>& bounds) override {
@@ -179,22 +181,32 @@ public:
             custom_ = Unflatten(stored, op);
             last_ = std::move(stored);
             loaded_ = true;
+            flattened_at_ = standalone::PropertyBagChanges();
             return;
         }
-        StoredProperties current = FlattenCustomValue(custom_);
-        if (current != last_) {
-            for (const auto& [key, text] : stored) {
-                if (current.count(key) == 0) item.removeCustomProperty(QString::fromStdString(key));
+        // The value is flattened again only when some bag has changed since it was last: until
+        // then it is the one written last.
+        const uint64_t changes = standalone::PropertyBagChanges();
+        if (flattened_at_ != changes) {
+            StoredProperties current = FlattenCustomValue(custom_);
+            flattened_at_ = changes;
+            if (current != last_) {
+                for (const auto& [key, text] : stored) {
+                    if (current.count(key) == 0) item.removeCustomProperty(QString::fromStdString(key));
+                }
+                for (const auto& [key, text] : current) {
+                    auto it = stored.find(key);
+                    if (it == stored.end() || it->second != text)
+                        item.setCustomProperty(QString::fromStdString(key), QString::fromStdString(text));
+                }
+                last_ = std::move(current);
+                return;
             }
-            for (const auto& [key, text] : current) {
-                auto it = stored.find(key);
-                if (it == stored.end() || it->second != text)
-                    item.setCustomProperty(QString::fromStdString(key), QString::fromStdString(text));
-            }
-            last_ = std::move(current);
-        } else if (stored != last_) {
+        }
+        if (stored != last_) {
             custom_ = Unflatten(stored, op);
             last_ = std::move(stored);
+            flattened_at_ = standalone::PropertyBagChanges();
         }
     }
 
@@ -273,6 +285,7 @@ private:
     Variant custom_;
     StoredProperties last_;
     bool loaded_ = false;
+    std::optional<uint64_t> flattened_at_;  // PropertyBagChanges() when custom_ was last flattened
 };
 
 Element* ElementImplOf(const ComPtr<Unknown>& object) {
@@ -571,8 +584,9 @@ FunctionClassFactory::Maker Maker(const char* op, Args... args) {
 StoredProperties RecordPropertiesOf(const QgsLayoutItem& item) {
     StoredProperties stored;
     const QString prefix = QString::fromUtf8(kRecordPrefix);
+    const QString nested = prefix + '/';
     for (const QString& key : item.customProperties()) {
-        if (key == prefix || key.startsWith(prefix + '/'))
+        if (key == prefix || key.startsWith(nested))
             stored[key.toStdString()] = item.customProperty(key).toString().toStdString();
     }
     return stored;

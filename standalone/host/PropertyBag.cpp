@@ -1,8 +1,17 @@
 #include "standalone/host/Objects.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace crv::standalone {
+
+namespace {
+
+std::atomic<uint64_t> bag_changes{0};
+
+}  // namespace
+
+uint64_t PropertyBagChanges() { return bag_changes.load(std::memory_order_relaxed); }
 
 Variant PropertyBagImpl::GetProperty(const std::string& name) {
     HostCall("PropertyBag.GetProperty");
@@ -17,15 +26,18 @@ void PropertyBagImpl::SetProperty(const std::string& name, const Variant& value)
     for (auto& [k, v] : entries_) {
         if (k == name) {
             v = value;
+            bag_changes.fetch_add(1, std::memory_order_relaxed);
             return;
         }
     }
     entries_.emplace_back(name, value);
+    bag_changes.fetch_add(1, std::memory_order_relaxed);
 }
 
 void PropertyBagImpl::RemoveProperty(const std::string& name) {
     HostCall("PropertyBag.RemoveProperty");
     std::erase_if(entries_, [&](const auto& e) { return e.first == name; });
+    bag_changes.fetch_add(1, std::memory_order_relaxed);
 }
 
 namespace {

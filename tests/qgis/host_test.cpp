@@ -319,6 +319,44 @@ TEST(QgisHost, AHeadlessRunKeepsNoHistoryOverTheAtlas) {
     EXPECT_FALSE(q.layout->undoStack()->isBlocked());
 }
 
+// The engine and the property page change a record inside the value they were handed: the
+// next container update writes the change into the item's properties, at any depth.
+TEST(QgisHost, ARecordChangedInPlaceIsStoredOnTheNextUpdate) {
+    using Bags = std::pair<ComPtr<PropertyBag>, ComPtr<PropertyBag>>;  // the value, a bag inside it
+    struct Case {
+        const char* what;
+        std::function<void(const Bags&)> change;
+        qgis::StoredProperties expected;
+    };
+    const std::vector<Case> cases = {
+        {"an entry set",
+         [](const Bags& b) { b.first->SetProperty("Note", Variant(std::string("b"))); },
+         {{"crvanchor/Note", "string:b"}, {"crvanchor/Gone", "int32:1"}, {"crvanchor/Inner/Depth", "int32:1"}}},
+        {"an entry removed",
+         [](const Bags& b) { b.first->RemoveProperty("Gone"); },
+         {{"crvanchor/Note", "string:a"}, {"crvanchor/Inner/Depth", "int32:1"}}},
+        {"an entry of a bag inside set",
+         [](const Bags& b) { b.second->SetProperty("Depth", Variant(int32_t{2})); },
+         {{"crvanchor/Note", "string:a"}, {"crvanchor/Gone", "int32:1"}, {"crvanchor/Inner/Depth", "int32:2"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QgisLayout q;
+        BuildQgis(q, {kMap, Text("Title", {3, 3, 5, 3.5})}, DefaultSheets());
+        qgis::QgisHost host(q.layout);
+        const ComPtr<LayoutElement> title = FindByName("Title");
+        const Bags bags{NewPropertyBag(), NewPropertyBag()};
+        bags.first->SetProperty("Note", Variant(std::string("a")));
+        bags.first->SetProperty("Gone", Variant(int32_t{1}));
+        bags.second->SetProperty("Depth", Variant(int32_t{1}));
+        bags.first->SetProperty("Inner", Variant(bags.second));
+        title->SetCustomProperty(Variant(bags.first));
+        c.change(bags);
+        RunningApplication()->Document()->PageLayout()->UpdateElement(title);
+        EXPECT_EQ(qgis::RecordPropertiesOf(*q.layout->itemById("Title")), c.expected);
+    }
+}
+
 // Items changed behind the engine's back after selection: a report, never a crash.
 TEST(QgisHost, ItemsDeletedRenamedOrRegroupedAfterSelectionGiveAReport) {
     const std::vector<ItemSpec> items = {kMap, Text("Note", {0, 0, 1, 0.5},
