@@ -2,8 +2,9 @@
 # Reproduces every figure of docs/performance.md: the engine benchmarks, the peak-memory runs,
 # the peak memory of a book of 1,000, 10,000 and 100,000 pages, the map-book command on the
 # sample and on a generated 10,000-page book, anchoring alone and anchoring plus rendering,
-# and last the engine/floor ratio beside anchoring's share of the rendered book. Release build
-# in build-rel/, scratch files in out/perf/.
+# crvanchor-qgis against QGIS's own atlas export (scripts/qgis_perf.sh, where QGIS is
+# installed), and last the engine/floor ratio beside anchoring's share of the rendered book.
+# Release build in build-rel/, scratch files in out/perf/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -33,6 +34,13 @@ for doc in samples/lakes_atlas.json "$big"; do
   ./build-rel/crvanchor book "$doc" --timing
   ./build-rel/crvanchor book "$doc" --timing --pdf out/perf/book.pdf | tee out/perf/timing.txt
 done
+# The QGIS host, where QGIS is installed: memory by the number of pages, and crvanchor-qgis --pdf
+# against QGIS's own export of the same atlas.
+if grep -q 'build crvanchor-qgis:' build-rel/build.ninja; then
+  echo "== crvanchor-qgis against QGIS's own atlas export =="
+  cmake --build build-rel -j"$(nproc)" --target crvanchor-qgis CRVAnchorQt5 >/dev/null
+  bash scripts/qgis_perf.sh build-rel
+fi
 echo "== side by side: the engine against the floor, and anchoring's share of a rendered book =="
 ratio=$(python3 -c '
 import json, sys
