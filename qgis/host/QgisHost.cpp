@@ -135,15 +135,18 @@ public:
         QgsLayoutItem& item = Item("LayoutElement.Move");
         auto core = core_.lock();
         const bool undoable = core && core->options.undoable && core->layout;
-        const QString step = undoable ? QStringLiteral("Anchor %1").arg(item.id()) : QString();
-        // QGIS moves a group member by member, each a step of its own: one step holds them all.
-        // Only for a group: an item that does not move leaves no step, an empty macro would.
-        const bool macro = undoable && is_group_;
-        if (macro) core->layout->undoStack()->beginMacro(step);
-        if (undoable) core->layout->undoStack()->beginCommand(&item, step);
+        // QGIS moves a group member by member, each a step of its own: one step holds them all,
+        // ended when the move is done. Only for a group: an item that does not move leaves no
+        // step, an empty macro would.
+        auto endMacro = [](QgsLayoutUndoStack* stack) { stack->endMacro(); };
+        std::unique_ptr<QgsLayoutUndoStack, decltype(endMacro)> macro(nullptr, endMacro);
+        if (undoable && is_group_) {
+            macro.reset(core->layout->undoStack());
+            macro->beginMacro(QStringLiteral("Anchor %1").arg(item.id()));
+        }
+        if (undoable) core->layout->undoStack()->beginCommand(&item, QStringLiteral("Anchor %1").arg(item.id()));
         item.attemptMoveBy(dx, -dy);
         if (undoable) core->layout->undoStack()->endCommand();
-        if (macro) core->layout->undoStack()->endMacro();
     }
     std::string MapName() override {
         HostCall("MapFrame.MapName");
