@@ -3,9 +3,10 @@
 # the peak memory of a book of 1,000, 10,000 and 100,000 pages, the map-book command on the
 # sample and on a generated 10,000-page book, anchoring alone and anchoring plus rendering, a
 # wide layout of 5,000 anchored elements (benchmarks and both commands), heavy QGIS projects
-# (50,000 crvanchor/ keys on an item, a group of 300 anchored members) when QGIS is there, and
-# last the engine/floor ratio beside anchoring's share of the rendered book. Release build in
-# build-rel/, scratch files in out/perf/.
+# (50,000 crvanchor/ keys on an item, a group of 300 anchored members) and crvanchor-qgis
+# against QGIS's own atlas export (scripts/qgis_perf.sh) when QGIS is there, and last the
+# engine/floor ratio beside anchoring's share of the rendered book. Release build in build-rel/,
+# scratch files in out/perf/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -59,6 +60,13 @@ if [ -n "$python" ] && [ -x build-rel/crvanchor-qgis ]; then
     --pages 1-2 >/dev/null 2>&1
 else
   echo "(no QGIS: skipped)"
+fi
+# The QGIS host, where QGIS is installed: memory by the number of pages, and crvanchor-qgis --pdf
+# against QGIS's own export of the same atlas.
+if grep -q 'build crvanchor-qgis:' build-rel/build.ninja; then
+  echo "== crvanchor-qgis against QGIS's own atlas export =="
+  cmake --build build-rel -j"$(nproc)" --target crvanchor-qgis CRVAnchorQt5 >/dev/null
+  bash scripts/qgis_perf.sh build-rel
 fi
 echo "== side by side: the engine against the floor, and anchoring's share of a rendered book =="
 ratio=$(python3 -c '

@@ -173,6 +173,7 @@ public:
         Item("LayoutElement.SetCustomProperty");
         custom_ = value;
         loaded_ = true;
+        flattened_at_.reset();
         Sync("LayoutElement.SetCustomProperty");
     }
     void QueryBounds(const ComPtr<Display>& display, const ComPtr<Envelope>& bounds) override {
@@ -199,6 +200,15 @@ public:
         QgsLayoutItem& item = Item("LayoutElement.Move");
         auto core = core_.lock();
         const bool undoable = core && core->options.undoable && core->layout;
+        // QGIS moves a group member by member, each a step of its own: one step holds them all,
+        // ended when the move is done. Only for a group: an item that does not move leaves no
+        // step, an empty macro would.
+        auto endMacro = [](QgsLayoutUndoStack* stack) { stack->endMacro(); };
+        std::unique_ptr<QgsLayoutUndoStack, decltype(endMacro)> macro(nullptr, endMacro);
+        if (undoable && is_group_) {
+            macro.reset(core->layout->undoStack());
+            macro->beginMacro(QStringLiteral("Anchor %1").arg(item.id()));
+        }
         if (undoable) core->layout->undoStack()->beginCommand(&item, QStringLiteral("Anchor %1").arg(item.id()));
         item.attemptMoveBy(dx, -dy);
         if (undoable) core->layout->undoStack()->endCommand();
@@ -250,22 +260,32 @@ public:
             custom_ = Unflatten(stored, op);
             last_ = std::move(stored);
             loaded_ = true;
+            flattened_at_ = standalone::PropertyBagChanges();
             return;
         }
-        StoredProperties current = FlattenCustomValue(custom_);
-        if (current != last_) {
-            for (const auto& [key, text] : stored) {
-                if (current.count(key) == 0) item.removeCustomProperty(QString::fromStdString(key));
+        // The value is flattened again only when some bag has changed since it was last: until
+        // then it is the one written last.
+        const uint64_t changes = standalone::PropertyBagChanges();
+        if (flattened_at_ != changes) {
+            StoredProperties current = FlattenCustomValue(custom_);
+            flattened_at_ = changes;
+            if (current != last_) {
+                for (const auto& [key, text] : stored) {
+                    if (current.count(key) == 0) item.removeCustomProperty(QString::fromStdString(key));
+                }
+                for (const auto& [key, text] : current) {
+                    auto it = stored.find(key);
+                    if (it == stored.end() || it->second != text)
+                        item.setCustomProperty(QString::fromStdString(key), QString::fromStdString(text));
+                }
+                last_ = std::move(current);
+                return;
             }
-            for (const auto& [key, text] : current) {
-                auto it = stored.find(key);
-                if (it == stored.end() || it->second != text)
-                    item.setCustomProperty(QString::fromStdString(key), QString::fromStdString(text));
-            }
-            last_ = std::move(current);
-        } else if (stored != last_) {
+        }
+        if (stored != last_) {
             custom_ = Unflatten(stored, op);
             last_ = std::move(stored);
+            flattened_at_ = standalone::PropertyBagChanges();
         }
     }
 
@@ -365,6 +385,7 @@ private:
     Variant custom_;
     StoredProperties last_;
     bool loaded_ = false;
+    std::optional<uint64_t> flattened_at_;  // PropertyBagChanges() when custom_ was last flattened
 };
 
 Element* ElementImplOf(const ComPtr<Unknown>& object) {
@@ -392,7 +413,10 @@ public:
         if (item == nullptr)
             Raise(hresult::kInvalidArg, "ElementContainer.UpdateElement", "Not an element of this layout.");
         e->Sync("ElementContainer.UpdateElement");
-        item->refresh();
+        // A refresh applies the item's data-defined properties again; without any it would leave
+        // the item as it is, at the cost of expression contexts and, for a group, of a resize
+        // member by member.
+        if (item->dataDefinedProperties().hasActiveProperties()) item->refresh();
         item->update();
     }
 
@@ -679,8 +703,9 @@ FunctionClassFactory::Maker Maker(const char* op, Args... args) {
 StoredProperties RecordPropertiesOf(const QgsLayoutItem& item) {
     StoredProperties stored;
     const QString prefix = QString::fromUtf8(kRecordPrefix);
+    const QString nested = prefix + '/';
     for (const QString& key : item.customProperties()) {
-        if (key == prefix || key.startsWith(prefix + '/'))
+        if (key == prefix || key.startsWith(nested))
             stored[key.toStdString()] = item.customProperty(key).toString().toStdString();
     }
     return stored;
@@ -766,6 +791,9 @@ QgisHost::QgisHost(QgsLayout* layout, HostOptions options) : core_(std::make_sha
     core_->layout = layout;
     core_->options = options;
     core_->self = core_;
+    // A headless run keeps no history: QGIS's own group moves and resizes (the atlas's refresh of
+    // every page, an anchored group) would otherwise add undo commands page after page.
+    if (!options.undoable && layout != nullptr) layout->undoStack()->blockCommands(true);
     Register();
 }
 
@@ -799,6 +827,7 @@ QgisHost::~QgisHost() {
     }
     core_->registrations.clear();
     core_->elements.clear();
+    if (!core_->options.undoable && core_->layout) core_->layout->undoStack()->blockCommands(false);
 }
 
 ComPtr<LayoutElement> QgisHost::ElementFor(QgsLayoutItem* item) { return core_->ElementFor(item); }

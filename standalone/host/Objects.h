@@ -78,6 +78,10 @@ protected:
     ~BagContents() = default;
 };
 
+// How many changes the property bags of this process have seen: a value made of bags is as it
+// was while the count stands still.
+uint64_t PropertyBagChanges();
+
 class PropertyBagImpl final : public ComObject<PropertyBag, BagContents>, public Tracked {
 public:
     Variant GetProperty(const std::string& name) override;

@@ -1,8 +1,17 @@
 #include "standalone/host/Objects.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace crv::standalone {
+
+namespace {
+
+std::atomic<uint64_t> bag_changes{0};
+
+}  // namespace
+
+uint64_t PropertyBagChanges() { return bag_changes.load(std::memory_order_relaxed); }
 
 size_t PropertyBagImpl::Find(const std::string& name) const {
     if (!index_.empty()) {
@@ -29,6 +38,7 @@ Variant PropertyBagImpl::GetProperty(const std::string& name) {
 
 void PropertyBagImpl::SetProperty(const std::string& name, const Variant& value) {
     HostCall("PropertyBag.SetProperty");
+    bag_changes.fetch_add(1, std::memory_order_relaxed);
     const size_t i = Find(name);
     if (i < entries_.size()) {
         entries_[i].second = value;
@@ -47,6 +57,7 @@ void PropertyBagImpl::RemoveProperty(const std::string& name) {
     const size_t i = Find(name);
     if (i == entries_.size()) return;
     entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
+    bag_changes.fetch_add(1, std::memory_order_relaxed);
     if (!index_.empty()) Reindex();
 }
 

@@ -475,36 +475,114 @@ TEST(QgisHost, RecordKeysDeeperThanARecordHoldsAreRefused) {
 }
 
 // In a designer each placement is one step of the layout's undo history, and undoing it puts
-// the item back; a headless run keeps no history, so its memory does not grow with the pages.
+// the item back, a group with its members; a headless run keeps no history, so its memory does
+// not grow with the pages.
 TEST(QgisHost, MovesAreUndoableOnlyInAnInteractiveSession) {
-    for (const bool undoable : {true, false}) {
-        SCOPED_TRACE(undoable ? "interactive" : "headless");
+    const std::vector<std::string> record = {"AnchorElement=true", "AnchorFromAll=Top Left", "AnchorToAll=Top Left",
+                                             "HDistanceAll=0.5", "VDistanceAll=-0.25"};
+    const std::vector<ItemSpec> anchored = {
+        Text("Title", {3, 3, 5, 3.5}, record),
+        ItemSpec{
+            ItemSpec::Group, "Title", {}, 0, {Text("Key 1", {3, 3, 5, 3.5}), Text("Key 2", {3, 2, 4, 2.5})}, record}};
+    for (const ItemSpec& spec : anchored)
+        for (const bool undoable : {true, false}) {
+            SCOPED_TRACE(std::string(spec.kind == ItemSpec::Group ? "group, " : "text, ") +
+                         (undoable ? "interactive" : "headless"));
+            QgisLayout q;
+            BuildQgis(q, {kMap, spec}, DefaultSheets());
+            qgis::QgisHost host(q.layout, qgis::HostOptions{undoable});
+            WriteRecords({spec}, FindByName, NewManager);
+            // The item at the top left of the group or the text.
+            QgsLayoutItem* title = q.layout->itemById(spec.kind == ItemSpec::Group ? "Key 1" : "Title");
+            ASSERT_NE(title, nullptr);
+            const QPointF before = title->pos();
+            QUndoStack* history = q.layout->undoStack()->stack();
+            const int steps = history->count();
+            standalone::AnchorSelection selection(NewManager);
+            selection.PlacePage(1);
+            // Top left of the page, 0.5 in and 0.25 down (item positions run down the page).
+            EXPECT_NEAR(title->pos().x(), 0.5, 1e-9);
+            EXPECT_NEAR(title->pos().y(), 0.25, 1e-9);
+            if (!undoable) {
+                EXPECT_EQ(history->count(), steps);
+                continue;
+            }
+            ASSERT_EQ(history->count(), steps + 1);
+            EXPECT_EQ(history->text(history->count() - 1), "Anchor Title");
+            history->undo();
+            EXPECT_NEAR(title->pos().x(), before.x(), 1e-9);
+            EXPECT_NEAR(title->pos().y(), before.y(), 1e-9);
+        }
+}
+
+// Over an atlas, QGIS itself resizes a group on every page and moves its members one by one
+// when it is anchored: a headless host keeps none of that as history, page after page, and
+// gives the layout its history back when it goes.
+TEST(QgisHost, AHeadlessRunKeepsNoHistoryOverTheAtlas) {
+    QgisLayout q;
+    const std::vector<ItemSpec> items = {
+        kMap, ItemSpec{ItemSpec::Group,
+                       "Legend",
+                       {},
+                       0,
+                       {Text("Key 1", {1, 1, 2, 1.5}), Text("Key 2", {1.2, 0.5, 2.5, 0.9})},
+                       {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right",
+                        "HDistanceAll=-0.25", "VDistanceAll=0.25"}}};
+    BuildQgis(q, items, DefaultSheets());
+    QUndoStack* history = q.layout->undoStack()->stack();
+    const int steps = history->count();
+    {
+        qgis::QgisHost host(q.layout);
+        WriteRecords(items, FindByName, NewManager);
+        QgsLayoutAtlas* atlas = q.layout->atlas();
+        ASSERT_TRUE(atlas->beginRender());
+        standalone::AnchorSelection selection(NewManager);
+        for (int32_t page = 1; page <= 3; ++page) {
+            ASSERT_TRUE(atlas->seekTo(page - 1));
+            selection.PlacePage(page);
+        }
+        atlas->endRender();
+        EXPECT_NEAR(q.layout->itemById("Key 2")->pos().x(), kPageWidth - 0.25 - 1.3, 1e-9);
+        EXPECT_EQ(history->count(), steps);
+    }
+    EXPECT_FALSE(q.layout->undoStack()->isBlocked());
+}
+
+// The engine and the property page change a record inside the value they were handed: the
+// next container update writes the change into the item's properties, at any depth.
+TEST(QgisHost, ARecordChangedInPlaceIsStoredOnTheNextUpdate) {
+    using Bags = std::pair<ComPtr<PropertyBag>, ComPtr<PropertyBag>>;  // the value, a bag inside it
+    struct Case {
+        const char* what;
+        std::function<void(const Bags&)> change;
+        qgis::StoredProperties expected;
+    };
+    const std::vector<Case> cases = {
+        {"an entry set",
+         [](const Bags& b) { b.first->SetProperty("Note", Variant(std::string("b"))); },
+         {{"crvanchor/Note", "string:b"}, {"crvanchor/Gone", "int32:1"}, {"crvanchor/Inner/Depth", "int32:1"}}},
+        {"an entry removed",
+         [](const Bags& b) { b.first->RemoveProperty("Gone"); },
+         {{"crvanchor/Note", "string:a"}, {"crvanchor/Inner/Depth", "int32:1"}}},
+        {"an entry of a bag inside set",
+         [](const Bags& b) { b.second->SetProperty("Depth", Variant(int32_t{2})); },
+         {{"crvanchor/Note", "string:a"}, {"crvanchor/Gone", "int32:1"}, {"crvanchor/Inner/Depth", "int32:2"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         QgisLayout q;
         BuildQgis(q, {kMap, Text("Title", {3, 3, 5, 3.5})}, DefaultSheets());
-        qgis::QgisHost host(q.layout, qgis::HostOptions{undoable});
-        WriteRecords({Text("Title", {},
-                           {"AnchorElement=true", "AnchorFromAll=Top Left", "AnchorToAll=Top Left", "HDistanceAll=0.5",
-                            "VDistanceAll=-0.25"})},
-                     FindByName, NewManager);
-        QgsLayoutItem* title = q.layout->itemById("Title");
-        ASSERT_NE(title, nullptr);
-        const QPointF before = title->pos();
-        QUndoStack* history = q.layout->undoStack()->stack();
-        const int steps = history->count();
-        standalone::AnchorSelection selection(NewManager);
-        selection.PlacePage(1);
-        // Top left of the page, 0.5 in and 0.25 down (item positions run down the page).
-        EXPECT_NEAR(title->pos().x(), 0.5, 1e-9);
-        EXPECT_NEAR(title->pos().y(), 0.25, 1e-9);
-        if (!undoable) {
-            EXPECT_EQ(history->count(), steps);
-            continue;
-        }
-        ASSERT_EQ(history->count(), steps + 1);
-        EXPECT_EQ(history->text(history->count() - 1), "Anchor Title");
-        history->undo();
-        EXPECT_NEAR(title->pos().x(), before.x(), 1e-9);
-        EXPECT_NEAR(title->pos().y(), before.y(), 1e-9);
+        qgis::QgisHost host(q.layout);
+        const ComPtr<LayoutElement> title = FindByName("Title");
+        const Bags bags{NewPropertyBag(), NewPropertyBag()};
+        bags.first->SetProperty("Note", Variant(std::string("a")));
+        bags.first->SetProperty("Gone", Variant(int32_t{1}));
+        bags.second->SetProperty("Depth", Variant(int32_t{1}));
+        bags.first->SetProperty("Inner", Variant(bags.second));
+        title->SetCustomProperty(Variant(bags.first));
+        c.change(bags);
+        RunningApplication()->Document()->PageLayout()->UpdateElement(title);
+        EXPECT_EQ(qgis::RecordPropertiesOf(*q.layout->itemById("Title")), c.expected);
     }
 }
 
