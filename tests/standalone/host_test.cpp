@@ -143,15 +143,15 @@ TEST(StandaloneHost, PropertyBagsOfAnySizeKeepTheirEntriesInOrder) {
             bag->RemoveProperty(k);
             std::erase_if(want, [&](const auto& e) { return e.first == k; });
         };
-        for (int i = 0; i < size; ++i) set("k" + std::to_string(i), i);
-        for (int i = 0; i < size; i += 3) set("k" + std::to_string(i), -i);
-        for (int i = 0; i < size; i += 5) remove("k" + std::to_string(i));
+        for (int i = 0; i < size; ++i) set(std::string("k") + std::to_string(i), i);
+        for (int i = 0; i < size; i += 3) set(std::string("k") + std::to_string(i), -i);
+        for (int i = 0; i < size; i += 5) remove(std::string("k") + std::to_string(i));
         remove("missing");
-        for (int i = 0; i < size; i += 10) set("k" + std::to_string(i), 1000 + i);
+        for (int i = 0; i < size; i += 10) set(std::string("k") + std::to_string(i), 1000 + i);
         set("new", 7);
         EXPECT_EQ(ComPtr<BagContents>::Query(bag)->Entries(), want);
         for (int i = 0; i <= size; ++i) {
-            const std::string k = "k" + std::to_string(i);
+            const std::string k = std::string("k") + std::to_string(i);
             auto it = std::find_if(want.begin(), want.end(), [&](const auto& e) { return e.first == k; });
             EXPECT_EQ(bag->GetProperty(k), it != want.end() ? it->second : Variant()) << k;
         }
