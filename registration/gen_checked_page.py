@@ -17,6 +17,14 @@ if not body:
 members = re.findall(r"virtual\s+([\w:<>]+(?:\s*[&*])?)\s+(\w+)\(([^)]*)\)\s*=\s*0;", body.group(1))
 if not members:
     sys.exit("%s: IComPropertyPage declares no members" % source)
+# A member declared in a shape not read here would go unchecked without a word: refuse it.
+declared = len(re.findall(r"\bvirtual\b", body.group(1)))
+if declared != len(members):
+    sys.exit("%s: %d of IComPropertyPage's %d members are not of the shape 'virtual TYPE NAME(PARAMS) = 0;'"
+             % (source, declared - len(members), declared))
+# Parameters are split at commas: one inside a template argument list would split a type.
+if any(re.search(r"<[^>]*,", params) for _, _, params in members):
+    sys.exit("%s: a parameter of IComPropertyPage has a template of several arguments; name it with an alias" % source)
 
 lines = [
     "// Generated from host/PropertyPage.h by registration/gen_checked_page.py: do not edit.",

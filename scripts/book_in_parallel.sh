@@ -53,6 +53,9 @@ last=$((first + count - 1))
 # so the last step is a rename on one file system: OUT is the old file or the whole new one.
 target=$(readlink -f -- "$out" && echo .) || fail "\"$out\": no such folder"
 target=${target%$'\n.'} && folder=${target%/*} && folder=${folder:-/}
+# Renaming over one name of a file with several would leave the others with the old pages.
+[ ! -e "$target" ] || [ "$(stat -c %h -- "$target")" -eq 1 ] ||
+  fail "\"$out\": cannot replace it: it has other names (hard links), which would keep the old content; nothing was written"
 parts='' joined=''
 trap 'rm -rf "$parts"; [ -z "$joined" ] || rm -f "$joined"' EXIT
 trap 'exit 2' HUP INT TERM

@@ -164,6 +164,11 @@ void CheckOutputs(const Args& a) {
         const standalone::FileIdentity id = standalone::IdentityOf(path);
         if (id.exists && !id.regular)
             throw UsageError(option + " " + QuotedValue(path.string()) + ": not a regular file; nothing was written");
+        try {
+            standalone::RequireReplaceable(path, option + " " + QuotedValue(path.string()));
+        } catch (const standalone::FileWriteError& e) {
+            throw UsageError(std::string(e.what()) + "; nothing was written");
+        }
         if (option != "--save" && SameFile(path, a.project)) {
             throw UsageError(option + " " + QuotedValue(path.string()) +
                              ": that is the project being read; nothing was written");
@@ -267,18 +272,19 @@ struct Session {
         // text tells whether it had more than one.
         int named = 0;
         const QString wanted = QString::fromStdString(*a.layout);
-        QObject::connect(&project, &QgsProject::readProject, [&named, &wanted](const QDomDocument& dom) {
-            const QDomNodeList layouts = dom.elementsByTagName(QStringLiteral("Layout"));
-            for (int i = 0; i < layouts.size(); ++i) {
-                if (layouts.at(i).toElement().attribute(QStringLiteral("name")) == wanted) ++named;
-            }
-        });
+        const QMetaObject::Connection counting =
+            QObject::connect(&project, &QgsProject::readProject, [&named, &wanted](const QDomDocument& dom) {
+                const QDomNodeList layouts = dom.elementsByTagName(QStringLiteral("Layout"));
+                for (int i = 0; i < layouts.size(); ++i) {
+                    if (layouts.at(i).toElement().attribute(QStringLiteral("name")) == wanted) ++named;
+                }
+            });
         bool read = false;
         {
             QuietStandardError quiet;
             read = project.read(path);
         }
-        QObject::disconnect(&project, &QgsProject::readProject, nullptr, nullptr);
+        QObject::disconnect(counting);
         if (!read) throw UsageError(a.project.string() + ": cannot read the project: " + project.error().toStdString());
         FindLayout(a, named);
         CheckItems(a, err);
@@ -498,7 +504,8 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     std::vector<standalone::CheckFinding> dataDefined;
     for (const auto& left : selection.LeftOutElements()) {
         err << "crvanchor-qgis: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
-        if (!host.WhyMoveDoesNotHold(left.element).empty())
+        const std::string why = host.WhyMoveDoesNotHold(left.element);
+        if (!why.empty() && left.reason == why)
             dataDefined.push_back({standalone::CheckFinding::Kind::DataDefined, left.name, ""});
     }
     for (const std::string& note : selection.RecordNotes()) err << "crvanchor-qgis: " << note << "\n";

@@ -856,6 +856,10 @@ std::string QgisHost::SelectionKey() {
         add(item->id());
         add(item->parentGroup() != nullptr ? item->parentGroup()->uuid() : QString());
         add(QString::number(item->zValue(), 'g', 17));
+        // What decides whether the engine and the host take the item at all.
+        add(QString::fromStdString(qgis::WhyMoveDoesNotHold(*item)));
+        if (const auto* map = qobject_cast<const QgsLayoutItemMap*>(item))
+            add(map->atlasDriven() ? QStringLiteral("atlas") : QString());
         for (const auto& [name, value] : RecordPropertiesOf(*item)) {
             add(QString::fromStdString(name));
             add(QString::fromStdString(value));

@@ -65,7 +65,8 @@ public:
     std::vector<ComPtr<LayoutElement>> TopLevel();
 
     // What the choice and order of the anchored elements depend on, as one text: the items with
-    // their ids, groups, stacking order and records, and the atlas's coverage layer and fields.
+    // their ids, groups, stacking order, records, data-defined positions and (maps) whether the
+    // atlas drives them, and the atlas's coverage layer and fields.
     // Equal texts, equal choices; positions and sizes are left out.
     std::string SelectionKey();
 

@@ -14,7 +14,8 @@
 namespace crv::qgis {
 
 inline constexpr const char* kRecordPrefix = "crvanchor";
-// Bags inside bags below the prefix; deeper ones are refused when read, not cut when written.
+// Bags inside bags below the prefix. Deeper keys are refused when read, so a record read from
+// a project is never cut when written back.
 inline constexpr int kMaxRecordNesting = 64;
 
 // A stored key that no record can hold.

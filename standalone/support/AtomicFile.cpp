@@ -76,17 +76,21 @@ void RemoveStaleTemps(const fs::path& target, const fs::path& own) {
 
 }  // namespace
 
+void RequireReplaceable(const fs::path& path, const std::string& name) {
+    // A new file renamed over a name leaves the file's other names with the old content, so a
+    // file with several names is refused rather than parted from them without a word.
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) && existing.st_nlink > 1) {
+        throw FileWriteError(name + ": cannot replace it: it is one of " + std::to_string(existing.st_nlink) +
+                             " hard links to one file, and the others would keep the old content");
+    }
+}
+
 AtomicFile::AtomicFile(const fs::path& destination, std::string what)
     : destination_(destination), what_(std::move(what)) {
     const std::string name = PlainOrQuoted(destination_.string());
     target_ = FinalTarget(destination_, name);
-    // A new file renamed over a name leaves the file's other names with the old content, so a
-    // file with several names is refused rather than parted from them without a word.
-    struct stat existing {};
-    if (::stat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) && existing.st_nlink > 1) {
-        throw FileWriteError(name + ": cannot replace it: it is one of " + std::to_string(existing.st_nlink) +
-                             " hard links to one file, and the others would keep the old content");
-    }
+    RequireReplaceable(target_, name);
     std::string hidden = target_.filename().string();
     hidden.insert(hidden.begin(), '.');
     hidden += ".XXXXXX";

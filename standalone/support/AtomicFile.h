@@ -40,6 +40,10 @@ private:
     bool committed_ = false;
 };
 
+// Throws FileWriteError, naming the file as `name`, when an existing file at `path` (links
+// followed) has other names that a replacement would leave with the old content.
+void RequireReplaceable(const std::filesystem::path& path, const std::string& name);
+
 // Writes `text` as the whole new content of `destination`, atomically.
 void WriteFileAtomically(const std::filesystem::path& destination, std::string_view text, std::string what);
 

@@ -275,6 +275,12 @@ TEST(CrvAnchorQgis, ChangesAProjectOneRunAtATimeAndKeepsItsOtherNames) {
     EXPECT_NE(OwnLines(run.err).find("one of 2 hard links"), std::string::npos) << run.err;
     EXPECT_EQ(ReadText(project), before);
     EXPECT_EQ(ReadText(dir.Path() / "second-name.qgz"), before);
+    // Saved at the end of a book, it is refused before any page is written.
+    const CommandRun book = Command(p + " --layout Atlas --pdf book.pdf --report book.json --save " + p, dir.Path());
+    EXPECT_EQ(book.status, 2);
+    EXPECT_NE(OwnLines(book.err).find("one of 2 hard links"), std::string::npos) << book.err;
+    EXPECT_FALSE(fs::exists(dir.Path() / "book.pdf"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "book.json"));
 }
 
 // QGIS's PDF writer reports success on a full disk; the PDF is read back, so the former file

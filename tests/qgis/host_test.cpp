@@ -16,6 +16,7 @@
 #include <QUndoStack>
 
 #include <qgslayoutundostack.h>
+#include <qgsproperty.h>
 #include <qgsvectorfilewriter.h>
 
 #include <cmath>
@@ -654,6 +655,19 @@ TEST(QgisHost, AtlasStepsChooseTheAnchoredItemsOnceUntilARecordChanges) {
     // The map's left edge (1) moved right by page 2's HD (-0.5).
     EXPECT_NEAR(q.layout->itemById("Title")->pos().x(), 0.5, 1e-9);
     EXPECT_TRUE(sink.reports.empty());
+
+    // A position QGIS takes from data leaves the item out until it is cleared again.
+    QgsLayoutItem* title = q.layout->itemById("Title");
+    title->dataDefinedProperties().setProperty(QgsLayoutObject::PositionX, QgsProperty::fromValue(4));
+    ASSERT_TRUE(atlas->seekTo(2));
+    anchoring.PlacePage(3);
+    EXPECT_EQ(anchoring.Selections(), 3);
+    title->dataDefinedProperties().setProperty(QgsLayoutObject::PositionX, QgsProperty());
+    title->attemptMove(QgsLayoutPoint(4, 1, QgsUnitTypes::LayoutInches));
+    anchoring.PlacePage(3);
+    EXPECT_EQ(anchoring.Selections(), 4);
+    // The map's left edge (1) moved right by page 3's HD (1.5).
+    EXPECT_NEAR(title->pos().x(), 2.5, 1e-9);
     atlas->endRender();
 }
 

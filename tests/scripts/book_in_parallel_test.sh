@@ -33,10 +33,13 @@ else
 fi
 
 # Outputs that are an input, or a folder: refused before anything runs, every file unchanged.
+# A PDF with a second name would be parted from it.
+echo old >"$work/$dir/old.pdf" && ln "$work/$dir/old.pdf" "$work/$dir/twin.pdf"
 sums() { md5sum "$work/$dir"/*; }
 before=$(sums)
 for row in "lakes_atlas.json|that is the map document being read" "sheets.gpkg|that is the map series dataset of the document" \
-  "north_arrow.xpm|that is a picture of the layout" ".|not a regular file"; do
+  "north_arrow.xpm|that is a picture of the layout" ".|not a regular file" \
+  "old.pdf|cannot replace it: it has other names (hard links), which would keep the old content"; do
   out=$dir/${row%%|*} want="book_in_parallel.sh: \"$dir/${row%%|*}\": ${row#*|}; nothing was written"
   status=0 && said=$(book "$doc" "$out" 5 2 2>&1) || status=$?
   [ $status -eq 2 ] && [ "$said" = "$want" ] || bad "output $out: status $status, said: $said"
