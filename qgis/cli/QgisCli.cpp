@@ -395,6 +395,10 @@ std::vector<standalone::Placement> Placements(QgisHost& host, const standalone::
                                    e->QueryBounds(display, env);
                                    p.rect = {env->XMin(), env->YMin(), env->XMax(), env->YMax()};
                                }
+                               if (const auto page = host.PageOf(e); page && page->index > 0) {
+                                   p.layout_page = page->index;
+                                   p.page_size = std::pair{page->width, page->height};
+                               }
                                out.push_back(std::move(p));
                            });
     return out;

@@ -299,6 +299,9 @@ public:
         return OnPage(SceneEdges(item.mapRectToScene(item.rectWithFrame())), op, asked);
     }
 
+    // The layout page the element stands on, from 0.
+    int StandingPage(const char* op) { return PageOf(op); }
+
 protected:
     bool Exposes(const Guid& iid) const override {
         if (iid == MapFrame::IID) return is_map_;
@@ -835,6 +838,14 @@ ComPtr<LayoutElement> QgisHost::ElementFor(QgsLayoutItem* item) { return core_->
 QgsLayoutItem* QgisHost::ItemOf(const ComPtr<LayoutElement>& element) {
     Element* e = ElementImplOf(ComPtr<Unknown>(element));
     return e != nullptr ? e->LiveItem() : nullptr;
+}
+
+std::optional<QgisHost::ElementPage> QgisHost::PageOf(const ComPtr<LayoutElement>& element) {
+    Element* e = ElementImplOf(ComPtr<Unknown>(element));
+    if (e == nullptr || e->LiveItem() == nullptr) return std::nullopt;
+    const int index = e->StandingPage("QgisHost.PageOf");
+    const QRectF r = core_->PageAt(index, "QgisHost.PageOf").rect();
+    return ElementPage{index, r.width(), r.height()};
 }
 
 std::vector<ComPtr<LayoutElement>> QgisHost::TopLevel() { return core_->TopLevel("QgisHost.TopLevel"); }

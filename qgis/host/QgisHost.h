@@ -11,6 +11,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,15 @@ public:
     ComPtr<LayoutElement> ElementFor(QgsLayoutItem* item);
     // The item of an element of this host; null for another object or an item deleted since.
     QgsLayoutItem* ItemOf(const ComPtr<LayoutElement>& element);
+
+    // The page of the layout an element stands on (from 0), on which it is measured, with that
+    // page's width and height in layout units; none for an object that is not a live element.
+    struct ElementPage {
+        int index;
+        double width;
+        double height;
+    };
+    std::optional<ElementPage> PageOf(const ComPtr<LayoutElement>& element);
 
     // The top-level elements in container order.
     std::vector<ComPtr<LayoutElement>> TopLevel();

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ struct Placement {
     bool anchored = false;
     std::optional<int16_t> priority;
     Rect rect;  // the element's rectangle as the engine measures it
+    // In a layout of several pages, the page the element stands on (from 0), on which its
+    // rectangle is measured, and that page's size when it is not the book's page size.
+    int layout_page = 0;
+    std::optional<std::pair<double, double>> page_size;
 };
 
 // A finding of the layout checks (Checks.h) on a page. DataDefined: an anchored element that

@@ -51,12 +51,15 @@ std::vector<CheckFinding> CheckPage(const std::vector<Placement>& placements, do
     for (size_t i = 0; i < placements.size(); ++i) {
         const Placement& a = placements[i];
         if (!a.anchored) continue;
-        if (OffPage(a.rect, pageWidth, pageHeight)) found.push_back({CheckFinding::Kind::OffPage, a.name, ""});
+        const auto [width, height] = a.page_size.value_or(std::pair{pageWidth, pageHeight});
+        if (OffPage(a.rect, width, height)) found.push_back({CheckFinding::Kind::OffPage, a.name, ""});
         if (!overlap) continue;
         // Everything after the element's own members; an element inside a group comes after it.
+        // Rectangles of elements on different pages of a layout are measured on their own pages.
         for (size_t j = ends[i]; j < placements.size(); ++j) {
             const Placement& b = placements[j];
-            if (b.anchored && Overlap(a.rect, b.rect)) found.push_back({CheckFinding::Kind::Overlap, a.name, b.name});
+            if (b.anchored && b.layout_page == a.layout_page && Overlap(a.rect, b.rect))
+                found.push_back({CheckFinding::Kind::Overlap, a.name, b.name});
         }
     }
     return found;

@@ -314,6 +314,47 @@ TEST(CrvAnchorQgis, AFullDiskLeavesTheFormerPdf) {
     EXPECT_EQ(std::distance(fs::directory_iterator(small), {}), 2);
 }
 
+// On a layout of two pages, each item is checked on its own page: one low on a taller second
+// page is on it, and two at the same place of different pages do not overlap.
+TEST(CrvAnchorQgis, ChecksEachItemOnTheLayoutPageItStandsOn) {
+    TempDir dir;
+    const fs::path project = WriteProject(dir.Path(), [](QgsProject&, QgsPrintLayout& layout) {
+        auto* second = new QgsLayoutItemPage(&layout);
+        second->setPageSize(QgsLayoutSize(kPageWidth, 14, QgsUnitTypes::LayoutInches));
+        layout.pageCollection()->addPage(second);
+        // Stands where the first page's Title does, on the second page.
+        ItemSpec low{ItemSpec::Text, "Low", {3, 3, 5, 3.5}, 0, {}, {}};
+        low.page = 1;
+        BuildQgisItem(layout, low);
+    });
+    const std::string p = "\"" + project.string() + "\"";
+    // Both 10 inches up their pages: the same place, on different pages.
+    const auto anchor = [&](const std::string& item, const std::string& v) {
+        return Command("anchor " + p + " --layout Atlas " + item +
+                           " AnchorElement=true AnchorFromAll=Bottom\\ Left AnchorToAll=Bottom\\ Left HDistanceAll=3 "
+                           "VDistanceAll=" +
+                           v,
+                       dir.Path())
+            .status;
+    };
+    ASSERT_EQ(anchor("Title", "10"), 0);
+    ASSERT_EQ(anchor("Low", "10"), 0);
+    const std::string book = p + " --layout Atlas --pages 1 --check-overlap --strict";
+    CommandRun run = Command(book, dir.Path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(OwnLines(run.err), "");
+    // 12 inches up: past the first page's height, on the second page.
+    ASSERT_EQ(anchor("Low", "12"), 0);
+    run = Command(book, dir.Path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(OwnLines(run.err), "");
+    // Past the top of its page.
+    ASSERT_EQ(anchor("Low", "13.8"), 0);
+    run = Command(book, dir.Path());
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(OwnLines(run.err), "crvanchor-qgis: \"Low\" off the page on page 1\n");
+}
+
 // An item given a record from the command line is placed on every page, and the report says
 // where.
 TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
