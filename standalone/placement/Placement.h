@@ -90,7 +90,6 @@ std::vector<std::pair<ComPtr<LayoutElement>, std::string>> AnchorCycles(const Co
 // cycle; each goes on to say what it does with it.
 std::string CycleLine(const std::string& name, const std::string& cycle);
 
-// The anchored elements of the running application's page layout, selected once.
 // The element of each name as the engine's lookup by name finds it: the first in its walk
 // (top-level elements in container order, each group followed by its direct members). Read in
 // one walk, so that finding the targets of all records costs one walk, not one each. A walk
@@ -107,6 +106,7 @@ private:
     std::exception_ptr failure_;
 };
 
+// The anchored elements of the running application's page layout, selected once.
 class AnchorSelection {
 public:
     using ManagerFactory = std::function<ComPtr<_CRVAnchorManager>()>;
