@@ -3,7 +3,7 @@
 // its elements, and layout rectangles. Not for use outside qgis/host.
 
 #include "qgis/host/QgisHost.h"
-#include "standalone/host/Objects.h"
+#include "standalone/host/GenericObjects.h"
 
 #include <qgslayout.h>
 #include <qgslayoutatlas.h>

@@ -1,6 +1,6 @@
 #include "qgis/host/Records.h"
 
-#include "standalone/host/Objects.h"
+#include "standalone/host/GenericObjects.h"
 #include "standalone/support/MessageText.h"
 
 #include <charconv>

@@ -4,7 +4,7 @@
 #include "errors/ErrorHandling.h"
 #include "anchor/CRVAnchorManager.h"
 #include "standalone/host/Activation.h"
-#include "standalone/host/Objects.h"
+#include "standalone/host/GenericObjects.h"
 #include "qgis/host/QgisHost.h"
 #include "standalone/placement/Placement.h"
 #include "standalone/support/MessageText.h"
