@@ -291,17 +291,17 @@ TEST(QgisHost, GeneratedLayoutsPlaceAsTheStandaloneHostDoes) {
         };
         const std::function<ItemSpec(int)> make = [&](int depth) {
             const std::string name = "E" + std::to_string(++made);
-            ItemSpec spec;
+            ItemSpec shape;
             if (depth < 3 && pick(0, 3) == 0) {
-                spec = {ItemSpec::Group, name, {}, 0, {}, {}};
-                for (int m = pick(2, 3); m > 0; --m) spec.members.push_back(make(depth + 1));
+                shape = {ItemSpec::Group, name, {}, 0, {}, {}};
+                for (int m = pick(2, 3); m > 0; --m) shape.members.push_back(make(depth + 1));
             } else {
                 const double x = grid(0.5, 6), y = grid(0.5, 9);
-                spec = Text(name, {x, y, x + grid(0.2, 2), y + grid(0.2, 1.5)});
+                shape = Text(name, {x, y, x + grid(0.2, 2), y + grid(0.2, 1.5)});
             }
             names.push_back(name);
-            spec.record = record(name);
-            return spec;
+            shape.record = record(name);
+            return shape;
         };
         for (int top = pick(2, 5); top > 0; --top) items.push_back(make(1));
         // Whatever one host reports, the other reports too.
@@ -485,16 +485,16 @@ TEST(QgisHost, MovesAreUndoableOnlyInAnInteractiveSession) {
         Text("Title", {3, 3, 5, 3.5}, record),
         ItemSpec{
             ItemSpec::Group, "Title", {}, 0, {Text("Key 1", {3, 3, 5, 3.5}), Text("Key 2", {3, 2, 4, 2.5})}, record}};
-    for (const ItemSpec& spec : anchored)
+    for (const ItemSpec& shape : anchored)
         for (const bool undoable : {true, false}) {
-            SCOPED_TRACE(std::string(spec.kind == ItemSpec::Group ? "group, " : "text, ") +
+            SCOPED_TRACE(std::string(shape.kind == ItemSpec::Group ? "group, " : "text, ") +
                          (undoable ? "interactive" : "headless"));
             QgisLayout q;
-            BuildQgis(q, {kMap, spec}, DefaultSheets());
+            BuildQgis(q, {kMap, shape}, DefaultSheets());
             qgis::QgisHost host(q.layout, qgis::HostOptions{undoable});
-            WriteRecords({spec}, FindByName, NewManager);
+            WriteRecords({shape}, FindByName, NewManager);
             // The item at the top left of the group or the text.
-            QgsLayoutItem* title = q.layout->itemById(spec.kind == ItemSpec::Group ? "Key 1" : "Title");
+            QgsLayoutItem* title = q.layout->itemById(shape.kind == ItemSpec::Group ? "Key 1" : "Title");
             ASSERT_NE(title, nullptr);
             const QPointF before = title->pos();
             QUndoStack* history = q.layout->undoStack()->stack();
