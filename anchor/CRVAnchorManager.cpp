@@ -115,9 +115,9 @@ bool PageListHolds(const std::string& text, int32_t page) {
 // reading.
 bool PlainPageListHolds(const PageList& pages, int32_t page) {
     Nested(CRV_PROCEDURE_ID("ExistsInCollection"), [&] {
-        if (pages.empty()) NoPageListed();
+        if (pages.Empty()) NoPageListed();
     });
-    return InPageList(pages, page);
+    return pages.Contains(page);
 }
 
 }  // namespace
@@ -374,7 +374,7 @@ bool CRVAnchorManager::ExistsInCollection(const std::optional<PageList>& Pages, 
             Raise(kAnchorErrorNumber, "CRVAnchorManager.ExistsInCollection",
                   "The alternate page range lists no page number.");
         }
-        return InPageList(*Pages, Value);
+        return Pages->Contains(Value);
     });
 }
 

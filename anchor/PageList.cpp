@@ -2,6 +2,9 @@
 
 #include "com/Variant.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace crv {
 
 namespace page_list_detail {
@@ -48,15 +51,15 @@ int32_t PageNumberOf(const PagePart& part, const RegionalSettings& rs) {
 
 std::optional<PageList> ReadPageList(const std::string& text, const RegionalSettings& rs) {
     if (text.empty()) return std::nullopt;
-    PageList list;
-    ScanPageList(text, rs, [&](int32_t lo, int32_t hi) { list.push_back({lo, hi}); });
-    if (list.empty()) return std::nullopt;
-    return list;
+    std::vector<PageList::Range> ranges;
+    ScanPageList(text, rs, [&](int32_t lo, int32_t hi) { ranges.push_back({lo, hi}); });
+    if (ranges.empty()) return std::nullopt;
+    return PageList(std::move(ranges));
 }
 
 std::optional<PageList> ReadPlainPageList(std::string_view text) {
     using page_list_detail::ShortPageNumber;
-    PageList list;
+    std::vector<PageList::Range> ranges;
     bool plain = true;
     SplitPageList(
         text,
@@ -65,7 +68,7 @@ std::optional<PageList> ReadPlainPageList(std::string_view text) {
             if (!n)
                 plain = false;
             else
-                list.push_back({*n, *n});
+                ranges.push_back({*n, *n});
         },
         [&](std::string_view lo_text, std::string_view hi_text) {
             const auto lo = ShortPageNumber(lo_text);
@@ -73,17 +76,55 @@ std::optional<PageList> ReadPlainPageList(std::string_view text) {
             if (!lo || !hi)
                 plain = false;
             else if (*lo <= *hi)
-                list.push_back({*lo, *hi});
+                ranges.push_back({*lo, *hi});
         });
     if (!plain) return std::nullopt;
-    return list;
+    return PageList(std::move(ranges));
 }
 
-bool InPageList(const PageList& pages, int32_t page) {
-    for (const PageRange& r : pages) {
-        if (page >= r.lo && page <= r.hi) return true;
+PageList::PageList(std::vector<Range> ranges) : ranges_(std::move(ranges)) { Normalize(); }
+
+void PageList::Add(int32_t first, int32_t last) {
+    if (last < first) return;
+    // Ranges added in ascending order join the last one or follow it, without sorting again.
+    if (ranges_.empty() || int64_t{first} > int64_t{ranges_.back().last} + 1) {
+        ranges_.push_back({first, last});
+        return;
     }
-    return false;
+    if (first >= ranges_.back().first) {
+        ranges_.back().last = std::max(ranges_.back().last, last);
+        return;
+    }
+    ranges_.push_back({first, last});
+    Normalize();
+}
+
+void PageList::Normalize() {
+    std::erase_if(ranges_, [](const Range& r) { return r.last < r.first; });
+    std::sort(ranges_.begin(), ranges_.end(), [](const Range& a, const Range& b) { return a.first < b.first; });
+    std::vector<Range> merged;
+    merged.reserve(ranges_.size());
+    for (const Range& r : ranges_) {
+        if (!merged.empty() && int64_t{r.first} <= int64_t{merged.back().last} + 1) {
+            merged.back().last = std::max(merged.back().last, r.last);
+        } else {
+            merged.push_back(r);
+        }
+    }
+    ranges_ = std::move(merged);
+}
+
+size_t PageList::Count() const {
+    size_t n = 0;
+    for (const Range& r : ranges_) n += static_cast<size_t>(int64_t{r.last} - r.first + 1);
+    return n;
+}
+
+bool PageList::Contains(int32_t page) const {
+    // The first range that starts after the page; the one before it is the only candidate.
+    const auto after = std::upper_bound(ranges_.begin(), ranges_.end(), page,
+                                        [](int32_t p, const Range& r) { return p < r.first; });
+    return after != ranges_.begin() && page <= std::prev(after)->last;
 }
 
 }  // namespace crv

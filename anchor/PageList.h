@@ -5,6 +5,7 @@
 
 #include "com/Regional.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,21 +14,37 @@
 
 namespace crv {
 
-// A page list: the numbers lo..hi of each piece, in the order of the text. Kept as ranges
-// so that testing a page costs one step per piece, however long the ranges.
-struct PageRange {
-    int32_t lo;
-    int32_t hi;
+// Page numbers as ascending ranges that neither overlap nor touch: a list of any length is a
+// few numbers, and a page is looked up by a binary search over the ranges. The one page-list
+// type: alternate rules, the pages a book is asked for and the pages a finding was seen on.
+class PageList {
+public:
+    struct Range {
+        int32_t first;
+        int32_t last;
+    };
+    PageList() = default;
+    PageList(int32_t first, int32_t last) { Add(first, last); }
+    // The pages of ranges in any order, overlapping or not, sorted once.
+    explicit PageList(std::vector<Range> ranges);
+    // Adds first to last, both included; nothing when last < first. Cheap for ranges added in
+    // ascending order, as a book adds them.
+    void Add(int32_t first, int32_t last);
+    bool Empty() const { return ranges_.empty(); }
+    size_t Count() const;
+    bool Contains(int32_t page) const;
+    const std::vector<Range>& Ranges() const { return ranges_; }
+
+private:
+    void Normalize();
+    std::vector<Range> ranges_;
 };
-using PageList = std::vector<PageRange>;
 
 // Pieces separated by ",", each a number or two numbers joined by "-"; blanks (' ') anywhere
 // are ignored. A number is an optional sign, digits, an optional decimal part and exponent,
 // rounded half to even to a 16-bit page number ("Overflow" beyond). A piece that is not of
 // that form adds nothing; nothing when no piece adds a page.
 std::optional<PageList> ReadPageList(const std::string& text, const RegionalSettings& rs);
-
-bool InPageList(const PageList& pages, int32_t page);
 
 namespace page_list_detail {
 // One side of a piece: whether it reads as a number, and its value when it was read at once.

@@ -21,7 +21,7 @@ namespace {
 struct Book {
     explicit Book(int pages) {
         auto frame = host.AddMapFrame("Map", {1, 1, 7, 9});
-        standalone::SeriesData data;
+        objects::SeriesData data;
         data.fields = {{"Dx", fieldtype::kDouble}, {"Dy", fieldtype::kDouble}};
         data.features.reserve(static_cast<size_t>(pages));
         for (int i = 0; i < pages; ++i) data.features.push_back({-0.01 * (i % 50), Variant::Null()});
@@ -79,7 +79,7 @@ void BM_PageListTest(benchmark::State& state) {
     const std::string range = state.range(0) == 0 ? "1-10" : "1-32000";
     const int32_t page = state.range(0) == 0 ? 9 : 31999;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(InPageList(*ReadPageList(range, RegionalSettings::Invariant()), page));
+        benchmark::DoNotOptimize(ReadPageList(range, RegionalSettings::Invariant())->Contains(page));
     }
     state.SetLabel(range);
 }

@@ -5,12 +5,12 @@
 // page as the report takes it; each should cost ten times as much for ten times the elements.
 
 #include "errors/ErrorHandling.h"
-#include "standalone/host/Activation.h"
-#include "standalone/book/Book.h"
+#include "support/Activation.h"
+#include "standalone/mapbook/Book.h"
 #include "standalone/cli/Cli.h"
 #include "standalone/document/Document.h"
 #include "standalone/document/SeriesSource.h"
-#include "standalone/placement/Checks.h"
+#include "book/Checks.h"
 #include "standalone/tools/Registration.h"
 
 #include <gdal.h>

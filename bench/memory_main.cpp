@@ -39,7 +39,7 @@ long PeakKiB() {
 
 ComPtr<LayoutElement> AnchoredArrow(StandaloneHost& host) {
     auto frame = host.AddMapFrame("Map", {1, 1, 7, 9});
-    standalone::SeriesData data;
+    objects::SeriesData data;
     data.fields = {{"Dx", fieldtype::kDouble}};
     for (int i = 0; i < 100; ++i) data.features.push_back({i % 7 == 0 ? Variant::Null() : Variant(-0.01 * i)});
     host.AttachSeries(frame, data);
@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     } else {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
-        auto site = MakeCom<PropertyPageSite, standalone::PageSiteImpl>();
+        auto site = MakeCom<PropertyPageSite, objects::PageSiteImpl>();
         for (long i = 0; i < count; ++i) {
             ComPtr<AnchorPropertyPage> page(new AnchorPropertyPage());
             page->SetPageSite(site);

@@ -56,12 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     RecordingErrorSink sink;
     ScopedErrorSink scope(sink);
-    const int64_t alive_before = standalone::Tracked::Alive();
+    const int64_t alive_before = support::Tracked::Alive();
     {
         StandaloneHost host({in.ConsumeFloatingPointInRange<double>(-1e6, 1e6),
                              in.ConsumeFloatingPointInRange<double>(-1e6, 1e6), in.ConsumeBool()});
         auto frame = host.AddMapFrame("Map", {1, 1, 7, 9}, in.ConsumeFloatingPointInRange<double>(0, 1));
-        standalone::SeriesData series;
+        objects::SeriesData series;
         series.fields = {{"Dx", in.ConsumeIntegralInRange<int32_t>(0, 12)}, {"Dy", fieldtype::kDouble}};
         const int pages = in.ConsumeIntegralInRange<int>(0, 8);
         for (int i = 0; i < pages; ++i) series.features.push_back({AnyValue(in), AnyValue(in)});
@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         m->Reset();
     }
-    if (standalone::Tracked::Alive() != alive_before) __builtin_trap();
+    if (support::Tracked::Alive() != alive_before) __builtin_trap();
     if (FormattedErrorFlag()) __builtin_trap();
     return 0;
 }

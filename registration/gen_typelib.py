@@ -51,7 +51,7 @@ for c in desc["classes"]:
     c["progid"] = "%s.%s" % (desc["name"], c["name"])
 
 h = []
-h.append("// Generated from registration/CRVAnchor.typelib.json and standalone/host/categories.tsv: do not edit.")
+h.append("// Generated from registration/CRVAnchor.typelib.json and host/categories.tsv: do not edit.")
 h.append("#pragma once")
 h.append('#include "anchor/CRVAnchorManager.h"')
 h.append('#include "com/Apartment.h"')
@@ -152,7 +152,7 @@ for idx, c in enumerate(desc["classes"]):
 h.append("}  // namespace crv")
 
 cpp = []
-cpp.append("// Generated from registration/CRVAnchor.typelib.json and standalone/host/categories.tsv: do not edit.")
+cpp.append("// Generated from registration/CRVAnchor.typelib.json and host/categories.tsv: do not edit.")
 cpp.append('#include "CRVAnchorTypeLib.h"')
 cpp.append("namespace crv {")
 cpp.append("namespace typelib {")

@@ -4,17 +4,17 @@
 #include "errors/ErrorHandling.h"
 #include "qgis/host/QgisHost.h"
 #include "qgis/host/Records.h"
-#include "standalone/host/Activation.h"
-#include "standalone/placement/BookReport.h"
-#include "standalone/placement/Checks.h"
-#include "standalone/placement/Placement.h"
-#include "standalone/placement/RecordEdit.h"
-#include "standalone/support/AtomicFile.h"
-#include "standalone/support/CommandLine.h"
-#include "standalone/support/Edge.h"
-#include "standalone/support/FileLock.h"
-#include "standalone/support/MessageText.h"
-#include "standalone/support/PdfCheck.h"
+#include "support/Activation.h"
+#include "book/BookReport.h"
+#include "book/Checks.h"
+#include "book/Placement.h"
+#include "book/RecordEdit.h"
+#include "support/AtomicFile.h"
+#include "support/CommandLine.h"
+#include "support/Edge.h"
+#include "support/FileLock.h"
+#include "support/MessageText.h"
+#include "support/PdfCheck.h"
 
 #include <qgsabstractlayoutiterator.h>
 #include <qgslayoutatlas.h>
@@ -58,11 +58,11 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace gf = GeneralFunctions;
-using standalone::QuotedValue;
+using support::QuotedValue;
 
 // A bad command line or project: one line, status 2.
-struct UsageError : standalone::StandaloneError {
-    using StandaloneError::StandaloneError;
+struct UsageError : support::CommandError {
+    using CommandError::CommandError;
 };
 
 constexpr const char* kUsage =
@@ -111,7 +111,7 @@ Args ParseArgs(const std::vector<std::string>& args) {
             a.save = value();
         else if (book && arg == "--dpi") {
             try {
-                a.dpi = standalone::ParseDpi(value());
+                a.dpi = support::ParseDpi(value());
             } catch (const std::invalid_argument& e) {
                 throw UsageError(e.what());
             }
@@ -140,12 +140,12 @@ Args ParseArgs(const std::vector<std::string>& args) {
     return a;
 }
 
-bool SameFile(const fs::path& a, const fs::path& b) { return standalone::IdentityOf(a) == standalone::IdentityOf(b); }
+bool SameFile(const fs::path& a, const fs::path& b) { return support::IdentityOf(a) == support::IdentityOf(b); }
 
 // QGIS takes paths as text: bytes that are not UTF-8 would be changed on the way, and the file
 // read or written would be another one.
 void RequireUtf8Path(const std::string& option, const fs::path& path, const std::string& why) {
-    if (!standalone::IsValidUtf8(path.string()))
+    if (!support::IsValidUtf8(path.string()))
         throw UsageError(option + QuotedValue(path.string()) + ": " + why + " only a path that is UTF-8 text");
 }
 
@@ -161,12 +161,12 @@ void CheckOutputs(const Args& a) {
     if (a.save) RequireUtf8Path("--save ", *a.save, "QGIS writes a project to");
     for (size_t i = 0; i < files.size(); ++i) {
         const auto& [option, path] = files[i];
-        const standalone::FileIdentity id = standalone::IdentityOf(path);
+        const support::FileIdentity id = support::IdentityOf(path);
         if (id.exists && !id.regular)
             throw UsageError(option + " " + QuotedValue(path.string()) + ": not a regular file; nothing was written");
         try {
-            standalone::RequireReplaceable(path, option + " " + QuotedValue(path.string()));
-        } catch (const standalone::FileWriteError& e) {
+            support::RequireReplaceable(path, option + " " + QuotedValue(path.string()));
+        } catch (const support::FileWriteError& e) {
             throw UsageError(std::string(e.what()) + "; nothing was written");
         }
         if (option != "--save" && SameFile(path, a.project)) {
@@ -181,7 +181,7 @@ void CheckOutputs(const Args& a) {
         }
     }
     if (a.png) {
-        const standalone::FileIdentity folder = standalone::IdentityOf(*a.png);
+        const support::FileIdentity folder = support::IdentityOf(*a.png);
         if (folder.exists && !folder.folder)
             throw UsageError("--png " + QuotedValue(a.png->string()) + ": not a folder; nothing was written");
     }
@@ -190,7 +190,7 @@ void CheckOutputs(const Args& a) {
 // The project file named on the command line, before QGIS is asked to read it.
 void CheckProjectPath(const fs::path& project) {
     RequireUtf8Path("", project, "QGIS reads");
-    const standalone::FileIdentity id = standalone::IdentityOf(project);
+    const support::FileIdentity id = support::IdentityOf(project);
     const std::string name = project.string();
     if (!id.exists) throw UsageError(name + ": no such project file");
     if (id.folder) throw UsageError(name + ": a folder, not a project file");
@@ -233,7 +233,7 @@ void CheckOutputsAgainstData(const Args& a, QgsProject& project, QgsPrintLayout&
 // The open project and its layout, with the component loaded and the host registered. A
 // project that is read to be changed and saved again is locked from the read to the save.
 struct Session {
-    std::unique_ptr<standalone::FileLock> lock;
+    std::unique_ptr<support::FileLock> lock;
     QgsProject project;
     QgsPrintLayout* layout = nullptr;
     std::unique_ptr<QgisHost> host;
@@ -247,8 +247,8 @@ struct Session {
         }
         if (a.command == "anchor" || a.save) {
             try {
-                lock = std::make_unique<standalone::FileLock>(a.project, a.project.string());
-            } catch (const standalone::FileWriteError& e) {
+                lock = std::make_unique<support::FileLock>(a.project, a.project.string());
+            } catch (const support::FileWriteError& e) {
                 throw UsageError(e.what());
             }
         }
@@ -261,7 +261,7 @@ struct Session {
             if (sources.read(path,
                              QgsProject::ReadFlag::FlagDontResolveLayers | QgsProject::ReadFlag::FlagDontLoadLayouts)) {
                 for (const auto& [name, file] : LayerFiles(sources)) {
-                    const standalone::FileIdentity id = standalone::IdentityOf(file);
+                    const support::FileIdentity id = support::IdentityOf(file);
                     if (id.exists && !id.regular && !id.folder)
                         throw UsageError(a.project.string() + ": the layer " + QuotedValue(name) + " reads " +
                                          QuotedValue(file.string()) + ", which is not a regular file");
@@ -344,23 +344,23 @@ struct Session {
         std::string temp =
             (folder / (path.stem().string() + ".crvanchor-save-XXXXXX" + path.extension().string())).string();
         const int fd = ::mkstemps(temp.data(), static_cast<int>(path.extension().string().size()));
-        if (fd < 0) throw standalone::FileWriteError(path.string() + ": cannot create a temporary file beside it");
+        if (fd < 0) throw support::FileWriteError(path.string() + ": cannot create a temporary file beside it");
         ::close(fd);
         struct Remove {
             std::string p;
             ~Remove() { std::remove(p.c_str()); }
         } remove{temp};
         if (!project.write(QString::fromStdString(temp)))
-            throw standalone::FileWriteError(path.string() + ": cannot write: " + project.error().toStdString());
+            throw support::FileWriteError(path.string() + ": cannot write: " + project.error().toStdString());
         std::ifstream in(temp, std::ios::binary);
         std::ostringstream bytes;
         bytes << in.rdbuf();
-        standalone::WriteFileAtomically(path, bytes.str(), "Project");
+        support::WriteFileAtomically(path, bytes.str(), "Project");
     }
 };
 
 ComPtr<_CRVAnchorManager> NewManager() {
-    return CreateObjectByProgId<_CRVAnchorManager>(standalone::kAnchorManagerProgId);
+    return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId);
 }
 
 std::string TypeOf(QgsLayoutItem* item) {
@@ -374,17 +374,17 @@ std::string TypeOf(QgsLayoutItem* item) {
 }
 
 // Every element where it stands now, as the report gives it.
-std::vector<standalone::Placement> Placements(QgisHost& host, const standalone::AnchorSelection* selection) {
-    std::vector<standalone::Placement> out;
-    standalone::WalkLayout(RunningApplication()->Document()->PageLayout(),
+std::vector<book::Placement> Placements(QgisHost& host, const book::AnchorSelection* selection) {
+    std::vector<book::Placement> out;
+    book::WalkLayout(RunningApplication()->Document()->PageLayout(),
                            [&](const ComPtr<LayoutElement>& e, const std::string& group) {
-                               standalone::Placement p;
+                               book::Placement p;
                                p.name = e->Name();
                                p.group = group;
                                p.type = TypeOf(host.ItemOf(e));
                                if (selection != nullptr) p.priority = selection->PriorityOf(e);
                                p.anchored = p.priority.has_value();
-                               const auto display = MakeCom<Display, standalone::DisplayImpl>();
+                               const auto display = MakeCom<Display, objects::DisplayImpl>();
                                if (ComPtr<MapFrame>::Query(e)) {
                                    auto polygon = NewPolygon();
                                    e->QueryOutline(display, polygon);
@@ -407,8 +407,8 @@ std::vector<standalone::Placement> Placements(QgisHost& host, const standalone::
 // The atlas's pages, each put in force and anchored before QGIS draws it.
 class AnchoredPages final : public QgsAbstractLayoutIterator {
 public:
-    AnchoredPages(QgsPrintLayout& layout, QgsLayoutAtlas* atlas, standalone::AnchorSelection& selection,
-                  standalone::PageList pages, std::function<void(int32_t)> onPage)
+    AnchoredPages(QgsPrintLayout& layout, QgsLayoutAtlas* atlas, book::AnchorSelection& selection,
+                  PageList pages, std::function<void(int32_t)> onPage)
         : layout_(layout),
           atlas_(atlas),
           selection_(selection),
@@ -459,8 +459,8 @@ public:
 private:
     QgsPrintLayout& layout_;
     QgsLayoutAtlas* atlas_;
-    standalone::AnchorSelection& selection_;
-    standalone::PageList pages_;
+    book::AnchorSelection& selection_;
+    PageList pages_;
     std::function<void(int32_t)> on_page_;
     std::exception_ptr failure_;
     double anchoring_ = 0;
@@ -494,30 +494,30 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
             throw UsageError(a.project.string() + ": no pages: the atlas of " + QuotedValue(*a.layout) +
                              " has no features");
     }
-    standalone::PageList pages;
+    PageList pages;
     try {
-        pages = a.pages ? standalone::ParseBookPages(*a.pages, 1, last) : standalone::PageList(1, last);
+        pages = a.pages ? book::ParseBookPages(*a.pages, 1, last) : PageList(1, last);
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what());
     }
     QgisHost& host = *s.host;
-    standalone::AnchorSelection selection(
+    book::AnchorSelection selection(
         NewManager, [&sink] { return sink.Count(); },
         [&host](const ComPtr<LayoutElement>& e) { return host.WhyMoveDoesNotHold(e); });
     // An element QGIS places from data is a finding of every page, named once here.
-    std::vector<standalone::CheckFinding> dataDefined;
+    std::vector<book::CheckFinding> dataDefined;
     for (const auto& left : selection.LeftOutElements()) {
         err << "crvanchor-qgis: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
         const std::string why = host.WhyMoveDoesNotHold(left.element);
         if (!why.empty() && left.reason == why)
-            dataDefined.push_back({standalone::CheckFinding::Kind::DataDefined, left.name, ""});
+            dataDefined.push_back({book::CheckFinding::Kind::DataDefined, left.name, ""});
     }
     for (const std::string& note : selection.RecordNotes()) err << "crvanchor-qgis: " << note << "\n";
 
     const QRectF pageRect = s.layout->pageCollection()->page(0)->rect();
-    std::unique_ptr<standalone::BookReport> report;
+    std::unique_ptr<book::BookReport> report;
     if (a.report) {
-        standalone::ReportHead head;
+        book::ReportHead head;
         head.document = a.project.generic_string();
         head.units = QgsUnitTypes::toAbbreviatedString(s.layout->units()).toStdString();
         head.page_width = pageRect.width();
@@ -529,19 +529,19 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
             for (QgsLayoutItemMap* m : maps) {
                 if (m->atlasDriven() && frame.empty()) frame = m->id().toStdString();
             }
-            head.series = standalone::ReportHead::Series{frame, 1, last};
+            head.series = book::ReportHead::Series{frame, 1, last};
         }
         for (const auto& sel : selection.Elements()) head.anchor_order.push_back(sel.element->Name());
-        report = std::make_unique<standalone::BookReport>(*a.report, head);
+        report = std::make_unique<book::BookReport>(*a.report, head);
     }
     const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
     double reporting = 0;
     // Every page is measured once, as it is placed: the checks and the report need its rectangles.
-    standalone::CheckLog checks;
+    book::CheckLog checks;
     auto onPage = [&](int32_t page) {
-        const std::vector<standalone::Placement> placements = Placements(*s.host, &selection);
-        std::vector<standalone::CheckFinding> found =
-            standalone::CheckPage(placements, pageRect.width(), pageRect.height(), a.check_overlap);
+        const std::vector<book::Placement> placements = Placements(*s.host, &selection);
+        std::vector<book::CheckFinding> found =
+            book::CheckPage(placements, pageRect.width(), pageRect.height(), a.check_overlap);
         found.insert(found.end(), dataDefined.begin(), dataDefined.end());
         checks.AddPage(page, found);
         if (report) {
@@ -552,7 +552,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     };
 
     // Every output is checked before any is written: the folder first, then the pages.
-    if (a.png) standalone::MakeOutputFolder("--png", *a.png);
+    if (a.png) support::MakeOutputFolder("--png", *a.png);
     // One pass: each page is anchored once, then measured, drawn to its picture and, inside
     // QGIS's own PDF export, to the PDF.
     const auto writePicture = [&](int32_t page, const QString& file) {
@@ -564,12 +564,12 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
         if (image.isNull() || !image.save(&buffer, "PNG"))
-            throw standalone::FileWriteError(name.string() + ": cannot draw the page picture of page " +
+            throw support::FileWriteError(name.string() + ": cannot draw the page picture of page " +
                                              std::to_string(page));
-        standalone::WriteFileAtomically(name, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+        support::WriteFileAtomically(name, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
                                         "Book");
     };
-    standalone::Progress progress(err, pages.Count());
+    support::Progress progress(err, pages.Count());
     size_t done = 0;
     std::unique_ptr<AnchoredPages> it;
     it = std::make_unique<AnchoredPages>(*s.layout, atlas, selection, pages, [&](int32_t page) {
@@ -578,19 +578,19 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         progress.Step(++done, page);
     });
     if (a.pdf) {
-        standalone::AtomicFile file(*a.pdf, "Book");
+        support::AtomicFile file(*a.pdf, "Book");
         QString error;
         const auto result = QgsLayoutExporter::exportToPdf(it.get(), QString::fromStdString(file.TempPath().string()),
                                                            QgsLayoutExporter::PdfExportSettings(), error);
         it->RethrowFailure();
         if (result != QgsLayoutExporter::Success)
-            throw standalone::FileWriteError(
+            throw support::FileWriteError(
                 a.pdf->string() + ": cannot write: " +
                 (error.isEmpty() ? std::string("QGIS could not export the page") : error.toStdString()));
         // QGIS's writer does not see a full disk: what it wrote is read back before it replaces
         // the former PDF.
-        if (const auto defect = standalone::PdfDefect(file.TempPath()))
-            throw standalone::FileWriteError(a.pdf->string() + ": cannot write: the PDF written is not whole (" +
+        if (const auto defect = support::PdfDefect(file.TempPath()))
+            throw support::FileWriteError(a.pdf->string() + ": cannot write: the PDF written is not whole (" +
                                              *defect + "); the former file is left as it was");
         file.Commit();
     } else {
@@ -605,12 +605,12 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     for (const std::string& line : checks.Lines()) err << "crvanchor-qgis: " << line << "\n";
 
     const size_t count = pages.Count();
-    out << standalone::BookSummary(a.project.string() + " (" + *a.layout + ")", count, selection.Elements().size(),
+    out << support::BookSummary(a.project.string() + " (" + *a.layout + ")", count, selection.Elements().size(),
                                    {a.pdf, a.png, a.report, a.save});
     if (a.timing) {
         const double total = std::chrono::duration<double>(Clock::now() - runStart).count();
         const double anchoring = it->AnchoringSeconds();
-        out << standalone::TimingLine({total, loading, anchoring, reporting,
+        out << support::TimingLine({total, loading, anchoring, reporting,
                                        std::max(0.0, total - loading - anchoring - reporting),
                                        count * selection.Elements().size()});
     }
@@ -620,44 +620,44 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
 int RunShow(const Args& a, std::ostream& out, std::ostream& err) {
     Session s(a, err);
     out << "Layout " << QuotedValue(*a.layout) << " of " << a.project.string() << "\n";
-    standalone::WalkLayout(RunningApplication()->Document()->PageLayout(), [&](const ComPtr<LayoutElement>& e,
+    book::WalkLayout(RunningApplication()->Document()->PageLayout(), [&](const ComPtr<LayoutElement>& e,
                                                                                const std::string& group) {
         const size_t depth = group.empty() ? 0 : 1 + static_cast<size_t>(std::count(group.begin(), group.end(), '/'));
-        const auto record = standalone::AnchorRecordOf(e);
+        const auto record = book::AnchorRecordOf(e);
         const std::string name = e->Name();
         out << std::string(2 * depth, ' ') << std::left << std::setw(24) << (name.empty() ? "(unnamed)" : name) << " "
-            << (record ? standalone::RecordSummary(record) : "-") << "\n";
+            << (record ? book::RecordSummary(record) : "-") << "\n";
     });
-    const auto cycles = standalone::AnchorCycles(RunningApplication()->Document()->PageLayout());
+    const auto cycles = book::AnchorCycles(RunningApplication()->Document()->PageLayout());
     if (!cycles.empty()) out << "\n";
     for (const auto& [element, cycle] : cycles)
-        out << standalone::CycleLine(element->Name(), cycle) << "; the atlas leaves it where it stands\n";
+        out << book::CycleLine(element->Name(), cycle) << "; the atlas leaves it where it stands\n";
     return 0;
 }
 
 int RunAnchor(const Args& a, std::ostream& out, std::ostream& err) {
     const std::string& itemName = a.rest[0];
-    const standalone::RecordChanges changes = standalone::ParseRecordChanges({a.rest.begin() + 1, a.rest.end()});
+    const book::RecordChanges changes = book::ParseRecordChanges({a.rest.begin() + 1, a.rest.end()});
     Session s(a, err);
     const ComPtr<ElementContainer> layout = RunningApplication()->Document()->PageLayout();
     ComPtr<LayoutElement> element;
-    standalone::WalkLayout(layout, [&](const ComPtr<LayoutElement>& e, const std::string&) {
+    book::WalkLayout(layout, [&](const ComPtr<LayoutElement>& e, const std::string&) {
         if (!element && e->Name() == itemName) element = e;
     });
     if (!element)
         throw UsageError("anchor: no item named " + QuotedValue(itemName) + " in the layout " + QuotedValue(*a.layout));
-    standalone::CheckTargets(
+    book::CheckTargets(
         changes,
-        [targets = standalone::ElementNames(layout)](const std::string& name) {
+        [targets = book::ElementNames(layout)](const std::string& name) {
             return static_cast<bool>(targets.Find(name));
         },
         a.project.string());
     auto manager = NewManager();
-    const auto outcome = standalone::ApplyRecordChanges(*manager, element, changes);
-    if (outcome == standalone::RecordEditOutcome::Reported) return 0;
+    const auto outcome = book::ApplyRecordChanges(*manager, element, changes);
+    if (outcome == book::RecordEditOutcome::Reported) return 0;
     s.Save(a.project);
-    out << standalone::RecordEditMessage(outcome, itemName, changes, a.project.string());
-    if (const std::string warning = standalone::RecordCycleWarning(element); !warning.empty())
+    out << book::RecordEditMessage(outcome, itemName, changes, a.project.string());
+    if (const std::string warning = book::RecordCycleWarning(element); !warning.empty())
         err << "crvanchor-qgis: " << warning << "\n";
     return 0;
 }
@@ -684,7 +684,7 @@ QuietStandardError::~QuietStandardError() {
 int RunCrvAnchorQgis(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     StderrErrorSink sink;
     ScopedErrorSink scope(sink);
-    return standalone::RunAtEdge("crvanchor-qgis", err, [&] {
+    return support::RunAtEdge("crvanchor-qgis", err, [&] {
         if (args.empty()) throw UsageError("which project? (crvanchor-qgis --help tells more)");
         if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
             out << kUsage;
@@ -698,7 +698,7 @@ int RunCrvAnchorQgis(const std::vector<std::string>& args, std::ostream& out, st
             status = RunShow(a, out, err);
         else
             status = RunAnchor(a, out, err);
-        return standalone::StatusAfterReports("crvanchor-qgis", sink.Count(), status, err);
+        return support::StatusAfterReports("crvanchor-qgis", sink.Count(), status, err);
     });
 }
 

@@ -1,7 +1,7 @@
 // crvanchor-qgis: QGIS atlases with anchored items from the command line. See qgis/cli/QgisCli.h.
 
 #include "qgis/cli/QgisCli.h"
-#include "standalone/support/Edge.h"
+#include "support/Edge.h"
 
 #include <qgsapplication.h>
 
@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     QgsApplication app(argc, argv, false);
     QgsApplication::initQgis();
     quiet.reset();
-    const int status = crv::standalone::RunAtEdge("crvanchor-qgis", std::cerr, [&] {
+    const int status = crv::support::RunAtEdge("crvanchor-qgis", std::cerr, [&] {
         std::vector<std::string> args(argv + 1, argv + argc);
         return crv::qgis::RunCrvAnchorQgis(args, std::cout, std::cerr);
     });

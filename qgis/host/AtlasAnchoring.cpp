@@ -1,7 +1,7 @@
 #include "qgis/host/AtlasAnchoring.h"
 
 #include "qgis/host/QgisHost.h"
-#include "standalone/placement/Placement.h"
+#include "book/Placement.h"
 
 namespace crv::qgis {
 
@@ -16,7 +16,7 @@ void AtlasAnchoring::PlacePage(int32_t page) {
     if (!selection_ || key != key_) {
         selection_.reset();
         // Items QGIS places from data are left where it puts them (the dock says so).
-        selection_ = std::make_unique<standalone::AnchorSelection>(
+        selection_ = std::make_unique<book::AnchorSelection>(
             new_manager_, std::function<int()>(),
             [this](const ComPtr<LayoutElement>& e) { return host_.WhyMoveDoesNotHold(e); });
         key_ = std::move(key);

@@ -12,9 +12,9 @@
 
 namespace crv {
 class _CRVAnchorManager;
-namespace standalone {
+namespace book {
 class AnchorSelection;
-}  // namespace standalone
+}  // namespace book
 }  // namespace crv
 
 namespace crv::qgis {
@@ -40,7 +40,7 @@ public:
 private:
     QgisHost& host_;
     ManagerFactory new_manager_;
-    std::unique_ptr<standalone::AnchorSelection> selection_;
+    std::unique_ptr<book::AnchorSelection> selection_;
     std::string key_;
     int selections_ = 0;
 };

@@ -91,7 +91,7 @@ public:
         HostCall("MapSeriesFrame.Bind");
         if (!HasSeries(frame))
             Raise(hresult::kInvalidArg, "MapSeriesFrame.Bind", "The map frame carries no map series.");
-        series_ = std::make_shared<standalone::SeriesData>();
+        series_ = std::make_shared<objects::SeriesData>();
         QgsVectorLayer* layer = Atlas("MapSeriesFrame.Bind").coverageLayer();
         series_->name = layer->name().toStdString();
         // The feature id first, as the standalone host reads a dataset: the layer's id column
@@ -110,7 +110,7 @@ public:
     }
     ComPtr<SeriesLayer> IndexLayer() override {
         HostCall("MapSeriesFrame.IndexLayer");
-        return MakeCom<SeriesLayer, standalone::SeriesLayerImpl>(Bound("MapSeriesFrame.IndexLayer"));
+        return MakeCom<SeriesLayer, objects::SeriesLayerImpl>(Bound("MapSeriesFrame.IndexLayer"));
     }
     Variant PageCount() override {
         HostCall("MapSeriesFrame.PageCount");
@@ -151,13 +151,13 @@ private:
             Raise(hresult::kFail, op, "The layout's atlas has no coverage layer.");
         return *atlas;
     }
-    const std::shared_ptr<standalone::SeriesData>& Bound(const char* op) {
+    const std::shared_ptr<objects::SeriesData>& Bound(const char* op) {
         if (!series_) Raise(hresult::kFail, op, "The map series frame is not bound to a map frame.");
         return series_;
     }
 
     std::weak_ptr<Core> core_;
-    std::shared_ptr<standalone::SeriesData> series_;
+    std::shared_ptr<objects::SeriesData> series_;
     bool id_field_ = false;  // the feature id is a field before the layer's
 };
 

@@ -1,6 +1,6 @@
 #include "qgis/host/Element.h"
 
-#include "standalone/support/MessageText.h"
+#include "support/MessageText.h"
 
 namespace crv::qgis {
 
@@ -79,7 +79,7 @@ std::string WhyMoveDoesNotHold(const QgsLayoutItem& item) {
     const auto* group = qobject_cast<const QgsLayoutItemGroup*>(&item);
     const QgsLayoutItem* member = group != nullptr ? DataDefinedMember(*group) : nullptr;
     if (member == nullptr) return {};
-    return "QGIS sets the position of its member " + standalone::QuotedValue(member->id().toStdString()) +
+    return "QGIS sets the position of its member " + support::QuotedValue(member->id().toStdString()) +
            " from data (data-defined " + DataDefinedCoordinates(*member) + kWouldNotHold;
 }
 

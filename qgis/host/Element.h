@@ -127,12 +127,12 @@ public:
             custom_ = Unflatten(stored, op);
             last_ = std::move(stored);
             loaded_ = true;
-            flattened_at_ = standalone::PropertyBagChanges();
+            flattened_at_ = objects::PropertyBagChanges();
             return;
         }
         // The value is flattened again only when some bag has changed since it was last: until
         // then it is the one written last.
-        const uint64_t changes = standalone::PropertyBagChanges();
+        const uint64_t changes = objects::PropertyBagChanges();
         if (flattened_at_ != changes) {
             StoredProperties current = FlattenCustomValue(custom_);
             flattened_at_ = changes;
@@ -152,7 +152,7 @@ public:
         if (stored != last_) {
             custom_ = Unflatten(stored, op);
             last_ = std::move(stored);
-            flattened_at_ = standalone::PropertyBagChanges();
+            flattened_at_ = objects::PropertyBagChanges();
         }
     }
 

@@ -3,7 +3,7 @@
 // its elements, and layout rectangles. Not for use outside qgis/host.
 
 #include "qgis/host/QgisHost.h"
-#include "standalone/host/GenericObjects.h"
+#include "objects/GenericObjects.h"
 
 #include <qgslayout.h>
 #include <qgslayoutatlas.h>
@@ -22,8 +22,8 @@
 
 namespace crv::qgis {
 
-using standalone::HostCall;
-using standalone::Rect;
+using support::HostCall;
+using objects::Rect;
 
 // The host's own access to its elements behind any of their interfaces.
 class QgisElementAccess : public Unknown {

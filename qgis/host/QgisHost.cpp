@@ -71,7 +71,7 @@ public:
     }
     ComPtr<Display> ScreenDisplay() override {
         HostCall("LayoutView.ScreenDisplay");
-        return MakeCom<Display, standalone::DisplayImpl>();
+        return MakeCom<Display, objects::DisplayImpl>();
     }
     void PartialRefresh(int32_t, const ComPtr<Unknown>& data, const ComPtr<Envelope>&) override {
         HostCall("LayoutView.PartialRefresh");
@@ -191,12 +191,12 @@ void QgisHost::Register() {
         core_->registrations.push_back(std::make_unique<ScopedClassRegistration>(id, std::move(m)));
     };
     add(clsid::HostApplication, Maker<HostApplication, Application>("Create.HostApplication", core_));
-    add(clsid::PropertyBag, Maker<PropertyBag, standalone::PropertyBagImpl>("Create.PropertyBag"));
-    add(clsid::Envelope, Maker<Envelope, standalone::EnvelopeImpl>("Create.Envelope"));
-    add(clsid::Polygon, Maker<Polygon, standalone::PolygonImpl>("Create.Polygon"));
-    add(clsid::GeometryPoint, Maker<GeometryPoint, standalone::PointImpl>("Create.GeometryPoint"));
-    add(clsid::ObjectCopier, Maker<ObjectCopier, standalone::ObjectCopierImpl>("Create.ObjectCopier"));
-    add(clsid::HostUID, Maker<HostUID, standalone::HostUIDImpl>("Create.HostUID"));
+    add(clsid::PropertyBag, Maker<PropertyBag, objects::PropertyBagImpl>("Create.PropertyBag"));
+    add(clsid::Envelope, Maker<Envelope, objects::EnvelopeImpl>("Create.Envelope"));
+    add(clsid::Polygon, Maker<Polygon, objects::PolygonImpl>("Create.Polygon"));
+    add(clsid::GeometryPoint, Maker<GeometryPoint, objects::PointImpl>("Create.GeometryPoint"));
+    add(clsid::ObjectCopier, Maker<ObjectCopier, objects::ObjectCopierImpl>("Create.ObjectCopier"));
+    add(clsid::HostUID, Maker<HostUID, objects::HostUIDImpl>("Create.HostUID"));
     add(clsid::MapSeriesFrame, AtlasSeriesMaker(core));
     add(clsid::ActiveLayoutInfo, AtlasInForceMaker(core));
     add(clsid::SeriesLayoutInfo, AtlasPageMaker(core));

@@ -1,7 +1,7 @@
 #include "qgis/host/Records.h"
 
-#include "standalone/host/GenericObjects.h"
-#include "standalone/support/MessageText.h"
+#include "objects/GenericObjects.h"
+#include "support/MessageText.h"
 
 #include <charconv>
 #include <cmath>
@@ -57,7 +57,7 @@ bool ParseWhole(const std::string& text, T& out) {
 }
 
 void Flatten(const Variant& value, const std::string& path, StoredProperties& out, int depth) {
-    if (auto contents = value.ObjectAs<standalone::BagContents>()) {
+    if (auto contents = value.ObjectAs<objects::BagContents>()) {
         const auto entries = contents->Entries();
         if (entries.empty() || depth > kMaxRecordNesting) {
             out[path] = "bag:";
@@ -70,7 +70,7 @@ void Flatten(const Variant& value, const std::string& path, StoredProperties& ou
     if (!text.empty()) out[path] = text;
 }
 
-ComPtr<PropertyBag> NewBag() { return MakeCom<PropertyBag, standalone::PropertyBagImpl>(); }
+ComPtr<PropertyBag> NewBag() { return MakeCom<PropertyBag, objects::PropertyBagImpl>(); }
 
 }  // namespace
 
@@ -78,7 +78,7 @@ std::string EncodeValue(const Variant& v) {
     switch (v.Type()) {
         case VariantType::Empty: return "empty:";
         case VariantType::Null: return "null:";
-        case VariantType::Object: return v.ObjectAs<standalone::BagContents>() ? "bag:" : "";
+        case VariantType::Object: return v.ObjectAs<objects::BagContents>() ? "bag:" : "";
         case VariantType::Boolean: return v.AsBoolean() ? "boolean:true" : "boolean:false";
         case VariantType::Integer: return "int16:" + std::to_string(v.AsInteger());
         case VariantType::Long: return "int32:" + std::to_string(v.AsLong());
@@ -140,7 +140,7 @@ Variant UnflattenCustomValue(const StoredProperties& stored) {
         // Deeper bags could never be written back, and destroying them one inside another
         // would run out of stack.
         if (names.size() > static_cast<size_t>(kMaxRecordNesting) + 1) {
-            throw RecordKeyError("the custom property " + standalone::QuotedValue(key) + " holds bags nested " +
+            throw RecordKeyError("the custom property " + support::QuotedValue(key) + " holds bags nested " +
                                  std::to_string(names.size() - 1) + " deep; a record holds them at most " +
                                  std::to_string(kMaxRecordNesting) + " deep");
         }

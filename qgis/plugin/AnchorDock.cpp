@@ -3,11 +3,11 @@
 #include "CRVAnchorTypeLib.h"
 #include "errors/ErrorHandling.h"
 #include "anchor/CRVAnchorManager.h"
-#include "standalone/host/Activation.h"
-#include "standalone/host/GenericObjects.h"
+#include "support/Activation.h"
+#include "objects/GenericObjects.h"
 #include "qgis/host/QgisHost.h"
-#include "standalone/placement/Placement.h"
-#include "standalone/support/MessageText.h"
+#include "book/Placement.h"
+#include "support/MessageText.h"
 
 #include <qgslayout.h>
 #include <qgslayoutitem.h>
@@ -44,10 +44,10 @@ QString CycleNote(const std::vector<ComPtr<Unknown>>& shown) {
     std::unordered_map<const void*, int> times;
     for (const auto& e : shown) ++times[Identity(e)];
     QStringList lines;
-    for (const auto& [element, cycle] : standalone::AnchorCycles(RunningApplication()->Document()->PageLayout())) {
+    for (const auto& [element, cycle] : book::AnchorCycles(RunningApplication()->Document()->PageLayout())) {
         const auto it = times.find(Identity(element));
         for (int k = 0; it != times.end() && k < it->second; ++k) {
-            lines << QString::fromStdString(standalone::CycleLine(element->Name(), cycle) +
+            lines << QString::fromStdString(book::CycleLine(element->Name(), cycle) +
                                             ". The atlas leaves it where it stands; anchor one of the cycle "
                                             "elsewhere to place it.");
         }
@@ -64,7 +64,7 @@ QString DataDefinedNote(const std::vector<QgsLayoutItem*>& items) {
     for (QgsLayoutItem* item : items) {
         const std::string why = WhyMoveDoesNotHold(*item);
         if (why.empty()) continue;
-        lines << QString::fromStdString(standalone::QuotedValue(ItemName(item).toStdString()) + ": " + why +
+        lines << QString::fromStdString(support::QuotedValue(ItemName(item).toStdString()) + ": " + why +
                                         "; the atlas leaves it where QGIS puts it. Clear the data-defined "
                                         "position to anchor it.");
     }
@@ -153,7 +153,7 @@ void AnchorDock::ShowItems(const std::vector<QgsLayoutItem*>& items) {
         for (QgsLayoutItem* item : items) {
             if (ComPtr<LayoutElement> element = elements_(item)) objects.push_back(ComPtr<Unknown>(element));
         }
-        const ComPtr<ObjectSet> selection = MakeCom<ObjectSet, standalone::ObjectSetImpl>(objects);
+        const ComPtr<ObjectSet> selection = MakeCom<ObjectSet, objects::ObjectSetImpl>(objects);
         ComPtr<IComPropertyPage> page = CreateObject<IComPropertyPage>(typelib::kClsidAnchorPropertyPage);
         if (!page->Applies(selection)) {
             note_->setText(items.size() == 1 ? tr("This item is not anchored.")
@@ -227,10 +227,10 @@ void AnchorDock::Cancel() {
 void AnchorDock::GiveRecord() {
     try {
         if (activate_) activate_();
-        auto manager = CreateObjectByProgId<_CRVAnchorManager>(standalone::kAnchorManagerProgId);
+        auto manager = CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId);
         for (const QPointer<QgsLayoutItem>& item : shown_) {
             const ComPtr<LayoutElement> element = item && elements_ ? elements_(item) : ComPtr<LayoutElement>();
-            if (element && !standalone::AnchorRecordOf(element))
+            if (element && !book::AnchorRecordOf(element))
                 manager->AddAnchorProperties(element, manager->MakeAnchorProperties());
         }
     } catch (const ComError& e) {

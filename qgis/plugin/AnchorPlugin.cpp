@@ -5,8 +5,8 @@
 #include "errors/ErrorHandling.h"
 #include "qgis/host/AtlasAnchoring.h"
 #include "qgis/host/QgisHost.h"
-#include "standalone/host/Activation.h"
-#include "standalone/placement/Placement.h"
+#include "support/Activation.h"
+#include "book/Placement.h"
 
 #include <qgisinterface.h>
 #include <qgslayoutatlas.h>
@@ -29,7 +29,7 @@ const QString kCategory = QStringLiteral("Layouts");
 const QString kVersion = QStringLiteral("1.0");
 
 ComPtr<_CRVAnchorManager> NewManager() {
-    return CreateObjectByProgId<_CRVAnchorManager>(standalone::kAnchorManagerProgId);
+    return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId);
 }
 
 // The component installed beside the plugin (the plugin in <prefix>/lib/qgis/plugins, the

@@ -4,13 +4,13 @@
 #include "anchor/CRVAnchorManager.h"
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
-#include "standalone/host/Activation.h"
-#include "standalone/book/Book.h"
-#include "standalone/book/Export.h"
-#include "standalone/placement/RecordEdit.h"
-#include "standalone/support/CommandLine.h"
-#include "standalone/support/Edge.h"
-#include "standalone/support/MessageText.h"
+#include "support/Activation.h"
+#include "standalone/mapbook/Book.h"
+#include "standalone/mapbook/Export.h"
+#include "book/RecordEdit.h"
+#include "support/CommandLine.h"
+#include "support/Edge.h"
+#include "support/MessageText.h"
 
 #include <chrono>
 
@@ -35,8 +35,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // A bad command line: one line, status 2.
-struct UsageError : StandaloneError {
-    using StandaloneError::StandaloneError;
+struct UsageError : CommandError {
+    using CommandError::CommandError;
 };
 
 constexpr const char* kUsage =

@@ -7,7 +7,7 @@
 // document changes nothing. Saving replaces the file atomically. Whatever a document holds
 // that this version does not use is kept and written back.
 
-#include "standalone/support/Errors.h"
+#include "support/Errors.h"
 #include "standalone/document/JsonPositions.h"
 #include "standalone/host/StandaloneHost.h"
 
@@ -36,9 +36,9 @@ inline constexpr double kMaxFontSizePoints = 10000;
 
 // One line: "FILE:LINE:COLUMN: what was expected", or "FILE: what went wrong" when no place
 // in the text is to blame.
-class DocumentError : public StandaloneError {
+class DocumentError : public CommandError {
 public:
-    using StandaloneError::StandaloneError;
+    using CommandError::CommandError;
 };
 
 // Where a map frame's series comes from.

@@ -2,7 +2,7 @@
 #include "standalone/document/DocumentInternal.h"
 
 #include "standalone/document/JsonPositions.h"
-#include "standalone/support/MessageText.h"
+#include "support/MessageText.h"
 
 #include <unistd.h>
 

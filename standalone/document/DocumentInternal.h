@@ -3,7 +3,7 @@
 // the checks both make, so that what is written loads again. Only for standalone/document/.
 
 #include "standalone/document/Document.h"
-#include "standalone/support/FileLock.h"
+#include "support/FileLock.h"
 
 #include <nlohmann/json.hpp>
 

@@ -4,8 +4,8 @@
 
 #include "standalone/document/JsonPositions.h"
 #include "standalone/document/SeriesSource.h"
-#include "standalone/support/Errors.h"
-#include "standalone/support/MessageText.h"
+#include "support/Errors.h"
+#include "support/MessageText.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

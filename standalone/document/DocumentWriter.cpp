@@ -3,9 +3,9 @@
 #include "standalone/document/DocumentInternal.h"
 
 #include "standalone/document/JsonPositions.h"
-#include "standalone/support/AtomicFile.h"
-#include "standalone/support/Errors.h"
-#include "standalone/support/MessageText.h"
+#include "support/AtomicFile.h"
+#include "support/Errors.h"
+#include "support/MessageText.h"
 
 #include <cmath>
 #include <map>

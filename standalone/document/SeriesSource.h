@@ -3,7 +3,7 @@
 // whatever else the GIS library opens): its fields as the host numbers their types, one row of
 // values per page in page order, and each page's geometry envelope.
 
-#include "standalone/support/Errors.h"
+#include "support/Errors.h"
 #include "standalone/host/Objects.h"
 
 #include <filesystem>
@@ -12,9 +12,9 @@
 
 namespace crv::standalone {
 
-class SeriesSourceError : public StandaloneError {
+class SeriesSourceError : public CommandError {
 public:
-    using StandaloneError::StandaloneError;
+    using CommandError::CommandError;
 };
 
 struct SeriesRequest {

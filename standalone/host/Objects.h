@@ -3,7 +3,7 @@
 // memory. Documents on disk, series data and rendering build on these. The objects that depend
 // on no layout are in GenericObjects.h.
 
-#include "standalone/host/GenericObjects.h"
+#include "objects/GenericObjects.h"
 
 #include <map>
 #include <memory>
@@ -13,6 +13,11 @@
 #include <vector>
 
 namespace crv::standalone {
+
+// The standalone host is built on the generic host objects and the shared support, and uses
+// their names as its own.
+using namespace crv::objects;
+using namespace crv::support;
 
 // ---------------------------------------------------------------- layout
 

@@ -43,7 +43,7 @@ PropertySheet::PropertySheet(const ComPtr<ObjectSet>& selection, const ComPtr<La
     auto* general = new QWidget;
     general->setObjectName("generalPage");
     auto* form = new QFormLayout(general);
-    const standalone::Rect r = standalone::StandaloneHost::ExtentOf(element_);
+    const objects::Rect r = standalone::StandaloneHost::ExtentOf(element_);
     name_ = new QLineEdit(QString::fromStdString(element_->Name()), general);
     name_->setObjectName("generalName");
     x_ = new QDoubleSpinBox(general);
@@ -159,7 +159,7 @@ void PropertySheet::ApplyGeneral() {
     if (!general_dirty_) return;
     standalone::ElementImpl& e = standalone::StandaloneHost::Impl(element_);
     e.SetName(name_->text().toStdString());
-    const standalone::Rect r = standalone::StandaloneHost::ExtentOf(element_);
+    const objects::Rect r = standalone::StandaloneHost::ExtentOf(element_);
     element_->Move(x_->value() - r.xmin, y_->value() - r.ymin);
     general_dirty_ = false;
 }
@@ -168,7 +168,7 @@ void PropertySheet::ApplyAll() {
     ApplyGeneral();
     for (const Page& p : pages_) p.page->Apply();
     // The pages may have moved the element: the general page shows where it is now.
-    const standalone::Rect r = standalone::StandaloneHost::ExtentOf(element_);
+    const objects::Rect r = standalone::StandaloneHost::ExtentOf(element_);
     const QSignalBlocker bx(x_);
     const QSignalBlocker by(y_);
     x_->setValue(r.xmin);

@@ -3,8 +3,8 @@
 #include "anchor/CRVAnchorManager.h"
 #include "anchor/GeneralFunctions.h"
 #include "propertypage/QtErrorSink.h"
-#include "standalone/host/Activation.h"
-#include "standalone/book/Render.h"
+#include "support/Activation.h"
+#include "standalone/mapbook/Render.h"
 #include "standalone/studio/PropertySheet.h"
 
 #include <QAction>
@@ -29,7 +29,7 @@
 namespace crv::studio {
 
 namespace fs = std::filesystem;
-using standalone::Rect;
+using objects::Rect;
 using standalone::StandaloneHost;
 
 namespace {
@@ -371,7 +371,7 @@ bool StudioWindow::SelectByName(const std::string& name) {
 std::unique_ptr<PropertySheet> StudioWindow::MakeSheet() {
     if (!HasDocument() || selection_.empty()) return nullptr;
     std::vector<ComPtr<Unknown>> objects(selection_.begin(), selection_.end());
-    auto set = MakeCom<ObjectSet, standalone::ObjectSetImpl>(std::move(objects));
+    auto set = MakeCom<ObjectSet, objects::ObjectSetImpl>(std::move(objects));
     auto sheet = std::make_unique<PropertySheet>(set, selection_.back(), this);
     // The book leaves an element of a cycle of anchors where it stands; its anchor page alone
     // would not tell.
@@ -381,7 +381,7 @@ std::unique_ptr<PropertySheet> StudioWindow::MakeSheet() {
         for (const auto& e : selection_) {
             if (!SameObject(e, left.element)) continue;
             if (!note.empty()) note += '\n';
-            note += standalone::CycleLine(left.name, left.cycle);
+            note += book::CycleLine(left.name, left.cycle);
             note += ". Paging leaves it where it stands; anchor one of the cycle elsewhere to place it.";
         }
     }
@@ -398,7 +398,7 @@ void StudioWindow::ShowProperties() {
 
 int StudioWindow::GiveAnchorRecord() {
     if (!HasDocument()) return 0;
-    auto manager = CreateObjectByProgId<_CRVAnchorManager>(standalone::kAnchorManagerProgId);
+    auto manager = CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId);
     int given = 0;
     for (const auto& e : selection_) {
         if (GeneralFunctions::HasAnchorProperties(e)) continue;

@@ -4,7 +4,7 @@
 // stepped through, the host's property sheet on the selection, and saving and opening.
 
 #include "errors/ErrorHandling.h"
-#include "standalone/book/Book.h"
+#include "standalone/mapbook/Book.h"
 #include "standalone/document/Document.h"
 #include "standalone/host/StandaloneHost.h"
 
@@ -35,7 +35,7 @@ public:
 
     // Page units to widget pixels and back (the page grows upward, the widget downward).
     QPointF ToWidget(double x, double y) const;
-    QRectF ToWidget(const standalone::Rect& r) const;
+    QRectF ToWidget(const objects::Rect& r) const;
     QPointF ToPage(QPointF widget) const;
     double Scale() const { return scale_; }
     void SetScale(double pixelsPerUnit);
@@ -94,7 +94,7 @@ public:
     // Top-level elements, the topmost one (last in container order) winning where they overlap.
     ComPtr<LayoutElement> ElementAt(QPointF pagePoint) const;
     // Top-level elements lying wholly inside the rectangle.
-    std::vector<ComPtr<LayoutElement>> ElementsInside(const standalone::Rect& r) const;
+    std::vector<ComPtr<LayoutElement>> ElementsInside(const objects::Rect& r) const;
     const std::vector<ComPtr<LayoutElement>>& Selected() const { return selection_; }
     void Select(std::vector<ComPtr<LayoutElement>> elements);
     // Selects the element of that name, searched through groups too; false when there is none.

@@ -6,9 +6,9 @@
 
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"
-#include "standalone/host/Activation.h"
-#include "standalone/support/CommandLine.h"
-#include "standalone/support/Edge.h"
+#include "support/Activation.h"
+#include "support/CommandLine.h"
+#include "support/Edge.h"
 #include "standalone/studio/PropertySheet.h"
 #include "standalone/studio/StudioWindow.h"
 
@@ -140,8 +140,8 @@ int Run(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("crvanchor-studio"));
 
     try {
-        crv::standalone::RequireEngine();
-    } catch (const crv::standalone::ActivationError& e) {
+        crv::support::RequireEngine();
+    } catch (const crv::support::ActivationError& e) {
         const std::string text =
             !e.NotRegistered()
                 ? std::string(e.what())
@@ -174,7 +174,7 @@ int Run(int argc, char** argv) {
     if (screenshot) {
         const int status = Screenshot(window, a);
         if (status != 0) return status;
-        return crv::standalone::StatusAfterReports("crvanchor-studio", reports.Count(), status, std::cerr);
+        return crv::support::StatusAfterReports("crvanchor-studio", reports.Count(), status, std::cerr);
     }
     window.show();
     window.ZoomToPage();
@@ -184,5 +184,5 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    return crv::standalone::RunAtEdge("crvanchor-studio", std::cerr, [&] { return Run(argc, argv); });
+    return crv::support::RunAtEdge("crvanchor-studio", std::cerr, [&] { return Run(argc, argv); });
 }

@@ -45,7 +45,7 @@ std::string Describe(const Variant& v) {
     ComPtr<Unknown> object = v.AsObject();
     if (!object) return "Nothing";
     if (auto uid = ComPtr<HostUID>::Query(object)) return "HostUID " + uid->Value();
-    if (auto bag = ComPtr<standalone::BagContents>::Query(object)) {
+    if (auto bag = ComPtr<objects::BagContents>::Query(object)) {
         std::string out = "PropertyBag";
         for (const auto& [k, value] : bag->Entries()) {
             out += "\n  " + k + " (" + Variant::TypeName(value.Type()) +

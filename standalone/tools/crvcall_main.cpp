@@ -2,7 +2,7 @@
 // member by name, as a script would; crvcall --category NAME lists a category's classes.
 #include "errors/ErrorHandling.h"
 #include "standalone/host/StandaloneHost.h"
-#include "standalone/support/Edge.h"
+#include "support/Edge.h"
 #include "standalone/tools/Registration.h"
 
 #include <cstdio>
@@ -13,7 +13,7 @@
 
 int main(int argc, char** argv) {
     // Whatever escapes is one line and status 2, never an abort.
-    return crv::standalone::RunAtEdge("crvcall", std::cerr, [&]() -> int {
+    return crv::support::RunAtEdge("crvcall", std::cerr, [&]() -> int {
         crv::StderrErrorSink sink;
         crv::ScopedErrorSink scope(sink);
         crv::standalone::StandaloneHost host;

@@ -2,7 +2,7 @@
 // category of element property pages; with /u takes the page out and unregisters.
 #include "errors/ErrorHandling.h"
 #include "standalone/host/StandaloneHost.h"
-#include "standalone/support/Edge.h"
+#include "support/Edge.h"
 #include "standalone/tools/Registration.h"
 
 #include <cstdio>
@@ -12,7 +12,7 @@
 
 int main(int argc, char** argv) {
     // Whatever escapes is one line and status 2, never an abort.
-    return crv::standalone::RunAtEdge("crvinstall", std::cerr, [&]() -> int {
+    return crv::support::RunAtEdge("crvinstall", std::cerr, [&]() -> int {
         const bool uninstall = argc == 3 && (std::strcmp(argv[1], "/u") == 0 || std::strcmp(argv[1], "-u") == 0);
         if (argc != 2 && !uninstall) {
             std::fprintf(stderr, "usage: crvinstall [/u] LIBRARY\n");

@@ -1,5 +1,5 @@
 // crvregsvr [/u] LIBRARY: registers (or unregisters) a self-registering library's classes.
-#include "standalone/support/Edge.h"
+#include "support/Edge.h"
 #include "standalone/tools/Registration.h"
 
 #include <cstdio>
@@ -10,7 +10,7 @@
 
 int main(int argc, char** argv) {
     // Whatever escapes is one line and status 2, never an abort.
-    return crv::standalone::RunAtEdge("crvregsvr", std::cerr, [&]() -> int {
+    return crv::support::RunAtEdge("crvregsvr", std::cerr, [&]() -> int {
         bool unregister = false;
         std::optional<std::string> library;  // an empty one is refused as such, not as a usage error
         bool extra = false;

@@ -5,9 +5,9 @@
 #include "anchor/GeneralFunctions.h"
 #include "propertypage/AnchorPropertyPage.h"
 #include "standalone/host/StandaloneHost.h"
-#include "standalone/support/AtomicFile.h"
-#include "standalone/support/CommandLine.h"
-#include "standalone/support/Edge.h"
+#include "support/AtomicFile.h"
+#include "support/CommandLine.h"
+#include "support/Edge.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -22,7 +22,7 @@
 namespace {
 
 using crv::standalone::ElementKind;
-using crv::standalone::SeriesData;
+using crv::objects::SeriesData;
 using crv::standalone::StandaloneHost;
 
 SeriesData AtlasSeries() {
@@ -48,7 +48,7 @@ int Capture(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const std::filesystem::path outdir = argv[1];
-    crv::standalone::MakeOutputFolder("", outdir);
+    crv::support::MakeOutputFolder("", outdir);
 
     StandaloneHost host;
     auto title = host.AddText("Title", {1, 9.5, 7.5, 10.5}, "Northern Region");
@@ -81,7 +81,7 @@ int Capture(int argc, char** argv) {
     crv::GeneralFunctions::SetAnchorProperties(title, record);
 
     auto page = crv::ComPtr<crv::AnchorPropertyPage>(new crv::AnchorPropertyPage());
-    page->SetPageSite(crv::MakeCom<crv::PropertyPageSite, crv::standalone::PageSiteImpl>());
+    page->SetPageSite(crv::MakeCom<crv::PropertyPageSite, crv::objects::PageSiteImpl>());
     page->SetObjects(host.Selection({crv::ComPtr<crv::Unknown>(title)}));
     page->Activate();
     page->Show();
@@ -100,9 +100,9 @@ int Capture(int argc, char** argv) {
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
         if (!window->grab().save(&buffer, "PNG")) {
-            throw crv::standalone::FileWriteError(file.string() + ": cannot encode the tab as PNG");
+            throw crv::support::FileWriteError(file.string() + ": cannot encode the tab as PNG");
         }
-        crv::standalone::WriteFileAtomically(
+        crv::support::WriteFileAtomically(
             file, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), "PageCapture");
         std::printf("%s\n", file.c_str());
     }
@@ -113,5 +113,5 @@ int Capture(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    return crv::standalone::RunAtEdge("crvanchor-pagecapture", std::cerr, [&] { return Capture(argc, argv); });
+    return crv::support::RunAtEdge("crvanchor-pagecapture", std::cerr, [&] { return Capture(argc, argv); });
 }

@@ -15,12 +15,12 @@
 namespace crv::testing {
 
 using standalone::ElementKind;
-using standalone::Rect;
+using objects::Rect;
 using standalone::StandaloneHost;
 
 class EngineTest : public ::testing::Test {
 protected:
-    EngineTest() : alive_before_(standalone::Tracked::Alive()) {}
+    EngineTest() : alive_before_(support::Tracked::Alive()) {}
 
     // Gives the element a default record with these keys changed.
     ComPtr<PropertyBag> GiveRecord(const ComPtr<LayoutElement>& element, const std::map<std::string, Variant>& keys) {

@@ -4,9 +4,9 @@
 namespace crv::testing {
 namespace {
 
-using standalone::FaultInjector;
-using standalone::ScopedFault;
-using standalone::Tracked;
+using support::FaultInjector;
+using support::ScopedFault;
+using support::Tracked;
 
 class ManagerTest : public EngineTest {
 protected:
@@ -99,7 +99,7 @@ TEST_F(ManagerTest, TheRecordIsReadOnceAtSelection) {
 
 TEST_F(ManagerTest, HoldsNothingAfterResetOrRelease) {
     auto frame = host_.AddMapFrame("Map", {1, 1, 7, 9});
-    standalone::SeriesData data;
+    objects::SeriesData data;
     data.fields = {{"Dx", fieldtype::kDouble}};
     data.features = {{1.0}, {2.0}};
     host_.AttachSeries(frame, data);
@@ -138,7 +138,7 @@ TEST_F(ManagerTest, HoldsNothingAfterResetOrRelease) {
 // Fails every host call that a full selection and placement makes, one per run.
 TEST_F(ManagerTest, EveryHostCallFailingGivesReportsNotCrashes) {
     auto frame = host_.AddMapFrame("Map", {1, 1, 7, 9}, 0.1);
-    standalone::SeriesData data;
+    objects::SeriesData data;
     data.fields = {{"Dx", fieldtype::kDouble}, {"Dy", fieldtype::kInteger}};
     data.features = {{1.0, int32_t{1}}, {Variant::Null(), int32_t{2}}};
     host_.AttachSeries(frame, data);
@@ -155,7 +155,7 @@ TEST_F(ManagerTest, EveryHostCallFailingGivesReportsNotCrashes) {
                                           {key::VFieldNameAlt, "Dy"},
                                           {key::UseAltAnchoring, true}}));
     auto snapshot = [&] {
-        auto contents = ComPtr<standalone::BagContents>::Query(record);
+        auto contents = ComPtr<objects::BagContents>::Query(record);
         return contents->Entries();
     };
     const auto record_before = snapshot();

@@ -1,6 +1,8 @@
 // Selecting an element and placing it page by page.
 #include "Fixture.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <limits>
 
@@ -279,6 +281,49 @@ TEST_F(AlternateTest, EveryPlacementTestsThePageRangeInForce) {
     }
 }
 
+// Both readers give the same pages whatever the order of the pieces, overlapping or touching,
+// and the plain reader declines what only the regional one reads.
+TEST(PageListReaders, PiecesInAnyOrderNameTheSamePages) {
+    struct Case {
+        std::string text;
+        std::vector<int32_t> pages;  // of 0..20
+        bool plain;
+    };
+    const std::vector<Case> cases = {
+        {"1-3, 7, 10-12", {1, 2, 3, 7, 10, 11, 12}, true},
+        {"10-12,7,1-3", {1, 2, 3, 7, 10, 11, 12}, true},
+        {"5-9,1-6", {1, 2, 3, 4, 5, 6, 7, 8, 9}, true},
+        {"4,3,2,1,2", {1, 2, 3, 4}, true},
+        {"9-9,8-8,20,0", {0, 8, 9, 20}, true},
+        {"6-5,2", {2}, true},
+        {"+3,1.6", {2, 3}, false},
+        {"-2--1,4", {4}, true},
+    };
+    for (const Case& c : cases) {
+        const auto regional = ReadPageList(c.text, RegionalSettings::Invariant());
+        ASSERT_TRUE(regional) << c.text;
+        EXPECT_EQ(regional->Count(), c.pages.size()) << c.text;
+        const auto plain = ReadPlainPageList(c.text);
+        EXPECT_EQ(plain.has_value(), c.plain) << c.text;
+        for (int32_t p = -3; p <= 21; ++p) {
+            const bool listed = std::count(c.pages.begin(), c.pages.end(), p) == 1;
+            EXPECT_EQ(regional->Contains(p), listed) << c.text << " page " << p;
+            if (plain) {
+                EXPECT_EQ(plain->Contains(p), listed) << c.text << " page " << p;
+            }
+        }
+        // Kept as ascending ranges that neither overlap nor touch.
+        const auto& ranges = regional->Ranges();
+        for (size_t i = 1; i < ranges.size(); ++i) EXPECT_GT(ranges[i].first, ranges[i - 1].last + 1) << c.text;
+    }
+    PageList extremes(INT32_MIN, INT32_MIN + 1);
+    extremes.Add(INT32_MAX - 1, INT32_MAX);
+    extremes.Add(0, 0);
+    EXPECT_EQ(extremes.Count(), 5u);
+    EXPECT_TRUE(extremes.Contains(INT32_MIN) && extremes.Contains(INT32_MAX) && extremes.Contains(0));
+    EXPECT_FALSE(extremes.Contains(1) || extremes.Contains(-1));
+}
+
 // A tool checks a page-range text with ReadPageList, which raises a plain error; the engine's
 // own page procedures, which mark an error as formatted on its way up, are out of its reach.
 template <class Manager>
@@ -364,7 +409,7 @@ class SeriesTest : public PlacementTest {
 protected:
     SeriesTest() {
         frame_ = host_.AddMapFrame("Map", {1, 1, 7, 9});
-        standalone::SeriesData data;
+        objects::SeriesData data;
         data.fields = {{"OBJECTID", fieldtype::kObjectId}, {"Label", fieldtype::kString}, {"Dx", fieldtype::kDouble},
                        {"Dy", fieldtype::kSmallInteger},   {"When", fieldtype::kDate},    {"dx", fieldtype::kDouble}};
         data.features = {{int32_t{1}, "A", 0.5, int16_t{1}, "2020-01-01", 9.0},
@@ -383,7 +428,7 @@ protected:
         return e;
     }
     ComPtr<LayoutElement> frame_;
-    std::shared_ptr<standalone::SeriesData> series_;
+    std::shared_ptr<objects::SeriesData> series_;
 };
 
 TEST_F(SeriesTest, FieldDistancesPerPageWithNullFallingBack) {

@@ -34,7 +34,7 @@ TEST(AnchorRecord, DefaultRecordHoldsTheTwentyFiveKeysWithTheirKindsAndValues) {
         {"Version", int16_t{1}},
     };
     // Written in this order, exactly these keys.
-    auto contents = ComPtr<standalone::BagContents>::Query(record);
+    auto contents = ComPtr<objects::BagContents>::Query(record);
     const auto entries = contents->Entries();
     ASSERT_EQ(entries.size(), std::size(expected));
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -152,16 +152,16 @@ TEST(AnchorRecord, FailingHostGivesOneReportAndNoRecord) {
     StandaloneHost host;
     RecordingErrorSink sink;
     ScopedErrorSink scope(sink);
-    const int64_t before = standalone::Tracked::Alive();
+    const int64_t before = support::Tracked::Alive();
     {
-        standalone::ScopedFault fault("PropertyBag.SetProperty", 7);
+        support::ScopedFault fault("PropertyBag.SetProperty", 7);
         EXPECT_FALSE(GeneralFunctions::NewAnchorProperties());
     }
     ASSERT_EQ(sink.reports.size(), 1u);
     EXPECT_NE(sink.reports[0].text.find("\tNewAnchorProperties CRVAnchor:GeneralFunctions \r\n"), std::string::npos);
     EXPECT_NE(sink.reports[0].text.find("Injected failure in PropertyBag.SetProperty."), std::string::npos);
     // The partly filled bag is gone.
-    EXPECT_EQ(standalone::Tracked::Alive(), before);
+    EXPECT_EQ(support::Tracked::Alive(), before);
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ TEST_F(StorageTest, AFailedReadInTheFamilyCheckNeverDropsTheFamilyBag) {
     auto replacement = gf::NewAnchorProperties();
     {
         // The first read of the family bag runs with errors suppressed and so answers "none".
-        standalone::ScopedFault fault("PropertyBag.GetProperty");
+        support::ScopedFault fault("PropertyBag.GetProperty");
         EXPECT_TRUE(gf::SetAnchorProperties(e, replacement));
     }
     auto now = e->CustomProperty().ObjectAs<PropertyBag>()->GetProperty(kCorvaneProperties).ObjectAs<PropertyBag>();
@@ -104,7 +104,7 @@ TEST_F(StorageTest, AFailingStoreShowsTwoReportsInTurn) {
     auto e = host_.AddText("Title", {0, 0, 1, 1});
     auto m = NewManager();
     auto record = m->MakeAnchorProperties();
-    standalone::ScopedFault fault("LayoutElement.SetCustomProperty");
+    support::ScopedFault fault("LayoutElement.SetCustomProperty");
     m->AddAnchorProperties(e, record);
     ASSERT_EQ(sink_.reports.size(), 2u);
     EXPECT_NE(sink_.reports[0].text.find("\tSetAnchorProperties CRVAnchor:GeneralFunctions \r\n"), std::string::npos);
@@ -169,7 +169,7 @@ TEST_F(LookupTest, CanAnchorAndPriority) {
     auto frame = host_.AddMapFrame("Map", {1, 1, 7, 9});
     auto plain_frame = host_.AddMapFrame("Inset", {1, 1, 2, 2});
     auto text = host_.AddText("Note", {0, 0, 1, 1});
-    standalone::SeriesData data;
+    objects::SeriesData data;
     data.fields = {{"Dx", fieldtype::kDouble}};
     data.features = {{1.0}};
     host_.AttachSeries(frame, data);

@@ -28,9 +28,9 @@
 namespace crv::testing {
 
 using standalone::ElementKind;
-using standalone::Rect;
-using standalone::SeriesData;
-using standalone::SeriesField;
+using objects::Rect;
+using objects::SeriesData;
+using objects::SeriesField;
 using standalone::StandaloneHost;
 
 inline std::string S(const QString& s) { return s.toStdString(); }
@@ -43,7 +43,7 @@ inline SeriesData SeriesWith(std::vector<SeriesField> fields) {
 
 class PageTest : public ::testing::Test {
 protected:
-    PageTest() : alive_before_(standalone::Tracked::Alive()) {}
+    PageTest() : alive_before_(support::Tracked::Alive()) {}
 
     ~PageTest() override {
         page_.Reset();
@@ -61,7 +61,7 @@ protected:
     // What the host does when the user opens the element's properties.
     void Open(std::initializer_list<ComPtr<Unknown>> selection) {
         page_ = ComPtr<AnchorPropertyPage>(new AnchorPropertyPage());
-        site_ = ComPtr<standalone::PageSiteImpl>(new standalone::PageSiteImpl());
+        site_ = ComPtr<objects::PageSiteImpl>(new objects::PageSiteImpl());
         page_->SetPageSite(ComPtr<PropertyPageSite>(site_));
         page_->SetObjects(host_.Selection(selection));
         page_->Activate();
@@ -132,7 +132,7 @@ protected:
 
     // The entries of a record in the order the host keeps them.
     static std::vector<std::pair<std::string, Variant>> Entries(const ComPtr<PropertyBag>& bag) {
-        return ComPtr<standalone::BagContents>::Query(bag)->Entries();
+        return ComPtr<objects::BagContents>::Query(bag)->Entries();
     }
 
     std::vector<std::string> ReportedStacks() const {
@@ -145,7 +145,7 @@ protected:
     RecordingErrorSink sink_;
     ScopedErrorSink scope_{sink_};
     ComPtr<AnchorPropertyPage> page_;
-    ComPtr<standalone::PageSiteImpl> site_;
+    ComPtr<objects::PageSiteImpl> site_;
     int64_t alive_before_;
 };
 

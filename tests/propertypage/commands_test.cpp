@@ -116,7 +116,7 @@ TEST_F(CommandTest, WithoutAReferenceElementNothingChanges) {
 
 TEST_F(CommandTest, HostFailureWhileMeasuringIsReportedAndChangesNothing) {
     OpenWith({});
-    standalone::ScopedFault fault("LayoutElement.QueryBounds");
+    support::ScopedFault fault("LayoutElement.QueryBounds");
     Click("cmdGetCurrentXYPrimary");
     EXPECT_EQ(Boxes(true), (Boxes2{"0", "0"}));
     ASSERT_EQ(sink_.reports.size(), 1u);

@@ -6,7 +6,7 @@
 namespace crv::testing {
 namespace {
 
-using standalone::FaultInjector;
+using support::FaultInjector;
 
 class PageFaultSweep : public PageTest {
 protected:
@@ -69,7 +69,7 @@ TEST_F(PageFaultSweep, EveryHostCallFailingOnce) {
     const std::vector<std::string> calls = faults.Log();
     ASSERT_GT(calls.size(), 50u);
     ASSERT_TRUE(sink_.reports.empty()) << sink_.reports[0].text;
-    const int64_t baseline = standalone::Tracked::Alive();
+    const int64_t baseline = support::Tracked::Alive();
     const auto clean_result = Entries(Stored());
 
     std::map<std::string, int> seen;
@@ -79,7 +79,7 @@ TEST_F(PageFaultSweep, EveryHostCallFailingOnce) {
         const auto before = Entries(Stored());
         sink_.reports.clear();
         {
-            standalone::ScopedFault fault(op, nth);
+            support::ScopedFault fault(op, nth);
             Scenario();
         }
         const std::string where = op + " #" + std::to_string(nth);
@@ -99,7 +99,7 @@ TEST_F(PageFaultSweep, EveryHostCallFailingOnce) {
         EXPECT_TRUE(after == before || after.size() == kRecordKeyCount) << where;
         EXPECT_EQ(outer_->GetProperty("OtherTool"), Variant("outer key")) << where;
         EXPECT_EQ(family_->GetProperty("LabelProperties"), Variant("family key")) << where;
-        EXPECT_EQ(standalone::Tracked::Alive(), baseline) << where;
+        EXPECT_EQ(support::Tracked::Alive(), baseline) << where;
         EXPECT_FALSE(FormattedErrorFlag()) << where;
     }
 }

@@ -340,7 +340,7 @@ TEST_F(FormTest, HostFailuresShowTheCallStackFromTheHandlerDown) {
     // Filling: the field query of the series fails two levels below the activation.
     GiveRecord(edited_, {{key::AnchorType, "NamedElement"}, {key::ElementName, "Main Map"}});
     {
-        standalone::ScopedFault fault("FieldSet.FieldAt", 2);
+        support::ScopedFault fault("FieldSet.FieldAt", 2);
         Open(edited_);
     }
     ASSERT_EQ(sink_.reports.size(), 1u);
@@ -355,7 +355,7 @@ TEST_F(FormTest, HostFailuresShowTheCallStackFromTheHandlerDown) {
     GiveRecord(edited_, {});
     Open(edited_);
     {
-        standalone::ScopedFault fault("PropertyBag.SetProperty", 3);
+        support::ScopedFault fault("PropertyBag.SetProperty", 3);
         Click("chkAnchor");
     }
     ASSERT_EQ(sink_.reports.size(), 1u);

@@ -144,7 +144,7 @@ TEST(AdapterWithoutCompanions, ApplyPlacesForPageOne) {
     }
     GeneralFunctions::SetAnchorProperties(element, record);
     auto page = ComPtr<AnchorPropertyPage>(new AnchorPropertyPage());
-    page->SetPageSite(MakeCom<PropertyPageSite, standalone::PageSiteImpl>());
+    page->SetPageSite(MakeCom<PropertyPageSite, objects::PageSiteImpl>());
     page->SetObjects(bare.Selection({ComPtr<Unknown>(element)}));
     page->Activate();
     page->Show();
@@ -165,7 +165,7 @@ TEST_F(AdapterTest, FailuresAreShownAndTheHostCarriesOn) {
     Open(edited_);
     Type("txtVDistanceAll", "-1");
     {
-        standalone::ScopedFault fault("LayoutElement.Move");
+        support::ScopedFault fault("LayoutElement.Move");
         page_->Apply();
     }
     EXPECT_TRUE(GeneralFunctions::GetAnchorProperties(edited_)->GetProperty(key::VDistanceAll) == Variant("-1"));
@@ -177,7 +177,7 @@ TEST_F(AdapterTest, DeactivatingKeepsTheEditsAndReleasingThePageReleasesEveryHos
     auto map = host_.AddMapFrame("Map", {0, 0, 5, 5});
     host_.AttachSeries(map, SeriesWith({{"X", fieldtype::kDouble}}));
     GiveRecord(edited_, {{key::AnchorType, "NamedElement"}, {key::ElementName, "Map"}});
-    const int64_t before = standalone::Tracked::Alive();
+    const int64_t before = support::Tracked::Alive();
     Open(edited_);
     Click("cmdGetCurrentXYPrimary");
     Type("txtVDistanceAll", "25");
@@ -189,7 +189,7 @@ TEST_F(AdapterTest, DeactivatingKeepsTheEditsAndReleasingThePageReleasesEveryHos
     page_->Apply();
     page_.Reset();
     site_.Reset();
-    EXPECT_EQ(standalone::Tracked::Alive(), before);
+    EXPECT_EQ(support::Tracked::Alive(), before);
 }
 
 TEST(QtErrorSinkTest, ShowsAWarningWithOneOkButton) {

@@ -4,7 +4,7 @@
 // the two hosts can be compared page by page.
 
 #include "standalone/host/StandaloneHost.h"
-#include "standalone/placement/RecordEdit.h"
+#include "book/RecordEdit.h"
 
 #include <qgsfeature.h>
 #include <qgsgeometry.h>
@@ -25,7 +25,7 @@
 
 namespace crv::testing {
 
-using standalone::Rect;
+using objects::Rect;
 
 struct ItemSpec {
     enum Kind { Text, Map, Group };
@@ -67,7 +67,7 @@ inline ComPtr<LayoutElement> BuildStandalone(standalone::StandaloneHost& host, c
         case ItemSpec::Map: {
             e = host.Make(standalone::ElementKind::MapFrame, s.name, s.rect);
             standalone::StandaloneHost::Impl(e).SetFrameBorder(s.border);
-            standalone::SeriesData data;
+            objects::SeriesData data;
             data.fields = {{"HD", fieldtype::kDouble}, {"VD", fieldtype::kInteger}, {"NAME", fieldtype::kString}};
             for (const auto& r : sheets) data.features.push_back({Variant(r.hd), Variant(r.vd), Variant(r.name)});
             host.AttachSeries(e, std::move(data));
@@ -165,7 +165,7 @@ inline void WriteRecords(const std::vector<ItemSpec>& items,
     for (const auto& s : items) {
         if (!s.record.empty()) {
             auto manager = newManager();
-            standalone::ApplyRecordChanges(*manager, find(s.name), standalone::ParseRecordChanges(s.record));
+            book::ApplyRecordChanges(*manager, find(s.name), book::ParseRecordChanges(s.record));
         }
         WriteRecords(s.members, find, newManager);
     }

@@ -5,8 +5,8 @@
 #include <QImage>
 #include <qgsproperty.h>
 
-#include "standalone/TempDir.h"
-#include "standalone/support/PdfCheck.h"
+#include "support/TempDir.h"
+#include "support/PdfCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -382,10 +382,10 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
     // The PDF as QGIS writes it reads back whole; cut short anywhere, as on a full disk, it
     // does not.
     const std::string pdf = ReadText(dir.Path() / "book.pdf");
-    EXPECT_EQ(standalone::PdfDefect(dir.Path() / "book.pdf"), std::nullopt);
+    EXPECT_EQ(support::PdfDefect(dir.Path() / "book.pdf"), std::nullopt);
     for (const double part : {0.0, 0.03, 0.5, 0.9, 0.999}) {
         WriteText(dir.Path() / "cut.pdf", pdf.substr(0, static_cast<size_t>(static_cast<double>(pdf.size()) * part)));
-        EXPECT_NE(standalone::PdfDefect(dir.Path() / "cut.pdf"), std::nullopt) << part;
+        EXPECT_NE(support::PdfDefect(dir.Path() / "cut.pdf"), std::nullopt) << part;
     }
     EXPECT_TRUE(fs::is_regular_file(dir.Path() / "png" / "page-002.png"));
     EXPECT_TRUE(fs::is_regular_file(dir.Path() / "png" / "page-003.png"));

@@ -5,9 +5,9 @@
 #include "qgis/host/QgisHost.h"
 #include "qgis/host/Records.h"
 #include "standalone/document/SeriesSource.h"
-#include "standalone/host/Activation.h"
-#include "standalone/placement/Placement.h"
-#include "standalone/TempDir.h"
+#include "support/Activation.h"
+#include "book/Placement.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -32,12 +32,12 @@ namespace {
 namespace fs = std::filesystem;
 
 ComPtr<_CRVAnchorManager> NewManager() {
-    return CreateObjectByProgId<_CRVAnchorManager>(standalone::kAnchorManagerProgId);
+    return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId);
 }
 
 ComPtr<LayoutElement> FindByName(const std::string& name) {
     ComPtr<LayoutElement> found;
-    standalone::WalkLayout(RunningApplication()->Document()->PageLayout(),
+    book::WalkLayout(RunningApplication()->Document()->PageLayout(),
                            [&](const ComPtr<LayoutElement>& e, const std::string&) {
                                if (!found && e->Name() == name) found = e;
                            });
@@ -53,8 +53,8 @@ struct Extent {
 // Every element's outline and bounds through the host interfaces of the running host.
 std::vector<Extent> Extents() {
     std::vector<Extent> out;
-    const auto display = MakeCom<Display, standalone::DisplayImpl>();
-    standalone::WalkLayout(RunningApplication()->Document()->PageLayout(), [&](const ComPtr<LayoutElement>& e,
+    const auto display = MakeCom<Display, objects::DisplayImpl>();
+    book::WalkLayout(RunningApplication()->Document()->PageLayout(), [&](const ComPtr<LayoutElement>& e,
                                                                                const std::string&) {
         auto polygon = NewPolygon();
         e->QueryOutline(display, polygon);
@@ -71,13 +71,13 @@ using Pages = std::vector<std::vector<Extent>>;
 
 Pages RunStandalone(const std::vector<ItemSpec>& items, RecordingErrorSink& sink) {
     standalone::StandaloneHost host;
-    std::shared_ptr<standalone::SeriesData> series;
+    std::shared_ptr<objects::SeriesData> series;
     for (const auto& s : items) {
         auto e = BuildStandalone(host, s, DefaultSheets(), true);
         if (s.kind == ItemSpec::Map) series = standalone::StandaloneHost::Impl(e).series;
     }
     WriteRecords(items, FindByName, NewManager);
-    standalone::AnchorSelection selection(NewManager, [&] { return static_cast<int>(sink.reports.size()); });
+    book::AnchorSelection selection(NewManager, [&] { return static_cast<int>(sink.reports.size()); });
     Pages pages;
     for (int32_t page = 1; page <= 3; ++page) {
         if (series) series->current_position = page;
@@ -95,7 +95,7 @@ Pages RunQgis(const std::vector<ItemSpec>& items, RecordingErrorSink& sink, cons
     QgsLayoutAtlas* atlas = q.layout->atlas();
     EXPECT_TRUE(atlas->beginRender());
     EXPECT_EQ(atlas->count(), 3);
-    standalone::AnchorSelection selection(NewManager, [&] { return static_cast<int>(sink.reports.size()); });
+    book::AnchorSelection selection(NewManager, [&] { return static_cast<int>(sink.reports.size()); });
     Pages pages;
     for (int32_t page = 1; page <= 3; ++page) {
         EXPECT_TRUE(atlas->seekTo(page - 1));
@@ -335,7 +335,7 @@ TEST(QgisHost, OffersTheFieldsTheStandaloneHostReads) {
     }
     for (const fs::path& path : {geojson, gpkg}) {
         SCOPED_TRACE(path.filename().string());
-        const standalone::SeriesData expected = standalone::ReadIndexLayer({path, "", "", true});
+        const objects::SeriesData expected = standalone::ReadIndexLayer({path, "", "", true});
         QgisLayout q;
         BuildQgis(q, {kMap}, DefaultSheets());
         auto* layer = new QgsVectorLayer(QString::fromStdString(path.string()), "file", "ogr");
@@ -387,7 +387,7 @@ TEST(QgisHost, ListsGroupMembersInDrawingOrderAfterAReload) {
                        {}}};
     const auto walked = [] {
         std::vector<std::string> names;
-        standalone::WalkLayout(RunningApplication()->Document()->PageLayout(),
+        book::WalkLayout(RunningApplication()->Document()->PageLayout(),
                                [&](const ComPtr<LayoutElement>& e, const std::string&) { names.push_back(e->Name()); });
         return names;
     };
@@ -424,7 +424,7 @@ TEST(QgisHost, RecordsSurviveASaveAndReloadWithTheirKinds) {
         qgis::QgisHost host(q.layout);
         WriteRecords({Text("Title", {}, {"AnchorElement=true", "HDistanceAll=-0.1", "AnchorPriority=HIGH"})},
                      FindByName, NewManager);
-        auto record = standalone::AnchorRecordOf(FindByName("Title"));
+        auto record = book::AnchorRecordOf(FindByName("Title"));
         ASSERT_TRUE(record);
         record->SetProperty("Text distance", Variant("0,25"));
         record->SetProperty("Whole", Variant(int32_t{-7}));
@@ -448,7 +448,7 @@ TEST(QgisHost, RecordsSurviveASaveAndReloadWithTheirKinds) {
     EXPECT_EQ(after.at("crvanchor/CorvaneProperties/AnchorProperties/Third"), "double:0.33333333333333331");
     EXPECT_EQ(after.at("crvanchor/CorvaneProperties/AnchorProperties/Empty bag"), "bag:");
     EXPECT_EQ(after.at("crvanchor/CorvaneProperties/AnchorProperties/a%2Fb"), "boolean:true");
-    const Variant nan = standalone::AnchorRecordOf(FindByName("Title"))->GetProperty("Not a number");
+    const Variant nan = book::AnchorRecordOf(FindByName("Title"))->GetProperty("Not a number");
     EXPECT_EQ(nan.Type(), VariantType::Double);
     EXPECT_TRUE(std::isnan(nan.AsDouble()));
 }
@@ -499,7 +499,7 @@ TEST(QgisHost, MovesAreUndoableOnlyInAnInteractiveSession) {
             const QPointF before = title->pos();
             QUndoStack* history = q.layout->undoStack()->stack();
             const int steps = history->count();
-            standalone::AnchorSelection selection(NewManager);
+            book::AnchorSelection selection(NewManager);
             selection.PlacePage(1);
             // Top left of the page, 0.5 in and 0.25 down (item positions run down the page).
             EXPECT_NEAR(title->pos().x(), 0.5, 1e-9);
@@ -537,7 +537,7 @@ TEST(QgisHost, AHeadlessRunKeepsNoHistoryOverTheAtlas) {
         WriteRecords(items, FindByName, NewManager);
         QgsLayoutAtlas* atlas = q.layout->atlas();
         ASSERT_TRUE(atlas->beginRender());
-        standalone::AnchorSelection selection(NewManager);
+        book::AnchorSelection selection(NewManager);
         for (int32_t page = 1; page <= 3; ++page) {
             ASSERT_TRUE(atlas->seekTo(page - 1));
             selection.PlacePage(page);
@@ -612,7 +612,7 @@ TEST(QgisHost, ItemsDeletedRenamedOrRegroupedAfterSelectionGiveAReport) {
         WriteRecords(items, FindByName, NewManager);
         q.layout->atlas()->beginRender();
         q.layout->atlas()->seekTo(0);
-        standalone::AnchorSelection selection(NewManager);
+        book::AnchorSelection selection(NewManager);
         ASSERT_EQ(selection.Elements().size(), 1u) << c.what;
         c.change(*q.layout);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -20,7 +20,7 @@ namespace crv {
 namespace {
 
 namespace fs = std::filesystem;
-using standalone::FaultInjector;
+using support::FaultInjector;
 
 struct Steps {
     std::vector<int32_t> codes;  // of each step
@@ -59,14 +59,14 @@ TEST(RegistrationFaultSweep, EveryCallFailingOnceLeavesARepairableRegistry) {
     ASSERT_GT(calls.size(), 20u);
     std::printf("sweeping %zu calls\n", calls.size());
     ClassTable::Instance().FreeUnusedLibraries();
-    const int64_t baseline = standalone::Tracked::Alive();
+    const int64_t baseline = support::Tracked::Alive();
 
     std::map<std::string, int> seen;
     int failures_seen = 0;
     for (const std::string& op : calls) {
         const int nth = ++seen[op];
         {
-            standalone::ScopedFault fault(op, nth);
+            support::ScopedFault fault(op, nth);
             const Steps hurt = Scenario();
             for (int32_t c : hurt.codes) failures_seen += c != 0;
         }
@@ -79,7 +79,7 @@ TEST(RegistrationFaultSweep, EveryCallFailingOnceLeavesARepairableRegistry) {
         EXPECT_EQ(Scenario().codes, (std::vector<int32_t>{0, 0, 0, 0, 0})) << op << " #" << nth;
         EXPECT_TRUE(Registry().Classes().empty()) << op << " #" << nth;
         ClassTable::Instance().FreeUnusedLibraries();
-        EXPECT_EQ(standalone::Tracked::Alive(), baseline) << op << " #" << nth;
+        EXPECT_EQ(support::Tracked::Alive(), baseline) << op << " #" << nth;
         EXPECT_FALSE(FormattedErrorFlag());
     }
     EXPECT_GT(failures_seen, 0);

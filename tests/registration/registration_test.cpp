@@ -5,7 +5,7 @@
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"
 #include "registration/VersionRecord.h"
-#include "standalone/host/Activation.h"
+#include "support/Activation.h"
 #include "standalone/host/StandaloneHost.h"
 #include "standalone/tools/Registration.h"
 
@@ -101,7 +101,7 @@ TEST_F(RegistrationTest, RegisterCallLateBoundAndUnregister) {
     std::vector<Variant> page = {Variant("2")};
     CallByName(manager, "AnchorElement", page);
     EXPECT_EQ(page[0], Variant(int32_t{2}));  // passed by reference: comes back as the long it was read as
-    EXPECT_EQ(standalone::StandaloneHost::ExtentOf(element), (standalone::Rect{0, 10, 1, 11}));
+    EXPECT_EQ(standalone::StandaloneHost::ExtentOf(element), (objects::Rect{0, 10, 1, 11}));
     EXPECT_TRUE(sink_.reports.empty());
 
     struct Bad {
@@ -205,7 +205,7 @@ TEST_F(RegistrationTest, CategoryIdsHandOutNewIdentifiersOfDistinctCategories) {
 TEST_F(RegistrationTest, ObjectsRefuseCallsFromOtherThreads) {
     ASSERT_EQ(tools::RegisterServer(CRV_LIBRARY_PATH, false).code, 0);
     auto manager = CreateObjectByProgId<_CRVAnchorManager>("CRVAnchor.CRVAnchorManager");
-    const int64_t alive = standalone::Tracked::Alive();
+    const int64_t alive = support::Tracked::Alive();
     int32_t early = 0;
     int32_t late = 0;
     std::thread([&] {
@@ -223,7 +223,7 @@ TEST_F(RegistrationTest, ObjectsRefuseCallsFromOtherThreads) {
     }).join();
     EXPECT_EQ(early, hresult::kWrongThread);
     EXPECT_EQ(late, hresult::kWrongThread);
-    EXPECT_EQ(standalone::Tracked::Alive(), alive);  // the refused call made no record
+    EXPECT_EQ(support::Tracked::Alive(), alive);  // the refused call made no record
     EXPECT_TRUE(manager->MakeAnchorProperties());  // its own thread is served
 }
 
@@ -314,9 +314,9 @@ TEST_F(RegistrationTest, RegistryFailuresReachTheUserWithThePathAndTheReason) {
             EXPECT_EQ(message.find("not registered"), std::string::npos) << c.what << ", " << road << ": " << message;
         };
         try {
-            standalone::RequireEngine();
+            support::RequireEngine();
             ADD_FAILURE() << c.what;
-        } catch (const standalone::ActivationError& e) {
+        } catch (const support::ActivationError& e) {
             EXPECT_FALSE(e.NotRegistered()) << c.what;
             expect(e.what(), "the book and the window");
         }
@@ -329,9 +329,9 @@ TEST_F(RegistrationTest, RegistryFailuresReachTheUserWithThePathAndTheReason) {
     }
     // No registry at all is the one case of "not registered".
     try {
-        standalone::RequireEngine();
+        support::RequireEngine();
         ADD_FAILURE();
-    } catch (const standalone::ActivationError& e) {
+    } catch (const support::ActivationError& e) {
         EXPECT_TRUE(e.NotRegistered());
         EXPECT_NE(std::string(e.what()).find("not registered"), std::string::npos) << e.what();
     }

@@ -3,17 +3,17 @@
 
 #include "anchor/CRVAnchorManager.h"
 #include "errors/ErrorHandling.h"
-#include "standalone/host/Activation.h"
+#include "support/Activation.h"
 #include "standalone/tools/Registration.h"
 
-#include "standalone/book/Export.h"
+#include "standalone/mapbook/Export.h"
 #include "standalone/cli/Cli.h"
 #include "standalone/document/Document.h"
-#include "standalone/support/Edge.h"
-#include "standalone/support/Faults.h"
+#include "support/Edge.h"
+#include "support/Faults.h"
 
 #include "ComponentRegistry.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include <gdal.h>
 #include <ogrsf_frmts.h>
@@ -41,7 +41,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
-using standalone::Rect;
+using objects::Rect;
 
 const fs::path kSamples = fs::path(CRV_SOURCE_DIR) / "samples";
 const fs::path kSample = kSamples / "lakes_atlas.json";
@@ -536,7 +536,7 @@ TEST(MapBook, WithoutAMapSeriesIsOnePageNumberedOne) {
 
 TEST(Crvanchor, AnyFailureAtTheEdgeIsOneLineAndStatusTwo) {
     const std::vector<std::pair<std::function<int()>, std::string>> cases = {
-        {[]() -> int { throw standalone::FileWriteError("out.pdf: cannot write: No space left on device"); },
+        {[]() -> int { throw support::FileWriteError("out.pdf: cannot write: No space left on device"); },
          "out.pdf: cannot write: No space left on device"},
         {[]() -> int { throw ComError(-1, "Host", "Injected"); }, "Injected"},
         {[]() -> int { return json(1).get<std::string>().empty() ? 3 : 4; },
@@ -547,11 +547,11 @@ TEST(Crvanchor, AnyFailureAtTheEdgeIsOneLineAndStatusTwo) {
     };
     for (const auto& [body, message] : cases) {
         std::ostringstream err;
-        EXPECT_EQ(standalone::RunAtEdge("crvanchor", err, body), 2) << message;
+        EXPECT_EQ(support::RunAtEdge("crvanchor", err, body), 2) << message;
         EXPECT_EQ(err.str(), "crvanchor: " + message + "\n");
     }
     std::ostringstream quiet;
-    EXPECT_EQ(standalone::RunAtEdge("crvanchor", quiet, [] { return 1; }), 1);
+    EXPECT_EQ(support::RunAtEdge("crvanchor", quiet, [] { return 1; }), 1);
     EXPECT_EQ(quiet.str(), "");
 }
 
@@ -595,7 +595,7 @@ TEST(MapBook, AFailedWriteLeavesNoFileAndGivesStatusTwo) {
         args.insert(args.end(), c.options.begin(), c.options.end());
         CommandRun run{};
         {
-            standalone::ScopedFault fault(c.fault, c.nth);
+            support::ScopedFault fault(c.fault, c.nth);
             run = Crv(args);
         }
         EXPECT_EQ(run.status, 2) << c.message;
@@ -663,7 +663,7 @@ TEST(Activation, TheCommandFindsTheEngineOnlyWhileTheComponentIsRegistered) {
     RecordingErrorSink sink;
     ScopedErrorSink scope(sink);
     {
-        auto engine = CreateObjectByProgId<_CRVAnchorManager>(standalone::kAnchorManagerProgId);
+        auto engine = CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId);
         ASSERT_TRUE(engine);
         EXPECT_TRUE(engine->MakeAnchorProperties());
     }
@@ -705,7 +705,7 @@ TEST(MapBook, PagesAreSteppedInOrderEachPutInForceWithoutAnEventLog) {
     standalone::Document doc(host);
     doc.Load(kSample);
     standalone::MapBook book(doc);
-    const standalone::SeriesData& series = *standalone::StandaloneHost::Impl(book.SeriesFrame()).series;
+    const objects::SeriesData& series = *standalone::StandaloneHost::Impl(book.SeriesFrame()).series;
     struct Case {
         std::string text;
         std::vector<int32_t> shown;
@@ -716,7 +716,7 @@ TEST(MapBook, PagesAreSteppedInOrderEachPutInForceWithoutAnEventLog) {
                                      {"15-16,14", {14, 15, 16}},
                                      {"5,5,5", {5}}};
     for (const auto& c : cases) {
-        standalone::PageList list = book.ParsePages(c.text);
+        PageList list = book.ParsePages(c.text);
         EXPECT_EQ(list.Count(), c.shown.size()) << c.text;
         for (int32_t p = 0; p <= 17; ++p) {
             EXPECT_EQ(list.Contains(p), std::count(c.shown.begin(), c.shown.end(), p) == 1) << c.text << " page " << p;

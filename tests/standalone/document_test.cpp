@@ -1,6 +1,6 @@
 #include "standalone/document/Document.h"
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -21,12 +21,12 @@ namespace {
 using standalone::Document;
 using standalone::DocumentError;
 using standalone::ElementKind;
-using standalone::Rect;
+using objects::Rect;
 using standalone::StandaloneHost;
 using json = nlohmann::json;
 
 ComPtr<PropertyBag> Bag(std::initializer_list<std::pair<const char*, Variant>> entries) {
-    ComPtr<PropertyBag> bag = MakeCom<PropertyBag, standalone::PropertyBagImpl>();
+    ComPtr<PropertyBag> bag = MakeCom<PropertyBag, objects::PropertyBagImpl>();
     for (const auto& [k, v] : entries) bag->SetProperty(k, v);
     return bag;
 }
@@ -107,7 +107,7 @@ TEST(Document, KeepsEveryValueKindExactly) {
     auto deeper = back->GetProperty("nested").ObjectAs<PropertyBag>()->GetProperty("deeper").ObjectAs<PropertyBag>();
     EXPECT_TRUE(SameValue(deeper->GetProperty("x"), Variant(1.5)));
     // A bag keeps its entries in the order they were set.
-    auto entries = ComPtr<standalone::BagContents>::Query(back)->Entries();
+    auto entries = ComPtr<objects::BagContents>::Query(back)->Entries();
     ASSERT_EQ(entries.size(), values.size() + 1);
     for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(entries[i].first, values[i].first);
     EXPECT_TRUE(SameValue(Named(again, "Plain")->CustomProperty(), Variant(int16_t{5})));
@@ -428,7 +428,7 @@ TEST(Document, AnInterruptedSaveLeavesTheOldDocument) {
     const auto files = [&] { return std::distance(std::filesystem::directory_iterator(dir.Path()), {}); };
 
     for (const char* step : {"Document.Write", "Document.Rename"}) {
-        standalone::ScopedFault fault(step);
+        support::ScopedFault fault(step);
         EXPECT_THROW(doc.Save(path), DocumentError) << step;
         EXPECT_EQ(ReadText(path), before) << step;
         EXPECT_EQ(files(), 1) << step;  // no half-written temporary file left beside it

@@ -1,6 +1,6 @@
 #include "standalone/document/SeriesSource.h"
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "errors/ComError.h"
 
 #include <gdal.h>
@@ -23,7 +23,7 @@ namespace crv::testing {
 namespace {
 
 using standalone::ReadIndexLayer;
-using standalone::SeriesData;
+using objects::SeriesData;
 using standalone::SeriesSourceError;
 
 struct FieldDef {

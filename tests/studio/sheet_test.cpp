@@ -88,7 +88,7 @@ TEST_F(SheetTest, ApplyMovesTheElementAndStoresTheRecordCancelChangesNothing) {
         QTest::mouseClick(sheet->OkButton(), Qt::LeftButton);
     }
     const auto stored = GeneralFunctions::GetAnchorProperties(title_);
-    const auto before = ComPtr<standalone::BagContents>::Query(stored)->Entries();
+    const auto before = ComPtr<objects::BagContents>::Query(stored)->Entries();
     {
         auto sheet = Open(title_);
         sheet->Tabs()->setCurrentIndex(1);
@@ -97,7 +97,7 @@ TEST_F(SheetTest, ApplyMovesTheElementAndStoresTheRecordCancelChangesNothing) {
         QTest::keyClicks(h, "2");
         QTest::mouseClick(sheet->CancelButton(), Qt::LeftButton);
     }
-    EXPECT_EQ(ComPtr<standalone::BagContents>::Query(GeneralFunctions::GetAnchorProperties(title_))->Entries(), before);
+    EXPECT_EQ(ComPtr<objects::BagContents>::Query(GeneralFunctions::GetAnchorProperties(title_))->Entries(), before);
     EXPECT_EQ(StandaloneHost::ExtentOf(title_), (Rect{3.25, 9.5, 5.25, 10.5}));
     EXPECT_TRUE(sink_.reports.empty());
 }

@@ -4,7 +4,7 @@
 
 #include "anchor/GeneralFunctions.h"
 #include "propertypage/QtErrorSink.h"
-#include "standalone/book/Render.h"
+#include "standalone/mapbook/Render.h"
 #include "standalone/cli/Cli.h"
 #include "standalone/studio/PropertySheet.h"
 #include "standalone/studio/StudioWindow.h"
@@ -35,7 +35,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
-using standalone::Placement;
+using book::Placement;
 using studio::PropertySheet;
 using studio::StudioWindow;
 
@@ -157,7 +157,7 @@ protected:
         combo->setCurrentIndex(index);
     }
     std::vector<std::pair<std::string, Variant>> Record(const std::string& name) {
-        return ComPtr<standalone::BagContents>::Query(GeneralFunctions::GetAnchorProperties(Named(name)))->Entries();
+        return ComPtr<objects::BagContents>::Query(GeneralFunctions::GetAnchorProperties(Named(name)))->Entries();
     }
 
     fs::path dir_;

@@ -1,0 +1,107 @@
+#pragma once
+// A map book: the pages of a document's map series, and every anchored element placed on each
+// of them by the anchoring engine, the way a calling tool drives it: each element selected
+// once, then placed page after page.
+
+#include "anchor/CRVAnchorManager.h"
+#include "anchor/ReferenceGeometry.h"
+#include "standalone/document/Document.h"
+#include "book/BookReport.h"
+#include "book/Placement.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace crv::standalone {
+
+// The map book is the shared book over map documents.
+using namespace crv::book;
+
+// The pages of a document's book, known without anchoring anything: the map series that sets
+// them (the first map frame, in container order, that carries an enabled series) and its first
+// and last page numbers; without one the book is a single page numbered 1. A map series whose
+// index layer holds no feature has no pages: last is then first - 1.
+struct BookRange {
+    ComPtr<LayoutElement> series_frame;
+    int32_t first = 1;
+    int32_t last = 1;
+    bool HasPages() const { return last >= first; }
+};
+BookRange BookRangeOf(const Document& document);
+
+class MapBook {
+public:
+    // The document must stay loaded while the book lives. Creates the engine by its
+    // programmatic identifier, so it must be creatable.
+    //
+    // The engine tells its caller nothing, only the user; `reportsShown`, when given, counts
+    // the reports shown so far, so that an element whose selection was reported is left out
+    // instead of being reported again on every page.
+    explicit MapBook(Document& document, std::function<int()> reportsShown = {});
+    ~MapBook();
+
+    // The map series that sets the pages: the first map frame, in container order, that
+    // carries an enabled series. Without one the book is a single page numbered 1.
+    const ComPtr<LayoutElement>& SeriesFrame() const { return series_frame_; }
+    int32_t FirstPage() const { return first_; }
+    int32_t LastPage() const { return last_; }
+    PageList AllPages() const { return {first_, last_}; }
+    // False for a map series whose index layer holds no feature: LastPage is then FirstPage - 1.
+    bool HasPages() const { return last_ >= first_; }
+
+    // Page numbers from text such as "1-3,7": pieces of a number or a range, each inside the
+    // book. Throws std::invalid_argument with a one-line message.
+    PageList ParsePages(const std::string& text) const;
+
+    // The elements that carry an anchor record and can be anchored, in the order they are
+    // placed: HIGH, then MEDIUM, then LOW, then any other priority code; container order
+    // (groups walked depth first) within a priority.
+    const std::vector<ComPtr<LayoutElement>>& AnchorOrder() const { return order_; }
+
+    // The elements that carry an anchor record but are left out of the book, each once, with
+    // the reason in a few words ("its target \"Inset Map\" is not in the layout").
+    using LeftOut = AnchorSelection::LeftOut;
+    const std::vector<LeftOut>& LeftOutElements() const { return selection_->LeftOutElements(); }
+    // The values of selected elements' records that the book uses although they are no codes
+    // of their keys, one line an element (AnchorSelection::RecordNotes).
+    const std::vector<std::string>& RecordNotes() const { return selection_->RecordNotes(); }
+
+    // Puts the page in force in the companions (the map series' current page and the series
+    // layout's, when one is in force) and places every selected element for it. Whatever
+    // draws the page reads its values from the series' page in force.
+    void PlacePage(int32_t page);
+
+    // Every element of the layout, groups walked depth first, where it stands now.
+    std::vector<Placement> Placements() const;
+
+    // How each anchored element stands on the page in force, in the order they are placed:
+    // its rectangle, and the rule its record applies on the page (the alternate one or not),
+    // with its own point that the rule moves and the point of the page or of the target element
+    // it is moved to, before the rule's distances. No points when the record cannot be read
+    // for the page (the engine then reported why and left the element where it was).
+    struct Outline {
+        Rect rect;
+        bool alternate = false;
+        std::optional<Point> from, to;
+    };
+    std::vector<Outline> Outlines(int32_t page) const;
+
+private:
+    Document& document_;
+    ComPtr<LayoutElement> series_frame_;
+    int32_t first_ = 1;
+    int32_t last_ = 1;
+    std::unique_ptr<AnchorSelection> selection_;
+    std::vector<ComPtr<LayoutElement>> order_;
+};
+
+// Every element of the layout, groups walked depth first, with the names of its groups.
+void WalkElements(const std::vector<ComPtr<LayoutElement>>& top,
+                  const std::function<void(const ComPtr<LayoutElement>&, const std::string& group)>& visit);
+
+const char* ElementTypeName(ElementKind kind);
+
+}  // namespace crv::standalone

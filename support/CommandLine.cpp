@@ -1,0 +1,109 @@
+#include "support/CommandLine.h"
+
+#include "support/Errors.h"
+#include "support/MessageText.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace crv::support {
+
+namespace fs = std::filesystem;
+
+fs::path WithoutTrailingSlash(const fs::path& p) {
+    fs::path q = p.lexically_normal();
+    return !q.has_filename() && q.has_parent_path() ? q.parent_path() : q;
+}
+
+FileIdentity IdentityOf(const fs::path& path) {
+    const fs::path p = WithoutTrailingSlash(path);
+    FileIdentity id;
+    struct stat st {};
+    if (::stat(p.c_str(), &st) == 0) {
+        id.exists = true;
+        id.regular = S_ISREG(st.st_mode);
+        id.folder = S_ISDIR(st.st_mode);
+        id.device = st.st_dev;
+        id.inode = st.st_ino;
+        return id;
+    }
+    std::error_code ec;
+    fs::path folder = fs::weakly_canonical(fs::absolute(p.has_parent_path() ? p.parent_path() : fs::path("."), ec), ec);
+    id.future = (folder / p.filename()).lexically_normal().string();
+    return id;
+}
+
+void MakeOutputFolder(const std::string& option, const fs::path& folder) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) {
+        throw FileWriteError((option.empty() ? "" : option + " ") + QuotedValue(folder.string()) +
+                             ": cannot create the folder: " + ec.message());
+    }
+}
+
+std::string BookSummary(const std::string& what, size_t pages, size_t anchored, const BookOutputs& outputs) {
+    std::string text = "Map book " + what + ": " + std::to_string(pages) + (pages == 1 ? " page" : " pages") + ", " +
+                       std::to_string(anchored) + " anchored elements\n";
+    if (outputs.pdf) text += "  PDF: " + outputs.pdf->string() + "\n";
+    if (outputs.png) text += "  PNG: " + outputs.png->string() + "/page-NNN.png\n";
+    if (outputs.report) text += "  report: " + outputs.report->string() + "\n";
+    if (outputs.save) text += "  saved: " + outputs.save->string() + "\n";
+    return text;
+}
+
+int StatusAfterReports(const char* program, int reportsShown, int status, std::ostream& err) {
+    if (reportsShown <= 0) return status;
+    err << program << ": " << reportsShown << (reportsShown == 1 ? " error report" : " error reports") << " shown\n";
+    return 1;
+}
+
+double ParseDpi(const std::string& text) {
+    double d = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
+    if (ec != std::errc() || end != text.data() + text.size() || !(d >= 10 && d <= 1200))
+        throw std::invalid_argument("--dpi: expected a number from 10 to 1200, found " + QuotedValue(text));
+    return d;
+}
+
+namespace {
+
+std::string Fixed(double v, int decimals) {
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(decimals) << v;
+    return s.str();
+}
+
+}  // namespace
+
+std::string TimingLine(const BookTiming& t) {
+    const double each = t.placements == 0 ? 0.0 : t.anchoring * 1e6 / static_cast<double>(t.placements);
+    return "  timing: total " + Fixed(t.total, 4) + " s; loading " + Fixed(t.loading, 4) + " s; anchoring " +
+           Fixed(t.anchoring, 4) + " s (" + std::to_string(t.placements) + " placements, " + Fixed(each, 2) +
+           " us each); report " + Fixed(t.reporting, 4) + " s; rendering " + Fixed(t.rendering, 4) +
+           " s; anchoring is " + Fixed(t.total > 0 ? 100.0 * t.anchoring / t.total : 0.0, 1) + "% of the run\n";
+}
+
+Progress::Progress(std::ostream& err, size_t total)
+    : err_(err), total_(total), on_(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1) {}
+
+void Progress::Step(size_t done, int32_t page) {
+    if (!on_) return;
+    constexpr size_t kWidth = 30;
+    const size_t filled = total_ == 0 ? kWidth : done * kWidth / total_;
+    err_ << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] " << done << "/" << total_
+         << " page " << page << "   " << std::flush;
+}
+
+void Progress::Done() {
+    if (on_) err_ << "\n" << std::flush;
+}
+
+}  // namespace crv::support
