@@ -1,6 +1,7 @@
 #include "anchor/CRVAnchorManager.h"
 
 #include "anchor/Anchorability.h"
+#include "anchor/PlacementPlan.h"
 
 #include "anchor/AnchorRecord.h"
 #include "anchor/GeneralFunctions.h"
@@ -18,18 +19,6 @@ namespace {
 namespace gf = GeneralFunctions;
 
 std::string Id(const char* name) { return ProcedureId(name, CRVAnchorManager::kModule); }
-
-int32_t CheckedAdd(int32_t a, int32_t b) {
-    int32_t r = 0;
-    if (__builtin_add_overflow(a, b, &r)) Raise(vberr::kOverflow, "CRVAnchor", "Overflow");
-    return r;
-}
-
-int32_t CheckedSub(int32_t a, int32_t b) {
-    int32_t r = 0;
-    if (__builtin_sub_overflow(a, b, &r)) Raise(vberr::kOverflow, "CRVAnchor", "Overflow");
-    return r;
-}
 
 ComPtr<PropertyBag> RecordOf(const ComPtr<LayoutElement>& element) {
     const ComPtr<PropertyBag> outer = gf::ToPropertyBag(element->CustomProperty());
@@ -79,11 +68,6 @@ void MoveOnto(const ComPtr<LayoutElement>& element, int16_t from, int16_t to, do
 [[noreturn]] void NoPageListed() {
     Raise(kAnchorErrorNumber, "CRVAnchorManager.ExistsInCollection", "The alternate page range lists no page number.");
 }
-
-// The host hands numbers over as variants, nearly always of the very type asked for; only
-// other kinds need the general conversion.
-int32_t LongOf(const Variant& v) { return v.Type() == VariantType::Long ? v.AsLong() : CLng(v); }
-double DoubleOf(const Variant& v) { return v.Type() == VariantType::Double ? v.AsDouble() : CDbl(v); }
 
 // Each procedure's identifier is built once: placing a page must not pay for the text of an
 // error report it does not show.
@@ -227,22 +211,7 @@ void CRVAnchorManager::SetAnchorElement(const ComPtr<LayoutElement>& pElement) {
         s_.SeriesIndexLayer = s_.SeriesFrame->IndexLayer();
         s_.IndexFields = s_.SeriesIndexLayer->Table()->Fields();
 
-        const std::string* names[4] = {&r.All.HFieldName, &r.All.VFieldName, &r.Alt.HFieldName, &r.Alt.VFieldName};
-        bool found[4] = {false, false, false, false};
-        const int32_t count = s_.IndexFields->FieldCount();
-        for (int32_t i = 0; i < count; ++i) {
-            const ComPtr<Field> field = s_.IndexFields->FieldAt(i);
-            if (!gf::IsDistanceFieldType(field->Type())) continue;
-            const std::string name = field->Name();
-            for (int k = 0; k < 4; ++k) {
-                if (name == *names[k]) found[k] = true;
-            }
-        }
-        bool passed = true;
-        for (int k = 0; k < 4; ++k) {
-            if (*names[k] != kNone && !found[k]) passed = false;
-        }
-        if (passed) {
+        if (SeriesHasDistanceFields(r, s_.IndexFields)) {
             s_.UseFieldDistances = true;
             s_.ElementIsSet = true;
             return;
@@ -263,35 +232,22 @@ void CRVAnchorManager::AnchorElement(const int32_t& PageNumber) {
             Raise(kAnchorErrorNumber, "CRVAnchorManager.AnchorElement", "AnchorElement has not been set.");
         }
         if (s_.UseFieldDistances) {
-            const int32_t count = LongOf(s_.SeriesFrame->PageCount());
-            const int32_t first = LongOf(s_.SeriesFrame->FirstPageNumber());
-            const int32_t last = CheckedSub(CheckedAdd(count, first), 1);
-            if (page > last || page < first) {
-                s_.CurrentPageFeature.Reset();
-            } else {
-                const int32_t position = CheckedAdd(CheckedSub(page, first), 1);
-                s_.CurrentPageFeature = s_.SeriesFrame->FeatureAt(position);
-                s_.SeriesFrame->SetCurrentPage(s_.CurrentPageFeature, position);
-                page = position;
+            s_.CurrentPageFeature.Reset();
+            if (const auto at = SeriesPageOf(s_.SeriesFrame, page)) {
+                // The series' page in force is handed back: the host draws the page from it.
+                s_.CurrentPageFeature = at->feature;
+                s_.SeriesFrame->SetCurrentPage(s_.CurrentPageFeature, at->position);
+                page = at->position;
             }
         }
-        int32_t offset = 1;
-        if (const ComPtr<ActiveLayoutInfo> info = CompanionOrNothing(&NewActiveLayoutInfo)) {
-            if (info->LayoutKind() == ActiveLayoutInfo::kSectionTemplate) {
-                const ComPtr<SectionTemplateInfo> sections = NewSectionTemplateInfo();
-                const std::string name = info->LayoutName();
-                const std::string section = sections->CurrentSection(name);
-                offset = LongOf(sections->SectionPage(name, section));
-            }
-        }
-        Anchor(page, offset);
+        Anchor(page, SectionOffset());
     });
 }
 
 void CRVAnchorManager::Anchor(int32_t PageNumber, int32_t PageOffset) {
     Nested(CRV_PROCEDURE_ID("Anchor"), [&] {
         const AnchorRecord& r = s_.Record;
-        const int32_t effective = CheckedSub(CheckedAdd(PageNumber, PageOffset), 1);
+        const int32_t effective = TestedPage(PageNumber, PageOffset);
         const bool alternate = UsesAlternateRule(
             r, effective, [](int32_t p) { return IsOdd(p); }, [this](int32_t p) { return InAlternatePages(p); });
         const AnchorRule& rule = alternate ? r.Alt : r.All;
@@ -320,16 +276,8 @@ bool CRVAnchorManager::InAlternatePages(int32_t page) {
 }
 
 double CRVAnchorManager::Distance(double fixed, bool fromField, const std::string& fieldName) {
-    if (!s_.UseFieldDistances || !fromField || fieldName == kNone) return fixed;
-    const int32_t index = s_.SeriesIndexLayer->Table()->FindField(fieldName);
-    if (index == -1) return fixed;
-    if (!s_.CurrentPageFeature) {
-        Raise(vberr::kObjectVariableNotSet, "CRVAnchorManager.Anchor",
-              "The page is outside the map series, so the field " + fieldName + " has no value for it.");
-    }
-    const Variant value = s_.CurrentPageFeature->Value(index);
-    if (value.IsNull()) return fixed;
-    return DoubleOf(value);
+    return RuleDistance(fixed, fromField, fieldName, s_.UseFieldDistances ? s_.SeriesIndexLayer : nullptr,
+                        s_.CurrentPageFeature);
 }
 
 void CRVAnchorManager::AnchorElementToPage(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance) {
@@ -379,7 +327,7 @@ bool CRVAnchorManager::ExistsInCollection(const std::optional<PageList>& Pages, 
 }
 
 bool CRVAnchorManager::IsOdd(int32_t Value) {
-    return Nested(CRV_PROCEDURE_ID("IsOdd"), [&] { return Value % 2 != 0; });
+    return Nested(CRV_PROCEDURE_ID("IsOdd"), [&] { return IsOddPage(Value); });
 }
 
 #undef CRV_PROCEDURE_ID

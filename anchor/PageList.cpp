@@ -122,8 +122,8 @@ size_t PageList::Count() const {
 
 bool PageList::Contains(int32_t page) const {
     // The first range that starts after the page; the one before it is the only candidate.
-    const auto after = std::upper_bound(ranges_.begin(), ranges_.end(), page,
-                                        [](int32_t p, const Range& r) { return p < r.first; });
+    const auto after =
+        std::upper_bound(ranges_.begin(), ranges_.end(), page, [](int32_t p, const Range& r) { return p < r.first; });
     return after != ranges_.begin() && page <= std::prev(after)->last;
 }
 

@@ -1,6 +1,7 @@
 #include "propertypage/AnchorPropertyPage.h"
 
 #include "anchor/CRVAnchorManager.h"
+#include "anchor/PlacementPlan.h"
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
 
@@ -14,28 +15,6 @@ namespace {
 namespace gf = GeneralFunctions;
 
 std::string Id(const char* name) { return ProcedureId(name, AnchorPropertyPage::kModule); }
-
-// The number of the page now shown by the multi-page layout in force; page 1 when none is.
-int32_t PageInForce() {
-    const ComPtr<ActiveLayoutInfo> info = CompanionOrNothing(&NewActiveLayoutInfo);
-    if (!info) return 1;
-    const std::string name = info->LayoutName();
-    const std::string kind = info->LayoutKind();
-    if (kind == ActiveLayoutInfo::kSeriesLayout) return CLng(NewSeriesLayoutInfo()->CurrentPage(name));
-    if (kind == ActiveLayoutInfo::kSectionTemplate) {
-        const ComPtr<SectionTemplateInfo> sections = NewSectionTemplateInfo();
-        const int32_t start = CLng(sections->StartingPage(name));
-        const std::string section = sections->CurrentSection(name);
-        const int32_t page = CLng(sections->SectionPage(name, section));
-        int32_t sum = 0;
-        int32_t result = 0;
-        if (__builtin_add_overflow(start, page, &sum) || __builtin_sub_overflow(sum, 1, &result)) {
-            Raise(vberr::kOverflow, "CRVAnchor", "Overflow");
-        }
-        return result;
-    }
-    return 1;
-}
 
 }  // namespace
 

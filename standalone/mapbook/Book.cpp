@@ -1,8 +1,7 @@
 #include "standalone/mapbook/Book.h"
 
 #include "anchor/AnchorRecord.h"
-#include "anchor/PageList.h"
-#include "com/Regional.h"
+#include "anchor/PlacementPlan.h"
 #include "errors/ComError.h"
 #include "support/Activation.h"
 #include "support/MessageText.h"
@@ -26,29 +25,6 @@ void Walk(const ComPtr<LayoutElement>& e, const std::string& group,
     if (!impl.IsGroup()) return;
     const std::string inner = group.empty() ? impl.name() : group + " / " + impl.name();
     for (const auto& m : impl.Members()) Walk(m, inner, visit);
-}
-
-Extent ExtentOfRect(const Rect& r) { return {r.xmin, r.ymin, r.xmax, r.ymax, r.xmax - r.xmin, r.ymax - r.ymin}; }
-
-// The page number the engine tests for the alternate rule, found as the engine finds it: the
-// position in the target's map series when the distances come from its fields, then moved by
-// the first page of the section in force.
-int32_t TestedPage(const HostState& state, const AnchorRecord& r, const ComPtr<LayoutElement>& target, int32_t page) {
-    int64_t tested = page;
-    if (target && (r.All.AnyFromField() || r.Alt.AnyFromField())) {
-        if (const auto& series = StandaloneHost::Impl(target).series) {
-            const int64_t position = int64_t{page} - series->first_page_number + 1;
-            if (position >= 1 && position <= static_cast<int64_t>(series->PageCount())) tested = position;
-        }
-    }
-    if (state.active_layout_kind == ActiveLayoutInfo::kSectionTemplate) {
-        const auto t = state.section_templates.find(state.active_layout_name);
-        if (t != state.section_templates.end()) {
-            const auto first = t->second.section_pages.find(t->second.current_section);
-            if (first != t->second.section_pages.end()) tested += CLng(first->second) - 1;
-        }
-    }
-    return static_cast<int32_t>(tested);
 }
 
 }  // namespace
@@ -128,36 +104,22 @@ std::vector<Placement> MapBook::Placements() const {
 }
 
 std::vector<MapBook::Outline> MapBook::Outlines(int32_t page) const {
-    const HostState& state = document_.Host().State();
-    static const AnchorRecord::KeySet kKeys = Without(kEveryKey, {key::AnchorElement, key::CanAnchor, key::Version});
+    static const AnchorRecord::KeySet kKeys = Without(kEveryKey, {key::Version});
     // Every element's target found as the engine finds it, from one walk of the layout.
     const ElementNames targets(RunningApplication()->Document()->PageLayout());
+    const PlanHost host{[&targets](const std::string& name) { return targets.Find(name); }};
     std::vector<Outline> out;
     for (const auto& e : order_) {
         Outline o;
-        const Extent extent = ExtentOfRect(StandaloneHost::ExtentOf(e));
         o.rect = StandaloneHost::ExtentOf(e);
         try {
             AnchorRecord r;
             r.Read(AnchorRecordOf(e), kKeys);
-            const ComPtr<LayoutElement> target =
-                r.AnchorType == kAnchorTypeNamedElement ? targets.Find(r.ElementName) : ComPtr<LayoutElement>();
-            o.alternate = UsesAlternateRule(
-                r, TestedPage(state, r, target, page), [](int32_t p) { return p % 2 != 0; },
-                [&r](int32_t p) {
-                    const auto pages = ReadPageList(r.AltAnchorPageRange, RegionalSettings::Current());
-                    if (!pages) throw std::invalid_argument("no page listed");
-                    return pages->Contains(p);
-                });
-            const AnchorRule& rule = o.alternate ? r.Alt : r.All;
-            if (IsPointCode(rule.AnchorFrom) && IsPointCode(rule.AnchorTo)) {
-                const Extent to = target ? ExtentOfRect(StandaloneHost::ExtentOf(target))
-                                         : PageExtent(state.page_width, state.page_height);
-                o.from = PointOf(extent, rule.AnchorFrom);
-                o.to = PointOf(to, rule.AnchorTo);
-            }
-        } catch (const ComError&) {
-        } catch (const std::invalid_argument&) {}
+            const PlacementPlan plan = PlanPlacement(r, e, page, host);
+            o.alternate = plan.alternate;
+            o.from = plan.from;
+            o.to = plan.to;
+        } catch (const ComError&) {}
         out.push_back(o);
     }
     return out;

@@ -1,10 +1,13 @@
 // Selecting an element and placing it page by page.
 #include "Fixture.h"
 
+#include "anchor/PlacementPlan.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace crv::testing {
 namespace {
@@ -456,6 +459,93 @@ TEST_F(SeriesTest, FieldDistancesPerPageWithNullFallingBack) {
         EXPECT_EQ(series_->current_position, c.position);
     }
     EXPECT_TRUE(sink_.reports.empty());
+}
+
+// A tool's plan of a placement is the move the engine then makes, or the engine reports and
+// moves nothing where the plan cannot be made: every kind of rule, on pages inside and outside
+// the series, with and without a section template in force, from a place the element was
+// pushed away from first.
+TEST_F(SeriesTest, ThePlanOfAPlacementIsTheMoveTheEngineMakes) {
+    const std::vector<std::pair<std::string, std::map<std::string, Variant>>> records = {
+        {"page, default", {}},
+        {"page, odd and even",
+         {{key::UseAltAnchoring, true},
+          {key::AltAnchorType, int16_t{1}},
+          {key::AnchorFromAlt, int16_t{2}},
+          {key::AnchorToAlt, int16_t{2}},
+          {key::HDistanceAll, 0.5}}},
+        {"page, listed pages",
+         {{key::UseAltAnchoring, true},
+          {key::AltAnchorType, int16_t{2}},
+          {key::AltAnchorPageRange, "8, 4-5"},
+          {key::AnchorFromAlt, int16_t{8}},
+          {key::AnchorToAlt, int16_t{8}}}},
+        {"page, a list naming no page",
+         {{key::UseAltAnchoring, true}, {key::AltAnchorType, int16_t{2}}, {key::AltAnchorPageRange, "x"}}},
+        {"map, fixed", {{key::AnchorType, "NamedElement"}, {key::ElementName, "Map"}, {key::VDistanceAll, -1.5}}},
+        {"map, fields",
+         {{key::AnchorType, "NamedElement"},
+          {key::ElementName, "Map"},
+          {key::HFromFieldAll, true},
+          {key::HFieldNameAll, "Dx"},
+          {key::VFromFieldAll, true},
+          {key::VFieldNameAll, "Dy"},
+          {key::VDistanceAll, 0.25}}},
+        {"map, fields on odd pages only",
+         {{key::AnchorType, "NamedElement"},
+          {key::ElementName, "Map"},
+          {key::UseAltAnchoring, true},
+          {key::AltAnchorType, int16_t{1}},
+          {key::HFromFieldAlt, true},
+          {key::HFieldNameAlt, "Dx"},
+          {key::AnchorFromAlt, int16_t{4}},
+          {key::AnchorToAlt, int16_t{6}}}},
+        {"map, an undefined point code",
+         {{key::AnchorType, "NamedElement"}, {key::ElementName, "Map"}, {key::AnchorToAll, int16_t{9}}}},
+    };
+    // An even first page: the position in the series, which the alternate rule of a record with
+    // distance fields tests, then has the other parity than the page.
+    series_->first_page_number = 4;
+    const PlanHost find{[](const std::string& name) {
+        return GeneralFunctions::FindElementByName(RunningApplication()->Document(), name);
+    }};
+    for (const bool sections : {false, true}) {
+        if (sections) {
+            standalone::SectionTemplate t;
+            t.starting_page = int32_t{1};
+            t.current_section = "Maps";
+            t.section_pages["Maps"] = int32_t{2};
+            host_.SetSectionTemplate("Atlas", t);
+        }
+        for (const auto& [what, keys] : records) {
+            auto e = host_.AddText("Label " + what, {1, 1, 2, 1.5});
+            GiveRecord(e, Anchored(keys));
+            AnchorRecord r;
+            r.Read(GeneralFunctions::GetAnchorProperties(e), kEveryKey);
+            auto m = NewManager();
+            m->SetAnchorElement(e);
+            for (int32_t page = 3; page <= 9; ++page) {
+                const std::string at = what + ", page " + std::to_string(page) + (sections ? ", sections" : "");
+                e->Move(0.75, -0.5);
+                const Rect before = ExtentOf(e);
+                const int32_t position = series_->current_position;
+                std::optional<PlacementPlan> plan;
+                try {
+                    plan = PlanPlacement(r, e, page, find);
+                } catch (const ComError&) {}
+                EXPECT_EQ(series_->current_position, position) << at << ": the plan hands no page back";
+                sink_.reports.clear();
+                m->AnchorElement(page);
+                if (!plan || !plan->displacement) {
+                    EXPECT_EQ(sink_.reports.size(), 1u) << at;
+                    EXPECT_EQ(ExtentOf(e), before) << at;
+                    continue;
+                }
+                EXPECT_TRUE(sink_.reports.empty()) << at;
+                EXPECT_EQ(ExtentOf(e), before.Moved(plan->displacement->x, plan->displacement->y)) << at;
+            }
+        }
+    }
 }
 
 TEST_F(SeriesTest, TheAlternateRuleReadsItsOwnFields) {

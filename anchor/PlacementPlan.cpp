@@ -1,0 +1,158 @@
+#include "anchor/PlacementPlan.h"
+
+#include "anchor/GeneralFunctions.h"
+#include "errors/ErrorHandling.h"
+#include "host/Companions.h"
+
+namespace crv {
+
+namespace {
+
+// The host hands numbers over as variants, nearly always of the very type asked for; only
+// other kinds need the general conversion.
+int32_t LongOf(const Variant& v) { return v.Type() == VariantType::Long ? v.AsLong() : CLng(v); }
+double DoubleOf(const Variant& v) { return v.Type() == VariantType::Double ? v.AsDouble() : CDbl(v); }
+
+}  // namespace
+
+int32_t CheckedAdd(int32_t a, int32_t b) {
+    int32_t r = 0;
+    if (__builtin_add_overflow(a, b, &r)) Raise(vberr::kOverflow, "CRVAnchor", "Overflow");
+    return r;
+}
+
+int32_t CheckedSub(int32_t a, int32_t b) {
+    int32_t r = 0;
+    if (__builtin_sub_overflow(a, b, &r)) Raise(vberr::kOverflow, "CRVAnchor", "Overflow");
+    return r;
+}
+
+std::optional<SeriesPage> SeriesPageOf(const ComPtr<MapSeriesFrame>& series, int32_t page) {
+    const int32_t count = LongOf(series->PageCount());
+    const int32_t first = LongOf(series->FirstPageNumber());
+    const int32_t last = CheckedSub(CheckedAdd(count, first), 1);
+    if (page > last || page < first) return std::nullopt;
+    const int32_t position = CheckedAdd(CheckedSub(page, first), 1);
+    return SeriesPage{position, series->FeatureAt(position)};
+}
+
+int32_t SectionOffset() {
+    const ComPtr<ActiveLayoutInfo> info = CompanionOrNothing(&NewActiveLayoutInfo);
+    if (!info || info->LayoutKind() != ActiveLayoutInfo::kSectionTemplate) return 1;
+    const ComPtr<SectionTemplateInfo> sections = NewSectionTemplateInfo();
+    const std::string name = info->LayoutName();
+    const std::string section = sections->CurrentSection(name);
+    return LongOf(sections->SectionPage(name, section));
+}
+
+int32_t TestedPage(int32_t page, int32_t offset) { return CheckedSub(CheckedAdd(page, offset), 1); }
+
+int32_t PageInForce() {
+    const ComPtr<ActiveLayoutInfo> info = CompanionOrNothing(&NewActiveLayoutInfo);
+    if (!info) return 1;
+    const std::string name = info->LayoutName();
+    const std::string kind = info->LayoutKind();
+    if (kind == ActiveLayoutInfo::kSeriesLayout) return CLng(NewSeriesLayoutInfo()->CurrentPage(name));
+    if (kind == ActiveLayoutInfo::kSectionTemplate) {
+        const ComPtr<SectionTemplateInfo> sections = NewSectionTemplateInfo();
+        const int32_t start = CLng(sections->StartingPage(name));
+        const std::string section = sections->CurrentSection(name);
+        const int32_t page = CLng(sections->SectionPage(name, section));
+        return TestedPage(start, page);
+    }
+    return 1;
+}
+
+double RuleDistance(double fixed, bool fromField, const std::string& fieldName, const ComPtr<SeriesLayer>& layer,
+                    const ComPtr<PageFeature>& feature) {
+    if (!layer || !fromField || fieldName == kNone) return fixed;
+    const int32_t index = layer->Table()->FindField(fieldName);
+    if (index == -1) return fixed;
+    if (!feature) {
+        Raise(vberr::kObjectVariableNotSet, "CRVAnchorManager.Anchor",
+              "The page is outside the map series, so the field " + fieldName + " has no value for it.");
+    }
+    const Variant value = feature->Value(index);
+    if (value.IsNull()) return fixed;
+    return DoubleOf(value);
+}
+
+bool SeriesHasDistanceFields(const AnchorRecord& r, const ComPtr<FieldSet>& fields) {
+    const std::string* names[4] = {&r.All.HFieldName, &r.All.VFieldName, &r.Alt.HFieldName, &r.Alt.VFieldName};
+    bool found[4] = {false, false, false, false};
+    const int32_t count = fields->FieldCount();
+    for (int32_t i = 0; i < count; ++i) {
+        const ComPtr<Field> field = fields->FieldAt(i);
+        if (!GeneralFunctions::IsDistanceFieldType(field->Type())) continue;
+        const std::string name = field->Name();
+        for (int k = 0; k < 4; ++k) {
+            if (name == *names[k]) found[k] = true;
+        }
+    }
+    for (int k = 0; k < 4; ++k) {
+        if (*names[k] != kNone && !found[k]) return false;
+    }
+    return true;
+}
+
+PlacementPlan PlanPlacement(const AnchorRecord& r, const ComPtr<LayoutElement>& element, int32_t page,
+                            const PlanHost& host) {
+    PlacementPlan plan;
+    plan.anchorability = CheckAnchorability(r, {{}, host.find});
+    if (plan.anchorability.why != NotAnchored::None) return plan;
+    const ComPtr<LayoutElement>& target = plan.anchorability.target;
+
+    // The series of the distance fields, bound as the engine binds it; its page is not handed back.
+    ComPtr<SeriesLayer> layer;
+    int32_t tested = page;
+    ComPtr<PageFeature> feature;
+    if (target && (r.All.AnyFromField() || r.Alt.AnyFromField())) {
+        const ComPtr<MapSeriesFrame> series = NewMapSeriesFrame();
+        series->Bind(ComPtr<MapFrame>::Query(target));
+        layer = series->IndexLayer();
+        if (!SeriesHasDistanceFields(r, layer->Table()->Fields())) {
+            Raise(kAnchorErrorNumber, "CRVAnchorManager.SetAnchorElement",
+                  "Error accessing parent Map Series Frame fields.");
+        }
+        if (const auto at = SeriesPageOf(series, page)) {
+            tested = at->position;
+            feature = at->feature;
+        }
+    }
+    plan.tested_page = TestedPage(tested, SectionOffset());
+    plan.alternate = UsesAlternateRule(r, plan.tested_page, IsOddPage, [&r](int32_t p) {
+        const auto pages = r.AltAnchorPageRange.empty()
+                               ? std::nullopt
+                               : ReadPageList(r.AltAnchorPageRange, RegionalSettings::Current());
+        if (!pages) {
+            Raise(kAnchorErrorNumber, "CRVAnchorManager.ExistsInCollection",
+                  "The alternate page range lists no page number.");
+        }
+        return pages->Contains(p);
+    });
+    plan.rule = plan.alternate ? r.Alt : r.All;
+    plan.h = RuleDistance(plan.rule.HDistance, plan.rule.HFromField, plan.rule.HFieldName, layer, feature);
+    plan.v = RuleDistance(plan.rule.VDistance, plan.rule.VFromField, plan.rule.VFieldName, layer, feature);
+
+    const ComPtr<HostDocument> document = RunningApplication()->Document();
+    const ComPtr<LayoutView> view = document->ActiveView();
+    const ComPtr<Display> display = view->ScreenDisplay();
+    plan.element = ElementExtent(element, display, OutlineEnvelope::Copied);
+    if (target) {
+        plan.target = ElementExtent(target, display, OutlineEnvelope::Copied);
+    } else {
+        double width = 0;
+        double height = 0;
+        view->Page()->QuerySize(width, height);
+        plan.target = PageExtent(width, height);
+    }
+    if (IsPointCode(plan.rule.AnchorFrom) && IsPointCode(plan.rule.AnchorTo)) {
+        plan.from = PointOf(plan.element, plan.rule.AnchorFrom);
+        plan.to = PointOf(plan.target, plan.rule.AnchorTo);
+        plan.displacement =
+            Displacement(plan.rule.AnchorFrom, plan.rule.AnchorTo, plan.target, plan.element, plan.h, plan.v);
+    }
+    return plan;
+}
+
+}  // namespace crv

@@ -1,0 +1,86 @@
+#pragma once
+// How the engine places an element on a page, as steps that change nothing: the page the rules
+// are tested on, the rule that applies, its distances, the two points and the move. The engine
+// takes each step inside its own procedures (which give its error reports their call stacks) and
+// then moves the element; PlanPlacement takes them all in a row for a tool that wants to show or
+// check a placement without making it. One place for each rule, so that what a tool shows is
+// what the engine does.
+
+#include "anchor/AnchorRecord.h"
+#include "anchor/Anchorability.h"
+#include "anchor/PageList.h"
+#include "anchor/ReferenceGeometry.h"
+#include "host/HostClasses.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace crv {
+
+// The alternate rule of odd and even pages takes a page as odd when it leaves a remainder.
+inline bool IsOddPage(int32_t page) { return page % 2 != 0; }
+
+// Page arithmetic the way the engine does it: an overflow raises "Overflow".
+int32_t CheckedAdd(int32_t a, int32_t b);
+int32_t CheckedSub(int32_t a, int32_t b);
+
+// The page of a map series that a page number falls on: its position (from 1) and its feature,
+// or nothing when the page lies outside the series.
+struct SeriesPage {
+    int32_t position = 0;
+    ComPtr<PageFeature> feature;
+};
+std::optional<SeriesPage> SeriesPageOf(const ComPtr<MapSeriesFrame>& series, int32_t page);
+
+// The first page of the section in force when the layout in force is a section template, 1
+// otherwise: the offset the engine adds to the page before it tests the alternate rule.
+int32_t SectionOffset();
+
+// The page the alternate rule is tested on: the page (or its position in the series of the
+// distance fields) moved by the section's offset.
+int32_t TestedPage(int32_t page, int32_t offset);
+
+// The number of the page the multi-page layout in force shows; page 1 when none is in force.
+// The one reading of the page-in-force companions that the host keeps.
+int32_t PageInForce();
+
+// A distance of one axis: the fixed one, or the value of the field of the record on the page's
+// feature when the rule takes it from a field the series has. A null value keeps the fixed one.
+// `layer` is null when the record's distances come from no field. Raises "Object variable not
+// set" when a field is to be read on a page outside the series.
+double RuleDistance(double fixed, bool fromField, const std::string& fieldName, const ComPtr<SeriesLayer>& layer,
+                    const ComPtr<PageFeature>& feature);
+
+// Whether the fields the record's rules name for distances are all fields of the series that
+// hold numbers.
+bool SeriesHasDistanceFields(const AnchorRecord& r, const ComPtr<FieldSet>& fields);
+
+// One element's placement on one page, as the engine would make it.
+struct PlacementPlan {
+    Anchorability anchorability;  // why the element is not anchored, and its target
+    int32_t tested_page = 0;  // the page the alternate rule was tested on
+    bool alternate = false;  // the alternate rule applies
+    AnchorRule rule;  // the rule that applies
+    double h = 0, v = 0;  // its distances on the page
+    Extent element, target;  // the element and the page or target element, as the engine measures them
+    // With valid point codes: the element's own point, the page's or target's point it goes to
+    // (before the distances), and the move.
+    std::optional<Point> from, to, displacement;
+};
+
+// What the plan asks the host, beyond the host interfaces: the element of a name, found the
+// engine's way (`ElementNames` in a tool, the engine's own lookup otherwise).
+struct PlanHost {
+    std::function<ComPtr<LayoutElement>(const std::string&)> find;
+};
+
+// The plan for the element with record `r` on `page`, asked of the running application's
+// layout in force. Changes nothing: the map series' page in force is not handed back. Raises
+// what the engine would report (a page list naming no page, a field read outside the series,
+// host failures) as a plain error. Not anchored: only `anchorability` is filled in.
+PlacementPlan PlanPlacement(const AnchorRecord& r, const ComPtr<LayoutElement>& element, int32_t page,
+                            const PlanHost& host);
+
+}  // namespace crv
