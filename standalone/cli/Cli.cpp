@@ -179,7 +179,7 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     // Refused before anything is anchored: the component would otherwise show its reports first.
     const BookRange range = BookRangeOf(doc);
     if (!range.HasPages()) {
-        const ElementImpl& frame = StandaloneHost::Impl(range.series_frame);
+        const ElementImpl& frame = StandaloneHost::ElementOf(range.series_frame);
         throw UsageError(a.doc.string() + ": no pages: the map series " + QuotedValue(frame.series->name) + " on " +
                          QuotedValue(frame.name()) + " has no features");
     }
@@ -239,7 +239,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
     const HostState& s = host.State();
     out << "Document " << args[1] << ": page " << s.page_width << " x " << s.page_height << " " << doc.Units() << "\n";
     WalkElements(s.elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
-        ElementImpl& impl = StandaloneHost::Impl(e);
+        ElementImpl& impl = StandaloneHost::ElementOf(e);
         if (impl.Kind() != ElementKind::MapFrame || !impl.series) return;
         const SeriesData& d = *impl.series;
         const SeriesOrigin* origin = doc.SeriesOriginOf(e);
@@ -260,7 +260,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
     std::vector<Row> rows{{"ELEMENT", "TYPE", "RECTANGLE", "ANCHOR"}};
     std::vector<std::pair<std::string, ComPtr<PropertyBag>>> records;
     WalkElements(s.elements, [&](const ComPtr<LayoutElement>& e, const std::string& group) {
-        ElementImpl& impl = StandaloneHost::Impl(e);
+        ElementImpl& impl = StandaloneHost::ElementOf(e);
         const size_t depth = group.empty() ? 0 : 1 + static_cast<size_t>(std::count(group.begin(), group.end(), '/'));
         std::string type = ElementTypeName(impl.Kind());
         if (impl.Kind() == ElementKind::Group) type += " (walk)";
@@ -311,7 +311,7 @@ int RunAnchor(const std::vector<std::string>& args, std::ostream& out, std::ostr
     doc.LoadForUpdate(args[1]);
     ComPtr<LayoutElement> element;
     WalkElements(host.State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
-        if (!element && StandaloneHost::Impl(e).name() == args[2]) element = e;
+        if (!element && StandaloneHost::ElementOf(e).name() == args[2]) element = e;
     });
     if (!element) throw UsageError("anchor: no element named " + QuotedValue(args[2]) + " in " + args[1]);
     CheckTargets(

@@ -6,20 +6,20 @@
 
 namespace crv::standalone {
 
-Document::Document(StandaloneHost& host) : host_(host), impl_(std::make_unique<Impl>()) {}
+Document::Document(StandaloneHost& host) : host_(host), contents_(std::make_unique<Contents>()) {}
 Document::~Document() = default;
 
-const std::filesystem::path& Document::Path() const { return impl_->path; }
-const std::string& Document::Units() const { return impl_->units; }
+const std::filesystem::path& Document::Path() const { return contents_->path; }
+const std::string& Document::Units() const { return contents_->units; }
 
 const ElementStyle& Document::StyleOf(const ComPtr<LayoutElement>& element) const {
     static const ElementStyle none;
-    const auto* info = impl_->Find(element);
+    const auto* info = contents_->Find(element);
     return info != nullptr ? info->style : none;
 }
 
 const SeriesOrigin* Document::SeriesOriginOf(const ComPtr<LayoutElement>& element) const {
-    const auto* info = impl_->Find(element);
+    const auto* info = contents_->Find(element);
     return info != nullptr && info->series ? &*info->series : nullptr;
 }
 

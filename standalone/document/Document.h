@@ -90,15 +90,16 @@ public:
 
     StandaloneHost& Host() const { return host_; }
 
-    // Opaque outside standalone/document/.
-    struct Impl;
+    // What the document keeps beyond the host's objects: the file's tree, styles, series origins,
+    // the lock. Opaque outside standalone/document/.
+    struct Contents;
 
 private:
     // The text, or a DocumentError naming `destination` when the document cannot be written.
     std::string Write(const std::filesystem::path& folder, const std::filesystem::path& destination) const;
 
     StandaloneHost& host_;
-    std::unique_ptr<Impl> impl_;
+    std::unique_ptr<Contents> contents_;
 };
 
 }  // namespace crv::standalone

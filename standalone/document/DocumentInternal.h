@@ -55,12 +55,24 @@ void CheckRange(double v, double lo, double hi, const std::string& units, const 
 void CheckPageSide(double v, const std::string& units, const std::string& ptr, const char* side);
 void CheckRect(const Rect& r, const std::string& units, const std::string& ptr);
 
+// A number's text in a message: numbers hold no unsafe characters, but may be long.
+std::string NumberShown(const std::string& text);
+
+// The text of the document file at `path`; throws DocumentError naming the file when it is no
+// regular file, cannot be read or is larger than a document may be.
+std::string ReadDocumentFile(const fs::path& path);
+
+// The tree of a document's text, every number that a double cannot hold as written kept as its
+// text; throws DocumentError "NAME:LINE:COLUMN: why" when the text is no JSON, nests too deep,
+// repeats a key or holds a number out of range.
+json ParseDocumentText(const std::string& text, const std::string& name);
+
 // `raw` without the members this version reads itself.
 json Without(const json& raw, std::initializer_list<const char*> keys);
 
 }  // namespace document_internal
 
-struct Document::Impl {
+struct Document::Contents {
     using json = document_internal::json;
 
     struct ElementInfo {

@@ -1,5 +1,5 @@
-// Reading a map document: the file, the parse, the checks of what it holds, and the host state
-// built from it before the host sees any of it.
+// Reading a map document: the checks of what its tree holds, and the host state built from it
+// before the host sees any of it.
 #include "standalone/document/DocumentInternal.h"
 
 #include "standalone/document/JsonPositions.h"
@@ -7,18 +7,10 @@
 #include "support/Errors.h"
 #include "support/MessageText.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <limits>
 #include <map>
 #include <set>
-#include <string_view>
 
 namespace crv::standalone {
 
@@ -27,12 +19,6 @@ using namespace document_internal;
 namespace {
 
 std::string RawText(const json::binary_t& b) { return std::string(b.begin(), b.end()); }
-
-// A number's text in a message: numbers hold no unsafe characters, but may be long.
-std::string NumberShown(const std::string& text) {
-    if (text.size() <= 40) return text;
-    return text.substr(0, 40) + "... (" + std::to_string(text.size()) + " bytes)";
-}
 
 const char* JsonKind(const json& j) {
     if (RawNumber(j) != nullptr) return "a number";
@@ -127,7 +113,7 @@ const std::set<std::string>& UnitNames() {
 struct Reader {
     StandaloneHost& host;
     fs::path folder;
-    Document::Impl& next;
+    Document::Contents& next;
     std::map<std::string, std::string> names;  // element name -> where it first stands
 
     Variant Value(const json& j, const std::string& ptr, int depth) {
@@ -171,7 +157,7 @@ struct Reader {
         const json& entries = Required(j, "entries", ptr);
         if (!entries.is_array()) Fail(eptr, std::string("expected an array, found ") + JsonKind(entries));
         ComPtr<PropertyBag> bag = MakeCom<PropertyBag, PropertyBagImpl>();
-        Document::Impl::BagRaw raw;
+        Document::Contents::BagRaw raw;
         raw.keep = ComPtr<Unknown>(bag);
         raw.extras = Without(j, {"kind", "entries", "value"});
         for (size_t i = 0; i < entries.size(); ++i) {
@@ -197,14 +183,15 @@ struct Reader {
         if (!name.empty() && !names.emplace(name, ptr).second) {
             Fail(Child(ptr, "name"), "another element is named " + QuotedValue(name) + " (" + names[name] + ")");
         }
-        Document::Impl::ElementInfo info;
+        Document::Contents::ElementInfo info;
         info.raw = j;
         ComPtr<LayoutElement> e;
         if (type == "text" || type == "picture") {
             const Rect r = ReadRect(Required(j, "rect", ptr), Child(ptr, "rect"), next.units);
             e = host.Make(type == "text" ? ElementKind::Text : ElementKind::Picture, name, r);
             if (type == "text") {
-                if (const json* t = Optional(j, "text")) StandaloneHost::Impl(e).text = String(*t, Child(ptr, "text"));
+                if (const json* t = Optional(j, "text"))
+                    StandaloneHost::ElementOf(e).text = String(*t, Child(ptr, "text"));
                 if (const json* a = Optional(j, "align")) {
                     info.style.align = String(*a, Child(ptr, "align"));
                     if (info.style.align != "left" && info.style.align != "center" && info.style.align != "right") {
@@ -227,7 +214,7 @@ struct Reader {
                 const double border = Number(*b, Child(ptr, "border"));
                 CheckRange(border, 0, kMaxPageSideInches * PerInch(next.units), next.units, Child(ptr, "border"),
                            "a border width");
-                StandaloneHost::Impl(e).SetFrameBorder(border);
+                StandaloneHost::ElementOf(e).SetFrameBorder(border);
             }
             if (const json* l = Optional(j, "label_field"))
                 info.style.label_field = String(*l, Child(ptr, "label_field"));
@@ -251,7 +238,7 @@ struct Reader {
             const json& members = Required(j, "members", ptr);
             if (!members.is_array()) Fail(mptr, std::string("expected an array, found ") + JsonKind(members));
             for (size_t i = 0; i < members.size(); ++i) {
-                StandaloneHost::Impl(e).AddMember(Element(members[i], Child(mptr, i), depth + 1));
+                StandaloneHost::ElementOf(e).AddMember(Element(members[i], Child(mptr, i), depth + 1));
             }
         } else {
             Fail(Child(ptr, "type"),
@@ -264,7 +251,7 @@ struct Reader {
     }
 
     void Series(const json& j, const std::string& ptr, const ComPtr<LayoutElement>& frame,
-                Document::Impl::ElementInfo& info) {
+                Document::Contents::ElementInfo& info) {
         ExpectObject(j, ptr);
         SeriesOrigin origin;
         origin.dataset = Resolve(String(Required(j, "dataset", ptr), Child(ptr, "dataset")), folder);
@@ -293,171 +280,15 @@ struct Reader {
             if (pos >= 1 && pos <= static_cast<int64_t>(data.PageCount()))
                 data.current_position = static_cast<int32_t>(pos);
         }
-        StandaloneHost::Impl(frame).series = std::make_shared<SeriesData>(std::move(data));
+        StandaloneHost::ElementOf(frame).series = std::make_shared<SeriesData>(std::move(data));
         info.series = origin;
         info.series_raw = j;
     }
 };
 
-// ------------------------------------------------------------------ files
-
-std::string TooLarge() {
-    return "larger than " + std::to_string(kMaxDocumentBytes >> 20) + " MiB, the most a document may hold";
-}
-
-// What a file that is not a regular one is, for the message that refuses it.
-const char* FileKind(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISFIFO(mode)) return "a named pipe";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "not a regular file";
-}
-
-std::string ReadFile(const fs::path& path) {
-    const std::string name = FileName(path);
-    const auto fail = [&](const std::string& why) { throw DocumentError(name + ": " + why); };
-    // A pipe or a device would block the open or never end: look before opening.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) fail(std::string("cannot open: ") + std::strerror(errno));
-    if (!S_ISREG(st.st_mode)) fail(std::string(FileKind(st.st_mode)) + ", not a document file");
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) fail(std::string("cannot open: ") + std::strerror(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    // Replaced by something else between the look and the open.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        fail(std::string(FileKind(st.st_mode)) + ", not a document file");
-    const std::string tooLarge = TooLarge();
-    if (static_cast<uint64_t>(st.st_size) > kMaxDocumentBytes) fail(tooLarge);
-    std::string text;
-    text.resize(static_cast<size_t>(st.st_size));
-    size_t have = 0;
-    while (true) {
-        // A file that grows while read is read up to the limit and one byte more.
-        if (have == text.size()) {
-            if (have > kMaxDocumentBytes) fail(tooLarge);
-            text.resize(std::min(kMaxDocumentBytes + 1, std::max<size_t>(have * 2, 4096)));
-        }
-        const ssize_t n = ::read(fd, text.data() + have, text.size() - have);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail(std::string("cannot read: ") + std::strerror(errno));
-        }
-        if (n == 0) break;
-        have += static_cast<size_t>(n);
-    }
-    if (have > kMaxDocumentBytes) fail(tooLarge);
-    text.resize(have);
-    return text;
-}
-
-// The parse error's own text after its "line L, column C: " prefix, with the text it last read
-// quoted and cut: that is the document's, and may hold anything.
-std::string ParseMessage(const std::string& what) {
-    std::string message = what;
-    const std::string marker = "column ";
-    size_t at = what.find(marker);
-    if (at != std::string::npos) at = what.find(": ", at);
-    if (at != std::string::npos) {
-        message = what.substr(at + 2);
-    } else if (at = what.find("] "); at != std::string::npos) {
-        message = what.substr(at + 2);
-    }
-    const std::string lastRead = "; last read: '";
-    const size_t read = message.find(lastRead);
-    if (read == std::string::npos) return message;
-    const size_t from = read + lastRead.size();
-    size_t to = message.rfind("'; expected ");
-    if (to == std::string::npos || to < from) to = message.size() - (message.back() == '\'' ? 1 : 0);
-    const std::string rest = to < message.size() ? message.substr(to + 1) : std::string();
-    return message.substr(0, read) + "; last read: " + QuotedValue(message.substr(from, to - from)) + rest;
-}
-
-// Sign, significant digits and exponent of a JSON number's text, so that texts that name the
-// same number ("1.50", "15e-1", "1.5") compare equal.
-struct Decimal {
-    bool negative = false;
-    std::string digits;  // no leading or trailing zeros; empty for zero
-    int64_t exponent = 0;
-    bool operator==(const Decimal&) const = default;
-};
-
-Decimal DecimalOf(std::string_view s) {
-    Decimal d;
-    size_t i = 0;
-    if (i < s.size() && s[i] == '-') {
-        d.negative = true;
-        ++i;
-    }
-    bool fraction = false;
-    for (; i < s.size() && s[i] != 'e' && s[i] != 'E'; ++i) {
-        if (s[i] == '.') {
-            fraction = true;
-            continue;
-        }
-        d.digits += s[i];
-        if (fraction) --d.exponent;
-    }
-    if (i < s.size()) {
-        ++i;
-        bool minus = false;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) minus = s[i++] == '-';
-        int64_t e = 0;
-        for (; i < s.size(); ++i) e = std::min<int64_t>(e * 10 + (s[i] - '0'), int64_t{1} << 40);
-        d.exponent += minus ? -e : e;
-    }
-    const size_t first = d.digits.find_first_not_of('0');
-    if (first == std::string::npos) return {d.negative, {}, 0};
-    d.digits.erase(0, first);
-    while (d.digits.back() == '0') {
-        d.digits.pop_back();
-        ++d.exponent;
-    }
-    return d;
-}
-
-// Builds the document's tree as the parser reads it. A number that a double cannot hold as
-// written stays its text, so that a member this version does not use goes back out unchanged.
-class DomBuilder {
-public:
-    explicit DomBuilder(json& root) : dom_(root) {}
-
-    bool null() { return dom_.null(); }
-    bool boolean(bool v) { return dom_.boolean(v); }
-    bool number_integer(json::number_integer_t v) { return dom_.number_integer(v); }
-    bool number_unsigned(json::number_unsigned_t v) { return dom_.number_unsigned(v); }
-    bool number_float(json::number_float_t v, const std::string& text) {
-        if (DecimalOf(text) == DecimalOf(json(v).dump())) return dom_.number_float(v, text);
-        json::binary_t raw(std::vector<std::uint8_t>(text.begin(), text.end()), kRawNumber);
-        return dom_.binary(raw);
-    }
-    bool string(std::string& v) { return dom_.string(v); }
-    bool binary(json::binary_t& v) { return dom_.binary(v); }
-    bool start_object(size_t n) { return dom_.start_object(n); }
-    bool key(std::string& k) { return dom_.key(k); }
-    bool end_object() { return dom_.end_object(); }
-    bool start_array(size_t n) { return dom_.start_array(n); }
-    bool end_array() { return dom_.end_array(); }
-    template <class Exception>
-    bool parse_error(size_t position, const std::string& token, const Exception& e) {
-        error_at = position;
-        error_token = token;
-        return dom_.parse_error(position, token, e);
-    }
-
-    size_t error_at = 0;  // bytes read when the parser gave up
-    std::string error_token;
-
-private:
-    nlohmann::detail::json_sax_dom_parser<json> dom_;
-};
-
 }  // namespace
 
-void Document::Load(const fs::path& path) { LoadText(ReadFile(path), path); }
+void Document::Load(const fs::path& path) { LoadText(ReadDocumentFile(path), path); }
 
 void Document::LoadForUpdate(const fs::path& path) {
     std::unique_ptr<FileLock> lock;
@@ -467,38 +298,18 @@ void Document::LoadForUpdate(const fs::path& path) {
         throw DocumentError(e.what());
     }
     Load(path);
-    impl_->lock = std::move(lock);
+    contents_->lock = std::move(lock);
 }
 
 void Document::LoadText(const std::string& text, const fs::path& path) {
     const std::string name = FileName(path);
-    if (text.size() > kMaxDocumentBytes) {
-        throw DocumentError(name + ": " + TooLarge());
-    }
     const auto located = [&](size_t offset, const std::string& message) {
         const auto [line, column] = LineColumnAt(text, offset);
         return DocumentError(name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + message);
     };
-    const JsonTextShape shape = LookOverJson(text, kMaxJsonNesting);
-    if (shape.too_deep) {
-        throw located(*shape.too_deep,
-                      "arrays and objects nested more than " + std::to_string(kMaxJsonNesting) + " deep");
-    }
-    json root;
-    DomBuilder builder(root);
-    try {
-        json::sax_parse(text, &builder);
-    } catch (const json::out_of_range&) {
-        // A number beyond the range of a double; the parser stopped right after it.
-        const size_t at = builder.error_at - std::min(builder.error_at, builder.error_token.size());
-        throw located(at, "number out of range: " + NumberShown(builder.error_token));
-    } catch (const json::exception& e) {
-        throw located(builder.error_at > 0 ? builder.error_at - 1 : 0, ParseMessage(e.what()));
-    }
-    if (shape.repeated)
-        throw located(*shape.repeated, "duplicate key " + QuotedValue(shape.repeated_key) + " in an object");
+    json root = ParseDocumentText(text, name);
 
-    auto next = std::make_unique<Impl>();
+    auto next = std::make_unique<Contents>();
     next->path = path;
     HostState state;
     try {
@@ -592,7 +403,7 @@ void Document::LoadText(const std::string& text, const fs::path& path) {
     live.active_layout_name = std::move(state.active_layout_name);
     live.active_layout_kind = std::move(state.active_layout_kind);
     live.events.clear();
-    impl_ = std::move(next);
+    contents_ = std::move(next);
 }
 
 }  // namespace crv::standalone

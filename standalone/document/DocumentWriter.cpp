@@ -47,16 +47,16 @@ const char* GroupAccess(ElementKind k) {
 
 // ------------------------------------------------------------------ values
 
-void WriteValue(const Variant& v, json& out, const Document::Impl& impl, const std::string& where, int depth);
+void WriteValue(const Variant& v, json& out, const Document::Contents& impl, const std::string& where, int depth);
 
-json TaggedValue(const Variant& v, const json& extras, const Document::Impl& impl, const std::string& where,
+json TaggedValue(const Variant& v, const json& extras, const Document::Contents& impl, const std::string& where,
                  int depth) {
     json out = json::object();
     WriteValue(v, out, impl, where, depth);
     return Merge(extras, std::move(out));
 }
 
-void WriteValue(const Variant& v, json& out, const Document::Impl& impl, const std::string& where, int depth) {
+void WriteValue(const Variant& v, json& out, const Document::Contents& impl, const std::string& where, int depth) {
     switch (v.Type()) {
         case VariantType::Empty: out["kind"] = "empty"; return;
         case VariantType::Null: out["kind"] = "null"; return;
@@ -113,9 +113,9 @@ void WriteValue(const Variant& v, json& out, const Document::Impl& impl, const s
 }
 
 // What is written is what loads again: the same limits as the reader's.
-json WriteElement(const ComPtr<LayoutElement>& e, const Document::Impl& impl, const fs::path& folder,
+json WriteElement(const ComPtr<LayoutElement>& e, const Document::Contents& impl, const fs::path& folder,
                   const std::string& ptr, int depth, std::map<std::string, std::string>& names) {
-    ElementImpl& el = StandaloneHost::Impl(e);
+    ElementImpl& el = StandaloneHost::ElementOf(e);
     const auto* info = impl.Find(e);
     if (!el.name().empty() && !names.emplace(el.name(), ptr).second) {
         Fail(Child(ptr, "name"), "another element is named " + QuotedValue(el.name()) + " (" + names[el.name()] + ")");
@@ -265,7 +265,7 @@ private:
 };
 
 // The whole document as JSON: what the host holds, with what this version does not use kept.
-json DocumentTree(const HostState& s, const Document::Impl& impl, const fs::path& folder) {
+json DocumentTree(const HostState& s, const Document::Contents& impl, const fs::path& folder) {
     json out = json::object();
     out["format"] = kDocumentFormatName;
     out["version"] = kDocumentFormatVersion;
@@ -330,12 +330,12 @@ json DocumentTree(const HostState& s, const Document::Impl& impl, const fs::path
 
 }  // namespace
 
-std::string Document::Text(const fs::path& folder) const { return Write(folder, impl_->path); }
+std::string Document::Text(const fs::path& folder) const { return Write(folder, contents_->path); }
 
 std::string Document::Write(const fs::path& folder, const fs::path& destination) const {
     try {
         JsonWriter writer;
-        writer.Value(DocumentTree(host_.State(), *impl_, folder), 0);
+        writer.Value(DocumentTree(host_.State(), *contents_, folder), 0);
         return writer.out + "\n";
     } catch (const SchemaError& e) {
         throw DocumentError(FileName(destination) + ": cannot save " +
@@ -351,7 +351,7 @@ void Document::Save(const fs::path& path) {
     } catch (const FileWriteError& e) {
         throw DocumentError(e.what());
     }
-    impl_->path = path;
+    contents_->path = path;
 }
 
 }  // namespace crv::standalone

@@ -25,7 +25,7 @@ bool ElementImpl::IsGroup() const {
 
 ElementImpl* ElementImpl::From(const ComPtr<Unknown>& object) {
     auto access = ComPtr<ElementAccess>::Query(object);
-    return access ? access->Impl() : nullptr;
+    return access ? access->HostElement() : nullptr;
 }
 
 Rect ElementImpl::OutlineRect() const {

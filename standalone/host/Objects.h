@@ -31,7 +31,7 @@ class ElementImpl;
 class ElementAccess : public Unknown {
 public:
     static constexpr Guid IID = MakeGuid("5e2c7d41-9a3b-4f60-b1d8-2c7e0f9a4d21");
-    virtual ElementImpl* Impl() = 0;
+    virtual ElementImpl* HostElement() = 0;
 
 protected:
     ~ElementAccess() = default;
@@ -58,7 +58,7 @@ public:
     int32_t MemberCount() override;
     ComPtr<LayoutElement> Member(int32_t index) override;
     // ElementAccess
-    ElementImpl* Impl() override { return this; }
+    ElementImpl* HostElement() override { return this; }
 
     // The host's side.
     static ElementImpl* From(const ComPtr<Unknown>& object);

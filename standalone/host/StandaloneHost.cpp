@@ -54,7 +54,7 @@ ComPtr<LayoutElement> StandaloneHost::Add(ComPtr<LayoutElement> element) {
 
 ComPtr<LayoutElement> StandaloneHost::AddText(const std::string& name, Rect rect, const std::string& text) {
     auto e = Make(ElementKind::Text, name, rect);
-    Impl(e).text = text;
+    ElementOf(e).text = text;
     return Add(e);
 }
 
@@ -64,35 +64,35 @@ ComPtr<LayoutElement> StandaloneHost::AddPicture(const std::string& name, Rect r
 
 ComPtr<LayoutElement> StandaloneHost::AddMapFrame(const std::string& name, Rect outline, double border) {
     auto e = Make(ElementKind::MapFrame, name, outline);
-    Impl(e).SetFrameBorder(border);
+    ElementOf(e).SetFrameBorder(border);
     return Add(e);
 }
 
 ComPtr<LayoutElement> StandaloneHost::AddGroup(const std::string& name, ElementKind kind,
                                                std::vector<ComPtr<LayoutElement>> members) {
     auto e = Make(kind, name, {});
-    for (auto& m : members) Impl(e).AddMember(std::move(m));
+    for (auto& m : members) ElementOf(e).AddMember(std::move(m));
     return Add(e);
 }
 
 std::shared_ptr<SeriesData> StandaloneHost::AttachSeries(const ComPtr<LayoutElement>& frame, SeriesData data) {
     auto s = std::make_shared<SeriesData>(std::move(data));
-    Impl(frame).series = s;
+    ElementOf(frame).series = s;
     return s;
 }
 
-ElementImpl& StandaloneHost::Impl(const ComPtr<LayoutElement>& element) {
+ElementImpl& StandaloneHost::ElementOf(const ComPtr<LayoutElement>& element) {
     ElementImpl* e = ElementImpl::From(ComPtr<Unknown>(element));
     if (e == nullptr) Raise(hresult::kInvalidArg, "StandaloneHost", "Not an element of the standalone host.");
     return *e;
 }
 
 Rect StandaloneHost::ExtentOf(const ComPtr<LayoutElement>& element) {
-    ElementImpl& e = Impl(element);
+    ElementImpl& e = ElementOf(element);
     return e.Kind() == ElementKind::MapFrame ? e.OutlineRect() : e.BoundsRect();
 }
 
-Rect StandaloneHost::BoundsOf(const ComPtr<LayoutElement>& element) { return Impl(element).BoundsRect(); }
+Rect StandaloneHost::BoundsOf(const ComPtr<LayoutElement>& element) { return ElementOf(element).BoundsRect(); }
 
 ComPtr<ObjectSet> StandaloneHost::Selection(std::initializer_list<ComPtr<Unknown>> objects) {
     return MakeCom<ObjectSet, ObjectSetImpl>(std::vector<ComPtr<Unknown>>(objects));

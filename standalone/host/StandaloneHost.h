@@ -47,7 +47,8 @@ public:
     // The element's rectangle as the host reports it: outline for map frames, else bounds.
     static Rect ExtentOf(const ComPtr<LayoutElement>& element);
     static Rect BoundsOf(const ComPtr<LayoutElement>& element);
-    static ElementImpl& Impl(const ComPtr<LayoutElement>& element);
+    // The host's own object behind an element it made.
+    static ElementImpl& ElementOf(const ComPtr<LayoutElement>& element);
 
     ComPtr<ObjectSet> Selection(std::initializer_list<ComPtr<Unknown>> objects);
 

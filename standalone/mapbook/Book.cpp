@@ -21,7 +21,7 @@ namespace {
 void Walk(const ComPtr<LayoutElement>& e, const std::string& group,
           const std::function<void(const ComPtr<LayoutElement>&, const std::string&)>& visit) {
     visit(e, group);
-    ElementImpl& impl = StandaloneHost::Impl(e);
+    ElementImpl& impl = StandaloneHost::ElementOf(e);
     if (!impl.IsGroup()) return;
     const std::string inner = group.empty() ? impl.name() : group + " / " + impl.name();
     for (const auto& m : impl.Members()) Walk(m, inner, visit);
@@ -47,11 +47,11 @@ BookRange BookRangeOf(const Document& document) {
     BookRange range;
     WalkElements(document.Host().State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
         if (range.series_frame) return;
-        ElementImpl& impl = StandaloneHost::Impl(e);
+        ElementImpl& impl = StandaloneHost::ElementOf(e);
         if (impl.Kind() == ElementKind::MapFrame && impl.series && impl.series->enabled) range.series_frame = e;
     });
     if (range.series_frame) {
-        const SeriesData& s = *StandaloneHost::Impl(range.series_frame).series;
+        const SeriesData& s = *StandaloneHost::ElementOf(range.series_frame).series;
         range.first = s.first_page_number;
         range.last = s.first_page_number + static_cast<int32_t>(s.PageCount()) - 1;
     }
@@ -75,7 +75,7 @@ PageList MapBook::ParsePages(const std::string& text) const { return ParseBookPa
 void MapBook::PlacePage(int32_t page) {
     HostState& state = document_.Host().State();
     if (series_frame_) {
-        SeriesData& s = *StandaloneHost::Impl(series_frame_).series;
+        SeriesData& s = *StandaloneHost::ElementOf(series_frame_).series;
         const int64_t position = int64_t{page} - s.first_page_number + 1;
         if (position >= 1 && position <= static_cast<int64_t>(s.PageCount())) {
             s.current_position = static_cast<int32_t>(position);
@@ -90,7 +90,7 @@ void MapBook::PlacePage(int32_t page) {
 std::vector<Placement> MapBook::Placements() const {
     std::vector<Placement> out;
     WalkElements(document_.Host().State().elements, [&](const ComPtr<LayoutElement>& e, const std::string& group) {
-        ElementImpl& impl = StandaloneHost::Impl(e);
+        ElementImpl& impl = StandaloneHost::ElementOf(e);
         Placement p;
         p.name = impl.name();
         p.group = group;

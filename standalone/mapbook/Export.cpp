@@ -25,7 +25,7 @@ void CheckSavable(const fs::path& save, const Document& doc) {
         for (const double v : {r.xmin, r.ymin, r.xmax, r.ymax}) {
             if (std::isfinite(v) && std::fabs(v) <= kPlacementLimit) continue;
             throw ExportError("--save " + QuotedValue(save.string()) + ": " +
-                              QuotedValue(StandaloneHost::Impl(e).name()) + " would be stored at " + RectText(r) +
+                              QuotedValue(StandaloneHost::ElementOf(e).name()) + " would be stored at " + RectText(r) +
                               ", beyond any page (a distance field may hold a no-data value); nothing was written");
         }
     });
@@ -40,9 +40,9 @@ ReportHead HeadOf(const Document& doc, const MapBook& book, const std::string& d
     head.page_height = state.page_height;
     if (book.SeriesFrame()) {
         head.series =
-            ReportHead::Series{StandaloneHost::Impl(book.SeriesFrame()).name(), book.FirstPage(), book.LastPage()};
+            ReportHead::Series{StandaloneHost::ElementOf(book.SeriesFrame()).name(), book.FirstPage(), book.LastPage()};
     }
-    for (const auto& e : book.AnchorOrder()) head.anchor_order.push_back(StandaloneHost::Impl(e).name());
+    for (const auto& e : book.AnchorOrder()) head.anchor_order.push_back(StandaloneHost::ElementOf(e).name());
     return head;
 }
 

@@ -253,7 +253,7 @@ void DrawMapFrame(const Canvas& c, ElementImpl& e, const ElementStyle& style) {
 
 void DrawElement(const Canvas& c, const Document& doc, const ComPtr<LayoutElement>& element, int32_t page,
                  const SeriesData* series) {
-    ElementImpl& e = StandaloneHost::Impl(element);
+    ElementImpl& e = StandaloneHost::ElementOf(element);
     const ElementStyle& style = doc.StyleOf(element);
     switch (e.Kind()) {
         case ElementKind::Text: DrawText(c, e, style, page, series); return;
@@ -273,7 +273,7 @@ void DrawPage(QPainter& painter, const Document& document, const MapBook& book, 
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     const Canvas c{painter, pixelsPerUnit, s.page_height, PointsPerUnit(document.Units())};
-    const SeriesData* series = book.SeriesFrame() ? StandaloneHost::Impl(book.SeriesFrame()).series.get() : nullptr;
+    const SeriesData* series = book.SeriesFrame() ? StandaloneHost::ElementOf(book.SeriesFrame()).series.get() : nullptr;
     for (const auto& e : s.elements) DrawElement(c, document, e, page, series);
     painter.restore();
 }

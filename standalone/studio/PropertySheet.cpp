@@ -157,7 +157,7 @@ void PropertySheet::PageChanged() {
 
 void PropertySheet::ApplyGeneral() {
     if (!general_dirty_) return;
-    standalone::ElementImpl& e = standalone::StandaloneHost::Impl(element_);
+    standalone::ElementImpl& e = standalone::StandaloneHost::ElementOf(element_);
     e.SetName(name_->text().toStdString());
     const objects::Rect r = standalone::StandaloneHost::ExtentOf(element_);
     element_->Move(x_->value() - r.xmin, y_->value() - r.ymin);

@@ -361,7 +361,7 @@ void StudioWindow::Select(std::vector<ComPtr<LayoutElement>> elements) {
 bool StudioWindow::SelectByName(const std::string& name) {
     ComPtr<LayoutElement> found;
     standalone::WalkElements(host_.State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
-        if (!found && StandaloneHost::Impl(e).name() == name) found = e;
+        if (!found && StandaloneHost::ElementOf(e).name() == name) found = e;
     });
     if (!found) return false;
     Select({found});
@@ -433,7 +433,7 @@ void StudioWindow::UpdateStatus() {
         text = tr("Page %1 (pages %2 to %3)").arg(page_).arg(book_->FirstPage()).arg(book_->LastPage());
     if (!book_->HasPages()) text = tr("No pages: the map series has no features");
     QStringList names;
-    for (const auto& e : selection_) names << Q(StandaloneHost::Impl(e).name());
+    for (const auto& e : selection_) names << Q(StandaloneHost::ElementOf(e).name());
     if (!names.isEmpty()) text += tr("   Selected: ") + names.join(QStringLiteral(", "));
     status_->setText(text);
 }

@@ -114,7 +114,7 @@ TEST_F(ManagerTest, HoldsNothingAfterResetOrRelease) {
                               {key::HFromFieldAll, true},
                               {key::HFieldNameAll, "Nope"}}));
     const int64_t baseline = Tracked::Alive();
-    const uint32_t element_refs = StandaloneHost::Impl(e).RefCount();
+    const uint32_t element_refs = StandaloneHost::ElementOf(e).RefCount();
     {
         auto m = NewManager();
         m->SetAnchorElement(e);
@@ -122,7 +122,7 @@ TEST_F(ManagerTest, HoldsNothingAfterResetOrRelease) {
         EXPECT_GT(Tracked::Alive(), baseline);
         m->Reset();
         EXPECT_EQ(Tracked::Alive(), baseline);
-        EXPECT_EQ(StandaloneHost::Impl(e).RefCount(), element_refs);
+        EXPECT_EQ(StandaloneHost::ElementOf(e).RefCount(), element_refs);
         m->SetAnchorElement(e);
         m->AnchorElement(1);
         m->SetAnchorElement(bad);  // fails on the field check
@@ -131,7 +131,7 @@ TEST_F(ManagerTest, HoldsNothingAfterResetOrRelease) {
         m->AnchorElement(9);  // outside the series: fails in placement
     }
     EXPECT_EQ(Tracked::Alive(), baseline);
-    EXPECT_EQ(StandaloneHost::Impl(e).RefCount(), element_refs);
+    EXPECT_EQ(StandaloneHost::ElementOf(e).RefCount(), element_refs);
     EXPECT_EQ(sink_.reports.size(), 3u);
 }
 

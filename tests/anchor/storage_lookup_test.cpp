@@ -122,7 +122,7 @@ protected:
     }
     ComPtr<LayoutElement> Tagged(ElementKind kind, const std::string& name, const std::string& tag) {
         auto e = host_.Make(kind, name, {0, 0, 1, 1});
-        StandaloneHost::Impl(e).text = tag;
+        StandaloneHost::ElementOf(e).text = tag;
         return e;
     }
 };
@@ -135,7 +135,7 @@ TEST_F(LookupTest, ExactNamesFirstInContainerOrderOneGroupDeep) {
                    {Tagged(ElementKind::Text, "Legend", "legend member"), Tagged(ElementKind::Text, "Item", "seq item"),
                     Tagged(ElementKind::Text, "Third", "seq third")});
     auto inner = host_.Make(ElementKind::Group, "Inner", {});
-    StandaloneHost::Impl(inner).AddMember(Tagged(ElementKind::Text, "Deep", "deep"));
+    StandaloneHost::ElementOf(inner).AddMember(Tagged(ElementKind::Text, "Deep", "deep"));
     host_.AddGroup(
         "Indexed", ElementKind::IndexedGroup,
         {Tagged(ElementKind::Text, "A", "a"), inner, Tagged(ElementKind::Text, "IdxThird", "indexed third")});

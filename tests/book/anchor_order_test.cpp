@@ -70,7 +70,7 @@ std::string TextElement(const std::string& name, const Rect& r) {
 ComPtr<LayoutElement> Named(standalone::StandaloneHost& host, const std::string& name) {
     ComPtr<LayoutElement> found;
     standalone::WalkElements(host.State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
-        if (!found && standalone::StandaloneHost::Impl(e).name() == name) found = e;
+        if (!found && standalone::StandaloneHost::ElementOf(e).name() == name) found = e;
     });
     return found;
 }
@@ -109,7 +109,7 @@ struct Loaded {
     std::map<std::string, Rect> Rects() {
         std::map<std::string, Rect> out;
         standalone::WalkElements(host.State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
-            out[standalone::StandaloneHost::Impl(e).name()] = standalone::StandaloneHost::ExtentOf(e);
+            out[standalone::StandaloneHost::ElementOf(e).name()] = standalone::StandaloneHost::ExtentOf(e);
         });
         return out;
     }
@@ -389,7 +389,7 @@ TEST(AnchorOrder, ATargetNamedTwiceIsTheOneTheEngineFinds) {
         anchor(host.AddText("A", {0, 0, 1, 1}), "Twin");
         std::function<ComPtr<LayoutElement>(const Node&)> make = [&](const Node& n) {
             auto e = host.Make(n.members.empty() ? standalone::ElementKind::Text : n.kind, n.name, {2, 2, 3, 3});
-            for (const Node& m : n.members) standalone::StandaloneHost::Impl(e).AddMember(make(m));
+            for (const Node& m : n.members) standalone::StandaloneHost::ElementOf(e).AddMember(make(m));
             if (n.back) anchor(e, "A");
             return e;
         };

@@ -71,11 +71,11 @@ TEST_F(CommandTest, MeasuredTextFollowsGroupingAndNegativeStyle) {
     rs.negative = RegionalSettings::NegativeStyle::Parentheses;
     rs.leading_zero = false;
     ScopedRegionalSettings scope(rs);
-    StandaloneHost::Impl(edited_).SetRect({1234.567, 10.85, 1236, 11.05});
+    StandaloneHost::ElementOf(edited_).SetRect({1234.567, 10.85, 1236, 11.05});
     OpenWith({});
     Click("cmdGetCurrentXYPrimary");
     EXPECT_EQ(Boxes(true), (Boxes2{"1,234.57", ".05"}));
-    StandaloneHost::Impl(edited_).SetRect({-0.5, 11.25, 0, 11.5});
+    StandaloneHost::ElementOf(edited_).SetRect({-0.5, 11.25, 0, 11.5});
     Click("cmdGetCurrentXYPrimary");
     EXPECT_EQ(Boxes(true), (Boxes2{"(.50)", ".50"}));
 }
@@ -193,7 +193,7 @@ TEST_F(CommandTest, HorizontalOppositeOfATextThatIsNoNumberStopsAfterTheLists) {
 
 TEST_F(CommandTest, MeasuredDistancesKeepTheElementWhereItIsOnApply) {
     for (int16_t code = 0; code < 9; ++code) {
-        StandaloneHost::Impl(edited_).SetRect({1.234, 2.345, 3.456, 4.567});
+        StandaloneHost::ElementOf(edited_).SetRect({1.234, 2.345, 3.456, 4.567});
         OpenWith({{key::AnchorElement, true},
                   {key::AnchorFromAll, code},
                   {key::AnchorToAll, static_cast<int16_t>(8 - code)}});

@@ -153,7 +153,7 @@ TEST_F(FormTest, ElementListShowsNamedElementsOneGroupDeep) {
     host.AddText("xCrvAdjacentPageListing_left", {0, 0, 1, 1});
     host.AddText("page 3 CRVADJACENTPAGELISTING", {0, 0, 1, 1});
     auto inner = host.Make(ElementKind::Group, "Inner", {});
-    StandaloneHost::Impl(inner).AddMember(host.Make(ElementKind::Text, "Deep", {0, 0, 1, 1}));
+    StandaloneHost::ElementOf(inner).AddMember(host.Make(ElementKind::Text, "Deep", {0, 0, 1, 1}));
     host.AddGroup(
         "Block", ElementKind::Group,
         {host.Make(ElementKind::Text, "North Arrow", {0, 0, 1, 1}), host.Make(ElementKind::Text, "", {0, 0, 1, 1}),

@@ -116,7 +116,7 @@ TEST_F(AdapterTest, ApplyPlacesTheElementForThePageInForce) {
     };
     for (const auto& c : cases) {
         c.layout(host_);
-        StandaloneHost::Impl(edited_).SetRect({1, 2, 3, 4});
+        StandaloneHost::ElementOf(edited_).SetRect({1, 2, 3, 4});
         GiveRecord(edited_, {{key::AnchorElement, true},
                              {key::UseAltAnchoring, true},
                              {key::AltAnchorType, int16_t{2}},

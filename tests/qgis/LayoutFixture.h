@@ -66,7 +66,7 @@ inline ComPtr<LayoutElement> BuildStandalone(standalone::StandaloneHost& host, c
         case ItemSpec::Text: e = host.Make(standalone::ElementKind::Text, s.name, s.rect); break;
         case ItemSpec::Map: {
             e = host.Make(standalone::ElementKind::MapFrame, s.name, s.rect);
-            standalone::StandaloneHost::Impl(e).SetFrameBorder(s.border);
+            standalone::StandaloneHost::ElementOf(e).SetFrameBorder(s.border);
             objects::SeriesData data;
             data.fields = {{"HD", fieldtype::kDouble}, {"VD", fieldtype::kInteger}, {"NAME", fieldtype::kString}};
             for (const auto& r : sheets) data.features.push_back({Variant(r.hd), Variant(r.vd), Variant(r.name)});
@@ -76,7 +76,7 @@ inline ComPtr<LayoutElement> BuildStandalone(standalone::StandaloneHost& host, c
         case ItemSpec::Group: {
             e = host.Make(standalone::ElementKind::SequenceAndIndexedGroup, s.name, {});
             for (const auto& m : s.members)
-                standalone::StandaloneHost::Impl(e).AddMember(BuildStandalone(host, m, sheets, false));
+                standalone::StandaloneHost::ElementOf(e).AddMember(BuildStandalone(host, m, sheets, false));
             break;
         }
     }

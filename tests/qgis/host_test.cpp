@@ -74,7 +74,7 @@ Pages RunStandalone(const std::vector<ItemSpec>& items, RecordingErrorSink& sink
     std::shared_ptr<objects::SeriesData> series;
     for (const auto& s : items) {
         auto e = BuildStandalone(host, s, DefaultSheets(), true);
-        if (s.kind == ItemSpec::Map) series = standalone::StandaloneHost::Impl(e).series;
+        if (s.kind == ItemSpec::Map) series = standalone::StandaloneHost::ElementOf(e).series;
     }
     WriteRecords(items, FindByName, NewManager);
     book::AnchorSelection selection(NewManager, [&] { return static_cast<int>(sink.reports.size()); });

@@ -705,7 +705,7 @@ TEST(MapBook, PagesAreSteppedInOrderEachPutInForceWithoutAnEventLog) {
     standalone::Document doc(host);
     doc.Load(kSample);
     standalone::MapBook book(doc);
-    const objects::SeriesData& series = *standalone::StandaloneHost::Impl(book.SeriesFrame()).series;
+    const objects::SeriesData& series = *standalone::StandaloneHost::ElementOf(book.SeriesFrame()).series;
     struct Case {
         std::string text;
         std::vector<int32_t> shown;

@@ -33,7 +33,7 @@ ComPtr<PropertyBag> Bag(std::initializer_list<std::pair<const char*, Variant>> e
 
 ComPtr<LayoutElement> Named(StandaloneHost& host, const std::string& name) {
     for (const auto& e : host.State().elements) {
-        if (StandaloneHost::Impl(e).name() == name) return e;
+        if (StandaloneHost::ElementOf(e).name() == name) return e;
     }
     return {};
 }
@@ -139,16 +139,16 @@ TEST(Document, KeepsElementsGeometryAndCompanions) {
     EXPECT_EQ(s.page_width, 29.7);
     EXPECT_EQ(doc.Units(), "centimeters");
     ASSERT_EQ(s.elements.size(), 3u);
-    auto& map = StandaloneHost::Impl(s.elements[0]);
+    auto& map = StandaloneHost::ElementOf(s.elements[0]);
     EXPECT_EQ(map.Kind(), ElementKind::MapFrame);
     EXPECT_EQ(map.BoundsRect(), (Rect{0.8, 1.8, 20.2, 19.2}));
-    auto& legend = StandaloneHost::Impl(s.elements[1]);
+    auto& legend = StandaloneHost::ElementOf(s.elements[1]);
     EXPECT_EQ(legend.Kind(), ElementKind::IndexedGroup);
     ASSERT_EQ(legend.Members().size(), 2u);
-    EXPECT_EQ(StandaloneHost::Impl(legend.Members()[1]).Kind(), ElementKind::SequenceAndIndexedGroup);
-    EXPECT_EQ(StandaloneHost::Impl(s.elements[2]).Kind(), ElementKind::Group);
+    EXPECT_EQ(StandaloneHost::ElementOf(legend.Members()[1]).Kind(), ElementKind::SequenceAndIndexedGroup);
+    EXPECT_EQ(StandaloneHost::ElementOf(s.elements[2]).Kind(), ElementKind::Group);
     EXPECT_EQ(doc.StyleOf(legend.Members()[0]).font_size, 14);
-    auto swatch = StandaloneHost::Impl(legend.Members()[1]).Members()[0];
+    auto swatch = StandaloneHost::ElementOf(legend.Members()[1]).Members()[0];
     EXPECT_EQ(doc.StyleOf(swatch).picture, std::filesystem::path("/data/atlas/swatch.png"));
     EXPECT_EQ(s.series_layouts.at("Atlas"), Variant(int32_t{4}));
     EXPECT_EQ(s.section_templates.at("Book").starting_page, Variant(int16_t{3}));
@@ -185,7 +185,7 @@ TEST(Document, KeepsWhatThisVersionDoesNotUse) {
     Document doc(host);
     doc.Load(dir / "doc.json");
     // An edit through the host, as the engine makes them.
-    StandaloneHost::Impl(Named(host, "Title")).Move(0.5, -1);
+    StandaloneHost::ElementOf(Named(host, "Title")).Move(0.5, -1);
     auto family = Named(host, "Title")
                       ->CustomProperty()
                       .ObjectAs<PropertyBag>()
@@ -229,7 +229,7 @@ std::string LoadMessage(const std::function<void(Document&)>& load) {
     const std::string message = MessageOf<DocumentError>([&] { load(doc); }, "loaded");
     const auto& s = host.State();
     if (message != "loaded") {
-        EXPECT_TRUE(s.elements.size() == 1 && StandaloneHost::Impl(s.elements[0]).name() == "Title" &&
+        EXPECT_TRUE(s.elements.size() == 1 && StandaloneHost::ElementOf(s.elements[0]).name() == "Title" &&
                     s.page_width == 8.5 && doc.Path() == "good.json")
             << message << ": the refused document reached the host";
     }
@@ -395,7 +395,7 @@ TEST(Document, RefusesToSaveWhatCouldNotBeLoadedAgain) {
         std::function<void(StandaloneHost&)> edit;
         std::string message;
     } cases[] = {
-        {[](StandaloneHost& host) { StandaloneHost::Impl(host.State().elements[0]).Move(1e308, 0); },
+        {[](StandaloneHost& host) { StandaloneHost::ElementOf(host.State().elements[0]).Move(1e308, 0); },
          "/elements/0/rect: expected coordinates from -4000 to 4000 inches"},
         // A value set by a command, as the anchor command sets record values.
         {[](StandaloneHost& host) {
@@ -424,7 +424,7 @@ TEST(Document, AnInterruptedSaveLeavesTheOldDocument) {
     Document doc(host);
     doc.Save(path);
     const std::string before = ReadText(path);
-    StandaloneHost::Impl(host.State().elements[0]).Move(1, 1);
+    StandaloneHost::ElementOf(host.State().elements[0]).Move(1, 1);
     const auto files = [&] { return std::distance(std::filesystem::directory_iterator(dir.Path()), {}); };
 
     for (const char* step : {"Document.Write", "Document.Rename"}) {
@@ -509,7 +509,7 @@ TEST(Document, TwoUpdatesOfOneDocumentBothLand) {
     const auto path = dir / "doc.json";
     WriteText(path, kMinimal);
     const auto append = [&](StandaloneHost& host, const std::string& more) {
-        StandaloneHost::Impl(host.State().elements[0]).text += more;
+        StandaloneHost::ElementOf(host.State().elements[0]).text += more;
     };
     // The second starts once the first holds the document, as a second command would.
     int go[2];
@@ -548,7 +548,7 @@ TEST(Document, TwoUpdatesOfOneDocumentBothLand) {
     StandaloneHost after;
     Document loaded(after);
     loaded.Load(path);
-    EXPECT_EQ(StandaloneHost::Impl(after.State().elements[0]).text, "Atlas+first+second");
+    EXPECT_EQ(StandaloneHost::ElementOf(after.State().elements[0]).text, "Atlas+first+second");
 }
 
 }  // namespace

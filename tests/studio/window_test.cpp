@@ -110,7 +110,7 @@ protected:
         ComPtr<LayoutElement> found;
         standalone::WalkElements(window_->Host().State().elements,
                                  [&](const ComPtr<LayoutElement>& e, const std::string&) {
-                                     if (StandaloneHost::Impl(e).name() == name) found = e;
+                                     if (StandaloneHost::ElementOf(e).name() == name) found = e;
                                  });
         EXPECT_TRUE(found) << name;
         return found;
@@ -136,7 +136,7 @@ protected:
 
     std::vector<std::string> SelectedNames() {
         std::vector<std::string> out;
-        for (const auto& e : window_->Selected()) out.push_back(StandaloneHost::Impl(e).name());
+        for (const auto& e : window_->Selected()) out.push_back(StandaloneHost::ElementOf(e).name());
         return out;
     }
     std::unique_ptr<PropertySheet> Sheet() {
@@ -450,7 +450,7 @@ TEST_F(WindowTest, ADoubleClickOpensTheSheetModallyAndOkRedrawsWithTheEdit) {
     const Rect r = Where("Page Number");
     QTest::mouseDClick(PageView(), Qt::LeftButton, {}, OnView((r.xmin + r.xmax) / 2, (r.ymin + r.ymax) / 2));
     EXPECT_TRUE(seen);
-    EXPECT_EQ(StandaloneHost::Impl(window_->Selected().at(0)).name(), "Folio");
+    EXPECT_EQ(StandaloneHost::ElementOf(window_->Selected().at(0)).name(), "Folio");
     EXPECT_NE(window_->findChild<QLabel*>("statusText")->text().indexOf("Selected: Folio"), -1);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
