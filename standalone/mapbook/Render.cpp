@@ -357,8 +357,8 @@ std::string SizeText(double v) {
 
 }  // namespace
 
-struct BookRenderer::Impl {
-    Impl(const Document& d, const MapBook& b) : doc(d), book(b) {}
+struct BookRenderer::Outputs {
+    Outputs(const Document& d, const MapBook& b) : doc(d), book(b) {}
     const Document& doc;
     const MapBook& book;
     // Destroyed in reverse: the painter ends before its writer, the writer before its device,
@@ -382,81 +382,81 @@ struct BookRenderer::Impl {
 };
 
 BookRenderer::BookRenderer(const Document& document, const MapBook& book)
-    : impl_(std::make_unique<Impl>(document, book)) {
+    : outputs_(std::make_unique<Outputs>(document, book)) {
     EnsureGuiApplication();
 }
 
 BookRenderer::~BookRenderer() {
-    if (impl_->pdf_painter && impl_->pdf_painter->isActive()) impl_->pdf_painter->end();
+    if (outputs_->pdf_painter && outputs_->pdf_painter->isActive()) outputs_->pdf_painter->end();
 }
 
 void BookRenderer::StartPdf(const std::filesystem::path& path) {
-    const HostState& s = impl_->doc.Host().State();
-    const double ppu = PointsPerUnit(impl_->doc.Units());
+    const HostState& s = outputs_->doc.Host().State();
+    const double ppu = PointsPerUnit(outputs_->doc.Units());
     const double w = s.page_width * ppu, h = s.page_height * ppu;
     if (!(w >= kSmallestPdfPoints && w <= kLargestPdfPoints && h >= kSmallestPdfPoints && h <= kLargestPdfPoints)) {
         throw RenderError(path.string() + ": a page of " + SizeText(w) + " x " + SizeText(h) +
                           " points cannot be drawn: a PDF page is 3 to 14400 points a side");
     }
-    impl_->pdf_file = std::make_unique<AtomicFile>(path, "Book");
-    impl_->pdf_device = std::make_unique<AtomicDevice>(*impl_->pdf_file);
-    impl_->pdf = std::make_unique<QPdfWriter>(impl_->pdf_device.get());
-    impl_->pdf->setPageSize(QPageSize(QSizeF(w, h), QPageSize::Point, QString(), QPageSize::ExactMatch));
-    impl_->pdf->setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Point);
-    impl_->pdf->setResolution(300);
-    impl_->pdf->setCreator(QStringLiteral("crvanchor"));
-    impl_->pdf_painter = std::make_unique<QPainter>();
-    if (!impl_->pdf_painter->begin(impl_->pdf.get())) {
-        impl_->ThrowIfPdfFailed();
+    outputs_->pdf_file = std::make_unique<AtomicFile>(path, "Book");
+    outputs_->pdf_device = std::make_unique<AtomicDevice>(*outputs_->pdf_file);
+    outputs_->pdf = std::make_unique<QPdfWriter>(outputs_->pdf_device.get());
+    outputs_->pdf->setPageSize(QPageSize(QSizeF(w, h), QPageSize::Point, QString(), QPageSize::ExactMatch));
+    outputs_->pdf->setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Point);
+    outputs_->pdf->setResolution(300);
+    outputs_->pdf->setCreator(QStringLiteral("crvanchor"));
+    outputs_->pdf_painter = std::make_unique<QPainter>();
+    if (!outputs_->pdf_painter->begin(outputs_->pdf.get())) {
+        outputs_->ThrowIfPdfFailed();
         throw RenderError(path.string() + ": cannot start the PDF");
     }
-    impl_->pdf_has_page = false;
+    outputs_->pdf_has_page = false;
 }
 
 void BookRenderer::SetPngFolder(const std::filesystem::path& folder, double dotsPerInch, bool outline) {
     // Checked before the folder is made: a page that cannot be drawn leaves nothing behind.
-    const HostState& s = impl_->doc.Host().State();
-    const double inches = 72.0 / PointsPerUnit(impl_->doc.Units());
+    const HostState& s = outputs_->doc.Host().State();
+    const double inches = 72.0 / PointsPerUnit(outputs_->doc.Units());
     const double w = std::round(s.page_width / inches * dotsPerInch);
     const double h = std::round(s.page_height / inches * dotsPerInch);
     if (!(w >= 1 && w <= kLargestPngPixels && h >= 1 && h <= kLargestPngPixels)) {
         throw RenderError("--png: a page of " + SizeText(s.page_width) + " x " + SizeText(s.page_height) + " " +
-                          impl_->doc.Units() + " at " + SizeText(dotsPerInch) + " dots per inch would be " +
+                          outputs_->doc.Units() + " at " + SizeText(dotsPerInch) + " dots per inch would be " +
                           SizeText(w) + " x " + SizeText(h) + " pixels; a page picture is 1 to 32767 pixels a side");
     }
     MakeOutputFolder("--png", folder);
-    impl_->png_folder = folder;
-    impl_->png_dpi = dotsPerInch;
-    impl_->png_outline = outline;
-    impl_->png_width = static_cast<int>(w);
-    impl_->png_height = static_cast<int>(h);
+    outputs_->png_folder = folder;
+    outputs_->png_dpi = dotsPerInch;
+    outputs_->png_outline = outline;
+    outputs_->png_width = static_cast<int>(w);
+    outputs_->png_height = static_cast<int>(h);
 }
 
 std::filesystem::path BookRenderer::PngPath(int32_t page) const {
     char name[32];
     std::snprintf(name, sizeof name, "page-%03d.png", page);
-    return impl_->png_folder / name;
+    return outputs_->png_folder / name;
 }
 
 void BookRenderer::AddPage(int32_t page) {
-    if (impl_->pdf_painter) {
-        if (impl_->pdf_has_page) impl_->pdf->newPage();
-        impl_->pdf_has_page = true;
-        impl_->Draw(*impl_->pdf_painter, impl_->pdf->width(), page);
-        impl_->ThrowIfPdfFailed();
+    if (outputs_->pdf_painter) {
+        if (outputs_->pdf_has_page) outputs_->pdf->newPage();
+        outputs_->pdf_has_page = true;
+        outputs_->Draw(*outputs_->pdf_painter, outputs_->pdf->width(), page);
+        outputs_->ThrowIfPdfFailed();
     }
-    if (!impl_->png_folder.empty()) {
-        QImage image(impl_->png_width, impl_->png_height, QImage::Format_RGB32);
+    if (!outputs_->png_folder.empty()) {
+        QImage image(outputs_->png_width, outputs_->png_height, QImage::Format_RGB32);
         if (image.isNull()) throw RenderError(PngPath(page).string() + ": not enough memory for the page picture");
         image.fill(Qt::white);
-        const int dpm = static_cast<int>(std::lround(impl_->png_dpi / 0.0254));
+        const int dpm = static_cast<int>(std::lround(outputs_->png_dpi / 0.0254));
         image.setDotsPerMeterX(dpm);
         image.setDotsPerMeterY(dpm);
         {
             QPainter p(&image);
-            impl_->Draw(p, impl_->png_width, page);
-            if (impl_->png_outline) {
-                DrawOutlines(p, impl_->doc, impl_->book, page, impl_->png_width / impl_->doc.Host().State().page_width);
+            outputs_->Draw(p, outputs_->png_width, page);
+            if (outputs_->png_outline) {
+                DrawOutlines(p, outputs_->doc, outputs_->book, page, outputs_->png_width / outputs_->doc.Host().State().page_width);
             }
         }
         // Encoded in memory, then replaced whole: a full disk leaves the former page as it was.
@@ -473,17 +473,17 @@ void BookRenderer::AddPage(int32_t page) {
 }
 
 void BookRenderer::Finish() {
-    if (impl_->pdf_painter) {
+    if (outputs_->pdf_painter) {
         // A PDF needs a page; an empty book still gets a blank one.
-        impl_->pdf_has_page = true;
-        const bool ended = impl_->pdf_painter->end();
-        impl_->pdf_painter.reset();
-        impl_->pdf.reset();
-        impl_->ThrowIfPdfFailed();
-        if (!ended) throw RenderError(impl_->pdf_file->Destination().string() + ": cannot finish the PDF");
-        impl_->pdf_file->Commit();
-        impl_->pdf_device.reset();
-        impl_->pdf_file.reset();
+        outputs_->pdf_has_page = true;
+        const bool ended = outputs_->pdf_painter->end();
+        outputs_->pdf_painter.reset();
+        outputs_->pdf.reset();
+        outputs_->ThrowIfPdfFailed();
+        if (!ended) throw RenderError(outputs_->pdf_file->Destination().string() + ": cannot finish the PDF");
+        outputs_->pdf_file->Commit();
+        outputs_->pdf_device.reset();
+        outputs_->pdf_file.reset();
     }
 }
 

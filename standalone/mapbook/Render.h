@@ -52,8 +52,9 @@ public:
     std::filesystem::path PngPath(int32_t page) const;
 
 private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+    // The PDF being written and the PNG folder's settings.
+    struct Outputs;
+    std::unique_ptr<Outputs> outputs_;
 };
 
 }  // namespace crv::standalone
