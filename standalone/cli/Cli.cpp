@@ -6,7 +6,8 @@
 #include "errors/ErrorHandling.h"
 #include "support/Activation.h"
 #include "standalone/mapbook/Book.h"
-#include "standalone/mapbook/Export.h"
+#include "standalone/mapbook/Render.h"
+#include "standalone/mapbook/Surface.h"
 #include "book/RecordEdit.h"
 #include "support/CommandLine.h"
 #include "support/Edge.h"
@@ -169,6 +170,22 @@ void CheckOutputs(const BookArgs& a, const Document& doc, const PageList& pages)
     }
 }
 
+// Beyond this many page units either way no placement is meant: it comes from a no-data value
+// or a broken record, and a document saved with it would keep it.
+constexpr double kPlacementLimit = 1e6;
+
+void CheckSavable(const fs::path& save, const Document& doc) {
+    WalkElements(doc.Host().State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
+        const Rect r = StandaloneHost::ExtentOf(e);
+        for (const double v : {r.xmin, r.ymin, r.xmax, r.ymax}) {
+            if (std::isfinite(v) && std::fabs(v) <= kPlacementLimit) continue;
+            throw UsageError("--save " + QuotedValue(save.string()) + ": " +
+                             QuotedValue(StandaloneHost::Impl(e).name()) + " would be stored at " + RectText(r) +
+                             ", beyond any page (a distance field may hold a no-data value); nothing was written");
+        }
+    });
+}
+
 int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const StderrErrorSink& sink) {
     using Clock = std::chrono::steady_clock;
     const BookArgs a = ParseBookArgs(args);
@@ -197,36 +214,42 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     for (const std::string& note : book.RecordNotes()) err << "crvanchor: " << note << "\n";
 
-    BookPages pages(book, std::move(pageList));
-    ExportOptions options;
-    options.pdf = a.pdf;
-    options.png = a.png;
-    options.dpi = a.dpi;
-    options.report = a.report;
-    options.save = a.save;
-    options.document_name = a.doc.generic_string();
-    options.check_overlap = a.check_overlap;
-    options.outline = a.outline;
-    Progress progress(err, pages.Count());
-    BookExporter exporter(doc);
-    try {
-        exporter.Export(
-            pages, options, [&progress](size_t done, int32_t page) { progress.Step(done, page); },
-            [&sink] { return sink.Count(); });
-    } catch (const ExportError& e) {
-        throw UsageError(e.what());
+    BookDriver& driver = book.Driver();
+    std::unique_ptr<BookRenderer> renderer;
+    if (a.pdf || a.png) {
+        renderer = std::make_unique<BookRenderer>(doc, book);
+        if (a.pdf) renderer->StartPdf(*a.pdf);
+        if (a.png) renderer->SetPngFolder(*a.png, a.dpi, a.outline);
+        book.Surface().SetDrawing([&renderer](int32_t page) { renderer->AddPage(page); });
     }
+    if (a.report) {
+        book.Surface().SetDocumentName(a.doc.generic_string());
+        driver.StartReport(*a.report);
+    }
+    driver.CheckOverlap(a.check_overlap);
+    const size_t count = pageList.Count();
+    Progress progress(err, count);
+    driver.OnPage([&progress](size_t done, int32_t page) { progress.Step(done, page); });
+    driver.Run(std::move(pageList));
+    if (a.save) CheckSavable(*a.save, doc);
+    double rendering = driver.Times().drawing;
+    if (renderer) {
+        const auto start = Clock::now();
+        renderer->Finish();
+        rendering += std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    driver.Finish();
+    if (a.save) doc.Save(*a.save);
     progress.Done();
-    for (const std::string& line : exporter.Checks().Lines()) err << "crvanchor: " << line << "\n";
+    for (const std::string& line : driver.Checks().Lines()) err << "crvanchor: " << line << "\n";
 
-    const size_t count = pages.Count();
     out << BookSummary(a.doc.string(), count, book.AnchorOrder().size(), {a.pdf, a.png, a.report, a.save});
     if (a.timing) {
-        const ExportTimes& t = exporter.Times();
+        const DriverTimes& t = driver.Times();
         out << TimingLine({std::chrono::duration<double>(Clock::now() - runStart).count(), loading, t.anchoring,
-                           t.reporting, t.rendering, count * book.AnchorOrder().size()});
+                           t.reporting, rendering, count * book.AnchorOrder().size()});
     }
-    return a.strict && !exporter.Checks().Empty() ? 1 : 0;
+    return a.strict && !driver.Checks().Empty() ? 1 : 0;
 }
 
 // ------------------------------------------------------------------ show
