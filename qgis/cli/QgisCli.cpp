@@ -6,6 +6,7 @@
 #include "qgis/host/Records.h"
 #include "support/Activation.h"
 #include "book/BookDriver.h"
+#include "book/OutputCheck.h"
 #include "book/RecordEdit.h"
 #include "support/AtomicFile.h"
 #include "support/CommandLine.h"
@@ -138,8 +139,6 @@ Args ParseArgs(const std::vector<std::string>& args) {
     return a;
 }
 
-bool SameFile(const fs::path& a, const fs::path& b) { return support::IdentityOf(a) == support::IdentityOf(b); }
-
 // QGIS takes paths as text: bytes that are not UTF-8 would be changed on the way, and the file
 // read or written would be another one.
 void RequireUtf8Path(const std::string& option, const fs::path& path, const std::string& why) {
@@ -147,41 +146,37 @@ void RequireUtf8Path(const std::string& option, const fs::path& path, const std:
         throw UsageError(option + QuotedValue(path.string()) + ": " + why + " only a path that is UTF-8 text");
 }
 
+// The outputs as the shared check takes them; QGIS writes the PDF and the project itself, by
+// a path it takes as text.
+book::BookFiles OutputsOf(const Args& a) {
+    book::BookFiles files;
+    for (const auto& [option, path] : {std::pair{"--pdf", a.pdf}, {"--report", a.report}, {"--save", a.save}}) {
+        if (path) files.outputs.push_back({option, *path});
+    }
+    files.wording = book::BookFiles::Wording::ThatIsTheFile;
+    return files;
+}
+
 // Outputs that would replace the project being read, or each other, or that name what they
 // cannot be, are refused before anything is written; saving the project in place is what
-// --save PROJECT asks.
+// --save PROJECT asks. A file of several names is refused too: a rename over one would part it
+// from the others.
 void CheckOutputs(const Args& a) {
-    std::vector<std::pair<std::string, fs::path>> files;
-    for (const auto& [option, path] : {std::pair{"--pdf", a.pdf}, {"--report", a.report}, {"--save", a.save}}) {
-        if (path) files.emplace_back(option, *path);
-    }
     if (a.pdf) RequireUtf8Path("--pdf ", *a.pdf, "QGIS writes a PDF to");
     if (a.save) RequireUtf8Path("--save ", *a.save, "QGIS writes a project to");
-    for (size_t i = 0; i < files.size(); ++i) {
-        const auto& [option, path] = files[i];
-        const support::FileIdentity id = support::IdentityOf(path);
-        if (id.exists && !id.regular)
-            throw UsageError(option + " " + QuotedValue(path.string()) + ": not a regular file; nothing was written");
-        try {
-            support::RequireReplaceable(path, option + " " + QuotedValue(path.string()));
-        } catch (const support::FileWriteError& e) {
-            throw UsageError(std::string(e.what()) + "; nothing was written");
-        }
-        if (option != "--save" && SameFile(path, a.project)) {
-            throw UsageError(option + " " + QuotedValue(path.string()) +
-                             ": that is the project being read; nothing was written");
-        }
-        for (size_t j = 0; j < i; ++j) {
-            if (SameFile(path, files[j].second)) {
-                throw UsageError(option + " " + QuotedValue(path.string()) + ": that is the " + files[j].first +
-                                 " file; nothing was written");
+    book::BookFiles files = OutputsOf(a);
+    files.inputs.push_back({"the project being read", a.project, true});
+    files.png = a.png;
+    try {
+        book::CheckOutputs(files, [](const book::BookFiles::File& output) {
+            try {
+                support::RequireReplaceable(output.path, output.what + " " + QuotedValue(output.path.string()));
+            } catch (const support::FileWriteError& e) {
+                throw UsageError(std::string(e.what()) + "; nothing was written");
             }
-        }
-    }
-    if (a.png) {
-        const support::FileIdentity folder = support::IdentityOf(*a.png);
-        if (folder.exists && !folder.folder)
-            throw UsageError("--png " + QuotedValue(a.png->string()) + ": not a folder; nothing was written");
+        });
+    } catch (const book::OutputRefused& e) {
+        throw UsageError(e.what());
     }
 }
 
@@ -209,22 +204,19 @@ std::vector<std::pair<std::string, fs::path>> LayerFiles(const QgsProject& proje
 // Outputs that would replace a file the project draws from (a layer's data, a picture of the
 // layout) are refused once the project is read, before anything is written.
 void CheckOutputsAgainstData(const Args& a, QgsProject& project, QgsPrintLayout& layout) {
-    std::vector<std::pair<std::string, fs::path>> inputs;
+    book::BookFiles files = OutputsOf(a);
     for (const auto& [layer, path] : LayerFiles(project))
-        inputs.emplace_back("the data of the layer " + QuotedValue(layer), path);
+        files.inputs.push_back({"the data of the layer " + QuotedValue(layer), path});
     QList<QgsLayoutItemPicture*> pictures;
     layout.layoutItems(pictures);
     for (QgsLayoutItemPicture* picture : pictures) {
         if (!picture->picturePath().isEmpty())
-            inputs.emplace_back("a picture of the layout", picture->picturePath().toStdString());
+            files.inputs.push_back({"a picture of the layout", picture->picturePath().toStdString()});
     }
-    for (const auto& [option, path] : {std::pair{"--pdf", a.pdf}, {"--report", a.report}, {"--save", a.save}}) {
-        if (!path) continue;
-        for (const auto& [what, input] : inputs) {
-            if (SameFile(*path, input))
-                throw UsageError(std::string(option) + " " + QuotedValue(path->string()) + ": that is " + what +
-                                 "; nothing was written");
-        }
+    try {
+        book::CheckOutputs(files);
+    } catch (const book::OutputRefused& e) {
+        throw UsageError(e.what());
     }
 }
 

@@ -8,6 +8,7 @@
 #include "standalone/mapbook/Book.h"
 #include "standalone/mapbook/Render.h"
 #include "standalone/mapbook/Surface.h"
+#include "book/OutputCheck.h"
 #include "book/RecordEdit.h"
 #include "support/CommandLine.h"
 #include "support/Edge.h"
@@ -114,59 +115,23 @@ BookArgs ParseBookArgs(const std::vector<std::string>& args) {
 // a map series dataset, a picture) or another output, or that names something it cannot be.
 // The document itself may be the --save target: saving it there is what is asked.
 void CheckOutputs(const BookArgs& a, const Document& doc, const PageList& pages) {
-    struct Named {
-        std::string what;
-        fs::path path;
-        FileIdentity id;
-    };
-    std::vector<Named> inputs{{"the map document being read", a.doc, IdentityOf(a.doc)}};
+    BookFiles files;
+    files.inputs.push_back({"the map document being read", a.doc, true});
     WalkElements(doc.Host().State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
-        if (const SeriesOrigin* origin = doc.SeriesOriginOf(e)) {
-            inputs.push_back({"the map series dataset of the document", origin->dataset, IdentityOf(origin->dataset)});
-        }
+        if (const SeriesOrigin* origin = doc.SeriesOriginOf(e))
+            files.inputs.push_back({"the map series dataset of the document", origin->dataset});
         const fs::path& picture = doc.StyleOf(e).picture;
-        if (!picture.empty()) inputs.push_back({"a picture of the layout", picture, IdentityOf(picture)});
+        if (!picture.empty()) files.inputs.push_back({"a picture of the layout", picture});
     });
-    std::vector<Named> files;
     for (const auto& [option, path] : {std::pair{"--pdf", a.pdf}, {"--report", a.report}, {"--save", a.save}}) {
-        if (path) files.push_back({option, *path, IdentityOf(*path)});
+        if (path) files.outputs.push_back({option, *path});
     }
-    auto refuse = [](const std::string& option, const fs::path& path, const std::string& why) {
-        throw UsageError(option + " " + QuotedValue(path.string()) + ": " + why + "; nothing was written");
-    };
-    for (size_t i = 0; i < files.size(); ++i) {
-        const Named& f = files[i];
-        if (f.id.exists && !f.id.regular) refuse(f.what, f.path, "not a regular file");
-        for (const Named& in : inputs) {
-            const bool savingInPlace = f.what == "--save" && &in == &inputs.front();
-            if (f.id == in.id && !savingInPlace) refuse(f.what, f.path, "that is " + in.what);
-        }
-        for (size_t j = 0; j < i; ++j) {
-            if (f.id == files[j].id) refuse(f.what, f.path, "the same file as " + files[j].what);
-        }
-    }
-    if (!a.png) return;
-    const FileIdentity folder = IdentityOf(*a.png);
-    if (folder.exists && !folder.folder) refuse("--png", *a.png, "not a folder");
-    for (const Named& in : inputs) {
-        if (folder == in.id) refuse("--png", *a.png, "that is " + in.what);
-    }
-    // A page picture must not replace an input or another output that lies in the same folder.
-    std::vector<Named> others = inputs;
-    others.insert(others.end(), files.begin(), files.end());
-    for (const Named& o : others) {
-        const fs::path p = WithoutTrailingSlash(o.path);
-        const std::string name = p.filename().string();
-        int32_t page = 0;
-        if (name.size() < 12 || name.rfind("page-", 0) != 0 || name.substr(name.size() - 4) != ".png") continue;
-        const auto [end, ec] = std::from_chars(name.data() + 5, name.data() + name.size() - 4, page);
-        if (ec != std::errc() || end != name.data() + name.size() - 4) continue;
-        if (!pages.Contains(page)) continue;
-        if (IdentityOf(p.has_parent_path() ? p.parent_path() : fs::path(".")) == folder) {
-            refuse("--png", *a.png,
-                   "its page picture " + name + " would replace " +
-                       (o.what.rfind("--", 0) == 0 ? "the " + o.what + " file" : o.what));
-        }
+    files.png = a.png;
+    files.png_pages = pages;
+    try {
+        book::CheckOutputs(files);
+    } catch (const OutputRefused& e) {
+        throw UsageError(e.what());
     }
 }
 
