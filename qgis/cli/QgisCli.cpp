@@ -538,14 +538,13 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         surface, NewManager, [&sink] { return sink.Count(); },
         [&host](const ComPtr<LayoutElement>& e) { return host.WhyMoveDoesNotHold(e); });
     const book::AnchorSelection& selection = driver.Selection();
+    book::TellSelection(selection, "crvanchor-qgis", err);
+    // An element QGIS places from data is a finding of every page, named once above.
     for (const auto& left : selection.LeftOutElements()) {
-        err << "crvanchor-qgis: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
-        // An element QGIS places from data is a finding of every page, named once here.
         const std::string why = host.WhyMoveDoesNotHold(left.element);
         if (!why.empty() && left.reason == why)
             driver.AddStandingFinding({book::CheckFinding::Kind::DataDefined, left.name, ""});
     }
-    for (const std::string& note : selection.RecordNotes()) err << "crvanchor-qgis: " << note << "\n";
     if (a.report) driver.StartReport(*a.report);
     driver.CheckOverlap(a.check_overlap);
     const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
@@ -582,19 +581,13 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     progress.Done();
     driver.Finish();
     if (a.save) s.Save(*a.save);
-    for (const std::string& line : driver.Checks().Lines()) err << "crvanchor-qgis: " << line << "\n";
 
-    const size_t count = pages.Count();
-    out << support::BookSummary(a.project.string() + " (" + *a.layout + ")", count, selection.Elements().size(),
-                                {a.pdf, a.png, a.report, a.save});
-    if (a.timing) {
-        const double total = std::chrono::duration<double>(Clock::now() - runStart).count();
-        const book::DriverTimes& t = driver.Times();
-        out << support::TimingLine({total, loading, t.anchoring, t.reporting,
-                                    std::max(0.0, total - loading - t.anchoring - t.reporting),
-                                    count * selection.Elements().size()});
-    }
-    return a.strict && !driver.Checks().Empty() ? 1 : 0;
+    book::BookEnd end{
+        "crvanchor-qgis", a.project.string() + " (" + *a.layout + ")", {a.pdf, a.png, a.report, a.save}, a.strict, {}};
+    // QGIS draws the PDF inside its exporter: the drawing is the rest of the run.
+    if (a.timing)
+        end.timing = book::BookEnd::Timing{std::chrono::duration<double>(Clock::now() - runStart).count(), loading, {}};
+    return book::TellBookEnd(driver, end, out, err);
 }
 
 int RunShow(const Args& a, std::ostream& out, std::ostream& err) {

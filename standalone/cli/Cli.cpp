@@ -174,10 +174,7 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     CheckOutputs(a, doc, pageList);
     MapBook book(doc, [&sink] { return sink.Count(); });
     const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
-    for (const auto& left : book.LeftOutElements()) {
-        err << "crvanchor: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
-    }
-    for (const std::string& note : book.RecordNotes()) err << "crvanchor: " << note << "\n";
+    TellSelection(book.Driver().Selection(), "crvanchor", err);
 
     BookDriver& driver = book.Driver();
     std::unique_ptr<BookRenderer> renderer;
@@ -192,8 +189,7 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         driver.StartReport(*a.report);
     }
     driver.CheckOverlap(a.check_overlap);
-    const size_t count = pageList.Count();
-    Progress progress(err, count);
+    Progress progress(err, pageList.Count());
     driver.OnPage([&progress](size_t done, int32_t page) { progress.Step(done, page); });
     driver.Run(std::move(pageList));
     if (a.save) CheckSavable(*a.save, doc);
@@ -206,15 +202,12 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     driver.Finish();
     if (a.save) doc.Save(*a.save);
     progress.Done();
-    for (const std::string& line : driver.Checks().Lines()) err << "crvanchor: " << line << "\n";
 
-    out << BookSummary(a.doc.string(), count, book.AnchorOrder().size(), {a.pdf, a.png, a.report, a.save});
-    if (a.timing) {
-        const DriverTimes& t = driver.Times();
-        out << TimingLine({std::chrono::duration<double>(Clock::now() - runStart).count(), loading, t.anchoring,
-                           t.reporting, rendering, count * book.AnchorOrder().size()});
-    }
-    return a.strict && !driver.Checks().Empty() ? 1 : 0;
+    BookEnd end{"crvanchor", a.doc.string(), {a.pdf, a.png, a.report, a.save}, a.strict, {}};
+    if (a.timing)
+        end.timing =
+            BookEnd::Timing{std::chrono::duration<double>(Clock::now() - runStart).count(), loading, rendering};
+    return TellBookEnd(driver, end, out, err);
 }
 
 // ------------------------------------------------------------------ show
