@@ -5,9 +5,8 @@
 #include "qgis/host/QgisHost.h"
 #include "qgis/host/Records.h"
 #include "support/Activation.h"
-#include "book/BookReport.h"
-#include "book/Checks.h"
-#include "book/Placement.h"
+#include "book/BookDriver.h"
+#include "book/OutputCheck.h"
 #include "book/RecordEdit.h"
 #include "support/AtomicFile.h"
 #include "support/CommandLine.h"
@@ -140,8 +139,6 @@ Args ParseArgs(const std::vector<std::string>& args) {
     return a;
 }
 
-bool SameFile(const fs::path& a, const fs::path& b) { return support::IdentityOf(a) == support::IdentityOf(b); }
-
 // QGIS takes paths as text: bytes that are not UTF-8 would be changed on the way, and the file
 // read or written would be another one.
 void RequireUtf8Path(const std::string& option, const fs::path& path, const std::string& why) {
@@ -149,41 +146,37 @@ void RequireUtf8Path(const std::string& option, const fs::path& path, const std:
         throw UsageError(option + QuotedValue(path.string()) + ": " + why + " only a path that is UTF-8 text");
 }
 
+// The outputs as the shared check takes them; QGIS writes the PDF and the project itself, by
+// a path it takes as text.
+book::BookFiles OutputsOf(const Args& a) {
+    book::BookFiles files;
+    for (const auto& [option, path] : {std::pair{"--pdf", a.pdf}, {"--report", a.report}, {"--save", a.save}}) {
+        if (path) files.outputs.push_back({option, *path});
+    }
+    files.wording = book::BookFiles::Wording::ThatIsTheFile;
+    return files;
+}
+
 // Outputs that would replace the project being read, or each other, or that name what they
 // cannot be, are refused before anything is written; saving the project in place is what
-// --save PROJECT asks.
+// --save PROJECT asks. A file of several names is refused too: a rename over one would part it
+// from the others.
 void CheckOutputs(const Args& a) {
-    std::vector<std::pair<std::string, fs::path>> files;
-    for (const auto& [option, path] : {std::pair{"--pdf", a.pdf}, {"--report", a.report}, {"--save", a.save}}) {
-        if (path) files.emplace_back(option, *path);
-    }
     if (a.pdf) RequireUtf8Path("--pdf ", *a.pdf, "QGIS writes a PDF to");
     if (a.save) RequireUtf8Path("--save ", *a.save, "QGIS writes a project to");
-    for (size_t i = 0; i < files.size(); ++i) {
-        const auto& [option, path] = files[i];
-        const support::FileIdentity id = support::IdentityOf(path);
-        if (id.exists && !id.regular)
-            throw UsageError(option + " " + QuotedValue(path.string()) + ": not a regular file; nothing was written");
-        try {
-            support::RequireReplaceable(path, option + " " + QuotedValue(path.string()));
-        } catch (const support::FileWriteError& e) {
-            throw UsageError(std::string(e.what()) + "; nothing was written");
-        }
-        if (option != "--save" && SameFile(path, a.project)) {
-            throw UsageError(option + " " + QuotedValue(path.string()) +
-                             ": that is the project being read; nothing was written");
-        }
-        for (size_t j = 0; j < i; ++j) {
-            if (SameFile(path, files[j].second)) {
-                throw UsageError(option + " " + QuotedValue(path.string()) + ": that is the " + files[j].first +
-                                 " file; nothing was written");
+    book::BookFiles files = OutputsOf(a);
+    files.inputs.push_back({"the project being read", a.project, true});
+    files.png = a.png;
+    try {
+        book::CheckOutputs(files, [](const book::BookFiles::File& output) {
+            try {
+                support::RequireReplaceable(output.path, output.what + " " + QuotedValue(output.path.string()));
+            } catch (const support::FileWriteError& e) {
+                throw UsageError(std::string(e.what()) + "; nothing was written");
             }
-        }
-    }
-    if (a.png) {
-        const support::FileIdentity folder = support::IdentityOf(*a.png);
-        if (folder.exists && !folder.folder)
-            throw UsageError("--png " + QuotedValue(a.png->string()) + ": not a folder; nothing was written");
+        });
+    } catch (const book::OutputRefused& e) {
+        throw UsageError(e.what());
     }
 }
 
@@ -211,22 +204,19 @@ std::vector<std::pair<std::string, fs::path>> LayerFiles(const QgsProject& proje
 // Outputs that would replace a file the project draws from (a layer's data, a picture of the
 // layout) are refused once the project is read, before anything is written.
 void CheckOutputsAgainstData(const Args& a, QgsProject& project, QgsPrintLayout& layout) {
-    std::vector<std::pair<std::string, fs::path>> inputs;
+    book::BookFiles files = OutputsOf(a);
     for (const auto& [layer, path] : LayerFiles(project))
-        inputs.emplace_back("the data of the layer " + QuotedValue(layer), path);
+        files.inputs.push_back({"the data of the layer " + QuotedValue(layer), path});
     QList<QgsLayoutItemPicture*> pictures;
     layout.layoutItems(pictures);
     for (QgsLayoutItemPicture* picture : pictures) {
         if (!picture->picturePath().isEmpty())
-            inputs.emplace_back("a picture of the layout", picture->picturePath().toStdString());
+            files.inputs.push_back({"a picture of the layout", picture->picturePath().toStdString()});
     }
-    for (const auto& [option, path] : {std::pair{"--pdf", a.pdf}, {"--report", a.report}, {"--save", a.save}}) {
-        if (!path) continue;
-        for (const auto& [what, input] : inputs) {
-            if (SameFile(*path, input))
-                throw UsageError(std::string(option) + " " + QuotedValue(path->string()) + ": that is " + what +
-                                 "; nothing was written");
-        }
+    try {
+        book::CheckOutputs(files);
+    } catch (const book::OutputRefused& e) {
+        throw UsageError(e.what());
     }
 }
 
@@ -377,80 +367,94 @@ std::string TypeOf(QgsLayoutItem* item) {
 std::vector<book::Placement> Placements(QgisHost& host, const book::AnchorSelection* selection) {
     std::vector<book::Placement> out;
     book::WalkLayout(RunningApplication()->Document()->PageLayout(),
-                           [&](const ComPtr<LayoutElement>& e, const std::string& group) {
-                               book::Placement p;
-                               p.name = e->Name();
-                               p.group = group;
-                               p.type = TypeOf(host.ItemOf(e));
-                               if (selection != nullptr) p.priority = selection->PriorityOf(e);
-                               p.anchored = p.priority.has_value();
-                               const auto display = MakeCom<Display, objects::DisplayImpl>();
-                               if (ComPtr<MapFrame>::Query(e)) {
-                                   auto polygon = NewPolygon();
-                                   e->QueryOutline(display, polygon);
-                                   auto env = polygon->GetEnvelope();
-                                   p.rect = {env->XMin(), env->YMin(), env->XMax(), env->YMax()};
-                               } else {
-                                   auto env = NewEnvelope();
-                                   e->QueryBounds(display, env);
-                                   p.rect = {env->XMin(), env->YMin(), env->XMax(), env->YMax()};
-                               }
-                               if (const auto page = host.PageOf(e); page && page->index > 0) {
-                                   p.layout_page = page->index;
-                                   p.page_size = std::pair{page->width, page->height};
-                               }
-                               out.push_back(std::move(p));
-                           });
+                     [&](const ComPtr<LayoutElement>& e, const std::string& group) {
+                         book::Placement p;
+                         p.name = e->Name();
+                         p.group = group;
+                         p.type = TypeOf(host.ItemOf(e));
+                         if (selection != nullptr) p.priority = selection->PriorityOf(e);
+                         p.anchored = p.priority.has_value();
+                         const auto display = MakeCom<Display, objects::DisplayImpl>();
+                         if (ComPtr<MapFrame>::Query(e)) {
+                             auto polygon = NewPolygon();
+                             e->QueryOutline(display, polygon);
+                             auto env = polygon->GetEnvelope();
+                             p.rect = {env->XMin(), env->YMin(), env->XMax(), env->YMax()};
+                         } else {
+                             auto env = NewEnvelope();
+                             e->QueryBounds(display, env);
+                             p.rect = {env->XMin(), env->YMin(), env->XMax(), env->YMax()};
+                         }
+                         if (const auto page = host.PageOf(e); page && page->index > 0) {
+                             p.layout_page = page->index;
+                             p.page_size = std::pair{page->width, page->height};
+                         }
+                         out.push_back(std::move(p));
+                     });
     return out;
 }
 
-// The atlas's pages, each put in force and anchored before QGIS draws it.
+// The layout as the book driver sees it: the atlas's page put in force, the items measured,
+// and each page's picture written when --png asks for one (QGIS's own exporter draws the PDF).
+class AtlasSurface final : public book::BookSurface {
+public:
+    AtlasSurface(QgisHost& host, QgsPrintLayout& layout, QgsLayoutAtlas* atlas, book::ReportHead head,
+                 std::function<void(int32_t)> draw)
+        : host_(host), layout_(layout), atlas_(atlas), head_(std::move(head)), draw_(std::move(draw)) {}
+
+    bool PutPageInForce(int32_t page) override { return atlas_ == nullptr || atlas_->seekTo(page - 1); }
+    std::vector<book::Placement> Measure(const book::AnchorSelection& selection) const override {
+        return Placements(host_, &selection);
+    }
+    std::pair<double, double> PageSize() const override {
+        const QRectF rect = layout_.pageCollection()->page(0)->rect();
+        return {rect.width(), rect.height()};
+    }
+    book::ReportHead Head() const override { return head_; }
+    void DrawPage(int32_t page) override {
+        if (draw_) draw_(page);
+    }
+
+private:
+    QgisHost& host_;
+    QgsPrintLayout& layout_;
+    QgsLayoutAtlas* atlas_;
+    book::ReportHead head_;
+    std::function<void(int32_t)> draw_;
+};
+
+// The book's pages as QGIS's exporter pulls them: each next() has the driver put the page in
+// force, anchor, measure and report it before QGIS draws it.
 class AnchoredPages final : public QgsAbstractLayoutIterator {
 public:
-    AnchoredPages(QgsPrintLayout& layout, QgsLayoutAtlas* atlas, book::AnchorSelection& selection,
-                  PageList pages, std::function<void(int32_t)> onPage)
-        : layout_(layout),
-          atlas_(atlas),
-          selection_(selection),
-          pages_(std::move(pages)),
-          on_page_(std::move(onPage)) {}
+    AnchoredPages(QgsPrintLayout& layout, QgsLayoutAtlas* atlas, book::BookDriver& driver, PageList pages)
+        : layout_(layout), atlas_(atlas), driver_(driver), pages_(std::move(pages)) {}
 
     QgsLayout* layout() override { return &layout_; }
     bool beginRender() override {
-        range_ = 0;
-        done_ = 0;
+        driver_.Begin(pages_);
         return atlas_ == nullptr || atlas_->beginRender();
     }
-    bool endRender() override { return atlas_ == nullptr || atlas_->endRender(); }
+    bool endRender() override {
+        driver_.End();
+        return atlas_ == nullptr || atlas_->endRender();
+    }
     int count() const override { return static_cast<int>(pages_.Count()); }
     bool next() override {
-        const auto& ranges = pages_.Ranges();
-        if (done_ > 0 && page_ < ranges[range_].last) {
-            ++page_;
-        } else {
-            if (done_ > 0) ++range_;
-            if (range_ >= ranges.size()) return false;
-            page_ = ranges[range_].first;
-        }
-        if (atlas_ != nullptr && !atlas_->seekTo(page_ - 1)) return false;
         // What fails here is kept and the export stopped, not thrown through QGIS's exporter.
         try {
-            const auto start = std::chrono::steady_clock::now();
-            selection_.PlacePage(page_);
-            anchoring_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            ++done_;
-            if (on_page_) on_page_(page_);
+            return driver_.Next();
         } catch (...) {
             failure_ = std::current_exception();
             return false;
         }
-        return true;
     }
     QString filePath(const QString& baseFilePath, const QString& extension) override {
-        return QStringLiteral("%1/page-%2.%3").arg(baseFilePath).arg(page_, 3, 10, QLatin1Char('0')).arg(extension);
+        return QStringLiteral("%1/page-%2.%3")
+            .arg(baseFilePath)
+            .arg(driver_.Cursor().Page(), 3, 10, QLatin1Char('0'))
+            .arg(extension);
     }
-    int32_t Page() const { return page_; }
-    double AnchoringSeconds() const { return anchoring_; }
     // Throws what stopped the pages, if anything did.
     void RethrowFailure() const {
         if (failure_) std::rethrow_exception(failure_);
@@ -459,14 +463,9 @@ public:
 private:
     QgsPrintLayout& layout_;
     QgsLayoutAtlas* atlas_;
-    book::AnchorSelection& selection_;
+    book::BookDriver& driver_;
     PageList pages_;
-    std::function<void(int32_t)> on_page_;
     std::exception_ptr failure_;
-    double anchoring_ = 0;
-    size_t range_ = 0;
-    int32_t page_ = 0;
-    size_t done_ = 0;
 };
 
 int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErrorSink& sink) {
@@ -500,83 +499,63 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what());
     }
-    QgisHost& host = *s.host;
-    book::AnchorSelection selection(
-        NewManager, [&sink] { return sink.Count(); },
-        [&host](const ComPtr<LayoutElement>& e) { return host.WhyMoveDoesNotHold(e); });
-    // An element QGIS places from data is a finding of every page, named once here.
-    std::vector<book::CheckFinding> dataDefined;
-    for (const auto& left : selection.LeftOutElements()) {
-        err << "crvanchor-qgis: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
-        const std::string why = host.WhyMoveDoesNotHold(left.element);
-        if (!why.empty() && left.reason == why)
-            dataDefined.push_back({book::CheckFinding::Kind::DataDefined, left.name, ""});
-    }
-    for (const std::string& note : selection.RecordNotes()) err << "crvanchor-qgis: " << note << "\n";
 
+    book::ReportHead head;
+    head.document = a.project.generic_string();
+    head.units = QgsUnitTypes::toAbbreviatedString(s.layout->units()).toStdString();
     const QRectF pageRect = s.layout->pageCollection()->page(0)->rect();
-    std::unique_ptr<book::BookReport> report;
-    if (a.report) {
-        book::ReportHead head;
-        head.document = a.project.generic_string();
-        head.units = QgsUnitTypes::toAbbreviatedString(s.layout->units()).toStdString();
-        head.page_width = pageRect.width();
-        head.page_height = pageRect.height();
-        if (atlas != nullptr) {
-            std::string frame;
-            QList<QgsLayoutItemMap*> maps;
-            s.layout->layoutItems(maps);
-            for (QgsLayoutItemMap* m : maps) {
-                if (m->atlasDriven() && frame.empty()) frame = m->id().toStdString();
-            }
-            head.series = book::ReportHead::Series{frame, 1, last};
+    head.page_width = pageRect.width();
+    head.page_height = pageRect.height();
+    if (atlas != nullptr) {
+        std::string frame;
+        QList<QgsLayoutItemMap*> maps;
+        s.layout->layoutItems(maps);
+        for (QgsLayoutItemMap* m : maps) {
+            if (m->atlasDriven() && frame.empty()) frame = m->id().toStdString();
         }
-        for (const auto& sel : selection.Elements()) head.anchor_order.push_back(sel.element->Name());
-        report = std::make_unique<book::BookReport>(*a.report, head);
+        head.series = book::ReportHead::Series{frame, 1, last};
     }
-    const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
-    double reporting = 0;
-    // Every page is measured once, as it is placed: the checks and the report need its rectangles.
-    book::CheckLog checks;
-    auto onPage = [&](int32_t page) {
-        const std::vector<book::Placement> placements = Placements(*s.host, &selection);
-        std::vector<book::CheckFinding> found =
-            book::CheckPage(placements, pageRect.width(), pageRect.height(), a.check_overlap);
-        found.insert(found.end(), dataDefined.begin(), dataDefined.end());
-        checks.AddPage(page, found);
-        if (report) {
-            const auto start = Clock::now();
-            report->AddPage(page, placements, found);
-            reporting += std::chrono::duration<double>(Clock::now() - start).count();
-        }
-    };
-
-    // Every output is checked before any is written: the folder first, then the pages.
-    if (a.png) support::MakeOutputFolder("--png", *a.png);
-    // One pass: each page is anchored once, then measured, drawn to its picture and, inside
-    // QGIS's own PDF export, to the PDF.
-    const auto writePicture = [&](int32_t page, const QString& file) {
+    // Each page's picture, encoded in memory, then replaced whole: a full disk leaves the former
+    // page as it was.
+    std::unique_ptr<AnchoredPages> it;
+    const auto writePicture = [&](int32_t page) {
+        const QString file = it->filePath(QString(), QStringLiteral("png")).mid(1);
         QgsLayoutExporter exporter(s.layout);
         const QImage image = exporter.renderPageToImage(0, QSize(), a.dpi);
         const fs::path name = *a.png / file.toStdString();
-        // Encoded in memory, then replaced whole: a full disk leaves the former page as it was.
         QByteArray bytes;
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
         if (image.isNull() || !image.save(&buffer, "PNG"))
             throw support::FileWriteError(name.string() + ": cannot draw the page picture of page " +
-                                             std::to_string(page));
+                                          std::to_string(page));
         support::WriteFileAtomically(name, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
-                                        "Book");
+                                     "Book");
     };
+    QgisHost& host = *s.host;
+    AtlasSurface surface(host, *s.layout, atlas, head, a.png ? std::function<void(int32_t)>(writePicture) : nullptr);
+    book::BookDriver driver(
+        surface, NewManager, [&sink] { return sink.Count(); },
+        [&host](const ComPtr<LayoutElement>& e) { return host.WhyMoveDoesNotHold(e); });
+    const book::AnchorSelection& selection = driver.Selection();
+    book::TellSelection(selection, "crvanchor-qgis", err);
+    // An element QGIS places from data is a finding of every page, named once above.
+    for (const auto& left : selection.LeftOutElements()) {
+        const std::string why = host.WhyMoveDoesNotHold(left.element);
+        if (!why.empty() && left.reason == why)
+            driver.AddStandingFinding({book::CheckFinding::Kind::DataDefined, left.name, ""});
+    }
+    if (a.report) driver.StartReport(*a.report);
+    driver.CheckOverlap(a.check_overlap);
+    const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
+
+    // Every output is checked before any is written: the folder first, then the pages.
+    if (a.png) support::MakeOutputFolder("--png", *a.png);
     support::Progress progress(err, pages.Count());
-    size_t done = 0;
-    std::unique_ptr<AnchoredPages> it;
-    it = std::make_unique<AnchoredPages>(*s.layout, atlas, selection, pages, [&](int32_t page) {
-        onPage(page);
-        if (a.png) writePicture(page, it->filePath(QString(), QStringLiteral("png")).mid(1));
-        progress.Step(++done, page);
-    });
+    driver.OnPage([&progress](size_t done, int32_t page) { progress.Step(done, page); });
+    // One pass: each page is anchored once, then measured, drawn to its picture and, inside
+    // QGIS's own PDF export, to the PDF.
+    it = std::make_unique<AnchoredPages>(*s.layout, atlas, driver, pages);
     if (a.pdf) {
         support::AtomicFile file(*a.pdf, "Book");
         QString error;
@@ -590,8 +569,8 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         // QGIS's writer does not see a full disk: what it wrote is read back before it replaces
         // the former PDF.
         if (const auto defect = support::PdfDefect(file.TempPath()))
-            throw support::FileWriteError(a.pdf->string() + ": cannot write: the PDF written is not whole (" +
-                                             *defect + "); the former file is left as it was");
+            throw support::FileWriteError(a.pdf->string() + ": cannot write: the PDF written is not whole (" + *defect +
+                                          "); the former file is left as it was");
         file.Commit();
     } else {
         it->beginRender();
@@ -600,28 +579,22 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         it->RethrowFailure();
     }
     progress.Done();
-    if (report) report->Finish(sink.Count());
+    driver.Finish();
     if (a.save) s.Save(*a.save);
-    for (const std::string& line : checks.Lines()) err << "crvanchor-qgis: " << line << "\n";
 
-    const size_t count = pages.Count();
-    out << support::BookSummary(a.project.string() + " (" + *a.layout + ")", count, selection.Elements().size(),
-                                   {a.pdf, a.png, a.report, a.save});
-    if (a.timing) {
-        const double total = std::chrono::duration<double>(Clock::now() - runStart).count();
-        const double anchoring = it->AnchoringSeconds();
-        out << support::TimingLine({total, loading, anchoring, reporting,
-                                       std::max(0.0, total - loading - anchoring - reporting),
-                                       count * selection.Elements().size()});
-    }
-    return a.strict && !checks.Empty() ? 1 : 0;
+    book::BookEnd end{
+        "crvanchor-qgis", a.project.string() + " (" + *a.layout + ")", {a.pdf, a.png, a.report, a.save}, a.strict, {}};
+    // QGIS draws the PDF inside its exporter: the drawing is the rest of the run.
+    if (a.timing)
+        end.timing = book::BookEnd::Timing{std::chrono::duration<double>(Clock::now() - runStart).count(), loading, {}};
+    return book::TellBookEnd(driver, end, out, err);
 }
 
 int RunShow(const Args& a, std::ostream& out, std::ostream& err) {
     Session s(a, err);
     out << "Layout " << QuotedValue(*a.layout) << " of " << a.project.string() << "\n";
     book::WalkLayout(RunningApplication()->Document()->PageLayout(), [&](const ComPtr<LayoutElement>& e,
-                                                                               const std::string& group) {
+                                                                         const std::string& group) {
         const size_t depth = group.empty() ? 0 : 1 + static_cast<size_t>(std::count(group.begin(), group.end(), '/'));
         const auto record = book::AnchorRecordOf(e);
         const std::string name = e->Name();

@@ -6,7 +6,9 @@
 #include "errors/ErrorHandling.h"
 #include "support/Activation.h"
 #include "standalone/mapbook/Book.h"
-#include "standalone/mapbook/Export.h"
+#include "standalone/mapbook/Render.h"
+#include "standalone/mapbook/Surface.h"
+#include "book/OutputCheck.h"
 #include "book/RecordEdit.h"
 #include "support/CommandLine.h"
 #include "support/Edge.h"
@@ -113,60 +115,40 @@ BookArgs ParseBookArgs(const std::vector<std::string>& args) {
 // a map series dataset, a picture) or another output, or that names something it cannot be.
 // The document itself may be the --save target: saving it there is what is asked.
 void CheckOutputs(const BookArgs& a, const Document& doc, const PageList& pages) {
-    struct Named {
-        std::string what;
-        fs::path path;
-        FileIdentity id;
-    };
-    std::vector<Named> inputs{{"the map document being read", a.doc, IdentityOf(a.doc)}};
+    BookFiles files;
+    files.inputs.push_back({"the map document being read", a.doc, true});
     WalkElements(doc.Host().State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
-        if (const SeriesOrigin* origin = doc.SeriesOriginOf(e)) {
-            inputs.push_back({"the map series dataset of the document", origin->dataset, IdentityOf(origin->dataset)});
-        }
+        if (const SeriesOrigin* origin = doc.SeriesOriginOf(e))
+            files.inputs.push_back({"the map series dataset of the document", origin->dataset});
         const fs::path& picture = doc.StyleOf(e).picture;
-        if (!picture.empty()) inputs.push_back({"a picture of the layout", picture, IdentityOf(picture)});
+        if (!picture.empty()) files.inputs.push_back({"a picture of the layout", picture});
     });
-    std::vector<Named> files;
     for (const auto& [option, path] : {std::pair{"--pdf", a.pdf}, {"--report", a.report}, {"--save", a.save}}) {
-        if (path) files.push_back({option, *path, IdentityOf(*path)});
+        if (path) files.outputs.push_back({option, *path});
     }
-    auto refuse = [](const std::string& option, const fs::path& path, const std::string& why) {
-        throw UsageError(option + " " + QuotedValue(path.string()) + ": " + why + "; nothing was written");
-    };
-    for (size_t i = 0; i < files.size(); ++i) {
-        const Named& f = files[i];
-        if (f.id.exists && !f.id.regular) refuse(f.what, f.path, "not a regular file");
-        for (const Named& in : inputs) {
-            const bool savingInPlace = f.what == "--save" && &in == &inputs.front();
-            if (f.id == in.id && !savingInPlace) refuse(f.what, f.path, "that is " + in.what);
+    files.png = a.png;
+    files.png_pages = pages;
+    try {
+        book::CheckOutputs(files);
+    } catch (const OutputRefused& e) {
+        throw UsageError(e.what());
+    }
+}
+
+// Beyond this many page units either way no placement is meant: it comes from a no-data value
+// or a broken record, and a document saved with it would keep it.
+constexpr double kPlacementLimit = 1e6;
+
+void CheckSavable(const fs::path& save, const Document& doc) {
+    WalkElements(doc.Host().State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
+        const Rect r = StandaloneHost::ExtentOf(e);
+        for (const double v : {r.xmin, r.ymin, r.xmax, r.ymax}) {
+            if (std::isfinite(v) && std::fabs(v) <= kPlacementLimit) continue;
+            throw UsageError("--save " + QuotedValue(save.string()) + ": " +
+                             QuotedValue(StandaloneHost::ElementOf(e).name()) + " would be stored at " + RectText(r) +
+                             ", beyond any page (a distance field may hold a no-data value); nothing was written");
         }
-        for (size_t j = 0; j < i; ++j) {
-            if (f.id == files[j].id) refuse(f.what, f.path, "the same file as " + files[j].what);
-        }
-    }
-    if (!a.png) return;
-    const FileIdentity folder = IdentityOf(*a.png);
-    if (folder.exists && !folder.folder) refuse("--png", *a.png, "not a folder");
-    for (const Named& in : inputs) {
-        if (folder == in.id) refuse("--png", *a.png, "that is " + in.what);
-    }
-    // A page picture must not replace an input or another output that lies in the same folder.
-    std::vector<Named> others = inputs;
-    others.insert(others.end(), files.begin(), files.end());
-    for (const Named& o : others) {
-        const fs::path p = WithoutTrailingSlash(o.path);
-        const std::string name = p.filename().string();
-        int32_t page = 0;
-        if (name.size() < 12 || name.rfind("page-", 0) != 0 || name.substr(name.size() - 4) != ".png") continue;
-        const auto [end, ec] = std::from_chars(name.data() + 5, name.data() + name.size() - 4, page);
-        if (ec != std::errc() || end != name.data() + name.size() - 4) continue;
-        if (!pages.Contains(page)) continue;
-        if (IdentityOf(p.has_parent_path() ? p.parent_path() : fs::path(".")) == folder) {
-            refuse("--png", *a.png,
-                   "its page picture " + name + " would replace " +
-                       (o.what.rfind("--", 0) == 0 ? "the " + o.what + " file" : o.what));
-        }
-    }
+    });
 }
 
 int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const StderrErrorSink& sink) {
@@ -192,41 +174,40 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     CheckOutputs(a, doc, pageList);
     MapBook book(doc, [&sink] { return sink.Count(); });
     const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
-    for (const auto& left : book.LeftOutElements()) {
-        err << "crvanchor: " << QuotedValue(left.name) << " is left out of the book: " << left.reason << "\n";
-    }
-    for (const std::string& note : book.RecordNotes()) err << "crvanchor: " << note << "\n";
+    TellSelection(book.Driver().Selection(), "crvanchor", err);
 
-    BookPages pages(book, std::move(pageList));
-    ExportOptions options;
-    options.pdf = a.pdf;
-    options.png = a.png;
-    options.dpi = a.dpi;
-    options.report = a.report;
-    options.save = a.save;
-    options.document_name = a.doc.generic_string();
-    options.check_overlap = a.check_overlap;
-    options.outline = a.outline;
-    Progress progress(err, pages.Count());
-    BookExporter exporter(doc);
-    try {
-        exporter.Export(
-            pages, options, [&progress](size_t done, int32_t page) { progress.Step(done, page); },
-            [&sink] { return sink.Count(); });
-    } catch (const ExportError& e) {
-        throw UsageError(e.what());
+    BookDriver& driver = book.Driver();
+    std::unique_ptr<BookRenderer> renderer;
+    if (a.pdf || a.png) {
+        renderer = std::make_unique<BookRenderer>(doc, book);
+        if (a.pdf) renderer->StartPdf(*a.pdf);
+        if (a.png) renderer->SetPngFolder(*a.png, a.dpi, a.outline);
+        book.Surface().SetDrawing([&renderer](int32_t page) { renderer->AddPage(page); });
     }
+    if (a.report) {
+        book.Surface().SetDocumentName(a.doc.generic_string());
+        driver.StartReport(*a.report);
+    }
+    driver.CheckOverlap(a.check_overlap);
+    Progress progress(err, pageList.Count());
+    driver.OnPage([&progress](size_t done, int32_t page) { progress.Step(done, page); });
+    driver.Run(std::move(pageList));
+    if (a.save) CheckSavable(*a.save, doc);
+    double rendering = driver.Times().drawing;
+    if (renderer) {
+        const auto start = Clock::now();
+        renderer->Finish();
+        rendering += std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    driver.Finish();
+    if (a.save) doc.Save(*a.save);
     progress.Done();
-    for (const std::string& line : exporter.Checks().Lines()) err << "crvanchor: " << line << "\n";
 
-    const size_t count = pages.Count();
-    out << BookSummary(a.doc.string(), count, book.AnchorOrder().size(), {a.pdf, a.png, a.report, a.save});
-    if (a.timing) {
-        const ExportTimes& t = exporter.Times();
-        out << TimingLine({std::chrono::duration<double>(Clock::now() - runStart).count(), loading, t.anchoring,
-                           t.reporting, t.rendering, count * book.AnchorOrder().size()});
-    }
-    return a.strict && !exporter.Checks().Empty() ? 1 : 0;
+    BookEnd end{"crvanchor", a.doc.string(), {a.pdf, a.png, a.report, a.save}, a.strict, {}};
+    if (a.timing)
+        end.timing =
+            BookEnd::Timing{std::chrono::duration<double>(Clock::now() - runStart).count(), loading, rendering};
+    return TellBookEnd(driver, end, out, err);
 }
 
 // ------------------------------------------------------------------ show

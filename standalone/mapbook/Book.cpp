@@ -5,6 +5,7 @@
 #include "errors/ComError.h"
 #include "support/Activation.h"
 #include "support/MessageText.h"
+#include "standalone/mapbook/Surface.h"
 
 #include <algorithm>
 #include <charconv>
@@ -63,45 +64,24 @@ MapBook::MapBook(Document& document, std::function<int()> reportsShown) : docume
     series_frame_ = range.series_frame;
     first_ = range.first;
     last_ = range.last;
-    selection_ = std::make_unique<AnchorSelection>(
-        [] { return CreateObjectByProgId<_CRVAnchorManager>(kAnchorManagerProgId); }, reportsShown);
-    for (const auto& s : selection_->Elements()) order_.push_back(s.element);
+    surface_ = std::make_unique<DocumentSurface>(document_, range);
+    driver_ = std::make_unique<BookDriver>(
+        *surface_, [] { return CreateObjectByProgId<_CRVAnchorManager>(kAnchorManagerProgId); },
+        std::move(reportsShown));
+    for (const auto& s : driver_->Selection().Elements()) order_.push_back(s.element);
 }
 
 MapBook::~MapBook() = default;
 
+const std::vector<MapBook::LeftOut>& MapBook::LeftOutElements() const { return driver_->Selection().LeftOutElements(); }
+
+const std::vector<std::string>& MapBook::RecordNotes() const { return driver_->Selection().RecordNotes(); }
+
 PageList MapBook::ParsePages(const std::string& text) const { return ParseBookPages(text, first_, last_); }
 
-void MapBook::PlacePage(int32_t page) {
-    HostState& state = document_.Host().State();
-    if (series_frame_) {
-        SeriesData& s = *StandaloneHost::ElementOf(series_frame_).series;
-        const int64_t position = int64_t{page} - s.first_page_number + 1;
-        if (position >= 1 && position <= static_cast<int64_t>(s.PageCount())) {
-            s.current_position = static_cast<int32_t>(position);
-        }
-    }
-    if (state.active_layout_kind == ActiveLayoutInfo::kSeriesLayout) {
-        state.series_layouts[state.active_layout_name] = Variant(page);
-    }
-    selection_->PlacePage(page);
-}
+void MapBook::PlacePage(int32_t page) { driver_->PlacePage(page); }
 
-std::vector<Placement> MapBook::Placements() const {
-    std::vector<Placement> out;
-    WalkElements(document_.Host().State().elements, [&](const ComPtr<LayoutElement>& e, const std::string& group) {
-        ElementImpl& impl = StandaloneHost::ElementOf(e);
-        Placement p;
-        p.name = impl.name();
-        p.group = group;
-        p.type = ElementTypeName(impl.Kind());
-        p.priority = selection_->PriorityOf(e);
-        p.anchored = p.priority.has_value();
-        p.rect = StandaloneHost::ExtentOf(e);
-        out.push_back(std::move(p));
-    });
-    return out;
-}
+std::vector<Placement> MapBook::Placements() const { return surface_->Measure(driver_->Selection()); }
 
 std::vector<MapBook::Outline> MapBook::Outlines(int32_t page) const {
     static const AnchorRecord::KeySet kKeys = Without(kEveryKey, {key::Version});

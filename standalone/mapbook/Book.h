@@ -15,10 +15,16 @@
 #include <string>
 #include <vector>
 
+namespace crv::book {
+class BookDriver;
+}  // namespace crv::book
+
 namespace crv::standalone {
 
 // The map book is the shared book over map documents.
 using namespace crv::book;
+
+class DocumentSurface;
 
 // The pages of a document's book, known without anchoring anything: the map series that sets
 // them (the first map frame, in container order, that carries an enabled series) and its first
@@ -64,10 +70,10 @@ public:
     // The elements that carry an anchor record but are left out of the book, each once, with
     // the reason in a few words ("its target \"Inset Map\" is not in the layout").
     using LeftOut = AnchorSelection::LeftOut;
-    const std::vector<LeftOut>& LeftOutElements() const { return selection_->LeftOutElements(); }
+    const std::vector<LeftOut>& LeftOutElements() const;
     // The values of selected elements' records that the book uses although they are no codes
     // of their keys, one line an element (AnchorSelection::RecordNotes).
-    const std::vector<std::string>& RecordNotes() const { return selection_->RecordNotes(); }
+    const std::vector<std::string>& RecordNotes() const;
 
     // Puts the page in force in the companions (the map series' current page and the series
     // layout's, when one is in force) and places every selected element for it. Whatever
@@ -76,6 +82,11 @@ public:
 
     // Every element of the layout, groups walked depth first, where it stands now.
     std::vector<Placement> Placements() const;
+
+    // The driver that steps the book's pages with its report and checks, and the document as
+    // it sees it.
+    BookDriver& Driver() { return *driver_; }
+    DocumentSurface& Surface() { return *surface_; }
 
     // How each anchored element stands on the page in force, in the order they are placed:
     // its rectangle, and the rule its record applies on the page (the alternate one or not),
@@ -94,7 +105,8 @@ private:
     ComPtr<LayoutElement> series_frame_;
     int32_t first_ = 1;
     int32_t last_ = 1;
-    std::unique_ptr<AnchorSelection> selection_;
+    std::unique_ptr<DocumentSurface> surface_;
+    std::unique_ptr<BookDriver> driver_;
     std::vector<ComPtr<LayoutElement>> order_;
 };
 

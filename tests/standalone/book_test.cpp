@@ -6,7 +6,8 @@
 #include "support/Activation.h"
 #include "standalone/tools/Registration.h"
 
-#include "standalone/mapbook/Export.h"
+#include "book/BookDriver.h"
+#include "standalone/mapbook/Book.h"
 #include "standalone/cli/Cli.h"
 #include "standalone/document/Document.h"
 #include "support/Edge.h"
@@ -721,14 +722,14 @@ TEST(MapBook, PagesAreSteppedInOrderEachPutInForceWithoutAnEventLog) {
         for (int32_t p = 0; p <= 17; ++p) {
             EXPECT_EQ(list.Contains(p), std::count(c.shown.begin(), c.shown.end(), p) == 1) << c.text << " page " << p;
         }
-        standalone::BookPages pages(book, list);
+        book::BookDriver& pages = book.Driver();
         EXPECT_FALSE(pages.Next()) << "no step before Begin";
         std::vector<int32_t> shown;
-        for (bool more = pages.Begin(); more && pages.Next();) {
-            shown.push_back(pages.CurrentPage());
-            EXPECT_EQ(series.current_position, pages.CurrentPage()) << c.text;
-            EXPECT_EQ(CLng(series.CurrentValue("PAGE_NO")), pages.CurrentPage()) << c.text;
-            EXPECT_EQ(pages.Done(), shown.size());
+        for (bool more = pages.Begin(list); more && pages.Next();) {
+            shown.push_back(pages.Cursor().Page());
+            EXPECT_EQ(series.current_position, pages.Cursor().Page()) << c.text;
+            EXPECT_EQ(CLng(series.CurrentValue("PAGE_NO")), pages.Cursor().Page()) << c.text;
+            EXPECT_EQ(pages.Cursor().Done(), shown.size());
         }
         EXPECT_EQ(shown, c.shown) << c.text;
         EXPECT_FALSE(pages.Next()) << "no step after the last";

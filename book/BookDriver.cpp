@@ -1,0 +1,118 @@
+#include "book/BookDriver.h"
+
+#include "support/MessageText.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ostream>
+
+namespace crv::book {
+
+namespace {
+
+class Stopwatch {
+public:
+    explicit Stopwatch(double& into) : into_(into), started_(Clock::now()) {}
+    ~Stopwatch() { into_ += std::chrono::duration<double>(Clock::now() - started_).count(); }
+    Stopwatch(const Stopwatch&) = delete;
+    Stopwatch& operator=(const Stopwatch&) = delete;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    double& into_;
+    Clock::time_point started_;
+};
+
+}  // namespace
+
+BookDriver::BookDriver(BookSurface& surface, const AnchorSelection::ManagerFactory& newManager,
+                       std::function<int()> reportsShown, const AnchorSelection::HostRefusal& refusal)
+    : surface_(surface),
+      reports_shown_(std::move(reportsShown)),
+      selection_(std::make_unique<AnchorSelection>(newManager, reports_shown_, refusal)) {}
+
+BookDriver::~BookDriver() = default;
+
+std::vector<std::string> BookDriver::AnchorOrder() const {
+    std::vector<std::string> names;
+    for (const auto& s : selection_->Elements()) names.push_back(s.element->Name());
+    return names;
+}
+
+void BookDriver::PlacePage(int32_t page) {
+    if (surface_.PutPageInForce(page)) selection_->PlacePage(page);
+}
+
+void BookDriver::StartReport(const std::filesystem::path& path) {
+    ReportHead head = surface_.Head();
+    head.anchor_order = AnchorOrder();
+    report_ = std::make_unique<BookReport>(path, head);
+}
+
+bool BookDriver::Begin(PageList pages) {
+    times_ = {};
+    checks_ = {};
+    cursor_ = PageCursor(std::move(pages));
+    return cursor_.Begin();
+}
+
+bool BookDriver::Next() {
+    if (!cursor_.Next()) return false;
+    const int32_t page = cursor_.Page();
+    if (!surface_.PutPageInForce(page)) {
+        cursor_.End();
+        return false;
+    }
+    {
+        Stopwatch anchoring(times_.anchoring);
+        selection_->PlacePage(page);
+    }
+    {
+        Stopwatch reporting(times_.reporting);
+        const std::vector<Placement> placements = surface_.Measure(*selection_);
+        const auto [width, height] = surface_.PageSize();
+        std::vector<CheckFinding> found = CheckPage(placements, width, height, check_overlap_);
+        found.insert(found.end(), standing_.begin(), standing_.end());
+        checks_.AddPage(page, found);
+        if (report_) report_->AddPage(page, placements, found);
+    }
+    {
+        Stopwatch drawing(times_.drawing);
+        surface_.DrawPage(page);
+    }
+    if (progress_) progress_(cursor_.Done(), page);
+    return true;
+}
+
+void BookDriver::Run(PageList pages) {
+    for (bool more = Begin(std::move(pages)); more && Next();) {}
+    End();
+}
+
+void BookDriver::Finish() {
+    if (report_) report_->Finish(reports_shown_ ? reports_shown_() : 0);
+}
+
+void TellSelection(const AnchorSelection& selection, const char* program, std::ostream& err) {
+    for (const auto& left : selection.LeftOutElements()) {
+        err << program << ": " << support::QuotedValue(left.name) << " is left out of the book: " << left.reason
+            << "\n";
+    }
+    for (const std::string& note : selection.RecordNotes()) err << program << ": " << note << "\n";
+}
+
+int TellBookEnd(const BookDriver& driver, const BookEnd& end, std::ostream& out, std::ostream& err) {
+    for (const std::string& line : driver.Checks().Lines()) err << end.program << ": " << line << "\n";
+    const size_t pages = driver.Cursor().Count();
+    const size_t anchored = driver.Selection().Elements().size();
+    out << support::BookSummary(end.what, pages, anchored, end.outputs);
+    if (end.timing) {
+        const BookEnd::Timing& t = *end.timing;
+        const DriverTimes& d = driver.Times();
+        const double rendering = t.rendering.value_or(std::max(0.0, t.total - t.loading - d.anchoring - d.reporting));
+        out << support::TimingLine({t.total, t.loading, d.anchoring, d.reporting, rendering, pages * anchored});
+    }
+    return end.strict && !driver.Checks().Empty() ? 1 : 0;
+}
+
+}  // namespace crv::book
