@@ -2,10 +2,12 @@
 
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
+#include "qgis/host/AtlasSurface.h"
 #include "qgis/host/QgisHost.h"
 #include "qgis/host/Records.h"
 #include "support/Activation.h"
 #include "book/BookDriver.h"
+#include "book/Outline.h"
 #include "book/OutputCheck.h"
 #include "book/RecordEdit.h"
 #include "support/AtomicFile.h"
@@ -34,6 +36,8 @@
 #include <QBuffer>
 #include <QDomDocument>
 #include <QImage>
+#include <QPainter>
+#include <QPolygonF>
 
 #include <algorithm>
 #include <chrono>
@@ -66,11 +70,12 @@ struct UsageError : support::CommandError {
 
 constexpr const char* kUsage =
     "usage: crvanchor-qgis PROJECT --layout NAME [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--dpi N]\n"
-    "                      [--report OUT.json] [--save OUT.qgz] [--timing] [--check-overlap] [--strict]\n"
+    "                      [--report OUT.json] [--save OUT.qgz] [--timing] [--check-overlap] [--strict] [--outline]\n"
     "       crvanchor-qgis show PROJECT --layout NAME\n"
     "       crvanchor-qgis anchor PROJECT --layout NAME ITEM KEY=VALUE ...\n"
     "Every page is checked for anchored items off the page (--check-overlap: also overlapping), listed on\n"
-    "standard error. Exit status: 0 done; 1 error reports shown, or findings with --strict; 2 bad input.\n";
+    "standard error; --outline draws the anchoring on the PNG pages.\n"
+    "Exit status: 0 done; 1 error reports shown, or findings with --strict; 2 bad input.\n";
 
 struct Args {
     std::string command = "book";
@@ -82,6 +87,7 @@ struct Args {
     bool timing = false;
     bool check_overlap = false;
     bool strict = false;  // findings of the layout checks make the exit status 1
+    bool outline = false;  // the PNG pages show each anchored item's rectangle and rule
 };
 
 Args ParseArgs(const std::vector<std::string>& args) {
@@ -120,6 +126,8 @@ Args ParseArgs(const std::vector<std::string>& args) {
             a.check_overlap = true;
         else if (book && arg == "--strict")
             a.strict = true;
+        else if (book && arg == "--outline")
+            a.outline = true;
         else if (arg.rfind("--", 0) == 0)
             throw UsageError(a.command + ": unknown option " + arg);
         else if (!haveProject) {
@@ -133,6 +141,7 @@ Args ParseArgs(const std::vector<std::string>& args) {
     }
     if (!haveProject) throw UsageError("which project? (crvanchor-qgis PROJECT --layout NAME ...)");
     if (!a.layout) throw UsageError("which print layout? (--layout NAME)");
+    if (a.outline && !a.png) throw UsageError("book: --outline draws on the PNG pages; add --png DIR");
     if (a.command == "anchor" && a.rest.empty())
         throw UsageError(
             "anchor: expected an item and KEY=VALUE ... (crvanchor-qgis anchor PROJECT --layout NAME ITEM ...)");
@@ -349,79 +358,37 @@ struct Session {
     }
 };
 
+// Paints the anchoring over a page's picture, in the shapes every host draws.
+void DrawOutlines(QImage& image, const std::vector<book::Outline>& outlines, const book::ReportHead& head) {
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor colour(book::kOutlineRgb[0], book::kOutlineRgb[1], book::kOutlineRgb[2]);
+    const double pixelsPerUnit = image.width() / head.page_width;
+    for (const book::Outline& o : outlines) {
+        const book::OutlineShapes shapes = book::ShapesOf(o, pixelsPerUnit, head.page_height);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(colour, shapes.pen));
+        painter.drawRect(QRectF(shapes.box.x, shapes.box.y, shapes.box.width, shapes.box.height));
+        if (shapes.dot)
+            painter.drawEllipse(QPointF(shapes.dot->first.x, shapes.dot->first.y), shapes.dot->second,
+                                shapes.dot->second);
+        if (shapes.line) {
+            painter.setPen(QPen(colour, shapes.pen, shapes.dashed ? Qt::DashLine : Qt::SolidLine));
+            painter.drawLine(QPointF(shapes.line->first.x, shapes.line->first.y),
+                             QPointF(shapes.line->second.x, shapes.line->second.y));
+        }
+        if (shapes.head) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(colour);
+            const auto& h = *shapes.head;
+            painter.drawPolygon(QPolygonF({QPointF(h[0].x, h[0].y), QPointF(h[1].x, h[1].y), QPointF(h[2].x, h[2].y)}));
+        }
+    }
+}
+
 ComPtr<_CRVAnchorManager> NewManager() {
     return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId);
 }
-
-std::string TypeOf(QgsLayoutItem* item) {
-    if (item == nullptr) return "other";
-    // Labels by their type: the label class's header needs a web header some installs lack.
-    if (item->type() == QgsLayoutItemRegistry::LayoutLabel) return "text";
-    if (qobject_cast<QgsLayoutItemPicture*>(item) != nullptr) return "picture";
-    if (qobject_cast<QgsLayoutItemMap*>(item) != nullptr) return "map_frame";
-    if (qobject_cast<QgsLayoutItemGroup*>(item) != nullptr) return "group";
-    return "other";
-}
-
-// Every element where it stands now, as the report gives it.
-std::vector<book::Placement> Placements(QgisHost& host, const book::AnchorSelection* selection) {
-    std::vector<book::Placement> out;
-    book::WalkLayout(RunningApplication()->Document()->PageLayout(),
-                     [&](const ComPtr<LayoutElement>& e, const std::string& group) {
-                         book::Placement p;
-                         p.name = e->Name();
-                         p.group = group;
-                         p.type = TypeOf(host.ItemOf(e));
-                         if (selection != nullptr) p.priority = selection->PriorityOf(e);
-                         p.anchored = p.priority.has_value();
-                         const auto display = MakeCom<Display, objects::DisplayImpl>();
-                         if (ComPtr<MapFrame>::Query(e)) {
-                             auto polygon = NewPolygon();
-                             e->QueryOutline(display, polygon);
-                             auto env = polygon->GetEnvelope();
-                             p.rect = {env->XMin(), env->YMin(), env->XMax(), env->YMax()};
-                         } else {
-                             auto env = NewEnvelope();
-                             e->QueryBounds(display, env);
-                             p.rect = {env->XMin(), env->YMin(), env->XMax(), env->YMax()};
-                         }
-                         if (const auto page = host.PageOf(e); page && page->index > 0) {
-                             p.layout_page = page->index;
-                             p.page_size = std::pair{page->width, page->height};
-                         }
-                         out.push_back(std::move(p));
-                     });
-    return out;
-}
-
-// The layout as the book driver sees it: the atlas's page put in force, the items measured,
-// and each page's picture written when --png asks for one (QGIS's own exporter draws the PDF).
-class AtlasSurface final : public book::BookSurface {
-public:
-    AtlasSurface(QgisHost& host, QgsPrintLayout& layout, QgsLayoutAtlas* atlas, book::ReportHead head,
-                 std::function<void(int32_t)> draw)
-        : host_(host), layout_(layout), atlas_(atlas), head_(std::move(head)), draw_(std::move(draw)) {}
-
-    bool PutPageInForce(int32_t page) override { return atlas_ == nullptr || atlas_->seekTo(page - 1); }
-    std::vector<book::Placement> Measure(const book::AnchorSelection& selection) const override {
-        return Placements(host_, &selection);
-    }
-    std::pair<double, double> PageSize() const override {
-        const QRectF rect = layout_.pageCollection()->page(0)->rect();
-        return {rect.width(), rect.height()};
-    }
-    book::ReportHead Head() const override { return head_; }
-    void DrawPage(int32_t page) override {
-        if (draw_) draw_(page);
-    }
-
-private:
-    QgisHost& host_;
-    QgsPrintLayout& layout_;
-    QgsLayoutAtlas* atlas_;
-    book::ReportHead head_;
-    std::function<void(int32_t)> draw_;
-};
 
 // The book's pages as QGIS's exporter pulls them: each next() has the driver put the page in
 // force, anchor, measure and report it before QGIS draws it.
@@ -518,10 +485,12 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     // Each page's picture, encoded in memory, then replaced whole: a full disk leaves the former
     // page as it was.
     std::unique_ptr<AnchoredPages> it;
+    std::unique_ptr<book::BookDriver> driver;
     const auto writePicture = [&](int32_t page) {
         const QString file = it->filePath(QString(), QStringLiteral("png")).mid(1);
         QgsLayoutExporter exporter(s.layout);
-        const QImage image = exporter.renderPageToImage(0, QSize(), a.dpi);
+        QImage image = exporter.renderPageToImage(0, QSize(), a.dpi);
+        if (a.outline && !image.isNull()) DrawOutlines(image, book::Outlines(driver->Selection(), page), head);
         const fs::path name = *a.png / file.toStdString();
         QByteArray bytes;
         QBuffer buffer(&bytes);
@@ -533,29 +502,30 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
                                      "Book");
     };
     QgisHost& host = *s.host;
-    AtlasSurface surface(host, *s.layout, atlas, head, a.png ? std::function<void(int32_t)>(writePicture) : nullptr);
-    book::BookDriver driver(
+    AtlasSurface surface(host, *s.layout, atlas, AtlasSurface::Seek::ToPage, head,
+                         a.png ? std::function<void(int32_t)>(writePicture) : nullptr);
+    driver = std::make_unique<book::BookDriver>(
         surface, NewManager, [&sink] { return sink.Count(); },
         [&host](const ComPtr<LayoutElement>& e) { return host.WhyMoveDoesNotHold(e); });
-    const book::AnchorSelection& selection = driver.Selection();
+    const book::AnchorSelection& selection = driver->Selection();
     book::TellSelection(selection, "crvanchor-qgis", err);
     // An element QGIS places from data is a finding of every page, named once above.
     for (const auto& left : selection.LeftOutElements()) {
         const std::string why = host.WhyMoveDoesNotHold(left.element);
         if (!why.empty() && left.reason == why)
-            driver.AddStandingFinding({book::CheckFinding::Kind::DataDefined, left.name, ""});
+            driver->AddStandingFinding({book::CheckFinding::Kind::DataDefined, left.name, ""});
     }
-    if (a.report) driver.StartReport(*a.report);
-    driver.CheckOverlap(a.check_overlap);
+    if (a.report) driver->StartReport(*a.report);
+    driver->CheckOverlap(a.check_overlap);
     const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
 
     // Every output is checked before any is written: the folder first, then the pages.
     if (a.png) support::MakeOutputFolder("--png", *a.png);
     support::Progress progress(err, pages.Count());
-    driver.OnPage([&progress](size_t done, int32_t page) { progress.Step(done, page); });
+    driver->OnPage([&progress](size_t done, int32_t page) { progress.Step(done, page); });
     // One pass: each page is anchored once, then measured, drawn to its picture and, inside
     // QGIS's own PDF export, to the PDF.
-    it = std::make_unique<AnchoredPages>(*s.layout, atlas, driver, pages);
+    it = std::make_unique<AnchoredPages>(*s.layout, atlas, *driver, pages);
     if (a.pdf) {
         support::AtomicFile file(*a.pdf, "Book");
         QString error;
@@ -579,7 +549,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         it->RethrowFailure();
     }
     progress.Done();
-    driver.Finish();
+    driver->Finish();
     if (a.save) s.Save(*a.save);
 
     book::BookEnd end{
@@ -587,7 +557,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     // QGIS draws the PDF inside its exporter: the drawing is the rest of the run.
     if (a.timing)
         end.timing = book::BookEnd::Timing{std::chrono::duration<double>(Clock::now() - runStart).count(), loading, {}};
-    return book::TellBookEnd(driver, end, out, err);
+    return book::TellBookEnd(*driver, end, out, err);
 }
 
 int RunShow(const Args& a, std::ostream& out, std::ostream& err) {

@@ -1,7 +1,12 @@
 #include "qgis/host/AtlasAnchoring.h"
 
+#include "book/BookDriver.h"
+#include "qgis/host/AtlasSurface.h"
 #include "qgis/host/QgisHost.h"
-#include "book/Placement.h"
+
+#include <qgslayout.h>
+#include <qgslayoutatlas.h>
+#include <qgsprintlayout.h>
 
 namespace crv::qgis {
 
@@ -12,17 +17,23 @@ AtlasAnchoring::~AtlasAnchoring() = default;
 
 void AtlasAnchoring::PlacePage(int32_t page) {
     host_.MakeCurrent();
+    QgsLayout* layout = host_.Layout();
+    if (layout == nullptr) return;
     std::string key = host_.SelectionKey();
-    if (!selection_ || key != key_) {
-        selection_.reset();
+    if (!driver_ || key != key_) {
+        driver_.reset();
+        auto* print = qobject_cast<QgsPrintLayout*>(layout);
+        // The atlas has moved to the page already: that is why it is anchored.
+        surface_ = std::make_unique<AtlasSurface>(host_, *layout, print != nullptr ? print->atlas() : nullptr,
+                                                  AtlasSurface::Seek::AlreadyThere);
         // Items QGIS places from data are left where it puts them (the dock says so).
-        selection_ = std::make_unique<book::AnchorSelection>(
-            new_manager_, std::function<int()>(),
+        driver_ = std::make_unique<book::BookDriver>(
+            *surface_, new_manager_, std::function<int()>(),
             [this](const ComPtr<LayoutElement>& e) { return host_.WhyMoveDoesNotHold(e); });
         key_ = std::move(key);
         ++selections_;
     }
-    selection_->PlacePage(page);
+    driver_->PlacePage(page);
 }
 
 }  // namespace crv::qgis

@@ -13,12 +13,13 @@
 namespace crv {
 class _CRVAnchorManager;
 namespace book {
-class AnchorSelection;
+class BookDriver;
 }  // namespace book
 }  // namespace crv
 
 namespace crv::qgis {
 
+class AtlasSurface;
 class QgisHost;
 
 class AtlasAnchoring {
@@ -40,7 +41,8 @@ public:
 private:
     QgisHost& host_;
     ManagerFactory new_manager_;
-    std::unique_ptr<book::AnchorSelection> selection_;
+    std::unique_ptr<AtlasSurface> surface_;
+    std::unique_ptr<book::BookDriver> driver_;
     std::string key_;
     int selections_ = 0;
 };

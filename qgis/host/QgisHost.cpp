@@ -170,6 +170,8 @@ std::vector<ComPtr<LayoutElement>> QgisHost::Core::TopLevel(const char* op) {
     return out;
 }
 
+QgsLayout* QgisHost::Layout() const { return core_->layout.data(); }
+
 QgisHost::QgisHost(QgsLayout* layout, HostOptions options) : core_(std::make_shared<Core>()) {
     core_->layout = layout;
     core_->options = options;

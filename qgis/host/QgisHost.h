@@ -56,6 +56,9 @@ public:
     // designer open beside this one); when it goes, the one before is back in force.
     void MakeCurrent();
 
+    // The layout the host offers; null once QGIS has deleted it.
+    QgsLayout* Layout() const;
+
     // The element of an item, the same object for the same item while the host lives; null
     // for page items.
     ComPtr<LayoutElement> ElementFor(QgsLayoutItem* item);

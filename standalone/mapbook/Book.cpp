@@ -1,7 +1,5 @@
 #include "standalone/mapbook/Book.h"
 
-#include "anchor/AnchorRecord.h"
-#include "anchor/PlacementPlan.h"
 #include "errors/ComError.h"
 #include "support/Activation.h"
 #include "support/MessageText.h"
@@ -83,26 +81,6 @@ void MapBook::PlacePage(int32_t page) { driver_->PlacePage(page); }
 
 std::vector<Placement> MapBook::Placements() const { return surface_->Measure(driver_->Selection()); }
 
-std::vector<MapBook::Outline> MapBook::Outlines(int32_t page) const {
-    static const AnchorRecord::KeySet kKeys = Without(kEveryKey, {key::Version});
-    // Every element's target found as the engine finds it, from one walk of the layout.
-    const ElementNames targets(RunningApplication()->Document()->PageLayout());
-    const PlanHost host{[&targets](const std::string& name) { return targets.Find(name); }};
-    std::vector<Outline> out;
-    for (const auto& e : order_) {
-        Outline o;
-        o.rect = StandaloneHost::ExtentOf(e);
-        try {
-            AnchorRecord r;
-            r.Read(AnchorRecordOf(e), kKeys);
-            const PlacementPlan plan = PlanPlacement(r, e, page, host);
-            o.alternate = plan.alternate;
-            o.from = plan.from;
-            o.to = plan.to;
-        } catch (const ComError&) {}
-        out.push_back(o);
-    }
-    return out;
-}
+std::vector<Outline> MapBook::Outlines(int32_t page) const { return book::Outlines(driver_->Selection(), page); }
 
 }  // namespace crv::standalone

@@ -7,6 +7,7 @@
 #include "anchor/ReferenceGeometry.h"
 #include "standalone/document/Document.h"
 #include "book/BookReport.h"
+#include "book/Outline.h"
 #include "book/Placement.h"
 
 #include <functional>
@@ -88,16 +89,7 @@ public:
     BookDriver& Driver() { return *driver_; }
     DocumentSurface& Surface() { return *surface_; }
 
-    // How each anchored element stands on the page in force, in the order they are placed:
-    // its rectangle, and the rule its record applies on the page (the alternate one or not),
-    // with its own point that the rule moves and the point of the page or of the target element
-    // it is moved to, before the rule's distances. No points when the record cannot be read
-    // for the page (the engine then reported why and left the element where it was).
-    struct Outline {
-        Rect rect;
-        bool alternate = false;
-        std::optional<Point> from, to;
-    };
+    // How each anchored element stands on the page in force, in the order they are placed.
     std::vector<Outline> Outlines(int32_t page) const;
 
 private:

@@ -273,44 +273,38 @@ void DrawPage(QPainter& painter, const Document& document, const MapBook& book, 
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     const Canvas c{painter, pixelsPerUnit, s.page_height, PointsPerUnit(document.Units())};
-    const SeriesData* series = book.SeriesFrame() ? StandaloneHost::ElementOf(book.SeriesFrame()).series.get() : nullptr;
+    const SeriesData* series =
+        book.SeriesFrame() ? StandaloneHost::ElementOf(book.SeriesFrame()).series.get() : nullptr;
     for (const auto& e : s.elements) DrawElement(c, document, e, page, series);
     painter.restore();
 }
 
 void DrawOutlines(QPainter& painter, const Document& document, const MapBook& book, int32_t page,
                   double pixelsPerUnit) {
-    const HostState& s = document.Host().State();
-    const Canvas c{painter, pixelsPerUnit, s.page_height, PointsPerUnit(document.Units())};
-    auto at = [&](const Point& p) { return QPointF(p.x * c.scale, (s.page_height - p.y) * c.scale); };
-    const QColor magenta(255, 0, 255);
-    const double thin = std::max(1.0, c.scale * 0.01);
+    const double pageHeight = document.Host().State().page_height;
+    const QColor colour(kOutlineRgb[0], kOutlineRgb[1], kOutlineRgb[2]);
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    for (const MapBook::Outline& o : book.Outlines(page)) {
+    for (const Outline& o : book.Outlines(page)) {
+        const OutlineShapes shapes = ShapesOf(o, pixelsPerUnit, pageHeight);
         painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(magenta, thin));
-        painter.drawRect(c.Box(o.rect));
-        if (!o.from || !o.to) continue;
-        const QPointF from = at(*o.from), to = at(*o.to);
-        const QLineF line(from, to);
-        const double head = std::max(4.0, c.scale * 0.08);
-        if (line.length() < head) {
-            painter.drawEllipse(to, head / 2, head / 2);
-            continue;
+        painter.setPen(QPen(colour, shapes.pen));
+        painter.drawRect(QRectF(shapes.box.x, shapes.box.y, shapes.box.width, shapes.box.height));
+        if (shapes.dot) {
+            painter.drawEllipse(QPointF(shapes.dot->first.x, shapes.dot->first.y), shapes.dot->second,
+                                shapes.dot->second);
         }
-        painter.setPen(QPen(magenta, thin, o.alternate ? Qt::DashLine : Qt::SolidLine));
-        painter.drawLine(line);
-        // The head at the target point, pointing along the line.
-        const QLineF back = QLineF(to, from);
-        QLineF left = back, right = back;
-        left.setLength(head);
-        right.setLength(head);
-        left.setAngle(back.angle() + 25);
-        right.setAngle(back.angle() - 25);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(magenta);
-        painter.drawPolygon(QPolygonF({to, left.p2(), right.p2()}));
+        if (shapes.line) {
+            painter.setPen(QPen(colour, shapes.pen, shapes.dashed ? Qt::DashLine : Qt::SolidLine));
+            painter.drawLine(QPointF(shapes.line->first.x, shapes.line->first.y),
+                             QPointF(shapes.line->second.x, shapes.line->second.y));
+        }
+        if (shapes.head) {
+            const auto& h = *shapes.head;
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(colour);
+            painter.drawPolygon(QPolygonF({QPointF(h[0].x, h[0].y), QPointF(h[1].x, h[1].y), QPointF(h[2].x, h[2].y)}));
+        }
     }
     painter.restore();
 }
@@ -456,7 +450,8 @@ void BookRenderer::AddPage(int32_t page) {
             QPainter p(&image);
             outputs_->Draw(p, outputs_->png_width, page);
             if (outputs_->png_outline) {
-                DrawOutlines(p, outputs_->doc, outputs_->book, page, outputs_->png_width / outputs_->doc.Host().State().page_width);
+                DrawOutlines(p, outputs_->doc, outputs_->book, page,
+                             outputs_->png_width / outputs_->doc.Host().State().page_width);
             }
         }
         // Encoded in memory, then replaced whole: a full disk leaves the former page as it was.

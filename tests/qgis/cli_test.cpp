@@ -109,6 +109,7 @@ TEST(CrvAnchorQgis, RefusesBadInputInOneLineWithStatusTwo) {
         {p + " --layout Atlas --pages 4", "crvanchor-qgis: --pages: 4 is not in the map book (pages 1 to 3)\n"},
         {p + " --layout Atlas --pages 3-1", "crvanchor-qgis: --pages: the range 3-1 runs backwards\n"},
         {p + " --layout Atlas --dpi 5", "crvanchor-qgis: --dpi: expected a number from 10 to 1200, found \"5\"\n"},
+        {p + " --layout Atlas --outline", "crvanchor-qgis: book: --outline draws on the PNG pages; add --png DIR\n"},
         {p + " --layout Atlas --pages x",
          "crvanchor-qgis: --pages: expected a page or a range such as 3-5, found \"x\"\n"},
         {"\"" + (dir.Path() / "missing.qgz").string() + "\" --layout Atlas",
@@ -372,6 +373,25 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
     // Each page is anchored once, whatever outputs are drawn from it.
     EXPECT_NE(run.out.find("(2 placements, "), std::string::npos) << run.out;
     EXPECT_EQ(QImage(QString::fromStdString((dir.Path() / "png" / "page-002.png").string())).width(), 425);
+    // The anchoring drawn over the page only when asked: the title's rectangle and its arrow.
+    run =
+        Command(p + " --layout Atlas --pages 2 --png \"" + (dir.Path() / "outlined").string() + "\" --dpi 50 --outline",
+                dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto magenta = [](const fs::path& file) {
+        const QImage image(QString::fromStdString(file.string()));
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                // Thin lines blend with the page: magenta is red and blue well above green.
+                const QRgb c = image.pixel(x, y);
+                if (qRed(c) > 150 && qBlue(c) > 150 && qGreen(c) + 60 < std::min(qRed(c), qBlue(c))) ++n;
+            }
+        }
+        return n;
+    };
+    EXPECT_EQ(magenta(dir.Path() / "png" / "page-002.png"), 0);
+    EXPECT_GT(magenta(dir.Path() / "outlined" / "page-002.png"), 100);
     const std::string text = ReadText(report);
     // Page 2: the map's top left corner (1, 9) moved right by the field's 0.5.
     EXPECT_NE(text.find("\"page\": 2"), std::string::npos) << text;
