@@ -8,6 +8,7 @@
 #include "support/Activation.h"
 #include "book/BookDriver.h"
 #include "book/Outline.h"
+#include "drawing/OutlinePainter.h"
 #include "book/OutputCheck.h"
 #include "book/RecordEdit.h"
 #include "support/AtomicFile.h"
@@ -37,7 +38,6 @@
 #include <QDomDocument>
 #include <QImage>
 #include <QPainter>
-#include <QPolygonF>
 
 #include <algorithm>
 #include <chrono>
@@ -358,34 +358,6 @@ struct Session {
     }
 };
 
-// Paints the anchoring over a page's picture, in the shapes every host draws.
-void DrawOutlines(QImage& image, const std::vector<book::Outline>& outlines, const book::ReportHead& head) {
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QColor colour(book::kOutlineRgb[0], book::kOutlineRgb[1], book::kOutlineRgb[2]);
-    const double pixelsPerUnit = image.width() / head.page_width;
-    for (const book::Outline& o : outlines) {
-        const book::OutlineShapes shapes = book::ShapesOf(o, pixelsPerUnit, head.page_height);
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(colour, shapes.pen));
-        painter.drawRect(QRectF(shapes.box.x, shapes.box.y, shapes.box.width, shapes.box.height));
-        if (shapes.dot)
-            painter.drawEllipse(QPointF(shapes.dot->first.x, shapes.dot->first.y), shapes.dot->second,
-                                shapes.dot->second);
-        if (shapes.line) {
-            painter.setPen(QPen(colour, shapes.pen, shapes.dashed ? Qt::DashLine : Qt::SolidLine));
-            painter.drawLine(QPointF(shapes.line->first.x, shapes.line->first.y),
-                             QPointF(shapes.line->second.x, shapes.line->second.y));
-        }
-        if (shapes.head) {
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(colour);
-            const auto& h = *shapes.head;
-            painter.drawPolygon(QPolygonF({QPointF(h[0].x, h[0].y), QPointF(h[1].x, h[1].y), QPointF(h[2].x, h[2].y)}));
-        }
-    }
-}
-
 ComPtr<_CRVAnchorManager> NewManager() {
     return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId);
 }
@@ -490,7 +462,11 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         const QString file = it->filePath(QString(), QStringLiteral("png")).mid(1);
         QgsLayoutExporter exporter(s.layout);
         QImage image = exporter.renderPageToImage(0, QSize(), a.dpi);
-        if (a.outline && !image.isNull()) DrawOutlines(image, book::Outlines(driver->Selection(), page), head);
+        if (a.outline && !image.isNull()) {
+            QPainter painter(&image);
+            drawing::PaintOutlines(painter, book::Outlines(driver->Selection(), page), image.width() / head.page_width,
+                                   head.page_height);
+        }
         const fs::path name = *a.png / file.toStdString();
         QByteArray bytes;
         QBuffer buffer(&bytes);

@@ -1,5 +1,7 @@
 #include "standalone/mapbook/Render.h"
 
+#include "drawing/OutlinePainter.h"
+
 #include "support/AtomicFile.h"
 #include "support/CommandLine.h"
 
@@ -281,32 +283,7 @@ void DrawPage(QPainter& painter, const Document& document, const MapBook& book, 
 
 void DrawOutlines(QPainter& painter, const Document& document, const MapBook& book, int32_t page,
                   double pixelsPerUnit) {
-    const double pageHeight = document.Host().State().page_height;
-    const QColor colour(kOutlineRgb[0], kOutlineRgb[1], kOutlineRgb[2]);
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    for (const Outline& o : book.Outlines(page)) {
-        const OutlineShapes shapes = ShapesOf(o, pixelsPerUnit, pageHeight);
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(colour, shapes.pen));
-        painter.drawRect(QRectF(shapes.box.x, shapes.box.y, shapes.box.width, shapes.box.height));
-        if (shapes.dot) {
-            painter.drawEllipse(QPointF(shapes.dot->first.x, shapes.dot->first.y), shapes.dot->second,
-                                shapes.dot->second);
-        }
-        if (shapes.line) {
-            painter.setPen(QPen(colour, shapes.pen, shapes.dashed ? Qt::DashLine : Qt::SolidLine));
-            painter.drawLine(QPointF(shapes.line->first.x, shapes.line->first.y),
-                             QPointF(shapes.line->second.x, shapes.line->second.y));
-        }
-        if (shapes.head) {
-            const auto& h = *shapes.head;
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(colour);
-            painter.drawPolygon(QPolygonF({QPointF(h[0].x, h[0].y), QPointF(h[1].x, h[1].y), QPointF(h[2].x, h[2].y)}));
-        }
-    }
-    painter.restore();
+    drawing::PaintOutlines(painter, book.Outlines(page), pixelsPerUnit, document.Host().State().page_height);
 }
 
 namespace {
