@@ -34,32 +34,11 @@ void RequirePointCode(int16_t code, const char* which, const char* source) {
     }
 }
 
-// How far from the page an element may be put, in page units. Far beyond any real layout, yet
-// near enough that a double keeps the element's size exact: a distance such as a field's
-// no-data value (-3.4e38) would otherwise collapse the element to nothing, for good.
-constexpr double kPageReach = 1e6;
-
-// Refuses a move that would take the element out of reach; it then stays where it was.
-void RequireWithinReach(const Extent& e, double dx, double dy) {
-    const double edges[4] = {e.xmin + dx, e.ymin + dy, e.xmax + dx, e.ymax + dy};
-    for (const double edge : edges) {
-        if (!(std::fabs(edge) <= kPageReach)) {
-            const RegionalSettings& rs = RegionalSettings::Current();
-            Raise(kAnchorErrorNumber, "CRVAnchor",
-                  "Moving the element by (" + FormatGeneral(dx, rs) + ", " + FormatGeneral(dy, rs) +
-                      ") would put it more than " + FormatGeneral(kPageReach, rs) +
-                      " page units from the page; it stays where it was.");
-        }
-    }
-}
-
 // Moves the element so that its own point lands on the target's point shifted by (h, v),
 // then has the host update and redraw it.
 void MoveOnto(const ComPtr<LayoutElement>& element, int16_t from, int16_t to, double h, double v, const Extent& target,
               const Extent& e, const ComPtr<ElementContainer>& container, const ComPtr<LayoutView>& view) {
-    const Point d = Displacement(from, to, target, e, h, v);
-    if (!std::isfinite(d.x) || !std::isfinite(d.y)) Raise(vberr::kOverflow, "CRVAnchor", "Overflow");
-    RequireWithinReach(e, d.x, d.y);
+    const Point d = CheckedDisplacement(from, to, target, e, h, v);
     element->Move(d.x, d.y);
     container->UpdateElement(element);
     view->PartialRefresh(LayoutView::kPhaseGraphics, ComPtr<Unknown>(element), {});
@@ -162,9 +141,8 @@ bool CRVAnchorManager::CanAnchor(const ComPtr<LayoutElement>& pElement) {
         r.Read(RecordOf(pElement), kKeys);
 
         ComPtr<HostDocument> document;
-        const AnchorabilityHost host{
-            [&] { document = RunningApplication()->Document(); },
-            [&](const std::string& name) { return gf::FindElementByName(document, name); }};
+        const AnchorabilityHost host{[&] { document = RunningApplication()->Document(); },
+                                     [&](const std::string& name) { return gf::FindElementByName(document, name); }};
         return CheckAnchorability(r, host).why == NotAnchored::None;
     });
 }

@@ -4,6 +4,8 @@
 #include "errors/ErrorHandling.h"
 #include "host/Companions.h"
 
+#include <cmath>
+
 namespace crv {
 
 namespace {
@@ -13,7 +15,33 @@ namespace {
 int32_t LongOf(const Variant& v) { return v.Type() == VariantType::Long ? v.AsLong() : CLng(v); }
 double DoubleOf(const Variant& v) { return v.Type() == VariantType::Double ? v.AsDouble() : CDbl(v); }
 
+// How far from the page an element may be put, in page units. Far beyond any real layout, yet
+// near enough that a double keeps the element's size exact: a distance such as a field's
+// no-data value (-3.4e38) would otherwise collapse the element to nothing, for good.
+constexpr double kPageReach = 1e6;
+
+// Refuses a move that would take the element out of reach; it then stays where it was.
+void RequireWithinReach(const Extent& e, double dx, double dy) {
+    const double edges[4] = {e.xmin + dx, e.ymin + dy, e.xmax + dx, e.ymax + dy};
+    for (const double edge : edges) {
+        if (!(std::fabs(edge) <= kPageReach)) {
+            const RegionalSettings& rs = RegionalSettings::Current();
+            Raise(kAnchorErrorNumber, "CRVAnchor",
+                  "Moving the element by (" + FormatGeneral(dx, rs) + ", " + FormatGeneral(dy, rs) +
+                      ") would put it more than " + FormatGeneral(kPageReach, rs) +
+                      " page units from the page; it stays where it was.");
+        }
+    }
+}
+
 }  // namespace
+
+Point CheckedDisplacement(int32_t from, int32_t to, const Extent& target, const Extent& e, double h, double v) {
+    const Point d = Displacement(from, to, target, e, h, v);
+    if (!std::isfinite(d.x) || !std::isfinite(d.y)) Raise(vberr::kOverflow, "CRVAnchor", "Overflow");
+    RequireWithinReach(e, d.x, d.y);
+    return d;
+}
 
 int32_t CheckedAdd(int32_t a, int32_t b) {
     int32_t r = 0;
@@ -119,8 +147,7 @@ PlacementPlan PlanPlacement(const AnchorRecord& r, const ComPtr<LayoutElement>& 
             feature = at->feature;
         }
     }
-    plan.tested_page = TestedPage(tested, SectionOffset());
-    plan.alternate = UsesAlternateRule(r, plan.tested_page, IsOddPage, [&r](int32_t p) {
+    plan.alternate = UsesAlternateRule(r, TestedPage(tested, SectionOffset()), IsOddPage, [&r](int32_t p) {
         const auto pages = r.AltAnchorPageRange.empty()
                                ? std::nullopt
                                : ReadPageList(r.AltAnchorPageRange, RegionalSettings::Current());
@@ -150,7 +177,7 @@ PlacementPlan PlanPlacement(const AnchorRecord& r, const ComPtr<LayoutElement>& 
         plan.from = PointOf(plan.element, plan.rule.AnchorFrom);
         plan.to = PointOf(plan.target, plan.rule.AnchorTo);
         plan.displacement =
-            Displacement(plan.rule.AnchorFrom, plan.rule.AnchorTo, plan.target, plan.element, plan.h, plan.v);
+            CheckedDisplacement(plan.rule.AnchorFrom, plan.rule.AnchorTo, plan.target, plan.element, plan.h, plan.v);
     }
     return plan;
 }

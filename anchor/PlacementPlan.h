@@ -57,16 +57,20 @@ double RuleDistance(double fixed, bool fromField, const std::string& fieldName, 
 // hold numbers.
 bool SeriesHasDistanceFields(const AnchorRecord& r, const ComPtr<FieldSet>& fields);
 
+// The move that puts the element's point `from` on the point `to` of `target` shifted by
+// (h, v) (Displacement), refused as the engine refuses it: "Overflow" when it is not a number,
+// and a move that would take the element more than a million page units from the page.
+Point CheckedDisplacement(int32_t from, int32_t to, const Extent& target, const Extent& e, double h, double v);
+
 // One element's placement on one page, as the engine would make it.
 struct PlacementPlan {
     Anchorability anchorability;  // why the element is not anchored, and its target
-    int32_t tested_page = 0;  // the page the alternate rule was tested on
     bool alternate = false;  // the alternate rule applies
     AnchorRule rule;  // the rule that applies
     double h = 0, v = 0;  // its distances on the page
     Extent element, target;  // the element and the page or target element, as the engine measures them
     // With valid point codes: the element's own point, the page's or target's point it goes to
-    // (before the distances), and the move.
+    // (before the distances), and the move (a move the engine would refuse raises instead).
     std::optional<Point> from, to, displacement;
 };
 

@@ -53,6 +53,7 @@ bool BookDriver::Begin(PageList pages) {
     times_ = {};
     checks_ = {};
     cursor_ = PageCursor(std::move(pages));
+    pages_done_ = 0;
     return cursor_.Begin();
 }
 
@@ -80,7 +81,8 @@ bool BookDriver::Next() {
         Stopwatch drawing(times_.drawing);
         surface_.DrawPage(page);
     }
-    if (progress_) progress_(cursor_.Done(), page);
+    ++pages_done_;
+    if (progress_) progress_(pages_done_, page);
     return true;
 }
 

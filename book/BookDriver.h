@@ -87,6 +87,8 @@ public:
     bool Next();
     void End() { cursor_.End(); }
     const PageCursor& Cursor() const { return cursor_; }
+    // The pages placed, checked, reported and drawn since Begin.
+    size_t PagesDone() const { return pages_done_; }
     // Begin, Next until the last page, End.
     void Run(PageList pages);
 
@@ -105,6 +107,7 @@ private:
     bool check_overlap_ = false;
     Progress progress_;
     PageCursor cursor_;
+    size_t pages_done_ = 0;
     CheckLog checks_;
     DriverTimes times_;
 };

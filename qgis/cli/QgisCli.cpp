@@ -211,9 +211,13 @@ std::vector<std::pair<std::string, fs::path>> LayerFiles(const QgsProject& proje
 }
 
 // Outputs that would replace a file the project draws from (a layer's data, a picture of the
-// layout) are refused once the project is read, before anything is written.
-void CheckOutputsAgainstData(const Args& a, QgsProject& project, QgsPrintLayout& layout) {
+// layout), and page pictures that would replace any of those or another output, are refused
+// once the project and its pages are read, before anything is written.
+void CheckOutputsAgainstData(const Args& a, QgsProject& project, QgsPrintLayout& layout, const PageList& pages) {
     book::BookFiles files = OutputsOf(a);
+    files.inputs.push_back({"the project being read", a.project, true});
+    files.png = a.png;
+    files.png_pages = pages;
     for (const auto& [layer, path] : LayerFiles(project))
         files.inputs.push_back({"the data of the layer " + QuotedValue(layer), path});
     QList<QgsLayoutItemPicture*> pictures;
@@ -412,7 +416,6 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     const auto runStart = Clock::now();
     CheckOutputs(a);
     Session s(a, err);
-    CheckOutputsAgainstData(a, s.project, *s.layout);
     QgsLayoutAtlas* atlas = s.layout->atlas();
     if (atlas != nullptr && !atlas->enabled()) atlas = nullptr;
     int32_t last = 1;
@@ -438,6 +441,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what());
     }
+    CheckOutputsAgainstData(a, s.project, *s.layout, pages);
 
     book::ReportHead head;
     head.document = a.project.generic_string();

@@ -22,8 +22,8 @@
 
 namespace crv::qgis {
 
-using support::HostCall;
 using objects::Rect;
+using support::HostCall;
 
 // The host's own access to its elements behind any of their interfaces.
 class QgisElementAccess : public Unknown {

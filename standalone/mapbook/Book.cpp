@@ -1,17 +1,9 @@
 #include "standalone/mapbook/Book.h"
 
-#include "errors/ComError.h"
-#include "support/Activation.h"
-#include "support/MessageText.h"
 #include "standalone/mapbook/Surface.h"
+#include "support/Activation.h"
 
-#include <algorithm>
-#include <charconv>
 #include <functional>
-#include <iomanip>
-#include <sstream>
-#include <stdexcept>
-#include <unordered_map>
 
 namespace crv::standalone {
 
@@ -58,11 +50,7 @@ BookRange BookRangeOf(const Document& document) {
 }
 
 MapBook::MapBook(Document& document, std::function<int()> reportsShown) : document_(document) {
-    const BookRange range = BookRangeOf(document_);
-    series_frame_ = range.series_frame;
-    first_ = range.first;
-    last_ = range.last;
-    surface_ = std::make_unique<DocumentSurface>(document_, range);
+    surface_ = std::make_unique<DocumentSurface>(document_, BookRangeOf(document_));
     driver_ = std::make_unique<BookDriver>(
         *surface_, [] { return CreateObjectByProgId<_CRVAnchorManager>(kAnchorManagerProgId); },
         std::move(reportsShown));
@@ -75,7 +63,13 @@ const std::vector<MapBook::LeftOut>& MapBook::LeftOutElements() const { return d
 
 const std::vector<std::string>& MapBook::RecordNotes() const { return driver_->Selection().RecordNotes(); }
 
-PageList MapBook::ParsePages(const std::string& text) const { return ParseBookPages(text, first_, last_); }
+const ComPtr<LayoutElement>& MapBook::SeriesFrame() const { return surface_->Range().series_frame; }
+
+int32_t MapBook::FirstPage() const { return surface_->Range().first; }
+
+int32_t MapBook::LastPage() const { return surface_->Range().last; }
+
+PageList MapBook::ParsePages(const std::string& text) const { return ParseBookPages(text, FirstPage(), LastPage()); }
 
 void MapBook::PlacePage(int32_t page) { driver_->PlacePage(page); }
 

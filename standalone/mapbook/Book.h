@@ -52,12 +52,12 @@ public:
 
     // The map series that sets the pages: the first map frame, in container order, that
     // carries an enabled series. Without one the book is a single page numbered 1.
-    const ComPtr<LayoutElement>& SeriesFrame() const { return series_frame_; }
-    int32_t FirstPage() const { return first_; }
-    int32_t LastPage() const { return last_; }
-    PageList AllPages() const { return {first_, last_}; }
+    const ComPtr<LayoutElement>& SeriesFrame() const;
+    int32_t FirstPage() const;
+    int32_t LastPage() const;
+    PageList AllPages() const { return {FirstPage(), LastPage()}; }
     // False for a map series whose index layer holds no feature: LastPage is then FirstPage - 1.
-    bool HasPages() const { return last_ >= first_; }
+    bool HasPages() const { return LastPage() >= FirstPage(); }
 
     // Page numbers from text such as "1-3,7": pieces of a number or a range, each inside the
     // book. Throws std::invalid_argument with a one-line message.
@@ -94,9 +94,6 @@ public:
 
 private:
     Document& document_;
-    ComPtr<LayoutElement> series_frame_;
-    int32_t first_ = 1;
-    int32_t last_ = 1;
     std::unique_ptr<DocumentSurface> surface_;
     std::unique_ptr<BookDriver> driver_;
     std::vector<ComPtr<LayoutElement>> order_;

@@ -21,8 +21,8 @@
 
 namespace {
 
-using crv::standalone::ElementKind;
 using crv::objects::SeriesData;
+using crv::standalone::ElementKind;
 using crv::standalone::StandaloneHost;
 
 SeriesData AtlasSeries() {
@@ -102,8 +102,8 @@ int Capture(int argc, char** argv) {
         if (!window->grab().save(&buffer, "PNG")) {
             throw crv::support::FileWriteError(file.string() + ": cannot encode the tab as PNG");
         }
-        crv::support::WriteFileAtomically(
-            file, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), "PageCapture");
+        crv::support::WriteFileAtomically(file, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+                                          "PageCapture");
         std::printf("%s\n", file.c_str());
     }
     page->Deactivate();

@@ -14,8 +14,8 @@
 
 namespace crv::testing {
 
-using standalone::ElementKind;
 using objects::Rect;
+using standalone::ElementKind;
 using standalone::StandaloneHost;
 
 class EngineTest : public ::testing::Test {

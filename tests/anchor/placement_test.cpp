@@ -455,6 +455,7 @@ TEST_F(SeriesTest, ThePlanOfAPlacementIsTheMoveTheEngineMakes) {
           {key::AltAnchorPageRange, "8, 4-5"},
           {key::AnchorFromAlt, int16_t{8}},
           {key::AnchorToAlt, int16_t{8}}}},
+        {"page, out of reach", {{key::HDistanceAll, 5e6}}},
         {"page, a list naming no page",
          {{key::UseAltAnchoring, true}, {key::AltAnchorType, int16_t{2}}, {key::AltAnchorPageRange, "x"}}},
         {"map, fixed", {{key::AnchorType, "NamedElement"}, {key::ElementName, "Map"}, {key::VDistanceAll, -1.5}}},

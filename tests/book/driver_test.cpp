@@ -6,6 +6,9 @@
 #include "standalone/mapbook/Book.h"
 #include "standalone/mapbook/Surface.h"
 
+#include "anchor/CRVAnchorManager.h"
+#include "support/Activation.h"
+
 #include "standalone/ComponentRegistry.h"
 #include "support/TempDir.h"
 
@@ -59,6 +62,43 @@ TEST(BookDriver, AnchorsAndDrawsEachPageOnceWhetherPushedOrPulled) {
     EXPECT_EQ(reports[0], reports[1]);
     EXPECT_NE(reports[0].find("\"page\": 10"), std::string::npos);
     EXPECT_TRUE(sink.reports.empty());
+}
+
+// A page the host cannot show ends the book there: nothing of it or after it is placed,
+// reported or drawn, and the report is still whole.
+TEST(BookDriver, APageTheHostCannotShowEndsTheBookThere) {
+    RegisterComponentOnce();
+    RecordingErrorSink sink;
+    ScopedErrorSink scope(sink);
+    TempDir dir;
+    standalone::StandaloneHost host;
+    standalone::Document doc(host);
+    doc.Load(std::filesystem::path(CRV_SOURCE_DIR) / "samples" / "lakes_atlas.json");
+    struct Refusing final : book::BookSurface {
+        standalone::DocumentSurface& inner;
+        std::vector<int32_t> drawn;
+        explicit Refusing(standalone::DocumentSurface& s) : inner(s) {}
+        bool PutPageInForce(int32_t page) override { return page != 4 && inner.PutPageInForce(page); }
+        std::vector<book::Placement> Measure(const book::AnchorSelection& s) const override { return inner.Measure(s); }
+        std::pair<double, double> PageSize() const override { return inner.PageSize(); }
+        book::ReportHead Head() const override { return inner.Head(); }
+        void DrawPage(int32_t page) override { drawn.push_back(page); }
+    };
+    standalone::DocumentSurface documentSurface(doc, standalone::BookRangeOf(doc));
+    Refusing surface(documentSurface);
+    book::BookDriver driver(surface,
+                            [] { return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId); });
+    driver.StartReport(dir / "report.json");
+    host.State().log_events = true;
+    driver.Run(PageList(2, 6));
+    driver.Finish();
+    EXPECT_EQ(surface.drawn, (std::vector<int32_t>{2, 3}));
+    EXPECT_EQ(driver.PagesDone(), 2u);
+    EXPECT_EQ(host.State().events.size(), 3 * 2 * driver.Selection().Elements().size());
+    const std::string report = ReadAll(dir / "report.json");
+    EXPECT_NE(report.find("\"page\": 3"), std::string::npos);
+    EXPECT_EQ(report.find("\"page\": 4"), std::string::npos);
+    EXPECT_NE(report.find("\"error_reports\""), std::string::npos) << "the report is closed";
 }
 
 }  // namespace

@@ -27,10 +27,10 @@
 
 namespace crv::testing {
 
-using standalone::ElementKind;
 using objects::Rect;
 using objects::SeriesData;
 using objects::SeriesField;
+using standalone::ElementKind;
 using standalone::StandaloneHost;
 
 inline std::string S(const QString& s) { return s.toStdString(); }

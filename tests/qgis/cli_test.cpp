@@ -110,6 +110,9 @@ TEST(CrvAnchorQgis, RefusesBadInputInOneLineWithStatusTwo) {
         {p + " --layout Atlas --pages 3-1", "crvanchor-qgis: --pages: the range 3-1 runs backwards\n"},
         {p + " --layout Atlas --dpi 5", "crvanchor-qgis: --dpi: expected a number from 10 to 1200, found \"5\"\n"},
         {p + " --layout Atlas --outline", "crvanchor-qgis: book: --outline draws on the PNG pages; add --png DIR\n"},
+        {p + " --layout Atlas --png out --pdf out/page-002.png",
+         "crvanchor-qgis: --png \"out\": its page picture page-002.png would replace the --pdf file; nothing was "
+         "written\n"},
         {p + " --layout Atlas --pages x",
          "crvanchor-qgis: --pages: expected a page or a range such as 3-5, found \"x\"\n"},
         {"\"" + (dir.Path() / "missing.qgz").string() + "\" --layout Atlas",
@@ -378,11 +381,12 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
         Command(p + " --layout Atlas --pages 2 --png \"" + (dir.Path() / "outlined").string() + "\" --dpi 50 --outline",
                 dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
-    const auto magenta = [](const fs::path& file) {
+    // Magenta pixels of a page picture, in the rows y0..y1 and columns x0..x1 (all by default).
+    const auto magenta = [](const fs::path& file, int x0 = 0, int x1 = 1 << 20, int y0 = 0, int y1 = 1 << 20) {
         const QImage image(QString::fromStdString(file.string()));
         int n = 0;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
+        for (int y = std::max(0, y0); y < image.height() && y <= y1; ++y) {
+            for (int x = std::max(0, x0); x < image.width() && x <= x1; ++x) {
                 // Thin lines blend with the page: magenta is red and blue well above green.
                 const QRgb c = image.pixel(x, y);
                 if (qRed(c) > 150 && qBlue(c) > 150 && qGreen(c) + 60 < std::min(qRed(c), qBlue(c))) ++n;
@@ -391,7 +395,13 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
         return n;
     };
     EXPECT_EQ(magenta(dir.Path() / "png" / "page-002.png"), 0);
-    EXPECT_GT(magenta(dir.Path() / "outlined" / "page-002.png"), 100);
+    const fs::path outlined = dir.Path() / "outlined" / "page-002.png";
+    EXPECT_GT(magenta(outlined), 100);
+    // The title, 2 x 0.5 inches, stands at (1.5, 9) on page 2: at 50 dpi its box's top edge runs
+    // along row 100 and its bottom edge along row 125, from column 75 to 175.
+    EXPECT_GT(magenta(outlined, 90, 160, 99, 101), 50);
+    EXPECT_GT(magenta(outlined, 90, 160, 124, 126), 50);
+    EXPECT_EQ(magenta(outlined, 90, 160, 110, 115), 0);
     const std::string text = ReadText(report);
     // Page 2: the map's top left corner (1, 9) moved right by the field's 0.5.
     EXPECT_NE(text.find("\"page\": 2"), std::string::npos) << text;

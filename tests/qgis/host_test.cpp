@@ -38,9 +38,9 @@ ComPtr<_CRVAnchorManager> NewManager() {
 ComPtr<LayoutElement> FindByName(const std::string& name) {
     ComPtr<LayoutElement> found;
     book::WalkLayout(RunningApplication()->Document()->PageLayout(),
-                           [&](const ComPtr<LayoutElement>& e, const std::string&) {
-                               if (!found && e->Name() == name) found = e;
-                           });
+                     [&](const ComPtr<LayoutElement>& e, const std::string&) {
+                         if (!found && e->Name() == name) found = e;
+                     });
     return found;
 }
 
@@ -55,7 +55,7 @@ std::vector<Extent> Extents() {
     std::vector<Extent> out;
     const auto display = MakeCom<Display, objects::DisplayImpl>();
     book::WalkLayout(RunningApplication()->Document()->PageLayout(), [&](const ComPtr<LayoutElement>& e,
-                                                                               const std::string&) {
+                                                                         const std::string&) {
         auto polygon = NewPolygon();
         e->QueryOutline(display, polygon);
         auto o = polygon->GetEnvelope();
@@ -388,7 +388,7 @@ TEST(QgisHost, ListsGroupMembersInDrawingOrderAfterAReload) {
     const auto walked = [] {
         std::vector<std::string> names;
         book::WalkLayout(RunningApplication()->Document()->PageLayout(),
-                               [&](const ComPtr<LayoutElement>& e, const std::string&) { names.push_back(e->Name()); });
+                         [&](const ComPtr<LayoutElement>& e, const std::string&) { names.push_back(e->Name()); });
         return names;
     };
     std::vector<std::string> expected;

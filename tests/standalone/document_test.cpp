@@ -18,10 +18,10 @@
 namespace crv::testing {
 namespace {
 
+using objects::Rect;
 using standalone::Document;
 using standalone::DocumentError;
 using standalone::ElementKind;
-using objects::Rect;
 using standalone::StandaloneHost;
 using json = nlohmann::json;
 

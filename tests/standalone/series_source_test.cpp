@@ -22,8 +22,8 @@
 namespace crv::testing {
 namespace {
 
-using standalone::ReadIndexLayer;
 using objects::SeriesData;
+using standalone::ReadIndexLayer;
 using standalone::SeriesSourceError;
 
 struct FieldDef {

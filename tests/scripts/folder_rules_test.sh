@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The build stops on an include that breaks the arrows between folders, however it is written,
+# and passes the tree as it is. Each case plants one include in a copy of the sources.
+# Usage: folder_rules_test.sh SOURCE_DIR WORK_DIR
+set -euo pipefail
+src=$1 work=$2
+rm -rf "$work" && mkdir -p "$work"
+folders=(errors com host anchor propertypage registration support objects book drawing standalone qgis)
+copy() {
+  rm -rf "$work/tree" && mkdir -p "$work/tree"
+  for f in "${folders[@]}"; do cp -r "$src/$f" "$work/tree/"; done
+}
+check() { cmake -DSOURCE_DIR="$work/tree" -DSTAMP="$work/stamp" -P "$src/cmake/FolderRules.cmake" >"$work/out.txt" 2>&1; }
+failed=0
+copy
+check || { echo "the tree as it is was refused:" >&2; cat "$work/out.txt" >&2; failed=1; }
+while IFS='|' read -r file line; do
+  copy
+  printf '%s\n' "$line" >>"$work/tree/$file"
+  if check; then
+    echo "not refused: $line in $file" >&2
+    failed=1
+  elif ! grep -qF "$file" "$work/out.txt"; then
+    echo "refused without naming $file:" >&2 && cat "$work/out.txt" >&2
+    failed=1
+  fi
+done <<'CASES'
+standalone/host/Layout.cpp|#include "qgis/host/QgisHost.h"
+standalone/host/Layout.cpp|#  include "qgis/host/QgisHost.h"
+standalone/host/Layout.cpp|#include <qgis/host/QgisHost.h>
+standalone/host/Layout.cpp|#include "../../qgis/host/QgisHost.h"
+qgis/host/Element.cpp|#include "standalone/host/Objects.h"
+book/Order.cpp|#include "standalone/mapbook/Book.h"
+book/Order.cpp|#include "CRVAnchorTypeLib.h"
+anchor/CRVAnchorManager.cpp|#include "book/Order.h"
+support/AtomicFile.cpp|#include "objects/GenericObjects.h"
+standalone/host/Layout.cpp|#include "standalone/cli/Cli.h"
+standalone/document/Document.cpp|#include "standalone/mapbook/Book.h"
+CASES
+exit $failed
