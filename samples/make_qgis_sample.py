@@ -393,6 +393,8 @@ def normalise(out):
     # The atlas keeps its layer's source as a fallback to the layer id: the path the project was
     # built at, not one it keeps.
     text = re.sub(r'coverageLayerSource="[^"]*/([^"/]*)"', r'coverageLayerSource="./\1"', text)
+    # So does a legend of its own keep its layers' sources.
+    text = re.sub(r'(<Layer source=")[^"]*/([^"/]*")', r'\1./\2', text)
     ids = {}
 
     def renumber(m):
