@@ -31,8 +31,8 @@ from qgis.core import (  # noqa: E402  (the platform must be chosen before Qt lo
     QgsApplication, QgsCoordinateReferenceSystem, QgsFeatureRequest, QgsField,
     QgsFillSymbol, QgsLayoutItemLabel, QgsLayoutItemMap, QgsLayoutItemMapGrid,
     QgsLayoutItemPicture, QgsLayoutItem, QgsLayoutMeasurement, QgsLayoutPoint, QgsLayoutSize,
-    QgsPalLayerSettings, QgsPrintLayout, QgsProject, QgsProperty, QgsRectangle, QgsRuleBasedRenderer,
-    QgsTextFormat, QgsUnitTypes, QgsVectorLayer, QgsVectorLayerSimpleLabeling)
+    QgsPalLayerSettings, QgsPrintLayout, QgsProject, QgsProperty, QgsRectangle, QgsReferencedRectangle,
+    QgsRuleBasedRenderer, QgsTextFormat, QgsUnitTypes, QgsVectorLayer, QgsVectorLayerSimpleLabeling)
 from qgis.PyQt.QtCore import Qt, QVariant  # noqa: E402
 from qgis.PyQt.QtGui import QColor, QFont  # noqa: E402
 
@@ -324,6 +324,9 @@ def build_project(doc, out, data_dir):
     project.setCrs(QgsCoordinateReferenceSystem("EPSG:27700"))
     layer = sheets_layer(frame, data_dir, distance_fields(doc))
     project.addMapLayer(layer)
+    # Without a canvas of its own the desktop would open the project at 1:1 on nothing: it
+    # opens on the sheets instead.
+    project.viewSettings().setDefaultViewExtent(QgsReferencedRectangle(layer.extent(), layer.crs()))
 
     layout = QgsPrintLayout(project)
     layout.setName(series_layout_name(doc))
@@ -332,6 +335,13 @@ def build_project(doc, out, data_dir):
     layout.pageCollection().page(0).setPageSize(
         QgsLayoutSize(doc["page"]["width"], doc["page"]["height"], QgsUnitTypes.LayoutInches))
     add_elements(Page(layout, doc["page"]["height"]), doc["elements"], layer, data_dir)
+    # A north arrow follows the map it points on (QGIS warns at every export about one that
+    # does not); the document names its arrow as such.
+    frame_item = layout.itemById(frame["name"])
+    for item in layout.items():
+        if isinstance(item, QgsLayoutItemPicture) and "north" in item.id().lower():
+            item.setLinkedMap(frame_item)
+            item.setNorthMode(QgsLayoutItemPicture.GridNorth)
 
     series = frame["series"]
     atlas = layout.atlas()
@@ -383,6 +393,8 @@ def normalise(out):
     # The atlas keeps its layer's source as a fallback to the layer id: the path the project was
     # built at, not one it keeps.
     text = re.sub(r'coverageLayerSource="[^"]*/([^"/]*)"', r'coverageLayerSource="./\1"', text)
+    # So does a legend of its own keep its layers' sources.
+    text = re.sub(r'(<Layer source=")[^"]*/([^"/]*")', r'\1./\2', text)
     ids = {}
 
     def renumber(m):

@@ -5,12 +5,17 @@
 
 #include <qgslayoutatlas.h>
 #include <qgslayoutitemgroup.h>
+#include <qgslayoutitemlegend.h>
 #include <qgslayoutitemmap.h>
 #include <qgslayoutitempage.h>
 #include <qgslayoutitempicture.h>
 #include <qgslayoutitemregistry.h>
 #include <qgslayoutpagecollection.h>
 #include <qgsprintlayout.h>
+
+#include <QImage>
+#include <QPainter>
+#include <QStyleOptionGraphicsItem>
 
 namespace crv::qgis {
 
@@ -32,9 +37,29 @@ AtlasSurface::AtlasSurface(QgisHost& host, QgsLayout& layout, QgsLayoutAtlas* at
                            std::function<void(int32_t)> draw)
     : host_(host), layout_(layout), atlas_(atlas), seek_(seek), head_(std::move(head)), draw_(std::move(draw)) {}
 
+namespace {
+
+// A legend that fits its contents filters them by its map and the atlas feature, and takes its
+// size, only as it is drawn: measured before, it would have the former page's size, or none on
+// the first page. Drawn once aside, it has this page's.
+void FitLegends(QgsLayout& layout) {
+    QList<QgsLayoutItemLegend*> legends;
+    layout.layoutItems(legends);
+    QImage scratch(1, 1, QImage::Format_ARGB32_Premultiplied);
+    for (QgsLayoutItemLegend* legend : legends) {
+        if (!legend->resizeToContents()) continue;
+        QPainter painter(&scratch);
+        const QStyleOptionGraphicsItem option;
+        legend->paint(&painter, &option, nullptr);
+    }
+}
+
+}  // namespace
+
 bool AtlasSurface::PutPageInForce(int32_t page) {
-    if (atlas_ == nullptr || seek_ == Seek::AlreadyThere) return true;
-    return atlas_->seekTo(page - 1);
+    const bool there = atlas_ == nullptr || seek_ == Seek::AlreadyThere || atlas_->seekTo(page - 1);
+    if (there) FitLegends(layout_);
+    return there;
 }
 
 std::vector<book::Placement> AtlasSurface::Measure(const book::AnchorSelection& selection) const {

@@ -10,13 +10,19 @@
 #include "support/MessageText.h"
 
 #include <qgslayout.h>
+#include <qgslayoutatlas.h>
 #include <qgslayoutitem.h>
+#include <qgslayoutitemmap.h>
 #include <qgslayoutitemregistry.h>
+#include <qgsprintlayout.h>
+#include <qgsvectorlayer.h>
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <unordered_map>
@@ -71,6 +77,40 @@ QString DataDefinedNote(const std::vector<QgsLayoutItem*>& items) {
     return lines.join('\n');
 }
 
+// The page speaks of elements, map series, map series frames and pages, and gives distances
+// without a unit: what each is in this layout, in QGIS's words.
+QString TermsOf(QgsLayout* layout) {
+    if (layout == nullptr) return {};
+    QStringList lines;
+    lines << AnchorDock::tr(
+                 "Elements are layout items, named by their item ID. Distances are in layout units (%1), "
+                 "on the page the item stands on.")
+                 .arg(QgsUnitTypes::toString(layout->units()));
+    auto* print = qobject_cast<QgsPrintLayout*>(layout);
+    QgsLayoutAtlas* atlas = print ? print->atlas() : nullptr;
+    if (atlas == nullptr || !atlas->enabled() || atlas->coverageLayer() == nullptr) {
+        lines << AnchorDock::tr(
+            "The map series is the atlas; this layout has none enabled, so distances from a "
+            "field and alternate rules by page have no pages to follow.");
+        return lines.join('\n');
+    }
+    QStringList maps;
+    QList<QgsLayoutItemMap*> items;
+    layout->layoutItems(items);
+    for (QgsLayoutItemMap* map : items) {
+        if (map->atlasDriven()) maps << QString::fromStdString(support::QuotedValue(ItemName(map).toStdString()));
+    }
+    const QString layer = QString::fromStdString(support::QuotedValue(atlas->coverageLayer()->name().toStdString()));
+    lines << AnchorDock::tr(
+                 "The map series is the atlas over %1; its pages are the atlas pages, and a field is a "
+                 "field of the atlas feature.")
+                 .arg(layer);
+    lines << (maps.isEmpty() ? AnchorDock::tr("No map item is controlled by the atlas, so none is a map series frame.")
+                             : AnchorDock::tr("The map series frame is the map item the atlas controls: %1.")
+                                   .arg(maps.join(QStringLiteral(", "))));
+    return lines.join('\n');
+}
+
 AnchorDock::AnchorDock(QgsLayout* layout, ElementSource elements, QWidget* parent)
     : QDockWidget(tr("Anchor"), parent), layout_(layout), elements_(std::move(elements)) {
     setObjectName("CRVAnchorDock");
@@ -82,6 +122,9 @@ AnchorDock::AnchorDock(QgsLayout* layout, ElementSource elements, QWidget* paren
     note_ = new QLabel(body);
     note_->setObjectName("anchorNote");
     note_->setWordWrap(true);
+    terms_ = new QLabel(body);
+    terms_->setObjectName("anchorTerms");
+    terms_->setWordWrap(true);
     scroll_ = new QScrollArea(body);
     scroll_->setObjectName("anchorPageArea");
     scroll_->setWidgetResizable(false);
@@ -100,6 +143,7 @@ AnchorDock::AnchorDock(QgsLayout* layout, ElementSource elements, QWidget* paren
     column->addWidget(subject_);
     column->addWidget(note_);
     column->addWidget(give_record_, 0, Qt::AlignLeft);
+    column->addWidget(terms_);
     column->addWidget(scroll_, 1);
     column->addLayout(buttons);
     setWidget(body);
@@ -118,6 +162,12 @@ AnchorDock::~AnchorDock() {
 
 QString AnchorDock::Subject() const { return subject_->text(); }
 QString AnchorDock::Note() const { return note_->text(); }
+QString AnchorDock::Terms() const { return terms_->text(); }
+
+void AnchorDock::UpdateTerms() {
+    terms_->setText(TermsOf(layout_));
+    terms_->setVisible(page_window_ != nullptr);
+}
 
 void AnchorDock::FollowSelection() {
     std::vector<QgsLayoutItem*> items;
@@ -127,6 +177,7 @@ void AnchorDock::FollowSelection() {
         }
     }
     ShowItems(items);
+    UpdateTerms();
 }
 
 void AnchorDock::ShowItems(const std::vector<QgsLayoutItem*>& items) {
@@ -178,6 +229,8 @@ void AnchorDock::ShowItems(const std::vector<QgsLayoutItem*>& items) {
         page_window_ = window;
         QWidget* frame = scroll_->widget();
         frame->setFixedSize(width, height);
+        // Docked, the dock is as wide as the page: no sideways scrolling to reach its fields.
+        scroll_->setMinimumWidth(width + 2 * scroll_->frameWidth() + scroll_->verticalScrollBar()->sizeHint().width());
         window->setParent(frame);
         window->move(0, 0);
         page_->Show();
@@ -245,7 +298,13 @@ void AnchorDock::Reopen() {
     for (const QPointer<QgsLayoutItem>& item : shown_) {
         if (item) items.push_back(item);
     }
+    // The page opens on its first tab; whoever just applied an edit on another wants to see it.
+    const auto* tabs = page_window_ ? page_window_->findChild<QTabWidget*>() : nullptr;
+    const int tab = tabs ? tabs->currentIndex() : -1;
     ShowItems(items);
+    UpdateTerms();
+    if (auto* reopened = page_window_ ? page_window_->findChild<QTabWidget*>() : nullptr; reopened && tab >= 0)
+        reopened->setCurrentIndex(tab);
 }
 
 }  // namespace crv::qgis

@@ -37,6 +37,9 @@ public:
     // shown item has a data-defined position or is in a cycle of anchors (a line each); else
     // empty.
     QString Note() const;
+    // What the page's words mean in this layout: elements are items, the layout's units, the
+    // atlas as the map series and the map items it drives.
+    QString Terms() const;
     // The page's window while the dock shows one.
     QWidget* PageWindow() const { return page_window_; }
     QPushButton* ApplyButton() const { return apply_; }
@@ -58,14 +61,17 @@ private:
     void Apply();
     void Cancel();
     void GiveRecord();
-    // The page opened again on the items it shows, from the records as stored.
+    // The page opened again on the items it shows, from the records as stored, on the tab
+    // it showed.
     void Reopen();
+    void UpdateTerms();
 
     QPointer<QgsLayout> layout_;
     ElementSource elements_;
     std::function<void()> activate_;
     QLabel* subject_ = nullptr;
     QLabel* note_ = nullptr;
+    QLabel* terms_ = nullptr;
     QScrollArea* scroll_ = nullptr;
     QPushButton* apply_ = nullptr;
     QPushButton* cancel_ = nullptr;

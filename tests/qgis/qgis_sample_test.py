@@ -78,6 +78,10 @@ def check_record(item, layer, expected):
                     break
 
 
+def series_frame_name(doc):
+    return next(e["name"] for e in doc["elements"] if e["type"] == "map_frame")
+
+
 def main():
     crvanchor, command, src, work = sys.argv[1:5]
     shutil.rmtree(work, ignore_errors=True)
@@ -107,6 +111,15 @@ def main():
         if not atlas.enabled() or atlas.updateFeatures() != pages:
             fail("the atlas has %d pages, the standalone series %d" % (atlas.count(), pages))
         layer = atlas.coverageLayer()
+        # The desktop opens on the sheets, not at 1:1 on an empty canvas.
+        view = project.viewSettings().defaultViewExtent()
+        if view.isEmpty() or view.crs() != layer.crs() or not view.contains(layer.extent()):
+            fail("the project opens on %s, not on the sheets %s" % (view.toString(), layer.extent().toString()))
+        # QGIS warns at every export about a north arrow that follows no map.
+        arrow = layout.itemById("North Arrow")
+        linked = arrow.linkedMap() if arrow is not None else None
+        if linked is None or linked.id() != series_frame_name(doc):
+            fail("the north arrow is not linked to the map frame of the series")
         expected = list(anchored(doc["elements"]))
         if len(expected) != 5:
             fail("the standalone sample has %d anchored elements" % len(expected))

@@ -20,6 +20,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 
 #include <memory>
@@ -200,6 +201,63 @@ TEST(HostDock, WorksOnItsOwnLayoutBesideAnotherDesigner) {
     second->setSelectedItem(second->itemById("A"));
     ASSERT_NE(secondDock.PageWindow(), nullptr) << secondDock.Note().toStdString();
     EXPECT_EQ(secondDock.Note(), "");
+}
+
+// The page's own words (element, map series, its frame, distances without a unit) are put in
+// QGIS's beside it; docked, the dock is as wide as the page; Apply keeps the tab it was on.
+TEST(HostDock, SaysWhatThePageMeansInQgisAndKeepsItsTab) {
+    LoadComponent(CRV_COMPONENT_PATH);
+    QgsProject project;
+    auto* countries =
+        new QgsVectorLayer(QStringLiteral("Polygon"), QStringLiteral("countries"), QStringLiteral("memory"));
+    project.addMapLayer(countries);
+    QgsPrintLayout layout(&project);
+    layout.initializeDefaults();
+    auto* map = new QgsLayoutItemMap(&layout);
+    map->setId("Main Map");
+    map->setAtlasDriven(true);
+    layout.addLayoutItem(map);
+    layout.atlas()->setCoverageLayer(countries);
+    auto* item = new QgsLayoutItemShape(&layout);
+    item->setId("Inset");
+    item->setCustomProperty(kRecord + "AnchorElement", "boolean:true");
+    layout.addLayoutItem(item);
+    QgisHost host(&layout, HostOptions{true});
+    AnchorDock dock(&layout, [&host](QgsLayoutItem* i) { return host.ElementFor(i); });
+
+    const struct {
+        bool atlas;
+        QgsUnitTypes::LayoutUnit units;
+        std::vector<std::string> said;
+    } cases[] = {
+        {true,
+         QgsUnitTypes::LayoutMillimeters,
+         {"layout items, named by their item ID", "layout units (millimeters)", "the atlas over \"countries\"",
+          "map series frame is the map item the atlas controls: \"Main Map\""}},
+        {false, QgsUnitTypes::LayoutInches, {"layout units (inches)", "the atlas; this layout has none enabled"}},
+    };
+    for (const auto& c : cases) {
+        layout.atlas()->setEnabled(c.atlas);
+        layout.setUnits(c.units);
+        layout.deselectAll();
+        layout.setSelectedItem(item);
+        ASSERT_NE(dock.PageWindow(), nullptr) << dock.Note().toStdString();
+        const std::string terms = dock.Terms().toStdString();
+        for (const std::string& words : c.said) EXPECT_NE(terms.find(words), std::string::npos) << terms;
+    }
+    EXPECT_GE(dock.minimumSizeHint().width(), dock.PageWindow()->width());
+
+    auto* tabs = dock.PageWindow()->findChild<QTabWidget*>();
+    ASSERT_NE(tabs, nullptr);
+    tabs->setCurrentIndex(1);
+    ASSERT_EQ(tabs->currentIndex(), 1);
+    auto* box = dock.PageWindow()->findChild<QLineEdit*>("txtHDistanceAll");
+    ASSERT_NE(box, nullptr);
+    box->selectAll();
+    QTest::keyClicks(box, "3");
+    dock.ApplyButton()->click();
+    ASSERT_NE(dock.PageWindow(), nullptr) << dock.Note().toStdString();
+    EXPECT_EQ(dock.PageWindow()->findChild<QTabWidget*>()->currentIndex(), 1);
 }
 
 }  // namespace
