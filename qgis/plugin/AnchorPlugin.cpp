@@ -4,11 +4,14 @@
 
 #include "errors/ErrorHandling.h"
 #include "qgis/host/AtlasAnchoring.h"
+#include "qgis/host/LayoutCheck.h"
 #include "qgis/host/QgisHost.h"
 #include "support/Activation.h"
 #include "book/Placement.h"
 
 #include <qgisinterface.h>
+#include <qgsapplication.h>
+#include <qgsvaliditycheckregistry.h>
 #include <qgslayoutatlas.h>
 #include <qgslayoutdesignerinterface.h>
 #include <qgsmessagebar.h>
@@ -65,6 +68,11 @@ void AnchorPlugin::initGui() {
     } catch (const std::exception& e) {
         load_error_ = e.what();
     }
+    // The anchoring checked with QGIS's own checks, before every export from a designer.
+    if (load_error_.empty() && check_ == nullptr) {
+        check_ = new AnchorValidityCheck(NewManager);
+        QgsApplication::validityCheckRegistry()->addCheck(check_);
+    }
     QgisInterface* iface = iface_.data();
     if (iface == nullptr) return;
     connect(iface, &QgisInterface::layoutDesignerOpened, this, &AnchorPlugin::DesignerOpened);
@@ -75,6 +83,10 @@ void AnchorPlugin::initGui() {
 }
 
 void AnchorPlugin::unload() {
+    if (check_ != nullptr) {
+        QgsApplication::validityCheckRegistry()->removeCheck(check_);
+        check_ = nullptr;
+    }
     if (iface_) disconnect(iface_, nullptr, this, nullptr);
     while (!designers_.empty()) DesignerClosing(designers_.begin()->first);
 }

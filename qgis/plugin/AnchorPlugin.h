@@ -10,6 +10,7 @@
 #include <string>
 
 class QgisInterface;
+class QgsAbstractValidityCheck;
 class QgsLayoutDesignerInterface;
 
 namespace crv::qgis {
@@ -37,6 +38,8 @@ private:
 
     // Why the component could not be loaded; empty once it is.
     std::string load_error_;
+    // The anchoring's check in QGIS's registry of validity checks, which owns it.
+    QgsAbstractValidityCheck* check_ = nullptr;
 
     // The GIS may have deleted its interface by the time it deletes the plugin at exit.
     QPointer<QgisInterface> iface_;

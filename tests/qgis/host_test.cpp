@@ -2,12 +2,18 @@
 
 #include "errors/ErrorHandling.h"
 #include "qgis/host/AtlasAnchoring.h"
+#include "qgis/host/LayoutCheck.h"
 #include "qgis/host/QgisHost.h"
 #include "qgis/host/Records.h"
 #include "standalone/document/SeriesSource.h"
 #include "support/Activation.h"
 #include "book/Placement.h"
 #include "support/TempDir.h"
+
+#include <qgsapplication.h>
+#include <qgsfeedback.h>
+#include <qgsvaliditycheckcontext.h>
+#include <qgsvaliditycheckregistry.h>
 
 #include <gtest/gtest.h>
 
@@ -669,6 +675,48 @@ TEST(QgisHost, AtlasStepsChooseTheAnchoredItemsOnceUntilARecordChanges) {
     // The map's left edge (1) moved right by page 3's HD (1.5).
     EXPECT_NEAR(title->pos().x(), 2.5, 1e-9);
     atlas->endRender();
+}
+
+// QGIS's own checks before an export anchor every atlas page and warn about an anchored item off
+// the page, naming its pages; the atlas is left on the feature it showed and nothing goes into
+// the layout's history. A layout without anchored items is not checked.
+TEST(QgisHost, QgisChecksBeforeAnExportWarnOfItemsOffThePage) {
+    RecordingErrorSink sink;
+    ScopedErrorSink scope(sink);
+    QgisLayout q;
+    // The title's right edge on the map's (7.5) moved by HD: 0.25 and -0.5 keep it on the page, 1.5
+    // on page 3 takes it off.
+    const std::vector<ItemSpec> items = {
+        kMap, Text("Title", {3, 3, 5, 3.5},
+                   {"AnchorElement=true", "AnchorFromAll=Top Right", "AnchorToAll=Top Right", "AnchorType=NamedElement",
+                    "ElementName=Map", "HFromFieldAll=true", "HFieldNameAll=HD", "HDistanceAll=0"})};
+    BuildQgis(q, items, DefaultSheets());
+    auto* check = new qgis::AnchorValidityCheck(NewManager);
+    QgsApplication::validityCheckRegistry()->addCheck(check);
+    const QgsLayoutValidityCheckContext context(q.layout);
+    QgsFeedback feedback;
+    EXPECT_TRUE(QgsApplication::validityCheckRegistry()
+                    ->runChecks(QgsAbstractValidityCheck::TypeLayoutCheck, &context, &feedback)
+                    .isEmpty())
+        << "no anchored item, nothing to say";
+    {
+        qgis::QgisHost host(q.layout);
+        WriteRecords(items, FindByName, NewManager);
+    }
+    QgsLayoutAtlas* atlas = q.layout->atlas();
+    atlas->updateFeatures();
+    ASSERT_TRUE(atlas->seekTo(1));
+    QUndoStack* history = q.layout->undoStack()->stack();
+    const int steps = history->count();
+    const QList<QgsValidityCheckResult> results = QgsApplication::validityCheckRegistry()->runChecks(
+        QgsAbstractValidityCheck::TypeLayoutCheck, &context, &feedback);
+    QgsApplication::validityCheckRegistry()->removeCheck(check);
+    ASSERT_EQ(results.size(), 1);
+    EXPECT_EQ(results[0].type, QgsValidityCheckResult::Warning);
+    EXPECT_EQ(results[0].detailedDescription.toStdString(), "&quot;Title&quot; off the page on page 3");
+    EXPECT_EQ(atlas->currentFeatureNumber(), 1);
+    EXPECT_EQ(history->count(), steps);
+    EXPECT_TRUE(sink.reports.empty());
 }
 
 }  // namespace crv::testing
