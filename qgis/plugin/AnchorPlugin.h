@@ -19,7 +19,9 @@ class AnchorDock;
 class AnchorPlugin : public QObject, public QgisPlugin {
     Q_OBJECT
 public:
-    explicit AnchorPlugin(QgisInterface* iface);
+    // `anchorsAtlas` false: the atlas is anchored by whoever anchors every layout of the
+    // project (the Python plugin), and the designers get their docks alone.
+    explicit AnchorPlugin(QgisInterface* iface, bool anchorsAtlas = true);
     ~AnchorPlugin() override;
 
     void initGui() override;
@@ -37,6 +39,7 @@ private:
 
     // Why the component could not be loaded; empty once it is.
     std::string load_error_;
+    bool anchors_atlas_ = true;
 
     // The GIS may have deleted its interface by the time it deletes the plugin at exit.
     QPointer<QgisInterface> iface_;
