@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Takes docs/qgis-designer-dock.png: the QGIS desktop under a virtual screen, the plugin
-# installed into a temporary prefix and enabled in a temporary profile, a layout designer
+# installed into a temporary profile and enabled there, a layout designer
 # open with an item selected and the "Anchor" dock beside it. Uses samples/lakes_atlas.qgz
 # when it exists, else a small layout built on the spot.
 #
@@ -9,21 +9,19 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 out=${2:-$here/docs/qgis-designer-dock.png}
-[ -f "$build/libcrvanchorplugin.so" ] || { echo "qgis_designer_screenshot.sh: build the plugin first (target crvanchorplugin)" >&2; exit 2; }
+[ -f "$build/libcrvanchorbridge.so" ] || { echo "qgis_designer_screenshot.sh: build the plugin first (target crvanchorbridge)" >&2; exit 2; }
 command -v xvfb-run >/dev/null || { echo "qgis_designer_screenshot.sh: needs xvfb-run (package xvfb)" >&2; exit 2; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cmake --install "$build" --prefix "$work/prefix" >/dev/null
-
-# A profile of our own: the plugin enabled, its folder searched, no first-run dialogs.
+# A profile of our own (profiles/default under $work, as under ~/.local/share/QGIS/QGIS3): the
+# plugin installed and enabled in it, no first-run dialogs.
+cmake --install "$build" --component qgis_user --prefix "$work/prefix" >/dev/null
 mkdir -p "$work/profiles/default/QGIS"
+ln -s "$work/prefix/share/QGIS/QGIS3/profiles/default/python" "$work/profiles/default/python"
 cat >"$work/profiles/default/QGIS/QGIS3.ini" <<INI
-[Plugins]
-libcrvanchorplugin=true
-
-[plugins]
-searchPathsForPlugins=$work/prefix/lib/qgis/plugins
+[PythonPlugins]
+crvanchor=true
 
 [qgis]
 checkVersion=false

@@ -174,7 +174,7 @@ void CheckOutputs(const Args& a) {
     if (a.pdf) RequireUtf8Path("--pdf ", *a.pdf, "QGIS writes a PDF to");
     if (a.save) RequireUtf8Path("--save ", *a.save, "QGIS writes a project to");
     book::BookFiles files = OutputsOf(a);
-    files.inputs.push_back({"the project being read", a.project, true});
+    if (!a.project.empty()) files.inputs.push_back({"the project being read", a.project, true});
     files.png = a.png;
     try {
         book::CheckOutputs(files, [](const book::BookFiles::File& output) {
@@ -237,11 +237,20 @@ void CheckOutputsAgainstData(const Args& a, QgsProject& project, QgsPrintLayout&
 // project that is read to be changed and saved again is locked from the read to the save.
 struct Session {
     std::unique_ptr<support::FileLock> lock;
-    QgsProject project;
+    std::unique_ptr<QgsProject> read_;  // the project read from the file, unless it was open already
+    QgsProject& project;
     QgsPrintLayout* layout = nullptr;
     std::unique_ptr<QgisHost> host;
 
-    Session(const Args& a, std::ostream& err) {
+    // A layout QGIS has open already (a Processing algorithm's), as it stands in memory.
+    Session(QgsPrintLayout& open, const Args& a, std::ostream& err) : project(*open.project()), layout(&open) {
+        if (layout->pageCollection()->pageCount() == 0)
+            throw UsageError("--layout " + QuotedValue(*a.layout) + ": the layout has no page");
+        CheckItems(a, err);
+        host = std::make_unique<QgisHost>(layout);
+    }
+
+    Session(const Args& a, std::ostream& err) : read_(std::make_unique<QgsProject>()), project(*read_) {
         CheckProjectPath(a.project);
         try {
             LoadComponent(DefaultComponentPath());
@@ -411,11 +420,14 @@ private:
     std::exception_ptr failure_;
 };
 
-int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErrorSink& sink) {
+int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErrorSink& sink,
+            QgsPrintLayout* open = nullptr, const PageDone& pageDone = nullptr) {
     using Clock = std::chrono::steady_clock;
     const auto runStart = Clock::now();
     CheckOutputs(a);
-    Session s(a, err);
+    std::unique_ptr<Session> session =
+        open != nullptr ? std::make_unique<Session>(*open, a, err) : std::make_unique<Session>(a, err);
+    Session& s = *session;
     QgsLayoutAtlas* atlas = s.layout->atlas();
     if (atlas != nullptr && !atlas->enabled()) atlas = nullptr;
     int32_t last = 1;
@@ -502,7 +514,12 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     // Every output is checked before any is written: the folder first, then the pages.
     if (a.png) support::MakeOutputFolder("--png", *a.png);
     support::Progress progress(err, pages.Count());
-    driver->OnPage([&progress](size_t done, int32_t page) { progress.Step(done, page); });
+    driver->OnPage([&progress, &pageDone, count = pages.Count()](size_t done, int32_t page) {
+        progress.Step(done, page);
+        if (pageDone && !pageDone(done, count))
+            throw UsageError("stopped after " + std::to_string(done) + " of " + std::to_string(count) +
+                             " pages: cancelled; the PDF was not written");
+    });
     // One pass: each page is anchored once, then measured, drawn to its picture and, inside
     // QGIS's own PDF export, to the PDF.
     it = std::make_unique<AnchoredPages>(*s.layout, atlas, *driver, pages);
@@ -602,6 +619,25 @@ QuietStandardError::~QuietStandardError() {
     std::fflush(stderr);
     ::dup2(saved_, STDERR_FILENO);
     ::close(saved_);
+}
+
+int RunBookOnLayout(QgsPrintLayout& layout, const std::vector<std::string>& options, std::ostream& out,
+                    std::ostream& err, const PageDone& pageDone) {
+    StderrErrorSink sink;
+    ScopedErrorSink scope(sink);
+    return support::RunAtEdge("crvanchor-qgis", err, [&] {
+        const QString file = layout.project() != nullptr ? layout.project()->fileName() : QString();
+        std::vector<std::string> args{file.isEmpty() ? std::string("-") : file.toStdString(), "--layout",
+                                      layout.name().toStdString()};
+        args.insert(args.end(), options.begin(), options.end());
+        Args a = ParseArgs(args);
+        if (layout.project() == nullptr) throw UsageError("the layout " + QuotedValue(*a.layout) + " has no project");
+        if (a.save) throw UsageError("--save: the project is QGIS's to save");
+        // An unsaved project has no file to keep the outputs from.
+        if (file.isEmpty()) a.project.clear();
+        const int status = RunBook(a, out, err, sink, &layout, pageDone);
+        return support::StatusAfterReports("crvanchor-qgis", sink.Count(), status, err);
+    });
 }
 
 int RunCrvAnchorQgis(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -6,9 +6,13 @@
 // Exit status: 0 done; 1 the component showed error reports (counted on the last line of
 // standard error); 2 a bad project or argument (one line on standard error).
 
+#include <cstddef>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
+
+class QgsPrintLayout;
 
 namespace crv::qgis {
 
@@ -27,5 +31,14 @@ private:
 
 // `args` without the program name.
 int RunCrvAnchorQgis(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// Told after each page of a book (pages done, pages in all); false stops the book.
+using PageDone = std::function<bool(size_t, size_t)>;
+
+// The book of a print layout QGIS has open (a Processing algorithm's), as it stands in memory:
+// the command's book options (--pages, --pdf, --png, --dpi, --report, --check-overlap, --strict,
+// --outline, --timing) and its exit status; the component must be loaded.
+int RunBookOnLayout(QgsPrintLayout& layout, const std::vector<std::string>& options, std::ostream& out,
+                    std::ostream& err, const PageDone& pageDone = nullptr);
 
 }  // namespace crv::qgis

@@ -10,12 +10,22 @@
 
 namespace crv::qgis {
 
+namespace {
+// Pauses alive; the main thread alone anchors, so a count is enough.
+int g_paused = 0;
+}  // namespace
+
+AtlasAnchoring::Pause::Pause() { ++g_paused; }
+AtlasAnchoring::Pause::~Pause() { --g_paused; }
+bool AtlasAnchoring::Paused() { return g_paused > 0; }
+
 AtlasAnchoring::AtlasAnchoring(QgisHost& host, ManagerFactory newManager)
     : host_(host), new_manager_(std::move(newManager)) {}
 
 AtlasAnchoring::~AtlasAnchoring() = default;
 
 void AtlasAnchoring::PlacePage(int32_t page) {
+    if (g_paused > 0) return;
     host_.MakeCurrent();
     QgsLayout* layout = host_.Layout();
     if (layout == nullptr) return;

@@ -38,6 +38,18 @@ public:
     // How many times the anchored items have been chosen so far.
     int Selections() const { return selections_; }
 
+    // While one lives, PlacePage does nothing anywhere in the process: a run that steps an atlas
+    // with its own host (a book, QGIS's checks before an export) must not have the layout
+    // anchored again, through another host, at every step.
+    class Pause {
+    public:
+        Pause();
+        ~Pause();
+        Pause(const Pause&) = delete;
+        Pause& operator=(const Pause&) = delete;
+    };
+    static bool Paused();
+
 private:
     QgisHost& host_;
     ManagerFactory new_manager_;

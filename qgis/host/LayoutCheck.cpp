@@ -2,6 +2,7 @@
 
 #include "book/BookDriver.h"
 #include "errors/ErrorHandling.h"
+#include "qgis/host/AtlasAnchoring.h"
 #include "qgis/host/AtlasSurface.h"
 #include "qgis/host/QgisHost.h"
 
@@ -48,6 +49,7 @@ bool AnchorValidityCheck::prepareCheck(const QgsValidityCheckContext* context, Q
     RecordingErrorSink reports;
     try {
         ScopedErrorSink scope(reports);
+        const AtlasAnchoring::Pause pause;
         // A host of its own, headless: the check's moves go into no undo history.
         QgisHost host(layout);
         int32_t last = 1;
@@ -61,7 +63,6 @@ bool AnchorValidityCheck::prepareCheck(const QgsValidityCheckContext* context, Q
             results_.append(Warning(QObject::tr("Anchored item left out"),
                                     "\"" + left.name + "\" is left out of the atlas: " + left.reason));
         }
-        if (atlas != nullptr && !atlas->beginRender()) return false;
         for (bool more = driver.Begin(PageList(1, last)); more && driver.Next();) {
             if (feedback != nullptr) {
                 if (feedback->isCanceled()) break;
@@ -69,7 +70,6 @@ bool AnchorValidityCheck::prepareCheck(const QgsValidityCheckContext* context, Q
             }
         }
         driver.End();
-        if (atlas != nullptr) atlas->endRender();
         for (const std::string& line : driver.Checks().Lines())
             results_.append(Warning(QObject::tr("Anchored item off the page"), line));
     } catch (const std::exception& e) {

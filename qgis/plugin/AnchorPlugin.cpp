@@ -57,8 +57,10 @@ struct AnchorPlugin::Designer {
     QPointer<AnchorDock> dock;
 };
 
-AnchorPlugin::AnchorPlugin(QgisInterface* iface)
-    : QgisPlugin(kName, kDescription, kCategory, kVersion, QgisPlugin::UI), iface_(iface) {}
+AnchorPlugin::AnchorPlugin(QgisInterface* iface, bool anchorsAtlas)
+    : QgisPlugin(kName, kDescription, kCategory, kVersion, QgisPlugin::UI),
+      anchors_atlas_(anchorsAtlas),
+      iface_(iface) {}
 
 AnchorPlugin::~AnchorPlugin() { unload(); }
 
@@ -108,7 +110,7 @@ void AnchorPlugin::DesignerOpened(QgsLayoutDesignerInterface* designer) {
     d->dock = dock;
     if (d->host) dock->SetActivation([host = d->host.get()] { host->MakeCurrent(); });
     auto* print = qobject_cast<QgsPrintLayout*>(designer->layout());
-    if (d->host && print != nullptr) {
+    if (d->host && print != nullptr && anchors_atlas_) {
         // The atlas preview and the atlas export both move through the features; the
         // connection goes with the dock, before the designer's record does.
         connect(print->atlas(), &QgsLayoutAtlas::featureChanged, dock, [this, d] { PlaceAtlasFeature(d); });

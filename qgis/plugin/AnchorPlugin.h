@@ -20,7 +20,9 @@ class AnchorDock;
 class AnchorPlugin : public QObject, public QgisPlugin {
     Q_OBJECT
 public:
-    explicit AnchorPlugin(QgisInterface* iface);
+    // `anchorsAtlas` false: the atlas is anchored by whoever anchors every layout of the
+    // project (the Python plugin), and the designers get their docks alone.
+    explicit AnchorPlugin(QgisInterface* iface, bool anchorsAtlas = true);
     ~AnchorPlugin() override;
 
     void initGui() override;
@@ -40,6 +42,7 @@ private:
     std::string load_error_;
     // The anchoring's check in QGIS's registry of validity checks, which owns it.
     QgsAbstractValidityCheck* check_ = nullptr;
+    bool anchors_atlas_ = true;
 
     // The GIS may have deleted its interface by the time it deletes the plugin at exit.
     QPointer<QgisInterface> iface_;

@@ -1,0 +1,28 @@
+# Removes what an install wrote, as its manifest lists it, then the folders it leaves empty:
+#   cmake -DMANIFEST=build/install_manifest_qgis_user.txt -P cmake/UninstallManifest.cmake
+if(NOT EXISTS "${MANIFEST}")
+  message(FATAL_ERROR "no install manifest at ${MANIFEST}: install first, from the same build folder")
+endif()
+file(STRINGS "${MANIFEST}" files)
+set(folders "")
+foreach(f IN LISTS files)
+  if(EXISTS "${f}" OR IS_SYMLINK "${f}")
+    message(STATUS "Removing ${f}")
+    file(REMOVE "${f}")
+  endif()
+  get_filename_component(d "${f}" DIRECTORY)
+  list(APPEND folders "${d}")
+endforeach()
+# The plugin's folders, deepest first, with what Python compiled there; a folder that still holds
+# something else stays.
+list(REMOVE_DUPLICATES folders)
+list(SORT folders ORDER DESCENDING)
+foreach(d IN LISTS folders)
+  if(d MATCHES "/crvanchor(/lib)?$" AND IS_DIRECTORY "${d}")
+    file(REMOVE_RECURSE "${d}/__pycache__")
+    file(GLOB left "${d}/*")
+    if(NOT left)
+      file(REMOVE_RECURSE "${d}")
+    endif()
+  endif()
+endforeach()
