@@ -15,6 +15,7 @@
 #include <QEvent>
 #include <QUndoStack>
 
+#include <qgslayoutexporter.h>
 #include <qgslayoutundostack.h>
 #include <qgsproperty.h>
 #include <qgsvectorfilewriter.h>
@@ -38,9 +39,9 @@ ComPtr<_CRVAnchorManager> NewManager() {
 ComPtr<LayoutElement> FindByName(const std::string& name) {
     ComPtr<LayoutElement> found;
     book::WalkLayout(RunningApplication()->Document()->PageLayout(),
-                           [&](const ComPtr<LayoutElement>& e, const std::string&) {
-                               if (!found && e->Name() == name) found = e;
-                           });
+                     [&](const ComPtr<LayoutElement>& e, const std::string&) {
+                         if (!found && e->Name() == name) found = e;
+                     });
     return found;
 }
 
@@ -55,7 +56,7 @@ std::vector<Extent> Extents() {
     std::vector<Extent> out;
     const auto display = MakeCom<Display, objects::DisplayImpl>();
     book::WalkLayout(RunningApplication()->Document()->PageLayout(), [&](const ComPtr<LayoutElement>& e,
-                                                                               const std::string&) {
+                                                                         const std::string&) {
         auto polygon = NewPolygon();
         e->QueryOutline(display, polygon);
         auto o = polygon->GetEnvelope();
@@ -388,7 +389,7 @@ TEST(QgisHost, ListsGroupMembersInDrawingOrderAfterAReload) {
     const auto walked = [] {
         std::vector<std::string> names;
         book::WalkLayout(RunningApplication()->Document()->PageLayout(),
-                               [&](const ComPtr<LayoutElement>& e, const std::string&) { names.push_back(e->Name()); });
+                         [&](const ComPtr<LayoutElement>& e, const std::string&) { names.push_back(e->Name()); });
         return names;
     };
     std::vector<std::string> expected;
@@ -669,6 +670,48 @@ TEST(QgisHost, AtlasStepsChooseTheAnchoredItemsOnceUntilARecordChanges) {
     // The map's left edge (1) moved right by page 3's HD (1.5).
     EXPECT_NEAR(title->pos().x(), 2.5, 1e-9);
     atlas->endRender();
+}
+
+// A designer's atlas preview and its exports step through the features: the anchoring of each
+// step is no edit of the user's, so it pushes nothing on the undo history ("Anchor ...", "Move
+// group"), where it used to push a step for every item on every page. (QGIS's own refresh of a
+// group before each step is QGIS's.)
+TEST(QgisHost, AtlasStepsInADesignerKeepNoHistory) {
+    const std::vector<std::string> record = {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map",
+                                             "HFromFieldAll=true", "HFieldNameAll=HD"};
+    const std::vector<ItemSpec> items = {kMap, Text("Title", {3, 3, 5, 3.5}, record),
+                                         ItemSpec{ItemSpec::Group,
+                                                  "Legend",
+                                                  {},
+                                                  0,
+                                                  {Text("Key 1", {1, 1, 2, 1.5}), Text("Key 2", {1.2, 0.5, 2.5, 0.9})},
+                                                  record}};
+    QgisLayout q;
+    BuildQgis(q, items, DefaultSheets());
+    qgis::QgisHost host(q.layout, qgis::HostOptions{true});
+    WriteRecords(items, FindByName, NewManager);
+    qgis::AtlasAnchoring anchoring(host, NewManager);
+    QUndoStack* history = q.layout->undoStack()->stack();
+    QStringList pushed;
+    QgsLayoutAtlas* atlas = q.layout->atlas();
+    QObject::connect(atlas, &QgsLayoutAtlas::featureChanged, [&] {
+        const int before = history->count();
+        anchoring.PlacePage(atlas->currentFeatureNumber() + 1);
+        for (int i = before; i < history->count(); ++i) pushed << history->text(i);
+    });
+    // The preview, then an export of every page by QGIS's own exporter.
+    ASSERT_EQ(atlas->updateFeatures(), 3);
+    for (const int feature : {1, 2, 0}) ASSERT_TRUE(atlas->seekTo(feature));
+    // Page 1: the map's left edge (1) moved right by its HD (0.25).
+    EXPECT_NEAR(q.layout->itemById("Title")->pos().x(), 1.25, 1e-9);
+    TempDir dir;
+    QString error;
+    EXPECT_EQ(QgsLayoutExporter::exportToImage(atlas, QString::fromStdString((dir.Path() / "page").string()),
+                                               QStringLiteral("png"), QgsLayoutExporter::ImageExportSettings(), error),
+              QgsLayoutExporter::Success)
+        << error.toStdString();
+    EXPECT_EQ(pushed.join(", ").toStdString(), "");
+    EXPECT_FALSE(q.layout->undoStack()->isBlocked());
 }
 
 }  // namespace crv::testing
