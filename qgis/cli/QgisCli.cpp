@@ -1,5 +1,7 @@
 #include "qgis/cli/QgisCli.h"
 
+#include "qgis/cli/Bake.h"
+
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
 #include "qgis/host/AtlasSurface.h"
@@ -73,8 +75,10 @@ constexpr const char* kUsage =
     "                      [--report OUT.json] [--save OUT.qgz] [--timing] [--check-overlap] [--strict] [--outline]\n"
     "       crvanchor-qgis show PROJECT --layout NAME\n"
     "       crvanchor-qgis anchor PROJECT --layout NAME ITEM KEY=VALUE ...\n"
+    "       crvanchor-qgis bake|unbake PROJECT --layout NAME\n"
     "Every page is checked for anchored items off the page (--check-overlap: also overlapping), listed on\n"
-    "standard error; --outline draws the anchoring on the PNG pages.\n"
+    "standard error; --outline draws the anchoring on the PNG pages. bake writes each anchored item's place on\n"
+    "every atlas page into the project, so that QGIS without the plugin prints it the same; unbake takes it out.\n"
     "Exit status: 0 done; 1 error reports shown, or findings with --strict; 2 bad input.\n";
 
 struct Args {
@@ -649,6 +653,8 @@ int RunCrvAnchorQgis(const std::vector<std::string>& args, std::ostream& out, st
             out << kUsage;
             return 0;
         }
+        if (args[0] == "bake" || args[0] == "unbake")
+            return support::StatusAfterReports("crvanchor-qgis", sink.Count(), RunBake(args, out, err), err);
         const Args a = ParseArgs(args);
         int status = 0;
         if (a.command == "book")

@@ -6,7 +6,10 @@
 
 #include <qgslayout.h>
 #include <qgslayoutatlas.h>
+#include <qgslayoutundostack.h>
 #include <qgsprintlayout.h>
+
+#include <QPointer>
 
 namespace crv::qgis {
 
@@ -29,6 +32,15 @@ void AtlasAnchoring::PlacePage(int32_t page) {
     host_.MakeCurrent();
     QgsLayout* layout = host_.Layout();
     if (layout == nullptr) return;
+    // An atlas step (the designer's preview, its exports) is no edit of the user's: none of its
+    // moves goes on the undo history, which would also mark the layout modified.
+    struct Unblock {
+        QPointer<QgsLayout> layout;
+        ~Unblock() {
+            if (layout) layout->undoStack()->blockCommands(false);
+        }
+    } unblock{layout};
+    layout->undoStack()->blockCommands(true);
     std::string key = host_.SelectionKey();
     if (!driver_ || key != key_) {
         driver_.reset();

@@ -1,5 +1,6 @@
 #include "qgis/host/Element.h"
 
+#include "qgis/host/BakedPositions.h"
 #include "support/MessageText.h"
 
 namespace crv::qgis {
@@ -51,10 +52,13 @@ StoredProperties RecordPropertiesOf(const QgsLayoutItem& item) {
 namespace {
 
 // "X", "Y", "X and Y" for what of the item's own position is data-defined; empty for neither.
+// The positions the component baked are its own, not QGIS's.
 std::string DataDefinedCoordinates(const QgsLayoutItem& item) {
     const QgsPropertyCollection& properties = item.dataDefinedProperties();
-    const bool x = properties.isActive(QgsLayoutObject::PositionX);
-    const bool y = properties.isActive(QgsLayoutObject::PositionY);
+    const bool x =
+        properties.isActive(QgsLayoutObject::PositionX) && !IsBakedPosition(item, QgsLayoutObject::PositionX);
+    const bool y =
+        properties.isActive(QgsLayoutObject::PositionY) && !IsBakedPosition(item, QgsLayoutObject::PositionY);
     return x && y ? "X and Y" : x ? "X" : y ? "Y" : "";
 }
 

@@ -3,6 +3,7 @@
 // its rectangles measured on the page it stands on, its record kept in its custom properties.
 // Not for use outside qgis/host.
 
+#include "qgis/host/BakedPositions.h"
 #include "qgis/host/HostCore.h"
 #include "qgis/host/Records.h"
 
@@ -77,7 +78,10 @@ public:
             macro->beginMacro(QStringLiteral("Anchor %1").arg(item.id()));
         }
         if (undoable) core->layout->undoStack()->beginCommand(&item, QStringLiteral("Anchor %1").arg(item.id()));
-        item.attemptMoveBy(dx, -dy);
+        {
+            const LiftedBake lifted(item);
+            item.attemptMoveBy(dx, -dy);
+        }
         if (undoable) core->layout->undoStack()->endCommand();
         FitEnclosingGroups(item);
     }

@@ -35,6 +35,8 @@ public:
         if (item == nullptr)
             Raise(hresult::kInvalidArg, "ElementContainer.UpdateElement", "Not an element of this layout.");
         e->Sync("ElementContainer.UpdateElement");
+        // The positions baked for a QGIS without the anchoring would undo the move.
+        const LiftedBake lifted(*item);
         // A refresh applies the item's data-defined properties again; without any it would leave
         // the item as it is, at the cost of expression contexts and, for a group, of a resize
         // member by member.

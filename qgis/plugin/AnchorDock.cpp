@@ -12,8 +12,10 @@
 #include <qgslayout.h>
 #include <qgslayoutatlas.h>
 #include <qgslayoutitem.h>
+#include <qgslayoutitemgroup.h>
 #include <qgslayoutitemmap.h>
 #include <qgslayoutitemregistry.h>
+#include <qgslayoutundostack.h>
 #include <qgsprintlayout.h>
 #include <qgsvectorlayer.h>
 
@@ -261,10 +263,56 @@ void AnchorDock::PageChanged() {
     cancel_->setEnabled(dirty);
 }
 
+// The items an Apply can change: those shown, and the items inside a group, which move with it.
+std::vector<QgsLayoutItem*> ItemsAndMembers(const std::vector<QPointer<QgsLayoutItem>>& shown) {
+    std::vector<QgsLayoutItem*> items;
+    for (const QPointer<QgsLayoutItem>& item : shown) {
+        if (item) items.push_back(item);
+    }
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (const auto* group = qobject_cast<const QgsLayoutItemGroup*>(items[i])) {
+            for (QgsLayoutItem* m : group->items()) {
+                if (m != nullptr) items.push_back(m);
+            }
+        }
+    }
+    return items;
+}
+
+// One step of the layout's undo history, named for the items, over what an Apply changes in
+// them: the record in their custom properties and the move it makes. The moves' own steps are
+// kept out of it, since undoing one of them would bring back the new record.
+class ApplyStep {
+public:
+    ApplyStep(QgsLayout* layout, const std::vector<QgsLayoutItem*>& items, const QString& text)
+        : stack_(layout != nullptr ? layout->undoStack() : nullptr) {
+        if (stack_ == nullptr) return;
+        stack_->beginMacro(text);
+        for (QgsLayoutItem* item : items) stack_->beginCommand(item, text);
+        commands_ = items.size();
+        stack_->blockCommands(true);
+    }
+    ~ApplyStep() {
+        if (stack_ == nullptr) return;
+        stack_->blockCommands(false);
+        for (size_t i = 0; i < commands_; ++i) stack_->endCommand();
+        stack_->endMacro();
+    }
+    ApplyStep(const ApplyStep&) = delete;
+    ApplyStep& operator=(const ApplyStep&) = delete;
+
+private:
+    QPointer<QgsLayoutUndoStack> stack_;
+    size_t commands_ = 0;
+};
+
 void AnchorDock::Apply() {
     if (!page_) return;
     if (activate_) activate_();
-    page_->Apply();
+    {
+        const ApplyStep step(layout_, ItemsAndMembers(shown_), tr("Anchor %1").arg(subject_->text()));
+        page_->Apply();
+    }
     // The page stays marked as changed after it applied: opened afresh it shows the record as
     // stored, with nothing left to apply.
     Reopen();

@@ -21,6 +21,7 @@
 #include <QEvent>
 #include <QUndoStack>
 
+#include <qgslayoutexporter.h>
 #include <qgslayoutundostack.h>
 #include <qgsproperty.h>
 #include <qgsvectorfilewriter.h>
@@ -717,6 +718,48 @@ TEST(QgisHost, QgisChecksBeforeAnExportWarnOfItemsOffThePage) {
     EXPECT_EQ(atlas->currentFeatureNumber(), 1);
     EXPECT_EQ(history->count(), steps);
     EXPECT_TRUE(sink.reports.empty());
+}
+
+// A designer's atlas preview and its exports step through the features: the anchoring of each
+// step is no edit of the user's, so it pushes nothing on the undo history ("Anchor ...", "Move
+// group"), where it used to push a step for every item on every page. (QGIS's own refresh of a
+// group before each step is QGIS's.)
+TEST(QgisHost, AtlasStepsInADesignerKeepNoHistory) {
+    const std::vector<std::string> record = {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map",
+                                             "HFromFieldAll=true", "HFieldNameAll=HD"};
+    const std::vector<ItemSpec> items = {kMap, Text("Title", {3, 3, 5, 3.5}, record),
+                                         ItemSpec{ItemSpec::Group,
+                                                  "Legend",
+                                                  {},
+                                                  0,
+                                                  {Text("Key 1", {1, 1, 2, 1.5}), Text("Key 2", {1.2, 0.5, 2.5, 0.9})},
+                                                  record}};
+    QgisLayout q;
+    BuildQgis(q, items, DefaultSheets());
+    qgis::QgisHost host(q.layout, qgis::HostOptions{true});
+    WriteRecords(items, FindByName, NewManager);
+    qgis::AtlasAnchoring anchoring(host, NewManager);
+    QUndoStack* history = q.layout->undoStack()->stack();
+    QStringList pushed;
+    QgsLayoutAtlas* atlas = q.layout->atlas();
+    QObject::connect(atlas, &QgsLayoutAtlas::featureChanged, [&] {
+        const int before = history->count();
+        anchoring.PlacePage(atlas->currentFeatureNumber() + 1);
+        for (int i = before; i < history->count(); ++i) pushed << history->text(i);
+    });
+    // The preview, then an export of every page by QGIS's own exporter.
+    ASSERT_EQ(atlas->updateFeatures(), 3);
+    for (const int feature : {1, 2, 0}) ASSERT_TRUE(atlas->seekTo(feature));
+    // Page 1: the map's left edge (1) moved right by its HD (0.25).
+    EXPECT_NEAR(q.layout->itemById("Title")->pos().x(), 1.25, 1e-9);
+    TempDir dir;
+    QString error;
+    EXPECT_EQ(QgsLayoutExporter::exportToImage(atlas, QString::fromStdString((dir.Path() / "page").string()),
+                                               QStringLiteral("png"), QgsLayoutExporter::ImageExportSettings(), error),
+              QgsLayoutExporter::Success)
+        << error.toStdString();
+    EXPECT_EQ(pushed.join(", ").toStdString(), "");
+    EXPECT_FALSE(q.layout->undoStack()->isBlocked());
 }
 
 }  // namespace crv::testing

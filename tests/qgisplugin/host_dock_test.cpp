@@ -11,6 +11,7 @@
 #include <qgslayout.h>
 #include <qgslayoutatlas.h>
 #include <qgslayoutitemmap.h>
+#include <qgslayoutundostack.h>
 #include <qgsprintlayout.h>
 #include <qgsvectordataprovider.h>
 #include <qgsvectorlayer.h>
@@ -19,6 +20,7 @@
 #include <qgsproperty.h>
 
 #include <QLineEdit>
+#include <QUndoStack>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -258,6 +260,41 @@ TEST(HostDock, SaysWhatThePageMeansInQgisAndKeepsItsTab) {
     dock.ApplyButton()->click();
     ASSERT_NE(dock.PageWindow(), nullptr) << dock.Note().toStdString();
     EXPECT_EQ(dock.PageWindow()->findChild<QTabWidget*>()->currentIndex(), 1);
+}
+
+// Apply is one step of the layout's undo history, named for the item, over the record change
+// and any move it makes: one undo brings both back.
+TEST(HostDock, ApplyIsOneUndoStepForTheRecordAndTheMove) {
+    LoadComponent(CRV_COMPONENT_PATH);
+    QgsProject project;
+    QgsLayout layout(&project);
+    layout.initializeDefaults();
+    auto* item = new QgsLayoutItemShape(&layout);
+    item->setId("Note");
+    item->attemptSetSceneRect(QRectF(50, 150, 10, 10));
+    layout.addLayoutItem(item);
+    item->setCustomProperty(kRecord + "AnchorElement", "boolean:true");
+    item->setCustomProperty(kRecord + "HDistanceAll", "string:3");
+    StderrErrorSink sink;
+    ScopedErrorSink scope(sink);
+    QgisHost host(&layout, HostOptions{true});
+    AnchorDock dock(&layout, [&host](QgsLayoutItem* i) { return host.ElementFor(i); });
+    layout.setSelectedItem(item);
+    ASSERT_NE(dock.PageWindow(), nullptr) << dock.Note().toStdString();
+    QUndoStack* history = layout.undoStack()->stack();
+    const int steps = history->count();
+    auto* box = dock.PageWindow()->findChild<QLineEdit*>("txtHDistanceAll");
+    ASSERT_NE(box, nullptr);
+    box->selectAll();
+    QTest::keyClicks(box, "7");
+    ASSERT_TRUE(dock.ApplyButton()->isEnabled());
+    dock.ApplyButton()->click();
+    ASSERT_EQ(history->count(), steps + 1);
+    EXPECT_EQ(history->text(steps), "Anchor Note");
+    history->undo();
+    EXPECT_NEAR(item->pos().x(), 50, 1e-9);
+    EXPECT_EQ(item->customProperty(kRecord + "HDistanceAll").toString(), "string:3");
+    EXPECT_EQ(sink.Count(), 0);
 }
 
 }  // namespace

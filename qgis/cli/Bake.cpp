@@ -1,0 +1,218 @@
+#include "qgis/cli/Bake.h"
+
+#include "book/BookDriver.h"
+#include "qgis/cli/QgisCli.h"
+#include "qgis/host/AtlasSurface.h"
+#include "qgis/host/BakedPositions.h"
+#include "qgis/host/QgisHost.h"
+#include "support/Activation.h"
+#include "support/AtomicFile.h"
+#include "support/CommandLine.h"
+#include "support/Errors.h"
+#include "support/FileLock.h"
+#include "support/MessageText.h"
+
+#include <qgslayoutatlas.h>
+#include <qgslayoutitem.h>
+#include <qgslayoutitemgroup.h>
+#include <qgslayoutmanager.h>
+#include <qgsprintlayout.h>
+#include <qgsproject.h>
+#include <qgsvectorlayer.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace crv::qgis {
+
+namespace {
+
+namespace fs = std::filesystem;
+using support::QuotedValue;
+
+struct BakeError : support::CommandError {
+    using CommandError::CommandError;
+};
+
+struct BakeArgs {
+    std::string command;
+    fs::path project;
+    std::string layout;
+};
+
+BakeArgs ParseBakeArgs(const std::vector<std::string>& args) {
+    BakeArgs a;
+    a.command = args.at(0);
+    std::optional<fs::path> project;
+    std::optional<std::string> layout;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--layout") {
+            if (i + 1 >= args.size()) throw BakeError(arg + " needs a value");
+            layout = args[++i];
+        } else if (arg.rfind("--", 0) == 0) {
+            throw BakeError(a.command + ": unknown option " + arg);
+        } else if (!project) {
+            project = arg;
+        } else {
+            throw BakeError(a.command + ": unexpected argument " + QuotedValue(arg));
+        }
+    }
+    if (!project) throw BakeError("which project? (crvanchor-qgis " + a.command + " PROJECT --layout NAME)");
+    if (!layout) throw BakeError("which print layout? (--layout NAME)");
+    a.project = *project;
+    a.layout = *layout;
+    return a;
+}
+
+// Writes the project over `path` whole or not at all, through a file beside it that keeps its
+// suffix (QGIS chooses the format by it) and starts as its name does (QGIS names the project
+// inside a .qgz after it).
+void SaveProject(QgsProject& project, const fs::path& path) {
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    std::string temp =
+        (folder / (path.stem().string() + ".crvanchor-save-XXXXXX" + path.extension().string())).string();
+    const int fd = ::mkstemps(temp.data(), static_cast<int>(path.extension().string().size()));
+    if (fd < 0) throw support::FileWriteError(path.string() + ": cannot create a temporary file beside it");
+    ::close(fd);
+    struct Remove {
+        std::string p;
+        ~Remove() { std::remove(p.c_str()); }
+    } remove{temp};
+    if (!project.write(QString::fromStdString(temp)))
+        throw support::FileWriteError(path.string() + ": cannot write: " + project.error().toStdString());
+    std::ifstream in(temp, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    support::WriteFileAtomically(path, bytes.str(), "Project");
+}
+
+// Where one anchored item stands on each atlas feature, and where it stood before.
+struct Places {
+    QgsLayoutItem* item;
+    QgsLayoutPoint before;
+    std::map<qint64, QgsLayoutPoint> by_feature;
+};
+
+// Anchors every page of the atlas and keeps where each anchored item's reference point went,
+// by feature id; puts the items back where they stood.
+std::vector<Places> PlaceEveryPage(QgisHost& host, QgsPrintLayout& layout, QgsLayoutAtlas& atlas, int32_t last,
+                                   std::ostream& err) {
+    AtlasSurface surface(host, layout, &atlas, AtlasSurface::Seek::ToPage);
+    book::BookDriver driver(
+        surface, [] { return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId); }, {},
+        [&host](const ComPtr<LayoutElement>& e) { return host.WhyMoveDoesNotHold(e); });
+    book::TellSelection(driver.Selection(), "crvanchor-qgis", err);
+    // QGIS moves a group by a data-defined position without its items: a group's items are
+    // baked each, and the group follows them as it always does.
+    std::vector<Places> places;
+    const std::function<void(QgsLayoutItem*)> add = [&](QgsLayoutItem* item) {
+        if (const auto* group = qobject_cast<const QgsLayoutItemGroup*>(item)) {
+            for (QgsLayoutItem* m : group->items()) add(m);
+        } else if (item != nullptr) {
+            places.push_back({item, item->positionWithUnits(), {}});
+        }
+    };
+    for (const auto& selected : driver.Selection().Elements()) add(host.ItemOf(selected.element));
+    if (places.empty()) return places;
+    support::Progress progress(err, static_cast<size_t>(last));
+    if (!atlas.beginRender())
+        throw BakeError("the atlas of " + QuotedValue(layout.name().toStdString()) + " cannot start");
+    for (int32_t page = 1; page <= last; ++page) {
+        driver.PlacePage(page);
+        const qint64 feature = layout.reportContext().feature().id();
+        for (Places& p : places) p.by_feature.insert_or_assign(feature, p.item->positionWithUnits());
+        progress.Step(static_cast<size_t>(page), page);
+    }
+    atlas.endRender();
+    progress.Done();
+    for (const Places& p : places) p.item->attemptMove(p.before);
+    return places;
+}
+
+}  // namespace
+
+int RunBake(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const BakeArgs a = ParseBakeArgs(args);
+    const bool bake = a.command == "bake";
+    if (!support::IsValidUtf8(a.project.string()))
+        throw BakeError(QuotedValue(a.project.string()) + ": QGIS reads only a path that is UTF-8 text");
+    const support::FileIdentity id = support::IdentityOf(a.project);
+    if (!id.exists || !id.regular) throw BakeError(a.project.string() + ": no such project file");
+    try {
+        LoadComponent(DefaultComponentPath());
+    } catch (const std::runtime_error& e) {
+        throw BakeError(e.what());
+    }
+    std::unique_ptr<support::FileLock> lock;
+    try {
+        support::RequireReplaceable(a.project, a.project.string());
+        lock = std::make_unique<support::FileLock>(a.project, a.project.string());
+    } catch (const support::FileWriteError& e) {
+        throw BakeError(e.what());
+    }
+    QgsProject project;
+    bool read = false;
+    {
+        QuietStandardError quiet;
+        read = project.read(QString::fromStdString(a.project.string()));
+    }
+    if (!read) throw BakeError(a.project.string() + ": cannot read the project: " + project.error().toStdString());
+    auto* layout =
+        dynamic_cast<QgsPrintLayout*>(project.layoutManager()->layoutByName(QString::fromStdString(a.layout)));
+    if (layout == nullptr)
+        throw BakeError("--layout " + QuotedValue(a.layout) + ": no print layout of that name in " +
+                        a.project.string());
+    const std::string what = a.project.string() + " (" + a.layout + ")";
+
+    QgisHost host(layout);
+    // A bake starts from the layout as the anchoring alone places it.
+    QList<QgsLayoutItem*> items;
+    layout->layoutItems(items);
+    int unbaked = 0;
+    for (QgsLayoutItem* item : items) unbaked += UnbakePositions(*item) ? 1 : 0;
+    if (!bake) {
+        if (unbaked == 0) {
+            out << "Nothing baked in " << what << "; the project is left as it was\n";
+            return 0;
+        }
+        SaveProject(project, a.project);
+        out << "Took the baked positions out of " << unbaked << (unbaked == 1 ? " item" : " items") << " of " << what
+            << "\n";
+        return 0;
+    }
+
+    QgsLayoutAtlas* atlas = layout->atlas();
+    if (!atlas->enabled())
+        throw BakeError("bake: the layout " + QuotedValue(a.layout) +
+                        " has no atlas: the positions it saves are what every print shows");
+    const QgsVectorLayer* coverage = atlas->coverageLayer();
+    if (coverage == nullptr || !coverage->isValid())
+        throw BakeError(a.project.string() + ": the atlas of " + QuotedValue(a.layout) +
+                        " has no coverage layer that can be read");
+    const int32_t last = atlas->updateFeatures();
+    if (last < 1)
+        throw BakeError(a.project.string() + ": no pages: the atlas of " + QuotedValue(a.layout) + " has no features");
+
+    const std::vector<Places> places = PlaceEveryPage(host, *layout, *atlas, last, err);
+    for (const Places& p : places) BakePositions(*p.item, p.by_feature, p.before);
+    if (places.empty() && unbaked == 0) {
+        out << "No anchored item to bake in " << what << "; the project is left as it was\n";
+        return 0;
+    }
+    host.StoreRecords();
+    SaveProject(project, a.project);
+    out << "Baked the places of " << places.size() << (places.size() == 1 ? " item" : " items") << " on " << last
+        << (last == 1 ? " atlas page" : " atlas pages") << " into " << what << "\n";
+    return 0;
+}
+
+}  // namespace crv::qgis
