@@ -47,6 +47,7 @@ std::vector<book::Placement> AtlasSurface::Measure(const book::AnchorSelection& 
                          p.group = group;
                          p.type = TypeOf(host_.ItemOf(e));
                          p.priority = selection.PriorityOf(e);
+                         p.anchored_to = selection.AnchoredTo(e);
                          p.anchored = p.priority.has_value();
                          const Extent x = ElementExtent(e, display, OutlineEnvelope::Measured);
                          p.rect = {x.xmin, x.ymin, x.xmax, x.ymax};
