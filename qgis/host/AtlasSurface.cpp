@@ -5,12 +5,17 @@
 
 #include <qgslayoutatlas.h>
 #include <qgslayoutitemgroup.h>
+#include <qgslayoutitemlegend.h>
 #include <qgslayoutitemmap.h>
 #include <qgslayoutitempage.h>
 #include <qgslayoutitempicture.h>
 #include <qgslayoutitemregistry.h>
 #include <qgslayoutpagecollection.h>
 #include <qgsprintlayout.h>
+
+#include <QImage>
+#include <QPainter>
+#include <QStyleOptionGraphicsItem>
 
 namespace crv::qgis {
 
@@ -26,6 +31,29 @@ std::string TypeOf(QgsLayoutItem* item) {
     return "other";
 }
 
+// QGIS fits a legend to its contents (its entries filtered by the atlas feature) only when it
+// paints it, after the page would have been anchored and measured: each such legend is painted
+// once on a scrap picture at the layout's resolution, so that it has the size the page draws it
+// at. Whatever QGIS refreshes at once for a feature (texts, tables, pictures, data-defined
+// sizes) the atlas has refreshed already.
+void FitItemsToPage(QgsLayout& layout) {
+    QList<QgsLayoutItemLegend*> legends;
+    layout.layoutItems(legends);
+    QImage scrap;
+    for (QgsLayoutItemLegend* legend : legends) {
+        if (!legend->resizeToContents()) continue;
+        if (scrap.isNull()) {
+            scrap = QImage(1, 1, QImage::Format_ARGB32_Premultiplied);
+            const int dotsPerMeter = qRound(layout.renderContext().dpi() / 0.0254);
+            scrap.setDotsPerMeterX(dotsPerMeter);
+            scrap.setDotsPerMeterY(dotsPerMeter);
+        }
+        QPainter painter(&scrap);
+        const QStyleOptionGraphicsItem style;
+        legend->paint(&painter, &style, nullptr);
+    }
+}
+
 }  // namespace
 
 AtlasSurface::AtlasSurface(QgisHost& host, QgsLayout& layout, QgsLayoutAtlas* atlas, Seek seek, book::ReportHead head,
@@ -33,8 +61,9 @@ AtlasSurface::AtlasSurface(QgisHost& host, QgsLayout& layout, QgsLayoutAtlas* at
     : host_(host), layout_(layout), atlas_(atlas), seek_(seek), head_(std::move(head)), draw_(std::move(draw)) {}
 
 bool AtlasSurface::PutPageInForce(int32_t page) {
-    if (atlas_ == nullptr || seek_ == Seek::AlreadyThere) return true;
-    return atlas_->seekTo(page - 1);
+    if (atlas_ != nullptr && seek_ == Seek::ToPage && !atlas_->seekTo(page - 1)) return false;
+    FitItemsToPage(layout_);
+    return true;
 }
 
 std::vector<book::Placement> AtlasSurface::Measure(const book::AnchorSelection& selection) const {
