@@ -704,6 +704,13 @@ int RunAnchor(const Args& a, std::ostream& out, std::ostream& err) {
             return static_cast<bool>(targets.Find(name));
         },
         a.project.string());
+    // The distances are read from the atlas's features: a name it lacks would fail only on export.
+    if (const QgsLayoutAtlas* atlas = s.layout->atlas(); atlas != nullptr && atlas->coverageLayer() != nullptr) {
+        std::vector<std::string> fields;
+        for (const QgsField& f : atlas->coverageLayer()->fields()) fields.push_back(f.name().toStdString());
+        book::CheckFieldNames(
+            changes, fields, "the atlas's coverage layer " + QuotedValue(atlas->coverageLayer()->name().toStdString()));
+    }
     auto manager = NewManager();
     const auto outcome = book::ApplyRecordChanges(*manager, element, changes);
     if (outcome == book::RecordEditOutcome::Reported) return 0;

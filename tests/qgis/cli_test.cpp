@@ -126,7 +126,14 @@ TEST(CrvAnchorQgis, RefusesBadInputInOneLineWithStatusTwo) {
          "crvanchor-qgis: --save \"" + (dir.Path() / "sheets.geojson").string() +
              "\": that is the data of the layer \"sheets\"; nothing was written\n"},
         {"anchor " + p + " --layout Atlas Title Colour=red",
-         "crvanchor-qgis: anchor: \"Colour\" is not a key of the anchor record\n"},
+         "crvanchor-qgis: anchor: \"Colour\" is not a key of the anchor record (its keys: AnchorElement, "
+         "AnchorType, ElementName, UseAltAnchoring, AltAnchorType, AltAnchorPageRange, AnchorFromAll, AnchorToAll, "
+         "HDistanceAll, HFromFieldAll, HFieldNameAll, VDistanceAll, VFromFieldAll, VFieldNameAll, AnchorFromAlt, "
+         "AnchorToAlt, HDistanceAlt, HFromFieldAlt, HFieldNameAlt, VDistanceAlt, VFromFieldAlt, VFieldNameAlt, "
+         "AnchorPriority, CanAnchor, Version)\n"},
+        {"anchor " + p + " --layout Atlas Title HFromFieldAll=true HFieldNameAll=HDX",
+         "crvanchor-qgis: HFieldNameAll=\"HDX\": the atlas's coverage layer \"sheets\" has no field of that name (it "
+         "has \"HD\"), nor is it \"<None>\"\n"},
         {"anchor " + p + " --layout Atlas Nobody AnchorElement=true",
          "crvanchor-qgis: anchor: no item named \"Nobody\" in the layout \"Atlas\"\n"},
     };
