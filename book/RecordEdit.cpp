@@ -182,8 +182,8 @@ std::string RecordCycleWarning(const ComPtr<LayoutElement>& element) {
 std::string RecordEditMessage(RecordEditOutcome outcome, const std::string& element, const RecordChanges& changes,
                               const std::string& saved) {
     const bool created = outcome == RecordEditOutcome::Created;
-    std::string s = (created ? "Gave \"" : "Changed \"") + element + "\" " +
-                    (created ? "a default anchor record" : "its anchor record");
+    std::string s = created ? "Gave \"" + element + "\" a default anchor record"
+                            : "Changed the anchor record of \"" + element + "\"";
     if (!changes.items.empty()) {
         s += " with";
         for (const auto& [k, v] : changes.items) s += std::string(" ") + k->name + "=" + RecordValueText(v);

@@ -53,7 +53,8 @@ RecordEditOutcome ApplyRecordChanges(_CRVAnchorManager& manager, const ComPtr<La
 // running application's page layout.
 std::string RecordCycleWarning(const ComPtr<LayoutElement>& element);
 
-// "Gave "NAME" a default anchor record with K=V...; saved PATH" and its line break.
+// "Gave "NAME" a default anchor record with K=V...; saved PATH" (or "Changed the anchor record of
+// "NAME" with ...") and its line break.
 std::string RecordEditMessage(RecordEditOutcome outcome, const std::string& element, const RecordChanges& changes,
                               const std::string& saved);
 

@@ -459,7 +459,7 @@ TEST(Crvanchor, AnchorGivesAndChangesRecordsInTheirKinds) {
     EXPECT_EQ(first.out.rfind("Gave \"Legend Grid\" a default anchor record with", 0), 0u) << first.out;
     const CommandRun second = Crv({"anchor", doc.string(), "Title", "VDistanceAll=-0.6"});
     ASSERT_EQ(second.status, 0);
-    EXPECT_EQ(second.out.rfind("Changed \"Title\" its anchor record", 0), 0u) << second.out;
+    EXPECT_EQ(second.out.rfind("Changed the anchor record of \"Title\" with", 0), 0u) << second.out;
 
     const json saved = json::parse(ReadText(doc));
     auto recordOf = [&](const json& element) {
