@@ -24,6 +24,8 @@ struct Placement {
     std::string type;  // "text", "picture", "map_frame", "group"
     bool anchored = false;
     std::optional<int16_t> priority;
+    // The element it is anchored to, then the one that element is anchored to, and so on.
+    std::vector<std::string> anchored_to;
     Rect rect;  // the element's rectangle as the engine measures it
     // In a layout of several pages, the page the element stands on (from 0), on which its
     // rectangle is measured, and that page's size when it is not the book's page size.

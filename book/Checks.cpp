@@ -23,6 +23,17 @@ bool Overlap(const Rect& a, const Rect& b) {
            std::min(a.ymax, b.ymax) - std::max(a.ymin, b.ymin) > kTolerance;
 }
 
+bool Inside(const Rect& inner, const Rect& outer) {
+    return inner.xmin >= outer.xmin - kTolerance && inner.ymin >= outer.ymin - kTolerance &&
+           inner.xmax <= outer.xmax + kTolerance && inner.ymax <= outer.ymax + kTolerance;
+}
+
+// Placed inside an element it is anchored to: standing there is what the record asks for.
+bool InsideItsAnchor(const Placement& inner, const Placement& outer) {
+    const auto& chain = inner.anchored_to;
+    return std::find(chain.begin(), chain.end(), outer.name) != chain.end() && Inside(inner.rect, outer.rect);
+}
+
 // For each placement, one past the last placement inside it: the members of a group follow it
 // in the walk, each naming the group's path at the start of its own.
 std::vector<size_t> SubtreeEnds(const std::vector<Placement>& placements) {
@@ -60,7 +71,8 @@ std::vector<CheckFinding> CheckPage(const std::vector<Placement>& placements, do
         // Rectangles of elements on different pages of a layout are measured on their own pages.
         for (size_t j = ends[i]; j < placements.size(); ++j) {
             const Placement& b = placements[j];
-            if (b.anchored && b.layout_page == a.layout_page && Overlap(a.rect, b.rect))
+            if (b.anchored && b.layout_page == a.layout_page && Overlap(a.rect, b.rect) && !InsideItsAnchor(a, b) &&
+                !InsideItsAnchor(b, a))
                 found.push_back({CheckFinding::Kind::Overlap, a.name, b.name});
         }
     }

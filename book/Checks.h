@@ -18,8 +18,9 @@ namespace crv::book {
 // What the checks find on one page, the placements being the page's elements in walk order
 // (groups followed by their members, as MapBook::Placements gives them). Off the page: the
 // rectangle is not wholly inside (0, 0)-(width, height). Overlap (only when `overlap`): two
-// anchored rectangles share an area, a group and an element inside it excepted; each pair
-// once, the element first met first. Findings come in the order of the placements.
+// anchored rectangles share an area, a group and an element inside it excepted, and an element
+// lying inside one it is anchored to, directly or along its chain of anchors (a north arrow in
+// its map frame); each pair once, the element first met first. Findings come in the order of the placements.
 std::vector<CheckFinding> CheckPage(const std::vector<Placement>& placements, double pageWidth, double pageHeight,
                                     bool overlap);
 

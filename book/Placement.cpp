@@ -105,7 +105,7 @@ AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::fu
     WalkLayout(layout, [&](const ComPtr<LayoutElement>& e, const std::string&) {
         auto manager = newManager();
         if (!manager->IsAnchorElement(e)) return;
-        candidates.push_back({e, manager, manager->AnchorPriority(e)});
+        candidates.push_back({e, manager, manager->AnchorPriority(e), {}});
     });
     std::stable_sort(candidates.begin(), candidates.end(), [](const Selected& a, const Selected& b) {
         return PriorityRank(a.priority) < PriorityRank(b.priority);
@@ -155,6 +155,15 @@ AnchorSelection::AnchorSelection(const ManagerFactory& newManager, const std::fu
         if (!note.empty()) notes_.push_back(QuotedValue(s.element->Name()) + " has " + note);
     }
     for (size_t i = 0; i < selected_.size(); ++i) position_.try_emplace(Identity(selected_[i].element), i);
+    if (!selected_.empty() && !targets) targets.emplace(layout);
+    for (Selected& s : selected_) {
+        std::vector<const void*> met{Identity(s.element)};
+        for (auto t = TargetOf(s.element, *targets); t && std::find(met.begin(), met.end(), Identity(t)) == met.end();
+             t = TargetOf(t, *targets)) {
+            met.push_back(Identity(t));
+            s.anchored_to.push_back(t->Name());
+        }
+    }
 }
 
 AnchorSelection::~AnchorSelection() {
@@ -165,6 +174,12 @@ std::optional<int16_t> AnchorSelection::PriorityOf(const ComPtr<LayoutElement>& 
     const auto it = position_.find(Identity(element));
     if (it == position_.end()) return std::nullopt;
     return selected_[it->second].priority;
+}
+
+std::vector<std::string> AnchorSelection::AnchoredTo(const ComPtr<LayoutElement>& element) const {
+    const auto it = position_.find(Identity(element));
+    if (it == position_.end()) return {};
+    return selected_[it->second].anchored_to;
 }
 
 void AnchorSelection::PlacePage(int32_t page) {

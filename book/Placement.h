@@ -30,6 +30,7 @@ public:
         ComPtr<LayoutElement> element;
         ComPtr<_CRVAnchorManager> manager;
         int16_t priority;
+        std::vector<std::string> anchored_to;  // as AnchoredTo gives it
     };
     // An element that carries an anchor record but is left out, with the reason in a few
     // words ("its target \"Inset Map\" is not in the layout"); for an element in a cycle of
@@ -65,6 +66,9 @@ public:
     const std::vector<std::string>& RecordNotes() const { return notes_; }
     // The element's priority when it is selected.
     std::optional<int16_t> PriorityOf(const ComPtr<LayoutElement>& element) const;
+    // The names of what a selected element is anchored to: its target, the target's target and
+    // so on, until an element anchored to the page or one met before; none for the others.
+    std::vector<std::string> AnchoredTo(const ComPtr<LayoutElement>& element) const;
 
     // Places every selected element for the page, in order (Elements()). The host has put the page in
     // force before.

@@ -5,6 +5,7 @@
 #include "book/Placement.h"
 #include "support/MessageText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <iomanip>
@@ -112,7 +113,12 @@ RecordChanges ParseRecordChanges(const std::vector<std::string>& texts) {
         if (eq == std::string::npos) throw RecordEditError("anchor: expected KEY=VALUE, found " + QuotedValue(text));
         const std::string k = text.substr(0, eq);
         const RecordKey* found = FindRecordKey(k);
-        if (found == nullptr) throw RecordEditError("anchor: " + QuotedValue(k) + " is not a key of the anchor record");
+        if (found == nullptr) {
+            std::string keys;
+            for (const RecordKey& r : RecordKeys()) keys += std::string(keys.empty() ? "" : ", ") + r.name;
+            throw RecordEditError("anchor: " + QuotedValue(k) +
+                                  " is not a key of the anchor record (its keys: " + keys + ")");
+        }
         changes.can_anchor_given = changes.can_anchor_given || k == key::CanAnchor;
         changes.items.emplace_back(found, ConvertRecordValue(*found, text.substr(eq + 1)));
     }
@@ -126,6 +132,20 @@ void CheckTargets(const RecordChanges& changes, const std::function<bool(const s
         throw RecordEditError(std::string(k->name) + "=" + QuotedValue(v.AsString()) + ": no element of that name in " +
                               in + " (a target is a top-level element or a member of a top-level group), or " +
                               Quoted(kNone));
+    }
+}
+
+void CheckFieldNames(const RecordChanges& changes, const std::vector<std::string>& fields, const std::string& in) {
+    for (const auto& [k, v] : changes.items) {
+        const std::string name = k->name;
+        const bool fieldKey = name == key::HFieldNameAll || name == key::VFieldNameAll || name == key::HFieldNameAlt ||
+                              name == key::VFieldNameAlt;
+        if (!fieldKey || v.AsString() == kNone || std::find(fields.begin(), fields.end(), v.AsString()) != fields.end())
+            continue;
+        std::string listed;
+        for (const std::string& f : fields) listed += (listed.empty() ? "" : ", ") + QuotedValue(f);
+        throw RecordEditError(name + "=" + QuotedValue(v.AsString()) + ": " + in + " has no field of that name (" +
+                              (listed.empty() ? "it has none" : "it has " + listed) + "), nor is it " + Quoted(kNone));
     }
 }
 
@@ -162,8 +182,8 @@ std::string RecordCycleWarning(const ComPtr<LayoutElement>& element) {
 std::string RecordEditMessage(RecordEditOutcome outcome, const std::string& element, const RecordChanges& changes,
                               const std::string& saved) {
     const bool created = outcome == RecordEditOutcome::Created;
-    std::string s = (created ? "Gave \"" : "Changed \"") + element + "\" " +
-                    (created ? "a default anchor record" : "its anchor record");
+    std::string s = created ? "Gave \"" + element + "\" a default anchor record"
+                            : "Changed the anchor record of \"" + element + "\"";
     if (!changes.items.empty()) {
         s += " with";
         for (const auto& [k, v] : changes.items) s += std::string(" ") + k->name + "=" + RecordValueText(v);

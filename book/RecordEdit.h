@@ -36,6 +36,10 @@ RecordChanges ParseRecordChanges(const std::vector<std::string>& texts);
 void CheckTargets(const RecordChanges& changes, const std::function<bool(const std::string&)>& targetExists,
                   const std::string& in);
 
+// Refuses a field name (HFieldNameAll and the other three) that is not one of `fields` (nor
+// "<None>"); `in` names what holds the fields. Throws RecordEditError.
+void CheckFieldNames(const RecordChanges& changes, const std::vector<std::string>& fields, const std::string& in);
+
 enum class RecordEditOutcome { Created, Changed, Reported };
 
 // Gives the element a default record when it has none, then writes the changes into it.
@@ -49,7 +53,8 @@ RecordEditOutcome ApplyRecordChanges(_CRVAnchorManager& manager, const ComPtr<La
 // running application's page layout.
 std::string RecordCycleWarning(const ComPtr<LayoutElement>& element);
 
-// "Gave "NAME" a default anchor record with K=V...; saved PATH" and its line break.
+// "Gave "NAME" a default anchor record with K=V...; saved PATH" (or "Changed the anchor record of
+// "NAME" with ...") and its line break.
 std::string RecordEditMessage(RecordEditOutcome outcome, const std::string& element, const RecordChanges& changes,
                               const std::string& saved);
 

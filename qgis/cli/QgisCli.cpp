@@ -21,6 +21,14 @@
 #include "support/PdfCheck.h"
 
 #include <qgsabstractlayoutiterator.h>
+#include <qgsabstractvaliditycheck.h>
+#include <qgsapplication.h>
+#include <qgsfeedback.h>
+#include <qgslayertree.h>
+#include <qgsmapthemecollection.h>
+#include <qgsmessagelog.h>
+#include <qgsvaliditycheckcontext.h>
+#include <qgsvaliditycheckregistry.h>
 #include <qgslayoutatlas.h>
 #include <qgslayoutexporter.h>
 #include <qgslayoutitemgroup.h>
@@ -32,6 +40,7 @@
 #include <qgslayoutpagecollection.h>
 #include <qgsprintlayout.h>
 #include <qgsproject.h>
+#include <qgsprojectbadlayerhandler.h>
 #include <qgsproviderregistry.h>
 #include <qgsvectorlayer.h>
 #include <qgsunittypes.h>
@@ -51,7 +60,9 @@
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <sstream>
 
 #include <fcntl.h>
@@ -73,12 +84,16 @@ struct UsageError : support::CommandError {
 constexpr const char* kUsage =
     "usage: crvanchor-qgis PROJECT --layout NAME [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--dpi N]\n"
     "                      [--report OUT.json] [--save OUT.qgz] [--timing] [--check-overlap] [--strict] [--outline]\n"
+    "                      [--allow-missing]\n"
     "       crvanchor-qgis show PROJECT --layout NAME\n"
     "       crvanchor-qgis anchor PROJECT --layout NAME ITEM KEY=VALUE ...\n"
     "       crvanchor-qgis bake|unbake PROJECT --layout NAME\n"
     "Every page is checked for anchored items off the page (--check-overlap: also overlapping), listed on\n"
-    "standard error; --outline draws the anchoring on the PNG pages. bake writes each anchored item's place on\n"
-    "every atlas page into the project, so that QGIS without the plugin prints it the same; unbake takes it out.\n"
+    "standard error; --outline draws the anchoring on the PNG pages. A layer of the layout that cannot be read or a\n"
+    "picture that cannot be found stops the export (status 2) unless --allow-missing is given. --dpi defaults to\n"
+    "the layout's export resolution. QGIS's own warnings follow \"QGIS: \" on standard error. bake writes each\n"
+    "anchored item's place on every atlas page into the project, so that QGIS without the plugin prints it the\n"
+    "same; unbake takes it out.\n"
     "Exit status: 0 done; 1 error reports shown, or findings with --strict; 2 bad input.\n";
 
 struct Args {
@@ -87,11 +102,12 @@ struct Args {
     std::optional<std::string> layout, pages;
     std::optional<fs::path> pdf, png, report, save;
     std::vector<std::string> rest;  // anchor: the item and its KEY=VALUEs
-    double dpi = 100;
+    std::optional<double> dpi;  // none: the layout's export resolution
     bool timing = false;
     bool check_overlap = false;
     bool strict = false;  // findings of the layout checks make the exit status 1
     bool outline = false;  // the PNG pages show each anchored item's rectangle and rule
+    bool allow_missing = false;  // export with layers that cannot be read and pictures not found
 };
 
 Args ParseArgs(const std::vector<std::string>& args) {
@@ -132,6 +148,8 @@ Args ParseArgs(const std::vector<std::string>& args) {
             a.strict = true;
         else if (book && arg == "--outline")
             a.outline = true;
+        else if (book && arg == "--allow-missing")
+            a.allow_missing = true;
         else if (arg.rfind("--", 0) == 0)
             throw UsageError(a.command + ": unknown option " + arg);
         else if (!haveProject) {
@@ -237,9 +255,52 @@ void CheckOutputsAgainstData(const Args& a, QgsProject& project, QgsPrintLayout&
     }
 }
 
+// QGIS's warnings (a layer it cannot read, a picture it cannot find, a font it lacks) are the
+// user's to read: each is passed on to standard error once, after "QGIS: ". They are kept until
+// the command writes its own lines, since standard error is quieted while QGIS reads a project.
+class QgisWarnings {
+public:
+    QgisWarnings() {
+        connection_ = QObject::connect(
+            QgsApplication::messageLog(),
+            QOverload<const QString&, const QString&, Qgis::MessageLevel>::of(&QgsMessageLog::messageReceived),
+            QgsApplication::messageLog(),
+            [this](const QString& message, const QString& tag, Qgis::MessageLevel level) {
+                if (level != Qgis::Warning && level != Qgis::Critical) return;
+                const std::string line =
+                    "QGIS: " + (tag.isEmpty() ? "" : tag.toStdString() + ": ") + message.simplified().toStdString();
+                const std::lock_guard<std::mutex> hold(mutex_);
+                if (said_.insert(line).second) waiting_.push_back(line);
+            },
+            Qt::DirectConnection);
+    }
+    ~QgisWarnings() { QObject::disconnect(connection_); }
+    QgisWarnings(const QgisWarnings&) = delete;
+    QgisWarnings& operator=(const QgisWarnings&) = delete;
+
+    void Tell(std::ostream& err) {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        for (const std::string& line : waiting_) err << line << "\n";
+        waiting_.clear();
+    }
+
+private:
+    QMetaObject::Connection connection_;
+    std::mutex mutex_;
+    std::set<std::string> said_;
+    std::vector<std::string> waiting_;
+};
+
+class SilentBadLayers final : public QgsProjectBadLayerHandler {
+public:
+    void handleBadLayers(const QList<QDomNode>&) override {}
+};
+
 // The open project and its layout, with the component loaded and the host registered. A
 // project that is read to be changed and saved again is locked from the read to the save.
 struct Session {
+    std::ostream& err;
+    QgisWarnings warnings;  // before the project, so that its warnings are caught
     std::unique_ptr<support::FileLock> lock;
     std::unique_ptr<QgsProject> read_;  // the project read from the file, unless it was open already
     QgsProject& project;
@@ -247,14 +308,15 @@ struct Session {
     std::unique_ptr<QgisHost> host;
 
     // A layout QGIS has open already (a Processing algorithm's), as it stands in memory.
-    Session(QgsPrintLayout& open, const Args& a, std::ostream& err) : project(*open.project()), layout(&open) {
+    Session(QgsPrintLayout& open, const Args& a, std::ostream& errors)
+        : err(errors), project(*open.project()), layout(&open) {
         if (layout->pageCollection()->pageCount() == 0)
             throw UsageError("--layout " + QuotedValue(*a.layout) + ": the layout has no page");
-        CheckItems(a, err);
+        CheckItems(a);
         host = std::make_unique<QgisHost>(layout);
     }
 
-    Session(const Args& a, std::ostream& err) : read_(std::make_unique<QgsProject>()), project(*read_) {
+    Session(const Args& a, std::ostream& errors) : err(errors), read_(std::make_unique<QgsProject>()), project(*read_) {
         CheckProjectPath(a.project);
         try {
             LoadComponent(DefaultComponentPath());
@@ -273,6 +335,7 @@ struct Session {
         // layers' files are looked at first, without opening them.
         {
             QgsProject sources;
+            sources.setBadLayerHandler(new SilentBadLayers);
             QuietStandardError quiet;
             if (sources.read(path,
                              QgsProject::ReadFlag::FlagDontResolveLayers | QgsProject::ReadFlag::FlagDontLoadLayouts)) {
@@ -295,15 +358,19 @@ struct Session {
                     if (layouts.at(i).toElement().attribute(QStringLiteral("name")) == wanted) ++named;
                 }
             });
+        // The layers QGIS cannot read are named by the export that needs them, not listed by
+        // QGIS's own handler on every read.
+        project.setBadLayerHandler(new SilentBadLayers);
         bool read = false;
         {
             QuietStandardError quiet;
             read = project.read(path);
         }
         QObject::disconnect(counting);
+        warnings.Tell(err);
         if (!read) throw UsageError(a.project.string() + ": cannot read the project: " + project.error().toStdString());
         FindLayout(a, named);
-        CheckItems(a, err);
+        CheckItems(a);
         host = std::make_unique<QgisHost>(layout);
     }
 
@@ -328,7 +395,7 @@ struct Session {
 
     // Records that could never be read back are refused before anything is placed; items
     // sharing an id are named, since an anchor to that id can only take one of them.
-    void CheckItems(const Args& a, std::ostream& err) {
+    void CheckItems(const Args& a) {
         QList<QgsLayoutItem*> items;
         layout->layoutItems(items);
         std::map<QString, int> ids;
@@ -348,6 +415,10 @@ struct Session {
                     << QuotedValue(id.toStdString()) << "; an anchor to that name takes only one of them\n";
         }
     }
+
+    ~Session() { warnings.Tell(err); }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
     // Writes the project, records included, replacing `path` whole or not at all.
     void Save(const fs::path& path) {
@@ -374,6 +445,63 @@ struct Session {
         support::WriteFileAtomically(path, bytes.str(), "Project");
     }
 };
+
+// The layers the layout's maps draw: a map's own layers, its theme's, or else the project's
+// visible ones.
+std::vector<QgsMapLayer*> LayersOfLayout(QgsProject& project, QgsPrintLayout& layout) {
+    std::vector<QgsMapLayer*> layers;
+    const auto add = [&layers](const QList<QgsMapLayer*>& more) {
+        for (QgsMapLayer* l : more) {
+            if (l != nullptr && std::find(layers.begin(), layers.end(), l) == layers.end()) layers.push_back(l);
+        }
+    };
+    QList<QgsLayoutItemMap*> maps;
+    layout.layoutItems(maps);
+    for (QgsLayoutItemMap* map : maps) {
+        if (map->followVisibilityPreset())
+            add(project.mapThemeCollection()->mapThemeVisibleLayers(map->followVisibilityPresetName()));
+        else if (map->keepLayerSet())
+            add(map->layers());
+        else
+            add(project.layerTreeRoot()->checkedLayers());
+    }
+    return layers;
+}
+
+// A layer of the layout that QGIS cannot read would leave its maps blank on every page.
+void RefuseUnreadableLayers(const Args& a, QgsProject& project, QgsPrintLayout& layout) {
+    for (QgsMapLayer* layer : LayersOfLayout(project, layout)) {
+        if (!layer->isValid())
+            throw UsageError(a.project.string() + ": the layer " + QuotedValue(layer->name().toStdString()) +
+                             " cannot be read from " + QuotedValue(layer->source().toStdString()) +
+                             "; nothing was exported (--allow-missing exports without it)");
+    }
+}
+
+// A picture QGIS cannot find on the page in force (its file, or the one its field names there).
+void RefuseMissingPictures(const Args& a, QgsPrintLayout& layout, int32_t page) {
+    QList<QgsLayoutItemPicture*> pictures;
+    layout.layoutItems(pictures);
+    for (QgsLayoutItemPicture* picture : pictures) {
+        if (picture->isMissingImage())
+            throw UsageError(a.project.string() + ": the picture " + QuotedValue(picture->displayName().toStdString()) +
+                             " cannot find " + QuotedValue(picture->evaluatedPath().toStdString()) + " on page " +
+                             std::to_string(page) + "; the export was stopped (--allow-missing draws without it)");
+    }
+}
+
+// QGIS's own checks of a layout before it is exported, as its designer runs them; each finding
+// on a line of its own.
+void TellLayoutChecks(QgsPrintLayout& layout, std::ostream& err) {
+    QgsLayoutValidityCheckContext context(&layout);
+    QgsFeedback feedback;
+    const QList<QgsValidityCheckResult> results = QgsApplication::validityCheckRegistry()->runChecks(
+        QgsAbstractValidityCheck::TypeLayoutCheck, &context, &feedback);
+    for (const QgsValidityCheckResult& r : results) {
+        err << "crvanchor-qgis: QGIS's layout check: " << r.title.simplified().toStdString()
+            << (r.detailedDescription.isEmpty() ? "" : ": " + r.detailedDescription.simplified().toStdString()) << "\n";
+    }
+}
 
 ComPtr<_CRVAnchorManager> NewManager() {
     return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId);
@@ -432,6 +560,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     std::unique_ptr<Session> session =
         open != nullptr ? std::make_unique<Session>(*open, a, err) : std::make_unique<Session>(a, err);
     Session& s = *session;
+    const double dpi = a.dpi.value_or(s.layout->renderContext().dpi());
     QgsLayoutAtlas* atlas = s.layout->atlas();
     if (atlas != nullptr && !atlas->enabled()) atlas = nullptr;
     int32_t last = 1;
@@ -451,6 +580,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
             throw UsageError(a.project.string() + ": no pages: the atlas of " + QuotedValue(*a.layout) +
                              " has no features");
     }
+    if (!a.allow_missing) RefuseUnreadableLayers(a, s.project, *s.layout);
     PageList pages;
     try {
         pages = a.pages ? book::ParseBookPages(*a.pages, 1, last) : PageList(1, last);
@@ -481,7 +611,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     const auto writePicture = [&](int32_t page) {
         const QString file = it->filePath(QString(), QStringLiteral("png")).mid(1);
         QgsLayoutExporter exporter(s.layout);
-        QImage image = exporter.renderPageToImage(0, QSize(), a.dpi);
+        QImage image = exporter.renderPageToImage(0, QSize(), dpi);
         if (a.outline && !image.isNull()) {
             QPainter painter(&image);
             drawing::PaintOutlines(painter, book::Outlines(driver->Selection(), page), image.width() / head.page_width,
@@ -498,8 +628,11 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
                                      "Book");
     };
     QgisHost& host = *s.host;
-    AtlasSurface surface(host, *s.layout, atlas, AtlasSurface::Seek::ToPage, head,
-                         a.png ? std::function<void(int32_t)>(writePicture) : nullptr);
+    const auto drawPage = [&](int32_t page) {
+        if (!a.allow_missing) RefuseMissingPictures(a, *s.layout, page);
+        if (a.png) writePicture(page);
+    };
+    AtlasSurface surface(host, *s.layout, atlas, AtlasSurface::Seek::ToPage, head, drawPage);
     driver = std::make_unique<book::BookDriver>(
         surface, NewManager, [&sink] { return sink.Count(); },
         [&host](const ComPtr<LayoutElement>& e) { return host.WhyMoveDoesNotHold(e); });
@@ -511,6 +644,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         if (!why.empty() && left.reason == why)
             driver->AddStandingFinding({book::CheckFinding::Kind::DataDefined, left.name, ""});
     }
+    TellLayoutChecks(*s.layout, err);
     if (a.report) driver->StartReport(*a.report);
     driver->CheckOverlap(a.check_overlap);
     const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
@@ -550,6 +684,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         it->RethrowFailure();
     }
     progress.Done();
+    s.warnings.Tell(err);
     driver->Finish();
     if (a.save) s.Save(*a.save);
 
@@ -596,6 +731,13 @@ int RunAnchor(const Args& a, std::ostream& out, std::ostream& err) {
             return static_cast<bool>(targets.Find(name));
         },
         a.project.string());
+    // The distances are read from the atlas's features: a name it lacks would fail only on export.
+    if (const QgsLayoutAtlas* atlas = s.layout->atlas(); atlas != nullptr && atlas->coverageLayer() != nullptr) {
+        std::vector<std::string> fields;
+        for (const QgsField& f : atlas->coverageLayer()->fields()) fields.push_back(f.name().toStdString());
+        book::CheckFieldNames(
+            changes, fields, "the atlas's coverage layer " + QuotedValue(atlas->coverageLayer()->name().toStdString()));
+    }
     auto manager = NewManager();
     const auto outcome = book::ApplyRecordChanges(*manager, element, changes);
     if (outcome == book::RecordEditOutcome::Reported) return 0;

@@ -5,9 +5,42 @@
 
 #include <qgsapplication.h>
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <cstdlib>
 #include <iostream>
 #include <optional>
+#include <string>
+
+#include <link.h>
+
+namespace {
+
+// QGIS finds its data (the SVG library, the `inbuilt:` layers) and its providers under the
+// folder it is installed in, which it takes from QGIS_PREFIX_PATH or else from where the program
+// lies: for this program that would be our own folder. Without the variable, QGIS's folder is
+// the one above its core library's that holds QGIS's data.
+std::optional<QString> QgisPrefix() {
+    if (const QString given = qEnvironmentVariable("QGIS_PREFIX_PATH"); !given.isEmpty()) return given;
+    std::string library;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* found) {
+            const std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+            if (name.find("/libqgis_core.so") == std::string::npos) return 0;
+            *static_cast<std::string*>(found) = name;
+            return 1;
+        },
+        &library);
+    if (library.empty()) return std::nullopt;
+    QDir dir = QFileInfo(QFileInfo(QString::fromStdString(library)).canonicalFilePath()).dir();
+    while (dir.cdUp()) {
+        if (QFileInfo(dir.filePath(QStringLiteral("share/qgis/resources"))).isDir()) return dir.absolutePath();
+    }
+    return std::nullopt;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // Headless: no display is needed to lay out and export pages.
@@ -18,6 +51,7 @@ int main(int argc, char** argv) {
     });
     std::optional<crv::qgis::QuietStandardError> quiet(std::in_place);
     QgsApplication app(argc, argv, false);
+    if (const auto prefix = QgisPrefix()) QgsApplication::setPrefixPath(*prefix, true);
     QgsApplication::initQgis();
     quiet.reset();
     const int status = crv::support::RunAtEdge("crvanchor-qgis", std::cerr, [&] {

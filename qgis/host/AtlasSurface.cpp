@@ -31,35 +31,39 @@ std::string TypeOf(QgsLayoutItem* item) {
     return "other";
 }
 
+// QGIS fits a legend to its contents (its entries filtered by the atlas feature) only when it
+// paints it, after the page would have been anchored and measured: each such legend is painted
+// once on a scrap picture at the layout's resolution, so that it has the size the page draws it
+// at. Whatever QGIS refreshes at once for a feature (texts, tables, pictures, data-defined
+// sizes) the atlas has refreshed already.
+void FitItemsToPage(QgsLayout& layout) {
+    QList<QgsLayoutItemLegend*> legends;
+    layout.layoutItems(legends);
+    QImage scrap;
+    for (QgsLayoutItemLegend* legend : legends) {
+        if (!legend->resizeToContents()) continue;
+        if (scrap.isNull()) {
+            scrap = QImage(1, 1, QImage::Format_ARGB32_Premultiplied);
+            const int dotsPerMeter = qRound(layout.renderContext().dpi() / 0.0254);
+            scrap.setDotsPerMeterX(dotsPerMeter);
+            scrap.setDotsPerMeterY(dotsPerMeter);
+        }
+        QPainter painter(&scrap);
+        const QStyleOptionGraphicsItem style;
+        legend->paint(&painter, &style, nullptr);
+    }
+}
+
 }  // namespace
 
 AtlasSurface::AtlasSurface(QgisHost& host, QgsLayout& layout, QgsLayoutAtlas* atlas, Seek seek, book::ReportHead head,
                            std::function<void(int32_t)> draw)
     : host_(host), layout_(layout), atlas_(atlas), seek_(seek), head_(std::move(head)), draw_(std::move(draw)) {}
 
-namespace {
-
-// A legend that fits its contents filters them by its map and the atlas feature, and takes its
-// size, only as it is drawn: measured before, it would have the former page's size, or none on
-// the first page. Drawn once aside, it has this page's.
-void FitLegends(QgsLayout& layout) {
-    QList<QgsLayoutItemLegend*> legends;
-    layout.layoutItems(legends);
-    QImage scratch(1, 1, QImage::Format_ARGB32_Premultiplied);
-    for (QgsLayoutItemLegend* legend : legends) {
-        if (!legend->resizeToContents()) continue;
-        QPainter painter(&scratch);
-        const QStyleOptionGraphicsItem option;
-        legend->paint(&painter, &option, nullptr);
-    }
-}
-
-}  // namespace
-
 bool AtlasSurface::PutPageInForce(int32_t page) {
-    const bool there = atlas_ == nullptr || seek_ == Seek::AlreadyThere || atlas_->seekTo(page - 1);
-    if (there) FitLegends(layout_);
-    return there;
+    if (atlas_ != nullptr && seek_ == Seek::ToPage && !atlas_->seekTo(page - 1)) return false;
+    FitItemsToPage(layout_);
+    return true;
 }
 
 std::vector<book::Placement> AtlasSurface::Measure(const book::AnchorSelection& selection) const {
@@ -72,6 +76,7 @@ std::vector<book::Placement> AtlasSurface::Measure(const book::AnchorSelection& 
                          p.group = group;
                          p.type = TypeOf(host_.ItemOf(e));
                          p.priority = selection.PriorityOf(e);
+                         p.anchored_to = selection.AnchoredTo(e);
                          p.anchored = p.priority.has_value();
                          const Extent x = ElementExtent(e, display, OutlineEnvelope::Measured);
                          p.rect = {x.xmin, x.ymin, x.xmax, x.ymax};

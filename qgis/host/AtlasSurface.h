@@ -1,5 +1,6 @@
 #pragma once
-// A QGIS print layout as the book driver sees it: the atlas's page put in force, the items
+// A QGIS print layout as the book driver sees it: the atlas's page put in force (with the items
+// QGIS fits to the page's feature refreshed, before anything is anchored or measured), the items
 // measured as the report gives them, the page's size and the report's head, and each page
 // drawn to what the caller writes page by page (QGIS's own exporter draws a PDF itself).
 

@@ -26,6 +26,7 @@ std::vector<book::Placement> DocumentSurface::Measure(const book::AnchorSelectio
         p.group = group;
         p.type = ElementTypeName(impl.Kind());
         p.priority = selection.PriorityOf(e);
+        p.anchored_to = selection.AnchoredTo(e);
         p.anchored = p.priority.has_value();
         p.rect = StandaloneHost::ExtentOf(e);
         out.push_back(std::move(p));

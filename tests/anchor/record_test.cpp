@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
+#include <vector>
+
 namespace crv {
 namespace {
 
@@ -162,6 +166,32 @@ TEST(AnchorRecord, FailingHostGivesOneReportAndNoRecord) {
     EXPECT_NE(sink.reports[0].text.find("Injected failure in PropertyBag.SetProperty."), std::string::npos);
     // The partly filled bag is gone.
     EXPECT_EQ(support::Tracked::Alive(), before);
+}
+
+// docs/record-keys.md lists the key table as it is: every key in order, with its kind and the
+// labels of its codes, and an example.
+TEST(AnchorRecord, TheRecordKeysDocumentFollowsTheKeyTable) {
+    std::ifstream doc(CRV_SOURCE_DIR "/docs/record-keys.md");
+    ASSERT_TRUE(doc) << "docs/record-keys.md";
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(doc, line);) {
+        if (line.rfind("| ", 0) == 0 && line.rfind("| Key ", 0) != 0) rows.push_back(line);
+    }
+    ASSERT_EQ(rows.size(), kRecordKeyCount);
+    for (size_t i = 0; i < kRecordKeyCount; ++i) {
+        const RecordKey& k = RecordKeys()[i];
+        const char* kind = k.kind == KeyKind::Boolean    ? "boolean"
+                           : k.kind == KeyKind::Integer  ? "integer"
+                           : k.kind == KeyKind::Distance ? "distance"
+                                                         : "text";
+        std::string labels;
+        for (size_t code = 0; code < k.labels.size(); ++code)
+            labels += (code == 0 ? "" : ", ") + std::to_string(code) + " " + k.labels[code];
+        const std::string start =
+            "| " + std::string(k.name) + " | " + kind + " | " + labels + (labels.empty() ? "| " : " | ");
+        EXPECT_EQ(rows[i].substr(0, start.size()), start);
+        EXPECT_GT(rows[i].size(), start.size() + 2) << k.name << " has no example";
+    }
 }
 
 }  // namespace

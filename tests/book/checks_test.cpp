@@ -22,6 +22,12 @@ Placement P(const std::string& name, objects::Rect r, bool anchored = true, cons
     return p;
 }
 
+// `p` anchored to `chain`: its target first, then the target's target and so on.
+Placement To(Placement p, std::vector<std::string> chain) {
+    p.anchored_to = std::move(chain);
+    return p;
+}
+
 // Findings as "off:Name" and "overlap:A/B", in order.
 std::vector<std::string> Texts(const std::vector<CheckFinding>& found) {
     std::vector<std::string> out;
@@ -71,6 +77,21 @@ TEST(LayoutChecks, FindOffPageAndOverlappingAnchoredElementsOnAPage) {
           P("Other", {1, 1, 2, 2}, true, "Gx")},
          true,
          {"overlap:G/Other", "overlap:M/Other"}},
+        {"inside the element it is anchored to, either way round",
+         {P("Map", {1, 1, 9, 7}), To(P("North Arrow", {8, 6, 8.5, 6.8}), {"Map"}),
+          To(P("Inset", {1, 1, 3, 3}), {"Map"})},
+         true,
+         {}},
+        {"inside an element along its chain of anchors",
+         {P("Map", {1, 1, 9, 7}), To(P("Scale", {2, 2, 4, 2.5}), {"Note", "Map"}),
+          To(P("Note", {2, 2.5, 4, 3}), {"Map"})},
+         true,
+         {}},
+        {"partly outside what it is anchored to, or inside what it is not anchored to",
+         {P("Map", {1, 1, 9, 7}), To(P("North Arrow", {8.5, 6, 9.5, 6.8}), {"Map"}),
+          To(P("Note", {2, 2, 4, 3}), {"Title"})},
+         true,
+         {"overlap:Map/North Arrow", "overlap:Map/Note"}},
         {"off the page and overlapping", {P("A", {-1, 1, 3, 3}), P("B", {2, 2, 4, 4})}, true, {"off:A", "overlap:A/B"}},
     };
     for (const Case& c : cases) {

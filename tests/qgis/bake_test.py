@@ -112,7 +112,7 @@ def main():
     command, src, work = sys.argv[1:4]
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
-    for name in ("lakes_atlas.qgz", "sheets.gpkg"):
+    for name in ("lakes_atlas.qgz", "sheets.gpkg", "north_arrow.xpm"):
         shutil.copy(os.path.join(src, "samples", name), work)
     project = os.path.join(work, "lakes_atlas.qgz")
 

@@ -3,6 +3,7 @@
 #include "qgsziputils.h"
 
 #include <QImage>
+#include <qgslayoutitempicture.h>
 #include <qgsproperty.h>
 
 #include "support/TempDir.h"
@@ -128,7 +129,14 @@ TEST(CrvAnchorQgis, RefusesBadInputInOneLineWithStatusTwo) {
          "crvanchor-qgis: --save \"" + (dir.Path() / "sheets.geojson").string() +
              "\": that is the data of the layer \"sheets\"; nothing was written\n"},
         {"anchor " + p + " --layout Atlas Title Colour=red",
-         "crvanchor-qgis: anchor: \"Colour\" is not a key of the anchor record\n"},
+         "crvanchor-qgis: anchor: \"Colour\" is not a key of the anchor record (its keys: AnchorElement, "
+         "AnchorType, ElementName, UseAltAnchoring, AltAnchorType, AltAnchorPageRange, AnchorFromAll, AnchorToAll, "
+         "HDistanceAll, HFromFieldAll, HFieldNameAll, VDistanceAll, VFromFieldAll, VFieldNameAll, AnchorFromAlt, "
+         "AnchorToAlt, HDistanceAlt, HFromFieldAlt, HFieldNameAlt, VDistanceAlt, VFromFieldAlt, VFieldNameAlt, "
+         "AnchorPriority, CanAnchor, Version)\n"},
+        {"anchor " + p + " --layout Atlas Title HFromFieldAll=true HFieldNameAll=HDX",
+         "crvanchor-qgis: HFieldNameAll=\"HDX\": the atlas's coverage layer \"sheets\" has no field of that name (it "
+         "has \"HD\"), nor is it \"<None>\"\n"},
         {"anchor " + p + " --layout Atlas Nobody AnchorElement=true",
          "crvanchor-qgis: anchor: no item named \"Nobody\" in the layout \"Atlas\"\n"},
     };
@@ -204,6 +212,24 @@ TEST(CrvAnchorQgis, RefusesWhatItCannotReadOrWriteFaithfully) {
          "--pdf book.pdf --png taken",
          "--png \"taken\": not a folder; nothing was written\n"},
         {"utf8", {}, {}, "--pdf caf\xE9.pdf", "QGIS writes a PDF to only a path that is UTF-8 text\n"},
+        {"layer",
+         [&dir](QgsProject& project, QgsPrintLayout&) {
+             const fs::path roads = dir.Path() / "layer" / "roads.geojson";
+             WriteText(roads, ReadText(roads.parent_path() / "sheets.geojson"));
+             project.addMapLayer(new QgsVectorLayer(QString::fromStdString(roads.string()), "roads", "ogr"));
+         },
+         [](const fs::path& folder) { fs::remove(folder / "roads.geojson"); }, "--pdf book.pdf",
+         "the layer \"roads\" cannot be read from"},
+        {"picture",  // and none of QGIS's own warnings about it is hidden
+         [](QgsProject&, QgsPrintLayout& layout) {
+             auto* picture = new QgsLayoutItemPicture(&layout);
+             layout.addLayoutItem(picture);
+             picture->setId("Arrow");
+             picture->setPicturePath("/nowhere/arrow.svg");
+         },
+         {},
+         "--pdf book.pdf",
+         "the picture \"Arrow\" cannot find \"/nowhere/arrow.svg\" on page 1; the export was stopped"},
     };
     for (const auto& c : cases) {
         const fs::path folder = dir.Path() / c.name;
@@ -227,6 +253,43 @@ TEST(CrvAnchorQgis, RefusesWhatItCannotReadOrWriteFaithfully) {
         EXPECT_EQ(run.status, 2) << path;
         EXPECT_NE(OwnLines(run.err).find(err), std::string::npos) << run.err;
     }
+}
+
+// QGIS's own data is found where QGIS is installed: a layer on its bundled data is read and a
+// picture of its SVG library drawn; a picture that is missing all the same is drawn without when
+// the user allows it.
+TEST(CrvAnchorQgis, FindsQgisOwnDataAndAllowsWhatIsMissingOnlyWhenAsked) {
+    TempDir dir;
+    const fs::path project = WriteProject(
+        dir.Path(),
+        [](QgsProject& p, QgsPrintLayout& layout) {
+            p.addMapLayer(new QgsVectorLayer("inbuilt:/data/world_map.gpkg|layername=countries", "countries", "ogr"));
+            auto* picture = new QgsLayoutItemPicture(&layout);
+            layout.addLayoutItem(picture);
+            picture->setId("Arrow");
+            picture->setPicturePath("arrows/NorthArrow_02.svg");
+            picture->attemptMove(QgsLayoutPoint(0, 0, QgsUnitTypes::LayoutInches));
+            picture->attemptResize(QgsLayoutSize(1, 1, QgsUnitTypes::LayoutInches));
+        },
+        "book.qgs");
+    // As QGIS writes them: the layer and the picture by their names inside QGIS's folder.
+    const std::string text = ReadText(project);
+    ASSERT_NE(text.find("inbuilt:/data/world_map.gpkg"), std::string::npos);
+    ASSERT_NE(text.find("file=\"arrows/NorthArrow_02.svg\""), std::string::npos);
+    CommandRun run = Command("\"" + project.string() + "\" --layout Atlas --pages 1 --png png", dir.Path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    const QImage page(QString::fromStdString((dir.Path() / "png" / "page-001.png").string()));
+    ASSERT_FALSE(page.isNull());
+    int dark = 0;  // in the picture's inch
+    for (int y = 0; y < page.height() / 11; ++y)
+        for (int x = 0; x < page.width() * 2 / 17; ++x) dark += qGray(page.pixel(x, y)) < 128 ? 1 : 0;
+    EXPECT_GT(dark, 50) << "the north arrow is drawn";
+
+    std::string moved = text;
+    moved.replace(moved.find("arrows/NorthArrow_02.svg"), 24, "arrows/NoSuchArrow.svg");
+    WriteText(project, moved);
+    run = Command("\"" + project.string() + "\" --layout Atlas --pages 1 --png png --allow-missing", dir.Path());
+    EXPECT_EQ(run.status, 0) << run.err;
 }
 
 // Items sharing an id are named once on standard error; an anchor to that id takes one.

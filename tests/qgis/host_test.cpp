@@ -2,6 +2,7 @@
 
 #include "errors/ErrorHandling.h"
 #include "qgis/host/AtlasAnchoring.h"
+#include "qgis/host/AtlasSurface.h"
 #include "qgis/host/LayoutCheck.h"
 #include "qgis/host/QgisHost.h"
 #include "qgis/host/Records.h"
@@ -21,14 +22,18 @@
 #include <QEvent>
 #include <QUndoStack>
 
+#include <qgscategorizedsymbolrenderer.h>
 #include <qgslayoutexporter.h>
+#include <qgslayoutitemlegend.h>
 #include <qgslayoutundostack.h>
 #include <qgsproperty.h>
+#include <qgssymbol.h>
 #include <qgsvectorfilewriter.h>
 
 #include <cmath>
 #include <functional>
 #include <random>
+#include <set>
 #include <cstdio>
 #include <fstream>
 
@@ -760,6 +765,76 @@ TEST(QgisHost, AtlasStepsInADesignerKeepNoHistory) {
         << error.toStdString();
     EXPECT_EQ(pushed.join(", ").toStdString(), "");
     EXPECT_FALSE(q.layout->undoStack()->isBlocked());
+}
+
+}  // namespace crv::testing
+
+namespace crv::testing {
+
+// A legend filtered by the atlas feature is fitted to the feature's entries when QGIS draws the
+// page: it is anchored at that size, in a designer following its atlas and in the commands, and
+// stays where it was anchored once the page is drawn.
+TEST(QgisHost, AnchorsALegendAtTheSizeTheFeatureGivesIt) {
+    for (const bool designer : {true, false}) {
+        RecordingErrorSink sink;
+        ScopedErrorSink scope(sink);
+        QgisLayout q;
+        BuildQgis(q, {kMap}, DefaultSheets());
+        // One class of places on the first sheet, three on the second, two on the third.
+        auto* places = new QgsVectorLayer(QStringLiteral("Point?crs=EPSG:3857&field=K:string(5)"),
+                                          QStringLiteral("places"), QStringLiteral("memory"));
+        QgsFeatureList features;
+        for (const auto& [sheet, classes] : std::vector<std::pair<int, QString>>{{0, "a"}, {1, "abc"}, {2, "bc"}}) {
+            for (int i = 0; i < classes.size(); ++i) {
+                QgsFeature f(places->fields());
+                f.setAttributes(QgsAttributes() << QVariant(QString(classes[i])));
+                f.setGeometry(QgsGeometry::fromPointXY(QgsPointXY(sheet * 650 + 100 + 150 * i, 350)));
+                features.append(f);
+            }
+        }
+        places->dataProvider()->addFeatures(features);
+        QgsCategoryList categories;
+        for (const QString k : {"a", "b", "c"})
+            categories << QgsRendererCategory(k, QgsSymbol::defaultSymbol(QgsWkbTypes::PointGeometry), "class " + k);
+        places->setRenderer(new QgsCategorizedSymbolRenderer(QStringLiteral("K"), categories));
+        q.project.addMapLayer(places);
+        auto* legend = new QgsLayoutItemLegend(q.layout);
+        q.layout->addLayoutItem(legend);
+        legend->setId(QStringLiteral("Legend"));
+        legend->setLinkedMap(qobject_cast<QgsLayoutItemMap*>(q.layout->itemById(QStringLiteral("Map"))));
+        legend->setLegendFilterOutAtlas(true);
+        legend->attemptMove(QgsLayoutPoint(1, 1, QgsUnitTypes::LayoutInches));
+
+        qgis::QgisHost host(q.layout);
+        WriteRecords({Text("Legend", {},
+                           {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right",
+                            "HDistanceAll=-0.5", "VDistanceAll=0.5"})},
+                     FindByName, NewManager);
+        QgsLayoutAtlas* atlas = q.layout->atlas();
+        ASSERT_TRUE(atlas->beginRender());
+        qgis::AtlasAnchoring anchoring(host, NewManager);
+        qgis::AtlasSurface surface(host, *q.layout, atlas, qgis::AtlasSurface::Seek::ToPage);
+        book::BookDriver driver(surface, NewManager);
+        driver.Begin(PageList(1, 3));
+        std::set<double> heights;
+        for (int32_t page = 1; page <= 3; ++page) {
+            const std::string what = (designer ? "designer, page " : "command, page ") + std::to_string(page);
+            if (designer) {
+                ASSERT_TRUE(atlas->seekTo(page - 1));
+                anchoring.PlacePage(page);
+            } else {
+                ASSERT_TRUE(driver.Next());
+            }
+            QgsLayoutExporter(q.layout).renderPageToImage(0, QSize(), 50);
+            const QRectF drawn = legend->mapRectToScene(legend->rect());
+            EXPECT_NEAR(drawn.right(), kPageWidth - 0.5, 1e-6) << what;
+            EXPECT_NEAR(drawn.bottom(), kPageHeight - 0.5, 1e-6) << what;
+            heights.insert(std::round(drawn.height() * 1000));
+        }
+        EXPECT_EQ(heights.size(), 3u) << "the legend is fitted to each sheet's classes";
+        atlas->endRender();
+        EXPECT_TRUE(sink.reports.empty());
+    }
 }
 
 }  // namespace crv::testing

@@ -277,6 +277,12 @@ TEST(Crvanchor, EveryRefusalIsOneLineWithStatusTwoAndChangesNothing) {
     const std::string points = R"("Top Left", "Top Center", "Top Right", "Center Left", "Center", "Center Right", )"
                                R"("Bottom Left", "Bottom Center", "Bottom Right")";
     const std::string pointCode = ": expected a point code 0 to 8 or its label: " + points;
+    // A key not of the record lists the keys there are.
+    const std::string kKeys =
+        " (its keys: AnchorElement, AnchorType, ElementName, UseAltAnchoring, AltAnchorType, AltAnchorPageRange, "
+        "AnchorFromAll, AnchorToAll, HDistanceAll, HFromFieldAll, HFieldNameAll, VDistanceAll, VFromFieldAll, "
+        "VFieldNameAll, AnchorFromAlt, AnchorToAlt, HDistanceAlt, HFromFieldAlt, HFieldNameAlt, VDistanceAlt, "
+        "VFromFieldAlt, VFieldNameAlt, AnchorPriority, CanAnchor, Version)";
     const std::string distance = ": expected a number from -1000000 to 1000000 page units, such as -0.25";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         // Arguments.
@@ -318,7 +324,7 @@ TEST(Crvanchor, EveryRefusalIsOneLineWithStatusTwoAndChangesNothing) {
         {page2({"--png", d + "/png/", "--report", d + "/png/page-002.png"}),
          "--png \"" + d + "/png/\": its page picture page-002.png would replace the --report file" + unwritten},
         // Anchor records: the key and the values it allows.
-        {anchor("Height=2"), "anchor: \"Height\" is not a key of the anchor record"},
+        {anchor("Height=2"), "anchor: \"Height\" is not a key of the anchor record" + kKeys},
         {anchor("HFieldNameAll=\xff\xfe"), "HFieldNameAll=\"\\xFF\\xFE\": not UTF-8 text"},
         {anchor("AnchorToAll=Middle"), "AnchorToAll=\"Middle\"" + pointCode},
         {anchor("AnchorFromAll=9"), "AnchorFromAll=\"9\"" + pointCode},
@@ -453,7 +459,7 @@ TEST(Crvanchor, AnchorGivesAndChangesRecordsInTheirKinds) {
     EXPECT_EQ(first.out.rfind("Gave \"Legend Grid\" a default anchor record with", 0), 0u) << first.out;
     const CommandRun second = Crv({"anchor", doc.string(), "Title", "VDistanceAll=-0.6"});
     ASSERT_EQ(second.status, 0);
-    EXPECT_EQ(second.out.rfind("Changed \"Title\" its anchor record", 0), 0u) << second.out;
+    EXPECT_EQ(second.out.rfind("Changed the anchor record of \"Title\" with", 0), 0u) << second.out;
 
     const json saved = json::parse(ReadText(doc));
     auto recordOf = [&](const json& element) {
