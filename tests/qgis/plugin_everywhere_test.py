@@ -25,7 +25,8 @@ anchored = command["anchor_order"]
 
 
 def placed_by_export():
-    """Each anchored item's rectangle (page units, y up) on each page of an atlas export from Python."""
+    """Each anchored item's rectangle (page units, y up) on each page of an atlas export from Python,
+    and what the export left on the layout's undo history and the project's modified flag."""
     project = QgsProject.instance()
     assert project.read(os.path.join(src, "samples", "lakes_atlas.qgz"))
     layout = project.layoutManager().layoutByName("Lakes Atlas")
@@ -41,12 +42,15 @@ def placed_by_export():
         pages[layout.atlas().currentFeatureNumber() + 1] = rects
 
     layout.atlas().featureChanged.connect(record)
+    history = layout.undoStack().stack().count()
     result, error = QgsLayoutExporter.exportToPdf(layout.atlas(), os.path.join(work, "console.pdf"),
                                                   QgsLayoutExporter.PdfExportSettings())
     assert result == QgsLayoutExporter.Success, error
     layout.atlas().featureChanged.disconnect(record)
+    pushed = layout.undoStack().stack().count() - history
+    dirty = project.isDirty()
     project.clear()
-    return pages
+    return pages, pushed, dirty
 
 
 def misplaced(pages):
@@ -61,7 +65,7 @@ def misplaced(pages):
 
 
 # Without the plugin an export keeps the places last saved, which are not every page's.
-assert misplaced(placed_by_export()), "the sample's saved places are every page's: the check below proves nothing"
+assert misplaced(placed_by_export()[0]), "the sample's saved places are every page's: the check below proves nothing"
 
 import qgis.utils  # noqa: E402
 
@@ -76,8 +80,10 @@ for key in ("description", "about", "version", "category", "icon"):
     assert meta("crvanchor", key) not in ("", "__error__"), key
 assert os.path.exists(os.path.join(plugins, "crvanchor", meta("crvanchor", "icon")))
 
-wrong = misplaced(placed_by_export())
+pages, pushed, dirty = placed_by_export()
+wrong = misplaced(pages)
 assert not wrong, "an export from Python misplaces: %s" % wrong[:3]
+assert (pushed, dirty) == (0, False), "an export left %d steps of history, project modified: %s" % (pushed, dirty)
 
 # processing.run, as from the console and the toolbox.
 sys.path.append("/usr/share/qgis/python/plugins")
