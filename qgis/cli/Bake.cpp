@@ -20,16 +20,11 @@
 #include <qgsproject.h>
 #include <qgsvectorlayer.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
-#include <sstream>
-
-#include <unistd.h>
 
 namespace crv::qgis {
 
@@ -71,28 +66,6 @@ BakeArgs ParseBakeArgs(const std::vector<std::string>& args) {
     a.project = *project;
     a.layout = *layout;
     return a;
-}
-
-// Writes the project over `path` whole or not at all, through a file beside it that keeps its
-// suffix (QGIS chooses the format by it) and starts as its name does (QGIS names the project
-// inside a .qgz after it).
-void SaveProject(QgsProject& project, const fs::path& path) {
-    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    std::string temp =
-        (folder / (path.stem().string() + ".crvanchor-save-XXXXXX" + path.extension().string())).string();
-    const int fd = ::mkstemps(temp.data(), static_cast<int>(path.extension().string().size()));
-    if (fd < 0) throw support::FileWriteError(path.string() + ": cannot create a temporary file beside it");
-    ::close(fd);
-    struct Remove {
-        std::string p;
-        ~Remove() { std::remove(p.c_str()); }
-    } remove{temp};
-    if (!project.write(QString::fromStdString(temp)))
-        throw support::FileWriteError(path.string() + ": cannot write: " + project.error().toStdString());
-    std::ifstream in(temp, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    support::WriteFileAtomically(path, bytes.str(), "Project");
 }
 
 // Where one anchored item stands on each atlas feature, and where it stood before.

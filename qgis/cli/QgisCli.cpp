@@ -423,26 +423,7 @@ struct Session {
     // Writes the project, records included, replacing `path` whole or not at all.
     void Save(const fs::path& path) {
         host->StoreRecords();
-        // QGIS chooses the format by the name's suffix: the temporary file keeps it, beside the
-        // destination so that the layers' relative paths stay right. It names the project inside
-        // a .qgz after the file's name up to its first dot, so the temporary name starts as the
-        // destination's does, not with a dot.
-        const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-        std::string temp =
-            (folder / (path.stem().string() + ".crvanchor-save-XXXXXX" + path.extension().string())).string();
-        const int fd = ::mkstemps(temp.data(), static_cast<int>(path.extension().string().size()));
-        if (fd < 0) throw support::FileWriteError(path.string() + ": cannot create a temporary file beside it");
-        ::close(fd);
-        struct Remove {
-            std::string p;
-            ~Remove() { std::remove(p.c_str()); }
-        } remove{temp};
-        if (!project.write(QString::fromStdString(temp)))
-            throw support::FileWriteError(path.string() + ": cannot write: " + project.error().toStdString());
-        std::ifstream in(temp, std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        support::WriteFileAtomically(path, bytes.str(), "Project");
+        SaveProject(project, path);
     }
 };
 
@@ -749,6 +730,34 @@ int RunAnchor(const Args& a, std::ostream& out, std::ostream& err) {
 }
 
 }  // namespace
+
+void SaveProject(QgsProject& project, const fs::path& path) {
+    // QGIS chooses the format by the name's suffix: the temporary file keeps it, beside the
+    // destination so that the layers' relative paths stay right. It names the project inside
+    // a .qgz after the file's name up to its first dot, so the temporary name starts as the
+    // destination's does, not with a dot.
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    std::string temp =
+        (folder / (path.stem().string() + ".crvanchor-save-XXXXXX" + path.extension().string())).string();
+    const int fd = ::mkstemps(temp.data(), static_cast<int>(path.extension().string().size()));
+    if (fd < 0) throw support::FileWriteError(path.string() + ": cannot create a temporary file beside it");
+    ::close(fd);
+    // QGIS keeps a backup "~" of a .qgs it writes over: here that is of the empty temporary file,
+    // which goes with it.
+    struct Remove {
+        std::string p;
+        ~Remove() {
+            std::remove(p.c_str());
+            std::remove((p + "~").c_str());
+        }
+    } remove{temp};
+    if (!project.write(QString::fromStdString(temp)))
+        throw support::FileWriteError(path.string() + ": cannot write: " + project.error().toStdString());
+    std::ifstream in(temp, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    support::WriteFileAtomically(path, bytes.str(), "Project");
+}
 
 QuietStandardError::QuietStandardError() {
     std::fflush(stderr);

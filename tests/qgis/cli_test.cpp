@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <thread>
 #include <sstream>
 #include <sys/stat.h>
@@ -603,6 +604,23 @@ TEST(CrvAnchorQgis, LeavesOutItemsQgisPlacesFromData) {
         EXPECT_EQ(count("\"rect\": [\n            " + rect + "            0.5,\n            8.0,\n            1.0\n"),
                   1u)
             << rect << text;
+}
+
+// anchor, --save and bake on a .qgs leave nothing beside the project but what was asked for,
+// where QGIS's backup "~" of the temporary file it wrote used to stay after every run.
+TEST(CrvAnchorQgis, LeavesNothingBesideTheProject) {
+    TempDir dir;
+    const fs::path project = WriteProject(dir.Path(), {}, "book.qgs");
+    const std::string p = "\"" + project.string() + "\" --layout Atlas";
+    const std::set<std::string> expected = {"book.qgs", "copy.qgs", "sheets.geojson", "err.txt", "out.txt"};
+    for (const std::string& args : {"anchor " + p + " Title AnchorElement=true AnchorType=NamedElement ElementName=Map",
+                                    p + " --pages 1 --save book.qgs", p + " --pages 1 --save copy.qgs",
+                                    p + " --pages 1 --save copy.qgs", "bake " + p, "unbake " + p}) {
+        const CommandRun run = Command(args, dir.Path());
+        EXPECT_EQ(run.status, 0) << args << ": " << run.err;
+        for (const auto& e : fs::directory_iterator(dir.Path()))
+            EXPECT_EQ(expected.count(e.path().filename().string()), 1u) << args << " left " << e.path();
+    }
 }
 
 }  // namespace crv::testing
