@@ -40,19 +40,18 @@ struct BakeError : support::CommandError {
 struct BakeArgs {
     std::string command;
     fs::path project;
-    std::string layout;
+    std::optional<std::string> layout;  // none: the project's only one
 };
 
 BakeArgs ParseBakeArgs(const std::vector<std::string>& args) {
     BakeArgs a;
     a.command = args.at(0);
     std::optional<fs::path> project;
-    std::optional<std::string> layout;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--layout") {
             if (i + 1 >= args.size()) throw BakeError(arg + " needs a value");
-            layout = args[++i];
+            a.layout = args[++i];
         } else if (arg.rfind("--", 0) == 0) {
             throw BakeError(a.command + ": unknown option " + arg);
         } else if (!project) {
@@ -61,10 +60,8 @@ BakeArgs ParseBakeArgs(const std::vector<std::string>& args) {
             throw BakeError(a.command + ": unexpected argument " + QuotedValue(arg));
         }
     }
-    if (!project) throw BakeError("which project? (crvanchor-qgis " + a.command + " PROJECT --layout NAME)");
-    if (!layout) throw BakeError("which print layout? (--layout NAME)");
+    if (!project) throw BakeError("which project? (crvanchor-qgis " + a.command + " PROJECT [--layout NAME])");
     a.project = *project;
-    a.layout = *layout;
     return a;
 }
 
@@ -139,12 +136,9 @@ int RunBake(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         read = project.read(QString::fromStdString(a.project.string()));
     }
     if (!read) throw BakeError(a.project.string() + ": cannot read the project: " + project.error().toStdString());
-    auto* layout =
-        dynamic_cast<QgsPrintLayout*>(project.layoutManager()->layoutByName(QString::fromStdString(a.layout)));
-    if (layout == nullptr)
-        throw BakeError("--layout " + QuotedValue(a.layout) + ": no print layout of that name in " +
-                        a.project.string());
-    const std::string what = a.project.string() + " (" + a.layout + ")";
+    QgsPrintLayout* layout = &FindPrintLayout(project, a.layout, a.project.string());
+    const std::string layoutName = layout->name().toStdString();
+    const std::string what = a.project.string() + " (" + layoutName + ")";
 
     QgisHost host(layout);
     // A bake starts from the layout as the anchoring alone places it.
@@ -165,15 +159,16 @@ int RunBake(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
     QgsLayoutAtlas* atlas = layout->atlas();
     if (!atlas->enabled())
-        throw BakeError("bake: the layout " + QuotedValue(a.layout) +
+        throw BakeError("bake: the layout " + QuotedValue(layoutName) +
                         " has no atlas: the positions it saves are what every print shows");
     const QgsVectorLayer* coverage = atlas->coverageLayer();
     if (coverage == nullptr || !coverage->isValid())
-        throw BakeError(a.project.string() + ": the atlas of " + QuotedValue(a.layout) +
+        throw BakeError(a.project.string() + ": the atlas of " + QuotedValue(layoutName) +
                         " has no coverage layer that can be read");
     const int32_t last = atlas->updateFeatures();
     if (last < 1)
-        throw BakeError(a.project.string() + ": no pages: the atlas of " + QuotedValue(a.layout) + " has no features");
+        throw BakeError(a.project.string() + ": no pages: the atlas of " + QuotedValue(layoutName) +
+                        " has no features");
 
     const std::vector<Places> places = PlaceEveryPage(host, *layout, *atlas, last, err);
     for (const Places& p : places) BakePositions(*p.item, p.by_feature, p.before);

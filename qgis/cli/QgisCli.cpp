@@ -82,12 +82,13 @@ struct UsageError : support::CommandError {
 };
 
 constexpr const char* kUsage =
-    "usage: crvanchor-qgis PROJECT --layout NAME [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--dpi N]\n"
+    "usage: crvanchor-qgis PROJECT [--layout NAME] [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--dpi N]\n"
     "                      [--report OUT.json] [--save OUT.qgz] [--timing] [--check-overlap] [--strict] [--outline]\n"
     "                      [--allow-missing]\n"
-    "       crvanchor-qgis show PROJECT --layout NAME\n"
-    "       crvanchor-qgis anchor PROJECT --layout NAME ITEM KEY=VALUE ...\n"
-    "       crvanchor-qgis bake|unbake PROJECT --layout NAME\n"
+    "       crvanchor-qgis show PROJECT [--layout NAME]\n"
+    "       crvanchor-qgis anchor PROJECT [--layout NAME] ITEM KEY=VALUE ...\n"
+    "       crvanchor-qgis bake|unbake PROJECT [--layout NAME]\n"
+    "--layout may be left out when the project has one print layout.\n"
     "Every page is checked for anchored items off the page (--check-overlap: also overlapping), listed on\n"
     "standard error; --outline draws the anchoring on the PNG pages. A layer of the layout that cannot be read or a\n"
     "picture that cannot be found stops the export (status 2) unless --allow-missing is given. --dpi defaults to\n"
@@ -99,7 +100,7 @@ constexpr const char* kUsage =
 struct Args {
     std::string command = "book";
     fs::path project;
-    std::optional<std::string> layout, pages;
+    std::optional<std::string> layout, pages;  // layout: none for the project's only one
     std::optional<fs::path> pdf, png, report, save;
     std::vector<std::string> rest;  // anchor: the item and its KEY=VALUEs
     std::optional<double> dpi;  // none: the layout's export resolution
@@ -161,12 +162,11 @@ Args ParseArgs(const std::vector<std::string>& args) {
             throw UsageError(a.command + ": unexpected argument \"" + arg + "\"");
         }
     }
-    if (!haveProject) throw UsageError("which project? (crvanchor-qgis PROJECT --layout NAME ...)");
-    if (!a.layout) throw UsageError("which print layout? (--layout NAME)");
+    if (!haveProject) throw UsageError("which project? (crvanchor-qgis PROJECT [--layout NAME] ...)");
     if (a.outline && !a.png) throw UsageError("book: --outline draws on the PNG pages; add --png DIR");
     if (a.command == "anchor" && a.rest.empty())
         throw UsageError(
-            "anchor: expected an item and KEY=VALUE ... (crvanchor-qgis anchor PROJECT --layout NAME ITEM ...)");
+            "anchor: expected an item and KEY=VALUE ... (crvanchor-qgis anchor PROJECT [--layout NAME] ITEM ...)");
     return a;
 }
 
@@ -316,7 +316,8 @@ struct Session {
         host = std::make_unique<QgisHost>(layout);
     }
 
-    Session(const Args& a, std::ostream& errors) : err(errors), read_(std::make_unique<QgsProject>()), project(*read_) {
+    // Names the layout in `a` when the project's only one was taken.
+    Session(Args& a, std::ostream& errors) : err(errors), read_(std::make_unique<QgsProject>()), project(*read_) {
         CheckProjectPath(a.project);
         try {
             LoadComponent(DefaultComponentPath());
@@ -349,14 +350,12 @@ struct Session {
         }
         // QGIS keeps one layout of a name and drops the others without a word; the project's own
         // text tells whether it had more than one.
-        int named = 0;
-        const QString wanted = QString::fromStdString(*a.layout);
+        std::map<QString, int> named;
         const QMetaObject::Connection counting =
-            QObject::connect(&project, &QgsProject::readProject, [&named, &wanted](const QDomDocument& dom) {
+            QObject::connect(&project, &QgsProject::readProject, [&named](const QDomDocument& dom) {
                 const QDomNodeList layouts = dom.elementsByTagName(QStringLiteral("Layout"));
-                for (int i = 0; i < layouts.size(); ++i) {
-                    if (layouts.at(i).toElement().attribute(QStringLiteral("name")) == wanted) ++named;
-                }
+                for (int i = 0; i < layouts.size(); ++i)
+                    ++named[layouts.at(i).toElement().attribute(QStringLiteral("name"))];
             });
         // The layers QGIS cannot read are named by the export that needs them, not listed by
         // QGIS's own handler on every read.
@@ -369,28 +368,17 @@ struct Session {
         QObject::disconnect(counting);
         warnings.Tell(err);
         if (!read) throw UsageError(a.project.string() + ": cannot read the project: " + project.error().toStdString());
-        FindLayout(a, named);
-        CheckItems(a);
-        host = std::make_unique<QgisHost>(layout);
-    }
-
-    void FindLayout(const Args& a, int named) {
-        layout =
-            dynamic_cast<QgsPrintLayout*>(project.layoutManager()->layoutByName(QString::fromStdString(*a.layout)));
-        if (layout == nullptr) {
-            std::string names;
-            for (QgsPrintLayout* l : project.layoutManager()->printLayouts())
-                names += (names.empty() ? "" : ", ") + QuotedValue(l->name().toStdString());
-            throw UsageError("--layout " + QuotedValue(*a.layout) + ": no print layout of that name in " +
-                             a.project.string() + (names.empty() ? " (it has none)" : " (it has " + names + ")"));
-        }
+        layout = &FindPrintLayout(project, a.layout, a.project.string());
+        a.layout = layout->name().toStdString();
         // Which one was meant cannot be told, and a save would keep only one of them.
-        if (named > 1) {
+        if (const int count = named[layout->name()]; count > 1) {
             throw UsageError("--layout " + QuotedValue(*a.layout) + ": " + a.project.string() + " has " +
-                             std::to_string(named) + " print layouts of that name; rename all but one in QGIS");
+                             std::to_string(count) + " print layouts of that name; rename all but one in QGIS");
         }
         if (layout->pageCollection()->pageCount() == 0)
             throw UsageError("--layout " + QuotedValue(*a.layout) + ": the layout has no page");
+        CheckItems(a);
+        host = std::make_unique<QgisHost>(layout);
     }
 
     // Records that could never be read back are refused before anything is placed; items
@@ -533,8 +521,8 @@ private:
     std::exception_ptr failure_;
 };
 
-int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErrorSink& sink,
-            QgsPrintLayout* open = nullptr, const PageDone& pageDone = nullptr) {
+int RunBook(Args a, std::ostream& out, std::ostream& err, const StderrErrorSink& sink, QgsPrintLayout* open = nullptr,
+            const PageDone& pageDone = nullptr) {
     using Clock = std::chrono::steady_clock;
     const auto runStart = Clock::now();
     CheckOutputs(a);
@@ -677,7 +665,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     return book::TellBookEnd(*driver, end, out, err);
 }
 
-int RunShow(const Args& a, std::ostream& out, std::ostream& err) {
+int RunShow(Args a, std::ostream& out, std::ostream& err) {
     Session s(a, err);
     out << "Layout " << QuotedValue(*a.layout) << " of " << a.project.string() << "\n";
     book::WalkLayout(RunningApplication()->Document()->PageLayout(), [&](const ComPtr<LayoutElement>& e,
@@ -695,7 +683,7 @@ int RunShow(const Args& a, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-int RunAnchor(const Args& a, std::ostream& out, std::ostream& err) {
+int RunAnchor(Args a, std::ostream& out, std::ostream& err) {
     const std::string& itemName = a.rest[0];
     const book::RecordChanges changes = book::ParseRecordChanges({a.rest.begin() + 1, a.rest.end()});
     Session s(a, err);
@@ -730,6 +718,25 @@ int RunAnchor(const Args& a, std::ostream& out, std::ostream& err) {
 }
 
 }  // namespace
+
+QgsPrintLayout& FindPrintLayout(QgsProject& project, const std::optional<std::string>& name,
+                                const std::string& projectName) {
+    const QList<QgsPrintLayout*> layouts = project.layoutManager()->printLayouts();
+    std::string names;
+    for (const QgsPrintLayout* l : layouts) names += (names.empty() ? "" : ", ") + QuotedValue(l->name().toStdString());
+    if (!name) {
+        if (layouts.size() == 1) return *layouts.front();
+        throw UsageError(layouts.isEmpty()
+                             ? projectName + " has no print layout"
+                             : "which print layout? " + projectName + " has " + names + " (--layout NAME)");
+    }
+    auto* layout = dynamic_cast<QgsPrintLayout*>(project.layoutManager()->layoutByName(QString::fromStdString(*name)));
+    if (layout == nullptr) {
+        throw UsageError("--layout " + QuotedValue(*name) + ": no print layout of that name in " + projectName +
+                         (names.empty() ? " (it has none)" : " (it has " + names + ")"));
+    }
+    return *layout;
+}
 
 void SaveProject(QgsProject& project, const fs::path& path) {
     // QGIS chooses the format by the name's suffix: the temporary file keeps it, beside the
@@ -806,7 +813,7 @@ int RunCrvAnchorQgis(const std::vector<std::string>& args, std::ostream& out, st
         }
         if (args[0] == "bake" || args[0] == "unbake")
             return support::StatusAfterReports("crvanchor-qgis", sink.Count(), RunBake(args, out, err), err);
-        const Args a = ParseArgs(args);
+        Args a = ParseArgs(args);
         int status = 0;
         if (a.command == "book")
             status = RunBook(a, out, err, sink);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,11 @@ public:
 private:
     int saved_ = -1;
 };
+
+// The project's print layout `name`, or its only one when no name is given. Throws
+// support::CommandError in one line naming the project's print layouts.
+QgsPrintLayout& FindPrintLayout(QgsProject& project, const std::optional<std::string>& name,
+                                const std::string& projectName);
 
 // Writes the project over `path` whole or not at all, leaving no other file beside it. Throws
 // support::FileWriteError.

@@ -623,4 +623,35 @@ TEST(CrvAnchorQgis, LeavesNothingBesideTheProject) {
     }
 }
 
+// Every command takes the project's only print layout without --layout; with several, it asks
+// which, naming them.
+TEST(CrvAnchorQgis, TakesTheOnlyPrintLayout) {
+    TempDir dir;
+    fs::create_directory(dir.Path() / "one");
+    fs::create_directory(dir.Path() / "two");
+    const std::string one = "\"" + WriteProject(dir.Path() / "one").string() + "\"";
+    const fs::path twoPath = WriteProject(dir.Path() / "two", [](QgsProject& project, QgsPrintLayout&) {
+        auto* other = new QgsPrintLayout(&project);
+        other->initializeDefaults();
+        other->setName("Other");
+        project.layoutManager()->addLayout(other);
+    });
+    const std::string two = "\"" + twoPath.string() + "\"";
+    for (const std::string command : {"show ", "anchor ", "", "bake ", "unbake "}) {
+        const std::string rest = command == "anchor " ? " Title AnchorElement=true"
+                                 : command.empty()    ? " --pages 1"
+                                                      : "";
+        CommandRun run = Command(command + one + rest, dir.Path());
+        EXPECT_EQ(run.status, 0) << command << ": " << run.err;
+        if (command == "show ") {
+            EXPECT_EQ(run.out.rfind("Layout \"Atlas\" of ", 0), 0u) << run.out;
+        }
+        run = Command(command + two + rest, dir.Path());
+        EXPECT_EQ(run.status, 2) << command;
+        EXPECT_EQ(OwnLines(run.err), "crvanchor-qgis: which print layout? " + twoPath.string() +
+                                         " has \"Atlas\", \"Other\" (--layout NAME)\n")
+            << command;
+    }
+}
+
 }  // namespace crv::testing
