@@ -240,6 +240,7 @@ void CheckOutputsAgainstData(const Args& a, QgsProject& project, QgsPrintLayout&
     files.inputs.push_back({"the project being read", a.project, true});
     files.png = a.png;
     files.png_pages = pages;
+    files.png_layout_pages = layout.pageCollection()->pageCount();
     for (const auto& [layer, path] : LayerFiles(project))
         files.inputs.push_back({"the data of the layer " + QuotedValue(layer), path});
     QList<QgsLayoutItemPicture*> pictures;
@@ -573,33 +574,46 @@ int RunBook(Args a, std::ostream& out, std::ostream& err, const StderrErrorSink&
         }
         head.series = book::ReportHead::Series{frame, 1, last};
     }
-    // Each page's picture, encoded in memory, then replaced whole: a full disk leaves the former
-    // page as it was.
+    // A picture of each page of the layout, encoded in memory, then replaced whole: a full disk
+    // leaves the former picture as it was.
     std::unique_ptr<AnchoredPages> it;
     std::unique_ptr<book::BookDriver> driver;
-    const auto writePicture = [&](int32_t page) {
-        const QString file = it->filePath(QString(), QStringLiteral("png")).mid(1);
+    const auto writePictures = [&](int32_t page) {
         QgsLayoutExporter exporter(s.layout);
-        QImage image = exporter.renderPageToImage(0, QSize(), dpi);
-        if (a.outline && !image.isNull()) {
-            QPainter painter(&image);
-            drawing::PaintOutlines(painter, book::Outlines(driver->Selection(), page), image.width() / head.page_width,
-                                   head.page_height);
+        const QgsLayoutPageCollection& layoutPages = *s.layout->pageCollection();
+        const std::vector<book::Outline> outlines =
+            a.outline ? book::Outlines(driver->Selection(), page) : std::vector<book::Outline>();
+        for (int index = 0; index < layoutPages.pageCount(); ++index) {
+            // As QGIS's own export: an empty page the layout says to leave out is left out.
+            if (!layoutPages.shouldExportPage(index)) continue;
+            QImage image = exporter.renderPageToImage(index, QSize(), dpi);
+            if (a.outline && !image.isNull()) {
+                // Each item's outline on the picture of the layout page it stands on.
+                std::vector<book::Outline> onPage;
+                const auto& selected = driver->Selection().Elements();
+                for (size_t i = 0; i < outlines.size() && i < selected.size(); ++i) {
+                    const auto at = s.host->PageOf(selected[i].element);
+                    if (at && at->index == index) onPage.push_back(outlines[i]);
+                }
+                const QRectF rect = layoutPages.page(index)->rect();
+                QPainter painter(&image);
+                drawing::PaintOutlines(painter, onPage, image.width() / rect.width(), rect.height());
+            }
+            const fs::path name = *a.png / book::PagePictureName(page, index + 1);
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            if (image.isNull() || !image.save(&buffer, "PNG"))
+                throw support::FileWriteError(name.string() + ": cannot draw the page picture of page " +
+                                              std::to_string(page));
+            support::WriteFileAtomically(name, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+                                         "Book");
         }
-        const fs::path name = *a.png / file.toStdString();
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        if (image.isNull() || !image.save(&buffer, "PNG"))
-            throw support::FileWriteError(name.string() + ": cannot draw the page picture of page " +
-                                          std::to_string(page));
-        support::WriteFileAtomically(name, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
-                                     "Book");
     };
     QgisHost& host = *s.host;
     const auto drawPage = [&](int32_t page) {
         if (!a.allow_missing) RefuseMissingPictures(a, *s.layout, page);
-        if (a.png) writePicture(page);
+        if (a.png) writePictures(page);
     };
     AtlasSurface surface(host, *s.layout, atlas, AtlasSurface::Seek::ToPage, head, drawPage);
     driver = std::make_unique<book::BookDriver>(

@@ -95,6 +95,20 @@ fs::path WriteProject(const fs::path& dir, const std::function<void(QgsProject&,
     return file;
 }
 
+// Magenta pixels of a page picture, in the rows y0..y1 and columns x0..x1 (all by default).
+int MagentaPixels(const fs::path& file, int x0 = 0, int x1 = 1 << 20, int y0 = 0, int y1 = 1 << 20) {
+    const QImage image(QString::fromStdString(file.string()));
+    int n = 0;
+    for (int y = std::max(0, y0); y < image.height() && y <= y1; ++y) {
+        for (int x = std::max(0, x0); x < image.width() && x <= x1; ++x) {
+            // Thin lines blend with the page: magenta is red and blue well above green.
+            const QRgb c = image.pixel(x, y);
+            if (qRed(c) > 150 && qBlue(c) > 150 && qGreen(c) + 60 < std::min(qRed(c), qBlue(c))) ++n;
+        }
+    }
+    return n;
+}
+
 }  // namespace
 
 TEST(CrvAnchorQgis, RefusesBadInputInOneLineWithStatusTwo) {
@@ -445,27 +459,14 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
         Command(p + " --layout Atlas --pages 2 --png \"" + (dir.Path() / "outlined").string() + "\" --dpi 50 --outline",
                 dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
-    // Magenta pixels of a page picture, in the rows y0..y1 and columns x0..x1 (all by default).
-    const auto magenta = [](const fs::path& file, int x0 = 0, int x1 = 1 << 20, int y0 = 0, int y1 = 1 << 20) {
-        const QImage image(QString::fromStdString(file.string()));
-        int n = 0;
-        for (int y = std::max(0, y0); y < image.height() && y <= y1; ++y) {
-            for (int x = std::max(0, x0); x < image.width() && x <= x1; ++x) {
-                // Thin lines blend with the page: magenta is red and blue well above green.
-                const QRgb c = image.pixel(x, y);
-                if (qRed(c) > 150 && qBlue(c) > 150 && qGreen(c) + 60 < std::min(qRed(c), qBlue(c))) ++n;
-            }
-        }
-        return n;
-    };
-    EXPECT_EQ(magenta(dir.Path() / "png" / "page-002.png"), 0);
+    EXPECT_EQ(MagentaPixels(dir.Path() / "png" / "page-002.png"), 0);
     const fs::path outlined = dir.Path() / "outlined" / "page-002.png";
-    EXPECT_GT(magenta(outlined), 100);
+    EXPECT_GT(MagentaPixels(outlined), 100);
     // The title, 2 x 0.5 inches, stands at (1.5, 9) on page 2: at 50 dpi its box's top edge runs
     // along row 100 and its bottom edge along row 125, from column 75 to 175.
-    EXPECT_GT(magenta(outlined, 90, 160, 99, 101), 50);
-    EXPECT_GT(magenta(outlined, 90, 160, 124, 126), 50);
-    EXPECT_EQ(magenta(outlined, 90, 160, 110, 115), 0);
+    EXPECT_GT(MagentaPixels(outlined, 90, 160, 99, 101), 50);
+    EXPECT_GT(MagentaPixels(outlined, 90, 160, 124, 126), 50);
+    EXPECT_EQ(MagentaPixels(outlined, 90, 160, 110, 115), 0);
     const std::string text = ReadText(report);
     // Page 2: the map's top left corner (1, 9) moved right by the field's 0.5.
     EXPECT_NE(text.find("\"page\": 2"), std::string::npos) << text;
@@ -652,6 +653,40 @@ TEST(CrvAnchorQgis, TakesTheOnlyPrintLayout) {
                                          " has \"Atlas\", \"Other\" (--layout NAME)\n")
             << command;
     }
+}
+
+// Every page of the layout is drawn, the first as page-NNN.png and the next as page-NNN-2.png
+// and so on, where only the first used to be; the output check knows those names too.
+TEST(CrvAnchorQgis, DrawsEveryLayoutPage) {
+    TempDir dir;
+    const fs::path project = WriteProject(dir.Path(), [](QgsProject&, QgsPrintLayout& layout) {
+        auto* second = new QgsLayoutItemPage(&layout);
+        second->setPageSize(QgsLayoutSize(kPageWidth, 14, QgsUnitTypes::LayoutInches));
+        layout.pageCollection()->addPage(second);
+        ItemSpec low{ItemSpec::Text, "Low", {3, 3, 5, 3.5}, 0, {}, {}};
+        low.page = 1;
+        BuildQgisItem(layout, low);
+    });
+    const std::string p = "\"" + project.string() + "\" --layout Atlas --pages 2 --dpi 50 ";
+    CommandRun run = Command("anchor \"" + project.string() + "\" Low AnchorElement=true", dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    run = Command(p + "--png png --outline", dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto size = [&dir](const std::string& name) {
+        const QImage image(QString::fromStdString((dir.Path() / "png" / name).string()));
+        return std::pair{image.width(), image.height()};
+    };
+    EXPECT_EQ(size("page-002.png"), (std::pair{425, 550}));
+    EXPECT_EQ(size("page-002-2.png"), (std::pair{425, 700}));
+    // The outline of the item on the second page is drawn on that page's picture alone.
+    EXPECT_EQ(MagentaPixels(dir.Path() / "png" / "page-002.png"), 0);
+    EXPECT_GT(MagentaPixels(dir.Path() / "png" / "page-002-2.png"), 100);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path() / "png"), {}), 2);
+    run = Command(p + "--png png --pdf png/page-002-2.png", dir.Path());
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(OwnLines(run.err),
+              "crvanchor-qgis: --png \"png\": its page picture page-002-2.png would replace the --pdf file; nothing "
+              "was written\n");
 }
 
 }  // namespace crv::testing
