@@ -24,6 +24,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <ostream>
 
 namespace crv::qgis {
@@ -74,8 +75,8 @@ struct Places {
 
 // Anchors every page of the atlas and keeps where each anchored item's reference point went,
 // by feature id; puts the items back where they stood.
-std::vector<Places> PlaceEveryPage(QgisHost& host, QgsPrintLayout& layout, QgsLayoutAtlas& atlas, int32_t last,
-                                   std::ostream& err) {
+std::vector<Places> PlaceEveryPage(QgisHost& host, QgsPrintLayout& layout, QgsLayoutAtlas& atlas, int32_t first,
+                                   int32_t count, std::ostream& err) {
     AtlasSurface surface(host, layout, &atlas, AtlasSurface::Seek::ToPage);
     book::BookDriver driver(
         surface, [] { return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId); }, {},
@@ -93,14 +94,14 @@ std::vector<Places> PlaceEveryPage(QgisHost& host, QgsPrintLayout& layout, QgsLa
     };
     for (const auto& selected : driver.Selection().Elements()) add(host.ItemOf(selected.element));
     if (places.empty()) return places;
-    support::Progress progress(err, static_cast<size_t>(last));
+    support::Progress progress(err, static_cast<size_t>(count));
     if (!atlas.beginRender())
         throw BakeError("the atlas of " + QuotedValue(layout.name().toStdString()) + " cannot start");
-    for (int32_t page = 1; page <= last; ++page) {
+    for (int32_t page = first; page < first + count; ++page) {
         driver.PlacePage(page);
         const qint64 feature = layout.reportContext().feature().id();
         for (Places& p : places) p.by_feature.insert_or_assign(feature, p.item->positionWithUnits());
-        progress.Step(static_cast<size_t>(page), page);
+        progress.Step(static_cast<size_t>(page - first + 1), page);
     }
     atlas.endRender();
     progress.Done();
@@ -165,12 +166,18 @@ int RunBake(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (coverage == nullptr || !coverage->isValid())
         throw BakeError(a.project.string() + ": the atlas of " + QuotedValue(layoutName) +
                         " has no coverage layer that can be read");
+    int32_t first = 1;
+    try {
+        first = FirstPageNumber(*layout);
+    } catch (const std::invalid_argument& e) {
+        throw BakeError(a.project.string() + ": the layout " + QuotedValue(layoutName) + ": " + e.what());
+    }
     const int32_t last = atlas->updateFeatures();
     if (last < 1)
         throw BakeError(a.project.string() + ": no pages: the atlas of " + QuotedValue(layoutName) +
                         " has no features");
 
-    const std::vector<Places> places = PlaceEveryPage(host, *layout, *atlas, last, err);
+    const std::vector<Places> places = PlaceEveryPage(host, *layout, *atlas, first, last, err);
     for (const Places& p : places) BakePositions(*p.item, p.by_feature, p.before);
     if (places.empty() && unbaked == 0) {
         out << "No anchored item to bake in " << what << "; the project is left as it was\n";

@@ -460,6 +460,14 @@ void RefuseMissingPictures(const Args& a, QgsPrintLayout& layout, int32_t page) 
     }
 }
 
+int32_t FirstPageOfLayout(const Args& a, const QgsPrintLayout& layout) {
+    try {
+        return FirstPageNumber(layout);
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(a.project.string() + ": the layout " + QuotedValue(*a.layout) + ": " + e.what());
+    }
+}
+
 // QGIS's own checks of a layout before it is exported, as its designer runs them; each finding
 // on a line of its own.
 void TellLayoutChecks(QgsPrintLayout& layout, std::ostream& err) {
@@ -533,7 +541,8 @@ int RunBook(Args a, std::ostream& out, std::ostream& err, const StderrErrorSink&
     const double dpi = a.dpi.value_or(s.layout->renderContext().dpi());
     QgsLayoutAtlas* atlas = s.layout->atlas();
     if (atlas != nullptr && !atlas->enabled()) atlas = nullptr;
-    int32_t last = 1;
+    const int32_t first = FirstPageOfLayout(a, *s.layout);
+    int32_t count = 1;
     if (atlas != nullptr) {
         // A layer that is gone or cannot be read has no features either, but saying so would
         // send the user to the wrong place.
@@ -545,15 +554,15 @@ int RunBook(Args a, std::ostream& out, std::ostream& err, const StderrErrorSink&
             throw UsageError(a.project.string() + ": the atlas's coverage layer " +
                              QuotedValue(coverage->name().toStdString()) + " cannot be read from " +
                              QuotedValue(coverage->source().toStdString()));
-        last = atlas->updateFeatures();
-        if (last < 1)
+        count = atlas->updateFeatures();
+        if (count < 1)
             throw UsageError(a.project.string() + ": no pages: the atlas of " + QuotedValue(*a.layout) +
                              " has no features");
     }
     if (!a.allow_missing) RefuseUnreadableLayers(a, s.project, *s.layout);
     PageList pages;
     try {
-        pages = a.pages ? book::ParseBookPages(*a.pages, 1, last) : PageList(1, last);
+        pages = a.pages ? book::ParseBookPages(*a.pages, first, first + count - 1) : PageList(first, first + count - 1);
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what());
     }
@@ -572,7 +581,7 @@ int RunBook(Args a, std::ostream& out, std::ostream& err, const StderrErrorSink&
         for (QgsLayoutItemMap* m : maps) {
             if (m->atlasDriven() && frame.empty()) frame = m->id().toStdString();
         }
-        head.series = book::ReportHead::Series{frame, 1, last};
+        head.series = book::ReportHead::Series{frame, first, first + count - 1};
     }
     // A picture of each page of the layout, encoded in memory, then replaced whole: a full disk
     // leaves the former picture as it was.

@@ -689,4 +689,53 @@ TEST(CrvAnchorQgis, DrawsEveryLayoutPage) {
               "was written\n");
 }
 
+// The layout's custom property crvanchor/first_page numbers the atlas's pages after front
+// matter: odd and even, --pages, the report and the pictures count from it, and the bake
+// places by it. A value that is no whole number of 16 bits is refused in one line.
+TEST(CrvAnchorQgis, CountsPagesFromTheLayoutsFirstPageNumber) {
+    TempDir dir;
+    const fs::path project = WriteProject(
+        dir.Path(), [](QgsProject&, QgsPrintLayout& layout) { layout.setCustomProperty("crvanchor/first_page", 3); });
+    const std::string p = "\"" + project.string() + "\" --layout Atlas";
+    // The title at the map's left edge (1), on even pages at its right edge (7.5).
+    CommandRun run = Command("anchor " + p +
+                                 " Title AnchorElement=true AnchorType=NamedElement ElementName=Map "
+                                 "AnchorFromAll=Top\\ Left AnchorToAll=Top\\ Left UseAltAnchoring=true "
+                                 "AltAnchorType=Even\\ Pages AnchorFromAlt=Top\\ Right AnchorToAlt=Top\\ Right",
+                             dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const auto& [page, x] : {std::pair{"4", 5.5}, {"5", 1.0}}) {
+        const std::string saved = std::string("saved-") + page + ".qgs";
+        run = Command(p + " --pages " + page + " --png png --dpi 20 --report report.json --save " + saved, dir.Path());
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(fs::is_regular_file(dir.Path() / "png" / (std::string("page-00") + page + ".png")));
+        const std::string report = ReadText(dir.Path() / "report.json");
+        EXPECT_NE(report.find(std::string("\"page\": ") + page), std::string::npos) << report;
+        EXPECT_NE(report.find("\"first_page\": 3"), std::string::npos) << report;
+        QgsProject read;
+        ASSERT_TRUE(read.read(QString::fromStdString((dir.Path() / saved).string())));
+        EXPECT_NEAR(read.layoutManager()->printLayouts().value(0)->itemById("Title")->pos().x(), x, 1e-9) << page;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path() / "png"), {}), 2);
+    run = Command(p + " --pages 2", dir.Path());
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(OwnLines(run.err), "crvanchor-qgis: --pages: 2 is not in the map book (pages 3 to 5)\n");
+
+    for (const std::string bad : {"x", "2.5", "32768", "-32769", ""}) {
+        const fs::path folder = dir.Path() / ("bad" + bad);
+        fs::create_directory(folder);
+        const fs::path file = WriteProject(folder, [&bad](QgsProject&, QgsPrintLayout& layout) {
+            layout.setCustomProperty("crvanchor/first_page", QString::fromStdString(bad));
+        });
+        for (const std::string command : {"", "bake "}) {
+            run = Command(command + "\"" + file.string() + "\" --layout Atlas", folder);
+            EXPECT_EQ(run.status, 2) << bad;
+            EXPECT_EQ(OwnLines(run.err), "crvanchor-qgis: " + file.string() +
+                                             ": the layout \"Atlas\": its custom property crvanchor/first_page is \"" +
+                                             bad + "\", not a whole number from -32768 to 32767\n")
+                << command << bad;
+        }
+    }
+}
+
 }  // namespace crv::testing
