@@ -4,6 +4,8 @@
 #include "support/MessageText.h"
 
 #include <charconv>
+#include <cstdio>
+#include <utility>
 
 namespace crv::book {
 
@@ -17,16 +19,30 @@ namespace {
     throw OutputRefused(option + " " + support::QuotedValue(path.string()) + ": " + why + "; nothing was written");
 }
 
-// The page a file named page-NNN.png holds; nothing for another name.
-std::optional<int32_t> PicturePage(const std::string& name) {
+// The book page and the layout page whose picture has that name; nothing for another name.
+std::optional<std::pair<int32_t, int>> PicturePage(const std::string& name) {
+    if (name.size() < 9 || name.rfind("page-", 0) != 0 || name.substr(name.size() - 4) != ".png") return {};
+    const char* const end = name.data() + name.size() - 4;
     int32_t page = 0;
-    if (name.size() < 12 || name.rfind("page-", 0) != 0 || name.substr(name.size() - 4) != ".png") return {};
-    const auto [end, ec] = std::from_chars(name.data() + 5, name.data() + name.size() - 4, page);
-    if (ec != std::errc() || end != name.data() + name.size() - 4) return {};
-    return page;
+    int layoutPage = 1;
+    const auto [at, ec] = std::from_chars(name.data() + 5, end, page);
+    if (ec != std::errc()) return {};
+    if (at != end && (*at != '-' || std::from_chars(at + 1, end, layoutPage).ptr != end)) return {};
+    // Only the names pictures are written by: page-1.png or page-001-1.png is no page's.
+    if (PagePictureName(page, layoutPage) != name) return {};
+    return std::pair{page, layoutPage};
 }
 
 }  // namespace
+
+std::string PagePictureName(int32_t page, int layoutPage) {
+    char name[48];
+    if (layoutPage <= 1)
+        std::snprintf(name, sizeof name, "page-%03d.png", page);
+    else
+        std::snprintf(name, sizeof name, "page-%03d-%d.png", page, layoutPage);
+    return name;
+}
 
 void CheckOutputs(const BookFiles& files, const std::function<void(const BookFiles::File& output)>& hostCheck) {
     std::vector<FileIdentity> inputs;
@@ -62,8 +78,8 @@ void CheckOutputs(const BookFiles& files, const std::function<void(const BookFil
     for (const BookFiles::File& o : others) {
         const fs::path p = support::WithoutTrailingSlash(o.path);
         const std::string name = p.filename().string();
-        const std::optional<int32_t> page = PicturePage(name);
-        if (!page || !files.png_pages.Contains(*page)) continue;
+        const auto page = PicturePage(name);
+        if (!page || !files.png_pages.Contains(page->first) || page->second > files.png_layout_pages) continue;
         if (IdentityOf(p.has_parent_path() ? p.parent_path() : fs::path(".")) == folder) {
             Refuse("--png", png,
                    "its page picture " + name + " would replace " +

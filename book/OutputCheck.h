@@ -28,12 +28,17 @@ struct BookFiles {
     };
     std::vector<File> inputs;
     std::vector<File> outputs;  // files written whole: --pdf, --report, --save
-    std::optional<std::filesystem::path> png;  // a folder of page-NNN.png
+    std::optional<std::filesystem::path> png;  // a folder of page pictures (PagePictureName)
     PageList png_pages;  // the pages drawn into it
+    int png_layout_pages = 1;  // the pictures of each page: one per page of its layout
     // How an output the same as an earlier one is refused: "the same file as --pdf" (crvanchor)
     // or "that is the --pdf file" (crvanchor-qgis).
     enum class Wording { SameFileAs, ThatIsTheFile } wording = Wording::SameFileAs;
 };
+
+// The name of the picture of the book's `page`: page-NNN.png for the first page of its layout,
+// page-NNN-2.png for the second and so on.
+std::string PagePictureName(int32_t page, int layoutPage = 1);
 
 // Throws OutputRefused naming the option and the path: "--report \"doc.json\": that is the
 // map document being read; nothing was written". `hostCheck`, when given, is asked about each

@@ -20,16 +20,12 @@
 #include <qgsproject.h>
 #include <qgsvectorlayer.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <ostream>
-#include <sstream>
-
-#include <unistd.h>
 
 namespace crv::qgis {
 
@@ -45,19 +41,18 @@ struct BakeError : support::CommandError {
 struct BakeArgs {
     std::string command;
     fs::path project;
-    std::string layout;
+    std::optional<std::string> layout;  // none: the project's only one
 };
 
 BakeArgs ParseBakeArgs(const std::vector<std::string>& args) {
     BakeArgs a;
     a.command = args.at(0);
     std::optional<fs::path> project;
-    std::optional<std::string> layout;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--layout") {
             if (i + 1 >= args.size()) throw BakeError(arg + " needs a value");
-            layout = args[++i];
+            a.layout = args[++i];
         } else if (arg.rfind("--", 0) == 0) {
             throw BakeError(a.command + ": unknown option " + arg);
         } else if (!project) {
@@ -66,33 +61,9 @@ BakeArgs ParseBakeArgs(const std::vector<std::string>& args) {
             throw BakeError(a.command + ": unexpected argument " + QuotedValue(arg));
         }
     }
-    if (!project) throw BakeError("which project? (crvanchor-qgis " + a.command + " PROJECT --layout NAME)");
-    if (!layout) throw BakeError("which print layout? (--layout NAME)");
+    if (!project) throw BakeError("which project? (crvanchor-qgis " + a.command + " PROJECT [--layout NAME])");
     a.project = *project;
-    a.layout = *layout;
     return a;
-}
-
-// Writes the project over `path` whole or not at all, through a file beside it that keeps its
-// suffix (QGIS chooses the format by it) and starts as its name does (QGIS names the project
-// inside a .qgz after it).
-void SaveProject(QgsProject& project, const fs::path& path) {
-    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    std::string temp =
-        (folder / (path.stem().string() + ".crvanchor-save-XXXXXX" + path.extension().string())).string();
-    const int fd = ::mkstemps(temp.data(), static_cast<int>(path.extension().string().size()));
-    if (fd < 0) throw support::FileWriteError(path.string() + ": cannot create a temporary file beside it");
-    ::close(fd);
-    struct Remove {
-        std::string p;
-        ~Remove() { std::remove(p.c_str()); }
-    } remove{temp};
-    if (!project.write(QString::fromStdString(temp)))
-        throw support::FileWriteError(path.string() + ": cannot write: " + project.error().toStdString());
-    std::ifstream in(temp, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    support::WriteFileAtomically(path, bytes.str(), "Project");
 }
 
 // Where one anchored item stands on each atlas feature, and where it stood before.
@@ -104,8 +75,8 @@ struct Places {
 
 // Anchors every page of the atlas and keeps where each anchored item's reference point went,
 // by feature id; puts the items back where they stood.
-std::vector<Places> PlaceEveryPage(QgisHost& host, QgsPrintLayout& layout, QgsLayoutAtlas& atlas, int32_t last,
-                                   std::ostream& err) {
+std::vector<Places> PlaceEveryPage(QgisHost& host, QgsPrintLayout& layout, QgsLayoutAtlas& atlas, int32_t first,
+                                   int32_t count, std::ostream& err) {
     AtlasSurface surface(host, layout, &atlas, AtlasSurface::Seek::ToPage);
     book::BookDriver driver(
         surface, [] { return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId); }, {},
@@ -123,14 +94,14 @@ std::vector<Places> PlaceEveryPage(QgisHost& host, QgsPrintLayout& layout, QgsLa
     };
     for (const auto& selected : driver.Selection().Elements()) add(host.ItemOf(selected.element));
     if (places.empty()) return places;
-    support::Progress progress(err, static_cast<size_t>(last));
+    support::Progress progress(err, static_cast<size_t>(count));
     if (!atlas.beginRender())
         throw BakeError("the atlas of " + QuotedValue(layout.name().toStdString()) + " cannot start");
-    for (int32_t page = 1; page <= last; ++page) {
+    for (int32_t page = first; page < first + count; ++page) {
         driver.PlacePage(page);
         const qint64 feature = layout.reportContext().feature().id();
         for (Places& p : places) p.by_feature.insert_or_assign(feature, p.item->positionWithUnits());
-        progress.Step(static_cast<size_t>(page), page);
+        progress.Step(static_cast<size_t>(page - first + 1), page);
     }
     atlas.endRender();
     progress.Done();
@@ -166,12 +137,9 @@ int RunBake(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         read = project.read(QString::fromStdString(a.project.string()));
     }
     if (!read) throw BakeError(a.project.string() + ": cannot read the project: " + project.error().toStdString());
-    auto* layout =
-        dynamic_cast<QgsPrintLayout*>(project.layoutManager()->layoutByName(QString::fromStdString(a.layout)));
-    if (layout == nullptr)
-        throw BakeError("--layout " + QuotedValue(a.layout) + ": no print layout of that name in " +
-                        a.project.string());
-    const std::string what = a.project.string() + " (" + a.layout + ")";
+    QgsPrintLayout* layout = &FindPrintLayout(project, a.layout, a.project.string());
+    const std::string layoutName = layout->name().toStdString();
+    const std::string what = a.project.string() + " (" + layoutName + ")";
 
     QgisHost host(layout);
     // A bake starts from the layout as the anchoring alone places it.
@@ -192,17 +160,24 @@ int RunBake(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
     QgsLayoutAtlas* atlas = layout->atlas();
     if (!atlas->enabled())
-        throw BakeError("bake: the layout " + QuotedValue(a.layout) +
+        throw BakeError("bake: the layout " + QuotedValue(layoutName) +
                         " has no atlas: the positions it saves are what every print shows");
     const QgsVectorLayer* coverage = atlas->coverageLayer();
     if (coverage == nullptr || !coverage->isValid())
-        throw BakeError(a.project.string() + ": the atlas of " + QuotedValue(a.layout) +
+        throw BakeError(a.project.string() + ": the atlas of " + QuotedValue(layoutName) +
                         " has no coverage layer that can be read");
+    int32_t first = 1;
+    try {
+        first = FirstPageNumber(*layout);
+    } catch (const std::invalid_argument& e) {
+        throw BakeError(a.project.string() + ": the layout " + QuotedValue(layoutName) + ": " + e.what());
+    }
     const int32_t last = atlas->updateFeatures();
     if (last < 1)
-        throw BakeError(a.project.string() + ": no pages: the atlas of " + QuotedValue(a.layout) + " has no features");
+        throw BakeError(a.project.string() + ": no pages: the atlas of " + QuotedValue(layoutName) +
+                        " has no features");
 
-    const std::vector<Places> places = PlaceEveryPage(host, *layout, *atlas, last, err);
+    const std::vector<Places> places = PlaceEveryPage(host, *layout, *atlas, first, last, err);
     for (const Places& p : places) BakePositions(*p.item, p.by_feature, p.before);
     if (places.empty() && unbaked == 0) {
         out << "No anchored item to bake in " << what << "; the project is left as it was\n";

@@ -82,12 +82,13 @@ struct UsageError : support::CommandError {
 };
 
 constexpr const char* kUsage =
-    "usage: crvanchor-qgis PROJECT --layout NAME [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--dpi N]\n"
+    "usage: crvanchor-qgis PROJECT [--layout NAME] [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--dpi N]\n"
     "                      [--report OUT.json] [--save OUT.qgz] [--timing] [--check-overlap] [--strict] [--outline]\n"
     "                      [--allow-missing]\n"
-    "       crvanchor-qgis show PROJECT --layout NAME\n"
-    "       crvanchor-qgis anchor PROJECT --layout NAME ITEM KEY=VALUE ...\n"
-    "       crvanchor-qgis bake|unbake PROJECT --layout NAME\n"
+    "       crvanchor-qgis show PROJECT [--layout NAME]\n"
+    "       crvanchor-qgis anchor PROJECT [--layout NAME] ITEM KEY=VALUE ...\n"
+    "       crvanchor-qgis bake|unbake PROJECT [--layout NAME]\n"
+    "--layout may be left out when the project has one print layout.\n"
     "Every page is checked for anchored items off the page (--check-overlap: also overlapping), listed on\n"
     "standard error; --outline draws the anchoring on the PNG pages. A layer of the layout that cannot be read or a\n"
     "picture that cannot be found stops the export (status 2) unless --allow-missing is given. --dpi defaults to\n"
@@ -99,7 +100,7 @@ constexpr const char* kUsage =
 struct Args {
     std::string command = "book";
     fs::path project;
-    std::optional<std::string> layout, pages;
+    std::optional<std::string> layout, pages;  // layout: none for the project's only one
     std::optional<fs::path> pdf, png, report, save;
     std::vector<std::string> rest;  // anchor: the item and its KEY=VALUEs
     std::optional<double> dpi;  // none: the layout's export resolution
@@ -161,12 +162,11 @@ Args ParseArgs(const std::vector<std::string>& args) {
             throw UsageError(a.command + ": unexpected argument \"" + arg + "\"");
         }
     }
-    if (!haveProject) throw UsageError("which project? (crvanchor-qgis PROJECT --layout NAME ...)");
-    if (!a.layout) throw UsageError("which print layout? (--layout NAME)");
+    if (!haveProject) throw UsageError("which project? (crvanchor-qgis PROJECT [--layout NAME] ...)");
     if (a.outline && !a.png) throw UsageError("book: --outline draws on the PNG pages; add --png DIR");
     if (a.command == "anchor" && a.rest.empty())
         throw UsageError(
-            "anchor: expected an item and KEY=VALUE ... (crvanchor-qgis anchor PROJECT --layout NAME ITEM ...)");
+            "anchor: expected an item and KEY=VALUE ... (crvanchor-qgis anchor PROJECT [--layout NAME] ITEM ...)");
     return a;
 }
 
@@ -240,6 +240,7 @@ void CheckOutputsAgainstData(const Args& a, QgsProject& project, QgsPrintLayout&
     files.inputs.push_back({"the project being read", a.project, true});
     files.png = a.png;
     files.png_pages = pages;
+    files.png_layout_pages = layout.pageCollection()->pageCount();
     for (const auto& [layer, path] : LayerFiles(project))
         files.inputs.push_back({"the data of the layer " + QuotedValue(layer), path});
     QList<QgsLayoutItemPicture*> pictures;
@@ -316,7 +317,8 @@ struct Session {
         host = std::make_unique<QgisHost>(layout);
     }
 
-    Session(const Args& a, std::ostream& errors) : err(errors), read_(std::make_unique<QgsProject>()), project(*read_) {
+    // Names the layout in `a` when the project's only one was taken.
+    Session(Args& a, std::ostream& errors) : err(errors), read_(std::make_unique<QgsProject>()), project(*read_) {
         CheckProjectPath(a.project);
         try {
             LoadComponent(DefaultComponentPath());
@@ -349,14 +351,12 @@ struct Session {
         }
         // QGIS keeps one layout of a name and drops the others without a word; the project's own
         // text tells whether it had more than one.
-        int named = 0;
-        const QString wanted = QString::fromStdString(*a.layout);
+        std::map<QString, int> named;
         const QMetaObject::Connection counting =
-            QObject::connect(&project, &QgsProject::readProject, [&named, &wanted](const QDomDocument& dom) {
+            QObject::connect(&project, &QgsProject::readProject, [&named](const QDomDocument& dom) {
                 const QDomNodeList layouts = dom.elementsByTagName(QStringLiteral("Layout"));
-                for (int i = 0; i < layouts.size(); ++i) {
-                    if (layouts.at(i).toElement().attribute(QStringLiteral("name")) == wanted) ++named;
-                }
+                for (int i = 0; i < layouts.size(); ++i)
+                    ++named[layouts.at(i).toElement().attribute(QStringLiteral("name"))];
             });
         // The layers QGIS cannot read are named by the export that needs them, not listed by
         // QGIS's own handler on every read.
@@ -369,28 +369,17 @@ struct Session {
         QObject::disconnect(counting);
         warnings.Tell(err);
         if (!read) throw UsageError(a.project.string() + ": cannot read the project: " + project.error().toStdString());
-        FindLayout(a, named);
-        CheckItems(a);
-        host = std::make_unique<QgisHost>(layout);
-    }
-
-    void FindLayout(const Args& a, int named) {
-        layout =
-            dynamic_cast<QgsPrintLayout*>(project.layoutManager()->layoutByName(QString::fromStdString(*a.layout)));
-        if (layout == nullptr) {
-            std::string names;
-            for (QgsPrintLayout* l : project.layoutManager()->printLayouts())
-                names += (names.empty() ? "" : ", ") + QuotedValue(l->name().toStdString());
-            throw UsageError("--layout " + QuotedValue(*a.layout) + ": no print layout of that name in " +
-                             a.project.string() + (names.empty() ? " (it has none)" : " (it has " + names + ")"));
-        }
+        layout = &FindPrintLayout(project, a.layout, a.project.string());
+        a.layout = layout->name().toStdString();
         // Which one was meant cannot be told, and a save would keep only one of them.
-        if (named > 1) {
+        if (const int count = named[layout->name()]; count > 1) {
             throw UsageError("--layout " + QuotedValue(*a.layout) + ": " + a.project.string() + " has " +
-                             std::to_string(named) + " print layouts of that name; rename all but one in QGIS");
+                             std::to_string(count) + " print layouts of that name; rename all but one in QGIS");
         }
         if (layout->pageCollection()->pageCount() == 0)
             throw UsageError("--layout " + QuotedValue(*a.layout) + ": the layout has no page");
+        CheckItems(a);
+        host = std::make_unique<QgisHost>(layout);
     }
 
     // Records that could never be read back are refused before anything is placed; items
@@ -423,26 +412,7 @@ struct Session {
     // Writes the project, records included, replacing `path` whole or not at all.
     void Save(const fs::path& path) {
         host->StoreRecords();
-        // QGIS chooses the format by the name's suffix: the temporary file keeps it, beside the
-        // destination so that the layers' relative paths stay right. It names the project inside
-        // a .qgz after the file's name up to its first dot, so the temporary name starts as the
-        // destination's does, not with a dot.
-        const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-        std::string temp =
-            (folder / (path.stem().string() + ".crvanchor-save-XXXXXX" + path.extension().string())).string();
-        const int fd = ::mkstemps(temp.data(), static_cast<int>(path.extension().string().size()));
-        if (fd < 0) throw support::FileWriteError(path.string() + ": cannot create a temporary file beside it");
-        ::close(fd);
-        struct Remove {
-            std::string p;
-            ~Remove() { std::remove(p.c_str()); }
-        } remove{temp};
-        if (!project.write(QString::fromStdString(temp)))
-            throw support::FileWriteError(path.string() + ": cannot write: " + project.error().toStdString());
-        std::ifstream in(temp, std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        support::WriteFileAtomically(path, bytes.str(), "Project");
+        SaveProject(project, path);
     }
 };
 
@@ -487,6 +457,14 @@ void RefuseMissingPictures(const Args& a, QgsPrintLayout& layout, int32_t page) 
             throw UsageError(a.project.string() + ": the picture " + QuotedValue(picture->displayName().toStdString()) +
                              " cannot find " + QuotedValue(picture->evaluatedPath().toStdString()) + " on page " +
                              std::to_string(page) + "; the export was stopped (--allow-missing draws without it)");
+    }
+}
+
+int32_t FirstPageOfLayout(const Args& a, const QgsPrintLayout& layout) {
+    try {
+        return FirstPageNumber(layout);
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(a.project.string() + ": the layout " + QuotedValue(*a.layout) + ": " + e.what());
     }
 }
 
@@ -552,8 +530,8 @@ private:
     std::exception_ptr failure_;
 };
 
-int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErrorSink& sink,
-            QgsPrintLayout* open = nullptr, const PageDone& pageDone = nullptr) {
+int RunBook(Args a, std::ostream& out, std::ostream& err, const StderrErrorSink& sink, QgsPrintLayout* open = nullptr,
+            const PageDone& pageDone = nullptr) {
     using Clock = std::chrono::steady_clock;
     const auto runStart = Clock::now();
     CheckOutputs(a);
@@ -563,7 +541,8 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     const double dpi = a.dpi.value_or(s.layout->renderContext().dpi());
     QgsLayoutAtlas* atlas = s.layout->atlas();
     if (atlas != nullptr && !atlas->enabled()) atlas = nullptr;
-    int32_t last = 1;
+    const int32_t first = FirstPageOfLayout(a, *s.layout);
+    int32_t count = 1;
     if (atlas != nullptr) {
         // A layer that is gone or cannot be read has no features either, but saying so would
         // send the user to the wrong place.
@@ -575,15 +554,15 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
             throw UsageError(a.project.string() + ": the atlas's coverage layer " +
                              QuotedValue(coverage->name().toStdString()) + " cannot be read from " +
                              QuotedValue(coverage->source().toStdString()));
-        last = atlas->updateFeatures();
-        if (last < 1)
+        count = atlas->updateFeatures();
+        if (count < 1)
             throw UsageError(a.project.string() + ": no pages: the atlas of " + QuotedValue(*a.layout) +
                              " has no features");
     }
     if (!a.allow_missing) RefuseUnreadableLayers(a, s.project, *s.layout);
     PageList pages;
     try {
-        pages = a.pages ? book::ParseBookPages(*a.pages, 1, last) : PageList(1, last);
+        pages = a.pages ? book::ParseBookPages(*a.pages, first, first + count - 1) : PageList(first, first + count - 1);
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what());
     }
@@ -602,35 +581,48 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
         for (QgsLayoutItemMap* m : maps) {
             if (m->atlasDriven() && frame.empty()) frame = m->id().toStdString();
         }
-        head.series = book::ReportHead::Series{frame, 1, last};
+        head.series = book::ReportHead::Series{frame, first, first + count - 1};
     }
-    // Each page's picture, encoded in memory, then replaced whole: a full disk leaves the former
-    // page as it was.
+    // A picture of each page of the layout, encoded in memory, then replaced whole: a full disk
+    // leaves the former picture as it was.
     std::unique_ptr<AnchoredPages> it;
     std::unique_ptr<book::BookDriver> driver;
-    const auto writePicture = [&](int32_t page) {
-        const QString file = it->filePath(QString(), QStringLiteral("png")).mid(1);
+    const auto writePictures = [&](int32_t page) {
         QgsLayoutExporter exporter(s.layout);
-        QImage image = exporter.renderPageToImage(0, QSize(), dpi);
-        if (a.outline && !image.isNull()) {
-            QPainter painter(&image);
-            drawing::PaintOutlines(painter, book::Outlines(driver->Selection(), page), image.width() / head.page_width,
-                                   head.page_height);
+        const QgsLayoutPageCollection& layoutPages = *s.layout->pageCollection();
+        const std::vector<book::Outline> outlines =
+            a.outline ? book::Outlines(driver->Selection(), page) : std::vector<book::Outline>();
+        for (int index = 0; index < layoutPages.pageCount(); ++index) {
+            // As QGIS's own export: an empty page the layout says to leave out is left out.
+            if (!layoutPages.shouldExportPage(index)) continue;
+            QImage image = exporter.renderPageToImage(index, QSize(), dpi);
+            if (a.outline && !image.isNull()) {
+                // Each item's outline on the picture of the layout page it stands on.
+                std::vector<book::Outline> onPage;
+                const auto& selected = driver->Selection().Elements();
+                for (size_t i = 0; i < outlines.size() && i < selected.size(); ++i) {
+                    const auto at = s.host->PageOf(selected[i].element);
+                    if (at && at->index == index) onPage.push_back(outlines[i]);
+                }
+                const QRectF rect = layoutPages.page(index)->rect();
+                QPainter painter(&image);
+                drawing::PaintOutlines(painter, onPage, image.width() / rect.width(), rect.height());
+            }
+            const fs::path name = *a.png / book::PagePictureName(page, index + 1);
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            if (image.isNull() || !image.save(&buffer, "PNG"))
+                throw support::FileWriteError(name.string() + ": cannot draw the page picture of page " +
+                                              std::to_string(page));
+            support::WriteFileAtomically(name, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+                                         "Book");
         }
-        const fs::path name = *a.png / file.toStdString();
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        if (image.isNull() || !image.save(&buffer, "PNG"))
-            throw support::FileWriteError(name.string() + ": cannot draw the page picture of page " +
-                                          std::to_string(page));
-        support::WriteFileAtomically(name, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
-                                     "Book");
     };
     QgisHost& host = *s.host;
     const auto drawPage = [&](int32_t page) {
         if (!a.allow_missing) RefuseMissingPictures(a, *s.layout, page);
-        if (a.png) writePicture(page);
+        if (a.png) writePictures(page);
     };
     AtlasSurface surface(host, *s.layout, atlas, AtlasSurface::Seek::ToPage, head, drawPage);
     driver = std::make_unique<book::BookDriver>(
@@ -696,7 +688,7 @@ int RunBook(const Args& a, std::ostream& out, std::ostream& err, const StderrErr
     return book::TellBookEnd(*driver, end, out, err);
 }
 
-int RunShow(const Args& a, std::ostream& out, std::ostream& err) {
+int RunShow(Args a, std::ostream& out, std::ostream& err) {
     Session s(a, err);
     out << "Layout " << QuotedValue(*a.layout) << " of " << a.project.string() << "\n";
     book::WalkLayout(RunningApplication()->Document()->PageLayout(), [&](const ComPtr<LayoutElement>& e,
@@ -714,7 +706,7 @@ int RunShow(const Args& a, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-int RunAnchor(const Args& a, std::ostream& out, std::ostream& err) {
+int RunAnchor(Args a, std::ostream& out, std::ostream& err) {
     const std::string& itemName = a.rest[0];
     const book::RecordChanges changes = book::ParseRecordChanges({a.rest.begin() + 1, a.rest.end()});
     Session s(a, err);
@@ -749,6 +741,53 @@ int RunAnchor(const Args& a, std::ostream& out, std::ostream& err) {
 }
 
 }  // namespace
+
+QgsPrintLayout& FindPrintLayout(QgsProject& project, const std::optional<std::string>& name,
+                                const std::string& projectName) {
+    const QList<QgsPrintLayout*> layouts = project.layoutManager()->printLayouts();
+    std::string names;
+    for (const QgsPrintLayout* l : layouts) names += (names.empty() ? "" : ", ") + QuotedValue(l->name().toStdString());
+    if (!name) {
+        if (layouts.size() == 1) return *layouts.front();
+        throw UsageError(layouts.isEmpty()
+                             ? projectName + " has no print layout"
+                             : "which print layout? " + projectName + " has " + names + " (--layout NAME)");
+    }
+    auto* layout = dynamic_cast<QgsPrintLayout*>(project.layoutManager()->layoutByName(QString::fromStdString(*name)));
+    if (layout == nullptr) {
+        throw UsageError("--layout " + QuotedValue(*name) + ": no print layout of that name in " + projectName +
+                         (names.empty() ? " (it has none)" : " (it has " + names + ")"));
+    }
+    return *layout;
+}
+
+void SaveProject(QgsProject& project, const fs::path& path) {
+    // QGIS chooses the format by the name's suffix: the temporary file keeps it, beside the
+    // destination so that the layers' relative paths stay right. It names the project inside
+    // a .qgz after the file's name up to its first dot, so the temporary name starts as the
+    // destination's does, not with a dot.
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    std::string temp =
+        (folder / (path.stem().string() + ".crvanchor-save-XXXXXX" + path.extension().string())).string();
+    const int fd = ::mkstemps(temp.data(), static_cast<int>(path.extension().string().size()));
+    if (fd < 0) throw support::FileWriteError(path.string() + ": cannot create a temporary file beside it");
+    ::close(fd);
+    // QGIS keeps a backup "~" of a .qgs it writes over: here that is of the empty temporary file,
+    // which goes with it.
+    struct Remove {
+        std::string p;
+        ~Remove() {
+            std::remove(p.c_str());
+            std::remove((p + "~").c_str());
+        }
+    } remove{temp};
+    if (!project.write(QString::fromStdString(temp)))
+        throw support::FileWriteError(path.string() + ": cannot write: " + project.error().toStdString());
+    std::ifstream in(temp, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    support::WriteFileAtomically(path, bytes.str(), "Project");
+}
 
 QuietStandardError::QuietStandardError() {
     std::fflush(stderr);
@@ -797,7 +836,7 @@ int RunCrvAnchorQgis(const std::vector<std::string>& args, std::ostream& out, st
         }
         if (args[0] == "bake" || args[0] == "unbake")
             return support::StatusAfterReports("crvanchor-qgis", sink.Count(), RunBake(args, out, err), err);
-        const Args a = ParseArgs(args);
+        Args a = ParseArgs(args);
         int status = 0;
         if (a.command == "book")
             status = RunBook(a, out, err, sink);

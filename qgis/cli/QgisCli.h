@@ -7,12 +7,15 @@
 // standard error); 2 a bad project or argument (one line on standard error).
 
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
 class QgsPrintLayout;
+class QgsProject;
 
 namespace crv::qgis {
 
@@ -28,6 +31,15 @@ public:
 private:
     int saved_ = -1;
 };
+
+// The project's print layout `name`, or its only one when no name is given. Throws
+// support::CommandError in one line naming the project's print layouts.
+QgsPrintLayout& FindPrintLayout(QgsProject& project, const std::optional<std::string>& name,
+                                const std::string& projectName);
+
+// Writes the project over `path` whole or not at all, leaving no other file beside it. Throws
+// support::FileWriteError.
+void SaveProject(QgsProject& project, const std::filesystem::path& path);
 
 // `args` without the program name.
 int RunCrvAnchorQgis(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -1,6 +1,7 @@
 #include "qgis/host/AtlasAnchoring.h"
 
 #include "book/BookDriver.h"
+#include "errors/ComError.h"
 #include "qgis/host/AtlasSurface.h"
 #include "qgis/host/QgisHost.h"
 
@@ -10,6 +11,8 @@
 #include <qgsprintlayout.h>
 
 #include <QPointer>
+
+#include <stdexcept>
 
 namespace crv::qgis {
 
@@ -26,6 +29,18 @@ AtlasAnchoring::AtlasAnchoring(QgisHost& host, ManagerFactory newManager)
     : host_(host), new_manager_(std::move(newManager)) {}
 
 AtlasAnchoring::~AtlasAnchoring() = default;
+
+void AtlasAnchoring::PlaceFeatureInForce() {
+    auto* print = qobject_cast<QgsPrintLayout*>(host_.Layout());
+    if (g_paused > 0 || print == nullptr || print->atlas()->currentFeatureNumber() < 0) return;
+    int32_t first = 1;
+    try {
+        first = FirstPageNumber(*print);
+    } catch (const std::invalid_argument& e) {
+        Raise(hresult::kInvalidArg, "AtlasAnchoring", "The layout " + print->name().toStdString() + ": " + e.what());
+    }
+    PlacePage(first + print->atlas()->currentFeatureNumber());
+}
 
 void AtlasAnchoring::PlacePage(int32_t page) {
     if (g_paused > 0) return;

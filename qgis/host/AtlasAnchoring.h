@@ -31,9 +31,12 @@ public:
     AtlasAnchoring(const AtlasAnchoring&) = delete;
     AtlasAnchoring& operator=(const AtlasAnchoring&) = delete;
 
-    // Places every anchored item for the atlas page at the 1-based position `page`, which the
-    // atlas must show; makes the host current first.
+    // Places every anchored item for the atlas page numbered `page` (FirstPageNumber counted),
+    // which the atlas must show; makes the host current first.
     void PlacePage(int32_t page);
+    // PlacePage for the feature the atlas shows. Throws ComError when the layout's first page
+    // number cannot be read.
+    void PlaceFeatureInForce();
 
     // How many times the anchored items have been chosen so far.
     int Selections() const { return selections_; }

@@ -49,6 +49,17 @@ Variant ValueOf(const QVariant& v) {
     }
 }
 
+// The first page number of the host's layout, as the engine asks for it.
+int32_t FirstPageOf(const std::weak_ptr<Core>& weak, const char* op) {
+    auto core = weak.lock();
+    if (!core) Raise(hresult::kFail, op, "The layout is no longer open.");
+    try {
+        return FirstPageNumber(core->Layout(op));
+    } catch (const std::invalid_argument& e) {
+        Raise(hresult::kInvalidArg, op, "The layout " + core->Name() + ": " + e.what() + ".");
+    }
+}
+
 // The feature id as a field, before the layer's own, where the layer has no field of its ids.
 constexpr const char* kIdField = "OBJECTID";
 
@@ -120,7 +131,7 @@ public:
     Variant FirstPageNumber() override {
         HostCall("MapSeriesFrame.FirstPageNumber");
         Bound("MapSeriesFrame.FirstPageNumber");
-        return Variant(int32_t{1});
+        return Variant(FirstPageOf(core_, "MapSeriesFrame.FirstPageNumber"));
     }
     ComPtr<PageFeature> FeatureAt(int32_t position) override {
         HostCall("MapSeriesFrame.FeatureAt");
@@ -195,8 +206,10 @@ public:
         const QgsLayoutAtlas* atlas = core ? core->Atlas() : nullptr;
         if (atlas == nullptr || core->Name() != layoutName)
             Raise(hresult::kInvalidArg, "SeriesLayoutInfo.CurrentPage", "No series layout named " + layoutName + ".");
-        // Pages are numbered from 1 in the atlas's order, as the map series counts them.
-        return Variant(static_cast<int32_t>(atlas->currentFeatureNumber() + 1));
+        // Pages are numbered in the atlas's order from its first page number, as the map series
+        // counts them.
+        return Variant(
+            static_cast<int32_t>(atlas->currentFeatureNumber() + FirstPageOf(core_, "SeriesLayoutInfo.CurrentPage")));
     }
 
 private:

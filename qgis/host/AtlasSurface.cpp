@@ -61,7 +61,7 @@ AtlasSurface::AtlasSurface(QgisHost& host, QgsLayout& layout, QgsLayoutAtlas* at
     : host_(host), layout_(layout), atlas_(atlas), seek_(seek), head_(std::move(head)), draw_(std::move(draw)) {}
 
 bool AtlasSurface::PutPageInForce(int32_t page) {
-    if (atlas_ != nullptr && seek_ == Seek::ToPage && !atlas_->seekTo(page - 1)) return false;
+    if (atlas_ != nullptr && seek_ == Seek::ToPage && !atlas_->seekTo(page - FirstPageNumber(layout_))) return false;
     FitItemsToPage(layout_);
     return true;
 }

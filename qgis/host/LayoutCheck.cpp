@@ -52,9 +52,9 @@ bool AnchorValidityCheck::prepareCheck(const QgsValidityCheckContext* context, Q
         const AtlasAnchoring::Pause pause;
         // A host of its own, headless: the check's moves go into no undo history.
         QgisHost host(layout);
-        int32_t last = 1;
-        if (atlas != nullptr) last = atlas->updateFeatures();
-        if (last < 1) return false;
+        const int32_t first = FirstPageNumber(*layout);
+        const int32_t count = atlas != nullptr ? atlas->updateFeatures() : 1;
+        if (count < 1) return false;
         AtlasSurface surface(host, *layout, atlas, AtlasSurface::Seek::ToPage);
         book::BookDriver driver(
             surface, new_manager_, [&reports] { return static_cast<int>(reports.reports.size()); },
@@ -63,10 +63,10 @@ bool AnchorValidityCheck::prepareCheck(const QgsValidityCheckContext* context, Q
             results_.append(Warning(QObject::tr("Anchored item left out"),
                                     "\"" + left.name + "\" is left out of the atlas: " + left.reason));
         }
-        for (bool more = driver.Begin(PageList(1, last)); more && driver.Next();) {
+        for (bool more = driver.Begin(PageList(first, first + count - 1)); more && driver.Next();) {
             if (feedback != nullptr) {
                 if (feedback->isCanceled()) break;
-                feedback->setProgress(100.0 * static_cast<double>(driver.PagesDone()) / last);
+                feedback->setProgress(100.0 * static_cast<double>(driver.PagesDone()) / count);
             }
         }
         driver.End();

@@ -4,11 +4,13 @@
 #include "qgis/host/Element.h"
 #include "qgis/host/HostCore.h"
 #include "qgis/host/Records.h"
+#include "support/MessageText.h"
 
 #include <qgsvectorlayer.h>
 
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <unordered_set>
 
 namespace crv::qgis {
@@ -130,6 +132,20 @@ FunctionClassFactory::Maker Maker(const char* op, Args... args) {
 }
 
 }  // namespace
+
+int32_t FirstPageNumber(const QgsLayout& layout) {
+    const QVariant value = layout.customProperty(QString::fromLatin1(kFirstPageProperty));
+    if (!value.isValid()) return 1;
+    const QString text = value.toString();
+    bool whole = false;
+    const int number = text.toInt(&whole);
+    // The page numbers of a map series are 16-bit whole numbers.
+    if (!whole || number < INT16_MIN || number > INT16_MAX)
+        throw std::invalid_argument(std::string("its custom property ") + kFirstPageProperty + " is " +
+                                    support::QuotedValue(text.toStdString()) +
+                                    ", not a whole number from -32768 to 32767");
+    return number;
+}
 
 ComPtr<LayoutElement> QgisHost::Core::ElementFor(QgsLayoutItem* item) {
     if (!IsElementItem(item)) return {};

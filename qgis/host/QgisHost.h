@@ -9,6 +9,7 @@
 #include "com/Unknown.h"
 #include "host/Layout.h"
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -36,6 +37,14 @@ std::map<std::string, std::string> RecordPropertiesOf(const QgsLayoutItem& item)
 // data-defined size does not undo a move (the atlas applies it before the item is measured),
 // nor does a data-defined page (QGIS 3.22 moves no item by it).
 std::string WhyMoveDoesNotHold(const QgsLayoutItem& item);
+
+// The layout's custom property that gives the page number of its atlas's first page, so that a
+// cover or front matter can come before it ("3"); without it the atlas starts at page 1. Odd
+// and even pages, page lists and the book's pages all count from it.
+inline constexpr const char* kFirstPageProperty = "crvanchor/first_page";
+// The page number of the layout's first atlas page. Throws std::invalid_argument ("its custom
+// property crvanchor/first_page is "x", not a whole number from -32768 to 32767").
+int32_t FirstPageNumber(const QgsLayout& layout);
 
 struct HostOptions {
     // Each move an undoable command of the layout (an interactive session); never for a

@@ -126,7 +126,7 @@ void AnchorPlugin::PlaceAtlasFeature(Designer* d) {
     if (print == nullptr) return;
     try {
         // Another designer's host may be the newest: the anchoring makes this one current.
-        d->anchoring->PlacePage(print->atlas()->currentFeatureNumber() + 1);
+        d->anchoring->PlaceFeatureInForce();
     } catch (const ComError& e) {
         if (designer->messageBar() != nullptr)
             designer->messageBar()->pushWarning(tr("Anchor"), QString::fromStdString(e.Description()));

@@ -124,7 +124,7 @@ private:
                 l.host = std::make_unique<QgisHost>(print);
                 l.anchoring = std::make_unique<AtlasAnchoring>(*l.host, NewManager);
             }
-            l.anchoring->PlacePage(print->atlas()->currentFeatureNumber() + 1);
+            l.anchoring->PlaceFeatureInForce();
         } catch (const std::exception& e) {
             // Told once a layout, in QGIS's log: an export must not stop on a page.
             if (!l.told)

@@ -1,5 +1,6 @@
 #include "standalone/mapbook/Render.h"
 
+#include "book/OutputCheck.h"
 #include "drawing/OutlinePainter.h"
 
 #include "support/AtomicFile.h"
@@ -404,9 +405,7 @@ void BookRenderer::SetPngFolder(const std::filesystem::path& folder, double dots
 }
 
 std::filesystem::path BookRenderer::PngPath(int32_t page) const {
-    char name[32];
-    std::snprintf(name, sizeof name, "page-%03d.png", page);
-    return outputs_->png_folder / name;
+    return outputs_->png_folder / book::PagePictureName(page);
 }
 
 void BookRenderer::AddPage(int32_t page) {

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <thread>
 #include <sstream>
 #include <sys/stat.h>
@@ -92,6 +93,20 @@ fs::path WriteProject(const fs::path& dir, const std::function<void(QgsProject&,
     const fs::path file = dir / name;
     EXPECT_TRUE(project.write(QString::fromStdString(file.string())));
     return file;
+}
+
+// Magenta pixels of a page picture, in the rows y0..y1 and columns x0..x1 (all by default).
+int MagentaPixels(const fs::path& file, int x0 = 0, int x1 = 1 << 20, int y0 = 0, int y1 = 1 << 20) {
+    const QImage image(QString::fromStdString(file.string()));
+    int n = 0;
+    for (int y = std::max(0, y0); y < image.height() && y <= y1; ++y) {
+        for (int x = std::max(0, x0); x < image.width() && x <= x1; ++x) {
+            // Thin lines blend with the page: magenta is red and blue well above green.
+            const QRgb c = image.pixel(x, y);
+            if (qRed(c) > 150 && qBlue(c) > 150 && qGreen(c) + 60 < std::min(qRed(c), qBlue(c))) ++n;
+        }
+    }
+    return n;
 }
 
 }  // namespace
@@ -444,27 +459,14 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
         Command(p + " --layout Atlas --pages 2 --png \"" + (dir.Path() / "outlined").string() + "\" --dpi 50 --outline",
                 dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
-    // Magenta pixels of a page picture, in the rows y0..y1 and columns x0..x1 (all by default).
-    const auto magenta = [](const fs::path& file, int x0 = 0, int x1 = 1 << 20, int y0 = 0, int y1 = 1 << 20) {
-        const QImage image(QString::fromStdString(file.string()));
-        int n = 0;
-        for (int y = std::max(0, y0); y < image.height() && y <= y1; ++y) {
-            for (int x = std::max(0, x0); x < image.width() && x <= x1; ++x) {
-                // Thin lines blend with the page: magenta is red and blue well above green.
-                const QRgb c = image.pixel(x, y);
-                if (qRed(c) > 150 && qBlue(c) > 150 && qGreen(c) + 60 < std::min(qRed(c), qBlue(c))) ++n;
-            }
-        }
-        return n;
-    };
-    EXPECT_EQ(magenta(dir.Path() / "png" / "page-002.png"), 0);
+    EXPECT_EQ(MagentaPixels(dir.Path() / "png" / "page-002.png"), 0);
     const fs::path outlined = dir.Path() / "outlined" / "page-002.png";
-    EXPECT_GT(magenta(outlined), 100);
+    EXPECT_GT(MagentaPixels(outlined), 100);
     // The title, 2 x 0.5 inches, stands at (1.5, 9) on page 2: at 50 dpi its box's top edge runs
     // along row 100 and its bottom edge along row 125, from column 75 to 175.
-    EXPECT_GT(magenta(outlined, 90, 160, 99, 101), 50);
-    EXPECT_GT(magenta(outlined, 90, 160, 124, 126), 50);
-    EXPECT_EQ(magenta(outlined, 90, 160, 110, 115), 0);
+    EXPECT_GT(MagentaPixels(outlined, 90, 160, 99, 101), 50);
+    EXPECT_GT(MagentaPixels(outlined, 90, 160, 124, 126), 50);
+    EXPECT_EQ(MagentaPixels(outlined, 90, 160, 110, 115), 0);
     const std::string text = ReadText(report);
     // Page 2: the map's top left corner (1, 9) moved right by the field's 0.5.
     EXPECT_NE(text.find("\"page\": 2"), std::string::npos) << text;
@@ -603,6 +605,137 @@ TEST(CrvAnchorQgis, LeavesOutItemsQgisPlacesFromData) {
         EXPECT_EQ(count("\"rect\": [\n            " + rect + "            0.5,\n            8.0,\n            1.0\n"),
                   1u)
             << rect << text;
+}
+
+// anchor, --save and bake on a .qgs leave nothing beside the project but what was asked for,
+// where QGIS's backup "~" of the temporary file it wrote used to stay after every run.
+TEST(CrvAnchorQgis, LeavesNothingBesideTheProject) {
+    TempDir dir;
+    const fs::path project = WriteProject(dir.Path(), {}, "book.qgs");
+    const std::string p = "\"" + project.string() + "\" --layout Atlas";
+    const std::set<std::string> expected = {"book.qgs", "copy.qgs", "sheets.geojson", "err.txt", "out.txt"};
+    for (const std::string& args : {"anchor " + p + " Title AnchorElement=true AnchorType=NamedElement ElementName=Map",
+                                    p + " --pages 1 --save book.qgs", p + " --pages 1 --save copy.qgs",
+                                    p + " --pages 1 --save copy.qgs", "bake " + p, "unbake " + p}) {
+        const CommandRun run = Command(args, dir.Path());
+        EXPECT_EQ(run.status, 0) << args << ": " << run.err;
+        for (const auto& e : fs::directory_iterator(dir.Path()))
+            EXPECT_EQ(expected.count(e.path().filename().string()), 1u) << args << " left " << e.path();
+    }
+}
+
+// Every command takes the project's only print layout without --layout; with several, it asks
+// which, naming them.
+TEST(CrvAnchorQgis, TakesTheOnlyPrintLayout) {
+    TempDir dir;
+    fs::create_directory(dir.Path() / "one");
+    fs::create_directory(dir.Path() / "two");
+    const std::string one = "\"" + WriteProject(dir.Path() / "one").string() + "\"";
+    const fs::path twoPath = WriteProject(dir.Path() / "two", [](QgsProject& project, QgsPrintLayout&) {
+        auto* other = new QgsPrintLayout(&project);
+        other->initializeDefaults();
+        other->setName("Other");
+        project.layoutManager()->addLayout(other);
+    });
+    const std::string two = "\"" + twoPath.string() + "\"";
+    for (const std::string command : {"show ", "anchor ", "", "bake ", "unbake "}) {
+        const std::string rest = command == "anchor " ? " Title AnchorElement=true"
+                                 : command.empty()    ? " --pages 1"
+                                                      : "";
+        CommandRun run = Command(command + one + rest, dir.Path());
+        EXPECT_EQ(run.status, 0) << command << ": " << run.err;
+        if (command == "show ") {
+            EXPECT_EQ(run.out.rfind("Layout \"Atlas\" of ", 0), 0u) << run.out;
+        }
+        run = Command(command + two + rest, dir.Path());
+        EXPECT_EQ(run.status, 2) << command;
+        EXPECT_EQ(OwnLines(run.err), "crvanchor-qgis: which print layout? " + twoPath.string() +
+                                         " has \"Atlas\", \"Other\" (--layout NAME)\n")
+            << command;
+    }
+}
+
+// Every page of the layout is drawn, the first as page-NNN.png and the next as page-NNN-2.png
+// and so on, where only the first used to be; the output check knows those names too.
+TEST(CrvAnchorQgis, DrawsEveryLayoutPage) {
+    TempDir dir;
+    const fs::path project = WriteProject(dir.Path(), [](QgsProject&, QgsPrintLayout& layout) {
+        auto* second = new QgsLayoutItemPage(&layout);
+        second->setPageSize(QgsLayoutSize(kPageWidth, 14, QgsUnitTypes::LayoutInches));
+        layout.pageCollection()->addPage(second);
+        ItemSpec low{ItemSpec::Text, "Low", {3, 3, 5, 3.5}, 0, {}, {}};
+        low.page = 1;
+        BuildQgisItem(layout, low);
+    });
+    const std::string p = "\"" + project.string() + "\" --layout Atlas --pages 2 --dpi 50 ";
+    CommandRun run = Command("anchor \"" + project.string() + "\" Low AnchorElement=true", dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    run = Command(p + "--png png --outline", dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto size = [&dir](const std::string& name) {
+        const QImage image(QString::fromStdString((dir.Path() / "png" / name).string()));
+        return std::pair{image.width(), image.height()};
+    };
+    EXPECT_EQ(size("page-002.png"), (std::pair{425, 550}));
+    EXPECT_EQ(size("page-002-2.png"), (std::pair{425, 700}));
+    // The outline of the item on the second page is drawn on that page's picture alone.
+    EXPECT_EQ(MagentaPixels(dir.Path() / "png" / "page-002.png"), 0);
+    EXPECT_GT(MagentaPixels(dir.Path() / "png" / "page-002-2.png"), 100);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path() / "png"), {}), 2);
+    run = Command(p + "--png png --pdf png/page-002-2.png", dir.Path());
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(OwnLines(run.err),
+              "crvanchor-qgis: --png \"png\": its page picture page-002-2.png would replace the --pdf file; nothing "
+              "was written\n");
+}
+
+// The layout's custom property crvanchor/first_page numbers the atlas's pages after front
+// matter: odd and even, --pages, the report and the pictures count from it, and the bake
+// places by it. A value that is no whole number of 16 bits is refused in one line.
+TEST(CrvAnchorQgis, CountsPagesFromTheLayoutsFirstPageNumber) {
+    TempDir dir;
+    const fs::path project = WriteProject(
+        dir.Path(), [](QgsProject&, QgsPrintLayout& layout) { layout.setCustomProperty("crvanchor/first_page", 3); });
+    const std::string p = "\"" + project.string() + "\" --layout Atlas";
+    // The title at the map's left edge (1), on even pages at its right edge (7.5).
+    CommandRun run = Command("anchor " + p +
+                                 " Title AnchorElement=true AnchorType=NamedElement ElementName=Map "
+                                 "AnchorFromAll=Top\\ Left AnchorToAll=Top\\ Left UseAltAnchoring=true "
+                                 "AltAnchorType=Even\\ Pages AnchorFromAlt=Top\\ Right AnchorToAlt=Top\\ Right",
+                             dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const auto& [page, x] : {std::pair{"4", 5.5}, {"5", 1.0}}) {
+        const std::string saved = std::string("saved-") + page + ".qgs";
+        run = Command(p + " --pages " + page + " --png png --dpi 20 --report report.json --save " + saved, dir.Path());
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(fs::is_regular_file(dir.Path() / "png" / (std::string("page-00") + page + ".png")));
+        const std::string report = ReadText(dir.Path() / "report.json");
+        EXPECT_NE(report.find(std::string("\"page\": ") + page), std::string::npos) << report;
+        EXPECT_NE(report.find("\"first_page\": 3"), std::string::npos) << report;
+        QgsProject read;
+        ASSERT_TRUE(read.read(QString::fromStdString((dir.Path() / saved).string())));
+        EXPECT_NEAR(read.layoutManager()->printLayouts().value(0)->itemById("Title")->pos().x(), x, 1e-9) << page;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path() / "png"), {}), 2);
+    run = Command(p + " --pages 2", dir.Path());
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(OwnLines(run.err), "crvanchor-qgis: --pages: 2 is not in the map book (pages 3 to 5)\n");
+
+    for (const std::string bad : {"x", "2.5", "32768", "-32769", ""}) {
+        const fs::path folder = dir.Path() / ("bad" + bad);
+        fs::create_directory(folder);
+        const fs::path file = WriteProject(folder, [&bad](QgsProject&, QgsPrintLayout& layout) {
+            layout.setCustomProperty("crvanchor/first_page", QString::fromStdString(bad));
+        });
+        for (const std::string command : {"", "bake "}) {
+            run = Command(command + "\"" + file.string() + "\" --layout Atlas", folder);
+            EXPECT_EQ(run.status, 2) << bad;
+            EXPECT_EQ(OwnLines(run.err), "crvanchor-qgis: " + file.string() +
+                                             ": the layout \"Atlas\": its custom property crvanchor/first_page is \"" +
+                                             bad + "\", not a whole number from -32768 to 32767\n")
+                << command << bad;
+        }
+    }
 }
 
 }  // namespace crv::testing

@@ -34,6 +34,7 @@
 #include <functional>
 #include <random>
 #include <set>
+#include <tuple>
 #include <cstdio>
 #include <fstream>
 
@@ -681,6 +682,46 @@ TEST(QgisHost, AtlasStepsChooseTheAnchoredItemsOnceUntilARecordChanges) {
     // The map's left edge (1) moved right by page 3's HD (1.5).
     EXPECT_NEAR(title->pos().x(), 2.5, 1e-9);
     atlas->endRender();
+}
+
+// The layout's first page number (crvanchor/first_page) numbers the atlas's pages in the
+// designer as in the command: the engine is given the page number, odd and even follow it, and
+// distance fields are read from the feature the atlas shows.
+TEST(QgisHost, AtlasPagesCountFromTheLayoutsFirstPageNumber) {
+    RecordingErrorSink sink;
+    ScopedErrorSink scope(sink);
+    QgisLayout q;
+    BuildQgis(q, {kMap, Text("Title", {3, 3, 5, 3.5}), Text("Note", {3, 5, 5, 5.5})}, DefaultSheets());
+    q.layout->setCustomProperty("crvanchor/first_page", 2);
+    qgis::QgisHost host(q.layout);
+    WriteRecords({Text("Title", {},
+                       {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map", "UseAltAnchoring=true",
+                        "AltAnchorType=Even Pages", "AnchorFromAlt=Top Right", "AnchorToAlt=Top Right"}),
+                  Text("Note", {},
+                       {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Map", "HFromFieldAll=true",
+                        "HFieldNameAll=HD"})},
+                 FindByName, NewManager);
+    qgis::AtlasAnchoring anchoring(host, NewManager);
+    QgsLayoutAtlas* atlas = q.layout->atlas();
+    ASSERT_TRUE(atlas->beginRender());
+    // Pages 2 and 4 even: the title's right edge on the map's (7.5), else its left edge on the
+    // map's (1). The note's left edge on the map's moved by the feature's HD.
+    for (const auto& [feature, title, note] : {std::tuple{0, 5.5, 1.25}, {1, 1.0, 0.5}, {2, 5.5, 2.5}}) {
+        ASSERT_TRUE(atlas->seekTo(feature));
+        anchoring.PlaceFeatureInForce();
+        EXPECT_NEAR(q.layout->itemById("Title")->pos().x(), title, 1e-9) << feature;
+        EXPECT_NEAR(q.layout->itemById("Note")->pos().x(), note, 1e-9) << feature;
+    }
+    atlas->endRender();
+    EXPECT_TRUE(sink.reports.empty()) << sink.reports.front().text;
+    // A first page number that is no whole number stops the designer's anchoring with its reason.
+    q.layout->setCustomProperty("crvanchor/first_page", "two");
+    try {
+        anchoring.PlaceFeatureInForce();
+        ADD_FAILURE() << "placed with an unreadable first page number";
+    } catch (const ComError& e) {
+        EXPECT_NE(e.Description().find("crvanchor/first_page is \"two\""), std::string::npos) << e.Description();
+    }
 }
 
 // QGIS's own checks before an export anchor every atlas page and warn about an anchored item off
