@@ -96,10 +96,12 @@ LiftedBake::LiftedBake(QgsLayoutItem& item) {
 
 LiftedBake::~LiftedBake() {
     for (const auto& [item, property] : lifted_) {
-        if (!item) continue;
-        QgsProperty p = item->dataDefinedProperties().property(property);
+        // Read once: the item may have gone with the layout.
+        QgsLayoutItem* live = item.data();
+        if (live == nullptr) continue;
+        QgsProperty p = live->dataDefinedProperties().property(property);
         p.setActive(true);
-        item->dataDefinedProperties().setProperty(property, p);
+        live->dataDefinedProperties().setProperty(property, p);
     }
 }
 
