@@ -47,9 +47,17 @@ std::string ParseMessage(const std::string& what) {
     const size_t read = message.find(lastRead);
     if (read == std::string::npos) return message;
     const size_t from = read + lastRead.size();
+    const size_t whole = message.size() - (message.back() == '\'' ? 1 : 0);
     size_t to = message.rfind("'; expected ");
-    if (to == std::string::npos || to < from) to = message.size() - (message.back() == '\'' ? 1 : 0);
-    const std::string rest = to < message.size() ? message.substr(to + 1) : std::string();
+    if (to == std::string::npos || to < from) to = whole;
+    std::string rest = to < message.size() ? message.substr(to + 1) : std::string();
+    // The parser's expectation is a few printable words; text that only looks like one came
+    // from the document itself, and is the last read's to quote and cut.
+    const bool printable = std::all_of(rest.begin(), rest.end(), [](char c) { return c >= ' ' && c <= '~'; });
+    if (rest.size() > 120 || !printable) {
+        to = whole;
+        rest.clear();
+    }
     return message.substr(0, read) + "; last read: " + QuotedValue(message.substr(from, to - from)) + rest;
 }
 

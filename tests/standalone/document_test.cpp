@@ -281,6 +281,10 @@ TEST(Document, RefusesBadTextSayingWhereAndWhatWasExpected) {
         {"value not UTF-8", kHead + " \"elements\": [{\"type\": \"text\", \"text\": \"caf\xE9\"}]}",
          "3:45: syntax error while parsing value - invalid string: ill-formed UTF-8 byte; last read: "
          "\"\\\"caf\\xE9\\\"\""},
+        {"text like the parser's own", kHead + " \"x\": \"a'; expected " + Repeat("[", 300) + "\xE9\"}",
+         "3:322: syntax error while parsing value - invalid string: ill-formed UTF-8 byte; last read: "
+         "\"\\\"a'; expected " +
+             Repeat("[", 46) + "\"... (316 bytes)"},
         {"key not UTF-8", kHead + " \"elements\": [], \"x-\xFF\": 1}",
          "3:21: syntax error while parsing object key - invalid string: ill-formed UTF-8 byte; last read: "
          "\"\\\"x-\\xFF\"; expected string literal"},
