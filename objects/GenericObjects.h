@@ -29,6 +29,9 @@ struct Rect {
 
 // ---------------------------------------------------------------- geometry
 
+// Makes the polygon the outline of the rectangle, closed, as hosts hand outlines over.
+void PutRectangle(const ComPtr<Polygon>& polygon, const Rect& r);
+
 class EnvelopeImpl final : public ComObject<Envelope>, public Tracked {
 public:
     explicit EnvelopeImpl(Rect r = {}) : r_(r) {}

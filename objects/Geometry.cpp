@@ -82,4 +82,13 @@ double DisplayImpl::Resolution() {
     return 96.0;
 }
 
+void PutRectangle(const ComPtr<Polygon>& polygon, const Rect& r) {
+    polygon->SetEmpty();
+    polygon->AddPoint(r.xmin, r.ymin);
+    polygon->AddPoint(r.xmin, r.ymax);
+    polygon->AddPoint(r.xmax, r.ymax);
+    polygon->AddPoint(r.xmax, r.ymin);
+    polygon->AddPoint(r.xmin, r.ymin);
+}
+
 }  // namespace crv::objects

@@ -481,10 +481,6 @@ void TellLayoutChecks(QgsPrintLayout& layout, std::ostream& err) {
     }
 }
 
-ComPtr<_CRVAnchorManager> NewManager() {
-    return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId);
-}
-
 // The book's pages as QGIS's exporter pulls them: each next() has the driver put the page in
 // force, anchor, measure and report it before QGIS draws it.
 class AnchoredPages final : public QgsAbstractLayoutIterator {
@@ -626,7 +622,7 @@ int RunBook(Args a, std::ostream& out, std::ostream& err, const StderrErrorSink&
     };
     AtlasSurface surface(host, *s.layout, atlas, AtlasSurface::Seek::ToPage, head, drawPage);
     driver = std::make_unique<book::BookDriver>(
-        surface, NewManager, [&sink] { return sink.Count(); },
+        surface, NewAnchorManager, [&sink] { return sink.Count(); },
         [&host](const ComPtr<LayoutElement>& e) { return host.WhyMoveDoesNotHold(e); });
     const book::AnchorSelection& selection = driver->Selection();
     book::TellSelection(selection, "crvanchor-qgis", err);
@@ -730,7 +726,7 @@ int RunAnchor(Args a, std::ostream& out, std::ostream& err) {
         book::CheckFieldNames(
             changes, fields, "the atlas's coverage layer " + QuotedValue(atlas->coverageLayer()->name().toStdString()));
     }
-    auto manager = NewManager();
+    auto manager = NewAnchorManager();
     const auto outcome = book::ApplyRecordChanges(*manager, element, changes);
     if (outcome == book::RecordEditOutcome::Reported) return 0;
     s.Save(a.project);

@@ -4,6 +4,7 @@
 
 #include "CRVAnchorTypeLib.h"
 #include "com/ClassTable.h"
+#include "support/Activation.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -28,6 +29,10 @@ std::mutex g_mutex;
 bool g_loaded = false;
 
 }  // namespace
+
+ComPtr<_CRVAnchorManager> NewAnchorManager() {
+    return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId);
+}
 
 std::string DefaultComponentPath() {
     std::error_code ec;

@@ -56,12 +56,7 @@ public:
         if (!display || !outline)
             Raise(hresult::kPointer, "LayoutElement.QueryOutline", "A display and a polygon are required.");
         const Rect r = OutlineRect("LayoutElement.QueryOutline", true);
-        outline->SetEmpty();
-        outline->AddPoint(r.xmin, r.ymin);
-        outline->AddPoint(r.xmin, r.ymax);
-        outline->AddPoint(r.xmax, r.ymax);
-        outline->AddPoint(r.xmax, r.ymin);
-        outline->AddPoint(r.xmin, r.ymin);
+        objects::PutRectangle(outline, r);
     }
     void Move(double dx, double dy) override {
         HostCall("LayoutElement.Move");

@@ -19,6 +19,10 @@
 class QgsLayout;
 class QgsLayoutItem;
 
+namespace crv {
+class _CRVAnchorManager;
+}  // namespace crv
+
 namespace crv::qgis {
 
 // Loads the Qt 5 build of the component and registers its classes in this process, so that
@@ -27,6 +31,8 @@ namespace crv::qgis {
 void LoadComponent(const std::string& libraryPath);
 // libCRVAnchorQt5.so next to the running program, else in the install's library folder.
 std::string DefaultComponentPath();
+// A new engine of the loaded component, by its programmatic identifier.
+ComPtr<_CRVAnchorManager> NewAnchorManager();
 
 // The item's custom properties that hold its record ("crvanchor" and "crvanchor/...").
 std::map<std::string, std::string> RecordPropertiesOf(const QgsLayoutItem& item);

@@ -31,15 +31,11 @@ const QString kDescription = QStringLiteral("Anchors layout items to the atlas f
 const QString kCategory = QStringLiteral("Layouts");
 const QString kVersion = QStringLiteral("1.0");
 
-ComPtr<_CRVAnchorManager> NewManager() {
-    return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId);
-}
-
 // The component installed beside the plugin (the plugin in <prefix>/lib/qgis/plugins, the
 // component in <prefix>/lib), else where the host library looks by default.
 std::string ComponentPath() {
     Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&NewManager), &info) != 0 && info.dli_fname != nullptr) {
+    if (::dladdr(reinterpret_cast<void*>(&ComponentPath), &info) != 0 && info.dli_fname != nullptr) {
         const auto beside = std::filesystem::path(info.dli_fname).parent_path() / "../../libCRVAnchorQt5.so";
         std::error_code ec;
         if (std::filesystem::exists(beside, ec)) return std::filesystem::weakly_canonical(beside, ec).string();
@@ -72,7 +68,7 @@ void AnchorPlugin::initGui() {
     }
     // The anchoring checked with QGIS's own checks, before every export from a designer.
     if (load_error_.empty() && check_ == nullptr) {
-        check_ = new AnchorValidityCheck(NewManager);
+        check_ = new AnchorValidityCheck(NewAnchorManager);
         QgsApplication::validityCheckRegistry()->addCheck(check_);
     }
     QgisInterface* iface = iface_.data();
@@ -101,7 +97,7 @@ void AnchorPlugin::DesignerOpened(QgsLayoutDesignerInterface* designer) {
     if (load_error_.empty()) {
         // Interactive: every move the placement makes can be undone in the designer.
         d->host = std::make_unique<QgisHost>(designer->layout(), HostOptions{true});
-        d->anchoring = std::make_unique<AtlasAnchoring>(*d->host, NewManager);
+        d->anchoring = std::make_unique<AtlasAnchoring>(*d->host, NewAnchorManager);
         elements = [host = d->host.get()](QgsLayoutItem* item) { return host->ElementFor(item); };
     } else if (designer->messageBar() != nullptr) {
         designer->messageBar()->pushCritical(tr("Anchor"), QString::fromStdString(load_error_));

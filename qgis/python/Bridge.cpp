@@ -44,10 +44,6 @@ std::filesystem::path OwnFolder() {
     return std::filesystem::path(info.dli_fname).parent_path();
 }
 
-ComPtr<_CRVAnchorManager> NewManager() {
-    return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId);
-}
-
 bool HasAnchoredItems(const QgsLayout& layout) {
     QList<QgsLayoutItem*> items;
     layout.layoutItems(items);
@@ -122,7 +118,7 @@ private:
         try {
             if (!l.host) {
                 l.host = std::make_unique<QgisHost>(print);
-                l.anchoring = std::make_unique<AtlasAnchoring>(*l.host, NewManager);
+                l.anchoring = std::make_unique<AtlasAnchoring>(*l.host, NewAnchorManager);
             }
             l.anchoring->PlaceFeatureInForce();
         } catch (const std::exception& e) {

@@ -73,12 +73,7 @@ void ElementImpl::QueryOutline(const ComPtr<Display>& display, const ComPtr<Poly
     if (!display || !outline)
         Raise(hresult::kPointer, "LayoutElement.QueryOutline", "A display and a polygon are required.");
     const Rect r = OutlineRect();
-    outline->SetEmpty();
-    outline->AddPoint(r.xmin, r.ymin);
-    outline->AddPoint(r.xmin, r.ymax);
-    outline->AddPoint(r.xmax, r.ymax);
-    outline->AddPoint(r.xmax, r.ymin);
-    outline->AddPoint(r.xmin, r.ymin);
+    PutRectangle(outline, r);
 }
 
 void ElementImpl::Shift(double dx, double dy) {

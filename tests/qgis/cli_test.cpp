@@ -100,6 +100,19 @@ fs::path WriteProject(const fs::path& dir, const std::function<void(QgsProject&,
     return file;
 }
 
+// The test project with a second page, 14 inches tall, and on it an item "Low" standing where
+// the first page's Title does.
+fs::path WriteTwoPageProject(const fs::path& dir) {
+    return WriteProject(dir, [](QgsProject&, QgsPrintLayout& layout) {
+        auto* second = new QgsLayoutItemPage(&layout);
+        second->setPageSize(QgsLayoutSize(kPageWidth, 14, QgsUnitTypes::LayoutInches));
+        layout.pageCollection()->addPage(second);
+        ItemSpec low{ItemSpec::Text, "Low", {3, 3, 5, 3.5}, 0, {}, {}};
+        low.page = 1;
+        BuildQgisItem(layout, low);
+    });
+}
+
 // Magenta pixels of a page picture, in the rows y0..y1 and columns x0..x1 (all by default).
 int MagentaPixels(const fs::path& file, int x0 = 0, int x1 = 1 << 20, int y0 = 0, int y1 = 1 << 20) {
     const QImage image(QString::fromStdString(file.string()));
@@ -405,15 +418,7 @@ TEST(CrvAnchorQgis, AFullDiskLeavesTheFormerPdf) {
 // page is on it, and two at the same place of different pages do not overlap.
 TEST(CrvAnchorQgis, ChecksEachItemOnTheLayoutPageItStandsOn) {
     TempDir dir;
-    const fs::path project = WriteProject(dir.Path(), [](QgsProject&, QgsPrintLayout& layout) {
-        auto* second = new QgsLayoutItemPage(&layout);
-        second->setPageSize(QgsLayoutSize(kPageWidth, 14, QgsUnitTypes::LayoutInches));
-        layout.pageCollection()->addPage(second);
-        // Stands where the first page's Title does, on the second page.
-        ItemSpec low{ItemSpec::Text, "Low", {3, 3, 5, 3.5}, 0, {}, {}};
-        low.page = 1;
-        BuildQgisItem(layout, low);
-    });
+    const fs::path project = WriteTwoPageProject(dir.Path());
     const std::string p = "\"" + project.string() + "\"";
     // Both 10 inches up their pages: the same place, on different pages.
     const auto anchor = [&](const std::string& item, const std::string& v) {
@@ -664,14 +669,7 @@ TEST(CrvAnchorQgis, TakesTheOnlyPrintLayout) {
 // and so on, where only the first used to be; the output check knows those names too.
 TEST(CrvAnchorQgis, DrawsEveryLayoutPage) {
     TempDir dir;
-    const fs::path project = WriteProject(dir.Path(), [](QgsProject&, QgsPrintLayout& layout) {
-        auto* second = new QgsLayoutItemPage(&layout);
-        second->setPageSize(QgsLayoutSize(kPageWidth, 14, QgsUnitTypes::LayoutInches));
-        layout.pageCollection()->addPage(second);
-        ItemSpec low{ItemSpec::Text, "Low", {3, 3, 5, 3.5}, 0, {}, {}};
-        low.page = 1;
-        BuildQgisItem(layout, low);
-    });
+    const fs::path project = WriteTwoPageProject(dir.Path());
     const std::string p = "\"" + project.string() + "\" --layout Atlas --pages 2 --dpi 50 ";
     CommandRun run = Command("anchor \"" + project.string() + "\" Low AnchorElement=true", dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
