@@ -5,9 +5,6 @@
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
 
-#include <QApplication>
-#include <QWidget>
-
 namespace crv {
 
 namespace {
@@ -19,7 +16,7 @@ std::string Id(const char* name) { return ProcedureId(name, AnchorPropertyPage::
 }  // namespace
 
 void AnchorPropertyPage::RequireWidgetApplication() {
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+    if (!controls::WindowsCanBeMade()) {
         Raise(hresult::kFail, kProgId,
               std::string(kProgId) +
                   " can only be created in a program with a graphical user interface (a running "
@@ -30,8 +27,8 @@ void AnchorPropertyPage::RequireWidgetApplication() {
 AnchorPropertyPage::AnchorPropertyPage() {
     TopLevel(Id("Class_Initialize"), [&] {
         Form_ = std::make_unique<frmAnchorPropertyPage>();
-        // Qt measures in pixels already, so Width and Height need no scale change.
-        Form_->Window();
+        // The toolkits measure in pixels already, so Width and Height need no scale change.
+        Form_->View();
     });
 }
 
@@ -57,11 +54,11 @@ int32_t AnchorPropertyPage::Priority() {
 void AnchorPropertyPage::SetPriority(int32_t) {}
 
 int32_t AnchorPropertyPage::Width() {
-    return TopLevel(Id("IComPropertyPage_Width"), int32_t{0}, [&] { return int32_t{Form_->Window()->width()}; });
+    return TopLevel(Id("IComPropertyPage_Width"), int32_t{0}, [&] { return int32_t{Form_->View().Width()}; });
 }
 
 int32_t AnchorPropertyPage::Height() {
-    return TopLevel(Id("IComPropertyPage_Height"), int32_t{0}, [&] { return int32_t{Form_->Window()->height()}; });
+    return TopLevel(Id("IComPropertyPage_Height"), int32_t{0}, [&] { return int32_t{Form_->View().Height()}; });
 }
 
 std::string AnchorPropertyPage::HelpFile() { return {}; }
@@ -103,8 +100,7 @@ void AnchorPropertyPage::SetObjects(const ComPtr<ObjectSet>& objects) {
 }
 
 intptr_t AnchorPropertyPage::Activate() {
-    return TopLevel(Id("IComPropertyPage_Activate"), intptr_t{0},
-                    [&] { return static_cast<intptr_t>(Form_->Window()->winId()); });
+    return TopLevel(Id("IComPropertyPage_Activate"), intptr_t{0}, [&] { return Form_->View().Handle(); });
 }
 
 void AnchorPropertyPage::Show() {

@@ -16,8 +16,9 @@ public:
     static constexpr const char* kTitle = "Anchor";
     static constexpr const char* kProgId = "CRVAnchor.AnchorPropertyPage";
 
-    // The page's form is a window: it can only be made in a process that runs a widget
-    // application. Raises a clear error in any other process, where making it would abort.
+    // The page's form is a window: it can only be made in a process that can make windows (with
+    // Qt, one that runs a widget application). Raises a clear error in any other process, where
+    // making it would abort.
     static void RequireWidgetApplication();
 
     // Needs a widget application (RequireWidgetApplication); a class factory checks first.

@@ -1,23 +1,29 @@
 #pragma once
-// The form's controls as the form's logic expects them, over Qt's widgets: lists with an
-// index that is -1 when nothing is chosen and that refuses an index past the end, check
-// boxes with the values 0, 1 and 2, option-button arrays, text boxes whose change event
-// fires on every edit, and twips.
+// The form's controls as the form's logic expects them, whatever toolkit draws them: lists
+// with an index that is -1 when nothing is chosen and that refuses an index past the end,
+// check boxes with the values 0, 1 and 2, option-button arrays, text boxes whose change event
+// fires on every edit, and sizes in twips.
+//
+// A toolkit backend (QtControls for Qt's widgets, Win32Controls for Windows' own controls)
+// makes the window and its controls and reports the user's edits through Notify. What code
+// does to a control goes through the members here, which keep the rules above in one place:
+// the backend's primitives change a control quietly, and a change made by code raises the
+// control's event here exactly when it changed the control, as an edit by the user would.
 
 #include "errors/ComError.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QRadioButton>
-#include <QSignalBlocker>
-#include <QString>
-#include <QWidget>
-
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+#if defined(_WIN32)
+struct HWND__;
+#else
+class QWidget;
+#endif
 
 namespace crv::controls {
 
@@ -25,109 +31,112 @@ inline constexpr int32_t kInvalidPropertyValue = 380;
 
 [[noreturn]] inline void InvalidPropertyValue() { Raise(kInvalidPropertyValue, "CRVAnchor", "Invalid property value"); }
 
-inline QString Q(const std::string& s) { return QString::fromStdString(s); }
-inline std::string S(const QString& s) { return s.toStdString(); }
+// The window a host embeds, in its toolkit's own type.
+#if defined(_WIN32)
+using NativeWindow = HWND__*;
+#else
+using NativeWindow = QWidget*;
+#endif
 
-// 1440 twips to the inch, at the screen's logical resolution.
-inline int TwipsToPixelsX(const QWidget& w, double twips) {
-    return static_cast<int>(twips * w.logicalDpiX() / 1440.0 + 0.5);
-}
-inline int TwipsToPixelsY(const QWidget& w, double twips) {
-    return static_cast<int>(twips * w.logicalDpiY() / 1440.0 + 0.5);
-}
+// Text compared without regard to case by the toolkit's rules, which fold more than ASCII.
+bool SameTextIgnoringCase(const std::string& a, const std::string& b);
+bool ContainsIgnoringCase(const std::string& text, const std::string& part);
 
-// A drop-down list that accepts only its own entries. Adding entries never chooses one, and
-// clearing raises no click, as the form's logic expects of a list.
-class DropDownList {
+// What every control has: a state of enabled and visible, and the event the form listens to.
+class Control {
 public:
-    explicit DropDownList(QComboBox* box) : box_(box) {}
+    Control() = default;
+    Control(const Control&) = delete;
+    Control& operator=(const Control&) = delete;
+    virtual ~Control() = default;
 
-    int ListCount() const { return box_->count(); }
-    int ListIndex() const { return box_->currentIndex(); }
+    virtual bool Enabled() const = 0;
+    virtual void SetEnabled(bool on) = 0;
+    virtual bool Visible() const = 0;
+    virtual void SetVisible(bool on) = 0;
+
+    // The form's handler: a click, a choice, a change of state or any edit of the text.
+    std::function<void()> Changed;
+    // The backend's report of the user's edit, and the members' report of one by code.
+    void Notify() const {
+        if (Changed) Changed();
+    }
+};
+
+// A list of entries with one chosen at most. Adding entries never chooses one, and clearing
+// raises no event.
+class ListControl : public Control {
+public:
+    int ListCount() const { return Count(); }
+    int ListIndex() const { return Chosen(); }
     // -1 clears the choice; an index past the end is refused.
     void SetListIndex(int index) {
-        if (index < -1 || index >= box_->count()) InvalidPropertyValue();
-        box_->setCurrentIndex(index);
+        if (index < -1 || index >= Count()) InvalidPropertyValue();
+        if (index == Chosen()) return;
+        Choose(index);
+        Notify();
     }
     // The chosen entry's text, empty when nothing is chosen.
-    std::string Text() const { return box_->currentIndex() < 0 ? std::string() : S(box_->currentText()); }
-    std::string List(int index) const { return S(box_->itemText(index)); }
-    void AddItem(const std::string& text) {
-        const int before = box_->currentIndex();
-        const QSignalBlocker quiet(box_);
-        box_->addItem(Q(text));
-        box_->setCurrentIndex(before);
-    }
-    void Clear() {
-        const QSignalBlocker quiet(box_);
-        box_->clear();
-    }
-    void SetEnabled(bool on) { box_->setEnabled(on); }
-    QComboBox* widget() const { return box_; }
-
-private:
-    QComboBox* box_;
-};
-
-// A list box with one chosen entry at most. The choice is the selection, not Qt's current
-// item, which moves on focus alone.
-class ListBox {
-public:
-    explicit ListBox(QListWidget* list) : list_(list) {}
-
-    int ListCount() const { return list_->count(); }
-    int ListIndex() const {
-        const QList<QListWidgetItem*> chosen = list_->selectedItems();
-        return chosen.isEmpty() ? -1 : list_->row(chosen.front());
-    }
-    void SetListIndex(int index) {
-        if (index < -1 || index >= list_->count()) InvalidPropertyValue();
-        if (index == -1) {
-            list_->clearSelection();
-        } else {
-            list_->setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
-        }
-    }
     std::string Text() const {
-        const QList<QListWidgetItem*> chosen = list_->selectedItems();
-        return chosen.isEmpty() ? std::string() : S(chosen.front()->text());
+        const int index = Chosen();
+        return index < 0 ? std::string() : Entry(index);
     }
-    std::string List(int index) const { return S(list_->item(index)->text()); }
-    void AddItem(const std::string& text) { list_->addItem(Q(text)); }
-    void Clear() {
-        const QSignalBlocker quiet(list_);
-        list_->clear();
+    std::string List(int index) const { return Entry(index); }
+    void AddItem(const std::string& text) { Append(text); }
+    void Clear() { RemoveAll(); }
+    // The first entry with exactly this text, -1 when there is none.
+    int FindExact(const std::string& text) const {
+        for (int i = 0; i < Count(); ++i) {
+            if (Entry(i) == text) return i;
+        }
+        return -1;
     }
-    void SetEnabled(bool on) { list_->setEnabled(on); }
-    QListWidget* widget() const { return list_; }
 
-private:
-    QListWidget* list_;
+protected:
+    virtual int Count() const = 0;
+    virtual int Chosen() const = 0;
+    virtual std::string Entry(int index) const = 0;
+    // These change the list quietly; Append keeps the choice as it was.
+    virtual void Choose(int index) = 0;
+    virtual void Append(const std::string& text) = 0;
+    virtual void RemoveAll() = 0;
 };
+
+// A drop-down list that accepts only its own entries.
+class DropDownList : public ListControl {};
+
+class ListBox : public ListControl {};
 
 // 0 unchecked, 1 checked, 2 greyed.
-class CheckBox {
+class CheckBox : public Control {
 public:
-    explicit CheckBox(QCheckBox* box) : box_(box) {}
-
-    int Value() const {
-        switch (box_->checkState()) {
-            case Qt::Unchecked: return 0;
-            case Qt::Checked: return 1;
-            case Qt::PartiallyChecked: return 2;
-        }
-        return 0;
-    }
+    int Value() const { return State(); }
     void SetValue(int value) {
         if (value < 0 || value > 2) InvalidPropertyValue();
-        if (value == 2) box_->setTristate(true);
-        box_->setCheckState(value == 0 ? Qt::Unchecked : value == 1 ? Qt::Checked : Qt::PartiallyChecked);
+        if (value == State()) return;
+        SetState(value);
+        Notify();
     }
-    void SetEnabled(bool on) { box_->setEnabled(on); }
-    QCheckBox* widget() const { return box_; }
 
-private:
-    QCheckBox* box_;
+protected:
+    virtual int State() const = 0;
+    virtual void SetState(int value) = 0;
+};
+
+// One of the option buttons of an array; its event is raised when it is turned on.
+class OptionButton : public Control {
+public:
+    bool Value() const { return On(); }
+    void SetValue(bool on) {
+        if (on == On()) return;
+        SetOn(on);
+        if (on) Notify();
+    }
+
+protected:
+    virtual bool On() const = 0;
+    // Turning one on turns the others of its array off; turning one off leaves them.
+    virtual void SetOn(bool on) = 0;
 };
 
 // Option buttons sharing one name and told apart by index. At most one is on; code may also
@@ -135,43 +144,106 @@ private:
 class OptionArray {
 public:
     OptionArray() = default;
-    explicit OptionArray(std::vector<QRadioButton*> buttons) : buttons_(std::move(buttons)) {}
+    explicit OptionArray(std::vector<OptionButton*> buttons) : buttons_(std::move(buttons)) {}
 
-    bool Value(size_t index) const { return At(index)->isChecked(); }
-    void SetValue(size_t index, bool on) {
-        QRadioButton* b = At(index);
-        if (on) {
-            b->setChecked(true);
-            return;
-        }
-        // An exclusive button cannot be turned off directly.
-        b->setAutoExclusive(false);
-        b->setChecked(false);
-        b->setAutoExclusive(true);
-    }
-    void SetEnabled(size_t index, bool on) { At(index)->setEnabled(on); }
+    bool Value(size_t index) const { return At(index)->Value(); }
+    // The buttons change, not the array: a const array still sets them.
+    void SetValue(size_t index, bool on) const { At(index)->SetValue(on); }
+    void SetEnabled(size_t index, bool on) const { At(index)->SetEnabled(on); }
     size_t Count() const { return buttons_.size(); }
-    QRadioButton* At(size_t index) const {
+    OptionButton* At(size_t index) const {
         if (index >= buttons_.size())
             Raise(vberr::kSubscriptOutOfRange, "CRVAnchor", "Control array element does not exist");
         return buttons_[index];
     }
 
 private:
-    std::vector<QRadioButton*> buttons_;
+    std::vector<OptionButton*> buttons_;
 };
 
-class TextBox {
+class TextBox : public Control {
 public:
-    explicit TextBox(QLineEdit* edit) : edit_(edit) {}
+    std::string Text() const { return Content(); }
+    void SetText(const std::string& text) {
+        if (text == Content()) return;
+        SetContent(text);
+        Notify();
+    }
 
-    std::string Text() const { return S(edit_->text()); }
-    void SetText(const std::string& text) { edit_->setText(Q(text)); }
-    void SetEnabled(bool on) { edit_->setEnabled(on); }
-    QLineEdit* widget() const { return edit_; }
-
-private:
-    QLineEdit* edit_;
+protected:
+    virtual std::string Content() const = 0;
+    virtual void SetContent(const std::string& text) = 0;
 };
+
+// A push button: only its click.
+class CommandButton : public Control {};
+
+// Tabs that show one page of controls at a time.
+class TabStrip : public Control {
+public:
+    virtual int TabCount() const = 0;
+    virtual int CurrentTab() const = 0;
+    virtual void SetCurrentTab(int index) = 0;
+    virtual bool TabEnabled(int index) const = 0;
+    virtual void SetTabEnabled(int index, bool on) = 0;
+};
+
+// The anchor form's controls by their names in the form, made and owned by the backend.
+struct FormControls {
+    TabStrip* sstabAnchorProperties = nullptr;
+    // Anchored To
+    CheckBox* chkAnchor = nullptr;
+    OptionArray OptAnchorTo;
+    ListBox* lstElementNames = nullptr;
+    OptionArray optMultiPage;
+    DropDownList* cmbAlternateType = nullptr;
+    TextBox* txtPageRange = nullptr;
+    // Primary Anchor
+    DropDownList* cmbAnchorFromAll = nullptr;
+    DropDownList* cmbAnchorToAll = nullptr;
+    TextBox* txtHDistanceAll = nullptr;
+    CheckBox* chkHDistanceFieldAll = nullptr;
+    DropDownList* cmdHFieldAll = nullptr;
+    TextBox* txtVDistanceAll = nullptr;
+    CheckBox* chkVDistanceFieldAll = nullptr;
+    DropDownList* cmdVFieldAll = nullptr;
+    CommandButton* cmdGetCurrentXYPrimary = nullptr;
+    // Alternate Anchor
+    DropDownList* cmbAnchorFromAlt = nullptr;
+    DropDownList* cmbAnchorToAlt = nullptr;
+    TextBox* txtHDistanceAlt = nullptr;
+    CheckBox* chkHDistanceFieldAlt = nullptr;
+    DropDownList* cmdHFieldAlt = nullptr;
+    TextBox* txtVDistanceAlt = nullptr;
+    CheckBox* chkVDistanceFieldAlt = nullptr;
+    DropDownList* cmdVFieldAlt = nullptr;
+    CommandButton* cmdMakeHorizontalOpposite = nullptr;
+    CommandButton* cmdGetCurrentXYAlternate = nullptr;
+    // Options
+    DropDownList* cmbAnchorPriority = nullptr;
+};
+
+// The form's window with its controls, made hidden.
+class FormWindow {
+public:
+    virtual ~FormWindow() = default;
+
+    virtual const FormControls& Controls() const = 0;
+    virtual NativeWindow Window() const = 0;
+    // The handle a host's sheet embeds.
+    virtual intptr_t Handle() const = 0;
+    virtual void Show() = 0;
+    virtual void Hide() = 0;
+    // The window's size in pixels.
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    // Sizes the window to hold its tab strip with these margins to its right and below.
+    virtual void HugTabs(double rightTwips, double belowTwips) = 0;
+};
+
+// Made by the backend linked in.
+std::unique_ptr<FormWindow> NewFormWindow();
+// Whether this process can make windows at all; where it cannot, making one would abort.
+bool WindowsCanBeMade();
 
 }  // namespace crv::controls

@@ -4,9 +4,6 @@
 #include "anchor/GeneralFunctions.h"
 #include "anchor/ReferenceGeometry.h"
 #include "errors/ErrorHandling.h"
-#include "ui_frmAnchorPropertyPage.h"
-
-#include <QLayout>
 
 #include <array>
 
@@ -17,7 +14,6 @@ namespace {
 namespace gf = GeneralFunctions;
 using controls::CheckBox;
 using controls::DropDownList;
-using controls::ListBox;
 using controls::OptionArray;
 using controls::TextBox;
 
@@ -27,7 +23,7 @@ std::string Id(const char* name) { return ProcedureId(name, frmAnchorPropertyPag
 
 // Elements named with the adjacent-page marker belong to another tool and are not offered.
 bool IsListable(const std::string& name) {
-    return !name.empty() && !controls::Q(name).contains(QLatin1String(kAdjacentPageListing), Qt::CaseInsensitive);
+    return !name.empty() && !controls::ContainsIgnoringCase(name, kAdjacentPageListing);
 }
 
 // The measured distances as the host's point.
@@ -44,15 +40,13 @@ frmAnchorPropertyPage::frmAnchorPropertyPage() = default;
 
 frmAnchorPropertyPage::~frmAnchorPropertyPage() { Unload(); }
 
-QWidget* frmAnchorPropertyPage::Window() {
+controls::FormWindow& frmAnchorPropertyPage::View() {
     if (!window_) Load();
-    return window_.get();
+    return *window_;
 }
 
 void frmAnchorPropertyPage::Load() {
-    window_ = std::make_unique<QWidget>();
-    ui_ = std::make_unique<Ui::frmAnchorPropertyPage>();
-    ui_->setupUi(window_.get());
+    window_ = controls::NewFormWindow();
     Connect();
     Form_Load();
 }
@@ -60,37 +54,21 @@ void frmAnchorPropertyPage::Load() {
 void frmAnchorPropertyPage::Unload() {
     if (!window_) return;
     Form_Unload();
-    for (const auto& c : connections_) QObject::disconnect(c);
-    connections_.clear();
-    ui_.reset();
     window_.reset();
 }
 
 void frmAnchorPropertyPage::Show() {
-    Window()->show();
+    View().Show();
     Form_Activate();
 }
 
 void frmAnchorPropertyPage::Hide() {
-    if (window_) window_->hide();
+    if (window_) window_->Hide();
 }
 
 void frmAnchorPropertyPage::Form_Load() {
-    TopLevel(Id("Form_Load"), [&] {
-        // The form hugs its tab control with a margin of 100 twips to the right and below.
-        const int right = controls::TwipsToPixelsX(*window_, 100);
-        const int below = controls::TwipsToPixelsY(*window_, 100);
-        QLayout* layout = window_->layout();
-        const QMargins m = layout->contentsMargins();
-        layout->setContentsMargins(m.left(), m.top(), right, below);
-        // A top-level window's adjustSize stops at a share of the screen; the form wants the
-        // whole of its tab control.
-        window_->resize(layout->sizeHint().expandedTo(layout->minimumSize()));
-        // A hidden window lays out its children only when told to.
-        layout->setGeometry(window_->rect());
-        const QRect tab = ui_->sstabAnchorProperties->geometry();
-        window_->resize(tab.x() + tab.width() + right, tab.y() + tab.height() + below);
-    });
+    // The form hugs its tab control with a margin of 100 twips to the right and below.
+    TopLevel(Id("Form_Load"), [&] { window_->HugTabs(100, 100); });
 }
 
 void frmAnchorPropertyPage::Form_Unload() {
@@ -103,57 +81,36 @@ void frmAnchorPropertyPage::Form_Unload() {
 }
 
 void frmAnchorPropertyPage::Connect() {
-    auto store = [this](auto* sender, auto signal, const char* handler) {
-        connections_.push_back(QObject::connect(sender, signal, [this, handler] { StoreOnEdit(handler); }));
-    };
-    for (auto [box, handler] : {std::pair{ui_->chkAnchor, "chkAnchor_Click"},
-                                {ui_->chkHDistanceFieldAll, "chkHDistanceFieldAll_Click"},
-                                {ui_->chkHDistanceFieldAlt, "chkHDistanceFieldAlt_Click"},
-                                {ui_->chkVDistanceFieldAll, "chkVDistanceFieldAll_Click"},
-                                {ui_->chkVDistanceFieldAlt, "chkVDistanceFieldAlt_Click"}}) {
-        store(box, &QCheckBox::stateChanged, handler);
+    const controls::FormControls& c = Controls();
+    const std::pair<controls::Control*, const char*> stored[] = {{c.chkAnchor, "chkAnchor_Click"},
+                                                                 {c.chkHDistanceFieldAll, "chkHDistanceFieldAll_Click"},
+                                                                 {c.chkHDistanceFieldAlt, "chkHDistanceFieldAlt_Click"},
+                                                                 {c.chkVDistanceFieldAll, "chkVDistanceFieldAll_Click"},
+                                                                 {c.chkVDistanceFieldAlt, "chkVDistanceFieldAlt_Click"},
+                                                                 {c.cmbAnchorFromAll, "cmbAnchorFromAll_Click"},
+                                                                 {c.cmbAnchorFromAlt, "cmbAnchorFromAlt_Click"},
+                                                                 {c.cmbAnchorPriority, "cmbAnchorPriority_Click"},
+                                                                 {c.cmbAnchorToAll, "cmbAnchorToAll_Click"},
+                                                                 {c.cmbAnchorToAlt, "cmbAnchorToAlt_Click"},
+                                                                 {c.cmdHFieldAll, "cmdHFieldAll_Click"},
+                                                                 {c.cmdHFieldAlt, "cmdHFieldAlt_Click"},
+                                                                 {c.cmdVFieldAll, "cmdVFieldAll_Click"},
+                                                                 {c.cmdVFieldAlt, "cmdVFieldAlt_Click"},
+                                                                 {c.txtHDistanceAll, "txtHDistanceAll_Change"},
+                                                                 {c.txtHDistanceAlt, "txtHDistanceAlt_Change"},
+                                                                 {c.txtPageRange, "txtPageRange_Change"},
+                                                                 {c.txtVDistanceAll, "txtVDistanceAll_Change"},
+                                                                 {c.txtVDistanceAlt, "txtVDistanceAlt_Change"}};
+    for (auto [control, handler] : stored) control->Changed = [this, h = handler] { StoreOnEdit(h); };
+    c.cmbAlternateType->Changed = [this] { cmbAlternateType_Click(); };
+    c.lstElementNames->Changed = [this] { lstElementNames_Click(); };
+    for (int i = 0; i < 2; ++i) {
+        c.OptAnchorTo.At(static_cast<size_t>(i))->Changed = [this, i] { OptAnchorTo_Click(i); };
+        c.optMultiPage.At(static_cast<size_t>(i))->Changed = [this, i] { optMultiPage_Click(i); };
     }
-    for (auto [box, handler] : {std::pair{ui_->cmbAnchorFromAll, "cmbAnchorFromAll_Click"},
-                                {ui_->cmbAnchorFromAlt, "cmbAnchorFromAlt_Click"},
-                                {ui_->cmbAnchorPriority, "cmbAnchorPriority_Click"},
-                                {ui_->cmbAnchorToAll, "cmbAnchorToAll_Click"},
-                                {ui_->cmbAnchorToAlt, "cmbAnchorToAlt_Click"},
-                                {ui_->cmdHFieldAll, "cmdHFieldAll_Click"},
-                                {ui_->cmdHFieldAlt, "cmdHFieldAlt_Click"},
-                                {ui_->cmdVFieldAll, "cmdVFieldAll_Click"},
-                                {ui_->cmdVFieldAlt, "cmdVFieldAlt_Click"}}) {
-        store(box, qOverload<int>(&QComboBox::currentIndexChanged), handler);
-    }
-    for (auto [edit, handler] : {std::pair{ui_->txtHDistanceAll, "txtHDistanceAll_Change"},
-                                 {ui_->txtHDistanceAlt, "txtHDistanceAlt_Change"},
-                                 {ui_->txtPageRange, "txtPageRange_Change"},
-                                 {ui_->txtVDistanceAll, "txtVDistanceAll_Change"},
-                                 {ui_->txtVDistanceAlt, "txtVDistanceAlt_Change"}}) {
-        store(edit, &QLineEdit::textChanged, handler);
-    }
-    connections_.push_back(QObject::connect(ui_->cmbAlternateType, qOverload<int>(&QComboBox::currentIndexChanged),
-                                            [this] { cmbAlternateType_Click(); }));
-    connections_.push_back(QObject::connect(ui_->lstElementNames, &QListWidget::itemSelectionChanged,
-                                            [this] { lstElementNames_Click(); }));
-    const std::array<std::pair<QRadioButton*, int>, 2> anchorTo = {{{ui_->OptAnchorTo_0, 0}, {ui_->OptAnchorTo_1, 1}}};
-    for (auto [button, index] : anchorTo) {
-        connections_.push_back(QObject::connect(button, &QRadioButton::toggled, [this, i = index](bool on) {
-            if (on) OptAnchorTo_Click(i);
-        }));
-    }
-    const std::array<std::pair<QRadioButton*, int>, 2> multiPage = {
-        {{ui_->optMultiPage_0, 0}, {ui_->optMultiPage_1, 1}}};
-    for (auto [button, index] : multiPage) {
-        connections_.push_back(QObject::connect(button, &QRadioButton::toggled, [this, i = index](bool on) {
-            if (on) optMultiPage_Click(i);
-        }));
-    }
-    connections_.push_back(QObject::connect(ui_->cmdGetCurrentXYPrimary, &QPushButton::clicked,
-                                            [this] { cmdGetCurrentXYPrimary_Click(); }));
-    connections_.push_back(QObject::connect(ui_->cmdGetCurrentXYAlternate, &QPushButton::clicked,
-                                            [this] { cmdGetCurrentXYAlternate_Click(); }));
-    connections_.push_back(QObject::connect(ui_->cmdMakeHorizontalOpposite, &QPushButton::clicked,
-                                            [this] { cmdMakeHorizontalOpposite_Click(); }));
+    c.cmdGetCurrentXYPrimary->Changed = [this] { cmdGetCurrentXYPrimary_Click(); };
+    c.cmdGetCurrentXYAlternate->Changed = [this] { cmdGetCurrentXYAlternate_Click(); };
+    c.cmdMakeHorizontalOpposite->Changed = [this] { cmdMakeHorizontalOpposite_Click(); };
 }
 
 // ---------------------------------------------------------------- load and save
@@ -188,8 +145,8 @@ void frmAnchorPropertyPage::CheckReferenceMapSeries() {
 
 void frmAnchorPropertyPage::PopulateForm() {
     Nested(Id("PopulateForm"), [&] {
-        Ui::frmAnchorPropertyPage& u = *ui_;
-        ListBox names(u.lstElementNames);
+        const controls::FormControls& u = Controls();
+        controls::ListBox& names = *u.lstElementNames;
         names.Clear();
         gf::WalkElementNames(RunningApplication()->Document()->PageLayout(), gf::GroupMembers::Walked,
                              [&](const ComPtr<LayoutElement>&, const std::string& name) {
@@ -197,9 +154,9 @@ void frmAnchorPropertyPage::PopulateForm() {
                                  return false;
                              });
 
-        CheckBox(u.chkAnchor).SetValue(Values.AnchorElement ? 1 : 0);
+        u.chkAnchor->SetValue(Values.AnchorElement ? 1 : 0);
 
-        OptionArray anchorTo({u.OptAnchorTo_0, u.OptAnchorTo_1});
+        const OptionArray& anchorTo = u.OptAnchorTo;
         const bool anyNames = names.ListCount() > 0;
         names.SetEnabled(anyNames);
         anchorTo.SetEnabled(1, anyNames);
@@ -207,57 +164,51 @@ void frmAnchorPropertyPage::PopulateForm() {
         anchorTo.SetValue(1, Values.AnchorType == kAnchorTypeNamedElement);
         names.SetEnabled(Values.AnchorType == kAnchorTypeNamedElement);
 
-        const QString wanted = controls::Q(Values.ElementName);
         for (int i = 0; i < names.ListCount(); ++i) {
-            if (controls::Q(names.List(i)).compare(wanted, Qt::CaseInsensitive) == 0) names.SetListIndex(i);
+            if (controls::SameTextIgnoringCase(names.List(i), Values.ElementName)) names.SetListIndex(i);
         }
 
         CheckReferenceMapSeries();
 
-        OptionArray multiPage({u.optMultiPage_0, u.optMultiPage_1});
-        multiPage.SetValue(Values.UseAltAnchoring ? 1 : 0, true);
-        u.sstabAnchorProperties->setTabEnabled(2, Values.UseAltAnchoring);
-        u.cmbAlternateType->setEnabled(Values.UseAltAnchoring);
-        u.txtPageRange->setEnabled(Values.UseAltAnchoring);
+        u.optMultiPage.SetValue(Values.UseAltAnchoring ? 1 : 0, true);
+        ShowAlternate(Values.UseAltAnchoring);
 
-        DropDownList alternateType(u.cmbAlternateType);
+        DropDownList& alternateType = *u.cmbAlternateType;
         alternateType.Clear();
         for (const char* label : kAltPageLabels) alternateType.AddItem(label);
         alternateType.SetListIndex(Values.AltAnchorType);
 
-        TextBox(u.txtPageRange).SetText(Values.AltAnchorPageRange);
+        u.txtPageRange->SetText(Values.AltAnchorPageRange);
 
-        const std::array<QComboBox*, 4> points = {u.cmbAnchorFromAll, u.cmbAnchorToAll, u.cmbAnchorFromAlt,
-                                                  u.cmbAnchorToAlt};
-        for (QComboBox* box : points) {
-            DropDownList list(box);
-            list.Clear();
-            for (const char* label : kPointLabels) list.AddItem(label);
+        const std::array<DropDownList*, 4> points = {u.cmbAnchorFromAll, u.cmbAnchorToAll, u.cmbAnchorFromAlt,
+                                                     u.cmbAnchorToAlt};
+        for (DropDownList* list : points) {
+            list->Clear();
+            for (const char* label : kPointLabels) list->AddItem(label);
         }
         const std::array<int16_t, 4> codes = {Values.All.AnchorFrom, Values.All.AnchorTo, Values.Alt.AnchorFrom,
                                               Values.Alt.AnchorTo};
-        for (size_t i = 0; i < points.size(); ++i) DropDownList(points[i]).SetListIndex(codes[i]);
+        for (size_t i = 0; i < points.size(); ++i) points[i]->SetListIndex(codes[i]);
 
         const RegionalSettings& rs = RegionalSettings::Current();
-        TextBox(u.txtHDistanceAll).SetText(FormatGeneral(Values.All.HDistance, rs));
-        TextBox(u.txtVDistanceAll).SetText(FormatGeneral(Values.All.VDistance, rs));
-        TextBox(u.txtHDistanceAlt).SetText(FormatGeneral(Values.Alt.HDistance, rs));
-        TextBox(u.txtVDistanceAlt).SetText(FormatGeneral(Values.Alt.VDistance, rs));
+        u.txtHDistanceAll->SetText(FormatGeneral(Values.All.HDistance, rs));
+        u.txtVDistanceAll->SetText(FormatGeneral(Values.All.VDistance, rs));
+        u.txtHDistanceAlt->SetText(FormatGeneral(Values.Alt.HDistance, rs));
+        u.txtVDistanceAlt->SetText(FormatGeneral(Values.Alt.VDistance, rs));
 
-        const std::array<std::pair<QCheckBox*, bool>, 4> fieldChecks = {
+        const std::array<std::pair<CheckBox*, bool>, 4> fieldChecks = {
             {{u.chkHDistanceFieldAll, Values.All.HFromField},
              {u.chkVDistanceFieldAll, Values.All.VFromField},
              {u.chkHDistanceFieldAlt, Values.Alt.HFromField},
              {u.chkVDistanceFieldAlt, Values.Alt.VFromField}}};
         for (auto [box, checked] : fieldChecks) {
-            CheckBox check(box);
-            check.SetEnabled(HasMapSeries);
-            check.SetValue(checked ? 1 : 0);
+            box->SetEnabled(HasMapSeries);
+            box->SetValue(checked ? 1 : 0);
         }
 
         PopulateFieldCombos();
 
-        DropDownList priority(u.cmbAnchorPriority);
+        DropDownList& priority = *u.cmbAnchorPriority;
         priority.Clear();
         for (const char* label : kPriorityLabels) priority.AddItem(label);
         priority.SetListIndex(Values.AnchorPriority);
@@ -266,23 +217,22 @@ void frmAnchorPropertyPage::PopulateForm() {
 
 void frmAnchorPropertyPage::PopulateFieldCombos() {
     Nested(Id("PopulateFieldCombos"), [&] {
-        Ui::frmAnchorPropertyPage& u = *ui_;
-        const std::array<QComboBox*, 4> lists = {u.cmdHFieldAll, u.cmdVFieldAll, u.cmdHFieldAlt, u.cmdVFieldAlt};
-        const std::array<QCheckBox*, 4> checks = {u.chkHDistanceFieldAll, u.chkVDistanceFieldAll,
-                                                  u.chkHDistanceFieldAlt, u.chkVDistanceFieldAlt};
+        const controls::FormControls& u = Controls();
+        const std::array<DropDownList*, 4> lists = {u.cmdHFieldAll, u.cmdVFieldAll, u.cmdHFieldAlt, u.cmdVFieldAlt};
+        const std::array<CheckBox*, 4> checks = {u.chkHDistanceFieldAll, u.chkVDistanceFieldAll, u.chkHDistanceFieldAlt,
+                                                 u.chkVDistanceFieldAlt};
         const std::array<const std::string*, 4> loaded = {&Values.All.HFieldName, &Values.All.VFieldName,
                                                           &Values.Alt.HFieldName, &Values.Alt.VFieldName};
         std::array<bool, 4> found = {false, false, false, false};
-        for (QComboBox* box : lists) {
-            DropDownList list(box);
-            list.Clear();
-            list.AddItem(kNone);
+        for (DropDownList* list : lists) {
+            list->Clear();
+            list->AddItem(kNone);
         }
         auto switchFields = [&](bool on) {
-            for (QComboBox* box : lists) box->setEnabled(on);
-            for (QCheckBox* box : checks) {
-                box->setEnabled(on);
-                if (!on) CheckBox(box).SetValue(0);
+            for (DropDownList* list : lists) list->SetEnabled(on);
+            for (CheckBox* box : checks) {
+                box->SetEnabled(on);
+                if (!on) box->SetValue(0);
             }
         };
         if (HasMapSeries) {
@@ -292,17 +242,15 @@ void frmAnchorPropertyPage::PopulateFieldCombos() {
                 const ComPtr<Field> field = fields->FieldAt(i);
                 if (!gf::IsDistanceFieldType(field->Type())) continue;
                 const std::string name = field->Name();
-                for (QComboBox* box : lists) DropDownList(box).AddItem(name);
+                for (DropDownList* list : lists) list->AddItem(name);
                 for (size_t k = 0; k < loaded.size(); ++k) found[k] = found[k] || *loaded[k] == name;
             }
-            switchFields(DropDownList(u.cmdVFieldAlt).ListCount() >= 2);
+            switchFields(u.cmdVFieldAlt->ListCount() >= 2);
         } else {
             switchFields(false);
         }
         for (size_t k = 0; k < lists.size(); ++k) {
-            const int index =
-                found[k] ? lists[k]->findText(controls::Q(*loaded[k]), Qt::MatchExactly | Qt::MatchCaseSensitive) : 0;
-            DropDownList(lists[k]).SetListIndex(index);
+            lists[k]->SetListIndex(found[k] ? lists[k]->FindExact(*loaded[k]) : 0);
         }
     });
 }
@@ -310,16 +258,16 @@ void frmAnchorPropertyPage::PopulateFieldCombos() {
 void frmAnchorPropertyPage::UpdateProperties() {
     Nested(Id("UpdateProperties"), [&] {
         if (IsLoading) return;
-        Ui::frmAnchorPropertyPage& u = *ui_;
+        const controls::FormControls& u = Controls();
         const ComPtr<PropertyBag>& r = WorkingProperties;
-        auto index = [](QComboBox* box) { return static_cast<int16_t>(DropDownList(box).ListIndex()); };
-        auto checked = [](QCheckBox* box) { return CheckBox(box).Value() == 1; };
-        auto text = [](QLineEdit* edit) { return TextBox(edit).Text(); };
-        auto listText = [](QComboBox* box) { return DropDownList(box).Text(); };
+        auto index = [](const DropDownList* list) { return static_cast<int16_t>(list->ListIndex()); };
+        auto checked = [](const CheckBox* box) { return box->Value() == 1; };
+        auto text = [](const TextBox* edit) { return edit->Text(); };
+        auto listText = [](const DropDownList* list) { return list->Text(); };
         r->SetProperty(key::AnchorElement, Variant(checked(u.chkAnchor)));
         r->SetProperty(key::AnchorType, Variant(Values.AnchorType));
         r->SetProperty(key::ElementName, Variant(Values.ElementName));
-        r->SetProperty(key::UseAltAnchoring, Variant(OptionArray({u.optMultiPage_0, u.optMultiPage_1}).Value(1)));
+        r->SetProperty(key::UseAltAnchoring, Variant(u.optMultiPage.Value(1)));
         r->SetProperty(key::AltAnchorType, Variant(index(u.cmbAlternateType)));
         r->SetProperty(key::AltAnchorPageRange, Variant(text(u.txtPageRange)));
         r->SetProperty(key::AnchorFromAll, Variant(index(u.cmbAnchorFromAll)));
@@ -349,6 +297,19 @@ void frmAnchorPropertyPage::UpdateProperties() {
 
 // ---------------------------------------------------------------- control logic
 
+void frmAnchorPropertyPage::ShowAlternate(bool alternate) {
+    const controls::FormControls& u = Controls();
+    u.sstabAnchorProperties->SetTabEnabled(2, alternate);
+    u.cmbAlternateType->SetEnabled(alternate);
+    u.txtPageRange->SetEnabled(alternate);
+}
+
+std::pair<int, int> frmAnchorPropertyPage::ChosenPoints(bool primary) const {
+    const controls::FormControls& u = Controls();
+    return {(primary ? u.cmbAnchorFromAll : u.cmbAnchorFromAlt)->ListIndex(),
+            (primary ? u.cmbAnchorToAll : u.cmbAnchorToAlt)->ListIndex()};
+}
+
 void frmAnchorPropertyPage::StoreOnEdit(const char* handler) {
     TopLevel(Id(handler), [&] {
         if (IsLoading) return;
@@ -359,7 +320,8 @@ void frmAnchorPropertyPage::StoreOnEdit(const char* handler) {
 void frmAnchorPropertyPage::cmbAlternateType_Click() {
     TopLevel(Id("cmbAlternateType_Click"), [&] {
         if (IsLoading) return;
-        TextBox(ui_->txtPageRange).SetEnabled(DropDownList(ui_->cmbAlternateType).ListIndex() == kAltPageRange);
+        const controls::FormControls& u = Controls();
+        u.txtPageRange->SetEnabled(u.cmbAlternateType->ListIndex() == kAltPageRange);
         UpdateProperties();
     });
 }
@@ -367,13 +329,13 @@ void frmAnchorPropertyPage::cmbAlternateType_Click() {
 void frmAnchorPropertyPage::OptAnchorTo_Click(int) {
     TopLevel(Id("OptAnchorTo_Click"), [&] {
         if (IsLoading) return;
-        const OptionArray anchorTo({ui_->OptAnchorTo_0, ui_->OptAnchorTo_1});
-        if (anchorTo.Value(0)) {
+        const controls::FormControls& u = Controls();
+        if (u.OptAnchorTo.Value(0)) {
             Values.AnchorType = kAnchorTypeLayout;
-            ListBox(ui_->lstElementNames).SetEnabled(false);
-        } else if (anchorTo.Value(1)) {
+            u.lstElementNames->SetEnabled(false);
+        } else if (u.OptAnchorTo.Value(1)) {
             Values.AnchorType = kAnchorTypeNamedElement;
-            ListBox(ui_->lstElementNames).SetEnabled(true);
+            u.lstElementNames->SetEnabled(true);
         }
         lstElementNames_Click();
         UpdateProperties();
@@ -383,7 +345,7 @@ void frmAnchorPropertyPage::OptAnchorTo_Click(int) {
 void frmAnchorPropertyPage::lstElementNames_Click() {
     TopLevel(Id("lstElementNames_Click"), [&] {
         if (IsLoading) return;
-        const std::string chosen = ListBox(ui_->lstElementNames).Text();
+        const std::string chosen = Controls().lstElementNames->Text();
         Values.ElementName = chosen.empty() ? std::string(kNone) : chosen;
         CheckReferenceMapSeries();
         PopulateFieldCombos();
@@ -394,10 +356,7 @@ void frmAnchorPropertyPage::lstElementNames_Click() {
 void frmAnchorPropertyPage::optMultiPage_Click(int) {
     TopLevel(Id("optMultiPage_Click"), [&] {
         if (IsLoading) return;
-        const bool alternate = OptionArray({ui_->optMultiPage_0, ui_->optMultiPage_1}).Value(1);
-        ui_->sstabAnchorProperties->setTabEnabled(2, alternate);
-        ui_->cmbAlternateType->setEnabled(alternate);
-        ui_->txtPageRange->setEnabled(alternate);
+        ShowAlternate(Controls().optMultiPage.Value(1));
         UpdateProperties();
     });
 }
@@ -411,8 +370,7 @@ ComPtr<GeometryPoint> frmAnchorPropertyPage::GetXYDistanceFromPage(bool primary)
         double ph = 0;
         view->Page()->QuerySize(pw, ph);
         const Extent e = ElementExtent(TargetElement, view->ScreenDisplay(), OutlineEnvelope::Measured);
-        const int from = DropDownList(primary ? ui_->cmbAnchorFromAll : ui_->cmbAnchorFromAlt).ListIndex();
-        const int to = DropDownList(primary ? ui_->cmbAnchorToAll : ui_->cmbAnchorToAlt).ListIndex();
+        const auto [from, to] = ChosenPoints(primary);
         return NewPoint(MeasuredDistance(from, to, PageExtent(pw, ph), e));
     });
 }
@@ -426,8 +384,7 @@ ComPtr<GeometryPoint> frmAnchorPropertyPage::GetXYDistanceFromElement(bool prima
         const ComPtr<Display> display = view->ScreenDisplay();
         const Extent e = ElementExtent(TargetElement, display, OutlineEnvelope::Measured);
         const Extent rr = ElementExtent(reference, display, OutlineEnvelope::Measured);
-        const int from = DropDownList(primary ? ui_->cmbAnchorFromAll : ui_->cmbAnchorFromAlt).ListIndex();
-        const int to = DropDownList(primary ? ui_->cmbAnchorToAll : ui_->cmbAnchorToAlt).ListIndex();
+        const auto [from, to] = ChosenPoints(primary);
         return NewPoint(MeasuredDistance(from, to, rr, e));
     });
 }
@@ -444,8 +401,9 @@ void frmAnchorPropertyPage::GetCurrentXY(const char* handler, bool primary) {
         }
         if (!p) return;
         const RegionalSettings& rs = RegionalSettings::Current();
-        TextBox(primary ? ui_->txtHDistanceAll : ui_->txtHDistanceAlt).SetText(FormatFixed(p->X(), 2, rs));
-        TextBox(primary ? ui_->txtVDistanceAll : ui_->txtVDistanceAlt).SetText(FormatFixed(p->Y(), 2, rs));
+        const controls::FormControls& u = Controls();
+        (primary ? u.txtHDistanceAll : u.txtHDistanceAlt)->SetText(FormatFixed(p->X(), 2, rs));
+        (primary ? u.txtVDistanceAll : u.txtVDistanceAlt)->SetText(FormatFixed(p->Y(), 2, rs));
         UpdateProperties();
     });
 }
@@ -457,17 +415,17 @@ void frmAnchorPropertyPage::cmdGetCurrentXYAlternate_Click() { GetCurrentXY("cmd
 void frmAnchorPropertyPage::cmdMakeHorizontalOpposite_Click() {
     TopLevel(Id("cmdMakeHorizontalOpposite_Click"), [&] {
         if (IsLoading) return;
-        Ui::frmAnchorPropertyPage& u = *ui_;
-        const std::array<std::pair<QComboBox*, QComboBox*>, 2> pairs = {
+        const controls::FormControls& u = Controls();
+        const std::array<std::pair<DropDownList*, DropDownList*>, 2> pairs = {
             {{u.cmbAnchorFromAll, u.cmbAnchorFromAlt}, {u.cmbAnchorToAll, u.cmbAnchorToAlt}}};
         for (auto [primary, alternate] : pairs) {
-            const int code = DropDownList(primary).ListIndex();
-            if (IsPointCode(code)) DropDownList(alternate).SetListIndex(kHorizontalMirror[static_cast<size_t>(code)]);
+            const int code = primary->ListIndex();
+            if (IsPointCode(code)) alternate->SetListIndex(kHorizontalMirror[static_cast<size_t>(code)]);
         }
         const RegionalSettings& rs = RegionalSettings::Current();
-        const double horizontal = CDbl(Variant(TextBox(u.txtHDistanceAll).Text()), rs);
-        TextBox(u.txtHDistanceAlt).SetText(FormatGeneral(-horizontal, rs));
-        TextBox(u.txtVDistanceAlt).SetText(TextBox(u.txtVDistanceAll).Text());
+        const double horizontal = CDbl(Variant(u.txtHDistanceAll->Text()), rs);
+        u.txtHDistanceAlt->SetText(FormatGeneral(-horizontal, rs));
+        u.txtVDistanceAlt->SetText(u.txtVDistanceAll->Text());
         UpdateProperties();
     });
 }

@@ -3,24 +3,18 @@
 // back into the working record at once.
 //
 // The form object outlives its window: the window is created on first use (the load step)
-// and destroyed by Unload; the members, PageDirty among them, survive in between.
+// and destroyed by Unload; the members, PageDirty among them, survive in between. The window
+// and its controls come from the toolkit's backend (Controls.h); this logic is the same for
+// every toolkit.
 
 #include "anchor/AnchorRecord.h"
 #include "host/HostClasses.h"
 #include "propertypage/Controls.h"
 
-#include <QMetaObject>
-
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
-
-class QWidget;
-
-namespace Ui {
-class frmAnchorPropertyPage;
-}  // namespace Ui
+#include <utility>
 
 namespace crv {
 
@@ -40,7 +34,8 @@ public:
     bool PageDirty = false;
 
     // The window, created with its controls on first use.
-    QWidget* Window();
+    controls::NativeWindow Window() { return View().Window(); }
+    controls::FormWindow& View();
     bool IsLoaded() const { return window_ != nullptr; }
     // Makes the window visible and runs the activation step.
     void Show();
@@ -57,6 +52,7 @@ public:
 
 private:
     void Load();
+    const controls::FormControls& Controls() const { return window_->Controls(); }
     void Form_Load();
     void Form_Unload();
     void Connect();
@@ -66,6 +62,11 @@ private:
     void UpdateProperties();
     // Sets HasMapSeries and the series members from the reference element.
     void CheckReferenceMapSeries();
+
+    // The alternate anchor's tab and the choice of its pages, open only when it is used.
+    void ShowAlternate(bool alternate);
+    // The chosen points of the element and of what it is anchored to.
+    std::pair<int, int> ChosenPoints(bool primary) const;
 
     void StoreOnEdit(const char* handler);
     void cmbAlternateType_Click();
@@ -77,9 +78,7 @@ private:
     void cmdMakeHorizontalOpposite_Click();
     void GetCurrentXY(const char* handler, bool primary);
 
-    std::unique_ptr<QWidget> window_;
-    std::unique_ptr<Ui::frmAnchorPropertyPage> ui_;
-    std::vector<QMetaObject::Connection> connections_;
+    std::unique_ptr<controls::FormWindow> window_;
 
     bool IsLoading = false;
 
