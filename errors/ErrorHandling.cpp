@@ -9,11 +9,6 @@ namespace {
 
 constexpr const char* kCrLf = "\r\n";
 
-StderrErrorSink& DefaultSink() {
-    static StderrErrorSink sink;
-    return sink;
-}
-
 ErrorSink* g_sink = nullptr;
 
 // One flag per thread: a formatted error travelling up through nested procedures.
@@ -58,7 +53,7 @@ ErrorSink* InstallErrorSink(ErrorSink* sink) {
     return previous;
 }
 
-ErrorSink& CurrentErrorSink() { return g_sink != nullptr ? *g_sink : DefaultSink(); }
+ErrorSink& CurrentErrorSink() { return g_sink != nullptr ? *g_sink : PlatformErrorSink(); }
 
 std::string ErrorLineInfo(int32_t line) {
     if (line == 0) return {};

@@ -49,6 +49,10 @@ public:
     int beeps = 0;
 };
 
+// Where reports go when no sink is installed: standard error here, a message box on a
+// platform where a library cannot assume a terminal.
+ErrorSink& PlatformErrorSink();
+
 // Installs a sink and returns the one it replaces; nullptr restores the default.
 ErrorSink* InstallErrorSink(ErrorSink* sink);
 ErrorSink& CurrentErrorSink();

@@ -2,25 +2,12 @@
 
 #include "errors/ErrorHandling.h"
 
-#include <dlfcn.h>
-
-#include <filesystem>
-
 namespace crv {
 
 ComPtr<HostUID> CategoryIDs::MakeUID(const std::string& ProgID_or_IID) {
     ComPtr<HostUID> uid = NewHostUID();
     uid->SetValue(ProgID_or_IID);
     return uid;
-}
-
-std::string LibraryFilePath() {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&LibraryFilePath), &info) == 0 || info.dli_fname == nullptr) {
-        Raise(hresult::kFail, "CategoryInstall.Install", "The library cannot tell where it was loaded from.");
-    }
-    const std::filesystem::path loaded = std::filesystem::absolute(info.dli_fname);
-    return (loaded.parent_path() / loaded.filename()).string();
 }
 
 int32_t CategoryInstall::Install(bool bInstall, const std::string& /*sCustomOptions: accepted, not used*/) {

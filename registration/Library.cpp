@@ -5,6 +5,7 @@
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"
 #include "registration/CategoryClasses.h"
+#include "registration/LibraryClasses.h"
 #include "LibraryPropertyPage.h"
 #include "registration/VersionRecord.h"
 
@@ -32,35 +33,6 @@ private:
     Maker maker_;
 };
 
-template <class I, class Automated>
-LibraryClassFactory::Maker MakerOf() {
-    return [] { return ComPtr<Unknown>(MakeCom<I, Automated>()); };
-}
-
-struct LibraryClass {
-    Guid clsid;
-    const char* progid;
-    LibraryClassFactory::Maker maker;
-};
-
-const std::vector<LibraryClass>& Classes() {
-    static const std::vector<LibraryClass> classes = {
-        // Refused, not aborted, in a program without a graphical user interface.
-        {typelib::kClsidAnchorPropertyPage, typelib::kProgIdAnchorPropertyPage,
-         [] {
-             AnchorPropertyPage::RequireWidgetApplication();
-             return MakerOf<_AnchorPropertyPage, AutomatedAnchorPropertyPage<LibraryPropertyPage>>()();
-         }},
-        {typelib::kClsidCategoryInstall, typelib::kProgIdCategoryInstall,
-         MakerOf<_CategoryInstall, AutomatedCategoryInstall<CategoryInstall>>()},
-        {typelib::kClsidCategoryIDs, typelib::kProgIdCategoryIDs,
-         MakerOf<_CategoryIDs, AutomatedCategoryIDs<CategoryIDs>>()},
-        {typelib::kClsidCRVAnchorManager, typelib::kProgIdCRVAnchorManager,
-         MakerOf<_CRVAnchorManager, AutomatedCRVAnchorManager<CRVAnchorManager>>()},
-    };
-    return classes;
-}
-
 std::string TypeLibraryPath() {
     const std::filesystem::path library = LibraryFilePath();
     return (library.parent_path() / (std::string(typelib::kName) + ".tlb")).string();
@@ -79,6 +51,12 @@ __attribute__((constructor)) void LibraryLoaded() {}
 
 }  // namespace
 
+// Refused, not aborted, in a program without a graphical user interface.
+ComPtr<Unknown> NewAnchorPropertyPage() {
+    AnchorPropertyPage::RequireWidgetApplication();
+    return ComPtr<Unknown>(MakeCom<_AnchorPropertyPage, AutomatedAnchorPropertyPage<LibraryPropertyPage>>());
+}
+
 // The version record, found by readers in the file's own section without loading it.
 extern "C" __attribute__((used, section(".crv_version"))) const VersionRecord CRVAnchorVersionRecord = {
     {'C', 'R', 'V', 'V', 'E', 'R', 'S', '\0'}, 1, 0, 0, 0, kVersionSelfRegister, "CRVAnchor"};
@@ -91,7 +69,7 @@ extern "C" __attribute__((visibility("default"))) int32_t DllGetClassObject(cons
                                                                             void** out) {
     if (clsid == nullptr || iid == nullptr || out == nullptr) return crv::hresult::kPointer;
     *out = nullptr;
-    for (const auto& c : crv::Classes()) {
+    for (const auto& c : crv::LibraryClasses()) {
         if (c.clsid != *clsid) continue;
         auto factory = crv::MakeCom<crv::ClassFactory, crv::LibraryClassFactory>(c.maker);
         *out = factory->QueryInterface(*iid);
@@ -117,11 +95,7 @@ extern "C" __attribute__((visibility("default"))) int32_t DllRegisterServer() {
                            crv::typelib::kName + ".tlb there with the library.");
         }
         crv::Registry registry;
-        for (const auto& c : crv::Classes()) {
-            registry.RegisterClass({c.clsid, c.progid, library, "Apartment", crv::typelib::kLibId, c.progid});
-        }
-        registry.RegisterTypeLib(
-            {crv::typelib::kLibId, crv::typelib::kName, crv::typelib::kMajor, crv::typelib::kMinor, typeLibrary});
+        crv::RegisterLibrary(registry, library, typeLibrary);
         return 0;
     } catch (...) {
         return crv::ToResult(std::current_exception());
@@ -131,8 +105,7 @@ extern "C" __attribute__((visibility("default"))) int32_t DllRegisterServer() {
 extern "C" __attribute__((visibility("default"))) int32_t DllUnregisterServer() {
     try {
         crv::Registry registry;
-        for (const auto& c : crv::Classes()) registry.UnregisterClass(c.clsid);
-        registry.UnregisterTypeLib(crv::typelib::kLibId);
+        crv::UnregisterLibrary(registry);
         return 0;
     } catch (...) {
         return crv::ToResult(std::current_exception());

@@ -17,3 +17,5 @@ run_suite build
 echo "== sanitizer build (address, undefined, leaks) =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DCRV_SANITIZE=ON
+echo "== Windows build (mingw-w64), run under Wine =="
+bash scripts/test-windows.sh

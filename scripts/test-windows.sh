@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the component as a Windows library with mingw-w64 and runs its tests under Wine, in a
+# Wine prefix of its own (build-win/wineprefix), made afresh each run so that no registration
+# of an earlier run can hide a missing one.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Debug \
+  -DCRV_WERROR=ON "$@" >/dev/null
+cmake --build build-win -j"$(nproc)"
+rm -rf build-win/wineprefix
+# The tests share the prefix's registry: one at a time.
+ctest --test-dir build-win --output-on-failure -j1

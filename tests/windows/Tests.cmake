@@ -1,0 +1,40 @@
+# The Windows tests, run under Wine by ctest in the Windows build. The scripts that drive them
+# run on this machine: named by their path, since ctest would run a target through Wine.
+set(CRV_WINE_RUN ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine-run.sh)
+add_test(NAME windows_registration
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows/registration_test.py
+          ${CRV_WINE_RUN} $<TARGET_FILE:CRVAnchor> $<TARGET_FILE:crvcategories>
+          ${CMAKE_CURRENT_SOURCE_DIR}/registration/CRVAnchor.typelib.json ${CRV_WIN_GENERATED}/CRVAnchor.idl)
+set_tests_properties(windows_registration PROPERTIES ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+
+# The engine's own tests on this platform: the standalone host's objects built for Windows, the
+# engine, the runtime's values and errors, and the platform's regional settings.
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+add_library(crvhostobjects_win STATIC
+  support/Faults.cpp
+  support/MessageText.cpp
+  objects/Geometry.cpp
+  objects/PropertyBag.cpp
+  objects/SeriesData.cpp
+  objects/SheetIndex.cpp
+  standalone/host/CategoryRegistrar.cpp
+  standalone/host/Layout.cpp
+  standalone/host/Series.cpp
+  standalone/host/StandaloneHost.cpp)
+target_link_libraries(crvhostobjects_win PUBLIC crvanchor_core)
+crv_warnings(crvhostobjects_win)
+file(GLOB CRV_WIN_TEST_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_CURRENT_SOURCE_DIR}/tests/anchor/*.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tests/errors/*.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tests/com/variant_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows/*_test.cpp)
+add_executable(crv_win_tests ${CRV_WIN_TEST_SOURCES})
+target_include_directories(crv_win_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+target_compile_definitions(crv_win_tests PRIVATE CRV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+target_link_libraries(crv_win_tests PRIVATE crvhostobjects_win crvanchor_registration gtest_main gmock)
+target_link_options(crv_win_tests PRIVATE -static)
+crv_warnings(crv_win_tests)
+add_test(NAME windows_engine_tests COMMAND crv_win_tests --gtest_brief=1)
+set_tests_properties(windows_engine_tests PROPERTIES ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")

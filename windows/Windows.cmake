@@ -1,0 +1,81 @@
+# The Windows build: the component as the platform's in-process server, CRVAnchor.dll, with its
+# type library inside, and its tests, run under Wine. Included from the top-level file so that
+# the generated type-library sources are built here too.
+
+# The COM boundary: IDL, the C++ declarations widl makes of it, the type library and the
+# wrappers, all generated from the host's headers and the library's description.
+set(CRV_WIN_GENERATED ${CMAKE_CURRENT_BINARY_DIR}/generated-win)
+find_program(CRV_WIDL NAMES x86_64-w64-mingw32-widl widl REQUIRED)
+set(CRV_WIDL_INCLUDE /usr/include/wine/wine/windows CACHE PATH "Where widl finds the platform's IDL files")
+set(CRV_WIDL_LIBRARIES /usr/lib/x86_64-linux-gnu/wine/x86_64-windows CACHE PATH "Where widl finds stdole2.tlb")
+file(GLOB CRV_HOST_HEADERS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/host/*.h)
+list(SORT CRV_HOST_HEADERS)
+add_custom_command(
+  OUTPUT ${CRV_WIN_GENERATED}/CRVAnchor.idl ${CRV_WIN_GENERATED}/Boundary.h ${CRV_WIN_GENERATED}/Boundary.cpp
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CRV_WIN_GENERATED}
+  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/windows/boundary/gen_boundary.py
+          ${CMAKE_CURRENT_SOURCE_DIR}/registration/CRVAnchor.typelib.json ${CMAKE_CURRENT_SOURCE_DIR}/host/categories.tsv
+          ${CRV_WIN_GENERATED}/CRVAnchor.idl ${CRV_WIN_GENERATED}/Boundary.h ${CRV_WIN_GENERATED}/Boundary.cpp
+          ${CRV_HOST_HEADERS}
+  DEPENDS windows/boundary/gen_boundary.py registration/CRVAnchor.typelib.json host/categories.tsv ${CRV_HOST_HEADERS}
+  COMMENT "Generating the COM boundary")
+add_custom_command(
+  OUTPUT ${CRV_WIN_GENERATED}/CRVAnchorCom.h ${CRV_WIN_GENERATED}/CRVAnchor.tlb
+  COMMAND ${CRV_WIDL} -m64 -I${CRV_WIDL_INCLUDE} -h -o ${CRV_WIN_GENERATED}/CRVAnchorCom.h ${CRV_WIN_GENERATED}/CRVAnchor.idl
+  COMMAND ${CRV_WIDL} -m64 -I${CRV_WIDL_INCLUDE} -L${CRV_WIDL_LIBRARIES} -t -o ${CRV_WIN_GENERATED}/CRVAnchor.tlb
+          ${CRV_WIN_GENERATED}/CRVAnchor.idl
+  DEPENDS ${CRV_WIN_GENERATED}/CRVAnchor.idl
+  COMMENT "Compiling the type library")
+
+add_library(crvboundary STATIC
+  windows/boundary/Marshal.cpp
+  windows/platform/ClassLoader.cpp
+  windows/platform/PlatformClasses.cpp
+  ${CRV_WIN_GENERATED}/Boundary.cpp
+  ${CRV_WIN_GENERATED}/CRVAnchorCom.h
+  ${CRV_GENERATED}/CRVAnchorTypeLib.h)
+# widl's declarations are the platform's style, not ours: read as system headers.
+target_include_directories(crvboundary SYSTEM PUBLIC ${CRV_WIN_GENERATED})
+target_include_directories(crvboundary PUBLIC ${CRV_GENERATED})
+target_link_libraries(crvboundary PUBLIC crvanchor_core)
+crv_warnings(crvboundary)
+# The platform's interfaces have no virtual destructor by design: an object deletes itself in
+# Release. Every class that implements one would warn.
+target_compile_options(crvboundary PUBLIC -Wno-non-virtual-dtor)
+# The runtime asks the boundary for classes of other modules; the boundary is built on the runtime.
+target_link_libraries(crvcom PUBLIC crvboundary)
+
+# The component's classes and their registration.
+add_library(crvanchor_registration STATIC
+  registration/CategoryClasses.cpp
+  registration/LibraryObjects.cpp
+  registration/LibraryClasses.cpp
+  windows/platform/LibraryPath.cpp
+  windows/platform/VersionRecord.cpp
+  ${CRV_GENERATED}/CRVAnchorTypeLib.cpp)
+target_include_directories(crvanchor_registration PUBLIC ${CRV_GENERATED})
+target_link_libraries(crvanchor_registration PUBLIC crvanchor_core crvboundary)
+crv_warnings(crvanchor_registration)
+
+# The library: one file with its C++ runtime inside, its type library and version resource.
+configure_file(windows/component/CRVAnchor.rc ${CRV_WIN_GENERATED}/CRVAnchor.rc @ONLY)
+add_library(CRVAnchor SHARED
+  windows/component/Library.cpp
+  ${CRV_WIN_GENERATED}/CRVAnchor.rc
+  windows/component/CRVAnchor.def)
+set_target_properties(CRVAnchor PROPERTIES PREFIX "" OUTPUT_NAME CRVAnchor)
+set_source_files_properties(${CRV_WIN_GENERATED}/CRVAnchor.rc PROPERTIES OBJECT_DEPENDS ${CRV_WIN_GENERATED}/CRVAnchor.tlb)
+target_link_libraries(CRVAnchor PRIVATE crvanchor_registration)
+target_link_options(CRVAnchor PRIVATE -static -static-libgcc -static-libstdc++)
+crv_warnings(CRVAnchor)
+
+# A category listing through the platform's category manager.
+add_executable(crvcategories windows/tools/crvcategories_main.cpp)
+target_link_libraries(crvcategories PRIVATE crvcom)
+target_link_options(crvcategories PRIVATE -static)
+crv_warnings(crvcategories)
+
+if(CRV_BUILD_TESTS)
+  enable_testing()
+  include(tests/windows/Tests.cmake)
+endif()

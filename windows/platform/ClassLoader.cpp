@@ -1,0 +1,61 @@
+// Class objects from the platform: a class that no code of this module registered is created
+// by the platform's object runtime, from whatever server the system registry names, and used
+// through a proxy.
+#include "com/ClassTable.h"
+
+#include "com/FaultHook.h"
+#include "windows/boundary/Marshal.h"
+#include "windows/platform/PlatformClasses.h"
+#include "windows/platform/Text.h"
+
+namespace crv {
+
+namespace {
+
+class SystemClassFactory final : public ComObject<ClassFactory> {
+public:
+    explicit SystemClassFactory(const Guid& clsid) : clsid_(clsid) {}
+    void* CreateInstance(const Guid& iid) override {
+        FaultPoint("ClassTable.LoadLibrary");
+        IUnknown* created = nullptr;
+        const HRESULT hr = CoCreateInstance(win::ToGUID(clsid_), nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                            IID_IUnknown, reinterpret_cast<void**>(&created));
+        if (hr == REGDB_E_CLASSNOTREG) {
+            if (const ComPtr<Unknown> own = win::NewPlatformObject(clsid_)) {
+                void* p = own->QueryInterface(iid);
+                if (p == nullptr) Raise(hresult::kNoInterface, "CRVAnchor", "No such interface supported");
+                return p;
+            }
+        }
+        if (FAILED(hr)) {
+            Raise(static_cast<int32_t>(hr), "CRVAnchor",
+                  (hr == REGDB_E_CLASSNOTREG ? std::string("Class not registered: ")
+                                             : "The class " + clsid_.ToString() + " cannot be created: ") +
+                      (hr == REGDB_E_CLASSNOTREG ? clsid_.ToString()
+                                                 : win::SystemMessage(static_cast<unsigned long>(hr))));
+        }
+        const ComPtr<Unknown> object = win::TakeCom<Unknown>(created);
+        void* p = object->QueryInterface(iid);
+        if (p == nullptr) Raise(hresult::kNoInterface, "CRVAnchor", "No such interface supported");
+        return p;
+    }
+
+private:
+    Guid clsid_;
+};
+
+}  // namespace
+
+ComPtr<ClassFactory> ClassTable::FactoryFromRegistry(const Guid& clsid) {
+    return MakeCom<ClassFactory, SystemClassFactory>(clsid);
+}
+
+int ClassTable::FreeUnusedLibraries() {
+    CoFreeUnusedLibraries();
+    return 0;
+}
+
+// The platform loads and counts the libraries itself.
+int ClassTable::LoadedLibraryCount() const { return 0; }
+
+}  // namespace crv

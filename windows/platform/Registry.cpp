@@ -1,0 +1,436 @@
+// The class registry as the platform keeps it: the classes under CLSID and their programmatic
+// identifiers, the type libraries through the platform's own registration (which also enters
+// their interfaces, for calls between apartments) and the categories through its category
+// manager. A registry is named by its root: "HKEY_CLASSES_ROOT" for the machine as the
+// platform merges it, "HKEY_CURRENT_USER\Software\Classes" for one user.
+#include "com/Registry.h"
+
+#include "com/FaultHook.h"
+#include "errors/ComError.h"
+#include "windows/platform/Text.h"
+
+#include <windows.h>
+#include <comcat.h>
+#include <oleauto.h>
+
+#include <cstdlib>
+
+// windows.h spells our methods as the platform's wide window-class functions.
+#undef RegisterClass
+#undef UnregisterClass
+
+namespace crv {
+
+namespace {
+
+constexpr const char* kSource = "CRVAnchor.Registry";
+
+struct Root {
+    HKEY key;
+    std::wstring prefix;  // with a trailing backslash, or empty
+    bool per_user;
+};
+
+Root RootOf(const std::string& path) {
+    const std::wstring p = win::Wide(path);
+    auto starts = [&](const wchar_t* head) { return _wcsnicmp(p.c_str(), head, wcslen(head)) == 0; };
+    auto rest = [&](const wchar_t* head) {
+        std::wstring r = p.substr(wcslen(head));
+        while (!r.empty() && r.front() == L'\\') r.erase(r.begin());
+        if (!r.empty() && r.back() != L'\\') r += L'\\';
+        return r;
+    };
+    if (starts(L"HKEY_CLASSES_ROOT")) return {HKEY_CLASSES_ROOT, rest(L"HKEY_CLASSES_ROOT"), false};
+    if (starts(L"HKEY_CURRENT_USER")) return {HKEY_CURRENT_USER, rest(L"HKEY_CURRENT_USER"), true};
+    if (starts(L"HKEY_LOCAL_MACHINE")) return {HKEY_LOCAL_MACHINE, rest(L"HKEY_LOCAL_MACHINE"), false};
+    Raise(hresult::kRegistryRead, kSource,
+          "The registry " + path + " cannot be read: it is no root of the platform's registry.");
+}
+
+[[noreturn]] void Fail(const std::string& path, const std::string& key, LSTATUS status, bool writing) {
+    Raise(writing ? hresult::kRegistryWrite : hresult::kRegistryRead, kSource,
+          "The registry " + path + " cannot be " + (writing ? "written" : "read") + " at " + key + ": " +
+              win::SystemMessage(static_cast<unsigned long>(status)) + ".");
+}
+
+std::string Braced(const Guid& g) { return g.ToString(); }
+
+class Key {
+public:
+    Key() = default;
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    ~Key() {
+        if (key_ != nullptr) RegCloseKey(key_);
+    }
+    HKEY* Out() { return &key_; }
+    HKEY Get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+}  // namespace
+
+std::string Registry::DefaultPath() {
+    if (const char* explicit_path = std::getenv("CRVANCHOR_REGISTRY"); explicit_path != nullptr && *explicit_path) {
+        return explicit_path;
+    }
+    return "HKEY_CLASSES_ROOT";
+}
+
+Registry::Registry(const std::string& path, int busyTimeoutMs) : Registry(path, busyTimeoutMs, Access::Registration) {}
+
+Registry::Registry(const std::string& path, int /*busyTimeoutMs: the platform's registry locks itself*/, Access access)
+    : path_(path), access_(access) {
+    RootOf(path_);  // refuses a name that is no root before anything is done
+    has_tables_ = true;
+}
+
+std::unique_ptr<Registry> Registry::OpenIfExists(const std::string& path, int busyTimeoutMs) {
+    return std::unique_ptr<Registry>(new Registry(path, busyTimeoutMs, Access::Lookup));
+}
+
+Registry::~Registry() = default;
+
+namespace {
+
+void SetValue(const std::string& path, const Root& root, const std::string& key, const char* name,
+              const std::string& value) {
+    FaultPoint("Registry.Write");
+    const std::wstring full = root.prefix + win::Wide(key);
+    Key k;
+    LSTATUS s = RegCreateKeyExW(root.key, full.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.Out(), nullptr);
+    if (s != ERROR_SUCCESS) Fail(path, key, s, true);
+    const std::wstring v = win::Wide(value);
+    const std::wstring n = name != nullptr ? win::Wide(name) : std::wstring();
+    s = RegSetValueExW(k.Get(), name != nullptr ? n.c_str() : nullptr, 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(v.c_str()), static_cast<DWORD>((v.size() + 1) * sizeof(wchar_t)));
+    if (s != ERROR_SUCCESS) Fail(path, key, s, true);
+}
+
+std::optional<std::string> GetValue(const std::string& path, const Root& root, const std::string& key,
+                                    const char* name) {
+    const std::wstring full = root.prefix + win::Wide(key);
+    const std::wstring n = name != nullptr ? win::Wide(name) : std::wstring();
+    DWORD bytes = 0;
+    LSTATUS s = RegGetValueW(root.key, full.c_str(), name != nullptr ? n.c_str() : nullptr, RRF_RT_REG_SZ, nullptr,
+                             nullptr, &bytes);
+    if (s == ERROR_FILE_NOT_FOUND || s == ERROR_PATH_NOT_FOUND) return std::nullopt;
+    if (s != ERROR_SUCCESS) Fail(path, key, s, false);
+    std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
+    s = RegGetValueW(root.key, full.c_str(), name != nullptr ? n.c_str() : nullptr, RRF_RT_REG_SZ, nullptr,
+                     value.data(), &bytes);
+    if (s != ERROR_SUCCESS) Fail(path, key, s, false);
+    value.resize(wcslen(value.c_str()));
+    return win::Narrow(value);
+}
+
+void DeleteTree(const std::string& path, const Root& root, const std::string& key) {
+    FaultPoint("Registry.Write");
+    const std::wstring full = root.prefix + win::Wide(key);
+    const LSTATUS s = RegDeleteTreeW(root.key, full.c_str());
+    if (s == ERROR_SUCCESS) RegDeleteKeyW(root.key, full.c_str());
+    if (s != ERROR_SUCCESS && s != ERROR_FILE_NOT_FOUND && s != ERROR_PATH_NOT_FOUND) Fail(path, key, s, true);
+}
+
+// The platform's component category manager, as its two faces.
+template <class I>
+I* CategoryManager(const IID& iid) {
+    I* manager = nullptr;
+    const HRESULT hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, iid,
+                                        reinterpret_cast<void**>(&manager));
+    if (FAILED(hr)) {
+        Raise(static_cast<int32_t>(hr), kSource,
+              "The platform's component category manager cannot be reached: " +
+                  win::SystemMessage(static_cast<unsigned long>(hr)) + ".");
+    }
+    return manager;
+}
+
+GUID ToGUID(const Guid& g) {
+    GUID out;
+    out.Data1 = g.data1;
+    out.Data2 = g.data2;
+    out.Data3 = g.data3;
+    for (size_t i = 0; i < 8; ++i) out.Data4[i] = g.data4[i];
+    return out;
+}
+
+Guid FromGUID(const GUID& g) {
+    Guid out;
+    out.data1 = g.Data1;
+    out.data2 = g.Data2;
+    out.data3 = g.Data3;
+    for (size_t i = 0; i < 8; ++i) out.data4[i] = g.Data4[i];
+    return out;
+}
+
+// The thread's platform object runtime for the length of a call, where the caller has none.
+class ComScope {
+public:
+    ComScope() : started_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~ComScope() {
+        if (started_) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    bool started_;
+};
+
+}  // namespace
+
+void Registry::RegisterClass(const ClassRegistration& entry) {
+    const Root root = RootOf(path_);
+    const std::string clsid = "CLSID\\" + Braced(entry.clsid);
+    UnregisterClass(entry.clsid);
+    SetValue(path_, root, clsid, nullptr, entry.description);
+    SetValue(path_, root, clsid + "\\InprocServer32", nullptr, entry.library_path);
+    SetValue(path_, root, clsid + "\\InprocServer32", "ThreadingModel", entry.threading_model);
+    if (!entry.progid.empty()) {
+        SetValue(path_, root, clsid + "\\ProgID", nullptr, entry.progid);
+        SetValue(path_, root, entry.progid, nullptr, entry.description);
+        SetValue(path_, root, entry.progid + "\\CLSID", nullptr, Braced(entry.clsid));
+    }
+    if (entry.typelib != Guid{}) SetValue(path_, root, clsid + "\\TypeLib", nullptr, Braced(entry.typelib));
+}
+
+void Registry::UnregisterClass(const Guid& clsid) {
+    const Root root = RootOf(path_);
+    const std::string key = "CLSID\\" + Braced(clsid);
+    // The identifier goes only while it still names this class.
+    if (auto progid = GetValue(path_, root, key + "\\ProgID", nullptr)) {
+        if (GetValue(path_, root, *progid + "\\CLSID", nullptr) == Braced(clsid)) DeleteTree(path_, root, *progid);
+    }
+    DeleteTree(path_, root, key);
+}
+
+std::optional<ClassRegistration> Registry::FindClass(const Guid& clsid) const {
+    const Root root = RootOf(path_);
+    const std::string key = "CLSID\\" + Braced(clsid);
+    auto library = GetValue(path_, root, key + "\\InprocServer32", nullptr);
+    if (!library) return std::nullopt;
+    ClassRegistration r;
+    r.clsid = clsid;
+    r.library_path = *library;
+    r.progid = GetValue(path_, root, key + "\\ProgID", nullptr).value_or("");
+    r.threading_model = GetValue(path_, root, key + "\\InprocServer32", "ThreadingModel").value_or("");
+    if (auto lib = GetValue(path_, root, key + "\\TypeLib", nullptr)) r.typelib = Guid::Parse(*lib).value_or(Guid{});
+    r.description = GetValue(path_, root, key, nullptr).value_or("");
+    return r;
+}
+
+std::optional<Guid> Registry::ClsidFromProgId(const std::string& progid) const {
+    if (progid.empty()) return std::nullopt;
+    auto text = GetValue(path_, RootOf(path_), progid + "\\CLSID", nullptr);
+    if (!text) return std::nullopt;
+    return Guid::Parse(*text);
+}
+
+std::vector<ClassRegistration> Registry::Classes() const {
+    const Root root = RootOf(path_);
+    std::vector<ClassRegistration> out;
+    Key k;
+    if (RegOpenKeyExW(root.key, (root.prefix + L"CLSID").c_str(), 0, KEY_READ, k.Out()) != ERROR_SUCCESS) return out;
+    wchar_t name[64];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 64;
+        const LSTATUS s = RegEnumKeyExW(k.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (s == ERROR_NO_MORE_ITEMS) break;
+        if (s != ERROR_SUCCESS) continue;
+        if (auto g = Guid::Parse(win::Narrow(name))) {
+            if (auto r = FindClass(*g)) out.push_back(*r);
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// The interfaces of a type library that the platform's marshaler carries between threads.
+std::vector<std::pair<Guid, std::string>> MarshaledInterfaces(ITypeLib* library) {
+    std::vector<std::pair<Guid, std::string>> out;
+    for (UINT i = 0, n = library->GetTypeInfoCount(); i < n; ++i) {
+        ITypeInfo* info = nullptr;
+        if (FAILED(library->GetTypeInfo(i, &info))) continue;
+        TYPEATTR* attr = nullptr;
+        if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+            const bool marshaled = (attr->typekind == TKIND_INTERFACE || attr->typekind == TKIND_DISPATCH) &&
+                                   (attr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION)) != 0;
+            if (marshaled) {
+                BSTR name = nullptr;
+                info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
+                out.emplace_back(FromGUID(attr->guid), name != nullptr ? win::Narrow(name) : std::string());
+                SysFreeString(name);
+            }
+            info->ReleaseTypeAttr(attr);
+        }
+        info->Release();
+    }
+    return out;
+}
+
+ITypeLib* LoadLibraryOf(const std::string& path) {
+    ITypeLib* library = nullptr;
+    const HRESULT hr = LoadTypeLibEx(win::Wide(path).c_str(), REGKIND_NONE, &library);
+    if (FAILED(hr)) {
+        Raise(static_cast<int32_t>(hr), kSource,
+              "The type library " + path + " cannot be loaded: " + win::SystemMessage(static_cast<unsigned long>(hr)) +
+                  ".");
+    }
+    return library;
+}
+
+constexpr const char* kAutomationMarshaler = "{00020424-0000-0000-C000-000000000046}";
+
+}  // namespace
+
+// For the machine through the platform's own registration. For one user the same keys are
+// written under the user's classes: the platform's per-user call is not available everywhere,
+// and where it falls back it writes for the machine.
+void Registry::RegisterTypeLib(const TypeLibRegistration& entry) {
+    FaultPoint("Registry.Write");
+    ComScope com;
+    ITypeLib* library = LoadLibraryOf(entry.path);
+    const Root root = RootOf(path_);
+    HRESULT hr = S_OK;
+    if (!root.per_user) {
+        std::wstring path = win::Wide(entry.path);
+        hr = ::RegisterTypeLib(library, path.data(), nullptr);
+    } else {
+        try {
+            const std::string version = std::to_string(entry.major) + "." + std::to_string(entry.minor);
+            const std::string base = "TypeLib\\" + Braced(entry.libid) + "\\" + version;
+            const std::string folder = entry.path.substr(0, entry.path.find_last_of("\\/"));
+            SetValue(path_, root, base, nullptr, entry.name);
+            SetValue(path_, root, base + "\\FLAGS", nullptr, "0");
+            SetValue(path_, root, base + "\\HELPDIR", nullptr, folder);
+            SetValue(path_, root, base + "\\0\\win64", nullptr, entry.path);
+            for (const auto& [iid, name] : MarshaledInterfaces(library)) {
+                const std::string key = "Interface\\" + Braced(iid);
+                SetValue(path_, root, key, nullptr, name);
+                SetValue(path_, root, key + "\\ProxyStubClsid32", nullptr, kAutomationMarshaler);
+                SetValue(path_, root, key + "\\TypeLib", nullptr, Braced(entry.libid));
+                SetValue(path_, root, key + "\\TypeLib", "Version", version);
+            }
+        } catch (...) {
+            library->Release();
+            throw;
+        }
+    }
+    library->Release();
+    if (FAILED(hr)) {
+        Raise(static_cast<int32_t>(hr), kSource,
+              "The type library " + entry.path +
+                  " cannot be registered: " + win::SystemMessage(static_cast<unsigned long>(hr)) + ".");
+    }
+}
+
+void Registry::UnregisterTypeLib(const Guid& libid) {
+    const auto found = FindTypeLib(libid);
+    if (!found) return;
+    FaultPoint("Registry.Write");
+    ComScope com;
+    const Root root = RootOf(path_);
+    if (root.per_user) {
+        // The interfaces the library registered, then the library; a library file already gone
+        // leaves its interfaces to be found by their type-library entry.
+        ITypeLib* library = nullptr;
+        if (SUCCEEDED(LoadTypeLibEx(win::Wide(found->path).c_str(), REGKIND_NONE, &library))) {
+            for (const auto& [iid, name] : MarshaledInterfaces(library)) {
+                if (GetValue(path_, root, "Interface\\" + Braced(iid) + "\\TypeLib", nullptr) == Braced(libid)) {
+                    DeleteTree(path_, root, "Interface\\" + Braced(iid));
+                }
+            }
+            library->Release();
+        }
+        DeleteTree(path_, root, "TypeLib\\" + Braced(libid));
+        return;
+    }
+    const HRESULT hr = ::UnRegisterTypeLib(ToGUID(libid), static_cast<WORD>(found->major),
+                                           static_cast<WORD>(found->minor), 0, SYS_WIN64);
+    if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS) {
+        Raise(static_cast<int32_t>(hr), kSource,
+              "The type library " + libid.ToString() +
+                  " cannot be unregistered: " + win::SystemMessage(static_cast<unsigned long>(hr)) + ".");
+    }
+}
+
+std::optional<TypeLibRegistration> Registry::FindTypeLib(const Guid& libid) const {
+    const Root root = RootOf(path_);
+    const std::string base = "TypeLib\\" + Braced(libid);
+    Key k;
+    if (RegOpenKeyExW(root.key, (root.prefix + win::Wide(base)).c_str(), 0, KEY_READ, k.Out()) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    wchar_t version[32];
+    DWORD length = 32;
+    if (RegEnumKeyExW(k.Get(), 0, version, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    TypeLibRegistration r;
+    r.libid = libid;
+    const std::string v = win::Narrow(version);
+    const size_t dot = v.find('.');
+    r.major = std::atoi(v.substr(0, dot).c_str());
+    r.minor = dot == std::string::npos ? 0 : static_cast<int>(std::strtol(v.substr(dot + 1).c_str(), nullptr, 16));
+    r.name = GetValue(path_, root, base + "\\" + v, nullptr).value_or("");
+    r.path = GetValue(path_, root, base + "\\" + v + "\\0\\win64", nullptr).value_or("");
+    return r;
+}
+
+void Registry::AddClassToCategory(const Guid& category, const Guid& clsid) {
+    if (!FindClass(clsid)) {
+        Raise(hresult::kClassNotRegistered, kSource,
+              "The class " + clsid.ToString() + " is not registered in " + path_ + ".");
+    }
+    FaultPoint("Registry.Write");
+    ComScope com;
+    ICatRegister* manager = CategoryManager<ICatRegister>(IID_ICatRegister);
+    GUID cat = ToGUID(category);
+    const HRESULT hr = manager->RegisterClassImplCategories(ToGUID(clsid), 1, &cat);
+    manager->Release();
+    if (FAILED(hr)) {
+        Raise(static_cast<int32_t>(hr), kSource,
+              "The class " + clsid.ToString() + " cannot be entered in category " + category.ToString() + ": " +
+                  win::SystemMessage(static_cast<unsigned long>(hr)) + ".");
+    }
+}
+
+void Registry::RemoveClassFromCategory(const Guid& category, const Guid& clsid) {
+    FaultPoint("Registry.Write");
+    ComScope com;
+    ICatRegister* manager = CategoryManager<ICatRegister>(IID_ICatRegister);
+    GUID cat = ToGUID(category);
+    const HRESULT hr = manager->UnRegisterClassImplCategories(ToGUID(clsid), 1, &cat);
+    manager->Release();
+    if (FAILED(hr)) {
+        Raise(static_cast<int32_t>(hr), kSource,
+              "The class " + clsid.ToString() + " cannot be removed from category " + category.ToString() + ": " +
+                  win::SystemMessage(static_cast<unsigned long>(hr)) + ".");
+    }
+    // The platform keeps an emptied "Implemented Categories" key; it goes with the last entry.
+    const Root root = RootOf(path_);
+    const std::wstring implemented = root.prefix + L"CLSID\\" + win::Wide(Braced(clsid)) + L"\\Implemented Categories";
+    RegDeleteKeyW(root.key, implemented.c_str());
+}
+
+std::vector<Guid> Registry::ClassesInCategory(const Guid& category) const {
+    ComScope com;
+    ICatInformation* manager = CategoryManager<ICatInformation>(IID_ICatInformation);
+    GUID cat = ToGUID(category);
+    IEnumCLSID* classes = nullptr;
+    std::vector<Guid> out;
+    if (SUCCEEDED(manager->EnumClassesOfCategories(1, &cat, static_cast<ULONG>(-1), nullptr, &classes))) {
+        GUID g;
+        ULONG fetched = 0;
+        while (classes->Next(1, &g, &fetched) == S_OK && fetched == 1) out.push_back(FromGUID(g));
+        classes->Release();
+    }
+    manager->Release();
+    return out;
+}
+
+}  // namespace crv
