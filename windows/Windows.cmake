@@ -57,15 +57,19 @@ target_include_directories(crvanchor_registration PUBLIC ${CRV_GENERATED})
 target_link_libraries(crvanchor_registration PUBLIC crvanchor_core crvboundary)
 crv_warnings(crvanchor_registration)
 
+# The property page over the platform's own controls.
+include(windows/page/Page.cmake)
+
 # The library: one file with its C++ runtime inside, its type library and version resource.
 configure_file(windows/component/CRVAnchor.rc ${CRV_WIN_GENERATED}/CRVAnchor.rc @ONLY)
 add_library(CRVAnchor SHARED
   windows/component/Library.cpp
+  ${CRV_GENERATED}/LibraryPropertyPage.h
   ${CRV_WIN_GENERATED}/CRVAnchor.rc
   windows/component/CRVAnchor.def)
 set_target_properties(CRVAnchor PROPERTIES PREFIX "" OUTPUT_NAME CRVAnchor)
 set_source_files_properties(${CRV_WIN_GENERATED}/CRVAnchor.rc PROPERTIES OBJECT_DEPENDS ${CRV_WIN_GENERATED}/CRVAnchor.tlb)
-target_link_libraries(CRVAnchor PRIVATE crvanchor_registration)
+target_link_libraries(CRVAnchor PRIVATE crvanchor_registration crvanchor_propertypage)
 target_link_options(CRVAnchor PRIVATE -static -static-libgcc -static-libstdc++)
 crv_warnings(CRVAnchor)
 
@@ -78,4 +82,5 @@ crv_warnings(crvcategories)
 if(CRV_BUILD_TESTS)
   enable_testing()
   include(tests/windows/Tests.cmake)
+  include(tests/windows/page/PageTests.cmake)
 endif()
