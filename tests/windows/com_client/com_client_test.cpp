@@ -1,0 +1,244 @@
+// A program that hosts the standalone host's objects calls the component through the platform's
+// object runtime: the manager comes from the registered library, the host's classes are offered
+// to the process, and every call crosses real COM both ways.
+#include "CRVAnchorCom.h"
+#include "CRVAnchorTypeLib.h"
+#include "anchor/AnchorRecord.h"
+#include "objects/GenericObjects.h"
+#include "standalone/host/StandaloneHost.h"
+#include "windows/boundary/ClassObject.h"
+#include "windows/boundary/Marshal.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace crv {
+namespace {
+
+using objects::Rect;
+using standalone::StandaloneHost;
+
+template <class C>
+struct Owned {
+    C* p = nullptr;
+    ~Owned() {
+        if (p != nullptr) p->Release();
+    }
+    C* operator->() const { return p; }
+    void** Out() { return reinterpret_cast<void**>(&p); }
+};
+
+class ComClientTest : public ::testing::Test {
+protected:
+    ComClientTest() {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        // The host's classes, offered to the process as a running application offers them.
+        for (const Guid& id : {clsid::HostApplication, clsid::PropertyBag, clsid::Envelope, clsid::Polygon,
+                               clsid::GeometryPoint, clsid::ObjectCopier, clsid::HostUID, clsid::MapSeriesFrame,
+                               clsid::ActiveLayoutInfo, clsid::SeriesLayoutInfo, clsid::SectionTemplateInfo}) {
+            if (!ClassTable::Instance().IsRegistered(id)) continue;
+            IClassFactory* object = win::NewClassObject(id, [id] { return CreateObject<Unknown>(id); });
+            DWORD cookie = 0;
+            EXPECT_EQ(CoRegisterClassObject(win::ToGUID(id), object, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
+                      S_OK);
+            object->Release();
+            cookies_.push_back(cookie);
+        }
+        const HRESULT hr = CoCreateInstance(win::ToGUID(typelib::kClsidCRVAnchorManager), nullptr, CLSCTX_INPROC_SERVER,
+                                            win::ToGUID(crv::_CRVAnchorManager::IID), manager_.Out());
+        EXPECT_EQ(hr, S_OK) << "the library is not registered";
+    }
+    ~ComClientTest() override {
+        for (DWORD cookie : cookies_) CoRevokeClassObject(cookie);
+    }
+
+    ICrvLayoutElement* Out(const ComPtr<LayoutElement>& element) {
+        held_.push_back(win::Outgoing(ComPtr<Unknown>(element), LayoutElement::IID));
+        return static_cast<ICrvLayoutElement*>(held_.back());
+    }
+
+    // The record the library makes, given through the library to the element.
+    ComPtr<PropertyBag> GiveRecord(const ComPtr<LayoutElement>& element, const std::map<std::string, Variant>& keys) {
+        ICrvPropertyBag* bag = nullptr;
+        EXPECT_EQ(manager_->MakeAnchorProperties(&bag), S_OK);
+        const ComPtr<PropertyBag> record = win::TakeCom<PropertyBag>(bag);
+        for (const auto& [k, v] : keys) record->SetProperty(k, v);
+        ICrvPropertyBag* back = win::ToCom<ICrvPropertyBag>(record);
+        EXPECT_EQ(manager_->AddAnchorProperties(Out(element), back), S_OK);
+        back->Release();
+        return record;
+    }
+
+    StandaloneHost host_;
+    Owned<::_CRVAnchorManager> manager_;
+    std::vector<DWORD> cookies_;
+    std::vector<IUnknown*> held_;
+
+public:
+    void TearDown() override {
+        for (IUnknown* p : held_) p->Release();
+    }
+};
+
+TEST_F(ComClientTest, ObjectsKeepTheirIdentityAcrossTheBoundary) {
+    // The record is made by the library through the host's class: what comes back is the
+    // host's own bag, not a wrapper of a wrapper.
+    ICrvPropertyBag* bag = nullptr;
+    ASSERT_EQ(manager_->MakeAnchorProperties(&bag), S_OK);
+    const ComPtr<PropertyBag> record = win::TakeCom<PropertyBag>(bag);
+    EXPECT_TRUE(ComPtr<objects::BagContents>::Query(record)) << "the bag came back as a proxy";
+    // The same object goes out as the same COM identity, whatever is asked of it.
+    IUnknown* a = win::Outgoing(ComPtr<Unknown>(record), Unknown::IID);
+    IUnknown* b = win::Outgoing(ComPtr<Unknown>(record), PropertyBag::IID);
+    IUnknown* b_identity = nullptr;
+    b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&b_identity));
+    EXPECT_EQ(a, b_identity);
+    for (IUnknown* p : {a, b, b_identity}) p->Release();
+    // And the library's manager comes in once, as one proxy.
+    EXPECT_EQ(win::Incoming(manager_.p).Get(), win::Incoming(manager_.p).Get());
+}
+
+TEST_F(ComClientTest, TheLibraryPlacesAnElementAsTheEngineDoesInProcess) {
+    struct Case {
+        int16_t from;  // point codes: 2 top right, 6 bottom left, 4 centre
+        int16_t to;
+        double h, v;
+        int32_t page;
+    };
+    for (const Case& c : {Case{2, 2, -0.5, -0.25, 1}, Case{6, 6, 0.2, 0.3, 2}, Case{4, 4, 0, 0, 3}}) {
+        SCOPED_TRACE(kPointLabels[static_cast<size_t>(c.from)]);
+        const std::map<std::string, Variant> keys = {{key::AnchorElement, true},
+                                                     {key::AnchorFromAll, c.from},
+                                                     {key::AnchorToAll, c.to},
+                                                     {key::HDistanceAll, c.h},
+                                                     {key::VDistanceAll, c.v}};
+        // Through the library.
+        const auto element =
+            host_.AddText(std::string("Title ") + kPointLabels[static_cast<size_t>(c.from)], Rect{1, 1, 3, 1.5});
+        GiveRecord(element, keys);
+        ASSERT_EQ(manager_->SetAnchorElement(Out(element)), S_OK);
+        LONG page = c.page;
+        ASSERT_EQ(manager_->AnchorElement(&page), S_OK);
+        // The engine linked into this program, on a twin.
+        const auto twin =
+            host_.AddText(std::string("Twin ") + kPointLabels[static_cast<size_t>(c.from)], Rect{1, 1, 3, 1.5});
+        auto local = MakeCom<crv::_CRVAnchorManager, CRVAnchorManager>();
+        auto record = local->MakeAnchorProperties();
+        for (const auto& [k, v] : keys) record->SetProperty(k, v);
+        local->AddAnchorProperties(twin, record);
+        local->SetAnchorElement(twin);
+        local->AnchorElement(c.page);
+        EXPECT_EQ(StandaloneHost::BoundsOf(element), StandaloneHost::BoundsOf(twin));
+        EXPECT_NE(StandaloneHost::BoundsOf(element), (Rect{1, 1, 3, 1.5}));
+        short priority = -1;
+        ASSERT_EQ(manager_->AnchorPriority(Out(element), &priority), S_OK);
+        EXPECT_EQ(priority, local->AnchorPriority(twin));
+    }
+}
+
+TEST_F(ComClientTest, LateBoundCallsTakeScriptArgumentsAndRefuseBadOnes) {
+    const auto element = host_.AddText("Note", Rect{1, 1, 2, 2});
+    GiveRecord(element, {{key::AnchorElement, true}, {key::AnchorPriority, int16_t{2}}});
+    Owned<IDispatch> dispatch;
+    ASSERT_EQ(manager_->QueryInterface(IID_IDispatch, dispatch.Out()), S_OK);
+    auto id = [&](const wchar_t* name) {
+        DISPID out = 0;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+        const HRESULT hr = dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &out);
+        return hr == S_OK ? out : static_cast<DISPID>(hr);
+    };
+    EXPECT_EQ(id(L"anchorPRIORITY"), 4);  // names compare without regard to case
+    EXPECT_EQ(id(L"NoSuchMember"), DISP_E_UNKNOWNNAME);
+
+    // A script passes its variables by reference, as variants.
+    auto call = [&](DISPID member, std::vector<VARIANT> args, VARIANT* result) {
+        std::vector<VARIANT> refs(args.size());
+        for (size_t i = 0; i < args.size(); ++i) {
+            V_VT(&refs[i]) = VT_BYREF | VT_VARIANT;
+            V_VARIANTREF(&refs[i]) = &args[i];
+        }
+        DISPPARAMS params{refs.data(), nullptr, static_cast<UINT>(refs.size()), 0};
+        EXCEPINFO exception{};
+        UINT bad = 0;
+        const HRESULT hr = dispatch->Invoke(member, IID_NULL, 0, DISPATCH_METHOD, &params, result, &exception, &bad);
+        for (VARIANT& v : args) VariantClear(&v);
+        return hr;
+    };
+    VARIANT element_arg;
+    V_VT(&element_arg) = VT_DISPATCH;
+    V_DISPATCH(&element_arg) = static_cast<IDispatch*>(Out(element));
+    V_DISPATCH(&element_arg)->AddRef();
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(call(4, {element_arg}, &result), S_OK);
+    EXPECT_EQ(V_VT(&result), VT_I2);
+    EXPECT_EQ(V_I2(&result), 2);
+
+    // AnchorElement(PageNumber) takes its page by reference, typed.
+    GiveRecord(element, {{key::AnchorElement, true}, {key::AnchorFromAll, int16_t{0}}, {key::AnchorToAll, int16_t{0}}});
+    ASSERT_EQ(manager_->SetAnchorElement(Out(element)), S_OK);
+    VARIANT page;
+    V_VT(&page) = VT_I4;
+    V_I4(&page) = 2;
+    EXPECT_EQ(call(5, {page}, nullptr), S_OK);
+    EXPECT_EQ(StandaloneHost::BoundsOf(element).xmin, 0);
+
+    struct Bad {
+        DISPID member;
+        std::vector<VARIANT> args;
+        HRESULT expected;
+    };
+    VARIANT text;
+    V_VT(&text) = VT_BSTR;
+    V_BSTR(&text) = SysAllocString(L"not an element");
+    for (Bad& b : std::vector<Bad>{{4, {text}, DISP_E_TYPEMISMATCH}, {4, {}, DISP_E_BADPARAMCOUNT}}) {
+        EXPECT_EQ(call(b.member, b.args, nullptr), b.expected);
+    }
+}
+
+TEST_F(ComClientTest, ErrorsCrossAsErrorObjects) {
+    // An object that is no element, where the library wants one: refused by the boundary with
+    // the platform's result and an error object that says so.
+    ICrvPropertyBag* bag = nullptr;
+    ASSERT_EQ(manager_->MakeAnchorProperties(&bag), S_OK);
+    VARIANT_BOOL is = VARIANT_TRUE;
+    EXPECT_EQ(manager_->IsAnchorElement(reinterpret_cast<ICrvLayoutElement*>(bag), &is), E_NOINTERFACE);
+    bag->Release();
+    IErrorInfo* info = nullptr;
+    ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+    BSTR description = nullptr;
+    info->GetDescription(&description);
+    info->Release();
+    EXPECT_EQ(win::TakeBstr(description), "No such interface supported");
+    Owned<ISupportErrorInfo> supports;
+    ASSERT_EQ(manager_->QueryInterface(IID_ISupportErrorInfo, supports.Out()), S_OK);
+    EXPECT_EQ(supports->InterfaceSupportsErrorInfo(win::ToGUID(crv::_CRVAnchorManager::IID)), S_OK);
+
+    // Our own numbers go out in the control facility, as scripts show them, and come back in
+    // through a proxy as the same number, source and text.
+    class Failing final : public ComObject<HostUID> {
+    public:
+        void SetValue(const std::string&) override { Raise(13, "TestHost", "Type mismatch"); }
+        std::string Value() override { return {}; }
+    };
+    const ComPtr<HostUID> failing = MakeCom<HostUID, Failing>();
+    ICrvHostUID* out = win::ToCom<ICrvHostUID>(failing);
+    BSTR value = SysAllocString(L"x");
+    const HRESULT hr = out->SetValue(value);
+    SysFreeString(value);
+    out->Release();
+    EXPECT_EQ(hr, static_cast<HRESULT>(0x800A000Du));
+    try {
+        win::Check(hr, "HostUID.SetValue");  // what every proxy does with a failed call
+        ADD_FAILURE() << "no error raised";
+    } catch (const ComError& e) {
+        EXPECT_EQ(e.Number(), 13);
+        EXPECT_EQ(e.Source(), "TestHost");
+        EXPECT_EQ(e.Description(), "Type mismatch");
+    }
+}
+
+}  // namespace
+}  // namespace crv
