@@ -32,7 +32,10 @@ file(GLOB CRV_WIN_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows/*_test.cpp)
 add_executable(crv_win_tests ${CRV_WIN_TEST_SOURCES})
 target_include_directories(crv_win_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-target_compile_definitions(crv_win_tests PRIVATE CRV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+# Paths as the tests see them under Wine, through its drive for the root folder.
+target_compile_definitions(crv_win_tests PRIVATE CRV_SOURCE_DIR="Z:${PROJECT_SOURCE_DIR}"
+  CRV_WIN_LIBRARY="Z:$<TARGET_FILE:CRVAnchor>")
+add_dependencies(crv_win_tests CRVAnchor)
 target_link_libraries(crv_win_tests PRIVATE crvhostobjects_win crvanchor_registration gtest_main gmock)
 target_link_options(crv_win_tests PRIVATE -static)
 crv_warnings(crv_win_tests)

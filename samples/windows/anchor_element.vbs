@@ -1,0 +1,46 @@
+' Anchors the north arrow of the sample map book from a script, through the component's
+' manager, in a running application that offers its layout (here the test host).
+'   cscript //nologo anchor_element.vbs
+Option Explicit
+Dim app, layout, element, arrow, manager, box, page
+
+Set app = CreateObject("CRVAnchorTestHost.Application")
+Set layout = app.Document.PageLayout
+layout.Reset
+Set element = layout.Next
+Do Until element Is Nothing
+    If element.Name = "North Arrow" Then Set arrow = element
+    Set element = layout.Next
+Loop
+
+Set manager = CreateObject("CRVAnchor.CRVAnchorManager")
+WScript.Echo "North Arrow anchored: " & manager.IsAnchorElement(arrow) & ", priority " & manager.AnchorPriority(arrow)
+
+' Where the arrow stands, in page units.
+Function Where(item)
+    Set box = CreateObject("CRVAnchorTestHost.Envelope")
+    item.QueryBounds app.Document.ActiveView.ScreenDisplay, box
+    Where = FormatNumber(box.XMin, 3) & ", " & FormatNumber(box.YMin, 3) & " to " & _
+            FormatNumber(box.XMax, 3) & ", " & FormatNumber(box.YMax, 3)
+End Function
+
+WScript.Echo "Before: " & Where(arrow)
+manager.SetAnchorElement arrow
+page = 1
+manager.AnchorElement page
+WScript.Echo "Page 1: " & Where(arrow)
+
+' A manager without an element reports the error itself (on the console, or in a message box
+' in a windowed program) and returns.
+manager.Reset
+manager.AnchorElement page
+WScript.Echo "After the report the script goes on."
+
+' An error raised to the script: the number, source and text as the component gives them.
+On Error Resume Next
+arrow.QueryBounds Nothing, Nothing
+WScript.Echo "Error " & Err.Number & " from " & Err.Source & ": " & Err.Description
+Err.Clear
+' A value of the wrong kind is refused before the component runs.
+manager.AnchorPriority "North Arrow"
+WScript.Echo "Error " & Err.Number & ": " & Err.Description
