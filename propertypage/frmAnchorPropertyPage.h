@@ -33,7 +33,8 @@ public:
     ComPtr<PropertyPageSite> PageSite;
     bool PageDirty = false;
 
-    // The window, created with its controls on first use.
+    // The window, created with its controls on first use: the toolkit's own, and the backend's
+    // view of it (size, handle, controls).
     controls::NativeWindow Window() { return View().Window(); }
     controls::FormWindow& View();
     bool IsLoaded() const { return window_ != nullptr; }
