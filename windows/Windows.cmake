@@ -28,6 +28,7 @@ add_custom_command(
   COMMENT "Compiling the type library")
 
 add_library(crvboundary STATIC
+  windows/boundary/ClassObject.cpp
   windows/boundary/Marshal.cpp
   windows/platform/ClassLoader.cpp
   windows/platform/PlatformClasses.cpp

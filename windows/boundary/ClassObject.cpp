@@ -1,0 +1,74 @@
+#include "windows/boundary/ClassObject.h"
+
+#include "windows/boundary/Marshal.h"
+
+#include <atomic>
+
+namespace crv::win {
+
+namespace {
+
+// Live class objects and server locks together.
+std::atomic<long> g_in_use{0};
+
+class ClassObject final : public IClassFactory {
+public:
+    ClassObject(const Guid& clsid, ObjectMaker maker) : clsid_(clsid), maker_(std::move(maker)) { ++g_in_use; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (out == nullptr) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+            *out = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG r = --refs_;
+        if (r == 0) delete this;
+        return r;
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = nullptr;
+        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+        return Guard(clsid_, [&] {
+            IUnknown* object = Outgoing(maker_(), Unknown::IID);
+            const HRESULT hr = object->QueryInterface(riid, out);
+            object->Release();
+            if (FAILED(hr)) Raise(hr, "CRVAnchor", "No such interface supported");
+        });
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        if (lock) {
+            ++g_in_use;
+        } else {
+            --g_in_use;
+        }
+        return S_OK;
+    }
+
+private:
+    ~ClassObject() { --g_in_use; }
+    Guid clsid_;
+    ObjectMaker maker_;
+    std::atomic<ULONG> refs_{0};
+};
+
+}  // namespace
+
+HRESULT GetClassObject(const Guid& clsid, ObjectMaker maker, REFIID iid, void** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    auto* object = new ClassObject(clsid, std::move(maker));
+    object->AddRef();
+    const HRESULT hr = object->QueryInterface(iid, out);
+    object->Release();
+    return hr;
+}
+
+bool ClassObjectsInUse() { return g_in_use != 0; }
+
+}  // namespace crv::win
