@@ -22,7 +22,7 @@ set(allowed_standalone/host host)
 set(allowed_standalone/document document host)
 set(allowed_standalone/mapbook mapbook document host)
 set(allowed_standalone/cli cli mapbook document host)
-set(allowed_standalone/tools tools host)
+set(allowed_standalone/tools tools document host)
 set(allowed_standalone/studio studio mapbook document host)
 # Headers the build generates, by the folder that generates them.
 set(generated_CRVAnchorTypeLib.h registration)
