@@ -26,15 +26,24 @@ def win_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def run(args, env=None, what=None):
-    r = subprocess.run(args, capture_output=True, text=True, errors="replace", env=env)
-    if r.returncode != 0:
-        sys.exit("FAILED: %s exited %d\n%s%s" % (what or " ".join(args), r.returncode, r.stdout, r.stderr))
-    return r
+def call(args, env=None):
+    """Status, standard output and error of a program. Its output goes through files: the
+    services Wine starts with a first program keep a pipe open until they end, seconds later."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run(args, stdout=out, stderr=err, env=env).returncode
+        out.seek(0)
+        err.seek(0)
+        return code, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
+
+
+def run(args, env=None):
+    code, out, err = call(args, env)
+    if code != 0:
+        sys.exit("FAILED: %s exited %d\n%s%s" % (" ".join(args), code, out, err))
 
 
 def wine(*args, env=None):
-    return run([wine_run, *args], env=env)
+    run([wine_run, *args], env=env)
 
 
 # ---------------------------------------------------------------------------------------
@@ -127,8 +136,7 @@ def registered_keys(clsids, progids):
     """The keys of the given classes and identifiers found under HKEY_CLASSES_ROOT."""
     with tempfile.TemporaryDirectory() as d:
         out = os.path.join(d, "classes.reg")
-        subprocess.run([wine_run, "reg", "export", "HKEY_CLASSES_ROOT", win_path(out), "/y"],
-                       capture_output=True)
+        call([wine_run, "reg", "export", "HKEY_CLASSES_ROOT", win_path(out), "/y"])
         raw = open(out, "rb").read() if os.path.exists(out) else b""
     text = raw.decode("utf-16") if raw[:2] in (b"\xff\xfe", b"\xfe\xff") else raw.decode("utf-8", "replace")
     keys = {line.strip("[]").upper() for line in text.splitlines() if line.startswith("[")}
@@ -183,17 +191,15 @@ for layout, said in ((None, "CRVANCHOR_TEST_LAYOUT names no snapshot"),
     env = {k: v for k, v in os.environ.items() if k != "CRVANCHOR_TEST_LAYOUT"}
     if layout:
         env["CRVANCHOR_TEST_LAYOUT"] = layout
-    r = subprocess.run([wine_run, book_exe, win_path(windows_path)], capture_output=True, text=True,
-                       errors="replace", env=env)
-    if r.returncode == 0 or said not in r.stderr:
-        failures.append("with CRVANCHOR_TEST_LAYOUT %s the book exited %d, saying %r" % (layout, r.returncode,
-                                                                                        r.stderr))
+    code, _, err = call([wine_run, book_exe, win_path(windows_path)], env)
+    if code == 0 or said not in err:
+        failures.append("with CRVANCHOR_TEST_LAYOUT %s the book exited %d, saying %r" % (layout, code, err))
 
 book_env = dict(os.environ, CRVANCHOR_TEST_LAYOUT=win_path(snapshot_path))
-r = subprocess.run([wine_run, book_exe, "--document", linux["document"], "--units", linux["units"],
-                    win_path(windows_path)], capture_output=True, text=True, errors="replace", env=book_env)
-if r.returncode != 0 or not os.path.exists(windows_path):
-    failures.append("the Windows book exited %d\n%s%s" % (r.returncode, r.stdout, r.stderr))
+code, out, err = call([wine_run, book_exe, "--document", linux["document"], "--units", linux["units"],
+                      win_path(windows_path)], book_env)
+if code != 0 or not os.path.exists(windows_path):
+    failures.append("the Windows book exited %d\n%s%s" % (code, out, err))
 else:
     found = differences(linux, json.load(open(windows_path)), rects)
     failures += found[:20] + (["... and %d more" % (len(found) - 20)] if len(found) > 20 else [])
