@@ -4,7 +4,8 @@ rectangles. The Linux build writes the standalone host's snapshot of the sample 
 report; regsvr32 registers the component and the test host; the Windows book reaches both
 through COM alone; every element's rectangle on every page must match the Linux report's
 (within 1e-9), with the same anchored elements in the same order. Unregistering leaves no key
-of either library; without a readable snapshot the host says why. The comparison is first
+of either library; without a readable snapshot the host says why; a script reaches the host
+by late binding through the type library the host carries. The comparison is first
 shown to catch a rectangle that differs and a book that anchors nothing.
 
 usage: sample_book_test.py WINE_RUN LINUX_BUILD SAMPLE ENGINE_DLL HOST_DLL BOOK_EXE WORK_DIR"""
@@ -204,8 +205,21 @@ else:
     found = differences(linux, json.load(open(windows_path)), rects)
     failures += found[:20] + (["... and %d more" % (len(found) - 20)] if len(found) > 20 else [])
 
-wine("regsvr32", "/u", "/s", host_dll)
+# A script reaches the host's objects by late binding, through the type library the host
+# carries: the component, which registers the library, is gone by then.
 wine("regsvr32", "/u", "/s", engine_dll)
+script = os.path.join(work, "layout.js")
+with open(script, "w") as f:
+    f.write('var layout = new ActiveXObject("CRVAnchorTestHost.Application").Document().PageLayout();\n'
+            'var names = [];\n'
+            'layout.Reset();\n'
+            'for (var e = layout.Next(); e != null; e = layout.Next()) names.push(e.Name());\n'
+            'WScript.Echo(names.join("|"));\n')
+code, out, err = call([wine_run, "cscript", "//nologo", win_path(script)], book_env)
+names = "|".join(e["name"] for e in snapshot["elements"])
+if code != 0 or out.strip() != names:
+    failures.append("a script through late binding exited %d, saying %r %r; expected %r" % (code, out, err, names))
+wine("regsvr32", "/u", "/s", host_dll)
 left = registered_keys(clsids, progids)
 if left:
     failures.append("left in the registry after regsvr32 /u: %s" % sorted(left))
