@@ -288,7 +288,8 @@ std::vector<Selected> Select(const std::vector<Element>& walk) {
         Check(c.manager->SetAnchorElement(walk[c.place].element.Get()), "CRVAnchorManager.SetAnchorElement");
         selected.push_back(c);
     }
-    // The first element of each name, as the engine finds a target by name.
+    // The first element of each name in the walk; the engine looks at a group's direct members
+    // before deeper ones, so a name repeated in nested groups may be found elsewhere by it.
     auto placeOf = [&](const std::string& name) -> std::optional<size_t> {
         for (size_t i = 0; i < walk.size(); ++i) {
             if (walk[i].name == name) return i;
