@@ -81,6 +81,12 @@ public:
     void Save(const std::filesystem::path& path);
     // The document's text, with relative paths as seen from `folder`.
     std::string Text(const std::filesystem::path& folder) const;
+    // What the host holds, whole and without the document's styles and sources: every element
+    // with its rectangle, frame border, members and custom property, each map series with its
+    // fields and every page's values, the companions' layouts. A host is rebuilt from it where
+    // neither the file's datasets nor its libraries are at hand (the Windows test host, whose
+    // reader in standalone/windows/ is its other half). Throws DocumentError.
+    std::string Snapshot() const;
 
     const std::filesystem::path& Path() const;
     const std::string& Units() const;

@@ -113,4 +113,13 @@ struct Document::Contents {
     }
 };
 
+namespace document_internal {
+
+// A value as the document writes it, tagged with its kind ("kind", then "value" or "entries"),
+// `extras` kept; Fail with `where` for a value that has no saved form.
+json TaggedValue(const Variant& v, const json& extras, const Document::Contents& impl, const std::string& where,
+                 int depth);
+
+}  // namespace document_internal
+
 }  // namespace crv::standalone

@@ -49,12 +49,20 @@ const char* GroupAccess(ElementKind k) {
 
 void WriteValue(const Variant& v, json& out, const Document::Contents& impl, const std::string& where, int depth);
 
+}  // namespace
+
+namespace document_internal {
+
 json TaggedValue(const Variant& v, const json& extras, const Document::Contents& impl, const std::string& where,
                  int depth) {
     json out = json::object();
     WriteValue(v, out, impl, where, depth);
     return Merge(extras, std::move(out));
 }
+
+}  // namespace document_internal
+
+namespace {
 
 void WriteValue(const Variant& v, json& out, const Document::Contents& impl, const std::string& where, int depth) {
     switch (v.Type()) {

@@ -36,5 +36,7 @@ anchor/CRVAnchorManager.cpp|#include "book/Order.h"
 support/AtomicFile.cpp|#include "objects/GenericObjects.h"
 standalone/host/Layout.cpp|#include "standalone/cli/Cli.h"
 standalone/document/Document.cpp|#include "standalone/mapbook/Book.h"
+standalone/cli/Cli.cpp|#include "windows/boundary/Marshal.h"
+standalone/windows/TestHost.cpp|#include "standalone/document/Document.h"
 CASES
 exit $failed

@@ -57,3 +57,16 @@ set_tests_properties(windows_unregister PROPERTIES FIXTURES_CLEANUP registered)
 set_tests_properties(windows_com_client PROPERTIES FIXTURES_REQUIRED registered)
 set_tests_properties(windows_register windows_unregister windows_com_client PROPERTIES
   ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+
+# The bundled map book anchored through real COM calls: the component and the standalone host
+# as two in-process servers, a book that reaches both through COM alone, and its report
+# compared rectangle by rectangle with the Linux book's. The Linux build writes the host's
+# snapshot and the report to compare with.
+include(standalone/windows/TestHost.cmake)
+set(CRV_LINUX_BUILD ${PROJECT_SOURCE_DIR}/build CACHE PATH "The Linux build, for the sample book's snapshot and report")
+add_test(NAME windows_sample_book
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows/sample_book_test.py
+          ${CRV_WINE_RUN} ${CRV_LINUX_BUILD} ${CMAKE_CURRENT_SOURCE_DIR}/samples/lakes_atlas.json
+          $<TARGET_FILE:CRVAnchor> $<TARGET_FILE:CRVAnchorTestHost> $<TARGET_FILE:crvanchor-book>
+          ${CMAKE_BINARY_DIR}/sample-book)
+set_tests_properties(windows_sample_book PROPERTIES ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")

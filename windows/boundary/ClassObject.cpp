@@ -8,13 +8,12 @@ namespace crv::win {
 
 namespace {
 
-std::atomic<int64_t> g_alive{0};
+// Live class objects and server locks together.
+std::atomic<long> g_in_use{0};
 
 class ClassObject final : public IClassFactory {
 public:
-    ClassObject(const Guid& clsid, std::function<ComPtr<Unknown>()> maker) : clsid_(clsid), maker_(std::move(maker)) {
-        ++g_alive;
-    }
+    ClassObject(const Guid& clsid, ObjectMaker maker) : clsid_(clsid), maker_(std::move(maker)) { ++g_in_use; }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (out == nullptr) return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
@@ -44,26 +43,38 @@ public:
         });
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        g_alive += lock ? 1 : -1;
+        if (lock) {
+            ++g_in_use;
+        } else {
+            --g_in_use;
+        }
         return S_OK;
     }
 
 private:
-    ~ClassObject() { --g_alive; }
-
+    ~ClassObject() { --g_in_use; }
     Guid clsid_;
-    std::function<ComPtr<Unknown>()> maker_;
+    ObjectMaker maker_;
     std::atomic<ULONG> refs_{0};
 };
 
 }  // namespace
 
-IClassFactory* NewClassObject(const Guid& clsid, std::function<ComPtr<Unknown>()> maker) {
+IClassFactory* NewClassObject(const Guid& clsid, ObjectMaker maker) {
     auto* object = new ClassObject(clsid, std::move(maker));
     object->AddRef();
     return object;
 }
 
-int64_t LiveClassObjects() { return g_alive.load(); }
+HRESULT GetClassObject(const Guid& clsid, ObjectMaker maker, REFIID iid, void** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    IClassFactory* object = NewClassObject(clsid, std::move(maker));
+    const HRESULT hr = object->QueryInterface(iid, out);
+    object->Release();
+    return hr;
+}
+
+bool ClassObjectsInUse() { return g_in_use != 0; }
 
 }  // namespace crv::win

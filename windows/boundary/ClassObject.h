@@ -1,7 +1,7 @@
 #pragma once
-// A class object as the platform asks a server for one: it makes our object and hands out its
-// COM-callable wrapper. For a library's DllGetClassObject and for a program that offers its
-// classes to the process (CoRegisterClassObject).
+// The class objects a server hands out, from DllGetClassObject or to CoRegisterClassObject: each
+// instance made by the class's maker and given out through its COM-callable wrapper. Shared by
+// the component, the standalone host's server and a program that offers its classes.
 
 #include "com/Unknown.h"
 
@@ -12,10 +12,15 @@
 
 namespace crv::win {
 
-// A counted class object; errors of the maker reach the caller as error objects.
-IClassFactory* NewClassObject(const Guid& clsid, std::function<ComPtr<Unknown>()> maker);
+using ObjectMaker = std::function<ComPtr<Unknown>()>;
 
-// Class objects and server locks alive, for a library's unload check.
-int64_t LiveClassObjects();
+// A counted pointer to interface iid of a new class object of class clsid in *out.
+HRESULT GetClassObject(const Guid& clsid, ObjectMaker maker, REFIID iid, void** out);
+
+// A counted new class object, for a program that offers its classes to the process.
+IClassFactory* NewClassObject(const Guid& clsid, ObjectMaker maker);
+
+// Class objects alive or a server lock held: the library must stay loaded.
+bool ClassObjectsInUse();
 
 }  // namespace crv::win

@@ -5,6 +5,7 @@ description. Writes the IDL that widl turns into the type library and the C++ in
 declarations, and the C++ wrappers both ways: a COM-callable tear-off for every interface (a
 COM client calls our object) and a proxy tear-off (our code calls a COM object)."""
 import json
+import os
 import re
 import sys
 
@@ -247,7 +248,8 @@ open(out_h, "w").write("\n".join(h) + "\n")
 cpp = ["// Generated from host/*.h and registration/CRVAnchor.typelib.json: do not edit.",
        '#include "Boundary.h"', '#include "CRVAnchorTypeLib.h"', '#include "CRVAnchorCom.h"']
 for path in sorted({i["header"] for i in interfaces if not i["component"]}):
-    cpp.append('#include "%s"' % path[path.index("host/"):])
+    # By its name in host/, whatever folders the checkout itself lies in.
+    cpp.append('#include "host/%s"' % os.path.basename(path))
 cpp += ["namespace crv::win {", "namespace {"]
 
 for i in interfaces:

@@ -2,7 +2,6 @@
 // classes through their COM-callable wrappers, self-registration for the machine or (through
 // DllInstall) for one user, and the unload check.
 #include "CRVAnchorTypeLib.h"
-#include "LibraryPropertyPage.h"
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"
 #include "registration/CategoryClasses.h"
@@ -39,9 +38,10 @@ constexpr const char* kUserRoot = "HKEY_CURRENT_USER\\Software\\Classes";
 
 }  // namespace
 
-// The page over the platform's own controls (windows/page), its calls checked for their thread.
+// The property page needs a window of this platform; until it has one the class says so.
 ComPtr<Unknown> NewAnchorPropertyPage() {
-    return ComPtr<Unknown>(MakeCom<_AnchorPropertyPage, AutomatedAnchorPropertyPage<LibraryPropertyPage>>());
+    Raise(hresult::kClassNotAvailable, "CRVAnchor.AnchorPropertyPage",
+          "The anchor property page is not available in this build.");
 }
 
 }  // namespace crv
@@ -51,19 +51,14 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
     *out = nullptr;
     const crv::Guid wanted = crv::win::FromGUID(clsid);
     for (const auto& c : crv::LibraryClasses()) {
-        if (c.clsid != wanted) continue;
-        IClassFactory* object = crv::win::NewClassObject(c.clsid, c.maker);
-        const HRESULT hr = object->QueryInterface(iid, out);
-        object->Release();
-        return hr;
+        if (c.clsid == wanted) return crv::win::GetClassObject(c.clsid, c.maker, iid, out);
     }
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 STDAPI DllCanUnloadNow() {
-    return crv::LiveLibraryObjects() == 0 && crv::win::LiveWrappers() == 0 && crv::win::LiveClassObjects() == 0
-               ? S_OK
-               : S_FALSE;
+    return crv::LiveLibraryObjects() == 0 && crv::win::LiveWrappers() == 0 && !crv::win::ClassObjectsInUse() ? S_OK
+                                                                                                             : S_FALSE;
 }
 
 STDAPI DllRegisterServer() { return crv::Register(crv::Registry::DefaultPath()); }

@@ -1,0 +1,31 @@
+# The standalone host built for Windows as the platform's in-process server, and a book that
+# reaches it and the component through COM alone. Included from the Windows tests, which build
+# the host's objects for this platform (crvhostobjects_win).
+
+# The JSON library is header-only: its folder alone is made reachable, not all of the system's
+# headers beside it.
+set(CRV_JSON_INCLUDE /usr/include CACHE PATH "The folder that holds nlohmann/json.hpp")
+if(NOT EXISTS ${CRV_JSON_INCLUDE}/nlohmann/json.hpp)
+  message(FATAL_ERROR "nlohmann/json.hpp is not in CRV_JSON_INCLUDE (${CRV_JSON_INCLUDE})")
+endif()
+file(MAKE_DIRECTORY ${CRV_WIN_GENERATED}/json)
+file(CREATE_LINK ${CRV_JSON_INCLUDE}/nlohmann ${CRV_WIN_GENERATED}/json/nlohmann SYMBOLIC)
+
+configure_file(${CMAKE_CURRENT_LIST_DIR}/TestHost.rc ${CRV_WIN_GENERATED}/TestHost.rc @ONLY)
+add_library(CRVAnchorTestHost SHARED
+  ${CMAKE_CURRENT_LIST_DIR}/Snapshot.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TestHost.cpp
+  ${CRV_WIN_GENERATED}/TestHost.rc
+  ${CMAKE_CURRENT_LIST_DIR}/TestHost.def)
+set_target_properties(CRVAnchorTestHost PROPERTIES PREFIX "" OUTPUT_NAME CRVAnchorTestHost)
+set_source_files_properties(${CRV_WIN_GENERATED}/TestHost.rc PROPERTIES OBJECT_DEPENDS ${CRV_WIN_GENERATED}/CRVAnchor.tlb)
+target_include_directories(CRVAnchorTestHost SYSTEM PRIVATE ${CRV_WIN_GENERATED}/json)
+target_link_libraries(CRVAnchorTestHost PRIVATE crvhostobjects_win crvanchor_registration)
+target_link_options(CRVAnchorTestHost PRIVATE -static -static-libgcc -static-libstdc++)
+crv_warnings(CRVAnchorTestHost)
+
+add_executable(crvanchor-book ${CMAKE_CURRENT_LIST_DIR}/book_main.cpp ${CRV_WIN_GENERATED}/CRVAnchorCom.h)
+target_include_directories(crvanchor-book SYSTEM PRIVATE ${CRV_WIN_GENERATED} ${CRV_WIN_GENERATED}/json)
+target_link_libraries(crvanchor-book PRIVATE ole32 oleaut32 uuid)
+target_link_options(crvanchor-book PRIVATE -static)
+crv_warnings(crvanchor-book)

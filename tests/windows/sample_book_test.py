@@ -1,0 +1,230 @@
+#!/usr/bin/env python3
+"""The bundled map book anchored on Windows through real COM calls gives the Linux book's
+rectangles. The Linux build writes the standalone host's snapshot of the sample and its book
+report; regsvr32 registers the component and the test host; the Windows book reaches both
+through COM alone; every element's rectangle on every page must match the Linux report's
+(within 1e-9), with the same anchored elements in the same order. Unregistering leaves no key
+of either library; without a readable snapshot the host says why; a script reaches the host
+by late binding through the type library the host carries. The comparison is first
+shown to catch a rectangle that differs and a book that anchors nothing.
+
+usage: sample_book_test.py WINE_RUN LINUX_BUILD SAMPLE ENGINE_DLL HOST_DLL BOOK_EXE WORK_DIR"""
+import copy
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+wine_run, linux_build, sample, engine_dll, host_dll, book_exe, work = sys.argv[1:8]
+source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+TOLERANCE = 1e-9
+
+
+def win_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def call(args, env=None):
+    """Status, standard output and error of a program. Its output goes through files: the
+    services Wine starts with a first program keep a pipe open until they end, seconds later."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run(args, stdout=out, stderr=err, env=env).returncode
+        out.seek(0)
+        err.seek(0)
+        return code, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
+
+
+def run(args, env=None):
+    code, out, err = call(args, env)
+    if code != 0:
+        sys.exit("FAILED: %s exited %d\n%s%s" % (" ".join(args), code, out, err))
+
+
+def wine(*args, env=None):
+    run([wine_run, *args], env=env)
+
+
+# ---------------------------------------------------------------------------------------
+# The comparison
+
+def com_type(t):
+    """An element's type as COM tells it: a text and a picture are alike."""
+    return "element" if t in ("text", "picture") else t
+
+
+def differences(linux, windows, snapshot_rects):
+    """What keeps the Windows report from being the Linux one, one line each."""
+    out = []
+    for key in ("document", "units", "page_size", "series", "anchor_order"):
+        if linux.get(key) != windows.get(key):
+            out.append("%s: Linux %r, Windows %r" % (key, linux.get(key), windows.get(key)))
+    if not windows.get("anchor_order"):
+        out.append("the Windows book anchors nothing")
+    lpages, wpages = linux["pages"], windows["pages"]
+    if [p["page"] for p in lpages] != [p["page"] for p in wpages]:
+        out.append("pages: Linux %s, Windows %s" % ([p["page"] for p in lpages], [p["page"] for p in wpages]))
+        return out
+    moved = False
+    for lp, wp in zip(lpages, wpages):
+        if len(lp["elements"]) != len(wp["elements"]):
+            out.append("page %d: Linux %d elements, Windows %d" % (lp["page"], len(lp["elements"]),
+                                                                   len(wp["elements"])))
+            continue
+        for le, we in zip(lp["elements"], wp["elements"]):
+            where = "page %d, %r" % (lp["page"], le["name"])
+            for key, lv, wv in (("name", le["name"], we["name"]), ("group", le["group"], we["group"]),
+                                ("type", com_type(le["type"]), com_type(we["type"])),
+                                ("anchored", le["anchored"], we["anchored"]),
+                                ("priority", le["priority"], we["priority"])):
+                if lv != wv:
+                    out.append("%s: %s Linux %r, Windows %r" % (where, key, lv, wv))
+            if any(abs(a - b) > TOLERANCE for a, b in zip(le["rect"], we["rect"])):
+                out.append("%s: rect Linux %s, Windows %s" % (where, le["rect"], we["rect"]))
+            if le["anchored"] and le["rect"] != snapshot_rects.get(le["name"]):
+                moved = True
+    # A book in which nothing moves would prove nothing about the placements.
+    if not moved:
+        out.append("no anchored element of the Linux book leaves its place in the layout")
+    return out
+
+
+def snapshot_rects(snapshot):
+    rects = {}
+
+    def walk(elements):
+        for e in elements:
+            rects.setdefault(e["name"], e["rect"])
+            walk(e.get("members", []))
+    walk(snapshot["elements"])
+    return rects
+
+
+def check_comparison_catches(linux, rects):
+    """The comparison refuses a report with one rectangle off and one of a book that anchors
+    nothing, and accepts the Linux report itself."""
+    assert differences(linux, linux, rects) == [], differences(linux, linux, rects)[:5]
+    off = copy.deepcopy(linux)
+    off["pages"][-1]["elements"][-1]["rect"][2] += 1e-6
+    assert any("rect" in d for d in differences(linux, off, rects)), "a rectangle off by 1e-6 passes"
+    still = copy.deepcopy(linux)
+    still["anchor_order"] = []
+    for page in still["pages"]:
+        for e in page["elements"]:
+            e["anchored"], e["priority"] = False, None
+            e["rect"] = rects[e["name"]]
+    assert differences(linux, still, rects), "a book that anchors nothing passes"
+
+
+# ---------------------------------------------------------------------------------------
+# The registry
+
+def host_classes():
+    text = open(os.path.join(source, "host", "HostClasses.h")).read()
+    block = text[text.index("namespace clsid {"):text.index("}  // namespace clsid")]
+    return {"{%s}" % g.upper() for g in re.findall(r'MakeGuid\("([0-9a-f-]+)"\)', block)}
+
+
+def engine_classes():
+    desc = json.load(open(os.path.join(source, "registration", "CRVAnchor.typelib.json")))
+    return ({c["clsid"].upper() for c in desc["classes"]},
+            {("%s.%s" % (desc["name"], c["name"])).upper() for c in desc["classes"]})
+
+
+def registered_keys(clsids, progids):
+    """The keys of the given classes and identifiers found under HKEY_CLASSES_ROOT."""
+    with tempfile.TemporaryDirectory() as d:
+        out = os.path.join(d, "classes.reg")
+        call([wine_run, "reg", "export", "HKEY_CLASSES_ROOT", win_path(out), "/y"])
+        raw = open(out, "rb").read() if os.path.exists(out) else b""
+    text = raw.decode("utf-16") if raw[:2] in (b"\xff\xfe", b"\xfe\xff") else raw.decode("utf-8", "replace")
+    keys = {line.strip("[]").upper() for line in text.splitlines() if line.startswith("[")}
+    found = set()
+    for key in keys:
+        parts = key.split("\\")
+        if len(parts) >= 3 and parts[1] == "CLSID" and parts[2] in clsids:
+            found.add("CLSID\\" + parts[2])
+        if len(parts) >= 2 and parts[1] in progids:
+            found.add(parts[1])
+    return found
+
+
+# ---------------------------------------------------------------------------------------
+
+shutil.rmtree(work, ignore_errors=True)
+os.makedirs(work)
+snapshot_path = os.path.join(work, "snapshot.json")
+linux_path = os.path.join(work, "linux.json")
+windows_path = os.path.join(work, "windows.json")
+
+# The Linux side: the component registered in a registry of this run's own.
+env = dict(os.environ, CRVANCHOR_REGISTRY=os.path.join(work, "registry.db"), QT_QPA_PLATFORM="offscreen")
+for tool in ("crvinstall", "crvanchor", "crvanchor-snapshot"):
+    if not os.path.exists(os.path.join(linux_build, tool)):
+        sys.exit("FAILED: no %s in the Linux build %s (build it first, or set CRV_LINUX_BUILD)" % (tool, linux_build))
+run([os.path.join(linux_build, "crvinstall"), os.path.join(linux_build, "libCRVAnchor.so")], env)
+run([os.path.join(linux_build, "crvanchor-snapshot"), sample, snapshot_path], env)
+run([os.path.join(linux_build, "crvanchor"), "book", sample, "--report", linux_path], env)
+linux = json.load(open(linux_path))
+snapshot = json.load(open(snapshot_path))
+rects = snapshot_rects(snapshot)
+check_comparison_catches(linux, rects)
+
+engine_clsids, engine_progids = engine_classes()
+clsids = engine_clsids | host_classes()
+progids = engine_progids | {"CRVANCHORTESTHOST." + n for n in (
+    "APPLICATION", "PROPERTYBAG", "ENVELOPE", "POLYGON", "GEOMETRYPOINT", "OBJECTCOPIER", "UID",
+    "CATEGORYREGISTRAR", "MAPSERIESFRAME", "ACTIVELAYOUTINFO", "SERIESLAYOUTINFO", "SECTIONTEMPLATEINFO")}
+failures = []
+
+wine("regsvr32", "/s", engine_dll)
+wine("regsvr32", "/s", host_dll)
+missing = {"CLSID\\" + c for c in clsids} | progids
+missing -= registered_keys(clsids, progids)
+if missing:
+    failures.append("not registered: %s" % sorted(missing))
+
+# Without a layout the host says so through the error object, and the book passes it on.
+for layout, said in ((None, "CRVANCHOR_TEST_LAYOUT names no snapshot"),
+                     (win_path(os.path.join(work, "missing.json")), "missing.json cannot be read")):
+    env = {k: v for k, v in os.environ.items() if k != "CRVANCHOR_TEST_LAYOUT"}
+    if layout:
+        env["CRVANCHOR_TEST_LAYOUT"] = layout
+    code, _, err = call([wine_run, book_exe, win_path(windows_path)], env)
+    if code == 0 or said not in err:
+        failures.append("with CRVANCHOR_TEST_LAYOUT %s the book exited %d, saying %r" % (layout, code, err))
+
+book_env = dict(os.environ, CRVANCHOR_TEST_LAYOUT=win_path(snapshot_path))
+code, out, err = call([wine_run, book_exe, "--document", linux["document"], "--units", linux["units"],
+                      win_path(windows_path)], book_env)
+if code != 0 or not os.path.exists(windows_path):
+    failures.append("the Windows book exited %d\n%s%s" % (code, out, err))
+else:
+    found = differences(linux, json.load(open(windows_path)), rects)
+    failures += found[:20] + (["... and %d more" % (len(found) - 20)] if len(found) > 20 else [])
+
+# A script reaches the host's objects by late binding, through the type library the host
+# carries: the component, which registers the library, is gone by then.
+wine("regsvr32", "/u", "/s", engine_dll)
+script = os.path.join(work, "layout.js")
+with open(script, "w") as f:
+    f.write('var layout = new ActiveXObject("CRVAnchorTestHost.Application").Document().PageLayout();\n'
+            'var names = [];\n'
+            'layout.Reset();\n'
+            'for (var e = layout.Next(); e != null; e = layout.Next()) names.push(e.Name());\n'
+            'WScript.Echo(names.join("|"));\n')
+code, out, err = call([wine_run, "cscript", "//nologo", win_path(script)], book_env)
+names = "|".join(e["name"] for e in snapshot["elements"])
+if code != 0 or out.strip() != names:
+    failures.append("a script through late binding exited %d, saying %r %r; expected %r" % (code, out, err, names))
+wine("regsvr32", "/u", "/s", host_dll)
+left = registered_keys(clsids, progids)
+if left:
+    failures.append("left in the registry after regsvr32 /u: %s" % sorted(left))
+
+if failures:
+    sys.exit("FAILED:\n  " + "\n  ".join(failures))
+print("the Windows book matches the Linux book: %d pages, anchored %s" % (len(linux["pages"]),
+                                                                       ", ".join(linux["anchor_order"])))
