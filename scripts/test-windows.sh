@@ -7,6 +7,6 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Debug \
   -DCRV_WERROR=ON "$@" >/dev/null
 cmake --build build-win -j"$(nproc)"
-rm -rf build-win/wineprefix
+rm -rf build-win/wineprefix build-win/wineprefix-screen
 # The tests share the prefix's registry: one at a time.
 ctest --test-dir build-win --output-on-failure -j1

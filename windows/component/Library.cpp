@@ -2,6 +2,7 @@
 // classes through their COM-callable wrappers, self-registration for the machine or (through
 // DllInstall) for one user, and the unload check.
 #include "CRVAnchorTypeLib.h"
+#include "LibraryPropertyPage.h"
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"
 #include "registration/CategoryClasses.h"
@@ -38,10 +39,9 @@ constexpr const char* kUserRoot = "HKEY_CURRENT_USER\\Software\\Classes";
 
 }  // namespace
 
-// The property page needs a window of this platform; until it has one the class says so.
+// The page over the platform's own controls (windows/page), its calls checked for their thread.
 ComPtr<Unknown> NewAnchorPropertyPage() {
-    Raise(hresult::kClassNotAvailable, "CRVAnchor.AnchorPropertyPage",
-          "The anchor property page is not available in this build.");
+    return ComPtr<Unknown>(MakeCom<_AnchorPropertyPage, AutomatedAnchorPropertyPage<LibraryPropertyPage>>());
 }
 
 }  // namespace crv
