@@ -21,7 +21,13 @@ failures = []
 
 
 def run(*args, check=True):
-    r = subprocess.run([wine_run, *args], capture_output=True, text=True, errors="replace")
+    # Output through files: Wine's helper processes hold an output pipe open for seconds after
+    # the program ends.
+    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+        code = subprocess.run([wine_run, *args], stdout=out, stderr=err).returncode
+        out.seek(0)
+        err.seek(0)
+        r = subprocess.CompletedProcess(args, code, out.read(), err.read())
     if check and r.returncode != 0:
         sys.exit("FAILED: %s exited %d\n%s%s" % (" ".join(args), r.returncode, r.stdout, r.stderr))
     return r
