@@ -30,10 +30,20 @@ page = 1
 manager.AnchorElement page
 WScript.Echo "Page 1: " & Where(arrow)
 
-' A manager without an element reports the error itself (on the console, or in a message box
-' in a windowed program) and returns.
-manager.Reset
-manager.AnchorElement page
+' A record with a text where a point code belongs: the component reports the error itself (on
+' the console, or in a message box in a windowed program) and returns.
+Dim record, legend
+layout.Reset
+Set element = layout.Next
+Do Until element Is Nothing
+    If element.Name = "Legend" Then Set legend = element
+    Set element = layout.Next
+Loop
+Set record = manager.MakeAnchorProperties()
+record.SetProperty "AnchorElement", True
+record.SetProperty "AnchorFromAll", "Top Left"
+manager.AddAnchorProperties legend, record
+manager.SetAnchorElement legend
 WScript.Echo "After the report the script goes on."
 
 ' An error raised to the script: the number, source and text as the component gives them.

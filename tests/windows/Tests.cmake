@@ -70,3 +70,23 @@ add_test(NAME windows_sample_book
           $<TARGET_FILE:CRVAnchor> $<TARGET_FILE:CRVAnchorTestHost> $<TARGET_FILE:crvanchor-book>
           ${CMAKE_BINARY_DIR}/sample-book)
 set_tests_properties(windows_sample_book PROPERTIES ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+
+# The sample script under the platform's script host, its output compared with its transcript:
+# the component and the test host registered, the host holding the sample's snapshot.
+set(CRV_SCRIPT_DIR ${CMAKE_BINARY_DIR}/script)
+add_test(NAME windows_script_setup COMMAND bash -c
+  "mkdir -p '${CRV_SCRIPT_DIR}' && '${CRV_LINUX_BUILD}/crvanchor-snapshot' '${PROJECT_SOURCE_DIR}/samples/lakes_atlas.json' '${CRV_SCRIPT_DIR}/lakes.json' && '${CRV_WINE_RUN}' regsvr32 /s '$<TARGET_FILE:CRVAnchor>' && '${CRV_WINE_RUN}' regsvr32 /s '$<TARGET_FILE:CRVAnchorTestHost>'")
+add_test(NAME windows_script_cleanup COMMAND bash -c
+  "'${CRV_WINE_RUN}' regsvr32 /s /u '$<TARGET_FILE:CRVAnchorTestHost>' && '${CRV_WINE_RUN}' regsvr32 /s /u '$<TARGET_FILE:CRVAnchor>'")
+add_test(NAME windows_script_transcript
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows/script_transcript_test.sh ${CRV_WINE_RUN}
+          ${PROJECT_SOURCE_DIR}/samples/windows/anchor_element.vbs ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows/anchor_element.transcript)
+set_tests_properties(windows_script_setup PROPERTIES FIXTURES_SETUP scripting DEPENDS windows_sample_book)
+set_tests_properties(windows_script_cleanup PROPERTIES FIXTURES_CLEANUP scripting)
+set_tests_properties(windows_script_transcript PROPERTIES FIXTURES_REQUIRED scripting)
+# Under Wine the root folder is drive Z:.
+set(CRV_SCRIPT_LAYOUT "Z:${CRV_SCRIPT_DIR}/lakes.json")
+set_tests_properties(windows_script_setup windows_script_cleanup PROPERTIES
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+set_tests_properties(windows_script_transcript PROPERTIES
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;CRVANCHOR_TEST_LAYOUT=${CRV_SCRIPT_LAYOUT}")
