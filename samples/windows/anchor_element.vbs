@@ -2,16 +2,23 @@
 ' manager, in a running application that offers its layout (here the test host).
 '   cscript //nologo anchor_element.vbs
 Option Explicit
-Dim app, layout, element, arrow, manager, box, page
+Dim app, layout, arrow, manager, box, page
 
 Set app = CreateObject("CRVAnchorTestHost.Application")
 Set layout = app.Document.PageLayout
-layout.Reset
-Set element = layout.Next
-Do Until element Is Nothing
-    If element.Name = "North Arrow" Then Set arrow = element
+
+' The element of the layout with this name.
+Function Named(name)
+    Dim element
+    layout.Reset
     Set element = layout.Next
-Loop
+    Do Until element Is Nothing
+        If element.Name = name Then Set Named = element
+        Set element = layout.Next
+    Loop
+End Function
+
+Set arrow = Named("North Arrow")
 
 Set manager = CreateObject("CRVAnchor.CRVAnchorManager")
 WScript.Echo "North Arrow anchored: " & manager.IsAnchorElement(arrow) & ", priority " & manager.AnchorPriority(arrow)
@@ -33,12 +40,7 @@ WScript.Echo "Page 1: " & Where(arrow)
 ' A record with a text where a point code belongs: the component reports the error itself (on
 ' the console, or in a message box in a windowed program) and returns.
 Dim record, legend
-layout.Reset
-Set element = layout.Next
-Do Until element Is Nothing
-    If element.Name = "Legend" Then Set legend = element
-    Set element = layout.Next
-Loop
+Set legend = Named("Legend")
 Set record = manager.MakeAnchorProperties()
 record.SetProperty "AnchorElement", True
 record.SetProperty "AnchorFromAll", "Top Left"

@@ -77,24 +77,6 @@ HRESULT ResultCode(const ComError& e) {
 
 }  // namespace
 
-GUID ToGUID(const Guid& g) {
-    GUID out;
-    out.Data1 = g.data1;
-    out.Data2 = g.data2;
-    out.Data3 = g.data3;
-    for (size_t i = 0; i < 8; ++i) out.Data4[i] = g.data4[i];
-    return out;
-}
-
-Guid FromGUID(const GUID& g) {
-    Guid out;
-    out.data1 = g.Data1;
-    out.data2 = g.Data2;
-    out.data3 = g.Data3;
-    for (size_t i = 0; i < 8; ++i) out.data4[i] = g.Data4[i];
-    return out;
-}
-
 // ---------------------------------------------------------------------------------------
 
 BSTR ToBstr(const std::string& text) {

@@ -8,6 +8,7 @@
 
 #include "com/Dispatch.h"
 #include "errors/ErrorHandling.h"
+#include "windows/platform/Guids.h"
 
 #include <windows.h>
 #include <oleauto.h>
@@ -19,9 +20,6 @@
 #include <vector>
 
 namespace crv::win {
-
-GUID ToGUID(const Guid& g);
-Guid FromGUID(const GUID& g);
 
 // ---------------------------------------------------------------------------------------
 // Strings and values

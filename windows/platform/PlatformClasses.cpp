@@ -2,6 +2,7 @@
 
 #include "com/Registry.h"
 #include "host/HostClasses.h"
+#include "windows/platform/Guids.h"
 #include "windows/platform/Text.h"
 
 #include <windows.h>
@@ -28,12 +29,7 @@ Guid ClassOf(const std::string& text) {
     if (FAILED(CLSIDFromProgID(wide.c_str(), &clsid))) {
         Raise(hresult::kInvalidClassString, "CategoryRegistrar.Setup", "Invalid class string: " + text);
     }
-    Guid out;
-    out.data1 = clsid.Data1;
-    out.data2 = clsid.Data2;
-    out.data3 = clsid.Data3;
-    for (size_t i = 0; i < 8; ++i) out.data4[i] = clsid.Data4[i];
-    return out;
+    return FromGUID(clsid);
 }
 
 class PlatformCategoryRegistrar final : public ComObject<CategoryRegistrar> {

@@ -7,6 +7,7 @@
 
 #include "com/FaultHook.h"
 #include "errors/ComError.h"
+#include "windows/platform/Guids.h"
 #include "windows/platform/Text.h"
 
 #include <windows.h>
@@ -148,24 +149,6 @@ I* CategoryManager(const IID& iid) {
     return manager;
 }
 
-GUID ToGUID(const Guid& g) {
-    GUID out;
-    out.Data1 = g.data1;
-    out.Data2 = g.data2;
-    out.Data3 = g.data3;
-    for (size_t i = 0; i < 8; ++i) out.Data4[i] = g.data4[i];
-    return out;
-}
-
-Guid FromGUID(const GUID& g) {
-    Guid out;
-    out.data1 = g.Data1;
-    out.data2 = g.Data2;
-    out.data3 = g.Data3;
-    for (size_t i = 0; i < 8; ++i) out.data4[i] = g.Data4[i];
-    return out;
-}
-
 // The thread's platform object runtime for the length of a call, where the caller has none.
 class ComScope {
 public:
@@ -262,7 +245,7 @@ std::vector<std::pair<Guid, std::string>> MarshaledInterfaces(ITypeLib* library)
             if (marshaled) {
                 BSTR name = nullptr;
                 info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
-                out.emplace_back(FromGUID(attr->guid), name != nullptr ? win::Narrow(name) : std::string());
+                out.emplace_back(win::FromGUID(attr->guid), name != nullptr ? win::Narrow(name) : std::string());
                 SysFreeString(name);
             }
             info->ReleaseTypeAttr(attr);
@@ -349,7 +332,7 @@ void Registry::UnregisterTypeLib(const Guid& libid) {
         DeleteTree(path_, root, "TypeLib\\" + Braced(libid));
         return;
     }
-    const HRESULT hr = ::UnRegisterTypeLib(ToGUID(libid), static_cast<WORD>(found->major),
+    const HRESULT hr = ::UnRegisterTypeLib(win::ToGUID(libid), static_cast<WORD>(found->major),
                                            static_cast<WORD>(found->minor), 0, SYS_WIN64);
     if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS) {
         Raise(static_cast<int32_t>(hr), kSource,
@@ -389,8 +372,8 @@ void Registry::AddClassToCategory(const Guid& category, const Guid& clsid) {
     FaultPoint("Registry.Write");
     ComScope com;
     ICatRegister* manager = CategoryManager<ICatRegister>(IID_ICatRegister);
-    GUID cat = ToGUID(category);
-    const HRESULT hr = manager->RegisterClassImplCategories(ToGUID(clsid), 1, &cat);
+    GUID cat = win::ToGUID(category);
+    const HRESULT hr = manager->RegisterClassImplCategories(win::ToGUID(clsid), 1, &cat);
     manager->Release();
     if (FAILED(hr)) {
         Raise(static_cast<int32_t>(hr), kSource,
@@ -403,8 +386,8 @@ void Registry::RemoveClassFromCategory(const Guid& category, const Guid& clsid) 
     FaultPoint("Registry.Write");
     ComScope com;
     ICatRegister* manager = CategoryManager<ICatRegister>(IID_ICatRegister);
-    GUID cat = ToGUID(category);
-    const HRESULT hr = manager->UnRegisterClassImplCategories(ToGUID(clsid), 1, &cat);
+    GUID cat = win::ToGUID(category);
+    const HRESULT hr = manager->UnRegisterClassImplCategories(win::ToGUID(clsid), 1, &cat);
     manager->Release();
     if (FAILED(hr)) {
         Raise(static_cast<int32_t>(hr), kSource,
@@ -420,13 +403,13 @@ void Registry::RemoveClassFromCategory(const Guid& category, const Guid& clsid) 
 std::vector<Guid> Registry::ClassesInCategory(const Guid& category) const {
     ComScope com;
     ICatInformation* manager = CategoryManager<ICatInformation>(IID_ICatInformation);
-    GUID cat = ToGUID(category);
+    GUID cat = win::ToGUID(category);
     IEnumCLSID* classes = nullptr;
     std::vector<Guid> out;
     if (SUCCEEDED(manager->EnumClassesOfCategories(1, &cat, static_cast<ULONG>(-1), nullptr, &classes))) {
         GUID g;
         ULONG fetched = 0;
-        while (classes->Next(1, &g, &fetched) == S_OK && fetched == 1) out.push_back(FromGUID(g));
+        while (classes->Next(1, &g, &fetched) == S_OK && fetched == 1) out.push_back(win::FromGUID(g));
         classes->Release();
     }
     manager->Release();
