@@ -24,8 +24,16 @@ target_link_libraries(CRVAnchorTestHost PRIVATE crvhostobjects_win crvanchor_reg
 target_link_options(CRVAnchorTestHost PRIVATE -static -static-libgcc -static-libstdc++)
 crv_warnings(CRVAnchorTestHost)
 
-add_executable(crvanchor-book ${CMAKE_CURRENT_LIST_DIR}/book_main.cpp ${CRV_WIN_GENERATED}/CRVAnchorCom.h)
-target_include_directories(crvanchor-book SYSTEM PRIVATE ${CRV_WIN_GENERATED} ${CRV_WIN_GENERATED}/json)
-target_link_libraries(crvanchor-book PRIVATE ole32 oleaut32 uuid)
+# The book's selection and order, as every host runs them, built for this platform.
+add_library(crvbook_win STATIC
+  book/Order.cpp
+  book/Placement.cpp
+  book/RecordEdit.cpp
+  book/PagesOption.cpp)
+target_link_libraries(crvbook_win PUBLIC crvhostobjects_win)
+crv_warnings(crvbook_win)
+add_executable(crvanchor-book ${CMAKE_CURRENT_LIST_DIR}/book_main.cpp)
+target_include_directories(crvanchor-book SYSTEM PRIVATE ${CRV_WIN_GENERATED}/json)
+target_link_libraries(crvanchor-book PRIVATE crvbook_win)
 target_link_options(crvanchor-book PRIVATE -static)
 crv_warnings(crvanchor-book)

@@ -18,6 +18,8 @@ public:
     void* CreateInstance(const Guid& iid) override {
         FaultPoint("ClassTable.LoadLibrary");
         IUnknown* created = nullptr;
+        // No error object of an earlier call may pass for this one's.
+        ::SetErrorInfo(0, nullptr);
         const HRESULT hr = CoCreateInstance(win::ToGUID(clsid_), nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
                                             IID_IUnknown, reinterpret_cast<void**>(&created));
         if (hr == REGDB_E_CLASSNOTREG) {
@@ -26,13 +28,13 @@ public:
                 if (p == nullptr) Raise(hresult::kNoInterface, "CRVAnchor", "No such interface supported");
                 return p;
             }
+            Raise(hr, "CRVAnchor", "Class not registered: " + clsid_.ToString());
         }
-        if (FAILED(hr)) {
-            Raise(static_cast<int32_t>(hr), "CRVAnchor",
-                  (hr == REGDB_E_CLASSNOTREG ? std::string("Class not registered: ")
-                                             : "The class " + clsid_.ToString() + " cannot be created: ") +
-                      (hr == REGDB_E_CLASSNOTREG ? clsid_.ToString()
-                                                 : win::SystemMessage(static_cast<unsigned long>(hr))));
+        try {
+            win::Check(hr, "CRVAnchor");
+        } catch (const ComError& e) {
+            // What the class's server said, when it said anything.
+            Raise(e.Number(), e.Source(), "The class " + clsid_.ToString() + " cannot be created: " + e.Description());
         }
         const ComPtr<Unknown> object = win::TakeCom<Unknown>(created);
         void* p = object->QueryInterface(iid);
