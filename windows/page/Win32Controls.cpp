@@ -185,7 +185,7 @@ public:
 class Win32TabStrip final : public Win32Control<TabStrip> {
 public:
     Win32TabStrip(HWND tabs, std::vector<HWND> pages) : Win32Control(tabs), pages_(std::move(pages)) {
-        enabled_.assign(pages_.size(), true);
+        enabled_.assign(pages_.size(), 1);
         RECT area{};
         GetWindowRect(window_, &area);
         MapWindowPoints(HWND_DESKTOP, GetParent(window_), reinterpret_cast<POINT*>(&area), 2);
@@ -228,7 +228,7 @@ public:
     // A disabled tab gives up its place to the next one that is enabled, else the one before.
     void SetTabEnabled(int index, bool on) override {
         if (index < 0 || index >= TabCount()) return;
-        enabled_[static_cast<size_t>(index)] = on;
+        enabled_[static_cast<size_t>(index)] = on ? 1 : 0;
         InvalidateRect(window_, nullptr, TRUE);
         if (on || index != CurrentTab()) return;
         for (int i = index + 1; i < TabCount(); ++i) {
@@ -259,7 +259,7 @@ private:
     }
 
     std::vector<HWND> pages_;
-    std::vector<bool> enabled_;
+    std::vector<char> enabled_;  // not vector<bool>: GCC 12 sees a null dereference in its assign at -O2
     int shown_ = 0;
 };
 
