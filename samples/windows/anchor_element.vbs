@@ -33,6 +33,8 @@ End Function
 
 WScript.Echo "Before: " & Where(arrow)
 manager.SetAnchorElement arrow
+' A script's variables go in by reference; the manager leaves them holding what they held.
+WScript.Echo "Still the same arrow: " & (arrow Is Named("North Arrow"))
 page = 1
 manager.AnchorElement page
 WScript.Echo "Page 1: " & Where(arrow)

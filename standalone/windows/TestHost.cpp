@@ -98,14 +98,14 @@ STDAPI DllCanUnloadNow() {
 STDAPI DllRegisterServer() {
     return crv::win::Guard(crv::clsid::HostApplication, [] {
         const std::string library = crv::LibraryFilePath();
-        crv::Registry registry(crv::Registry::DefaultPath());
+        crv::Registry registry("HKEY_LOCAL_MACHINE\\Software\\Classes");
         for (const auto& c : kClasses) registry.RegisterClass({c.clsid, c.progid, library, "Apartment", {}, c.progid});
     });
 }
 
 STDAPI DllUnregisterServer() {
     return crv::win::Guard(crv::clsid::HostApplication, [] {
-        crv::Registry registry(crv::Registry::DefaultPath());
+        crv::Registry registry("HKEY_LOCAL_MACHINE\\Software\\Classes");
         for (const auto& c : kClasses) registry.UnregisterClass(c.clsid);
     });
 }

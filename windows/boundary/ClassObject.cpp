@@ -8,12 +8,12 @@ namespace crv::win {
 
 namespace {
 
-// Live class objects and server locks together.
-std::atomic<long> g_in_use{0};
+std::atomic<long> g_objects{0};  // live class objects
+std::atomic<long> g_locks{0};  // server locks held
 
 class ClassObject final : public IClassFactory {
 public:
-    ClassObject(const Guid& clsid, ObjectMaker maker) : clsid_(clsid), maker_(std::move(maker)) { ++g_in_use; }
+    ClassObject(const Guid& clsid, ObjectMaker maker) : clsid_(clsid), maker_(std::move(maker)) { ++g_objects; }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (out == nullptr) return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
@@ -42,17 +42,19 @@ public:
             if (FAILED(hr)) Raise(hr, "CRVAnchor", "No such interface supported");
         });
     }
+    // An unlock without its lock is ignored: it must not keep the library loaded for good.
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
         if (lock) {
-            ++g_in_use;
+            ++g_locks;
         } else {
-            --g_in_use;
+            long held = g_locks.load();
+            while (held > 0 && !g_locks.compare_exchange_weak(held, held - 1)) {}
         }
         return S_OK;
     }
 
 private:
-    ~ClassObject() { --g_in_use; }
+    ~ClassObject() { --g_objects; }
     Guid clsid_;
     ObjectMaker maker_;
     std::atomic<ULONG> refs_{0};
@@ -75,6 +77,6 @@ HRESULT GetClassObject(const Guid& clsid, ObjectMaker maker, REFIID iid, void** 
     return hr;
 }
 
-bool ClassObjectsInUse() { return g_in_use != 0; }
+bool ClassObjectsInUse() { return g_objects != 0 || g_locks != 0; }
 
 }  // namespace crv::win

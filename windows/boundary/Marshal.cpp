@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace crv::win {
 
@@ -26,9 +27,24 @@ std::unordered_map<const void*, CcwIdentity*>& Ccws() {
     static std::unordered_map<const void*, CcwIdentity*> map;
     return map;
 }
+// The wrappers of this module alive: another module's wrapper answers the same marker.
+std::unordered_set<const void*>& LiveCcws() {
+    static std::unordered_set<const void*> set;
+    return set;
+}
 std::unordered_map<const void*, ProxyIdentity*>& Proxies() {
     static std::unordered_map<const void*, ProxyIdentity*> map;
     return map;
+}
+
+// A new reference to a counted object unless its count has already reached 0.
+template <class Count>
+bool TryAddRef(Count& refs) {
+    auto n = refs.load();
+    while (n != 0) {
+        if (refs.compare_exchange_weak(n, n + 1)) return true;
+    }
+    return false;
 }
 
 const InterfaceEntry* EntryOf(const Guid& iid, size_t* index = nullptr) {
@@ -200,13 +216,12 @@ CcwIdentity* CcwIdentity::For(const ComPtr<Unknown>& object) {
     std::lock_guard lock(MapMutex());
     auto& map = Ccws();
     auto it = map.find(identity.Get());
-    if (it != map.end() && it->second->refs_.load() > 0) {
-        it->second->AddRef();
-        return it->second;
-    }
+    // One whose count has reached 0 is being deleted by its last releaser: never revived.
+    if (it != map.end() && TryAddRef(it->second->refs_)) return it->second;
     auto* created = new CcwIdentity(identity);
     created->AddRef();
     map[identity.Get()] = created;
+    LiveCcws().insert(created);
     return created;
 }
 
@@ -215,9 +230,9 @@ ULONG CcwIdentity::Release() {
     if (r != 0) return r;
     {
         std::lock_guard lock(MapMutex());
-        if (refs_.load() != 0) return 0;
         auto it = Ccws().find(object_.Get());
         if (it != Ccws().end() && it->second == this) Ccws().erase(it);
+        LiveCcws().erase(this);
     }
     delete this;
     return 0;
@@ -280,9 +295,9 @@ ComPtr<Unknown> ProxyIdentity::For(IUnknown* identity) {
     std::lock_guard lock(MapMutex());
     auto& map = Proxies();
     auto it = map.find(identity);
-    if (it != map.end() && it->second->refs_.load() > 0) {
+    if (it != map.end() && TryAddRef(it->second->refs_)) {
         identity->Release();  // the proxy holds its own reference
-        return ComPtr<Unknown>(static_cast<Unknown*>(it->second));
+        return ComPtr<Unknown>::Attach(static_cast<Unknown*>(it->second));
     }
     auto* created = new ProxyIdentity(identity);
     map[identity] = created;
@@ -294,7 +309,6 @@ uint32_t ProxyIdentity::Release() {
     if (r != 0) return r;
     {
         std::lock_guard lock(MapMutex());
-        if (refs_.load() != 0) return 0;
         auto it = Proxies().find(com_);
         if (it != Proxies().end() && it->second == this) Proxies().erase(it);
     }
@@ -341,10 +355,19 @@ ComPtr<Unknown> Incoming(IUnknown* object) {
     if (object == nullptr) return {};
     void* ours = nullptr;
     if (SUCCEEDED(object->QueryInterface(ToGUID(kCcwMarker), &ours)) && ours != nullptr) {
-        auto* identity = static_cast<CcwIdentity*>(static_cast<ISupportErrorInfo*>(ours));
-        ComPtr<Unknown> result = identity->Object();
-        identity->Release();
-        return result;
+        bool mine = false;
+        {
+            std::lock_guard lock(MapMutex());
+            mine = LiveCcws().count(ours) != 0;
+        }
+        if (mine) {
+            auto* identity = static_cast<CcwIdentity*>(static_cast<ISupportErrorInfo*>(ours));
+            ComPtr<Unknown> result = identity->Object();
+            identity->Release();
+            return result;
+        }
+        // Another module's wrapper: its object is as foreign here as any other.
+        static_cast<IUnknown*>(ours)->Release();
     }
     IUnknown* identity = nullptr;
     if (FAILED(object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity))) || identity == nullptr) {
@@ -435,6 +458,10 @@ HRESULT DispatchIdsOfNames(const InterfaceEntry& entry, Unknown* object, LPOLEST
 namespace {
 
 // Writes a by-reference argument back in the kind its owner holds.
+bool IsValueType(const std::string& type) {
+    return type == "boolean" || type == "short" || type == "long" || type == "double" || type == "BSTR";
+}
+
 void WriteBack(VARIANT& target, const Variant& value) {
     if (V_VT(&target) == (VT_BYREF | VT_VARIANT)) {
         VariantClear(V_VARIANTREF(&target));
@@ -484,7 +511,10 @@ HRESULT DispatchInvoke(const InterfaceEntry& entry, IDispatch* self, Unknown* ob
         return hr;
     }
     if (params == nullptr) return E_POINTER;
-    if (params->cNamedArgs > 0) return DISP_E_NONAMEDARGS;
+    // Our members are methods and read-only properties: nothing takes a named argument or is set.
+    if (params->cNamedArgs > 0)
+        return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0 ? DISP_E_MEMBERNOTFOUND
+                                                                               : DISP_E_NONAMEDARGS;
     const ComPtr<Dispatch> dispatch = ComPtr<Dispatch>::Query(object);
     if (!dispatch) return DISP_E_MEMBERNOTFOUND;
     try {
@@ -503,7 +533,11 @@ HRESULT DispatchInvoke(const InterfaceEntry& entry, IDispatch* self, Unknown* ob
         const MemberInfo& member = dispatch->TypeInfo().Member(id);
         for (size_t i = 0; i < args.size() && i < member.params.size(); ++i) {
             VARIANT& target = params->rgvarg[params->cArgs - 1 - i];
-            if (member.params[i].by_ref && (V_VT(&target) & VT_BYREF) != 0) WriteBack(target, args[i]);
+            // Objects go in as they are (as the type library declares them): the caller's variable
+            // keeps the very object it held.
+            if (member.params[i].by_ref && IsValueType(member.params[i].type) && (V_VT(&target) & VT_BYREF) != 0) {
+                WriteBack(target, args[i]);
+            }
         }
         if (result != nullptr) {
             VariantInit(result);
@@ -513,9 +547,12 @@ HRESULT DispatchInvoke(const InterfaceEntry& entry, IDispatch* self, Unknown* ob
         return S_OK;
     } catch (...) {
         const ComError e = CurrentErrorAsComError(std::current_exception());
+        // A dispatch id no member has is no member, whatever our lookup calls it.
+        if (e.Number() == hresult::kUnknownName) return DISP_E_MEMBERNOTFOUND;
         if (IsDispatchResult(e.Number())) return static_cast<HRESULT>(e.Number());
+        // The exception information is the caller's whole error: no error object is left behind
+        // for a later call to be mistaken for.
         FillException(exception, e);
-        ResultOf(std::current_exception(), entry.iid);
         return DISP_E_EXCEPTION;
     }
 }

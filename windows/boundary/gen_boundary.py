@@ -347,6 +347,8 @@ for i in interfaces:
             cpp.append("        %s result%s;" % (com_arg_type(m["ret"]) if rk != "variant" else "VariantRef",
                                                  "{%s}" % init if rk != "variant" else ""))
             args.append("result.Out()" if rk == "variant" else "&result")
+        # No error object of an earlier call may pass for this one's.
+        cpp.append("        ::SetErrorInfo(0, nullptr);")
         cpp.append('        Check(Com()->%s(%s), "%s.%s");' % (com_method(m), ", ".join(args), crv, m["name"]))
         for p in m["params"]:
             if p.get("out"):

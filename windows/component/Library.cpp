@@ -22,7 +22,14 @@ namespace {
 HRESULT Register(const std::string& root) {
     return win::Guard(typelib::kLibId, [&] {
         const std::string library = LibraryFilePath();
-        // The type library is the library's own resource.
+        // The type library is the library's own resource: checked before anything is written,
+        // so a library without one changes nothing.
+        ITypeLib* own = nullptr;
+        const HRESULT loaded = LoadTypeLibEx(win::Wide(library).c_str(), REGKIND_NONE, &own);
+        if (FAILED(loaded)) {
+            Raise(loaded, "DllRegisterServer", "The library " + library + " carries no type library it can read.");
+        }
+        own->Release();
         Registry registry(root);
         RegisterLibrary(registry, library, library);
     });
@@ -35,6 +42,9 @@ HRESULT Unregister(const std::string& root) {
     });
 }
 
+// Registration writes where it means to: the machine's classes or the user's, never the merged
+// view, whose keys belong to the user where the user has any.
+constexpr const char* kMachineRoot = "HKEY_LOCAL_MACHINE\\Software\\Classes";
 constexpr const char* kUserRoot = "HKEY_CURRENT_USER\\Software\\Classes";
 
 }  // namespace
@@ -61,13 +71,13 @@ STDAPI DllCanUnloadNow() {
                                                                                                              : S_FALSE;
 }
 
-STDAPI DllRegisterServer() { return crv::Register(crv::Registry::DefaultPath()); }
+STDAPI DllRegisterServer() { return crv::Register(crv::kMachineRoot); }
 
-STDAPI DllUnregisterServer() { return crv::Unregister(crv::Registry::DefaultPath()); }
+STDAPI DllUnregisterServer() { return crv::Unregister(crv::kMachineRoot); }
 
 // regsvr32 /i:user registers for the current user only, /i:machine (or none) for the machine.
 STDAPI DllInstall(BOOL install, LPCWSTR options) {
     const bool user = options != nullptr && _wcsicmp(options, L"user") == 0;
-    const std::string root = user ? crv::kUserRoot : crv::Registry::DefaultPath();
+    const std::string root = user ? crv::kUserRoot : crv::kMachineRoot;
     return install ? crv::Register(root) : crv::Unregister(root);
 }

@@ -73,8 +73,12 @@ private:
 
 }  // namespace
 
+// Lookups see the platform's merged view, the user's classes over the machine's. A registry
+// named by CRVANCHOR_REGISTRY (the runtime's own file elsewhere) counts only when it names a
+// root of this registry.
 std::string Registry::DefaultPath() {
-    if (const char* explicit_path = std::getenv("CRVANCHOR_REGISTRY"); explicit_path != nullptr && *explicit_path) {
+    if (const char* explicit_path = std::getenv("CRVANCHOR_REGISTRY");
+        explicit_path != nullptr && _strnicmp(explicit_path, "HKEY_", 5) == 0) {
         return explicit_path;
     }
     return "HKEY_CLASSES_ROOT";

@@ -240,5 +240,20 @@ TEST_F(ComClientTest, ErrorsCrossAsErrorObjects) {
     }
 }
 
+TEST_F(ComClientTest, TheLibraryMayUnloadOnceItsObjectsAreReleased) {
+    const auto element = host_.AddText("Scale", Rect{1, 1, 2, 2});
+    GiveRecord(element, {{key::AnchorElement, true}});
+    ASSERT_EQ(manager_->SetAnchorElement(Out(element)), S_OK);
+    using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+    // Through a plain pointer: the platform types every entry point alike.
+    const auto canUnload = reinterpret_cast<CanUnloadNow>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"CRVAnchor.dll"), "DllCanUnloadNow")));
+    ASSERT_NE(canUnload, nullptr);
+    EXPECT_EQ(canUnload(), S_FALSE) << "unloadable while a manager is held";
+    manager_->Release();
+    manager_.p = nullptr;
+    EXPECT_EQ(canUnload(), S_OK) << "objects of the library outlive their last reference";
+}
+
 }  // namespace
 }  // namespace crv
