@@ -127,6 +127,18 @@ check_registration("HKCU\\Software\\Classes", "HKEY_CURRENT_USER\\SOFTWARE\\CLAS
 machine_before = export("HKLM\\Software\\Classes")
 expect(not [e for e in machine_before if desc["libid"].upper() in e[0]], "the per-user run touched the machine")
 
+# Registered for a user and for the machine at once: each registration and removal keeps to its
+# own classes, whatever the merged view shows.
+run("regsvr32", "/s", "/n", "/i:user", dll)
+user_only = ours(export("HKCU\\Software\\Classes"))
+run("regsvr32", "/s", dll)
+run("regsvr32", "/s", "/u", dll)
+expect(ours(export("HKCU\\Software\\Classes")) == user_only,
+       "registering and unregistering for the machine changed the user's registration")
+expect(not ours(export("HKLM\\Software\\Classes")), "unregistering for the machine left its keys")
+run("regsvr32", "/s", "/u", "/n", "/i:user", dll)
+expect(not ours(export("HKCU\\Software\\Classes")), "unregistering for the user left its keys")
+
 # The page in the host's category, entered and removed by CategoryInstall from a script.
 run("regsvr32", "/s", dll)
 page = [c for c in desc["classes"] if c["name"] == "AnchorPropertyPage"][0]["clsid"].upper()

@@ -1,6 +1,7 @@
 #include "windows/boundary/Marshal.h"
 
 #include "Boundary.h"
+#include "windows/platform/Module.h"
 #include "windows/platform/Text.h"
 
 #include <cmath>
@@ -61,13 +62,9 @@ const InterfaceEntry* EntryOf(const Guid& iid, size_t* index = nullptr) {
 // resource 1, or the same one embedded in a program that carries the boundary.
 ITypeLib* ModuleTypeLib() {
     static ITypeLib* library = [] {
-        HMODULE module = nullptr;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCWSTR>(&ModuleTypeLib), &module);
-        wchar_t path[MAX_PATH] = {};
-        GetModuleFileNameW(module, path, MAX_PATH);
+        const auto path = ModuleFileOf(reinterpret_cast<const void*>(&ModuleTypeLib));
         ITypeLib* lib = nullptr;
-        if (FAILED(LoadTypeLibEx(path, REGKIND_NONE, &lib))) lib = nullptr;
+        if (!path || FAILED(LoadTypeLibEx(path->c_str(), REGKIND_NONE, &lib))) lib = nullptr;
         return lib;
     }();
     return library;

@@ -14,6 +14,7 @@
 #include <comcat.h>
 #include <oleauto.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 // windows.h spells our methods as the platform's wide window-class functions.
@@ -288,7 +289,11 @@ void Registry::RegisterTypeLib(const TypeLibRegistration& entry) {
         hr = ::RegisterTypeLib(library, path.data(), nullptr);
     } else {
         try {
-            const std::string version = std::to_string(entry.major) + "." + std::to_string(entry.minor);
+            // As the platform writes it: both numbers in hexadecimal.
+            char version_text[16];
+            std::snprintf(version_text, sizeof version_text, "%x.%x", static_cast<unsigned>(entry.major),
+                          static_cast<unsigned>(entry.minor));
+            const std::string version = version_text;
             const std::string base = "TypeLib\\" + Braced(entry.libid) + "\\" + version;
             const std::string folder = entry.path.substr(0, entry.path.find_last_of("\\/"));
             SetValue(path_, root, base, nullptr, entry.name);
@@ -361,7 +366,7 @@ std::optional<TypeLibRegistration> Registry::FindTypeLib(const Guid& libid) cons
     r.libid = libid;
     const std::string v = win::Narrow(version);
     const size_t dot = v.find('.');
-    r.major = std::atoi(v.substr(0, dot).c_str());
+    r.major = static_cast<int>(std::strtol(v.substr(0, dot).c_str(), nullptr, 16));
     r.minor = dot == std::string::npos ? 0 : static_cast<int>(std::strtol(v.substr(dot + 1).c_str(), nullptr, 16));
     r.name = GetValue(path_, root, base + "\\" + v, nullptr).value_or("");
     r.path = GetValue(path_, root, base + "\\" + v + "\\0\\win64", nullptr).value_or("");
