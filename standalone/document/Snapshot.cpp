@@ -23,18 +23,6 @@ using namespace document_internal;
 
 namespace {
 
-const char* KindName(ElementKind kind) {
-    switch (kind) {
-        case ElementKind::Text: return "text";
-        case ElementKind::Picture: return "picture";
-        case ElementKind::MapFrame: return "map_frame";
-        case ElementKind::Group: return "group";
-        case ElementKind::IndexedGroup: return "indexed_group";
-        case ElementKind::SequenceAndIndexedGroup: return "sequence_and_indexed_group";
-    }
-    return "";
-}
-
 json RectTree(const Rect& r) { return json::array({r.xmin, r.ymin, r.xmax, r.ymax}); }
 
 json SeriesTree(const SeriesData& s, const Document::Contents& impl, const std::string& ptr) {
@@ -62,7 +50,7 @@ json SeriesTree(const SeriesData& s, const Document::Contents& impl, const std::
 json ElementTree(const ComPtr<LayoutElement>& e, const Document::Contents& impl, const std::string& ptr) {
     const ElementImpl& el = StandaloneHost::ElementOf(e);
     json out = json::object();
-    out["kind"] = KindName(el.Kind());
+    out["kind"] = ElementKindName(el.Kind());
     out["name"] = el.name();
     out["rect"] = RectTree(el.OutlineRect());
     out["border"] = el.FrameBorder();

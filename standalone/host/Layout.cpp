@@ -4,6 +4,33 @@
 
 namespace crv::standalone {
 
+namespace {
+
+constexpr std::pair<ElementKind, const char*> kKindNames[] = {
+    {ElementKind::Text, "text"},
+    {ElementKind::Picture, "picture"},
+    {ElementKind::MapFrame, "map_frame"},
+    {ElementKind::Group, "group"},
+    {ElementKind::IndexedGroup, "indexed_group"},
+    {ElementKind::SequenceAndIndexedGroup, "sequence_and_indexed_group"},
+};
+
+}  // namespace
+
+const char* ElementKindName(ElementKind kind) {
+    for (const auto& [k, name] : kKindNames) {
+        if (k == kind) return name;
+    }
+    return "";
+}
+
+std::optional<ElementKind> ElementKindNamed(const std::string& name) {
+    for (const auto& [k, n] : kKindNames) {
+        if (name == n) return k;
+    }
+    return std::nullopt;
+}
+
 ElementImpl::ElementImpl(ElementKind kind, std::string name, Rect rect, std::weak_ptr<HostState> state)
     : kind_(kind), name_(std::move(name)), rect_(rect), state_(std::move(state)) {}
 

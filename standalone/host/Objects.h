@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -24,6 +25,12 @@ using namespace crv::support;
 struct HostState;
 
 enum class ElementKind { Text, Picture, MapFrame, Group, IndexedGroup, SequenceAndIndexedGroup };
+
+// A kind's name where the host's layout is written down whole (the snapshot): "text",
+// "picture", "map_frame", "group", "indexed_group", "sequence_and_indexed_group"; and back,
+// nothing for an unknown name.
+const char* ElementKindName(ElementKind kind);
+std::optional<ElementKind> ElementKindNamed(const std::string& name);
 
 class ElementImpl;
 

@@ -45,17 +45,7 @@ Variant ValueOf(const json& j) {
 }
 
 ElementKind KindOf(const std::string& name) {
-    static const std::pair<const char*, ElementKind> kinds[] = {
-        {"text", ElementKind::Text},
-        {"picture", ElementKind::Picture},
-        {"map_frame", ElementKind::MapFrame},
-        {"group", ElementKind::Group},
-        {"indexed_group", ElementKind::IndexedGroup},
-        {"sequence_and_indexed_group", ElementKind::SequenceAndIndexedGroup},
-    };
-    for (const auto& [n, kind] : kinds) {
-        if (name == n) return kind;
-    }
+    if (const auto kind = ElementKindNamed(name)) return *kind;
     throw std::invalid_argument("an element is of the unknown kind \"" + name + "\"");
 }
 

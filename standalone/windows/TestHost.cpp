@@ -9,6 +9,7 @@
 #include "standalone/windows/Snapshot.h"
 #include "windows/boundary/ClassObject.h"
 #include "windows/boundary/Marshal.h"
+#include "windows/platform/RegistryRoots.h"
 
 #include <windows.h>
 
@@ -98,14 +99,14 @@ STDAPI DllCanUnloadNow() {
 STDAPI DllRegisterServer() {
     return crv::win::Guard(crv::clsid::HostApplication, [] {
         const std::string library = crv::LibraryFilePath();
-        crv::Registry registry("HKEY_LOCAL_MACHINE\\Software\\Classes");
+        crv::Registry registry(crv::win::kMachineClasses);
         for (const auto& c : kClasses) registry.RegisterClass({c.clsid, c.progid, library, "Apartment", {}, c.progid});
     });
 }
 
 STDAPI DllUnregisterServer() {
     return crv::win::Guard(crv::clsid::HostApplication, [] {
-        crv::Registry registry("HKEY_LOCAL_MACHINE\\Software\\Classes");
+        crv::Registry registry(crv::win::kMachineClasses);
         for (const auto& c : kClasses) registry.UnregisterClass(c.clsid);
     });
 }

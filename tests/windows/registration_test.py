@@ -13,6 +13,8 @@ import subprocess
 import sys
 import tempfile
 
+from wine_helpers import call, win_path
+
 wine_run, dll, categories_exe, typelib_json, idl = sys.argv[1:6]
 desc = json.load(open(typelib_json))
 INTERFACES = {"{%s}" % g.upper() for g in re.findall(r"\[object, uuid\(([0-9a-f-]+)\)", open(idl).read())}
@@ -21,20 +23,10 @@ failures = []
 
 
 def run(*args, check=True):
-    # Output through files: Wine's helper processes hold an output pipe open for seconds after
-    # the program ends.
-    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
-        code = subprocess.run([wine_run, *args], stdout=out, stderr=err).returncode
-        out.seek(0)
-        err.seek(0)
-        r = subprocess.CompletedProcess(args, code, out.read(), err.read())
-    if check and r.returncode != 0:
-        sys.exit("FAILED: %s exited %d\n%s%s" % (" ".join(args), r.returncode, r.stdout, r.stderr))
-    return r
-
-
-def win_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+    code, out, err = call([wine_run, *args])
+    if check and code != 0:
+        sys.exit("FAILED: %s exited %d\n%s%s" % (" ".join(args), code, out, err))
+    return subprocess.CompletedProcess(args, code, out, err)
 
 
 CONTAINERS = ("", "\\CLSID", "\\TYPELIB", "\\INTERFACE")

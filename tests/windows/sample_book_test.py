@@ -14,27 +14,14 @@ import json
 import os
 import re
 import shutil
-import subprocess
 import sys
 import tempfile
+
+from wine_helpers import call, win_path
 
 wine_run, linux_build, sample, engine_dll, host_dll, book_exe, work = sys.argv[1:8]
 source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TOLERANCE = 1e-9
-
-
-def win_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def call(args, env=None):
-    """Status, standard output and error of a program. Its output goes through files: the
-    services Wine starts with a first program keep a pipe open until they end, seconds later."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        code = subprocess.run(args, stdout=out, stderr=err, env=env).returncode
-        out.seek(0)
-        err.seek(0)
-        return code, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
 
 
 def run(args, env=None):

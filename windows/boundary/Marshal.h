@@ -63,9 +63,11 @@ private:
     VARIANT v_;
 };
 
+// A counted COM pointer released at the end of its scope.
 template <class C>
 class ComRef {
 public:
+    ComRef() = default;
     explicit ComRef(C* p) : p_(p) {}
     ~ComRef() {
         if (p_ != nullptr) p_->Release();
@@ -73,9 +75,12 @@ public:
     ComRef(const ComRef&) = delete;
     ComRef& operator=(const ComRef&) = delete;
     C* Get() const { return p_; }
+    C* operator->() const { return p_; }
+    // For a call that hands out a counted pointer.
+    void** Out() { return reinterpret_cast<void**>(&p_); }
 
 private:
-    C* p_;
+    C* p_ = nullptr;
 };
 
 // ---------------------------------------------------------------------------------------

@@ -15,17 +15,11 @@ host_headers = sys.argv[6:]
 # ---------------------------------------------------------------------------------------
 # The host's interfaces, read from their C++ declarations.
 
-TYPES = {
-    # C++ spelling -> (kind, IDL type)
-    "std::string": ("string", "BSTR"),
-    "Variant": ("variant", "VARIANT"),
-    "bool": ("bool", "VARIANT_BOOL"),
-    "int16_t": ("short", "short"),
-    "int32_t": ("long", "long"),
-    "double": ("double", "double"),
-    "intptr_t": ("handle", "LONGLONG"),
-    "void": ("void", None),
-}
+# C++ spelling -> kind of value, and each kind's IDL type.
+TYPES = {"std::string": "string", "Variant": "variant", "bool": "bool", "int16_t": "short", "int32_t": "long",
+         "double": "double", "intptr_t": "handle", "void": "void"}
+IDL_TYPES = {"string": "BSTR", "variant": "VARIANT", "bool": "VARIANT_BOOL", "short": "short", "long": "long",
+             "double": "double", "handle": "LONGLONG"}
 
 
 def idl_name(name):
@@ -43,7 +37,7 @@ def parse_type(text):
     m = re.match(r"^(?:const\s+)?([\w:]+)\s*(&?)$", text)
     if not m or m.group(1) not in TYPES:
         raise SystemExit("gen_boundary: cannot carry the type '%s' across the boundary" % text)
-    kind = TYPES[m.group(1)][0]
+    kind = TYPES[m.group(1)]
     out = m.group(2) == "&" and not text.startswith("const")
     return {"kind": kind, "cpp": m.group(1), "out": out}
 
@@ -118,8 +112,7 @@ com_of["Unknown"] = "IUnknown"
 def idl_type(t):
     if t["kind"] == "object":
         return com_of[t["crv"]] + "*"
-    return dict((k, v[1]) for k, v in TYPES.items())[t["cpp"]] if "cpp" in t and t["cpp"] in TYPES else {
-        "string": "BSTR", "bool": "VARIANT_BOOL", "short": "short", "long": "long", "double": "double"}[t["kind"]]
+    return IDL_TYPES[t["kind"]]
 
 
 def idl_params(m):

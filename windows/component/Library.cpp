@@ -9,6 +9,7 @@
 #include "registration/LibraryClasses.h"
 #include "windows/boundary/ClassObject.h"
 #include "windows/boundary/Marshal.h"
+#include "windows/platform/RegistryRoots.h"
 #include "windows/platform/Text.h"
 
 #include <windows.h>
@@ -42,11 +43,6 @@ HRESULT Unregister(const std::string& root) {
     });
 }
 
-// Registration writes where it means to: the machine's classes or the user's, never the merged
-// view, whose keys belong to the user where the user has any.
-constexpr const char* kMachineRoot = "HKEY_LOCAL_MACHINE\\Software\\Classes";
-constexpr const char* kUserRoot = "HKEY_CURRENT_USER\\Software\\Classes";
-
 }  // namespace
 
 // The page over the platform's own controls (windows/page), its calls checked for their thread.
@@ -71,13 +67,13 @@ STDAPI DllCanUnloadNow() {
                                                                                                              : S_FALSE;
 }
 
-STDAPI DllRegisterServer() { return crv::Register(crv::kMachineRoot); }
+STDAPI DllRegisterServer() { return crv::Register(crv::win::kMachineClasses); }
 
-STDAPI DllUnregisterServer() { return crv::Unregister(crv::kMachineRoot); }
+STDAPI DllUnregisterServer() { return crv::Unregister(crv::win::kMachineClasses); }
 
 // regsvr32 /i:user registers for the current user only, /i:machine (or none) for the machine.
 STDAPI DllInstall(BOOL install, LPCWSTR options) {
     const bool user = options != nullptr && _wcsicmp(options, L"user") == 0;
-    const std::string root = user ? crv::kUserRoot : crv::kMachineRoot;
+    const std::string root = user ? crv::win::kUserClasses : crv::win::kMachineClasses;
     return install ? crv::Register(root) : crv::Unregister(root);
 }

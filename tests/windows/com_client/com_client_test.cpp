@@ -20,16 +20,6 @@ namespace {
 using objects::Rect;
 using standalone::StandaloneHost;
 
-template <class C>
-struct Owned {
-    C* p = nullptr;
-    ~Owned() {
-        if (p != nullptr) p->Release();
-    }
-    C* operator->() const { return p; }
-    void** Out() { return reinterpret_cast<void**>(&p); }
-};
-
 class ComClientTest : public ::testing::Test {
 protected:
     ComClientTest() {
@@ -72,7 +62,7 @@ protected:
     }
 
     StandaloneHost host_;
-    Owned<::_CRVAnchorManager> manager_;
+    win::ComRef<::_CRVAnchorManager> manager_;
     std::vector<DWORD> cookies_;
     std::vector<IUnknown*> held_;
 
@@ -97,7 +87,7 @@ TEST_F(ComClientTest, ObjectsKeepTheirIdentityAcrossTheBoundary) {
     EXPECT_EQ(a, b_identity);
     for (IUnknown* p : {a, b, b_identity}) p->Release();
     // And the library's manager comes in once, as one proxy.
-    EXPECT_EQ(win::Incoming(manager_.p).Get(), win::Incoming(manager_.p).Get());
+    EXPECT_EQ(win::Incoming(manager_.Get()).Get(), win::Incoming(manager_.Get()).Get());
 }
 
 TEST_F(ComClientTest, TheLibraryPlacesAnElementAsTheEngineDoesInProcess) {
@@ -141,7 +131,7 @@ TEST_F(ComClientTest, TheLibraryPlacesAnElementAsTheEngineDoesInProcess) {
 TEST_F(ComClientTest, LateBoundCallsTakeScriptArgumentsAndRefuseBadOnes) {
     const auto element = host_.AddText("Note", Rect{1, 1, 2, 2});
     GiveRecord(element, {{key::AnchorElement, true}, {key::AnchorPriority, int16_t{2}}});
-    Owned<IDispatch> dispatch;
+    win::ComRef<IDispatch> dispatch;
     ASSERT_EQ(manager_->QueryInterface(IID_IDispatch, dispatch.Out()), S_OK);
     auto id = [&](const wchar_t* name) {
         DISPID out = 0;
@@ -212,7 +202,7 @@ TEST_F(ComClientTest, ErrorsCrossAsErrorObjects) {
     info->GetDescription(&description);
     info->Release();
     EXPECT_EQ(win::TakeBstr(description), "No such interface supported");
-    Owned<ISupportErrorInfo> supports;
+    win::ComRef<ISupportErrorInfo> supports;
     ASSERT_EQ(manager_->QueryInterface(IID_ISupportErrorInfo, supports.Out()), S_OK);
     EXPECT_EQ(supports->InterfaceSupportsErrorInfo(win::ToGUID(crv::_CRVAnchorManager::IID)), S_OK);
 
@@ -250,8 +240,8 @@ TEST_F(ComClientTest, TheLibraryMayUnloadOnceItsObjectsAreReleased) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"CRVAnchor.dll"), "DllCanUnloadNow")));
     ASSERT_NE(canUnload, nullptr);
     EXPECT_EQ(canUnload(), S_FALSE) << "unloadable while a manager is held";
-    manager_->Release();
-    manager_.p = nullptr;
+    manager_.Get()->Release();
+    *manager_.Out() = nullptr;
     EXPECT_EQ(canUnload(), S_OK) << "objects of the library outlive their last reference";
 }
 
