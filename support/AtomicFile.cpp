@@ -74,6 +74,15 @@ void RemoveStaleTemps(const fs::path& target, const fs::path& own) {
     }
 }
 
+// A rename over a device, a pipe or a folder would put a regular file where the system or
+// another program expects that thing (as root, /dev/full would become a file): whatever asked
+// for the write, only a regular file, or nothing, is replaced.
+void RequireRegularTarget(const fs::path& target, const std::string& name) {
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw FileWriteError(name + ": cannot replace it: not a regular file");
+}
+
 }  // namespace
 
 void RequireReplaceable(const fs::path& path, const std::string& name) {
@@ -90,6 +99,7 @@ AtomicFile::AtomicFile(const fs::path& destination, std::string what)
     : destination_(destination), what_(std::move(what)) {
     const std::string name = PlainOrQuoted(destination_.string());
     target_ = FinalTarget(destination_, name);
+    RequireRegularTarget(target_, name);
     RequireReplaceable(target_, name);
     std::string hidden = target_.filename().string();
     hidden.insert(hidden.begin(), '.');

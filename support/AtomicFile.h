@@ -3,7 +3,8 @@
 // name, flushed to disk, then renamed over the destination. A reader never sees half a file and
 // a failure (a full disk, a kill) leaves the former file as it was. A destination that is a
 // symbolic link has its target replaced, the link kept; temporary files that killed writers left
-// beside the destination are removed.
+// beside the destination are removed. Only a regular file is ever replaced: a destination that is
+// a device, a pipe or a folder is refused.
 
 #include <filesystem>
 #include <string>

@@ -116,13 +116,7 @@ BookArgs ParseBookArgs(const std::vector<std::string>& args) {
 // The document itself may be the --save target: saving it there is what is asked.
 void CheckOutputs(const BookArgs& a, const Document& doc, const PageList& pages) {
     BookFiles files;
-    files.inputs.push_back({"the map document being read", a.doc, true});
-    WalkElements(doc.Host().State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
-        if (const SeriesOrigin* origin = doc.SeriesOriginOf(e))
-            files.inputs.push_back({"the map series dataset of the document", origin->dataset});
-        const fs::path& picture = doc.StyleOf(e).picture;
-        if (!picture.empty()) files.inputs.push_back({"a picture of the layout", picture});
-    });
+    files.inputs = doc.InputFiles();
     for (const auto& [option, path] : {std::pair{"--pdf", a.pdf}, {"--report", a.report}, {"--save", a.save}}) {
         if (path) files.outputs.push_back({option, *path});
     }

@@ -7,6 +7,7 @@
 // document changes nothing. Saving replaces the file atomically. Whatever a document holds
 // that this version does not use is kept and written back.
 
+#include "book/OutputCheck.h"
 #include "support/Errors.h"
 #include "standalone/document/JsonPositions.h"
 #include "standalone/host/StandaloneHost.h"
@@ -93,6 +94,10 @@ public:
     // Empty when the element came from no document (defaults apply).
     const ElementStyle& StyleOf(const ComPtr<LayoutElement>& element) const;
     const SeriesOrigin* SeriesOriginOf(const ComPtr<LayoutElement>& element) const;
+
+    // Every file the document reads: itself (which a save may replace), its map series
+    // datasets and its pictures; what a command's outputs are checked against.
+    std::vector<book::BookFiles::File> InputFiles() const;
 
     StandaloneHost& Host() const { return host_; }
 

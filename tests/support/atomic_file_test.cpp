@@ -38,25 +38,39 @@ TEST(AtomicFile, WritesThroughASymbolicLinkToItsTarget) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 4);
 }
 
-// Renaming a new file over one name of a file with several would leave the others with the old
-// content: refused, and every name keeps what it had.
-TEST(AtomicFile, RefusesAFileWithSeveralNames) {
+// What a replacement would wrongly replace is refused, and every name keeps what it had: one name
+// of a file with several (the others would keep the old content), and anything that is not a
+// regular file (a pipe or a device would become a file), also behind a symbolic link.
+TEST(AtomicFile, RefusesWhatIsNotOneRegularFile) {
     TempDir dir;
     WriteText(dir / "doc.json", "old");
     fs::create_hard_link(dir / "doc.json", dir / "other.json");
-    EXPECT_THROW(
-        {
-            try {
-                WriteFileAtomically(dir / "doc.json", "new", "Test");
-            } catch (const support::FileWriteError& e) {
-                EXPECT_NE(std::string(e.what()).find("one of 2 hard links"), std::string::npos) << e.what();
-                throw;
-            }
-        },
-        support::FileWriteError);
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    fs::create_symlink("pipe", dir / "to-pipe");
+    fs::create_directory(dir / "folder");
+    const struct {
+        const char* name;
+        const char* message;
+    } cases[] = {
+        {"doc.json", "cannot replace it: it is one of 2 hard links to one file"},
+        {"pipe", "cannot replace it: not a regular file"},
+        {"to-pipe", "cannot replace it: not a regular file"},
+        {"folder", "cannot replace it: not a regular file"},
+    };
+    for (const auto& c : cases) {
+        std::string message = "written";
+        try {
+            WriteFileAtomically(dir / c.name, "new", "Test");
+        } catch (const support::FileWriteError& e) {
+            message = e.what();
+        }
+        EXPECT_NE(message.find(c.message), std::string::npos) << c.name << ": " << message;
+    }
     EXPECT_EQ(ReadText(dir / "doc.json"), "old");
     EXPECT_EQ(ReadText(dir / "other.json"), "old");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 2);
+    EXPECT_EQ(fs::status(dir / "pipe").type(), fs::file_type::fifo);
+    EXPECT_TRUE(fs::is_directory(dir / "folder"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 5);  // no temporary file left
 }
 
 TEST(AtomicFile, RemovesOnlyTheTemporaryFilesOfKilledWriters) {
