@@ -55,6 +55,14 @@ std::string String(const json& j, const std::string& ptr) {
     return j.get<std::string>();
 }
 
+// Found by name, so a second of the same name could never be: it would be merged into the first
+// or shadowed by it. `seen` maps each name to where it stands first.
+void RequireFirstNamed(std::map<std::string, std::string>& seen, const std::string& name, const std::string& ptr,
+                       const std::string& what) {
+    const auto [first, added] = seen.emplace(name, ptr);
+    if (!added) Fail(Child(ptr, "name"), "another " + what + " is named " + QuotedValue(name) + " (" + first->second + ")");
+}
+
 bool Boolean(const json& j, const std::string& ptr) {
     if (!j.is_boolean()) Fail(ptr, std::string("expected true or false, found ") + JsonKind(j));
     return j.get<bool>();
@@ -179,10 +187,7 @@ struct Reader {
         const std::string type = String(Required(j, "type", ptr), Child(ptr, "type"));
         std::string name;
         if (const json* n = Optional(j, "name")) name = String(*n, Child(ptr, "name"));
-        // Elements are found by name: a second of the same name could never be.
-        if (!name.empty() && !names.emplace(name, ptr).second) {
-            Fail(Child(ptr, "name"), "another element is named " + QuotedValue(name) + " (" + names[name] + ")");
-        }
+        if (!name.empty()) RequireFirstNamed(names, name, ptr, "element");
         Document::Contents::ElementInfo info;
         info.raw = j;
         ComPtr<LayoutElement> e;
@@ -346,33 +351,39 @@ void Document::LoadText(const std::string& text, const fs::path& path) {
 
         if (const json* layouts = Optional(root, "series_layouts")) {
             if (!layouts->is_array()) Fail("/series_layouts", "expected an array");
+            std::map<std::string, std::string> layoutNames;
             for (size_t i = 0; i < layouts->size(); ++i) {
                 const std::string p = Child("/series_layouts", i);
                 const json& l = (*layouts)[i];
                 ExpectObject(l, p);
                 const std::string n = String(Required(l, "name", p), Child(p, "name"));
+                RequireFirstNamed(layoutNames, n, p, "map series layout");
                 state.series_layouts[n] = reader.Value(Required(l, "current_page", p), Child(p, "current_page"), 0);
                 next->series_layout_raw[n] = Without(l, {"name", "current_page"});
             }
         }
         if (const json* templates = Optional(root, "section_templates")) {
             if (!templates->is_array()) Fail("/section_templates", "expected an array");
+            std::map<std::string, std::string> templateNames;
             for (size_t i = 0; i < templates->size(); ++i) {
                 const std::string p = Child("/section_templates", i);
                 const json& t = (*templates)[i];
                 ExpectObject(t, p);
                 const std::string n = String(Required(t, "name", p), Child(p, "name"));
+                RequireFirstNamed(templateNames, n, p, "section template");
                 SectionTemplate st;
                 st.starting_page = reader.Value(Required(t, "starting_page", p), Child(p, "starting_page"), 0);
                 if (const json* c = Optional(t, "current_section"))
                     st.current_section = String(*c, Child(p, "current_section"));
                 if (const json* sections = Optional(t, "sections")) {
                     if (!sections->is_array()) Fail(Child(p, "sections"), "expected an array");
+                    std::map<std::string, std::string> sectionNames;
                     for (size_t k = 0; k < sections->size(); ++k) {
                         const std::string sp = Child(Child(p, "sections"), k);
                         const json& s = (*sections)[k];
                         ExpectObject(s, sp);
                         const std::string sn = String(Required(s, "name", sp), Child(sp, "name"));
+                        RequireFirstNamed(sectionNames, sn, sp, "section");
                         st.section_pages[sn] = reader.Value(Required(s, "page", sp), Child(sp, "page"), 0);
                         next->section_raw[{n, sn}] = Without(s, {"name", "page"});
                     }

@@ -253,6 +253,7 @@ TEST(Document, RefusesBadTextSayingWhereAndWhatWasExpected) {
     };
     const auto type = [](const std::string& t) { return kHead + " \"elements\": [{\"type\": \"" + t + "\"}]}"; };
     const std::string mega(1 << 20, 'x');
+    const std::string one = R"({"kind": "int32", "value": 1})";
     const std::string typeFound =
         "3:24: /elements/0/type: expected \"text\", \"picture\", \"map_frame\" or \"group\", found ";
     const std::string coordinates = ": expected coordinates from -4000 to 4000 inches";
@@ -334,6 +335,22 @@ TEST(Document, RefusesBadTextSayingWhereAndWhatWasExpected) {
                   "]}"),
          "3:145: /elements/1/members/0/name: another element is named \"A\" (/elements/0)"},
         {"unnamed elements", elements(text("") + ", " + text(R"(, "name": "")")), "loaded"},
+        // Companions' layouts are looked up by name: a second of a name would be merged away.
+        {"repeated series layout",
+         kHead + " \"elements\": [], \"series_layouts\": [" + Repeat(R"({"name": "Atlas", "current_page": )" + one + "}, ", 2) + "{}]}",
+         "3:112: /series_layouts/1/name: another map series layout is named \"Atlas\" (/series_layouts/0)"},
+        {"repeated section template",
+         kHead + " \"elements\": [], \"section_templates\": [" +
+             Repeat(R"({"name": "T", "starting_page": )" + one + "}, ", 2) + "{}]}",
+         "3:112: /section_templates/1/name: another section template is named \"T\" (/section_templates/0)"},
+        {"repeated section",
+         kHead + " \"elements\": [], \"section_templates\": [{\"name\": \"T\", \"starting_page\": " + one +
+             ", \"sections\": [" + Repeat(R"({"name": "S", "page": )" + one + "}, ", 2) + "{}]}]}",
+         "3:178: /section_templates/0/sections/1/name: another section is named \"S\" "
+         "(/section_templates/0/sections/0)"},
+        {"distinct layout names", kHead + " \"elements\": [], \"series_layouts\": [" +
+             R"({"name": "A", "current_page": )" + one + R"(}, {"name": "B", "current_page": )" + one + "}]}",
+         "loaded"},
         {"missing dataset",
          head + page +
              "  \"elements\": [{\"type\": \"map_frame\", \"outline\": [0, 0, 1, 1],\n    \"series\": {\"dataset\": "
