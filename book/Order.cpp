@@ -371,7 +371,12 @@ ComPtr<LayoutElement> ElementNames::Find(const std::string& name) const {
     return {};
 }
 
-std::vector<std::pair<ComPtr<LayoutElement>, std::string>> AnchorCycles(const ComPtr<ElementContainer>& layout) {
+namespace {
+
+// The elements a book of the layout would select, from the records alone, in priority order,
+// with their dependencies.
+std::pair<std::vector<ComPtr<LayoutElement>>, AnchorDependencies> RecordDependencies(
+    const ComPtr<ElementContainer>& layout) {
     struct Candidate {
         ComPtr<LayoutElement> element;
         int rank;
@@ -393,10 +398,30 @@ std::vector<std::pair<ComPtr<LayoutElement>, std::string>> AnchorCycles(const Co
                      [](const Candidate& a, const Candidate& b) { return a.rank < b.rank; });
     std::vector<ComPtr<LayoutElement>> elements;
     for (const auto& c : candidates) elements.push_back(c.element);
-    const AnchorDependencies dependencies = OrderByDependency(layout, elements);
+    AnchorDependencies dependencies = OrderByDependency(layout, elements);
+    return {std::move(elements), std::move(dependencies)};
+}
+
+}  // namespace
+
+std::vector<std::pair<ComPtr<LayoutElement>, std::string>> AnchorCycles(const ComPtr<ElementContainer>& layout) {
+    const auto [elements, dependencies] = RecordDependencies(layout);
     std::vector<std::pair<ComPtr<LayoutElement>, std::string>> out;
     for (size_t i = 0; i < elements.size(); ++i) {
         if (!dependencies.cycle[i].empty()) out.emplace_back(elements[i], dependencies.cycle[i]);
+    }
+    return out;
+}
+
+std::vector<std::string> CycleLines(const ComPtr<ElementContainer>& layout) {
+    const auto [elements, dependencies] = RecordDependencies(layout);
+    std::vector<std::string> out;
+    for (size_t i = 0; i < elements.size(); ++i) {
+        if (dependencies.cycle[i].empty()) continue;
+        const size_t first = dependencies.same_cycle_as[i];
+        out.push_back(first == i ? CycleLine(elements[i]->Name(), dependencies.cycle[i])
+                                 : QuotedValue(elements[i]->Name()) + " is in the same cycle of anchors as " +
+                                       QuotedValue(elements[first]->Name()));
     }
     return out;
 }

@@ -61,6 +61,11 @@ AnchorDependencies OrderByDependency(const ComPtr<ElementContainer>& layout,
 // accept, in priority order, with the cycle it is in; elements in no cycle are not listed.
 std::vector<std::pair<ComPtr<LayoutElement>, std::string>> AnchorCycles(const ComPtr<ElementContainer>& layout);
 
+// What a tool that lists the layout says of its cycles, a line for each element in one, in
+// priority order: the first of a cycle with the cycle (CycleLine), the others "\"B\" is in the
+// same cycle of anchors as \"A\"", as the book tells them, so that a long cycle is told once.
+std::vector<std::string> CycleLines(const ComPtr<ElementContainer>& layout);
+
 // How every tool names an element of a cycle: "\"Title\" is in a cycle of anchors: " and the
 // cycle; each goes on to say what it does with it.
 std::string CycleLine(const std::string& name, const std::string& cycle);

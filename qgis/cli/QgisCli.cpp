@@ -695,10 +695,9 @@ int RunShow(Args a, std::ostream& out, std::ostream& err) {
         out << std::string(2 * depth, ' ') << std::left << std::setw(24) << (name.empty() ? "(unnamed)" : name) << " "
             << (record ? book::RecordSummary(record) : "-") << "\n";
     });
-    const auto cycles = book::AnchorCycles(RunningApplication()->Document()->PageLayout());
+    const auto cycles = book::CycleLines(RunningApplication()->Document()->PageLayout());
     if (!cycles.empty()) out << "\n";
-    for (const auto& [element, cycle] : cycles)
-        out << book::CycleLine(element->Name(), cycle) << "; the atlas leaves it where it stands\n";
+    for (const std::string& line : cycles) out << line << "; the atlas leaves it where it stands\n";
     return 0;
 }
 

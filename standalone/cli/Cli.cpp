@@ -256,11 +256,9 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
         out << std::left << std::setw(static_cast<int>(w0 + 2)) << r.element << std::setw(static_cast<int>(w1 + 2))
             << r.type << std::setw(static_cast<int>(w2 + 2)) << r.rect << r.anchor << "\n";
     }
-    const auto cycles = AnchorCycles(RunningApplication()->Document()->PageLayout());
+    const auto cycles = CycleLines(RunningApplication()->Document()->PageLayout());
     if (!cycles.empty()) out << "\n";
-    for (const auto& [element, cycle] : cycles) {
-        out << CycleLine(element->Name(), cycle) << "; the book leaves it where it stands\n";
-    }
+    for (const std::string& line : cycles) out << line << "; the book leaves it where it stands\n";
     for (const auto& [name, record] : records) {
         out << "\nAnchor record of \"" << name << "\":\n";
         auto contents = ComPtr<BagContents>::Query(record);
