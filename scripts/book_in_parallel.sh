@@ -44,10 +44,13 @@ case $said in
   *) fail "${said#crvanchor: }" ;;
 esac
 
-# "Map series ... : N pages from F, ..." names the book's page numbers.
-read -r count first < <("$crvanchor" show "$doc" | sed -n 's/.*: \([0-9]\+\) pages from \(-\?[0-9]\+\),.*/\1 \2/p' | head -n1) || true
-[ -n "${count:-}" ] || fail "$doc: no map series found"
-last=$((first + count - 1))
+# The book's first and last page numbers, as crvanchor gives them for scripts (its listing names
+# the document's own text, which can look like anything).
+range=$("$crvanchor" show "$doc" --page-range 2>&1) || fail "${range#crvanchor: }"
+[[ $range =~ ^(-?[0-9]+)\ (-?[0-9]+)$ ]] || fail "$doc: unexpected page range \"$range\""
+first=${BASH_REMATCH[1]} last=${BASH_REMATCH[2]}
+count=$((last - first + 1))
+((count > 0)) || fail "$doc: no pages"
 
 # The joined PDF is written beside OUT's target (through a symbolic link, as crvanchor does),
 # so the last step is a rename on one file system: OUT is the old file or the whole new one.

@@ -45,7 +45,7 @@ constexpr const char* kUsage =
     "usage: crvanchor book DOC [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--dpi N] [--report OUT.json] [--save "
     "OUT.json]\n"
     "                     [--timing] [--check-overlap] [--strict] [--outline]\n"
-    "       crvanchor show DOC\n"
+    "       crvanchor show DOC [--page-range]\n"
     "       crvanchor anchor DOC ELEMENT KEY=VALUE ...\n"
     "book checks every page: an anchored element off the page (and with --check-overlap two\n"
     "overlapping) is listed on standard error; --outline draws the anchoring on the PNG pages.\n"
@@ -207,12 +207,31 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 // ------------------------------------------------------------------ show
 
 int RunShow(const std::vector<std::string>& args, std::ostream& out) {
-    if (args.size() != 2) throw UsageError("show: expected exactly one document (crvanchor show DOC)");
+    std::optional<std::string> path;
+    bool rangeOnly = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--page-range")
+            rangeOnly = true;
+        else if (args[i].rfind("--", 0) == 0)
+            throw UsageError("show: unknown option " + args[i]);
+        else if (path)
+            throw UsageError("show: expected exactly one document (crvanchor show DOC [--page-range])");
+        else
+            path = args[i];
+    }
+    if (!path) throw UsageError("show: expected exactly one document (crvanchor show DOC [--page-range])");
     StandaloneHost host;
     Document doc(host);
-    doc.Load(args[1]);
+    doc.Load(*path);
+    if (rangeOnly) {
+        // For scripts: the book's first and last page numbers and nothing else, so that no name
+        // in the document can be mistaken for them.
+        const BookRange range = BookRangeOf(doc);
+        out << range.first << " " << range.last << "\n";
+        return 0;
+    }
     const HostState& s = host.State();
-    out << "Document " << args[1] << ": page " << s.page_width << " x " << s.page_height << " " << doc.Units() << "\n";
+    out << "Document " << *path << ": page " << s.page_width << " x " << s.page_height << " " << doc.Units() << "\n";
     WalkElements(s.elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
         ElementImpl& impl = StandaloneHost::ElementOf(e);
         if (impl.Kind() != ElementKind::MapFrame || !impl.series) return;

@@ -32,6 +32,13 @@ else
   bad "joined book has $joined pages, one run $pages"
 fi
 
+# A document whose name reads like a listing's summary line still gives the whole book.
+cp "$work/$doc" "$work/$dir/a: 2 pages from 1, b.json"
+book "$dir/a: 2 pages from 1, b.json" "$dir/named.pdf" 8 2 2>/dev/null || bad "the book of an oddly named document failed"
+named=$(qpdf --show-npages "$work/$dir/named.pdf" 2>/dev/null) || named=0
+[ "$named" -eq "$pages" ] || bad "a document named like a summary line gave $named pages, not $pages"
+rm -f "$work/$dir/a: 2 pages from 1, b.json" "$work/$dir/named.pdf"
+
 # Outputs that are an input, or a folder: refused before anything runs, every file unchanged.
 # A PDF with a second name would be parted from it.
 echo old >"$work/$dir/old.pdf" && ln "$work/$dir/old.pdf" "$work/$dir/twin.pdf"
