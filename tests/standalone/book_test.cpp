@@ -624,7 +624,7 @@ TEST(MapBook, AFailedWriteLeavesNoFileAndGivesStatusTwo) {
     const CommandRun run =
         Crv({"book", doc.string(), "--pages", "1-3", "--pdf", d + "/b.pdf", "--png", (dir / "png").string()});
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "crvanchor: " + d + "/png/page-002.png: cannot replace the file: Is a directory\n");
+    EXPECT_EQ(run.err, "crvanchor: " + d + "/png/page-002.png: cannot replace it: not a regular file\n");
     EXPECT_EQ(Listing(dir / "png"), (std::set<std::string>{"page-001.png", "page-002.png"}));
     EXPECT_FALSE(fs::exists(dir / "b.pdf"));
 }
