@@ -1,7 +1,6 @@
 #include "com/ClassTable.h"
 
 #include "com/FaultHook.h"
-#include "com/Registry.h"
 
 #include <algorithm>
 #include <bit>
@@ -143,9 +142,7 @@ Guid ClassTable::ClsidFromProgId(const std::string& progid) const {
             if (!progid.empty() && it->second.progid == progid) return it->second.clsid;
         }
     }
-    if (auto registry = Registry::OpenIfExists()) {
-        if (auto clsid = registry->ClsidFromProgId(progid)) return *clsid;
-    }
+    if (auto clsid = ProgIdFromRegistry(progid)) return *clsid;
     Raise(hresult::kInvalidClassString, "CRVAnchor", "Invalid class string: " + progid);
 }
 

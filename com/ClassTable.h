@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -71,7 +72,11 @@ private:
     // The class objects in force, one per class id (the newest registration of each), in
     // class-id order. Never changed once made: a registration or a revocation makes a new one.
     struct Snapshot;
+    // What the process's registry says, where it has one: the POSIX registry and library
+    // loader (LibraryLoader.cpp), the platform's on Windows, none for a runtime that is
+    // in process only (InProcessOnly.cpp).
     ComPtr<ClassFactory> FactoryFromRegistry(const Guid& clsid);
+    static std::optional<Guid> ProgIdFromRegistry(const std::string& progid);
     ComPtr<ClassFactory> RegisteredFactory(const Guid& clsid);
     [[gnu::noinline]] const void* RefreshSnapshot();
     void Republish();  // with mutex_ held

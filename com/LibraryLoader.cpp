@@ -12,6 +12,11 @@ namespace crv {
 using GetClassObjectFn = int32_t (*)(const Guid*, const Guid*, void**);
 using CanUnloadNowFn = int32_t (*)();
 
+std::optional<Guid> ClassTable::ProgIdFromRegistry(const std::string& progid) {
+    const auto registry = Registry::OpenIfExists();
+    return registry ? registry->ClsidFromProgId(progid) : std::nullopt;
+}
+
 ComPtr<ClassFactory> ClassTable::FactoryFromRegistry(const Guid& clsid) {
     const auto registry = Registry::OpenIfExists();
     const auto entry = registry ? registry->FindClass(clsid) : std::nullopt;

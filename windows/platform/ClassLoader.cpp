@@ -4,6 +4,7 @@
 #include "com/ClassTable.h"
 
 #include "com/FaultHook.h"
+#include "com/Registry.h"
 #include "windows/boundary/Marshal.h"
 #include "windows/platform/PlatformClasses.h"
 #include "windows/platform/Text.h"
@@ -47,6 +48,11 @@ private:
 };
 
 }  // namespace
+
+std::optional<Guid> ClassTable::ProgIdFromRegistry(const std::string& progid) {
+    const auto registry = Registry::OpenIfExists();
+    return registry ? registry->ClsidFromProgId(progid) : std::nullopt;
+}
 
 ComPtr<ClassFactory> ClassTable::FactoryFromRegistry(const Guid& clsid) {
     return MakeCom<ClassFactory, SystemClassFactory>(clsid);
