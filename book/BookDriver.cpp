@@ -57,25 +57,29 @@ bool BookDriver::Begin(PageList pages) {
     return cursor_.Begin();
 }
 
-bool BookDriver::Next() {
-    if (!cursor_.Next()) return false;
-    const int32_t page = cursor_.Page();
-    if (!surface_.PutPageInForce(page)) {
-        cursor_.End();
-        return false;
-    }
+std::optional<PageDone> BookDriver::DoPage(int32_t page) {
+    if (!surface_.PutPageInForce(page)) return std::nullopt;
     {
         Stopwatch anchoring(times_.anchoring);
         selection_->PlacePage(page);
     }
-    {
-        Stopwatch reporting(times_.reporting);
-        const std::vector<Placement> placements = surface_.Measure(*selection_);
-        const auto [width, height] = surface_.PageSize();
-        std::vector<CheckFinding> found = CheckPage(placements, width, height, check_overlap_);
-        found.insert(found.end(), standing_.begin(), standing_.end());
-        checks_.AddPage(page, found);
-        if (report_) report_->AddPage(page, placements, found);
+    Stopwatch reporting(times_.reporting);
+    PageDone done;
+    done.placements = surface_.Measure(*selection_);
+    const auto [width, height] = surface_.PageSize();
+    done.findings = CheckPage(done.placements, width, height, check_overlap_);
+    done.findings.insert(done.findings.end(), standing_.begin(), standing_.end());
+    checks_.AddPage(page, done.findings);
+    if (report_) report_->AddPage(page, done.placements, done.findings);
+    return done;
+}
+
+bool BookDriver::Next() {
+    if (!cursor_.Next()) return false;
+    const int32_t page = cursor_.Page();
+    if (!DoPage(page)) {
+        cursor_.End();
+        return false;
     }
     {
         Stopwatch drawing(times_.drawing);

@@ -50,6 +50,12 @@ struct DriverTimes {
     double drawing = 0;  // pages drawn by the surface
 };
 
+// One page placed, measured and checked.
+struct PageDone {
+    std::vector<Placement> placements;
+    std::vector<CheckFinding> findings;
+};
+
 class BookDriver {
 public:
     // Selects the anchored elements of the running application's layout at once, as
@@ -79,6 +85,11 @@ public:
     // Writes the report to `path` as the pages come; the head is the surface's. Throws
     // FileWriteError.
     void StartReport(const std::filesystem::path& path);
+
+    // Puts the page in force, places every selected element for it, measures, checks and
+    // reports it (when a report is written); nothing is drawn. Nothing when the surface cannot
+    // put the page in force. For a host that takes the pages in an order of its own.
+    std::optional<PageDone> DoPage(int32_t page);
 
     // Steps `pages` from the start; false when there is none.
     bool Begin(PageList pages);

@@ -119,8 +119,9 @@ BookReport::BookReport(const fs::path& path, const ReportHead& head)
 
 BookReport::~BookReport() = default;
 
-void BookReport::AddPage(int32_t page, const std::vector<Placement>& placements,
-                         const std::vector<CheckFinding>& checks) {
+namespace {
+
+json PageJson(int32_t page, const std::vector<Placement>& placements, const std::vector<CheckFinding>& checks) {
     json entry = json::object();
     entry["page"] = page;
     json elements = json::array();
@@ -139,7 +140,19 @@ void BookReport::AddPage(int32_t page, const std::vector<Placement>& placements,
         }
         entry["checks"] = std::move(found);
     }
-    stream_->AddPage(entry);
+    return entry;
+}
+
+}  // namespace
+
+std::string PageRecordText(int32_t page, const std::vector<Placement>& placements,
+                           const std::vector<CheckFinding>& checks) {
+    return PageJson(page, placements, checks).dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+void BookReport::AddPage(int32_t page, const std::vector<Placement>& placements,
+                         const std::vector<CheckFinding>& checks) {
+    stream_->AddPage(PageJson(page, placements, checks));
 }
 
 void BookReport::Finish(int errorReports) { stream_->Finish(errorReports); }

@@ -61,6 +61,11 @@ struct ReportHead {
     std::vector<std::string> anchor_order;
 };
 
+// One page of the report, as the report holds it, on one line: for a caller that takes the
+// pages as they come instead of a file.
+std::string PageRecordText(int32_t page, const std::vector<Placement>& placements,
+                           const std::vector<CheckFinding>& checks = {});
+
 // The report written as the pages come, in the layout of the whole report dumped with an
 // indent of two, to a file that replaces the destination at Finish. Throws FileWriteError.
 class BookReport {

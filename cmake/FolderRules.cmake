@@ -14,6 +14,9 @@ set(allowed_book book objects support anchor host com errors)
 set(allowed_drawing drawing book objects support anchor host com errors)
 set(allowed_standalone standalone drawing book objects support registration propertypage anchor host com errors)
 set(allowed_qgis qgis drawing book objects support registration anchor host com errors)
+# The portable core: the engine, the shared book and the standalone host's objects (its
+# host/ alone), below no toolkit.
+set(allowed_core core standalone book objects support anchor host com errors)
 # The Windows platform layer and the library's entry points there: beside the component, below
 # every host.
 set(allowed_windows windows registration propertypage anchor host com errors)
@@ -27,18 +30,26 @@ set(allowed_standalone/studio studio mapbook document host)
 # The Windows test host: the standalone host served through the platform's COM, so also on
 # the platform layer below every host.
 set(allowed_standalone/windows windows host)
+set(allowed_core/ host)
 set(also_standalone/windows windows)
 # Headers the build generates, by the folder that generates them.
 set(generated_CRVAnchorTypeLib.h registration)
 set(generated_LibraryPropertyPage.h registration)
 
 set(broken "")
-foreach(folder errors com host anchor propertypage registration support objects book drawing standalone qgis windows)
+foreach(folder errors com host anchor propertypage registration support objects book drawing standalone qgis windows core)
   file(GLOB_RECURSE sources ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
   foreach(source ${sources})
     file(RELATIVE_PATH where ${SOURCE_DIR} ${source})
     get_filename_component(source_dir ${source} DIRECTORY)
     string(REGEX MATCH "^standalone/[a-z]+" part "${where}")
+    # Which folders of standalone/ the file may use: its own part's rule, or the core's.
+    set(inner ${part})
+    set(shown ${part})
+    if(folder STREQUAL "core")
+      set(inner core/)
+      set(shown core)
+    endif()
     file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
     foreach(line ${includes})
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([^\">]*)[\">].*" "\\1" path "${line}")
@@ -61,10 +72,10 @@ foreach(folder errors com host anchor propertypage registration support objects 
       if(used AND NOT used IN_LIST allowed_${folder} AND NOT (part AND used IN_LIST also_${part}))
         string(APPEND broken "\n  ${where}: ${line} (${folder}/ may include ${allowed_${folder}})")
       endif()
-      if(part AND path MATCHES "^standalone/([a-z]+)/")
+      if(inner AND path MATCHES "^standalone/([a-z]+)/")
         set(sub ${CMAKE_MATCH_1})
-        if(NOT sub IN_LIST allowed_${part})
-          string(APPEND broken "\n  ${where}: ${line} (${part}/ may include standalone/ ${allowed_${part}})")
+        if(NOT sub IN_LIST allowed_${inner})
+          string(APPEND broken "\n  ${where}: ${line} (${shown}/ may include standalone/ ${allowed_${inner}})")
         endif()
       endif()
     endforeach()

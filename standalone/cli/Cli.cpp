@@ -153,7 +153,7 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     Document doc(host);
     a.save ? doc.LoadForUpdate(a.doc) : doc.Load(a.doc);
     // Refused before anything is anchored: the component would otherwise show its reports first.
-    const BookRange range = BookRangeOf(doc);
+    const BookRange range = BookRangeOf(host.State());
     if (!range.HasPages()) {
         const ElementImpl& frame = StandaloneHost::ElementOf(range.series_frame);
         throw UsageError(a.doc.string() + ": no pages: the map series " + QuotedValue(frame.series->name) + " on " +
@@ -226,7 +226,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
     if (rangeOnly) {
         // For scripts: the book's first and last page numbers and nothing else, so that no name
         // in the document can be mistaken for them.
-        const BookRange range = BookRangeOf(doc);
+        const BookRange range = BookRangeOf(host.State());
         out << range.first << " " << range.last << "\n";
         return 0;
     }

@@ -9,6 +9,7 @@
 #include "book/BookReport.h"
 #include "book/Outline.h"
 #include "book/Placement.h"
+#include "standalone/host/HostSurface.h"
 
 #include <functional>
 #include <memory>
@@ -26,18 +27,6 @@ namespace crv::standalone {
 using namespace crv::book;
 
 class DocumentSurface;
-
-// The pages of a document's book, known without anchoring anything: the map series that sets
-// them (the first map frame, in container order, that carries an enabled series) and its first
-// and last page numbers; without one the book is a single page numbered 1. A map series whose
-// index layer holds no feature has no pages: last is then first - 1.
-struct BookRange {
-    ComPtr<LayoutElement> series_frame;
-    int32_t first = 1;
-    int32_t last = 1;
-    bool HasPages() const { return last >= first; }
-};
-BookRange BookRangeOf(const Document& document);
 
 class MapBook {
 public:
@@ -98,11 +87,5 @@ private:
     std::unique_ptr<BookDriver> driver_;
     std::vector<ComPtr<LayoutElement>> order_;
 };
-
-// Every element of the layout, groups walked depth first, with the names of its groups.
-void WalkElements(const std::vector<ComPtr<LayoutElement>>& top,
-                  const std::function<void(const ComPtr<LayoutElement>&, const std::string& group)>& visit);
-
-const char* ElementTypeName(ElementKind kind);
 
 }  // namespace crv::standalone

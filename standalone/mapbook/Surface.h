@@ -1,39 +1,27 @@
 #pragma once
-// The map document as the book driver sees it: its series' page put in force, its elements
-// measured, its page and report head, and the page drawn by whatever the command draws with.
+// The map document as the book driver sees it: the host's layout (HostSurface) named and
+// measured in the document's units, and the page drawn by whatever the command draws with.
 
-#include "book/BookDriver.h"
-#include "standalone/mapbook/Book.h"
+#include "standalone/document/Document.h"
+#include "standalone/host/HostSurface.h"
 
 #include <functional>
 #include <string>
 
 namespace crv::standalone {
 
-class DocumentSurface final : public book::BookSurface {
+class DocumentSurface final : public HostSurface {
 public:
     // The document must outlive the surface.
-    DocumentSurface(Document& document, BookRange range) : document_(document), range_(std::move(range)) {}
+    explicit DocumentSurface(Document& document) : HostSurface(document.Host(), document.Units()) {}
 
-    const BookRange& Range() const { return range_; }
-    // The document as the report names it.
-    void SetDocumentName(std::string name) { document_name_ = std::move(name); }
     // Draws each page the book steps to, once it is placed.
     void SetDrawing(std::function<void(int32_t)> draw) { draw_ = std::move(draw); }
-
-    // The map series' current page and the series layout's, when one is in force.
-    bool PutPageInForce(int32_t page) override;
-    std::vector<book::Placement> Measure(const book::AnchorSelection& selection) const override;
-    std::pair<double, double> PageSize() const override;
-    book::ReportHead Head() const override;
     void DrawPage(int32_t page) override {
         if (draw_) draw_(page);
     }
 
 private:
-    Document& document_;
-    BookRange range_;
-    std::string document_name_;
     std::function<void(int32_t)> draw_;
 };
 

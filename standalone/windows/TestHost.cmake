@@ -13,7 +13,7 @@ file(CREATE_LINK ${CRV_JSON_INCLUDE}/nlohmann ${CRV_WIN_GENERATED}/json/nlohmann
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/TestHost.rc ${CRV_WIN_GENERATED}/TestHost.rc @ONLY)
 add_library(CRVAnchorTestHost SHARED
-  ${CMAKE_CURRENT_LIST_DIR}/Snapshot.cpp
+  ${PROJECT_SOURCE_DIR}/standalone/host/Snapshot.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TestHost.cpp
   ${CRV_WIN_GENERATED}/TestHost.rc
   ${CMAKE_CURRENT_LIST_DIR}/TestHost.def)

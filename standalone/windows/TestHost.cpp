@@ -6,7 +6,7 @@
 #include "com/Registry.h"
 #include "host/HostClasses.h"
 #include "registration/CategoryClasses.h"
-#include "standalone/windows/Snapshot.h"
+#include "standalone/host/Snapshot.h"
 #include "windows/boundary/ClassObject.h"
 #include "windows/boundary/Marshal.h"
 #include "windows/platform/RegistryRoots.h"

@@ -84,7 +84,7 @@ TEST(BookDriver, APageTheHostCannotShowEndsTheBookThere) {
         book::ReportHead Head() const override { return inner.Head(); }
         void DrawPage(int32_t page) override { drawn.push_back(page); }
     };
-    standalone::DocumentSurface documentSurface(doc, standalone::BookRangeOf(doc));
+    standalone::DocumentSurface documentSurface(doc);
     Refusing surface(documentSurface);
     book::BookDriver driver(surface,
                             [] { return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId); });

@@ -1,4 +1,4 @@
-#include "standalone/windows/Snapshot.h"
+#include "standalone/host/Snapshot.h"
 
 #include <nlohmann/json.hpp>
 
@@ -82,11 +82,10 @@ ComPtr<LayoutElement> ElementOf(StandaloneHost& host, const json& j) {
 
 }  // namespace
 
-std::unique_ptr<StandaloneHost> HostFromSnapshot(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) Raise(hresult::kFail, kSource, "The layout snapshot " + path + " cannot be read.");
+std::unique_ptr<StandaloneHost> HostFromSnapshotText(const std::string& text, const std::string& name,
+                                                     const char* source) {
     try {
-        const json root = json::parse(in);
+        const json root = json::parse(text);
         if (root.at("format") != "crvanchor-snapshot" || root.at("version") != 1) {
             throw std::invalid_argument("it is no snapshot of version 1");
         }
@@ -110,8 +109,15 @@ std::unique_ptr<StandaloneHost> HostFromSnapshot(const std::string& path) {
         host->State().active_layout_kind = root.at("active_layout").at("kind").get<std::string>();
         return host;
     } catch (const std::exception& e) {
-        Raise(hresult::kFail, kSource, "The layout snapshot " + path + " does not read: " + e.what());
+        Raise(hresult::kFail, source, "The layout snapshot " + name + " does not read: " + e.what());
     }
+}
+
+std::unique_ptr<StandaloneHost> HostFromSnapshot(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    if (!in || !(text << in.rdbuf())) Raise(hresult::kFail, kSource, "The layout snapshot " + path + " cannot be read.");
+    return HostFromSnapshotText(text.str(), path, kSource);
 }
 
 }  // namespace crv::standalone

@@ -1,0 +1,98 @@
+#include "standalone/host/HostSurface.h"
+
+#include <functional>
+
+namespace crv::standalone {
+
+namespace {
+
+void Walk(const ComPtr<LayoutElement>& e, const std::string& group,
+          const std::function<void(const ComPtr<LayoutElement>&, const std::string&)>& visit) {
+    visit(e, group);
+    ElementImpl& impl = StandaloneHost::ElementOf(e);
+    if (!impl.IsGroup()) return;
+    const std::string inner = group.empty() ? impl.name() : group + " / " + impl.name();
+    for (const auto& m : impl.Members()) Walk(m, inner, visit);
+}
+
+}  // namespace
+
+void WalkElements(const std::vector<ComPtr<LayoutElement>>& top,
+                  const std::function<void(const ComPtr<LayoutElement>&, const std::string& group)>& visit) {
+    for (const auto& e : top) Walk(e, "", visit);
+}
+
+const char* ElementTypeName(ElementKind kind) {
+    switch (kind) {
+        case ElementKind::Text: return "text";
+        case ElementKind::Picture: return "picture";
+        case ElementKind::MapFrame: return "map_frame";
+        default: return "group";
+    }
+}
+
+BookRange BookRangeOf(const HostState& state) {
+    BookRange range;
+    WalkElements(state.elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
+        if (range.series_frame) return;
+        ElementImpl& impl = StandaloneHost::ElementOf(e);
+        if (impl.Kind() == ElementKind::MapFrame && impl.series && impl.series->enabled) range.series_frame = e;
+    });
+    if (range.series_frame) {
+        const SeriesData& s = *StandaloneHost::ElementOf(range.series_frame).series;
+        range.first = s.first_page_number;
+        range.last = s.first_page_number + static_cast<int32_t>(s.PageCount()) - 1;
+    }
+    return range;
+}
+
+bool HostSurface::PutPageInForce(int32_t page) {
+    HostState& state = host_.State();
+    if (range_.series_frame) {
+        SeriesData& s = *StandaloneHost::ElementOf(range_.series_frame).series;
+        const int64_t position = int64_t{page} - s.first_page_number + 1;
+        if (position >= 1 && position <= static_cast<int64_t>(s.PageCount())) {
+            s.current_position = static_cast<int32_t>(position);
+        }
+    }
+    if (state.active_layout_kind == ActiveLayoutInfo::kSeriesLayout) {
+        state.series_layouts[state.active_layout_name] = Variant(page);
+    }
+    return true;
+}
+
+std::vector<book::Placement> HostSurface::Measure(const book::AnchorSelection& selection) const {
+    std::vector<book::Placement> out;
+    WalkElements(host_.State().elements, [&](const ComPtr<LayoutElement>& e, const std::string& group) {
+        ElementImpl& impl = StandaloneHost::ElementOf(e);
+        book::Placement p;
+        p.name = impl.name();
+        p.group = group;
+        p.type = ElementTypeName(impl.Kind());
+        p.priority = selection.PriorityOf(e);
+        p.anchored_to = selection.AnchoredTo(e);
+        p.anchored = p.priority.has_value();
+        p.rect = StandaloneHost::ExtentOf(e);
+        out.push_back(std::move(p));
+    });
+    return out;
+}
+
+std::pair<double, double> HostSurface::PageSize() const {
+    const HostState& state = host_.State();
+    return {state.page_width, state.page_height};
+}
+
+book::ReportHead HostSurface::Head() const {
+    book::ReportHead head;
+    head.document = document_name_;
+    head.units = units_;
+    std::tie(head.page_width, head.page_height) = PageSize();
+    if (range_.series_frame) {
+        head.series =
+            book::ReportHead::Series{StandaloneHost::ElementOf(range_.series_frame).name(), range_.first, range_.last};
+    }
+    return head;
+}
+
+}  // namespace crv::standalone

@@ -1,0 +1,57 @@
+#pragma once
+// The standalone host's layout as the book driver sees it, whoever filled it (a map document,
+// a snapshot, a caller's description): the series' page put in force, the elements measured
+// through the host's own objects, the page size and the report's head.
+
+#include "book/BookDriver.h"
+#include "standalone/host/StandaloneHost.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace crv::standalone {
+
+// Every element of the layout, groups walked depth first, with the names of its groups.
+void WalkElements(const std::vector<ComPtr<LayoutElement>>& top,
+                  const std::function<void(const ComPtr<LayoutElement>&, const std::string& group)>& visit);
+
+// An element's type as the report names it.
+const char* ElementTypeName(ElementKind kind);
+
+// The pages of the host's book, known without anchoring anything: the map series that sets
+// them (the first map frame, in container order, that carries an enabled series) and its first
+// and last page numbers; without one the book is a single page numbered 1. A map series whose
+// index layer holds no feature has no pages: last is then first - 1.
+struct BookRange {
+    ComPtr<LayoutElement> series_frame;
+    int32_t first = 1;
+    int32_t last = 1;
+    bool HasPages() const { return last >= first; }
+};
+BookRange BookRangeOf(const HostState& state);
+
+class HostSurface : public book::BookSurface {
+public:
+    // The host must outlive the surface; `units` names the page's units in the report.
+    HostSurface(StandaloneHost& host, std::string units)
+        : host_(host), range_(BookRangeOf(host.State())), units_(std::move(units)) {}
+
+    const BookRange& Range() const { return range_; }
+    // The layout as the report names it.
+    void SetDocumentName(std::string name) { document_name_ = std::move(name); }
+
+    // The map series' current page and the series layout's, when one is in force.
+    bool PutPageInForce(int32_t page) override;
+    std::vector<book::Placement> Measure(const book::AnchorSelection& selection) const override;
+    std::pair<double, double> PageSize() const override;
+    book::ReportHead Head() const override;
+
+private:
+    StandaloneHost& host_;
+    BookRange range_;
+    std::string units_;
+    std::string document_name_;
+};
+
+}  // namespace crv::standalone
