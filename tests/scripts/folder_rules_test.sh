@@ -5,7 +5,7 @@
 set -euo pipefail
 src=$1 work=$2
 rm -rf "$work" && mkdir -p "$work"
-folders=(errors com host anchor propertypage registration support objects book drawing standalone qgis)
+folders=(errors com host anchor propertypage registration support objects book drawing standalone qgis core)
 copy() {
   rm -rf "$work/tree" && mkdir -p "$work/tree"
   for f in "${folders[@]}"; do cp -r "$src/$f" "$work/tree/"; done
@@ -38,5 +38,9 @@ standalone/host/Layout.cpp|#include "standalone/cli/Cli.h"
 standalone/document/Document.cpp|#include "standalone/mapbook/Book.h"
 standalone/cli/Cli.cpp|#include "windows/boundary/Marshal.h"
 standalone/windows/TestHost.cpp|#include "standalone/document/Document.h"
+core/Core.cpp|#include "standalone/mapbook/Book.h"
+core/Core.cpp|#include "qgis/host/QgisHost.h"
+core/Core.cpp|#include "propertypage/QtControls.h"
+book/Order.cpp|#include "core/crvanchor_core.h"
 CASES
 exit $failed

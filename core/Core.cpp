@@ -1,0 +1,295 @@
+// The C interface of the portable core over the standalone host's objects: a mirror is a host
+// rebuilt from the caller's description, and its book is the book every host runs. Every entry
+// point catches whatever is thrown and turns it into a status and a line for crv_last_error().
+#include "core/crvanchor_core.h"
+
+#include "anchor/CRVAnchorManager.h"
+#include "book/BookDriver.h"
+#include "errors/ErrorHandling.h"
+#include "standalone/host/HostSurface.h"
+#include "standalone/host/Snapshot.h"
+#include "support/Edge.h"
+#include "support/MessageText.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace crv::core {
+namespace {
+
+using json = nlohmann::ordered_json;
+using objects::Rect;
+using standalone::StandaloneHost;
+
+constexpr const char* kSource = "CRVAnchor";
+
+thread_local std::string t_last_error;
+
+// A refusal of the caller's input: CRV_REFUSED.
+struct Refused : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The reports the engine shows while the mirror works, kept as values for the caller.
+class ReportCollector final : public ErrorSink {
+public:
+    void ShowMessage(const std::string& title, const std::string& text) override {
+        all_.push_back({title, text});
+    }
+    void Beep() override {}
+    int Count() const { return static_cast<int>(all_.size()); }
+    // The reports since `from`, as the interface gives them.
+    json Since(size_t from) const {
+        json out = json::array();
+        for (size_t i = from; i < all_.size(); ++i) {
+            json r = json::object();
+            r["number"] = NumberOf(all_[i].text);
+            r["title"] = all_[i].title;
+            r["text"] = all_[i].text;
+            out.push_back(std::move(r));
+        }
+        return out;
+    }
+
+private:
+    // The number the report's "Error Number" block shows; 0 when it has none.
+    static int64_t NumberOf(const std::string& text) {
+        static const std::string kLabel = "Error Number \r\n\t";
+        const size_t at = text.find(kLabel);
+        return at == std::string::npos ? 0 : std::strtoll(text.c_str() + at + kLabel.size(), nullptr, 10);
+    }
+    std::vector<RecordingErrorSink::Report> all_;
+};
+
+// The engine itself, made directly: the core runs in process and never asks a registry.
+ComPtr<_CRVAnchorManager> NewManager() { return MakeCom<_CRVAnchorManager, CRVAnchorManager>(); }
+
+std::vector<double> RectArray(const Rect& r) { return {r.xmin, r.ymin, r.xmax, r.ymax}; }
+
+char* Give(const std::string& text) {
+    char* out = static_cast<char*>(std::malloc(text.size() + 1));
+    if (out == nullptr) throw std::bad_alloc();
+    std::memcpy(out, text.c_str(), text.size() + 1);
+    return out;
+}
+
+std::string Dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+// One open mirror at a time: the host's classes are the process's.
+bool g_open = false;
+
+}  // namespace
+}  // namespace crv::core
+
+struct crv_mirror {
+    crv::core::ReportCollector reports;
+    crv::ScopedErrorSink sink{reports};
+    std::unique_ptr<crv::standalone::StandaloneHost> host;
+    std::unique_ptr<crv::standalone::HostSurface> surface;
+    std::unique_ptr<crv::book::BookDriver> driver;
+    // Each element's rectangle as the caller last knows it, by identity, in layout order.
+    std::vector<std::pair<crv::ComPtr<crv::LayoutElement>, crv::objects::Rect>> known;
+    bool reporting = false;
+
+    void Remember() {
+        known.clear();
+        crv::standalone::WalkElements(host->State().elements,
+                                      [&](const crv::ComPtr<crv::LayoutElement>& e, const std::string&) {
+                                          known.emplace_back(e, crv::standalone::StandaloneHost::ExtentOf(e));
+                                      });
+    }
+};
+
+namespace crv::core {
+namespace {
+
+// Runs an entry point's body: its status, with the message kept for crv_last_error().
+template <class Body>
+crv_status Guarded(Body&& body) noexcept {
+    t_last_error.clear();
+    std::string message;
+    crv_status status = CRV_FAILED;
+    try {
+        body();
+        return CRV_OK;
+    } catch (const Refused& e) {
+        status = CRV_REFUSED;
+        message = e.what();
+    } catch (const support::CommandError& e) {
+        message = e.what();
+    } catch (const ComError& e) {
+        message = e.Description();
+    } catch (const std::bad_alloc&) {
+        message = "out of memory";
+    } catch (const std::exception& e) {
+        message = std::string("unexpected failure: ") + e.what();
+    } catch (...) {
+        message = "unexpected failure of an unknown kind";
+    }
+    try {
+        t_last_error = support::OneLine(message);
+    } catch (...) {
+        // The status still says it.
+    }
+    return status;
+}
+
+void Require(bool ok, const char* what) {
+    if (!ok) throw Refused(what);
+}
+
+}  // namespace
+}  // namespace crv::core
+
+using namespace crv;
+using namespace crv::core;
+
+extern "C" {
+
+int32_t crv_core_version(void) { return CRV_CORE_VERSION; }
+
+const char* crv_last_error(void) { return t_last_error.c_str(); }
+
+void crv_free(char* text) { std::free(text); }
+
+crv_status crv_mirror_open(const char* description, const char* name, crv_mirror** mirror) {
+    if (mirror != nullptr) *mirror = nullptr;
+    return Guarded([&] {
+        Require(description != nullptr && name != nullptr && mirror != nullptr,
+                "crv_mirror_open: the description, the name and the mirror must be given");
+        if (g_open) throw Refused("crv_mirror_open: a mirror is open already; close it first");
+        const json head = json::parse(description, nullptr, false);
+        auto m = std::make_unique<crv_mirror>();
+        try {
+            m->host = standalone::HostFromSnapshotText(description, name, kSource);
+        } catch (const ComError& e) {
+            throw Refused(e.Description());
+        }
+        const std::string units = head.is_object() && head.contains("units") && head["units"].is_string()
+                                      ? head["units"].get<std::string>()
+                                      : "inches";
+        m->surface = std::make_unique<standalone::HostSurface>(*m->host, units);
+        m->surface->SetDocumentName(name);
+        m->driver = std::make_unique<book::BookDriver>(*m->surface, NewManager,
+                                                       [r = &m->reports] { return r->Count(); });
+        m->Remember();
+        g_open = true;
+        *mirror = m.release();
+    });
+}
+
+void crv_mirror_close(crv_mirror* mirror) {
+    if (mirror == nullptr) return;
+    delete mirror;
+    g_open = false;
+}
+
+crv_status crv_mirror_pages(const crv_mirror* mirror, int32_t* first, int32_t* last) {
+    return Guarded([&] {
+        Require(mirror != nullptr && first != nullptr && last != nullptr,
+                "crv_mirror_pages: the mirror and both page numbers must be given");
+        *first = mirror->surface->Range().first;
+        *last = mirror->surface->Range().last;
+    });
+}
+
+crv_status crv_mirror_selection(const crv_mirror* mirror, char** selection_json) {
+    if (selection_json != nullptr) *selection_json = nullptr;
+    return Guarded([&] {
+        Require(mirror != nullptr && selection_json != nullptr,
+                "crv_mirror_selection: the mirror and the result must be given");
+        const book::AnchorSelection& selection = mirror->driver->Selection();
+        json out = json::object();
+        out["anchor_order"] = mirror->driver->AnchorOrder();
+        json left = json::array();
+        for (const auto& l : selection.LeftOutElements()) left.push_back(json{{"element", l.name}, {"reason", l.reason}});
+        out["left_out"] = std::move(left);
+        out["notes"] = selection.RecordNotes();
+        out["error_reports"] = mirror->reports.Since(0);
+        *selection_json = Give(Dump(out));
+    });
+}
+
+crv_status crv_mirror_set_rect(crv_mirror* mirror, const char* element, double xmin, double ymin, double xmax,
+                               double ymax) {
+    return Guarded([&] {
+        Require(mirror != nullptr && element != nullptr, "crv_mirror_set_rect: the mirror and the element must be given");
+        for (const double v : {xmin, ymin, xmax, ymax}) {
+            Require(std::isfinite(v), "crv_mirror_set_rect: every coordinate must be a finite number");
+        }
+        Require(xmin <= xmax && ymin <= ymax, "crv_mirror_set_rect: expected xmin <= xmax and ymin <= ymax");
+        for (auto& [e, rect] : mirror->known) {
+            if (e->Name() != element) continue;
+            standalone::ElementImpl& impl = StandaloneHost::ElementOf(e);
+            if (impl.IsGroup()) {
+                // A group's rectangle is its members': it moves them by its lower left corner.
+                const Rect now = StandaloneHost::ExtentOf(e);
+                impl.Move(xmin - now.xmin, ymin - now.ymin);
+            } else {
+                impl.SetRect({xmin, ymin, xmax, ymax});
+            }
+            mirror->Remember();
+            return;
+        }
+        throw Refused(std::string("crv_mirror_set_rect: no element named ") + support::QuotedValue(element));
+    });
+}
+
+crv_status crv_mirror_place_page(crv_mirror* mirror, int32_t page, int32_t check_overlap, char** result_json) {
+    if (result_json != nullptr) *result_json = nullptr;
+    return Guarded([&] {
+        Require(mirror != nullptr && result_json != nullptr,
+                "crv_mirror_place_page: the mirror and the result must be given");
+        const standalone::BookRange& range = mirror->surface->Range();
+        if (page < range.first || page > range.last) {
+            throw Refused("crv_mirror_place_page: page " + std::to_string(page) + " is not in the book (pages " +
+                          std::to_string(range.first) + " to " + std::to_string(range.last) + ")");
+        }
+        const size_t reportsBefore = static_cast<size_t>(mirror->reports.Count());
+        mirror->driver->CheckOverlap(check_overlap != 0);
+        const std::optional<book::PageDone> done = mirror->driver->DoPage(page);
+        if (!done) throw std::runtime_error("the page could not be put in force");
+        json moves = json::array();
+        for (auto& [e, rect] : mirror->known) {
+            const Rect now = StandaloneHost::ExtentOf(e);
+            if (now.xmin == rect.xmin && now.ymin == rect.ymin && now.xmax == rect.xmax && now.ymax == rect.ymax) continue;
+            rect = now;
+            moves.push_back(json{{"element", e->Name()}, {"rect", RectArray(now)}});
+        }
+        json out = json::object();
+        out["page"] = page;
+        out["moves"] = std::move(moves);
+        out["record"] = json::parse(book::PageRecordText(page, done->placements, done->findings));
+        out["error_reports"] = mirror->reports.Since(reportsBefore);
+        *result_json = Give(Dump(out));
+    });
+}
+
+crv_status crv_mirror_start_report(crv_mirror* mirror, const char* path) {
+    return Guarded([&] {
+        Require(mirror != nullptr && path != nullptr, "crv_mirror_start_report: the mirror and the path must be given");
+        mirror->driver->StartReport(path);
+        mirror->reporting = true;
+    });
+}
+
+crv_status crv_mirror_finish_report(crv_mirror* mirror) {
+    return Guarded([&] {
+        Require(mirror != nullptr, "crv_mirror_finish_report: the mirror must be given");
+        Require(mirror->reporting, "crv_mirror_finish_report: no report was started");
+        mirror->driver->Finish();
+        mirror->reporting = false;
+    });
+}
+
+}  // extern "C"

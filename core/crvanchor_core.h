@@ -1,0 +1,110 @@
+/* The portable anchoring core: the engine, the book's selection, order, checks and report, over
+ * a mirror of a host's layout, behind a C interface that links no UI toolkit and no GIS
+ * library. A host (a QGIS plugin in Python, any program that can call C) describes its layout
+ * once, then asks for each page and applies the moves it gets back.
+ *
+ * Rules of the whole interface:
+ * - Plain C types and opaque handles only; every text is UTF-8, in and out.
+ * - Every function that can fail returns a crv_status; on anything but CRV_OK,
+ *   crv_last_error() gives one line saying what went wrong, for the calling thread.
+ * - Text the core returns is the caller's, to be released with crv_free().
+ * - Nothing is printed and no window is shown: the engine's error reports come back as values.
+ * - No exception and no C++ type crosses this interface.
+ * - A mirror is used from the thread that opened it; one mirror is open at a time in a process,
+ *   because the engine creates the mirror's objects through the process's class table.
+ */
+#ifndef CRVANCHOR_CORE_H
+#define CRVANCHOR_CORE_H
+
+#include <stdint.h>
+
+#ifdef _WIN32
+#  ifdef CRV_CORE_BUILDING
+#    define CRV_CORE_API __declspec(dllexport)
+#  else
+#    define CRV_CORE_API __declspec(dllimport)
+#  endif
+#else
+#  define CRV_CORE_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The version of this interface. A host checks crv_core_version() against the version it was
+ * written for and refuses a core of another: a function's meaning never changes within one. */
+#define CRV_CORE_VERSION 1
+
+typedef enum crv_status {
+    CRV_OK = 0,
+    CRV_REFUSED = 1, /* the input was refused (a bad description, an unknown element, ...) */
+    CRV_FAILED = 2   /* the work failed (a file that cannot be written, no memory, ...) */
+} crv_status;
+
+/* A layout mirrored for the engine: its elements, their records and map series, and the book
+ * over it. */
+typedef struct crv_mirror crv_mirror;
+
+/* The version of the interface this core implements (CRV_CORE_VERSION). Never fails. */
+CRV_CORE_API int32_t crv_core_version(void);
+
+/* The message of the calling thread's last failure, one line; "" when nothing failed. Stays
+ * valid until that thread's next call. Never fails. */
+CRV_CORE_API const char* crv_last_error(void);
+
+/* Releases text the core returned. Accepts NULL. Never fails. */
+CRV_CORE_API void crv_free(char* text);
+
+/* Mirrors a layout from its description, JSON text (docs/core-interface.md): the page, the
+ * elements with their kinds, names, rectangles, members, text, custom property (the anchor
+ * record as stored) and map series, and the multi-page layout in force. Selects the anchored
+ * elements and orders them, as the book does. `name` names the layout in messages and in the
+ * report. CRV_REFUSED for a description that does not read or a second open mirror; nothing is
+ * kept then and *mirror is NULL. */
+CRV_CORE_API crv_status crv_mirror_open(const char* description, const char* name, crv_mirror** mirror);
+
+/* Ends the mirror and releases everything it holds, the report too (unfinished, it is not
+ * written). Accepts NULL. Never fails. */
+CRV_CORE_API void crv_mirror_close(crv_mirror* mirror);
+
+/* The book's first and last page numbers: the first map frame's enabled map series, or the single
+ * page 1. *last is *first - 1 when the series has no feature. Changes nothing. */
+CRV_CORE_API crv_status crv_mirror_pages(const crv_mirror* mirror, int32_t* first, int32_t* last);
+
+/* What the selection said, as JSON text: {"anchor_order": [NAME...], "left_out": [{"element",
+ * "reason"}...], "notes": [TEXT...], "error_reports": [REPORT...]} (REPORT as in
+ * crv_mirror_place_page). Changes nothing. */
+CRV_CORE_API crv_status crv_mirror_selection(const crv_mirror* mirror, char** selection_json);
+
+/* Tells the mirror that the host moved or resized an element itself (a legend fitted to its
+ * contents): its rectangle (for a map frame its outline) is now the one given, in page units.
+ * A group is moved by its lower left corner, its members with it (its size is theirs). CRV_REFUSED when no element has that name or the rectangle is
+ * not finite with xmin <= xmax and ymin <= ymax; nothing changes then. */
+CRV_CORE_API crv_status crv_mirror_set_rect(crv_mirror* mirror, const char* element, double xmin, double ymin,
+                                            double xmax, double ymax);
+
+/* Puts page `page` in force, places every anchored element for it in the book's order, and
+ * checks it (off the page; with `check_overlap`, overlaps). Returns JSON text:
+ * {"page": N, "moves": [{"element", "rect": [XMIN, YMIN, XMAX, YMAX]}...] (every element whose
+ * rectangle changed since the mirror last gave or was told it, enclosing groups included, in
+ * layout order), "record": PAGE (the page as the report holds it), "error_reports":
+ * [{"number", "title", "text"}...] (the engine's reports during the call, with their call-stack
+ * lines)}. CRV_REFUSED for a page outside crv_mirror_pages(). Never draws. */
+CRV_CORE_API crv_status crv_mirror_place_page(crv_mirror* mirror, int32_t page, int32_t check_overlap,
+                                              char** result_json);
+
+/* Starts the book's report at `path`, written as the pages are placed and put in place whole by
+ * crv_mirror_finish_report(); the same report as the map-book command's. CRV_FAILED when the file
+ * cannot be created. */
+CRV_CORE_API crv_status crv_mirror_start_report(crv_mirror* mirror, const char* path);
+
+/* Ends the report with the count of error reports of the whole book and replaces the file at its
+ * path. CRV_FAILED when it cannot be written, and the former file stays as it was. */
+CRV_CORE_API crv_status crv_mirror_finish_report(crv_mirror* mirror);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* CRVANCHOR_CORE_H */

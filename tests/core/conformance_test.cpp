@@ -1,0 +1,247 @@
+// The portable core as a host sees it, through its C interface alone: the same suite runs
+// against the Linux library and, under Wine, the Windows one. The sample book through the mirror
+// must give the map-book command's report rectangle for rectangle.
+//
+// Environment: CRV_CORE_WORK, a folder to write in that holds snapshot.json, the sample book's
+// layout as crvanchor-snapshot writes it, and book-report.json, `crvanchor book --report` of it.
+#include "core/crvanchor_core.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using json = nlohmann::json;
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct MirrorCloser {
+    void operator()(crv_mirror* m) const { crv_mirror_close(m); }
+};
+using Mirror = std::unique_ptr<crv_mirror, MirrorCloser>;
+
+Mirror Open(const std::string& description, const std::string& name = "layout") {
+    crv_mirror* m = nullptr;
+    const crv_status status = crv_mirror_open(description.c_str(), name.c_str(), &m);
+    EXPECT_EQ(status, CRV_OK) << crv_last_error();
+    return Mirror(m);
+}
+
+// The text the core gave, parsed and released.
+json Taken(char* text) {
+    if (text == nullptr) return json();
+    const json j = json::parse(text);
+    crv_free(text);
+    return j;
+}
+
+json PlacePage(crv_mirror* m, int32_t page, bool overlap = false) {
+    char* out = nullptr;
+    EXPECT_EQ(crv_mirror_place_page(m, page, overlap ? 1 : 0, &out), CRV_OK) << crv_last_error();
+    return Taken(out);
+}
+
+// A layout of one page with a text element carrying the given anchor record entries.
+std::string OneAnchoredText(const json& entries) {
+    json record = {{"kind", "bag"},
+                   {"entries", json::array({{{"key", "CorvaneProperties"},
+                                             {"kind", "bag"},
+                                             {"entries", json::array({{{"key", "AnchorProperties"},
+                                                                       {"kind", "bag"},
+                                                                       {"entries", entries}}})}}})}};
+    json element = {{"kind", "text"}, {"name", "Title"}, {"rect", {1, 9, 3, 9.5}}, {"border", 0}, {"text", "T"},
+                    {"custom", record}};
+    return json{{"format", "crvanchor-snapshot"}, {"version", 1}, {"document", "one.json"}, {"units", "inches"},
+                {"page", {8.5, 11}}, {"elements", json::array({element})}, {"series_layouts", json::array()},
+                {"section_templates", json::array()}, {"active_layout", {{"name", ""}, {"kind", ""}}}}
+        .dump();
+}
+
+json Entry(const char* key, const char* kind, const json& value) {
+    return {{"key", key}, {"kind", kind}, {"value", value}};
+}
+
+TEST(CoreInterface, SaysItsVersion) { EXPECT_EQ(crv_core_version(), CRV_CORE_VERSION); }
+
+// Every page of the sample book placed through the mirror: the report the core writes is the
+// map-book command's, and each page's moves are what its record shows.
+TEST(CoreInterface, PlacesTheSampleBookAsTheMapBookCommandDoes) {
+    const std::string snapshot = ReadText(Env("CRV_CORE_WORK") + "/snapshot.json");
+    ASSERT_FALSE(snapshot.empty()) << "no snapshot.json in CRV_CORE_WORK";
+    json expected = json::parse(ReadText(Env("CRV_CORE_WORK") + "/book-report.json"));
+    const Mirror m = Open(snapshot, "lakes_atlas.json");
+    ASSERT_TRUE(m);
+    int32_t first = 0, last = 0;
+    ASSERT_EQ(crv_mirror_pages(m.get(), &first, &last), CRV_OK);
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(last, 16);
+
+    char* selectionText = nullptr;
+    ASSERT_EQ(crv_mirror_selection(m.get(), &selectionText), CRV_OK);
+    const json selection = Taken(selectionText);
+    EXPECT_EQ(selection["anchor_order"], expected["anchor_order"]);
+    EXPECT_EQ(selection["left_out"], json::array());
+    EXPECT_EQ(selection["error_reports"], json::array());
+
+    const std::string report = Env("CRV_CORE_WORK") + "/core-report.json";
+    ASSERT_EQ(crv_mirror_start_report(m.get(), report.c_str()), CRV_OK) << crv_last_error();
+    int moved = 0;
+    for (int32_t page = first; page <= last; ++page) {
+        const json result = PlacePage(m.get(), page);
+        EXPECT_EQ(result["page"], page);
+        EXPECT_EQ(result["error_reports"], json::array());
+        EXPECT_EQ(result["record"], expected["pages"][static_cast<size_t>(page - first)]) << "page " << page;
+        for (const json& move : result["moves"]) {
+            ++moved;
+            bool shown = false;
+            for (const json& e : result["record"]["elements"]) {
+                if (e["name"] == move["element"]) shown = e["rect"] == move["rect"];
+            }
+            EXPECT_TRUE(shown) << "page " << page << ": " << move;
+        }
+    }
+    EXPECT_GT(moved, 16);  // the page number alone moves on every page
+    ASSERT_EQ(crv_mirror_finish_report(m.get()), CRV_OK) << crv_last_error();
+    json written = json::parse(ReadText(report));
+    EXPECT_EQ(written["document"], "lakes_atlas.json");
+    written.erase("document");
+    expected.erase("document");
+    EXPECT_EQ(written, expected);
+}
+
+// What the host moved itself is where the engine measures it from: the north arrow anchored to
+// the map frame's corner follows the frame the host moved.
+TEST(CoreInterface, AnElementTheHostMovedIsWhereTheEngineFindsIt) {
+    const std::string snapshot = ReadText(Env("CRV_CORE_WORK") + "/snapshot.json");
+    ASSERT_FALSE(snapshot.empty());
+    const auto arrowOnPage1 = [&](bool moveMap) {
+        const Mirror m = Open(snapshot);
+        if (moveMap) {
+            EXPECT_EQ(crv_mirror_set_rect(m.get(), "Main Map", 1.0, 1.5, 8.0, 9.5), CRV_OK) << crv_last_error();
+        }
+        const json page = PlacePage(m.get(), 1);
+        for (const json& e : page["record"]["elements"]) {
+            if (e["name"] == "North Arrow") return e["rect"];
+        }
+        return json();
+    };
+    const json still = arrowOnPage1(false);
+    const json moved = arrowOnPage1(true);
+    ASSERT_TRUE(still.is_array() && moved.is_array());
+    // The map's top right corner moved by (0.25, 0.1): so did the arrow.
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_NEAR(moved[i].get<double>() - still[i].get<double>(), i % 2 == 0 ? 0.25 : 0.1, 1e-9) << i;
+    }
+}
+
+// The engine's error reports come back as values, with their numbers and call-stack lines;
+// nothing reaches a console.
+TEST(CoreInterface, ErrorReportsComeBackAsValues) {
+    const Mirror m = Open(OneAnchoredText(json::array({Entry("AnchorElement", "boolean", true),
+                                                       Entry("AnchorType", "string", "Layout"),
+                                                       Entry("AnchorFromAll", "int16", 9)})));
+    ASSERT_TRUE(m);
+    ::testing::internal::CaptureStderr();
+    char* selectionText = nullptr;
+    ASSERT_EQ(crv_mirror_selection(m.get(), &selectionText), CRV_OK);
+    const json selection = Taken(selectionText);
+    json reports = selection["error_reports"];
+    const json page = PlacePage(m.get(), 1);
+    for (const json& r : page["error_reports"]) reports.push_back(r);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    ASSERT_FALSE(reports.empty()) << selection << page;
+    for (const json& r : reports) {
+        EXPECT_NE(r["number"], 0) << r;
+        EXPECT_NE(r["text"].get<std::string>().find("Error Number"), std::string::npos) << r;
+        EXPECT_NE(r["text"].get<std::string>().find("CRVAnchor:"), std::string::npos) << r;  // a call-stack line
+    }
+    EXPECT_EQ(page["moves"], json::array());  // nothing moved
+}
+
+// Every refusal: a status, one line naming what was wrong, and nothing changed.
+TEST(CoreInterface, RefusesBadInputInOneLine) {
+    const std::string good = OneAnchoredText(json::array({Entry("AnchorElement", "boolean", false)}));
+    {
+        const struct {
+            const char* what;
+            std::string description;
+            const char* message;
+        } cases[] = {
+            {"empty", "", "The layout snapshot bad does not read: "},
+            {"not JSON", "{", "The layout snapshot bad does not read: "},
+            {"an array", "[1]", "The layout snapshot bad does not read: "},
+            {"another format", R"({"format": "x", "version": 1})", "it is no snapshot of version 1"},
+            {"a newer version", R"({"format": "crvanchor-snapshot", "version": 2})", "it is no snapshot of version 1"},
+            {"no elements", R"({"format": "crvanchor-snapshot", "version": 1, "page": [8.5, 11]})",
+             "The layout snapshot bad does not read: "},
+        };
+        for (const auto& c : cases) {
+            int sentinel = 0;
+            crv_mirror* m = reinterpret_cast<crv_mirror*>(&sentinel);  // overwritten with NULL
+            EXPECT_EQ(crv_mirror_open(c.description.c_str(), "bad", &m), CRV_REFUSED) << c.what;
+            EXPECT_EQ(m, nullptr) << c.what;
+            EXPECT_NE(std::string(crv_last_error()).find(c.message), std::string::npos)
+                << c.what << ": " << crv_last_error();
+            EXPECT_EQ(std::string(crv_last_error()).find('\n'), std::string::npos) << c.what;
+        }
+    }
+    const Mirror m = Open(good);
+    ASSERT_TRUE(m);
+    crv_mirror* second = nullptr;
+    char* out = nullptr;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        const char* what;
+        std::function<crv_status()> call;
+        const char* message;
+    } calls[] = {
+        {"a second mirror", [&] { return crv_mirror_open(good.c_str(), "second", &second); },
+         "crv_mirror_open: a mirror is open already; close it first"},
+        {"page 0", [&] { return crv_mirror_place_page(m.get(), 0, 0, &out); },
+         "crv_mirror_place_page: page 0 is not in the book (pages 1 to 1)"},
+        {"page 2", [&] { return crv_mirror_place_page(m.get(), 2, 0, &out); },
+         "crv_mirror_place_page: page 2 is not in the book (pages 1 to 1)"},
+        {"no result", [&] { return crv_mirror_place_page(m.get(), 1, 0, nullptr); },
+         "crv_mirror_place_page: the mirror and the result must be given"},
+        {"an unknown element", [&] { return crv_mirror_set_rect(m.get(), "Legend", 0, 0, 1, 1); },
+         "crv_mirror_set_rect: no element named \"Legend\""},
+        {"an inverted rectangle", [&] { return crv_mirror_set_rect(m.get(), "Title", 2, 0, 1, 1); },
+         "crv_mirror_set_rect: expected xmin <= xmax and ymin <= ymax"},
+        {"not a number", [&] { return crv_mirror_set_rect(m.get(), "Title", nan, 0, 1, 1); },
+         "crv_mirror_set_rect: every coordinate must be a finite number"},
+        {"no report started", [&] { return crv_mirror_finish_report(m.get()); },
+         "crv_mirror_finish_report: no report was started"},
+        {"no mirror", [&] { return crv_mirror_pages(nullptr, nullptr, nullptr); },
+         "crv_mirror_pages: the mirror and both page numbers must be given"},
+    };
+    for (const auto& c : calls) {
+        EXPECT_EQ(c.call(), CRV_REFUSED) << c.what;
+        EXPECT_STREQ(crv_last_error(), c.message) << c.what;
+    }
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(out, nullptr);
+    // The title was not moved by any refused call.
+    const json page = PlacePage(m.get(), 1);
+    EXPECT_EQ(page["record"]["elements"][0]["rect"], json::array({1, 9, 3, 9.5}));
+    EXPECT_STREQ(crv_last_error(), "");
+}
+
+}  // namespace
