@@ -4,7 +4,9 @@
 Option Explicit
 Dim app, layout, arrow, manager, box, page
 
-Set app = CreateObject("CRVAnchorTestHost.Application")
+' The script host's CreateObject: where the application cannot start, it passes the reason on
+' (Err.Number and Err.Description), which the language's own CreateObject drops under Wine.
+Set app = WScript.CreateObject("CRVAnchorTestHost.Application")
 Set layout = app.Document.PageLayout
 
 ' The element of the layout with this name.

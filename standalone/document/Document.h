@@ -10,6 +10,7 @@
 #include "book/OutputCheck.h"
 #include "support/Errors.h"
 #include "standalone/document/JsonPositions.h"
+#include "standalone/host/ReadLimits.h"
 #include "standalone/host/StandaloneHost.h"
 
 #include <cstddef>
@@ -27,8 +28,7 @@ inline constexpr const char* kDocumentFormatName = "crvanchor-document";
 // Limits that keep a hostile or broken file from exhausting memory or the stack.
 inline constexpr std::size_t kMaxDocumentBytes = std::size_t{64} << 20;
 inline constexpr int kMaxJsonNesting = 512;  // arrays and objects inside one another
-inline constexpr int kMaxGroupNesting = 64;  // groups inside one another
-inline constexpr int kMaxBagNesting = 64;  // property bags inside one another
+// Groups and property bags: standalone/host/ReadLimits.h.
 // Page sides and element coordinates, in inches; the same lengths apply in the other units.
 inline constexpr double kMinPageSideInches = 0.01;
 inline constexpr double kMaxPageSideInches = 400;

@@ -22,17 +22,7 @@ std::string RawText(const json::binary_t& b) { return std::string(b.begin(), b.e
 
 const char* JsonKind(const json& j) {
     if (RawNumber(j) != nullptr) return "a number";
-    switch (j.type()) {
-        case json::value_t::null: return "null";
-        case json::value_t::object: return "an object";
-        case json::value_t::array: return "an array";
-        case json::value_t::string: return "a string";
-        case json::value_t::boolean: return "a boolean";
-        case json::value_t::number_integer:
-        case json::value_t::number_unsigned:
-        case json::value_t::number_float: return "a number";
-        default: return "an unusable value";
-    }
+    return FoundKind(j);
 }
 
 void ExpectObject(const json& j, const std::string& ptr) {
@@ -76,7 +66,7 @@ double Number(const json& j, const std::string& ptr) {
 }
 
 int64_t WholeNumber(const json& j, const std::string& ptr, int64_t lo, int64_t hi) {
-    const std::string range = "expected a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+    const std::string range = WholeNumberExpected(lo, hi);
     if (const auto* raw = RawNumber(j)) Fail(ptr, range + ", found " + NumberShown(RawText(*raw)));
     if (j.is_number_unsigned()) {
         const uint64_t u = j.get<uint64_t>();
@@ -126,7 +116,7 @@ struct Reader {
 
     Variant Value(const json& j, const std::string& ptr, int depth) {
         ExpectObject(j, ptr);
-        if (depth > kMaxBagNesting) Fail(ptr, "property bags nested too deeply");
+        if (depth > kMaxBagNesting) Fail(ptr, BagsTooDeep());
         const std::string kind = String(Required(j, "kind", ptr), Child(ptr, "kind"));
         const std::string vptr = Child(ptr, "value");
         auto value = [&]() -> const json& { return Required(j, "value", ptr); };
@@ -148,16 +138,13 @@ struct Reader {
                 if (s == "NaN") return Variant(std::numeric_limits<double>::quiet_NaN());
                 if (s == "Infinity") return Variant(std::numeric_limits<double>::infinity());
                 if (s == "-Infinity") return Variant(-std::numeric_limits<double>::infinity());
-                Fail(vptr, "expected a number, \"NaN\", \"Infinity\" or \"-Infinity\"");
+                Fail(vptr, DoubleExpected());
             }
             return Variant(Number(v, vptr));
         }
         if (kind == "string") return Variant(String(value(), vptr));
         if (kind == "bag") return Variant(Bag(j, ptr, depth));
-        Fail(Child(ptr, "kind"),
-             "expected one of \"empty\", \"null\", \"boolean\", \"int16\", \"int32\", "
-             "\"double\", \"string\", \"bag\"; found " +
-                 QuotedValue(kind));
+        Fail(Child(ptr, "kind"), ValueKindExpected() + QuotedValue(kind));
     }
 
     ComPtr<PropertyBag> Bag(const json& j, const std::string& ptr, int depth) {
@@ -225,9 +212,7 @@ struct Reader {
                 info.style.label_field = String(*l, Child(ptr, "label_field"));
             if (const json* s = Optional(j, "series")) Series(*s, Child(ptr, "series"), e, info);
         } else if (type == "group") {
-            if (depth >= kMaxGroupNesting) {
-                Fail(ptr, "groups nested more than " + std::to_string(kMaxGroupNesting) + " deep");
-            }
+            if (depth >= kMaxGroupNesting) Fail(ptr, GroupsTooDeep());
             ElementKind kind = ElementKind::Group;
             if (const json* m = Optional(j, "members_by")) {
                 const std::string by = String(*m, Child(ptr, "members_by"));

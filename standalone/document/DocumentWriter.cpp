@@ -98,7 +98,7 @@ void WriteValue(const Variant& v, json& out, const Document::Contents& impl, con
         case VariantType::Object: {
             auto contents = v.ObjectAs<BagContents>();
             if (!contents) Fail(where, "an object value other than a property bag has no saved form");
-            if (depth > kMaxBagNesting) Fail(where, "property bags nested too deeply");
+            if (depth > kMaxBagNesting) Fail(where, BagsTooDeep());
             const void* id = Identity(v.AsObject());
             auto raw = impl.bags.find(id);
             out["kind"] = "bag";
@@ -174,8 +174,7 @@ json WriteElement(const ComPtr<LayoutElement>& e, const Document::Contents& impl
             out["type"] = "group";
             out["name"] = el.name();
             out["members_by"] = GroupAccess(el.Kind());
-            if (depth >= kMaxGroupNesting)
-                Fail(ptr, "groups nested more than " + std::to_string(kMaxGroupNesting) + " deep");
+            if (depth >= kMaxGroupNesting) Fail(ptr, GroupsTooDeep());
             json members = json::array();
             for (const auto& m : el.Members()) {
                 members.push_back(

@@ -1,122 +1,245 @@
 #include "standalone/host/Snapshot.h"
 
+#include "standalone/host/ReadLimits.h"
+#include "support/MessageText.h"
+
 #include <nlohmann/json.hpp>
 
 #include <fstream>
-#include <limits>
 #include <sstream>
+#include <limits>
+#include <utility>
 
 namespace crv::standalone {
 
 namespace {
 
 using json = nlohmann::json;
+using support::PlainOrQuoted;
+using support::QuotedValue;
 
 constexpr const char* kSource = "CRVAnchorTestHost";
 
-Rect RectOf(const json& j) {
-    return {j.at(0).get<double>(), j.at(1).get<double>(), j.at(2).get<double>(), j.at(3).get<double>()};
+// A snapshot that does not hold what the host needs: where in its tree (a JSON pointer), and why.
+struct Refusal {
+    std::string pointer;
+    std::string message;
+};
+
+[[noreturn]] void Refuse(const std::string& pointer, const std::string& message) { throw Refusal{pointer, message}; }
+
+// A value of the snapshot's tree with its place, read as the kind the host needs or refused
+// with that place. The snapshot's keys are plain words: they need no escaping in a pointer.
+class At {
+public:
+    At(const json& j, std::string pointer) : j_(j), pointer_(std::move(pointer)) {}
+
+    const std::string& Where() const { return pointer_; }
+    bool Has(const char* key) const { return j_.is_object() && j_.contains(key); }
+    bool IsString() const { return j_.is_string(); }
+
+    At operator[](const char* key) const {
+        if (!j_.is_object()) Refuse(pointer_, std::string("expected an object, found ") + FoundKind(j_));
+        const auto it = j_.find(key);
+        if (it == j_.end()) Refuse(pointer_, std::string("missing \"") + key + "\"");
+        return At(*it, pointer_ + "/" + key);
+    }
+    size_t Size() const {
+        if (!j_.is_array()) Refuse(pointer_, std::string("expected an array, found ") + FoundKind(j_));
+        return j_.size();
+    }
+    At Item(size_t i) const { return At(j_.at(i), pointer_ + "/" + std::to_string(i)); }
+
+    std::string String() const {
+        if (!j_.is_string()) Refuse(pointer_, std::string("expected a string, found ") + FoundKind(j_));
+        return j_.get<std::string>();
+    }
+    bool Boolean() const {
+        if (!j_.is_boolean()) Refuse(pointer_, std::string("expected true or false, found ") + FoundKind(j_));
+        return j_.get<bool>();
+    }
+    double Number() const {
+        if (!j_.is_number()) Refuse(pointer_, std::string("expected a number, found ") + FoundKind(j_));
+        return j_.get<double>();
+    }
+    // What the host keeps in fewer bits is refused, not cut to fit.
+    template <class Int>
+    Int Whole() const {
+        const int64_t lo = std::numeric_limits<Int>::min();
+        const int64_t hi = std::numeric_limits<Int>::max();
+        const std::string expected = WholeNumberExpected(lo, hi) + ", found ";
+        if (j_.is_number_unsigned()) {
+            const uint64_t u = j_.get<uint64_t>();
+            if (u > static_cast<uint64_t>(hi)) Refuse(pointer_, expected + std::to_string(u));
+            return static_cast<Int>(u);
+        }
+        if (!j_.is_number_integer()) Refuse(pointer_, expected + FoundKind(j_));
+        const int64_t v = j_.get<int64_t>();
+        if (v < lo || v > hi) Refuse(pointer_, expected + std::to_string(v));
+        return static_cast<Int>(v);
+    }
+
+private:
+    const json& j_;
+    std::string pointer_;
+};
+
+Rect RectOf(const At& a) {
+    if (a.Size() != 4) Refuse(a.Where(), "expected an array of four numbers [xmin, ymin, xmax, ymax]");
+    return {a.Item(0).Number(), a.Item(1).Number(), a.Item(2).Number(), a.Item(3).Number()};
 }
 
-double DoubleOf(const json& j) {
-    if (!j.is_string()) return j.get<double>();
-    const std::string text = j.get<std::string>();
+// A double as the snapshot's writer tags it: a number, or the name of one JSON has none for.
+double DoubleOf(const At& a) {
+    if (!a.IsString()) return a.Number();
+    const std::string text = a.String();
     if (text == "NaN") return std::numeric_limits<double>::quiet_NaN();
     if (text == "Infinity") return std::numeric_limits<double>::infinity();
     if (text == "-Infinity") return -std::numeric_limits<double>::infinity();
-    throw std::invalid_argument("a double value is \"" + text + "\"");
+    Refuse(a.Where(), DoubleExpected());
 }
 
-Variant ValueOf(const json& j) {
-    const std::string kind = j.at("kind").get<std::string>();
+// `depth`: the property bags this value is an entry of.
+Variant ValueOf(const At& v, int depth) {
+    if (depth > kMaxBagNesting) Refuse(v.Where(), BagsTooDeep());
+    const std::string kind = v["kind"].String();
     if (kind == "empty") return {};
     if (kind == "null") return Variant::Null();
-    if (kind == "boolean") return Variant(j.at("value").get<bool>());
-    if (kind == "int16") return Variant(j.at("value").get<int16_t>());
-    if (kind == "int32") return Variant(j.at("value").get<int32_t>());
-    if (kind == "double") return Variant(DoubleOf(j.at("value")));
-    if (kind == "string") return Variant(j.at("value").get<std::string>());
+    if (kind == "boolean") return Variant(v["value"].Boolean());
+    if (kind == "int16") return Variant(v["value"].Whole<int16_t>());
+    if (kind == "int32") return Variant(v["value"].Whole<int32_t>());
+    if (kind == "double") return Variant(DoubleOf(v["value"]));
+    if (kind == "string") return Variant(v["value"].String());
     if (kind == "bag") {
         const ComPtr<PropertyBag> bag = MakeCom<PropertyBag, PropertyBagImpl>();
-        for (const json& entry : j.at("entries")) bag->SetProperty(entry.at("key").get<std::string>(), ValueOf(entry));
+        const At entries = v["entries"];
+        for (size_t i = 0; i < entries.Size(); ++i) {
+            const At entry = entries.Item(i);
+            bag->SetProperty(entry["key"].String(), ValueOf(entry, depth + 1));
+        }
         return Variant(bag);
     }
-    throw std::invalid_argument("a value is of the unknown kind \"" + kind + "\"");
+    Refuse(v["kind"].Where(), ValueKindExpected() + QuotedValue(kind));
 }
 
-ElementKind KindOf(const std::string& name) {
+ElementKind ElementKindOf(const At& a) {
+    const std::string name = a.String();
     if (const auto kind = ElementKindNamed(name)) return *kind;
-    throw std::invalid_argument("an element is of the unknown kind \"" + name + "\"");
+    Refuse(a.Where(), "an element of the unknown kind " + QuotedValue(name));
 }
 
-SeriesData SeriesOf(const json& j) {
+SeriesData SeriesOf(const At& j) {
     SeriesData s;
-    s.name = j.at("name").get<std::string>();
-    for (const json& f : j.at("fields"))
-        s.fields.push_back({f.at("name").get<std::string>(), f.at("type").get<int32_t>()});
-    for (const json& page : j.at("pages")) {
+    s.name = j["name"].String();
+    const At fields = j["fields"];
+    for (size_t i = 0; i < fields.Size(); ++i) {
+        const At f = fields.Item(i);
+        s.fields.push_back({f["name"].String(), f["type"].Whole<int32_t>()});
+    }
+    const At pages = j["pages"];
+    for (size_t p = 0; p < pages.Size(); ++p) {
+        const At values = pages.Item(p);
         std::vector<Variant> row;
-        for (const json& v : page) row.push_back(ValueOf(v));
+        for (size_t i = 0; i < values.Size(); ++i) row.push_back(ValueOf(values.Item(i), 0));
         s.features.push_back(std::move(row));
     }
-    s.first_page_number = j.at("first_page").get<int32_t>();
-    s.current_position = j.at("current_position").get<int32_t>();
-    s.enabled = j.at("enabled").get<bool>();
-    for (const json& r : j.at("envelopes")) s.envelopes.push_back(RectOf(r));
+    s.first_page_number = j["first_page"].Whole<int32_t>();
+    s.current_position = j["current_position"].Whole<int32_t>();
+    s.enabled = j["enabled"].Boolean();
+    const At envelopes = j["envelopes"];
+    for (size_t i = 0; i < envelopes.Size(); ++i) s.envelopes.push_back(RectOf(envelopes.Item(i)));
     return s;
 }
 
-ComPtr<LayoutElement> ElementOf(StandaloneHost& host, const json& j) {
-    const ComPtr<LayoutElement> e =
-        host.Make(KindOf(j.at("kind").get<std::string>()), j.at("name").get<std::string>(), RectOf(j.at("rect")));
+// `depth`: the groups this element is a member of.
+ComPtr<LayoutElement> ElementOf(StandaloneHost& host, const At& j, int depth) {
+    const ComPtr<LayoutElement> e = host.Make(ElementKindOf(j["kind"]), j["name"].String(), RectOf(j["rect"]));
     ElementImpl& impl = StandaloneHost::ElementOf(e);
-    impl.SetFrameBorder(j.at("border").get<double>());
-    impl.text = j.at("text").get<std::string>();
-    impl.SetCustomProperty(ValueOf(j.at("custom")));
-    if (j.contains("series")) host.AttachSeries(e, SeriesOf(j.at("series")));
-    if (j.contains("members")) {
-        for (const json& m : j.at("members")) impl.AddMember(ElementOf(host, m));
+    impl.SetFrameBorder(j["border"].Number());
+    impl.text = j["text"].String();
+    impl.SetCustomProperty(ValueOf(j["custom"], 0));
+    if (j.Has("series")) host.AttachSeries(e, SeriesOf(j["series"]));
+    if (impl.IsGroup()) {
+        if (depth >= kMaxGroupNesting) Refuse(j.Where(), GroupsTooDeep());
+        const At members = j["members"];
+        for (size_t i = 0; i < members.Size(); ++i) impl.AddMember(ElementOf(host, members.Item(i), depth + 1));
+    } else if (j.Has("members")) {
+        Refuse(j["members"].Where(), "only a group has members");
     }
     return e;
+}
+
+std::unique_ptr<StandaloneHost> HostOf(const At& root) {
+    if (const std::string format = root["format"].String(); format != "crvanchor-snapshot")
+        Refuse("/format", "expected \"crvanchor-snapshot\", found " + QuotedValue(format));
+    if (const int32_t version = root["version"].Whole<int32_t>(); version != 1)
+        Refuse("/version", "expected version 1, found " + std::to_string(version));
+    HostOptions options;
+    const At page = root["page"];
+    if (page.Size() != 2) Refuse(page.Where(), "expected an array of two numbers [width, height]");
+    options.page_width = page.Item(0).Number();
+    options.page_height = page.Item(1).Number();
+    auto host = std::make_unique<StandaloneHost>(options);
+    const At elements = root["elements"];
+    for (size_t i = 0; i < elements.Size(); ++i) host->Add(ElementOf(*host, elements.Item(i), 0));
+    const At layouts = root["series_layouts"];
+    for (size_t i = 0; i < layouts.Size(); ++i) {
+        const At l = layouts.Item(i);
+        host->State().series_layouts[l["name"].String()] = ValueOf(l["current_page"], 0);
+    }
+    const At templates = root["section_templates"];
+    for (size_t i = 0; i < templates.Size(); ++i) {
+        const At t = templates.Item(i);
+        SectionTemplate st;
+        st.starting_page = ValueOf(t["starting_page"], 0);
+        st.current_section = t["current_section"].String();
+        const At sections = t["sections"];
+        for (size_t k = 0; k < sections.Size(); ++k) {
+            const At section = sections.Item(k);
+            st.section_pages[section["name"].String()] = ValueOf(section["page"], 0);
+        }
+        host->State().section_templates[t["name"].String()] = std::move(st);
+    }
+    host->State().active_layout_name = root["active_layout"]["name"].String();
+    host->State().active_layout_kind = root["active_layout"]["kind"].String();
+    return host;
+}
+
+[[noreturn]] void Unreadable(const char* source, const std::string& shown, const std::string& why) {
+    Raise(hresult::kInvalidData, source, shown + " does not read: " + why);
+}
+
+// The parser's message without its "[json.exception.parse_error.101] " prefix, cut: the text
+// it last read is the file's, and may hold anything.
+std::string ParseMessage(const std::string& what) {
+    const size_t at = what.find("] ");
+    return PlainOrQuoted(at == std::string::npos ? what : what.substr(at + 2));
 }
 
 }  // namespace
 
 std::unique_ptr<StandaloneHost> HostFromSnapshotText(const std::string& text, const std::string& name,
                                                      const char* source) {
+    const std::string shown = "The layout snapshot " + name;
+    json tree;
     try {
-        const json root = json::parse(text);
-        if (root.at("format") != "crvanchor-snapshot" || root.at("version") != 1) {
-            throw std::invalid_argument("it is no snapshot of version 1");
-        }
-        HostOptions options;
-        options.page_width = root.at("page").at(0).get<double>();
-        options.page_height = root.at("page").at(1).get<double>();
-        auto host = std::make_unique<StandaloneHost>(options);
-        for (const json& e : root.at("elements")) host->Add(ElementOf(*host, e));
-        for (const json& l : root.at("series_layouts")) {
-            host->State().series_layouts[l.at("name").get<std::string>()] = ValueOf(l.at("current_page"));
-        }
-        for (const json& t : root.at("section_templates")) {
-            SectionTemplate st;
-            st.starting_page = ValueOf(t.at("starting_page"));
-            st.current_section = t.at("current_section").get<std::string>();
-            for (const json& s : t.at("sections"))
-                st.section_pages[s.at("name").get<std::string>()] = ValueOf(s.at("page"));
-            host->State().section_templates[t.at("name").get<std::string>()] = std::move(st);
-        }
-        host->State().active_layout_name = root.at("active_layout").at("name").get<std::string>();
-        host->State().active_layout_kind = root.at("active_layout").at("kind").get<std::string>();
-        return host;
-    } catch (const std::exception& e) {
-        Raise(hresult::kFail, source, "The layout snapshot " + name + " does not read: " + e.what());
+        tree = json::parse(text);
+    } catch (const json::exception& e) {
+        Unreadable(source, shown, ParseMessage(e.what()));
+    }
+    try {
+        return HostOf(At(tree, ""));
+    } catch (const Refusal& r) {
+        Unreadable(source, shown, (r.pointer.empty() ? "/" : r.pointer) + ": " + r.message);
     }
 }
 
 std::unique_ptr<StandaloneHost> HostFromSnapshot(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    if (!in || !(text << in.rdbuf())) Raise(hresult::kFail, kSource, "The layout snapshot " + path + " cannot be read.");
+    if (!in || !(text << in.rdbuf())) {
+        Raise(hresult::kOpenFailed, kSource, "The layout snapshot " + path + " cannot be read.");
+    }
     return HostFromSnapshotText(text.str(), path, kSource);
 }
 

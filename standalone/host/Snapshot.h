@@ -11,7 +11,10 @@
 
 namespace crv::standalone {
 
-// Throws ComError naming the file and what is wrong with it.
+// Throws ComError naming the file and what is wrong with it, where in its tree (a JSON pointer)
+// when it parses: numbered as the platform numbers a file that cannot be opened and data that
+// is not valid, for a client that sees the result and not the error object. Groups and property
+// bags nest no deeper, and values take no more bits, than a map document's reader allows.
 std::unique_ptr<StandaloneHost> HostFromSnapshot(const std::string& path);
 // The same from the snapshot's text; the error names `name` and comes from `source`.
 std::unique_ptr<StandaloneHost> HostFromSnapshotText(const std::string& text, const std::string& name,

@@ -57,7 +57,7 @@ StandaloneHost& Host() {
     if (host == nullptr) {
         const char* layout = std::getenv("CRVANCHOR_TEST_LAYOUT");
         if (layout == nullptr || *layout == '\0') {
-            Raise(hresult::kFail, "CRVAnchorTestHost",
+            Raise(static_cast<int32_t>(HRESULT_FROM_WIN32(ERROR_ENVVAR_NOT_FOUND)), "CRVAnchorTestHost",
                   "No layout to host: CRVANCHOR_TEST_LAYOUT names no snapshot (crvanchor-snapshot writes one).");
         }
         host = HostFromSnapshot(layout).release();

@@ -90,3 +90,12 @@ set_tests_properties(windows_script_setup windows_script_cleanup PROPERTIES
   ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
 set_tests_properties(windows_script_transcript PROPERTIES
   ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;CRVANCHOR_TEST_LAYOUT=${CRV_SCRIPT_LAYOUT}")
+
+# Snapshots the test host cannot hold, each refused with its result and reason to a script and
+# to the book; the deepest a map document may hold reads.
+add_test(NAME windows_snapshot_refusals
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows/snapshot_refusal_test.py
+          ${CRV_WINE_RUN} ${CRV_LINUX_BUILD} ${CMAKE_CURRENT_SOURCE_DIR}/samples/lakes_atlas.json
+          $<TARGET_FILE:crvanchor-book> ${CMAKE_BINARY_DIR}/snapshot-refusals)
+set_tests_properties(windows_snapshot_refusals PROPERTIES FIXTURES_REQUIRED scripting
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
