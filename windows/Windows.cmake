@@ -80,6 +80,13 @@ target_link_libraries(crvcategories PRIVATE crvcom)
 target_link_options(crvcategories PRIVATE -static)
 crv_warnings(crvcategories)
 
+# The portable core, crvanchor_core.dll, from the same sources as on Linux.
+set(CRV_JSON_INCLUDE /usr/include CACHE PATH "The folder that holds nlohmann/json.hpp")
+if(NOT EXISTS ${CRV_JSON_INCLUDE}/nlohmann/json.hpp)
+  message(FATAL_ERROR "nlohmann/json.hpp is not in CRV_JSON_INCLUDE (${CRV_JSON_INCLUDE})")
+endif()
+add_subdirectory(core)
+
 if(CRV_BUILD_TESTS)
   enable_testing()
   include(tests/windows/Tests.cmake)

@@ -2,12 +2,8 @@
 # reaches it and the component through COM alone. Included from the Windows tests, which build
 # the host's objects for this platform (crvhostobjects_win).
 
-# The JSON library is header-only: its folder alone is made reachable, not all of the system's
-# headers beside it.
-set(CRV_JSON_INCLUDE /usr/include CACHE PATH "The folder that holds nlohmann/json.hpp")
-if(NOT EXISTS ${CRV_JSON_INCLUDE}/nlohmann/json.hpp)
-  message(FATAL_ERROR "nlohmann/json.hpp is not in CRV_JSON_INCLUDE (${CRV_JSON_INCLUDE})")
-endif()
+# The JSON library is header-only: its folder alone is made reachable (CRV_JSON_INCLUDE, checked
+# by windows/Windows.cmake), not all of the system's headers beside it.
 file(MAKE_DIRECTORY ${CRV_WIN_GENERATED}/json)
 file(CREATE_LINK ${CRV_JSON_INCLUDE}/nlohmann ${CRV_WIN_GENERATED}/json/nlohmann SYMBOLIC)
 

@@ -185,13 +185,15 @@ TEST(CoreInterface, RefusesBadInputInOneLine) {
             std::string description;
             const char* message;
         } cases[] = {
-            {"empty", "", "The layout snapshot bad does not read: "},
-            {"not JSON", "{", "The layout snapshot bad does not read: "},
-            {"an array", "[1]", "The layout snapshot bad does not read: "},
-            {"another format", R"({"format": "x", "version": 1})", "it is no snapshot of version 1"},
-            {"a newer version", R"({"format": "crvanchor-snapshot", "version": 2})", "it is no snapshot of version 1"},
+            {"empty", "", "The layout snapshot bad does not read: parse error at line 1"},
+            {"not JSON", "{", "The layout snapshot bad does not read: parse error at line 1"},
+            {"an array", "[1]", "The layout snapshot bad does not read: /: expected an object, found an array"},
+            {"another format", R"({"format": "x", "version": 1})",
+             "The layout snapshot bad does not read: /format: expected \"crvanchor-snapshot\", found \"x\""},
+            {"a newer version", R"({"format": "crvanchor-snapshot", "version": 2})",
+             "The layout snapshot bad does not read: /version: expected version 1, found 2"},
             {"no elements", R"({"format": "crvanchor-snapshot", "version": 1, "page": [8.5, 11]})",
-             "The layout snapshot bad does not read: "},
+             "The layout snapshot bad does not read: /: missing \"elements\""},
         };
         for (const auto& c : cases) {
             int sentinel = 0;

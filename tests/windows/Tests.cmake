@@ -99,3 +99,23 @@ add_test(NAME windows_snapshot_refusals
           $<TARGET_FILE:crvanchor-book> ${CMAKE_BINARY_DIR}/snapshot-refusals)
 set_tests_properties(windows_snapshot_refusals PROPERTIES FIXTURES_REQUIRED scripting
   ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+
+# The portable core's conformance suite, the Linux one's source, against crvanchor_core.dll:
+# the sample book's layout and report come from the Linux programs.
+set(CRV_CORE_DIR ${CMAKE_BINARY_DIR}/core-conformance)
+add_test(NAME windows_core_inputs COMMAND bash -c
+  "mkdir -p \"$0\" && \"$1/crvanchor-snapshot\" \"$2\" \"$0/snapshot.json\" && export CRVANCHOR_REGISTRY=\"$0/registry.db\" && \"$1/crvinstall\" \"$1/libCRVAnchor.so\" >/dev/null && \"$1/crvanchor\" book \"$2\" --report \"$0/book-report.json\" >/dev/null"
+  ${CRV_CORE_DIR} ${CRV_LINUX_BUILD} ${PROJECT_SOURCE_DIR}/samples/lakes_atlas.json)
+set_tests_properties(windows_core_inputs PROPERTIES FIXTURES_SETUP windows_core_inputs)
+add_executable(crv_win_core_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/core/conformance_test.cpp)
+target_include_directories(crv_win_core_tests PRIVATE ${PROJECT_SOURCE_DIR})
+target_include_directories(crv_win_core_tests SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/core/json)
+target_link_libraries(crv_win_core_tests PRIVATE crvcore gtest_main)
+target_link_options(crv_win_core_tests PRIVATE -static)
+crv_warnings(crv_win_core_tests)
+add_test(NAME windows_core_conformance COMMAND crv_win_core_tests --gtest_brief=1)
+set_tests_properties(windows_core_conformance PROPERTIES FIXTURES_REQUIRED windows_core_inputs
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;CRV_CORE_WORK=Z:${CRV_CORE_DIR}")
+# The DLL exports its C interface alone and needs nothing but the system's own libraries.
+add_test(NAME windows_core_exports COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/scripts/core_exports_test.sh
+         $<TARGET_FILE:crvcore> ${PROJECT_SOURCE_DIR}/core/crvanchor_core.h)
