@@ -188,7 +188,7 @@ std::string RecordEditMessage(RecordEditOutcome outcome, const std::string& elem
         s += " with";
         for (const auto& [k, v] : changes.items) s += std::string(" ") + k->name + "=" + RecordValueText(v);
     }
-    return s + "; saved " + saved + "\n";
+    return s + (saved.empty() ? "" : "; saved " + saved) + "\n";
 }
 
 std::string RecordValueText(const Variant& v) {

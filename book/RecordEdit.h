@@ -54,7 +54,7 @@ RecordEditOutcome ApplyRecordChanges(_CRVAnchorManager& manager, const ComPtr<La
 std::string RecordCycleWarning(const ComPtr<LayoutElement>& element);
 
 // "Gave "NAME" a default anchor record with K=V...; saved PATH" (or "Changed the anchor record of
-// "NAME" with ...") and its line break.
+// "NAME" with ...") and its line break; without "; saved" when `saved` is empty.
 std::string RecordEditMessage(RecordEditOutcome outcome, const std::string& element, const RecordChanges& changes,
                               const std::string& saved);
 

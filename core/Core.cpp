@@ -5,7 +5,10 @@
 
 #include "anchor/CRVAnchorManager.h"
 #include "book/BookDriver.h"
+#include "book/Order.h"
+#include "book/RecordEdit.h"
 #include "errors/ErrorHandling.h"
+#include "host/HostClasses.h"
 #include "standalone/host/HostSurface.h"
 #include "standalone/host/Snapshot.h"
 #include "support/Edge.h"
@@ -85,6 +88,34 @@ char* Give(const std::string& text) {
 
 std::string Dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
+// A value tagged with its kind, as the description holds it (a double that is not finite as
+// its name), so that a host stores back what it described.
+json Tagged(const Variant& v) {
+    switch (v.Type()) {
+        case VariantType::Empty: return json{{"kind", "empty"}};
+        case VariantType::Null: return json{{"kind", "null"}};
+        case VariantType::Boolean: return json{{"kind", "boolean"}, {"value", v.AsBoolean()}};
+        case VariantType::Integer: return json{{"kind", "int16"}, {"value", v.AsInteger()}};
+        case VariantType::Long: return json{{"kind", "int32"}, {"value", v.AsLong()}};
+        case VariantType::Double: {
+            const double d = v.AsDouble();
+            if (std::isfinite(d)) return json{{"kind", "double"}, {"value", d}};
+            return json{{"kind", "double"}, {"value", std::isnan(d) ? "NaN" : d > 0 ? "Infinity" : "-Infinity"}};
+        }
+        case VariantType::String: return json{{"kind", "string"}, {"value", v.AsString()}};
+        case VariantType::Object: break;
+    }
+    json entries = json::array();
+    if (const auto bag = v.ObjectAs<objects::BagContents>()) {
+        for (const auto& [key, value] : bag->Entries()) {
+            json entry = Tagged(value);
+            entry["key"] = key;
+            entries.push_back(std::move(entry));
+        }
+    }
+    return json{{"kind", "bag"}, {"entries", std::move(entries)}};
+}
+
 // One open mirror at a time: the host's classes are the process's.
 bool g_open = false;
 
@@ -125,16 +156,12 @@ crv_status Guarded(Body&& body) noexcept {
     } catch (const Refused& e) {
         status = CRV_REFUSED;
         message = e.what();
-    } catch (const support::CommandError& e) {
-        message = e.what();
-    } catch (const ComError& e) {
-        message = e.Description();
-    } catch (const std::bad_alloc&) {
-        message = "out of memory";
-    } catch (const std::exception& e) {
-        message = std::string("unexpected failure: ") + e.what();
     } catch (...) {
-        message = "unexpected failure of an unknown kind";
+        try {
+            message = support::CurrentFailure();
+        } catch (...) {
+            message = "out of memory";
+        }
     }
     try {
         t_last_error = support::OneLine(message);
@@ -272,6 +299,60 @@ crv_status crv_mirror_place_page(crv_mirror* mirror, int32_t page, int32_t check
         out["record"] = json::parse(book::PageRecordText(page, done->placements, done->findings));
         out["error_reports"] = mirror->reports.Since(reportsBefore);
         *result_json = Give(Dump(out));
+    });
+}
+
+crv_status crv_mirror_edit_record(crv_mirror* mirror, const char* element, const char* const* changes,
+                                  int32_t count, char** result_json) {
+    if (result_json != nullptr) *result_json = nullptr;
+    return Guarded([&] {
+        Require(mirror != nullptr && element != nullptr && result_json != nullptr && count >= 0 &&
+                    (changes != nullptr || count == 0),
+                "crv_mirror_edit_record: the mirror, the element, the changes and the result must be given");
+        Require(!mirror->reporting, "crv_mirror_edit_record: a report is being written; finish it first");
+        std::vector<std::string> texts;
+        for (int32_t i = 0; i < count; ++i) {
+            Require(changes[i] != nullptr, "crv_mirror_edit_record: a change is missing");
+            texts.emplace_back(changes[i]);
+        }
+        ComPtr<LayoutElement> target;
+        for (const auto& [e, rect] : mirror->known) {
+            if (!target && e->Name() == element) target = e;
+        }
+        if (!target) throw Refused(std::string("no element named ") + support::QuotedValue(element));
+        const std::string& name = mirror->surface->Head().document;
+        try {
+            const book::RecordChanges parsed = book::ParseRecordChanges(texts);
+            const book::ElementNames targets(RunningApplication()->Document()->PageLayout());
+            book::CheckTargets(parsed, [&](const std::string& n) { return static_cast<bool>(targets.Find(n)); }, name);
+            if (const auto& frame = mirror->surface->Range().series_frame) {
+                std::vector<std::string> fields;
+                for (const objects::SeriesField& f : StandaloneHost::ElementOf(frame).series->fields) fields.push_back(f.name);
+                book::CheckFieldNames(parsed, fields, name);
+            }
+            const size_t reportsBefore = static_cast<size_t>(mirror->reports.Count());
+            const ComPtr<_CRVAnchorManager> manager = NewManager();
+            const book::RecordEditOutcome outcome = book::ApplyRecordChanges(*manager, target, parsed);
+            json out = json::object();
+            out["outcome"] = outcome == book::RecordEditOutcome::Created   ? "created"
+                             : outcome == book::RecordEditOutcome::Changed ? "changed"
+                                                                           : "reported";
+            std::string message;
+            if (outcome != book::RecordEditOutcome::Reported) {
+                message = book::RecordEditMessage(outcome, element, parsed, "");
+                message.pop_back();  // its line break
+            }
+            out["message"] = message;
+            out["cycle"] = book::RecordCycleWarning(target);
+            out["custom"] = Tagged(target->CustomProperty());
+            out["error_reports"] = mirror->reports.Since(reportsBefore);
+            // The anchored elements and their order follow the records: chosen again.
+            mirror->driver = std::make_unique<book::BookDriver>(*mirror->surface, NewManager,
+                                                                [r = &mirror->reports] { return r->Count(); });
+            *result_json = Give(Dump(out));
+        } catch (const book::RecordEditError& e) {
+            throw Refused(e.what());
+        }
     });
 }
 

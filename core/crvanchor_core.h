@@ -94,6 +94,19 @@ CRV_CORE_API crv_status crv_mirror_set_rect(crv_mirror* mirror, const char* elem
 CRV_CORE_API crv_status crv_mirror_place_page(crv_mirror* mirror, int32_t page, int32_t check_overlap,
                                               char** result_json);
 
+/* Edits the anchor record of the element named `element` with `count` texts "KEY=VALUE" (the keys
+ * of docs/record-keys.md, values as the map-book command's `anchor` takes them), giving the
+ * element a default record first when it has none, and chooses the anchored elements again.
+ * Returns JSON text: {"outcome": "created", "changed" or "reported" (the engine reported why it
+ * could not; nothing written), "message": what was done, in one line, "cycle": "" or the line
+ * saying the record puts its element in a cycle of anchors, "custom": the element's custom
+ * property as the description tags it (what the host stores back), "error_reports": [...]}.
+ * CRV_REFUSED, naming the key and its allowed values, for a change that cannot be written (an
+ * unknown key, a value out of range, an element or field name the layout lacks), and for an
+ * element no element is named; nothing is written then. Refused while a report is written. */
+CRV_CORE_API crv_status crv_mirror_edit_record(crv_mirror* mirror, const char* element, const char* const* changes,
+                                               int32_t count, char** result_json);
+
 /* Starts the book's report at `path`, written as the pages are placed and put in place whole by
  * crv_mirror_finish_report(); the same report as the map-book command's. CRV_FAILED when the file
  * cannot be created. */

@@ -3,9 +3,6 @@
 #include "support/Errors.h"
 #include "support/MessageText.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <charconv>
 #include <iomanip>
 #include <iostream>
@@ -16,38 +13,6 @@
 namespace crv::support {
 
 namespace fs = std::filesystem;
-
-fs::path WithoutTrailingSlash(const fs::path& p) {
-    fs::path q = p.lexically_normal();
-    return !q.has_filename() && q.has_parent_path() ? q.parent_path() : q;
-}
-
-FileIdentity IdentityOf(const fs::path& path) {
-    const fs::path p = WithoutTrailingSlash(path);
-    FileIdentity id;
-    struct stat st {};
-    if (::stat(p.c_str(), &st) == 0) {
-        id.exists = true;
-        id.regular = S_ISREG(st.st_mode);
-        id.folder = S_ISDIR(st.st_mode);
-        id.device = st.st_dev;
-        id.inode = st.st_ino;
-        return id;
-    }
-    std::error_code ec;
-    fs::path folder = fs::weakly_canonical(fs::absolute(p.has_parent_path() ? p.parent_path() : fs::path("."), ec), ec);
-    id.future = (folder / p.filename()).lexically_normal().string();
-    return id;
-}
-
-void MakeOutputFolder(const std::string& option, const fs::path& folder) {
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec) {
-        throw FileWriteError((option.empty() ? "" : option + " ") + QuotedValue(folder.string()) +
-                             ": cannot create the folder: " + ec.message());
-    }
-}
 
 std::string BookSummary(const std::string& what, size_t pages, size_t anchored, const BookOutputs& outputs) {
     std::string text = "Map book " + what + ": " + std::to_string(pages) + (pages == 1 ? " page" : " pages") + ", " +
@@ -90,9 +55,6 @@ std::string TimingLine(const BookTiming& t) {
            " us each); report " + Fixed(t.reporting, 4) + " s; rendering " + Fixed(t.rendering, 4) +
            " s; anchoring is " + Fixed(t.total > 0 ? 100.0 * t.anchoring / t.total : 0.0, 1) + "% of the run\n";
 }
-
-Progress::Progress(std::ostream& err, size_t total)
-    : err_(err), total_(total), on_(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1) {}
 
 void Progress::Step(size_t done, int32_t page) {
     if (!on_) return;

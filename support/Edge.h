@@ -21,6 +21,23 @@ inline std::string OneLine(std::string text) {
     return text;
 }
 
+// What the exception being handled says, in one line's words: for a catch (...) at an edge.
+inline std::string CurrentFailure() {
+    try {
+        throw;
+    } catch (const CommandError& e) {
+        return e.what();
+    } catch (const ComError& e) {
+        return e.Description();
+    } catch (const std::bad_alloc&) {
+        return "out of memory";
+    } catch (const std::exception& e) {
+        return std::string("unexpected failure: ") + e.what();
+    } catch (...) {
+        return "unexpected failure of an unknown kind";
+    }
+}
+
 // Runs `body` and returns its status; an exception that escapes it is told on `err` as
 // "PROGRAM: what went wrong" and gives status 2.
 template <class Body>
@@ -28,16 +45,12 @@ int RunAtEdge(const char* program, std::ostream& err, Body&& body) noexcept {
     std::string message;
     try {
         return body();
-    } catch (const CommandError& e) {
-        message = e.what();
-    } catch (const ComError& e) {
-        message = e.Description();
-    } catch (const std::bad_alloc&) {
-        message = "out of memory";
-    } catch (const std::exception& e) {
-        message = std::string("unexpected failure: ") + e.what();
     } catch (...) {
-        message = "unexpected failure of an unknown kind";
+        try {
+            message = CurrentFailure();
+        } catch (...) {
+            message = "out of memory";
+        }
     }
     try {
         err << program << ": " << OneLine(message) << "\n" << std::flush;

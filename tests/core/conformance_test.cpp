@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -174,6 +176,66 @@ TEST(CoreInterface, ErrorReportsComeBackAsValues) {
         EXPECT_NE(r["text"].get<std::string>().find("CRVAnchor:"), std::string::npos) << r;  // a call-stack line
     }
     EXPECT_EQ(page["moves"], json::array());  // nothing moved
+}
+
+json EditRecord(crv_mirror* m, const char* element, const std::vector<const char*>& changes) {
+    char* out = nullptr;
+    EXPECT_EQ(crv_mirror_edit_record(m, element, changes.data(), static_cast<int32_t>(changes.size()), &out), CRV_OK)
+        << crv_last_error();
+    return Taken(out);
+}
+
+// A record edited through the mirror as the map-book command's `anchor` edits it: the element
+// gets a default record, the keys are converted and checked in the same words, the selection
+// follows, and the custom property comes back for the host to store.
+TEST(CoreInterface, EditsARecordAsTheAnchorCommandDoes) {
+    const std::string snapshot = ReadText(Env("CRV_CORE_WORK") + "/snapshot.json");
+    ASSERT_FALSE(snapshot.empty());
+    const Mirror m = Open(snapshot, "lakes_atlas.json");
+    ASSERT_TRUE(m);
+    const json edited = EditRecord(m.get(), "Main Map",
+                                   {"AnchorElement=true", "AnchorType=NamedElement", "ElementName=Title",
+                                    "AnchorToAll=Bottom Left", "VDistanceAll=-0.5"});
+    EXPECT_EQ(edited["outcome"], "created");
+    EXPECT_EQ(edited["message"],
+              "Gave \"Main Map\" a default anchor record with AnchorElement=true AnchorType=\"NamedElement\" "
+              "ElementName=\"Title\" AnchorToAll=6 VDistanceAll=-0.5");
+    EXPECT_EQ(edited["cycle"], "");
+    EXPECT_EQ(edited["custom"]["kind"], "bag");
+    EXPECT_NE(edited["custom"].dump().find("\"ElementName\""), std::string::npos);
+    char* selectionText = nullptr;
+    ASSERT_EQ(crv_mirror_selection(m.get(), &selectionText), CRV_OK);
+    const json order = Taken(selectionText)["anchor_order"];
+    EXPECT_NE(std::find(order.begin(), order.end(), "Main Map"), order.end()) << order;
+
+    // The title anchored to the map in turn: a cycle, saved as asked and told.
+    const json cycle = EditRecord(m.get(), "Title", {"AnchorType=NamedElement", "ElementName=Main Map"});
+    EXPECT_EQ(cycle["outcome"], "changed");
+    EXPECT_EQ(cycle["cycle"],
+              "\"Title\" is in a cycle of anchors: \"Title\" → \"Main Map\" → \"Title\"; the book leaves it where it "
+              "stands");
+
+    const struct {
+        const char* what;
+        std::vector<const char*> changes;
+        const char* element;
+        const char* message;
+    } refused[] = {
+        {"an unknown key", {"Colour=red"}, "Title", "Colour"},
+        {"a point code out of range", {"AnchorToAll=12"}, "Title", "AnchorToAll"},
+        {"an element the layout lacks", {"ElementName=Inset"}, "Title", "Inset"},
+        {"a field the series lacks", {"HFieldNameAll=NOPE"}, "Title", "NOPE"},
+        {"no such element", {"AnchorElement=true"}, "Inset", "no element named \"Inset\""},
+    };
+    for (const auto& c : refused) {
+        char* out = nullptr;
+        EXPECT_EQ(crv_mirror_edit_record(m.get(), c.element, c.changes.data(), static_cast<int32_t>(c.changes.size()),
+                                         &out),
+                  CRV_REFUSED)
+            << c.what;
+        EXPECT_EQ(out, nullptr) << c.what;
+        EXPECT_NE(std::string(crv_last_error()).find(c.message), std::string::npos) << c.what << ": " << crv_last_error();
+    }
 }
 
 // Every refusal: a status, one line naming what was wrong, and nothing changed.

@@ -12,7 +12,7 @@ declared=$(grep -o 'crv_[a-z_]*(' "$header" | tr -d '(' | sort -u)
 if [[ $lib == *.dll ]]; then
   dump=$(x86_64-w64-mingw32-objdump -p "$lib")
   # The export table's rows: "[ordinal] name" after "[Ordinal/Name Pointer] Table".
-  exported=$(awk '/\[Ordinal\/Name Pointer\] Table/ { on = 1; next } on && /^\s*\[/ { print $NF; next } on { on = 0 }' \
+  exported=$(awk '/\[Ordinal\/Name Pointer\] Table/ { on = 1; next } on && /^[ \t]*\[/ { print $NF; next } on { on = 0 }' \
     <<<"$dump" | sort -u)
   needed=$(awk '/DLL Name:/ { print $3 }' <<<"$dump")
   allowed='^(KERNEL32|USER32|msvcrt|ADVAPI32|ucrtbase|api-ms-win-.*)\.dll$'
