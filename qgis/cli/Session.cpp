@@ -100,6 +100,7 @@ Session::Session(QgsPrintLayout& open, const CommandArgs& a, std::ostream& error
         throw UsageError("--layout " + QuotedValue(*a.layout) + ": the layout has no page");
     CheckItems(a);
     host = std::make_unique<QgisHost>(layout);
+    held.emplace(layout);
 }
 
 Session::Session(CommandArgs& a, std::ostream& errors)
@@ -156,6 +157,7 @@ Session::Session(CommandArgs& a, std::ostream& errors)
         throw UsageError("--layout " + QuotedValue(*a.layout) + ": the layout has no page");
     CheckItems(a);
     host = std::make_unique<QgisHost>(layout);
+    held.emplace(layout);
 }
 
 void Session::CheckItems(const CommandArgs& a) {

@@ -78,7 +78,9 @@ private:
 
 // The open project and its layout, with the component loaded and the host registered, checked
 // before anything is placed or written. A project that is read to be changed and saved again
-// is locked from the read to the save.
+// is locked from the read to the save. The layout's undo commands are held back while it
+// lives: the command's moves and atlas steps are no edit of a user's, and a history would grow
+// with the pages.
 struct Session {
     std::ostream& err;
     QgisWarnings warnings;  // before the project, so that its warnings are caught
@@ -87,6 +89,7 @@ struct Session {
     QgsProject& project;
     QgsPrintLayout* layout = nullptr;
     std::unique_ptr<QgisHost> host;
+    std::optional<HeldUndo> held;
 
     // A layout QGIS has open already (a Processing algorithm's), as it stands in memory.
     Session(QgsPrintLayout& open, const CommandArgs& a, std::ostream& errors);
