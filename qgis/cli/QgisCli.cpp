@@ -78,7 +78,8 @@ constexpr const char* kUsage =
     "       crvanchor-qgis show PROJECT [--layout NAME]\n"
     "       crvanchor-qgis anchor PROJECT [--layout NAME] ITEM KEY=VALUE ...\n"
     "       crvanchor-qgis bake|unbake PROJECT [--layout NAME]\n"
-    "--layout may be left out when the project has one print layout.\n"
+    "--layout may be left out when the project has one print layout. A project named show, anchor, bake or unbake\n"
+    "is given as ./show.\n"
     "Every page is checked for anchored items off the page (--check-overlap: also overlapping), listed on\n"
     "standard error; --outline draws the anchoring on the PNG pages. A layer of the layout that cannot be read or a\n"
     "picture that cannot be found stops the export (status 2) unless --allow-missing is given. --dpi defaults to\n"
@@ -580,15 +581,15 @@ int RunBookOnLayout(QgsPrintLayout& layout, const std::vector<std::string>& opti
     StderrErrorSink sink;
     ScopedErrorSink scope(sink);
     return support::RunAtEdge("crvanchor-qgis", err, [&] {
-        const QString file = layout.project() != nullptr ? layout.project()->fileName() : QString();
-        std::vector<std::string> args{file.isEmpty() ? std::string("-") : file.toStdString(), "--layout",
-                                      layout.name().toStdString()};
-        args.insert(args.end(), options.begin(), options.end());
-        CommandArgs a = ParseArgs(args);
+        // The project and the layout are QGIS's, not words of a command line: a project file
+        // named "show" is not the command.
+        CommandArgs a;
+        a.layout = layout.name().toStdString();
         if (layout.project() == nullptr) throw UsageError("the layout " + QuotedValue(*a.layout) + " has no project");
-        if (a.save) throw UsageError("--save: the project is QGIS's to save");
         // An unsaved project has no file to keep the outputs from.
-        if (file.isEmpty()) a.project.clear();
+        a.project = layout.project()->fileName().toStdString();
+        ParseOptions(a, options, 0, true);
+        if (a.save) throw UsageError("--save: the project is QGIS's to save");
         const int status = RunBook(a, out, err, sink, &layout, pageDone);
         return support::StatusAfterReports("crvanchor-qgis", sink.Count(), status, err);
     });

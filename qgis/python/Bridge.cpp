@@ -10,6 +10,7 @@
 #include "qgis/host/QgisHost.h"
 #include "qgis/plugin/AnchorPlugin.h"
 #include "support/Activation.h"
+#include "support/CommandLine.h"
 
 #include <qgslayoutatlas.h>
 #include <qgslayoutitempage.h>
@@ -172,6 +173,12 @@ __attribute__((visibility("default"))) int crvanchor_book(void* layout, int argc
 }
 
 __attribute__((visibility("default"))) void crvanchor_free(char* text) { std::free(text); }
+
+// The resolutions the book's --dpi takes, for the algorithm's dialog to offer the same.
+__attribute__((visibility("default"))) void crvanchor_dpi_range(double* lowest, double* highest) {
+    *lowest = crv::support::kMinDpi;
+    *highest = crv::support::kMaxDpi;
+}
 
 // The Anchor dock in every layout designer of the desktop (`iface` a QgisInterface); the atlas
 // is anchored by crvanchor_watch. Returns what crvanchor_desktop_stop takes.
