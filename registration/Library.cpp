@@ -9,6 +9,8 @@
 #include "LibraryPropertyPage.h"
 #include "registration/VersionRecord.h"
 
+#include <QtGlobal>
+
 #include <filesystem>
 #include <functional>
 
@@ -57,9 +59,11 @@ ComPtr<Unknown> NewAnchorPropertyPage() {
     return ComPtr<Unknown>(MakeCom<_AnchorPropertyPage, AutomatedAnchorPropertyPage<LibraryPropertyPage>>());
 }
 
-// The version record, found by readers in the file's own section without loading it.
+// The version record, found by readers in the file's own section without loading it; it says
+// which Qt the page is built on, since a Qt 5 process must load only the Qt 5 build.
+constexpr uint32_t kVersionFlags = kVersionSelfRegister | (QT_VERSION_MAJOR == 5 ? kVersionQt5 : 0);
 extern "C" __attribute__((used, section(".crv_version"))) const VersionRecord CRVAnchorVersionRecord = {
-    {'C', 'R', 'V', 'V', 'E', 'R', 'S', '\0'}, 1, 0, 0, 0, kVersionSelfRegister, "CRVAnchor"};
+    {'C', 'R', 'V', 'V', 'E', 'R', 'S', '\0'}, 1, 0, 0, 0, kVersionFlags, "CRVAnchor"};
 
 }  // namespace crv
 

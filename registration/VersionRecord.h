@@ -9,6 +9,9 @@
 namespace crv {
 
 inline constexpr uint32_t kVersionSelfRegister = 1;  // the library registers itself
+// Its page is built on Qt 5: only such a library may be loaded into a Qt 5 process (QGIS), where
+// another toolkit's libraries would load beside the process's own.
+inline constexpr uint32_t kVersionQt5 = 2;
 
 struct VersionRecord {
     char magic[8];

@@ -33,8 +33,10 @@ int StatusAfterReports(const char* program, int reportsShown, int status, std::o
 double ParseDpi(const std::string& text) {
     double d = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
-    if (ec != std::errc() || end != text.data() + text.size() || !(d >= 10 && d <= 1200))
-        throw std::invalid_argument("--dpi: expected a number from 10 to 1200, found " + QuotedValue(text));
+    if (ec != std::errc() || end != text.data() + text.size() || !(d >= kMinDpi && d <= kMaxDpi))
+        throw std::invalid_argument("--dpi: expected a number from " + std::to_string(static_cast<int>(kMinDpi)) +
+                                    " to " + std::to_string(static_cast<int>(kMaxDpi)) + ", found " +
+                                    QuotedValue(text));
     return d;
 }
 

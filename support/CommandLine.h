@@ -37,8 +37,10 @@ FileIdentity IdentityOf(const std::filesystem::path& path);
 // the option and the folder: `--png "out/png": cannot create the folder: Permission denied`.
 void MakeOutputFolder(const std::string& option, const std::filesystem::path& folder);
 
-// The resolution of PNG pages given with --dpi: a number from 10 to 1200. Throws
+// The resolution of PNG pages given with --dpi: a number from kMinDpi to kMaxDpi. Throws
 // std::invalid_argument with the one line to show.
+inline constexpr double kMinDpi = 10;
+inline constexpr double kMaxDpi = 1200;
 double ParseDpi(const std::string& text);
 
 // What a map-book command prints when it is done: "Map book WHAT: N pages, M anchored

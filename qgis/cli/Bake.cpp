@@ -5,11 +5,7 @@
 #include "qgis/host/AtlasSurface.h"
 #include "qgis/host/BakedPositions.h"
 #include "qgis/host/QgisHost.h"
-#include "support/Activation.h"
-#include "support/AtomicFile.h"
 #include "support/CommandLine.h"
-#include "support/Errors.h"
-#include "support/FileLock.h"
 #include "support/MessageText.h"
 
 #include <qgslayoutatlas.h>
@@ -18,69 +14,32 @@
 #include <qgslayoutmanager.h>
 #include <qgsprintlayout.h>
 #include <qgsproject.h>
-#include <qgsvectorlayer.h>
 
-#include <filesystem>
 #include <functional>
 #include <map>
-#include <optional>
-#include <stdexcept>
+#include <memory>
 #include <ostream>
 
 namespace crv::qgis {
 
 namespace {
 
-namespace fs = std::filesystem;
 using support::QuotedValue;
 
-struct BakeError : support::CommandError {
-    using CommandError::CommandError;
-};
-
-struct BakeArgs {
-    std::string command;
-    fs::path project;
-    std::optional<std::string> layout;  // none: the project's only one
-};
-
-BakeArgs ParseBakeArgs(const std::vector<std::string>& args) {
-    BakeArgs a;
-    a.command = args.at(0);
-    std::optional<fs::path> project;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--layout") {
-            if (i + 1 >= args.size()) throw BakeError(arg + " needs a value");
-            a.layout = args[++i];
-        } else if (arg.rfind("--", 0) == 0) {
-            throw BakeError(a.command + ": unknown option " + arg);
-        } else if (!project) {
-            project = arg;
-        } else {
-            throw BakeError(a.command + ": unexpected argument " + QuotedValue(arg));
-        }
-    }
-    if (!project) throw BakeError("which project? (crvanchor-qgis " + a.command + " PROJECT [--layout NAME])");
-    a.project = *project;
-    return a;
-}
-
-// Where one anchored item stands on each atlas feature, and where it stood before.
+// Where one anchored item stands on each atlas feature; its uuid finds it in the project saved.
 struct Places {
     QgsLayoutItem* item;
-    QgsLayoutPoint before;
+    QString uuid;
     std::map<qint64, QgsLayoutPoint> by_feature;
 };
 
 // Anchors every page of the atlas and keeps where each anchored item's reference point went,
-// by feature id; puts the items back where they stood.
+// by feature id. The layout is left as the last page has it.
 std::vector<Places> PlaceEveryPage(QgisHost& host, QgsPrintLayout& layout, QgsLayoutAtlas& atlas, int32_t first,
                                    int32_t count, std::ostream& err) {
     AtlasSurface surface(host, layout, &atlas, AtlasSurface::Seek::ToPage);
-    book::BookDriver driver(
-        surface, [] { return CreateObjectByProgId<_CRVAnchorManager>(support::kAnchorManagerProgId); }, {},
-        [&host](const ComPtr<LayoutElement>& e) { return host.WhyMoveDoesNotHold(e); });
+    book::BookDriver driver(surface, NewAnchorManager, {},
+                            [&host](const ComPtr<LayoutElement>& e) { return host.WhyMoveDoesNotHold(e); });
     book::TellSelection(driver.Selection(), "crvanchor-qgis", err);
     // QGIS moves a group by a data-defined position without its items: a group's items are
     // baked each, and the group follows them as it always does.
@@ -89,14 +48,14 @@ std::vector<Places> PlaceEveryPage(QgisHost& host, QgsPrintLayout& layout, QgsLa
         if (const auto* group = qobject_cast<const QgsLayoutItemGroup*>(item)) {
             for (QgsLayoutItem* m : group->items()) add(m);
         } else if (item != nullptr) {
-            places.push_back({item, item->positionWithUnits(), {}});
+            places.push_back({item, item->uuid(), {}});
         }
     };
     for (const auto& selected : driver.Selection().Elements()) add(host.ItemOf(selected.element));
     if (places.empty()) return places;
     support::Progress progress(err, static_cast<size_t>(count));
     if (!atlas.beginRender())
-        throw BakeError("the atlas of " + QuotedValue(layout.name().toStdString()) + " cannot start");
+        throw UsageError("the atlas of " + QuotedValue(layout.name().toStdString()) + " cannot start");
     for (int32_t page = first; page < first + count; ++page) {
         driver.PlacePage(page);
         const qint64 feature = layout.reportContext().feature().id();
@@ -105,88 +64,71 @@ std::vector<Places> PlaceEveryPage(QgisHost& host, QgsPrintLayout& layout, QgsLa
     }
     atlas.endRender();
     progress.Done();
-    for (const Places& p : places) p.item->attemptMove(p.before);
     return places;
+}
+
+// Takes every position baked into the layout's items out; how many items had any.
+int UnbakeItems(QgsLayout& layout) {
+    QList<QgsLayoutItem*> items;
+    layout.layoutItems(items);
+    int unbaked = 0;
+    for (QgsLayoutItem* item : items) unbaked += UnbakePositions(*item) ? 1 : 0;
+    return unbaked;
 }
 
 }  // namespace
 
-int RunBake(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    const BakeArgs a = ParseBakeArgs(args);
+int RunBake(CommandArgs a, std::ostream& out, std::ostream& err, const std::function<int()>& reportsShown) {
     const bool bake = a.command == "bake";
-    if (!support::IsValidUtf8(a.project.string()))
-        throw BakeError(QuotedValue(a.project.string()) + ": QGIS reads only a path that is UTF-8 text");
-    const support::FileIdentity id = support::IdentityOf(a.project);
-    if (!id.exists || !id.regular) throw BakeError(a.project.string() + ": no such project file");
-    try {
-        LoadComponent(DefaultComponentPath());
-    } catch (const std::runtime_error& e) {
-        throw BakeError(e.what());
-    }
-    std::unique_ptr<support::FileLock> lock;
-    try {
-        support::RequireReplaceable(a.project, a.project.string());
-        lock = std::make_unique<support::FileLock>(a.project, a.project.string());
-    } catch (const support::FileWriteError& e) {
-        throw BakeError(e.what());
-    }
-    QgsProject project;
-    bool read = false;
-    {
-        QuietStandardError quiet;
-        read = project.read(QString::fromStdString(a.project.string()));
-    }
-    if (!read) throw BakeError(a.project.string() + ": cannot read the project: " + project.error().toStdString());
-    QgsPrintLayout* layout = &FindPrintLayout(project, a.layout, a.project.string());
-    const std::string layoutName = layout->name().toStdString();
-    const std::string what = a.project.string() + " (" + layoutName + ")";
-
-    QgisHost host(layout);
-    // A bake starts from the layout as the anchoring alone places it.
-    QList<QgsLayoutItem*> items;
-    layout->layoutItems(items);
-    int unbaked = 0;
-    for (QgsLayoutItem* item : items) unbaked += UnbakePositions(*item) ? 1 : 0;
+    Session s(a, err);
+    QgsPrintLayout& layout = *s.layout;
+    const std::string what = a.project.string() + " (" + *a.layout + ")";
+    // What is saved is the project as read with the bake's own change: positions, records and
+    // everything else as they were, a user's own switched-off position given back by an unbake.
     if (!bake) {
+        const int unbaked = UnbakeItems(layout);
         if (unbaked == 0) {
             out << "Nothing baked in " << what << "; the project is left as it was\n";
             return 0;
         }
-        SaveProject(project, a.project);
+        SaveProject(s.project, a.project);
         out << "Took the baked positions out of " << unbaked << (unbaked == 1 ? " item" : " items") << " of " << what
             << "\n";
         return 0;
     }
 
-    QgsLayoutAtlas* atlas = layout->atlas();
+    QgsLayoutAtlas* atlas = layout.atlas();
     if (!atlas->enabled())
-        throw BakeError("bake: the layout " + QuotedValue(layoutName) +
-                        " has no atlas: the positions it saves are what every print shows");
-    const QgsVectorLayer* coverage = atlas->coverageLayer();
-    if (coverage == nullptr || !coverage->isValid())
-        throw BakeError(a.project.string() + ": the atlas of " + QuotedValue(layoutName) +
-                        " has no coverage layer that can be read");
-    int32_t first = 1;
-    try {
-        first = FirstPageNumber(*layout);
-    } catch (const std::invalid_argument& e) {
-        throw BakeError(a.project.string() + ": the layout " + QuotedValue(layoutName) + ": " + e.what());
+        throw UsageError("bake: the layout " + QuotedValue(*a.layout) +
+                         " has no atlas: the positions it saves are what every print shows");
+    const int32_t first = FirstPageOfLayout(a, layout);
+    const int32_t count = AtlasPageCount(a, *atlas);
+    // The places are found on the project the session read, which is not saved: a bake starts
+    // from the layout as the anchoring alone places it, and the atlas's steps leave the map
+    // frames on the last page's extent and the items where the last page put them.
+    UnbakeItems(layout);
+    const std::vector<Places> places = PlaceEveryPage(*s.host, layout, *atlas, first, count, err);
+    if (reportsShown() > 0) {
+        err << "crvanchor-qgis: bake: the anchoring reported errors; nothing was baked, the project is left as it "
+               "was\n";
+        return 0;
     }
-    const int32_t last = atlas->updateFeatures();
-    if (last < 1)
-        throw BakeError(a.project.string() + ": no pages: the atlas of " + QuotedValue(layoutName) +
-                        " has no features");
-
-    const std::vector<Places> places = PlaceEveryPage(host, *layout, *atlas, first, last, err);
-    for (const Places& p : places) BakePositions(*p.item, p.by_feature, p.before);
+    const std::unique_ptr<QgsProject> saved = s.ReadAgain(a);
+    QgsPrintLayout& target = FindPrintLayout(*saved, a.layout, a.project.string());
+    const int unbaked = UnbakeItems(target);
     if (places.empty() && unbaked == 0) {
         out << "No anchored item to bake in " << what << "; the project is left as it was\n";
         return 0;
     }
-    host.StoreRecords();
-    SaveProject(project, a.project);
-    out << "Baked the places of " << places.size() << (places.size() == 1 ? " item" : " items") << " on " << last
-        << (last == 1 ? " atlas page" : " atlas pages") << " into " << what << "\n";
+    for (const Places& p : places) {
+        QgsLayoutItem* item = target.itemByUuid(p.uuid);
+        // The project is locked from the first read: only another program ignoring the lock.
+        if (item == nullptr) throw UsageError(a.project.string() + ": changed while it was baked; nothing was written");
+        BakePositions(*item, p.by_feature, item->positionWithUnits());
+    }
+    SaveProject(*saved, a.project);
+    out << "Baked the places of " << places.size() << (places.size() == 1 ? " item" : " items") << " on " << count
+        << (count == 1 ? " atlas page" : " atlas pages") << " into " << what << "\n";
     return 0;
 }
 

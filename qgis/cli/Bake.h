@@ -3,14 +3,16 @@
 // into the project as data-defined positions, so that QGIS without the anchoring (another
 // desktop, QGIS Server) prints the atlas as the plugin and the command do; and taken out again.
 
+#include "qgis/cli/Session.h"
+
+#include <functional>
 #include <iosfwd>
-#include <string>
-#include <vector>
 
 namespace crv::qgis {
 
-// `args` from the command's name ("bake" or "unbake") on. Returns the exit status; throws
-// support::CommandError (status 2) for a bad command line or project.
-int RunBake(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// `a.command` is "bake" or "unbake". The project is opened with the book's checks; nothing is
+// written after an error report (`reportsShown` counts them). Returns the exit status; throws
+// UsageError (status 2) for a project it refuses.
+int RunBake(CommandArgs a, std::ostream& out, std::ostream& err, const std::function<int()>& reportsShown);
 
 }  // namespace crv::qgis

@@ -1,6 +1,7 @@
 #include "qgis/cli/QgisCli.h"
 
 #include "qgis/cli/Bake.h"
+#include "qgis/cli/Session.h"
 
 #include "anchor/GeneralFunctions.h"
 #include "errors/ErrorHandling.h"
@@ -26,7 +27,6 @@
 #include <qgsfeedback.h>
 #include <qgslayertree.h>
 #include <qgsmapthemecollection.h>
-#include <qgsmessagelog.h>
 #include <qgsvaliditycheckcontext.h>
 #include <qgsvaliditycheckregistry.h>
 #include <qgslayoutatlas.h>
@@ -40,13 +40,10 @@
 #include <qgslayoutpagecollection.h>
 #include <qgsprintlayout.h>
 #include <qgsproject.h>
-#include <qgsprojectbadlayerhandler.h>
-#include <qgsproviderregistry.h>
 #include <qgsvectorlayer.h>
 #include <qgsunittypes.h>
 
 #include <QBuffer>
-#include <QDomDocument>
 #include <QImage>
 #include <QPainter>
 
@@ -60,9 +57,7 @@
 #include <iomanip>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <sstream>
 
 #include <fcntl.h>
@@ -76,11 +71,6 @@ namespace fs = std::filesystem;
 namespace gf = GeneralFunctions;
 using support::QuotedValue;
 
-// A bad command line or project: one line, status 2.
-struct UsageError : support::CommandError {
-    using CommandError::CommandError;
-};
-
 constexpr const char* kUsage =
     "usage: crvanchor-qgis PROJECT [--layout NAME] [--pages 1-3,7] [--pdf OUT.pdf] [--png DIR] [--dpi N]\n"
     "                      [--report OUT.json] [--save OUT.qgz] [--timing] [--check-overlap] [--strict] [--outline]\n"
@@ -88,7 +78,8 @@ constexpr const char* kUsage =
     "       crvanchor-qgis show PROJECT [--layout NAME]\n"
     "       crvanchor-qgis anchor PROJECT [--layout NAME] ITEM KEY=VALUE ...\n"
     "       crvanchor-qgis bake|unbake PROJECT [--layout NAME]\n"
-    "--layout may be left out when the project has one print layout.\n"
+    "--layout may be left out when the project has one print layout. A project named show, anchor, bake or unbake\n"
+    "is given as ./show.\n"
     "Every page is checked for anchored items off the page (--check-overlap: also overlapping), listed on\n"
     "standard error; --outline draws the anchoring on the PNG pages. A layer of the layout that cannot be read or a\n"
     "picture that cannot be found stops the export (status 2) unless --allow-missing is given. --dpi defaults to\n"
@@ -97,25 +88,9 @@ constexpr const char* kUsage =
     "same; unbake takes it out.\n"
     "Exit status: 0 done; 1 error reports shown, or findings with --strict; 2 bad input.\n";
 
-struct Args {
-    std::string command = "book";
-    fs::path project;
-    std::optional<std::string> layout, pages;  // layout: none for the project's only one
-    std::optional<fs::path> pdf, png, report, save;
-    std::vector<std::string> rest;  // anchor: the item and its KEY=VALUEs
-    std::optional<double> dpi;  // none: the layout's export resolution
-    bool timing = false;
-    bool check_overlap = false;
-    bool strict = false;  // findings of the layout checks make the exit status 1
-    bool outline = false;  // the PNG pages show each anchored item's rectangle and rule
-    bool allow_missing = false;  // export with layers that cannot be read and pictures not found
-};
-
-Args ParseArgs(const std::vector<std::string>& args) {
-    Args a;
-    size_t i = 0;
-    if (!args.empty() && (args[0] == "show" || args[0] == "anchor")) a.command = args[i++];
-    bool haveProject = false;
+// The options of `a.command` in args[i...]; the first word that is not an option names the
+// project unless `a` has it already.
+void ParseOptions(CommandArgs& a, const std::vector<std::string>& args, size_t i, bool haveProject) {
     for (; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&]() -> std::string {
@@ -162,24 +137,28 @@ Args ParseArgs(const std::vector<std::string>& args) {
             throw UsageError(a.command + ": unexpected argument \"" + arg + "\"");
         }
     }
-    if (!haveProject) throw UsageError("which project? (crvanchor-qgis PROJECT [--layout NAME] ...)");
+    if (!haveProject)
+        throw UsageError("which project? (crvanchor-qgis " + (a.command == "book" ? "" : a.command + " ") +
+                         "PROJECT [--layout NAME] ...)");
     if (a.outline && !a.png) throw UsageError("book: --outline draws on the PNG pages; add --png DIR");
     if (a.command == "anchor" && a.rest.empty())
         throw UsageError(
             "anchor: expected an item and KEY=VALUE ... (crvanchor-qgis anchor PROJECT [--layout NAME] ITEM ...)");
-    return a;
 }
 
-// QGIS takes paths as text: bytes that are not UTF-8 would be changed on the way, and the file
-// read or written would be another one.
-void RequireUtf8Path(const std::string& option, const fs::path& path, const std::string& why) {
-    if (!support::IsValidUtf8(path.string()))
-        throw UsageError(option + QuotedValue(path.string()) + ": " + why + " only a path that is UTF-8 text");
+// A first word that names a command is the command: a project of that name is given as ./show.
+CommandArgs ParseArgs(const std::vector<std::string>& args) {
+    CommandArgs a;
+    size_t i = 0;
+    if (!args.empty() && (args[0] == "show" || args[0] == "anchor" || args[0] == "bake" || args[0] == "unbake"))
+        a.command = args[i++];
+    ParseOptions(a, args, i, false);
+    return a;
 }
 
 // The outputs as the shared check takes them; QGIS writes the PDF and the project itself, by
 // a path it takes as text.
-book::BookFiles OutputsOf(const Args& a) {
+book::BookFiles OutputsOf(const CommandArgs& a) {
     book::BookFiles files;
     for (const auto& [option, path] : {std::pair{"--pdf", a.pdf}, {"--report", a.report}, {"--save", a.save}}) {
         if (path) files.outputs.push_back({option, *path});
@@ -192,7 +171,7 @@ book::BookFiles OutputsOf(const Args& a) {
 // cannot be, are refused before anything is written; saving the project in place is what
 // --save PROJECT asks. A file of several names is refused too: a rename over one would part it
 // from the others.
-void CheckOutputs(const Args& a) {
+void CheckOutputs(const CommandArgs& a) {
     if (a.pdf) RequireUtf8Path("--pdf ", *a.pdf, "QGIS writes a PDF to");
     if (a.save) RequireUtf8Path("--save ", *a.save, "QGIS writes a project to");
     book::BookFiles files = OutputsOf(a);
@@ -211,31 +190,10 @@ void CheckOutputs(const Args& a) {
     }
 }
 
-// The project file named on the command line, before QGIS is asked to read it.
-void CheckProjectPath(const fs::path& project) {
-    RequireUtf8Path("", project, "QGIS reads");
-    const support::FileIdentity id = support::IdentityOf(project);
-    const std::string name = project.string();
-    if (!id.exists) throw UsageError(name + ": no such project file");
-    if (id.folder) throw UsageError(name + ": a folder, not a project file");
-    if (!id.regular) throw UsageError(name + ": not a regular file (a device or a pipe), not a project file");
-}
-
-// The files the project's layers read, with the layer's name.
-std::vector<std::pair<std::string, fs::path>> LayerFiles(const QgsProject& project) {
-    std::vector<std::pair<std::string, fs::path>> files;
-    for (QgsMapLayer* layer : project.mapLayers()) {
-        const QVariantMap parts = QgsProviderRegistry::instance()->decodeUri(layer->providerType(), layer->source());
-        const QString path = parts.value(QStringLiteral("path")).toString();
-        if (!path.isEmpty()) files.emplace_back(layer->name().toStdString(), path.toStdString());
-    }
-    return files;
-}
-
 // Outputs that would replace a file the project draws from (a layer's data, a picture of the
 // layout), and page pictures that would replace any of those or another output, are refused
 // once the project and its pages are read, before anything is written.
-void CheckOutputsAgainstData(const Args& a, QgsProject& project, QgsPrintLayout& layout, const PageList& pages) {
+void CheckOutputsAgainstData(const CommandArgs& a, QgsProject& project, QgsPrintLayout& layout, const PageList& pages) {
     book::BookFiles files = OutputsOf(a);
     files.inputs.push_back({"the project being read", a.project, true});
     files.png = a.png;
@@ -255,166 +213,6 @@ void CheckOutputsAgainstData(const Args& a, QgsProject& project, QgsPrintLayout&
         throw UsageError(e.what());
     }
 }
-
-// QGIS's warnings (a layer it cannot read, a picture it cannot find, a font it lacks) are the
-// user's to read: each is passed on to standard error once, after "QGIS: ". They are kept until
-// the command writes its own lines, since standard error is quieted while QGIS reads a project.
-class QgisWarnings {
-public:
-    QgisWarnings() {
-        connection_ = QObject::connect(
-            QgsApplication::messageLog(),
-            QOverload<const QString&, const QString&, Qgis::MessageLevel>::of(&QgsMessageLog::messageReceived),
-            QgsApplication::messageLog(),
-            [this](const QString& message, const QString& tag, Qgis::MessageLevel level) {
-                if (level != Qgis::Warning && level != Qgis::Critical) return;
-                const std::string line =
-                    "QGIS: " + (tag.isEmpty() ? "" : tag.toStdString() + ": ") + message.simplified().toStdString();
-                const std::lock_guard<std::mutex> hold(mutex_);
-                if (said_.insert(line).second) waiting_.push_back(line);
-            },
-            Qt::DirectConnection);
-    }
-    ~QgisWarnings() { QObject::disconnect(connection_); }
-    QgisWarnings(const QgisWarnings&) = delete;
-    QgisWarnings& operator=(const QgisWarnings&) = delete;
-
-    void Tell(std::ostream& err) {
-        const std::lock_guard<std::mutex> hold(mutex_);
-        for (const std::string& line : waiting_) err << line << "\n";
-        waiting_.clear();
-    }
-
-private:
-    QMetaObject::Connection connection_;
-    std::mutex mutex_;
-    std::set<std::string> said_;
-    std::vector<std::string> waiting_;
-};
-
-class SilentBadLayers final : public QgsProjectBadLayerHandler {
-public:
-    void handleBadLayers(const QList<QDomNode>&) override {}
-};
-
-// The open project and its layout, with the component loaded and the host registered. A
-// project that is read to be changed and saved again is locked from the read to the save.
-struct Session {
-    std::ostream& err;
-    QgisWarnings warnings;  // before the project, so that its warnings are caught
-    std::unique_ptr<support::FileLock> lock;
-    std::unique_ptr<QgsProject> read_;  // the project read from the file, unless it was open already
-    QgsProject& project;
-    QgsPrintLayout* layout = nullptr;
-    std::unique_ptr<QgisHost> host;
-
-    // A layout QGIS has open already (a Processing algorithm's), as it stands in memory.
-    Session(QgsPrintLayout& open, const Args& a, std::ostream& errors)
-        : err(errors), project(*open.project()), layout(&open) {
-        if (layout->pageCollection()->pageCount() == 0)
-            throw UsageError("--layout " + QuotedValue(*a.layout) + ": the layout has no page");
-        CheckItems(a);
-        host = std::make_unique<QgisHost>(layout);
-    }
-
-    // Names the layout in `a` when the project's only one was taken.
-    Session(Args& a, std::ostream& errors) : err(errors), read_(std::make_unique<QgsProject>()), project(*read_) {
-        CheckProjectPath(a.project);
-        try {
-            LoadComponent(DefaultComponentPath());
-        } catch (const std::runtime_error& e) {
-            throw UsageError(e.what());
-        }
-        if (a.command == "anchor" || a.save) {
-            try {
-                lock = std::make_unique<support::FileLock>(a.project, a.project.string());
-            } catch (const support::FileWriteError& e) {
-                throw UsageError(e.what());
-            }
-        }
-        const QString path = QString::fromStdString(a.project.string());
-        // A layer over a pipe or a device would stop the read until something writes to it: the
-        // layers' files are looked at first, without opening them.
-        {
-            QgsProject sources;
-            sources.setBadLayerHandler(new SilentBadLayers);
-            QuietStandardError quiet;
-            if (sources.read(path,
-                             QgsProject::ReadFlag::FlagDontResolveLayers | QgsProject::ReadFlag::FlagDontLoadLayouts)) {
-                for (const auto& [name, file] : LayerFiles(sources)) {
-                    const support::FileIdentity id = support::IdentityOf(file);
-                    if (id.exists && !id.regular && !id.folder)
-                        throw UsageError(a.project.string() + ": the layer " + QuotedValue(name) + " reads " +
-                                         QuotedValue(file.string()) + ", which is not a regular file");
-                }
-            }
-        }
-        // QGIS keeps one layout of a name and drops the others without a word; the project's own
-        // text tells whether it had more than one.
-        std::map<QString, int> named;
-        const QMetaObject::Connection counting =
-            QObject::connect(&project, &QgsProject::readProject, [&named](const QDomDocument& dom) {
-                const QDomNodeList layouts = dom.elementsByTagName(QStringLiteral("Layout"));
-                for (int i = 0; i < layouts.size(); ++i)
-                    ++named[layouts.at(i).toElement().attribute(QStringLiteral("name"))];
-            });
-        // The layers QGIS cannot read are named by the export that needs them, not listed by
-        // QGIS's own handler on every read.
-        project.setBadLayerHandler(new SilentBadLayers);
-        bool read = false;
-        {
-            QuietStandardError quiet;
-            read = project.read(path);
-        }
-        QObject::disconnect(counting);
-        warnings.Tell(err);
-        if (!read) throw UsageError(a.project.string() + ": cannot read the project: " + project.error().toStdString());
-        layout = &FindPrintLayout(project, a.layout, a.project.string());
-        a.layout = layout->name().toStdString();
-        // Which one was meant cannot be told, and a save would keep only one of them.
-        if (const int count = named[layout->name()]; count > 1) {
-            throw UsageError("--layout " + QuotedValue(*a.layout) + ": " + a.project.string() + " has " +
-                             std::to_string(count) + " print layouts of that name; rename all but one in QGIS");
-        }
-        if (layout->pageCollection()->pageCount() == 0)
-            throw UsageError("--layout " + QuotedValue(*a.layout) + ": the layout has no page");
-        CheckItems(a);
-        host = std::make_unique<QgisHost>(layout);
-    }
-
-    // Records that could never be read back are refused before anything is placed; items
-    // sharing an id are named, since an anchor to that id can only take one of them.
-    void CheckItems(const Args& a) {
-        QList<QgsLayoutItem*> items;
-        layout->layoutItems(items);
-        std::map<QString, int> ids;
-        for (QgsLayoutItem* item : items) {
-            if (qobject_cast<QgsLayoutItemPage*>(item) != nullptr) continue;
-            if (!item->id().isEmpty()) ++ids[item->id()];
-            try {
-                UnflattenCustomValue(RecordPropertiesOf(*item));
-            } catch (const RecordKeyError& e) {
-                throw UsageError(a.project.string() + ": the item " + QuotedValue(item->id().toStdString()) + ": " +
-                                 e.what());
-            }
-        }
-        for (const auto& [id, count] : ids) {
-            if (count > 1)
-                err << "crvanchor-qgis: " << count << " items of the layout " << QuotedValue(*a.layout) << " are named "
-                    << QuotedValue(id.toStdString()) << "; an anchor to that name takes only one of them\n";
-        }
-    }
-
-    ~Session() { warnings.Tell(err); }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
-
-    // Writes the project, records included, replacing `path` whole or not at all.
-    void Save(const fs::path& path) {
-        host->StoreRecords();
-        SaveProject(project, path);
-    }
-};
 
 // The layers the layout's maps draw: a map's own layers, its theme's, or else the project's
 // visible ones.
@@ -439,7 +237,7 @@ std::vector<QgsMapLayer*> LayersOfLayout(QgsProject& project, QgsPrintLayout& la
 }
 
 // A layer of the layout that QGIS cannot read would leave its maps blank on every page.
-void RefuseUnreadableLayers(const Args& a, QgsProject& project, QgsPrintLayout& layout) {
+void RefuseUnreadableLayers(const CommandArgs& a, QgsProject& project, QgsPrintLayout& layout) {
     for (QgsMapLayer* layer : LayersOfLayout(project, layout)) {
         if (!layer->isValid())
             throw UsageError(a.project.string() + ": the layer " + QuotedValue(layer->name().toStdString()) +
@@ -449,7 +247,7 @@ void RefuseUnreadableLayers(const Args& a, QgsProject& project, QgsPrintLayout& 
 }
 
 // A picture QGIS cannot find on the page in force (its file, or the one its field names there).
-void RefuseMissingPictures(const Args& a, QgsPrintLayout& layout, int32_t page) {
+void RefuseMissingPictures(const CommandArgs& a, QgsPrintLayout& layout, int32_t page) {
     QList<QgsLayoutItemPicture*> pictures;
     layout.layoutItems(pictures);
     for (QgsLayoutItemPicture* picture : pictures) {
@@ -457,14 +255,6 @@ void RefuseMissingPictures(const Args& a, QgsPrintLayout& layout, int32_t page) 
             throw UsageError(a.project.string() + ": the picture " + QuotedValue(picture->displayName().toStdString()) +
                              " cannot find " + QuotedValue(picture->evaluatedPath().toStdString()) + " on page " +
                              std::to_string(page) + "; the export was stopped (--allow-missing draws without it)");
-    }
-}
-
-int32_t FirstPageOfLayout(const Args& a, const QgsPrintLayout& layout) {
-    try {
-        return FirstPageNumber(layout);
-    } catch (const std::invalid_argument& e) {
-        throw UsageError(a.project.string() + ": the layout " + QuotedValue(*a.layout) + ": " + e.what());
     }
 }
 
@@ -526,8 +316,8 @@ private:
     std::exception_ptr failure_;
 };
 
-int RunBook(Args a, std::ostream& out, std::ostream& err, const StderrErrorSink& sink, QgsPrintLayout* open = nullptr,
-            const PageDone& pageDone = nullptr) {
+int RunBook(CommandArgs a, std::ostream& out, std::ostream& err, const StderrErrorSink& sink,
+            QgsPrintLayout* open = nullptr, const PageDone& pageDone = nullptr) {
     using Clock = std::chrono::steady_clock;
     const auto runStart = Clock::now();
     CheckOutputs(a);
@@ -538,23 +328,7 @@ int RunBook(Args a, std::ostream& out, std::ostream& err, const StderrErrorSink&
     QgsLayoutAtlas* atlas = s.layout->atlas();
     if (atlas != nullptr && !atlas->enabled()) atlas = nullptr;
     const int32_t first = FirstPageOfLayout(a, *s.layout);
-    int32_t count = 1;
-    if (atlas != nullptr) {
-        // A layer that is gone or cannot be read has no features either, but saying so would
-        // send the user to the wrong place.
-        const QgsVectorLayer* coverage = atlas->coverageLayer();
-        if (coverage == nullptr)
-            throw UsageError(a.project.string() + ": the atlas of " + QuotedValue(*a.layout) +
-                             " has no coverage layer");
-        if (!coverage->isValid())
-            throw UsageError(a.project.string() + ": the atlas's coverage layer " +
-                             QuotedValue(coverage->name().toStdString()) + " cannot be read from " +
-                             QuotedValue(coverage->source().toStdString()));
-        count = atlas->updateFeatures();
-        if (count < 1)
-            throw UsageError(a.project.string() + ": no pages: the atlas of " + QuotedValue(*a.layout) +
-                             " has no features");
-    }
+    const int32_t count = atlas != nullptr ? AtlasPageCount(a, *atlas) : 1;
     if (!a.allow_missing) RefuseUnreadableLayers(a, s.project, *s.layout);
     PageList pages;
     try {
@@ -684,7 +458,7 @@ int RunBook(Args a, std::ostream& out, std::ostream& err, const StderrErrorSink&
     return book::TellBookEnd(*driver, end, out, err);
 }
 
-int RunShow(Args a, std::ostream& out, std::ostream& err) {
+int RunShow(CommandArgs a, std::ostream& out, std::ostream& err) {
     Session s(a, err);
     out << "Layout " << QuotedValue(*a.layout) << " of " << a.project.string() << "\n";
     book::WalkLayout(RunningApplication()->Document()->PageLayout(), [&](const ComPtr<LayoutElement>& e,
@@ -701,7 +475,7 @@ int RunShow(Args a, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-int RunAnchor(Args a, std::ostream& out, std::ostream& err) {
+int RunAnchor(CommandArgs a, std::ostream& out, std::ostream& err) {
     const std::string& itemName = a.rest[0];
     const book::RecordChanges changes = book::ParseRecordChanges({a.rest.begin() + 1, a.rest.end()});
     Session s(a, err);
@@ -806,15 +580,15 @@ int RunBookOnLayout(QgsPrintLayout& layout, const std::vector<std::string>& opti
     StderrErrorSink sink;
     ScopedErrorSink scope(sink);
     return support::RunAtEdge("crvanchor-qgis", err, [&] {
-        const QString file = layout.project() != nullptr ? layout.project()->fileName() : QString();
-        std::vector<std::string> args{file.isEmpty() ? std::string("-") : file.toStdString(), "--layout",
-                                      layout.name().toStdString()};
-        args.insert(args.end(), options.begin(), options.end());
-        Args a = ParseArgs(args);
+        // The project and the layout are QGIS's, not words of a command line: a project file
+        // named "show" is not the command.
+        CommandArgs a;
+        a.layout = layout.name().toStdString();
         if (layout.project() == nullptr) throw UsageError("the layout " + QuotedValue(*a.layout) + " has no project");
-        if (a.save) throw UsageError("--save: the project is QGIS's to save");
         // An unsaved project has no file to keep the outputs from.
-        if (file.isEmpty()) a.project.clear();
+        a.project = layout.project()->fileName().toStdString();
+        ParseOptions(a, options, 0, true);
+        if (a.save) throw UsageError("--save: the project is QGIS's to save");
         const int status = RunBook(a, out, err, sink, &layout, pageDone);
         return support::StatusAfterReports("crvanchor-qgis", sink.Count(), status, err);
     });
@@ -829,16 +603,16 @@ int RunCrvAnchorQgis(const std::vector<std::string>& args, std::ostream& out, st
             out << kUsage;
             return 0;
         }
-        if (args[0] == "bake" || args[0] == "unbake")
-            return support::StatusAfterReports("crvanchor-qgis", sink.Count(), RunBake(args, out, err), err);
-        Args a = ParseArgs(args);
+        CommandArgs a = ParseArgs(args);
         int status = 0;
         if (a.command == "book")
             status = RunBook(a, out, err, sink);
         else if (a.command == "show")
             status = RunShow(a, out, err);
-        else
+        else if (a.command == "anchor")
             status = RunAnchor(a, out, err);
+        else
+            status = RunBake(a, out, err, [&sink] { return sink.Count(); });
         return support::StatusAfterReports("crvanchor-qgis", sink.Count(), status, err);
     });
 }

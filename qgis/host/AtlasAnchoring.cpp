@@ -7,10 +7,7 @@
 
 #include <qgslayout.h>
 #include <qgslayoutatlas.h>
-#include <qgslayoutundostack.h>
 #include <qgsprintlayout.h>
-
-#include <QPointer>
 
 #include <stdexcept>
 
@@ -48,14 +45,8 @@ void AtlasAnchoring::PlacePage(int32_t page) {
     QgsLayout* layout = host_.Layout();
     if (layout == nullptr) return;
     // An atlas step (the designer's preview, its exports) is no edit of the user's: none of its
-    // moves goes on the undo history, which would also mark the layout modified.
-    struct Unblock {
-        QPointer<QgsLayout> layout;
-        ~Unblock() {
-            if (layout) layout->undoStack()->blockCommands(false);
-        }
-    } unblock{layout};
-    layout->undoStack()->blockCommands(true);
+    // moves goes on the undo history, which would also mark the project modified.
+    const HeldUndo held(layout);
     std::string key = host_.SelectionKey();
     if (!driver_ || key != key_) {
         driver_.reset();

@@ -3,6 +3,9 @@
 #include <qgslayoutitem.h>
 #include <qgslayoutitemgroup.h>
 #include <qgsproperty.h>
+#include <qgsxmlutils.h>
+
+#include <QDomDocument>
 
 namespace crv::qgis {
 
@@ -15,6 +18,26 @@ constexpr QgsLayoutObject::DataDefinedProperty kCoordinates[] = {QgsLayoutObject
 QString MarkKey(QgsLayoutObject::DataDefinedProperty property) {
     return property == QgsLayoutObject::PositionX ? QStringLiteral("crvanchor-bake/x")
                                                   : QStringLiteral("crvanchor-bake/y");
+}
+
+// The custom property that keeps what the item had in the coordinate's place before the bake (a
+// data-defined position of the user's, switched off), given back by an unbake.
+QString BeforeKey(QgsLayoutObject::DataDefinedProperty property) {
+    return MarkKey(property) + QStringLiteral("-before");
+}
+
+// A property as text a custom property keeps whatever QGIS's version writes custom properties as.
+QString PropertyText(const QgsProperty& p) {
+    QDomDocument doc;
+    doc.appendChild(QgsXmlUtils::writeVariant(p.toVariant(), doc));
+    return doc.toString(-1);
+}
+
+QgsProperty PropertyFromText(const QString& text) {
+    QDomDocument doc;
+    QgsProperty p;
+    if (doc.setContent(text)) p.loadVariant(QgsXmlUtils::readVariant(doc.documentElement()));
+    return p;
 }
 
 // The shortest fixed-point text that reads back as `value`: an expression a user can read.
@@ -52,6 +75,11 @@ void BakePositions(QgsLayoutItem& item, const std::map<qint64, QgsLayoutPoint>& 
                    const QgsLayoutPoint& fallback) {
     UnbakePositions(item);
     for (const auto property : kCoordinates) {
+        // The item's own data-defined position, switched off (one switched on leaves the item
+        // out of the anchoring): kept for the unbake.
+        const QgsProperty before = item.dataDefinedProperties().property(property);
+        if (before.propertyType() != QgsProperty::InvalidProperty)
+            item.setCustomProperty(BeforeKey(property), PropertyText(before));
         const bool x = property == QgsLayoutObject::PositionX;
         std::map<qint64, double> byFeature;
         for (const auto& [id, point] : places) byFeature[id] = x ? point.x() : point.y();
@@ -68,10 +96,14 @@ bool UnbakePositions(QgsLayoutItem& item) {
         if (!mark.isValid()) continue;
         any = true;
         const QgsProperty p = item.dataDefinedProperties().property(property);
-        // Edited since: the user's now.
-        if (p.propertyType() == QgsProperty::ExpressionBasedProperty && p.expressionString() == mark.toString())
-            item.dataDefinedProperties().setProperty(property, QgsProperty());
+        // Edited since: the user's now. Otherwise what was there before the bake is back.
+        if (p.propertyType() == QgsProperty::ExpressionBasedProperty && p.expressionString() == mark.toString()) {
+            const QVariant before = item.customProperty(BeforeKey(property));
+            item.dataDefinedProperties().setProperty(
+                property, before.isValid() ? PropertyFromText(before.toString()) : QgsProperty());
+        }
         item.removeCustomProperty(MarkKey(property));
+        item.removeCustomProperty(BeforeKey(property));
     }
     return any;
 }

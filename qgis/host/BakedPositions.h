@@ -23,11 +23,12 @@ bool IsBakedPosition(const QgsLayoutItem& item, QgsLayoutObject::DataDefinedProp
 
 // Makes the item's X and Y data-defined: where `places` puts its reference point for an atlas
 // feature id, and `fallback` for any other feature and without an atlas; in the item's position
-// units, as QGIS reads a data-defined position. Replaces what an earlier bake wrote.
+// units, as QGIS reads a data-defined position. Replaces what an earlier bake wrote, and keeps
+// what the item had there before (its own data-defined position, switched off) for the unbake.
 void BakePositions(QgsLayoutItem& item, const std::map<qint64, QgsLayoutPoint>& places, const QgsLayoutPoint& fallback);
 
-// Removes the positions the component baked into the item; true when there were any. A
-// data-defined position of the user's is left as it is.
+// Removes the positions the component baked into the item, giving back what it had there before;
+// true when there were any. A baked position the user has edited since is the user's and stays.
 bool UnbakePositions(QgsLayoutItem& item);
 
 // While it lives, the baked positions of the item, and of the items inside it for a group, are

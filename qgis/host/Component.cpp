@@ -4,6 +4,7 @@
 
 #include "CRVAnchorTypeLib.h"
 #include "com/ClassTable.h"
+#include "registration/VersionRecord.h"
 #include "support/Activation.h"
 
 #include <dlfcn.h>
@@ -47,12 +48,23 @@ std::string DefaultComponentPath() {
 void LoadComponent(const std::string& libraryPath) {
     std::lock_guard lock(g_mutex);
     if (g_loaded) return;
+    // Read from the file before it is loaded: the Qt 6 build would bring Qt 6's libraries into
+    // this Qt 5 process, and another library its own constructors.
+    const auto refuse = [&libraryPath](const std::string& why) {
+        return std::runtime_error("cannot load the anchoring component " + libraryPath + ": " + why);
+    };
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(libraryPath, ec))
+        throw refuse(std::filesystem::exists(libraryPath, ec) ? "not a library file" : "no such file");
+    const auto record = ReadVersionRecord(libraryPath);
+    if (!record) throw refuse("it is not the anchoring component (it has no version record)");
+    if ((record->flags & kVersionQt5) == 0)
+        throw refuse("it is the build for Qt 6, and QGIS runs on Qt 5; install the plugin again");
     // Kept loaded for the life of the process: its classes stay registered.
     void* handle = ::dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* why = ::dlerror();
-        throw std::runtime_error("cannot load the anchoring component " + libraryPath + ": " +
-                                 (why != nullptr ? why : "unknown reason"));
+        throw refuse(why != nullptr ? why : "unknown reason");
     }
     auto get = reinterpret_cast<GetClassObjectFn>(::dlsym(handle, "DllGetClassObject"));
     if (get == nullptr) {

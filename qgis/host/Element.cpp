@@ -14,7 +14,7 @@ namespace crv::qgis {
 void FitEnclosingGroups(QgsLayoutItem& item) {
     QgsLayout* layout = item.layout();
     if (layout == nullptr) return;
-    layout->undoStack()->blockCommands(true);
+    const HeldUndo held(layout);
     for (QgsLayoutItemGroup* group = item.parentGroup(); group != nullptr; group = group->parentGroup()) {
         std::optional<SceneEdges> united;
         for (QgsLayoutItem* m : group->items()) {
@@ -35,7 +35,6 @@ void FitEnclosingGroups(QgsLayoutItem& item) {
             layout->convertFromLayoutUnits(QPointF(united->left, united->top), group->positionWithUnits().units()));
         group->setReferencePoint(reference);
     }
-    layout->undoStack()->blockCommands(false);
 }
 
 StoredProperties RecordPropertiesOf(const QgsLayoutItem& item) {

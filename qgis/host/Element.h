@@ -75,6 +75,9 @@ public:
         if (undoable) core->layout->undoStack()->beginCommand(&item, QStringLiteral("Anchor %1").arg(item.id()));
         {
             const LiftedBake lifted(item);
+            // Otherwise no history: QGIS moves a group member by member, each an undo command.
+            std::optional<HeldUndo> held;
+            if (!undoable) held.emplace(item.layout());
             item.attemptMoveBy(dx, -dy);
         }
         if (undoable) core->layout->undoStack()->endCommand();

@@ -45,12 +45,14 @@ bool AnchorValidityCheck::prepareCheck(const QgsValidityCheckContext* context, Q
     auto* print = qobject_cast<QgsPrintLayout*>(layout);
     QgsLayoutAtlas* atlas = print != nullptr && print->atlas()->enabled() ? print->atlas() : nullptr;
     const int shown = atlas != nullptr ? atlas->currentFeatureNumber() : -1;
+    // The check steps the atlas itself, and back: QGIS's refresh of a group on each step, and
+    // the check's moves, go into no undo history.
+    const HeldUndo held(layout);
     // The engine's reports become warnings here, not message boxes over the export dialog.
     RecordingErrorSink reports;
     try {
         ScopedErrorSink scope(reports);
         const AtlasAnchoring::Pause pause;
-        // A host of its own, headless: the check's moves go into no undo history.
         QgisHost host(layout);
         const int32_t first = FirstPageNumber(*layout);
         const int32_t count = atlas != nullptr ? atlas->updateFeatures() : 1;

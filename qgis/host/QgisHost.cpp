@@ -6,6 +6,7 @@
 #include "qgis/host/Records.h"
 #include "support/MessageText.h"
 
+#include <qgslayoutundostack.h>
 #include <qgsvectorlayer.h>
 
 #include <memory>
@@ -39,6 +40,9 @@ public:
         e->Sync("ElementContainer.UpdateElement");
         // The positions baked for a QGIS without the anchoring would undo the move.
         const LiftedBake lifted(*item);
+        // QGIS's refresh of a group moves and resizes it member by member, each an undo command.
+        std::optional<HeldUndo> held;
+        if (!core_->options.undoable) held.emplace(core_->layout.data());
         // A refresh applies the item's data-defined properties again; without any it would leave
         // the item as it is, at the cost of expression contexts and, for a group, of a resize
         // member by member.
@@ -194,9 +198,6 @@ QgisHost::QgisHost(QgsLayout* layout, HostOptions options) : core_(std::make_sha
     core_->layout = layout;
     core_->options = options;
     core_->self = core_;
-    // A headless run keeps no history: QGIS's own group moves and resizes (the atlas's refresh of
-    // every page, an anchored group) would otherwise add undo commands page after page.
-    if (!options.undoable && layout != nullptr) layout->undoStack()->blockCommands(true);
     Register();
 }
 
@@ -230,7 +231,14 @@ QgisHost::~QgisHost() {
     }
     core_->registrations.clear();
     core_->elements.clear();
-    if (!core_->options.undoable && core_->layout) core_->layout->undoStack()->blockCommands(false);
+}
+
+HeldUndo::HeldUndo(QgsLayout* layout) : layout_(layout) {
+    if (layout != nullptr) layout->undoStack()->blockCommands(true);
+}
+
+HeldUndo::~HeldUndo() {
+    if (layout_) layout_->undoStack()->blockCommands(false);
 }
 
 ComPtr<LayoutElement> QgisHost::ElementFor(QgsLayoutItem* item) { return core_->ElementFor(item); }

@@ -9,6 +9,8 @@
 #include "com/Unknown.h"
 #include "host/Layout.h"
 
+#include <QPointer>
+
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -53,9 +55,23 @@ inline constexpr const char* kFirstPageProperty = "crvanchor/first_page";
 int32_t FirstPageNumber(const QgsLayout& layout);
 
 struct HostOptions {
-    // Each move an undoable command of the layout (an interactive session); never for a
-    // headless run, whose memory must not grow with its pages.
+    // Each move an undoable command of the layout (the dock's Apply); otherwise the host's moves
+    // go into no history, so that a run's memory does not grow with its pages.
     bool undoable = false;
+};
+
+// While it lives, the layout's undo commands are held back: none of the moves made meanwhile
+// goes into its history, nor marks its project modified. Only around the anchoring's own moves
+// and atlas steps: the user's edits between them are the user's to undo (holds nest).
+class HeldUndo {
+public:
+    explicit HeldUndo(QgsLayout* layout);
+    ~HeldUndo();
+    HeldUndo(const HeldUndo&) = delete;
+    HeldUndo& operator=(const HeldUndo&) = delete;
+
+private:
+    QPointer<QgsLayout> layout_;
 };
 
 // Registers the host classes for one layout while it lives; the newest host, or the one made

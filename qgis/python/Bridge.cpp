@@ -10,9 +10,9 @@
 #include "qgis/host/QgisHost.h"
 #include "qgis/plugin/AnchorPlugin.h"
 #include "support/Activation.h"
+#include "support/CommandLine.h"
 
 #include <qgslayoutatlas.h>
-#include <qgslayoutundostack.h>
 #include <qgslayoutitempage.h>
 #include <qgslayoutmanager.h>
 #include <qgsmessagelog.h>
@@ -72,16 +72,12 @@ private:
     struct LayoutState {
         QPointer<QgsPrintLayout> layout;
         QObject context;  // the atlas's connection goes with it
+        // Built without undo: the anchoring holds the layout's undo commands back around its own
+        // moves alone, and the user's edits between atlas steps stay undoable. The anchoring
+        // holds the host's elements: it goes first.
         std::unique_ptr<QgisHost> host;
         std::unique_ptr<AtlasAnchoring> anchoring;
         bool told = false;
-        bool blocking = false;  // the layout's history held back during an export
-        ~LayoutState() {
-            if (QgsPrintLayout* print = layout.data(); print != nullptr && blocking)
-                print->undoStack()->blockCommands(false);
-            anchoring.reset();
-            host.reset();
-        }
     };
 
     void Watch(QgsMasterLayoutInterface* master) {
@@ -92,21 +88,6 @@ private:
         state->layout = print;
         LayoutState* l = state.get();
         QObject::connect(print->atlas(), &QgsLayoutAtlas::featureChanged, &l->context, [l] { Place(*l); });
-        // An export steps the atlas through every page: no step of it is an edit of the user's,
-        // so none goes into the layout's history, QGIS's own refresh of a group included, and
-        // the project is left unmodified.
-        QObject::connect(print->atlas(), &QgsLayoutAtlas::renderBegun, &l->context, [l] {
-            if (QgsPrintLayout* layout = l->layout.data(); layout != nullptr && !l->blocking) {
-                layout->undoStack()->blockCommands(true);
-                l->blocking = true;
-            }
-        });
-        QObject::connect(print->atlas(), &QgsLayoutAtlas::renderEnded, &l->context, [l] {
-            if (QgsPrintLayout* layout = l->layout.data(); layout != nullptr && l->blocking) {
-                layout->undoStack()->blockCommands(false);
-                l->blocking = false;
-            }
-        });
         QObject::connect(print, &QObject::destroyed, &l->context, [this, print] { layouts_.erase(print); });
     }
 
@@ -192,6 +173,12 @@ __attribute__((visibility("default"))) int crvanchor_book(void* layout, int argc
 }
 
 __attribute__((visibility("default"))) void crvanchor_free(char* text) { std::free(text); }
+
+// The resolutions the book's --dpi takes, for the algorithm's dialog to offer the same.
+__attribute__((visibility("default"))) void crvanchor_dpi_range(double* lowest, double* highest) {
+    *lowest = crv::support::kMinDpi;
+    *highest = crv::support::kMaxDpi;
+}
 
 // The Anchor dock in every layout designer of the desktop (`iface` a QgisInterface); the atlas
 // is anchored by crvanchor_watch. Returns what crvanchor_desktop_stop takes.

@@ -2,6 +2,8 @@
 #include "LayoutFixture.h"
 #include "qgsziputils.h"
 
+#include <QDomDocument>
+#include <QFile>
 #include <QImage>
 #include <qgslayoutitempicture.h>
 #include <qgsproperty.h>
@@ -196,7 +198,10 @@ TEST(CrvAnchorQgis, RefusesWhatItCannotReadOrWriteFaithfully) {
         std::string options;
         std::string err;  // the end of the one line
         std::string file = "book.qgz";
+        // The commands that refuse the project too, with the book's own line, writing nothing.
+        std::vector<std::string> also = {};
     };
+    const std::vector<std::string> bakes = {"bake", "unbake"};
     const std::vector<Case> cases = {
         {"deep",
          [](QgsProject&, QgsPrintLayout& layout) {
@@ -206,12 +211,16 @@ TEST(CrvAnchorQgis, RefusesWhatItCannotReadOrWriteFaithfully) {
          },
          {},
          "",
-         "the item \"Title\": the custom property"},
+         "the item \"Title\": the custom property",
+         "book.qgz",
+         bakes},
         {"nopage",
          [](QgsProject&, QgsPrintLayout& layout) { layout.pageCollection()->deletePage(0); },
          {},
          "",
-         "--layout \"Atlas\": the layout has no page\n"},
+         "--layout \"Atlas\": the layout has no page\n",
+         "book.qgz",
+         bakes},
         {"twice",
          [](QgsProject& project, QgsPrintLayout&) {
              auto* other = new QgsPrintLayout(&project);
@@ -225,7 +234,7 @@ TEST(CrvAnchorQgis, RefusesWhatItCannotReadOrWriteFaithfully) {
              text.replace(text.find("name=\"Other\""), 12, "name=\"Atlas\"");
              WriteText(folder / "book.qgs", text);
          },
-         "", "has 2 print layouts of that name; rename all but one in QGIS\n", "book.qgs"},
+         "", "has 2 print layouts of that name; rename all but one in QGIS\n", "book.qgs", bakes},
         {"fifo",
          {},
          [](const fs::path& folder) {
@@ -233,12 +242,16 @@ TEST(CrvAnchorQgis, RefusesWhatItCannotReadOrWriteFaithfully) {
              ASSERT_EQ(::mkfifo((folder / "sheets.geojson").c_str(), 0600), 0);
          },
          "",
-         "sheets.geojson\", which is not a regular file\n"},
+         "sheets.geojson\", which is not a regular file\n",
+         "book.qgz",
+         bakes},
         {"gone",
          {},
          [](const fs::path& folder) { fs::remove(folder / "sheets.geojson"); },
          "",
-         "the atlas's coverage layer \"sheets\" cannot be read from"},
+         "the atlas's coverage layer \"sheets\" cannot be read from",
+         "book.qgz",
+         {"bake"}},
         {"pngfile",
          {},
          [](const fs::path& folder) { WriteText(folder / "taken", "x"); },
@@ -276,6 +289,13 @@ TEST(CrvAnchorQgis, RefusesWhatItCannotReadOrWriteFaithfully) {
         EXPECT_NE(own.find(c.err), std::string::npos) << c.name << ": " << own;
         EXPECT_EQ(std::count(own.begin(), own.end(), '\n'), 1) << c.name << ": " << own;
         EXPECT_FALSE(fs::exists(folder / "book.pdf")) << c.name;
+        const std::string before = ReadText(project);
+        for (const std::string& command : c.also) {
+            const CommandRun other = Command(command + " --layout Atlas \"" + project.string() + "\"", folder);
+            EXPECT_EQ(other.status, 2) << c.name << ", " << command << ": " << other.err;
+            EXPECT_EQ(OwnLines(other.err), own) << c.name << ", " << command;
+            EXPECT_EQ(ReadText(project), before) << c.name << ", " << command << " wrote the project";
+        }
     }
     // What is not a project file is called what it is.
     ASSERT_EQ(::mkfifo((dir.Path() / "pipe.qgz").c_str(), 0600), 0);
@@ -325,17 +345,21 @@ TEST(CrvAnchorQgis, FindsQgisOwnDataAndAllowsWhatIsMissingOnlyWhenAsked) {
     EXPECT_EQ(run.status, 0) << run.err;
 }
 
-// Items sharing an id are named once on standard error; an anchor to that id takes one.
+// Items sharing an id are named once on standard error, by every command that reads the
+// layout; an anchor to that id takes one.
 TEST(CrvAnchorQgis, NamesItemsThatShareAnId) {
     TempDir dir;
     const fs::path project = WriteProject(dir.Path(), [](QgsProject&, QgsPrintLayout& layout) {
         BuildQgisItem(layout, {ItemSpec::Text, "Title", {1, 1, 2, 2}, 0, {}, {}});
     });
-    const CommandRun run = Command("show \"" + project.string() + "\" --layout Atlas", dir.Path());
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(OwnLines(run.err),
-              "crvanchor-qgis: 2 items of the layout \"Atlas\" are named \"Title\"; an anchor to that name takes only "
-              "one of them\n");
+    for (const std::string command : {"show", "bake", "unbake"}) {
+        const CommandRun run = Command(command + " \"" + project.string() + "\" --layout Atlas", dir.Path());
+        EXPECT_EQ(run.status, 0) << command << ": " << run.err;
+        EXPECT_EQ(OwnLines(run.err),
+                  "crvanchor-qgis: 2 items of the layout \"Atlas\" are named \"Title\"; an anchor to that name takes "
+                  "only one of them\n")
+            << command;
+    }
 }
 
 // Two changes to one project at the same time both stay: each run holds the project from its
@@ -632,6 +656,89 @@ TEST(CrvAnchorQgis, LeavesNothingBesideTheProject) {
         for (const auto& e : fs::directory_iterator(dir.Path()))
             EXPECT_EQ(expected.count(e.path().filename().string()), 1u) << args << " left " << e.path();
     }
+}
+
+// An element as text with its attributes in order of name: QGIS writes them in an order of its
+// own from run to run.
+QString CanonicalXml(const QDomElement& e) {
+    QStringList attributes;
+    const QDomNamedNodeMap map = e.attributes();
+    for (int i = 0; i < map.count(); ++i) attributes << map.item(i).nodeName() + "=" + map.item(i).nodeValue();
+    attributes.sort();
+    QString text = "<" + e.tagName() + " " + attributes.join(' ') + ">";
+    for (QDomNode n = e.firstChild(); !n.isNull(); n = n.nextSibling())
+        text += n.isElement() ? CanonicalXml(n.toElement()) : n.nodeValue();
+    return text + "</" + e.tagName() + ">";
+}
+
+// The print layout of a project written as .qgs, and its map frame's extent, as text.
+std::pair<std::string, std::string> LayoutText(const fs::path& project) {
+    QDomDocument doc;
+    QFile file(QString::fromStdString(project.string()));
+    if (!file.open(QIODevice::ReadOnly) || !doc.setContent(&file)) return {};
+    const QDomElement layout = doc.elementsByTagName("Layout").at(0).toElement();
+    const QDomElement extent = layout.elementsByTagName("Extent").at(0).toElement();
+    return {CanonicalXml(layout).toStdString(), CanonicalXml(extent).toStdString()};
+}
+
+// bake and unbake give back exactly what they took: after both, the layout is as it was saved,
+// where the map frame kept the last atlas page's extent and the user's own data-defined X and Y,
+// switched off, were overwritten by the bake and deleted by the unbake.
+TEST(CrvAnchorQgis, BakeAndUnbakeGiveBackWhatTheyTook) {
+    TempDir dir;
+    const fs::path project = WriteProject(
+        dir.Path(),
+        [](QgsProject&, QgsPrintLayout& layout) {
+            QgsPropertyCollection& properties = layout.itemById("Title")->dataDefinedProperties();
+            properties.setProperty(QgsLayoutObject::PositionX, QgsProperty::fromExpression("2 * \"HD\"", false));
+            properties.setProperty(QgsLayoutObject::PositionY, QgsProperty::fromField("HD", false));
+            qobject_cast<QgsLayoutItemMap*>(layout.itemById("Map"))->setExtent(QgsRectangle(-1, -1, 4, 2));
+        },
+        "book.qgs");
+    ASSERT_EQ(AnchorTitleToMap("book.qgs", "Top\\ Left", dir.Path()).status, 0);
+    const auto before = LayoutText(project);
+    ASSERT_NE(before.first.find("2 * \"HD\""), std::string::npos) << before.first;
+    ASSERT_EQ(before.second.find("nan"), std::string::npos) << before.second;
+
+    CommandRun run = Command("bake book.qgs", dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    QgsProject baked;
+    ASSERT_TRUE(baked.read(QString::fromStdString(project.string())));
+    const QgsLayoutItem* title = baked.layoutManager()->printLayouts().value(0)->itemById("Title");
+    // The title's baked X follows the field HD from page to page; its Y stays.
+    const QgsProperty x = title->dataDefinedProperties().property(QgsLayoutObject::PositionX);
+    const QgsProperty y = title->dataDefinedProperties().property(QgsLayoutObject::PositionY);
+    EXPECT_TRUE(x.isActive() && x.expressionString().contains("@atlas_featureid"))
+        << x.expressionString().toStdString();
+    EXPECT_TRUE(y.isActive() && y.propertyType() == QgsProperty::ExpressionBasedProperty)
+        << y.expressionString().toStdString();
+    // The map frame as it was saved, not on the atlas's last page.
+    EXPECT_EQ(LayoutText(project).second, before.second);
+    run = Command("unbake book.qgs", dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(LayoutText(project), before);
+}
+
+// A bake during which the anchoring reported errors writes nothing: the places it would save are
+// not the anchoring's.
+TEST(CrvAnchorQgis, ABakeWithErrorReportsWritesNothing) {
+    TempDir dir;
+    const fs::path project = WriteProject(dir.Path(), {}, "book.qgs");
+    ASSERT_EQ(AnchorTitleToMap("book.qgs", "Top\\ Left", dir.Path()).status, 0);
+    // A field the coverage layer lacks, as a project edited elsewhere can have it.
+    std::string text = ReadText(project);
+    const size_t field = text.find("string:HD");
+    ASSERT_NE(field, std::string::npos);
+    WriteText(project, text.replace(field, 9, "string:HX"));
+    const std::string before = ReadText(project);
+    const CommandRun run = Command("bake book.qgs", dir.Path());
+    EXPECT_EQ(run.status, 1) << run.err;
+    const std::string own = OwnLines(run.err);
+    const std::string told =
+        "crvanchor-qgis: bake: the anchoring reported errors; nothing was baked, the project is left as it was\n";
+    EXPECT_NE(own.find(told), std::string::npos) << own;
+    EXPECT_EQ(own.substr(own.size() - 20), "error reports shown\n") << own;
+    EXPECT_EQ(ReadText(project), before);
 }
 
 // Every command takes the project's only print layout without --layout; with several, it asks

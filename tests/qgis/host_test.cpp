@@ -529,37 +529,47 @@ TEST(QgisHost, MovesAreUndoableOnlyInAnInteractiveSession) {
         }
 }
 
-// Over an atlas, QGIS itself resizes a group on every page and moves its members one by one
-// when it is anchored: a headless host keeps none of that as history, page after page, and
-// gives the layout its history back when it goes.
-TEST(QgisHost, AHeadlessRunKeepsNoHistoryOverTheAtlas) {
+// A host without undo holds the layout's history back around its own moves alone: placing an
+// anchored group page after page leaves no step (QGIS would record a move of each member),
+// and a user's edit while the host lives is one step, as without it, where the host used to
+// hold every edit back until it went.
+TEST(QgisHost, AHostWithoutUndoHoldsBackItsOwnMovesAlone) {
     QgisLayout q;
     const std::vector<ItemSpec> items = {
-        kMap, ItemSpec{ItemSpec::Group,
-                       "Legend",
-                       {},
-                       0,
-                       {Text("Key 1", {1, 1, 2, 1.5}), Text("Key 2", {1.2, 0.5, 2.5, 0.9})},
-                       {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right",
-                        "HDistanceAll=-0.25", "VDistanceAll=0.25"}}};
+        kMap,
+        ItemSpec{ItemSpec::Group,
+                 "Legend",
+                 {},
+                 0,
+                 {Text("Key 1", {1, 1, 2, 1.5}), Text("Key 2", {1.2, 0.5, 2.5, 0.9})},
+                 {"AnchorElement=true", "AnchorFromAll=Bottom Right", "AnchorToAll=Bottom Right", "HDistanceAll=-0.25",
+                  "VDistanceAll=0.25"}},
+        Text("Title", {3, 3, 5, 3.5})};
     BuildQgis(q, items, DefaultSheets());
     QUndoStack* history = q.layout->undoStack()->stack();
-    const int steps = history->count();
-    {
-        qgis::QgisHost host(q.layout);
-        WriteRecords(items, FindByName, NewManager);
-        QgsLayoutAtlas* atlas = q.layout->atlas();
-        ASSERT_TRUE(atlas->beginRender());
-        book::AnchorSelection selection(NewManager);
-        for (int32_t page = 1; page <= 3; ++page) {
-            ASSERT_TRUE(atlas->seekTo(page - 1));
-            selection.PlacePage(page);
-        }
-        atlas->endRender();
-        EXPECT_NEAR(q.layout->itemById("Key 2")->pos().x(), kPageWidth - 0.25 - 1.3, 1e-9);
-        EXPECT_EQ(history->count(), steps);
+    qgis::QgisHost host(q.layout);
+    WriteRecords(items, FindByName, NewManager);
+    QgsLayoutAtlas* atlas = q.layout->atlas();
+    ASSERT_TRUE(atlas->beginRender());
+    book::AnchorSelection selection(NewManager);
+    for (int32_t page = 1; page <= 3; ++page) {
+        ASSERT_TRUE(atlas->seekTo(page - 1));
+        const int steps = history->count();
+        selection.PlacePage(page);
+        EXPECT_EQ(history->count(), steps) << "page " << page;
     }
-    EXPECT_FALSE(q.layout->undoStack()->isBlocked());
+    EXPECT_NEAR(q.layout->itemById("Key 2")->pos().x(), kPageWidth - 0.25 - 1.3, 1e-9);
+    for (const bool previewing : {true, false}) {
+        if (!previewing) atlas->endRender();
+        SCOPED_TRACE(previewing ? "atlas preview on" : "atlas preview off");
+        EXPECT_FALSE(q.layout->undoStack()->isBlocked());
+        QgsLayoutItem* title = q.layout->itemById("Title");
+        const int steps = history->count();
+        q.layout->undoStack()->beginCommand(title, QStringLiteral("Move Title"));
+        title->attemptMove(QgsLayoutPoint(title->pos().x() + 0.5, title->pos().y(), QgsUnitTypes::LayoutInches));
+        q.layout->undoStack()->endCommand();
+        EXPECT_EQ(history->count(), steps + 1);
+    }
 }
 
 // The engine and the property page change a record inside the value they were handed: the

@@ -65,7 +65,8 @@ def misplaced(pages):
 
 
 # Without the plugin an export keeps the places last saved, which are not every page's.
-assert misplaced(placed_by_export()[0]), "the sample's saved places are every page's: the check below proves nothing"
+alone = placed_by_export()
+assert misplaced(alone[0]), "the sample's saved places are every page's: the check below proves nothing"
 
 import qgis.utils  # noqa: E402
 
@@ -83,7 +84,9 @@ assert os.path.exists(os.path.join(plugins, "crvanchor", meta("crvanchor", "icon
 pages, pushed, dirty = placed_by_export()
 wrong = misplaced(pages)
 assert not wrong, "an export from Python misplaces: %s" % wrong[:3]
-assert (pushed, dirty) == (0, False), "an export left %d steps of history, project modified: %s" % (pushed, dirty)
+# No more than QGIS itself records of an export (its refresh of the group on every page).
+assert pushed <= alone[1] and (alone[2] or not dirty), \
+    "an export left %d steps of history, project modified: %s; without the plugin %s" % (pushed, dirty, alone[1:])
 
 # processing.run, as from the console and the toolbox.
 sys.path.append("/usr/share/qgis/python/plugins")

@@ -6,6 +6,7 @@ import os
 from qgis.PyQt import sip
 
 _FOLDER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib")
+_NAME = "libcrvanchorbridge.so"
 _PAGE_DONE = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_int, ctypes.c_int)
 _library = None
 
@@ -13,7 +14,7 @@ _library = None
 def _lib():
     global _library
     if _library is None:
-        lib = ctypes.CDLL(os.path.join(_FOLDER, "libcrvanchorbridge.so"))
+        lib = ctypes.CDLL(os.path.join(_FOLDER, _NAME))
         lib.crvanchor_load.restype = ctypes.c_char_p
         lib.crvanchor_watch.argtypes = [ctypes.c_void_p]
         lib.crvanchor_unwatch.argtypes = [ctypes.c_void_p]
@@ -24,13 +25,28 @@ def _lib():
         lib.crvanchor_desktop_start.argtypes = [ctypes.c_void_p]
         lib.crvanchor_desktop_start.restype = ctypes.c_void_p
         lib.crvanchor_desktop_stop.argtypes = [ctypes.c_void_p]
+        lib.crvanchor_dpi_range.argtypes = [ctypes.POINTER(ctypes.c_double), ctypes.POINTER(ctypes.c_double)]
         _library = lib
     return _library
 
 
 def load():
     """Loads the component; the reason in one line when it cannot be, else an empty text."""
-    return _lib().crvanchor_load().decode("utf-8", "replace")
+    try:
+        lib = _lib()
+    except (OSError, AttributeError) as e:
+        # A file of the plugin missing or from another version: a line for QGIS's log, not a
+        # traceback.
+        return "the plugin's library lib/{} cannot be loaded ({}); install the plugin again".format(
+            _NAME, " ".join(str(e).split()))
+    return lib.crvanchor_load().decode("utf-8", "replace")
+
+
+def dpi_range():
+    """The resolutions crvanchor-qgis's --dpi takes: (lowest, highest)."""
+    lowest, highest = ctypes.c_double(), ctypes.c_double()
+    _lib().crvanchor_dpi_range(ctypes.byref(lowest), ctypes.byref(highest))
+    return lowest.value, highest.value
 
 
 def watch(project):

@@ -24,9 +24,10 @@ _ICON = os.path.join(os.path.dirname(os.path.abspath(__file__)), "icon.svg")
 
 
 class AnchorProvider(QgsProcessingProvider):
-    def __init__(self, load_error=""):
+    def __init__(self, load_error="", dpi_range=None):
         super().__init__()
         self.load_error = load_error
+        self.dpi_range = dpi_range
 
     def id(self):
         return "crvanchor"
@@ -38,19 +39,22 @@ class AnchorProvider(QgsProcessingProvider):
         return QIcon(_ICON)
 
     def loadAlgorithms(self):
-        self.addAlgorithm(ExportAnchoredAtlas(self.load_error))
+        self.addAlgorithm(ExportAnchoredAtlas(self.load_error, self.dpi_range))
 
 
 class ExportAnchoredAtlas(QgsProcessingAlgorithm):
     LAYOUT, PAGES, PDF, PNG, DPI, REPORT, CHECK_OVERLAP, STRICT = (
         "LAYOUT", "PAGES", "PDF", "PNG", "DPI", "REPORT", "CHECK_OVERLAP", "STRICT")
 
-    def __init__(self, load_error=""):
+    def __init__(self, load_error="", dpi_range=None):
         super().__init__()
         self.load_error = load_error
+        # The command's own range, so that QGIS refuses what the command would, naming the
+        # parameter; none when the library could not be loaded (the algorithm then says so).
+        self.dpi_range = dpi_range
 
     def createInstance(self):
-        return ExportAnchoredAtlas(self.load_error)
+        return ExportAnchoredAtlas(self.load_error, self.dpi_range)
 
     def name(self):
         return "exportatlas"
@@ -84,8 +88,9 @@ class ExportAnchoredAtlas(QgsProcessingAlgorithm):
             self.PDF, "PDF", "PDF files (*.pdf)", optional=True, createByDefault=False))
         self.addParameter(QgsProcessingParameterFolderDestination(
             self.PNG, "PNG folder (one picture a page)", optional=True, createByDefault=False))
+        lowest, highest = self.dpi_range or (0, 1e9)
         self.addParameter(QgsProcessingParameterNumber(
-            self.DPI, "PNG resolution (dpi)", QgsProcessingParameterNumber.Double, 100, minValue=1, maxValue=2400))
+            self.DPI, "PNG resolution (dpi)", QgsProcessingParameterNumber.Type.Double, 100, minValue=lowest, maxValue=highest))
         self.addParameter(QgsProcessingParameterFileDestination(
             self.REPORT, "Report", "JSON files (*.json)", optional=True, createByDefault=False))
         self.addParameter(QgsProcessingParameterBoolean(self.CHECK_OVERLAP, "Check overlapping items", False))
