@@ -7,7 +7,9 @@ set -euo pipefail
 snapshot=$1 src=$2 work=$3
 rm -rf "$work" && mkdir -p "$work"
 cp "$src"/samples/{lakes_atlas.json,sheets.gpkg,north_arrow.xpm} "$work"
-doc=$work/lakes_atlas.json
+# Relative names from here on: messages cut long paths, and the build folder's can be anything.
+cd "$work"
+doc=lakes_atlas.json
 ln -s lakes_atlas.json "$work/link.json"
 mkfifo "$work/pipe"
 ln -s pipe "$work/to-pipe"
@@ -19,15 +21,15 @@ sums() { md5sum "$work"/*.json "$work"/*.gpkg "$work"/*.xpm; }
 before=$(sums)
 
 unwritten="; nothing was written"
-for row in "lakes_atlas.json|output \"$work/lakes_atlas.json\": that is the map document being read$unwritten" \
-  "link.json|output \"$work/link.json\": that is the map document being read$unwritten" \
-  "sheets.gpkg|output \"$work/sheets.gpkg\": that is the map series dataset of the document$unwritten" \
-  "north_arrow.xpm|output \"$work/north_arrow.xpm\": that is a picture of the layout$unwritten" \
-  "pipe|output \"$work/pipe\": not a regular file$unwritten" \
-  "to-pipe|output \"$work/to-pipe\": not a regular file$unwritten" \
-  "folder|output \"$work/folder\": not a regular file$unwritten" \
-  "twin-a.json|$work/twin-a.json: cannot replace it: it is one of 2 hard links to one file, and the others would keep the old content"; do
-  out=$work/${row%%|*} want="crvanchor-snapshot: ${row#*|}"
+for row in "lakes_atlas.json|output \"lakes_atlas.json\": that is the map document being read$unwritten" \
+  "link.json|output \"link.json\": that is the map document being read$unwritten" \
+  "sheets.gpkg|output \"sheets.gpkg\": that is the map series dataset of the document$unwritten" \
+  "north_arrow.xpm|output \"north_arrow.xpm\": that is a picture of the layout$unwritten" \
+  "pipe|output \"pipe\": not a regular file$unwritten" \
+  "to-pipe|output \"to-pipe\": not a regular file$unwritten" \
+  "folder|output \"folder\": not a regular file$unwritten" \
+  "twin-a.json|twin-a.json: cannot replace it: it is one of 2 hard links to one file, and the others would keep the old content"; do
+  out=${row%%|*} want="crvanchor-snapshot: ${row#*|}"
   status=0 && said=$(timeout 20 "$snapshot" "$doc" "$out" 2>&1) || status=$?
   [ $status -eq 2 ] && [ "$said" = "$want" ] || bad "output ${row%%|*}: status $status, said: $said"
 done
