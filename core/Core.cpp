@@ -195,16 +195,13 @@ crv_status crv_mirror_open(const char* description, const char* name, crv_mirror
         Require(description != nullptr && name != nullptr && mirror != nullptr,
                 "crv_mirror_open: the description, the name and the mirror must be given");
         if (g_open) throw Refused("crv_mirror_open: a mirror is open already; close it first");
-        const json head = json::parse(description, nullptr, false);
         auto m = std::make_unique<crv_mirror>();
+        std::string units;
         try {
-            m->host = standalone::HostFromSnapshotText(description, name, kSource);
+            m->host = standalone::HostFromSnapshotText(description, name, kSource, &units);
         } catch (const ComError& e) {
             throw Refused(e.Description());
         }
-        const std::string units = head.is_object() && head.contains("units") && head["units"].is_string()
-                                      ? head["units"].get<std::string>()
-                                      : "inches";
         m->surface = std::make_unique<standalone::HostSurface>(*m->host, units);
         m->surface->SetDocumentName(name);
         m->driver = std::make_unique<book::BookDriver>(*m->surface, NewManager,

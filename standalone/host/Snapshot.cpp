@@ -219,7 +219,7 @@ std::string ParseMessage(const std::string& what) {
 }  // namespace
 
 std::unique_ptr<StandaloneHost> HostFromSnapshotText(const std::string& text, const std::string& name,
-                                                     const char* source) {
+                                                     const char* source, std::string* units) {
     const std::string shown = "The layout snapshot " + name;
     json tree;
     try {
@@ -228,7 +228,10 @@ std::unique_ptr<StandaloneHost> HostFromSnapshotText(const std::string& text, co
         Unreadable(source, shown, ParseMessage(e.what()));
     }
     try {
-        return HostOf(At(tree, ""));
+        const At root(tree, "");
+        auto host = HostOf(root);
+        if (units != nullptr) *units = root.Has("units") ? root["units"].String() : "inches";
+        return host;
     } catch (const Refusal& r) {
         Unreadable(source, shown, (r.pointer.empty() ? "/" : r.pointer) + ": " + r.message);
     }

@@ -16,8 +16,9 @@ namespace crv::standalone {
 // is not valid, for a client that sees the result and not the error object. Groups and property
 // bags nest no deeper, and values take no more bits, than a map document's reader allows.
 std::unique_ptr<StandaloneHost> HostFromSnapshot(const std::string& path);
-// The same from the snapshot's text; the error names `name` and comes from `source`.
+// The same from the snapshot's text; the error names `name` and comes from `source`. `units`,
+// when given, receives the units the page is measured in ("inches" when the snapshot says none).
 std::unique_ptr<StandaloneHost> HostFromSnapshotText(const std::string& text, const std::string& name,
-                                                     const char* source);
+                                                     const char* source, std::string* units = nullptr);
 
 }  // namespace crv::standalone
