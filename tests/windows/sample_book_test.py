@@ -17,7 +17,7 @@ import shutil
 import sys
 import tempfile
 
-from wine_helpers import call, win_path
+from wine_helpers import call, call_script, win_path
 
 wine_run, linux_build, sample, engine_dll, host_dll, book_exe, work = sys.argv[1:8]
 source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -192,7 +192,7 @@ with open(script, "w") as f:
             'layout.Reset();\n'
             'for (var e = layout.Next(); e != null; e = layout.Next()) names.push(e.Name());\n'
             'WScript.Echo(names.join("|"));\n')
-code, out, err = call([wine_run, "cscript", "//nologo", win_path(script)], book_env)
+code, out, err = call_script(wine_run, script, book_env)
 names = "|".join(e["name"] for e in snapshot["elements"])
 if code != 0 or out.strip() != names:
     failures.append("a script through late binding exited %d, saying %r %r; expected %r" % (code, out, err, names))

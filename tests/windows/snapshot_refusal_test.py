@@ -13,7 +13,7 @@ import os
 import shutil
 import sys
 
-from wine_helpers import call, win_path
+from wine_helpers import call, call_script, win_path
 
 wine_run, linux_build, sample, book_exe, work = sys.argv[1:6]
 
@@ -167,7 +167,7 @@ for i, (name, text, result, reason) in enumerate(CASES):
             with open(path, "w") as f:
                 f.write(text)
         env["CRVANCHOR_TEST_LAYOUT"] = win_path(path)
-    code, out, err = call([wine_run, "cscript", "//nologo", win_path(script)], env)
+    code, out, err = call_script(wine_run, script, env)
     lines = out.replace("\r", "").splitlines()
     said = lines[0].split("|", 2) if lines else []
     went_on = len(lines) == 2 and lines[1].endswith("elements; the script went on")
