@@ -14,9 +14,9 @@ set(allowed_book book objects support anchor host com errors)
 set(allowed_drawing drawing book objects support anchor host com errors)
 set(allowed_standalone standalone drawing book objects support registration propertypage anchor host com errors)
 set(allowed_qgis qgis drawing book objects support registration anchor host com errors)
-# The portable core: the engine, the shared book and the standalone host's objects (its
-# host/ alone), below no toolkit.
-set(allowed_core core standalone book objects support anchor host com errors)
+# The portable core: the engine, the shared book, the standalone host's objects (its host/
+# alone) and the page's toolkit-neutral form logic, below no toolkit.
+set(allowed_core core standalone book objects support propertypage anchor host com errors)
 # The Windows platform layer and the library's entry points there: beside the component, below
 # every host.
 set(allowed_windows windows registration propertypage anchor host com errors)
@@ -71,6 +71,10 @@ foreach(folder errors com host anchor propertypage registration support objects 
       endif()
       if(used AND NOT used IN_LIST allowed_${folder} AND NOT (part AND used IN_LIST also_${part}))
         string(APPEND broken "\n  ${where}: ${line} (${folder}/ may include ${allowed_${folder}})")
+      endif()
+      # The core is below every toolkit: of the page, it uses the toolkit-neutral form alone.
+      if(folder STREQUAL "core" AND path MATCHES "^(propertypage/Qt|Q[A-Za-z]*$|Qt[A-Za-z]*/)")
+        string(APPEND broken "\n  ${where}: ${line} (core/ is below every toolkit)")
       endif()
       if(inner AND path MATCHES "^standalone/([a-z]+)/")
         set(sub ${CMAKE_MATCH_1})

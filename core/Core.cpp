@@ -1,181 +1,21 @@
 // The C interface of the portable core over the standalone host's objects: a mirror is a host
 // rebuilt from the caller's description, and its book is the book every host runs. Every entry
 // point catches whatever is thrown and turns it into a status and a line for crv_last_error().
-#include "core/crvanchor_core.h"
+#include "core/Mirror.h"
 
-#include "anchor/CRVAnchorManager.h"
-#include "book/BookDriver.h"
 #include "book/Order.h"
 #include "book/RecordEdit.h"
-#include "errors/ErrorHandling.h"
-#include "host/HostClasses.h"
-#include "standalone/host/HostSurface.h"
 #include "standalone/host/Snapshot.h"
-#include "support/Edge.h"
-#include "support/MessageText.h"
 
-#include <nlohmann/json.hpp>
-
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <map>
-#include <memory>
-#include <new>
 #include <optional>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace crv::core {
-namespace {
 
-using json = nlohmann::ordered_json;
-using objects::Rect;
-using standalone::StandaloneHost;
-
-constexpr const char* kSource = "CRVAnchor";
-
-thread_local std::string t_last_error;
-
-// A refusal of the caller's input: CRV_REFUSED.
-struct Refused : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-// The reports the engine shows while the mirror works, kept as values for the caller.
-class ReportCollector final : public ErrorSink {
-public:
-    void ShowMessage(const std::string& title, const std::string& text) override {
-        all_.push_back({title, text});
-    }
-    void Beep() override {}
-    int Count() const { return static_cast<int>(all_.size()); }
-    // The reports since `from`, as the interface gives them.
-    json Since(size_t from) const {
-        json out = json::array();
-        for (size_t i = from; i < all_.size(); ++i) {
-            json r = json::object();
-            r["number"] = NumberOf(all_[i].text);
-            r["title"] = all_[i].title;
-            r["text"] = all_[i].text;
-            out.push_back(std::move(r));
-        }
-        return out;
-    }
-
-private:
-    // The number the report's "Error Number" block shows; 0 when it has none.
-    static int64_t NumberOf(const std::string& text) {
-        static const std::string kLabel = "Error Number \r\n\t";
-        const size_t at = text.find(kLabel);
-        return at == std::string::npos ? 0 : std::strtoll(text.c_str() + at + kLabel.size(), nullptr, 10);
-    }
-    std::vector<RecordingErrorSink::Report> all_;
-};
-
-// The engine itself, made directly: the core runs in process and never asks a registry.
-ComPtr<_CRVAnchorManager> NewManager() { return MakeCom<_CRVAnchorManager, CRVAnchorManager>(); }
-
-std::vector<double> RectArray(const Rect& r) { return {r.xmin, r.ymin, r.xmax, r.ymax}; }
-
-char* Give(const std::string& text) {
-    char* out = static_cast<char*>(std::malloc(text.size() + 1));
-    if (out == nullptr) throw std::bad_alloc();
-    std::memcpy(out, text.c_str(), text.size() + 1);
-    return out;
+std::string& LastError() {
+    thread_local std::string message;
+    return message;
 }
 
-std::string Dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
-
-// A value tagged with its kind, as the description holds it (a double that is not finite as
-// its name), so that a host stores back what it described.
-json Tagged(const Variant& v) {
-    switch (v.Type()) {
-        case VariantType::Empty: return json{{"kind", "empty"}};
-        case VariantType::Null: return json{{"kind", "null"}};
-        case VariantType::Boolean: return json{{"kind", "boolean"}, {"value", v.AsBoolean()}};
-        case VariantType::Integer: return json{{"kind", "int16"}, {"value", v.AsInteger()}};
-        case VariantType::Long: return json{{"kind", "int32"}, {"value", v.AsLong()}};
-        case VariantType::Double: {
-            const double d = v.AsDouble();
-            if (std::isfinite(d)) return json{{"kind", "double"}, {"value", d}};
-            return json{{"kind", "double"}, {"value", std::isnan(d) ? "NaN" : d > 0 ? "Infinity" : "-Infinity"}};
-        }
-        case VariantType::String: return json{{"kind", "string"}, {"value", v.AsString()}};
-        case VariantType::Object: break;
-    }
-    json entries = json::array();
-    if (const auto bag = v.ObjectAs<objects::BagContents>()) {
-        for (const auto& [key, value] : bag->Entries()) {
-            json entry = Tagged(value);
-            entry["key"] = key;
-            entries.push_back(std::move(entry));
-        }
-    }
-    return json{{"kind", "bag"}, {"entries", std::move(entries)}};
-}
-
-// One open mirror at a time: the host's classes are the process's.
-bool g_open = false;
-
-}  // namespace
-}  // namespace crv::core
-
-struct crv_mirror {
-    crv::core::ReportCollector reports;
-    crv::ScopedErrorSink sink{reports};
-    std::unique_ptr<crv::standalone::StandaloneHost> host;
-    std::unique_ptr<crv::standalone::HostSurface> surface;
-    std::unique_ptr<crv::book::BookDriver> driver;
-    // Each element's rectangle as the caller last knows it, by identity, in layout order.
-    std::vector<std::pair<crv::ComPtr<crv::LayoutElement>, crv::objects::Rect>> known;
-    bool reporting = false;
-
-    void Remember() {
-        known.clear();
-        crv::standalone::WalkElements(host->State().elements,
-                                      [&](const crv::ComPtr<crv::LayoutElement>& e, const std::string&) {
-                                          known.emplace_back(e, crv::standalone::StandaloneHost::ExtentOf(e));
-                                      });
-    }
-};
-
-namespace crv::core {
-namespace {
-
-// Runs an entry point's body: its status, with the message kept for crv_last_error().
-template <class Body>
-crv_status Guarded(Body&& body) noexcept {
-    t_last_error.clear();
-    std::string message;
-    crv_status status = CRV_FAILED;
-    try {
-        body();
-        return CRV_OK;
-    } catch (const Refused& e) {
-        status = CRV_REFUSED;
-        message = e.what();
-    } catch (...) {
-        try {
-            message = support::CurrentFailure();
-        } catch (...) {
-            message = "out of memory";
-        }
-    }
-    try {
-        t_last_error = support::OneLine(message);
-    } catch (...) {
-        // The status still says it.
-    }
-    return status;
-}
-
-void Require(bool ok, const char* what) {
-    if (!ok) throw Refused(what);
-}
-
-}  // namespace
 }  // namespace crv::core
 
 using namespace crv;
@@ -185,7 +25,7 @@ extern "C" {
 
 int32_t crv_core_version(void) { return CRV_CORE_VERSION; }
 
-const char* crv_last_error(void) { return t_last_error.c_str(); }
+const char* crv_last_error(void) { return LastError().c_str(); }
 
 void crv_free(char* text) { std::free(text); }
 
@@ -204,8 +44,7 @@ crv_status crv_mirror_open(const char* description, const char* name, crv_mirror
         }
         m->surface = std::make_unique<standalone::HostSurface>(*m->host, units);
         m->surface->SetDocumentName(name);
-        m->driver = std::make_unique<book::BookDriver>(*m->surface, NewManager,
-                                                       [r = &m->reports] { return r->Count(); });
+        m->ChooseAgain();
         m->Remember();
         g_open = true;
         *mirror = m.release();
@@ -214,6 +53,7 @@ crv_status crv_mirror_open(const char* description, const char* name, crv_mirror
 
 void crv_mirror_close(crv_mirror* mirror) {
     if (mirror == nullptr) return;
+    crv_form_close(mirror->form);
     delete mirror;
     g_open = false;
 }
@@ -283,16 +123,9 @@ crv_status crv_mirror_place_page(crv_mirror* mirror, int32_t page, int32_t check
         mirror->driver->CheckOverlap(check_overlap != 0);
         const std::optional<book::PageDone> done = mirror->driver->DoPage(page);
         if (!done) throw std::runtime_error("the page could not be put in force");
-        json moves = json::array();
-        for (auto& [e, rect] : mirror->known) {
-            const Rect now = StandaloneHost::ExtentOf(e);
-            if (now.xmin == rect.xmin && now.ymin == rect.ymin && now.xmax == rect.xmax && now.ymax == rect.ymax) continue;
-            rect = now;
-            moves.push_back(json{{"element", e->Name()}, {"rect", RectArray(now)}});
-        }
         json out = json::object();
         out["page"] = page;
-        out["moves"] = std::move(moves);
+        out["moves"] = mirror->Moves();
         out["record"] = json::parse(book::PageRecordText(page, done->placements, done->findings));
         out["error_reports"] = mirror->reports.Since(reportsBefore);
         *result_json = Give(Dump(out));
@@ -312,10 +145,7 @@ crv_status crv_mirror_edit_record(crv_mirror* mirror, const char* element, const
             Require(changes[i] != nullptr, "crv_mirror_edit_record: a change is missing");
             texts.emplace_back(changes[i]);
         }
-        ComPtr<LayoutElement> target;
-        for (const auto& [e, rect] : mirror->known) {
-            if (!target && e->Name() == element) target = e;
-        }
+        const ComPtr<LayoutElement> target = mirror->Find(element);
         if (!target) throw Refused(std::string("no element named ") + support::QuotedValue(element));
         const std::string& name = mirror->surface->Head().document;
         try {
@@ -343,9 +173,7 @@ crv_status crv_mirror_edit_record(crv_mirror* mirror, const char* element, const
             out["cycle"] = book::RecordCycleWarning(target);
             out["custom"] = Tagged(target->CustomProperty());
             out["error_reports"] = mirror->reports.Since(reportsBefore);
-            // The anchored elements and their order follow the records: chosen again.
-            mirror->driver = std::make_unique<book::BookDriver>(*mirror->surface, NewManager,
-                                                                [r = &mirror->reports] { return r->Count(); });
+            mirror->ChooseAgain();
             *result_json = Give(Dump(out));
         } catch (const book::RecordEditError& e) {
             throw Refused(e.what());

@@ -116,6 +116,79 @@ CRV_CORE_API crv_status crv_mirror_start_report(crv_mirror* mirror, const char* 
  * path. CRV_FAILED when it cannot be written, and the former file stays as it was. */
 CRV_CORE_API crv_status crv_mirror_finish_report(crv_mirror* mirror);
 
+/* ---------------------------------------------------------------- the anchor form
+ *
+ * The anchor property page's form, its controls the host's own: the core runs the form's logic
+ * (what each edit enables, fills and stores) and tells the host what to show through callbacks;
+ * the host reports the user's edits back. The host builds its widgets from the description. */
+
+/* A form open over one element of a mirror. */
+typedef struct crv_form crv_form;
+
+/* What the form asks of the host's controls, each named by its id in the description
+ * ("chkAnchor", "OptAnchorTo_1", ...). They are the form's own changes: a host shows them
+ * without reporting them back as the user's edits. A callback must not call the core. */
+typedef struct crv_form_callbacks {
+    void* context; /* given back as every callback's first argument */
+    /* A text box's text. */
+    void (*set_text)(void* context, const char* control, const char* text);
+    /* A check box's state (0 clear, 1 checked, 2 greyed), an option button's (0 off, 1 on), a
+     * list's chosen entry (-1 none), or the tab strip's current tab. */
+    void (*set_value)(void* context, const char* control, int32_t value);
+    /* Empties a list, which then has no entry chosen. */
+    void (*clear_list)(void* context, const char* control);
+    /* Adds an entry at a list's end; the choice stays as it was. */
+    void (*add_entry)(void* context, const char* control, const char* text);
+    /* Whether a control (or, with `control` the tab strip's id and tab >= 0, one of its tabs)
+     * takes the user's input; tab is -1 for a control. */
+    void (*set_enabled)(void* context, const char* control, int32_t tab, int32_t on);
+    /* Whether a control is shown. */
+    void (*set_visible)(void* context, const char* control, int32_t on);
+} crv_form_callbacks;
+
+/* The form's description, JSON text: {"title", "tabs": [{"id", "label", "items": [ITEM...]}...]}
+ * with ITEM {"id", "kind", "label"} ("kind" one of "label", "check", "option", "list", "dropdown",
+ * "text", "button"; an option's "array" and "index" too) or a group {"id", "kind": "group",
+ * "label", "items": [ITEM...]}, in the order the form lays them out. The same for every form;
+ * opens nothing. */
+CRV_CORE_API crv_status crv_form_description(char** description_json);
+
+/* Opens the form over the anchor record of the element named `element` and fills the host's
+ * controls through `callbacks` (copied; every member must be set) before it returns. The form
+ * edits a copy of the record: nothing is stored before crv_form_apply(). CRV_REFUSED when no
+ * element has that name, when the element has no anchor record (crv_mirror_edit_record with no
+ * change gives it one), or when a form is open already; *form is NULL then. */
+CRV_CORE_API crv_status crv_form_open(crv_mirror* mirror, const char* element, const crv_form_callbacks* callbacks,
+                                      crv_form** form);
+
+/* Ends the form; what was not applied is dropped. Accepts NULL. Never fails. */
+CRV_CORE_API void crv_form_close(crv_form* form);
+
+/* The user typed in a text box: its whole text now. Returns the engine's error reports during
+ * the edit as JSON text, [{"number", "title", "text"}...], usually []. CRV_REFUSED for an id that
+ * is not a text box, or one that is not enabled; nothing changes then. */
+CRV_CORE_API crv_status crv_form_user_text(crv_form* form, const char* control, const char* text,
+                                           char** reports_json);
+
+/* The user clicked or chose: a check box's new state (0-2), an option button turned on (1), a
+ * list's chosen entry, a button clicked (any value), or the tab shown. Returns the error reports
+ * as crv_form_user_text() does. CRV_REFUSED for an unknown id, a control that is not enabled,
+ * or a value the control cannot take; nothing changes then. */
+CRV_CORE_API crv_status crv_form_user_value(crv_form* form, const char* control, int32_t value,
+                                            char** reports_json);
+
+/* What every control shows, as JSON text: {"dirty": whether there is anything to apply, "tabs":
+ * {"current", "enabled": [...]}, "controls": {ID: {"enabled", "visible", and "value", "text" or
+ * "entries" and "index"}}}. Changes nothing. */
+CRV_CORE_API crv_status crv_form_state(const crv_form* form, char** state_json);
+
+/* Stores the edited record in the element and places it for the page in force (the page last
+ * placed, else the one the description has), as the page's Apply does. Returns JSON text: {"moves": as
+ * crv_mirror_place_page gives them, "custom": the element's custom property as the description
+ * tags it (what the host stores back), "error_reports": [...]}. The anchored elements are chosen
+ * again. Refused while a report is written. */
+CRV_CORE_API crv_status crv_form_apply(crv_form* form, char** result_json);
+
 #ifdef __cplusplus
 }
 #endif

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 # The sample book on Windows is compared with the Linux book, and its host reads the snapshot a
 # Linux program writes: those programs first (nothing to do after scripts/test.sh's build).
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCRV_BUILD_BENCHMARKS=OFF -DCRV_WERROR=ON >/dev/null
-cmake --build build -j"$(nproc)" --target crvanchor crvanchor-snapshot crvinstall CRVAnchor
+cmake --build build -j"$(nproc)" --target crvanchor crvanchor-snapshot crvanchor-pagecapture crvinstall CRVAnchor
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Debug \
   -DCRV_WERROR=ON "$@" >/dev/null
 cmake --build build-win -j"$(nproc)"

@@ -1,11 +1,19 @@
 // crvanchor-pagecapture OUTDIR: renders each tab of a filled anchor page to a PNG file, so
 // that the page can be reviewed on a machine without a screen.
+// crvanchor-pagecapture --states DOC OUT.json: what the page's controls show when it opens for
+// each anchored element of a map document, for comparing another host's form with this one.
 
+#include "anchor/GeneralFunctions.h"
 #include "propertypage/AnchorPropertyPage.h"
+#include "propertypage/FormState.h"
+#include "standalone/document/Document.h"
+#include "standalone/host/HostSurface.h"
 #include "standalone/tools/PageSample.h"
 #include "support/AtomicFile.h"
 #include "support/CommandLine.h"
 #include "support/Edge.h"
+
+#include <nlohmann/json.hpp>
 
 #include <QApplication>
 #include <QBuffer>
@@ -19,13 +27,37 @@
 
 namespace {
 
+// The page opened over each anchored element of the document, in layout order.
+int States(const char* documentPath, const std::filesystem::path& out) {
+    crv::standalone::StandaloneHost host;
+    crv::standalone::Document document(host);
+    document.Load(documentPath);
+    nlohmann::ordered_json elements = nlohmann::ordered_json::array();
+    crv::standalone::WalkElements(host.State().elements, [&](const crv::ComPtr<crv::LayoutElement>& e, const std::string&) {
+        if (!crv::GeneralFunctions::HasAnchorProperties(e)) return;
+        auto page = crv::ComPtr<crv::AnchorPropertyPage>(new crv::AnchorPropertyPage());
+        page->SetPageSite(crv::MakeCom<crv::PropertyPageSite, crv::objects::PageSiteImpl>());
+        page->SetObjects(host.Selection({crv::ComPtr<crv::Unknown>(e)}));
+        page->Activate();
+        page->Show();
+        elements.push_back({{"element", e->Name()},
+                            {"state", nlohmann::ordered_json::parse(crv::controls::FormStateJson(page->Form().View().Controls()))}});
+        page->Deactivate();
+    });
+    const std::string text = nlohmann::ordered_json{{"document", documentPath}, {"elements", elements}}.dump(1) + "\n";
+    crv::support::WriteFileAtomically(out, text, "PageCapture");
+    return 0;
+}
+
 int Capture(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: crvanchor-pagecapture OUTDIR\n");
+    const bool states = argc == 4 && std::string(argv[1]) == "--states";
+    if (argc != 2 && !states) {
+        std::fprintf(stderr, "usage: crvanchor-pagecapture OUTDIR\n       crvanchor-pagecapture --states DOC OUT.json\n");
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (states) return States(argv[2], argv[3]);
     const std::filesystem::path outdir = argv[1];
     crv::support::MakeOutputFolder("", outdir);
 

@@ -4,7 +4,7 @@
 //
 // Environment: CRV_CORE_WORK, a folder to write in that holds snapshot.json, the sample book's
 // layout as crvanchor-snapshot writes it, and book-report.json, `crvanchor book --report` of it.
-#include "core/crvanchor_core.h"
+#include "tests/core/CoreTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -21,45 +21,7 @@
 
 namespace {
 
-using json = nlohmann::json;
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-struct MirrorCloser {
-    void operator()(crv_mirror* m) const { crv_mirror_close(m); }
-};
-using Mirror = std::unique_ptr<crv_mirror, MirrorCloser>;
-
-Mirror Open(const std::string& description, const std::string& name = "layout") {
-    crv_mirror* m = nullptr;
-    const crv_status status = crv_mirror_open(description.c_str(), name.c_str(), &m);
-    EXPECT_EQ(status, CRV_OK) << crv_last_error();
-    return Mirror(m);
-}
-
-// The text the core gave, parsed and released.
-json Taken(char* text) {
-    if (text == nullptr) return json();
-    const json j = json::parse(text);
-    crv_free(text);
-    return j;
-}
-
-json PlacePage(crv_mirror* m, int32_t page, bool overlap = false) {
-    char* out = nullptr;
-    EXPECT_EQ(crv_mirror_place_page(m, page, overlap ? 1 : 0, &out), CRV_OK) << crv_last_error();
-    return Taken(out);
-}
+using namespace crv::coretest;
 
 // A layout of one page with a text element carrying the given anchor record entries.
 std::string OneAnchoredText(const json& entries) {
@@ -176,13 +138,6 @@ TEST(CoreInterface, ErrorReportsComeBackAsValues) {
         EXPECT_NE(r["text"].get<std::string>().find("CRVAnchor:"), std::string::npos) << r;  // a call-stack line
     }
     EXPECT_EQ(page["moves"], json::array());  // nothing moved
-}
-
-json EditRecord(crv_mirror* m, const char* element, const std::vector<const char*>& changes) {
-    char* out = nullptr;
-    EXPECT_EQ(crv_mirror_edit_record(m, element, changes.data(), static_cast<int32_t>(changes.size()), &out), CRV_OK)
-        << crv_last_error();
-    return Taken(out);
 }
 
 // A record edited through the mirror as the map-book command's `anchor` edits it: the element

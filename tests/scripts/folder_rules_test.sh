@@ -41,6 +41,8 @@ standalone/windows/TestHost.cpp|#include "standalone/document/Document.h"
 core/Core.cpp|#include "standalone/mapbook/Book.h"
 core/Core.cpp|#include "qgis/host/QgisHost.h"
 core/Core.cpp|#include "propertypage/QtControls.h"
+core/Form.cpp|#include <QWidget>
+core/Form.cpp|#include <QtWidgets/QWidget>
 book/Order.cpp|#include "core/crvanchor_core.h"
 CASES
 exit $failed

@@ -104,10 +104,11 @@ set_tests_properties(windows_snapshot_refusals PROPERTIES FIXTURES_REQUIRED scri
 # the sample book's layout and report come from the Linux programs.
 set(CRV_CORE_DIR ${CMAKE_BINARY_DIR}/core-conformance)
 add_test(NAME windows_core_inputs COMMAND bash -c
-  "mkdir -p \"$0\" && \"$1/crvanchor-snapshot\" \"$2\" \"$0/snapshot.json\" && export CRVANCHOR_REGISTRY=\"$0/registry.db\" && \"$1/crvinstall\" \"$1/libCRVAnchor.so\" >/dev/null && \"$1/crvanchor\" book \"$2\" --report \"$0/book-report.json\" >/dev/null"
+  "mkdir -p \"$0\" && \"$1/crvanchor-snapshot\" \"$2\" \"$0/snapshot.json\" && export CRVANCHOR_REGISTRY=\"$0/registry.db\" && \"$1/crvinstall\" \"$1/libCRVAnchor.so\" >/dev/null && \"$1/crvanchor\" book \"$2\" --report \"$0/book-report.json\" >/dev/null && \"$1/crvanchor-pagecapture\" --states \"$2\" \"$0/form-states.json\""
   ${CRV_CORE_DIR} ${CRV_LINUX_BUILD} ${PROJECT_SOURCE_DIR}/samples/lakes_atlas.json)
 set_tests_properties(windows_core_inputs PROPERTIES FIXTURES_SETUP windows_core_inputs)
-add_executable(crv_win_core_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/core/conformance_test.cpp)
+add_executable(crv_win_core_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/core/conformance_test.cpp
+                                  ${CMAKE_CURRENT_SOURCE_DIR}/tests/core/form_test.cpp)
 target_include_directories(crv_win_core_tests PRIVATE ${PROJECT_SOURCE_DIR})
 target_include_directories(crv_win_core_tests SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/core/json)
 target_link_libraries(crv_win_core_tests PRIVATE crvcore gtest_main)

@@ -6,6 +6,7 @@ add_library(crvanchor_propertypage OBJECT
   propertypage/frmAnchorPropertyPage.cpp
   propertypage/AnchorPropertyPage.cpp
   windows/page/Win32Controls.cpp
+  windows/page/TextCase.cpp
   windows/page/AnchorPropertyPage.rc)
 target_link_libraries(crvanchor_propertypage PUBLIC crvanchor_core comctl32)
 crv_warnings(crvanchor_propertypage)

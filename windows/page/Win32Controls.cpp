@@ -518,21 +518,6 @@ std::unique_ptr<FormWindow> NewFormWindow() { return std::make_unique<Win32FormW
 // Any Windows process can make windows.
 bool WindowsCanBeMade() { return true; }
 
-bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
-    const std::wstring x = win::Wide(a);
-    const std::wstring y = win::Wide(b);
-    return CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(), static_cast<int>(y.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-
-bool ContainsIgnoringCase(const std::string& text, const std::string& part) {
-    std::wstring t = win::Wide(text);
-    std::wstring p = win::Wide(part);
-    CharUpperBuffW(t.data(), static_cast<DWORD>(t.size()));
-    CharUpperBuffW(p.data(), static_cast<DWORD>(p.size()));
-    return t.find(p) != std::wstring::npos;
-}
-
 HWND FindControl(HWND form, std::string_view name) {
     const int id = IdOf(name);
     if (id == 0) return nullptr;
