@@ -116,6 +116,26 @@ CRV_CORE_API crv_status crv_mirror_start_report(crv_mirror* mirror, const char* 
  * path. CRV_FAILED when it cannot be written, and the former file stays as it was. */
 CRV_CORE_API crv_status crv_mirror_finish_report(crv_mirror* mirror);
 
+/* ---------------------------------------------------------------- records as a host stores them
+ *
+ * A layout item keeps its custom value, the anchor record inside it, as text properties: one
+ * per value ("crvanchor/CorvaneProperties/AnchorProperties/HDistanceAll" = "string:0.25"), or
+ * one compact property ("crvanchor" = "json:{...}"). docs/record-keys.md describes both. */
+
+/* Reads an item's custom value from its properties, JSON text: an object of every property's
+ * name and text (those of other tools are left alone). Returns JSON text: {"form": "none",
+ * "properties" or "compact", "custom": the value tagged as the description tags it}. Either form
+ * reads the same value. CRV_REFUSED, naming the property and why, for a property of ours that is
+ * not text, a compact text that does not read, or bags nested more than 64 deep. */
+CRV_CORE_API crv_status crv_record_read(const char* properties_json, char** record_json);
+
+/* The properties that store a custom value (tagged as the description tags it, as
+ * crv_mirror_edit_record and crv_form_apply give it), one per value or, with `compact`, one.
+ * Returns JSON text: {"properties": {NAME: TEXT...}}; a host removes every property named
+ * "crvanchor" or starting "crvanchor/" from the item, then sets these. CRV_REFUSED for a value
+ * that does not read, naming where in it. */
+CRV_CORE_API crv_status crv_record_write(const char* custom_json, int32_t compact, char** properties_json);
+
 /* ---------------------------------------------------------------- the anchor form
  *
  * The anchor property page's form, its controls the host's own: the core runs the form's logic

@@ -1,6 +1,6 @@
 // Records as QGIS keeps them, in layout items' custom properties: any keys and values must be
 // read without a crash, refused only as too deep, and once read must write back as they read.
-#include "qgis/host/Records.h"
+#include "objects/StoredProperties.h"
 
 #include <cstdint>
 #include <string>
@@ -10,8 +10,8 @@ using namespace crv;
 namespace {
 
 // Lines "key<TAB>value"; a key without the prefix is given it, so most inputs reach the reader.
-qgis::StoredProperties Parse(const std::string& text) {
-    qgis::StoredProperties stored;
+objects::StoredProperties Parse(const std::string& text) {
+    objects::StoredProperties stored;
     size_t at = 0;
     while (at < text.size()) {
         size_t end = text.find('\n', at);
@@ -20,7 +20,7 @@ qgis::StoredProperties Parse(const std::string& text) {
         at = end + 1;
         const size_t tab = line.find('\t');
         std::string key = line.substr(0, tab);
-        if (key.rfind(qgis::kRecordPrefix, 0) != 0) key = std::string(qgis::kRecordPrefix) + "/" + key;
+        if (key.rfind(objects::kRecordPrefix, 0) != 0) key = std::string(objects::kRecordPrefix) + "/" + key;
         stored[key] = tab == std::string::npos ? "" : line.substr(tab + 1);
     }
     return stored;
@@ -31,10 +31,10 @@ qgis::StoredProperties Parse(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     try {
-        const qgis::StoredProperties written = qgis::FlattenCustomValue(qgis::UnflattenCustomValue(Parse(text)));
+        const objects::StoredProperties written = objects::FlattenCustomValue(objects::UnflattenCustomValue(Parse(text)));
         // What was written reads back as the same value.
-        if (qgis::FlattenCustomValue(qgis::UnflattenCustomValue(written)) != written) __builtin_trap();
-    } catch (const qgis::RecordKeyError&) {
+        if (objects::FlattenCustomValue(objects::UnflattenCustomValue(written)) != written) __builtin_trap();
+    } catch (const objects::RecordKeyError&) {
         // Keys deeper than a record holds are refused, never read.
     }
     return 0;

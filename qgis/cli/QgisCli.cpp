@@ -7,7 +7,7 @@
 #include "errors/ErrorHandling.h"
 #include "qgis/host/AtlasSurface.h"
 #include "qgis/host/QgisHost.h"
-#include "qgis/host/Records.h"
+#include "objects/StoredProperties.h"
 #include "support/Activation.h"
 #include "book/BookDriver.h"
 #include "book/Outline.h"

@@ -1,7 +1,7 @@
 #include "qgis/cli/Session.h"
 
 #include "qgis/cli/QgisCli.h"
-#include "qgis/host/Records.h"
+#include "objects/StoredProperties.h"
 #include "support/CommandLine.h"
 #include "support/MessageText.h"
 
@@ -168,8 +168,8 @@ void Session::CheckItems(const CommandArgs& a) {
         if (qobject_cast<QgsLayoutItemPage*>(item) != nullptr) continue;
         if (!item->id().isEmpty()) ++ids[item->id()];
         try {
-            UnflattenCustomValue(RecordPropertiesOf(*item));
-        } catch (const RecordKeyError& e) {
+            objects::UnflattenCustomValue(RecordPropertiesOf(*item));
+        } catch (const objects::RecordKeyError& e) {
             throw UsageError(a.project.string() + ": the item " + QuotedValue(item->id().toStdString()) + ": " +
                              e.what());
         }

@@ -37,9 +37,9 @@ void FitEnclosingGroups(QgsLayoutItem& item) {
     }
 }
 
-StoredProperties RecordPropertiesOf(const QgsLayoutItem& item) {
-    StoredProperties stored;
-    const QString prefix = QString::fromUtf8(kRecordPrefix);
+objects::StoredProperties RecordPropertiesOf(const QgsLayoutItem& item) {
+    objects::StoredProperties stored;
+    const QString prefix = QString::fromUtf8(objects::kRecordPrefix);
     const QString nested = prefix + '/';
     for (const QString& key : item.customProperties()) {
         if (key == prefix || key.startsWith(nested))

@@ -5,7 +5,7 @@
 
 #include "qgis/host/BakedPositions.h"
 #include "qgis/host/HostCore.h"
-#include "qgis/host/Records.h"
+#include "objects/StoredProperties.h"
 
 #include <qgslayoutitemgroup.h>
 #include <qgslayoutitemmap.h>
@@ -124,7 +124,7 @@ public:
     // changed from outside (an undo, another tool).
     void Sync(const char* op) {
         QgsLayoutItem& item = Item(op);
-        StoredProperties stored = RecordPropertiesOf(item);
+        objects::StoredProperties stored = RecordPropertiesOf(item);
         if (!loaded_) {
             custom_ = Unflatten(stored, op);
             last_ = std::move(stored);
@@ -136,7 +136,7 @@ public:
         // then it is the one written last.
         const uint64_t changes = objects::PropertyBagChanges();
         if (flattened_at_ != changes) {
-            StoredProperties current = FlattenCustomValue(custom_);
+            objects::StoredProperties current = objects::FlattenCustomValue(custom_);
             flattened_at_ = changes;
             if (current != last_) {
                 for (const auto& [key, text] : stored) {
@@ -196,10 +196,10 @@ private:
         if (!core) Raise(hresult::kFail, op, "The layout's host has closed.");
         return core;
     }
-    Variant Unflatten(const StoredProperties& stored, const char* op) {
+    Variant Unflatten(const objects::StoredProperties& stored, const char* op) {
         try {
-            return UnflattenCustomValue(stored);
-        } catch (const RecordKeyError& e) {
+            return objects::UnflattenCustomValue(stored);
+        } catch (const objects::RecordKeyError& e) {
             Raise(hresult::kFail, op, "The layout item \"" + name_ + "\": " + e.what() + ".");
         }
     }
@@ -255,7 +255,7 @@ private:
     size_t next_member_ = 0;
     std::vector<QPointer<QgsLayoutItem>> walked_;  // the members of the walk under way
     Variant custom_;
-    StoredProperties last_;
+    objects::StoredProperties last_;
     bool loaded_ = false;
     std::optional<uint64_t> flattened_at_;  // PropertyBagChanges() when custom_ was last flattened
 };

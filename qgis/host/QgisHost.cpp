@@ -3,7 +3,7 @@
 #include "qgis/host/AtlasSeries.h"
 #include "qgis/host/Element.h"
 #include "qgis/host/HostCore.h"
-#include "qgis/host/Records.h"
+#include "objects/StoredProperties.h"
 #include "support/MessageText.h"
 
 #include <qgslayoutundostack.h>

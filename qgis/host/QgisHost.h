@@ -4,7 +4,7 @@
 // ascending stacking order, a group's members too; rectangles in the layout's units with y growing up from the lower
 // left corner of the page the item stands on (a group member: its outermost group's), which is
 // also the page an element is anchored to; each item's custom value kept in its custom properties
-// (qgis/host/Records.h); the map series is the layout's atlas.
+// (objects/StoredProperties.h); the map series is the layout's atlas.
 
 #include "com/Unknown.h"
 #include "host/Layout.h"

@@ -237,6 +237,20 @@ std::unique_ptr<StandaloneHost> HostFromSnapshotText(const std::string& text, co
     }
 }
 
+Variant TaggedValueFromText(const std::string& text, const std::string& name, const char* source) {
+    json tree;
+    try {
+        tree = json::parse(text);
+    } catch (const json::exception& e) {
+        Unreadable(source, name, ParseMessage(e.what()));
+    }
+    try {
+        return ValueOf(At(tree, ""), 0);
+    } catch (const Refusal& r) {
+        Unreadable(source, name, (r.pointer.empty() ? "/" : r.pointer) + ": " + r.message);
+    }
+}
+
 std::unique_ptr<StandaloneHost> HostFromSnapshot(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;

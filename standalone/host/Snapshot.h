@@ -21,4 +21,9 @@ std::unique_ptr<StandaloneHost> HostFromSnapshot(const std::string& path);
 std::unique_ptr<StandaloneHost> HostFromSnapshotText(const std::string& text, const std::string& name,
                                                      const char* source, std::string* units = nullptr);
 
+// A value tagged as a snapshot tags an element's custom property ({"kind": "bag", "entries":
+// [...]}, {"kind": "int16", "value": 7}, ...), with the same limits; refused as a snapshot is,
+// with `name` and where in its tree.
+Variant TaggedValueFromText(const std::string& text, const std::string& name, const char* source);
+
 }  // namespace crv::standalone

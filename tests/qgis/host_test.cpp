@@ -5,7 +5,7 @@
 #include "qgis/host/AtlasSurface.h"
 #include "qgis/host/LayoutCheck.h"
 #include "qgis/host/QgisHost.h"
-#include "qgis/host/Records.h"
+#include "objects/StoredProperties.h"
 #include "standalone/document/SeriesSource.h"
 #include "support/Activation.h"
 #include "book/Placement.h"
@@ -430,7 +430,7 @@ TEST(QgisHost, ListsGroupMembersInDrawingOrderAfterAReload) {
 TEST(QgisHost, RecordsSurviveASaveAndReloadWithTheirKinds) {
     TempDir dir;
     const fs::path file = dir.Path() / "records.qgz";
-    qgis::StoredProperties before;
+    objects::StoredProperties before;
     {
         QgisLayout q;
         BuildQgis(q, {kMap, Text("Title", {3, 3, 5, 3.5})}, DefaultSheets(), QStringLiteral("Book"));
@@ -446,7 +446,7 @@ TEST(QgisHost, RecordsSurviveASaveAndReloadWithTheirKinds) {
         record->SetProperty("Nothing", Variant::Null());
         record->SetProperty("Empty bag", Variant(NewPropertyBag()));
         record->SetProperty("a/b", Variant(true));
-        before = qgis::FlattenCustomValue(FindByName("Title")->CustomProperty());
+        before = objects::FlattenCustomValue(FindByName("Title")->CustomProperty());
         host.StoreRecords();
         ASSERT_TRUE(q.project.write(QString::fromStdString(file.string())));
     }
@@ -455,7 +455,7 @@ TEST(QgisHost, RecordsSurviveASaveAndReloadWithTheirKinds) {
     auto* layout = reloaded.layoutManager()->printLayouts().value(0);
     ASSERT_NE(layout, nullptr);
     qgis::QgisHost host(layout);
-    const auto after = qgis::FlattenCustomValue(FindByName("Title")->CustomProperty());
+    const auto after = objects::FlattenCustomValue(FindByName("Title")->CustomProperty());
     EXPECT_EQ(after, before);
     EXPECT_EQ(after.at("crvanchor/CorvaneProperties/AnchorProperties/AnchorPriority"), "int16:2");
     EXPECT_EQ(after.at("crvanchor/CorvaneProperties/AnchorProperties/Third"), "double:0.33333333333333331");
@@ -470,18 +470,18 @@ TEST(QgisHost, RecordsSurviveASaveAndReloadWithTheirKinds) {
 // used to be read and then overflow the stack when the bags were let go.
 TEST(QgisHost, RecordKeysDeeperThanARecordHoldsAreRefused) {
     const auto keyOf = [](size_t names) {
-        std::string key = qgis::kRecordPrefix;
+        std::string key = objects::kRecordPrefix;
         for (size_t i = 0; i < names; ++i) key += "/a";
         return key;
     };
-    const size_t deepest = qgis::kMaxRecordNesting + 1;
-    const qgis::StoredProperties fits{{keyOf(deepest), "int16:1"}};
-    EXPECT_EQ(qgis::FlattenCustomValue(qgis::UnflattenCustomValue(fits)), fits);
+    const size_t deepest = objects::kMaxRecordNesting + 1;
+    const objects::StoredProperties fits{{keyOf(deepest), "int16:1"}};
+    EXPECT_EQ(objects::FlattenCustomValue(objects::UnflattenCustomValue(fits)), fits);
     for (const size_t names : {deepest + 1, size_t{100000}}) {
         try {
-            qgis::UnflattenCustomValue({{keyOf(names), "int16:1"}});
+            objects::UnflattenCustomValue({{keyOf(names), "int16:1"}});
             ADD_FAILURE() << names << " names were read";
-        } catch (const qgis::RecordKeyError& e) {
+        } catch (const objects::RecordKeyError& e) {
             EXPECT_NE(std::string(e.what()).find("nested " + std::to_string(names - 1) + " deep"), std::string::npos)
                 << e.what();
         }
@@ -579,7 +579,7 @@ TEST(QgisHost, ARecordChangedInPlaceIsStoredOnTheNextUpdate) {
     struct Case {
         const char* what;
         std::function<void(const Bags&)> change;
-        qgis::StoredProperties expected;
+        objects::StoredProperties expected;
     };
     const std::vector<Case> cases = {
         {"an entry set",

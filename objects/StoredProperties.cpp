@@ -1,14 +1,17 @@
-#include "qgis/host/Records.h"
+#include "objects/StoredProperties.h"
 
 #include "objects/GenericObjects.h"
+#include "support/Edge.h"
 #include "support/MessageText.h"
+
+#include <nlohmann/json.hpp>
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
-namespace crv::qgis {
+namespace crv::objects {
 
 namespace {
 
@@ -57,7 +60,7 @@ bool ParseWhole(const std::string& text, T& out) {
 }
 
 void Flatten(const Variant& value, const std::string& path, StoredProperties& out, int depth) {
-    if (auto contents = value.ObjectAs<objects::BagContents>()) {
+    if (auto contents = value.ObjectAs<BagContents>()) {
         const auto entries = contents->Entries();
         if (entries.empty() || depth > kMaxRecordNesting) {
             out[path] = "bag:";
@@ -70,7 +73,79 @@ void Flatten(const Variant& value, const std::string& path, StoredProperties& ou
     if (!text.empty()) out[path] = text;
 }
 
-ComPtr<PropertyBag> NewBag() { return MakeCom<PropertyBag, objects::PropertyBagImpl>(); }
+ComPtr<PropertyBag> NewBag() { return MakeCom<PropertyBag, PropertyBagImpl>(); }
+
+using ordered_json = nlohmann::ordered_json;
+constexpr const char* kCompactKind = "json:";
+
+ordered_json Compact(const Variant& value, int depth) {
+    if (auto contents = value.ObjectAs<BagContents>()) {
+        ordered_json bag = ordered_json::object();
+        if (depth <= kMaxRecordNesting) {
+            for (const auto& [k, v] : contents->Entries()) {
+                ordered_json inner = Compact(v, depth + 1);
+                if (!inner.is_null()) bag[k] = std::move(inner);
+            }
+        }
+        return bag;
+    }
+    const std::string text = EncodeValue(value);
+    return text.empty() ? ordered_json() : ordered_json(text);
+}
+
+// `where`: the JSON pointer of `j` in the compact text, for the refusal.
+Variant FromCompact(const ordered_json& j, const std::string& where, int depth) {
+    if (j.is_string()) return DecodeValue(j.get<std::string>());
+    if (!j.is_object()) {
+        throw RecordKeyError("the compact record " + where + " is neither a bag (an object) nor a \"<kind>:<text>\" value");
+    }
+    if (depth > kMaxRecordNesting) {
+        throw RecordKeyError("the compact record holds bags nested more than " + std::to_string(kMaxRecordNesting) +
+                             " deep, at " + where);
+    }
+    ComPtr<PropertyBag> bag = NewBag();
+    for (const auto& [k, v] : j.items()) bag->SetProperty(k, FromCompact(v, where + "/" + k, depth + 1));
+    return Variant(bag);
+}
+
+// The compact text's own nesting, counted before it is parsed: a text nested thousands deep
+// must be refused, not parsed into a tree that takes the stack to destroy.
+bool NestsTooDeep(const std::string& text) {
+    int depth = 0;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') ++i;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            if (++depth > kMaxRecordNesting + 1) return true;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+Variant ReadCompact(const std::string& text) {
+    if (NestsTooDeep(text)) {
+        throw RecordKeyError("the compact record holds bags nested more than " + std::to_string(kMaxRecordNesting) +
+                             " deep");
+    }
+    ordered_json j;
+    try {
+        j = ordered_json::parse(text);
+    } catch (const nlohmann::json::exception& e) {
+        const std::string what = e.what();
+        const size_t at = what.find("] ");
+        throw RecordKeyError("the compact record does not read: " +
+                             support::OneLine(at == std::string::npos ? what : what.substr(at + 2)));
+    }
+    if (!j.is_object()) throw RecordKeyError("the compact record is not a bag (a JSON object)");
+    return FromCompact(j, "", 0);
+}
 
 }  // namespace
 
@@ -78,7 +153,7 @@ std::string EncodeValue(const Variant& v) {
     switch (v.Type()) {
         case VariantType::Empty: return "empty:";
         case VariantType::Null: return "null:";
-        case VariantType::Object: return v.ObjectAs<objects::BagContents>() ? "bag:" : "";
+        case VariantType::Object: return v.ObjectAs<BagContents>() ? "bag:" : "";
         case VariantType::Boolean: return v.AsBoolean() ? "boolean:true" : "boolean:false";
         case VariantType::Integer: return "int16:" + std::to_string(v.AsInteger());
         case VariantType::Long: return "int32:" + std::to_string(v.AsLong());
@@ -123,9 +198,19 @@ StoredProperties FlattenCustomValue(const Variant& value) {
     return out;
 }
 
+StoredProperties CompactCustomValue(const Variant& value) {
+    if (value.IsEmpty()) return {};
+    if (!value.ObjectAs<BagContents>()) return FlattenCustomValue(value);
+    return {{kRecordPrefix, kCompactKind + Compact(value, 0).dump(-1, ' ', false, ordered_json::error_handler_t::replace)}};
+}
+
 Variant UnflattenCustomValue(const StoredProperties& stored) {
     const std::string prefix = std::string(kRecordPrefix) + "/";
-    if (auto whole = stored.find(kRecordPrefix); whole != stored.end()) return DecodeValue(whole->second);
+    if (auto whole = stored.find(kRecordPrefix); whole != stored.end()) {
+        const std::string& text = whole->second;
+        if (text.compare(0, 5, kCompactKind) == 0) return ReadCompact(text.substr(5));
+        return DecodeValue(text);
+    }
     ComPtr<PropertyBag> root;
     for (const auto& [key, text] : stored) {
         if (key.compare(0, prefix.size(), prefix) != 0) continue;
@@ -160,4 +245,4 @@ Variant UnflattenCustomValue(const StoredProperties& stored) {
     return root ? Variant(root) : Variant();
 }
 
-}  // namespace crv::qgis
+}  // namespace crv::objects
