@@ -119,6 +119,14 @@ crv_status crv_mirror_place_page(crv_mirror* mirror, int32_t page, int32_t check
             throw Refused("crv_mirror_place_page: page " + std::to_string(page) + " is not in the book (pages " +
                           std::to_string(range.first) + " to " + std::to_string(range.last) + ")");
         }
+        if (const auto& frame = range.series_frame) {
+            const auto& series = StandaloneHost::ElementOf(frame).series;
+            const auto given = std::dynamic_pointer_cast<standalone::GivenRows>(series->rows);
+            if (given && !given->Given(static_cast<size_t>(page - series->first_page_number))) {
+                throw Refused("crv_mirror_place_page: the feature of page " + std::to_string(page) +
+                              " was not given; give it with crv_mirror_set_feature first");
+            }
+        }
         const size_t reportsBefore = static_cast<size_t>(mirror->reports.Count());
         mirror->driver->CheckOverlap(check_overlap != 0);
         const std::optional<book::PageDone> done = mirror->driver->DoPage(page);
@@ -129,6 +137,45 @@ crv_status crv_mirror_place_page(crv_mirror* mirror, int32_t page, int32_t check
         out["record"] = json::parse(book::PageRecordText(page, done->placements, done->findings));
         out["error_reports"] = mirror->reports.Since(reportsBefore);
         *result_json = Give(Dump(out));
+    });
+}
+
+crv_status crv_mirror_set_feature(crv_mirror* mirror, const char* frame, int32_t page, const char* values_json) {
+    return Guarded([&] {
+        Require(mirror != nullptr && values_json != nullptr,
+                "crv_mirror_set_feature: the mirror and the values must be given");
+        ComPtr<LayoutElement> target = frame != nullptr ? mirror->Find(frame) : mirror->surface->Range().series_frame;
+        if (!target) {
+            throw Refused(frame != nullptr ? std::string("crv_mirror_set_feature: no element named ") + support::QuotedValue(frame)
+                                           : std::string("crv_mirror_set_feature: the layout has no map series"));
+        }
+        const auto& series = StandaloneHost::ElementOf(target).series;
+        if (!series) {
+            throw Refused("crv_mirror_set_feature: " + support::QuotedValue(target->Name()) + " has no map series");
+        }
+        const int64_t index = int64_t{page} - series->first_page_number;
+        if (index < 0 || index >= static_cast<int64_t>(series->PageCount())) {
+            throw Refused("crv_mirror_set_feature: page " + std::to_string(page) + " is not in the map series (pages " +
+                          std::to_string(series->first_page_number) + " to " +
+                          std::to_string(series->first_page_number + static_cast<int64_t>(series->PageCount()) - 1) + ")");
+        }
+        std::vector<Variant> row;
+        try {
+            row = standalone::TaggedRowFromText(values_json, "crv_mirror_set_feature: the values", kSource);
+        } catch (const ComError& e) {
+            throw Refused(e.Description());
+        }
+        if (row.size() != series->fields.size()) {
+            throw Refused("crv_mirror_set_feature: expected " + std::to_string(series->fields.size()) +
+                          " values, one for each field of the series, found " + std::to_string(row.size()));
+        }
+        if (const auto given = std::dynamic_pointer_cast<standalone::GivenRows>(series->rows)) {
+            given->Give(static_cast<size_t>(index), std::move(row));
+        } else if (!series->rows) {
+            series->features[static_cast<size_t>(index)] = std::move(row);
+        } else {
+            throw Refused("crv_mirror_set_feature: this series reads its features itself");
+        }
     });
 }
 

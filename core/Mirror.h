@@ -147,7 +147,9 @@ struct crv_mirror {
             const crv::objects::Rect now = crv::standalone::StandaloneHost::ExtentOf(e);
             if (now.xmin == rect.xmin && now.ymin == rect.ymin && now.xmax == rect.xmax && now.ymax == rect.ymax) continue;
             rect = now;
-            moves.push_back(crv::core::json{{"element", e->Name()}, {"rect", crv::core::RectArray(now)}});
+            moves.push_back(crv::core::json{{"element", e->Name()},
+                                            {"rect", crv::core::RectArray(now)},
+                                            {"layout_page", crv::standalone::StandaloneHost::ElementOf(e).layout_page}});
         }
         return moves;
     }

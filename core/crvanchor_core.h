@@ -57,15 +57,15 @@ CRV_CORE_API const char* crv_last_error(void);
 CRV_CORE_API void crv_free(char* text);
 
 /* Mirrors a layout from its description, JSON text (docs/core-interface.md): the page, the
- * elements with their kinds, names, rectangles, members, text, custom property (the anchor
- * record as stored) and map series, and the multi-page layout in force. Selects the anchored
+ * elements with their kinds, names, rectangles (or outlines), layout pages, members, text, custom
+ * property (the anchor record as stored) and map series, and the multi-page layout in force. Selects the anchored
  * elements and orders them, as the book does. `name` names the layout in messages and in the
  * report. CRV_REFUSED for a description that does not read or a second open mirror; nothing is
  * kept then and *mirror is NULL. */
 CRV_CORE_API crv_status crv_mirror_open(const char* description, const char* name, crv_mirror** mirror);
 
-/* Ends the mirror and releases everything it holds, the report too (unfinished, it is not
- * written). Accepts NULL. Never fails. */
+/* Ends the mirror and releases everything it holds, its open form and the report too
+ * (unfinished, it is not written). Accepts NULL. Never fails. */
 CRV_CORE_API void crv_mirror_close(crv_mirror* mirror);
 
 /* The book's first and last page numbers: the first map frame's enabled map series, or the single
@@ -79,18 +79,31 @@ CRV_CORE_API crv_status crv_mirror_selection(const crv_mirror* mirror, char** se
 
 /* Tells the mirror that the host moved or resized an element itself (a legend fitted to its
  * contents): its rectangle (for a map frame its outline) is now the one given, in page units.
- * A group is moved by its lower left corner, its members with it (its size is theirs). CRV_REFUSED when no element has that name or the rectangle is
- * not finite with xmin <= xmax and ymin <= ymax; nothing changes then. */
+ * A group is moved by its lower left corner, its members with it (its size is theirs); an element
+ * described by its outline becomes the rectangle given. CRV_REFUSED when no element has that
+ * name or the rectangle is not finite with xmin <= xmax and ymin <= ymax; nothing changes then. */
 CRV_CORE_API crv_status crv_mirror_set_rect(crv_mirror* mirror, const char* element, double xmin, double ymin,
                                             double xmax, double ymax);
 
+/* Gives the feature of page `page` of a map frame's series (`frame` its name, or NULL for the
+ * book's series, the first map frame's): its values as JSON text, an array of values tagged as in
+ * the description, one for each of the series' fields in order. A host whose description gives
+ * "page_count" instead of every page's values gives each page's feature this way before placing
+ * it; a host may also change a page's values this way. CRV_REFUSED for an unknown frame, a frame
+ * without a series, a page outside it, or values that do not read or are not one for each field;
+ * nothing changes then. */
+CRV_CORE_API crv_status crv_mirror_set_feature(crv_mirror* mirror, const char* frame, int32_t page,
+                                               const char* values_json);
+
 /* Puts page `page` in force, places every anchored element for it in the book's order, and
  * checks it (off the page; with `check_overlap`, overlaps). Returns JSON text:
- * {"page": N, "moves": [{"element", "rect": [XMIN, YMIN, XMAX, YMAX]}...] (every element whose
- * rectangle changed since the mirror last gave or was told it, enclosing groups included, in
- * layout order), "record": PAGE (the page as the report holds it), "error_reports":
- * [{"number", "title", "text"}...] (the engine's reports during the call, with their call-stack
- * lines)}. CRV_REFUSED for a page outside crv_mirror_pages(). Never draws. */
+ * {"page": N, "moves": [{"element", "rect": [XMIN, YMIN, XMAX, YMAX], "layout_page"}...] (every
+ * element whose rectangle changed since the mirror last gave or was told it, enclosing groups
+ * included, in layout order; the rectangle on the layout page the element stands on), "record":
+ * PAGE (the page as the report holds it), "error_reports": [{"number", "title", "text"}...] (the
+ * engine's reports during the call, with their call-stack lines)}. CRV_REFUSED for a page outside
+ * crv_mirror_pages(), or one whose feature was not given yet (crv_mirror_set_feature). Never
+ * draws. */
 CRV_CORE_API crv_status crv_mirror_place_page(crv_mirror* mirror, int32_t page, int32_t check_overlap,
                                               char** result_json);
 

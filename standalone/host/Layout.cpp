@@ -99,12 +99,30 @@ void ElementImpl::QueryOutline(const ComPtr<Display>& display, const ComPtr<Poly
     HostCall("LayoutElement.QueryOutline");
     if (!display || !outline)
         Raise(hresult::kPointer, "LayoutElement.QueryOutline", "A display and a polygon are required.");
-    const Rect r = OutlineRect();
-    PutRectangle(outline, r);
+    if (outline_.empty() || IsGroup()) {
+        PutRectangle(outline, OutlineRect());
+        return;
+    }
+    outline->SetEmpty();
+    for (const auto& [x, y] : outline_) outline->AddPoint(x, y);
+    outline->AddPoint(outline_.front().first, outline_.front().second);
+}
+
+void ElementImpl::SetOutline(std::vector<std::pair<double, double>> corners) {
+    outline_ = std::move(corners);
+    if (outline_.empty()) return;
+    rect_ = {outline_[0].first, outline_[0].second, outline_[0].first, outline_[0].second};
+    for (const auto& [x, y] : outline_) {
+        rect_ = {std::min(rect_.xmin, x), std::min(rect_.ymin, y), std::max(rect_.xmax, x), std::max(rect_.ymax, y)};
+    }
 }
 
 void ElementImpl::Shift(double dx, double dy) {
     rect_ = rect_.Moved(dx, dy);
+    for (auto& [x, y] : outline_) {
+        x += dx;
+        y += dy;
+    }
     for (const auto& m : members_) From(ComPtr<Unknown>(m))->Shift(dx, dy);
 }
 

@@ -77,7 +77,15 @@ public:
     Rect OutlineRect() const;
     // What a display reports as bounds: the outline grown by the frame border.
     Rect BoundsRect() const;
-    void SetRect(Rect r) { rect_ = r; }
+    // A rectangle again: any outline given before is dropped.
+    void SetRect(Rect r) {
+        rect_ = r;
+        outline_.clear();
+    }
+    // Where the element is not a rectangle (a rotated item): its corners in page units, in
+    // order; its rectangle becomes their envelope. Moves move them too.
+    void SetOutline(std::vector<std::pair<double, double>> corners);
+    const std::vector<std::pair<double, double>>& Outline() const { return outline_; }
     void SetFrameBorder(double width) { border_ = width; }
     double FrameBorder() const { return border_; }
     void AddMember(ComPtr<LayoutElement> member);
@@ -85,6 +93,9 @@ public:
     const Variant& custom() const { return custom_; }
     std::string text;
     std::shared_ptr<SeriesData> series;
+    // The page of a layout of several pages that the element stands on (0 for the first); its
+    // rectangle is measured on that page.
+    int32_t layout_page = 0;
 
 protected:
     bool Exposes(const Guid& iid) const override;
@@ -95,6 +106,7 @@ private:
     ElementKind kind_;
     std::string name_;
     Rect rect_;
+    std::vector<std::pair<double, double>> outline_;
     double border_ = 0;
     Variant custom_;
     std::vector<ComPtr<LayoutElement>> members_;

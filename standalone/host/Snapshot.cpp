@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <limits>
@@ -19,6 +20,7 @@ using support::PlainOrQuoted;
 using support::QuotedValue;
 
 constexpr const char* kSource = "CRVAnchorTestHost";
+constexpr int32_t kMaxGivenPages = 1000000;
 
 // A snapshot that does not hold what the host needs: where in its tree (a JSON pointer), and why.
 struct Refusal {
@@ -128,6 +130,12 @@ ElementKind ElementKindOf(const At& a) {
     Refuse(a.Where(), "an element of the unknown kind " + QuotedValue(name));
 }
 
+std::vector<Variant> RowOf(const At& values) {
+    std::vector<Variant> row;
+    for (size_t i = 0; i < values.Size(); ++i) row.push_back(ValueOf(values.Item(i), 0));
+    return row;
+}
+
 SeriesData SeriesOf(const At& j) {
     SeriesData s;
     s.name = j["name"].String();
@@ -136,12 +144,18 @@ SeriesData SeriesOf(const At& j) {
         const At f = fields.Item(i);
         s.fields.push_back({f["name"].String(), f["type"].Whole<int32_t>()});
     }
-    const At pages = j["pages"];
-    for (size_t p = 0; p < pages.Size(); ++p) {
-        const At values = pages.Item(p);
-        std::vector<Variant> row;
-        for (size_t i = 0; i < values.Size(); ++i) row.push_back(ValueOf(values.Item(i), 0));
-        s.features.push_back(std::move(row));
+    // Every page's feature, or how many pages there are, their features given page by page.
+    if (j.Has("page_count")) {
+        if (j.Has("pages")) Refuse(j.Where(), "give \"pages\" or \"page_count\", not both");
+        const int32_t count = j["page_count"].Whole<int32_t>();
+        // Each page costs a few bytes before its feature is given: a count past any book is refused.
+        if (count < 0 || count > kMaxGivenPages) {
+            Refuse(j["page_count"].Where(), "expected a page count from 0 to " + std::to_string(kMaxGivenPages));
+        }
+        s.rows = std::make_shared<GivenRows>(static_cast<size_t>(count));
+    } else {
+        const At pages = j["pages"];
+        for (size_t p = 0; p < pages.Size(); ++p) s.features.push_back(RowOf(pages.Item(p)));
     }
     s.first_page_number = j["first_page"].Whole<int32_t>();
     s.current_position = j["current_position"].Whole<int32_t>();
@@ -152,9 +166,36 @@ SeriesData SeriesOf(const At& j) {
 }
 
 // `depth`: the groups this element is a member of.
+// An outline's corners: three at least, each two finite numbers.
+std::vector<std::pair<double, double>> OutlineOf(const At& a) {
+    if (a.Size() < 3) Refuse(a.Where(), "expected an array of three corners or more, each [x, y]");
+    std::vector<std::pair<double, double>> corners;
+    for (size_t i = 0; i < a.Size(); ++i) {
+        const At corner = a.Item(i);
+        if (corner.Size() != 2) Refuse(corner.Where(), "expected a corner [x, y]");
+        const double x = corner.Item(0).Number();
+        const double y = corner.Item(1).Number();
+        if (!std::isfinite(x) || !std::isfinite(y)) Refuse(corner.Where(), "expected finite numbers");
+        corners.emplace_back(x, y);
+    }
+    return corners;
+}
+
 ComPtr<LayoutElement> ElementOf(StandaloneHost& host, const At& j, int depth) {
-    const ComPtr<LayoutElement> e = host.Make(ElementKindOf(j["kind"]), j["name"].String(), RectOf(j["rect"]));
+    // An element that is not a rectangle gives its outline instead of its rectangle.
+    const bool outlined = j.Has("outline");
+    if (outlined && j.Has("rect")) Refuse(j.Where(), "give \"rect\" or \"outline\", not both");
+    const ComPtr<LayoutElement> e =
+        host.Make(ElementKindOf(j["kind"]), j["name"].String(), outlined ? Rect{} : RectOf(j["rect"]));
     ElementImpl& impl = StandaloneHost::ElementOf(e);
+    if (outlined) {
+        if (impl.IsGroup()) Refuse(j["outline"].Where(), "a group's outline is its members'");
+        impl.SetOutline(OutlineOf(j["outline"]));
+    }
+    if (j.Has("layout_page")) {
+        impl.layout_page = j["layout_page"].Whole<int32_t>();
+        if (impl.layout_page < 0) Refuse(j["layout_page"].Where(), "expected 0 or more, the layout's first page being 0");
+    }
     impl.SetFrameBorder(j["border"].Number());
     impl.text = j["text"].String();
     impl.SetCustomProperty(ValueOf(j["custom"], 0));
@@ -234,6 +275,28 @@ std::unique_ptr<StandaloneHost> HostFromSnapshotText(const std::string& text, co
         return host;
     } catch (const Refusal& r) {
         Unreadable(source, shown, (r.pointer.empty() ? "/" : r.pointer) + ": " + r.message);
+    }
+}
+
+std::vector<Variant> GivenRows::Row(size_t index) {
+    if (!Given(index)) {
+        Raise(kAnchorErrorNumber, "MapSeries.Row",
+              "The feature of the series' page " + std::to_string(index + 1) + " was not given.");
+    }
+    return *rows_[index];
+}
+
+std::vector<Variant> TaggedRowFromText(const std::string& text, const std::string& name, const char* source) {
+    json tree;
+    try {
+        tree = json::parse(text);
+    } catch (const json::exception& e) {
+        Unreadable(source, name, ParseMessage(e.what()));
+    }
+    try {
+        return RowOf(At(tree, ""));
+    } catch (const Refusal& r) {
+        Unreadable(source, name, (r.pointer.empty() ? "/" : r.pointer) + ": " + r.message);
     }
 }
 

@@ -7,7 +7,9 @@
 #include "standalone/host/StandaloneHost.h"
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace crv::standalone {
 
@@ -20,6 +22,25 @@ std::unique_ptr<StandaloneHost> HostFromSnapshot(const std::string& path);
 // when given, receives the units the page is measured in ("inches" when the snapshot says none).
 std::unique_ptr<StandaloneHost> HostFromSnapshotText(const std::string& text, const std::string& name,
                                                      const char* source, std::string* units = nullptr);
+
+// The pages of a map series whose host gives each page's feature when it comes to it (a
+// description with "page_count" instead of "pages"): a page not given yet cannot be read.
+class GivenRows final : public objects::SeriesRows {
+public:
+    explicit GivenRows(size_t count) : rows_(count) {}
+    size_t Count() const override { return rows_.size(); }
+    // Raises the host's usual error for a page whose feature was not given.
+    std::vector<Variant> Row(size_t index) override;
+    bool Given(size_t index) const { return index < rows_.size() && rows_[index].has_value(); }
+    void Give(size_t index, std::vector<Variant> row) { rows_.at(index) = std::move(row); }
+
+private:
+    std::vector<std::optional<std::vector<Variant>>> rows_;
+};
+
+// One page's feature, its values tagged as a snapshot tags them, in the series' field order;
+// refused as a snapshot is, with `name` and where in its tree.
+std::vector<Variant> TaggedRowFromText(const std::string& text, const std::string& name, const char* source);
 
 // A value tagged as a snapshot tags an element's custom property ({"kind": "bag", "entries":
 // [...]}, {"kind": "int16", "value": 7}, ...), with the same limits; refused as a snapshot is,

@@ -109,7 +109,8 @@ add_test(NAME windows_core_inputs COMMAND bash -c
 set_tests_properties(windows_core_inputs PROPERTIES FIXTURES_SETUP windows_core_inputs)
 add_executable(crv_win_core_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/core/conformance_test.cpp
                                   ${CMAKE_CURRENT_SOURCE_DIR}/tests/core/form_test.cpp
-                                  ${CMAKE_CURRENT_SOURCE_DIR}/tests/core/records_test.cpp)
+                                  ${CMAKE_CURRENT_SOURCE_DIR}/tests/core/records_test.cpp
+                                  ${CMAKE_CURRENT_SOURCE_DIR}/tests/core/description_test.cpp)
 target_include_directories(crv_win_core_tests PRIVATE ${PROJECT_SOURCE_DIR})
 target_include_directories(crv_win_core_tests SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/core/json)
 target_link_libraries(crv_win_core_tests PRIVATE crvcore gtest_main)

@@ -1,0 +1,120 @@
+// What a host may describe beyond rectangles, through the core's C interface: an element that is
+// not a rectangle, the layout page an element stands on, and a map series whose features the
+// host gives page by page instead of all at once.
+#include "tests/core/CoreTestSupport.h"
+
+#include <string>
+
+namespace {
+
+using namespace crv::coretest;
+
+// A record anchoring an element's top left corner to the page's, with no distance.
+json TopLeftRecord() {
+    auto e = [](const char* key, const char* kind, const json& value) { return json{{"key", key}, {"kind", kind}, {"value", value}}; };
+    const json entries = json::array({e("AnchorElement", "boolean", true), e("AnchorType", "string", "Layout"),
+                                      e("AnchorFromAll", "int16", 0), e("AnchorToAll", "int16", 0),
+                                      e("HDistanceAll", "double", 0), e("VDistanceAll", "double", 0)});
+    return {{"kind", "bag"},
+            {"entries", json::array({{{"key", "CorvaneProperties"},
+                                      {"kind", "bag"},
+                                      {"entries", json::array({{{"key", "AnchorProperties"}, {"kind", "bag"}, {"entries", entries}}})}}})}};
+}
+
+std::string Layout(const json& elements) {
+    return json{{"format", "crvanchor-snapshot"}, {"version", 1}, {"document", "d.json"}, {"units", "inches"},
+                {"page", {8.5, 11}}, {"elements", elements}, {"series_layouts", json::array()},
+                {"section_templates", json::array()}, {"active_layout", {{"name", ""}, {"kind", ""}}}}
+        .dump();
+}
+
+json Text(const char* name, const json& shape, const char* shapeKey = "rect") {
+    return {{"kind", "text"}, {"name", name}, {shapeKey, shape}, {"border", 0}, {"text", ""}, {"custom", TopLeftRecord()}};
+}
+
+// A rotated element, described by its corners, is placed by their envelope, which moves whole;
+// each move says which layout page the element stands on.
+TEST(CoreDescription, PlacesAnOutlineByItsEnvelopeOnItsOwnLayoutPage) {
+    json diamond = Text("Arrow", json::array({{2, 9}, {3, 10}, {4, 9}, {3, 8}}), "outline");
+    json second = Text("Note", {5, 5, 6, 6});
+    second["layout_page"] = 1;
+    const Mirror m = Open(Layout(json::array({diamond, second})));
+    ASSERT_TRUE(m);
+    const json page = PlacePage(m.get(), 1);
+    EXPECT_EQ(page["error_reports"], json::array());
+    EXPECT_EQ(page["moves"], json::parse(R"([{"element": "Arrow", "rect": [0, 9, 2, 11], "layout_page": 0},
+                                              {"element": "Note", "rect": [0, 10, 1, 11], "layout_page": 1}])"));
+}
+
+TEST(CoreDescription, RefusesAShapeItCannotHold) {
+    const struct {
+        const char* what;
+        json element;
+        const char* message;
+    } cases[] = {
+        {"a rectangle and an outline", [] { json e = Text("A", {0, 0, 1, 1}); e["outline"] = json::array({{0, 0}, {1, 0}, {0, 1}}); return e; }(),
+         "/elements/0: give \"rect\" or \"outline\", not both"},
+        {"two corners", Text("A", json::array({{0, 0}, {1, 1}}), "outline"),
+         "/elements/0/outline: expected an array of three corners or more, each [x, y]"},
+        {"a corner of three numbers", Text("A", json::array({{0, 0}, {1, 1, 1}, {0, 1}}), "outline"),
+         "/elements/0/outline/1: expected a corner [x, y]"},
+        {"a page before the first", [] { json e = Text("A", {0, 0, 1, 1}); e["layout_page"] = -1; return e; }(),
+         "/elements/0/layout_page: expected 0 or more, the layout's first page being 0"},
+        {"a group's own outline",
+         json{{"kind", "group"}, {"name", "G"}, {"outline", json::array({{0, 0}, {1, 0}, {0, 1}})}, {"border", 0}, {"text", ""},
+              {"custom", {{"kind", "empty"}}}, {"members", json::array()}},
+         "/elements/0/outline: a group's outline is its members'"},
+    };
+    for (const auto& c : cases) {
+        crv_mirror* m = nullptr;
+        EXPECT_EQ(crv_mirror_open(Layout(json::array({c.element})).c_str(), "bad", &m), CRV_REFUSED) << c.what;
+        EXPECT_NE(std::string(crv_last_error()).find(c.message), std::string::npos) << c.what << ": " << crv_last_error();
+        crv_mirror_close(m);
+    }
+}
+
+// The sample book with its series' features given one page at a time, as a host that reads
+// them as it goes gives them: the same report as the map-book command's, page for page.
+TEST(CoreDescription, FeaturesGivenPageByPagePlaceTheBookAsAllAtOnce) {
+    json snapshot = json::parse(ReadText(Env("CRV_CORE_WORK") + "/snapshot.json"));
+    const json expected = json::parse(ReadText(Env("CRV_CORE_WORK") + "/book-report.json"));
+    json& series = snapshot["elements"][0]["series"];
+    const json pages = series["pages"];
+    series.erase("pages");
+    series["page_count"] = pages.size();
+    const Mirror m = Open(snapshot.dump(), "lakes_atlas.json");
+    ASSERT_TRUE(m);
+    char* out = nullptr;
+    EXPECT_EQ(crv_mirror_place_page(m.get(), 2, 0, &out), CRV_REFUSED);
+    EXPECT_STREQ(crv_last_error(),
+                 "crv_mirror_place_page: the feature of page 2 was not given; give it with crv_mirror_set_feature first");
+    for (int32_t page = 1; page <= static_cast<int32_t>(pages.size()); ++page) {
+        const std::string values = pages[static_cast<size_t>(page - 1)].dump();
+        ASSERT_EQ(crv_mirror_set_feature(m.get(), nullptr, page, values.c_str()), CRV_OK) << crv_last_error();
+        const json result = PlacePage(m.get(), page);
+        EXPECT_EQ(result["record"], expected["pages"][static_cast<size_t>(page - 1)]) << "page " << page;
+    }
+
+    const std::string row = pages[0].dump();
+    const struct {
+        const char* what;
+        const char* frame;
+        int32_t page;
+        std::string values;
+        const char* message;
+    } refused[] = {
+        {"a page past the series", nullptr, 17, row, "crv_mirror_set_feature: page 17 is not in the map series (pages 1 to 16)"},
+        {"a frame without a series", "Title", 1, row, "crv_mirror_set_feature: \"Title\" has no map series"},
+        {"no such frame", "Inset", 1, row, "crv_mirror_set_feature: no element named \"Inset\""},
+        {"one value short", nullptr, 1, [&] { json r = pages[0]; r.erase(r.size() - 1); return r.dump(); }(),
+         "crv_mirror_set_feature: expected 8 values, one for each field of the series, found 7"},
+        {"a value of no kind", nullptr, 1, R"([{"kind": "colour"}])",
+         "crv_mirror_set_feature: the values does not read: /0/kind: "},
+    };
+    for (const auto& c : refused) {
+        EXPECT_EQ(crv_mirror_set_feature(m.get(), c.frame, c.page, c.values.c_str()), CRV_REFUSED) << c.what;
+        EXPECT_NE(std::string(crv_last_error()).find(c.message), std::string::npos) << c.what << ": " << crv_last_error();
+    }
+}
+
+}  // namespace
