@@ -1,0 +1,232 @@
+"""One print layout mirrored in the anchoring core: described once as the core reads a layout,
+then, page by page, told what QGIS changed (the atlas feature, items QGIS resized), asked where
+the anchored items go, and the moves applied to the layout's items.
+
+Rectangles cross to the core in the layout's units on the page an item stands on, y growing up
+the page as the core measures; QGIS's scene grows y down, its pages stacked one below another."""
+import datetime
+
+from qgis.core import (
+    QgsLayoutItem,
+    QgsLayoutItemGroup,
+    QgsLayoutItemMap,
+    QgsLayoutItemPage,
+    QgsLayoutItemPicture,
+    QgsUnitTypes,
+)
+
+# The core's field kinds, as the map series interface reports them.
+FIELD_INTEGER, FIELD_DOUBLE, FIELD_STRING, FIELD_DATE, FIELD_OBJECT_ID, FIELD_BLOB = 1, 3, 4, 5, 6, 8
+ID_FIELD = "OBJECTID"
+FIRST_PAGE_PROPERTY = "crvanchor/first_page"
+RECORD_PREFIX = "crvanchor"
+INT32 = (-2 ** 31, 2 ** 31 - 1)
+
+
+def is_element(item):
+    return isinstance(item, QgsLayoutItem) and not isinstance(item, QgsLayoutItemPage)
+
+
+def drawing_order(items):
+    """Items in drawing order: ascending stacking order, ties as given."""
+    return sorted(items, key=lambda i: i.zValue())
+
+
+def tagged(value):
+    """A feature's value as the core's description tags it."""
+    if value is None or (hasattr(value, "isNull") and value.isNull()):
+        return {"kind": "null"}
+    if isinstance(value, bool):
+        return {"kind": "int32", "value": 1 if value else 0}
+    if isinstance(value, int):
+        if INT32[0] <= value <= INT32[1]:
+            return {"kind": "int32", "value": value}
+        return {"kind": "double", "value": float(value)}
+    if isinstance(value, float):
+        return {"kind": "double", "value": value}
+    if isinstance(value, (datetime.date, datetime.datetime)):
+        return {"kind": "string", "value": value.isoformat()}
+    if hasattr(value, "toString") and hasattr(value, "isValid"):  # QDate, QDateTime, QTime
+        return {"kind": "string", "value": value.toString("yyyy-MM-ddTHH:mm:ss" if hasattr(value, "date") else "yyyy-MM-dd")}
+    return {"kind": "string", "value": str(value)}
+
+
+def field_kind(field):
+    name = field.typeName().lower()
+    if field.isNumeric():
+        return FIELD_DOUBLE if any(w in name for w in ("real", "double", "float", "numeric", "decimal")) else FIELD_INTEGER
+    if "date" in name or "time" in name:
+        return FIELD_DATE
+    if "blob" in name or "binary" in name:
+        return FIELD_BLOB
+    return FIELD_STRING
+
+
+def first_page_number(layout):
+    """The book's first page number: the layout's crvanchor/first_page, else 1."""
+    value = layout.customProperty(FIRST_PAGE_PROPERTY, 1)
+    try:
+        number = int(str(value))
+    except ValueError:
+        raise ValueError("The layout %s: %s is %r, not a whole number" % (layout.name(), FIRST_PAGE_PROPERTY, value))
+    if not -32768 <= number <= 32767:
+        raise ValueError("The layout %s: %s is %d, outside -32768 to 32767" % (layout.name(), FIRST_PAGE_PROPERTY, number))
+    return number
+
+
+class LayoutSession:
+    """A print layout's mirror in the core, kept between the atlas's pages."""
+
+    def __init__(self, core, layout):
+        self.core = core
+        self.layout = layout
+        self.pages = layout.pageCollection()
+        self.atlas = layout.atlas() if hasattr(layout, "atlas") else None
+        self._items = {}  # name -> item
+        self._known = {}  # name -> the rectangle the core knows
+        self._id_field = True
+        self.mirror = None
+
+    # ------------------------------------------------------------------ measuring
+
+    def _page_of(self, item):
+        top = item
+        while top.parentGroup() is not None:
+            top = top.parentGroup()
+        corner = top.mapRectToScene(top.rect()).topLeft() if not isinstance(top, QgsLayoutItemGroup) \
+            else self._scene_outline(top).topLeft()
+        return max(0, self.pages.pageNumberForPoint(corner))
+
+    def _scene_outline(self, item):
+        if not isinstance(item, QgsLayoutItemGroup):
+            return item.mapRectToScene(item.rect())
+        united = None
+        for member in item.items():
+            if member is None:
+                continue
+            b = self._scene_outline(member) if isinstance(member, QgsLayoutItemGroup) \
+                else member.mapRectToScene(member.rectWithFrame())
+            united = b if united is None else united.united(b)
+        return united if united is not None else item.mapRectToScene(item.rect())
+
+    def _on_page(self, scene_rect, page):
+        """A scene rectangle as the core measures it on `page`: y up from the page's foot."""
+        p = self.pages.page(page)
+        top, height = p.pos().y(), p.rect().height()
+        return [scene_rect.left(), height - (scene_rect.bottom() - top), scene_rect.right(), height - (scene_rect.top() - top)]
+
+    def rect_of(self, item):
+        """The item's rectangle as the core knows it (a group's: its members' union)."""
+        return self._on_page(self._scene_outline(item), self._page_of(item))
+
+    # ------------------------------------------------------------------ describing
+
+    def _element(self, item):
+        page = self._page_of(item)
+        kind = ("group" if isinstance(item, QgsLayoutItemGroup) else "map_frame" if isinstance(item, QgsLayoutItemMap)
+                else "picture" if isinstance(item, QgsLayoutItemPicture) else "text")
+        stored = {k: str(item.customProperty(k)) for k in item.customProperties()
+                  if k == RECORD_PREFIX or k.startswith(RECORD_PREFIX + "/")}
+        outline, framed = item.rect(), item.rectWithFrame()
+        element = {"kind": kind, "name": item.id(), "layout_page": page,
+                   "border": 0 if kind == "group" else max(0.0, (framed.width() - outline.width()) / 2),
+                   "text": item.text() if hasattr(item, "text") and callable(item.text) else "",
+                   "custom": self.core.read_record(stored)["custom"]}
+        if kind != "group" and abs(item.rotation()) > 1e-12:
+            polygon = item.mapToScene(item.rect())
+            p = self.pages.page(page)
+            top, height = p.pos().y(), p.rect().height()
+            corners = [[polygon.at(i).x(), height - (polygon.at(i).y() - top)] for i in range(4)]
+            element["outline"] = corners
+        else:
+            element["rect"] = self.rect_of(item)
+        if kind == "group":
+            element["members"] = [self._element(m) for m in drawing_order([m for m in item.items() if m is not None])]
+        if kind == "map_frame" and self.atlas is not None and item.atlasDriven() and "series" not in self._described:
+            element["series"] = self._series()
+            self._described.add("series")
+        self._items[item.id()] = item
+        return element
+
+    def _series(self):
+        layer = self.atlas.coverageLayer()
+        fields = layer.fields()
+        provider = layer.dataProvider()
+        id_column = (provider is not None and list(provider.pkAttributeIndexes()) == [0] and fields.count() > 0
+                     and field_kind(fields.at(0)) == FIELD_INTEGER)
+        self._id_field = not id_column
+        described = [{"name": ID_FIELD, "type": FIELD_OBJECT_ID}] if self._id_field else []
+        for i in range(fields.count()):
+            described.append({"name": fields.at(i).name(),
+                              "type": FIELD_OBJECT_ID if id_column and i == 0 else field_kind(fields.at(i))})
+        self.atlas.updateFeatures()
+        return {"name": layer.name(), "fields": described, "page_count": self.atlas.count(),
+                "first_page": first_page_number(self.layout), "current_position": 1,
+                "enabled": self.atlas.enabled(), "envelopes": []}
+
+    def describe(self):
+        """The layout as the core reads it."""
+        self._items, self._described = {}, set()
+        top = [i for i in self.layout.items() if is_element(i) and i.parentGroup() is None]
+        first = self.pages.page(0).rect()
+        elements = [self._element(i) for i in drawing_order(top)]
+        return {"format": "crvanchor-snapshot", "version": 1, "document": self.layout.name(),
+                "units": QgsUnitTypes.toString(self.layout.units()), "page": [first.width(), first.height()],
+                "elements": elements,
+                "series_layouts": [{"name": self.layout.name(), "current_page": {"kind": "int32", "value": 1}}],
+                "section_templates": [], "active_layout": {"name": self.layout.name(), "kind": "SeriesLayout"}}
+
+    def open(self):
+        self.close()
+        self.mirror = self.core.open_mirror(self.describe(), self.layout.name())
+        self._known = {name: self.rect_of(item) for name, item in self._items.items()}
+        return self.mirror
+
+    def close(self):
+        if self.mirror is not None:
+            self.mirror.close()
+            self.mirror = None
+
+    # ------------------------------------------------------------------ placing
+
+    def feature_values(self, feature):
+        values = [tagged(feature.id())] if self._id_field else []
+        return values + [tagged(v) for v in feature.attributes()]
+
+    def place(self, page, check_overlap=False):
+        """Places the anchored items for `page`, the atlas's feature in force: QGIS's own
+        resizes told first, the moves applied without an undo record. Returns the core's page."""
+        if self.atlas is not None and self.atlas.enabled() and self.atlas.count() > 0:
+            self.mirror.set_feature(page, self.feature_values(self.atlas.layout().reportContext().feature()))
+        for name, item in self._items.items():
+            now = self.rect_of(item)
+            if now != self._known.get(name) and not isinstance(item, QgsLayoutItemGroup):
+                self.mirror.set_rect(name, now)
+                self._known[name] = now
+        result = self.mirror.place_page(page, check_overlap)
+        stack = self.layout.undoStack()
+        stack.blockCommands(True)
+        moved = {m["element"] for m in result["moves"]}
+
+        def carried(item):
+            """Whether a group around the item moves, carrying it along."""
+            group = item.parentGroup()
+            while group is not None:
+                if group.id() in moved:
+                    return True
+                group = group.parentGroup()
+            return False
+
+        try:
+            for move in result["moves"]:
+                item = self._items.get(move["element"])
+                old = self._known.get(move["element"])
+                if item is not None and old is not None and not carried(item):
+                    dx, dy = move["rect"][0] - old[0], move["rect"][1] - old[1]
+                    if dx or dy:
+                        item.attemptMoveBy(dx, -dy)
+        finally:
+            stack.blockCommands(False)
+        for move in result["moves"]:
+            self._known[move["element"]] = move["rect"]
+        return result

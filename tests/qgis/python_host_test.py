@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""The plugin's Python host over the portable core, in QGIS: the sample atlas stepped through
+QGIS's own atlas, each page's anchored items placed through a LayoutSession, lands every item
+where the standalone book puts it (the book in inches, the layout in millimetres).
+
+    python_host_test.py CRVANCHOR SOURCE_DIR WORK_DIR   (CRVANCHOR_CORE_LIBRARY names the core)
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+os.environ["QT_QPA_PLATFORM"] = "offscreen"
+
+from qgis.core import QgsApplication, QgsProject  # noqa: E402
+
+crvanchor, source, work = sys.argv[1:4]
+sys.path.insert(0, os.path.join(source, "qgis", "python"))
+from crvanchor.core import Core  # noqa: E402
+from crvanchor.session import LayoutSession  # noqa: E402
+
+MM_PER_INCH = 25.4
+shutil.rmtree(work, ignore_errors=True)
+os.makedirs(work)
+subprocess.run([crvanchor, "book", os.path.join(source, "samples", "lakes_atlas.json"), "--report",
+                os.path.join(work, "book.json")], check=True, stdout=subprocess.DEVNULL)
+book = json.load(open(os.path.join(work, "book.json")))
+shutil.copy(os.path.join(source, "samples", "lakes_atlas.qgz"), work)
+for f in ("sheets.gpkg", "north_arrow.xpm"):
+    shutil.copy(os.path.join(source, "samples", f), work)
+
+app = QgsApplication([], False)
+app.initQgis()
+project = QgsProject.instance()
+if not project.read(os.path.join(work, "lakes_atlas.qgz")):
+    sys.exit("FAILED: the sample project does not open")
+layout = project.layoutManager().layoutByName("Lakes Atlas")
+session = LayoutSession(Core(), layout)
+mirror = session.open()
+failures = []
+if mirror.selection()["anchor_order"] != book["anchor_order"]:
+    failures.append("order %s, the book's %s" % (mirror.selection()["anchor_order"], book["anchor_order"]))
+first, last = mirror.pages()
+if (first, last) != (1, 16):
+    failures.append("pages %d to %d, the book's 1 to 16" % (first, last))
+atlas = layout.atlas()
+atlas.beginRender()
+placed = 0
+for index, expected in enumerate(book["pages"]):
+    atlas.seekTo(index)
+    # QGIS's own atlas step may record its group refits; the anchoring's moves record nothing.
+    before = layout.undoStack().stack().count()
+    result = session.place(first + index)
+    if layout.undoStack().stack().count() != before:
+        failures.append("page %d: the moves left %d undo commands"
+                        % (first + index, layout.undoStack().stack().count() - before))
+    if result["error_reports"]:
+        failures.append("page %d: %s" % (first + index, result["error_reports"]))
+    for e in expected["elements"]:
+        if not e.get("anchored"):
+            continue
+        want = [v * MM_PER_INCH for v in e["rect"]]
+        got = session.rect_of(session._items[e["name"]])
+        if max(abs(a - b) for a, b in zip(want, got)) > 1e-6:
+            failures.append("page %d, %s: the book puts it at %s mm, the Python host at %s"
+                            % (first + index, e["name"], want, got))
+        placed += 1
+atlas.endRender()
+session.close()
+app.exitQgis()
+if failures:
+    sys.exit("FAILED:\n  " + "\n  ".join(failures[:20]))
+print("every anchored item on every page where the book puts it (%d placements)" % placed)
