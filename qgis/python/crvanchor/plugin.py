@@ -21,7 +21,7 @@ class CrvAnchorPlugin:
         error = bridge.load()
         self.load_error = error
         if error:
-            QgsMessageLog.logMessage(error, "CRVAnchor", Qgis.Critical)
+            QgsMessageLog.logMessage(error, "CRVAnchor", Qgis.MessageLevel.Critical)
         else:
             bridge.watch(QgsProject.instance())
             self.watching = True

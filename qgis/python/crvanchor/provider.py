@@ -3,6 +3,7 @@
 import os
 
 from qgis.core import (
+    Qgis,
     QgsProcessing,
     QgsProcessingAlgorithm,
     QgsProcessingException,
@@ -19,6 +20,10 @@ from qgis.core import (
 from qgis.PyQt.QtGui import QIcon
 
 from . import bridge
+
+# Where the algorithm flags moved to in later QGIS, the old class's enum otherwise.
+NO_THREADING = (Qgis.ProcessingAlgorithmFlag.NoThreading if hasattr(Qgis, "ProcessingAlgorithmFlag")
+                else QgsProcessingAlgorithm.Flag.FlagNoThreading)
 
 _ICON = os.path.join(os.path.dirname(os.path.abspath(__file__)), "icon.svg")
 
@@ -79,7 +84,7 @@ class ExportAnchoredAtlas(QgsProcessingAlgorithm):
 
     def flags(self):
         # The layout is the project's own, on the main thread as the designer's is.
-        return super().flags() | QgsProcessingAlgorithm.FlagNoThreading
+        return super().flags() | NO_THREADING
 
     def initAlgorithm(self, config=None):
         self.addParameter(QgsProcessingParameterLayout(self.LAYOUT, "Print layout"))
