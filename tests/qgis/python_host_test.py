@@ -13,7 +13,7 @@ import sys
 
 os.environ["QT_QPA_PLATFORM"] = "offscreen"
 
-from qgis.core import QgsApplication, QgsProject  # noqa: E402
+from qgis.core import QgsApplication, QgsLayoutExporter, QgsProject  # noqa: E402
 
 crvanchor, source, work = sys.argv[1:4]
 sys.path.insert(0, os.path.join(source, "qgis", "python"))
@@ -67,8 +67,29 @@ for index, expected in enumerate(book["pages"]):
                             % (first + index, e["name"], want, got))
         placed += 1
 atlas.endRender()
+
+# QGIS's own atlas export, the session following the atlas: every page's items, read as the
+# exporter renders the page, where the book puts them.
+session.follow_atlas()
+seen = {}  # feature number -> the items' rectangles as the page was rendered
+atlas.featureChanged.connect(
+    lambda _f: seen.__setitem__(atlas.currentFeatureNumber(), {n: session.rect_of(i) for n, i in session._items.items()}))
+exported, error = QgsLayoutExporter.exportToPdf(atlas, os.path.join(work, "atlas.pdf"),
+                                                QgsLayoutExporter.PdfExportSettings())
+if exported != QgsLayoutExporter.ExportResult.Success:
+    failures.append("QGIS's export: %s %s" % (exported, error))
+if len(seen) != len(book["pages"]):
+    failures.append("the export rendered %d pages, the book %d" % (len(seen), len(book["pages"])))
+for rects, expected in zip((seen[k] for k in sorted(seen)), book["pages"]):
+    for e in expected["elements"]:
+        if e.get("anchored"):
+            want = [v * MM_PER_INCH for v in e["rect"]]
+            if max(abs(a - b) for a, b in zip(want, rects[e["name"]])) > 1e-6:
+                failures.append("exported page %d, %s: at %s mm, the book's %s" % (expected["page"], e["name"],
+                                                                                  rects[e["name"]], want))
+failures += session.errors
 session.close()
 app.exitQgis()
 if failures:
     sys.exit("FAILED:\n  " + "\n  ".join(failures[:20]))
-print("every anchored item on every page where the book puts it (%d placements)" % placed)
+print("every anchored item on every page where the book puts it, stepped and exported (%d placements)" % placed)

@@ -7,13 +7,17 @@ the page as the core measures; QGIS's scene grows y down, its pages stacked one 
 import datetime
 
 from qgis.core import (
+    Qgis,
     QgsLayoutItem,
     QgsLayoutItemGroup,
     QgsLayoutItemMap,
     QgsLayoutItemPage,
     QgsLayoutItemPicture,
+    QgsMessageLog,
     QgsUnitTypes,
 )
+
+from .core import CoreError
 
 # The core's field kinds, as the map series interface reports them.
 FIELD_INTEGER, FIELD_DOUBLE, FIELD_STRING, FIELD_DATE, FIELD_OBJECT_ID, FIELD_BLOB = 1, 3, 4, 5, 6, 8
@@ -86,6 +90,7 @@ class LayoutSession:
         self._known = {}  # name -> the rectangle the core knows
         self._id_field = True
         self.mirror = None
+        self.errors = []
 
     # ------------------------------------------------------------------ measuring
 
@@ -177,12 +182,57 @@ class LayoutSession:
                 "section_templates": [], "active_layout": {"name": self.layout.name(), "kind": "SeriesLayout"}}
 
     def open(self):
-        self.close()
+        self._close_mirror()
         self.mirror = self.core.open_mirror(self.describe(), self.layout.name())
         self._known = {name: self.rect_of(item) for name, item in self._items.items()}
         return self.mirror
 
     def close(self):
+        self.stop_following()
+        if self.mirror is not None:
+            self.mirror.close()
+            self.mirror = None
+
+    # ------------------------------------------------------------------ following the atlas
+
+    def follow_atlas(self):
+        """Anchors every page the atlas steps to, however it is driven (QGIS's own export, the
+        designer's preview, a script): described afresh when a render begins, placed on each
+        feature."""
+        if self.atlas is None or getattr(self, "_following", None):
+            return
+        self._following = [(self.atlas.renderBegun, self._render_begun),
+                           (self.atlas.featureChanged, self._feature_changed)]
+        for signal, slot in self._following:
+            signal.connect(slot)
+
+    def stop_following(self):
+        for signal, slot in getattr(self, "_following", None) or []:
+            signal.disconnect(slot)
+        self._following = None
+
+    def _render_begun(self):
+        self._close_mirror()
+        self._guarded(self.open)
+
+    def _feature_changed(self, _feature):
+        def step():
+            if self.mirror is None:
+                self.open()
+            self.place(first_page_number(self.layout) + self.atlas.currentFeatureNumber())
+        self._guarded(step)
+
+    def _guarded(self, work):
+        """Runs a step the atlas's signal asked for: a failure is one line in QGIS's log and in
+        `errors`, never an exception through QGIS's export."""
+        try:
+            work()
+        except (CoreError, ValueError) as e:
+            message = "%s: %s" % (self.layout.name(), e)
+            self.errors.append(message)
+            QgsMessageLog.logMessage(message, "CRVAnchor", Qgis.MessageLevel.Critical)
+
+    def _close_mirror(self):
         if self.mirror is not None:
             self.mirror.close()
             self.mirror = None
