@@ -268,6 +268,9 @@ private:
         for (const NamedControl& n : NamedControls(controls_)) {
             if (control != n.id) continue;
             if (!n.control->Enabled()) Refuse(control + " is not enabled: the user cannot edit it now");
+            if (n.tab >= 0 && !controls_.sstabAnchorProperties->TabEnabled(n.tab)) {
+                Refuse(control + " stands on a tab that is not enabled: the user cannot reach it now");
+            }
             return n;
         }
         Refuse("the form has no control " + control);

@@ -179,7 +179,9 @@ typedef struct crv_form_callbacks {
     void (*set_visible)(void* context, const char* control, int32_t on);
 } crv_form_callbacks;
 
-/* The form's description, JSON text: {"title", "tabs": [{"id", "label", "items": [ITEM...]}...]}
+/* The form's description, JSON text: {"title", "note" (the line under the title), "tab_strip"
+ * (the tab strip's id, which set_value and set_enabled name for its tabs), "tabs": [{"id",
+ * "label", "items": [ITEM...]}...]}
  * with ITEM {"id", "kind", "label"} ("kind" one of "label", "check", "option", "list", "dropdown",
  * "text", "button"; an option's "array" and "index" too) or a group {"id", "kind": "group",
  * "label", "items": [ITEM...]}, in the order the form lays them out. The same for every form;

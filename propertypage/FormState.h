@@ -16,6 +16,7 @@ struct NamedControl {
     const char* id;  // the control's name in the form; an option button's is its array's and index
     ControlKind kind;
     Control* control;
+    int tab;  // the tab it stands on; -1 for the tab strip
 };
 
 // "tabs", "check", "option", "list", "dropdown", "text" or "button".

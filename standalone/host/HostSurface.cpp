@@ -73,6 +73,8 @@ std::vector<book::Placement> HostSurface::Measure(const book::AnchorSelection& s
         p.anchored_to = selection.AnchoredTo(e);
         p.anchored = p.priority.has_value();
         p.rect = StandaloneHost::ExtentOf(e);
+        // Items of different layout pages never overlap, however their rectangles meet.
+        p.layout_page = impl.layout_page;
         out.push_back(std::move(p));
     });
     return out;

@@ -46,6 +46,22 @@ TEST(CoreDescription, PlacesAnOutlineByItsEnvelopeOnItsOwnLayoutPage) {
                                               {"element": "Note", "rect": [0, 10, 1, 11], "layout_page": 1}])"));
 }
 
+// Two anchored items at the same place of different layout pages do not overlap; on one page
+// they do.
+TEST(CoreDescription, OverlapsAreFoundOnOneLayoutPageAlone) {
+    for (const int second : {0, 1}) {
+        json a = Text("A", {5, 5, 6, 6});
+        json b = Text("B", {5, 5, 6, 6});
+        b["layout_page"] = second;
+        const Mirror m = Open(Layout(json::array({a, b})));
+        ASSERT_TRUE(m);
+        const json checks = PlacePage(m.get(), 1, true)["record"].value("checks", json::array());
+        bool overlap = false;
+        for (const json& c : checks) overlap = overlap || c["kind"] == "overlap";
+        EXPECT_EQ(overlap, second == 0) << checks;
+    }
+}
+
 TEST(CoreDescription, RefusesAShapeItCannotHold) {
     const struct {
         const char* what;

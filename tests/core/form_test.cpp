@@ -315,6 +315,8 @@ TEST(CoreForm, RefusesWhatTheControlsCannotTake) {
          "crv_form_user_value: OptAnchorTo_0 is turned on by the user (1), never off"},
         {"a disabled tab", [&] { return crv_form_user_value(f.get(), "sstabAnchorProperties", 2, &out); },
          "crv_form_user_value: sstabAnchorProperties: tab 2 is not an enabled tab"},
+        {"a control on a disabled tab", [&] { return crv_form_user_value(f.get(), "cmbAnchorFromAlt", 2, &out); },
+         "crv_form_user_value: cmbAnchorFromAlt stands on a tab that is not enabled: the user cannot reach it now"},
         {"no such control", [&] { return crv_form_user_value(f.get(), "cmdOK", 1, &out); },
          "crv_form_user_value: the form has no control cmdOK"},
         {"a second form", [&] { return crv_form_open(m.get(), "Legend", host.Callbacks(), &second); },

@@ -89,6 +89,56 @@ for rects, expected in zip((seen[k] for k in sorted(seen)), book["pages"]):
                                                                                   rects[e["name"]], want))
 failures += session.errors
 session.close()
+
+# A framed label anchored inside a group, beside a label that is not: the anchored one goes
+# where its record puts its frame's edge, the other stays.
+from qgis.core import (QgsLayoutItemGroup, QgsLayoutItemLabel, QgsLayoutMeasurement, QgsLayoutPoint,  # noqa: E402
+                       QgsLayoutSize, QgsPrintLayout)
+
+small = QgsPrintLayout(project)
+small.initializeDefaults()
+small.setName("Framed")
+core = Core()
+
+
+def label(name, x, y):
+    item = QgsLayoutItemLabel(small)
+    item.setId(name)
+    item.setText(name)
+    small.addLayoutItem(item)
+    item.attemptMove(QgsLayoutPoint(x, y))
+    item.attemptResize(QgsLayoutSize(30, 10))
+    return item
+
+
+framed, still = label("Framed", 100, 100), label("Still", 100, 150)
+framed.setFrameEnabled(True)
+framed.setFrameStrokeWidth(QgsLayoutMeasurement(2))
+group = QgsLayoutItemGroup(small)
+group.setId("Pair")
+small.addLayoutItem(group)
+group.addItem(framed)
+group.addItem(still)
+record = {"kind": "bag", "entries": [{"key": "CorvaneProperties", "kind": "bag", "entries": [
+    {"key": "AnchorProperties", "kind": "bag", "entries": [
+        {"key": "AnchorElement", "kind": "boolean", "value": True},
+        {"key": "AnchorType", "kind": "string", "value": "Layout"},
+        {"key": "AnchorFromAll", "kind": "int16", "value": 0}, {"key": "AnchorToAll", "kind": "int16", "value": 0},
+        {"key": "HDistanceAll", "kind": "double", "value": 10}, {"key": "VDistanceAll", "kind": "double", "value": -20}]}]}]}
+for key, text in core.write_record(record).items():
+    framed.setCustomProperty(key, text)
+before = still.sceneBoundingRect()
+small_session = LayoutSession(core, small)
+small_session.open()
+small_session.place(1)
+height = small.pageCollection().page(0).rect().height()
+got = small_session.rect_of(framed)
+# Its framed top left corner 10 mm right of and 20 mm below the page's.
+if abs(got[0] - 10) > 1e-6 or abs(got[3] - (height - 20)) > 1e-6:
+    failures.append("the framed label's frame stands at %s, not 10 mm in and 20 mm down" % got)
+if still.sceneBoundingRect() != before:
+    failures.append("the label beside it moved: %s, was %s" % (still.sceneBoundingRect(), before))
+small_session.close()
 app.exitQgis()
 if failures:
     sys.exit("FAILED:\n  " + "\n  ".join(failures[:20]))

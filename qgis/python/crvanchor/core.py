@@ -8,6 +8,7 @@ import json
 import os
 import platform
 import sys
+import weakref
 
 INTERFACE_VERSION = 1
 
@@ -158,13 +159,15 @@ class Mirror:
         core.call("crv_mirror_open", _text(json.dumps(description)), _text(name), ctypes.byref(handle))
         self._handle = handle
         self._form = None
+        # One mirror is open at a time: one dropped without close() must not hold the core.
+        self._finalizer = weakref.finalize(self, core._lib.crv_mirror_close, handle)
 
     def close(self):
         if self._handle:
             # The core closes the mirror's form with it.
             if self._form is not None:
                 self._form._handle = None
-            self._core._lib.crv_mirror_close(self._handle)
+            self._finalizer()
             self._handle = None
 
     def __enter__(self):

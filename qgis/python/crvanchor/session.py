@@ -50,13 +50,21 @@ def tagged(value):
         return {"kind": "double", "value": value}
     if isinstance(value, (datetime.date, datetime.datetime)):
         return {"kind": "string", "value": value.isoformat()}
-    if hasattr(value, "toString") and hasattr(value, "isValid"):  # QDate, QDateTime, QTime
-        return {"kind": "string", "value": value.toString("yyyy-MM-ddTHH:mm:ss" if hasattr(value, "date") else "yyyy-MM-dd")}
+    if isinstance(value, datetime.time):
+        return {"kind": "string", "value": value.isoformat()}
+    if hasattr(value, "toPyDateTime"):
+        return {"kind": "string", "value": value.toPyDateTime().isoformat()}
+    if hasattr(value, "toPyDate"):
+        return {"kind": "string", "value": value.toPyDate().isoformat()}
+    if hasattr(value, "toPyTime"):
+        return {"kind": "string", "value": value.toPyTime().isoformat()}
     return {"kind": "string", "value": str(value)}
 
 
 def field_kind(field):
     name = field.typeName().lower()
+    if name in ("bool", "boolean"):
+        return FIELD_INTEGER  # read as 0 and 1
     if field.isNumeric():
         return FIELD_DOUBLE if any(w in name for w in ("real", "double", "float", "numeric", "decimal")) else FIELD_INTEGER
     if "date" in name or "time" in name:
@@ -76,6 +84,10 @@ def first_page_number(layout):
     if not -32768 <= number <= 32767:
         raise ValueError("The layout %s: %s is %d, outside -32768 to 32767" % (layout.name(), FIRST_PAGE_PROPERTY, number))
     return number
+
+
+def same_rect(a, b, tolerance=1e-9):
+    return max(abs(x - y) for x, y in zip(a, b)) <= tolerance
 
 
 class LayoutSession:
@@ -114,14 +126,31 @@ class LayoutSession:
             united = b if united is None else united.united(b)
         return united if united is not None else item.mapRectToScene(item.rect())
 
-    def _on_page(self, scene_rect, page):
-        """A scene rectangle as the core measures it on `page`: y up from the page's foot."""
+    def _scene_bounds(self, item):
+        """What the core reports of an item: its rectangle with its frame (a group's: its
+        members' union)."""
+        if isinstance(item, QgsLayoutItemGroup):
+            return self._scene_outline(item)
+        return item.mapRectToScene(item.rectWithFrame())
+
+    def _point_on_page(self, point, page):
+        """A scene point as the core measures it on `page`: y up from the page's foot."""
         p = self.pages.page(page)
-        top, height = p.pos().y(), p.rect().height()
-        return [scene_rect.left(), height - (scene_rect.bottom() - top), scene_rect.right(), height - (scene_rect.top() - top)]
+        return [point.x(), p.rect().height() - (point.y() - p.pos().y())]
+
+    def _on_page(self, scene_rect, page):
+        """A scene rectangle as the core measures it on `page`."""
+        left, bottom = self._point_on_page(scene_rect.bottomLeft(), page)
+        right, top = self._point_on_page(scene_rect.topRight(), page)
+        return [left, bottom, right, top]
 
     def rect_of(self, item):
-        """The item's rectangle as the core knows it (a group's: its members' union)."""
+        """The item's rectangle with its frame, on its page, as the core reports it in moves and
+        in the book's report (a group's: its members' union)."""
+        return self._on_page(self._scene_bounds(item), self._page_of(item))
+
+    def outline_of(self, item):
+        """The item's own rectangle on its page, as the core is told it."""
         return self._on_page(self._scene_outline(item), self._page_of(item))
 
     # ------------------------------------------------------------------ describing
@@ -139,12 +168,9 @@ class LayoutSession:
                    "custom": self.core.read_record(stored)["custom"]}
         if kind != "group" and abs(item.rotation()) > 1e-12:
             polygon = item.mapToScene(item.rect())
-            p = self.pages.page(page)
-            top, height = p.pos().y(), p.rect().height()
-            corners = [[polygon.at(i).x(), height - (polygon.at(i).y() - top)] for i in range(4)]
-            element["outline"] = corners
+            element["outline"] = [self._point_on_page(polygon.at(i), page) for i in range(4)]
         else:
-            element["rect"] = self.rect_of(item)
+            element["rect"] = self.outline_of(item)
         if kind == "group":
             element["members"] = [self._element(m) for m in drawing_order([m for m in item.items() if m is not None])]
         if kind == "map_frame" and self.atlas is not None and item.atlasDriven() and "series" not in self._described:
@@ -176,7 +202,7 @@ class LayoutSession:
         first = self.pages.page(0).rect()
         elements = [self._element(i) for i in drawing_order(top)]
         return {"format": "crvanchor-snapshot", "version": 1, "document": self.layout.name(),
-                "units": QgsUnitTypes.toString(self.layout.units()), "page": [first.width(), first.height()],
+                "units": QgsUnitTypes.toAbbreviatedString(self.layout.units()), "page": [first.width(), first.height()],
                 "elements": elements,
                 "series_layouts": [{"name": self.layout.name(), "current_page": {"kind": "int32", "value": 1}}],
                 "section_templates": [], "active_layout": {"name": self.layout.name(), "kind": "SeriesLayout"}}
@@ -250,28 +276,20 @@ class LayoutSession:
             self.mirror.set_feature(page, self.feature_values(self.atlas.layout().reportContext().feature()))
         for name, item in self._items.items():
             now = self.rect_of(item)
-            if now != self._known.get(name) and not isinstance(item, QgsLayoutItemGroup):
-                self.mirror.set_rect(name, now)
+            known = self._known.get(name)
+            if not isinstance(item, QgsLayoutItemGroup) and (known is None or not same_rect(now, known)):
+                self.mirror.set_rect(name, self.outline_of(item))
                 self._known[name] = now
         result = self.mirror.place_page(page, check_overlap)
         stack = self.layout.undoStack()
         stack.blockCommands(True)
-        moved = {m["element"] for m in result["moves"]}
-
-        def carried(item):
-            """Whether a group around the item moves, carrying it along."""
-            group = item.parentGroup()
-            while group is not None:
-                if group.id() in moved:
-                    return True
-                group = group.parentGroup()
-            return False
-
         try:
+            # Each item by its own change: a group's members are listed whenever it moves, and a
+            # group is listed when one anchored member moves alone.
             for move in result["moves"]:
                 item = self._items.get(move["element"])
                 old = self._known.get(move["element"])
-                if item is not None and old is not None and not carried(item):
+                if item is not None and old is not None and not isinstance(item, QgsLayoutItemGroup):
                     dx, dy = move["rect"][0] - old[0], move["rect"][1] - old[1]
                     if dx or dy:
                         item.attemptMoveBy(dx, -dy)

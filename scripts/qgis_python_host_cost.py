@@ -1,0 +1,79 @@
+#!/usr/bin/env python3
+"""What the Python host's anchoring costs inside QGIS's own atlas export: the same anchored atlas
+exported to PDF by QgsLayoutExporter with and without a LayoutSession following the atlas, in
+one process, ROUNDS rounds taken in turn; CPU time (time.process_time) of each export, medians,
+and the anchoring's own CPU time measured around its steps.
+
+    CRVANCHOR_CORE_LIBRARY=build-rel/libcrvanchor_core.so \\
+        python3 scripts/qgis_python_host_cost.py PROJECT.qgz LAYOUT [ROUNDS]
+
+Needs PyQGIS (Debian package python3-qgis) and no screen. The figures go into
+docs/performance.md."""
+import os
+import statistics
+import sys
+import tempfile
+import time
+
+os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "qgis", "python"))
+
+from qgis.core import QgsApplication, QgsLayoutExporter, QgsProject  # noqa: E402
+
+from crvanchor.core import Core  # noqa: E402
+from crvanchor.session import LayoutSession  # noqa: E402
+
+
+def main():
+    project_path, layout_name = sys.argv[1:3]
+    rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 3
+    app = QgsApplication([], False)
+    app.initQgis()
+    project = QgsProject.instance()
+    if not project.read(project_path):
+        sys.exit("cannot read %s" % project_path)
+    layout = project.layoutManager().layoutByName(layout_name)
+    session = LayoutSession(Core(), layout)
+    spent = [0.0]
+    place = session.place
+
+    def timed_place(*args, **kwargs):
+        start = time.process_time()
+        try:
+            return place(*args, **kwargs)
+        finally:
+            spent[0] += time.process_time() - start
+    session.place = timed_place
+
+    out = os.path.join(tempfile.mkdtemp(), "atlas.pdf")
+    plain, anchored, own = [], [], []
+    for _ in range(rounds):
+        for follow in (False, True):
+            if follow:
+                session.follow_atlas()
+            spent[0] = 0.0
+            start = time.process_time()
+            result, error = QgsLayoutExporter.exportToPdf(layout.atlas(), out, QgsLayoutExporter.PdfExportSettings())
+            cpu = time.process_time() - start
+            if result != QgsLayoutExporter.ExportResult.Success:
+                sys.exit("the export failed: %s" % error)
+            if follow:
+                session.stop_following()
+                anchored.append(cpu)
+                own.append(spent[0])
+            else:
+                plain.append(cpu)
+    if session.errors:
+        sys.exit("anchoring failed: %s" % session.errors[0])
+    pages = layout.atlas().count()
+    p, a, o = statistics.median(plain), statistics.median(anchored), statistics.median(own)
+    print("pages %d, rounds %d" % (pages, rounds))
+    print("QGIS's export, nothing anchored: %.2f s" % p)
+    print("QGIS's export, the session following: %.2f s (%+.1f %%)" % (a, 100 * (a - p) / p))
+    print("anchoring's own steps: %.3f s (%.2f %% of QGIS's export; %.0f us a page)"
+          % (o, 100 * o / p, 1e6 * o / max(1, pages)))
+    session.close()
+    app.exitQgis()
+
+
+main()
