@@ -15,11 +15,18 @@ thread_local crv_form_callbacks t_next{};
 
 [[noreturn]] void Refuse(const std::string& message) { Raise(kInvalidPropertyValue, "CRVAnchor", message); }
 
+// A control's id, the one the form's table of controls gives it (NamedControls).
+class Named {
+public:
+    virtual ~Named() = default;
+    const char* id_ = "";
+};
+
 // What every control keeps: its id, its own enabled and visible flags, and the host to tell.
 template <class Interface>
-class HostControl : public Interface {
+class HostControl : public Interface, public Named {
 public:
-    HostControl(const crv_form_callbacks& host, const char* id) : host_(host), id_(id) {}
+    explicit HostControl(const crv_form_callbacks& host) : host_(host) {}
 
     bool Enabled() const override { return enabled_; }
     void SetEnabled(bool on) override {
@@ -34,7 +41,6 @@ public:
 
 protected:
     const crv_form_callbacks& host_;
-    const char* id_;
 
 private:
     bool enabled_ = true;
@@ -104,8 +110,8 @@ private:
 
 class HostOptionButton final : public HostControl<OptionButton> {
 public:
-    HostOptionButton(const crv_form_callbacks& host, const char* id, std::vector<HostOptionButton*>& group)
-        : HostControl(host, id), group_(group) {}
+    HostOptionButton(const crv_form_callbacks& host, std::vector<HostOptionButton*>& group)
+        : HostControl(host), group_(group) {}
     // Turned on by the user; one that is on already raises nothing.
     void Clicked(int value) {
         if (value != 1) Refuse(std::string(id_) + " is turned on by the user (1), never off: turn another of its array on");
@@ -190,33 +196,35 @@ class HostFormWindow final : public CallbackFormWindow {
 public:
     explicit HostFormWindow(const crv_form_callbacks& host) : host_(host) {
         FormControls& c = controls_;
-        c.sstabAnchorProperties = Own<HostTabStrip>("sstabAnchorProperties");
-        c.chkAnchor = Own<HostCheckBox>("chkAnchor");
-        c.OptAnchorTo = OptionArray({Option("OptAnchorTo_0", anchorTo_), Option("OptAnchorTo_1", anchorTo_)});
-        c.lstElementNames = Own<HostList<ListBox>>("lstElementNames");
-        c.optMultiPage = OptionArray({Option("optMultiPage_0", multiPage_), Option("optMultiPage_1", multiPage_)});
-        c.cmbAlternateType = Own<HostList<DropDownList>>("cmbAlternateType");
-        c.txtPageRange = Own<HostTextBox>("txtPageRange");
-        c.cmbAnchorFromAll = Own<HostList<DropDownList>>("cmbAnchorFromAll");
-        c.cmbAnchorToAll = Own<HostList<DropDownList>>("cmbAnchorToAll");
-        c.txtHDistanceAll = Own<HostTextBox>("txtHDistanceAll");
-        c.chkHDistanceFieldAll = Own<HostCheckBox>("chkHDistanceFieldAll");
-        c.cmdHFieldAll = Own<HostList<DropDownList>>("cmdHFieldAll");
-        c.txtVDistanceAll = Own<HostTextBox>("txtVDistanceAll");
-        c.chkVDistanceFieldAll = Own<HostCheckBox>("chkVDistanceFieldAll");
-        c.cmdVFieldAll = Own<HostList<DropDownList>>("cmdVFieldAll");
-        c.cmdGetCurrentXYPrimary = Own<HostButton>("cmdGetCurrentXYPrimary");
-        c.cmbAnchorFromAlt = Own<HostList<DropDownList>>("cmbAnchorFromAlt");
-        c.cmbAnchorToAlt = Own<HostList<DropDownList>>("cmbAnchorToAlt");
-        c.txtHDistanceAlt = Own<HostTextBox>("txtHDistanceAlt");
-        c.chkHDistanceFieldAlt = Own<HostCheckBox>("chkHDistanceFieldAlt");
-        c.cmdHFieldAlt = Own<HostList<DropDownList>>("cmdHFieldAlt");
-        c.txtVDistanceAlt = Own<HostTextBox>("txtVDistanceAlt");
-        c.chkVDistanceFieldAlt = Own<HostCheckBox>("chkVDistanceFieldAlt");
-        c.cmdVFieldAlt = Own<HostList<DropDownList>>("cmdVFieldAlt");
-        c.cmdMakeHorizontalOpposite = Own<HostButton>("cmdMakeHorizontalOpposite");
-        c.cmdGetCurrentXYAlternate = Own<HostButton>("cmdGetCurrentXYAlternate");
-        c.cmbAnchorPriority = Own<HostList<DropDownList>>("cmbAnchorPriority");
+        c.sstabAnchorProperties = Own<HostTabStrip>();
+        c.chkAnchor = Own<HostCheckBox>();
+        c.OptAnchorTo = OptionArray({Option(anchorTo_), Option(anchorTo_)});
+        c.lstElementNames = Own<HostList<ListBox>>();
+        c.optMultiPage = OptionArray({Option(multiPage_), Option(multiPage_)});
+        c.cmbAlternateType = Own<HostList<DropDownList>>();
+        c.txtPageRange = Own<HostTextBox>();
+        c.cmbAnchorFromAll = Own<HostList<DropDownList>>();
+        c.cmbAnchorToAll = Own<HostList<DropDownList>>();
+        c.txtHDistanceAll = Own<HostTextBox>();
+        c.chkHDistanceFieldAll = Own<HostCheckBox>();
+        c.cmdHFieldAll = Own<HostList<DropDownList>>();
+        c.txtVDistanceAll = Own<HostTextBox>();
+        c.chkVDistanceFieldAll = Own<HostCheckBox>();
+        c.cmdVFieldAll = Own<HostList<DropDownList>>();
+        c.cmdGetCurrentXYPrimary = Own<HostButton>();
+        c.cmbAnchorFromAlt = Own<HostList<DropDownList>>();
+        c.cmbAnchorToAlt = Own<HostList<DropDownList>>();
+        c.txtHDistanceAlt = Own<HostTextBox>();
+        c.chkHDistanceFieldAlt = Own<HostCheckBox>();
+        c.cmdHFieldAlt = Own<HostList<DropDownList>>();
+        c.txtVDistanceAlt = Own<HostTextBox>();
+        c.chkVDistanceFieldAlt = Own<HostCheckBox>();
+        c.cmdVFieldAlt = Own<HostList<DropDownList>>();
+        c.cmdMakeHorizontalOpposite = Own<HostButton>();
+        c.cmdGetCurrentXYAlternate = Own<HostButton>();
+        c.cmbAnchorPriority = Own<HostList<DropDownList>>();
+        // Each control is told its id by the one table that names the form's controls.
+        for (const NamedControl& n : NamedControls(controls_)) dynamic_cast<Named&>(*n.control).id_ = n.id;
     }
 
     const FormControls& Controls() const override { return controls_; }
@@ -250,14 +258,14 @@ public:
 
 private:
     template <class T>
-    T* Own(const char* id) {
-        auto control = std::make_unique<T>(host_, id);
+    T* Own() {
+        auto control = std::make_unique<T>(host_);
         T* raw = control.get();
         owned_.push_back(std::move(control));
         return raw;
     }
-    OptionButton* Option(const char* id, std::vector<HostOptionButton*>& group) {
-        auto button = std::make_unique<HostOptionButton>(host_, id, group);
+    OptionButton* Option(std::vector<HostOptionButton*>& group) {
+        auto button = std::make_unique<HostOptionButton>(host_, group);
         group.push_back(button.get());
         OptionButton* raw = button.get();
         owned_.push_back(std::move(button));

@@ -286,7 +286,11 @@ std::vector<Variant> GivenRows::Row(size_t index) {
     return *rows_[index];
 }
 
-std::vector<Variant> TaggedRowFromText(const std::string& text, const std::string& name, const char* source) {
+namespace {
+
+// A tagged text read by `read` from its root, refused as a snapshot is.
+template <class Read>
+auto ReadTagged(const std::string& text, const std::string& name, const char* source, Read&& read) {
     json tree;
     try {
         tree = json::parse(text);
@@ -294,24 +298,20 @@ std::vector<Variant> TaggedRowFromText(const std::string& text, const std::strin
         Unreadable(source, name, ParseMessage(e.what()));
     }
     try {
-        return RowOf(At(tree, ""));
+        return read(At(tree, ""));
     } catch (const Refusal& r) {
         Unreadable(source, name, (r.pointer.empty() ? "/" : r.pointer) + ": " + r.message);
     }
 }
 
+}  // namespace
+
+std::vector<Variant> TaggedRowFromText(const std::string& text, const std::string& name, const char* source) {
+    return ReadTagged(text, name, source, [](const At& root) { return RowOf(root); });
+}
+
 Variant TaggedValueFromText(const std::string& text, const std::string& name, const char* source) {
-    json tree;
-    try {
-        tree = json::parse(text);
-    } catch (const json::exception& e) {
-        Unreadable(source, name, ParseMessage(e.what()));
-    }
-    try {
-        return ValueOf(At(tree, ""), 0);
-    } catch (const Refusal& r) {
-        Unreadable(source, name, (r.pointer.empty() ? "/" : r.pointer) + ": " + r.message);
-    }
+    return ReadTagged(text, name, source, [](const At& root) { return ValueOf(root, 0); });
 }
 
 std::unique_ptr<StandaloneHost> HostFromSnapshot(const std::string& path) {
