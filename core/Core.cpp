@@ -92,20 +92,16 @@ crv_status crv_mirror_set_rect(crv_mirror* mirror, const char* element, double x
             Require(std::isfinite(v), "crv_mirror_set_rect: every coordinate must be a finite number");
         }
         Require(xmin <= xmax && ymin <= ymax, "crv_mirror_set_rect: expected xmin <= xmax and ymin <= ymax");
-        for (auto& [e, rect] : mirror->known) {
-            if (e->Name() != element) continue;
-            standalone::ElementImpl& impl = StandaloneHost::ElementOf(e);
-            if (impl.IsGroup()) {
-                // A group's rectangle is its members': it moves them by its lower left corner.
-                const Rect now = StandaloneHost::ExtentOf(e);
-                impl.Move(xmin - now.xmin, ymin - now.ymin);
-            } else {
-                impl.SetRect({xmin, ymin, xmax, ymax});
-            }
-            mirror->Remember();
-            return;
+        const ComPtr<LayoutElement> e = mirror->Named("crv_mirror_set_rect", element);
+        standalone::ElementImpl& impl = StandaloneHost::ElementOf(e);
+        if (impl.IsGroup()) {
+            // A group's rectangle is its members': it moves them by its lower left corner.
+            const Rect now = StandaloneHost::ExtentOf(e);
+            impl.Move(xmin - now.xmin, ymin - now.ymin);
+        } else {
+            impl.SetRect({xmin, ymin, xmax, ymax});
         }
-        throw Refused(std::string("crv_mirror_set_rect: no element named ") + support::QuotedValue(element));
+        mirror->Remember();
     });
 }
 
@@ -144,11 +140,9 @@ crv_status crv_mirror_set_feature(crv_mirror* mirror, const char* frame, int32_t
     return Guarded([&] {
         Require(mirror != nullptr && values_json != nullptr,
                 "crv_mirror_set_feature: the mirror and the values must be given");
-        ComPtr<LayoutElement> target = frame != nullptr ? mirror->Find(frame) : mirror->surface->Range().series_frame;
-        if (!target) {
-            throw Refused(frame != nullptr ? std::string("crv_mirror_set_feature: no element named ") + support::QuotedValue(frame)
-                                           : std::string("crv_mirror_set_feature: the layout has no map series"));
-        }
+        const ComPtr<LayoutElement> target = frame != nullptr ? mirror->Named("crv_mirror_set_feature", frame)
+                                                              : mirror->surface->Range().series_frame;
+        if (!target) throw Refused("crv_mirror_set_feature: the layout has no map series");
         const auto& series = StandaloneHost::ElementOf(target).series;
         if (!series) {
             throw Refused("crv_mirror_set_feature: " + support::QuotedValue(target->Name()) + " has no map series");
@@ -192,8 +186,7 @@ crv_status crv_mirror_edit_record(crv_mirror* mirror, const char* element, const
             Require(changes[i] != nullptr, "crv_mirror_edit_record: a change is missing");
             texts.emplace_back(changes[i]);
         }
-        const ComPtr<LayoutElement> target = mirror->Find(element);
-        if (!target) throw Refused(std::string("no element named ") + support::QuotedValue(element));
+        const ComPtr<LayoutElement> target = mirror->Named("crv_mirror_edit_record", element);
         const std::string& name = mirror->surface->Head().document;
         try {
             const book::RecordChanges parsed = book::ParseRecordChanges(texts);

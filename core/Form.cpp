@@ -69,8 +69,7 @@ crv_status crv_form_open(crv_mirror* mirror, const char* element, const crv_form
                     callbacks->set_visible != nullptr,
                 "crv_form_open: every callback must be set");
         if (mirror->form != nullptr) throw Refused("crv_form_open: a form is open already; close it first");
-        const ComPtr<LayoutElement> target = mirror->Find(element);
-        if (!target) throw Refused(std::string("crv_form_open: no element named ") + support::QuotedValue(element));
+        const ComPtr<LayoutElement> target = mirror->Named("crv_form_open", element);
         if (!GeneralFunctions::HasAnchorProperties(target)) {
             throw Refused(std::string("crv_form_open: ") + support::QuotedValue(element) +
                           " has no anchor record; give it one first (an edit of its record with no change)");

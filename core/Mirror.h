@@ -162,6 +162,12 @@ struct crv_mirror {
         return {};
     }
 
+    // The element of that name, or the refusal of `function`'s call, naming it.
+    crv::ComPtr<crv::LayoutElement> Named(const char* function, const std::string& name) const {
+        if (crv::ComPtr<crv::LayoutElement> e = Find(name)) return e;
+        throw crv::core::Refused(std::string(function) + ": no element named " + crv::support::QuotedValue(name));
+    }
+
     // The anchored elements and their order follow the records: chosen again after an edit.
     void ChooseAgain() {
         driver = std::make_unique<crv::book::BookDriver>(*surface, crv::core::NewManager,

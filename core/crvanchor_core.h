@@ -78,7 +78,8 @@ CRV_CORE_API crv_status crv_mirror_pages(const crv_mirror* mirror, int32_t* firs
 CRV_CORE_API crv_status crv_mirror_selection(const crv_mirror* mirror, char** selection_json);
 
 /* Tells the mirror that the host moved or resized an element itself (a legend fitted to its
- * contents): its rectangle (for a map frame its outline) is now the one given, in page units.
+ * contents): its own rectangle, without its frame (as the description's "rect"), is now the one
+ * given, in page units; moves report it with its frame.
  * A group is moved by its lower left corner, its members with it (its size is theirs); an element
  * described by its outline becomes the rectangle given. CRV_REFUSED when no element has that
  * name or the rectangle is not finite with xmin <= xmax and ymin <= ymax; nothing changes then. */

@@ -1,8 +1,6 @@
 #include "support/AtomicFile.h"
 
-#include "errors/ComError.h"
 #include "support/Errors.h"
-#include "support/Faults.h"
 #include "support/MessageText.h"
 
 #include <fcntl.h>
@@ -132,11 +130,7 @@ AtomicFile::~AtomicFile() {
 
 void AtomicFile::Write(std::string_view text) {
     const std::string name = PlainOrQuoted(destination_.string());
-    try {
-        HostCall((what_ + ".Write").c_str());
-    } catch (const ComError& e) {
-        throw FileWriteError(name + ": cannot write: " + e.Description());
-    }
+    FaultPoint(".Write", name, "cannot write");
     const char* p = text.data();
     size_t left = text.size();
     while (left > 0) {
@@ -157,11 +151,7 @@ void AtomicFile::Commit() {
     const int closed = ::close(fd_);
     fd_ = -1;
     if (closed != 0) throw FileWriteError(name + ": cannot close the temporary file: " + std::strerror(errno));
-    try {
-        HostCall((what_ + ".Rename").c_str());
-    } catch (const ComError& e) {
-        throw FileWriteError(name + ": cannot replace the file: " + e.Description());
-    }
+    FaultPoint(".Rename", name, "cannot replace the file");
     if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
         throw FileWriteError(name + ": cannot replace the file: " + std::strerror(errno));
     }
@@ -171,12 +161,6 @@ void AtomicFile::Commit() {
         ::fsync(dir);
         ::close(dir);
     }
-}
-
-void WriteFileAtomically(const fs::path& destination, std::string_view text, std::string what) {
-    AtomicFile file(destination, std::move(what));
-    file.Write(text);
-    file.Commit();
 }
 
 }  // namespace crv::support

@@ -32,6 +32,10 @@ public:
     void Commit();
 
 private:
+    // The fault-injection point `what_` + `step` ("Document" and ".Write"); an injected failure
+    // is thrown as FileWriteError, "NAME: failure: why".
+    void FaultPoint(const char* step, const std::string& name, const char* failure) const;
+
     std::filesystem::path destination_;
     std::filesystem::path target_;  // the destination with symbolic links followed
     std::filesystem::path temp_;

@@ -3,9 +3,7 @@
 // POSIX, only a regular file is replaced and a file with several names is refused.
 #include "support/AtomicFile.h"
 
-#include "errors/ComError.h"
 #include "support/Errors.h"
-#include "support/Faults.h"
 #include "support/MessageText.h"
 
 #include <windows.h>
@@ -76,11 +74,7 @@ AtomicFile::~AtomicFile() {
 
 void AtomicFile::Write(std::string_view text) {
     const std::string name = PlainOrQuoted(destination_.string());
-    try {
-        HostCall((what_ + ".Write").c_str());
-    } catch (const ComError& e) {
-        throw FileWriteError(name + ": cannot write: " + e.Description());
-    }
+    FaultPoint(".Write", name, "cannot write");
     while (!text.empty()) {
         const DWORD piece = text.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(text.size());
         DWORD written = 0;
@@ -95,20 +89,10 @@ void AtomicFile::Commit() {
     if (!FlushFileBuffers(Handle(fd_))) throw FileWriteError(name + ": cannot flush to disk: " + LastErrorText());
     CloseHandle(Handle(fd_));
     fd_ = -1;
-    try {
-        HostCall((what_ + ".Rename").c_str());
-    } catch (const ComError& e) {
-        throw FileWriteError(name + ": cannot replace the file: " + e.Description());
-    }
+    FaultPoint(".Rename", name, "cannot replace the file");
     if (!MoveFileExW(temp_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         throw FileWriteError(name + ": cannot replace the file: " + LastErrorText());
     committed_ = true;
-}
-
-void WriteFileAtomically(const fs::path& destination, std::string_view text, std::string what) {
-    AtomicFile file(destination, std::move(what));
-    file.Write(text);
-    file.Commit();
 }
 
 }  // namespace crv::support

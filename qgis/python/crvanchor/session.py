@@ -103,6 +103,8 @@ class LayoutSession:
         self._id_field = True
         self.mirror = None
         self.errors = []
+        self._described = set()  # what the description holds once (the atlas's series)
+        self._following = None  # the atlas's signals and the slots connected to them
 
     # ------------------------------------------------------------------ measuring
 
@@ -225,7 +227,7 @@ class LayoutSession:
         """Anchors every page the atlas steps to, however it is driven (QGIS's own export, the
         designer's preview, a script): described afresh when a render begins, placed on each
         feature."""
-        if self.atlas is None or getattr(self, "_following", None):
+        if self.atlas is None or self._following:
             return
         self._following = [(self.atlas.renderBegun, self._render_begun),
                            (self.atlas.featureChanged, self._feature_changed)]
@@ -233,7 +235,7 @@ class LayoutSession:
             signal.connect(slot)
 
     def stop_following(self):
-        for signal, slot in getattr(self, "_following", None) or []:
+        for signal, slot in self._following or []:
             signal.disconnect(slot)
         self._following = None
 
