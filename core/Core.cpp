@@ -4,6 +4,7 @@
 #include "core/Mirror.h"
 
 #include "book/Order.h"
+#include "book/PagesOption.h"
 #include "book/RecordEdit.h"
 #include "standalone/host/Snapshot.h"
 
@@ -64,6 +65,29 @@ crv_status crv_mirror_pages(const crv_mirror* mirror, int32_t* first, int32_t* l
                 "crv_mirror_pages: the mirror and both page numbers must be given");
         *first = mirror->surface->Range().first;
         *last = mirror->surface->Range().last;
+    });
+}
+
+crv_status crv_mirror_parse_pages(const crv_mirror* mirror, const char* text, char** pages_json) {
+    if (pages_json != nullptr) *pages_json = nullptr;
+    return Guarded([&] {
+        Require(mirror != nullptr && text != nullptr && pages_json != nullptr,
+                "crv_mirror_parse_pages: the mirror, the text and the result must be given");
+        const auto range = mirror->surface->Range();
+        json pages = json::array();
+        if (*text == '\0') {
+            for (int32_t p = range.first; p <= range.last; ++p) pages.push_back(p);
+        } else {
+            std::optional<PageList> list;
+            try {
+                list = book::ParseBookPages(text, range.first, range.last);
+            } catch (const std::invalid_argument& e) {
+                throw Refused(e.what());
+            }
+            for (const auto& r : list->Ranges())
+                for (int32_t p = r.first; p <= r.last; ++p) pages.push_back(p);
+        }
+        *pages_json = Give(json{{"pages", std::move(pages)}}.dump());
     });
 }
 

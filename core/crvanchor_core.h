@@ -72,6 +72,12 @@ CRV_CORE_API void crv_mirror_close(crv_mirror* mirror);
  * page 1. *last is *first - 1 when the series has no feature. Changes nothing. */
 CRV_CORE_API crv_status crv_mirror_pages(const crv_mirror* mirror, int32_t* first, int32_t* last);
 
+/* The pages a text such as "1-3,7" names, as the map-book command's --pages reads it (blanks
+ * allowed, each page once, in order), checked against the book's pages, as JSON text:
+ * {"pages": [PAGE...]}. An empty text names every page. CRV_REFUSED, with the command's own
+ * line, for a text that does not read or a page outside the book. Changes nothing. */
+CRV_CORE_API crv_status crv_mirror_parse_pages(const crv_mirror* mirror, const char* text, char** pages_json);
+
 /* What the selection said, as JSON text: {"anchor_order": [NAME...], "left_out": [{"element",
  * "reason"}...], "notes": [TEXT...], "error_reports": [REPORT...]} (REPORT as in
  * crv_mirror_place_page). Changes nothing. */

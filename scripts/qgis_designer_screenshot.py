@@ -57,7 +57,7 @@ def arrange():
         if dock.objectName() == "CRVAnchorDock":
             dock.show()
             dock.raise_()
-            window.resizeDocks([dock], [640], Qt.Horizontal)
+            window.resizeDocks([dock], [640], Qt.Orientation.Horizontal)
     QTimer.singleShot(1000, shoot)
 
 

@@ -9,7 +9,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 out=${2:-$here/docs/qgis-designer-dock.png}
-[ -f "$build/libcrvanchorbridge.so" ] || { echo "qgis_designer_screenshot.sh: build the plugin first (target crvanchorbridge)" >&2; exit 2; }
+[ -f "$build/libcrvanchor_core.so" ] || { echo "qgis_designer_screenshot.sh: build the core first (target crvcore)" >&2; exit 2; }
 command -v xvfb-run >/dev/null || { echo "qgis_designer_screenshot.sh: needs xvfb-run (package xvfb)" >&2; exit 2; }
 
 work=$(mktemp -d)

@@ -14,3 +14,11 @@ cmake --build build-win -j"$(nproc)"
 rm -rf build-win/wineprefix build-win/wineprefix-screen
 # The tests share the prefix's registry: one at a time.
 ctest --test-dir build-win --output-on-failure -j1
+
+# The plugin's ZIP holds both platforms' cores when the Windows one is given.
+cmake -S . -B build -DCRV_WINDOWS_CORE="$PWD/build-win/crvanchor_core.dll" >/dev/null
+cmake --build build --target plugin_zip
+for core in linux-x86_64/libcrvanchor_core.so windows-x86_64/crvanchor_core.dll; do
+  python3 -m zipfile -l build/crvanchor-*.zip | grep -q "^crvanchor/libs/$core " ||
+    { echo "test-windows.sh: the plugin's ZIP lacks libs/$core" >&2; exit 1; }
+done

@@ -194,6 +194,41 @@ TEST(CoreInterface, EditsARecordAsTheAnchorCommandDoes) {
 }
 
 // Every refusal: a status, one line naming what was wrong, and nothing changed.
+// A host's page list read as the map-book command reads --pages, against the sample book's
+// pages 1 to 16: each page once, in order; the command's own line for what it refuses.
+TEST(CoreInterface, ReadsPageTextsAsTheMapBookCommand) {
+    const Mirror m = Open(ReadText(Env("CRV_CORE_WORK") + "/snapshot.json"), "Lakes Atlas");
+    ASSERT_TRUE(m);
+    const struct {
+        const char* text;
+        std::vector<int> pages;  // empty: refused
+        const char* message;
+    } cases[] = {
+        {"", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, ""},
+        {"7", {7}, ""},
+        {"9, 1 - 3,2", {1, 2, 3, 9}, ""},
+        {"16-16", {16}, ""},
+        {"0", {}, "--pages: 0 is not in the map book (pages 1 to 16)"},
+        {"15-17", {}, "--pages: 15-17 is not in the map book (pages 1 to 16)"},
+        {"5-3", {}, "--pages: the range 5-3 runs backwards"},
+        {"1,,2", {}, "--pages: expected a page or a range such as 3-5, found \"\""},
+        {"two", {}, "--pages: expected a page or a range such as 3-5, found \"two\""},
+        {"2.5", {}, "--pages: expected a page or a range such as 3-5, found \"2.5\""},
+    };
+    for (const auto& c : cases) {
+        char* out = nullptr;
+        const crv_status status = crv_mirror_parse_pages(m.get(), c.text, &out);
+        if (c.pages.empty()) {
+            EXPECT_EQ(status, CRV_REFUSED) << c.text;
+            EXPECT_EQ(out, nullptr) << c.text;
+            EXPECT_EQ(std::string(crv_last_error()), c.message) << c.text;
+        } else {
+            ASSERT_EQ(status, CRV_OK) << c.text << ": " << crv_last_error();
+            EXPECT_EQ(Taken(out)["pages"].get<std::vector<int>>(), c.pages) << c.text;
+        }
+    }
+}
+
 TEST(CoreInterface, RefusesBadInputInOneLine) {
     const std::string good = OneAnchoredText(json::array({Entry("AnchorElement", "boolean", false)}));
     {

@@ -3,7 +3,6 @@
 #include "errors/ErrorHandling.h"
 #include "qgis/host/AtlasAnchoring.h"
 #include "qgis/host/AtlasSurface.h"
-#include "qgis/host/LayoutCheck.h"
 #include "qgis/host/QgisHost.h"
 #include "objects/StoredProperties.h"
 #include "standalone/document/SeriesSource.h"
@@ -732,48 +731,6 @@ TEST(QgisHost, AtlasPagesCountFromTheLayoutsFirstPageNumber) {
     } catch (const ComError& e) {
         EXPECT_NE(e.Description().find("crvanchor/first_page is \"two\""), std::string::npos) << e.Description();
     }
-}
-
-// QGIS's own checks before an export anchor every atlas page and warn about an anchored item off
-// the page, naming its pages; the atlas is left on the feature it showed and nothing goes into
-// the layout's history. A layout without anchored items is not checked.
-TEST(QgisHost, QgisChecksBeforeAnExportWarnOfItemsOffThePage) {
-    RecordingErrorSink sink;
-    ScopedErrorSink scope(sink);
-    QgisLayout q;
-    // The title's right edge on the map's (7.5) moved by HD: 0.25 and -0.5 keep it on the page, 1.5
-    // on page 3 takes it off.
-    const std::vector<ItemSpec> items = {
-        kMap, Text("Title", {3, 3, 5, 3.5},
-                   {"AnchorElement=true", "AnchorFromAll=Top Right", "AnchorToAll=Top Right", "AnchorType=NamedElement",
-                    "ElementName=Map", "HFromFieldAll=true", "HFieldNameAll=HD", "HDistanceAll=0"})};
-    BuildQgis(q, items, DefaultSheets());
-    auto* check = new qgis::AnchorValidityCheck(NewManager);
-    QgsApplication::validityCheckRegistry()->addCheck(check);
-    const QgsLayoutValidityCheckContext context(q.layout);
-    QgsFeedback feedback;
-    EXPECT_TRUE(QgsApplication::validityCheckRegistry()
-                    ->runChecks(QgsAbstractValidityCheck::TypeLayoutCheck, &context, &feedback)
-                    .isEmpty())
-        << "no anchored item, nothing to say";
-    {
-        qgis::QgisHost host(q.layout);
-        WriteRecords(items, FindByName, NewManager);
-    }
-    QgsLayoutAtlas* atlas = q.layout->atlas();
-    atlas->updateFeatures();
-    ASSERT_TRUE(atlas->seekTo(1));
-    QUndoStack* history = q.layout->undoStack()->stack();
-    const int steps = history->count();
-    const QList<QgsValidityCheckResult> results = QgsApplication::validityCheckRegistry()->runChecks(
-        QgsAbstractValidityCheck::TypeLayoutCheck, &context, &feedback);
-    QgsApplication::validityCheckRegistry()->removeCheck(check);
-    ASSERT_EQ(results.size(), 1);
-    EXPECT_EQ(results[0].type, QgsValidityCheckResult::Warning);
-    EXPECT_EQ(results[0].detailedDescription.toStdString(), "&quot;Title&quot; off the page on page 3");
-    EXPECT_EQ(atlas->currentFeatureNumber(), 1);
-    EXPECT_EQ(history->count(), steps);
-    EXPECT_TRUE(sink.reports.empty());
 }
 
 // A designer's atlas preview and its exports step through the features: the anchoring of each

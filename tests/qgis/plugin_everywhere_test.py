@@ -53,6 +53,17 @@ def placed_by_export():
     return pages, pushed, dirty
 
 
+def same_pages(a, b, tolerance=1e-9):
+    """Two reports' pages alike, rectangles to within a billionth of a millimetre (the plugin
+    reports the core's arithmetic, the command QGIS's measuring of the moved items)."""
+    def rects(pages):
+        return [[e.pop("rect") for e in p["elements"]] for p in pages]
+    a, b = json.loads(json.dumps(a)), json.loads(json.dumps(b))
+    ra, rb = rects(a), rects(b)
+    return a == b and all(max(abs(x - y) for x, y in zip(r, s)) <= tolerance
+                          for pa, pb in zip(ra, rb) for r, s in zip(pa, pb))
+
+
 def misplaced(pages):
     wrong = []
     for page in command["pages"]:
@@ -100,7 +111,8 @@ report = os.path.join(work, "processing.json")
 processing.run("crvanchor:exportatlas", {"LAYOUT": "Lakes Atlas", "PAGES": "2,7-8", "REPORT": report,
                                          "PNG": os.path.join(work, "png"), "DPI": 30})
 got = read_json(report)["pages"]
-assert got == read_json(os.path.join(reports, "command-2,7-8.json"))["pages"], "processing.run's pages are not crvanchor-qgis's"
+assert same_pages(got, read_json(os.path.join(reports, "command-2,7-8.json"))["pages"]), \
+    "processing.run's pages are not crvanchor-qgis's"
 assert sorted(os.listdir(os.path.join(work, "png"))) == ["page-002.png", "page-007.png", "page-008.png"]
 try:
     processing.run("crvanchor:exportatlas", {"LAYOUT": "Lakes Atlas", "PAGES": "99"})

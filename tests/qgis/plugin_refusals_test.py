@@ -1,13 +1,13 @@
 """The plugin as QGIS loads it, told what it cannot do in one line in QGIS's terms:
 
-- a copy whose native libraries are missing, or whose component is the Qt 6 build (QGIS runs
-  Qt 5), says so in one line in QGIS's log and in its Processing algorithm, without a Python
-  traceback, and loads no Qt 6 library into the process;
+- a copy whose anchoring core is missing, is another platform's only, or is not a library for
+  this one, says so in one line in QGIS's log and in its Processing algorithm, without a Python
+  traceback, and loads no Qt 6 library into QGIS's Qt 5 process;
 - its Processing algorithm runs a project whose file is named like a command of crvanchor-qgis
   (show, anchor), and refuses a resolution crvanchor-qgis would refuse, naming the dialog's
   parameter rather than the command's option.
 
-Usage: plugin_refusals_test.py PLUGIN_FOLDER SOURCE_DIR WORK_DIR QT6_COMPONENT
+Usage: plugin_refusals_test.py PLUGIN_FOLDER SOURCE_DIR WORK_DIR
        plugin_refusals_test.py --load PLUGIN_FOLDER   (one load, in a process of its own)
 """
 
@@ -64,26 +64,30 @@ def load_alone(plugins):
     app.exitQgis()
 
 
-def broken_copies(plugin, work, qt6_component):
-    """A copy of the plugin with a file missing or replaced by another, each loaded in a process
-    of its own: one line in the log, the same from the algorithm, no traceback."""
+def broken_copies(plugin, work):
+    """A copy of the plugin with its core missing or replaced, each loaded in a process of its
+    own: one line in the log, the same from the algorithm, no traceback."""
+    here = "linux-x86_64"
     cases = [
-        # (case, file of lib/, its replacement or None, what the line says)
-        ("the Qt 6 component", "libCRVAnchorQt5.so", qt6_component,
-         "libCRVAnchorQt5.so: it is the build for Qt 6, and QGIS runs on Qt 5; install the plugin again"),
-        ("no component", "libCRVAnchorQt5.so", None, "libCRVAnchorQt5.so: no such file"),
-        ("no bridge", "libcrvanchorbridge.so", None,
-         "the plugin's library lib/libcrvanchorbridge.so cannot be loaded ("),
-        ("no runtime", "libcrvcom.so.1", None,
-         "the plugin's library lib/libcrvanchorbridge.so cannot be loaded (libcrvcom.so.1: cannot open"),
+        # (case, the core's replacement (a file, or the folder it goes to), what the line says)
+        ("no core", None, "The anchoring core is not installed: "),
+        ("the Windows core only", "windows-x86_64/crvanchor_core.dll",
+         "libcrvanchor_core.so is missing (this platform: linux-x86_64)"),
+        ("not a library", b"MZ not an ELF library", "cannot be loaded on this platform (linux-x86_64): "),
     ]
-    for case, name, replacement, expected in cases:
+    for case, replacement, expected in cases:
         folder = os.path.join(work, case.replace(" ", "-"))
-        lib = os.path.join(folder, "crvanchor", "lib")
+        libs = os.path.join(folder, "crvanchor", "libs")
         shutil.copytree(plugin, os.path.join(folder, "crvanchor"))
-        os.remove(os.path.join(lib, name))
-        if replacement:
-            shutil.copy(replacement, os.path.join(lib, name))
+        core = os.path.join(libs, here, "libcrvanchor_core.so")
+        if isinstance(replacement, bytes):
+            with open(core, "wb") as f:
+                f.write(replacement)
+        elif replacement:
+            os.makedirs(os.path.dirname(os.path.join(libs, replacement)))
+            shutil.move(core, os.path.join(libs, replacement))
+        else:
+            os.remove(core)
         done = subprocess.run([sys.executable, __file__, "--load", folder], capture_output=True, text=True)
         try:
             result = json.loads(done.stdout.strip().splitlines()[-1])
@@ -127,7 +131,7 @@ def processing_runs(src, work):
             failures.append("a project named %s: %s" % (name, e))
         os.chdir(work)
     assert project.read(os.path.join(src, "samples", "lakes_atlas.qgz"))
-    # (resolution, refused): crvanchor-qgis's --dpi takes 10 to 1200.
+    # (resolution, refused): the pictures' resolutions are the command's, 10 to 1200 dpi.
     for dpi, refused in ((9.5, True), (1200.5, True), (2400, True), (10, False)):
         png = os.path.join(work, "png-%s" % dpi)
         try:
@@ -146,8 +150,8 @@ def main():
     if sys.argv[1] == "--load":
         load_alone(sys.argv[2])
         return 0
-    plugins, src, work, qt6_component = (os.path.abspath(a) for a in sys.argv[1:5])
-    broken_copies(os.path.join(plugins, "crvanchor"), work, qt6_component)
+    plugins, src, work = (os.path.abspath(a) for a in sys.argv[1:4])
+    broken_copies(os.path.join(plugins, "crvanchor"), work)
     app = start_qgis()
     if not load_plugin(plugins):
         failures.append("the installed plugin does not load")

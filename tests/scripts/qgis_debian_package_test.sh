@@ -13,7 +13,7 @@ deb=$(ls "$work"/package/qgis-plugin-crvanchor_*.deb)
 dpkg-deb -f "$deb" Package Version Depends
 listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
 folder=./usr/share/qgis/python/plugins/crvanchor
-for f in metadata.txt __init__.py icon.svg lib/libcrvanchorbridge.so lib/libCRVAnchorQt5.so lib/libcrvcom.so.1; do
+for f in metadata.txt __init__.py icon.svg help/index.html libs/linux-x86_64/libcrvanchor_core.so; do
   grep -qx "$folder/$f" <<<"$listing" || { echo "not in the package: $folder/$f" >&2; exit 1; }
 done
 stray=$(grep -v -e "^$folder/" -e '/$' <<<"$listing" || true)
@@ -48,4 +48,4 @@ QgsProject.instance().clear()
 print("the packaged plugin exports page 2")
 PY
 dpkg --force-not-root --root="$root" -r qgis-plugin-crvanchor >/dev/null
-[ ! -e "$root/usr/share/qgis/python/plugins/crvanchor/lib" ] || { echo "dpkg -r left the plugin's libraries" >&2; exit 1; }
+[ ! -e "$root/usr/share/qgis/python/plugins/crvanchor/libs" ] || { echo "dpkg -r left the plugin's libraries" >&2; exit 1; }

@@ -13,7 +13,7 @@ python=${PYTHON:-/usr/bin/python3}
 plugins=$HOME/.local/share/QGIS/QGIS3/profiles/default/python/plugins
 
 cmake --install "$build" --component qgis_user --prefix "$HOME/.local" >/dev/null
-for f in __init__.py metadata.txt icon.svg lib/libcrvanchorbridge.so lib/libCRVAnchorQt5.so lib/libcrvcom.so.1 lib/CRVAnchor.tlb; do
+for f in __init__.py metadata.txt icon.svg dock.py help/index.html i18n/crvanchor_de.qm libs/linux-x86_64/libcrvanchor_core.so; do
   [ -e "$plugins/crvanchor/$f" ] || { echo "not installed: $f" >&2; exit 1; }
 done
 # Everything it installs is in the plugin's own folder.
@@ -47,7 +47,11 @@ fi
 "$python" - "$work/command-3-5,9.json" "$work/process.json" <<'PY'
 import json, sys
 command, process = (json.load(open(p)) for p in sys.argv[1:3])
-assert process["pages"] == command["pages"], "qgis_process's pages are not crvanchor-qgis's"
+def rects(pages):
+    return [r for p in pages for e in p["elements"] for r in e.pop("rect")]
+a, b = rects(process["pages"]), rects(command["pages"])
+assert process["pages"] == command["pages"] and max(abs(x - y) for x, y in zip(a, b)) <= 1e-9, \
+    "qgis_process's pages are not crvanchor-qgis's"
 assert process["anchor_order"] == command["anchor_order"] and not process["error_reports"]
 PY
 

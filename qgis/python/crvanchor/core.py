@@ -80,7 +80,10 @@ class Core:
             raise CoreUnavailable("The anchoring core %s cannot be loaded on this platform (%s): %s"
                                   % (path, platform_folder(), str(e).splitlines()[0] if str(e) else "unknown error"))
         lib = self._lib
-        lib.crv_core_version.restype = ctypes.c_int32
+        try:
+            lib.crv_core_version.restype = ctypes.c_int32
+        except AttributeError:
+            raise CoreUnavailable("%s is not the anchoring core: it has no crv_core_version" % path)
         version = lib.crv_core_version()
         if version != INTERFACE_VERSION:
             raise CoreUnavailable("The anchoring core %s has interface %d; this plugin needs %d."
@@ -94,6 +97,7 @@ class Core:
             "crv_mirror_open": [ctypes.c_char_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p)],
             "crv_mirror_pages": [ctypes.c_void_p, ctypes.POINTER(ctypes.c_int32), ctypes.POINTER(ctypes.c_int32)],
             "crv_mirror_selection": [ctypes.c_void_p, out],
+            "crv_mirror_parse_pages": [ctypes.c_void_p, ctypes.c_char_p, out],
             "crv_mirror_set_rect": [ctypes.c_void_p, ctypes.c_char_p] + [ctypes.c_double] * 4,
             "crv_mirror_set_feature": [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p],
             "crv_mirror_place_page": [ctypes.c_void_p, ctypes.c_int32, ctypes.c_int32, out],
@@ -180,6 +184,11 @@ class Mirror:
         first, last = ctypes.c_int32(), ctypes.c_int32()
         self._core.call("crv_mirror_pages", self._handle, ctypes.byref(first), ctypes.byref(last))
         return first.value, last.value
+
+    def parse_pages(self, text):
+        """The book's pages a text such as "1-3,7" names (every page when empty), read as the
+        map-book command reads --pages; CoreError with the command's line otherwise."""
+        return self._core.call_json("crv_mirror_parse_pages", self._handle, _text(text or ""))["pages"]
 
     def selection(self):
         return self._core.call_json("crv_mirror_selection", self._handle)

@@ -9,6 +9,7 @@ from qgis.core import (
     QgsProcessingException,
     QgsProcessingOutputFile,
     QgsProcessingOutputFolder,
+    QgsProcessingOutputNumber,
     QgsProcessingParameterBoolean,
     QgsProcessingParameterFileDestination,
     QgsProcessingParameterFolderDestination,
@@ -19,7 +20,12 @@ from qgis.core import (
 )
 from qgis.PyQt.QtGui import QIcon
 
-from . import bridge
+from .atlasbook import Book, BookError
+from .core import CoreError
+from .session import LayoutSession
+
+# The resolutions a page's picture is drawn at, as the command takes them.
+DPI_RANGE = (10.0, 1200.0)
 
 # Where the algorithm flags moved to in later QGIS, the old class's enum otherwise.
 NO_THREADING = (Qgis.ProcessingAlgorithmFlag.NoThreading if hasattr(Qgis, "ProcessingAlgorithmFlag")
@@ -29,10 +35,10 @@ _ICON = os.path.join(os.path.dirname(os.path.abspath(__file__)), "icon.svg")
 
 
 class AnchorProvider(QgsProcessingProvider):
-    def __init__(self, load_error="", dpi_range=None):
+    def __init__(self, load_error="", anchoring=None):
         super().__init__()
         self.load_error = load_error
-        self.dpi_range = dpi_range
+        self.anchoring = anchoring
 
     def id(self):
         return "crvanchor"
@@ -44,22 +50,21 @@ class AnchorProvider(QgsProcessingProvider):
         return QIcon(_ICON)
 
     def loadAlgorithms(self):
-        self.addAlgorithm(ExportAnchoredAtlas(self.load_error, self.dpi_range))
+        self.addAlgorithm(ExportAnchoredAtlas(self.load_error, self.anchoring))
 
 
 class ExportAnchoredAtlas(QgsProcessingAlgorithm):
     LAYOUT, PAGES, PDF, PNG, DPI, REPORT, CHECK_OVERLAP, STRICT = (
         "LAYOUT", "PAGES", "PDF", "PNG", "DPI", "REPORT", "CHECK_OVERLAP", "STRICT")
+    PAGE_COUNT, FINDING_COUNT, ERROR_REPORT_COUNT = "PAGE_COUNT", "FINDING_COUNT", "ERROR_REPORT_COUNT"
 
-    def __init__(self, load_error="", dpi_range=None):
+    def __init__(self, load_error="", anchoring=None):
         super().__init__()
         self.load_error = load_error
-        # The command's own range, so that QGIS refuses what the command would, naming the
-        # parameter; none when the library could not be loaded (the algorithm then says so).
-        self.dpi_range = dpi_range
+        self.anchoring = anchoring
 
     def createInstance(self):
-        return ExportAnchoredAtlas(self.load_error, self.dpi_range)
+        return ExportAnchoredAtlas(self.load_error, self.anchoring)
 
     def name(self):
         return "exportatlas"
@@ -87,15 +92,19 @@ class ExportAnchoredAtlas(QgsProcessingAlgorithm):
         return super().flags() | NO_THREADING
 
     def initAlgorithm(self, config=None):
-        self.addParameter(QgsProcessingParameterLayout(self.LAYOUT, "Print layout"))
+        # The project's first print layout chosen, as a user exporting "the atlas" expects.
+        project = self.anchoring.project if self.anchoring is not None else None
+        layouts = project.layoutManager().printLayouts() if project is not None else []
+        self.addParameter(QgsProcessingParameterLayout(self.LAYOUT, "Print layout",
+                                                       layouts[0].name() if layouts else None))
         self.addParameter(QgsProcessingParameterString(self.PAGES, "Pages (e.g. 1-3,7; all when empty)", optional=True))
         self.addParameter(QgsProcessingParameterFileDestination(
             self.PDF, "PDF", "PDF files (*.pdf)", optional=True, createByDefault=False))
         self.addParameter(QgsProcessingParameterFolderDestination(
             self.PNG, "PNG folder (one picture a page)", optional=True, createByDefault=False))
-        lowest, highest = self.dpi_range or (0, 1e9)
         self.addParameter(QgsProcessingParameterNumber(
-            self.DPI, "PNG resolution (dpi)", QgsProcessingParameterNumber.Type.Double, 100, minValue=lowest, maxValue=highest))
+            self.DPI, "PNG resolution (dpi; the layout's export resolution when empty)",
+            QgsProcessingParameterNumber.Type.Double, None, True, DPI_RANGE[0], DPI_RANGE[1]))
         self.addParameter(QgsProcessingParameterFileDestination(
             self.REPORT, "Report", "JSON files (*.json)", optional=True, createByDefault=False))
         self.addParameter(QgsProcessingParameterBoolean(self.CHECK_OVERLAP, "Check overlapping items", False))
@@ -103,6 +112,9 @@ class ExportAnchoredAtlas(QgsProcessingAlgorithm):
         self.addOutput(QgsProcessingOutputFile(self.PDF, "PDF"))
         self.addOutput(QgsProcessingOutputFolder(self.PNG, "PNG folder"))
         self.addOutput(QgsProcessingOutputFile(self.REPORT, "Report"))
+        self.addOutput(QgsProcessingOutputNumber(self.PAGE_COUNT, "Pages exported"))
+        self.addOutput(QgsProcessingOutputNumber(self.FINDING_COUNT, "Findings of the layout checks"))
+        self.addOutput(QgsProcessingOutputNumber(self.ERROR_REPORT_COUNT, "Error reports of the anchoring"))
 
     def processAlgorithm(self, parameters, context, feedback):
         if self.load_error:
@@ -110,36 +122,37 @@ class ExportAnchoredAtlas(QgsProcessingAlgorithm):
         layout = self.parameterAsLayout(parameters, self.LAYOUT, context)
         if layout is None:
             raise QgsProcessingException("No print layout named {}".format(parameters.get(self.LAYOUT)))
-        options = []
-        pages = self.parameterAsString(parameters, self.PAGES, context).strip()
-        if pages:
-            options += ["--pages", pages]
         outputs = {}
-        for name, option in ((self.PDF, "--pdf"), (self.REPORT, "--report")):
-            path = self.parameterAsFileOutput(parameters, name, context)
-            if path:
-                options += [option, path]
-                outputs[name] = path
-        png = self.parameterAsString(parameters, self.PNG, context)
-        if png:
-            png = self.parameterAsFileOutput(parameters, self.PNG, context)
-            options += ["--png", png, "--dpi", repr(self.parameterAsDouble(parameters, self.DPI, context))]
-            outputs[self.PNG] = png
-        if self.parameterAsBoolean(parameters, self.CHECK_OVERLAP, context):
-            options.append("--check-overlap")
-        if self.parameterAsBoolean(parameters, self.STRICT, context):
-            options.append("--strict")
-
-        def page_done(done, total):
-            feedback.setProgress(100.0 * done / max(total, 1))
-            return not feedback.isCanceled()
-
-        status, out, err = bridge.book(layout, options, page_done)
-        for line in err.splitlines():
-            feedback.pushInfo(line)
-        for line in out.splitlines():
-            feedback.pushInfo(line)
-        if status != 0:
-            last = err.strip().splitlines()[-1] if err.strip() else "failed (status {})".format(status)
-            raise QgsProcessingException(last)
-        return outputs
+        for name in (self.PDF, self.REPORT):
+            path = self.parameterAsFileOutput(parameters, name, context) if parameters.get(name) else ""
+            outputs[name] = path or None
+        png = self.parameterAsFileOutput(parameters, self.PNG, context) if parameters.get(self.PNG) else ""
+        outputs[self.PNG] = png or None
+        dpi = self.parameterAsDouble(parameters, self.DPI, context) if parameters.get(self.DPI) is not None else None
+        # The project's own session when the layout is one of the watched project's; a session
+        # of its own otherwise (a project Processing opened alone).
+        own = self.anchoring is None or self.anchoring.project is not layout.project()
+        session = LayoutSession(self.anchoring.core if self.anchoring else None, layout) if own \
+            else self.anchoring.session(layout)
+        if own:
+            session.follow_atlas()
+        book = Book(session, self.parameterAsString(parameters, self.PAGES, context),
+                    self.parameterAsBoolean(parameters, self.CHECK_OVERLAP, context), feedback)
+        try:
+            book.run(outputs[self.PDF], outputs[self.PNG], dpi, outputs[self.REPORT])
+        except (BookError, CoreError, ValueError) as e:
+            raise QgsProcessingException(str(e))
+        finally:
+            if own:
+                session.close()
+        for report in book.error_reports:
+            feedback.reportError(" ".join(report.get("text", "").split()))
+        lines = book.checks.lines()
+        for line in lines:
+            feedback.pushWarning(line)
+        if self.parameterAsBoolean(parameters, self.STRICT, context) and book.checks.count():
+            raise QgsProcessingException("%d finding%s of the layout checks (strict)"
+                                         % (book.checks.count(), "" if book.checks.count() == 1 else "s"))
+        outputs.update({self.PAGE_COUNT: len(book.pages), self.FINDING_COUNT: book.checks.count(),
+                        self.ERROR_REPORT_COUNT: len(book.error_reports)})
+        return {k: v for k, v in outputs.items() if v is not None}

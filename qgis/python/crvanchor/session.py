@@ -86,6 +86,37 @@ def first_page_number(layout):
     return number
 
 
+def fit_enclosing_groups(items):
+    """Fits every group around the moved items, innermost first, to its members again (the
+    union of their rectangles, frames left out) without moving them, as QGIS fits a group it
+    makes: a stale group box makes its items jump when the user next drags it. The group's own
+    move would carry its members along and record each as an undo step: its base item's does
+    not."""
+    groups, seen = [], set()
+    for item in items:
+        depth, group = 0, item.parentGroup()
+        while group is not None:
+            depth += 1
+            if id(group) not in seen:
+                seen.add(id(group))
+                groups.append((depth, group))
+            group = group.parentGroup()
+    layout = items[0].layout() if items else None
+    for _depth, group in sorted(groups, key=lambda g: -g[0]):
+        united = None
+        for member in group.items():
+            if member is not None:
+                r = member.mapRectToScene(member.rect())
+                united = r if united is None else united.united(r)
+        if united is None:
+            continue
+        reference = group.referencePoint()
+        group.setReferencePoint(QgsLayoutItem.ReferencePoint.UpperLeft)
+        QgsLayoutItem.attemptResize(group, layout.convertFromLayoutUnits(united.size(), group.sizeWithUnits().units()))
+        QgsLayoutItem.attemptMove(group, layout.convertFromLayoutUnits(united.topLeft(), group.positionWithUnits().units()))
+        group.setReferencePoint(reference)
+
+
 def same_rect(a, b, tolerance=1e-9):
     return max(abs(x - y) for x, y in zip(a, b)) <= tolerance
 
@@ -93,7 +124,7 @@ def same_rect(a, b, tolerance=1e-9):
 class LayoutSession:
     """A print layout's mirror in the core, kept between the atlas's pages."""
 
-    def __init__(self, core, layout):
+    def __init__(self, core, layout, log=None):
         self.core = core
         self.layout = layout
         self.pages = layout.pageCollection()
@@ -105,6 +136,12 @@ class LayoutSession:
         self.errors = []
         self._described = set()  # what the description holds once (the atlas's series)
         self._following = None  # the atlas's signals and the slots connected to them
+        self.check_overlap = False  # asked on every page the atlas steps to
+        self.last_result = None  # the core's answer for the page placed last
+        self.last_failure = None  # why the page the atlas stepped to last was not placed
+        self._page = None  # the page placed last
+        self._book = False  # a book runs: described and placed with no anchored item too
+        self._log = log or (lambda m: QgsMessageLog.logMessage(m, "CRVAnchor", Qgis.MessageLevel.Warning))
 
     # ------------------------------------------------------------------ measuring
 
@@ -192,7 +229,10 @@ class LayoutSession:
         for i in range(fields.count()):
             described.append({"name": fields.at(i).name(),
                               "type": FIELD_OBJECT_ID if id_column and i == 0 else field_kind(fields.at(i))})
-        self.atlas.updateFeatures()
+        # Outside a render the feature list may be stale; inside one, requerying it would put
+        # the atlas back before its first feature.
+        if self.atlas.currentFeatureNumber() < 0:
+            self.atlas.updateFeatures()
         return {"name": layer.name(), "fields": described, "page_count": self.atlas.count(),
                 "first_page": first_page_number(self.layout), "current_position": 1,
                 "enabled": self.atlas.enabled(), "envelopes": []}
@@ -203,7 +243,9 @@ class LayoutSession:
         top = [i for i in self.layout.items() if is_element(i) and i.parentGroup() is None]
         first = self.pages.page(0).rect()
         elements = [self._element(i) for i in drawing_order(top)]
-        return {"format": "crvanchor-snapshot", "version": 1, "document": self.layout.name(),
+        project = self.layout.project()
+        return {"format": "crvanchor-snapshot", "version": 1,
+                "document": (project.fileName() if project is not None else "") or self.layout.name(),
                 "units": QgsUnitTypes.toAbbreviatedString(self.layout.units()), "page": [first.width(), first.height()],
                 "elements": elements,
                 "series_layouts": [{"name": self.layout.name(), "current_page": {"kind": "int32", "value": 1}}],
@@ -211,6 +253,7 @@ class LayoutSession:
 
     def open(self):
         self._close_mirror()
+        self._page = None
         self.mirror = self.core.open_mirror(self.describe(), self.layout.name())
         self._known = {name: self.rect_of(item) for name, item in self._items.items()}
         return self.mirror
@@ -239,16 +282,44 @@ class LayoutSession:
             signal.disconnect(slot)
         self._following = None
 
+    def has_records(self):
+        """Whether any item of the layout holds an anchor record: a layout without one costs
+        nothing as its atlas moves."""
+        return any(k == RECORD_PREFIX or k.startswith(RECORD_PREFIX + "/")
+                   for i in self.layout.items() if is_element(i) for k in i.customProperties())
+
+    def begin_book(self):
+        """Opened afresh for a book, which places and reports every page, anchored items or not."""
+        self._book = True
+        self.open()
+
+    def end_book(self):
+        self._book = False
+
     def _render_begun(self):
         self._close_mirror()
-        self._guarded(self.open)
+        if self._book or self.has_records():
+            self._guarded(self.open)
 
-    def _feature_changed(self, _feature):
+    def _feature_changed(self, feature):
+        self.last_result, self.last_failure = None, None
+        # The end of a render says so with no feature: the page was placed when it was shown.
+        if feature is not None and not feature.isValid():
+            return
+
         def step():
             if self.mirror is None:
+                if not self.has_records():
+                    return
                 self.open()
-            self.place(first_page_number(self.layout) + self.atlas.currentFeatureNumber())
+            page = first_page_number(self.layout) + self.atlas.currentFeatureNumber()
+            self.last_result = self.place(page, self.check_overlap)
         self._guarded(step)
+
+    def place_lone_page(self, page):
+        """The layout's one page, with no atlas to step: placed as the atlas's pages are."""
+        self.last_result, self.last_failure = None, None
+        self._guarded(lambda: setattr(self, "last_result", self.place(page, self.check_overlap)))
 
     def _guarded(self, work):
         """Runs a step the atlas's signal asked for: a failure is one line in QGIS's log and in
@@ -257,8 +328,9 @@ class LayoutSession:
             work()
         except (CoreError, ValueError) as e:
             message = "%s: %s" % (self.layout.name(), e)
+            self.last_failure = message
             self.errors.append(message)
-            QgsMessageLog.logMessage(message, "CRVAnchor", Qgis.MessageLevel.Critical)
+            self._log(message)
 
     def _close_mirror(self):
         if self.mirror is not None:
@@ -276,27 +348,44 @@ class LayoutSession:
         resizes told first, the moves applied without an undo record. Returns the core's page."""
         if self.atlas is not None and self.atlas.enabled() and self.atlas.count() > 0:
             self.mirror.set_feature(page, self.feature_values(self.atlas.layout().reportContext().feature()))
+        self.tell_moved()
+        result = self.mirror.place_page(page, check_overlap)
+        self._page = page
+        self.apply_moves(result["moves"])
+        return result
+
+    def tell_moved(self):
+        """Tells the core of every item moved or resized since it last knew it (QGIS's own
+        resizes, the user's moves)."""
         for name, item in self._items.items():
             now = self.rect_of(item)
             known = self._known.get(name)
             if not isinstance(item, QgsLayoutItemGroup) and (known is None or not same_rect(now, known)):
                 self.mirror.set_rect(name, self.outline_of(item))
                 self._known[name] = now
-        result = self.mirror.place_page(page, check_overlap)
+
+    def placed_page(self):
+        """The page placed last since the mirror opened, or None."""
+        return self._page
+
+    def apply_moves(self, moves):
+        """The core's moves applied to the layout's items, without an undo record of their own
+        (an atlas step records none; the dock's Apply records them in its own step)."""
         stack = self.layout.undoStack()
         stack.blockCommands(True)
+        moved = []
         try:
             # Each item by its own change: a group's members are listed whenever it moves, and a
             # group is listed when one anchored member moves alone.
-            for move in result["moves"]:
+            for move in moves:
                 item = self._items.get(move["element"])
                 old = self._known.get(move["element"])
                 if item is not None and old is not None and not isinstance(item, QgsLayoutItemGroup):
                     dx, dy = move["rect"][0] - old[0], move["rect"][1] - old[1]
                     if dx or dy:
                         item.attemptMoveBy(dx, -dy)
+                        moved.append(item)
+                self._known[move["element"]] = move["rect"]
+            fit_enclosing_groups(moved)
         finally:
             stack.blockCommands(False)
-        for move in result["moves"]:
-            self._known[move["element"]] = move["rect"]
-        return result

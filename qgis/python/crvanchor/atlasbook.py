@@ -1,0 +1,215 @@
+"""A print layout's atlas written as a book, each page anchored by the layout's session: the PDF
+through QGIS's own exporter, a PNG a page, the JSON report, the layout checks' findings.
+What the Processing algorithm runs, and what the command runs."""
+import os
+import tempfile
+
+from qgis.core import QgsAbstractLayoutIterator, QgsLayoutExporter
+from qgis.PyQt.QtCore import QSize
+
+from .core import CoreError
+from .session import first_page_number
+
+
+class BookError(Exception):
+    """A book that cannot be made, in one line: nothing was replaced."""
+
+
+def page_ranges_text(pages):
+    """1, 2, 3, 7 as "1-3, 7"."""
+    runs = []
+    for p in sorted(set(pages)):
+        if runs and runs[-1][1] == p - 1:
+            runs[-1][1] = p
+        else:
+            runs.append([p, p])
+    return ", ".join(str(a) if a == b else "%d-%d" % (a, b) for a, b in runs)
+
+
+class CheckLog:
+    """The layout checks' findings of a book: each item's finding of one kind (each pair's, for
+    overlaps) with the pages it was found on, told as one line each."""
+
+    def __init__(self):
+        self._pages = {}  # (kind, element, other) -> pages, in the order first found
+
+    def add(self, page, record):
+        for f in record.get("checks", []):
+            self._pages.setdefault((f["kind"], f["element"], f.get("other", "")), []).append(page)
+
+    def lines(self):
+        out = []
+        for (kind, element, other), pages in self._pages.items():
+            if kind == "data_defined":
+                continue
+            what = " off the page" if kind == "off_page" else ' overlaps "%s"' % other
+            out.append('"%s"%s on page%s %s' % (element, what, "" if len(pages) == 1 else "s", page_ranges_text(pages)))
+        return out
+
+    def data_defined(self):
+        return sorted({e for (kind, e, _o) in self._pages if kind == "data_defined"})
+
+    def count(self):
+        return len(self._pages)
+
+
+def make_folder(path, what):
+    try:
+        os.makedirs(path, exist_ok=True)
+    except OSError as e:
+        raise BookError("%s %s: cannot make the folder: %s" % (what, path, e.strerror or e))
+
+
+def picture_name(page, layout_page):
+    """A page's picture: page-007.png, and page-007-2.png for the layout's second page."""
+    return "page-%03d.png" % page if layout_page <= 1 else "page-%03d-%d.png" % (page, layout_page)
+
+
+class AnchoredPages(QgsAbstractLayoutIterator):
+    """The chosen pages of the atlas, each anchored before QGIS draws it. A failure inside
+    QGIS's export is kept and raised after it."""
+
+    def __init__(self, session, pages, first, report, on_page):
+        super().__init__()
+        self._session = session
+        self._pages = pages
+        self._first = first
+        self._report = report
+        self._on_page = on_page
+        self._next = 0
+        self.failure = None
+        atlas = session.atlas
+        self._atlas = atlas if atlas is not None and atlas.enabled() else None
+
+    def layout(self):
+        return self._session.layout
+
+    def beginRender(self):
+        self._next = 0
+        # The atlas's render describes the layout afresh: the report starts on that mirror.
+        begun = self._atlas.beginRender() if self._atlas is not None else True
+        try:
+            if self._session.mirror is None:
+                raise BookError(self._session.last_failure or "the layout could not be described")
+            if self._report:
+                self._session.mirror.start_report(self._report)
+        except (BookError, CoreError) as e:
+            self.failure = e
+        return begun
+
+    def endRender(self):
+        try:
+            if self._report and self.failure is None and self._session.mirror is not None:
+                self._session.mirror.finish_report()
+        except CoreError as e:
+            self.failure = e
+        if self._atlas is not None:
+            return self._atlas.endRender()
+        return True
+
+    def count(self):
+        return len(self._pages)
+
+    def filePath(self, base, _extension):
+        return base
+
+    def next(self):
+        if self.failure is not None or self._next >= len(self._pages):
+            return False
+        page = self._pages[self._next]
+        self._next += 1
+        try:
+            if self._atlas is not None:
+                # The session follows the atlas: the seek places the page.
+                if not self._atlas.seekTo(page - self._first):
+                    raise BookError("QGIS's atlas cannot go to page %d" % page)
+            else:
+                self._session.place_lone_page(page)
+            if self._session.last_failure is not None:
+                raise BookError(self._session.last_failure)
+            self._on_page(self._next, page)
+        except (BookError, CoreError, OSError, ValueError) as e:
+            self.failure = e
+            return False
+        return True
+
+
+class Book:
+    """One run over a layout's session; `feedback` is told the progress and may cancel."""
+
+    def __init__(self, session, pages="", check_overlap=False, feedback=None):
+        self.session = session
+        self.check_overlap = check_overlap
+        self.feedback = feedback
+        self.checks = CheckLog()
+        self.error_reports = []
+        self.pages_text = pages
+        self.pages = []
+
+    def run(self, pdf=None, png=None, dpi=None, report=None):
+        session = self.session
+        session.begin_book()
+        try:
+            return self._run(pdf, png, dpi, report)
+        finally:
+            session.end_book()
+            session.check_overlap = False
+
+    def _run(self, pdf, png, dpi, report):
+        session = self.session
+        first = session.mirror.pages()[0]
+        self.pages = session.mirror.parse_pages(self.pages_text.strip())
+        for path, what in ((pdf, "PDF"), (report, "Report")):
+            if path:
+                make_folder(os.path.dirname(os.path.abspath(path)), what)
+        if png:
+            make_folder(png, "PNG folder")
+        layout = session.layout
+        exporter = QgsLayoutExporter(layout)
+        resolution = dpi or layout.renderContext().dpi()
+
+        def on_page(done, page):
+            result = session.last_result
+            self.checks.add(page, result["record"])
+            self.error_reports += result["error_reports"]
+            if png:
+                pages = layout.pageCollection()
+                for index in range(pages.pageCount()):
+                    if not pages.shouldExportPage(index):
+                        continue
+                    image = exporter.renderPageToImage(index, QSize(), resolution)
+                    name = os.path.join(png, picture_name(page, index + 1))
+                    if image.isNull() or not image.save(name + ".part", "PNG"):
+                        raise BookError("%s: cannot write the picture of page %d" % (name, page))
+                    os.replace(name + ".part", name)
+            if self.feedback is not None:
+                self.feedback.setProgress(100.0 * done / len(self.pages))
+                if self.feedback.isCanceled():
+                    raise BookError("stopped after %d of %d pages: cancelled; the PDF was not written"
+                                    % (done, len(self.pages)))
+
+        session.check_overlap = self.check_overlap
+        iterator = AnchoredPages(session, self.pages, first, report, on_page)
+        if pdf:
+            folder = os.path.dirname(os.path.abspath(pdf))
+            handle, temporary = tempfile.mkstemp(".pdf", ".crvanchor-", folder)
+            os.close(handle)
+            try:
+                status, error = QgsLayoutExporter.exportToPdf(iterator, temporary,
+                                                              QgsLayoutExporter.PdfExportSettings())
+                if iterator.failure is not None:
+                    raise iterator.failure
+                if status != QgsLayoutExporter.ExportResult.Success:
+                    raise BookError("%s: cannot write: %s" % (pdf, error or "QGIS could not export the page"))
+                os.replace(temporary, pdf)
+            finally:
+                if os.path.exists(temporary):
+                    os.remove(temporary)
+        else:
+            iterator.beginRender()
+            while iterator.next():
+                pass
+            iterator.endRender()
+            if iterator.failure is not None:
+                raise iterator.failure
+        return self

@@ -1,0 +1,324 @@
+#!/usr/bin/env python3
+"""The plugin's ZIP as a new user installs it: unpacked into a fresh QGIS profile and enabled as
+QGIS's "Install from ZIP" does, then used as a cartographer would.
+
+- QGIS's own atlas export of the sample puts every anchored item where `crvanchor book` does;
+- the Anchor dock shows the selected item's record, Apply places it for the atlas page in view
+  as one undo step (undone, position and record return), a new record is given switched off,
+  the first page number is set from the dock;
+- QGIS's layout checks before an export list the anchoring's findings and leave the atlas and
+  the undo history as they were;
+- the help page is there and the German translation speaks QGIS's terms.
+
+    plugin_zip_test.py ZIP CRVANCHOR SOURCE_DIR WORK_DIR
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import zipfile
+
+os.environ["QT_QPA_PLATFORM"] = "offscreen"
+
+zip_path, crvanchor, source, work = sys.argv[1:5]
+MM_PER_INCH = 25.4
+failures = []
+
+
+def check(ok, message):
+    if not ok:
+        failures.append(message)
+    return ok
+
+
+shutil.rmtree(work, ignore_errors=True)
+profile = os.path.join(work, "profiles", "default")
+plugins = os.path.join(profile, "python", "plugins")
+os.makedirs(plugins)
+os.environ["HOME"] = os.path.join(work, "home")
+# QGIS's installer: the ZIP's one top folder unpacked into the profile's plugin folder.
+with zipfile.ZipFile(zip_path) as z:
+    names = z.namelist()
+    check({n.split("/")[0] for n in names} == {"crvanchor"}, "the ZIP has more than the plugin's folder: %s" % names)
+    for needed in ("crvanchor/metadata.txt", "crvanchor/help/index.html", "crvanchor/i18n/crvanchor_de.qm",
+                   "crvanchor/libs/linux-x86_64/libcrvanchor_core.so", "crvanchor/icon.svg"):
+        check(needed in names, "the ZIP lacks %s" % needed)
+    z.extractall(plugins)
+# A ZIP keeps no execute bits QGIS needs: the core is opened as a library, not run.
+metadata = open(os.path.join(plugins, "crvanchor", "metadata.txt"), encoding="utf-8").read()
+for line in ("qgisMinimumVersion=3.22", "qgisMaximumVersion=4.99", "supportsQt6=True", "hasProcessingProvider=yes"):
+    check(line in metadata.splitlines(), "metadata.txt lacks %s" % line)
+for key in ("about", "homepage", "tracker", "repository", "changelog", "version", "author", "email"):
+    check(any(l.startswith(key + "=") and len(l) > len(key) + 1 for l in metadata.splitlines()),
+          "metadata.txt lacks %s" % key)
+
+subprocess.run([crvanchor, "book", os.path.join(source, "samples", "lakes_atlas.json"), "--report",
+                os.path.join(work, "book.json")], check=True, stdout=subprocess.DEVNULL)
+book = json.load(open(os.path.join(work, "book.json")))
+for f in ("lakes_atlas.qgz", "sheets.gpkg", "north_arrow.xpm"):
+    shutil.copy(os.path.join(source, "samples", f), work)
+
+from qgis.core import (  # noqa: E402
+    QgsAbstractValidityCheck,
+    QgsApplication,
+    QgsFeature,
+    QgsFeedback,
+    QgsGeometry,
+    QgsLayoutExporter,
+    QgsLayoutItemMap,
+    QgsLayoutItemShape,
+    QgsLayoutValidityCheckContext,
+    QgsPrintLayout,
+    QgsProject,
+    QgsSettings,
+    QgsVectorLayer,
+)
+from qgis.PyQt.QtCore import QCoreApplication, QRectF, QTranslator  # noqa: E402
+
+app = QgsApplication([], True, profile)
+app.initQgis()
+import qgis.utils  # noqa: E402
+
+# What QGIS does after unpacking: the plugin enabled, found on the profile's path, loaded, started.
+QgsSettings().setValue("PythonPlugins/crvanchor", True)
+qgis.utils.plugin_paths = [plugins]
+sys.path.insert(0, plugins)
+qgis.utils.updateAvailablePlugins()
+if not (qgis.utils.loadPlugin("crvanchor") and qgis.utils.startPlugin("crvanchor")):
+    sys.exit("FAILED: the plugin from the ZIP does not start")
+plugin = qgis.utils.plugins["crvanchor"]
+check(not plugin.load_error, "the plugin says: %s" % plugin.load_error)
+from crvanchor.dock import HELP_PAGE, AnchorDock  # noqa: E402
+from crvanchor.session import RECORD_PREFIX  # noqa: E402
+
+check(HELP_PAGE.startswith(plugins) and os.path.isfile(HELP_PAGE), "no help page at %s" % HELP_PAGE)
+
+
+def export_places_as_book():
+    """QGIS's own atlas export: each page's anchored items, as QGIS draws it, where the book puts them."""
+    project = QgsProject.instance()
+    check(project.read(os.path.join(work, "lakes_atlas.qgz")), "the sample project does not open")
+    layout = project.layoutManager().layoutByName("Lakes Atlas")
+    session = plugin.anchoring.session(layout)
+    atlas = layout.atlas()
+    seen = {}
+    atlas.featureChanged.connect(
+        lambda f: f.isValid() and seen.__setitem__(atlas.currentFeatureNumber(),
+                                                   {n: session.rect_of(i) for n, i in session._items.items()}))
+    history = layout.undoStack().stack().count()
+    result, error = QgsLayoutExporter.exportToPdf(atlas, os.path.join(work, "atlas.pdf"),
+                                                  QgsLayoutExporter.PdfExportSettings())
+    check(result == QgsLayoutExporter.ExportResult.Success, "QGIS's export: %s %s" % (result, error))
+    check(len(seen) == len(book["pages"]), "the export rendered %d pages, the book has %d" % (len(seen), len(book["pages"])))
+    for index, page in enumerate(book["pages"]):
+        for e in page["elements"]:
+            if e.get("anchored") and index in seen:
+                want = [v * MM_PER_INCH for v in e["rect"]]
+                got = seen[index][e["name"]]
+                check(max(abs(a - b) for a, b in zip(want, got)) <= 1e-6,
+                      "page %d, %s: the book puts it at %s mm, the export at %s" % (page["page"], e["name"], want, got))
+    check(not session.errors, "the export's anchoring said: %s" % session.errors)
+    return project, layout, history
+
+
+def layout_checks(project, layout, history):
+    """QGIS's checks before an export from the designer, with an item put off every page: named
+    once with its pages; the atlas and the history as they were."""
+    atlas = layout.atlas()
+    # Survey Note put below the page on every page, as a distance mistyped would.
+    session = plugin.anchoring.session(layout)
+    session.open()
+    note = layout.itemById("Survey Note")
+    stored = {k: note.customProperty(k) for k in note.customProperties()}
+    for key, text in plugin.anchoring.core.write_record(session.mirror.edit_record(
+            "Survey Note", ["VDistanceAll=-500", "VDistanceAlt=-500"])["custom"]).items():
+        note.setCustomProperty(key, text)
+    atlas.beginRender()
+    atlas.seekTo(4)
+    history = layout.undoStack().stack().count()  # QGIS's own record of its group refits
+    results = QgsApplication.validityCheckRegistry().runChecks(
+        QgsAbstractValidityCheck.Type.TypeLayoutCheck, QgsLayoutValidityCheckContext(layout), QgsFeedback())
+    ours = [r.detailedDescription for r in results if "Anchor" in r.title]
+    check(atlas.currentFeatureNumber() == 4, "the checks left the atlas on feature %d, not 4" % atlas.currentFeatureNumber())
+    check(layout.undoStack().stack().count() == history, "the checks left %d undo steps"
+          % (layout.undoStack().stack().count() - history))
+    check(any(d == "&quot;Survey Note&quot; off the page on pages 1-16" for d in ours),
+          "the checks did not find Survey Note off every page: %s" % ours)
+    check(all("\n" not in d for d in ours), "a finding of more than one line: %s" % ours)
+    atlas.endRender()
+    for key in note.customProperties():
+        note.removeCustomProperty(key)
+    for key, value in stored.items():
+        note.setCustomProperty(key, value)
+
+
+def dock_on_sample(project, layout):
+    """The dock on the sample's Page Number: its record shown, an edit applied as one undo step
+    placing the item for the page in view, the undo giving back position and record."""
+    session = plugin.anchoring.session(layout)
+    description = plugin.anchoring.core.form_description()
+    dock = AnchorDock(layout, session, description)
+    item = layout.itemById("Page Number")
+    layout.setSelectedItem(item)
+    w = dock.widgets.widgets
+    check(dock.widgets.tabs.isVisible() or not dock.widgets.tabs.isHidden(), "the form is hidden for an anchored item")
+    check(w["chkAnchor"].isChecked(), "the dock does not show Page Number as anchored")
+    check(not dock.apply_button.isEnabled(), "Apply is enabled before any edit")
+    atlas = layout.atlas()
+    atlas.beginRender()
+    atlas.seekTo(2)  # page 3: odd, the primary rules
+    layout.setSelectedItem(item)
+    before = item.pos()
+    record = {k: item.customProperty(k) for k in item.customProperties() if k.startswith(RECORD_PREFIX)}
+    box = w["txtHDistanceAll"]
+    old_text = box.text()
+    new_text = str(float(old_text or 0) + 5)
+    box.setText(new_text)
+    box.textEdited.emit(new_text)
+    check(dock.apply_button.isEnabled(), "Apply is not enabled after an edit")
+    stack = layout.undoStack().stack()
+    steps = stack.count()
+    project.setDirty(False)
+    dock.apply_button.click()
+    check(stack.count() == steps + 1, "Apply made %d undo steps" % (stack.count() - steps))
+    check(stack.count() > steps and stack.text(steps) == "Anchor \u201cPage Number\u201d",
+          "the undo step is %r" % (stack.text(steps) if stack.count() > steps else None))
+    check(abs(item.pos().x() - before.x() - 5) < 1e-6, "Apply moved Page Number by %s mm, not 5"
+          % (item.pos().x() - before.x()))
+    check(project.isDirty(), "Apply did not mark the project modified")
+    check(dock.findings.text() != "", "the dock shows no result of the layout checks after Apply")
+    stack.undo()
+    check(abs(item.pos().x() - before.x()) < 1e-9, "undo left Page Number at %s" % item.pos().x())
+    after = {k: item.customProperty(k) for k in item.customProperties() if k.startswith(RECORD_PREFIX)}
+    check(after == record, "undo did not give back the record: %s, was %s" % (after, record))
+    atlas.endRender()
+
+    # The first page number set in the dock is the layout's, and the book's pages follow it.
+    dock.first_page.setValue(5)
+    check(str(layout.customProperty("crvanchor/first_page")) == "5", "the first page number is not stored")
+    session.open()
+    check(session.mirror.pages() == (5, 20), "pages %s after first page 5, not 5 to 20" % (session.mirror.pages(),))
+    layout.removeCustomProperty("crvanchor/first_page")
+    dock.detach()
+    dock.deleteLater()
+
+
+def dock_on_new_layout():
+    """On a layout of its own: nothing and two items selected say so; an item without a record
+    gets one switched off; Apply places for the atlas page in view, the alternate rules on even
+    pages (distances from the atlas's field on odd ones)."""
+    project = QgsProject.instance()
+    project.clear()
+    sheets = QgsVectorLayer("Polygon?field=HD:double", "sheets", "memory")
+    project.addMapLayer(sheets)
+    for hd in (10.0, 20.0, 30.0):
+        f = QgsFeature(sheets.fields())
+        f.setAttribute(0, hd)
+        f.setGeometry(QgsGeometry.fromWkt("POLYGON((0 0,1 0,1 1,0 0))"))
+        sheets.dataProvider().addFeature(f)
+    layout = QgsPrintLayout(project)
+    layout.initializeDefaults()
+    layout.setName("Book")
+    project.layoutManager().addLayout(layout)
+    layout = project.layoutManager().layoutByName("Book")
+    frame = QgsLayoutItemMap(layout)
+    frame.setId("Map")
+    frame.attemptSetSceneRect(QRectF(20, 20, 100, 100))
+    frame.setAtlasDriven(True)
+    layout.addLayoutItem(frame)
+    layout.atlas().setCoverageLayer(sheets)
+    layout.atlas().setEnabled(True)
+    note = QgsLayoutItemShape(layout)
+    note.setId("Note")
+    note.attemptSetSceneRect(QRectF(50, 150, 10, 10))
+    layout.addLayoutItem(note)
+    other = QgsLayoutItemShape(layout)
+    other.attemptSetSceneRect(QRectF(150, 150, 10, 10))
+    layout.addLayoutItem(other)
+    session = plugin.anchoring.session(layout)
+    dock = AnchorDock(layout, session, plugin.anchoring.core.form_description())
+    layout.deselectAll()
+    check("Select one item" in dock.subject.text(), "with nothing selected the dock says %r" % dock.subject.text())
+    note.setSelected(True)
+    other.setSelected(True)
+    check("2 items are selected" in dock.subject.text(), "with two selected the dock says %r" % dock.subject.text())
+    layout.setSelectedItem(other)
+    check("no ID" in dock.subject.text(), "for an item without ID the dock says %r" % dock.subject.text())
+    layout.setSelectedItem(note)
+    check(dock.give_record.isVisible() or not dock.give_record.isHidden(), "no button gives Note a record")
+    dock.give_record.click()
+    w = dock.widgets.widgets
+    check(any(k.startswith(RECORD_PREFIX) for k in note.customProperties()), "Note got no record")
+    check(not w["chkAnchor"].isChecked(), "the new record is switched on")
+
+    def click(control):
+        w[control].click()
+
+    def type_into(control, text):
+        w[control].setText(text)
+        w[control].textEdited.emit(text)
+
+    def choose(control, entry):
+        box = w[control]
+        index = [box.itemText(i) for i in range(box.count())].index(entry) if hasattr(box, "itemText") else \
+            [box.item(i).text() for i in range(box.count())].index(entry)
+        if hasattr(box, "itemText"):
+            box.setCurrentIndex(index)
+            box.activated.emit(index)
+        else:
+            box.setCurrentRow(index)
+
+    click("chkAnchor")
+    click("OptAnchorTo_1")
+    choose("lstElementNames", "Map")
+    click("optMultiPage_1")
+    choose("cmbAlternateType", "Even Pages")
+    click("chkHDistanceFieldAll")
+    choose("cmdHFieldAll", "HD")
+    check(dock.apply_button.isEnabled(), "Apply is not enabled after the rules were set: %s %s"
+          % (dock.findings.text(), json.dumps(dock.form.state())))
+    dock.apply_button.click()
+    # Atlas page 2 (even): the alternate rules, their distance typed after the user moved the
+    # item, then Apply; page 3 (odd): the primary rules, placed by the atlas's step: the
+    # feature's HD (30 mm) right of the map's left edge (20 mm).
+    atlas = layout.atlas()
+    atlas.beginRender()
+    atlas.seekTo(1)
+    layout.setSelectedItem(note)
+    note.attemptMoveBy(90 - note.pos().x(), 0)
+    type_into("txtHDistanceAlt", "7")
+    dock.apply_button.click()
+    for page, left in ((2, 27.0), (3, 50.0)):
+        if page == 3:
+            atlas.seekTo(2)
+        got = note.mapRectToScene(note.rectWithFrame()).left()
+        check(abs(got - left) < 1e-6, "atlas page %d: Note at %s mm, not %s" % (page, got, left))
+    atlas.endRender()
+    dock.detach()
+    dock.deleteLater()
+    project.clear()
+
+
+def translation():
+    t = QTranslator()
+    path = os.path.join(plugins, "crvanchor", "i18n", "crvanchor_de.qm")
+    check(t.load(path), "the German translation does not load")
+    QCoreApplication.installTranslator(t)
+    for english, german in (("Apply", "Anwenden"), ("Anchor this item", "Dieses Layoutobjekt verankern")):
+        said = QCoreApplication.translate("AnchorDock", english)
+        check(said == german, "%r in German is %r, not %r" % (english, said, german))
+    QCoreApplication.removeTranslator(t)
+
+
+project, layout, history = export_places_as_book()
+layout_checks(project, layout, history)
+dock_on_sample(project, layout)
+project.clear()
+dock_on_new_layout()
+translation()
+qgis.utils.unloadPlugin("crvanchor")
+for f in failures:
+    print("FAILED:", f)
+app.exitQgis()
+sys.exit(1 if failures else 0)
