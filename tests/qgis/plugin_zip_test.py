@@ -62,6 +62,7 @@ for f in ("lakes_atlas.qgz", "sheets.gpkg", "north_arrow.xpm"):
 from qgis.core import (  # noqa: E402
     QgsAbstractValidityCheck,
     QgsApplication,
+    QgsExpression,
     QgsFeature,
     QgsFeedback,
     QgsGeometry,
@@ -103,9 +104,13 @@ def export_places_as_book():
     session = plugin.anchoring.session(layout)
     atlas = layout.atlas()
     seen = {}
+    numbered = {}  # feature number -> @crvanchor_page as a label on the page reads it
     atlas.featureChanged.connect(
         lambda f: f.isValid() and seen.__setitem__(atlas.currentFeatureNumber(),
                                                    {n: session.rect_of(i) for n, i in session._items.items()}))
+    atlas.featureChanged.connect(
+        lambda f: f.isValid() and numbered.__setitem__(atlas.currentFeatureNumber(), QgsExpression(
+            "@crvanchor_page").evaluate(layout.itemById("Title").createExpressionContext())))
     history = layout.undoStack().stack().count()
     result, error = QgsLayoutExporter.exportToPdf(atlas, os.path.join(work, "atlas.pdf"),
                                                   QgsLayoutExporter.PdfExportSettings())
@@ -119,6 +124,8 @@ def export_places_as_book():
                 check(max(abs(a - b) for a, b in zip(want, got)) <= 1e-6,
                       "page %d, %s: the book puts it at %s mm, the export at %s" % (page["page"], e["name"], want, got))
     check(not session.errors, "the export's anchoring said: %s" % session.errors)
+    check(numbered == {i: str(p["page"]) for i, p in enumerate(book["pages"])},
+          "@crvanchor_page read %s, not the book's page numbers" % numbered)
     return project, layout, history
 
 
@@ -199,6 +206,12 @@ def dock_on_sample(project, layout):
     check(str(layout.customProperty("crvanchor/first_page")) == "5", "the first page number is not stored")
     session.open()
     check(session.mirror.pages() == (5, 20), "pages %s after first page 5, not 5 to 20" % (session.mirror.pages(),))
+    # With the atlas switched off the layout is one page, numbered 1, as the map-book command
+    # numbers a layout without a map series: the first page number is the atlas's.
+    layout.atlas().setEnabled(False)
+    session.open()
+    check(session.mirror.pages() == (1, 1), "pages %s with the atlas off, not 1 to 1" % (session.mirror.pages(),))
+    layout.atlas().setEnabled(True)
     layout.removeCustomProperty("crvanchor/first_page")
     dock.detach()
     dock.deleteLater()

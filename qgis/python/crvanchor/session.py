@@ -13,6 +13,7 @@ from qgis.core import (
     QgsLayoutItemMap,
     QgsLayoutItemPage,
     QgsLayoutItemPicture,
+    QgsExpressionContextUtils,
     QgsMessageLog,
     QgsUnitTypes,
 )
@@ -23,6 +24,7 @@ from .core import CoreError
 FIELD_INTEGER, FIELD_DOUBLE, FIELD_STRING, FIELD_DATE, FIELD_OBJECT_ID, FIELD_BLOB = 1, 3, 4, 5, 6, 8
 ID_FIELD = "OBJECTID"
 FIRST_PAGE_PROPERTY = "crvanchor/first_page"
+PAGE_VARIABLE = "crvanchor_page"
 RECORD_PREFIX = "crvanchor"
 INT32 = (-2 ** 31, 2 ** 31 - 1)
 
@@ -350,6 +352,9 @@ class LayoutSession:
             self.mirror.set_feature(page, self.feature_values(self.atlas.layout().reportContext().feature()))
         self.tell_moved()
         result = self.mirror.place_page(page, check_overlap)
+        if self._page != page:
+            # The book's page number for labels: [% @crvanchor_page %].
+            QgsExpressionContextUtils.setLayoutVariable(self.layout, PAGE_VARIABLE, page)
         self._page = page
         self.apply_moves(result["moves"])
         return result
