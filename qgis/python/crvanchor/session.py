@@ -142,6 +142,8 @@ class LayoutSession:
         self.last_result = None  # the core's answer for the page placed last
         self.last_failure = None  # why the page the atlas stepped to last was not placed
         self._page = None  # the page placed last
+        self._page_frames = {}  # a layout page's index -> the scene y of its foot
+        self._seen = {}  # name -> the item's scene bounding box when the core was last told it
         self._book = False  # a book runs: described and placed with no anchored item too
         self._log = log or (lambda m: QgsMessageLog.logMessage(m, "CRVAnchor", Qgis.MessageLevel.Warning))
 
@@ -176,8 +178,12 @@ class LayoutSession:
 
     def _point_on_page(self, point, page):
         """A scene point as the core measures it on `page`: y up from the page's foot."""
-        p = self.pages.page(page)
-        return [point.x(), p.rect().height() - (point.y() - p.pos().y())]
+        frame = self._page_frames.get(page)
+        if frame is None:
+            # Kept while the mirror is open: asking QGIS for a page costs more than the sum.
+            p = self.pages.page(page)
+            frame = self._page_frames[page] = (p.pos().y() + p.rect().height())
+        return [point.x(), frame - point.y()]
 
     def _on_page(self, scene_rect, page):
         """A scene rectangle as the core measures it on `page`."""
@@ -256,6 +262,7 @@ class LayoutSession:
     def open(self):
         self._close_mirror()
         self._page = None
+        self._page_frames, self._seen = {}, {}
         self.mirror = self.core.open_mirror(self.describe(), self.layout.name())
         self._known = {name: self.rect_of(item) for name, item in self._items.items()}
         return self.mirror
@@ -363,9 +370,16 @@ class LayoutSession:
         """Tells the core of every item moved or resized since it last knew it (QGIS's own
         resizes, the user's moves)."""
         for name, item in self._items.items():
+            if isinstance(item, QgsLayoutItemGroup):
+                continue
+            # One call to QGIS an item: only a box that changed is measured as the core measures.
+            box = item.sceneBoundingRect()
+            if self._seen.get(name) == box:
+                continue
+            self._seen[name] = box
             now = self.rect_of(item)
             known = self._known.get(name)
-            if not isinstance(item, QgsLayoutItemGroup) and (known is None or not same_rect(now, known)):
+            if known is None or not same_rect(now, known):
                 self.mirror.set_rect(name, self.outline_of(item))
                 self._known[name] = now
 
@@ -390,6 +404,7 @@ class LayoutSession:
                     if dx or dy:
                         item.attemptMoveBy(dx, -dy)
                         moved.append(item)
+                        self._seen[move["element"]] = item.sceneBoundingRect()
                 self._known[move["element"]] = move["rect"]
             fit_enclosing_groups(moved)
         finally:
