@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""What the Python host's anchoring costs inside QGIS's own atlas export: the same anchored atlas
-exported to PDF by QgsLayoutExporter with and without a LayoutSession following the atlas, in
-one process, ROUNDS rounds taken in turn; CPU time (time.process_time) of each export, medians,
-and the anchoring's own CPU time measured around its steps.
+"""What the plugin's anchoring costs inside QGIS's own atlas export: the same anchored atlas
+exported to PDF by QgsLayoutExporter with and without the layout's session following the atlas
+(the session the plugin's project anchoring makes), in one process, ROUNDS rounds taken in
+turn; CPU time (time.process_time) of each export, medians, and the anchoring's own CPU time
+measured around its steps, with the memory the process holds after each export.
 
     CRVANCHOR_CORE_LIBRARY=build-rel/libcrvanchor_core.so \\
         python3 scripts/qgis_python_host_cost.py PROJECT.qgz LAYOUT [ROUNDS]
@@ -21,7 +22,12 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from qgis.core import QgsApplication, QgsLayoutExporter, QgsProject  # noqa: E402
 
 from crvanchor.core import Core  # noqa: E402
-from crvanchor.session import LayoutSession  # noqa: E402
+from crvanchor.project import ProjectAnchoring  # noqa: E402
+
+
+def resident_mb():
+    with open("/proc/self/status") as f:
+        return next(int(l.split()[1]) for l in f if l.startswith("VmRSS:")) / 1024.0
 
 
 def main():
@@ -33,7 +39,9 @@ def main():
     if not project.read(project_path):
         sys.exit("cannot read %s" % project_path)
     layout = project.layoutManager().layoutByName(layout_name)
-    session = LayoutSession(Core(), layout)
+    anchoring = ProjectAnchoring(Core(), project)
+    session = anchoring.session(layout)
+    session.stop_following()
     spent = [0.0]
     place = session.place
 
@@ -46,7 +54,7 @@ def main():
     session.place = timed_place
 
     out = os.path.join(tempfile.mkdtemp(), "atlas.pdf")
-    plain, anchored, own = [], [], []
+    plain, anchored, own, memory, plain_memory = [], [], [], [], []
     for _ in range(rounds):
         for follow in (False, True):
             if follow:
@@ -61,8 +69,10 @@ def main():
                 session.stop_following()
                 anchored.append(cpu)
                 own.append(spent[0])
+                memory.append(resident_mb())
             else:
                 plain.append(cpu)
+                plain_memory.append(resident_mb())
     if session.errors:
         sys.exit("anchoring failed: %s" % session.errors[0])
     pages = layout.atlas().count()
@@ -72,7 +82,9 @@ def main():
     print("QGIS's export, the session following: %.2f s (%+.1f %%)" % (a, 100 * (a - p) / p))
     print("anchoring's own steps: %.3f s (%.2f %% of QGIS's export; %.0f us a page)"
           % (o, 100 * o / p, 1e6 * o / max(1, pages)))
-    session.close()
+    print("memory held after each export, plain then anchored: %s MB"
+          % ", ".join("%.0f, %.0f" % pair for pair in zip(plain_memory, memory)))
+    anchoring.close()
     app.exitQgis()
 
 

@@ -60,15 +60,18 @@ for f in ("lakes_atlas.qgz", "sheets.gpkg", "north_arrow.xpm"):
     shutil.copy(os.path.join(source, "samples", f), work)
 
 from qgis.core import (  # noqa: E402
-    QgsAbstractValidityCheck,
+    Qgis,
     QgsApplication,
-    QgsExpression,
     QgsFeature,
     QgsFeedback,
     QgsGeometry,
     QgsLayoutExporter,
+    QgsLayoutItemLabel,
     QgsLayoutItemMap,
     QgsLayoutItemShape,
+    QgsLayoutObject,
+    QgsProperty,
+    QgsRectangle,
     QgsLayoutValidityCheckContext,
     QgsPrintLayout,
     QgsProject,
@@ -90,6 +93,7 @@ if not (qgis.utils.loadPlugin("crvanchor") and qgis.utils.startPlugin("crvanchor
     sys.exit("FAILED: the plugin from the ZIP does not start")
 plugin = qgis.utils.plugins["crvanchor"]
 check(not plugin.load_error, "the plugin says: %s" % plugin.load_error)
+from crvanchor.checks import LAYOUT_CHECK  # noqa: E402
 from crvanchor.dock import HELP_PAGE, AnchorDock  # noqa: E402
 from crvanchor.session import RECORD_PREFIX  # noqa: E402
 
@@ -104,13 +108,15 @@ def export_places_as_book():
     session = plugin.anchoring.session(layout)
     atlas = layout.atlas()
     seen = {}
-    numbered = {}  # feature number -> @crvanchor_page as a label on the page reads it
+    numbered = {}  # feature number -> what a label reading @crvanchor_page shows
+    folio = QgsLayoutItemLabel(layout)
+    folio.setText("[% @crvanchor_page %]")
+    layout.addLayoutItem(folio)
     atlas.featureChanged.connect(
         lambda f: f.isValid() and seen.__setitem__(atlas.currentFeatureNumber(),
                                                    {n: session.rect_of(i) for n, i in session._items.items()}))
     atlas.featureChanged.connect(
-        lambda f: f.isValid() and numbered.__setitem__(atlas.currentFeatureNumber(), QgsExpression(
-            "@crvanchor_page").evaluate(layout.itemById("Title").createExpressionContext())))
+        lambda f: f.isValid() and numbered.__setitem__(atlas.currentFeatureNumber(), folio.currentText()))
     history = layout.undoStack().stack().count()
     result, error = QgsLayoutExporter.exportToPdf(atlas, os.path.join(work, "atlas.pdf"),
                                                   QgsLayoutExporter.PdfExportSettings())
@@ -125,7 +131,8 @@ def export_places_as_book():
                       "page %d, %s: the book puts it at %s mm, the export at %s" % (page["page"], e["name"], want, got))
     check(not session.errors, "the export's anchoring said: %s" % session.errors)
     check(numbered == {i: str(p["page"]) for i, p in enumerate(book["pages"])},
-          "@crvanchor_page read %s, not the book's page numbers" % numbered)
+          "a label of @crvanchor_page read %s, not the book's page numbers" % numbered)
+    layout.removeLayoutItem(folio)
     return project, layout, history
 
 
@@ -145,7 +152,7 @@ def layout_checks(project, layout, history):
     atlas.seekTo(4)
     history = layout.undoStack().stack().count()  # QGIS's own record of its group refits
     results = QgsApplication.validityCheckRegistry().runChecks(
-        QgsAbstractValidityCheck.Type.TypeLayoutCheck, QgsLayoutValidityCheckContext(layout), QgsFeedback())
+        LAYOUT_CHECK, QgsLayoutValidityCheckContext(layout), QgsFeedback())
     ours = [r.detailedDescription for r in results if "Anchor" in r.title]
     check(atlas.currentFeatureNumber() == 4, "the checks left the atlas on feature %d, not 4" % atlas.currentFeatureNumber())
     check(layout.undoStack().stack().count() == history, "the checks left %d undo steps"
@@ -154,6 +161,26 @@ def layout_checks(project, layout, history):
           "the checks did not find Survey Note off every page: %s" % ours)
     check(all("\n" not in d for d in ours), "a finding of more than one line: %s" % ours)
     atlas.endRender()
+
+    # With no page previewed: the items stay where they stood and no page is left shown. Title
+    # set from data is named as left out.
+    title = layout.itemById("Title")
+    title.dataDefinedProperties().setProperty(QgsLayoutObject.DataDefinedProperty.PositionX, QgsProperty.fromValue(30))
+    title.refresh()
+    atlas.updateFeatures()  # no page shown, as in a designer whose preview was never on
+    places = {i.id(): i.pos() for i in layout.items() if hasattr(i, "id") and i.id()}
+    extent = QgsRectangle(layout.itemById("Main Map").extent())
+    results = QgsApplication.validityCheckRegistry().runChecks(
+        LAYOUT_CHECK, QgsLayoutValidityCheckContext(layout), QgsFeedback())
+    ours = [r.detailedDescription for r in results if "Anchor" in r.title]
+    moved = [n for n, p in places.items() if layout.itemById(n).pos() != p]
+    check(not moved, "the checks without a preview left %s moved" % moved)
+    check(atlas.currentFeatureNumber() == -1 and layout.itemById("Main Map").extent() == extent,
+          "the checks without a preview left the atlas on feature %d, the map's extent %s (was %s)"
+          % (atlas.currentFeatureNumber(), layout.itemById("Main Map").extent().toString(), extent.toString()))
+    check(any(d.startswith("&quot;Title&quot; is left out of the atlas: QGIS sets its position from data "
+                           "(data-defined X)") for d in ours), "Title set from data is not named: %s" % ours)
+    title.dataDefinedProperties().setProperty(QgsLayoutObject.DataDefinedProperty.PositionX, QgsProperty())
     for key in note.customProperties():
         note.removeCustomProperty(key)
     for key, value in stored.items():
@@ -161,8 +188,10 @@ def layout_checks(project, layout, history):
 
 
 def dock_on_sample(project, layout):
-    """The dock on the sample's Page Number: its record shown, an edit applied as one undo step
-    placing the item for the page in view, the undo giving back position and record."""
+    """The dock on the sample's Page Number: its record shown; the form still the dock's after
+    QGIS's checks and a preview begun elsewhere; an edit applied as one undo step placing the
+    item for the page in view, the undo giving back position and record; the same for the
+    Legend group, whose box comes back with its members."""
     session = plugin.anchoring.session(layout)
     description = plugin.anchoring.core.form_description()
     dock = AnchorDock(layout, session, description)
@@ -173,9 +202,11 @@ def dock_on_sample(project, layout):
     check(w["chkAnchor"].isChecked(), "the dock does not show Page Number as anchored")
     check(not dock.apply_button.isEnabled(), "Apply is enabled before any edit")
     atlas = layout.atlas()
+    # The checks and the preview describe the layout afresh: the dock's form follows.
+    QgsApplication.validityCheckRegistry().runChecks(LAYOUT_CHECK, QgsLayoutValidityCheckContext(layout),
+                                                     QgsFeedback())
     atlas.beginRender()
     atlas.seekTo(2)  # page 3: odd, the primary rules
-    layout.setSelectedItem(item)
     before = item.pos()
     record = {k: item.customProperty(k) for k in item.customProperties() if k.startswith(RECORD_PREFIX)}
     box = w["txtHDistanceAll"]
@@ -194,16 +225,40 @@ def dock_on_sample(project, layout):
     check(abs(item.pos().x() - before.x() - 5) < 1e-6, "Apply moved Page Number by %s mm, not 5"
           % (item.pos().x() - before.x()))
     check(project.isDirty(), "Apply did not mark the project modified")
-    check(dock.findings.text() != "", "the dock shows no result of the layout checks after Apply")
+    check(dock.findings.text() == "No finding of the layout checks on this page.",
+          "after Apply the dock says %r" % dock.findings.text())
     stack.undo()
     check(abs(item.pos().x() - before.x()) < 1e-9, "undo left Page Number at %s" % item.pos().x())
     after = {k: item.customProperty(k) for k in item.customProperties() if k.startswith(RECORD_PREFIX)}
     check(after == record, "undo did not give back the record: %s, was %s" % (after, record))
+
+    legend = layout.itemById("Legend")
+    layout.setSelectedItem(legend)
+    members = legend.items()
+    was = [m.pos() for m in members]
+    box = w["txtHDistanceAll"]
+    box.setText(str(float(box.text() or 0) + 20))
+    box.textEdited.emit(box.text())
+    dock.apply_button.click()
+    check(abs(members[0].pos().x() - was[0].x() - 20) < 1e-6, "Apply did not move the Legend's members by 20 mm")
+    stack.undo()
+    union = None
+    for m in members:
+        r = m.mapRectToScene(m.rect())
+        union = r if union is None else union.united(r)
+    box_now = legend.mapRectToScene(legend.rect())
+    check([m.pos() for m in members] == was, "undo left the Legend's members moved")
+    check(max(abs(a - b) for a, b in zip((box_now.left(), box_now.top(), box_now.right(), box_now.bottom()),
+                                         (union.left(), union.top(), union.right(), union.bottom()))) < 1e-6,
+          "after undo the Legend's box %s is not its members' %s" % (box_now, union))
     atlas.endRender()
 
-    # The first page number set in the dock is the layout's, and the book's pages follow it.
+    # The first page number set in the dock is the layout's, saved with the project, and the
+    # book's pages follow it.
+    project.setDirty(False)
     dock.first_page.setValue(5)
     check(str(layout.customProperty("crvanchor/first_page")) == "5", "the first page number is not stored")
+    check(project.isDirty(), "a new first page number leaves the project unmodified")
     session.open()
     check(session.mirror.pages() == (5, 20), "pages %s after first page 5, not 5 to 20" % (session.mirror.pages(),))
     # With the atlas switched off the layout is one page, numbered 1, as the map-book command
@@ -308,9 +363,42 @@ def dock_on_new_layout():
         got = note.mapRectToScene(note.rectWithFrame()).left()
         check(abs(got - left) < 1e-6, "atlas page %d: Note at %s mm, not %s" % (page, got, left))
     atlas.endRender()
+
+    # Features added to the coverage layer between two exports: the second export anchors its
+    # new pages too (page 5, odd: HD 50 right of the map's edge).
+    exported = {}
+    atlas.featureChanged.connect(lambda f: f.isValid() and exported.__setitem__(
+        atlas.currentFeatureNumber() + 1, note.mapRectToScene(note.rectWithFrame()).left()))
+    for hd in (40.0, 50.0):
+        f = QgsFeature(sheets.fields())
+        f.setAttribute(0, hd)
+        f.setGeometry(QgsGeometry.fromWkt("POLYGON((0 0,1 0,1 1,0 0))"))
+        sheets.dataProvider().addFeature(f)
+    sheets.updateExtents()
+    result, error = QgsLayoutExporter.exportToPdf(atlas, os.path.join(work, "book.pdf"),
+                                                  QgsLayoutExporter.PdfExportSettings())
+    check(result == QgsLayoutExporter.ExportResult.Success, "the export of five pages: %s" % error)
+    check(sorted(exported) == [1, 2, 3, 4, 5] and abs(exported.get(5, 0) - 70.0) < 1e-6,
+          "after two features were added the export placed Note at %s" % exported)
+    check(not session.errors, "the anchoring said: %s" % session.errors)
     dock.detach()
     dock.deleteLater()
     project.clear()
+
+
+def algorithm_outputs():
+    """The Processing algorithm made as the toolbox makes it: its outputs once each, so that
+    QGIS logs no duplicate."""
+    said = []
+    QgsApplication.messageLog().messageReceived[str, str, Qgis.MessageLevel].connect(
+        lambda message, tag, level: said.append(message))
+    algorithm = QgsApplication.processingRegistry().createAlgorithmById("crvanchor:exportatlas")
+    check(algorithm is not None, "no algorithm crvanchor:exportatlas")
+    names = [o.name() for o in algorithm.outputDefinitions()] if algorithm is not None else []
+    check(len(names) == len(set(names)) and not [m for m in said if "Duplicate output" in m],
+          "the algorithm's outputs %s; QGIS said %s" % (names, said))
+    check({"PDF", "PNG", "REPORT", "PAGE_COUNT", "FINDING_COUNT", "ERROR_REPORT_COUNT"} <= set(names),
+          "the algorithm's outputs are %s" % names)
 
 
 def translation():
@@ -329,6 +417,7 @@ layout_checks(project, layout, history)
 dock_on_sample(project, layout)
 project.clear()
 dock_on_new_layout()
+algorithm_outputs()
 translation()
 qgis.utils.unloadPlugin("crvanchor")
 for f in failures:

@@ -4,11 +4,18 @@ What the Processing algorithm runs, and what the command runs."""
 import os
 import tempfile
 
-from qgis.core import QgsAbstractLayoutIterator, QgsLayoutExporter
+from qgis.core import (
+    QgsAbstractLayoutIterator,
+    QgsFeature,
+    QgsLayoutExporter,
+    QgsLayoutItemGroup,
+    QgsLayoutItemMap,
+    QgsRectangle,
+)
 from qgis.PyQt.QtCore import QSize
 
 from .core import CoreError
-from .session import first_page_number
+from .session import fit_enclosing_groups
 
 
 class BookError(Exception):
@@ -90,10 +97,10 @@ class AnchoredPages(QgsAbstractLayoutIterator):
         begun = self._atlas.beginRender() if self._atlas is not None else True
         try:
             if self._session.mirror is None:
-                raise BookError(self._session.last_failure or "the layout could not be described")
+                self._session.open()
             if self._report:
                 self._session.mirror.start_report(self._report)
-        except (BookError, CoreError) as e:
+        except (BookError, CoreError, ValueError) as e:
             self.failure = e
         return begun
 
@@ -134,6 +141,31 @@ class AnchoredPages(QgsAbstractLayoutIterator):
         return True
 
 
+def put_back(session, places, extents):
+    """With no atlas page shown before the book: every item where it stood, its groups fitted
+    again, the maps' extents and the atlas as they were (a single-page export after the checks
+    prints the layout, not the book's last page); the mirror, which knows the book's last page,
+    is described afresh when next needed."""
+    for item, extent in extents.items():
+        try:
+            item.setExtent(extent)
+        except RuntimeError:
+            pass  # deleted meanwhile
+    if session.atlas is not None:
+        session.atlas.updateFeatures()  # before the first feature again, as before the book
+        session.layout.reportContext().setFeature(QgsFeature())
+    moved = []
+    for item, place in places.items():
+        try:
+            if item.positionWithUnits() != place:
+                item.attemptMove(place)
+                moved.append(item)
+        except RuntimeError:
+            pass  # deleted meanwhile
+    fit_enclosing_groups(moved)
+    session.forget_mirror()
+
+
 class Book:
     """One run over a layout's session; `feedback` is told the progress and may cancel."""
 
@@ -145,15 +177,33 @@ class Book:
         self.error_reports = []
         self.pages_text = pages
         self.pages = []
+        self.left_out = []  # (name, why): anchored items the book did not place
 
     def run(self, pdf=None, png=None, dpi=None, report=None):
         session = self.session
-        session.begin_book()
+        atlas = session.atlas if session.atlas is not None and session.atlas.enabled() else None
+        shown = atlas.currentFeatureNumber() if atlas is not None else -1
+        stack = session.layout.undoStack()
+        # The book's steps (QGIS's own group refits among them) go into no undo history.
+        stack.blockCommands(True)
         try:
-            return self._run(pdf, png, dpi, report)
+            session.begin_book()
+            places = {item: item.positionWithUnits() for item in session._items.values()
+                      if not isinstance(item, QgsLayoutItemGroup)}
+            extents = {item: QgsRectangle(item.extent()) for item in session._items.values()
+                       if isinstance(item, QgsLayoutItemMap)}
+            try:
+                return self._run(pdf, png, dpi, report)
+            finally:
+                session.end_book()
+                session.check_overlap = False
+                # The layout as the user left it: the page previewed, or every item in its place.
+                if shown >= 0:
+                    atlas.seekTo(shown)
+                else:
+                    put_back(session, places, extents)
         finally:
-            session.end_book()
-            session.check_overlap = False
+            stack.blockCommands(False)
 
     def _run(self, pdf, png, dpi, report):
         session = self.session
@@ -212,4 +262,7 @@ class Book:
             iterator.endRender()
             if iterator.failure is not None:
                 raise iterator.failure
+        if session.mirror is not None:
+            self.left_out = ([(left["element"], left["reason"]) for left in session.mirror.selection()["left_out"]]
+                             + sorted(session.left_out.items()))
         return self

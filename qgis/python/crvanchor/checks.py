@@ -5,10 +5,12 @@ import html
 
 from qgis.core import QgsAbstractValidityCheck, QgsPrintLayout, QgsValidityCheckResult
 
-from .atlasbook import Book, BookError
-from .core import CoreError
+from .atlasbook import Book
 
 CHECK_ID = "crvanchor_anchoring"
+# The layout checks' type by its later name where QGIS has it, by the old one otherwise.
+LAYOUT_CHECK = getattr(QgsAbstractValidityCheck.Type, "LayoutCheck", None) or \
+    QgsAbstractValidityCheck.Type.TypeLayoutCheck
 
 
 def warning(title, text):
@@ -20,26 +22,18 @@ def warning(title, text):
 
 
 def findings(session, feedback=None):
-    """Every page of the layout placed and checked, overlaps included: (title, one line) each."""
-    atlas = session.atlas if session.atlas is not None and session.atlas.enabled() else None
-    shown = atlas.currentFeatureNumber() if atlas is not None else -1
-    stack = session.layout.undoStack()
-    # The steps through the atlas (QGIS's own group refits among them) go into no undo history.
-    stack.blockCommands(True)
+    """Every page of the layout placed and checked, overlaps included: (title, one line) each.
+    The book leaves the atlas and the items as the user had them, and no undo history."""
     found = []
     try:
         book = Book(session, "", True, feedback).run()
-        for left in session.mirror.selection()["left_out"] if session.mirror is not None else []:
-            found.append(("Anchored item left out", '"%s" is left out of the atlas: %s' % (left["element"], left["reason"])))
+        found += [("Anchored item left out", '"%s" is left out of the atlas: %s' % (name, why))
+                  for name, why in book.left_out]
         found += [("Anchored item off the page" if " off the page" in line else "Anchored items overlap", line)
                   for line in book.checks.lines()]
         found += [("Anchoring reported an error", " ".join(r.get("text", "").split())) for r in book.error_reports]
-    except (BookError, CoreError, ValueError) as e:
-        found.append(("Anchoring could not be checked", str(e)))
-    finally:
-        if shown >= 0:
-            atlas.seekTo(shown)
-        stack.blockCommands(False)
+    except Exception as e:  # noqa: BLE001 - a check must not stop QGIS's export dialog
+        found.append(("Anchoring could not be checked", " ".join(str(e).split()) or type(e).__name__))
     return found
 
 
@@ -56,15 +50,18 @@ class AnchorValidityCheck(QgsAbstractValidityCheck):
         return CHECK_ID
 
     def checkType(self):
-        return QgsAbstractValidityCheck.Type.TypeLayoutCheck
+        return LAYOUT_CHECK
 
     def prepareCheck(self, context, feedback):
         layout = getattr(context, "layout", None)
         if not isinstance(layout, QgsPrintLayout) or layout.project() is not self.anchoring.project:
             return False
-        session = self.anchoring.session(layout)
-        if session is None or not session.has_records():
-            return False
+        try:
+            session = self.anchoring.session(layout)
+            if session is None or not session.has_records():
+                return False
+        except RuntimeError:
+            return False  # the layout went away meanwhile
         self.results = [warning(title, text) for title, text in findings(session, feedback)]
         return True
 

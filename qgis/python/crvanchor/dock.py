@@ -106,7 +106,10 @@ class FormWidgets:
                 w.clear()
             elif isinstance(w, QLineEdit):
                 w.clear()
-            elif isinstance(w, (QCheckBox, QRadioButton)):
+            elif isinstance(w, QCheckBox):
+                w.setTristate(False)
+                w.setChecked(False)
+            elif isinstance(w, QRadioButton):
                 w.setChecked(False)
             w.setEnabled(True)
             if w is not self.tabs:
@@ -184,6 +187,8 @@ class AnchorDock(QgsDockWidget):
         rows = QFormLayout(settings)
         self.first_page = QSpinBox()
         self.first_page.setRange(-32768, 32767)
+        # Told when the number is typed whole (Enter, focus leaving) or stepped, not per key.
+        self.first_page.setKeyboardTracking(False)
         self.first_page.setToolTip(tr("The number of the atlas's first page: the page numbers the anchor "
                                       "rules name and that odd and even pages count from"))
         self._show_first_page()
@@ -197,7 +202,7 @@ class AnchorDock(QgsDockWidget):
         self.subject.setWordWrap(True)
         column.addWidget(self.subject)
         self.give_record = QPushButton(tr("Anchor this item"))
-        self.give_record.clicked.connect(self._give_record)
+        self.give_record.clicked.connect(lambda: self._guarded(self._give_record))
         column.addWidget(self.give_record)
 
         self.widgets = FormWidgets(description, self._user_edit)
@@ -215,7 +220,7 @@ class AnchorDock(QgsDockWidget):
         self.cancel_button = QPushButton(tr("Cancel"))
         self.help_button = QPushButton(tr("Help"))
         self.apply_button.clicked.connect(self.apply)
-        self.cancel_button.clicked.connect(self.cancel)
+        self.cancel_button.clicked.connect(lambda: self._guarded(self.cancel))
         self.help_button.clicked.connect(lambda: QDesktopServices.openUrl(QUrl.fromLocalFile(HELP_PAGE)))
         for b in (self.apply_button, self.cancel_button, self.help_button):
             buttons.addWidget(b)
@@ -230,11 +235,17 @@ class AnchorDock(QgsDockWidget):
         layout.selectionChanged.connect(self.follow_selection)
         # A layout removed from the project takes the dock's work with it.
         layout.destroyed.connect(self.detach)
+        # A preview, an export, the checks or Processing describe the layout afresh: the form
+        # follows onto the new mirror.
+        self._opening = False
+        session.reopened.append(self._mirror_reopened)
         self.follow_selection()
 
     def detach(self):
         """Stops following the layout: its form closed, nothing left connected to it."""
         self._close_form()
+        if self._mirror_reopened in self.session.reopened:
+            self.session.reopened.remove(self._mirror_reopened)
         if self.layout_ is not None:
             try:
                 self.layout_.selectionChanged.disconnect(self.follow_selection)
@@ -255,6 +266,9 @@ class AnchorDock(QgsDockWidget):
 
     def _first_page_changed(self, value):
         self.layout_.setCustomProperty(FIRST_PAGE_PROPERTY, value)
+        # A setting of the layout: saved with the project, which asks before closing unsaved.
+        if self.layout_.project() is not None:
+            self.layout_.project().setDirty(True)
         # The book's pages are numbered afresh: the form reads them from a new mirror.
         self.follow_selection()
 
@@ -263,8 +277,25 @@ class AnchorDock(QgsDockWidget):
     def follow_selection(self):
         if self.layout_ is None:
             return
+        self._show_first_page()
         items = [i for i in self.layout_.selectedLayoutItems(False)]
-        self.show_item(items[0] if len(items) == 1 else None, len(items))
+        self._guarded(lambda: self.show_item(items[0] if len(items) == 1 else None, len(items)))
+
+    def _guarded(self, work):
+        """Runs what a widget or the layout asked for: a failure is the dock's line, never a
+        traceback in QGIS."""
+        try:
+            work()
+        except Exception as e:  # noqa: BLE001 - the dock's slots are QGIS's to call
+            self.findings.setText(" ".join(str(e).split()) or type(e).__name__)
+
+    def _mirror_reopened(self):
+        if self._opening or self.form is None or self.item is None:
+            return
+        self.form = None  # closed with the former mirror
+        self.widgets.reset()
+        self._guarded(lambda: setattr(self, "form", self.session.mirror.open_form(self.item.id(), self.widgets)))
+        self._update_buttons()
 
     def _close_form(self):
         if self.form is not None:
@@ -287,6 +318,9 @@ class AnchorDock(QgsDockWidget):
         else:
             self.subject.setText(tr("Anchoring of \u201c%s\u201d") % item.id() if has_record
                                  else tr("\u201c%s\u201d is not anchored.") % item.id())
+            why = self.session.left_out.get(item.id())
+            if why:
+                self.findings.setText(tr("The atlas leaves it where QGIS puts it: %s.") % why)
         self.widgets.reset()
         shown = item is not None and has_record
         self.widgets.tabs.setVisible(shown)
@@ -298,6 +332,9 @@ class AnchorDock(QgsDockWidget):
         try:
             self._open_mirror()
             self.form = self.session.mirror.open_form(item.id(), self.widgets)
+            why = self.session.left_out.get(item.id())
+            if why:
+                self.findings.setText(tr("The atlas leaves it where QGIS puts it: %s.") % why)
         except (CoreError, ValueError) as e:
             self.form = None
             self.widgets.tabs.setVisible(False)
@@ -307,7 +344,11 @@ class AnchorDock(QgsDockWidget):
     def _open_mirror(self):
         """The layout mirrored for the page in view: the atlas's feature when it previews one."""
         session = self.session
-        session.open()
+        self._opening = True
+        try:
+            session.open()
+        finally:
+            self._opening = False
         atlas = session.atlas
         if isinstance(self.layout_, QgsPrintLayout) and atlas.enabled() and atlas.count() > 0 \
                 and atlas.currentFeatureNumber() >= 0:
@@ -319,12 +360,15 @@ class AnchorDock(QgsDockWidget):
         try:
             reports = self.form.user_text(control, value) if kind == "text" else self.form.user_value(control, value)
             self._tell_reports(reports)
-        except CoreError as e:
-            self.findings.setText(str(e))
+        except Exception as e:  # noqa: BLE001 - a widget's signal: the dock's line, no traceback
+            self.findings.setText(" ".join(str(e).split()) or type(e).__name__)
         self._update_buttons()
 
     def _update_buttons(self):
-        dirty = self.form is not None and self.form.state().get("dirty", False)
+        try:
+            dirty = self.form is not None and self.form.state().get("dirty", False)
+        except CoreError:
+            dirty = False
         self.apply_button.setEnabled(dirty)
         self.cancel_button.setEnabled(dirty)
 
@@ -361,7 +405,16 @@ class AnchorDock(QgsDockWidget):
             page = self.session.placed_page()
             checked = self.session.mirror.place_page(page, True) if page is not None else {}
             moves = result["moves"] + checked.get("moves", [])
-            commands = [item] + [i for i in self._moved_items(moves) if i is not item]
+            moved = [i for i in self._moved_items(moves) if i is not item]
+            # The groups around what moves are fitted again: an undo gives their boxes back too.
+            groups = []
+            for i in [item] + moved:
+                group = i.parentGroup()
+                while group is not None:
+                    if group not in groups:
+                        groups.append(group)
+                    group = group.parentGroup()
+            commands = [item] + moved + groups
             for i in commands:
                 stack.beginCommand(i, tr("Anchor"))
             self._store(item, result["custom"])
@@ -381,8 +434,8 @@ class AnchorDock(QgsDockWidget):
                 if not reports:
                     self.findings.setText(tr("Stored. Preview the atlas to place the item on its pages."))
             self._tell_reports(reports)
-        except CoreError as e:
-            self.findings.setText(str(e))
+        except Exception as e:  # noqa: BLE001 - Apply's button: the dock's line, no traceback
+            self.findings.setText(" ".join(str(e).split()) or type(e).__name__)
         finally:
             stack.endMacro()
         self._update_buttons()

@@ -1,7 +1,7 @@
 """The anchoring of a project's print layouts: one LayoutSession per layout, owned here and
 borrowed by the dock, the Processing algorithm and the layout checks, each following its atlas
 wherever QGIS moves it (the designer's preview, an export from anywhere, a script)."""
-from qgis.core import Qgis, QgsMessageLog, QgsPrintLayout
+from qgis.core import QgsPrintLayout
 
 from .session import LayoutSession
 
@@ -47,7 +47,7 @@ class ProjectAnchoring:
             return session
         if session is not None:
             session.close()
-        session = LayoutSession(self.core, layout, log=_log_once())
+        session = LayoutSession(self.core, layout)
         session.follow_atlas()
         self._sessions[layout.name()] = session
         return session
@@ -64,15 +64,3 @@ class ProjectAnchoring:
         for old, session in list(self._sessions.items()):
             if session.layout is layout:
                 self._sessions[name] = self._sessions.pop(old)
-
-
-def _log_once():
-    """A layout's failures told once in QGIS's log: an export of 300 pages must not say the same
-    300 times, nor stop on a page."""
-    told = []
-
-    def log(message):
-        if not told:
-            QgsMessageLog.logMessage(message, LOG_TAG, Qgis.MessageLevel.Warning)
-            told.append(message)
-    return log

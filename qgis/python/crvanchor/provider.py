@@ -7,8 +7,6 @@ from qgis.core import (
     QgsProcessing,
     QgsProcessingAlgorithm,
     QgsProcessingException,
-    QgsProcessingOutputFile,
-    QgsProcessingOutputFolder,
     QgsProcessingOutputNumber,
     QgsProcessingParameterBoolean,
     QgsProcessingParameterFileDestination,
@@ -23,6 +21,10 @@ from qgis.PyQt.QtGui import QIcon
 from .atlasbook import Book, BookError
 from .core import CoreError
 from .session import LayoutSession
+
+# Where later QGIS moved the number parameter's type, the old class's enum otherwise.
+NUMBER_DOUBLE = (Qgis.ProcessingNumberParameterType.Double if hasattr(Qgis, "ProcessingNumberParameterType")
+                 else QgsProcessingParameterNumber.Type.Double)
 
 # The resolutions a page's picture is drawn at, as the command takes them.
 DPI_RANGE = (10.0, 1200.0)
@@ -104,14 +106,11 @@ class ExportAnchoredAtlas(QgsProcessingAlgorithm):
             self.PNG, "PNG folder (one picture a page)", optional=True, createByDefault=False))
         self.addParameter(QgsProcessingParameterNumber(
             self.DPI, "PNG resolution (dpi; the layout's export resolution when empty)",
-            QgsProcessingParameterNumber.Type.Double, None, True, DPI_RANGE[0], DPI_RANGE[1]))
+            NUMBER_DOUBLE, None, True, DPI_RANGE[0], DPI_RANGE[1]))
         self.addParameter(QgsProcessingParameterFileDestination(
             self.REPORT, "Report", "JSON files (*.json)", optional=True, createByDefault=False))
         self.addParameter(QgsProcessingParameterBoolean(self.CHECK_OVERLAP, "Check overlapping items", False))
         self.addParameter(QgsProcessingParameterBoolean(self.STRICT, "Fail on findings of the checks", False))
-        self.addOutput(QgsProcessingOutputFile(self.PDF, "PDF"))
-        self.addOutput(QgsProcessingOutputFolder(self.PNG, "PNG folder"))
-        self.addOutput(QgsProcessingOutputFile(self.REPORT, "Report"))
         self.addOutput(QgsProcessingOutputNumber(self.PAGE_COUNT, "Pages exported"))
         self.addOutput(QgsProcessingOutputNumber(self.FINDING_COUNT, "Findings of the layout checks"))
         self.addOutput(QgsProcessingOutputNumber(self.ERROR_REPORT_COUNT, "Error reports of the anchoring"))
@@ -147,6 +146,8 @@ class ExportAnchoredAtlas(QgsProcessingAlgorithm):
                 session.close()
         for report in book.error_reports:
             feedback.reportError(" ".join(report.get("text", "").split()))
+        for name, why in book.left_out:
+            feedback.pushWarning('"%s" is left out of the atlas: %s' % (name, why))
         lines = book.checks.lines()
         for line in lines:
             feedback.pushWarning(line)

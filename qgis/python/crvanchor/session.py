@@ -8,12 +8,14 @@ import datetime
 
 from qgis.core import (
     Qgis,
+    QgsExpressionContextUtils,
     QgsLayoutItem,
     QgsLayoutItemGroup,
+    QgsLayoutItemLabel,
     QgsLayoutItemMap,
     QgsLayoutItemPage,
     QgsLayoutItemPicture,
-    QgsExpressionContextUtils,
+    QgsLayoutObject,
     QgsMessageLog,
     QgsUnitTypes,
 )
@@ -119,6 +121,44 @@ def fit_enclosing_groups(items):
         group.setReferencePoint(reference)
 
 
+def reads_page_variable(item):
+    """Whether the item's text or one of its data-defined properties names @crvanchor_page."""
+    if PAGE_VARIABLE in (item.text() if isinstance(item, QgsLayoutItemLabel) else ""):
+        return True
+    properties = item.dataDefinedProperties()
+    return any(PAGE_VARIABLE in properties.property(key).expressionString() for key in properties.propertyKeys())
+
+
+def baked(item, prop):
+    """Whether the item's data-defined coordinate is a position the command baked for QGIS
+    without the plugin (it places the item where the anchoring would)."""
+    key = "crvanchor-bake/x" if prop == QgsLayoutObject.DataDefinedProperty.PositionX else "crvanchor-bake/y"
+    return key in item.customProperties()
+
+
+def data_defined_coordinates(item):
+    """"X", "Y", "X and Y" or "": the coordinates QGIS sets from data, bakes left aside."""
+    properties = item.dataDefinedProperties()
+    found = [name for name, prop in (("X", QgsLayoutObject.DataDefinedProperty.PositionX),
+                                     ("Y", QgsLayoutObject.DataDefinedProperty.PositionY))
+             if properties.isActive(prop) and not baked(item, prop)]
+    return " and ".join(found)
+
+
+def why_move_does_not_hold(item):
+    """Why a move of the item would not hold, QGIS setting its position (or a member's) from
+    data; empty when it holds."""
+    own = data_defined_coordinates(item)
+    if own:
+        return "QGIS sets its position from data (data-defined %s), so a move would not hold" % own
+    if isinstance(item, QgsLayoutItemGroup):
+        for member in item.items():
+            if member is not None and data_defined_coordinates(member):
+                return ('QGIS sets the position of its member "%s" from data (data-defined %s), so a move would '
+                        "not hold" % (member.id(), data_defined_coordinates(member)))
+    return ""
+
+
 def same_rect(a, b, tolerance=1e-9):
     return max(abs(x - y) for x, y in zip(a, b)) <= tolerance
 
@@ -143,6 +183,10 @@ class LayoutSession:
         self.last_failure = None  # why the page the atlas stepped to last was not placed
         self._page = None  # the page placed last
         self._page_frames = {}  # a layout page's index -> the scene y of its foot
+        self._numbers_pages = False  # whether an item reads @crvanchor_page
+        self.left_out = {}  # name -> why QGIS, not the anchoring, places the item
+        self.reopened = []  # told after the mirror was opened afresh
+        self._told = False  # a failure was logged in this render
         self._seen = {}  # name -> the item's scene bounding box when the core was last told it
         self._book = False  # a book runs: described and placed with no anchored item too
         self._log = log or (lambda m: QgsMessageLog.logMessage(m, "CRVAnchor", Qgis.MessageLevel.Warning))
@@ -208,6 +252,11 @@ class LayoutSession:
                 else "picture" if isinstance(item, QgsLayoutItemPicture) else "text")
         stored = {k: str(item.customProperty(k)) for k in item.customProperties()
                   if k == RECORD_PREFIX or k.startswith(RECORD_PREFIX + "/")}
+        why = why_move_does_not_hold(item)
+        if why and stored:
+            # QGIS would put it back on its next refresh: left out, and measured where QGIS puts it.
+            self.left_out[item.id()] = why
+            stored = {}
         outline, framed = item.rect(), item.rectWithFrame()
         element = {"kind": kind, "name": item.id(), "layout_page": page,
                    "border": 0 if kind == "group" else max(0.0, (framed.width() - outline.width()) / 2),
@@ -220,10 +269,13 @@ class LayoutSession:
             element["rect"] = self.outline_of(item)
         if kind == "group":
             element["members"] = [self._element(m) for m in drawing_order([m for m in item.items() if m is not None])]
-        if kind == "map_frame" and self.atlas is not None and item.atlasDriven() and "series" not in self._described:
+        if (kind == "map_frame" and self.atlas is not None and self.atlas.coverageLayer() is not None
+                and item.atlasDriven() and "series" not in self._described):
             element["series"] = self._series()
             self._described.add("series")
         self._items[item.id()] = item
+        if reads_page_variable(item):
+            self._numbers_pages = True
         return element
 
     def _series(self):
@@ -247,7 +299,7 @@ class LayoutSession:
 
     def describe(self):
         """The layout as the core reads it."""
-        self._items, self._described = {}, set()
+        self._items, self._described, self._numbers_pages, self.left_out = {}, set(), False, {}
         top = [i for i in self.layout.items() if is_element(i) and i.parentGroup() is None]
         first = self.pages.page(0).rect()
         elements = [self._element(i) for i in drawing_order(top)]
@@ -265,6 +317,9 @@ class LayoutSession:
         self._page_frames, self._seen = {}, {}
         self.mirror = self.core.open_mirror(self.describe(), self.layout.name())
         self._known = {name: self.rect_of(item) for name, item in self._items.items()}
+        # What borrowed the former mirror (the dock's form) takes up the new one.
+        for listener in list(self.reopened):
+            listener()
         return self.mirror
 
     def close(self):
@@ -306,9 +361,10 @@ class LayoutSession:
         self._book = False
 
     def _render_begun(self):
+        # Described at the render's first feature, once QGIS has gathered the atlas's features
+        # afresh (a coverage layer edited since the last render has another page count).
         self._close_mirror()
-        if self._book or self.has_records():
-            self._guarded(self.open)
+        self._told = False
 
     def _feature_changed(self, feature):
         self.last_result, self.last_failure = None, None
@@ -318,7 +374,7 @@ class LayoutSession:
 
         def step():
             if self.mirror is None:
-                if not self.has_records():
+                if not (self._book or self.has_records()):
                     return
                 self.open()
             page = first_page_number(self.layout) + self.atlas.currentFeatureNumber()
@@ -335,11 +391,22 @@ class LayoutSession:
         `errors`, never an exception through QGIS's export."""
         try:
             work()
-        except (CoreError, ValueError) as e:
-            message = "%s: %s" % (self.layout.name(), e)
+        except Exception as e:  # noqa: BLE001 - nothing may pass into QGIS's export from here
+            if not isinstance(e, (CoreError, ValueError)):
+                # An item deleted or the atlas's layer removed under the mirror: described
+                # afresh on the next page.
+                self._close_mirror()
+            message = "%s: %s" % (self.layout.name(), " ".join(str(e).split()) or type(e).__name__)
             self.last_failure = message
             self.errors.append(message)
-            self._log(message)
+            if not self._told:
+                # Once a render: an export of 300 pages must not say the same 300 times.
+                self._log(message)
+                self._told = True
+
+    def forget_mirror(self):
+        """Closes the mirror: the next step describes the layout afresh."""
+        self._close_mirror()
 
     def _close_mirror(self):
         if self.mirror is not None:
@@ -359,8 +426,9 @@ class LayoutSession:
             self.mirror.set_feature(page, self.feature_values(self.atlas.layout().reportContext().feature()))
         self.tell_moved()
         result = self.mirror.place_page(page, check_overlap)
-        if self._page != page:
-            # The book's page number for labels: [% @crvanchor_page %].
+        if self._page != page and self._numbers_pages:
+            # The book's page number for labels: [% @crvanchor_page %]. Setting a layout variable
+            # makes QGIS refresh the layout: only for a layout whose items read it.
             QgsExpressionContextUtils.setLayoutVariable(self.layout, PAGE_VARIABLE, page)
         self._page = page
         self.apply_moves(result["moves"])

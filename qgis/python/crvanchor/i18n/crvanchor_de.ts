@@ -84,5 +84,9 @@
         <source>Stored. Preview the atlas to place the item on its pages.</source>
         <translation>Gespeichert. Schalten Sie die Atlasvorschau ein, um das Layoutobjekt auf seinen Seiten zu platzieren.</translation>
     </message>
+    <message>
+        <source>The atlas leaves it where QGIS puts it: %s.</source>
+        <translation>Der Atlas lässt es, wo QGIS es hinstellt: %s.</translation>
+    </message>
 </context>
 </TS>
