@@ -44,6 +44,13 @@ std::string PagePictureName(int32_t page, int layoutPage) {
     return name;
 }
 
+void MakeOutputFolders(const BookFiles& files) {
+    for (const BookFiles::File& output : files.outputs) {
+        if (output.path.has_parent_path()) support::MakeOutputFolder(output.what, output.path.parent_path());
+    }
+    if (files.png) support::MakeOutputFolder("--png", *files.png);
+}
+
 void CheckOutputs(const BookFiles& files, const std::function<void(const BookFiles::File& output)>& hostCheck) {
     std::vector<FileIdentity> inputs;
     for (const BookFiles::File& in : files.inputs) inputs.push_back(IdentityOf(in.path));

@@ -45,4 +45,10 @@ std::string PagePictureName(int32_t page, int layoutPage = 1);
 // output that is not refused for its kind, before it is compared, and throws its own refusal.
 void CheckOutputs(const BookFiles& files, const std::function<void(const BookFiles::File& output)>& hostCheck = {});
 
+// Makes the folders the outputs go into, the PNG folder itself and every output file's folder,
+// as the user named them: a report or a PDF into a folder not made yet is written as the
+// pictures are. Called once the outputs passed CheckOutputs; throws FileWriteError naming the
+// option and the folder it cannot make.
+void MakeOutputFolders(const BookFiles& files);
+
 }  // namespace crv::book

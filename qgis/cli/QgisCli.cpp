@@ -212,6 +212,7 @@ void CheckOutputsAgainstData(const CommandArgs& a, QgsProject& project, QgsPrint
     } catch (const book::OutputRefused& e) {
         throw UsageError(e.what());
     }
+    book::MakeOutputFolders(files);
 }
 
 // The layers the layout's maps draw: a map's own layers, its theme's, or else the project's
@@ -327,7 +328,9 @@ int RunBook(CommandArgs a, std::ostream& out, std::ostream& err, const StderrErr
     const double dpi = a.dpi.value_or(s.layout->renderContext().dpi());
     QgsLayoutAtlas* atlas = s.layout->atlas();
     if (atlas != nullptr && !atlas->enabled()) atlas = nullptr;
-    const int32_t first = FirstPageOfLayout(a, *s.layout);
+    // The first page number is the atlas's: without one the lone page is 1, as the map-book
+    // command numbers a layout without a map series.
+    const int32_t first = atlas != nullptr ? FirstPageOfLayout(a, *s.layout) : 1;
     const int32_t count = atlas != nullptr ? AtlasPageCount(a, *atlas) : 1;
     if (!a.allow_missing) RefuseUnreadableLayers(a, s.project, *s.layout);
     PageList pages;
@@ -411,8 +414,6 @@ int RunBook(CommandArgs a, std::ostream& out, std::ostream& err, const StderrErr
     driver->CheckOverlap(a.check_overlap);
     const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
 
-    // Every output is checked before any is written: the folder first, then the pages.
-    if (a.png) support::MakeOutputFolder("--png", *a.png);
     support::Progress progress(err, pages.Count());
     driver->OnPage([&progress, &pageDone, count = pages.Count()](size_t done, int32_t page) {
         progress.Step(done, page);

@@ -127,6 +127,7 @@ void CheckOutputs(const BookArgs& a, const Document& doc, const PageList& pages)
     } catch (const OutputRefused& e) {
         throw UsageError(e.what());
     }
+    book::MakeOutputFolders(files);
 }
 
 // Beyond this many page units either way no placement is meant: it comes from a no-data value

@@ -479,9 +479,11 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
     const std::string p = "\"" + project.string() + "\"";
     CommandRun run = AnchorTitleToMap(p, "Top\\ Left", dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
-    const fs::path report = dir.Path() / "report.json";
+    // Every output into a folder not made yet: each folder is made, as the PNG folder is.
+    const fs::path report = dir.Path() / "out" / "reports" / "report.json";
+    const fs::path bookPdf = dir.Path() / "out" / "pdf" / "book.pdf";
     run = Command(p + " --layout Atlas --pages 2-3 --report \"" + report.string() + "\" --pdf \"" +
-                      (dir.Path() / "book.pdf").string() + "\" --png \"" + (dir.Path() / "png").string() +
+                      bookPdf.string() + "\" --png \"" + (dir.Path() / "png").string() +
                       "\" --save \"" + (dir.Path() / "saved.qgz").string() + "\" --dpi 50 --timing",
                   dir.Path());
     ASSERT_EQ(run.status, 0) << run.err;
@@ -507,11 +509,11 @@ TEST(CrvAnchorQgis, AnchorsAnItemAndRunsTheAtlas) {
     EXPECT_NE(text.find("1.5,"), std::string::npos) << text;
     EXPECT_NE(text.find("1.75,"), std::string::npos) << text;
     EXPECT_NE(text.find("\"error_reports\": 0"), std::string::npos);
-    EXPECT_TRUE(fs::is_regular_file(dir.Path() / "book.pdf"));
+    EXPECT_TRUE(fs::is_regular_file(bookPdf));
     // The PDF as QGIS writes it reads back whole; cut short anywhere, as on a full disk, it
     // does not.
-    const std::string pdf = ReadText(dir.Path() / "book.pdf");
-    EXPECT_EQ(support::PdfDefect(dir.Path() / "book.pdf"), std::nullopt);
+    const std::string pdf = ReadText(bookPdf);
+    EXPECT_EQ(support::PdfDefect(bookPdf), std::nullopt);
     for (const double part : {0.0, 0.03, 0.5, 0.9, 0.999}) {
         WriteText(dir.Path() / "cut.pdf", pdf.substr(0, static_cast<size_t>(static_cast<double>(pdf.size()) * part)));
         EXPECT_NE(support::PdfDefect(dir.Path() / "cut.pdf"), std::nullopt) << part;
@@ -830,6 +832,23 @@ TEST(CrvAnchorQgis, CountsPagesFromTheLayoutsFirstPageNumber) {
     run = Command(p + " --pages 2", dir.Path());
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(OwnLines(run.err), "crvanchor-qgis: --pages: 2 is not in the map book (pages 3 to 5)\n");
+
+    // The first page number is the atlas's: with the atlas switched off the lone page is 1, as
+    // the map-book command numbers a layout without a map series.
+    {
+        const fs::path folder = dir.Path() / "off";
+        fs::create_directory(folder);
+        const fs::path file = WriteProject(folder, [](QgsProject&, QgsPrintLayout& layout) {
+            layout.setCustomProperty("crvanchor/first_page", 3);
+            layout.atlas()->setEnabled(false);
+        });
+        run = Command("\"" + file.string() + "\" --layout Atlas --report report.json", folder);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(ReadText(folder / "report.json").find("\"page\": 1"), std::string::npos);
+        run = Command("\"" + file.string() + "\" --layout Atlas --pages 3", folder);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(OwnLines(run.err), "crvanchor-qgis: --pages: 3 is not in the map book (pages 1 to 1)\n");
+    }
 
     for (const std::string bad : {"x", "2.5", "32768", "-32769", ""}) {
         const fs::path folder = dir.Path() / ("bad" + bad);

@@ -216,10 +216,13 @@ TEST(MapBook, SavesTheDocumentAsLeftOnItsLastPage) {
 
 TEST(MapBook, RendersPdfAndPngPagesThatMirror) {
     TempDir dir;
-    const CommandRun run = Crv({"book", kSample.string(), "--pages", "1-2", "--pdf", (dir / "book.pdf").string(),
-                                "--png", (dir / "png").string(), "--dpi", "50"});
+    // Each output into a folder not made yet: the folders are made, the PDF's as the pictures'.
+    const CommandRun run = Crv({"book", kSample.string(), "--pages", "1-2", "--pdf", (dir / "out" / "book.pdf").string(),
+                                "--png", (dir / "png" / "pages").string(), "--report",
+                                (dir / "reports" / "book.json").string(), "--dpi", "50"});
     ASSERT_EQ(run.status, 0) << run.err << run.stderr_;
-    const std::string pdf = ReadText(dir / "book.pdf");
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir / "reports" / "book.json"));
+    const std::string pdf = ReadText(dir / "out" / "book.pdf");
     EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
     const std::regex pageObject("/Type\\s*/Page[^s]");
     EXPECT_EQ(std::distance(std::sregex_iterator(pdf.begin(), pdf.end(), pageObject), std::sregex_iterator()), 2);
@@ -235,8 +238,8 @@ TEST(MapBook, RendersPdfAndPngPagesThatMirror) {
         }
         return dark;
     };
-    const QImage odd(QString::fromStdString((dir / "png" / "page-001.png").string()));
-    const QImage even(QString::fromStdString((dir / "png" / "page-002.png").string()));
+    const QImage odd(QString::fromStdString((dir / "png" / "pages" / "page-001.png").string()));
+    const QImage even(QString::fromStdString((dir / "png" / "pages" / "page-002.png").string()));
     ASSERT_EQ(odd.size(), QSize(425, 550));
     ASSERT_EQ(even.size(), QSize(425, 550));
     EXPECT_GT(darkIn(odd, 7.4, 8.0), 0);
@@ -292,8 +295,9 @@ TEST(Crvanchor, EveryRefusalIsOneLineWithStatusTwoAndChangesNothing) {
         {{"book", doc, "--pages", "1,,2"}, "--pages: expected a page or a range such as 3-5, found \"\""},
         {{"book", doc, "--pages", "1,2\n3"}, "--pages: expected a page or a range such as 3-5, found \"2\\n3\""},
         {{"book", doc, "--dpi", "5"}, "--dpi: expected a number from 10 to 1200, found \"5\""},
-        {{"book", doc, "--pdf", d + "/no/such/b.pdf"},
-         d + "/no/such/b.pdf: cannot create a temporary file beside it: No such file or directory"},
+        // A folder that cannot be made for an output (a file stands in its way).
+        {{"book", doc, "--pdf", doc + "/b.pdf"},
+         "--pdf \"" + doc + "\": cannot create the folder: Not a directory"},
         // Documents and books that cannot be made.
         {{"book", d + "/broken.json"},
          d + "/broken.json:4:8: syntax error while parsing object - unexpected string literal; expected '}'"},
