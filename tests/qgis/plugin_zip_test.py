@@ -401,6 +401,21 @@ def algorithm_outputs():
           "the algorithm's outputs are %s" % names)
 
 
+def layout_pdf_settings():
+    """Processing's PDF as the designer's last PDF export set it up for the layout."""
+    from crvanchor.atlasbook import pdf_settings
+    layout = QgsPrintLayout(QgsProject.instance())
+    defaults = pdf_settings(layout)
+    check(not defaults.forceVectorOutput and defaults.appendGeoreference and not defaults.rasterizeWholeImage,
+          "a layout never exported gets other settings than QGIS's defaults")
+    for key, value in (("forceVector", 1), ("pdfAppendGeoreference", 0), ("rasterize", "true"), ("pdfTextFormat", 1)):
+        layout.setCustomProperty(key, value)
+    given = pdf_settings(layout)
+    check(given.forceVectorOutput and not given.appendGeoreference and given.rasterizeWholeImage
+          and int(getattr(given.textRenderFormat, "value", given.textRenderFormat)) == 1,
+          "the layout's own PDF settings are not used")
+
+
 def translation():
     t = QTranslator()
     path = os.path.join(plugins, "crvanchor", "i18n", "crvanchor_de.qm")
@@ -418,6 +433,7 @@ dock_on_sample(project, layout)
 project.clear()
 dock_on_new_layout()
 algorithm_outputs()
+layout_pdf_settings()
 translation()
 qgis.utils.unloadPlugin("crvanchor")
 for f in failures:

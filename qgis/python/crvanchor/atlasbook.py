@@ -141,6 +141,30 @@ class AnchoredPages(QgsAbstractLayoutIterator):
         return True
 
 
+def pdf_settings(layout):
+    """The PDF settings the layout keeps from its designer's last PDF export (text as outlines
+    or text, vectors forced, georeference, metadata, simplified geometries, printed as a raster),
+    as QGIS's own export from the designer uses them."""
+    settings = QgsLayoutExporter.PdfExportSettings()
+    settings.flags = layout.renderContext().flags()
+
+    def flag(key, default):
+        value = layout.customProperty(key, default)
+        return str(value).lower() not in ("0", "false", "")
+    settings.rasterizeWholeImage = flag("rasterize", 0)
+    settings.forceVectorOutput = flag("forceVector", 0)
+    settings.appendGeoreference = flag("pdfAppendGeoreference", 1)
+    settings.exportMetadata = flag("pdfIncludeMetadata", 1)
+    settings.simplifyGeometries = flag("pdfSimplify", 1)
+    text_format = layout.customProperty("pdfTextFormat", -1)
+    try:
+        if int(text_format) >= 0:
+            settings.textRenderFormat = type(settings.textRenderFormat)(int(text_format))
+    except (TypeError, ValueError):
+        pass  # a value the designer did not write: QGIS's default
+    return settings
+
+
 def put_back(session, places, extents):
     """With no atlas page shown before the book: every item where it stood, its groups fitted
     again, the maps' extents and the atlas as they were (a single-page export after the checks
@@ -245,8 +269,7 @@ class Book:
             handle, temporary = tempfile.mkstemp(".pdf", ".crvanchor-", folder)
             os.close(handle)
             try:
-                status, error = QgsLayoutExporter.exportToPdf(iterator, temporary,
-                                                              QgsLayoutExporter.PdfExportSettings())
+                status, error = QgsLayoutExporter.exportToPdf(iterator, temporary, pdf_settings(layout))
                 if iterator.failure is not None:
                     raise iterator.failure
                 if status != QgsLayoutExporter.ExportResult.Success:
