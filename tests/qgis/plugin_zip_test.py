@@ -200,6 +200,9 @@ def dock_on_sample(project, layout):
     w = dock.widgets.widgets
     check(dock.widgets.tabs.isVisible() or not dock.widgets.tabs.isHidden(), "the form is hidden for an anchored item")
     check(w["chkAnchor"].isChecked(), "the dock does not show Page Number as anchored")
+    units = {u.objectName(): u.text() for u in dock.widgets.units}
+    check(units.get("txtHDistanceAllUnit") == "mm" and len(units) == 4,
+          "the distances' units beside them: %s" % units)
     check(not dock.apply_button.isEnabled(), "Apply is enabled before any edit")
     atlas = layout.atlas()
     # The checks and the preview describe the layout afresh: the dock's form follows.

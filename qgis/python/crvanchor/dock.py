@@ -51,6 +51,8 @@ class FormWidgets:
         self.tabs = QTabWidget()
         self.tabs.setDocumentMode(True)
         self._groups = {}
+        self.units = []  # the unit shown beside each distance
+        self._rows = {}  # a distance's control -> the row that holds it and its unit
         for tab in description["tabs"]:
             page = QWidget()
             self.tabs.addTab(self._fill(page, tab["items"]), tab["label"])
@@ -96,7 +98,23 @@ class FormWidgets:
             w.clicked.connect(lambda: self.tell("value", control, 1))
         w.setObjectName(control)
         self.widgets[control] = w
+        if kind == "text" and "Distance" in control:
+            # A distance with the layout's unit beside it: the rules read it in those units.
+            row = QWidget()
+            line = QHBoxLayout(row)
+            line.setContentsMargins(0, 0, 0, 0)
+            line.addWidget(w)
+            unit = QLabel()
+            unit.setObjectName(control + "Unit")
+            line.addWidget(unit)
+            self.units.append(unit)
+            self._rows[control] = row
+            return row
         return w
+
+    def set_units(self, text):
+        for unit in self.units:
+            unit.setText(text)
 
     def reset(self):
         """Every widget enabled, shown, empty, clear and off, the first tab current."""
@@ -114,6 +132,7 @@ class FormWidgets:
             w.setEnabled(True)
             if w is not self.tabs:
                 w.setVisible(True)
+                self._rows.get(control, w).setVisible(True)
             w.blockSignals(False)
         for i in range(self.tabs.count()):
             self.tabs.setTabEnabled(i, True)
@@ -169,7 +188,7 @@ class FormWidgets:
             self._quiet(control, lambda w: w.setEnabled(bool(on)))
 
     def set_visible(self, control, on):
-        self._quiet(control, lambda w: w.setVisible(bool(on)))
+        self._quiet(control, lambda w: self._rows.get(control, w).setVisible(bool(on)))
 
 
 class AnchorDock(QgsDockWidget):
@@ -307,6 +326,7 @@ class AnchorDock(QgsDockWidget):
         self.item = item
         self.findings.setText("")
         self.units.setText(QgsUnitTypes.toString(self.layout_.units()))
+        self.widgets.set_units(QgsUnitTypes.toAbbreviatedString(self.layout_.units()))
         has_record = item is not None and any(k == RECORD_PREFIX or k.startswith(RECORD_PREFIX + "/")
                                               for k in item.customProperties())
         self.give_record.setVisible(item is not None and not has_record and bool(item.id()))
