@@ -96,7 +96,8 @@ CRV_CORE_API crv_status crv_mirror_set_rect(crv_mirror* mirror, const char* elem
  * book's series, the first map frame's): its values as JSON text, an array of values tagged as in
  * the description, one for each of the series' fields in order. A host whose description gives
  * "page_count" instead of every page's values gives each page's feature this way before placing
- * it; a host may also change a page's values this way. CRV_REFUSED for an unknown frame, a frame
+ * it (the mirror keeps the last feature given alone, so that a book of any length holds one:
+ * a page placed again needs its feature again); a host may also change a page's values this way. CRV_REFUSED for an unknown frame, a frame
  * without a series, a page outside it, or values that do not read or are not one for each field;
  * nothing changes then. */
 CRV_CORE_API crv_status crv_mirror_set_feature(crv_mirror* mirror, const char* frame, int32_t page,

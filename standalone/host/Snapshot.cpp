@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <limits>
+#include <stdexcept>
 #include <utility>
 
 namespace crv::standalone {
@@ -283,7 +284,12 @@ std::vector<Variant> GivenRows::Row(size_t index) {
         Raise(kAnchorErrorNumber, "MapSeries.Row",
               "The feature of the series' page " + std::to_string(index + 1) + " was not given.");
     }
-    return *rows_[index];
+    return last_->second;
+}
+
+void GivenRows::Give(size_t index, std::vector<Variant> row) {
+    if (index >= count_) throw std::out_of_range("GivenRows::Give: page past the series");
+    last_.emplace(index, std::move(row));
 }
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -27,15 +28,18 @@ std::unique_ptr<StandaloneHost> HostFromSnapshotText(const std::string& text, co
 // description with "page_count" instead of "pages"): a page not given yet cannot be read.
 class GivenRows final : public objects::SeriesRows {
 public:
-    explicit GivenRows(size_t count) : rows_(count) {}
-    size_t Count() const override { return rows_.size(); }
+    explicit GivenRows(size_t count) : count_(count) {}
+    size_t Count() const override { return count_; }
     // Raises the host's usual error for a page whose feature was not given.
     std::vector<Variant> Row(size_t index) override;
-    bool Given(size_t index) const { return index < rows_.size() && rows_[index].has_value(); }
-    void Give(size_t index, std::vector<Variant> row) { rows_.at(index) = std::move(row); }
+    bool Given(size_t index) const { return last_ && last_->first == index; }
+    // Keeps the page's feature in place of the one given before: a host gives each page's
+    // feature as it puts the page in force, and a book of any length holds one row.
+    void Give(size_t index, std::vector<Variant> row);
 
 private:
-    std::vector<std::optional<std::vector<Variant>>> rows_;
+    size_t count_;
+    std::optional<std::pair<size_t, std::vector<Variant>>> last_;
 };
 
 // One page's feature, its values tagged as a snapshot tags them, in the series' field order;

@@ -110,6 +110,10 @@ TEST(CoreDescription, FeaturesGivenPageByPagePlaceTheBookAsAllAtOnce) {
         const json result = PlacePage(m.get(), page);
         EXPECT_EQ(result["record"], expected["pages"][static_cast<size_t>(page - 1)]) << "page " << page;
     }
+    // The last feature given is the one kept: a page placed again is given again.
+    EXPECT_EQ(crv_mirror_place_page(m.get(), 1, 0, &out), CRV_REFUSED);
+    EXPECT_STREQ(crv_last_error(),
+                 "crv_mirror_place_page: the feature of page 1 was not given; give it with crv_mirror_set_feature first");
 
     const std::string row = pages[0].dump();
     const struct {
