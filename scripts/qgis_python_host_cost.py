@@ -16,31 +16,18 @@ import sys
 import tempfile
 import time
 
-os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "qgis", "python"))
-
-from qgis.core import QgsApplication, QgsLayoutExporter, QgsProject  # noqa: E402
-
-from crvanchor.core import Core  # noqa: E402
-from crvanchor.project import ProjectAnchoring  # noqa: E402
+from qgis_anchored_layout import open_anchored, resident_kb
+from qgis.core import QgsLayoutExporter
 
 
 def resident_mb():
-    with open("/proc/self/status") as f:
-        return next(int(l.split()[1]) for l in f if l.startswith("VmRSS:")) / 1024.0
+    return resident_kb() / 1024.0
 
 
 def main():
     project_path, layout_name = sys.argv[1:3]
     rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 3
-    app = QgsApplication([], False)
-    app.initQgis()
-    project = QgsProject.instance()
-    if not project.read(project_path):
-        sys.exit("cannot read %s" % project_path)
-    layout = project.layoutManager().layoutByName(layout_name)
-    anchoring = ProjectAnchoring(Core(), project)
-    session = anchoring.session(layout)
+    app, layout, anchoring, session = open_anchored(project_path, layout_name)
     session.stop_following()
     spent = [0.0]
     place = session.place

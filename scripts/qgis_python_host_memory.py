@@ -8,33 +8,14 @@ process's resident memory over the steps, and the anchoring's share (anchored mi
         python3 scripts/qgis_python_host_memory.py PROJECT.qgz LAYOUT PAGES [PAGES ...]
 
 Needs PyQGIS and no screen. The figures go into docs/performance.md."""
-import os
 import subprocess
 import sys
 
-os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
-
-
-def resident_kb():
-    with open("/proc/self/status") as f:
-        return next(int(l.split()[1]) for l in f if l.startswith("VmRSS:"))
-
 
 def one_run(project_path, layout_name, pages, anchored):
-    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "qgis", "python"))
-    from qgis.core import QgsApplication, QgsProject
+    from qgis_anchored_layout import open_anchored, resident_kb
 
-    from crvanchor.core import Core
-    from crvanchor.project import ProjectAnchoring
-
-    app = QgsApplication([], False)
-    app.initQgis()
-    project = QgsProject.instance()
-    if not project.read(project_path):
-        sys.exit("cannot read %s" % project_path)
-    layout = project.layoutManager().layoutByName(layout_name)
-    anchoring = ProjectAnchoring(Core(), project)
-    session = anchoring.session(layout)
+    app, layout, anchoring, session = open_anchored(project_path, layout_name)
     if not anchored:
         session.stop_following()
     atlas = layout.atlas()

@@ -27,7 +27,7 @@ from qgis.PyQt.QtWidgets import (
 )
 
 from .core import CoreError
-from .session import FIRST_PAGE_PROPERTY, RECORD_PREFIX, first_page_number
+from .session import FIRST_PAGE_PROPERTY, first_page_number, is_record_key
 
 HELP_PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "help", "index.html")
 
@@ -327,8 +327,7 @@ class AnchorDock(QgsDockWidget):
         self.findings.setText("")
         self.units.setText(QgsUnitTypes.toString(self.layout_.units()))
         self.widgets.set_units(QgsUnitTypes.toAbbreviatedString(self.layout_.units()))
-        has_record = item is not None and any(k == RECORD_PREFIX or k.startswith(RECORD_PREFIX + "/")
-                                              for k in item.customProperties())
+        has_record = item is not None and any(is_record_key(k) for k in item.customProperties())
         self.give_record.setVisible(item is not None and not has_record and bool(item.id()))
         if item is None:
             self.subject.setText(tr("Select one item of the layout to see its anchoring.") if selected == 0
@@ -400,7 +399,7 @@ class AnchorDock(QgsDockWidget):
 
     def _store(self, item, custom):
         for key in list(item.customProperties()):
-            if key == RECORD_PREFIX or key.startswith(RECORD_PREFIX + "/"):
+            if is_record_key(key):
                 item.removeCustomProperty(key)
         for key, text in self.session.core.write_record(custom).items():
             item.setCustomProperty(key, text)

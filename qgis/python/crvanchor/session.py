@@ -31,6 +31,12 @@ RECORD_PREFIX = "crvanchor"
 INT32 = (-2 ** 31, 2 ** 31 - 1)
 
 
+def is_record_key(key):
+    """Whether a custom property of an item is part of its anchor record (one compact
+    property, or one a value)."""
+    return key == RECORD_PREFIX or key.startswith(RECORD_PREFIX + "/")
+
+
 def is_element(item):
     return isinstance(item, QgsLayoutItem) and not isinstance(item, QgsLayoutItemPage)
 
@@ -251,7 +257,7 @@ class LayoutSession:
         kind = ("group" if isinstance(item, QgsLayoutItemGroup) else "map_frame" if isinstance(item, QgsLayoutItemMap)
                 else "picture" if isinstance(item, QgsLayoutItemPicture) else "text")
         stored = {k: str(item.customProperty(k)) for k in item.customProperties()
-                  if k == RECORD_PREFIX or k.startswith(RECORD_PREFIX + "/")}
+                  if is_record_key(k)}
         why = why_move_does_not_hold(item)
         if why and stored:
             # QGIS would put it back on its next refresh: left out, and measured where QGIS puts it.
@@ -349,8 +355,7 @@ class LayoutSession:
     def has_records(self):
         """Whether any item of the layout holds an anchor record: a layout without one costs
         nothing as its atlas moves."""
-        return any(k == RECORD_PREFIX or k.startswith(RECORD_PREFIX + "/")
-                   for i in self.layout.items() if is_element(i) for k in i.customProperties())
+        return any(is_record_key(k) for i in self.layout.items() if is_element(i) for k in i.customProperties())
 
     def begin_book(self):
         """Opened afresh for a book, which places and reports every page, anchored items or not."""
