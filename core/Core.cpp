@@ -4,10 +4,12 @@
 #include "core/Mirror.h"
 
 #include "book/Order.h"
+#include "book/Outline.h"
 #include "book/PagesOption.h"
 #include "book/RecordEdit.h"
 #include "standalone/host/Snapshot.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace crv::core {
@@ -105,6 +107,57 @@ crv_status crv_mirror_selection(const crv_mirror* mirror, char** selection_json)
         out["notes"] = selection.RecordNotes();
         out["error_reports"] = mirror->reports.Since(0);
         *selection_json = Give(Dump(out));
+    });
+}
+
+crv_status crv_mirror_show(const crv_mirror* mirror, char** show_json) {
+    if (show_json != nullptr) *show_json = nullptr;
+    return Guarded([&] {
+        Require(mirror != nullptr && show_json != nullptr, "crv_mirror_show: the mirror and the result must be given");
+        const ComPtr<ElementContainer> layout = RunningApplication()->Document()->PageLayout();
+        json elements = json::array();
+        book::WalkLayout(layout, [&](const ComPtr<LayoutElement>& e, const std::string& group) {
+            const size_t depth =
+                group.empty() ? 0 : 1 + static_cast<size_t>(std::count(group.begin(), group.end(), '/'));
+            const auto record = book::AnchorRecordOf(e);
+            elements.push_back(json{{"element", e->Name()},
+                                    {"depth", depth},
+                                    {"summary", record ? book::RecordSummary(record) : ""}});
+        });
+        json out = json::object();
+        out["elements"] = std::move(elements);
+        out["cycles"] = book::CycleLines(layout);
+        *show_json = Give(Dump(out));
+    });
+}
+
+crv_status crv_mirror_outlines(const crv_mirror* mirror, int32_t page, double pixels_per_unit, double page_height,
+                               char** outlines_json) {
+    if (outlines_json != nullptr) *outlines_json = nullptr;
+    return Guarded([&] {
+        Require(mirror != nullptr && outlines_json != nullptr,
+                "crv_mirror_outlines: the mirror and the result must be given");
+        Require(std::isfinite(pixels_per_unit) && pixels_per_unit > 0 && std::isfinite(page_height),
+                "crv_mirror_outlines: expected a positive scale and a finite page height");
+        const book::AnchorSelection& selection = mirror->driver->Selection();
+        const std::vector<book::Outline> outlines = book::Outlines(selection, page);
+        const auto point = [](const book::OutlineShapes::Pixel& p) { return json::array({p.x, p.y}); };
+        json out = json::array();
+        for (size_t i = 0; i < outlines.size() && i < selection.Elements().size(); ++i) {
+            const book::OutlineShapes s = book::ShapesOf(outlines[i], pixels_per_unit, page_height);
+            const ComPtr<LayoutElement>& e = selection.Elements()[i].element;
+            json o = json::object();
+            o["element"] = e->Name();
+            o["layout_page"] = StandaloneHost::ElementOf(e).layout_page;
+            o["box"] = {s.box.x, s.box.y, s.box.width, s.box.height};
+            o["pen"] = s.pen;
+            o["line"] = s.line ? json::array({point(s.line->first), point(s.line->second)}) : json();
+            o["dashed"] = s.dashed;
+            o["head"] = s.head ? json::array({point((*s.head)[0]), point((*s.head)[1]), point((*s.head)[2])}) : json();
+            o["dot"] = s.dot ? json::array({point(s.dot->first), s.dot->second}) : json();
+            out.push_back(std::move(o));
+        }
+        *outlines_json = Give(Dump(json{{"rgb", book::kOutlineRgb}, {"outlines", std::move(out)}}));
     });
 }
 

@@ -83,6 +83,22 @@ CRV_CORE_API crv_status crv_mirror_parse_pages(const crv_mirror* mirror, const c
  * crv_mirror_place_page). Changes nothing. */
 CRV_CORE_API crv_status crv_mirror_selection(const crv_mirror* mirror, char** selection_json);
 
+/* What the map-book command's `show` lists, as JSON text: {"elements": [{"element", "depth" (0 at
+ * the top, 1 inside a group, ...), "summary" (the anchor record in one line; "" for none)}...] in
+ * the layout's order, each group followed by its members, "cycles": [LINE...] (each element in a
+ * cycle of anchors, which the book leaves where it stands)}. Changes nothing. */
+CRV_CORE_API crv_status crv_mirror_show(const crv_mirror* mirror, char** show_json);
+
+/* What the map-book command's --outline draws of page `page`, which must be the page placed last:
+ * each anchored element's rectangle and the arrow of its rule, in pixels of a picture of
+ * `pixels_per_unit` pixels a page unit and a layout page `page_height` units high (x right, y
+ * down), as JSON text: {"rgb": [R, G, B], "outlines": [{"element", "layout_page", "box": [X, Y,
+ * WIDTH, HEIGHT], "pen" (every line's width), "line": [[X, Y], [X, Y]] or null, "dashed" (an
+ * alternate rule), "head": three points of a filled arrow head or null, "dot": [[X, Y], RADIUS]
+ * or null}...]} in the book's order. Changes nothing. */
+CRV_CORE_API crv_status crv_mirror_outlines(const crv_mirror* mirror, int32_t page, double pixels_per_unit,
+                                            double page_height, char** outlines_json);
+
 /* Tells the mirror that the host moved or resized an element itself (a legend fitted to its
  * contents): its own rectangle, without its frame (as the description's "rect"), is now the one
  * given, in page units; moves report it with its frame.

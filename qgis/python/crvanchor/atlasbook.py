@@ -12,7 +12,8 @@ from qgis.core import (
     QgsLayoutItemMap,
     QgsRectangle,
 )
-from qgis.PyQt.QtCore import QSize
+from qgis.PyQt.QtCore import QPointF, QRectF, QSize, Qt
+from qgis.PyQt.QtGui import QColor, QPainter, QPen, QPolygonF
 
 from .core import CoreError
 from .session import fit_enclosing_groups
@@ -70,6 +71,30 @@ def make_folder(path, what):
 def picture_name(page, layout_page):
     """A page's picture: page-007.png, and page-007-2.png for the layout's second page."""
     return "page-%03d.png" % page if layout_page <= 1 else "page-%03d-%d.png" % (page, layout_page)
+
+
+def paint_outlines(image, drawn, layout_page):
+    """Each outline of an item on this layout page, drawn on its picture."""
+    colour = QColor(*drawn["rgb"])
+    painter = QPainter(image)
+    painter.setRenderHint(QPainter.RenderHint.Antialiasing)
+    for o in drawn["outlines"]:
+        if o["layout_page"] != layout_page:
+            continue
+        painter.setBrush(Qt.BrushStyle.NoBrush)
+        painter.setPen(QPen(colour, o["pen"]))
+        painter.drawRect(QRectF(*o["box"]))
+        if o["dot"]:
+            (x, y), r = o["dot"]
+            painter.drawEllipse(QPointF(x, y), r, r)
+        if o["line"]:
+            painter.setPen(QPen(colour, o["pen"], Qt.PenStyle.DashLine if o["dashed"] else Qt.PenStyle.SolidLine))
+            painter.drawLine(QPointF(*o["line"][0]), QPointF(*o["line"][1]))
+        if o["head"]:
+            painter.setPen(Qt.PenStyle.NoPen)
+            painter.setBrush(colour)
+            painter.drawPolygon(QPolygonF([QPointF(*p) for p in o["head"]]))
+    painter.end()
 
 
 class AnchoredPages(QgsAbstractLayoutIterator):
@@ -135,7 +160,7 @@ class AnchoredPages(QgsAbstractLayoutIterator):
             if self._session.last_failure is not None:
                 raise BookError(self._session.last_failure)
             self._on_page(self._next, page)
-        except (BookError, CoreError, OSError, ValueError) as e:
+        except Exception as e:  # noqa: BLE001 - raised after QGIS's export, never through it
             self.failure = e
             return False
         return True
@@ -193,8 +218,12 @@ def put_back(session, places, extents):
 class Book:
     """One run over a layout's session; `feedback` is told the progress and may cancel."""
 
-    def __init__(self, session, pages="", check_overlap=False, feedback=None):
+    def __init__(self, session, pages="", check_overlap=False, feedback=None, before_drawing=None, outline=False):
+        """`before_drawing(done, page)` is told each page once it is placed, before it is drawn,
+        and may stop the book with a BookError; `outline` draws the anchoring on the PNG pages."""
         self.session = session
+        self.before_drawing = before_drawing
+        self.outline = outline
         self.check_overlap = check_overlap
         self.feedback = feedback
         self.checks = CheckLog()
@@ -246,12 +275,18 @@ class Book:
             result = session.last_result
             self.checks.add(page, result["record"])
             self.error_reports += result["error_reports"]
+            if self.before_drawing is not None:
+                self.before_drawing(done, page)
             if png:
                 pages = layout.pageCollection()
                 for index in range(pages.pageCount()):
                     if not pages.shouldExportPage(index):
                         continue
                     image = exporter.renderPageToImage(index, QSize(), resolution)
+                    if self.outline and not image.isNull():
+                        height = pages.page(index).rect().height()
+                        scale = image.width() / pages.page(index).rect().width()
+                        paint_outlines(image, session.mirror.outlines(page, scale, height), index)
                     name = os.path.join(png, picture_name(page, index + 1))
                     if image.isNull() or not image.save(name + ".part", "PNG"):
                         raise BookError("%s: cannot write the picture of page %d" % (name, page))

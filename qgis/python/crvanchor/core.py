@@ -97,6 +97,8 @@ class Core:
             "crv_mirror_open": [ctypes.c_char_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p)],
             "crv_mirror_pages": [ctypes.c_void_p, ctypes.POINTER(ctypes.c_int32), ctypes.POINTER(ctypes.c_int32)],
             "crv_mirror_selection": [ctypes.c_void_p, out],
+            "crv_mirror_show": [ctypes.c_void_p, out],
+            "crv_mirror_outlines": [ctypes.c_void_p, ctypes.c_int32, ctypes.c_double, ctypes.c_double, out],
             "crv_mirror_parse_pages": [ctypes.c_void_p, ctypes.c_char_p, out],
             "crv_mirror_set_rect": [ctypes.c_void_p, ctypes.c_char_p] + [ctypes.c_double] * 4,
             "crv_mirror_set_feature": [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p],
@@ -192,6 +194,16 @@ class Mirror:
 
     def selection(self):
         return self._core.call_json("crv_mirror_selection", self._handle)
+
+    def show(self):
+        """What the command's `show` lists: {"elements": [{"element", "depth", "summary"}...],
+        "cycles": [LINE...]}."""
+        return self._core.call_json("crv_mirror_show", self._handle)
+
+    def outlines(self, page, pixels_per_unit, page_height):
+        """What --outline draws of `page`, the page placed last, in a picture's pixels."""
+        return self._core.call_json("crv_mirror_outlines", self._handle, int(page), float(pixels_per_unit),
+                                    float(page_height))
 
     def set_rect(self, element, rect):
         self._core.call("crv_mirror_set_rect", self._handle, _text(element), *[float(v) for v in rect])

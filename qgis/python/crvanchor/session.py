@@ -195,6 +195,7 @@ class LayoutSession:
         self._told = False  # a failure was logged in this render
         self._seen = {}  # name -> the item's scene bounding box when the core was last told it
         self._book = False  # a book runs: described and placed with no anchored item too
+        self.document = None  # how the report and messages name the layout; its name when None
         self._log = log or (lambda m: QgsMessageLog.logMessage(m, "CRVAnchor", Qgis.MessageLevel.Warning))
 
     # ------------------------------------------------------------------ measuring
@@ -311,7 +312,7 @@ class LayoutSession:
         elements = [self._element(i) for i in drawing_order(top)]
         project = self.layout.project()
         return {"format": "crvanchor-snapshot", "version": 1,
-                "document": (project.fileName() if project is not None else "") or self.layout.name(),
+                "document": self.document or (project.fileName() if project is not None else "") or self.layout.name(),
                 "units": QgsUnitTypes.toAbbreviatedString(self.layout.units()), "page": [first.width(), first.height()],
                 "elements": elements,
                 "series_layouts": [{"name": self.layout.name(), "current_page": {"kind": "int32", "value": 1}}],
@@ -321,7 +322,7 @@ class LayoutSession:
         self._close_mirror()
         self._page = None
         self._page_frames, self._seen = {}, {}
-        self.mirror = self.core.open_mirror(self.describe(), self.layout.name())
+        self.mirror = self.core.open_mirror(self.describe(), self.document or self.layout.name())
         self._known = {name: self.rect_of(item) for name, item in self._items.items()}
         # What borrowed the former mirror (the dock's form) takes up the new one.
         for listener in list(self.reopened):
