@@ -270,9 +270,10 @@ crv_status crv_mirror_edit_record(crv_mirror* mirror, const char* element, const
             const book::ElementNames targets(RunningApplication()->Document()->PageLayout());
             book::CheckTargets(parsed, [&](const std::string& n) { return static_cast<bool>(targets.Find(n)); }, name);
             if (const auto& frame = mirror->surface->Range().series_frame) {
+                const objects::SeriesData& series = *StandaloneHost::ElementOf(frame).series;
                 std::vector<std::string> fields;
-                for (const objects::SeriesField& f : StandaloneHost::ElementOf(frame).series->fields) fields.push_back(f.name);
-                book::CheckFieldNames(parsed, fields, name);
+                for (const objects::SeriesField& f : series.fields) fields.push_back(f.name);
+                book::CheckFieldNames(parsed, fields, series.called.empty() ? name : series.called);
             }
             const size_t reportsBefore = static_cast<size_t>(mirror->reports.Count());
             const ComPtr<_CRVAnchorManager> manager = NewManager();

@@ -169,9 +169,17 @@ struct crv_mirror {
     }
 
     // The anchored elements and their order follow the records: chosen again after an edit.
+    // An element the host places itself is left out, and a finding of every page.
     void ChooseAgain() {
+        const auto held = [](const crv::ComPtr<crv::LayoutElement>& e) {
+            return crv::standalone::StandaloneHost::ElementOf(e).held;
+        };
         driver = std::make_unique<crv::book::BookDriver>(*surface, crv::core::NewManager,
-                                                         [r = &reports] { return r->Count(); });
+                                                         [r = &reports] { return r->Count(); }, held);
+        for (const auto& left : driver->Selection().LeftOutElements()) {
+            if (!held(left.element).empty() && left.reason == held(left.element))
+                driver->AddStandingFinding({crv::book::CheckFinding::Kind::DataDefined, left.name, ""});
+        }
     }
 };
 

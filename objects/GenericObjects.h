@@ -168,6 +168,9 @@ class SheetIndex;
 // (a series built in code, or read from a format without fast random reads) or in `rows`.
 struct SeriesData {
     std::string name = "Map Series";
+    // How a host's messages name the series when it has words of its own for it ("the atlas's
+    // coverage layer \"sheets\""); empty: by the document's name.
+    std::string called;
     std::vector<SeriesField> fields;
     std::vector<std::vector<Variant>> features;
     // When set, the pages' rows come from here and `features` stays empty.

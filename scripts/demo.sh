@@ -12,7 +12,7 @@ export CRVANCHOR_REGISTRY="$PWD/out/registry.db"
 ./build/crvinstall build/libCRVAnchor.so
 ./build/crvanchor book samples/lakes_atlas.json --pdf out/book.pdf --png out/pages --report out/report.json
 echo "The book is in out/book.pdf, its pages in out/pages/, where every element went in out/report.json."
-cmake --build build -j"$(nproc)" --target crvanchor-qgis
+cmake --build build -j"$(nproc)" --target crvcore  # crvanchor-qgis is the plugin's Python over the core
 ./build/crvanchor-qgis samples/lakes_atlas.qgz --layout "Lakes Atlas" --pdf out/qgis-book.pdf --report out/qgis-report.json
 echo "The same book printed by QGIS is in out/qgis-book.pdf, where every item went in out/qgis-report.json."
 ./build/crvanchor-qgis samples/world_atlas.qgz --layout Europe --pdf out/world-atlas.pdf --png out/world-png \

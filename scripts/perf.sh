@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build-rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DCRV_BUILD_TESTS=OFF >/dev/null
 targets=(crv_bench crv_memory crv_book_bench crvanchor crvinstall CRVAnchor)
-if ninja -C build-rel -t targets all | grep '^crvanchor-qgis:' >/dev/null; then targets+=(crvanchor-qgis); fi
+if [ -x build-rel/crvanchor-qgis ]; then targets+=(crvcore); fi
 cmake --build build-rel -j"$(nproc)" --target "${targets[@]}"
 mkdir -p out/perf
 export CRVANCHOR_REGISTRY="$PWD/out/perf/registry.db"
@@ -63,9 +63,9 @@ else
 fi
 # The QGIS host, where QGIS is installed: memory by the number of pages, and crvanchor-qgis --pdf
 # against QGIS's own export of the same atlas.
-if grep -q 'build crvanchor-qgis:' build-rel/build.ninja; then
+if [ -x build-rel/crvanchor-qgis ]; then
   echo "== crvanchor-qgis against QGIS's own atlas export =="
-  cmake --build build-rel -j"$(nproc)" --target crvanchor-qgis CRVAnchorQt5 >/dev/null
+  cmake --build build-rel -j"$(nproc)" --target crvcore >/dev/null
   bash scripts/qgis_perf.sh build-rel
 fi
 echo "== side by side: the engine against the floor, and anchoring's share of a rendered book =="

@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build-rel}
 rounds=${2:-3}
 command="$PWD/$build/crvanchor-qgis"
-[ -x "$command" ] || { echo "qgis_perf.sh: build crvanchor-qgis and CRVAnchorQt5 in $build first" >&2; exit 2; }
+[ -x "$command" ] || { echo "qgis_perf.sh: build crvcore in $build first (crvanchor-qgis is made beside it)" >&2; exit 2; }
 python=
 for p in ${PYTHON:-} python3 /usr/bin/python3; do
   if "$p" -c 'import qgis.core' 2>/dev/null; then python=$p; break; fi

@@ -75,6 +75,7 @@ std::vector<book::Placement> HostSurface::Measure(const book::AnchorSelection& s
         p.rect = StandaloneHost::ExtentOf(e);
         // Items of different layout pages never overlap, however their rectangles meet.
         p.layout_page = impl.layout_page;
+        p.page_size = impl.page_size;
         out.push_back(std::move(p));
     });
     return out;

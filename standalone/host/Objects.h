@@ -96,6 +96,11 @@ public:
     // The page of a layout of several pages that the element stands on (0 for the first); its
     // rectangle is measured on that page.
     int32_t layout_page = 0;
+    // That page's width and height when they are not the first page's: its checks measure it.
+    std::optional<std::pair<double, double>> page_size;
+    // Why the host, not the anchoring, places the element (its position set from data), so that
+    // a move would not hold; empty when a move holds.
+    std::string held;
 
 protected:
     bool Exposes(const Guid& iid) const override;

@@ -140,6 +140,7 @@ std::vector<Variant> RowOf(const At& values) {
 SeriesData SeriesOf(const At& j) {
     SeriesData s;
     s.name = j["name"].String();
+    if (j.Has("called")) s.called = j["called"].String();
     const At fields = j["fields"];
     for (size_t i = 0; i < fields.Size(); ++i) {
         const At f = fields.Item(i);
@@ -196,6 +197,12 @@ ComPtr<LayoutElement> ElementOf(StandaloneHost& host, const At& j, int depth) {
     if (j.Has("layout_page")) {
         impl.layout_page = j["layout_page"].Whole<int32_t>();
         if (impl.layout_page < 0) Refuse(j["layout_page"].Where(), "expected 0 or more, the layout's first page being 0");
+    }
+    if (j.Has("held")) impl.held = j["held"].String();
+    if (j.Has("page_size")) {
+        const At size = j["page_size"];
+        if (size.Size() != 2) Refuse(size.Where(), "expected an array of two numbers [width, height]");
+        impl.page_size = std::pair{size.Item(0).Number(), size.Item(1).Number()};
     }
     impl.SetFrameBorder(j["border"].Number());
     impl.text = j["text"].String();

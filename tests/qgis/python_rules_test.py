@@ -47,7 +47,9 @@ def check(path):
             problems.append("%s: exec_() is gone from Qt 6; call exec()" % where)
         if isinstance(node, ast.Attribute) and isinstance(node.value, ast.Name):
             cls = owner(node.value.id)
-            if cls is not None and isinstance(cls, type) and is_enum_member(getattr(cls, node.attr, None)):
+            # A member read from its own enum (QtMsgType.QtCriticalMsg) is scoped already.
+            if (cls is not None and isinstance(cls, type) and is_enum_member(getattr(cls, node.attr, None))
+                    and type(getattr(cls, node.attr)) is not cls):
                 enum = type(getattr(cls, node.attr)).__name__
                 problems.append("%s: %s.%s is unscoped; write %s.%s.%s" % (where, node.value.id, node.attr,
                                                                           node.value.id, enum, node.attr))
@@ -65,6 +67,7 @@ for name in sorted(os.listdir(package)):
 probe = os.path.join(os.environ.get("TMPDIR", "/tmp"), "crvanchor_rules_probe.py")
 with open(probe, "w") as f:
     f.write("from PyQt5 import QtCore\nfrom qgis.core import Qgis\nx = Qgis.Critical\ny = Qgis.MessageLevel.Critical\n"
+            "z = QtMsgType.QtFatalMsg\n"
             "app.exec_()\n")
 seen = check(probe)
 os.remove(probe)

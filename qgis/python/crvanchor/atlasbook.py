@@ -1,7 +1,9 @@
 """A print layout's atlas written as a book, each page anchored by the layout's session: the PDF
 through QGIS's own exporter, a PNG a page, the JSON report, the layout checks' findings.
 What the Processing algorithm runs, and what the command runs."""
+import mmap
 import os
+import re
 import tempfile
 
 from qgis.core import (
@@ -116,6 +118,11 @@ class AnchoredPages(QgsAbstractLayoutIterator):
     def layout(self):
         return self._session.layout
 
+    def take_failure(self):
+        """What stopped the pages, no longer kept here: its traceback holds this iterator."""
+        failure, self.failure = self.failure, None
+        return failure
+
     def beginRender(self):
         self._next = 0
         # The atlas's render describes the layout afresh: the report starts on that mirror.
@@ -164,6 +171,56 @@ class AnchoredPages(QgsAbstractLayoutIterator):
             self.failure = e
             return False
         return True
+
+
+def pdf_defect(path):
+    """What is wrong with the PDF at `path`, or None when it is whole: its header, its end of
+    file mark, its last cross-reference offset, and every object its table lists where the table
+    says. The file is mapped, not read: a book's PDF may run to gigabytes."""
+    try:
+        with open(path, "rb") as f:
+            if os.fstat(f.fileno()).st_size == 0:
+                return "it is empty"
+            with mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as data:
+                return _defect(data)
+    except (OSError, ValueError) as e:
+        return "it cannot be read back: %s" % (getattr(e, "strerror", None) or e)
+
+
+def _defect(data):
+    if not data[:5] == b"%PDF-":
+        return "it does not start as a PDF does"
+    end = len(data)
+    while end > 0 and data[end - 1:end] in (b" ", b"\n", b"\r", b"\t", b"\f", b"\0"):
+        end -= 1
+    if data[max(0, end - 5):end] != b"%%EOF":
+        return "it is cut short (no end of file mark)"
+    startxref = data.rfind(b"startxref", 0, end)
+    if startxref < 0:
+        return "it is cut short (no cross-reference offset)"
+    found = re.match(rb"\s*(\d+)", data[startxref + 9:startxref + 40])
+    if not found or int(found.group(1)) >= len(data):
+        return "its cross-reference offset lies outside the file"
+    at = int(found.group(1))
+    if data[at:at + 4] != b"xref":
+        # A cross-reference stream: an object at least must start there.
+        return None if re.match(rb"\d+\s+\d+\s+obj", data[at:at + 40]) else "its cross-reference offset points at nothing"
+    trailer = data.find(b"trailer", at)
+    if trailer < 0:
+        return "it is cut short (no trailer)"
+    words = data[at + 4:trailer].split()
+    i = 0
+    while i + 1 < len(words):
+        first, count = int(words[i]), int(words[i + 1])
+        entries = words[i + 2:i + 2 + 3 * count]
+        if len(entries) != 3 * count:
+            return "its cross-reference table is cut short"
+        for k in range(count):
+            offset, kind = int(entries[3 * k]), entries[3 * k + 2]
+            if kind == b"n" and not re.match(rb"%d\s+\d+\s+obj" % (first + k), data[offset:offset + 40]):
+                return "object %d is missing" % (first + k)
+        i += 2 + 3 * count
+    return None
 
 
 def pdf_settings(layout):
@@ -218,10 +275,13 @@ def put_back(session, places, extents):
 class Book:
     """One run over a layout's session; `feedback` is told the progress and may cancel."""
 
-    def __init__(self, session, pages="", check_overlap=False, feedback=None, before_drawing=None, outline=False):
+    def __init__(self, session, pages="", check_overlap=False, feedback=None, before_drawing=None, outline=False,
+                 put_back=True):
         """`before_drawing(done, page)` is told each page once it is placed, before it is drawn,
-        and may stop the book with a BookError; `outline` draws the anchoring on the PNG pages."""
+        and may stop the book with a BookError; `outline` draws the anchoring on the PNG pages;
+        `put_back` leaves the layout as it was before the book (else as its last page left it)."""
         self.session = session
+        self.put_back = put_back
         self.before_drawing = before_drawing
         self.outline = outline
         self.check_overlap = check_overlap
@@ -253,7 +313,7 @@ class Book:
                 # The layout as the user left it: the page previewed, or every item in its place.
                 if shown >= 0:
                     atlas.seekTo(shown)
-                else:
+                elif self.put_back:
                     put_back(session, places, extents)
         finally:
             stack.blockCommands(False)
@@ -306,9 +366,15 @@ class Book:
             try:
                 status, error = QgsLayoutExporter.exportToPdf(iterator, temporary, pdf_settings(layout))
                 if iterator.failure is not None:
-                    raise iterator.failure
+                    raise iterator.take_failure()
                 if status != QgsLayoutExporter.ExportResult.Success:
                     raise BookError("%s: cannot write: %s" % (pdf, error or "QGIS could not export the page"))
+                # QGIS's writer does not see a full disk: what it wrote is read back before it
+                # replaces the former PDF.
+                defect = pdf_defect(temporary)
+                if defect:
+                    raise BookError("%s: cannot write: the PDF written is not whole (%s); the former file is left as "
+                                    "it was" % (pdf, defect))
                 os.replace(temporary, pdf)
             finally:
                 if os.path.exists(temporary):
@@ -319,8 +385,7 @@ class Book:
                 pass
             iterator.endRender()
             if iterator.failure is not None:
-                raise iterator.failure
+                raise iterator.take_failure()
         if session.mirror is not None:
-            self.left_out = ([(left["element"], left["reason"]) for left in session.mirror.selection()["left_out"]]
-                             + sorted(session.left_out.items()))
+            self.left_out = [(left["element"], left["reason"]) for left in session.mirror.selection()["left_out"]]
         return self

@@ -5,6 +5,7 @@ the places baked into the project for QGIS without the plugin.
 The same layout session as the plugin's dock and Processing: one QGIS host. Exit status: 0 done;
 1 the anchoring showed error reports (counted on the last line of standard error), or findings
 with --strict; 2 a bad project or argument (one line on standard error)."""
+import gc
 import os
 import sys
 import tempfile
@@ -28,11 +29,12 @@ from qgis.core import (
     QgsUnitTypes,
     QgsXmlUtils,
 )
+from qgis.PyQt.QtCore import QtMsgType, qInstallMessageHandler
 from qgis.PyQt.QtXml import QDomDocument
 
 from .atlasbook import Book, BookError, picture_name
 from .core import Core, CoreError, CoreUnavailable
-from .session import LayoutSession, first_page_number, is_element, is_record_key
+from .session import FirstPageError, LayoutSession, first_page_number, is_element, is_record_key, quoted
 
 PROGRAM = "crvanchor-qgis"
 
@@ -63,20 +65,10 @@ class UsageError(Exception):
 
 # ---------------------------------------------------------------------- words
 
-def quoted(text, limit=60):
-    """A value in a message, quoted, its control characters escaped, long ones cut."""
-    out = []
-    for ch in text[:limit]:
-        if ch in '"\\':
-            out.append("\\" + ch)
-        elif ch in "\n\t\r":
-            out.append({"\n": "\\n", "\t": "\\t", "\r": "\\r"}[ch])
-        elif ord(ch) < 0x20 or ord(ch) == 0x7F or 0x80 <= ord(ch) < 0xA0:
-            out.append("\\x%02X" % ord(ch) if ord(ch) < 0x80 else "\\u%04X" % ord(ch))
-        else:
-            out.append(ch)
-    cut = "" if len(text) <= limit else "... (%d bytes)" % len(text.encode("utf-8", "surrogateescape"))
-    return '"%s"%s' % ("".join(out), cut)
+def plain_or_quoted(text):
+    """A path in a message as it stands, quoted only when it needs escaping."""
+    shown = quoted(text, 300)
+    return text if len(shown) == len(text) + 2 else shown
 
 
 def plural(n, one, many):
@@ -191,11 +183,18 @@ class Identity:
         return self.key == other.key
 
 
+def require_utf8(option, path, why):
+    """QGIS takes paths as text: bytes that are not UTF-8 would be changed on the way, and the
+    file read or written would be another one. `option` leads the message ("--pdf ")."""
+    if any("\udc80" <= ch <= "\udcff" for ch in path):
+        raise UsageError("%s%s: %s only a path that is UTF-8 text" % (option, quoted(path), why))
+
+
 def refuse(option, path, why):
     raise UsageError("%s %s: %s; nothing was written" % (option, quoted(path), why))
 
 
-def require_replaceable(option, path):
+def require_replaceable(option, path, name=None):
     """A new file renamed over a name leaves the file's other names with the old content: a file
     with several names is refused rather than parted from them without a word."""
     try:
@@ -203,8 +202,9 @@ def require_replaceable(option, path):
     except OSError:
         return
     if os.path.isfile(path) and st.st_nlink > 1:
-        raise UsageError("%s %s: cannot replace it: it is one of %d hard links to one file, and the others would keep "
-                         "the old content; nothing was written" % (option, quoted(path), st.st_nlink))
+        raise UsageError("%s: cannot replace it: it is one of %d hard links to one file, and the others would keep "
+                         "the old content; nothing was written"
+                         % (name or "%s %s" % (option, quoted(path)), st.st_nlink))
 
 
 def picture_page(name):
@@ -270,14 +270,17 @@ def make_output_folders(outputs, png):
 
 def write_atomically(path, data):
     """Replaces `path` whole or not at all: a full disk leaves the former file."""
-    folder = os.path.dirname(os.path.abspath(path))
+    require_replaceable("", path, plain_or_quoted(path))
+    # A link is followed: the file it names is replaced, the link kept.
+    target = os.path.realpath(path)
+    folder = os.path.dirname(target)
     handle, temporary = tempfile.mkstemp(prefix=".crvanchor-", dir=folder)
     try:
         with os.fdopen(handle, "wb") as f:
             f.write(data)
             f.flush()
             os.fsync(f.fileno())
-        os.replace(temporary, path)
+        os.replace(temporary, target)
     except OSError as e:
         if os.path.exists(temporary):
             os.remove(temporary)
@@ -433,6 +436,7 @@ class Session:
 
     def _open(self, core, a):
         path = a.project
+        require_utf8("", path, "QGIS reads")
         if not os.path.lexists(path):
             raise UsageError(path + ": no such project file")
         if os.path.isdir(path):
@@ -492,7 +496,8 @@ class Session:
             try:
                 core.read_record(stored)
             except CoreError as e:
-                raise UsageError("%s: the item %s: %s" % (a.project, quoted(item.id()), e))
+                raise UsageError("%s: the item %s: %s" % (a.project, quoted(item.id()),
+                                                          str(e).split("crv_record_read: ", 1)[-1]))
         # An anchor to an id that several items share can only take one of them.
         for name, n in sorted(ids.items()):
             if n > 1:
@@ -500,10 +505,14 @@ class Session:
                                "only one of them\n" % (n, quoted(a.layout), quoted(name)))
 
     def store(self, item, custom):
-        for key in list(item.customProperties()):
-            if is_record_key(key):
-                item.removeCustomProperty(key)
-        for key, text in self.anchoring.core.write_record(custom).items():
+        """The record stored back in the form the item keeps it in: one property a value (what
+        QGIS's item properties show a user, and the form of a new record) unless it is compact."""
+        core = self.anchoring.core
+        stored = {k: str(item.customProperty(k)) for k in item.customProperties() if is_record_key(k)}
+        compact = core.read_record(stored)["form"] == "compact"
+        for key in stored:
+            item.removeCustomProperty(key)
+        for key, text in core.write_record(custom, compact).items():
             item.setCustomProperty(key, text)
 
     def close(self):
@@ -522,8 +531,8 @@ class Session:
 def first_page_of(a, layout):
     try:
         return first_page_number(layout)
-    except ValueError as e:
-        raise UsageError("%s: the layout %s: %s" % (a.project, quoted(a.layout), str(e).split(": ", 1)[-1]))
+    except FirstPageError as e:
+        raise UsageError("%s: the layout %s: %s" % (a.project, quoted(a.layout), e.reason))
 
 
 def atlas_page_count(a, atlas):
@@ -611,6 +620,10 @@ def summary(what, pages, anchored, a):
 
 def run_book(core, a, out, err, reports):
     start = time.perf_counter()
+    if a.pdf is not None:
+        require_utf8("--pdf ", a.pdf, "QGIS writes a PDF to")
+    if a.save is not None:
+        require_utf8("--save ", a.save, "QGIS writes a project to")
     outputs = [(o, p) for o, p in (("--pdf", a.pdf), ("--report", a.report), ("--save", a.save)) if p is not None]
     project_input = [("the project being read", a.project, True)] if a.project else []
     check_outputs(outputs, project_input, a.png)
@@ -639,10 +652,9 @@ def run_book(core, a, out, err, reports):
         check_outputs(outputs, inputs, a.png, pages, layout.pageCollection().pageCount())
         make_output_folders(outputs, a.png)
         selection = session.mirror.selection()
+        reports += selection["error_reports"]
         for left in selection["left_out"]:
             err.write('crvanchor-qgis: %s is left out of the book: %s\n' % (quoted(left["element"]), left["reason"]))
-        for name, why in sorted(session.left_out.items()):
-            err.write('crvanchor-qgis: %s is left out of the book: %s\n' % (quoted(name), why))
         for note in selection["notes"]:
             err.write("crvanchor-qgis: %s\n" % note)
         tell_layout_checks(layout, err)
@@ -665,7 +677,9 @@ def run_book(core, a, out, err, reports):
                 refuse_missing_pictures(a, layout, page)
             progress.step(done, page)
 
-        book = Book(session, a.pages or "", a.check_overlap, before_drawing=before_drawing, outline=a.outline)
+        # The layout stays as the last page left it: --save keeps that.
+        book = Book(session, a.pages or "", a.check_overlap, before_drawing=before_drawing, outline=a.outline,
+                    put_back=False)
         try:
             book.run(a.pdf, a.png, a.dpi, a.report)
         except (BookError, CoreError, ValueError) as e:
@@ -845,6 +859,7 @@ def run_bake(core, a, out, err, reports):
         session = s.anchoring
         session.begin_book()
         selection = session.mirror.selection()
+        reports += selection["error_reports"]
         for left in selection["left_out"]:
             err.write('crvanchor-qgis: %s is left out of the book: %s\n' % (quoted(left["element"]), left["reason"]))
         for note in selection["notes"]:
@@ -973,6 +988,9 @@ def main(argv=None):
     # Headless: no display is needed to lay out and export pages.
     os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
     args = sys.argv[1:] if argv is None else argv
+    # Toolkit warnings are for developers; a user sees the command's own lines.
+    qInstallMessageHandler(lambda kind, _context, text: sys.stderr.write(text + "\n")
+                           if kind in (QtMsgType.QtCriticalMsg, QtMsgType.QtFatalMsg) else None)
     with QuietStandardError():
         prefix = qgis_prefix()
         if prefix:
@@ -984,5 +1002,7 @@ def main(argv=None):
     finally:
         sys.stdout.flush()
         sys.stderr.flush()
+    # What a failure's traceback still holds (a project, a layout) goes while QGIS is there.
+    gc.collect()
     app.exitQgis()
     return status

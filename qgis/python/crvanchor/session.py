@@ -5,6 +5,8 @@ the anchored items go, and the moves applied to the layout's items.
 Rectangles cross to the core in the layout's units on the page an item stands on, y growing up
 the page as the core measures; QGIS's scene grows y down, its pages stacked one below another."""
 import datetime
+import math
+import re
 
 from qgis.core import (
     Qgis,
@@ -12,6 +14,7 @@ from qgis.core import (
     QgsLayoutItem,
     QgsLayoutItemGroup,
     QgsLayoutItemLabel,
+    QgsLayoutItemLegend,
     QgsLayoutItemMap,
     QgsLayoutItemPage,
     QgsLayoutItemPicture,
@@ -19,6 +22,9 @@ from qgis.core import (
     QgsMessageLog,
     QgsUnitTypes,
 )
+
+from qgis.PyQt.QtGui import QImage, QPainter
+from qgis.PyQt.QtWidgets import QStyleOptionGraphicsItem
 
 from .core import CoreError
 
@@ -57,7 +63,10 @@ def tagged(value):
             return {"kind": "int32", "value": value}
         return {"kind": "double", "value": float(value)}
     if isinstance(value, float):
-        return {"kind": "double", "value": value}
+        if math.isfinite(value):
+            return {"kind": "double", "value": value}
+        # As the description names a double that is not finite: JSON has no such number.
+        return {"kind": "double", "value": "NaN" if math.isnan(value) else "Infinity" if value > 0 else "-Infinity"}
     if isinstance(value, (datetime.date, datetime.datetime)):
         return {"kind": "string", "value": value.isoformat()}
     if isinstance(value, datetime.time):
@@ -84,16 +93,42 @@ def field_kind(field):
     return FIELD_STRING
 
 
+def quoted(text, limit=60):
+    """A value in a message, quoted, its control characters and bytes that are not UTF-8 (a
+    path's, as Python keeps them) escaped, long ones cut."""
+    out = []
+    for ch in text[:limit]:
+        if "\udc80" <= ch <= "\udcff":
+            out.append("\\x%02X" % (ord(ch) - 0xDC00))
+        elif ch in '"\\':
+            out.append("\\" + ch)
+        elif ch in "\n\t\r":
+            out.append({"\n": "\\n", "\t": "\\t", "\r": "\\r"}[ch])
+        elif ord(ch) < 0x20 or ord(ch) == 0x7F or 0x80 <= ord(ch) < 0xA0:
+            out.append("\\x%02X" % ord(ch) if ord(ch) < 0x80 else "\\u%04X" % ord(ch))
+        else:
+            out.append(ch)
+    cut = "" if len(text) <= limit else "... (%d bytes)" % len(text.encode("utf-8", "surrogateescape"))
+    return '"%s"%s' % ("".join(out), cut)
+
+
+class FirstPageError(ValueError):
+    """A first page number the layout cannot have; `reason` says why, without the layout's name."""
+
+    def __init__(self, layout, reason):
+        super().__init__("The layout %s: %s" % (quoted(layout.name()), reason))
+        self.reason = reason
+
+
 def first_page_number(layout):
     """The book's first page number: the layout's crvanchor/first_page, else 1."""
     value = layout.customProperty(FIRST_PAGE_PROPERTY, 1)
-    try:
-        number = int(str(value))
-    except ValueError:
-        raise ValueError("The layout %s: %s is %r, not a whole number" % (layout.name(), FIRST_PAGE_PROPERTY, value))
-    if not -32768 <= number <= 32767:
-        raise ValueError("The layout %s: %s is %d, outside -32768 to 32767" % (layout.name(), FIRST_PAGE_PROPERTY, number))
-    return number
+    text = str(value) if value is not None else ""
+    # The page numbers of a map series are 16-bit whole numbers.
+    if not re.fullmatch(r"[+-]?[0-9]+", text) or not -32768 <= int(text) <= 32767:
+        raise FirstPageError(layout, "its custom property %s is %s, not a whole number from -32768 to 32767"
+                             % (FIRST_PAGE_PROPERTY, quoted(text)))
+    return int(text)
 
 
 def fit_enclosing_groups(items):
@@ -240,6 +275,16 @@ class LayoutSession:
         """A scene rectangle as the core measures it on `page`."""
         left, bottom = self._point_on_page(scene_rect.bottomLeft(), page)
         right, top = self._point_on_page(scene_rect.topRight(), page)
+        # An item QGIS has not sized yet (a scale bar before its map is drawn) has no width:
+        # measured as a line at its finite edge.
+        if not math.isfinite(right):
+            right = left if math.isfinite(left) else 0.0
+        if not math.isfinite(left):
+            left = right
+        if not math.isfinite(top):
+            top = bottom if math.isfinite(bottom) else 0.0
+        if not math.isfinite(bottom):
+            bottom = top
         return [left, bottom, right, top]
 
     def rect_of(self, item):
@@ -253,6 +298,13 @@ class LayoutSession:
 
     # ------------------------------------------------------------------ describing
 
+    def _page_size(self, page):
+        """{"page_size": [w, h]} for a layout page whose size is not the first page's, else {}."""
+        size, first = self.pages.page(page).rect(), self.pages.page(0).rect()
+        if page == 0 or (size.width(), size.height()) == (first.width(), first.height()):
+            return {}
+        return {"page_size": [size.width(), size.height()]}
+
     def _element(self, item):
         page = self._page_of(item)
         kind = ("group" if isinstance(item, QgsLayoutItemGroup) else "map_frame" if isinstance(item, QgsLayoutItemMap)
@@ -261,11 +313,12 @@ class LayoutSession:
                   if is_record_key(k)}
         why = why_move_does_not_hold(item)
         if why and stored:
-            # QGIS would put it back on its next refresh: left out, and measured where QGIS puts it.
+            # QGIS would put it back on its next refresh: the core leaves it out, measured where
+            # QGIS puts it.
             self.left_out[item.id()] = why
-            stored = {}
         outline, framed = item.rect(), item.rectWithFrame()
         element = {"kind": kind, "name": item.id(), "layout_page": page,
+                   **self._page_size(page), **({"held": why} if why else {}),
                    "border": 0 if kind == "group" else max(0.0, (framed.width() - outline.width()) / 2),
                    "text": item.text() if hasattr(item, "text") and callable(item.text) else "",
                    "custom": self.core.read_record(stored)["custom"]}
@@ -300,7 +353,8 @@ class LayoutSession:
         # the atlas back before its first feature.
         if self.atlas.currentFeatureNumber() < 0:
             self.atlas.updateFeatures()
-        return {"name": layer.name(), "fields": described, "page_count": self.atlas.count(),
+        return {"name": layer.name(), "called": "the atlas's coverage layer %s" % quoted(layer.name()),
+                "fields": described, "page_count": self.atlas.count(),
                 "first_page": first_page_number(self.layout), "current_position": 1,
                 "enabled": self.atlas.enabled(), "envelopes": []}
 
@@ -430,6 +484,7 @@ class LayoutSession:
         resizes told first, the moves applied without an undo record. Returns the core's page."""
         if self.atlas is not None and self.atlas.enabled() and self.atlas.count() > 0:
             self.mirror.set_feature(page, self.feature_values(self.atlas.layout().reportContext().feature()))
+        self.fit_legends()
         self.tell_moved()
         result = self.mirror.place_page(page, check_overlap)
         if self._page != page and self._numbers_pages:
@@ -439,6 +494,24 @@ class LayoutSession:
         self._page = page
         self.apply_moves(result["moves"])
         return result
+
+    def fit_legends(self):
+        """QGIS fits a legend to its contents (its entries filtered by the atlas feature) only
+        when it paints it, after the page would have been anchored and measured: each such
+        legend is painted once on a scrap picture at the layout's resolution, so that it has the
+        size the page draws it at."""
+        scrap = None
+        for item in self._items.values():
+            if not isinstance(item, QgsLayoutItemLegend) or not item.resizeToContents():
+                continue
+            if scrap is None:
+                scrap = QImage(1, 1, QImage.Format.Format_ARGB32_Premultiplied)
+                dots = round(self.layout.renderContext().dpi() / 0.0254)
+                scrap.setDotsPerMeterX(dots)
+                scrap.setDotsPerMeterY(dots)
+            painter = QPainter(scrap)
+            item.paint(painter, QStyleOptionGraphicsItem(), None)
+            painter.end()
 
     def tell_moved(self):
         """Tells the core of every item moved or resized since it last knew it (QGIS's own
