@@ -213,6 +213,7 @@ class LayoutSession:
         self.pages = layout.pageCollection()
         self.atlas = layout.atlas() if hasattr(layout, "atlas") else None
         self._items = {}  # name -> item
+        self._item_pages = {}  # name -> the layout page the item was described on
         self._known = {}  # name -> the rectangle the core knows
         self._id_field = True
         self.mirror = None
@@ -288,13 +289,22 @@ class LayoutSession:
         return [left, bottom, right, top]
 
     def rect_of(self, item):
-        """The item's rectangle with its frame, on its page, as the core reports it in moves and
-        in the book's report (a group's: its members' union)."""
-        return self._on_page(self._scene_bounds(item), self._page_of(item))
+        """The item's rectangle on its page as the core reports it in moves and in the book's
+        report: with its frame, but a map frame's without (the frame is drawn around the map's
+        extent); a group's is its members' union."""
+        if isinstance(item, QgsLayoutItemMap):
+            return self.outline_of(item)
+        return self._on_page(self._scene_bounds(item), self._described_page(item))
 
     def outline_of(self, item):
         """The item's own rectangle on its page, as the core is told it."""
-        return self._on_page(self._scene_outline(item), self._page_of(item))
+        return self._on_page(self._scene_outline(item), self._described_page(item))
+
+    def _described_page(self, item):
+        """The page the core has the item on: the one it stood on when described, so that an item
+        pushed past its page's foot is measured where the core put it, not on the next page."""
+        page = self._item_pages.get(item.id())
+        return page if page is not None else self._page_of(item)
 
     # ------------------------------------------------------------------ describing
 
@@ -307,6 +317,7 @@ class LayoutSession:
 
     def _element(self, item):
         page = self._page_of(item)
+        self._item_pages[item.id()] = page
         kind = ("group" if isinstance(item, QgsLayoutItemGroup) else "map_frame" if isinstance(item, QgsLayoutItemMap)
                 else "picture" if isinstance(item, QgsLayoutItemPicture) else "text")
         stored = {k: str(item.customProperty(k)) for k in item.customProperties()
@@ -361,6 +372,7 @@ class LayoutSession:
     def describe(self):
         """The layout as the core reads it."""
         self._items, self._described, self._numbers_pages, self.left_out = {}, set(), False, {}
+        self._item_pages = {}
         top = [i for i in self.layout.items() if is_element(i) and i.parentGroup() is None]
         first = self.pages.page(0).rect()
         elements = [self._element(i) for i in drawing_order(top)]
