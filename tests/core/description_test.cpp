@@ -62,6 +62,105 @@ TEST(CoreDescription, OverlapsAreFoundOnOneLayoutPageAlone) {
     }
 }
 
+// A layout page of another size than the first gives its size: an element low on a taller
+// second page is on it, and past its top it is off it.
+TEST(CoreDescription, AnElementIsCheckedOnItsOwnPagesSize) {
+    const struct {
+        double y;  // the element's bottom edge, on the second page (8.5 x 14)
+        bool sized;  // the description gives the page's size
+        bool off;
+    } cases[] = {{12, true, false}, {13.8, true, true}, {12, false, true}};
+    for (const auto& c : cases) {
+        json on = Text("Low", {1, c.y, 2, c.y + 0.5});
+        on["layout_page"] = 1;
+        if (c.sized) on["page_size"] = {8.5, 14};
+        // Anchored where it stands: its bottom left corner at its distance from the page's.
+        json& entries = on["custom"]["entries"][0]["entries"][0]["entries"];
+        entries[2]["value"] = 6;
+        entries[3]["value"] = 6;
+        entries[4]["value"] = 1;
+        entries[5]["value"] = c.y;
+        const Mirror m = Open(Layout(json::array({on})));
+        ASSERT_TRUE(m);
+        const json checks = PlacePage(m.get(), 1)["record"].value("checks", json::array());
+        EXPECT_EQ(!checks.empty(), c.off) << c.y << (c.sized ? " sized " : " unsized ") << checks;
+    }
+}
+
+// An element the host places itself ("held") keeps its record but is left out with the host's
+// reason, never moved, and is a finding of every page.
+TEST(CoreDescription, AnElementTheHostPlacesItselfIsLeftOutAndReported) {
+    json held = Text("Title", {3, 3, 4, 4});
+    held["held"] = "QGIS sets its position from data (data-defined X), so a move would not hold";
+    const Mirror m = Open(Layout(json::array({held, Text("Note", {5, 5, 6, 6})})));
+    ASSERT_TRUE(m);
+    char* out = nullptr;
+    ASSERT_EQ(crv_mirror_selection(m.get(), &out), CRV_OK);
+    const json selection = Taken(out);
+    EXPECT_EQ(selection["anchor_order"], json::array({"Note"}));
+    EXPECT_EQ(selection["left_out"], json::parse(R"([{"element": "Title", "reason":
+        "QGIS sets its position from data (data-defined X), so a move would not hold"}])"));
+    for (const int32_t page : {1, 1}) {
+        const json result = PlacePage(m.get(), page);
+        for (const json& move : result["moves"]) EXPECT_NE(move["element"], "Title");
+        EXPECT_EQ(result["record"]["checks"], json::parse(R"([{"kind": "data_defined", "element": "Title"}])"));
+    }
+}
+
+// What the map-book command's show lists: every element in layout order, a group's members
+// under it, each record in one line, and the cycles of anchors.
+TEST(CoreDescription, ShowsTheRecordsAndTheCycles) {
+    json a = Text("A", {0, 0, 1, 1});
+    json b = Text("B", {2, 2, 3, 3});
+    json c = Text("C", {4, 4, 5, 5});
+    const auto anchorTo = [](json& e, const char* target) {
+        json& entries = e["custom"]["entries"][0]["entries"][0]["entries"];
+        entries[1]["value"] = "NamedElement";
+        entries.push_back({{"key", "ElementName"}, {"kind", "string"}, {"value", target}});
+    };
+    anchorTo(b, "C");
+    anchorTo(c, "B");
+    json plain = Text("Plain", {6, 6, 7, 7});
+    plain["custom"] = {{"kind", "empty"}};
+    const json group = {{"kind", "group"}, {"name", "G"}, {"rect", {6, 6, 7, 7}}, {"border", 0}, {"text", ""},
+                        {"custom", {{"kind", "empty"}}}, {"members", json::array({plain})}};
+    const Mirror m = Open(Layout(json::array({a, group, b, c})));
+    ASSERT_TRUE(m);
+    char* out = nullptr;
+    ASSERT_EQ(crv_mirror_show(m.get(), &out), CRV_OK) << crv_last_error();
+    const json shown = Taken(out);
+    std::vector<std::string> lines;
+    for (const json& e : shown["elements"])
+        lines.push_back(std::string(2 * e["depth"].get<size_t>(), ' ') + e["element"].get<std::string>() + ": " +
+                        e["summary"].get<std::string>());
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "A: LOW: Top Left to Top Left of page, h 0.000, v 0.000", "G: ", "  Plain: ",
+                         "B: LOW: Top Left to Top Left of \"C\", h 0.000, v 0.000",
+                         "C: LOW: Top Left to Top Left of \"B\", h 0.000, v 0.000"}));
+    EXPECT_EQ(shown["cycles"], json::parse(R"(["\"B\" is in a cycle of anchors: \"B\" \u2192 \"C\" \u2192 \"B\"",
+                                             "\"C\" is in the same cycle of anchors as \"B\""])"));
+}
+
+// What --outline draws of the page placed last, in a picture's pixels (y down): the element's
+// box and the arrow of its rule, here a point reached at no distance, so a ring.
+TEST(CoreDescription, OutlinesThePagePlacedInPixels) {
+    const Mirror m = Open(Layout(json::array({Text("A", {3, 3, 5, 4})})));
+    ASSERT_TRUE(m);
+    PlacePage(m.get(), 1);
+    char* out = nullptr;
+    ASSERT_EQ(crv_mirror_outlines(m.get(), 1, 10, 11, &out), CRV_OK) << crv_last_error();
+    const json drawn = Taken(out);
+    EXPECT_EQ(drawn["rgb"], json::array({255, 0, 255}));
+    ASSERT_EQ(drawn["outlines"].size(), 1u);
+    const json& a = drawn["outlines"][0];
+    EXPECT_EQ(a["element"], "A");
+    EXPECT_EQ(a["layout_page"], 0);
+    // Top left at (0, 11) after the placement: 2 x 1 inches, 10 pixels an inch, from the top.
+    EXPECT_EQ(a["box"], json::array({0, 0, 20, 10}));
+    EXPECT_TRUE(a["dot"].is_array()) << a;
+    EXPECT_EQ(crv_mirror_outlines(m.get(), 1, 0, 11, &out), CRV_REFUSED);
+}
+
 TEST(CoreDescription, RefusesAShapeItCannotHold) {
     const struct {
         const char* what;
