@@ -34,7 +34,7 @@ from qgis.PyQt.QtXml import QDomDocument
 
 from .atlasbook import Book, BookError, picture_name
 from .core import Core, CoreError, CoreUnavailable
-from .session import FirstPageError, LayoutSession, first_page_number, is_element, is_record_key, quoted
+from .session import BAKE_MARKS, FirstPageError, LayoutSession, first_page_number, is_element, is_record_key, quoted
 
 PROGRAM = "crvanchor-qgis"
 
@@ -754,8 +754,6 @@ def run_anchor(core, a, out, err, reports):
 
 # ---------------------------------------------------------------------- bake, unbake
 
-COORDINATES = ((QgsLayoutObject.DataDefinedProperty.PositionX, "crvanchor-bake/x"),
-               (QgsLayoutObject.DataDefinedProperty.PositionY, "crvanchor-bake/y"))
 
 
 def property_text(p):
@@ -768,7 +766,9 @@ def property_text(p):
 def property_from_text(text):
     doc = QDomDocument()
     p = QgsProperty()
-    if doc.setContent(text)[0] if isinstance(doc.setContent(text), tuple) else doc.setContent(text):
+    read = doc.setContent(text)
+    # Qt's bindings give the outcome alone or with the error's text and place.
+    if read[0] if isinstance(read, tuple) else read:
         p.loadVariant(QgsXmlUtils.readVariant(doc.documentElement()))
     return p
 
@@ -793,7 +793,7 @@ def lookup_expression(by_feature, fallback):
 
 def bake_positions(item, places, fallback):
     unbake_positions(item)
-    for prop, mark in COORDINATES:
+    for prop, mark in BAKE_MARKS:
         properties = item.dataDefinedProperties()
         before = properties.property(prop)
         # The item's own data-defined position, switched off (one switched on leaves the item out
@@ -812,7 +812,7 @@ def unbake_positions(item):
     """Takes the baked positions out; whether the item had any. An expression edited since is the
     user's now and stays."""
     found = False
-    for prop, mark in COORDINATES:
+    for prop, mark in BAKE_MARKS:
         keys = item.customProperties()
         if mark not in keys:
             continue

@@ -170,11 +170,39 @@ def reads_page_variable(item):
     return any(PAGE_VARIABLE in properties.property(key).expressionString() for key in properties.propertyKeys())
 
 
+# Each coordinate QGIS may set from data, and the custom property that marks an expression for it
+# as the position the command baked (its text).
+BAKE_MARKS = ((QgsLayoutObject.DataDefinedProperty.PositionX, "crvanchor-bake/x"),
+              (QgsLayoutObject.DataDefinedProperty.PositionY, "crvanchor-bake/y"))
+COORDINATES = tuple(prop for prop, _mark in BAKE_MARKS)
+
+
 def baked(item, prop):
     """Whether the item's data-defined coordinate is a position the command baked for QGIS
     without the plugin (it places the item where the anchoring would)."""
-    key = "crvanchor-bake/x" if prop == QgsLayoutObject.DataDefinedProperty.PositionX else "crvanchor-bake/y"
-    return key in item.customProperties()
+    return dict(BAKE_MARKS)[prop] in item.customProperties()
+
+
+def move_past_bake(item, dx, dy):
+    """Moves the item by (dx, dy) in layout units. QGIS's move applies an active data-defined
+    position over the one asked for: a position the command baked is switched off for the move
+    and on again, so that a record edited since the bake places the item at once."""
+    properties = item.dataDefinedProperties()
+    lifted = [prop for prop in COORDINATES if properties.isActive(prop) and baked(item, prop)]
+    for prop in lifted:
+        p = properties.property(prop)
+        p.setActive(False)
+        properties.setProperty(prop, p)
+    if lifted:
+        item.setDataDefinedProperties(properties)
+    item.attemptMoveBy(dx, dy)
+    if lifted:
+        properties = item.dataDefinedProperties()
+        for prop in lifted:
+            p = properties.property(prop)
+            p.setActive(True)
+            properties.setProperty(prop, p)
+        item.setDataDefinedProperties(properties)
 
 
 def data_defined_coordinates(item):
@@ -561,7 +589,7 @@ class LayoutSession:
                 if item is not None and old is not None and not isinstance(item, QgsLayoutItemGroup):
                     dx, dy = move["rect"][0] - old[0], move["rect"][1] - old[1]
                     if dx or dy:
-                        item.attemptMoveBy(dx, -dy)
+                        move_past_bake(item, dx, -dy)
                         moved.append(item)
                         self._seen[move["element"]] = item.sceneBoundingRect()
                 self._known[move["element"]] = move["rect"]
