@@ -34,7 +34,7 @@ extern "C" {
 
 /* The version of this interface. A host checks crv_core_version() against the version it was
  * written for and refuses a core of another: a function's meaning never changes within one. */
-#define CRV_CORE_VERSION 1
+#define CRV_CORE_VERSION 2
 
 typedef enum crv_status {
     CRV_OK = 0,

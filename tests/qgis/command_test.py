@@ -298,6 +298,8 @@ class RefusesBadInput(CommandCase):
              '--layout "Nope": no print layout of that name in %s (it has "Atlas")' % project),
             (atlas + ["--pages", "4"], "--pages: 4 is not in the map book (pages 1 to 3)"),
             (atlas + ["--pages", "3-1"], "--pages: the range 3-1 runs backwards"),
+            # An empty variable in a script names no page; it is not every page.
+            (atlas + ["--pages", ""], '--pages: expected a page or a range such as 3-5, found ""'),
             (atlas + ["--pages", "x"], '--pages: expected a page or a range such as 3-5, found "x"'),
             (atlas + ["--dpi", "5"], '--dpi: expected a number from 10 to 1200, found "5"'),
             (atlas + ["--outline"], "book: --outline draws on the PNG pages; add --png DIR"),
@@ -484,6 +486,48 @@ class NamesItemsThatShareAnId(CommandCase):
                 self.assertRun(command(self.dir, subcommand, project, "--layout", "Atlas"), 0,
                                own=PREFIX + '2 items of the layout "Atlas" are named "Title"; an anchor to that '
                                "name takes only one of them\n")
+
+
+    def test_anchor_edits_the_item_the_core_finds_by_that_name(self):
+        """anchor on a shared id changes the first item's record, the one an anchor to that id
+        takes, and leaves the other's as it was."""
+        def second_title(project, layout):
+            add_item(layout, "label", "Title", (1, 1, 2, 2))
+        project = write_project(self.dir, second_title)
+        self.assertRun(command(self.dir, "anchor", project, "Title", "AnchorElement=true", "HDistanceAll=7"), 0)
+        _project, layout = read_layout(project)
+        # In drawing order: the first is the one made first, the one the core finds.
+        titles = sorted((i for i in layout.items() if isinstance(i, QgsLayoutItemLabel) and i.id() == "Title"),
+                        key=lambda i: i.zValue())
+        records = [sorted(k for k in t.customProperties() if k.startswith("crvanchor")) for t in titles]
+        self.assertEqual(len(titles), 2)
+        self.assertEqual([bool(r) for r in records], [True, False], records)
+
+
+class WritesFilesAsTheUserHadThem(CommandCase):
+    """What the command writes keeps the mode the former file had (a project shared read-only by
+    the group stays so), and what it cannot write is one line naming the user's own path, with no
+    temporary file left behind."""
+
+    def test_keeps_the_mode_and_names_what_it_cannot_write(self):
+        project = write_project(self.dir)
+        self.assertRun(command(self.dir, project, "--pages", "1", "--pdf", "book.pdf"), 0)
+        for path in (project, self.path("book.pdf")):
+            os.chmod(path, 0o640)
+        runs = [["anchor", project, "Title", "AnchorElement=true"], ["bake", project],
+                [project, "--pages", "1", "--pdf", "book.pdf", "--save", project]]
+        for args in runs:
+            with self.subTest(" ".join(args[:2])):
+                self.assertRun(command(self.dir, *args), 0)
+                for path in (project, self.path("book.pdf")):
+                    self.assertEqual(os.stat(path).st_mode & 0o777, 0o640, path)
+        # A page picture's name taken by a folder: refused in one line, nothing left beside it.
+        os.makedirs(self.path("png", "page-001.png"))
+        run = command(self.dir, project, "--pages", "1", "--png", "png")
+        self.assertRun(run, 2)
+        self.assertRegex(run.own, r"^crvanchor-qgis: png/page-001\.png: cannot write: .*; the former file is left as "
+                                  r"it was\n$")
+        self.assertEqual(os.listdir(self.path("png")), ["page-001.png"])
 
 
 class ChangesAProjectOneRunAtATime(CommandCase):
@@ -800,6 +844,26 @@ class BakesAndUnbakes(CommandCase):
         finally:
             atlas.endRender()
             session.close()
+
+    def test_a_bake_edited_by_hand_is_the_users(self):
+        """A baked X expression the user has edited since is theirs: the item is left out as one
+        QGIS places from data, and unbake leaves the edit in place."""
+        project = write_project(self.dir, name="book.qgs")
+        self.assertRun(anchor_title_to_map(self.dir, "book.qgs", "Top Left"), 0)
+        self.assertRun(command(self.dir, "bake", "book.qgs"), 0)
+        text = read_bytes(project)
+        edited = re.sub(rb'(name="dataDefinedPositionX".{0,400}?name="expression" type="QString" value=")coalesce[^"]*"', rb'\g<1>50"', text,
+                        count=1, flags=re.S)
+        self.assertNotEqual(edited, text)
+        write_bytes(project, edited)
+        run = command(self.dir, "book.qgs", "--pages", "1")
+        self.assertRun(run, 0)
+        self.assertIn(PREFIX + '"Title" is left out of the book: QGIS sets its position from data (data-defined X)',
+                      run.own)
+        self.assertRun(command(self.dir, "unbake", "book.qgs"), 0)
+        _project, layout = read_layout(project)
+        x = layout.itemById("Title").dataDefinedProperties().property(QgsLayoutObject.DataDefinedProperty.PositionX)
+        self.assertEqual(x.expressionString(), "50")
 
     def test_a_bake_with_error_reports_writes_nothing(self):
         """A bake during which the anchoring reported errors writes nothing: the places it would

@@ -1,10 +1,8 @@
 """A print layout's atlas written as a book, each page anchored by the layout's session: the PDF
 through QGIS's own exporter, a PNG a page, the JSON report, the layout checks' findings.
 What the Processing algorithm runs, and what the command runs."""
-import mmap
 import os
 import re
-import tempfile
 
 from qgis.core import (
     QgsAbstractLayoutIterator,
@@ -17,6 +15,7 @@ from qgis.core import (
 from qgis.PyQt.QtCore import QPointF, QRectF, QSize, Qt
 from qgis.PyQt.QtGui import QColor, QPainter, QPen, QPolygonF
 
+from . import files
 from .core import CoreError
 from .session import fit_enclosing_groups
 
@@ -132,7 +131,7 @@ class AnchoredPages(QgsAbstractLayoutIterator):
                 self._session.open()
             if self._report:
                 self._session.mirror.start_report(self._report)
-        except (BookError, CoreError, ValueError) as e:
+        except BaseException as e:  # noqa: BLE001 - raised after QGIS's export, never through it
             self.failure = e
         return begun
 
@@ -140,7 +139,7 @@ class AnchoredPages(QgsAbstractLayoutIterator):
         try:
             if self._report and self.failure is None and self._session.mirror is not None:
                 self._session.mirror.finish_report()
-        except CoreError as e:
+        except BaseException as e:  # noqa: BLE001 - raised after QGIS's export, never through it
             self.failure = e
         if self._atlas is not None:
             return self._atlas.endRender()
@@ -167,7 +166,7 @@ class AnchoredPages(QgsAbstractLayoutIterator):
             if self._session.last_failure is not None:
                 raise BookError(self._session.last_failure)
             self._on_page(self._next, page)
-        except Exception as e:  # noqa: BLE001 - raised after QGIS's export, never through it
+        except BaseException as e:  # noqa: BLE001 - raised after QGIS's export, never through it
             self.failure = e
             return False
         return True
@@ -176,39 +175,43 @@ class AnchoredPages(QgsAbstractLayoutIterator):
 def pdf_defect(path):
     """What is wrong with the PDF at `path`, or None when it is whole: its header, its end of
     file mark, its last cross-reference offset, and every object its table lists where the table
-    says. The file is mapped, not read: a book's PDF may run to gigabytes."""
+    says. Read a little at a time: a book's PDF may run to gigabytes."""
     try:
         with open(path, "rb") as f:
-            if os.fstat(f.fileno()).st_size == 0:
-                return "it is empty"
-            with mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as data:
-                return _defect(data)
+            return _defect(f, os.fstat(f.fileno()).st_size)
     except (OSError, ValueError) as e:
         return "it cannot be read back: %s" % (getattr(e, "strerror", None) or e)
 
 
-def _defect(data):
-    if not data[:5] == b"%PDF-":
+def _defect(f, size):
+    def read(at, n):
+        f.seek(at)
+        return f.read(n)
+
+    if read(0, 5) != b"%PDF-":
         return "it does not start as a PDF does"
-    end = len(data)
-    while end > 0 and data[end - 1:end] in (b" ", b"\n", b"\r", b"\t", b"\f", b"\0"):
-        end -= 1
-    if data[max(0, end - 5):end] != b"%%EOF":
+    tail_at = max(0, size - 1024)
+    tail = read(tail_at, size - tail_at).rstrip(b" \n\r\t\f\0")
+    if not tail.endswith(b"%%EOF"):
         return "it is cut short (no end of file mark)"
-    startxref = data.rfind(b"startxref", 0, end)
+    startxref = tail.rfind(b"startxref")
     if startxref < 0:
         return "it is cut short (no cross-reference offset)"
-    found = re.match(rb"\s*(\d+)", data[startxref + 9:startxref + 40])
-    if not found or int(found.group(1)) >= len(data):
+    found = re.match(rb"\s*(\d+)", tail[startxref + 9:])
+    if not found or int(found.group(1)) >= size:
         return "its cross-reference offset lies outside the file"
     at = int(found.group(1))
-    if data[at:at + 4] != b"xref":
+    if read(at, 4) != b"xref":
         # A cross-reference stream: an object at least must start there.
-        return None if re.match(rb"\d+\s+\d+\s+obj", data[at:at + 40]) else "its cross-reference offset points at nothing"
-    trailer = data.find(b"trailer", at)
-    if trailer < 0:
-        return "it is cut short (no trailer)"
-    words = data[at + 4:trailer].split()
+        return None if re.match(rb"\d+\s+\d+\s+obj", read(at, 40)) else "its cross-reference offset points at nothing"
+    # The table, up to its trailer, read in blocks: twenty bytes an object.
+    table, block = b"", 1 << 16
+    while b"trailer" not in table:
+        more = read(at + 4 + len(table), block)
+        if not more:
+            return "it is cut short (no trailer)"
+        table += more
+    words = table[:table.index(b"trailer")].split()
     i = 0
     while i + 1 < len(words):
         first, count = int(words[i]), int(words[i + 1])
@@ -217,7 +220,7 @@ def _defect(data):
             return "its cross-reference table is cut short"
         for k in range(count):
             offset, kind = int(entries[3 * k]), entries[3 * k + 2]
-            if kind == b"n" and not re.match(rb"%d\s+\d+\s+obj" % (first + k), data[offset:offset + 40]):
+            if kind == b"n" and not re.match(rb"%d\s+\d+\s+obj" % (first + k), read(offset, 40)):
                 return "object %d is missing" % (first + k)
         i += 2 + 3 * count
     return None
@@ -348,9 +351,11 @@ class Book:
                         scale = image.width() / pages.page(index).rect().width()
                         paint_outlines(image, session.mirror.outlines(page, scale, height), index)
                     name = os.path.join(png, picture_name(page, index + 1))
-                    if image.isNull() or not image.save(name + ".part", "PNG"):
+                    temporary = files.temporary_beside(name, ".png")
+                    if image.isNull() or not image.save(temporary, "PNG"):
+                        files.discard(temporary)
                         raise BookError("%s: cannot write the picture of page %d" % (name, page))
-                    os.replace(name + ".part", name)
+                    files.put_in_place(temporary, name)
             if self.feedback is not None:
                 self.feedback.setProgress(100.0 * done / len(self.pages))
                 if self.feedback.isCanceled():
@@ -360,9 +365,7 @@ class Book:
         session.check_overlap = self.check_overlap
         iterator = AnchoredPages(session, self.pages, first, report, on_page)
         if pdf:
-            folder = os.path.dirname(os.path.abspath(pdf))
-            handle, temporary = tempfile.mkstemp(".pdf", ".crvanchor-", folder)
-            os.close(handle)
+            temporary = files.temporary_beside(pdf, ".pdf")
             try:
                 status, error = QgsLayoutExporter.exportToPdf(iterator, temporary, pdf_settings(layout))
                 if iterator.failure is not None:
@@ -375,10 +378,9 @@ class Book:
                 if defect:
                     raise BookError("%s: cannot write: the PDF written is not whole (%s); the former file is left as "
                                     "it was" % (pdf, defect))
-                os.replace(temporary, pdf)
+                files.put_in_place(temporary, pdf)
             finally:
-                if os.path.exists(temporary):
-                    os.remove(temporary)
+                files.discard(temporary)
         else:
             iterator.beginRender()
             while iterator.next():

@@ -5,10 +5,13 @@ the places baked into the project for QGIS without the plugin.
 The same layout session as the plugin's dock and Processing: one QGIS host. Exit status: 0 done;
 1 the anchoring showed error reports (counted on the last line of standard error), or findings
 with --strict; 2 a bad project or argument (one line on standard error)."""
+import errno
 import gc
 import os
+import signal
 import sys
 import tempfile
+import threading
 import time
 
 from qgis.core import (
@@ -29,12 +32,13 @@ from qgis.core import (
     QgsUnitTypes,
     QgsXmlUtils,
 )
-from qgis.PyQt.QtCore import QtMsgType, qInstallMessageHandler
+from qgis.PyQt.QtCore import Qt, QtMsgType, qInstallMessageHandler
 from qgis.PyQt.QtXml import QDomDocument
 
+from . import files
 from .atlasbook import Book, BookError, picture_name
 from .core import Core, CoreError, CoreUnavailable
-from .session import BAKE_MARKS, FirstPageError, LayoutSession, first_page_number, is_element, is_record_key, quoted
+from .session import BAKE_MARKS, FirstPageError, baked, LayoutSession, first_page_number, is_element, is_record_key, quoted
 
 PROGRAM = "crvanchor-qgis"
 
@@ -268,62 +272,54 @@ def make_output_folders(outputs, png):
                 raise UsageError("%s %s: cannot create the folder: %s" % (option, quoted(folder), e.strerror or e))
 
 
-def write_atomically(path, data):
-    """Replaces `path` whole or not at all: a full disk leaves the former file."""
-    require_replaceable("", path, plain_or_quoted(path))
-    # A link is followed: the file it names is replaced, the link kept.
-    target = os.path.realpath(path)
-    folder = os.path.dirname(target)
-    handle, temporary = tempfile.mkstemp(prefix=".crvanchor-", dir=folder)
-    try:
-        with os.fdopen(handle, "wb") as f:
-            f.write(data)
-            f.flush()
-            os.fsync(f.fileno())
-        os.replace(temporary, target)
-    except OSError as e:
-        if os.path.exists(temporary):
-            os.remove(temporary)
-        raise UsageError("%s: cannot write: %s; the former file is left as it was" % (path, e.strerror or e))
-
-
 def save_project(project, path):
     """Writes the project over `path` whole or not at all, leaving no other file beside it.
     QGIS chooses the format by the suffix, which the temporary file keeps, beside the destination
     so that the layers' relative paths stay right; it names the project inside a .qgz after the
     file's name up to its first dot, so the temporary name starts as the destination's does."""
-    folder = os.path.dirname(os.path.abspath(path))
-    base = os.path.basename(path)
-    stem, ext = os.path.splitext(base)
-    handle, temporary = tempfile.mkstemp(suffix=ext, prefix=stem + ".crvanchor-save-", dir=folder)
-    os.close(handle)
-    try:
-        if not project.write(temporary):
-            raise UsageError("%s: cannot write: %s" % (path, project.error()))
-        with open(temporary, "rb") as f:
-            data = f.read()
-    finally:
-        # QGIS keeps a backup "~" of a .qgs it writes over: of the empty temporary file here.
-        for leftover in (temporary, temporary + "~"):
-            if os.path.exists(leftover):
-                os.remove(leftover)
-    write_atomically(path, data)
+    require_replaceable("", path, plain_or_quoted(path))
+    stem, ext = os.path.splitext(os.path.basename(path))
+    temporary = files.temporary_beside(path, suffix=ext, prefix=stem + ".crvanchor-save-")
+    if not project.write(temporary):
+        files.discard(temporary)
+        raise UsageError("%s: cannot write: %s" % (path, project.error()))
+    # QGIS keeps a backup "~" of a .qgs it writes over: of the empty temporary file here.
+    files.discard(temporary + "~")
+    files.put_in_place(temporary, path)
 
 
 class FileLock:
-    """Holds a project from its read to its save: two commands changing one project take turns."""
+    """Holds a project from its read to its save: two commands changing one project take turns.
+    A lock taken on a file that another command has replaced meanwhile is taken again on the new
+    one. On Windows, where a locked byte cannot be read and an open file cannot be replaced, the
+    lock is on a file of its own in the temporary folder, named after the project's path."""
 
     def __init__(self, path):
         self._file = None
         try:
-            self._file = open(path, "rb")
             if os.name == "nt":
+                import hashlib
                 import msvcrt
-                msvcrt.locking(self._file.fileno(), msvcrt.LK_LOCK, 1)
-            else:
-                import fcntl
+                key = hashlib.sha1(os.path.normcase(os.path.realpath(path)).encode("utf-8", "surrogatepass"))
+                self._file = open(os.path.join(tempfile.gettempdir(), "crvanchor-%s.lock" % key.hexdigest()), "a+b")
+                while True:
+                    try:
+                        # Tries for ten seconds, then says so: waited for again, as flock waits.
+                        msvcrt.locking(self._file.fileno(), msvcrt.LK_LOCK, 1)
+                        return
+                    except OSError as e:
+                        if e.errno != errno.EDEADLOCK:
+                            raise
+            import fcntl
+            while True:
+                self._file = open(path, "rb")
                 fcntl.flock(self._file.fileno(), fcntl.LOCK_EX)
+                held, now = os.fstat(self._file.fileno()), os.stat(path)
+                if (held.st_dev, held.st_ino) == (now.st_dev, now.st_ino):
+                    return
+                self._file.close()
         except OSError as e:
+            self.release()
             raise UsageError("%s: cannot lock: %s" % (path, e.strerror or e))
 
     def release(self):
@@ -356,20 +352,24 @@ class QgisWarnings:
 
     def __init__(self):
         self._said, self._waiting = set(), []
-        QgsApplication.messageLog().messageReceived.connect(self._received)
+        self._lock = threading.Lock()
+        # Direct: QGIS logs from its render threads too, and the command runs no event loop.
+        QgsApplication.messageLog().messageReceived.connect(self._received, Qt.ConnectionType.DirectConnection)
 
     def _received(self, message, tag, level):
         if level not in (Qgis.MessageLevel.Warning, Qgis.MessageLevel.Critical):
             return
         line = "QGIS: %s%s" % (tag + ": " if tag else "", " ".join(message.split()))
-        if line not in self._said:
-            self._said.add(line)
-            self._waiting.append(line)
+        with self._lock:
+            if line not in self._said:
+                self._said.add(line)
+                self._waiting.append(line)
 
     def tell(self, err):
-        for line in self._waiting:
+        with self._lock:
+            waiting, self._waiting = self._waiting, []
+        for line in waiting:
             err.write(line + "\n")
-        self._waiting = []
 
     def close(self):
         QgsApplication.messageLog().messageReceived.disconnect(self._received)
@@ -642,6 +642,9 @@ def run_book(core, a, out, err, reports):
                                      "exports without it)" % (a.project, quoted(layer.name()), quoted(layer.source())))
         session = s.anchoring
         session.open()
+        if a.pages is not None and not a.pages.strip():
+            # An empty text names no page: a script's empty variable must not print every page.
+            raise UsageError('--pages: expected a page or a range such as 3-5, found ""')
         try:
             pages = session.mirror.parse_pages((a.pages or "").strip()) if a.pages is not None \
                 else list(range(first, first + count))
@@ -652,7 +655,7 @@ def run_book(core, a, out, err, reports):
         check_outputs(outputs, inputs, a.png, pages, layout.pageCollection().pageCount())
         make_output_folders(outputs, a.png)
         selection = session.mirror.selection()
-        reports += selection["error_reports"]
+        reports.tell(selection["error_reports"])
         for left in selection["left_out"]:
             err.write('crvanchor-qgis: %s is left out of the book: %s\n' % (quoted(left["element"]), left["reason"]))
         for note in selection["notes"]:
@@ -673,6 +676,10 @@ def run_book(core, a, out, err, reports):
         progress = Progress(err, len(pages))
 
         def before_drawing(done, page):
+            reports.tell(session.last_result["error_reports"])
+            if INTERRUPTED:
+                raise Interrupted("stopped after %d of %d pages: interrupted%s" % (
+                    done - 1, len(pages), "; the PDF was not written" if a.pdf is not None else ""))
             if not a.allow_missing:
                 refuse_missing_pictures(a, layout, page)
             progress.step(done, page)
@@ -684,8 +691,6 @@ def run_book(core, a, out, err, reports):
             book.run(a.pdf, a.png, a.dpi, a.report)
         except (BookError, CoreError, ValueError) as e:
             raise UsageError(str(e))
-        finally:
-            reports += book.error_reports
         progress.done()
         s.warnings.tell(err)
         for line in book.checks.lines():
@@ -699,9 +704,10 @@ def run_book(core, a, out, err, reports):
             placements = len(book.pages) * anchored
             rendering = max(0.0, total - loading - anchoring[0])
             each = anchoring[0] * 1e6 / placements if placements else 0.0
-            out.write("  timing: total %.4f s; loading %.4f s; anchoring %.4f s (%d placements, %.2f us each); report "
-                      "%.4f s; rendering %.4f s; anchoring is %.1f%% of the run\n"
-                      % (total, loading, anchoring[0], placements, each, 0.0, rendering,
+            # The core writes each page's report rows as it places the page: they are anchoring's.
+            out.write("  timing: total %.4f s; loading %.4f s; anchoring %.4f s (%d placements, %.2f us each, the "
+                      "report's rows included); rendering %.4f s; anchoring is %.1f%% of the run\n"
+                      % (total, loading, anchoring[0], placements, each, rendering,
                          100.0 * anchoring[0] / total if total > 0 else 0.0))
         return 1 if a.strict and book.checks.count() else 0
     finally:
@@ -739,7 +745,7 @@ def run_anchor(core, a, out, err, reports):
             result = mirror.edit_record(name, changes)
         except CoreError as e:
             raise UsageError(str(e))
-        reports += result["error_reports"]
+        reports.tell(result["error_reports"])
         if result["outcome"] == "reported":
             return 0
         s.store(item, result["custom"])
@@ -817,10 +823,8 @@ def unbake_positions(item):
         if mark not in keys:
             continue
         found = True
-        properties = item.dataDefinedProperties()
-        p = properties.property(prop)
-        if p.propertyType() == QgsProperty.Type.ExpressionBasedProperty and p.expressionString() == \
-                str(item.customProperty(mark)):
+        if baked(item, prop):
+            properties = item.dataDefinedProperties()
             before = item.customProperty(mark + "-before")
             properties.setProperty(prop, property_from_text(str(before)) if before is not None else QgsProperty())
             item.setDataDefinedProperties(properties)
@@ -859,7 +863,7 @@ def run_bake(core, a, out, err, reports):
         session = s.anchoring
         session.begin_book()
         selection = session.mirror.selection()
-        reports += selection["error_reports"]
+        reports.tell(selection["error_reports"])
         for left in selection["left_out"]:
             err.write('crvanchor-qgis: %s is left out of the book: %s\n' % (quoted(left["element"]), left["reason"]))
         for note in selection["notes"]:
@@ -880,13 +884,17 @@ def run_bake(core, a, out, err, reports):
         places = {item.uuid(): {} for item in items}
         if items:
             progress = Progress(err, count)
+            # Each page placed here, once: the atlas's own steps are not followed meanwhile.
+            session.stop_following()
             if not atlas.beginRender():
                 raise UsageError("the atlas of %s cannot start" % quoted(a.layout))
             try:
                 for index in range(count):
+                    if INTERRUPTED:
+                        raise Interrupted("bake: interrupted; nothing was baked, the project is left as it was")
                     atlas.seekTo(index)
                     result = session.place(first + index)
-                    reports += result["error_reports"]
+                    reports.tell(result["error_reports"])
                     fid = layout.reportContext().feature().id()
                     for item in items:
                         places[item.uuid()][fid] = item.positionWithUnits()
@@ -895,7 +903,7 @@ def run_bake(core, a, out, err, reports):
                 atlas.endRender()
                 session.end_book()
             progress.done()
-        if reports:
+        if reports.count:
             err.write("crvanchor-qgis: bake: the anchoring reported errors; nothing was baked, the project is left as "
                       "it was\n")
             return 0
@@ -922,16 +930,39 @@ def run_bake(core, a, out, err, reports):
 
 # ---------------------------------------------------------------------- the edge
 
-def tell_reports(reports, err):
-    for r in reports:
-        err.write("%s\n%s" % (r.get("title", ""), r.get("text", "").replace("\r", "")))
-    if reports:
-        err.write("crvanchor-qgis: %s shown\n" % plural(len(reports), "error report", "error reports"))
+class ShownReports:
+    """The anchoring's error reports, each told in full on standard error as it comes; the count
+    ends the run."""
+
+    def __init__(self, err):
+        self.err, self.count = err, 0
+
+    def tell(self, reports):
+        for r in reports:
+            self.err.write("%s\n%s" % (r.get("title", ""), r.get("text", "").replace("\r", "")))
+            self.count += 1
+
+    def end(self):
+        if self.count:
+            self.err.write("crvanchor-qgis: %s shown\n" % plural(self.count, "error report", "error reports"))
+
+
+class Interrupted(UsageError):
+    """The user stopped the run (Ctrl-C): what was begun is left as it was."""
+
+
+# Set by Ctrl-C; the run stops at the next page, so that nothing is left half written.
+INTERRUPTED = False
+
+
+def _interrupt(_signal, _frame):
+    global INTERRUPTED
+    INTERRUPTED = True
 
 
 def run(args, out=sys.stdout, err=sys.stderr):
     """The command with `args` (no program name); QGIS must be initialised. Returns its status."""
-    reports = []
+    reports = ShownReports(err)
     status = 2
     try:
         if not args:
@@ -952,19 +983,19 @@ def run(args, out=sys.stdout, err=sys.stderr):
             status = run_anchor(core, a, out, err, reports)
         else:
             status = run_bake(core, a, out, err, reports)
-    except UsageError as e:
-        tell_reports(reports, err)
+    except (UsageError, files.WriteError) as e:
+        reports.end()
         err.write("crvanchor-qgis: %s\n" % " ".join(str(e).split("\n")))
-        return 2
+        return 130 if isinstance(e, Interrupted) else 2
     except MemoryError:
         err.write("crvanchor-qgis: out of memory\n")
         return 2
     except Exception as e:  # noqa: BLE001 - the command's edge: one line, never a traceback
-        tell_reports(reports, err)
+        reports.end()
         err.write("crvanchor-qgis: unexpected failure: %s\n" % " ".join(str(e).split()))
         return 2
-    tell_reports(reports, err)
-    return 1 if reports else status
+    reports.end()
+    return 1 if reports.count else status
 
 
 def qgis_prefix():
@@ -976,7 +1007,10 @@ def qgis_prefix():
     import qgis
     folder = os.path.dirname(os.path.realpath(qgis.__file__))
     while True:
+        # Linux keeps it in share/qgis, Windows installs in apps/qgis (the folder itself).
         if os.path.isdir(os.path.join(folder, "share", "qgis", "resources")):
+            return folder
+        if os.path.isfile(os.path.join(folder, "resources", "qgis.db")):
             return folder
         parent = os.path.dirname(folder)
         if parent == folder:
@@ -988,6 +1022,10 @@ def main(argv=None):
     # Headless: no display is needed to lay out and export pages.
     os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
     args = sys.argv[1:] if argv is None else argv
+    signal.signal(signal.SIGINT, _interrupt)
+    if hasattr(signal, "SIGPIPE"):
+        # Output into a pipe that closed (show | head) ends the command quietly, as other tools.
+        signal.signal(signal.SIGPIPE, signal.SIG_DFL)
     # Toolkit warnings are for developers; a user sees the command's own lines.
     qInstallMessageHandler(lambda kind, _context, text: sys.stderr.write(text + "\n")
                            if kind in (QtMsgType.QtCriticalMsg, QtMsgType.QtFatalMsg) else None)

@@ -10,7 +10,7 @@ import platform
 import sys
 import weakref
 
-INTERFACE_VERSION = 1
+INTERFACE_VERSION = 2
 
 OK, REFUSED, FAILED = 0, 1, 2
 

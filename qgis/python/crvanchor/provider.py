@@ -20,6 +20,7 @@ from qgis.PyQt.QtGui import QIcon
 
 from .atlasbook import Book, BookError
 from .core import CoreError
+from .files import WriteError
 from .session import LayoutSession
 
 # Where later QGIS moved the number parameter's type, the old class's enum otherwise.
@@ -139,7 +140,7 @@ class ExportAnchoredAtlas(QgsProcessingAlgorithm):
                     self.parameterAsBoolean(parameters, self.CHECK_OVERLAP, context), feedback)
         try:
             book.run(outputs[self.PDF], outputs[self.PNG], dpi, outputs[self.REPORT])
-        except (BookError, CoreError, ValueError) as e:
+        except (BookError, CoreError, ValueError, WriteError) as e:
             raise QgsProcessingException(str(e))
         finally:
             if own:

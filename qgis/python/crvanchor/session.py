@@ -20,6 +20,7 @@ from qgis.core import (
     QgsLayoutItemPicture,
     QgsLayoutObject,
     QgsMessageLog,
+    QgsProperty,
     QgsUnitTypes,
 )
 
@@ -179,8 +180,13 @@ COORDINATES = tuple(prop for prop, _mark in BAKE_MARKS)
 
 def baked(item, prop):
     """Whether the item's data-defined coordinate is a position the command baked for QGIS
-    without the plugin (it places the item where the anchoring would)."""
-    return dict(BAKE_MARKS)[prop] in item.customProperties()
+    without the plugin (it places the item where the anchoring would): the expression the mark
+    keeps, as the bake wrote it. One edited since is the user's."""
+    mark = item.customProperty(dict(BAKE_MARKS)[prop])
+    if mark is None:
+        return False
+    p = item.dataDefinedProperties().property(prop)
+    return p.propertyType() == QgsProperty.Type.ExpressionBasedProperty and p.expressionString() == str(mark)
 
 
 def move_past_bake(item, dx, dy):
@@ -345,7 +351,7 @@ class LayoutSession:
 
     def _element(self, item):
         page = self._page_of(item)
-        self._item_pages[item.id()] = page
+        self._item_pages.setdefault(item.id(), page)
         kind = ("group" if isinstance(item, QgsLayoutItemGroup) else "map_frame" if isinstance(item, QgsLayoutItemMap)
                 else "picture" if isinstance(item, QgsLayoutItemPicture) else "text")
         stored = {k: str(item.customProperty(k)) for k in item.customProperties()
@@ -372,7 +378,8 @@ class LayoutSession:
                 and item.atlasDriven() and "series" not in self._described):
             element["series"] = self._series()
             self._described.add("series")
-        self._items[item.id()] = item
+        # Items sharing an id: the first is the one the core finds by that name.
+        self._items.setdefault(item.id(), item)
         if reads_page_variable(item):
             self._numbers_pages = True
         return element
