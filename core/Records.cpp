@@ -15,10 +15,12 @@ crv_status crv_record_read(const char* properties_json, char** record_json) {
     return Guarded([&] {
         Require(properties_json != nullptr && record_json != nullptr,
                 "crv_record_read: the properties and the result must be given");
-        json properties;
+        // Sorted by name, not kept in order: an item may hold tens of thousands of properties,
+        // and the order-keeping object looks each name up one by one.
+        nlohmann::json properties;
         try {
-            properties = json::parse(properties_json);
-        } catch (const json::exception&) {
+            properties = nlohmann::json::parse(properties_json);
+        } catch (const nlohmann::json::exception&) {
             throw Refused("crv_record_read: the properties are not JSON text");
         }
         if (!properties.is_object()) throw Refused("crv_record_read: the properties must be a JSON object of names and texts");
@@ -61,9 +63,10 @@ crv_status crv_record_write(const char* custom_json, int32_t compact, char** pro
         }
         const objects::StoredProperties stored =
             compact != 0 ? objects::CompactCustomValue(custom) : objects::FlattenCustomValue(custom);
-        json out = json::object();
+        nlohmann::json out = nlohmann::json::object();  // sorted, as `stored` is
         for (const auto& [name, text] : stored) out[name] = text;
-        *properties_json = Give(Dump(json{{"properties", out}}));
+        *properties_json = Give(nlohmann::json{{"properties", std::move(out)}}.dump(-1, ' ', false,
+                                                                                  nlohmann::json::error_handler_t::replace));
     });
 }
 
