@@ -430,6 +430,23 @@ def translation():
     QCoreApplication.removeTranslator(t)
 
 
+def command_from_the_zip():
+    """The command inside the ZIP, as its help page says to run it, with the core the ZIP holds:
+    the sample atlas placed as the book places it."""
+    env = dict(os.environ, PYTHONPATH=plugins, QT_QPA_PLATFORM="offscreen")
+    env.pop("CRVANCHOR_CORE_LIBRARY", None)
+    report = os.path.join(work, "command.json")
+    run = subprocess.run([sys.executable, "-m", "crvanchor", os.path.join(work, "lakes_atlas.qgz"), "--report", report],
+                         env=env, capture_output=True, text=True, timeout=600)
+    check(run.returncode == 0, "python3 -m crvanchor: status %d: %s" % (run.returncode, run.stderr[-500:]))
+    check(run.stdout.startswith("Map book ") and "16 pages, 5 anchored elements" in run.stdout, run.stdout)
+    if run.returncode == 0:
+        placed = json.load(open(report))
+        check(placed["anchor_order"] == book["anchor_order"], "the command's order %s" % placed["anchor_order"])
+        check(len(placed["pages"]) == 16 and placed["error_reports"] == 0, "the command's report")
+
+
+command_from_the_zip()
 project, layout, history = export_places_as_book()
 layout_checks(project, layout, history)
 dock_on_sample(project, layout)
