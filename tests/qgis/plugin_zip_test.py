@@ -79,6 +79,7 @@ from qgis.core import (  # noqa: E402
     QgsVectorLayer,
 )
 from qgis.PyQt.QtCore import QCoreApplication, QRectF, QTranslator  # noqa: E402
+from qgis.PyQt.QtTest import QTest  # noqa: E402
 
 app = QgsApplication([], True, profile)
 app.initQgis()
@@ -200,9 +201,10 @@ def dock_on_sample(project, layout):
     w = dock.widgets.widgets
     check(dock.widgets.tabs.isVisible() or not dock.widgets.tabs.isHidden(), "the form is hidden for an anchored item")
     check(w["chkAnchor"].isChecked(), "the dock does not show Page Number as anchored")
-    units = {u.objectName(): u.text() for u in dock.widgets.units}
-    check(units.get("txtHDistanceAllUnit") == "mm" and len(units) == 4,
-          "the distances' units beside them: %s" % units)
+    units = {u.objectName(): u.suffix() for u in dock.widgets.units}
+    check(units.get("txtHDistanceAll") == " mm" and len(units) == 4, "the distances' units: %s" % units)
+    check(abs(w["txtHDistanceAll"].value() - -12.7) < 1e-9, "the distance shown is %s, the record's -12.7 mm"
+          % w["txtHDistanceAll"].value())
     check(not dock.apply_button.isEnabled(), "Apply is enabled before any edit")
     atlas = layout.atlas()
     # The checks and the preview describe the layout afresh: the dock's form follows.
@@ -212,11 +214,11 @@ def dock_on_sample(project, layout):
     atlas.seekTo(2)  # page 3: odd, the primary rules
     before = item.pos()
     record = {k: item.customProperty(k) for k in item.customProperties() if k.startswith(RECORD_PREFIX)}
+    # Five steps of a millimetre up, as the spin box's arrows give them.
     box = w["txtHDistanceAll"]
-    old_text = box.text()
-    new_text = str(float(old_text or 0) + 5)
-    box.setText(new_text)
-    box.textEdited.emit(new_text)
+    box.setSingleStep(1)
+    for _ in range(5):
+        box.stepUp()
     check(dock.apply_button.isEnabled(), "Apply is not enabled after an edit")
     stack = layout.undoStack().stack()
     steps = stack.count()
@@ -240,8 +242,7 @@ def dock_on_sample(project, layout):
     members = legend.items()
     was = [m.pos() for m in members]
     box = w["txtHDistanceAll"]
-    box.setText(str(float(box.text() or 0) + 20))
-    box.textEdited.emit(box.text())
+    box.setValue(box.value() + 20)
     dock.apply_button.click()
     check(abs(members[0].pos().x() - was[0].x() - 20) < 1e-6, "Apply did not move the Legend's members by 20 mm")
     stack.undo()
@@ -327,8 +328,10 @@ def dock_on_new_layout():
         w[control].click()
 
     def type_into(control, text):
-        w[control].setText(text)
-        w[control].textEdited.emit(text)
+        # Typed as a user types, in the spin box's own line.
+        line = w[control].lineEdit()
+        line.selectAll()
+        QTest.keyClicks(line, text)
 
     def choose(control, entry):
         box = w[control]

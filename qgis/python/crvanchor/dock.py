@@ -1,10 +1,11 @@
 """The layout designer's Anchor dock: the layout's own settings (the book's first page number),
 then the anchor form of the selected item, built from the core's description of the form and
 run by the core through callbacks. Apply is one undo step of the designer."""
+import locale
 import os
 
 from qgis.core import QgsLayoutItemGroup, QgsPrintLayout, QgsUnitTypes
-from qgis.gui import QgsDockWidget
+from qgis.gui import QgsDockWidget, QgsDoubleSpinBox
 from qgis.PyQt.QtCore import QCoreApplication, Qt, QUrl
 from qgis.PyQt.QtGui import QDesktopServices
 from qgis.PyQt.QtWidgets import (
@@ -29,6 +30,27 @@ from qgis.PyQt.QtWidgets import (
 from .core import CoreError
 from .session import FIRST_PAGE_PROPERTY, first_page_number, is_record_key
 
+# A distance as a record keeps it: within a million page units, in a thousandth of the unit.
+DISTANCE_LIMIT = 1000000.0
+DISTANCE_DECIMALS = 3
+
+
+def distance_text(value, decimals):
+    """A distance as the core reads the user's text: in the process's number format, which is
+    the one the core writes and reads."""
+    return locale.format_string("%.*f", (decimals, value))
+
+
+def distance_value(text):
+    """The number in a distance's text as the core writes it; None for a text that holds none."""
+    for parse in (locale.atof, float):
+        try:
+            return parse(text.strip())
+        except ValueError:
+            continue
+    return None
+
+
 HELP_PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "help", "index.html")
 
 
@@ -51,8 +73,8 @@ class FormWidgets:
         self.tabs = QTabWidget()
         self.tabs.setDocumentMode(True)
         self._groups = {}
-        self.units = []  # the unit shown beside each distance
-        self._rows = {}  # a distance's control -> the row that holds it and its unit
+        self.units = []  # the distances' spin boxes, the layout's unit their suffix
+        self._rows = {}  # a control -> the row that holds it, when it has one of its own
         for tab in description["tabs"]:
             page = QWidget()
             self.tabs.addTab(self._fill(page, tab["items"]), tab["label"])
@@ -90,6 +112,13 @@ class FormWidgets:
         elif kind == "dropdown":
             w = QComboBox()
             w.activated.connect(lambda index: self.tell("value", control, index))
+        elif kind == "text" and "Distance" in control:
+            # A distance in the layout's unit, shown as the spin box's suffix.
+            w = QgsDoubleSpinBox()
+            w.setShowClearButton(False)
+            w.setDecimals(DISTANCE_DECIMALS)
+            w.setRange(-DISTANCE_LIMIT, DISTANCE_LIMIT)
+            w.valueChanged.connect(lambda value, w=w: self.tell("text", control, distance_text(value, w.decimals())))
         elif kind == "text":
             w = QLineEdit()
             w.textEdited.connect(lambda text: self.tell("text", control, text))
@@ -98,23 +127,14 @@ class FormWidgets:
             w.clicked.connect(lambda: self.tell("value", control, 1))
         w.setObjectName(control)
         self.widgets[control] = w
-        if kind == "text" and "Distance" in control:
-            # A distance with the layout's unit beside it: the rules read it in those units.
-            row = QWidget()
-            line = QHBoxLayout(row)
-            line.setContentsMargins(0, 0, 0, 0)
-            line.addWidget(w)
-            unit = QLabel()
-            unit.setObjectName(control + "Unit")
-            line.addWidget(unit)
-            self.units.append(unit)
-            self._rows[control] = row
-            return row
+        if isinstance(w, QgsDoubleSpinBox):
+            self.units.append(w)
         return w
 
     def set_units(self, text):
-        for unit in self.units:
-            unit.setText(text)
+        """The layout's unit after every distance: the rules read them in it."""
+        for box in self.units:
+            box.setSuffix(" " + text)
 
     def reset(self):
         """Every widget enabled, shown, empty, clear and off, the first tab current."""
@@ -124,6 +144,8 @@ class FormWidgets:
                 w.clear()
             elif isinstance(w, QLineEdit):
                 w.clear()
+            elif isinstance(w, QgsDoubleSpinBox):
+                w.setValue(0)
             elif isinstance(w, QCheckBox):
                 w.setTristate(False)
                 w.setChecked(False)
@@ -155,6 +177,10 @@ class FormWidgets:
         def change(w):
             if isinstance(w, QGroupBox):
                 w.setTitle(text)
+            elif isinstance(w, QgsDoubleSpinBox):
+                number = distance_value(text)
+                if number is not None:
+                    w.setValue(number)
             elif isinstance(w, QComboBox):
                 w.setCurrentText(text)
             elif hasattr(w, "setText"):
