@@ -1,9 +1,14 @@
 // Records as a host stores them: an item's custom value as text properties, one per value or one
-// compact text, read into and written from the tagged form the layout's description holds.
+// compact text, read into and written from the tagged form the layout's description holds; and
+// the check of a PDF a host's exporter wrote, which the map-book command makes of its own.
 #include "core/Mirror.h"
 
 #include "objects/StoredProperties.h"
+#include "support/PdfCheck.h"
 #include "standalone/host/Snapshot.h"
+
+#include <filesystem>
+#include <optional>
 
 using namespace crv;
 using namespace crv::core;
@@ -67,6 +72,15 @@ crv_status crv_record_write(const char* custom_json, int32_t compact, char** pro
         for (const auto& [name, text] : stored) out[name] = text;
         *properties_json = Give(nlohmann::json{{"properties", std::move(out)}}.dump(-1, ' ', false,
                                                                                   nlohmann::json::error_handler_t::replace));
+    });
+}
+
+crv_status crv_pdf_defect(const char* path, char** defect) {
+    if (defect != nullptr) *defect = nullptr;
+    return Guarded([&] {
+        Require(path != nullptr && defect != nullptr, "crv_pdf_defect: the path and the result must be given");
+        const std::filesystem::path file(std::u8string(reinterpret_cast<const char8_t*>(path)));
+        *defect = Give(support::PdfDefect(file).value_or(""));
     });
 }
 

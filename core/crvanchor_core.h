@@ -173,6 +173,13 @@ CRV_CORE_API crv_status crv_record_read(const char* properties_json, char** reco
  * that does not read, naming where in it. */
 CRV_CORE_API crv_status crv_record_write(const char* custom_json, int32_t compact, char** properties_json);
 
+/* What is wrong with the PDF at `path` (UTF-8), as the map-book command checks the PDF it wrote
+ * before it replaces the former one: a writer that does not see a full disk reports success over
+ * a file cut short. Gives "" when the PDF is whole (its header, its end, its cross-reference
+ * offset, every object its table lists where the table says), else one line saying what is
+ * wrong; the file is read a block at a time. */
+CRV_CORE_API crv_status crv_pdf_defect(const char* path, char** defect);
+
 /* ---------------------------------------------------------------- the anchor form
  *
  * The anchor property page's form, its controls the host's own: the core runs the form's logic

@@ -3,6 +3,8 @@
 // the description's tagged form and written back. Either form reads the same record.
 #include "tests/core/CoreTestSupport.h"
 
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -132,3 +134,47 @@ TEST(CoreRecords, RefusesWhatNoRecordHolds) {
 }
 
 }  // namespace
+
+namespace {
+
+// A PDF of two objects and its cross-reference table, offsets as a writer gives them.
+std::string SmallPdf() {
+    std::string pdf = "%PDF-1.4\n";
+    const size_t first = pdf.size();
+    pdf += "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
+    const size_t second = pdf.size();
+    pdf += "2 0 obj\n<< /Type /Pages /Kids [] /Count 0 >>\nendobj\n";
+    const size_t xref = pdf.size();
+    char entries[64];
+    std::snprintf(entries, sizeof entries, "%010zu 00000 n \n%010zu 00000 n \n", first, second);
+    pdf += "xref\n0 3\n0000000000 65535 f \n" + std::string(entries) + "trailer\n<< /Size 3 /Root 1 0 R >>\n";
+    pdf += "startxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+std::string Defect(const std::string& bytes) {
+    const std::string path = ::testing::TempDir() + "crv-core-pdf-defect.pdf";
+    std::ofstream(path, std::ios::binary) << bytes;
+    char* out = nullptr;
+    EXPECT_EQ(crv_pdf_defect(path.c_str(), &out), CRV_OK) << crv_last_error();
+    std::string said = out != nullptr ? out : "(none)";
+    crv_free(out);
+    std::remove(path.c_str());
+    return said;
+}
+
+}  // namespace
+
+// The check a host makes of the PDF its exporter wrote, before it replaces the former one: a
+// whole PDF passes, one cut short anywhere does not.
+TEST(CoreRecords, TellsAPdfCutShortFromAWholeOne) {
+    const std::string pdf = SmallPdf();
+    EXPECT_EQ(Defect(pdf), "");
+    for (const double part : {0.0, 0.03, 0.5, 0.9, 0.99}) {
+        EXPECT_NE(Defect(pdf.substr(0, static_cast<size_t>(static_cast<double>(pdf.size()) * part))), "") << part;
+    }
+    // An object moved from where the table says it starts.
+    std::string moved = pdf;
+    moved.replace(moved.find("2 0 obj"), 1, " ");
+    EXPECT_NE(Defect(moved), "");
+}

@@ -2,7 +2,6 @@
 through QGIS's own exporter, a PNG a page, the JSON report, the layout checks' findings.
 What the Processing algorithm runs, and what the command runs."""
 import os
-import re
 
 from qgis.core import (
     QgsAbstractLayoutIterator,
@@ -172,60 +171,6 @@ class AnchoredPages(QgsAbstractLayoutIterator):
         return True
 
 
-def pdf_defect(path):
-    """What is wrong with the PDF at `path`, or None when it is whole: its header, its end of
-    file mark, its last cross-reference offset, and every object its table lists where the table
-    says. Read a little at a time: a book's PDF may run to gigabytes."""
-    try:
-        with open(path, "rb") as f:
-            return _defect(f, os.fstat(f.fileno()).st_size)
-    except (OSError, ValueError) as e:
-        return "it cannot be read back: %s" % (getattr(e, "strerror", None) or e)
-
-
-def _defect(f, size):
-    def read(at, n):
-        f.seek(at)
-        return f.read(n)
-
-    if read(0, 5) != b"%PDF-":
-        return "it does not start as a PDF does"
-    tail_at = max(0, size - 1024)
-    tail = read(tail_at, size - tail_at).rstrip(b" \n\r\t\f\0")
-    if not tail.endswith(b"%%EOF"):
-        return "it is cut short (no end of file mark)"
-    startxref = tail.rfind(b"startxref")
-    if startxref < 0:
-        return "it is cut short (no cross-reference offset)"
-    found = re.match(rb"\s*(\d+)", tail[startxref + 9:])
-    if not found or int(found.group(1)) >= size:
-        return "its cross-reference offset lies outside the file"
-    at = int(found.group(1))
-    if read(at, 4) != b"xref":
-        # A cross-reference stream: an object at least must start there.
-        return None if re.match(rb"\d+\s+\d+\s+obj", read(at, 40)) else "its cross-reference offset points at nothing"
-    # The table, up to its trailer, read in blocks: twenty bytes an object.
-    table, block = b"", 1 << 16
-    while b"trailer" not in table:
-        more = read(at + 4 + len(table), block)
-        if not more:
-            return "it is cut short (no trailer)"
-        table += more
-    words = table[:table.index(b"trailer")].split()
-    i = 0
-    while i + 1 < len(words):
-        first, count = int(words[i]), int(words[i + 1])
-        entries = words[i + 2:i + 2 + 3 * count]
-        if len(entries) != 3 * count:
-            return "its cross-reference table is cut short"
-        for k in range(count):
-            offset, kind = int(entries[3 * k]), entries[3 * k + 2]
-            if kind == b"n" and not re.match(rb"%d\s+\d+\s+obj" % (first + k), read(offset, 40)):
-                return "object %d is missing" % (first + k)
-        i += 2 + 3 * count
-    return None
-
-
 def pdf_settings(layout):
     """The PDF settings the layout keeps from its designer's last PDF export (text as outlines
     or text, vectors forced, georeference, metadata, simplified geometries, printed as a raster),
@@ -374,7 +319,7 @@ class Book:
                     raise BookError("%s: cannot write: %s" % (pdf, error or "QGIS could not export the page"))
                 # QGIS's writer does not see a full disk: what it wrote is read back before it
                 # replaces the former PDF.
-                defect = pdf_defect(temporary)
+                defect = session.core.pdf_defect(temporary)
                 if defect:
                     raise BookError("%s: cannot write: the PDF written is not whole (%s); the former file is left as "
                                     "it was" % (pdf, defect))

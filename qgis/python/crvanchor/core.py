@@ -109,6 +109,7 @@ class Core:
             "crv_mirror_finish_report": [ctypes.c_void_p],
             "crv_record_read": [ctypes.c_char_p, out],
             "crv_record_write": [ctypes.c_char_p, ctypes.c_int32, out],
+            "crv_pdf_defect": [ctypes.c_char_p, out],
             "crv_form_description": [out],
             "crv_form_open": [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(_Callbacks),
                               ctypes.POINTER(ctypes.c_void_p)],
@@ -148,6 +149,16 @@ class Core:
     def write_record(self, custom, compact=True):
         """The properties (names and texts) that store a custom value."""
         return self.call_json("crv_record_write", _text(json.dumps(custom)), 1 if compact else 0)["properties"]
+
+    def pdf_defect(self, path):
+        """What is wrong with the PDF at `path`, as the map-book command checks its own; "" when
+        it is whole."""
+        result = ctypes.c_void_p()
+        self.call("crv_pdf_defect", _text(path), ctypes.byref(result))
+        try:
+            return ctypes.string_at(result.value).decode("utf-8", "replace")
+        finally:
+            self._lib.crv_free(result)
 
     def form_description(self):
         return self.call_json("crv_form_description")
