@@ -29,7 +29,6 @@ standalone/host/Layout.cpp|#include "qgis/host/QgisHost.h"
 standalone/host/Layout.cpp|#  include "qgis/host/QgisHost.h"
 standalone/host/Layout.cpp|#include <qgis/host/QgisHost.h>
 standalone/host/Layout.cpp|#include "../../qgis/host/QgisHost.h"
-qgis/host/Element.cpp|#include "standalone/host/Objects.h"
 book/Order.cpp|#include "standalone/mapbook/Book.h"
 book/Order.cpp|#include "CRVAnchorTypeLib.h"
 anchor/CRVAnchorManager.cpp|#include "book/Order.h"
