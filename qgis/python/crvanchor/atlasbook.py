@@ -15,7 +15,6 @@ from qgis.PyQt.QtCore import QPointF, QRectF, QSize, Qt
 from qgis.PyQt.QtGui import QColor, QPainter, QPen, QPolygonF
 
 from . import files
-from .core import CoreError
 from .session import fit_enclosing_groups
 
 

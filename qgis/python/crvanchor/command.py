@@ -21,7 +21,6 @@ from qgis.core import (
     QgsFeedback,
     QgsLayoutItemGroup,
     QgsLayoutItemMap,
-    QgsLayoutItemPage,
     QgsLayoutItemPicture,
     QgsLayoutObject,
     QgsLayoutValidityCheckContext,
@@ -29,7 +28,6 @@ from qgis.core import (
     QgsProjectBadLayerHandler,
     QgsProperty,
     QgsProviderRegistry,
-    QgsUnitTypes,
     QgsXmlUtils,
 )
 from qgis.PyQt.QtCore import Qt, QtMsgType, qInstallMessageHandler
@@ -618,6 +616,18 @@ def summary(what, pages, anchored, a):
     return text
 
 
+def tell_selection(mirror, err, reports):
+    """The book's selection, what it said told first: its error reports, each item left out of
+    the book with the reason, the notes on records."""
+    selection = mirror.selection()
+    reports.tell(selection["error_reports"])
+    for left in selection["left_out"]:
+        err.write('crvanchor-qgis: %s is left out of the book: %s\n' % (quoted(left["element"]), left["reason"]))
+    for note in selection["notes"]:
+        err.write("crvanchor-qgis: %s\n" % note)
+    return selection
+
+
 def run_book(core, a, out, err, reports):
     start = time.perf_counter()
     if a.pdf is not None:
@@ -654,12 +664,7 @@ def run_book(core, a, out, err, reports):
         inputs += [("a picture of the layout", p.picturePath(), False) for p in pictures_of(layout) if p.picturePath()]
         check_outputs(outputs, inputs, a.png, pages, layout.pageCollection().pageCount())
         make_output_folders(outputs, a.png)
-        selection = session.mirror.selection()
-        reports.tell(selection["error_reports"])
-        for left in selection["left_out"]:
-            err.write('crvanchor-qgis: %s is left out of the book: %s\n' % (quoted(left["element"]), left["reason"]))
-        for note in selection["notes"]:
-            err.write("crvanchor-qgis: %s\n" % note)
+        selection = tell_selection(session.mirror, err, reports)
         tell_layout_checks(layout, err)
         loading = time.perf_counter() - start
 
@@ -862,12 +867,7 @@ def run_bake(core, a, out, err, reports):
         unbake_items(layout)
         session = s.anchoring
         session.begin_book()
-        selection = session.mirror.selection()
-        reports.tell(selection["error_reports"])
-        for left in selection["left_out"]:
-            err.write('crvanchor-qgis: %s is left out of the book: %s\n' % (quoted(left["element"]), left["reason"]))
-        for note in selection["notes"]:
-            err.write("crvanchor-qgis: %s\n" % note)
+        selection = tell_selection(session.mirror, err, reports)
         # QGIS moves a group by a data-defined position without its items: a group's items are
         # baked each, and the group follows them.
         items = []

@@ -4,7 +4,6 @@ import os
 
 from qgis.core import (
     Qgis,
-    QgsProcessing,
     QgsProcessingAlgorithm,
     QgsProcessingException,
     QgsProcessingOutputNumber,
