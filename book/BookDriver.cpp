@@ -40,7 +40,15 @@ std::vector<std::string> BookDriver::AnchorOrder() const {
 }
 
 void BookDriver::PlacePage(int32_t page) {
-    if (surface_.PutPageInForce(page)) selection_->PlacePage(page);
+    if (surface_.PutPageInForce(page)) selection_->PlacePage(page, ElementPages(page));
+}
+
+AnchorSelection::BeforeEach BookDriver::ElementPages(int32_t page) const {
+    return [this, page](const ComPtr<LayoutElement>& e) { surface_.PutElementPageInForce(e, page); };
+}
+
+std::vector<Outline> BookDriver::Outlines(int32_t page) const {
+    return book::Outlines(*selection_, page, ElementPages(page));
 }
 
 void BookDriver::StartReport(const std::filesystem::path& path) {
@@ -61,7 +69,7 @@ std::optional<PageDone> BookDriver::DoPage(int32_t page) {
     if (!surface_.PutPageInForce(page)) return std::nullopt;
     {
         Stopwatch anchoring(times_.anchoring);
-        selection_->PlacePage(page);
+        selection_->PlacePage(page, ElementPages(page));
     }
     Stopwatch reporting(times_.reporting);
     PageDone done;

@@ -8,6 +8,7 @@
 
 #include "book/BookReport.h"
 #include "book/Checks.h"
+#include "book/Outline.h"
 #include "book/PageCursor.h"
 #include "book/Placement.h"
 #include "support/CommandLine.h"
@@ -41,6 +42,10 @@ public:
     virtual ReportHead Head() const = 0;
     // Draws the page placed to the outputs the host writes page by page; nothing by default.
     virtual void DrawPage(int32_t /*page*/) {}
+    // Puts in force, before the element is placed (or its placement planned) for the page, the
+    // printed page the element stands on: its size, and its number where a page of the book
+    // prints several pages of the layout. Nothing by default: one printed page a page.
+    virtual void PutElementPageInForce(const ComPtr<LayoutElement>& /*element*/, int32_t /*page*/) {}
 };
 
 // Where a book's time went, in seconds.
@@ -73,6 +78,8 @@ public:
     // Puts the page in force and places every selected element for it; nothing is measured,
     // checked or reported (a window or a designer showing the page).
     void PlacePage(int32_t page);
+    // What --outline draws for the page placed: each selected element's rectangle and rule.
+    std::vector<Outline> Outlines(int32_t page) const;
 
     // A finding of every page, such as an element the host places itself from data: logged
     // and reported with each page's own.
@@ -110,6 +117,8 @@ public:
     const DriverTimes& Times() const { return times_; }
 
 private:
+    AnchorSelection::BeforeEach ElementPages(int32_t page) const;
+
     BookSurface& surface_;
     std::function<int()> reports_shown_;
     std::unique_ptr<AnchorSelection> selection_;

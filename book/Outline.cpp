@@ -10,7 +10,8 @@
 
 namespace crv::book {
 
-std::vector<Outline> Outlines(const AnchorSelection& selection, int32_t page) {
+std::vector<Outline> Outlines(const AnchorSelection& selection, int32_t page,
+                              const AnchorSelection::BeforeEach& before) {
     static const AnchorRecord::KeySet kKeys = Without(kEveryKey, {key::Version});
     const ComPtr<HostDocument> document = RunningApplication()->Document();
     const ComPtr<Display> display = document->ActiveView()->ScreenDisplay();
@@ -20,6 +21,7 @@ std::vector<Outline> Outlines(const AnchorSelection& selection, int32_t page) {
     std::vector<Outline> out;
     for (const auto& selected : selection.Elements()) {
         Outline o;
+        if (before) before(selected.element);
         const Extent e = ElementExtent(selected.element, display, OutlineEnvelope::Copied);
         o.rect = {e.xmin, e.ymin, e.xmax, e.ymax};
         try {

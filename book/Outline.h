@@ -28,7 +28,8 @@ struct Outline {
 };
 
 // Every selected element's outline on `page`, in the order they are placed. The page is in force.
-std::vector<Outline> Outlines(const AnchorSelection& selection, int32_t page);
+std::vector<Outline> Outlines(const AnchorSelection& selection, int32_t page,
+                              const AnchorSelection::BeforeEach& before = {});
 
 // What an outline is drawn as on a picture of `pixelsPerUnit` pixels a page unit and a page
 // `pageHeight` units high: pixels, x to the right and y down, all in one colour (kOutlineRgb).

@@ -182,8 +182,11 @@ std::vector<std::string> AnchorSelection::AnchoredTo(const ComPtr<LayoutElement>
     return selected_[it->second].anchored_to;
 }
 
-void AnchorSelection::PlacePage(int32_t page) {
-    for (auto& s : selected_) s.manager->AnchorElement(page);
+void AnchorSelection::PlacePage(int32_t page, const BeforeEach& before) {
+    for (auto& s : selected_) {
+        if (before) before(s.element);
+        s.manager->AnchorElement(page);
+    }
 }
 
 }  // namespace crv::book

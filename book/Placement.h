@@ -70,9 +70,11 @@ public:
     // so on, until an element anchored to the page or one met before; none for the others.
     std::vector<std::string> AnchoredTo(const ComPtr<LayoutElement>& element) const;
 
+    // Called with each element before it is placed.
+    using BeforeEach = std::function<void(const ComPtr<LayoutElement>&)>;
     // Places every selected element for the page, in order (Elements()). The host has put the page in
-    // force before.
-    void PlacePage(int32_t page);
+    // force before, and `before` puts in force what is the element's own (its printed page).
+    void PlacePage(int32_t page, const BeforeEach& before = {});
 
 private:
     std::vector<Selected> selected_;

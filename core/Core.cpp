@@ -140,7 +140,7 @@ crv_status crv_mirror_outlines(const crv_mirror* mirror, int32_t page, double pi
         Require(std::isfinite(pixels_per_unit) && pixels_per_unit > 0 && std::isfinite(page_height),
                 "crv_mirror_outlines: expected a positive scale and a finite page height");
         const book::AnchorSelection& selection = mirror->driver->Selection();
-        const std::vector<book::Outline> outlines = book::Outlines(selection, page);
+        const std::vector<book::Outline> outlines = mirror->driver->Outlines(page);
         const auto point = [](const book::OutlineShapes::Pixel& p) { return json::array({p.x, p.y}); };
         json out = json::array();
         for (size_t i = 0; i < outlines.size() && i < selection.Elements().size(); ++i) {

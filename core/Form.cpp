@@ -127,6 +127,9 @@ crv_status crv_form_apply(crv_form* form, char** result_json) {
         crv_mirror& mirror = *form->mirror;
         Require(!mirror.reporting, "crv_form_apply: a report is being written; finish it first");
         const size_t before = static_cast<size_t>(mirror.reports.Count());
+        // The page's Apply places the element for the page in force: the element's own page.
+        if (const auto& target = form->page->Form().TargetElement)
+            mirror.surface->PutElementPageInForce(target, mirror.surface->PageInForce());
         form->page->Apply();
         form->page->Form().PageDirty = false;
         json out = json::object();

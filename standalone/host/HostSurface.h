@@ -43,15 +43,23 @@ public:
 
     // The map series' current page and the series layout's, when one is in force.
     bool PutPageInForce(int32_t page) override;
+    // The size of the element's page, and where a page of the book prints several pages of the
+    // layout, the element's printed page as the section in force.
+    void PutElementPageInForce(const ComPtr<LayoutElement>& element, int32_t page) override;
+    // The page last put in force; the book's first before any.
+    int32_t PageInForce() const { return page_in_force_; }
     std::vector<book::Placement> Measure(const book::AnchorSelection& selection) const override;
     std::pair<double, double> PageSize() const override;
     book::ReportHead Head() const override;
 
 private:
+    void PutPrintedPageInForce(int32_t page, int32_t layoutPage);
+
     StandaloneHost& host_;
     BookRange range_;
     std::string units_;
     std::string document_name_;
+    int32_t page_in_force_ = range_.first;
 };
 
 }  // namespace crv::standalone

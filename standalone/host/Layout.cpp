@@ -183,8 +183,8 @@ void ContainerImpl::UpdateElement(const ComPtr<LayoutElement>& element) {
 
 void LayoutPageImpl::QuerySize(double& width, double& height) {
     HostCall("LayoutPage.QuerySize");
-    width = s_->page_width;
-    height = s_->page_height;
+    width = s_->page_size_in_force ? s_->page_size_in_force->first : s_->page_width;
+    height = s_->page_size_in_force ? s_->page_size_in_force->second : s_->page_height;
 }
 
 ComPtr<LayoutPage> LayoutViewImpl::Page() {

@@ -148,6 +148,11 @@ struct HostState {
     std::string active_layout_kind;
     std::map<std::string, Variant> series_layouts;  // name -> current page
     std::map<std::string, SectionTemplate> section_templates;
+    // How many pages of the layout each page of the book prints (a map page and a notes page for
+    // every feature): odd and even pages and page lists then count printed pages.
+    int32_t printed_pages_per_page = 1;
+    // The size of the page the element being placed stands on, when it is not the first page's.
+    std::optional<std::pair<double, double>> page_size_in_force;
 };
 
 class ContainerImpl final : public ComObject<ElementContainer>, public Tracked {

@@ -22,6 +22,7 @@ using support::QuotedValue;
 
 constexpr const char* kSource = "CRVAnchorTestHost";
 constexpr int32_t kMaxGivenPages = 1000000;
+constexpr int32_t kMaxPrintedPagesPerPage = 1000;
 
 // A snapshot that does not hold what the host needs: where in its tree (a JSON pointer), and why.
 struct Refusal {
@@ -251,6 +252,15 @@ std::unique_ptr<StandaloneHost> HostOf(const At& root) {
     }
     host->State().active_layout_name = root["active_layout"]["name"].String();
     host->State().active_layout_kind = root["active_layout"]["kind"].String();
+    if (root.Has("printed_pages_per_page")) {
+        const At n = root["printed_pages_per_page"];
+        const int32_t count = n.Whole<int32_t>();
+        if (count < 1 || count > kMaxPrintedPagesPerPage) {
+            Refuse(n.Where(), "expected a whole number from 1 to " + std::to_string(kMaxPrintedPagesPerPage) +
+                                  ", found " + std::to_string(count));
+        }
+        host->State().printed_pages_per_page = count;
+    }
     return host;
 }
 

@@ -33,6 +33,6 @@ void MapBook::PlacePage(int32_t page) { driver_->PlacePage(page); }
 
 std::vector<Placement> MapBook::Placements() const { return surface_->Measure(driver_->Selection()); }
 
-std::vector<Outline> MapBook::Outlines(int32_t page) const { return book::Outlines(driver_->Selection(), page); }
+std::vector<Outline> MapBook::Outlines(int32_t page) const { return driver_->Outlines(page); }
 
 }  // namespace crv::standalone

@@ -246,6 +246,10 @@ TEST(CoreInterface, RefusesBadInputInOneLine) {
              "The layout snapshot bad does not read: /version: expected version 1, found 2"},
             {"no elements", R"({"format": "crvanchor-snapshot", "version": 1, "page": [8.5, 11]})",
              "The layout snapshot bad does not read: /: missing \"elements\""},
+            {"no printed page a page", [&] { json d = json::parse(good); d["printed_pages_per_page"] = 0; return d.dump(); }(),
+             "/printed_pages_per_page: expected a whole number from 1 to 1000, found 0"},
+            {"printed pages in halves", [&] { json d = json::parse(good); d["printed_pages_per_page"] = 1.5; return d.dump(); }(),
+             "/printed_pages_per_page: expected a whole number from -2147483648 to 2147483647, found a"},
         };
         for (const auto& c : cases) {
             int sentinel = 0;

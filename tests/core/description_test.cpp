@@ -188,6 +188,86 @@ TEST(CoreDescription, RefusesAShapeItCannotHold) {
     }
 }
 
+// A series of three features over a layout that prints `perPage` pages for each: an element on
+// layout page `layoutPage` follows its alternate rule (even pages: its top right corner at the
+// page's or the map's) on the printed pages the book's odd and even count reaches. The engine counts the
+// page's number, or its place in the series for an element whose distances come from fields.
+TEST(CoreDescription, OddAndEvenCountPrintedPagesWhereAPagePrintsSeveral) {
+    const struct {
+        int32_t perPage;  // 0: not described, one printed page a page
+        int32_t first;  // the series' first page number
+        int32_t layoutPage;
+        bool fields;  // distances from the series' fields
+    } cases[] = {{0, 1, 0, false}, {0, 1, 1, false}, {1, 2, 1, false}, {2, 1, 0, false}, {2, 1, 1, false},
+                 {2, 4, 1, false}, {3, 1, 1, false}, {3, 2, 2, false}, {2, 4, 1, true}, {3, 5, 2, true}};
+    for (const auto& c : cases) {
+        json note = Text("Note", {4, 4, 5, 5});
+        note["layout_page"] = c.layoutPage;
+        json& entries = note["custom"]["entries"][0]["entries"][0]["entries"];
+        const auto add = [&entries](const char* key, const char* kind, const json& value) {
+            entries.push_back({{"key", key}, {"kind", kind}, {"value", value}});
+        };
+        add("UseAltAnchoring", "boolean", true);
+        add("AltAnchorType", "int16", 0);
+        add("AnchorFromAlt", "int16", 2);
+        add("AnchorToAlt", "int16", 2);
+        if (c.fields) {
+            // Field distances come from the series of the map frame it is anchored to.
+            entries[1]["value"] = "NamedElement";
+            add("ElementName", "string", "Map");
+            add("HFromFieldAll", "boolean", true);
+            for (const char* key : {"HFieldNameAll", "VFieldNameAll", "HFieldNameAlt", "VFieldNameAlt"}) add(key, "string", "DX");
+        }
+        json pages = json::array();
+        json envelopes = json::array();
+        for (int i = 0; i < 3; ++i) {
+            pages.push_back(json::array({{{"kind", "int32"}, {"value", i + 1}}, {{"kind", "double"}, {"value", 0}}}));
+            envelopes.push_back({0, 0, 1, 1});
+        }
+        json frame = {{"kind", "map_frame"}, {"name", "Map"}, {"rect", {1, 1, 3, 3}}, {"border", 0}, {"text", ""},
+                      {"custom", {{"kind", "empty"}}},
+                      {"series", {{"name", "sheets"}, {"fields", json::array({{{"name", "fid"}, {"type", 6}},
+                                                                               {{"name", "DX"}, {"type", 3}}})},
+                                  {"pages", pages}, {"first_page", c.first}, {"current_position", 1},
+                                  {"enabled", true}, {"envelopes", envelopes}}}};
+        json layout = json::parse(Layout(json::array({frame, note})));
+        layout["active_layout"] = {{"name", "Atlas"}, {"kind", "SeriesLayout"}};
+        layout["series_layouts"] = json::array({{{"name", "Atlas"}, {"current_page", {{"kind", "int32"}, {"value", 1}}}}});
+        if (c.perPage > 0) layout["printed_pages_per_page"] = c.perPage;
+        const Mirror m = Open(layout.dump());
+        ASSERT_TRUE(m);
+        char* chosen = nullptr;
+        ASSERT_EQ(crv_mirror_selection(m.get(), &chosen), CRV_OK);
+        EXPECT_EQ(Taken(chosen)["anchor_order"], json::array({"Note"}));
+        const int32_t n = c.perPage > 1 ? c.perPage : 1;
+        for (int32_t i = 0; i < 3; ++i) {
+            const int32_t page = c.first + i;
+            const json result = PlacePage(m.get(), page);
+            EXPECT_EQ(result["error_reports"], json::array());
+            const json& rect = result["record"]["elements"][1]["rect"];
+            const int32_t printed = (c.fields ? 1 : c.first) + i * n + (n > 1 ? c.layoutPage : 0);
+            const bool alternate = rect[0].get<double>() > (c.fields ? 1.5 : 4);  // the right of the map or the page
+            EXPECT_EQ(alternate, printed % 2 == 0) << "per page " << c.perPage << ", first " << c.first
+                                                   << ", layout page " << c.layoutPage << (c.fields ? ", fields" : "")
+                                                   << ", page " << page << ": " << rect;
+        }
+    }
+}
+
+// An element anchored to the page is anchored to its own page: on a taller second page, to its
+// top.
+TEST(CoreDescription, AnElementIsAnchoredToItsOwnPagesSize) {
+    for (const bool sized : {false, true}) {
+        json on = Text("Low", {1, 1, 2, 2});
+        on["layout_page"] = 1;
+        if (sized) on["page_size"] = {8.5, 14};
+        const Mirror m = Open(Layout(json::array({on})));
+        ASSERT_TRUE(m);
+        const json rect = PlacePage(m.get(), 1)["record"]["elements"][0]["rect"];
+        EXPECT_EQ(rect, json::array({0, sized ? 13 : 10, 1, sized ? 14 : 11})) << sized;
+    }
+}
+
 // The sample book with its series' features given one page at a time, as a host that reads
 // them as it goes gives them: the same report as the map-book command's, page for page.
 TEST(CoreDescription, FeaturesGivenPageByPagePlaceTheBookAsAllAtOnce) {
