@@ -982,6 +982,70 @@ class CountsPagesFromTheFirstPageNumber(CommandCase):
                                    '"%s", not a whole number from -32768 to 32767\n' % (project, bad))
 
 
+
+def printing(pages_per_feature):
+    def change(project, layout):
+        with_second_page(project, layout)
+        # Its page's printed number, as a cartographer numbers the later pages of a feature.
+        layout.itemById("Low").setText("[% @crvanchor_page + @layout_page - 1 %]")
+        if pages_per_feature is not None:
+            layout.setCustomProperty("crvanchor/pages_per_feature", pages_per_feature)
+    return change
+
+
+class CountsPrintedPages(CommandCase):
+    """The layout's custom property crvanchor/pages_per_feature makes every atlas feature that
+    many printed pages: odd and even count them. "Low" stands on the layout's second page, 14
+    inches tall, anchored to its bottom left corner, on even pages to its bottom right."""
+
+    def test_odd_and_even_count_printed_pages(self):
+        cases = (  # pages per feature, "Low"'s left edge on the atlas's three pages, and what it reads
+            (None, [0, 6.5, 0], ["2", "3", "4"]),  # odd and even count the features
+            (1, [0, 6.5, 0], ["2", "3", "4"]),
+            (2, [6.5, 6.5, 6.5], ["2", "4", "6"]),  # a map page and a notes page a feature
+            (3, [6.5, 0, 6.5], ["2", "5", "8"]),
+        )
+        for per, lefts, texts in cases:
+            with self.subTest(pages_per_feature=per):
+                folder = self.path("per-%s" % per)
+                project = write_project(folder, printing(per))
+                self.assertRun(command(folder, "anchor", project, "Low", "AnchorElement=true",
+                                       "AnchorFromAll=Bottom Left", "AnchorToAll=Bottom Left", "UseAltAnchoring=true",
+                                       "AltAnchorType=Even Pages", "AnchorFromAlt=Bottom Right",
+                                       "AnchorToAlt=Bottom Right"), 0)
+                self.assertRun(command(folder, project, "--report", "report.json"), 0)
+                with open(os.path.join(folder, "report.json"), encoding="utf-8") as f:
+                    pages = json.load(f)["pages"]
+                rects = [next(e["rect"] for e in p["elements"] if e["name"] == "Low") for p in pages]
+                # Anchored to its own page's foot, not to the first page's 11 inches.
+                self.assertEqual([[round(v, 9) for v in r] for r in rects],
+                                 [[x, 0, x + 2, 0.5] for x in lefts])
+                # @crvanchor_page is the printed number of the feature's first page.
+                _project, layout = read_layout(project)
+                session = LayoutSession(Core(), layout)
+                session.follow_atlas()
+                atlas = layout.atlas()
+                atlas.beginRender()
+                try:
+                    read = []
+                    for page in range(3):
+                        atlas.seekTo(page)
+                        read.append(layout.itemById("Low").currentText())
+                    self.assertEqual(read, texts)
+                finally:
+                    atlas.endRender()
+                    session.close()
+
+    def test_refuses_a_count_of_printed_pages_it_cannot_print(self):
+        for bad in ("0", "1001", "x"):
+            folder = self.path("bad" + bad)
+            project = write_project(folder, printing(bad))
+            for subcommand in ([], ["show"]):
+                with self.subTest(bad=bad, command=" ".join(subcommand) or "book"):
+                    self.assertRun(command(folder, *subcommand, project), 2,
+                                   own=PREFIX + '%s: the layout "Atlas": its custom property crvanchor/pages_per_feature '
+                                   'is "%s", not a whole number from 1 to 1000\n' % (project, bad))
+
 def main():
     global COMMAND, WORK
     if len(sys.argv) < 4:

@@ -272,6 +272,13 @@ def dock_on_sample(project, layout):
     check(session.mirror.pages() == (1, 1), "pages %s with the atlas off, not 1 to 1" % (session.mirror.pages(),))
     layout.atlas().setEnabled(True)
     layout.removeCustomProperty("crvanchor/first_page")
+    # Pages per atlas feature likewise: stored, the project modified, the next mirror told.
+    project.setDirty(False)
+    dock.pages_per_feature.setValue(2)
+    check(str(layout.customProperty("crvanchor/pages_per_feature")) == "2", "the pages per feature are not stored")
+    check(project.isDirty(), "new pages per feature leave the project unmodified")
+    check(session.describe().get("printed_pages_per_page") == 2, "the layout is not described as printing 2 pages a feature")
+    layout.removeCustomProperty("crvanchor/pages_per_feature")
     dock.detach()
     dock.deleteLater()
 
@@ -444,7 +451,8 @@ def command_from_the_zip():
     check(run.returncode == 0, "python3 -m crvanchor: status %d: %s" % (run.returncode, run.stderr[-500:]))
     check(run.stdout.startswith("Map book ") and "16 pages, 5 anchored elements" in run.stdout, run.stdout)
     if run.returncode == 0:
-        placed = json.load(open(report))
+        with open(report, encoding="utf-8") as f:
+            placed = json.load(f)
         check(placed["anchor_order"] == book["anchor_order"], "the command's order %s" % placed["anchor_order"])
         check(len(placed["pages"]) == 16 and placed["error_reports"] == 0, "the command's report")
 

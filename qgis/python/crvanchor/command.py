@@ -36,7 +36,8 @@ from qgis.PyQt.QtXml import QDomDocument
 from . import files
 from .atlasbook import Book, BookError, picture_name
 from .core import Core, CoreError, CoreUnavailable
-from .session import BAKE_MARKS, FirstPageError, baked, LayoutSession, first_page_number, is_element, is_record_key, quoted
+from .session import (BAKE_MARKS, LayoutSettingError, LayoutSession, baked, first_page_number, is_element, is_record_key,
+                      pages_per_feature, quoted)
 
 PROGRAM = "crvanchor-qgis"
 
@@ -484,6 +485,10 @@ class Session:
         self.anchoring.follow_atlas()
 
     def _check_items(self, core, a):
+        try:
+            pages_per_feature(self.layout)
+        except LayoutSettingError as e:
+            raise UsageError("%s: the layout %s: %s" % (a.project, quoted(a.layout), e.reason))
         ids = {}
         for item in self.layout.items():
             if not is_element(item):
@@ -529,7 +534,7 @@ class Session:
 def first_page_of(a, layout):
     try:
         return first_page_number(layout)
-    except FirstPageError as e:
+    except LayoutSettingError as e:
         raise UsageError("%s: the layout %s: %s" % (a.project, quoted(a.layout), e.reason))
 
 

@@ -28,7 +28,8 @@ from qgis.PyQt.QtWidgets import (
 )
 
 from .core import CoreError
-from .session import FIRST_PAGE_PROPERTY, first_page_number, is_record_key
+from .session import (FIRST_PAGE_PROPERTY, MAX_PAGES_PER_FEATURE, PAGES_PER_FEATURE_PROPERTY, first_page_number,
+                      is_record_key, pages_per_feature)
 
 # A distance as a record keeps it: within a million page units, in a thousandth of the unit.
 DISTANCE_LIMIT = 1000000.0
@@ -236,9 +237,18 @@ class AnchorDock(QgsDockWidget):
         self.first_page.setKeyboardTracking(False)
         self.first_page.setToolTip(tr("The number of the atlas's first page: the page numbers the anchor "
                                       "rules name and that odd and even pages count from"))
-        self._show_first_page()
-        self.first_page.valueChanged.connect(self._first_page_changed)
+        self.pages_per_feature = QSpinBox()
+        self.pages_per_feature.setRange(1, MAX_PAGES_PER_FEATURE)
+        self.pages_per_feature.setKeyboardTracking(False)
+        self.pages_per_feature.setToolTip(tr("How many pages the layout prints for every atlas feature (a map page "
+                                             "and a notes page: 2). Odd and even pages and page lists count printed "
+                                             "pages; 1 counts the atlas features"))
+        self._show_settings()
+        self.first_page.valueChanged.connect(lambda value: self._setting_changed(FIRST_PAGE_PROPERTY, value))
+        self.pages_per_feature.valueChanged.connect(lambda value: self._setting_changed(PAGES_PER_FEATURE_PROPERTY,
+                                                                                        value))
         rows.addRow(tr("First page number"), self.first_page)
+        rows.addRow(tr("Pages per atlas feature"), self.pages_per_feature)
         self.units = QLabel()
         rows.addRow(tr("Distances in"), self.units)
         column.addWidget(settings)
@@ -301,16 +311,17 @@ class AnchorDock(QgsDockWidget):
 
     # ------------------------------------------------------------------ the layout's settings
 
-    def _show_first_page(self):
-        self.first_page.blockSignals(True)
-        try:
-            self.first_page.setValue(first_page_number(self.layout_))
-        except ValueError:
-            self.first_page.setValue(1)
-        self.first_page.blockSignals(False)
+    def _show_settings(self):
+        for box, read in ((self.first_page, first_page_number), (self.pages_per_feature, pages_per_feature)):
+            box.blockSignals(True)
+            try:
+                box.setValue(read(self.layout_))
+            except ValueError:
+                box.setValue(1)
+            box.blockSignals(False)
 
-    def _first_page_changed(self, value):
-        self.layout_.setCustomProperty(FIRST_PAGE_PROPERTY, value)
+    def _setting_changed(self, key, value):
+        self.layout_.setCustomProperty(key, value)
         # A setting of the layout: saved with the project, which asks before closing unsaved.
         if self.layout_.project() is not None:
             self.layout_.project().setDirty(True)
@@ -322,7 +333,7 @@ class AnchorDock(QgsDockWidget):
     def follow_selection(self):
         if self.layout_ is None:
             return
-        self._show_first_page()
+        self._show_settings()
         items = [i for i in self.layout_.selectedLayoutItems(False)]
         self._guarded(lambda: self.show_item(items[0] if len(items) == 1 else None, len(items)))
 

@@ -33,6 +33,10 @@ from .core import CoreError
 FIELD_INTEGER, FIELD_DOUBLE, FIELD_STRING, FIELD_DATE, FIELD_OBJECT_ID, FIELD_BLOB = 1, 3, 4, 5, 6, 8
 ID_FIELD = "OBJECTID"
 FIRST_PAGE_PROPERTY = "crvanchor/first_page"
+# How many pages of the layout every atlas feature prints (a map page and a notes page): odd and
+# even pages then count printed pages.
+PAGES_PER_FEATURE_PROPERTY = "crvanchor/pages_per_feature"
+MAX_PAGES_PER_FEATURE = 1000
 PAGE_VARIABLE = "crvanchor_page"
 RECORD_PREFIX = "crvanchor"
 INT32 = (-2 ** 31, 2 ** 31 - 1)
@@ -113,23 +117,34 @@ def quoted(text, limit=60):
     return '"%s"%s' % ("".join(out), cut)
 
 
-class FirstPageError(ValueError):
-    """A first page number the layout cannot have; `reason` says why, without the layout's name."""
+class LayoutSettingError(ValueError):
+    """A setting of the layout's it cannot have; `reason` says why, without the layout's name."""
 
     def __init__(self, layout, reason):
         super().__init__("The layout %s: %s" % (quoted(layout.name()), reason))
         self.reason = reason
 
 
+def _whole_setting(layout, key, low, high):
+    value = layout.customProperty(key, 1)
+    text = str(value) if value is not None else ""
+    if not re.fullmatch(r"[+-]?[0-9]+", text) or not low <= int(text) <= high:
+        raise LayoutSettingError(layout, "its custom property %s is %s, not a whole number from %d to %d"
+                                 % (key, quoted(text), low, high))
+    return int(text)
+
+
 def first_page_number(layout):
     """The book's first page number: the layout's crvanchor/first_page, else 1."""
-    value = layout.customProperty(FIRST_PAGE_PROPERTY, 1)
-    text = str(value) if value is not None else ""
     # The page numbers of a map series are 16-bit whole numbers.
-    if not re.fullmatch(r"[+-]?[0-9]+", text) or not -32768 <= int(text) <= 32767:
-        raise FirstPageError(layout, "its custom property %s is %s, not a whole number from -32768 to 32767"
-                             % (FIRST_PAGE_PROPERTY, quoted(text)))
-    return int(text)
+    return _whole_setting(layout, FIRST_PAGE_PROPERTY, -32768, 32767)
+
+
+def pages_per_feature(layout):
+    """How many printed pages each atlas feature makes: the layout's crvanchor/pages_per_feature,
+    else 1 (odd and even pages count the features)."""
+    return _whole_setting(layout, PAGES_PER_FEATURE_PROPERTY, 1, MAX_PAGES_PER_FEATURE)
+
 
 
 def fit_enclosing_groups(items):
@@ -417,7 +432,8 @@ class LayoutSession:
                 "units": QgsUnitTypes.toAbbreviatedString(self.layout.units()), "page": [first.width(), first.height()],
                 "elements": elements,
                 "series_layouts": [{"name": self.layout.name(), "current_page": {"kind": "int32", "value": 1}}],
-                "section_templates": [], "active_layout": {"name": self.layout.name(), "kind": "SeriesLayout"}}
+                "section_templates": [], "active_layout": {"name": self.layout.name(), "kind": "SeriesLayout"},
+                "printed_pages_per_page": pages_per_feature(self.layout)}
 
     def open(self):
         self._close_mirror()
@@ -537,10 +553,17 @@ class LayoutSession:
         if self._page != page and self._numbers_pages:
             # The book's page number for labels: [% @crvanchor_page %]. Setting a layout variable
             # makes QGIS refresh the layout: only for a layout whose items read it.
-            QgsExpressionContextUtils.setLayoutVariable(self.layout, PAGE_VARIABLE, page)
+            QgsExpressionContextUtils.setLayoutVariable(self.layout, PAGE_VARIABLE, self._printed(page))
         self._page = page
         self.apply_moves(result["moves"])
         return result
+
+    def _printed(self, page):
+        """The printed number of the first layout page of the book's `page`: a layout without an
+        atlas is one page numbered 1, whatever its first page number."""
+        atlas_on = self.atlas is not None and self.atlas.enabled() and self.atlas.count() > 0
+        first = first_page_number(self.layout) if atlas_on else 1
+        return first + (page - first) * pages_per_feature(self.layout)
 
     def fit_legends(self):
         """QGIS fits a legend to its contents (its entries filtered by the atlas feature) only

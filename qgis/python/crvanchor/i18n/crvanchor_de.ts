@@ -21,6 +21,14 @@
         <translation>Die Nummer der ersten Atlasseite: die Seitennummern, die die Ankerregeln nennen und von denen gerade und ungerade Seiten gezählt werden</translation>
     </message>
     <message>
+        <source>Pages per atlas feature</source>
+        <translation>Seiten je Atlasobjekt</translation>
+    </message>
+    <message>
+        <source>How many pages the layout prints for every atlas feature (a map page and a notes page: 2). Odd and even pages and page lists count printed pages; 1 counts the atlas features</source>
+        <translation>Wie viele Seiten das Layout für jedes Atlasobjekt druckt (eine Kartenseite und eine Notizseite: 2). Gerade und ungerade Seiten und Seitenlisten zählen gedruckte Seiten; 1 zählt die Atlasobjekte</translation>
+    </message>
+    <message>
         <source>Distances in</source>
         <translation>Abstände in</translation>
     </message>
