@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev python3 clang libclang-rt-14-dev
           locales qt6-base-dev fonts-dejavu-core nlohmann-json3-dev libgdal-dev gdal-bin poppler-utils
-          parallel qpdf qtbase5-dev qgis python3-qgis xvfb xauth
+          parallel qpdf qgis python3-qgis xvfb xauth
           qttools5-dev-tools g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 libwine-dev
           fonts-wine imagemagick x11-apps)
 missing=()
