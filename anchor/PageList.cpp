@@ -1,6 +1,6 @@
 #include "anchor/PageList.h"
 
-#include "com/Variant.h"
+#include "errors/ComError.h"
 
 #include <algorithm>
 #include <iterator>
@@ -44,7 +44,10 @@ PagePart ReadPart(std::string_view text, const RegionalSettings& rs) {
 
 int32_t PageNumberOf(const PagePart& part, const RegionalSettings& rs) {
     if (part.value) return *part.value;
-    return CInt(Variant(Unblanked(part.text)), rs);
+    // Rounded as written, then held to 16 bits as the platform's integer conversion holds it.
+    const std::optional<int64_t> n = RoundPlainNumber(Unblanked(part.text), rs);
+    if (!n || *n < INT16_MIN || *n > INT16_MAX) Raise(vberr::kOverflow, "CRVAnchor", "Overflow");
+    return static_cast<int32_t>(*n);
 }
 
 }  // namespace page_list_detail

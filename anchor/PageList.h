@@ -42,7 +42,7 @@ private:
 
 // Pieces separated by ",", each a number or two numbers joined by "-"; blanks (' ') anywhere
 // are ignored. A number is an optional sign, digits, an optional decimal part and exponent,
-// rounded half to even to a 16-bit page number ("Overflow" beyond). A piece that is not of
+// rounded as written (halves to the even neighbour) to a 16-bit page number ("Overflow" beyond). A piece that is not of
 // that form adds nothing; nothing when no piece adds a page.
 std::optional<PageList> ReadPageList(const std::string& text, const RegionalSettings& rs);
 

@@ -332,6 +332,29 @@ bool IsPlainNumber(std::string_view text, const RegionalSettings& rs) {
     return scan.status == ScanStatus::Numeric;
 }
 
+std::optional<int64_t> RoundPlainNumber(std::string_view text, const RegionalSettings& rs) {
+    Scan scan;
+    ScanText(text, rs, scan, Form::Plain);
+    if (scan.status != ScanStatus::Numeric) return std::nullopt;
+    if (scan.count == 0) return 0;
+    // The value is digits * 10^scale: `whole` digits before the point (none or fewer when negative).
+    const int64_t whole = static_cast<int64_t>(scan.count) + scan.scale;
+    if (whole > 18) return std::nullopt;
+    int64_t n = 0;
+    for (int64_t i = 0; i < whole; ++i) n = n * 10 + (i < static_cast<int64_t>(scan.count) ? scan.digits[i] - '0' : 0);
+    // The fraction against a half: its first digit, then whether any digit after it is not 0
+    // (the digits have no leading zeros, so a fraction below 0.1 starts with a written 0).
+    int first = 0;
+    bool more = false;
+    if (whole >= 0 && whole < static_cast<int64_t>(scan.count)) {
+        const auto at = static_cast<size_t>(whole);
+        first = scan.digits[at] - '0';
+        for (size_t i = at + 1; i < scan.count && !more; ++i) more = scan.digits[i] != '0';
+    }
+    if (first > 5 || (first == 5 && (more || n % 2 == 1))) ++n;
+    return scan.negative ? -n : n;
+}
+
 std::string FormatGeneral(double value, const RegionalSettings& rs) {
     if (!std::isfinite(value)) return NonFinite(value);
     if (value == 0.0) return "0";

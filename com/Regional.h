@@ -1,6 +1,7 @@
 #pragma once
 // The user's regional number format: how numbers are read from and written as text.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,6 +51,11 @@ bool IsNumeric(std::string_view text, const RegionalSettings& rs);
 // The plain form of a number: an optional sign, digits, an optional decimal separator and
 // fraction, an optional exponent; no blanks, parentheses or group separators.
 bool IsPlainNumber(std::string_view text, const RegionalSettings& rs);
+// The number a plain numeric text writes, rounded to the nearest whole number, halves to the
+// even neighbour, from its decimal digits as written: no double in between, which would make
+// 0.50000000000000001 a half. Nothing when the text is not a plain number or the whole number
+// would reach 10^18.
+std::optional<int64_t> RoundPlainNumber(std::string_view text, const RegionalSettings& rs);
 
 // The general form: at most 15 significant digits, no trailing zeros, no grouping, the
 // regional decimal separator, a leading minus: 12.5, -1.5, 0, 1E+20.
