@@ -40,15 +40,24 @@ std::vector<std::string> BookDriver::AnchorOrder() const {
 }
 
 void BookDriver::PlacePage(int32_t page) {
-    if (surface_.PutPageInForce(page)) selection_->PlacePage(page, ElementPages(page));
+    if (surface_.PutPageInForce(page)) PlaceElements(page);
 }
 
 AnchorSelection::BeforeEach BookDriver::ElementPages(int32_t page) const {
     return [this, page](const ComPtr<LayoutElement>& e) { surface_.PutElementPageInForce(e, page); };
 }
 
+// Each element placed on its own printed page, then the page's own in force again for what
+// measures the page after (the checks, a form's distances).
+void BookDriver::PlaceElements(int32_t page) {
+    selection_->PlacePage(page, ElementPages(page));
+    surface_.PutElementPageInForce({}, page);
+}
+
 std::vector<Outline> BookDriver::Outlines(int32_t page) const {
-    return book::Outlines(*selection_, page, ElementPages(page));
+    std::vector<Outline> out = book::Outlines(*selection_, page, ElementPages(page));
+    surface_.PutElementPageInForce({}, page);
+    return out;
 }
 
 void BookDriver::StartReport(const std::filesystem::path& path) {
@@ -69,7 +78,7 @@ std::optional<PageDone> BookDriver::DoPage(int32_t page) {
     if (!surface_.PutPageInForce(page)) return std::nullopt;
     {
         Stopwatch anchoring(times_.anchoring);
-        selection_->PlacePage(page, ElementPages(page));
+        PlaceElements(page);
     }
     Stopwatch reporting(times_.reporting);
     PageDone done;

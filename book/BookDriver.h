@@ -44,7 +44,8 @@ public:
     virtual void DrawPage(int32_t /*page*/) {}
     // Puts in force, before the element is placed (or its placement planned) for the page, the
     // printed page the element stands on: its size, and its number where a page of the book
-    // prints several pages of the layout. Nothing by default: one printed page a page.
+    // prints several pages of the layout; without an element, the page's own again. Nothing by
+    // default: one printed page a page.
     virtual void PutElementPageInForce(const ComPtr<LayoutElement>& /*element*/, int32_t /*page*/) {}
 };
 
@@ -118,6 +119,7 @@ public:
 
 private:
     AnchorSelection::BeforeEach ElementPages(int32_t page) const;
+    void PlaceElements(int32_t page);
 
     BookSurface& surface_;
     std::function<int()> reports_shown_;

@@ -206,6 +206,7 @@ crv_status crv_mirror_place_page(crv_mirror* mirror, int32_t page, int32_t check
         if (!done) throw std::runtime_error("the page could not be put in force");
         json out = json::object();
         out["page"] = page;
+        out["printed_page"] = mirror->surface->PrintedPage(page, 0);
         out["moves"] = mirror->Moves();
         out["record"] = json::parse(book::PageRecordText(page, done->placements, done->findings));
         out["error_reports"] = mirror->reports.Since(reportsBefore);

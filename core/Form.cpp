@@ -33,6 +33,7 @@ crv_status UserEdit(crv_form* form, const char* control, char** reports_json, co
         Require(form != nullptr && control != nullptr && reports_json != nullptr,
                 (std::string(function) + ": the form, the control and the result must be given").c_str());
         const size_t before = static_cast<size_t>(form->mirror->reports.Count());
+        const ElementPageScope own(*form->mirror, form->page->Form().TargetElement);
         try {
             edit(form->Window());
         } catch (const ComError& e) {
@@ -81,6 +82,7 @@ crv_status crv_form_open(crv_mirror* mirror, const char* element, const crv_form
         f->site = ComPtr<objects::PageSiteImpl>(new objects::PageSiteImpl());
         f->page->SetPageSite(ComPtr<PropertyPageSite>(f->site));
         f->page->SetObjects(ComPtr<ObjectSet>(new objects::ObjectSetImpl({ComPtr<Unknown>(target)})));
+        const ElementPageScope own(*mirror, target);
         f->page->Activate();
         f->page->Show();
         mirror->form = f.release();
@@ -128,9 +130,10 @@ crv_status crv_form_apply(crv_form* form, char** result_json) {
         Require(!mirror.reporting, "crv_form_apply: a report is being written; finish it first");
         const size_t before = static_cast<size_t>(mirror.reports.Count());
         // The page's Apply places the element for the page in force: the element's own page.
-        if (const auto& target = form->page->Form().TargetElement)
-            mirror.surface->PutElementPageInForce(target, mirror.surface->PageInForce());
-        form->page->Apply();
+        {
+            const ElementPageScope own(mirror, form->page->Form().TargetElement);
+            form->page->Apply();
+        }
         form->page->Form().PageDirty = false;
         json out = json::object();
         out["moves"] = mirror.Moves();

@@ -216,5 +216,27 @@ inline void Require(bool ok, const char* what) {
     if (!ok) throw Refused(what);
 }
 
+// While alive, an element's own page is in force (its size, its printed page), as while the book
+// places it: for what the form does over one element (measuring its distances, Apply). The page
+// as a whole is in force again after.
+class ElementPageScope {
+public:
+    ElementPageScope(crv_mirror& mirror, const ComPtr<LayoutElement>& element) : mirror_(mirror) {
+        if (element) mirror_.surface->PutElementPageInForce(element, mirror_.surface->PageInForce());
+    }
+    ~ElementPageScope() {
+        try {
+            mirror_.surface->PutElementPageInForce({}, mirror_.surface->PageInForce());
+        } catch (...) {
+            // Only memory can fail here; the next page put in force sets it all again.
+        }
+    }
+    ElementPageScope(const ElementPageScope&) = delete;
+    ElementPageScope& operator=(const ElementPageScope&) = delete;
+
+private:
+    crv_mirror& mirror_;
+};
+
 }  // namespace crv::core
 

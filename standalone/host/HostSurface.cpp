@@ -2,8 +2,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <limits>
-#include <stdexcept>
 #include <string>
 
 namespace crv::standalone {
@@ -63,38 +61,39 @@ bool HostSurface::PutPageInForce(int32_t page) {
     if (state.active_layout_kind == ActiveLayoutInfo::kSeriesLayout) {
         state.series_layouts[state.active_layout_name] = Variant(page);
     }
-    state.page_size_in_force.reset();
-    if (state.printed_pages_per_page > 1) PutPrintedPageInForce(page, 0);
+    PutElementPageInForce({}, page);
     return true;
 }
 
 void HostSurface::PutElementPageInForce(const ComPtr<LayoutElement>& element, int32_t page) {
     HostState& state = host_.State();
-    const ElementImpl& impl = StandaloneHost::ElementOf(element);
-    state.page_size_in_force = impl.page_size;
-    if (state.printed_pages_per_page > 1) PutPrintedPageInForce(page, impl.layout_page);
+    const ElementImpl* impl = element ? &StandaloneHost::ElementOf(element) : nullptr;
+    state.page_size_in_force = impl != nullptr ? impl->page_size : std::nullopt;
+    if (state.printed_pages_per_page > 1) PutPrintedPageInForce(page, impl != nullptr ? impl->layout_page : 0);
+}
+
+int64_t HostSurface::PrintedPage(int32_t page, int32_t layoutPage) const {
+    const int32_t n = host_.State().printed_pages_per_page;
+    if (n <= 1) return page;
+    return range_.first + (int64_t{page} - range_.first) * n + layoutPage;
 }
 
 // The engine counts a page as its number (or its place in the series) moved by the section in
-// force, so the printed page is told as a section: page `page` of the book prints its layout
-// pages one after another, and layout page j of its k-th page is printed page k * N + j of the
-// book. The section's page carries that shift; the template's starting page takes it back, so
-// that the page in force (starting page + section page - 1) stays the book's page.
+// force, so the printed page is told as a section whose page carries the shift from the book's
+// page to the printed one; the template's starting page takes it back, so that the page in
+// force (starting page + section page - 1) stays the book's page. The snapshot refuses a book
+// whose printed pages do not fit 32 bits, so both fit.
 void HostSurface::PutPrintedPageInForce(int32_t page, int32_t layoutPage) {
     HostState& state = host_.State();
-    const int64_t shift = (int64_t{page} - range_.first) * (state.printed_pages_per_page - 1) + layoutPage;
-    const int64_t sectionPage = shift + 1;
-    const int64_t starting = int64_t{page} - shift;
-    if (sectionPage > std::numeric_limits<int32_t>::max() || starting < std::numeric_limits<int32_t>::min()) {
-        throw std::overflow_error("the printed page of page " + std::to_string(page) + " is past " +
-                                  std::to_string(std::numeric_limits<int32_t>::max()));
-    }
+    const int64_t shift = PrintedPage(page, layoutPage) - page;
+    const auto sectionPage = static_cast<int32_t>(shift + 1);
+    const auto starting = static_cast<int32_t>(int64_t{page} - shift);
     if (state.active_layout_name.empty()) state.active_layout_name = "Layout";
     state.active_layout_kind = ActiveLayoutInfo::kSectionTemplate;
     SectionTemplate& section = state.section_templates[state.active_layout_name];
-    section.starting_page = Variant(static_cast<int32_t>(starting));
+    section.starting_page = Variant(starting);
     section.current_section = "Page " + std::to_string(int64_t{layoutPage} + 1);
-    section.section_pages = {{section.current_section, Variant(static_cast<int32_t>(sectionPage))}};
+    section.section_pages = {{section.current_section, Variant(sectionPage)}};
 }
 
 std::vector<book::Placement> HostSurface::Measure(const book::AnchorSelection& selection) const {

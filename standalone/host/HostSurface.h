@@ -44,8 +44,12 @@ public:
     // The map series' current page and the series layout's, when one is in force.
     bool PutPageInForce(int32_t page) override;
     // The size of the element's page, and where a page of the book prints several pages of the
-    // layout, the element's printed page as the section in force.
+    // layout, the element's printed page as the section in force; without an element, the
+    // page's first layout page.
     void PutElementPageInForce(const ComPtr<LayoutElement>& element, int32_t page) override;
+    // The printed number of layout page `layoutPage` (from 0) of the book's `page`: the page
+    // itself where a page prints one; else the pages before it each printing N.
+    int64_t PrintedPage(int32_t page, int32_t layoutPage) const;
     // The page last put in force; the book's first before any.
     int32_t PageInForce() const { return page_in_force_; }
     std::vector<book::Placement> Measure(const book::AnchorSelection& selection) const override;

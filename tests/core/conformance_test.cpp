@@ -249,7 +249,23 @@ TEST(CoreInterface, RefusesBadInputInOneLine) {
             {"no printed page a page", [&] { json d = json::parse(good); d["printed_pages_per_page"] = 0; return d.dump(); }(),
              "/printed_pages_per_page: expected a whole number from 1 to 1000, found 0"},
             {"printed pages in halves", [&] { json d = json::parse(good); d["printed_pages_per_page"] = 1.5; return d.dump(); }(),
-             "/printed_pages_per_page: expected a whole number from -2147483648 to 2147483647, found a"},
+             "/printed_pages_per_page: expected a whole number from 1 to 1000, found 1.5"},
+            {"printed pages numbered past 32 bits",
+             [&] {
+                 json d = json::parse(good);
+                 d["printed_pages_per_page"] = 2;
+                 d["elements"][0]["layout_page"] = 2147483647;
+                 return d.dump();
+             }(),
+             "/printed_pages_per_page: with 2 printed pages a page the book's pages 1 to 1 are numbered past 32 bits"},
+            {"printed pages of a section template",
+             [&] {
+                 json d = json::parse(good);
+                 d["printed_pages_per_page"] = 2;
+                 d["active_layout"] = {{"name", "Sections"}, {"kind", "SectionTemplate"}};
+                 return d.dump();
+             }(),
+             "/printed_pages_per_page: a section template numbers its own pages"},
         };
         for (const auto& c : cases) {
             int sentinel = 0;

@@ -190,19 +190,38 @@ TEST(CoreForm, DescribesTheFormsTabsAndControls) {
 
 // The buttons that measure where the element stands now fill the distances in the user's
 // format, through the callbacks.
+// An element of a second page 14 inches tall is measured against its own page, also after
+// a page was placed (whose elements stood on other pages).
 TEST(CoreForm, MeasuresTheCurrentDistances) {
-    const Mirror m = Open(Sample(), "lakes_atlas.json");
-    ASSERT_TRUE(m);
-    HostControls host;
-    const Form f = OpenForm(m.get(), "Title", host);
-    ASSERT_TRUE(f);
-    ASSERT_TRUE(crv_mirror_set_rect(m.get(), "Title", 1, 9, 3, 9.5) == CRV_OK) << crv_last_error();
-    EXPECT_EQ(Value(f.get(), host, "cmdGetCurrentXYPrimary", 1), json::array());
-    // Its top center against the page's (8.5 by 11 inches).
-    EXPECT_EQ(host.View()["controls"]["txtHDistanceAll"]["text"], "-2.25");
-    EXPECT_EQ(host.View()["controls"]["txtVDistanceAll"]["text"], "-1.50");
-    EXPECT_EQ(Shown(State(f.get())), host.View());
-    EXPECT_TRUE(State(f.get())["dirty"]);
+    json sample = json::parse(Sample());
+    json note;
+    for (const json& e : sample["elements"]) {
+        if (e["name"] == "Title") note = e;
+    }
+    note["name"] = "Note";
+    note["layout_page"] = 1;
+    note["page_size"] = {8.5, 14};
+    sample["elements"].push_back(note);
+    const struct {
+        const char* element;
+        double top;  // of the page it stands on
+        bool placed;  // a page placed before
+    } cases[] = {{"Title", 11, false}, {"Title", 11, true}, {"Note", 14, false}, {"Note", 14, true}};
+    for (const auto& c : cases) {
+        const Mirror m = Open(sample.dump(), "lakes_atlas.json");
+        ASSERT_TRUE(m);
+        if (c.placed) PlacePage(m.get(), 1);
+        HostControls host;
+        const Form f = OpenForm(m.get(), c.element, host);
+        ASSERT_TRUE(f);
+        ASSERT_TRUE(crv_mirror_set_rect(m.get(), c.element, 1, c.top - 2, 3, c.top - 1.5) == CRV_OK) << crv_last_error();
+        EXPECT_EQ(Value(f.get(), host, "cmdGetCurrentXYPrimary", 1), json::array());
+        // Its top center against its page's (8.5 inches wide).
+        EXPECT_EQ(host.View()["controls"]["txtHDistanceAll"]["text"], "-2.25") << c.element << c.placed;
+        EXPECT_EQ(host.View()["controls"]["txtVDistanceAll"]["text"], "-1.50") << c.element << c.placed;
+        EXPECT_EQ(Shown(State(f.get())), host.View());
+        EXPECT_TRUE(State(f.get())["dirty"]);
+    }
 }
 
 // For every anchored element of the sample, a host's controls after the callbacks show what

@@ -272,12 +272,26 @@ def dock_on_sample(project, layout):
     check(session.mirror.pages() == (1, 1), "pages %s with the atlas off, not 1 to 1" % (session.mirror.pages(),))
     layout.atlas().setEnabled(True)
     layout.removeCustomProperty("crvanchor/first_page")
-    # Pages per atlas feature likewise: stored, the project modified, the next mirror told.
+    # Pages per atlas feature likewise, and the page in view placed by them at once, with nothing
+    # selected: with 2, the atlas's page 2 prints page 3, odd, where Page Number takes its
+    # primary rules as on page 1.
+    atlas = layout.atlas()
+    atlas.beginRender()
+    atlas.seekTo(0)
+    primary = item.pos()
+    atlas.seekTo(1)
+    alternate = item.pos()
+    check(primary != alternate, "Page Number stands alike on pages 1 and 2")
+    layout.deselectAll()
     project.setDirty(False)
     dock.pages_per_feature.setValue(2)
     check(str(layout.customProperty("crvanchor/pages_per_feature")) == "2", "the pages per feature are not stored")
     check(project.isDirty(), "new pages per feature leave the project unmodified")
-    check(session.describe().get("printed_pages_per_page") == 2, "the layout is not described as printing 2 pages a feature")
+    check(item.pos() == primary, "with 2 pages per feature, Page Number on page 2 is at %s, not %s"
+          % (item.pos(), primary))
+    dock.pages_per_feature.setValue(1)
+    check(item.pos() == alternate, "back to 1 page per feature, Page Number on page 2 is not where it was")
+    atlas.endRender()
     layout.removeCustomProperty("crvanchor/pages_per_feature")
     dock.detach()
     dock.deleteLater()

@@ -242,13 +242,16 @@ class AnchorDock(QgsDockWidget):
         self.pages_per_feature.setKeyboardTracking(False)
         self.pages_per_feature.setToolTip(tr("How many pages the layout prints for every atlas feature (a map page "
                                              "and a notes page: 2). Odd and even pages and page lists count printed "
-                                             "pages; 1 counts the atlas features"))
+                                             "pages; with 1 they count the atlas features"))
+        self.settings_note = QLabel()
+        self.settings_note.setWordWrap(True)
         self._show_settings()
         self.first_page.valueChanged.connect(lambda value: self._setting_changed(FIRST_PAGE_PROPERTY, value))
         self.pages_per_feature.valueChanged.connect(lambda value: self._setting_changed(PAGES_PER_FEATURE_PROPERTY,
                                                                                         value))
         rows.addRow(tr("First page number"), self.first_page)
         rows.addRow(tr("Pages per atlas feature"), self.pages_per_feature)
+        rows.addRow(self.settings_note)
         self.units = QLabel()
         rows.addRow(tr("Distances in"), self.units)
         column.addWidget(settings)
@@ -319,13 +322,22 @@ class AnchorDock(QgsDockWidget):
             except ValueError:
                 box.setValue(1)
             box.blockSignals(False)
+        # More layout pages than a feature prints: the later ones take the next feature's numbers.
+        pages, per = self.layout_.pageCollection().pageCount(), self.pages_per_feature.value()
+        self.settings_note.setText(tr("The layout has %d pages: page %d and after are numbered as the next "
+                                      "feature's pages.") % (pages, per + 1) if 1 < per < pages else "")
+        self.settings_note.setVisible(bool(self.settings_note.text()))
 
     def _setting_changed(self, key, value):
         self.layout_.setCustomProperty(key, value)
         # A setting of the layout: saved with the project, which asks before closing unsaved.
         if self.layout_.project() is not None:
             self.layout_.project().setDirty(True)
-        # The book's pages are numbered afresh: the form reads them from a new mirror.
+        # The book's pages are numbered afresh, whatever is selected: the page in view is placed
+        # by the new numbers, and the form reads them from the new mirror.
+        self.session.forget_mirror()
+        if self.session.has_records():
+            self._guarded(self._open_mirror)
         self.follow_selection()
 
     # ------------------------------------------------------------------ the selected item

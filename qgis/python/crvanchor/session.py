@@ -426,12 +426,15 @@ class LayoutSession:
         top = [i for i in self.layout.items() if is_element(i) and i.parentGroup() is None]
         first = self.pages.page(0).rect()
         elements = [self._element(i) for i in drawing_order(top)]
+        first_page = first_page_number(self.layout) if "series" in self._described else 1
         project = self.layout.project()
         return {"format": "crvanchor-snapshot", "version": 1,
                 "document": self.document or (project.fileName() if project is not None else "") or self.layout.name(),
                 "units": QgsUnitTypes.toAbbreviatedString(self.layout.units()), "page": [first.width(), first.height()],
                 "elements": elements,
-                "series_layouts": [{"name": self.layout.name(), "current_page": {"kind": "int32", "value": 1}}],
+                # Before any page is placed, the book's first is in force.
+                "series_layouts": [{"name": self.layout.name(),
+                                    "current_page": {"kind": "int32", "value": first_page}}],
                 "section_templates": [], "active_layout": {"name": self.layout.name(), "kind": "SeriesLayout"},
                 "printed_pages_per_page": pages_per_feature(self.layout)}
 
@@ -553,17 +556,10 @@ class LayoutSession:
         if self._page != page and self._numbers_pages:
             # The book's page number for labels: [% @crvanchor_page %]. Setting a layout variable
             # makes QGIS refresh the layout: only for a layout whose items read it.
-            QgsExpressionContextUtils.setLayoutVariable(self.layout, PAGE_VARIABLE, self._printed(page))
+            QgsExpressionContextUtils.setLayoutVariable(self.layout, PAGE_VARIABLE, result["printed_page"])
         self._page = page
         self.apply_moves(result["moves"])
         return result
-
-    def _printed(self, page):
-        """The printed number of the first layout page of the book's `page`: a layout without an
-        atlas is one page numbered 1, whatever its first page number."""
-        atlas_on = self.atlas is not None and self.atlas.enabled() and self.atlas.count() > 0
-        first = first_page_number(self.layout) if atlas_on else 1
-        return first + (page - first) * pages_per_feature(self.layout)
 
     def fit_legends(self):
         """QGIS fits a legend to its contents (its entries filtered by the atlas feature) only

@@ -25,8 +25,12 @@
         <translation>Seiten je Atlasobjekt</translation>
     </message>
     <message>
-        <source>How many pages the layout prints for every atlas feature (a map page and a notes page: 2). Odd and even pages and page lists count printed pages; 1 counts the atlas features</source>
-        <translation>Wie viele Seiten das Layout für jedes Atlasobjekt druckt (eine Kartenseite und eine Notizseite: 2). Gerade und ungerade Seiten und Seitenlisten zählen gedruckte Seiten; 1 zählt die Atlasobjekte</translation>
+        <source>How many pages the layout prints for every atlas feature (a map page and a notes page: 2). Odd and even pages and page lists count printed pages; with 1 they count the atlas features</source>
+        <translation>Wie viele Seiten das Layout für jedes Atlasobjekt druckt (eine Kartenseite und eine Notizseite: 2). Gerade und ungerade Seiten und Seitenlisten zählen gedruckte Seiten; bei 1 zählen sie die Atlasobjekte</translation>
+    </message>
+    <message>
+        <source>The layout has %d pages: page %d and after are numbered as the next feature's pages.</source>
+        <translation>Das Layout hat %d Seiten: Seite %d und die folgenden werden wie die Seiten des nächsten Objekts nummeriert.</translation>
     </message>
     <message>
         <source>Distances in</source>
