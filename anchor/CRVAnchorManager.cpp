@@ -44,10 +44,6 @@ void MoveOnto(const ComPtr<LayoutElement>& element, int16_t from, int16_t to, do
     view->PartialRefresh(LayoutView::kPhaseGraphics, ComPtr<Unknown>(element), {});
 }
 
-[[noreturn]] void NoPageListed() {
-    Raise(kAnchorErrorNumber, "CRVAnchorManager.ExistsInCollection", "The alternate page range lists no page number.");
-}
-
 // Each procedure's identifier is built once: placing a page must not pay for the text of an
 // error report it does not show.
 #define CRV_PROCEDURE_ID(name)                  \
@@ -55,33 +51,6 @@ void MoveOnto(const ComPtr<LayoutElement>& element, int16_t from, int16_t to, do
         static const std::string id = Id(name); \
         return id;                              \
     }()
-
-// ParseOutPages followed by ExistsInCollection, as one placement asks them, with the same
-// errors under the same procedure names, but without building the list.
-bool PageListHolds(const std::string& text, int32_t page) {
-    bool listed = false;
-    bool holds = false;
-    Nested(CRV_PROCEDURE_ID("ParseOutPages"), [&] {
-        if (text.empty()) return;
-        ScanPageList(text, RegionalSettings::Current(), [&](int32_t lo, int32_t hi) {
-            listed = true;
-            if (page >= lo && page <= hi) holds = true;
-        });
-    });
-    Nested(CRV_PROCEDURE_ID("ExistsInCollection"), [&] {
-        if (!listed) NoPageListed();
-    });
-    return holds;
-}
-
-// The same for a text already read into plain page numbers, which raises no error in the
-// reading.
-bool PlainPageListHolds(const PageList& pages, int32_t page) {
-    Nested(CRV_PROCEDURE_ID("ExistsInCollection"), [&] {
-        if (pages.Empty()) NoPageListed();
-    });
-    return pages.Contains(page);
-}
 
 }  // namespace
 
@@ -198,8 +167,7 @@ void CRVAnchorManager::SetAnchorElement(const ComPtr<LayoutElement>& pElement) {
         s_.SeriesIndexLayer.Reset();
         s_.ReferenceMapFrame.Reset();
         s_.SeriesFrame.Reset();
-        Raise(kAnchorErrorNumber, "CRVAnchorManager.SetAnchorElement",
-              "Error accessing parent Map Series Frame fields.");
+        RaiseNoSeriesFields();
     });
 }
 
@@ -239,18 +207,16 @@ void CRVAnchorManager::Anchor(int32_t PageNumber, int32_t PageOffset) {
     });
 }
 
+// ParseOutPages followed by ExistsInCollection, as one placement asks them, with their errors
+// under their procedures' names.
 bool CRVAnchorManager::InAlternatePages(int32_t page) {
-    const std::string& text = s_.Record.AltAnchorPageRange;
-    if (!plainPages_.valid || plainPages_.text != text) {
-        plainPages_.valid = false;
-        if (auto pages = text.empty() ? std::nullopt : ReadPlainPageList(text)) {
-            plainPages_.pages = std::move(*pages);
-            plainPages_.text = text;
-            plainPages_.valid = true;
+    return alternatePages_.Holds(s_.Record.AltAnchorPageRange, page, [](PageListStep step, auto&& body) {
+        if (step == PageListStep::Read) {
+            Nested(CRV_PROCEDURE_ID("ParseOutPages"), body);
+        } else {
+            Nested(CRV_PROCEDURE_ID("ExistsInCollection"), body);
         }
-    }
-    if (!plainPages_.valid) return PageListHolds(text, page);
-    return PlainPageListHolds(plainPages_.pages, page);
+    });
 }
 
 double CRVAnchorManager::Distance(double fixed, bool fromField, const std::string& fieldName) {
@@ -287,20 +253,6 @@ void CRVAnchorManager::AnchorElementToElement(int16_t AnchorFrom, int16_t Anchor
         const Extent e = ElementExtent(s_.AnchoredElement, display, OutlineEnvelope::Copied);
         const Extent target = ElementExtent(s_.ReferenceElement, display, OutlineEnvelope::Copied);
         MoveOnto(s_.AnchoredElement, AnchorFrom, AnchorTo, HDistance, VDistance, target, e, container, view);
-    });
-}
-
-std::optional<PageList> CRVAnchorManager::ParseOutPages(const std::string& PageRange) {
-    return Nested(Id("ParseOutPages"), [&] { return ReadPageList(PageRange, RegionalSettings::Current()); });
-}
-
-bool CRVAnchorManager::ExistsInCollection(const std::optional<PageList>& Pages, int32_t Value) {
-    return Nested(Id("ExistsInCollection"), [&] {
-        if (!Pages) {
-            Raise(kAnchorErrorNumber, "CRVAnchorManager.ExistsInCollection",
-                  "The alternate page range lists no page number.");
-        }
-        return Pages->Contains(Value);
     });
 }
 

@@ -8,7 +8,7 @@
 
 #include "anchor/AnchorRecord.h"
 #include "anchor/ReferenceGeometry.h"
-#include "anchor/PageList.h"
+#include "anchor/PlacementPlan.h"
 #include "host/HostClasses.h"
 
 #include <cstdint>
@@ -78,8 +78,6 @@ private:
     // The page tests. Private: each marks its error as formatted for the public member that
     // shows it, so a tool calling one directly would spoil the next report. Tools read a
     // page-range text with ReadPageList.
-    static std::optional<PageList> ParseOutPages(const std::string& PageRange);
-    static bool ExistsInCollection(const std::optional<PageList>& Pages, int32_t Value);
     static bool IsOdd(int32_t Value);
     void Anchor(int32_t PageNumber, int32_t PageOffset);
     void AnchorElementToPage(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance);
@@ -90,14 +88,7 @@ private:
     bool InAlternatePages(int32_t page);
 
     State s_;
-    // The alternate page range as last read, kept while its text is unchanged and it consists
-    // of plain page numbers only, which read the same under any regional settings: the text
-    // is then not scanned again on every placement. Any other text is read each time.
-    struct {
-        std::string text;
-        PageList pages;
-        bool valid = false;
-    } plainPages_;
+    AlternatePages alternatePages_;
 };
 
 }  // namespace crv

@@ -36,6 +36,14 @@ void RequireWithinReach(const Extent& e, double dx, double dy) {
 
 }  // namespace
 
+void RaiseNoPageListed() {
+    Raise(kAnchorErrorNumber, "CRVAnchorManager.ExistsInCollection", "The alternate page range lists no page number.");
+}
+
+void RaiseNoSeriesFields() {
+    Raise(kAnchorErrorNumber, "CRVAnchorManager.SetAnchorElement", "Error accessing parent Map Series Frame fields.");
+}
+
 Point CheckedDisplacement(int32_t from, int32_t to, const Extent& target, const Extent& e, double h, double v) {
     const Point d = Displacement(from, to, target, e, h, v);
     if (!std::isfinite(d.x) || !std::isfinite(d.y)) Raise(vberr::kOverflow, "CRVAnchor", "Overflow");
@@ -138,24 +146,15 @@ PlacementPlan PlanPlacement(const AnchorRecord& r, const ComPtr<LayoutElement>& 
         const ComPtr<MapSeriesFrame> series = NewMapSeriesFrame();
         series->Bind(ComPtr<MapFrame>::Query(target));
         layer = series->IndexLayer();
-        if (!SeriesHasDistanceFields(r, layer->Table()->Fields())) {
-            Raise(kAnchorErrorNumber, "CRVAnchorManager.SetAnchorElement",
-                  "Error accessing parent Map Series Frame fields.");
-        }
+        if (!SeriesHasDistanceFields(r, layer->Table()->Fields())) RaiseNoSeriesFields();
         if (const auto at = SeriesPageOf(series, page)) {
             tested = at->position;
             feature = at->feature;
         }
     }
-    plan.alternate = UsesAlternateRule(r, TestedPage(tested, SectionOffset()), IsOddPage, [&r](int32_t p) {
-        const auto pages = r.AltAnchorPageRange.empty()
-                               ? std::nullopt
-                               : ReadPageList(r.AltAnchorPageRange, RegionalSettings::Current());
-        if (!pages) {
-            Raise(kAnchorErrorNumber, "CRVAnchorManager.ExistsInCollection",
-                  "The alternate page range lists no page number.");
-        }
-        return pages->Contains(p);
+    AlternatePages pages;
+    plan.alternate = UsesAlternateRule(r, TestedPage(tested, SectionOffset()), IsOddPage, [&](int32_t p) {
+        return pages.Holds(r.AltAnchorPageRange, p, [](PageListStep, auto&& body) { body(); });
     });
     plan.rule = plan.alternate ? r.Alt : r.All;
     plan.h = RuleDistance(plan.rule.HDistance, plan.rule.HFromField, plan.rule.HFieldName, layer, feature);

@@ -16,6 +16,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace crv {
 
@@ -25,6 +26,59 @@ inline bool IsOddPage(int32_t page) { return page % 2 != 0; }
 // Page arithmetic the way the engine does it: an overflow raises "Overflow".
 int32_t CheckedAdd(int32_t a, int32_t b);
 int32_t CheckedSub(int32_t a, int32_t b);
+
+// The engine's own errors of a placement, each raised from one place under its procedure's name.
+[[noreturn]] void RaiseNoPageListed();  // an alternate page range that names no page
+[[noreturn]] void RaiseNoSeriesFields();  // distance fields the target's map series lacks
+
+// The two steps of testing a page against an alternate page range, which the engine takes
+// inside procedures of their own (their names are in an error report's call stack).
+enum class PageListStep { Read, Lookup };
+
+// An alternate page range as the engine reads it: whether a page is listed. A text of plain page
+// numbers, which reads the same under any regional settings, is kept as read while it is
+// unchanged, so that it is not scanned again on every placement; any other text is read each
+// time. `step(PageListStep, body)` runs each step's body inside the step's procedure (the
+// engine's frames; a tool runs the body as it is). Raises RaiseNoPageListed's error when the text
+// names no page, and the reading's own ("Overflow").
+class AlternatePages {
+public:
+    template <class Step>
+    bool Holds(const std::string& text, int32_t page, Step&& step) {
+        if (!plain_ || text_ != text) {
+            plain_ = false;
+            if (auto pages = text.empty() ? std::nullopt : ReadPlainPageList(text)) {
+                pages_ = std::move(*pages);
+                text_ = text;
+                plain_ = true;
+            }
+        }
+        if (plain_) {
+            step(PageListStep::Lookup, [&] {
+                if (pages_.Empty()) RaiseNoPageListed();
+            });
+            return pages_.Contains(page);
+        }
+        bool listed = false;
+        bool holds = false;
+        step(PageListStep::Read, [&] {
+            if (text.empty()) return;
+            ScanPageList(text, RegionalSettings::Current(), [&](int32_t lo, int32_t hi) {
+                listed = true;
+                if (page >= lo && page <= hi) holds = true;
+            });
+        });
+        step(PageListStep::Lookup, [&] {
+            if (!listed) RaiseNoPageListed();
+        });
+        return holds;
+    }
+
+private:
+    std::string text_;
+    PageList pages_;
+    bool plain_ = false;
+};
 
 // The page of a map series that a page number falls on: its position (from 1) and its feature,
 // or nothing when the page lies outside the series.
