@@ -45,6 +45,8 @@ crv_status crv_mirror_open(const char* description, const char* name, crv_mirror
         } catch (const ComError& e) {
             throw Refused(e.Description());
         }
+        if (const std::string why = standalone::PrintedPagesRefusal(m->host->State()); !why.empty())
+            throw Refused("The layout snapshot " + std::string(name) + " does not read: /printed_pages_per_page: " + why);
         m->surface = std::make_unique<standalone::HostSurface>(*m->host, units);
         m->surface->SetDocumentName(name);
         m->ChooseAgain();

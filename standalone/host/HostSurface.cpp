@@ -1,7 +1,9 @@
 #include "standalone/host/HostSurface.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 
 namespace crv::standalone {
@@ -46,6 +48,24 @@ BookRange BookRangeOf(const HostState& state) {
         range.last = s.first_page_number + static_cast<int32_t>(s.PageCount()) - 1;
     }
     return range;
+}
+
+std::string PrintedPagesRefusal(const HostState& state) {
+    const int32_t n = state.printed_pages_per_page;
+    const BookRange range = BookRangeOf(state);
+    if (n <= 1 || !range.HasPages()) return "";
+    int64_t deepest = 0;
+    WalkElements(state.elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
+        deepest = std::max<int64_t>(deepest, StandaloneHost::ElementOf(e).layout_page);
+    });
+    // The highest printed page, counted from the first page number or, by place in the series,
+    // from 1; and the lowest starting page the section in force takes it back by.
+    const int64_t pages = int64_t{range.last} - range.first;
+    const int64_t highest = std::max<int64_t>(range.first, 1) + pages * n + deepest;
+    const int64_t lowest = range.first - pages * (n - 2) - deepest;
+    if (highest <= std::numeric_limits<int32_t>::max() && lowest >= std::numeric_limits<int32_t>::min()) return "";
+    return "with " + std::to_string(n) + " printed pages a page the book's pages " + std::to_string(range.first) +
+           " to " + std::to_string(range.last) + " are numbered past 32 bits";
 }
 
 bool HostSurface::PutPageInForce(int32_t page) {

@@ -31,6 +31,10 @@ struct BookRange {
 };
 BookRange BookRangeOf(const HostState& state);
 
+// Why the host's printed pages cannot be numbered (past 32 bits, counted from the first page
+// number or by place in the series); empty when they can.
+std::string PrintedPagesRefusal(const HostState& state);
+
 class HostSurface : public book::BookSurface {
 public:
     // The host must outlive the surface; `units` names the page's units in the report.

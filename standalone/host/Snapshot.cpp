@@ -1,13 +1,11 @@
 #include "standalone/host/Snapshot.h"
 
 #include "com/Regional.h"
-#include "standalone/host/HostSurface.h"
 #include "standalone/host/ReadLimits.h"
 #include "support/MessageText.h"
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -222,8 +220,8 @@ ComPtr<LayoutElement> ElementOf(StandaloneHost& host, const At& j, int depth) {
     return e;
 }
 
-// How many pages of the layout each page of the book prints, refused where the printed pages
-// would not be numbered: past 32 bits, or in a section template, which numbers its own.
+// How many pages of the layout each page of the book prints; a section template numbers its own.
+// Whether the printed pages fit 32 bits is the surface's to say (PrintedPagesRefusal).
 void PrintedPagesOf(const At& at, HostState& state) {
     const double n = at.Number();
     if (!(n >= 1 && n <= kMaxPrintedPagesPerPage && n == std::floor(n))) {
@@ -233,22 +231,6 @@ void PrintedPagesOf(const At& at, HostState& state) {
     const auto count = static_cast<int32_t>(n);
     if (count > 1 && state.active_layout_kind == ActiveLayoutInfo::kSectionTemplate)
         Refuse(at.Where(), "a section template numbers its own pages");
-    const BookRange range = BookRangeOf(state);
-    if (count > 1 && range.HasPages()) {
-        int64_t deepest = 0;
-        WalkElements(state.elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
-            deepest = std::max<int64_t>(deepest, StandaloneHost::ElementOf(e).layout_page);
-        });
-        // The highest printed page, counted from the first page number or, by place in the
-        // series, from 1; and the lowest starting page the section in force takes it back by.
-        const int64_t pages = int64_t{range.last} - range.first;
-        const int64_t highest = std::max<int64_t>(range.first, 1) + pages * count + deepest;
-        const int64_t lowest = range.first - pages * (count - 2) - deepest;
-        if (highest > std::numeric_limits<int32_t>::max() || lowest < std::numeric_limits<int32_t>::min())
-            Refuse(at.Where(), "with " + std::to_string(count) + " printed pages a page the book's pages " +
-                                   std::to_string(range.first) + " to " + std::to_string(range.last) +
-                                   " are numbered past 32 bits");
-    }
     state.printed_pages_per_page = count;
 }
 
