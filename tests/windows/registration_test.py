@@ -3,7 +3,8 @@
 keys it writes are the classes, their identifiers and the type library (with the platform's
 entries for the type library's interfaces), and unregistering removes exactly them.
 CategoryInstall enters the property page in the host's category through the platform's
-category manager, and a category listing shows it until it is removed.
+category manager, and a category listing shows it, also after the library is registered again,
+until it is removed.
 
 usage: registration_test.py WINE_RUN DLL CRVCATEGORIES_EXE TYPELIB_JSON IDL"""
 import json
@@ -144,6 +145,9 @@ with tempfile.TemporaryDirectory() as d:
     shown = listing()
     expect(page in shown.upper() and "CRVAnchor.AnchorPropertyPage" in shown,
            "the category listing lacks the page after CategoryInstall: %r" % shown)
+    # A repair or an upgrade registers again: the page stays in the category.
+    run("regsvr32", "/s", dll)
+    expect(page in listing().upper(), "registering again took the page out of the host's category")
     out = run("cscript", "//nologo", win_path(script), "0").stdout.strip()
     expect(out == "install 0", "CategoryInstall.Install(False) said %r" % out)
     expect(page not in listing().upper(), "the page is still listed after CategoryInstall removed it")

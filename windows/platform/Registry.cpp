@@ -173,7 +173,14 @@ private:
 void Registry::RegisterClass(const ClassRegistration& entry) {
     const Root root = RootOf(path_);
     const std::string clsid = "CLSID\\" + Braced(entry.clsid);
-    UnregisterClass(entry.clsid);
+    // Written over a former registration, never by deleting the class's key: what others wrote
+    // under it (the category manager's Implemented Categories) outlives a repair or an upgrade.
+    // Only what a former registration of ours wrote and this one does not is taken away.
+    if (auto former = GetValue(path_, root, clsid + "\\ProgID", nullptr); former && *former != entry.progid) {
+        if (GetValue(path_, root, *former + "\\CLSID", nullptr) == Braced(entry.clsid)) DeleteTree(path_, root, *former);
+        DeleteTree(path_, root, clsid + "\\ProgID");
+    }
+    if (entry.typelib == Guid{}) DeleteTree(path_, root, clsid + "\\TypeLib");
     SetValue(path_, root, clsid, nullptr, entry.description);
     SetValue(path_, root, clsid + "\\InprocServer32", nullptr, entry.library_path);
     SetValue(path_, root, clsid + "\\InprocServer32", "ThreadingModel", entry.threading_model);
