@@ -141,6 +141,15 @@ TEST_F(ComClientTest, LateBoundCallsTakeScriptArgumentsAndRefuseBadOnes) {
     };
     EXPECT_EQ(id(L"anchorPRIORITY"), 4);  // names compare without regard to case
     EXPECT_EQ(id(L"NoSuchMember"), DISP_E_UNKNOWNNAME);
+    // The interface id of a late-bound call is reserved: any other than IID_NULL is refused.
+    {
+        DISPID out = 0;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(L"AnchorPriority")};
+        EXPECT_EQ(dispatch->GetIDsOfNames(IID_IDispatch, names, 1, 0, &out), DISP_E_UNKNOWNINTERFACE);
+        DISPPARAMS none{nullptr, nullptr, 0, 0};
+        EXPECT_EQ(dispatch->Invoke(4, IID_IDispatch, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+                  DISP_E_UNKNOWNINTERFACE);
+    }
 
     // A script passes its variables by reference, as variants.
     auto call = [&](DISPID member, std::vector<VARIANT> args, VARIANT* result) {
