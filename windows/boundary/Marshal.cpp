@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -459,6 +460,49 @@ bool IsValueType(const std::string& type) {
     return type == "boolean" || type == "short" || type == "long" || type == "double" || type == "BSTR";
 }
 
+// An argument as the member takes it, converted as the dispatch code converts it; raises the
+// same mismatch. An object parameter takes nothing or an object.
+Variant AsParameter(const std::string& type, const Variant& v) {
+    if (type == "boolean") return Variant(dispatch::ArgBool(v));
+    if (type == "short") return Variant(dispatch::ArgShort(v));
+    if (type == "long") return Variant(dispatch::ArgLong(v));
+    if (type == "double") return Variant(dispatch::ArgDouble(v));
+    if (type == "BSTR") return Variant(dispatch::ArgString(v));
+    return Variant(dispatch::ArgUnknown(v));
+}
+
+// Whether the member left a by-reference value as it took it: the caller's variable then keeps
+// what it held (a script's 1.5 for a whole-number page stays 1.5, not the 2 the member read).
+bool LeftAsTaken(const std::string& type, const Variant& given, const Variant& now) {
+    try {
+        const Variant taken = AsParameter(type, given);
+        if (taken.Type() != now.Type()) return false;
+        switch (taken.Type()) {
+            case VariantType::Boolean: return taken.AsBoolean() == now.AsBoolean();
+            case VariantType::Integer: return taken.AsInteger() == now.AsInteger();
+            case VariantType::Long: return taken.AsLong() == now.AsLong();
+            case VariantType::Double: return taken.AsDouble() == now.AsDouble();
+            case VariantType::String: return taken.AsString() == now.AsString();
+            default: return false;
+        }
+    } catch (...) {
+        return false;
+    }
+}
+
+// The first argument the member cannot take as its parameter, counted as the caller counts
+// them (the last first); none when each converts.
+std::optional<UINT> MismatchedArgument(const MemberInfo& member, const std::vector<Variant>& args) {
+    for (size_t i = 0; i < args.size() && i < member.params.size(); ++i) {
+        try {
+            AsParameter(member.params[i].type, args[i]);
+        } catch (...) {
+            return static_cast<UINT>(args.size() - 1 - i);
+        }
+    }
+    return std::nullopt;
+}
+
 void WriteBack(VARIANT& target, const Variant& value) {
     if (V_VT(&target) == (VT_BYREF | VT_VARIANT)) {
         VariantClear(V_VARIANTREF(&target));
@@ -526,13 +570,25 @@ HRESULT DispatchInvoke(const InterfaceEntry& entry, IDispatch* self, Unknown* ob
                 return DISP_E_TYPEMISMATCH;
             }
         }
-        const Variant value = dispatch->Invoke(id, args);
+        const std::vector<Variant> given = args;
+        Variant value;
+        try {
+            value = dispatch->Invoke(id, args);
+        } catch (const ComError& e) {
+            // A mismatch says which argument, as the platform's own dispatch does.
+            if (e.Number() == hresult::kTypeMismatchArg && badArgument != nullptr) {
+                if (const auto bad = MismatchedArgument(dispatch->TypeInfo().Member(id), given)) *badArgument = *bad;
+            }
+            throw;
+        }
         const MemberInfo& member = dispatch->TypeInfo().Member(id);
         for (size_t i = 0; i < args.size() && i < member.params.size(); ++i) {
             VARIANT& target = params->rgvarg[params->cArgs - 1 - i];
+            const ParamInfo& p = member.params[i];
             // Objects go in as they are (as the type library declares them): the caller's variable
-            // keeps the very object it held.
-            if (member.params[i].by_ref && IsValueType(member.params[i].type) && (V_VT(&target) & VT_BYREF) != 0) {
+            // keeps the very object it held; so does a value the member left as it took it.
+            if (p.by_ref && IsValueType(p.type) && (V_VT(&target) & VT_BYREF) != 0 &&
+                !LeftAsTaken(p.type, given[i], args[i])) {
                 WriteBack(target, args[i]);
             }
         }

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <string>
 #include <vector>
 
@@ -151,8 +153,10 @@ TEST_F(ComClientTest, LateBoundCallsTakeScriptArgumentsAndRefuseBadOnes) {
                   DISP_E_UNKNOWNINTERFACE);
     }
 
-    // A script passes its variables by reference, as variants.
-    auto call = [&](DISPID member, std::vector<VARIANT> args, VARIANT* result) {
+    // A script passes its variables by reference, as variants; `after` sees them after the call.
+    UINT bad = 99;
+    auto call = [&](DISPID member, std::vector<VARIANT> args, VARIANT* result,
+                    const std::function<void(std::vector<VARIANT>&)>& after = {}) {
         std::vector<VARIANT> refs(args.size());
         for (size_t i = 0; i < args.size(); ++i) {
             V_VT(&refs[i]) = VT_BYREF | VT_VARIANT;
@@ -160,8 +164,12 @@ TEST_F(ComClientTest, LateBoundCallsTakeScriptArgumentsAndRefuseBadOnes) {
         }
         DISPPARAMS params{refs.data(), nullptr, static_cast<UINT>(refs.size()), 0};
         EXCEPINFO exception{};
-        UINT bad = 0;
+        bad = 99;
         const HRESULT hr = dispatch->Invoke(member, IID_NULL, 0, DISPATCH_METHOD, &params, result, &exception, &bad);
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        if (after) after(args);
         for (VARIANT& v : args) VariantClear(&v);
         return hr;
     };
@@ -183,6 +191,15 @@ TEST_F(ComClientTest, LateBoundCallsTakeScriptArgumentsAndRefuseBadOnes) {
     V_I4(&page) = 2;
     EXPECT_EQ(call(5, {page}, nullptr), S_OK);
     EXPECT_EQ(StandaloneHost::BoundsOf(element).xmin, 0);
+    // A script's 1.5 for the page is read as page 2, and its variable keeps 1.5.
+    VARIANT half;
+    V_VT(&half) = VT_R8;
+    V_R8(&half) = 1.5;
+    EXPECT_EQ(call(5, {half}, nullptr, [](std::vector<VARIANT>& args) {
+                  EXPECT_EQ(V_VT(&args[0]), VT_R8);
+                  EXPECT_EQ(V_R8(&args[0]), 1.5);
+              }),
+              S_OK);
 
     struct Bad {
         DISPID member;
@@ -195,6 +212,12 @@ TEST_F(ComClientTest, LateBoundCallsTakeScriptArgumentsAndRefuseBadOnes) {
     for (Bad& b : std::vector<Bad>{{4, {text}, DISP_E_TYPEMISMATCH}, {4, {}, DISP_E_BADPARAMCOUNT}}) {
         EXPECT_EQ(call(b.member, b.args, nullptr), b.expected);
     }
+    // A mismatch names its argument, counted from the last: AnchorPriority's only one.
+    VARIANT other;
+    V_VT(&other) = VT_BSTR;
+    V_BSTR(&other) = SysAllocString(L"not an element");
+    EXPECT_EQ(call(4, {other}, nullptr), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(bad, 0u);
 }
 
 TEST_F(ComClientTest, ErrorsCrossAsErrorObjects) {
