@@ -120,6 +120,21 @@ check_registration("HKCU\\Software\\Classes", "HKEY_CURRENT_USER\\SOFTWARE\\CLAS
 machine_before = export("HKLM\\Software\\Classes")
 expect(not [e for e in machine_before if desc["libid"].upper() in e[0]], "the per-user run touched the machine")
 
+# For one user the same entries as for the machine, under the user's classes (but the view the
+# platform keeps of the machine's for 32-bit processes).
+def registered(root, options):
+    run("regsvr32", "/s", *options, dll)
+    entries = {(k.split("\\", 3)[3] if k.count("\\") >= 3 else "", n, v.upper()) for k, n, v in ours(export(root))
+               if "\\WOW6432NODE\\" not in k}
+    run("regsvr32", "/s", "/u", *options, dll)
+    return entries
+
+
+machine = registered("HKLM\\Software\\Classes", [])
+user = registered("HKCU\\Software\\Classes", ["/n", "/i:user"])
+expect(machine == user, "the user's entries differ from the machine's: only the machine's %s; only the user's %s"
+       % (sorted(machine - user)[:6], sorted(user - machine)[:6]))
+
 # Registered for a user and for the machine at once: each registration and removal keeps to its
 # own classes, whatever the merged view shows.
 run("regsvr32", "/s", "/n", "/i:user", dll)

@@ -303,13 +303,26 @@ void Registry::RegisterTypeLib(const TypeLibRegistration& entry) {
             const std::string version = version_text;
             const std::string base = "TypeLib\\" + Braced(entry.libid) + "\\" + version;
             const std::string folder = entry.path.substr(0, entry.path.find_last_of("\\/"));
-            SetValue(path_, root, base, nullptr, entry.name);
-            SetValue(path_, root, base + "\\FLAGS", nullptr, "0");
+            // The same entry as the platform's call writes for the machine: the library's help
+            // string (its name without one) and its flags.
+            BSTR help = nullptr;
+            library->GetDocumentation(-1, nullptr, &help, nullptr, nullptr);
+            const std::string described = help != nullptr && *help != L'\0' ? win::Narrow(help) : entry.name;
+            SysFreeString(help);
+            unsigned flags = 0;
+            TLIBATTR* attr = nullptr;
+            if (SUCCEEDED(library->GetLibAttr(&attr))) {
+                flags = attr->wLibFlags;
+                library->ReleaseTLibAttr(attr);
+            }
+            SetValue(path_, root, base, nullptr, described);
+            SetValue(path_, root, base + "\\FLAGS", nullptr, std::to_string(flags));
             SetValue(path_, root, base + "\\HELPDIR", nullptr, folder);
             SetValue(path_, root, base + "\\0\\win64", nullptr, entry.path);
             for (const auto& [iid, name] : MarshaledInterfaces(library)) {
                 const std::string key = "Interface\\" + Braced(iid);
                 SetValue(path_, root, key, nullptr, name);
+                SetValue(path_, root, key + "\\ProxyStubClsid", nullptr, kAutomationMarshaler);
                 SetValue(path_, root, key + "\\ProxyStubClsid32", nullptr, kAutomationMarshaler);
                 SetValue(path_, root, key + "\\TypeLib", nullptr, Braced(entry.libid));
                 SetValue(path_, root, key + "\\TypeLib", "Version", version);
