@@ -218,6 +218,12 @@ TEST_F(ComClientTest, LateBoundCallsTakeScriptArgumentsAndRefuseBadOnes) {
     V_BSTR(&other) = SysAllocString(L"not an element");
     EXPECT_EQ(call(4, {other}, nullptr), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(bad, 0u);
+    // An array, which no member takes, is a type mismatch too (a script's error 13).
+    VARIANT array;
+    V_VT(&array) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(&array) = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+    EXPECT_EQ(call(5, {array}, nullptr), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(bad, 0u);
 }
 
 TEST_F(ComClientTest, ErrorsCrossAsErrorObjects) {
