@@ -44,6 +44,7 @@ void BookDriver::PlacePage(int32_t page) {
 }
 
 AnchorSelection::BeforeEach BookDriver::ElementPages(int32_t page) const {
+    if (!surface_.ElementPagesDiffer()) return {};
     return [this, page](const ComPtr<LayoutElement>& e) { surface_.PutElementPageInForce(e, page); };
 }
 
@@ -51,12 +52,12 @@ AnchorSelection::BeforeEach BookDriver::ElementPages(int32_t page) const {
 // measures the page after (the checks, a form's distances).
 void BookDriver::PlaceElements(int32_t page) {
     selection_->PlacePage(page, ElementPages(page));
-    surface_.PutElementPageInForce({}, page);
+    if (surface_.ElementPagesDiffer()) surface_.PutElementPageInForce({}, page);
 }
 
 std::vector<Outline> BookDriver::Outlines(int32_t page) const {
     std::vector<Outline> out = book::Outlines(*selection_, page, ElementPages(page));
-    surface_.PutElementPageInForce({}, page);
+    if (surface_.ElementPagesDiffer()) surface_.PutElementPageInForce({}, page);
     return out;
 }
 

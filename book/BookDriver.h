@@ -47,6 +47,9 @@ public:
     // prints several pages of the layout; without an element, the page's own again. Nothing by
     // default: one printed page a page.
     virtual void PutElementPageInForce(const ComPtr<LayoutElement>& /*element*/, int32_t /*page*/) {}
+    // Whether an element's printed page ever differs from the page's own (PutElementPageInForce
+    // then has something to do): not asked for every placement of a book where none does.
+    virtual bool ElementPagesDiffer() const { return false; }
 };
 
 // Where a book's time went, in seconds.

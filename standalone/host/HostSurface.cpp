@@ -5,6 +5,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 
 namespace crv::standalone {
 
@@ -68,6 +69,15 @@ std::string PrintedPagesRefusal(const HostState& state) {
            " to " + std::to_string(range.last) + " are numbered past 32 bits";
 }
 
+HostSurface::HostSurface(StandaloneHost& host, std::string units)
+    : host_(host), range_(BookRangeOf(host.State())), units_(std::move(units)) {
+    const HostState& state = host.State();
+    element_pages_differ_ = state.printed_pages_per_page > 1;
+    WalkElements(state.elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
+        if (StandaloneHost::ElementOf(e).page_size) element_pages_differ_ = true;
+    });
+}
+
 bool HostSurface::PutPageInForce(int32_t page) {
     HostState& state = host_.State();
     page_in_force_ = page;
@@ -81,7 +91,7 @@ bool HostSurface::PutPageInForce(int32_t page) {
     if (state.active_layout_kind == ActiveLayoutInfo::kSeriesLayout) {
         state.series_layouts[state.active_layout_name] = Variant(page);
     }
-    PutElementPageInForce({}, page);
+    if (element_pages_differ_) PutElementPageInForce({}, page);
     return true;
 }
 

@@ -38,8 +38,7 @@ std::string PrintedPagesRefusal(const HostState& state);
 class HostSurface : public book::BookSurface {
 public:
     // The host must outlive the surface; `units` names the page's units in the report.
-    HostSurface(StandaloneHost& host, std::string units)
-        : host_(host), range_(BookRangeOf(host.State())), units_(std::move(units)) {}
+    HostSurface(StandaloneHost& host, std::string units);
 
     const BookRange& Range() const { return range_; }
     // The layout as the report names it.
@@ -56,6 +55,7 @@ public:
     int64_t PrintedPage(int32_t page, int32_t layoutPage) const;
     // The page last put in force; the book's first before any.
     int32_t PageInForce() const { return page_in_force_; }
+    bool ElementPagesDiffer() const override { return element_pages_differ_; }
     std::vector<book::Placement> Measure(const book::AnchorSelection& selection) const override;
     std::pair<double, double> PageSize() const override;
     book::ReportHead Head() const override;
@@ -68,6 +68,7 @@ private:
     std::string units_;
     std::string document_name_;
     int32_t page_in_force_ = range_.first;
+    bool element_pages_differ_ = false;
 };
 
 }  // namespace crv::standalone
