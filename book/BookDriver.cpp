@@ -48,16 +48,20 @@ AnchorSelection::BeforeEach BookDriver::ElementPages(int32_t page) const {
     return [this, page](const ComPtr<LayoutElement>& e) { surface_.PutElementPageInForce(e, page); };
 }
 
-// Each element placed on its own printed page, then the page's own in force again for what
-// measures the page after (the checks, a form's distances).
+// The page's own in force again after each element's, for what measures the page after (the
+// checks, a form's distances).
+void BookDriver::EndElementPages(int32_t page) const {
+    if (surface_.ElementPagesDiffer()) surface_.PutElementPageInForce({}, page);
+}
+
 void BookDriver::PlaceElements(int32_t page) {
     selection_->PlacePage(page, ElementPages(page));
-    if (surface_.ElementPagesDiffer()) surface_.PutElementPageInForce({}, page);
+    EndElementPages(page);
 }
 
 std::vector<Outline> BookDriver::Outlines(int32_t page) const {
     std::vector<Outline> out = book::Outlines(*selection_, page, ElementPages(page));
-    if (surface_.ElementPagesDiffer()) surface_.PutElementPageInForce({}, page);
+    EndElementPages(page);
     return out;
 }
 

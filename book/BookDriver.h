@@ -121,7 +121,9 @@ public:
     const DriverTimes& Times() const { return times_; }
 
 private:
+    // Each element placed on its own printed page (ElementPages), then the page's own again.
     AnchorSelection::BeforeEach ElementPages(int32_t page) const;
+    void EndElementPages(int32_t page) const;
     void PlaceElements(int32_t page);
 
     BookSurface& surface_;

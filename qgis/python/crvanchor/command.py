@@ -485,10 +485,7 @@ class Session:
         self.anchoring.follow_atlas()
 
     def _check_items(self, core, a):
-        try:
-            pages_per_feature(self.layout)
-        except LayoutSettingError as e:
-            raise UsageError("%s: the layout %s: %s" % (a.project, quoted(a.layout), e.reason))
+        layout_setting(a, pages_per_feature, self.layout)
         ids = {}
         for item in self.layout.items():
             if not is_element(item):
@@ -531,11 +528,16 @@ class Session:
             self.lock = None
 
 
-def first_page_of(a, layout):
+def layout_setting(a, read, layout):
+    """A setting of the layout's, read by `read`; one that it cannot have is refused in one line."""
     try:
-        return first_page_number(layout)
+        return read(layout)
     except LayoutSettingError as e:
         raise UsageError("%s: the layout %s: %s" % (a.project, quoted(a.layout), e.reason))
+
+
+def first_page_of(a, layout):
+    return layout_setting(a, first_page_number, layout)
 
 
 def atlas_page_count(a, atlas):
