@@ -34,16 +34,6 @@ void RequirePointCode(int16_t code, const char* which, const char* source) {
     }
 }
 
-// Moves the element so that its own point lands on the target's point shifted by (h, v),
-// then has the host update and redraw it.
-void MoveOnto(const ComPtr<LayoutElement>& element, int16_t from, int16_t to, double h, double v, const Extent& target,
-              const Extent& e, const ComPtr<ElementContainer>& container, const ComPtr<LayoutView>& view) {
-    const Point d = CheckedDisplacement(from, to, target, e, h, v);
-    element->Move(d.x, d.y);
-    container->UpdateElement(element);
-    view->PartialRefresh(LayoutView::kPhaseGraphics, ComPtr<Unknown>(element), {});
-}
-
 // Each procedure's identifier is built once: placing a page must not pay for the text of an
 // error report it does not show.
 #define CRV_PROCEDURE_ID(name)                  \
@@ -152,112 +142,88 @@ void CRVAnchorManager::SetAnchorElement(const ComPtr<LayoutElement>& pElement) {
             s_.ElementIsSet = true;
             return;
         }
-        s_.SeriesFrame = NewMapSeriesFrame();
-        s_.ReferenceMapFrame = ComPtr<MapFrame>::Query(s_.ReferenceElement);
-        s_.SeriesFrame->Bind(s_.ReferenceMapFrame);
-        s_.SeriesIndexLayer = s_.SeriesFrame->IndexLayer();
-        s_.IndexFields = s_.SeriesIndexLayer->Table()->Fields();
-
-        if (SeriesHasDistanceFields(r, s_.IndexFields)) {
-            s_.UseFieldDistances = true;
-            s_.ElementIsSet = true;
-            return;
-        }
+        // A former selection's series is let go before this one is bound, so that nothing of it
+        // stays when the binding fails.
         s_.IndexFields.Reset();
         s_.SeriesIndexLayer.Reset();
         s_.ReferenceMapFrame.Reset();
         s_.SeriesFrame.Reset();
-        RaiseNoSeriesFields();
+        DistanceSeries bound = BindDistanceSeries(r, s_.ReferenceElement);
+        s_.SeriesFrame = std::move(bound.frame);
+        s_.ReferenceMapFrame = std::move(bound.mapFrame);
+        s_.SeriesIndexLayer = std::move(bound.layer);
+        s_.IndexFields = std::move(bound.fields);
+        s_.UseFieldDistances = true;
+        s_.ElementIsSet = true;
     });
 }
 
-void CRVAnchorManager::AnchorElement(const int32_t& PageNumber) {
-    TopLevel(CRV_PROCEDURE_ID("AnchorElement"), [&] {
-        int32_t page = PageNumber;
-        if (!s_.ElementIsSet) {
-            Raise(kAnchorErrorNumber, "CRVAnchorManager.AnchorElement", "AnchorElement has not been set.");
-        }
-        if (s_.UseFieldDistances) {
-            s_.CurrentPageFeature.Reset();
-            if (const auto at = SeriesPageOf(s_.SeriesFrame, page)) {
-                // The series' page in force is handed back: the host draws the page from it.
-                s_.CurrentPageFeature = at->feature;
-                s_.SeriesFrame->SetCurrentPage(s_.CurrentPageFeature, at->position);
-                page = at->position;
-            }
-        }
-        Anchor(page, SectionOffset());
-    });
-}
+// The engine's procedures around the steps of a placement: their names are the call stack of an
+// error report, and the series' page of a placement is handed back to the host, which draws the
+// page from it.
+struct CRVAnchorManager::Frames {
+    State& s;
 
-void CRVAnchorManager::Anchor(int32_t PageNumber, int32_t PageOffset) {
-    Nested(CRV_PROCEDURE_ID("Anchor"), [&] {
-        const AnchorRecord& r = s_.Record;
-        const int32_t effective = TestedPage(PageNumber, PageOffset);
-        const bool alternate = UsesAlternateRule(
-            r, effective, [](int32_t p) { return IsOdd(p); }, [this](int32_t p) { return InAlternatePages(p); });
-        const AnchorRule& rule = alternate ? r.Alt : r.All;
-        const double h = Distance(rule.HDistance, rule.HFromField, rule.HFieldName);
-        const double v = Distance(rule.VDistance, rule.VFromField, rule.VFieldName);
-        if (r.AnchorType == kAnchorTypeLayout) {
-            AnchorElementToPage(rule.AnchorFrom, rule.AnchorTo, h, v);
-        } else {
-            AnchorElementToElement(rule.AnchorFrom, rule.AnchorTo, h, v);
-        }
-    });
-}
-
-// ParseOutPages followed by ExistsInCollection, as one placement asks them, with their errors
-// under their procedures' names.
-bool CRVAnchorManager::InAlternatePages(int32_t page) {
-    return alternatePages_.Holds(s_.Record.AltAnchorPageRange, page, [](PageListStep step, auto&& body) {
+    template <class Body>
+    void HandBack(const std::optional<SeriesPage>& at, Body&& body) {
+        s.CurrentPageFeature.Reset();
+        if (!at) return;
+        s.CurrentPageFeature = at->feature;
+        body();
+    }
+    template <class Body>
+    void Anchor(Body&& body) {
+        Nested(CRV_PROCEDURE_ID("Anchor"), body);
+    }
+    bool IsOdd(int32_t page) {
+        return Nested(CRV_PROCEDURE_ID("IsOdd"), [&] { return IsOddPage(page); });
+    }
+    // ParseOutPages followed by ExistsInCollection, as one placement asks them.
+    template <class Body>
+    void PageList(PageListStep step, Body&& body) {
         if (step == PageListStep::Read) {
             Nested(CRV_PROCEDURE_ID("ParseOutPages"), body);
         } else {
             Nested(CRV_PROCEDURE_ID("ExistsInCollection"), body);
         }
+    }
+    template <class Body>
+    void Measure(bool toPage, Body&& body) {
+        if (toPage) {
+            Nested(CRV_PROCEDURE_ID("AnchorElementToPage"), body);
+        } else {
+            Nested(CRV_PROCEDURE_ID("AnchorElementToElement"), body);
+        }
+    }
+    bool PointCodes(const AnchorRule& rule, bool toPage) {
+        const char* source =
+            toPage ? "CRVAnchorManager.AnchorElementToPage" : "CRVAnchorManager.AnchorElementToElement";
+        RequirePointCode(rule.AnchorTo, "target", source);
+        RequirePointCode(rule.AnchorFrom, "element's own", source);
+        return true;
+    }
+};
+
+void CRVAnchorManager::AnchorElement(const int32_t& PageNumber) {
+    TopLevel(CRV_PROCEDURE_ID("AnchorElement"), [&] {
+        if (!s_.ElementIsSet) {
+            Raise(kAnchorErrorNumber, "CRVAnchorManager.AnchorElement", "AnchorElement has not been set.");
+        }
+        static const ComPtr<SeriesLayer> kNoLayer;
+        static const ComPtr<MapSeriesFrame> kNoSeries;
+        const bool fields = s_.UseFieldDistances;
+        const PlacementSubject subject{s_.Record, s_.AnchoredElement, s_.ReferenceElement,
+                                       fields ? s_.SeriesFrame : kNoSeries, fields ? s_.SeriesIndexLayer : kNoLayer};
+        Frames frames{s_};
+        // The plan, then the move, inside the procedure that measured it.
+        PlaceOnPage(subject, PageNumber, alternatePages_, frames,
+                    [&](const PlacementStep& step, const ComPtr<ElementContainer>& container,
+                        const ComPtr<LayoutView>& view) {
+                        s_.AnchoredElement->Move(step.displacement.x, step.displacement.y);
+                        container->UpdateElement(s_.AnchoredElement);
+                        view->PartialRefresh(LayoutView::kPhaseGraphics, ComPtr<Unknown>(s_.AnchoredElement), {});
+                    });
     });
-}
-
-double CRVAnchorManager::Distance(double fixed, bool fromField, const std::string& fieldName) {
-    return RuleDistance(fixed, fromField, fieldName, s_.UseFieldDistances ? s_.SeriesIndexLayer : nullptr,
-                        s_.CurrentPageFeature);
-}
-
-void CRVAnchorManager::AnchorElementToPage(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance) {
-    Nested(CRV_PROCEDURE_ID("AnchorElementToPage"), [&] {
-        RequirePointCode(AnchorTo, "target", "CRVAnchorManager.AnchorElementToPage");
-        RequirePointCode(AnchorFrom, "element's own", "CRVAnchorManager.AnchorElementToPage");
-        const ComPtr<HostDocument> document = RunningApplication()->Document();
-        const ComPtr<LayoutView> view = document->ActiveView();
-        const ComPtr<ElementContainer> container = document->ActiveViewContainer();
-        const ComPtr<Display> display = view->ScreenDisplay();
-        const Extent e = ElementExtent(s_.AnchoredElement, display, OutlineEnvelope::Copied);
-        double width = 0;
-        double height = 0;
-        view->Page()->QuerySize(width, height);
-        MoveOnto(s_.AnchoredElement, AnchorFrom, AnchorTo, HDistance, VDistance, PageExtent(width, height), e,
-                 container, view);
-    });
-}
-
-void CRVAnchorManager::AnchorElementToElement(int16_t AnchorFrom, int16_t AnchorTo, double HDistance,
-                                              double VDistance) {
-    Nested(CRV_PROCEDURE_ID("AnchorElementToElement"), [&] {
-        RequirePointCode(AnchorTo, "target", "CRVAnchorManager.AnchorElementToElement");
-        RequirePointCode(AnchorFrom, "element's own", "CRVAnchorManager.AnchorElementToElement");
-        const ComPtr<HostDocument> document = RunningApplication()->Document();
-        const ComPtr<LayoutView> view = document->ActiveView();
-        const ComPtr<ElementContainer> container = document->ActiveViewContainer();
-        const ComPtr<Display> display = view->ScreenDisplay();
-        const Extent e = ElementExtent(s_.AnchoredElement, display, OutlineEnvelope::Copied);
-        const Extent target = ElementExtent(s_.ReferenceElement, display, OutlineEnvelope::Copied);
-        MoveOnto(s_.AnchoredElement, AnchorFrom, AnchorTo, HDistance, VDistance, target, e, container, view);
-    });
-}
-
-bool CRVAnchorManager::IsOdd(int32_t Value) {
-    return Nested(CRV_PROCEDURE_ID("IsOdd"), [&] { return IsOddPage(Value); });
 }
 
 #undef CRV_PROCEDURE_ID

@@ -75,17 +75,9 @@ public:
     const State& CurrentState() const { return s_; }
 
 private:
-    // The page tests. Private: each marks its error as formatted for the public member that
-    // shows it, so a tool calling one directly would spoil the next report. Tools read a
-    // page-range text with ReadPageList.
-    static bool IsOdd(int32_t Value);
-    void Anchor(int32_t PageNumber, int32_t PageOffset);
-    void AnchorElementToPage(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance);
-    void AnchorElementToElement(int16_t AnchorFrom, int16_t AnchorTo, double HDistance, double VDistance);
-    // The distance of one axis under the chosen rule set.
-    double Distance(double fixed, bool fromField, const std::string& fieldName);
+    // The procedures a placement's steps are taken in (PlaceOnPage), with the state they write.
+    struct Frames;
     void ReleaseReferences();
-    bool InAlternatePages(int32_t page);
 
     State s_;
     AlternatePages alternatePages_;

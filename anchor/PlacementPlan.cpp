@@ -131,53 +131,45 @@ bool SeriesHasDistanceFields(const AnchorRecord& r, const ComPtr<FieldSet>& fiel
     return true;
 }
 
+DistanceSeries BindDistanceSeries(const AnchorRecord& r, const ComPtr<LayoutElement>& target) {
+    DistanceSeries bound;
+    bound.frame = NewMapSeriesFrame();
+    bound.mapFrame = ComPtr<MapFrame>::Query(target);
+    bound.frame->Bind(bound.mapFrame);
+    bound.layer = bound.frame->IndexLayer();
+    bound.fields = bound.layer->Table()->Fields();
+    if (!SeriesHasDistanceFields(r, bound.fields)) {
+        bound = {};
+        RaiseNoSeriesFields();
+    }
+    return bound;
+}
+
 PlacementPlan PlanPlacement(const AnchorRecord& r, const ComPtr<LayoutElement>& element, int32_t page,
                             const PlanHost& host) {
     PlacementPlan plan;
     plan.anchorability = CheckAnchorability(r, {{}, host.find});
     if (plan.anchorability.why != NotAnchored::None) return plan;
     const ComPtr<LayoutElement>& target = plan.anchorability.target;
+    DistanceSeries series;
+    if (target && (r.All.AnyFromField() || r.Alt.AnyFromField())) series = BindDistanceSeries(r, target);
 
-    // The series of the distance fields, bound as the engine binds it; its page is not handed back.
-    ComPtr<SeriesLayer> layer;
-    int32_t tested = page;
-    ComPtr<PageFeature> feature;
-    if (target && (r.All.AnyFromField() || r.Alt.AnyFromField())) {
-        const ComPtr<MapSeriesFrame> series = NewMapSeriesFrame();
-        series->Bind(ComPtr<MapFrame>::Query(target));
-        layer = series->IndexLayer();
-        if (!SeriesHasDistanceFields(r, layer->Table()->Fields())) RaiseNoSeriesFields();
-        if (const auto at = SeriesPageOf(series, page)) {
-            tested = at->position;
-            feature = at->feature;
-        }
-    }
     AlternatePages pages;
-    plan.alternate = UsesAlternateRule(r, TestedPage(tested, SectionOffset()), IsOddPage, [&](int32_t p) {
-        return pages.Holds(r.AltAnchorPageRange, p, [](PageListStep, auto&& body) { body(); });
-    });
-    plan.rule = plan.alternate ? r.Alt : r.All;
-    plan.h = RuleDistance(plan.rule.HDistance, plan.rule.HFromField, plan.rule.HFieldName, layer, feature);
-    plan.v = RuleDistance(plan.rule.VDistance, plan.rule.VFromField, plan.rule.VFieldName, layer, feature);
-
-    const ComPtr<HostDocument> document = RunningApplication()->Document();
-    const ComPtr<LayoutView> view = document->ActiveView();
-    const ComPtr<Display> display = view->ScreenDisplay();
-    plan.element = ElementExtent(element, display, OutlineEnvelope::Copied);
-    if (target) {
-        plan.target = ElementExtent(target, display, OutlineEnvelope::Copied);
-    } else {
-        double width = 0;
-        double height = 0;
-        view->Page()->QuerySize(width, height);
-        plan.target = PageExtent(width, height);
-    }
-    if (IsPointCode(plan.rule.AnchorFrom) && IsPointCode(plan.rule.AnchorTo)) {
-        plan.from = PointOf(plan.element, plan.rule.AnchorFrom);
-        plan.to = PointOf(plan.target, plan.rule.AnchorTo);
-        plan.displacement =
-            CheckedDisplacement(plan.rule.AnchorFrom, plan.rule.AnchorTo, plan.target, plan.element, plan.h, plan.v);
-    }
+    ToolFrames frames;
+    PlaceOnPage({r, element, target, series.frame, series.layer}, page, pages, frames,
+                [&](const PlacementStep& step, const ComPtr<ElementContainer>&, const ComPtr<LayoutView>&) {
+                    plan.alternate = step.alternate;
+                    plan.rule = *step.rule;
+                    plan.h = step.h;
+                    plan.v = step.v;
+                    plan.element = step.element;
+                    plan.target = step.target;
+                    if (step.points) {
+                        plan.from = step.from;
+                        plan.to = step.to;
+                        plan.displacement = step.displacement;
+                    }
+                });
     return plan;
 }
 

@@ -1,10 +1,11 @@
 #pragma once
-// How the engine places an element on a page, as steps that change nothing: the page the rules
+// How the engine places an element on a page, as one sequence of steps: the series of the
+// distance fields bound at selection, then for each page the series' page, the page the rules
 // are tested on, the rule that applies, its distances, the two points and the move. The engine
-// takes each step inside its own procedures (which give its error reports their call stacks) and
-// then moves the element; PlanPlacement takes them all in a row for a tool that wants to show or
-// check a placement without making it. One place for each rule, so that what a tool shows is
-// what the engine does.
+// takes each step inside its own procedures (which give its error reports their call stacks)
+// and then moves the element; a tool takes the same steps inside nothing and stops before the
+// move, to show or check a placement without making it. One sequence, so that what a tool shows
+// is what the engine does.
 
 #include "anchor/AnchorRecord.h"
 #include "anchor/Anchorability.h"
@@ -116,6 +117,116 @@ bool SeriesHasDistanceFields(const AnchorRecord& r, const ComPtr<FieldSet>& fiel
 // and a move that would take the element more than a million page units from the page.
 Point CheckedDisplacement(int32_t from, int32_t to, const Extent& target, const Extent& e, double h, double v);
 
+// The series of a target's map frame, bound for the record's distance fields as the engine
+// binds it: the companion, the frame, the series' index layer and its fields.
+struct DistanceSeries {
+    ComPtr<MapSeriesFrame> frame;
+    ComPtr<MapFrame> mapFrame;
+    ComPtr<SeriesLayer> layer;
+    ComPtr<FieldSet> fields;
+};
+
+// Binds the series of `target` for a record whose distances come from fields; raises
+// RaiseNoSeriesFields's error when the series lacks one of the fields (nothing stays bound).
+DistanceSeries BindDistanceSeries(const AnchorRecord& r, const ComPtr<LayoutElement>& target);
+
+// What a placement is taken over, as selected: the record, the element, its target (none for
+// the page) and, when its distances come from fields, the target's series and index layer.
+// Referenced, not held: a page's placement takes no reference of its own.
+struct PlacementSubject {
+    const AnchorRecord& record;
+    const ComPtr<LayoutElement>& element;
+    const ComPtr<LayoutElement>& target;
+    const ComPtr<MapSeriesFrame>& series;  // null when no distance comes from a field
+    const ComPtr<SeriesLayer>& layer;  // null when no distance comes from a field
+};
+
+// One page's steps up to the move, as the sequence hands them to what follows it.
+struct PlacementStep {
+    bool alternate = false;  // the alternate rule applies
+    const AnchorRule* rule = nullptr;  // the rule that applies
+    double h = 0, v = 0;  // its distances on the page
+    Extent element, target;  // the element and the page or target element, as the engine measures them
+    bool points = false;  // both point codes are valid, so from, to and the move are made
+    Point from, to, displacement;  // the element's own point, the target's, and the move
+};
+
+// The procedures a placement's steps are taken in. The engine's frames name its procedures in
+// an error report's call stack and hand the series' page back to the host; a tool's are these,
+// which take every step as it is, keep the host's page in force, and let invalid point codes
+// leave a placement without points instead of raising.
+struct ToolFrames {
+    template <class Body>
+    void HandBack(const std::optional<SeriesPage>&, Body&&) {}
+    template <class Body>
+    void Anchor(Body&& body) { body(); }
+    bool IsOdd(int32_t page) { return IsOddPage(page); }
+    template <class Body>
+    void PageList(PageListStep, Body&& body) { body(); }
+    template <class Body>
+    void Measure(bool /*toPage*/, Body&& body) { body(); }
+    bool PointCodes(const AnchorRule& rule, bool /*toPage*/) { return IsPointCode(rule.AnchorFrom) && IsPointCode(rule.AnchorTo); }
+};
+
+// Takes one page's placement of `s` on `page` inside `frames` (see ToolFrames for what they
+// offer) and calls `then(step, container, view)` inside the last of them, the procedure that
+// moves the element. `frames.HandBack(page, body)` runs `body` to put the series' page in force
+// where the engine does (a tool runs nothing). `pages` keeps the alternate page range as read between pages.
+template <class Frames, class Then>
+void PlaceOnPage(const PlacementSubject& s, int32_t page, AlternatePages& pages, Frames& frames, Then&& then) {
+    int32_t tested = page;
+    ComPtr<PageFeature> feature;
+    if (s.layer) {
+        std::optional<SeriesPage> at = SeriesPageOf(s.series, page);
+        frames.HandBack(at, [&] {
+            if (at) s.series->SetCurrentPage(at->feature, at->position);
+        });
+        if (at) {
+            tested = at->position;
+            feature = std::move(at->feature);
+        }
+    }
+    const int32_t offset = SectionOffset();
+    frames.Anchor([&] {
+        const AnchorRecord& r = s.record;
+        PlacementStep step;
+        step.alternate = UsesAlternateRule(
+            r, TestedPage(tested, offset), [&](int32_t p) { return frames.IsOdd(p); },
+            [&](int32_t p) {
+                return pages.Holds(r.AltAnchorPageRange, p,
+                                   [&](PageListStep which, auto&& body) { frames.PageList(which, body); });
+            });
+        const AnchorRule& rule = step.alternate ? r.Alt : r.All;
+        step.rule = &rule;
+        step.h = RuleDistance(rule.HDistance, rule.HFromField, rule.HFieldName, s.layer, feature);
+        step.v = RuleDistance(rule.VDistance, rule.VFromField, rule.VFieldName, s.layer, feature);
+        const bool toPage = r.AnchorType == kAnchorTypeLayout;
+        frames.Measure(toPage, [&] {
+            step.points = frames.PointCodes(rule, toPage);
+            const ComPtr<HostDocument> document = RunningApplication()->Document();
+            const ComPtr<LayoutView> view = document->ActiveView();
+            const ComPtr<ElementContainer> container = document->ActiveViewContainer();
+            const ComPtr<Display> display = view->ScreenDisplay();
+            step.element = ElementExtent(s.element, display, OutlineEnvelope::Copied);
+            if (toPage) {
+                double width = 0;
+                double height = 0;
+                view->Page()->QuerySize(width, height);
+                step.target = PageExtent(width, height);
+            } else {
+                step.target = ElementExtent(s.target, display, OutlineEnvelope::Copied);
+            }
+            if (step.points) {
+                step.from = PointOf(step.element, rule.AnchorFrom);
+                step.to = PointOf(step.target, rule.AnchorTo);
+                step.displacement =
+                    CheckedDisplacement(rule.AnchorFrom, rule.AnchorTo, step.target, step.element, step.h, step.v);
+            }
+            then(static_cast<const PlacementStep&>(step), container, view);
+        });
+    });
+}
+
 // One element's placement on one page, as the engine would make it.
 struct PlacementPlan {
     Anchorability anchorability;  // why the element is not anchored, and its target
@@ -135,9 +246,10 @@ struct PlanHost {
 };
 
 // The plan for the element with record `r` on `page`, asked of the running application's
-// layout in force. Changes nothing: the map series' page in force is not handed back. Raises
-// what the engine would report (a page list naming no page, a field read outside the series,
-// host failures) as a plain error. Not anchored: only `anchorability` is filled in.
+// layout in force: the engine's sequence in a tool's frames. Changes nothing: the map series'
+// page in force is not handed back. Raises what the engine would report (a page list naming no
+// page, a field read outside the series, host failures) as a plain error. Not anchored: only
+// `anchorability` is filled in.
 PlacementPlan PlanPlacement(const AnchorRecord& r, const ComPtr<LayoutElement>& element, int32_t page,
                             const PlanHost& host);
 
