@@ -29,7 +29,10 @@ add_custom_command(
 
 add_library(crvboundary STATIC
   windows/boundary/ClassObject.cpp
-  windows/boundary/Marshal.cpp
+  windows/boundary/Errors.cpp
+  windows/boundary/Identity.cpp
+  windows/boundary/LateBinding.cpp
+  windows/boundary/Values.cpp
   windows/platform/ClassLoader.cpp
   windows/platform/PlatformClasses.cpp
   ${CRV_WIN_GENERATED}/Boundary.cpp

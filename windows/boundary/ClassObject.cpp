@@ -1,6 +1,7 @@
 #include "windows/boundary/ClassObject.h"
 
-#include "windows/boundary/Marshal.h"
+#include "windows/boundary/Errors.h"
+#include "windows/boundary/Identity.h"
 
 #include <atomic>
 

@@ -232,14 +232,15 @@ for i in interfaces:
                 t["com_name"] = com_of[t["crv"]]
 
 h = ["// Generated from host/*.h and registration/CRVAnchor.typelib.json: do not edit.", "#pragma once",
-     '#include "windows/boundary/Marshal.h"', "namespace crv::win {",
+     '#include "windows/boundary/Identity.h"', "namespace crv::win {",
      "// Every interface that crosses the boundary, with its two wrappers.",
      "extern const InterfaceEntry kInterfaces[];", "extern const size_t kInterfaceCount;",
      "}  // namespace crv::win"]
 open(out_h, "w").write("\n".join(h) + "\n")
 
 cpp = ["// Generated from host/*.h and registration/CRVAnchor.typelib.json: do not edit.",
-       '#include "Boundary.h"', '#include "CRVAnchorTypeLib.h"', '#include "CRVAnchorCom.h"']
+       '#include "Boundary.h"', '#include "CRVAnchorTypeLib.h"', '#include "CRVAnchorCom.h"',
+       '#include "windows/boundary/TearOffs.h"', '#include "windows/boundary/Values.h"']
 for path in sorted({i["header"] for i in interfaces if not i["component"]}):
     # By its name in host/, whatever folders the checkout itself lies in.
     cpp.append('#include "host/%s"' % os.path.basename(path))

@@ -5,7 +5,8 @@
 
 #include "com/FaultHook.h"
 #include "com/Registry.h"
-#include "windows/boundary/Marshal.h"
+#include "windows/boundary/Errors.h"
+#include "windows/boundary/Identity.h"
 #include "windows/platform/PlatformClasses.h"
 #include "windows/platform/Text.h"
 

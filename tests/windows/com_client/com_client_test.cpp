@@ -7,7 +7,9 @@
 #include "objects/GenericObjects.h"
 #include "standalone/host/StandaloneHost.h"
 #include "windows/boundary/ClassObject.h"
-#include "windows/boundary/Marshal.h"
+#include "windows/boundary/Errors.h"
+#include "windows/boundary/Identity.h"
+#include "windows/boundary/Values.h"
 
 #include <gtest/gtest.h>
 

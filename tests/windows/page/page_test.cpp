@@ -8,8 +8,9 @@
 #include "errors/ErrorHandling.h"
 #include "propertypage/AnchorPropertyPage.h"
 #include "standalone/host/StandaloneHost.h"
-#include "windows/boundary/Marshal.h"
+#include "windows/boundary/Values.h"
 #include "windows/page/Win32Controls.h"
+#include "windows/platform/Guids.h"
 #include "windows/platform/Text.h"
 
 #include <commctrl.h>
