@@ -121,26 +121,4 @@ void BookDriver::Finish() {
     if (report_) report_->Finish(reports_shown_ ? reports_shown_() : 0);
 }
 
-void TellSelection(const AnchorSelection& selection, const char* program, std::ostream& err) {
-    for (const auto& left : selection.LeftOutElements()) {
-        err << program << ": " << support::QuotedValue(left.name) << " is left out of the book: " << left.reason
-            << "\n";
-    }
-    for (const std::string& note : selection.RecordNotes()) err << program << ": " << note << "\n";
-}
-
-int TellBookEnd(const BookDriver& driver, const BookEnd& end, std::ostream& out, std::ostream& err) {
-    for (const std::string& line : driver.Checks().Lines()) err << end.program << ": " << line << "\n";
-    const size_t pages = driver.Cursor().Count();
-    const size_t anchored = driver.Selection().Elements().size();
-    out << support::BookSummary(end.what, pages, anchored, end.outputs);
-    if (end.timing) {
-        const BookEnd::Timing& t = *end.timing;
-        const DriverTimes& d = driver.Times();
-        const double rendering = t.rendering.value_or(std::max(0.0, t.total - t.loading - d.anchoring - d.reporting));
-        out << support::TimingLine({t.total, t.loading, d.anchoring, d.reporting, rendering, pages * anchored});
-    }
-    return end.strict && !driver.Checks().Empty() ? 1 : 0;
-}
-
 }  // namespace crv::book

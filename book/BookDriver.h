@@ -11,7 +11,6 @@
 #include "book/Outline.h"
 #include "book/PageCursor.h"
 #include "book/Placement.h"
-#include "support/CommandLine.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -138,27 +137,5 @@ private:
     CheckLog checks_;
     DriverTimes times_;
 };
-
-// Names on `err`, after "PROGRAM: ", each element left out of the book with its reason, then
-// each note on the values of a selected element's record.
-void TellSelection(const AnchorSelection& selection, const char* program, std::ostream& err);
-
-// How a book command ends: the checks' findings on `err`, one line each after "PROGRAM: ", then
-// the summary and, with --timing, the timing line on `out`.
-struct BookEnd {
-    const char* program = "";
-    std::string what;  // the book as the summary names it
-    support::BookOutputs outputs;
-    bool strict = false;  // findings make the status 1
-    struct Timing {
-        double total = 0;
-        double loading = 0;
-        // The PDF and PNG pages drawn and written; the rest of the run when not measured.
-        std::optional<double> rendering;
-    };
-    std::optional<Timing> timing;
-};
-// Returns the book's status: 1 with `strict` when the checks found something, else 0.
-int TellBookEnd(const BookDriver& driver, const BookEnd& end, std::ostream& out, std::ostream& err);
 
 }  // namespace crv::book

@@ -2,7 +2,7 @@
 
 #include "anchor/AnchorRecord.h"
 #include "anchor/GeneralFunctions.h"
-#include "book/RecordEdit.h"
+#include "book/RecordText.h"
 #include "support/MessageText.h"
 
 #include <algorithm>

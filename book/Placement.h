@@ -6,7 +6,6 @@
 
 #include "anchor/CRVAnchorManager.h"
 #include "book/Order.h"
-#include "book/PagesOption.h"
 
 #include <cstdint>
 #include <exception>

@@ -11,12 +11,13 @@ set(allowed_registration registration propertypage anchor host com errors)
 set(allowed_support support com errors)
 set(allowed_objects objects support host com errors)
 set(allowed_book book objects support anchor host com errors)
+set(allowed_commands commands book objects support anchor host com errors)
 set(allowed_drawing drawing book objects support anchor host com errors)
-set(allowed_standalone standalone drawing book objects support registration propertypage anchor host com errors)
+set(allowed_standalone standalone drawing commands book objects support registration propertypage anchor host com errors)
 set(allowed_qgis qgis drawing book objects support registration anchor host com errors)
 # The portable core: the engine, the shared book, the standalone host's objects (its host/
 # alone) and the page's toolkit-neutral form logic, below no toolkit.
-set(allowed_core core standalone book objects support propertypage anchor host com errors)
+set(allowed_core core standalone commands book objects support propertypage anchor host com errors)
 # The Windows platform layer and the library's entry points there: beside the component, below
 # every host.
 set(allowed_windows windows registration propertypage anchor host com errors)
@@ -37,7 +38,7 @@ set(generated_CRVAnchorTypeLib.h registration)
 set(generated_LibraryPropertyPage.h registration)
 
 set(broken "")
-foreach(folder errors com host anchor propertypage registration support objects book drawing standalone qgis windows core)
+foreach(folder errors com host anchor propertypage registration support objects book commands drawing standalone qgis windows core)
   file(GLOB_RECURSE sources ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
   foreach(source ${sources})
     file(RELATIVE_PATH where ${SOURCE_DIR} ${source})

@@ -5,8 +5,9 @@
 
 #include "book/Order.h"
 #include "book/Outline.h"
-#include "book/PagesOption.h"
-#include "book/RecordEdit.h"
+#include "book/RecordText.h"
+#include "commands/PagesOption.h"
+#include "commands/RecordEdit.h"
 #include "standalone/host/Snapshot.h"
 
 #include <algorithm>
@@ -84,7 +85,7 @@ crv_status crv_mirror_parse_pages(const crv_mirror* mirror, const char* text, ch
         } else {
             std::optional<PageList> list;
             try {
-                list = book::ParseBookPages(text, range.first, range.last);
+                list = commands::ParseBookPages(text, range.first, range.last);
             } catch (const std::invalid_argument& e) {
                 throw Refused(e.what());
             }
@@ -269,34 +270,34 @@ crv_status crv_mirror_edit_record(crv_mirror* mirror, const char* element, const
         const ComPtr<LayoutElement> target = mirror->Named("crv_mirror_edit_record", element);
         const std::string& name = mirror->surface->Head().document;
         try {
-            const book::RecordChanges parsed = book::ParseRecordChanges(texts);
+            const commands::RecordChanges parsed = commands::ParseRecordChanges(texts);
             const book::ElementNames targets(RunningApplication()->Document()->PageLayout());
-            book::CheckTargets(parsed, [&](const std::string& n) { return static_cast<bool>(targets.Find(n)); }, name);
+            commands::CheckTargets(parsed, [&](const std::string& n) { return static_cast<bool>(targets.Find(n)); }, name);
             if (const auto& frame = mirror->surface->Range().series_frame) {
                 const objects::SeriesData& series = *StandaloneHost::ElementOf(frame).series;
                 std::vector<std::string> fields;
                 for (const objects::SeriesField& f : series.fields) fields.push_back(f.name);
-                book::CheckFieldNames(parsed, fields, series.called.empty() ? name : series.called);
+                commands::CheckFieldNames(parsed, fields, series.called.empty() ? name : series.called);
             }
             const size_t reportsBefore = static_cast<size_t>(mirror->reports.Count());
             const ComPtr<_CRVAnchorManager> manager = NewManager();
-            const book::RecordEditOutcome outcome = book::ApplyRecordChanges(*manager, target, parsed);
+            const commands::RecordEditOutcome outcome = commands::ApplyRecordChanges(*manager, target, parsed);
             json out = json::object();
-            out["outcome"] = outcome == book::RecordEditOutcome::Created   ? "created"
-                             : outcome == book::RecordEditOutcome::Changed ? "changed"
+            out["outcome"] = outcome == commands::RecordEditOutcome::Created   ? "created"
+                             : outcome == commands::RecordEditOutcome::Changed ? "changed"
                                                                            : "reported";
             std::string message;
-            if (outcome != book::RecordEditOutcome::Reported) {
-                message = book::RecordEditMessage(outcome, element, parsed, "");
+            if (outcome != commands::RecordEditOutcome::Reported) {
+                message = commands::RecordEditMessage(outcome, element, parsed, "");
                 message.pop_back();  // its line break
             }
             out["message"] = message;
-            out["cycle"] = book::RecordCycleWarning(target);
+            out["cycle"] = commands::RecordCycleWarning(target);
             out["custom"] = Tagged(target->CustomProperty());
             out["error_reports"] = mirror->reports.Since(reportsBefore);
             mirror->ChooseAgain();
             *result_json = Give(Dump(out));
-        } catch (const book::RecordEditError& e) {
+        } catch (const commands::RecordEditError& e) {
             throw Refused(e.what());
         }
     });

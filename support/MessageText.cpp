@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <iomanip>
+#include <sstream>
 
 namespace crv::support {
 
@@ -105,6 +107,12 @@ std::string QuotedValue(std::string_view text, std::size_t limit) {
 std::string PlainOrQuoted(std::string_view text, std::size_t limit) {
     std::string quoted = QuotedValue(text, limit);
     return quoted.size() == text.size() + 2 ? std::string(text) : quoted;
+}
+
+std::string Fixed(double v, int decimals) {
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(decimals) << v;
+    return s.str();
 }
 
 }  // namespace crv::support

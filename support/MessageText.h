@@ -19,4 +19,7 @@ std::string QuotedValue(std::string_view text, std::size_t limit = 60);
 // as QuotedValue shows it.
 std::string PlainOrQuoted(std::string_view text, std::size_t limit = 300);
 
+// A number with a fixed count of decimals, as the summaries show it: "2.500".
+std::string Fixed(double v, int decimals);
+
 }  // namespace crv::support

@@ -1,7 +1,7 @@
 // What the commands ask the POSIX system: files' identity by device and inode, output folders,
 // whether standard error is a terminal. The text of the command line is in CommandLine.cpp,
 // which every platform builds.
-#include "support/CommandLine.h"
+#include "support/FileIdentity.h"
 
 #include "support/Errors.h"
 #include "support/MessageText.h"
@@ -47,8 +47,5 @@ void MakeOutputFolder(const std::string& option, const fs::path& folder) {
                              ": cannot create the folder: " + ec.message());
     }
 }
-
-Progress::Progress(std::ostream& err, size_t total)
-    : err_(err), total_(total), on_(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1) {}
 
 }  // namespace crv::support

@@ -8,9 +8,11 @@
 #include "standalone/mapbook/Book.h"
 #include "standalone/mapbook/Render.h"
 #include "standalone/mapbook/Surface.h"
-#include "book/OutputCheck.h"
-#include "book/RecordEdit.h"
-#include "support/CommandLine.h"
+#include "book/RecordText.h"
+#include "commands/BookCommand.h"
+#include "commands/OutputCheck.h"
+#include "commands/PagesOption.h"
+#include "commands/RecordEdit.h"
 #include "support/Edge.h"
 #include "support/MessageText.h"
 
@@ -35,6 +37,7 @@ namespace crv::standalone {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace crv::commands;
 
 // A bad command line: one line, status 2.
 struct UsageError : CommandError {
@@ -123,11 +126,11 @@ void CheckOutputs(const BookArgs& a, const Document& doc, const PageList& pages)
     files.png = a.png;
     files.png_pages = pages;
     try {
-        book::CheckOutputs(files);
+        commands::CheckOutputs(files);
     } catch (const OutputRefused& e) {
         throw UsageError(e.what());
     }
-    book::MakeOutputFolders(files);
+    commands::MakeOutputFolders(files);
 }
 
 // Beyond this many page units either way no placement is meant: it comes from a no-data value

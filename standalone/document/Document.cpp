@@ -23,8 +23,8 @@ const SeriesOrigin* Document::SeriesOriginOf(const ComPtr<LayoutElement>& elemen
     return info != nullptr && info->series ? &*info->series : nullptr;
 }
 
-std::vector<book::BookFiles::File> Document::InputFiles() const {
-    std::vector<book::BookFiles::File> files{{"the map document being read", contents_->path, true}};
+std::vector<commands::BookFiles::File> Document::InputFiles() const {
+    std::vector<commands::BookFiles::File> files{{"the map document being read", contents_->path, true}};
     for (const Contents::ElementInfo& info : contents_->elements) {
         if (info.series) files.push_back({"the map series dataset of the document", info.series->dataset});
         if (!info.style.picture.empty()) files.push_back({"a picture of the layout", info.style.picture});

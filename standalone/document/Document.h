@@ -7,7 +7,7 @@
 // document changes nothing. Saving replaces the file atomically. Whatever a document holds
 // that this version does not use is kept and written back.
 
-#include "book/OutputCheck.h"
+#include "commands/OutputCheck.h"
 #include "support/Errors.h"
 #include "standalone/document/JsonPositions.h"
 #include "standalone/host/ReadLimits.h"
@@ -97,7 +97,7 @@ public:
 
     // Every file the document reads: itself (which a save may replace), its map series
     // datasets and its pictures; what a command's outputs are checked against.
-    std::vector<book::BookFiles::File> InputFiles() const;
+    std::vector<commands::BookFiles::File> InputFiles() const;
 
     StandaloneHost& Host() const { return host_; }
 

@@ -1,6 +1,7 @@
 #include "standalone/mapbook/Book.h"
 
 #include "standalone/mapbook/Surface.h"
+#include "commands/PagesOption.h"
 #include "support/Activation.h"
 
 #include <functional>
@@ -27,7 +28,7 @@ int32_t MapBook::FirstPage() const { return surface_->Range().first; }
 
 int32_t MapBook::LastPage() const { return surface_->Range().last; }
 
-PageList MapBook::ParsePages(const std::string& text) const { return ParseBookPages(text, FirstPage(), LastPage()); }
+PageList MapBook::ParsePages(const std::string& text) const { return commands::ParseBookPages(text, FirstPage(), LastPage()); }
 
 void MapBook::PlacePage(int32_t page) { driver_->PlacePage(page); }
 

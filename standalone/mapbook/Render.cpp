@@ -1,10 +1,10 @@
 #include "standalone/mapbook/Render.h"
 
-#include "book/OutputCheck.h"
+#include "commands/OutputCheck.h"
 #include "drawing/OutlinePainter.h"
 
 #include "support/AtomicFile.h"
-#include "support/CommandLine.h"
+#include "support/FileIdentity.h"
 
 #include <QBuffer>
 #include <QFont>
@@ -405,7 +405,7 @@ void BookRenderer::SetPngFolder(const std::filesystem::path& folder, double dots
 }
 
 std::filesystem::path BookRenderer::PngPath(int32_t page) const {
-    return outputs_->png_folder / book::PagePictureName(page);
+    return outputs_->png_folder / commands::PagePictureName(page);
 }
 
 void BookRenderer::AddPage(int32_t page) {

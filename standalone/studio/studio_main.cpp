@@ -7,7 +7,7 @@
 #include "com/Registry.h"
 #include "errors/ErrorHandling.h"
 #include "support/Activation.h"
-#include "support/CommandLine.h"
+#include "commands/BookCommand.h"
 #include "support/Edge.h"
 #include "standalone/studio/PropertySheet.h"
 #include "standalone/studio/StudioWindow.h"
@@ -174,7 +174,7 @@ int Run(int argc, char** argv) {
     if (screenshot) {
         const int status = Screenshot(window, a);
         if (status != 0) return status;
-        return crv::support::StatusAfterReports("crvanchor-studio", reports.Count(), status, std::cerr);
+        return crv::commands::StatusAfterReports("crvanchor-studio", reports.Count(), status, std::cerr);
     }
     window.show();
     window.ZoomToPage();

@@ -10,7 +10,7 @@
 #include "standalone/host/HostSurface.h"
 #include "standalone/tools/PageSample.h"
 #include "support/AtomicFile.h"
-#include "support/CommandLine.h"
+#include "support/FileIdentity.h"
 #include "support/Edge.h"
 
 #include <nlohmann/json.hpp>

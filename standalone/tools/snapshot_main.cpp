@@ -17,10 +17,10 @@ int main(int argc, char** argv) {
         crv::standalone::Document document(host);
         document.Load(argv[1]);
         // The snapshot must never replace what it was made from, as the book's outputs must not.
-        crv::book::BookFiles files;
+        crv::commands::BookFiles files;
         files.inputs = document.InputFiles();
         files.outputs.push_back({"output", argv[2]});
-        crv::book::CheckOutputs(files);
+        crv::commands::CheckOutputs(files);
         crv::support::WriteFileAtomically(argv[2], document.Snapshot(), "Snapshot");
         return 0;
     });

@@ -24,8 +24,7 @@ crv_warnings(CRVAnchorTestHost)
 add_library(crvbook_win STATIC
   book/Order.cpp
   book/Placement.cpp
-  book/RecordEdit.cpp
-  book/PagesOption.cpp)
+  book/RecordText.cpp)
 target_link_libraries(crvbook_win PUBLIC crvhostobjects_win)
 crv_warnings(crvbook_win)
 add_executable(crvanchor-book ${CMAKE_CURRENT_LIST_DIR}/book_main.cpp)

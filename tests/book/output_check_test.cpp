@@ -1,7 +1,7 @@
 // The outputs of both book commands checked by one function: what each refusal says, in the
 // wording of each command.
 
-#include "book/OutputCheck.h"
+#include "commands/OutputCheck.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 namespace crv::testing {
 namespace {
 
-using book::BookFiles;
+using commands::BookFiles;
 
 TEST(OutputCheck, RefusesAnOutputThatIsAnInputOrAnotherOutputInEachCommandsWording) {
     TempDir dir;
@@ -54,8 +54,8 @@ TEST(OutputCheck, RefusesAnOutputThatIsAnInputOrAnotherOutputInEachCommandsWordi
         files.png_pages = PageList(1, 3);
         std::string refusal;
         try {
-            book::CheckOutputs(files);
-        } catch (const book::OutputRefused& e) {
+            commands::CheckOutputs(files);
+        } catch (const commands::OutputRefused& e) {
             refusal = e.what();
         }
         EXPECT_EQ(refusal, c.refusal);

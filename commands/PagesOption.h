@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <string>
 
-namespace crv::book {
+namespace crv::commands {
 
 // Page numbers from text such as "1-3,7": pieces of a number or a range, each inside
 // first..last. Throws std::invalid_argument with a one-line message naming --pages.
 PageList ParseBookPages(const std::string& text, int32_t first, int32_t last);
 
-}  // namespace crv::book
+}  // namespace crv::commands

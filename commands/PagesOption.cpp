@@ -1,4 +1,4 @@
-#include "book/PagesOption.h"
+#include "commands/PagesOption.h"
 
 #include "support/MessageText.h"
 
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace crv::book {
+namespace crv::commands {
 
 using namespace crv::support;
 
@@ -62,4 +62,4 @@ PageList ParseBookPages(const std::string& text, int32_t first, int32_t last) {
     return PageList(std::move(ranges));
 }
 
-}  // namespace crv::book
+}  // namespace crv::commands

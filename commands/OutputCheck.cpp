@@ -1,13 +1,13 @@
-#include "book/OutputCheck.h"
+#include "commands/OutputCheck.h"
 
-#include "support/CommandLine.h"
+#include "support/FileIdentity.h"
 #include "support/MessageText.h"
 
 #include <charconv>
 #include <cstdio>
 #include <utility>
 
-namespace crv::book {
+namespace crv::commands {
 
 namespace fs = std::filesystem;
 using support::FileIdentity;
@@ -95,4 +95,4 @@ void CheckOutputs(const BookFiles& files, const std::function<void(const BookFil
     }
 }
 
-}  // namespace crv::book
+}  // namespace crv::commands

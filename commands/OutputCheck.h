@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace crv::book {
+namespace crv::commands {
 
 // One line ending "; nothing was written".
 class OutputRefused : public support::CommandError {
@@ -51,4 +51,4 @@ void CheckOutputs(const BookFiles& files, const std::function<void(const BookFil
 // option and the folder it cannot make.
 void MakeOutputFolders(const BookFiles& files);
 
-}  // namespace crv::book
+}  // namespace crv::commands

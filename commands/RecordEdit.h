@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-namespace crv::book {
+namespace crv::commands {
 
 // A KEY=VALUE that cannot be written: one line naming it.
 class RecordEditError : public support::CommandError {
@@ -58,11 +58,4 @@ std::string RecordCycleWarning(const ComPtr<LayoutElement>& element);
 std::string RecordEditMessage(RecordEditOutcome outcome, const std::string& element, const RecordChanges& changes,
                               const std::string& saved);
 
-// A record value as the tools show it: strings quoted, kinds without a text named.
-std::string RecordValueText(const Variant& v);
-
-// The record as one line. Each key is read on its own, so one value that does not convert
-// shows as "?" in its place instead of hiding the rest.
-std::string RecordSummary(const ComPtr<PropertyBag>& bag);
-
-}  // namespace crv::book
+}  // namespace crv::commands

@@ -1,7 +1,9 @@
-#include "support/CommandLine.h"
+#include "commands/BookCommand.h"
 
 #include "support/Errors.h"
 #include "support/MessageText.h"
+
+#include <unistd.h>
 
 #include <charconv>
 #include <iomanip>
@@ -10,7 +12,11 @@
 #include <stdexcept>
 #include <system_error>
 
-namespace crv::support {
+namespace crv::commands {
+
+using namespace crv::book;
+using support::Fixed;
+using support::QuotedValue;
 
 namespace fs = std::filesystem;
 
@@ -40,16 +46,6 @@ double ParseDpi(const std::string& text) {
     return d;
 }
 
-namespace {
-
-std::string Fixed(double v, int decimals) {
-    std::ostringstream s;
-    s << std::fixed << std::setprecision(decimals) << v;
-    return s.str();
-}
-
-}  // namespace
-
 std::string TimingLine(const BookTiming& t) {
     const double each = t.placements == 0 ? 0.0 : t.anchoring * 1e6 / static_cast<double>(t.placements);
     return "  timing: total " + Fixed(t.total, 4) + " s; loading " + Fixed(t.loading, 4) + " s; anchoring " +
@@ -57,6 +53,9 @@ std::string TimingLine(const BookTiming& t) {
            " us each); report " + Fixed(t.reporting, 4) + " s; rendering " + Fixed(t.rendering, 4) +
            " s; anchoring is " + Fixed(t.total > 0 ? 100.0 * t.anchoring / t.total : 0.0, 1) + "% of the run\n";
 }
+
+Progress::Progress(std::ostream& err, size_t total)
+    : err_(err), total_(total), on_(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1) {}
 
 void Progress::Step(size_t done, int32_t page) {
     if (!on_) return;
@@ -70,4 +69,26 @@ void Progress::Done() {
     if (on_) err_ << "\n" << std::flush;
 }
 
-}  // namespace crv::support
+void TellSelection(const AnchorSelection& selection, const char* program, std::ostream& err) {
+    for (const auto& left : selection.LeftOutElements()) {
+        err << program << ": " << QuotedValue(left.name) << " is left out of the book: " << left.reason
+            << "\n";
+    }
+    for (const std::string& note : selection.RecordNotes()) err << program << ": " << note << "\n";
+}
+
+int TellBookEnd(const BookDriver& driver, const BookEnd& end, std::ostream& out, std::ostream& err) {
+    for (const std::string& line : driver.Checks().Lines()) err << end.program << ": " << line << "\n";
+    const size_t pages = driver.Cursor().Count();
+    const size_t anchored = driver.Selection().Elements().size();
+    out << BookSummary(end.what, pages, anchored, end.outputs);
+    if (end.timing) {
+        const BookEnd::Timing& t = *end.timing;
+        const DriverTimes& d = driver.Times();
+        const double rendering = t.rendering.value_or(std::max(0.0, t.total - t.loading - d.anchoring - d.reporting));
+        out << TimingLine({t.total, t.loading, d.anchoring, d.reporting, rendering, pages * anchored});
+    }
+    return end.strict && !driver.Checks().Empty() ? 1 : 0;
+}
+
+}  // namespace crv::commands

@@ -1,8 +1,9 @@
 #pragma once
-// Pieces every map-book command shares, whichever host it runs: telling two paths to be one
-// file, making an output folder, and a progress bar on a terminal.
+// What a map-book command does around its book, whichever host it runs: --dpi read, a progress
+// bar on a terminal, what it says of the selection, and how it ends (the checks' findings, the
+// summary, the timing line, the status after error reports).
 
-#include <sys/types.h>
+#include "book/BookDriver.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,31 +12,7 @@
 #include <optional>
 #include <string>
 
-namespace crv::support {
-
-// Which file a path names, so that two paths can be told to be one file whatever their
-// spelling: device and inode of a file that exists; the canonical folder and the name of one
-// still to be made.
-struct FileIdentity {
-    bool exists = false;
-    bool regular = false;
-    bool folder = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::string future;
-
-    bool operator==(const FileIdentity& o) const {
-        if (exists != o.exists) return false;
-        return exists ? device == o.device && inode == o.inode : future == o.future;
-    }
-};
-
-std::filesystem::path WithoutTrailingSlash(const std::filesystem::path& p);
-FileIdentity IdentityOf(const std::filesystem::path& path);
-
-// Makes an output folder and the folders above it. Throws FileWriteError with one line naming
-// the option and the folder: `--png "out/png": cannot create the folder: Permission denied`.
-void MakeOutputFolder(const std::string& option, const std::filesystem::path& folder);
+namespace crv::commands {
 
 // The resolution of PNG pages given with --dpi: a number from kMinDpi to kMaxDpi. Throws
 // std::invalid_argument with the one line to show.
@@ -79,4 +56,26 @@ private:
     bool on_;
 };
 
-}  // namespace crv::support
+// Names on `err`, after "PROGRAM: ", each element left out of the book with its reason, then
+// each note on the values of a selected element's record.
+void TellSelection(const book::AnchorSelection& selection, const char* program, std::ostream& err);
+
+// How a book command ends: the checks' findings on `err`, one line each after "PROGRAM: ", then
+// the summary and, with --timing, the timing line on `out`.
+struct BookEnd {
+    const char* program = "";
+    std::string what;  // the book as the summary names it
+    BookOutputs outputs;
+    bool strict = false;  // findings make the status 1
+    struct Timing {
+        double total = 0;
+        double loading = 0;
+        // The PDF and PNG pages drawn and written; the rest of the run when not measured.
+        std::optional<double> rendering;
+    };
+    std::optional<Timing> timing;
+};
+// Returns the book's status: 1 with `strict` when the checks found something, else 0.
+int TellBookEnd(const book::BookDriver& driver, const BookEnd& end, std::ostream& out, std::ostream& err);
+
+}  // namespace crv::commands
