@@ -81,7 +81,7 @@ struct ProxyTearOffBase {
 struct InterfaceEntry {
     Guid iid;  // the same for our interface and its COM twin
     const char* name;
-    bool component;  // the library's own, whose late-bound calls go to our Dispatch
+    bool component;  // the library's own: named in our type information, called by its wrapper
     CcwTearOffBase* (*make_ccw)(CcwIdentity&, const InterfaceEntry&, Unknown*);
     ProxyTearOffBase* (*make_proxy)(ProxyIdentity&, IUnknown*, const Guid&);
 };

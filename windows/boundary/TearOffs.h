@@ -41,12 +41,24 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO* exception, UINT* badArgument) override {
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-        return DispatchInvoke(entry_, this, object_.Get(), id, flags, params, result, exception, badArgument);
+        if (!entry_.component) {
+            return TypeLibraryInvoke(entry_, this, id, flags, params, result, exception, badArgument);
+        }
+        LateCall call(params, badArgument);
+        if (const HRESULT refused = call.Read(flags); refused != S_OK) return refused;
+        try {
+            return call.Return(LateBoundMember(id, call), result);
+        } catch (...) {
+            return call.Failed(std::current_exception(), exception);
+        }
     }
     IUnknown* Com() override { return static_cast<C*>(this); }
 
 protected:
     I* Object() const { return object_.Get(); }
+    // The member of one of the library's own interfaces with dispatch id id, called: the
+    // generated wrapper's switch. A host's interface has none of ours.
+    virtual Variant LateBoundMember(DISPID, LateCall& call) { call.NoMember(); }
     template <class Body>
     HRESULT Guard(Body&& body) noexcept {
         return win::Guard(entry_.iid, std::forward<Body>(body));

@@ -231,6 +231,46 @@ for i in interfaces:
             if t["kind"] == "object":
                 t["com_name"] = com_of[t["crv"]]
 
+LATE_ARGS = {"bool": "Bool", "short": "Short", "long": "Long", "double": "Double", "string": "String"}
+
+
+def late_bound_member(i):
+    """The wrapper's late-bound calls of one of the library's own interfaces: the member of a
+    dispatch id found by one switch and called with its arguments, each converted as our Dispatch
+    converts it. A by-reference value is passed as the member's const reference, so the caller's
+    variable is never written back."""
+    cpp.append("protected:")
+    cpp.append("    Variant LateBoundMember(DISPID id, LateCall& call) override {")
+    cpp.append("        switch (id) {")
+    for m in i["methods"]:
+        params = m["params"]
+        required = sum(1 for p in params if not p.get("optional"))
+        cpp.append("            case %d: {" % m["dispid"])
+        cpp.append("                call.Count(%d, %d);" % (required, len(params)))
+        args = []
+        for k, p in enumerate(params):
+            if p["kind"] == "object":
+                take, default = "call.Object<%s>(%d)" % (p["crv"], k), "ComPtr<%s>()" % p["crv"]
+            else:
+                take, default = "call.%s(%d)" % (LATE_ARGS[p["kind"]], k), "%s{}" % crv_type(p)
+            if p.get("optional"):
+                take = "call.Given(%d) ? %s : %s" % (k, take, default)
+            # One after the other, in order: the first that does not convert is the one named.
+            cpp.append("                const auto a%d = %s;" % (k, take))
+            args.append("a%d" % k)
+        call = "Object()->%s(%s)" % (m["name"], ", ".join(args))
+        if m["ret"]["kind"] == "void":
+            cpp.append("                %s;" % call)
+            cpp.append("                return Variant();")
+        else:
+            cpp.append("                return Variant(%s);" % call)
+        cpp.append("            }")
+    cpp.append("            default: break;")
+    cpp.append("        }")
+    cpp.append("        call.NoMember();")
+    cpp.append("    }")
+
+
 h = ["// Generated from host/*.h and registration/CRVAnchor.typelib.json: do not edit.", "#pragma once",
      '#include "windows/boundary/Identity.h"', "namespace crv::win {",
      "// Every interface that crosses the boundary, with its two wrappers.",
@@ -294,6 +334,8 @@ for i in interfaces:
             cpp.append("            " + line)
         cpp.append("        });")
         cpp.append("    }")
+    if i["component"]:
+        late_bound_member(i)
     cpp.append("};")
     # Proxy tear-off.
     cpp.append("class Proxy%s final : public ProxyTearOff<::%s, %s> {" % (crv, com, crv))

@@ -214,18 +214,45 @@ TEST_F(ComClientTest, LateBoundCallsTakeScriptArgumentsAndRefuseBadOnes) {
     for (Bad& b : std::vector<Bad>{{4, {text}, DISP_E_TYPEMISMATCH}, {4, {}, DISP_E_BADPARAMCOUNT}}) {
         EXPECT_EQ(call(b.member, b.args, nullptr), b.expected);
     }
-    // A mismatch names its argument, counted from the last: AnchorPriority's only one.
-    VARIANT other;
-    V_VT(&other) = VT_BSTR;
-    V_BSTR(&other) = SysAllocString(L"not an element");
-    EXPECT_EQ(call(4, {other}, nullptr), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(bad, 0u);
-    // An array, which no member takes, is a type mismatch too (a script's error 13).
-    VARIANT array;
-    V_VT(&array) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(&array) = SafeArrayCreateVector(VT_VARIANT, 0, 2);
-    EXPECT_EQ(call(5, {array}, nullptr), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(bad, 0u);
+    // A mismatch names its argument, counted from the last as the caller passes them. An array,
+    // which no member takes, is a mismatch too (a script's error 13); so is an object of another
+    // kind than the member's parameter.
+    auto other = [] {
+        VARIANT v;
+        V_VT(&v) = VT_BSTR;
+        V_BSTR(&v) = SysAllocString(L"not an element");
+        return v;
+    };
+    auto array = [] {
+        VARIANT v;
+        V_VT(&v) = VT_ARRAY | VT_VARIANT;
+        V_ARRAY(&v) = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+        return v;
+    };
+    ICrvPropertyBag* record = nullptr;
+    ASSERT_EQ(manager_->MakeAnchorProperties(&record), S_OK);
+    const win::ComRef<ICrvPropertyBag> owned(record);
+    auto bag = [&] {
+        VARIANT v;
+        V_VT(&v) = VT_DISPATCH;
+        V_DISPATCH(&v) = record;
+        record->AddRef();
+        return v;
+    };
+    struct Mismatch {
+        const char* what;
+        DISPID member;
+        std::vector<VARIANT> args;
+        UINT named;
+    };
+    for (Mismatch& m : std::vector<Mismatch>{{"text for AnchorPriority's element", 4, {other()}, 0},
+                                             {"an array for AnchorElement's page", 5, {array()}, 0},
+                                             {"a record for AnchorPriority's element", 4, {bag()}, 0},
+                                             {"a record for AddAnchorProperties' element", 7, {bag(), bag()}, 1}}) {
+        SCOPED_TRACE(m.what);
+        EXPECT_EQ(call(m.member, m.args, nullptr), DISP_E_TYPEMISMATCH);
+        EXPECT_EQ(bad, m.named);
+    }
 }
 
 TEST_F(ComClientTest, ErrorsCrossAsErrorObjects) {
