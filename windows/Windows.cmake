@@ -28,12 +28,12 @@ add_custom_command(
   COMMENT "Compiling the type library")
 
 add_library(crvboundary STATIC
+  windows/boundary/Activation.cpp
   windows/boundary/ClassObject.cpp
   windows/boundary/Errors.cpp
   windows/boundary/Identity.cpp
   windows/boundary/LateBinding.cpp
   windows/boundary/Values.cpp
-  windows/platform/ClassLoader.cpp
   windows/platform/PlatformClasses.cpp
   ${CRV_WIN_GENERATED}/Boundary.cpp
   ${CRV_WIN_GENERATED}/CRVAnchorCom.h
@@ -41,13 +41,15 @@ add_library(crvboundary STATIC
 # widl's declarations are the platform's style, not ours: read as system headers.
 target_include_directories(crvboundary SYSTEM PUBLIC ${CRV_WIN_GENERATED})
 target_include_directories(crvboundary PUBLIC ${CRV_GENERATED})
-target_link_libraries(crvboundary PUBLIC crvanchor_core)
+target_link_libraries(crvboundary PUBLIC crvcom)
+# The boundary is built on the runtime and gives it the way to classes of other modules as its
+# module starts (Activation.cpp), which nothing refers to: every module that links the boundary
+# keeps it. The runtime does not link the boundary back.
+target_link_options(crvboundary INTERFACE LINKER:--undefined=crv_foreign_classes_installed)
 crv_warnings(crvboundary)
 # The platform's interfaces have no virtual destructor by design: an object deletes itself in
 # Release. Every class that implements one would warn.
 target_compile_options(crvboundary PUBLIC -Wno-non-virtual-dtor)
-# The runtime asks the boundary for classes of other modules; the boundary is built on the runtime.
-target_link_libraries(crvcom PUBLIC crvboundary)
 
 # The component's classes and their registration.
 add_library(crvanchor_registration STATIC

@@ -23,7 +23,8 @@ add_library(crvhostobjects_win STATIC
   standalone/host/Layout.cpp
   standalone/host/Series.cpp
   standalone/host/StandaloneHost.cpp)
-target_link_libraries(crvhostobjects_win PUBLIC crvanchor_core)
+# Every module built on them here crosses COM: the tests, the test host and its book.
+target_link_libraries(crvhostobjects_win PUBLIC crvanchor_core crvboundary)
 crv_warnings(crvhostobjects_win)
 file(GLOB CRV_WIN_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_SOURCE_DIR}/tests/anchor/*.cpp
@@ -57,6 +58,15 @@ set_tests_properties(windows_unregister PROPERTIES FIXTURES_CLEANUP registered)
 set_tests_properties(windows_com_client PROPERTIES FIXTURES_REQUIRED registered)
 set_tests_properties(windows_register windows_unregister windows_com_client PROPERTIES
   ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+
+# A program on the object runtime alone, without the COM boundary: a class of another module is
+# refused with the reason.
+add_executable(crv_win_runtime_alone_tests tests/windows/runtime_alone/runtime_alone_test.cpp)
+target_link_libraries(crv_win_runtime_alone_tests PRIVATE crvcom gtest_main)
+target_link_options(crv_win_runtime_alone_tests PRIVATE -static)
+crv_warnings(crv_win_runtime_alone_tests)
+add_test(NAME windows_runtime_alone COMMAND crv_win_runtime_alone_tests --gtest_brief=1)
+set_tests_properties(windows_runtime_alone PROPERTIES ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
 
 # The bundled map book anchored through real COM calls: the component and the standalone host
 # as two in-process servers, a book that reaches both through COM alone, and its report

@@ -1,16 +1,29 @@
-// Class objects from the platform: a class that no code of this module registered is created
-// by the platform's object runtime, from whatever server the system registry names, and used
-// through a proxy.
-#include "com/ClassTable.h"
+// Class objects from the platform: a class that no code of this module registered is made by the
+// maker the COM boundary installed (windows/platform/ClassLoader.h).
+#include "windows/platform/ClassLoader.h"
 
+#include "com/ClassTable.h"
 #include "com/FaultHook.h"
 #include "com/Registry.h"
-#include "windows/boundary/Errors.h"
-#include "windows/boundary/Identity.h"
-#include "windows/platform/PlatformClasses.h"
-#include "windows/platform/Text.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <atomic>
 
 namespace crv {
+
+namespace win {
+
+namespace {
+
+std::atomic<ForeignClassMaker> g_maker{nullptr};
+
+}  // namespace
+
+void InstallForeignClassMaker(ForeignClassMaker maker) { g_maker = maker; }
+
+}  // namespace win
 
 namespace {
 
@@ -19,29 +32,14 @@ public:
     explicit SystemClassFactory(const Guid& clsid) : clsid_(clsid) {}
     void* CreateInstance(const Guid& iid) override {
         FaultPoint("ClassTable.LoadLibrary");
-        IUnknown* created = nullptr;
-        // No error object of an earlier call may pass for this one's.
-        ::SetErrorInfo(0, nullptr);
-        const HRESULT hr = CoCreateInstance(win::ToGUID(clsid_), nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                            IID_IUnknown, reinterpret_cast<void**>(&created));
-        if (hr == REGDB_E_CLASSNOTREG) {
-            if (const ComPtr<Unknown> own = win::NewPlatformObject(clsid_)) {
-                void* p = own->QueryInterface(iid);
-                if (p == nullptr) Raise(hresult::kNoInterface, "CRVAnchor", "No such interface supported");
-                return p;
-            }
-            Raise(hr, "CRVAnchor", "Class not registered: " + clsid_.ToString());
+        const win::ForeignClassMaker make = win::g_maker;
+        if (make == nullptr) {
+            Raise(hresult::kClassNotAvailable, "CRVAnchor",
+                  "The class " + clsid_.ToString() +
+                      " is not registered in this module, which cannot create a class of another: it was built "
+                      "without the COM boundary, which makes the proxies of such objects.");
         }
-        try {
-            win::Check(hr, "CRVAnchor");
-        } catch (const ComError& e) {
-            // What the class's server said, when it said anything.
-            Raise(e.Number(), e.Source(), "The class " + clsid_.ToString() + " cannot be created: " + e.Description());
-        }
-        const ComPtr<Unknown> object = win::TakeCom<Unknown>(created);
-        void* p = object->QueryInterface(iid);
-        if (p == nullptr) Raise(hresult::kNoInterface, "CRVAnchor", "No such interface supported");
-        return p;
+        return make(clsid_, iid);
     }
 
 private:

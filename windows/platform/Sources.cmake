@@ -1,5 +1,6 @@
 # The Windows platform layer of the object runtime, chosen instead of the POSIX one.
 target_sources(crvcom PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/ClassLoader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ErrorSink.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Module.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Regional.cpp
