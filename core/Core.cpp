@@ -6,8 +6,10 @@
 #include "book/Order.h"
 #include "book/Outline.h"
 #include "book/RecordText.h"
+#include "commands/AnchorCommand.h"
 #include "commands/PagesOption.h"
 #include "commands/RecordEdit.h"
+#include "commands/Show.h"
 #include "standalone/host/Snapshot.h"
 
 #include <algorithm>
@@ -119,14 +121,9 @@ crv_status crv_mirror_show(const crv_mirror* mirror, char** show_json) {
         Require(mirror != nullptr && show_json != nullptr, "crv_mirror_show: the mirror and the result must be given");
         const ComPtr<ElementContainer> layout = RunningApplication()->Document()->PageLayout();
         json elements = json::array();
-        book::WalkLayout(layout, [&](const ComPtr<LayoutElement>& e, const std::string& group) {
-            const size_t depth =
-                group.empty() ? 0 : 1 + static_cast<size_t>(std::count(group.begin(), group.end(), '/'));
-            const auto record = book::AnchorRecordOf(e);
-            elements.push_back(json{{"element", e->Name()},
-                                    {"depth", depth},
-                                    {"summary", record ? book::RecordSummary(record) : ""}});
-        });
+        for (const commands::ShownElement& e : commands::ShownElements()) {
+            elements.push_back(json{{"element", e.name}, {"depth", e.depth}, {"summary", e.summary}});
+        }
         json out = json::object();
         out["elements"] = std::move(elements);
         out["cycles"] = book::CycleLines(layout);
@@ -267,32 +264,30 @@ crv_status crv_mirror_edit_record(crv_mirror* mirror, const char* element, const
             Require(changes[i] != nullptr, "crv_mirror_edit_record: a change is missing");
             texts.emplace_back(changes[i]);
         }
-        const ComPtr<LayoutElement> target = mirror->Named("crv_mirror_edit_record", element);
+        const ComPtr<LayoutElement> target = commands::ElementNamed(element);
+        if (!target) throw Refused("crv_mirror_edit_record: no element named " + support::QuotedValue(element));
         const std::string& name = mirror->surface->Head().document;
         try {
             const commands::RecordChanges parsed = commands::ParseRecordChanges(texts);
-            const book::ElementNames targets(RunningApplication()->Document()->PageLayout());
-            commands::CheckTargets(parsed, [&](const std::string& n) { return static_cast<bool>(targets.Find(n)); }, name);
+            std::optional<commands::DistanceFields> fields;
             if (const auto& frame = mirror->surface->Range().series_frame) {
-                const objects::SeriesData& series = *StandaloneHost::ElementOf(frame).series;
-                std::vector<std::string> fields;
-                for (const objects::SeriesField& f : series.fields) fields.push_back(f.name);
-                commands::CheckFieldNames(parsed, fields, series.called.empty() ? name : series.called);
+                const std::string& called = StandaloneHost::ElementOf(frame).series->called;
+                fields = commands::DistanceFields{commands::SeriesFieldNames(frame), called.empty() ? name : called};
             }
             const size_t reportsBefore = static_cast<size_t>(mirror->reports.Count());
             const ComPtr<_CRVAnchorManager> manager = NewManager();
-            const commands::RecordEditOutcome outcome = commands::ApplyRecordChanges(*manager, target, parsed);
+            const commands::AnchorEdit edit = commands::EditAnchorRecord(*manager, target, parsed, name, fields);
             json out = json::object();
-            out["outcome"] = outcome == commands::RecordEditOutcome::Created   ? "created"
-                             : outcome == commands::RecordEditOutcome::Changed ? "changed"
-                                                                           : "reported";
+            out["outcome"] = edit.outcome == commands::RecordEditOutcome::Created   ? "created"
+                             : edit.outcome == commands::RecordEditOutcome::Changed ? "changed"
+                                                                                    : "reported";
             std::string message;
-            if (outcome != commands::RecordEditOutcome::Reported) {
-                message = commands::RecordEditMessage(outcome, element, parsed, "");
+            if (edit.outcome != commands::RecordEditOutcome::Reported) {
+                message = commands::RecordEditMessage(edit.outcome, element, parsed, "");
                 message.pop_back();  // its line break
             }
             out["message"] = message;
-            out["cycle"] = commands::RecordCycleWarning(target);
+            out["cycle"] = edit.cycle;
             out["custom"] = Tagged(target->CustomProperty());
             out["error_reports"] = mirror->reports.Since(reportsBefore);
             mirror->ChooseAgain();

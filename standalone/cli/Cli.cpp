@@ -9,10 +9,12 @@
 #include "standalone/mapbook/Render.h"
 #include "standalone/mapbook/Surface.h"
 #include "book/RecordText.h"
+#include "commands/AnchorCommand.h"
 #include "commands/BookCommand.h"
 #include "commands/OutputCheck.h"
 #include "commands/PagesOption.h"
 #include "commands/RecordEdit.h"
+#include "commands/Show.h"
 #include "support/Edge.h"
 #include "support/MessageText.h"
 
@@ -256,19 +258,16 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
         std::string element, type, rect, anchor;
     };
     std::vector<Row> rows{{"ELEMENT", "TYPE", "RECTANGLE", "ANCHOR"}};
-    std::vector<std::pair<std::string, ComPtr<PropertyBag>>> records;
-    WalkElements(s.elements, [&](const ComPtr<LayoutElement>& e, const std::string& group) {
-        ElementImpl& impl = StandaloneHost::ElementOf(e);
-        const size_t depth = group.empty() ? 0 : 1 + static_cast<size_t>(std::count(group.begin(), group.end(), '/'));
+    const std::vector<ShownElement> shown = ShownElements();
+    for (const ShownElement& e : shown) {
+        const ElementImpl& impl = StandaloneHost::ElementOf(e.element);
         std::string type = ElementTypeName(impl.Kind());
         if (impl.Kind() == ElementKind::Group) type += " (walk)";
         if (impl.Kind() == ElementKind::IndexedGroup) type += " (index)";
         if (impl.Kind() == ElementKind::SequenceAndIndexedGroup) type += " (both)";
-        const auto record = AnchorRecordOf(e);
-        rows.push_back({std::string(2 * depth, ' ') + (impl.name().empty() ? "(unnamed)" : impl.name()), type,
-                        RectText(StandaloneHost::ExtentOf(e)), record ? RecordSummary(record) : "-"});
-        if (record) records.emplace_back(impl.name(), record);
-    });
+        rows.push_back({std::string(2 * e.depth, ' ') + (e.name.empty() ? "(unnamed)" : e.name), type,
+                        RectText(StandaloneHost::ExtentOf(e.element)), e.record ? e.summary : "-"});
+    }
     size_t w0 = 0, w1 = 0, w2 = 0;
     for (const auto& r : rows) {
         w0 = std::max(w0, r.element.size());
@@ -282,9 +281,10 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
     const auto cycles = CycleLines(RunningApplication()->Document()->PageLayout());
     if (!cycles.empty()) out << "\n";
     for (const std::string& line : cycles) out << line << "; the book leaves it where it stands\n";
-    for (const auto& [name, record] : records) {
-        out << "\nAnchor record of \"" << name << "\":\n";
-        auto contents = ComPtr<BagContents>::Query(record);
+    for (const ShownElement& e : shown) {
+        if (!e.record) continue;
+        out << "\nAnchor record of \"" << e.name << "\":\n";
+        auto contents = ComPtr<BagContents>::Query(e.record);
         for (const auto& [k, v] : contents->Entries()) {
             out << "  " << std::left << std::setw(20) << k << std::setw(9) << Variant::TypeName(v.Type())
                 << RecordValueText(v) << "\n";
@@ -305,25 +305,17 @@ int RunAnchor(const std::vector<std::string>& args, std::ostream& out, std::ostr
     StandaloneHost host;
     Document doc(host);
     doc.LoadForUpdate(args[1]);
-    ComPtr<LayoutElement> element;
-    WalkElements(host.State().elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
-        if (!element && StandaloneHost::ElementOf(e).name() == args[2]) element = e;
-    });
+    const ComPtr<LayoutElement> element = ElementNamed(args[2]);
     if (!element) throw UsageError("anchor: no element named " + QuotedValue(args[2]) + " in " + args[1]);
-    CheckTargets(
-        changes,
-        [targets = ElementNames(RunningApplication()->Document()->PageLayout())](const std::string& name) {
-            return static_cast<bool>(targets.Find(name));
-        },
-        args[1]);
 
+    // Field names are left to the engine here: a map document may hold several series, and a
+    // record's fields are those of its own target's, which the engine tests on every page.
     auto manager = CreateObjectByProgId<_CRVAnchorManager>(kAnchorManagerProgId);
-    const RecordEditOutcome outcome = ApplyRecordChanges(*manager, element, changes);
-    if (outcome == RecordEditOutcome::Reported) return 0;  // the component reported why; the status says so
+    const AnchorEdit edit = EditAnchorRecord(*manager, element, changes, args[1], std::nullopt);
+    if (edit.outcome == RecordEditOutcome::Reported) return 0;  // the component reported why; the status says so
     doc.Save(doc.Path());
-    out << RecordEditMessage(outcome, args[2], changes, args[1]);
-    if (const std::string warning = RecordCycleWarning(element); !warning.empty())
-        err << "crvanchor: " << warning << "\n";
+    out << RecordEditMessage(edit.outcome, args[2], changes, args[1]);
+    if (!edit.cycle.empty()) err << "crvanchor: " << edit.cycle << "\n";
     return 0;
 }
 
