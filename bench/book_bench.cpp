@@ -133,12 +133,12 @@ void BM_PlacePage(benchmark::State& state) {
     }
     Document doc(host);
     doc.Load(dir / "book.json");
-    MapBook book(doc);
-    state.counters["anchored"] = static_cast<double>(book.AnchorOrder().size());
-    if (book.AnchorOrder().empty()) state.SkipWithError("no element of the book is anchored");
+    DocumentBook book(doc);
+    state.counters["anchored"] = static_cast<double>(book.driver.Selection().Elements().size());
+    if (book.driver.Selection().Elements().empty()) state.SkipWithError("no element of the book is anchored");
     int32_t page = 1;
     for (auto _ : state) {
-        book.PlacePage(page);
+        book.driver.PlacePage(page);
         page = page % sheets + 1;
     }
     if (!sink.reports.empty()) state.SkipWithError("the engine reported an error");
@@ -250,8 +250,8 @@ struct WideLayout {
 void BM_WideLayoutSelect(benchmark::State& state) {
     WideLayout wide(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        MapBook book(wide.doc);
-        benchmark::DoNotOptimize(book.AnchorOrder().size());
+        DocumentBook book(wide.doc);
+        benchmark::DoNotOptimize(book.driver.Selection().Elements().size());
     }
     state.SetComplexityN(state.range(0));
     if (!wide.sink.reports.empty()) state.SkipWithError("the engine reported an error");
@@ -270,13 +270,13 @@ BENCHMARK(BM_WideLayoutCycles)->Arg(500)->Arg(5000)->Unit(benchmark::kMillisecon
 // priority, checked, and the findings logged.
 void BM_WideLayoutPage(benchmark::State& state) {
     WideLayout wide(static_cast<int>(state.range(0)));
-    MapBook book(wide.doc);
-    state.counters["anchored"] = static_cast<double>(book.AnchorOrder().size());
+    DocumentBook book(wide.doc);
+    state.counters["anchored"] = static_cast<double>(book.driver.Selection().Elements().size());
     CheckLog checks;
     int32_t page = 1;
     for (auto _ : state) {
-        book.PlacePage(page);
-        const std::vector<Placement> placements = book.Placements();
+        book.driver.PlacePage(page);
+        const std::vector<Placement> placements = book.surface.Measure(book.driver.Selection());
         checks.AddPage(page, CheckPage(placements, 8.5, 11, false));
         page = page % 100 + 1;
     }

@@ -172,20 +172,20 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         throw UsageError(e.what());
     }
     CheckOutputs(a, doc, pageList);
-    MapBook book(doc, [&sink] { return sink.Count(); });
+    DocumentBook book(doc, [&sink] { return sink.Count(); });
     const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
-    TellSelection(book.Driver().Selection(), "crvanchor", err);
+    TellSelection(book.driver.Selection(), "crvanchor", err);
 
-    BookDriver& driver = book.Driver();
+    BookDriver& driver = book.driver;
     std::unique_ptr<BookRenderer> renderer;
     if (a.pdf || a.png) {
         renderer = std::make_unique<BookRenderer>(doc, book);
         if (a.pdf) renderer->StartPdf(*a.pdf);
         if (a.png) renderer->SetPngFolder(*a.png, a.dpi, a.outline);
-        book.Surface().SetDrawing([&renderer](int32_t page) { renderer->AddPage(page); });
+        book.surface.SetDrawing([&renderer](int32_t page) { renderer->AddPage(page); });
     }
     if (a.report) {
-        book.Surface().SetDocumentName(a.doc.generic_string());
+        book.surface.SetDocumentName(a.doc.generic_string());
         driver.StartReport(*a.report);
     }
     driver.CheckOverlap(a.check_overlap);

@@ -270,21 +270,21 @@ void DrawElement(const Canvas& c, const Document& doc, const ComPtr<LayoutElemen
 
 }  // namespace
 
-void DrawPage(QPainter& painter, const Document& document, const MapBook& book, int32_t page, double pixelsPerUnit) {
+void DrawPage(QPainter& painter, const Document& document, const DocumentBook& book, int32_t page, double pixelsPerUnit) {
     const HostState& s = document.Host().State();
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     const Canvas c{painter, pixelsPerUnit, s.page_height, PointsPerUnit(document.Units())};
     const SeriesData* series =
-        book.SeriesFrame() ? StandaloneHost::ElementOf(book.SeriesFrame()).series.get() : nullptr;
+        book.surface.Range().series_frame ? StandaloneHost::ElementOf(book.surface.Range().series_frame).series.get() : nullptr;
     for (const auto& e : s.elements) DrawElement(c, document, e, page, series);
     painter.restore();
 }
 
-void DrawOutlines(QPainter& painter, const Document& document, const MapBook& book, int32_t page,
+void DrawOutlines(QPainter& painter, const Document& document, const DocumentBook& book, int32_t page,
                   double pixelsPerUnit) {
-    drawing::PaintOutlines(painter, book.Outlines(page), pixelsPerUnit, document.Host().State().page_height);
+    drawing::PaintOutlines(painter, book.driver.Outlines(page), pixelsPerUnit, document.Host().State().page_height);
 }
 
 namespace {
@@ -330,9 +330,9 @@ std::string SizeText(double v) {
 }  // namespace
 
 struct BookRenderer::Outputs {
-    Outputs(const Document& d, const MapBook& b) : doc(d), book(b) {}
+    Outputs(const Document& d, const DocumentBook& b) : doc(d), book(b) {}
     const Document& doc;
-    const MapBook& book;
+    const DocumentBook& book;
     // Destroyed in reverse: the painter ends before its writer, the writer before its device,
     // the device before the file whose temporary copy it fills.
     std::unique_ptr<AtomicFile> pdf_file;
@@ -353,7 +353,7 @@ struct BookRenderer::Outputs {
     }
 };
 
-BookRenderer::BookRenderer(const Document& document, const MapBook& book)
+BookRenderer::BookRenderer(const Document& document, const DocumentBook& book)
     : outputs_(std::make_unique<Outputs>(document, book)) {
     EnsureGuiApplication();
 }

@@ -25,17 +25,17 @@ void EnsureGuiApplication();
 // Draws the page as it stands now onto any painter, the page's top left at the painter's
 // origin, `pixelsPerUnit` device pixels to a page unit. The one drawing code of the PDF, the
 // PNG pages and the desktop window.
-void DrawPage(QPainter& painter, const Document& document, const MapBook& book, int32_t page, double pixelsPerUnit);
+void DrawPage(QPainter& painter, const Document& document, const DocumentBook& book, int32_t page, double pixelsPerUnit);
 
 // Draws over a page drawn by DrawPage, in magenta: each anchored element's rectangle, and an
 // arrow from the element's own point that its rule moves to the point of the page or of the
 // target element it is anchored to; the arrow's length is the rule's distances, a ring marks
 // the point when they are nought. The arrow is dashed when the alternate rule applies.
-void DrawOutlines(QPainter& painter, const Document& document, const MapBook& book, int32_t page, double pixelsPerUnit);
+void DrawOutlines(QPainter& painter, const Document& document, const DocumentBook& book, int32_t page, double pixelsPerUnit);
 
 class BookRenderer {
 public:
-    BookRenderer(const Document& document, const MapBook& book);
+    BookRenderer(const Document& document, const DocumentBook& book);
     ~BookRenderer();
 
     // Every page passed to AddPage until Finish goes into one PDF.

@@ -274,7 +274,7 @@ bool StudioWindow::Open(const fs::path& path) {
     selection_.clear();
     book_.reset();
     RebuildBook();
-    page_ = book_->FirstPage();
+    page_ = book_->surface.Range().first;
     ShowPage(page_);
     ZoomToPage();
     return true;
@@ -298,17 +298,17 @@ void StudioWindow::RebuildBook() {
     // The engine reads an element's record when it selects it: a changed record needs a
     // new selection.
     book_.reset();
-    book_ = std::make_unique<standalone::MapBook>(*document_);
+    book_ = std::make_unique<standalone::DocumentBook>(*document_);
 }
 
 void StudioWindow::ShowPage(int32_t page) {
     if (!HasDocument()) return;
-    if (book_->HasPages()) {
-        page_ = std::clamp(page, book_->FirstPage(), book_->LastPage());
-        book_->PlacePage(page_);
+    if (book_->surface.Range().HasPages()) {
+        page_ = std::clamp(page, book_->surface.Range().first, book_->surface.Range().last);
+        book_->driver.PlacePage(page_);
     } else {
         // A map series without features: the layout as it stands, no page to put in force.
-        page_ = book_->FirstPage();
+        page_ = book_->surface.Range().first;
     }
     UpdateStatus();
     view_->update();
@@ -316,11 +316,11 @@ void StudioWindow::ShowPage(int32_t page) {
 }
 
 void StudioWindow::NextPage() {
-    if (HasDocument() && page_ < book_->LastPage()) ShowPage(page_ + 1);
+    if (HasDocument() && page_ < book_->surface.Range().last) ShowPage(page_ + 1);
 }
 
 void StudioWindow::PreviousPage() {
-    if (HasDocument() && page_ > book_->FirstPage()) ShowPage(page_ - 1);
+    if (HasDocument() && page_ > book_->surface.Range().first) ShowPage(page_ - 1);
 }
 
 void StudioWindow::ZoomToPage() {
@@ -376,7 +376,7 @@ std::unique_ptr<PropertySheet> StudioWindow::MakeSheet() {
     // The book leaves an element of a cycle of anchors where it stands; its anchor page alone
     // would not tell.
     std::string note;
-    for (const auto& left : book_->LeftOutElements()) {
+    for (const auto& left : book_->driver.Selection().LeftOutElements()) {
         if (left.cycle.empty()) continue;
         for (const auto& e : selection_) {
             if (!SameObject(e, left.element)) continue;
@@ -418,8 +418,8 @@ void StudioWindow::Changed() {
 void StudioWindow::UpdateStatus() {
     const bool open = HasDocument();
     for (QAction* a : {save_, save_as_}) a->setEnabled(open);
-    previous_->setEnabled(open && page_ > book_->FirstPage());
-    next_->setEnabled(open && page_ < book_->LastPage());
+    previous_->setEnabled(open && page_ > book_->surface.Range().first);
+    next_->setEnabled(open && page_ < book_->surface.Range().last);
     properties_->setEnabled(open && !selection_.empty());
     give_record_->setEnabled(open && !selection_.empty());
     if (!open) {
@@ -428,10 +428,10 @@ void StudioWindow::UpdateStatus() {
         return;
     }
     setWindowTitle(Q(Doc().Path().filename().string()) + tr(" — crvanchor-studio"));
-    QString text = tr("Page %1 of %2").arg(page_).arg(book_->LastPage());
-    if (book_->FirstPage() != 1)
-        text = tr("Page %1 (pages %2 to %3)").arg(page_).arg(book_->FirstPage()).arg(book_->LastPage());
-    if (!book_->HasPages()) text = tr("No pages: the map series has no features");
+    QString text = tr("Page %1 of %2").arg(page_).arg(book_->surface.Range().last);
+    if (book_->surface.Range().first != 1)
+        text = tr("Page %1 (pages %2 to %3)").arg(page_).arg(book_->surface.Range().first).arg(book_->surface.Range().last);
+    if (!book_->surface.Range().HasPages()) text = tr("No pages: the map series has no features");
     QStringList names;
     for (const auto& e : selection_) names << Q(StandaloneHost::ElementOf(e).name());
     if (!names.isEmpty()) text += tr("   Selected: ") + names.join(QStringLiteral(", "));

@@ -83,7 +83,7 @@ public:
     bool HasDocument() const { return book_ != nullptr; }
     const standalone::Document& Doc() const { return *document_; }
     standalone::StandaloneHost& Host() { return host_; }
-    const standalone::MapBook& Book() const { return *book_; }
+    const standalone::DocumentBook& Book() const { return *book_; }
     int32_t CurrentPage() const { return page_; }
     // Sets the page in force in the companions and re-anchors every anchored element for it.
     void ShowPage(int32_t page);
@@ -127,7 +127,7 @@ private:
     std::unique_ptr<ScopedErrorSink> sink_scope_;
     standalone::StandaloneHost host_;
     std::unique_ptr<standalone::Document> document_;
-    std::unique_ptr<standalone::MapBook> book_;
+    std::unique_ptr<standalone::DocumentBook> book_;
     int32_t page_ = 1;
     std::vector<ComPtr<LayoutElement>> selection_;
     PageView* view_ = nullptr;

@@ -68,7 +68,7 @@ int Screenshot(crv::studio::StudioWindow& window, const Arguments& a) {
     window.show();
     window.ZoomToPage();
     if (a.page) {
-        if (*a.page < window.Book().FirstPage() || *a.page > window.Book().LastPage()) {
+        if (*a.page < window.Book().surface.Range().first || *a.page > window.Book().surface.Range().last) {
             return Usage("--page: " + std::to_string(*a.page) + " is not in the map book");
         }
         window.ShowPage(*a.page);

@@ -128,12 +128,6 @@ std::string Shown(const Rect& r) {
     return ::testing::AssertionFailure() << Shown(got) << " instead of " << Shown(want);
 }
 
-std::vector<std::string> Names(const std::vector<ComPtr<LayoutElement>>& elements) {
-    std::vector<std::string> out;
-    for (const auto& e : elements) out.push_back(e->Name());
-    return out;
-}
-
 // A chain: "Far" hangs below "Mid", which hangs below "Near", which is anchored to the page, 1
 // in from the top left on odd pages and 3 in on even ones. Whatever the priorities and the
 // container order, page 5 is the same whether pages 1 to 5 ran before or page 5 alone, and it
@@ -176,13 +170,13 @@ TEST(AnchorOrder, AChainInAnyOrderGivesThePageItsOwnRulesWhateverPagesRanBefore)
             ++cases;
 
             Loaded all(book, anchors);
-            standalone::MapBook allBook(all.doc);
-            EXPECT_EQ(Names(allBook.AnchorOrder()), (std::vector<std::string>{"Near", "Mid", "Far"}));
-            EXPECT_TRUE(allBook.LeftOutElements().empty());
-            for (int32_t page = 1; page <= 5; ++page) allBook.PlacePage(page);
+            standalone::DocumentBook allBook(all.doc);
+            EXPECT_EQ(allBook.driver.AnchorOrder(), (std::vector<std::string>{"Near", "Mid", "Far"}));
+            EXPECT_TRUE(allBook.driver.Selection().LeftOutElements().empty());
+            for (int32_t page = 1; page <= 5; ++page) allBook.driver.PlacePage(page);
             Loaded alone(book, anchors);
-            standalone::MapBook aloneBook(alone.doc);
-            aloneBook.PlacePage(5);
+            standalone::DocumentBook aloneBook(alone.doc);
+            aloneBook.driver.PlacePage(5);
             const auto a = all.Rects();
             const auto b = alone.Rects();
             for (const auto& name : chain) {
@@ -190,7 +184,7 @@ TEST(AnchorOrder, AChainInAnyOrderGivesThePageItsOwnRulesWhateverPagesRanBefore)
                 EXPECT_TRUE(Near(b.at(name), page5.at(name))) << name << " after page 5 alone";
             }
             // Page 4, an even page, moves the whole chain along.
-            allBook.PlacePage(4);
+            allBook.driver.PlacePage(4);
             EXPECT_TRUE(Near(all.Rects().at("Far"), {3, 3, 4, 3.5}));
         }
     } while (std::next_permutation(containerOrder.begin(), containerOrder.end()));
@@ -244,9 +238,9 @@ TEST(AnchorOrder, KeepsThePriorityOrderWhereverItRespectsDependencies) {
     for (const auto& c : cases) {
         TempDir dir;
         Loaded loaded(WriteBook(dir, c.layout), c.anchors);
-        standalone::MapBook book(loaded.doc);
-        EXPECT_EQ(Names(book.AnchorOrder()), c.order) << c.what;
-        EXPECT_TRUE(book.LeftOutElements().empty()) << c.what;
+        standalone::DocumentBook book(loaded.doc);
+        EXPECT_EQ(book.driver.AnchorOrder(), c.order) << c.what;
+        EXPECT_TRUE(book.driver.Selection().LeftOutElements().empty()) << c.what;
     }
     for (const auto& r : sink.reports) ADD_FAILURE() << r.text;
 }
@@ -315,10 +309,10 @@ TEST(AnchorOrder, EveryCycleIsNamedItsElementsStayAndTheRestIsPlaced) {
         anchors.push_back(follower);
         Loaded loaded(WriteBook(dir, c.layout), anchors);
         const auto before = loaded.Rects();
-        standalone::MapBook book(loaded.doc);
+        standalone::DocumentBook book(loaded.doc);
         std::map<std::string, std::string> reported;
         std::map<std::string, std::string> named;  // each cycle, by the element whose reason names it
-        for (const auto& left : book.LeftOutElements()) {
+        for (const auto& left : book.driver.Selection().LeftOutElements()) {
             if (!named.count(left.cycle)) named[left.cycle] = left.name;
             EXPECT_EQ(left.reason, named[left.cycle] == left.name
                                        ? "it is in a cycle of anchors: " + left.cycle
@@ -327,11 +321,11 @@ TEST(AnchorOrder, EveryCycleIsNamedItsElementsStayAndTheRestIsPlaced) {
             reported[left.name] = left.cycle;
         }
         EXPECT_EQ(reported, c.cycles);
-        for (int32_t page = 1; page <= 4; ++page) book.PlacePage(page);
+        for (int32_t page = 1; page <= 4; ++page) book.driver.PlacePage(page);
         const auto after = loaded.Rects();
         for (const auto& [name, cycle] : c.cycles) {
             EXPECT_TRUE(Near(after.at(name), before.at(name))) << name << " moved";
-            for (const auto& e : book.AnchorOrder()) EXPECT_NE(e->Name(), name);
+            for (const auto& e : book.driver.AnchorOrder()) EXPECT_NE(e, name);
         }
         EXPECT_TRUE(Near(after.at("Free"), {1, 4.5, 2, 5}));
         const Rect a = after.at("A");

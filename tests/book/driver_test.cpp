@@ -37,10 +37,10 @@ TEST(BookDriver, AnchorsAndDrawsEachPageOnceWhetherPushedOrPulled) {
         standalone::StandaloneHost host;
         standalone::Document doc(host);
         doc.Load(std::filesystem::path(CRV_SOURCE_DIR) / "samples" / "lakes_atlas.json");
-        standalone::MapBook book(doc);
-        book::BookDriver& driver = book.Driver();
+        standalone::DocumentBook book(doc);
+        book::BookDriver& driver = book.driver;
         std::vector<int32_t> drawn;
-        book.Surface().SetDrawing([&drawn](int32_t page) { drawn.push_back(page); });
+        book.surface.SetDrawing([&drawn](int32_t page) { drawn.push_back(page); });
         const std::filesystem::path report = dir / (pulled ? "pulled.json" : "pushed.json");
         driver.StartReport(report);
         host.State().log_events = true;
@@ -56,7 +56,7 @@ TEST(BookDriver, AnchorsAndDrawsEachPageOnceWhetherPushedOrPulled) {
         driver.Finish();
         EXPECT_EQ(drawn, (std::vector<int32_t>{2, 3, 9, 10}));
         // Each placement moves, updates and redraws its element once.
-        EXPECT_EQ(host.State().events.size(), 3 * 4 * book.AnchorOrder().size());
+        EXPECT_EQ(host.State().events.size(), 3 * 4 * book.driver.Selection().Elements().size());
         reports.push_back(ReadAll(report));
     }
     EXPECT_EQ(reports[0], reports[1]);

@@ -7,6 +7,7 @@
 #include "standalone/tools/Registration.h"
 
 #include "book/BookDriver.h"
+#include "commands/PagesOption.h"
 #include "standalone/mapbook/Book.h"
 #include "standalone/cli/Cli.h"
 #include "standalone/document/Document.h"
@@ -715,8 +716,8 @@ TEST(MapBook, PagesAreSteppedInOrderEachPutInForceWithoutAnEventLog) {
     standalone::StandaloneHost host;
     standalone::Document doc(host);
     doc.Load(kSample);
-    standalone::MapBook book(doc);
-    const objects::SeriesData& series = *standalone::StandaloneHost::ElementOf(book.SeriesFrame()).series;
+    standalone::DocumentBook book(doc);
+    const objects::SeriesData& series = *standalone::StandaloneHost::ElementOf(book.surface.Range().series_frame).series;
     struct Case {
         std::string text;
         std::vector<int32_t> shown;
@@ -727,12 +728,12 @@ TEST(MapBook, PagesAreSteppedInOrderEachPutInForceWithoutAnEventLog) {
                                      {"15-16,14", {14, 15, 16}},
                                      {"5,5,5", {5}}};
     for (const auto& c : cases) {
-        PageList list = book.ParsePages(c.text);
+        PageList list = commands::ParseBookPages(c.text, book.surface.Range().first, book.surface.Range().last);
         EXPECT_EQ(list.Count(), c.shown.size()) << c.text;
         for (int32_t p = 0; p <= 17; ++p) {
             EXPECT_EQ(list.Contains(p), std::count(c.shown.begin(), c.shown.end(), p) == 1) << c.text << " page " << p;
         }
-        book::BookDriver& pages = book.Driver();
+        book::BookDriver& pages = book.driver;
         EXPECT_FALSE(pages.Next()) << "no step before Begin";
         std::vector<int32_t> shown;
         for (bool more = pages.Begin(list); more && pages.Next();) {
@@ -745,12 +746,12 @@ TEST(MapBook, PagesAreSteppedInOrderEachPutInForceWithoutAnEventLog) {
         EXPECT_FALSE(pages.Next()) << "no step after the last";
     }
     EXPECT_TRUE(series.CurrentValue("NO_SUCH_FIELD").IsNull());
-    EXPECT_EQ(book.AllPages().Count(), 16u);
+    EXPECT_EQ(book.surface.Range().last - book.surface.Range().first + 1, 16);
     // The host's event log is kept only when asked for: move, update, redraw a placement.
     EXPECT_TRUE(host.State().events.empty());
     host.State().log_events = true;
-    book.PlacePage(3);
-    EXPECT_EQ(host.State().events.size(), 3 * book.AnchorOrder().size());
+    book.driver.PlacePage(3);
+    EXPECT_EQ(host.State().events.size(), 3 * book.driver.Selection().Elements().size());
     EXPECT_TRUE(sink.reports.empty());
 }
 

@@ -297,19 +297,19 @@ std::map<std::string, Rect> CommandPlacements(const fs::path& document, int page
 }
 
 TEST_F(WindowTest, SteppingThroughPagesReanchorsEveryElementAsTheBookCommandDoes) {
-    const auto first = RectsByName(window_->Book().Placements());
+    const auto first = RectsByName(window_->Book().surface.Measure(window_->Book().driver.Selection()));
     EXPECT_EQ(window_->CurrentPage(), 1);
     // Page 3 has no north arrow offsets in its sheet's fields; page 2 mirrors the page number.
     for (int page : {2, 3}) {
         window_->NextPage();
         ASSERT_EQ(window_->CurrentPage(), page);
-        const auto shown = RectsByName(window_->Book().Placements());
+        const auto shown = RectsByName(window_->Book().surface.Measure(window_->Book().driver.Selection()));
         EXPECT_TRUE(SamePlaces(shown, CommandPlacements(sample_, page, dir_ / "report.json"))) << "page " << page;
         EXPECT_FALSE(SamePlaces(shown, first));
     }
     window_->PreviousPage();
     window_->PreviousPage();
-    EXPECT_TRUE(SamePlaces(RectsByName(window_->Book().Placements()), first));
+    EXPECT_TRUE(SamePlaces(RectsByName(window_->Book().surface.Measure(window_->Book().driver.Selection())), first));
     window_->PreviousPage();  // nothing before the first page
     EXPECT_EQ(window_->CurrentPage(), 1);
     window_->ShowPage(16);
@@ -326,7 +326,7 @@ TEST_F(WindowTest, ASeriesWithoutFeaturesShowsTheLayoutWithoutSteppingPages) {
           "elements": [{"type": "map_frame", "name": "Map", "outline": [1, 1, 7, 5], "series": {"dataset": "empty.geojson"}}]})";
     }
     ASSERT_TRUE(window_->Open(dir_ / "empty.json"));
-    EXPECT_FALSE(window_->Book().HasPages());
+    EXPECT_FALSE(window_->Book().surface.Range().HasPages());
     const std::vector<std::function<void()>> steps = {[&] { window_->NextPage(); }, [&] { window_->PreviousPage(); },
                                                       [&] { window_->ShowPage(3); }};
     for (const auto& step : steps) {
@@ -350,7 +350,7 @@ TEST_F(WindowTest, ASeriesDatasetSpoiltWhileOpenIsToldOnThePageNotACrash) {
 TEST_F(WindowTest, ABadDocumentIsReportedAndLeavesTheWindowAsItWas) {
     window_->NextPage();
     Click("Legend");
-    const auto placements = RectsByName(window_->Book().Placements());
+    const auto placements = RectsByName(window_->Book().surface.Measure(window_->Book().driver.Selection()));
     std::ofstream(dir_ / "bad.json") << "{\"format\": \"crvanchor-document\", \"version\": 1, \"page\": ";
     std::ofstream(dir_ / "other.json") << "[1, 2]";
     for (const fs::path& bad : {dir_ / "bad.json", dir_ / "other.json", dir_ / "missing.json"}) {
@@ -362,7 +362,7 @@ TEST_F(WindowTest, ABadDocumentIsReportedAndLeavesTheWindowAsItWas) {
         EXPECT_EQ(window_->Doc().Path(), sample_);
         EXPECT_EQ(window_->CurrentPage(), 2);
         EXPECT_EQ(SelectedNames(), std::vector<std::string>{"Legend"});
-        EXPECT_EQ(RectsByName(window_->Book().Placements()), placements);
+        EXPECT_EQ(RectsByName(window_->Book().surface.Measure(window_->Book().driver.Selection())), placements);
     }
     // The book still steps: it was not left behind by the failed open.
     window_->NextPage();
