@@ -51,6 +51,15 @@ foreach(folder errors com host anchor propertypage registration support objects 
       set(inner core/)
       set(shown core)
     endif()
+    # The standalone host's own objects behind its elements are reached in its own folders
+    # alone: anything else asks the host interfaces, or the host's functions for what they lack.
+    if(NOT folder STREQUAL "standalone")
+      file(STRINGS ${source} reaches REGEX "ElementOf[ \t]*\\(")
+      foreach(line ${reaches})
+        string(STRIP "${line}" line)
+        string(APPEND broken "\n  ${where}: ${line} (ElementOf is the standalone host's own, in standalone/ alone)")
+      endforeach()
+    endif()
     file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
     foreach(line ${includes})
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([^\">]*)[\">].*" "\\1" path "${line}")

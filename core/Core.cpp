@@ -148,7 +148,7 @@ crv_status crv_mirror_outlines(const crv_mirror* mirror, int32_t page, double pi
             const ComPtr<LayoutElement>& e = selection.Elements()[i].element;
             json o = json::object();
             o["element"] = e->Name();
-            o["layout_page"] = StandaloneHost::ElementOf(e).layout_page;
+            o["layout_page"] = StandaloneHost::LayoutPageOf(e);
             o["box"] = {s.box.x, s.box.y, s.box.width, s.box.height};
             o["pen"] = s.pen;
             o["line"] = s.line ? json::array({point(s.line->first), point(s.line->second)}) : json();
@@ -170,14 +170,7 @@ crv_status crv_mirror_set_rect(crv_mirror* mirror, const char* element, double x
         }
         Require(xmin <= xmax && ymin <= ymax, "crv_mirror_set_rect: expected xmin <= xmax and ymin <= ymax");
         const ComPtr<LayoutElement> e = mirror->Named("crv_mirror_set_rect", element);
-        standalone::ElementImpl& impl = StandaloneHost::ElementOf(e);
-        if (impl.IsGroup()) {
-            // A group's rectangle is its members': it moves them by its lower left corner.
-            const Rect now = StandaloneHost::ExtentOf(e);
-            impl.Move(xmin - now.xmin, ymin - now.ymin);
-        } else {
-            impl.SetRect({xmin, ymin, xmax, ymax});
-        }
+        StandaloneHost::PlaceAt(e, {xmin, ymin, xmax, ymax});
         mirror->Remember();
     });
 }
@@ -193,7 +186,7 @@ crv_status crv_mirror_place_page(crv_mirror* mirror, int32_t page, int32_t check
                           std::to_string(range.first) + " to " + std::to_string(range.last) + ")");
         }
         if (const auto& frame = range.series_frame) {
-            const auto& series = StandaloneHost::ElementOf(frame).series;
+            const auto series = StandaloneHost::SeriesOf(frame);
             const auto given = std::dynamic_pointer_cast<standalone::GivenRows>(series->rows);
             if (given && !given->Given(static_cast<size_t>(page - series->first_page_number))) {
                 throw Refused("crv_mirror_place_page: the feature of page " + std::to_string(page) +
@@ -221,7 +214,7 @@ crv_status crv_mirror_set_feature(crv_mirror* mirror, const char* frame, int32_t
         const ComPtr<LayoutElement> target = frame != nullptr ? mirror->Named("crv_mirror_set_feature", frame)
                                                               : mirror->surface->Range().series_frame;
         if (!target) throw Refused("crv_mirror_set_feature: the layout has no map series");
-        const auto& series = StandaloneHost::ElementOf(target).series;
+        const auto series = StandaloneHost::SeriesOf(target);
         if (!series) {
             throw Refused("crv_mirror_set_feature: " + support::QuotedValue(target->Name()) + " has no map series");
         }
@@ -271,7 +264,7 @@ crv_status crv_mirror_edit_record(crv_mirror* mirror, const char* element, const
             const commands::RecordChanges parsed = commands::ParseRecordChanges(texts);
             std::optional<commands::DistanceFields> fields;
             if (const auto& frame = mirror->surface->Range().series_frame) {
-                const std::string& called = StandaloneHost::ElementOf(frame).series->called;
+                const std::string called = StandaloneHost::SeriesOf(frame)->called;
                 fields = commands::DistanceFields{commands::SeriesFieldNames(frame), called.empty() ? name : called};
             }
             const size_t reportsBefore = static_cast<size_t>(mirror->reports.Count());

@@ -149,7 +149,7 @@ struct crv_mirror {
             rect = now;
             moves.push_back(crv::core::json{{"element", e->Name()},
                                             {"rect", crv::core::RectArray(now)},
-                                            {"layout_page", crv::standalone::StandaloneHost::ElementOf(e).layout_page}});
+                                            {"layout_page", crv::standalone::StandaloneHost::LayoutPageOf(e)}});
         }
         return moves;
     }
@@ -172,7 +172,7 @@ struct crv_mirror {
     // An element the host places itself is left out, and a finding of every page.
     void ChooseAgain() {
         const auto held = [](const crv::ComPtr<crv::LayoutElement>& e) {
-            return crv::standalone::StandaloneHost::ElementOf(e).held;
+            return crv::standalone::StandaloneHost::HeldReason(e);
         };
         driver = std::make_unique<crv::book::BookDriver>(*surface, crv::core::NewManager,
                                                          [r = &reports] { return r->Count(); }, held);

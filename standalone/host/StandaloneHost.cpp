@@ -87,6 +87,24 @@ ElementImpl& StandaloneHost::ElementOf(const ComPtr<LayoutElement>& element) {
     return *e;
 }
 
+int32_t StandaloneHost::LayoutPageOf(const ComPtr<LayoutElement>& element) { return ElementOf(element).layout_page; }
+
+std::shared_ptr<SeriesData> StandaloneHost::SeriesOf(const ComPtr<LayoutElement>& element) {
+    return ElementOf(element).series;
+}
+
+std::string StandaloneHost::HeldReason(const ComPtr<LayoutElement>& element) { return ElementOf(element).held; }
+
+void StandaloneHost::PlaceAt(const ComPtr<LayoutElement>& element, Rect rect) {
+    ElementImpl& impl = ElementOf(element);
+    if (impl.IsGroup()) {
+        const Rect now = ExtentOf(element);
+        impl.Move(rect.xmin - now.xmin, rect.ymin - now.ymin);
+    } else {
+        impl.SetRect(rect);
+    }
+}
+
 Rect StandaloneHost::ExtentOf(const ComPtr<LayoutElement>& element) {
     ElementImpl& e = ElementOf(element);
     return e.Kind() == ElementKind::MapFrame ? e.OutlineRect() : e.BoundsRect();

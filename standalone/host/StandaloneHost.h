@@ -47,8 +47,19 @@ public:
     // The element's rectangle as the host reports it: outline for map frames, else bounds.
     static Rect ExtentOf(const ComPtr<LayoutElement>& element);
     static Rect BoundsOf(const ComPtr<LayoutElement>& element);
-    // The host's own object behind an element it made.
+    // The host's own object behind an element it made. Only the standalone host's own folders
+    // reach it (a build rule); what another part asks of an element goes through the host
+    // interfaces or the functions below.
     static ElementImpl& ElementOf(const ComPtr<LayoutElement>& element);
+    // The page of the layout the element stands on, from 0.
+    static int32_t LayoutPageOf(const ComPtr<LayoutElement>& element);
+    // The map series on a map frame; none for other elements and frames without one.
+    static std::shared_ptr<SeriesData> SeriesOf(const ComPtr<LayoutElement>& element);
+    // Why the host places the element itself (from data), in a few words; "" when it does not.
+    static std::string HeldReason(const ComPtr<LayoutElement>& element);
+    // Puts the element at `rect` as a resize of the host's own would: a group moves its
+    // members by its lower left corner, since its rectangle is theirs.
+    static void PlaceAt(const ComPtr<LayoutElement>& element, Rect rect);
 
     ComPtr<ObjectSet> Selection(std::initializer_list<ComPtr<Unknown>> objects);
 

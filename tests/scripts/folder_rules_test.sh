@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The build stops on an include that breaks the arrows between folders, however it is written,
-# and passes the tree as it is. Each case plants one include in a copy of the sources.
+# and on a reach into the standalone host's own element objects from outside it, and passes the
+# tree as it is. Each case plants one line in a copy of the sources.
 # Usage: folder_rules_test.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
 src=$1 work=$2
 rm -rf "$work" && mkdir -p "$work"
-folders=(errors com host anchor propertypage registration support objects book drawing standalone qgis core)
+folders=(errors com host anchor propertypage registration support objects book commands drawing standalone qgis core)
 copy() {
   rm -rf "$work/tree" && mkdir -p "$work/tree"
   for f in "${folders[@]}"; do cp -r "$src/$f" "$work/tree/"; done
@@ -43,5 +44,9 @@ core/Core.cpp|#include "propertypage/QtControls.h"
 core/Form.cpp|#include <QWidget>
 core/Form.cpp|#include <QtWidgets/QWidget>
 book/Order.cpp|#include "core/crvanchor_core.h"
+book/Order.cpp|#include "commands/RecordEdit.h"
+commands/Show.cpp|#include "standalone/host/StandaloneHost.h"
+core/Core.cpp|static int page = crv::standalone::StandaloneHost::ElementOf(e).layout_page;
+commands/AnchorCommand.cpp|auto& impl = StandaloneHost::ElementOf (element);
 CASES
 exit $failed
