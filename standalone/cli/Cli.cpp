@@ -262,9 +262,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out) {
     for (const ShownElement& e : shown) {
         const ElementImpl& impl = StandaloneHost::ElementOf(e.element);
         std::string type = ElementTypeName(impl.Kind());
-        if (impl.Kind() == ElementKind::Group) type += " (walk)";
-        if (impl.Kind() == ElementKind::IndexedGroup) type += " (index)";
-        if (impl.Kind() == ElementKind::SequenceAndIndexedGroup) type += " (both)";
+        if (*GroupMembersBy(impl.Kind()) != '\0') type += std::string(" (") + GroupMembersBy(impl.Kind()) + ")";
         rows.push_back({std::string(2 * e.depth, ' ') + (e.name.empty() ? "(unnamed)" : e.name), type,
                         RectText(StandaloneHost::ExtentOf(e.element)), e.record ? e.summary : "-"});
     }

@@ -94,13 +94,6 @@ fs::path Resolve(const std::string& text, const fs::path& folder) {
     return (fs::absolute(folder) / p).lexically_normal();
 }
 
-const std::map<std::string, ElementKind>& GroupKinds() {
-    static const std::map<std::string, ElementKind> kinds = {{"walk", ElementKind::Group},
-                                                             {"index", ElementKind::IndexedGroup},
-                                                             {"both", ElementKind::SequenceAndIndexedGroup}};
-    return kinds;
-}
-
 const std::set<std::string>& UnitNames() {
     static const std::set<std::string> units = {"inches", "centimeters", "millimeters", "points"};
     return units;
@@ -216,12 +209,12 @@ struct Reader {
             ElementKind kind = ElementKind::Group;
             if (const json* m = Optional(j, "members_by")) {
                 const std::string by = String(*m, Child(ptr, "members_by"));
-                auto it = GroupKinds().find(by);
-                if (it == GroupKinds().end()) {
+                const std::optional<ElementKind> byKind = GroupKindOf(by);
+                if (!byKind) {
                     Fail(Child(ptr, "members_by"),
                          "expected \"walk\", \"index\" or \"both\", found " + QuotedValue(by));
                 }
-                kind = it->second;
+                kind = *byKind;
             }
             e = host.Make(kind, name, {});
             const std::string mptr = Child(ptr, "members");

@@ -37,14 +37,6 @@ std::string PathText(const fs::path& target, const fs::path& folder) {
     return (ec || rel.empty()) ? target.generic_string() : rel.generic_string();
 }
 
-const char* GroupAccess(ElementKind k) {
-    switch (k) {
-        case ElementKind::IndexedGroup: return "index";
-        case ElementKind::SequenceAndIndexedGroup: return "both";
-        default: return "walk";
-    }
-}
-
 // ------------------------------------------------------------------ values
 
 void WriteValue(const Variant& v, json& out, const Document::Contents& impl, const std::string& where, int depth);
@@ -173,7 +165,7 @@ json WriteElement(const ComPtr<LayoutElement>& e, const Document::Contents& impl
         default: {
             out["type"] = "group";
             out["name"] = el.name();
-            out["members_by"] = GroupAccess(el.Kind());
+            out["members_by"] = GroupMembersBy(el.Kind());
             if (depth >= kMaxGroupNesting) Fail(ptr, GroupsTooDeep());
             json members = json::array();
             for (const auto& m : el.Members()) {

@@ -27,15 +27,6 @@ void WalkElements(const std::vector<ComPtr<LayoutElement>>& top,
     for (const auto& e : top) Walk(e, "", visit);
 }
 
-const char* ElementTypeName(ElementKind kind) {
-    switch (kind) {
-        case ElementKind::Text: return "text";
-        case ElementKind::Picture: return "picture";
-        case ElementKind::MapFrame: return "map_frame";
-        default: return "group";
-    }
-}
-
 BookRange BookRangeOf(const HostState& state) {
     BookRange range;
     WalkElements(state.elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {

@@ -16,9 +16,6 @@ namespace crv::standalone {
 void WalkElements(const std::vector<ComPtr<LayoutElement>>& top,
                   const std::function<void(const ComPtr<LayoutElement>&, const std::string& group)>& visit);
 
-// An element's type as the report names it.
-const char* ElementTypeName(ElementKind kind);
-
 // The pages of the host's book, known without anchoring anything: the map series that sets
 // them (the first map frame, in container order, that carries an enabled series) and its first
 // and last page numbers; without one the book is a single page numbered 1. A map series whose

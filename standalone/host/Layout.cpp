@@ -6,27 +6,48 @@ namespace crv::standalone {
 
 namespace {
 
-constexpr std::pair<ElementKind, const char*> kKindNames[] = {
-    {ElementKind::Text, "text"},
-    {ElementKind::Picture, "picture"},
-    {ElementKind::MapFrame, "map_frame"},
-    {ElementKind::Group, "group"},
-    {ElementKind::IndexedGroup, "indexed_group"},
-    {ElementKind::SequenceAndIndexedGroup, "sequence_and_indexed_group"},
+// Every name a kind goes by: in the snapshot, as the report's type, and for a group how its
+// members are reached, as a map document writes it.
+struct KindNames {
+    ElementKind kind;
+    const char* snapshot;
+    const char* type;
+    const char* members_by;
 };
+constexpr KindNames kKindNames[] = {
+    {ElementKind::Text, "text", "text", ""},
+    {ElementKind::Picture, "picture", "picture", ""},
+    {ElementKind::MapFrame, "map_frame", "map_frame", ""},
+    {ElementKind::Group, "group", "group", "walk"},
+    {ElementKind::IndexedGroup, "indexed_group", "group", "index"},
+    {ElementKind::SequenceAndIndexedGroup, "sequence_and_indexed_group", "group", "both"},
+};
+
+const KindNames& NamesOf(ElementKind kind) {
+    for (const KindNames& k : kKindNames) {
+        if (k.kind == kind) return k;
+    }
+    return kKindNames[0];
+}
 
 }  // namespace
 
-const char* ElementKindName(ElementKind kind) {
-    for (const auto& [k, name] : kKindNames) {
-        if (k == kind) return name;
-    }
-    return "";
-}
+const char* ElementKindName(ElementKind kind) { return NamesOf(kind).snapshot; }
 
 std::optional<ElementKind> ElementKindNamed(const std::string& name) {
-    for (const auto& [k, n] : kKindNames) {
-        if (name == n) return k;
+    for (const KindNames& k : kKindNames) {
+        if (name == k.snapshot) return k.kind;
+    }
+    return std::nullopt;
+}
+
+const char* ElementTypeName(ElementKind kind) { return NamesOf(kind).type; }
+
+const char* GroupMembersBy(ElementKind kind) { return NamesOf(kind).members_by; }
+
+std::optional<ElementKind> GroupKindOf(const std::string& membersBy) {
+    for (const KindNames& k : kKindNames) {
+        if (*k.members_by != '\0' && membersBy == k.members_by) return k.kind;
     }
     return std::nullopt;
 }

@@ -31,6 +31,12 @@ enum class ElementKind { Text, Picture, MapFrame, Group, IndexedGroup, SequenceA
 // nothing for an unknown name.
 const char* ElementKindName(ElementKind kind);
 std::optional<ElementKind> ElementKindNamed(const std::string& name);
+// A kind as the book's report names its type: "text", "picture", "map_frame" or "group".
+const char* ElementTypeName(ElementKind kind);
+// How a group's members are reached, as a map document writes it: "walk", "index" or "both";
+// "" for a kind that is no group. And back, nothing for another word.
+const char* GroupMembersBy(ElementKind kind);
+std::optional<ElementKind> GroupKindOf(const std::string& membersBy);
 
 class ElementImpl;
 
