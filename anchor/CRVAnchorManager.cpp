@@ -142,17 +142,8 @@ void CRVAnchorManager::SetAnchorElement(const ComPtr<LayoutElement>& pElement) {
             s_.ElementIsSet = true;
             return;
         }
-        // A former selection's series is let go before this one is bound, so that nothing of it
-        // stays when the binding fails.
-        s_.IndexFields.Reset();
-        s_.SeriesIndexLayer.Reset();
-        s_.ReferenceMapFrame.Reset();
-        s_.SeriesFrame.Reset();
-        DistanceSeries bound = BindDistanceSeries(r, s_.ReferenceElement);
-        s_.SeriesFrame = std::move(bound.frame);
-        s_.ReferenceMapFrame = std::move(bound.mapFrame);
-        s_.SeriesIndexLayer = std::move(bound.layer);
-        s_.IndexFields = std::move(bound.fields);
+        BindDistanceSeries(r, s_.ReferenceElement, s_.SeriesFrame, s_.ReferenceMapFrame, s_.SeriesIndexLayer,
+                           s_.IndexFields);
         s_.UseFieldDistances = true;
         s_.ElementIsSet = true;
     });
@@ -164,12 +155,15 @@ void CRVAnchorManager::SetAnchorElement(const ComPtr<LayoutElement>& pElement) {
 struct CRVAnchorManager::Frames {
     State& s;
 
+    void LeavePage() { s.CurrentPageFeature.Reset(); }
     template <class Body>
     void HandBack(const std::optional<SeriesPage>& at, Body&& body) {
-        s.CurrentPageFeature.Reset();
         if (!at) return;
         s.CurrentPageFeature = at->feature;
         body();
+    }
+    ComPtr<ElementContainer> Container(const ComPtr<HostDocument>& document) {
+        return document->ActiveViewContainer();
     }
     template <class Body>
     void Anchor(Body&& body) {

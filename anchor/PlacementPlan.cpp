@@ -131,18 +131,20 @@ bool SeriesHasDistanceFields(const AnchorRecord& r, const ComPtr<FieldSet>& fiel
     return true;
 }
 
-DistanceSeries BindDistanceSeries(const AnchorRecord& r, const ComPtr<LayoutElement>& target) {
-    DistanceSeries bound;
-    bound.frame = NewMapSeriesFrame();
-    bound.mapFrame = ComPtr<MapFrame>::Query(target);
-    bound.frame->Bind(bound.mapFrame);
-    bound.layer = bound.frame->IndexLayer();
-    bound.fields = bound.layer->Table()->Fields();
-    if (!SeriesHasDistanceFields(r, bound.fields)) {
-        bound = {};
+void BindDistanceSeries(const AnchorRecord& r, const ComPtr<LayoutElement>& target, ComPtr<MapSeriesFrame>& frame,
+                        ComPtr<MapFrame>& mapFrame, ComPtr<SeriesLayer>& layer, ComPtr<FieldSet>& fields) {
+    frame = NewMapSeriesFrame();
+    mapFrame = ComPtr<MapFrame>::Query(target);
+    frame->Bind(mapFrame);
+    layer = frame->IndexLayer();
+    fields = layer->Table()->Fields();
+    if (!SeriesHasDistanceFields(r, fields)) {
+        fields.Reset();
+        layer.Reset();
+        mapFrame.Reset();
+        frame.Reset();
         RaiseNoSeriesFields();
     }
-    return bound;
 }
 
 PlacementPlan PlanPlacement(const AnchorRecord& r, const ComPtr<LayoutElement>& element, int32_t page,
@@ -151,12 +153,17 @@ PlacementPlan PlanPlacement(const AnchorRecord& r, const ComPtr<LayoutElement>& 
     plan.anchorability = CheckAnchorability(r, {{}, host.find});
     if (plan.anchorability.why != NotAnchored::None) return plan;
     const ComPtr<LayoutElement>& target = plan.anchorability.target;
-    DistanceSeries series;
-    if (target && (r.All.AnyFromField() || r.Alt.AnyFromField())) series = BindDistanceSeries(r, target);
+    ComPtr<MapSeriesFrame> series;
+    ComPtr<MapFrame> mapFrame;
+    ComPtr<SeriesLayer> layer;
+    ComPtr<FieldSet> fields;
+    if (target && (r.All.AnyFromField() || r.Alt.AnyFromField())) {
+        BindDistanceSeries(r, target, series, mapFrame, layer, fields);
+    }
 
     AlternatePages pages;
     ToolFrames frames;
-    PlaceOnPage({r, element, target, series.frame, series.layer}, page, pages, frames,
+    PlaceOnPage({r, element, target, series, layer}, page, pages, frames,
                 [&](const PlacementStep& step, const ComPtr<ElementContainer>&, const ComPtr<LayoutView>&) {
                     plan.alternate = step.alternate;
                     plan.rule = *step.rule;

@@ -117,18 +117,12 @@ bool SeriesHasDistanceFields(const AnchorRecord& r, const ComPtr<FieldSet>& fiel
 // and a move that would take the element more than a million page units from the page.
 Point CheckedDisplacement(int32_t from, int32_t to, const Extent& target, const Extent& e, double h, double v);
 
-// The series of a target's map frame, bound for the record's distance fields as the engine
-// binds it: the companion, the frame, the series' index layer and its fields.
-struct DistanceSeries {
-    ComPtr<MapSeriesFrame> frame;
-    ComPtr<MapFrame> mapFrame;
-    ComPtr<SeriesLayer> layer;
-    ComPtr<FieldSet> fields;
-};
-
-// Binds the series of `target` for a record whose distances come from fields; raises
-// RaiseNoSeriesFields's error when the series lacks one of the fields (nothing stays bound).
-DistanceSeries BindDistanceSeries(const AnchorRecord& r, const ComPtr<LayoutElement>& target);
+// Binds the series of `target` for a record whose distances come from fields, as the engine
+// binds it: the companion, the frame, the series' index layer and its fields, each kept as it
+// is asked for (the engine keeps them in its state); raises RaiseNoSeriesFields's error when
+// the series lacks one of the fields, after letting all four go.
+void BindDistanceSeries(const AnchorRecord& r, const ComPtr<LayoutElement>& target, ComPtr<MapSeriesFrame>& frame,
+                        ComPtr<MapFrame>& mapFrame, ComPtr<SeriesLayer>& layer, ComPtr<FieldSet>& fields);
 
 // What a placement is taken over, as selected: the record, the element, its target (none for
 // the page) and, when its distances come from fields, the target's series and index layer.
@@ -152,12 +146,15 @@ struct PlacementStep {
 };
 
 // The procedures a placement's steps are taken in. The engine's frames name its procedures in
-// an error report's call stack and hand the series' page back to the host; a tool's are these,
-// which take every step as it is, keep the host's page in force, and let invalid point codes
-// leave a placement without points instead of raising.
+// an error report's call stack, let the former page's feature go and hand the series' page back
+// to the host, and give the container its move is made in; a tool's are these, which take every
+// step as it is, keep the host's page in force, ask for no container, and let invalid point
+// codes leave a placement without points instead of raising.
 struct ToolFrames {
+    void LeavePage() {}
     template <class Body>
     void HandBack(const std::optional<SeriesPage>&, Body&&) {}
+    ComPtr<ElementContainer> Container(const ComPtr<HostDocument>&) { return {}; }
     template <class Body>
     void Anchor(Body&& body) { body(); }
     bool IsOdd(int32_t page) { return IsOddPage(page); }
@@ -170,13 +167,14 @@ struct ToolFrames {
 
 // Takes one page's placement of `s` on `page` inside `frames` (see ToolFrames for what they
 // offer) and calls `then(step, container, view)` inside the last of them, the procedure that
-// moves the element. `frames.HandBack(page, body)` runs `body` to put the series' page in force
-// where the engine does (a tool runs nothing). `pages` keeps the alternate page range as read between pages.
+// moves the element. `frames.HandBack(at, body)` runs `body` to put the series' page `at` in
+// force where the engine does (a tool runs nothing). `pages` keeps the alternate page range as read between pages.
 template <class Frames, class Then>
 void PlaceOnPage(const PlacementSubject& s, int32_t page, AlternatePages& pages, Frames& frames, Then&& then) {
     int32_t tested = page;
     ComPtr<PageFeature> feature;
     if (s.layer) {
+        frames.LeavePage();
         std::optional<SeriesPage> at = SeriesPageOf(s.series, page);
         frames.HandBack(at, [&] {
             if (at) s.series->SetCurrentPage(at->feature, at->position);
@@ -205,7 +203,7 @@ void PlaceOnPage(const PlacementSubject& s, int32_t page, AlternatePages& pages,
             step.points = frames.PointCodes(rule, toPage);
             const ComPtr<HostDocument> document = RunningApplication()->Document();
             const ComPtr<LayoutView> view = document->ActiveView();
-            const ComPtr<ElementContainer> container = document->ActiveViewContainer();
+            const ComPtr<ElementContainer> container = frames.Container(document);
             const ComPtr<Display> display = view->ScreenDisplay();
             step.element = ElementExtent(s.element, display, OutlineEnvelope::Copied);
             if (toPage) {

@@ -10,6 +10,22 @@ using support::Tracked;
 
 class ManagerTest : public EngineTest {
 protected:
+    // "Arrow", anchored to the map frame "Map" with its h distance from the field Dx of the
+    // frame's two-page series.
+    ComPtr<LayoutElement> ArrowOnATwoPageSeries() {
+        auto frame = host_.AddMapFrame("Map", {1, 1, 7, 9});
+        objects::SeriesData data;
+        data.fields = {{"Dx", fieldtype::kDouble}};
+        data.features = {{1.0}, {2.0}};
+        host_.AttachSeries(frame, data);
+        auto e = host_.AddText("Arrow", {0, 0, 1, 1});
+        GiveRecord(e, Anchored({{key::AnchorType, "NamedElement"},
+                                {key::ElementName, "Map"},
+                                {key::HFromFieldAll, true},
+                                {key::HFieldNameAll, "Dx"}}));
+        return e;
+    }
+
     void ExpectUnsetAndRefusing(const ComPtr<CRVAnchorManager>& m, const ComPtr<LayoutElement>& e) {
         EXPECT_FALSE(m->CurrentState().ElementIsSet);
         const Rect before = StandaloneHost::ExtentOf(e);
@@ -98,16 +114,7 @@ TEST_F(ManagerTest, TheRecordIsReadOnceAtSelection) {
 }
 
 TEST_F(ManagerTest, HoldsNothingAfterResetOrRelease) {
-    auto frame = host_.AddMapFrame("Map", {1, 1, 7, 9});
-    objects::SeriesData data;
-    data.fields = {{"Dx", fieldtype::kDouble}};
-    data.features = {{1.0}, {2.0}};
-    host_.AttachSeries(frame, data);
-    auto e = host_.AddText("Arrow", {0, 0, 1, 1});
-    GiveRecord(e, Anchored({{key::AnchorType, "NamedElement"},
-                            {key::ElementName, "Map"},
-                            {key::HFromFieldAll, true},
-                            {key::HFieldNameAll, "Dx"}}));
+    auto e = ArrowOnATwoPageSeries();
     auto bad = host_.AddText("Bad", {0, 0, 1, 1});
     GiveRecord(bad, Anchored({{key::AnchorType, "NamedElement"},
                               {key::ElementName, "Map"},
@@ -136,6 +143,36 @@ TEST_F(ManagerTest, HoldsNothingAfterResetOrRelease) {
 }
 
 // Fails every host call that a full selection and placement makes, one per run.
+// What the manager holds after a host call fails on the way: what it took before the failure,
+// nothing of a former page's feature, and nothing it was about to take.
+TEST_F(ManagerTest, AFailedHostCallLeavesWhatWasTakenBeforeIt) {
+    auto e = ArrowOnATwoPageSeries();
+    struct Case {
+        const char* op;
+        int nth;  // counted from the selection on: pages 1 and 2 follow it
+        bool series, layer, feature;  // held afterwards
+    };
+    const Case cases[] = {
+        {"MapSeriesFrame.IndexLayer", 1, true, false, false},  // the companion and frame were taken
+        {"MapSeriesFrame.FeatureAt", 2, true, true, false},  // page 1's feature is let go first
+        {"MapSeriesFrame.PageCount", 2, true, true, false},
+        {"MapSeriesFrame.SetCurrentPage", 2, true, true, true},  // page 2's feature was taken
+    };
+    for (const auto& c : cases) {
+        auto m = NewManager();
+        ScopedFault fault(c.op, c.nth);
+        m->SetAnchorElement(e);
+        m->AnchorElement(1);
+        m->AnchorElement(2);
+        const auto& s = m->CurrentState();
+        EXPECT_FALSE(sink_.reports.empty()) << c.op;
+        EXPECT_EQ(static_cast<bool>(s.SeriesFrame), c.series) << c.op;
+        EXPECT_EQ(static_cast<bool>(s.SeriesIndexLayer), c.layer) << c.op;
+        EXPECT_EQ(static_cast<bool>(s.CurrentPageFeature), c.feature) << c.op;
+        sink_.reports.clear();
+    }
+}
+
 TEST_F(ManagerTest, EveryHostCallFailingGivesReportsNotCrashes) {
     auto frame = host_.AddMapFrame("Map", {1, 1, 7, 9}, 0.1);
     objects::SeriesData data;
