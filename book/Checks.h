@@ -16,7 +16,7 @@
 namespace crv::book {
 
 // What the checks find on one page, the placements being the page's elements in walk order
-// (groups followed by their members, as MapBook::Placements gives them). Off the page: the
+// (groups followed by their members, as a surface measures them). Off the page: the
 // rectangle is not wholly inside (0, 0)-(width, height). Overlap (only when `overlap`): two
 // anchored rectangles share an area, a group and an element inside it excepted, and an element
 // lying inside one it is anchored to, directly or along its chain of anchors (a north arrow in

@@ -25,15 +25,18 @@ std::vector<std::string> SeriesFieldNames(const ComPtr<LayoutElement>& frame) {
     return names;
 }
 
-AnchorEdit EditAnchorRecord(_CRVAnchorManager& manager, const ComPtr<LayoutElement>& element,
-                            const RecordChanges& changes, const std::string& document,
-                            const std::optional<DistanceFields>& fields) {
+void CheckAnchorEdit(const RecordChanges& changes, const std::string& document, const FieldsOfRecord& fields) {
     const book::ElementNames targets(RunningApplication()->Document()->PageLayout());
     CheckTargets(changes, [&](const std::string& name) { return static_cast<bool>(targets.Find(name)); }, document);
-    if (fields) CheckFieldNames(changes, fields->names, fields->in);
+    if (!NamesAField(changes) || !fields) return;
+    if (const std::optional<DistanceFields> known = fields()) CheckFieldNames(changes, known->names, known->in);
+}
+
+AnchorEdit ApplyAnchorEdit(_CRVAnchorManager& manager, const ComPtr<LayoutElement>& element,
+                           const RecordChanges& changes) {
     AnchorEdit edit;
     edit.outcome = ApplyRecordChanges(manager, element, changes);
-    edit.cycle = RecordCycleWarning(element);
+    if (edit.outcome != RecordEditOutcome::Reported) edit.cycle = RecordCycleWarning(element);
     return edit;
 }
 

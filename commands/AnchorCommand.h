@@ -6,6 +6,7 @@
 #include "anchor/CRVAnchorManager.h"
 #include "commands/RecordEdit.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,16 +28,20 @@ struct DistanceFields {
 // The names of the fields of the map series on `frame`, as its companion binds it.
 std::vector<std::string> SeriesFieldNames(const ComPtr<LayoutElement>& frame);
 
+// Refuses, before anything is made or written, a target that no element has (in `document`)
+// and, when a change names a distance field, a field that `fields` lacks; `fields` is asked
+// only then, and may give nothing (the fields are left to the engine). Throws RecordEditError.
+using FieldsOfRecord = std::function<std::optional<DistanceFields>()>;
+void CheckAnchorEdit(const RecordChanges& changes, const std::string& document, const FieldsOfRecord& fields);
+
 struct AnchorEdit {
     RecordEditOutcome outcome = RecordEditOutcome::Reported;
-    std::string cycle;  // RecordCycleWarning's line for the record as it now stands, or ""
+    std::string cycle;  // RecordCycleWarning's line once the record is written, or ""
 };
 
-// Checks `changes` (a target that no element has, in `document`; a field `fields` lacks, when
-// given) and writes them into the record of `element`, making one when it has none. Throws
-// RecordEditError for a check that fails, before anything is written.
-AnchorEdit EditAnchorRecord(_CRVAnchorManager& manager, const ComPtr<LayoutElement>& element,
-                            const RecordChanges& changes, const std::string& document,
-                            const std::optional<DistanceFields>& fields);
+// Writes `changes` into the record of `element`, making one when it has none (checked first
+// with CheckAnchorEdit).
+AnchorEdit ApplyAnchorEdit(_CRVAnchorManager& manager, const ComPtr<LayoutElement>& element,
+                           const RecordChanges& changes);
 
 }  // namespace crv::commands

@@ -5,10 +5,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
-#include <iomanip>
 #include <iostream>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -18,7 +17,6 @@ using namespace crv::book;
 using support::Fixed;
 using support::QuotedValue;
 
-namespace fs = std::filesystem;
 
 std::string BookSummary(const std::string& what, size_t pages, size_t anchored, const BookOutputs& outputs) {
     std::string text = "Map book " + what + ": " + std::to_string(pages) + (pages == 1 ? " page" : " pages") + ", " +

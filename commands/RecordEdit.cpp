@@ -3,17 +3,13 @@
 #include "anchor/AnchorRecord.h"
 #include "anchor/PageList.h"
 #include "book/Order.h"
-#include "book/Placement.h"
 #include "book/RecordText.h"
 #include "support/MessageText.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <iomanip>
-#include <set>
 #include <span>
-#include <sstream>
 
 namespace crv::commands {
 
@@ -123,12 +119,25 @@ void CheckTargets(const RecordChanges& changes, const std::function<bool(const s
     }
 }
 
+namespace {
+
+bool IsFieldKey(const std::string& name) {
+    return name == key::HFieldNameAll || name == key::VFieldNameAll || name == key::HFieldNameAlt ||
+           name == key::VFieldNameAlt;
+}
+
+}  // namespace
+
+bool NamesAField(const RecordChanges& changes) {
+    return std::ranges::any_of(changes.items, [](const auto& item) {
+        return IsFieldKey(item.first->name) && item.second.AsString() != kNone;
+    });
+}
+
 void CheckFieldNames(const RecordChanges& changes, const std::vector<std::string>& fields, const std::string& in) {
     for (const auto& [k, v] : changes.items) {
         const std::string name = k->name;
-        const bool fieldKey = name == key::HFieldNameAll || name == key::VFieldNameAll || name == key::HFieldNameAlt ||
-                              name == key::VFieldNameAlt;
-        if (!fieldKey || v.AsString() == kNone || std::find(fields.begin(), fields.end(), v.AsString()) != fields.end())
+        if (!IsFieldKey(name) || v.AsString() == kNone || std::find(fields.begin(), fields.end(), v.AsString()) != fields.end())
             continue;
         std::string listed;
         for (const std::string& f : fields) listed += (listed.empty() ? "" : ", ") + QuotedValue(f);

@@ -1,7 +1,7 @@
 #pragma once
 // Editing an element's anchor record from KEY=VALUE texts, as the command lines of every host
 // do: each key's kind and allowed values checked, the record made when the element has none,
-// the stored CanAnchor summary kept true to the record. And the record shown in one line.
+// the stored CanAnchor summary kept true to the record.
 
 #include "anchor/CRVAnchorManager.h"
 #include "support/Errors.h"
@@ -35,6 +35,9 @@ RecordChanges ParseRecordChanges(const std::vector<std::string>& texts);
 // names the document. Throws RecordEditError.
 void CheckTargets(const RecordChanges& changes, const std::function<bool(const std::string&)>& targetExists,
                   const std::string& in);
+
+// Whether a change names a distance field (HFieldNameAll and the other three) other than "<None>".
+bool NamesAField(const RecordChanges& changes);
 
 // Refuses a field name (HFieldNameAll and the other three) that is not one of `fields` (nor
 // "<None>"); `in` names what holds the fields. Throws RecordEditError.

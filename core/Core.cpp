@@ -5,7 +5,6 @@
 
 #include "book/Order.h"
 #include "book/Outline.h"
-#include "book/RecordText.h"
 #include "commands/AnchorCommand.h"
 #include "commands/PagesOption.h"
 #include "commands/RecordEdit.h"
@@ -262,14 +261,15 @@ crv_status crv_mirror_edit_record(crv_mirror* mirror, const char* element, const
         const std::string& name = mirror->surface->Head().document;
         try {
             const commands::RecordChanges parsed = commands::ParseRecordChanges(texts);
-            std::optional<commands::DistanceFields> fields;
-            if (const auto& frame = mirror->surface->Range().series_frame) {
+            commands::CheckAnchorEdit(parsed, name, [&]() -> std::optional<commands::DistanceFields> {
+                const ComPtr<LayoutElement>& frame = mirror->surface->Range().series_frame;
+                if (!frame) return std::nullopt;
                 const std::string called = StandaloneHost::SeriesOf(frame)->called;
-                fields = commands::DistanceFields{commands::SeriesFieldNames(frame), called.empty() ? name : called};
-            }
+                return commands::DistanceFields{commands::SeriesFieldNames(frame), called.empty() ? name : called};
+            });
             const size_t reportsBefore = static_cast<size_t>(mirror->reports.Count());
             const ComPtr<_CRVAnchorManager> manager = NewManager();
-            const commands::AnchorEdit edit = commands::EditAnchorRecord(*manager, target, parsed, name, fields);
+            const commands::AnchorEdit edit = commands::ApplyAnchorEdit(*manager, target, parsed);
             json out = json::object();
             out["outcome"] = edit.outcome == commands::RecordEditOutcome::Created   ? "created"
                              : edit.outcome == commands::RecordEditOutcome::Changed ? "changed"

@@ -1,6 +1,5 @@
-// What the commands ask the POSIX system: files' identity by device and inode, output folders,
-// whether standard error is a terminal. The text of the command line is in CommandLine.cpp,
-// which every platform builds.
+// What the commands ask the POSIX system: files' identity by device and inode, and output
+// folders.
 #include "support/FileIdentity.h"
 
 #include "support/Errors.h"

@@ -308,8 +308,9 @@ int RunAnchor(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
     // Field names are left to the engine here: a map document may hold several series, and a
     // record's fields are those of its own target's, which the engine tests on every page.
+    CheckAnchorEdit(changes, args[1], {});
     auto manager = CreateObjectByProgId<_CRVAnchorManager>(kAnchorManagerProgId);
-    const AnchorEdit edit = EditAnchorRecord(*manager, element, changes, args[1], std::nullopt);
+    const AnchorEdit edit = ApplyAnchorEdit(*manager, element, changes);
     if (edit.outcome == RecordEditOutcome::Reported) return 0;  // the component reported why; the status says so
     doc.Save(doc.Path());
     out << RecordEditMessage(edit.outcome, args[2], changes, args[1]);
