@@ -3,22 +3,14 @@
 # the generated type-library sources are built here too.
 
 # The COM boundary: IDL, the C++ declarations widl makes of it, the type library and the
-# wrappers, all generated from the host's headers and the library's description.
+# wrappers, all generated from the interfaces' description.
 set(CRV_WIN_GENERATED ${CMAKE_CURRENT_BINARY_DIR}/generated-win)
 find_program(CRV_WIDL NAMES x86_64-w64-mingw32-widl widl REQUIRED)
 set(CRV_WIDL_INCLUDE /usr/include/wine/wine/windows CACHE PATH "Where widl finds the platform's IDL files")
 set(CRV_WIDL_LIBRARIES /usr/lib/x86_64-linux-gnu/wine/x86_64-windows CACHE PATH "Where widl finds stdole2.tlb")
-file(GLOB CRV_HOST_HEADERS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/host/*.h)
-list(SORT CRV_HOST_HEADERS)
-add_custom_command(
-  OUTPUT ${CRV_WIN_GENERATED}/CRVAnchor.idl ${CRV_WIN_GENERATED}/Boundary.h ${CRV_WIN_GENERATED}/Boundary.cpp
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${CRV_WIN_GENERATED}
-  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/windows/boundary/gen_boundary.py
-          ${CMAKE_CURRENT_SOURCE_DIR}/registration/CRVAnchor.typelib.json ${CMAKE_CURRENT_SOURCE_DIR}/host/categories.tsv
-          ${CRV_WIN_GENERATED}/CRVAnchor.idl ${CRV_WIN_GENERATED}/Boundary.h ${CRV_WIN_GENERATED}/Boundary.cpp
-          ${CRV_HOST_HEADERS}
-  DEPENDS windows/boundary/gen_boundary.py registration/CRVAnchor.typelib.json host/categories.tsv ${CRV_HOST_HEADERS}
-  COMMENT "Generating the COM boundary")
+crv_generate(idl ${CRV_WIN_GENERATED}/CRVAnchor.idl)
+crv_generate(boundary-header ${CRV_WIN_GENERATED}/Boundary.h)
+crv_generate(boundary-source ${CRV_WIN_GENERATED}/Boundary.cpp)
 add_custom_command(
   OUTPUT ${CRV_WIN_GENERATED}/CRVAnchorCom.h ${CRV_WIN_GENERATED}/CRVAnchor.tlb
   COMMAND ${CRV_WIDL} -m64 -I${CRV_WIDL_INCLUDE} -h -o ${CRV_WIN_GENERATED}/CRVAnchorCom.h ${CRV_WIN_GENERATED}/CRVAnchor.idl
@@ -91,6 +83,7 @@ if(NOT EXISTS ${CRV_JSON_INCLUDE}/nlohmann/json.hpp)
   message(FATAL_ERROR "nlohmann/json.hpp is not in CRV_JSON_INCLUDE (${CRV_JSON_INCLUDE})")
 endif()
 add_subdirectory(core)
+add_dependencies(crvcore crv_host_headers)
 
 if(CRV_BUILD_TESTS)
   enable_testing()

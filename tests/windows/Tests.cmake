@@ -4,7 +4,7 @@ set(CRV_WINE_RUN ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine-run.sh)
 add_test(NAME windows_registration
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows/registration_test.py
           ${CRV_WINE_RUN} $<TARGET_FILE:CRVAnchor> $<TARGET_FILE:crvcategories>
-          ${CMAKE_CURRENT_SOURCE_DIR}/registration/CRVAnchor.typelib.json ${CRV_WIN_GENERATED}/CRVAnchor.idl)
+          ${CRV_DESCRIPTION} ${CRV_WIN_GENERATED}/CRVAnchor.idl)
 set_tests_properties(windows_registration PROPERTIES ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
 
 # The engine's own tests on this platform: the standalone host's objects built for Windows, the

@@ -12,7 +12,6 @@ usage: sample_book_test.py WINE_RUN LINUX_BUILD SAMPLE ENGINE_DLL HOST_DLL BOOK_
 import copy
 import json
 import os
-import re
 import shutil
 import sys
 import tempfile
@@ -21,6 +20,14 @@ from wine_helpers import call, call_script, win_path
 
 wine_run, linux_build, sample, engine_dll, host_dll, book_exe, work = sys.argv[1:8]
 source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, source)
+from interfaces import model  # noqa: E402
+
+
+def description():
+    return model.load(os.path.join(source, "interfaces", "CRVAnchor.interfaces.json"))
+
+
 TOLERANCE = 1e-9
 
 
@@ -109,15 +116,12 @@ def check_comparison_catches(linux, rects):
 # The registry
 
 def host_classes():
-    text = open(os.path.join(source, "host", "HostClasses.h")).read()
-    block = text[text.index("namespace clsid {"):text.index("}  // namespace clsid")]
-    return {"{%s}" % g.upper() for g in re.findall(r'MakeGuid\("([0-9a-f-]+)"\)', block)}
+    return {"{%s}" % c.clsid.upper() for c in description().host.classes}
 
 
 def engine_classes():
-    desc = json.load(open(os.path.join(source, "registration", "CRVAnchor.typelib.json")))
-    return ({c["clsid"].upper() for c in desc["classes"]},
-            {("%s.%s" % (desc["name"], c["name"])).upper() for c in desc["classes"]})
+    lib = description().component
+    return {"{%s}" % c.clsid.upper() for c in lib.classes}, {c.progid.upper() for c in lib.classes}
 
 
 def registered_keys(clsids, progids):

@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""The interfaces' description as its generators read it: a description that is wrong is refused
+with where and why, before anything is written; the host's headers each include what they name
+and are rewritten only when their text changes.
+
+usage: generator_test.py DESCRIPTION CATEGORIES"""
+import copy
+import json
+import os
+import re
+import sys
+import tempfile
+import unittest
+
+DESCRIPTION, CATEGORIES = sys.argv[1], sys.argv[2]
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(DESCRIPTION))))
+from interfaces import host_headers, model  # noqa: E402
+
+with open(DESCRIPTION, encoding="utf-8") as f:
+    ORIGINAL = json.load(f)
+
+
+def host_interface(d, name):
+    return next(i for p in d["host"]["parts"] for i in p["interfaces"] if i["name"] == name)
+
+
+def load(d):
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "d.json")
+        with open(path, "w", encoding="utf-8") as f:
+            json.dump(d, f)
+        return model.load(path, CATEGORIES)
+
+
+class Refusals(unittest.TestCase):
+    def test_a_wrong_description_is_refused_with_where_and_why(self):
+        def unknown_type(d):
+            host_interface(d, "Polygon")["members"][0]["returns"] = "Nowhere"
+
+        def misspelt_key(d):
+            host_interface(d, "Polygon")["members"][0]["retuns"] = "Envelope"
+
+        def writer_of_two(d):
+            host_interface(d, "GeometryPoint")["members"][2]["params"].append({"name": "z", "type": "double"})
+
+        def reader_of_nothing(d):
+            del host_interface(d, "Envelope")["members"][0]["returns"]
+
+        def bad_guid(d):
+            host_interface(d, "Display")["iid"] = "5e6fd105-748e-4af5-b9d4"
+
+        def shared_iid(d):
+            host_interface(d, "Display")["iid"] = host_interface(d, "Envelope")["iid"]
+
+        def bad_direction(d):
+            host_interface(d, "LayoutPage")["members"][0]["params"][0]["dir"] = "both"
+
+        def twice(d):
+            members = host_interface(d, "Envelope")["members"]
+            members.append(dict(members[0]))
+
+        def no_such_class_interface(d):
+            d["host"]["classes"][0]["interface"] = "Application"
+
+        cases = [
+            (unknown_type, "Polygon.GetEnvelope: no type 'Nowhere'"),
+            (misspelt_key, "member GetEnvelope: unknown key(s) retuns"),
+            (writer_of_two, "a property's writer takes one value"),
+            (reader_of_nothing, "member XMin: a property's reader returns a value"),
+            (bad_guid, "interface Display: '5e6fd105-748e-4af5-b9d4' is not a GUID"),
+            (shared_iid, "two interfaces share an interface id"),
+            (bad_direction, "dir 'both' is none of in, out, inout"),
+            (twice, "Envelope: XMin is described twice"),
+            (no_such_class_interface, "class HostApplication: no interface Application"),
+        ]
+        for change, message in cases:
+            with self.subTest(change.__name__):
+                d = copy.deepcopy(ORIGINAL)
+                change(d)
+                with self.assertRaises(model.DescriptionError) as caught:
+                    load(d)
+                self.assertIn(message, str(caught.exception))
+
+    def test_the_description_as_it_is_reads(self):
+        desc = load(ORIGINAL)
+        self.assertTrue(desc.host.interfaces and desc.component.interfaces)
+
+
+class HostHeaders(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.desc = model.load(DESCRIPTION, CATEGORIES)
+        self.names = host_headers.write(self.desc, self.folder.name)
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def text(self, name):
+        with open(os.path.join(self.folder.name, "host", name), encoding="utf-8") as f:
+            return f.read()
+
+    def test_each_header_declares_or_includes_every_interface_it_names(self):
+        declared = {n: set(re.findall(r"^class (\w+) : public Unknown", self.text(n), re.M)) for n in self.names}
+        for name in self.names:
+            with self.subTest(name):
+                seen, todo = set(), [name]
+                while todo:
+                    n = todo.pop()
+                    if n not in seen:
+                        seen.add(n)
+                        todo += re.findall(r'#include "host/(\w+\.h)"', self.text(n))
+                reachable = set().union(*(declared[n] for n in seen))
+                named = set(re.findall(r"ComPtr<(\w+)>", self.text(name))) - {"Unknown", "I"}
+                self.assertFalse(named - reachable, "named but neither declared nor included")
+
+    def test_a_header_is_rewritten_only_when_its_text_changes(self):
+        def stamps():
+            return {n: os.stat(os.path.join(self.folder.name, "host", n)).st_mtime_ns for n in self.names}
+
+        before = stamps()
+        for n in self.names:
+            os.utime(os.path.join(self.folder.name, "host", n), ns=(1, 1))
+        d = copy.deepcopy(ORIGINAL)
+        host_interface(d, "Display")["members"][0]["doc"] = "Dots per inch."
+        host_headers.write(load(d), self.folder.name)
+        changed = {n for n, t in stamps().items() if t != 1}
+        self.assertEqual(changed, {"Geometry.h"})
+        self.assertIn("// Dots per inch.", self.text("Geometry.h"))
+        self.assertTrue(before)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])
