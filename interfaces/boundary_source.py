@@ -106,7 +106,7 @@ def _ccw_member(m, i):
             args.append(to_crv(p.type, p.name))
     call = "Object()->%s(%s)" % (m.cpp_name, ", ".join(args))
     body.append("            *result = %s;\n" % to_com(m.returns, call) if not m.returns.is_void else "            %s;\n" % call)
-    return CCW_MEMBER.substitute(method=com.method(m, i), params=", ".join(params), check=check, body="".join(body + post))
+    return CCW_MEMBER.substitute(method=com.method(m), params=", ".join(params), check=check, body="".join(body + post))
 
 
 def _proxy_member(m, i):
@@ -117,6 +117,11 @@ def _proxy_member(m, i):
             before.append("        %s %s_out{};\n" % (com.widl_type(t), p.name))
             args.append("&%s_out" % p.name)
             after.append("        %s = %s;\n" % (p.name, to_crv(t, p.name + "_out")))
+        elif com.by_reference(p) and t.is_object:
+            # The member may put another object in the caller's variable: whichever it holds
+            # after the call is released.
+            before.append("        ComRef<::%s> %s_inout(%s);\n" % (com.interface_name(t), p.name, to_com(t, p.name)))
+            args.append("reinterpret_cast<::%s**>(%s_inout.Out())" % (com.interface_name(t), p.name))
         elif com.by_reference(p):
             before.append("        %s %s_inout = %s;\n" % (com.widl_type(t), p.name, to_com(t, p.name)))
             args.append("&%s_inout" % p.name)
@@ -146,7 +151,7 @@ def _proxy_member(m, i):
         else:
             after.append("        return %s;\n" % to_crv(r, "result"))
     return PROXY_MEMBER.substitute(returns=cpp.value_type(r), name=m.cpp_name, params=cpp.params(m),
-                                   before="".join(before), method=com.method(m, i), args=", ".join(args),
+                                   before="".join(before), method=com.method(m), args=", ".join(args),
                                    interface=i.name, after="".join(after))
 
 

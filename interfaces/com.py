@@ -1,5 +1,5 @@
 """How the description's members are spelled in COM: IDL types, the C++ types of widl's
-declarations, the names widl gives a property's accessors, and dispatch ids."""
+declarations and the names widl gives a property's accessors."""
 
 IDL = {"boolean": "VARIANT_BOOL", "short": "short", "long": "long", "double": "double", "BSTR": "BSTR",
        "VARIANT": "VARIANT", "handle": "LONGLONG"}
@@ -11,34 +11,21 @@ def interface_name(t):
     return "IUnknown" if t.name == "Unknown" else t.interface.com_name
 
 
-def kind(m, interface):
-    """The member's kind in COM. The host's members are all methods there, by their C++ names."""
-    return m.kind if interface.library.role == "component" else "method"
+def name(m):
+    """The member's name in the IDL: a property's own, which its reader and writers share."""
+    return m.name if m.is_property else m.cpp_name
 
 
-def name(m, interface):
-    """The member's name in the IDL."""
-    return m.name if kind(m, interface) != "method" else m.cpp_name
-
-
-def method(m, interface):
+def method(m):
     """The member's name in widl's C++ declarations: a property's reader is get_ + its name, its
     writers put_ and putref_."""
-    k = kind(m, interface)
-    prefix = {"propget": "get_", "propput": "put_", "propputref": "putref_"}.get(k, "")
-    return prefix + name(m, interface)
-
-
-def dispid(m, interface):
-    if interface.library.role == "component":
-        return m.dispid
-    return interface.members.index(m) + 1
+    return {"propget": "get_", "propput": "put_", "propputref": "putref_"}.get(m.kind, "") + name(m)
 
 
 def by_reference(p):
-    """Whether the parameter is passed by reference in COM: an out value, or an in-out value
-    that is not an object."""
-    return p.direction == "out" or (p.direction == "inout" and not p.type.is_object)
+    """Whether the parameter is passed by reference in COM: an out or in-out value, an object
+    too (the caller's variable, which the member may leave as it was)."""
+    return p.direction in ("out", "inout")
 
 
 def idl_type(t):

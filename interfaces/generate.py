@@ -7,7 +7,8 @@ usage: generate.py DESCRIPTION CATEGORIES WHAT OUTPUT...
   typelib-header FILE        CRVAnchorTypeLib.h, the component library's C++ declarations
   typelib-source FILE        CRVAnchorTypeLib.cpp, its type information and late-bound calls
   typelib-data FILE          CRVAnchor.tlb, its type library as data (Linux)
-  idl FILE                   CRVAnchor.idl, for widl (Windows)
+  idl-host FILE              CRVAnchorHost.idl, the host's library, for widl (Windows)
+  idl FILE                   CRVAnchor.idl, the component's library, for widl (Windows)
   boundary-header FILE       Boundary.h, the COM boundary's table of interfaces (Windows)
   boundary-source FILE       Boundary.cpp, its wrappers both ways (Windows)
   checked-page FILE          LibraryPropertyPage.h, the page's thread checks
@@ -24,6 +25,7 @@ EMITTERS = {
     "typelib-header": typelib_header.emit,
     "typelib-source": typelib_source.emit,
     "typelib-data": typelib_data.emit,
+    "idl-host": idl.emit_host,
     "idl": idl.emit,
     "boundary-header": boundary_header.emit,
     "boundary-source": boundary_source.emit,

@@ -36,6 +36,15 @@ ${values}}  // namespace ${name}
 """)
 
 CLASSES = Template("""\
+// The host's type library: its interfaces as late-bound callers and the platform's marshaler
+// read them, registered by the host.
+namespace hostlib {
+inline constexpr Guid kLibId = ${libid};
+inline constexpr const char* kName = "${name}";
+inline constexpr int kMajor = ${major};
+inline constexpr int kMinor = ${minor};
+}  // namespace hostlib
+
 namespace clsid {
 ${clsids}}  // namespace clsid
 
@@ -98,7 +107,9 @@ def classes_header(library):
                      for c in library.classes)
     includes = ['#include "com/ClassTable.h"'] + ['#include "host/%s.h"' % p.name for p in library.parts]
     return HEADER.substitute(doc=cpp.comment(library.classes_doc), includes="\n".join(includes),
-                             body=CLASSES.substitute(clsids=clsids, makers=makers))
+                             body=CLASSES.substitute(clsids=clsids, makers=makers, libid=cpp.guid(library.libid),
+                                                     name=library.name, major=library.version[0],
+                                                     minor=library.version[1]))
 
 
 def write(desc, folder):

@@ -1,11 +1,13 @@
-"""CRVAnchor.idl: the interfaces and the component's library in the platform's interface
-language, which widl turns into the C++ declarations (CRVAnchorCom.h) and the type library
-embedded in the component."""
+"""The two libraries in the platform's interface language, which widl turns into C++
+declarations and type libraries: CRVAnchorHost.idl, the host's interfaces in the host's own
+library (the test host carries and registers it), and CRVAnchor.idl, the component's
+interfaces and classes in its library, which imports the host's instead of defining its
+interfaces again."""
 from string import Template
 
 from . import com
 
-FILE = Template("""\
+HOST = Template("""\
 // Generated from interfaces/CRVAnchor.interfaces.json: do not edit.
 import "oaidl.idl";
 import "ocidl.idl";
@@ -14,11 +16,25 @@ ${forward}
 ${interfaces}[uuid(${libid}), version(${major}.${minor}), helpstring("${help}")]
 library ${library} {
     importlib("stdole2.tlb");
-${references}${coclasses}};
+${references}};
+""")
+
+COMPONENT = Template("""\
+// Generated from interfaces/CRVAnchor.interfaces.json: do not edit.
+import "oaidl.idl";
+import "ocidl.idl";
+import "${host}.idl";
+
+${forward}
+${interfaces}[uuid(${libid}), version(${major}.${minor}), helpstring("${help}")]
+library ${library} {
+    importlib("stdole2.tlb");
+    importlib("${host}.tlb");
+${coclasses}};
 """)
 
 INTERFACE = Template("""\
-[object, uuid(${iid}), dual, oleautomation, nonextensible]
+[${attributes}]
 interface ${name} : IDispatch {
 ${members}};
 
@@ -26,7 +42,12 @@ ${members}};
 
 MEMBER = Template("""    [${attributes}] HRESULT ${name}(${params});\n""")
 
-COCLASS = Template("""    [${attributes}] coclass ${name} { [default] interface ${interface}; };\n""")
+COCLASS = Template("""\
+    [${attributes}]
+    coclass ${name} {
+        [default] interface ${interface};
+${implements}    };
+""")
 
 
 def _params(m):
@@ -34,7 +55,7 @@ def _params(m):
     for p in m.params:
         if p.direction == "out":
             out.append("[out] %s* %s" % (com.idl_type(p.type), p.name))
-        elif com.by_reference(p):
+        elif p.direction == "inout":
             out.append("[in, out] %s* %s" % (com.idl_type(p.type), p.name))
         else:
             out.append("%s %s %s" % ("[in, optional]" if p.optional else "[in]", com.idl_type(p.type), p.name))
@@ -46,24 +67,33 @@ def _params(m):
 def _interface(i):
     members = []
     for m in i.members:
-        attributes = "id(%d)" % com.dispid(m, i)
-        if com.kind(m, i) != "method":
-            attributes += ", " + com.kind(m, i)
-        members.append(MEMBER.substitute(attributes=attributes, name=com.name(m, i), params=_params(m)))
-    return INTERFACE.substitute(iid=i.iid, name=i.com_name, members="".join(members))
+        attributes = "id(%d)" % m.dispid + (", " + m.kind if m.is_property else "")
+        members.append(MEMBER.substitute(attributes=attributes, name=com.name(m), params=_params(m)))
+    attributes = ", ".join(["object", "uuid(%s)" % i.iid] + i.flags)
+    return INTERFACE.substitute(attributes=attributes, name=i.com_name, members="".join(members))
+
+
+def _forward(interfaces):
+    return "".join("interface %s;\n" % i.com_name for i in interfaces)
+
+
+def emit_host(desc):
+    lib = desc.host
+    return HOST.substitute(forward=_forward(lib.interfaces), interfaces="".join(_interface(i) for i in lib.interfaces),
+                           libid=lib.libid.upper(), major=lib.version[0], minor=lib.version[1], help=lib.help,
+                           library=lib.name,
+                           references="".join("    interface %s;\n" % i.com_name for i in lib.interfaces))
 
 
 def emit(desc):
-    interfaces = desc.host.interfaces + desc.component.interfaces
     lib = desc.component
     coclasses = []
     for c in lib.classes:
-        attributes = "uuid(%s)" % c.clsid.upper()
-        if c.app_object:
-            attributes += ", appobject"
-        coclasses.append(COCLASS.substitute(attributes=attributes, name=c.name, interface=c.interface.com_name))
-    return FILE.substitute(forward="".join("interface %s;\n" % i.com_name for i in interfaces),
-                           interfaces="".join(_interface(i) for i in interfaces), libid=lib.libid.upper(),
-                           major=lib.version[0], minor=lib.version[1], help=lib.help, library=lib.name,
-                           references="".join("    interface %s;\n" % i.com_name for i in desc.host.interfaces),
-                           coclasses="".join(coclasses))
+        attributes = "uuid(%s)" % c.clsid.upper() + (", appobject" if c.app_object else "")
+        coclasses.append(COCLASS.substitute(attributes=attributes, name=c.name, interface=c.interface.com_name,
+                                            implements="".join("        interface %s;\n" % i.com_name
+                                                               for i in c.implements)))
+    return COMPONENT.substitute(host=desc.host.name, forward=_forward(lib.interfaces),
+                                interfaces="".join(_interface(i) for i in lib.interfaces), libid=lib.libid.upper(),
+                                major=lib.version[0], minor=lib.version[1], help=lib.help, library=lib.name,
+                                coclasses="".join(coclasses))

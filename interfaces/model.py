@@ -7,6 +7,8 @@ from dataclasses import dataclass, field
 # The value kinds a member may take or give, by their automation names.
 SCALARS = ("boolean", "short", "long", "double", "BSTR", "VARIANT", "handle")
 KINDS = ("method", "propget", "propput", "propputref")
+# An interface's flags as a type library keeps them.
+FLAGS = ("dual", "oleautomation", "nonextensible", "hidden")
 DIRECTIONS = ("in", "out", "inout")
 
 
@@ -79,6 +81,7 @@ class Interface:
     doc: str = ""
     constants: list = field(default_factory=list)
     part: "Part | None" = None
+    flags: list = field(default_factory=list)  # of FLAGS
 
     @property
     def com_name(self):
@@ -108,6 +111,7 @@ class CoClass:
     companion: bool = False
     declared_in: str = ""
     progid: str = ""
+    implements: list = field(default_factory=list)  # interfaces besides the default one
 
 
 @dataclass
@@ -121,6 +125,7 @@ class Library:
     classes: list
     parts: list = field(default_factory=list)
     classes_doc: str = ""
+    interface_flags: list = field(default_factory=list)  # of its interfaces unless they say
 
 
 @dataclass
@@ -173,9 +178,13 @@ def _member(m, where):
 
 
 def _interface(d, library, where):
-    _check_keys(d, ("name", "iid", "doc", "constants", "members"), where)
+    _check_keys(d, ("name", "iid", "doc", "constants", "members", "flags"), where)
     where = "%s interface %s" % (where, d["name"])
     i = Interface(d["name"], _guid(d["iid"], where), [], library, d.get("doc", ""))
+    i.flags = list(d.get("flags", library.interface_flags))
+    stray = [f for f in i.flags if f not in FLAGS]
+    if stray:
+        raise DescriptionError("%s: flag(s) %s are none of %s" % (where, ", ".join(stray), ", ".join(FLAGS)))
     i.constants = [Constant(c["name"], c["type"], c["value"]) for c in d.get("constants", [])]
     i.members = [_member(m, "%s member %s" % (where, m.get("name"))) for m in d.get("members", [])]
     return i
@@ -185,6 +194,12 @@ def _resolve(desc):
     """Types named by name become the interfaces they name; dispatch ids are given to the host's
     members, one per name (a property's reader and writer share theirs), in order."""
     known = {i.name: i for lib in (desc.host, desc.component) for i in lib.interfaces}
+    for lib in (desc.host, desc.component):
+        for c in lib.classes:
+            missing = [n for n in c.implements if n not in known]
+            if missing:
+                raise DescriptionError("class %s implements no interface %s" % (c.name, ", ".join(missing)))
+            c.implements = [known[n] for n in c.implements]
     for lib in (desc.host, desc.component):
         for i in lib.interfaces:
             for m in i.members:
@@ -206,10 +221,30 @@ def _resolve(desc):
                 seen.add(key)
 
 
+def _check_spelling(lib):
+    """A type library keeps one spelling of a name, the first it meets, whatever the case of
+    the others: two names of one library that differ in case alone would lose one spelling."""
+    names = [("library", lib.name)]
+    for i in lib.interfaces:
+        names.append(("interface", i.com_name))
+        for m in i.members:
+            names.append(("%s member" % i.name, m.name if m.is_property else m.cpp_name))
+            names += [("%s.%s parameter" % (i.name, m.cpp_name), p.name) for p in m.params]
+    if lib.role == "component":
+        names += [("class", c.name) for c in lib.classes]
+    seen = {}
+    for where, name in names:
+        first = seen.setdefault(name.lower(), (where, name))
+        if first[1] != name:
+            raise DescriptionError("%s library: %s '%s' and %s '%s' differ in case alone; a type library keeps "
+                                   "one spelling of a name" % (lib.role, first[0], first[1], where, name))
+
+
 def _library(role, d, categories):
     where = role + " library"
+    _check_keys(d, ("name", "help", "libid", "version", "parts", "classes_doc", "classes", "interface_flags"), where)
     lib = Library(role, d["name"], d["help"], _guid(d["libid"], where), tuple(d["version"]), [], [],
-                  classes_doc=d.get("classes_doc", ""))
+                  classes_doc=d.get("classes_doc", ""), interface_flags=d.get("interface_flags", []))
     for p in d.get("parts", []):
         part = Part(p["name"], p["doc"], [], [Enum(e["name"], e["doc"], list(e["values"].items())) for e in p.get("enums", [])])
         for idesc in p["interfaces"]:
@@ -222,8 +257,11 @@ def _library(role, d, categories):
         cw = "%s class %s" % (where, c["name"])
         if role == "component":
             _check_keys(c, ("name", "clsid", "interface", "iid", "doc", "app_object", "declared_in",
-                            "category_properties", "members"), cw)
-            i = _interface({"name": c["interface"], "iid": c["iid"], "members": c["members"], "doc": c.get("doc", "")}, lib, cw)
+                            "category_properties", "members", "interface_flags", "implements"), cw)
+            idesc = {"name": c["interface"], "iid": c["iid"], "members": c["members"], "doc": c.get("doc", "")}
+            if "interface_flags" in c:
+                idesc["flags"] = c["interface_flags"]
+            i = _interface(idesc, lib, cw)
             cp = c.get("category_properties")
             if cp:
                 for k, (name, guid) in enumerate(categories):
@@ -236,7 +274,8 @@ def _library(role, d, categories):
                 raise DescriptionError("%s: no interface %s in the library" % (cw, c["interface"]))
         lib.classes.append(CoClass(c["name"], _guid(c["clsid"], cw), i, c.get("doc", ""), bool(c.get("app_object")),
                                    c.get("maker", "New" + c["name"]), bool(c.get("companion")),
-                                   c.get("declared_in", ""), "%s.%s" % (d["name"], c["name"])))
+                                   c.get("declared_in", ""), "%s.%s" % (d["name"], c["name"]),
+                                   list(c.get("implements", []))))
     return lib
 
 
@@ -265,6 +304,8 @@ def load(path, categories_path=None):
     desc = Description(_library("host", d["host"], categories), _library("component", d["component"], categories),
                        categories)
     _resolve(desc)
+    _check_spelling(desc.host)
+    _check_spelling(desc.component)
     iids = [i.iid for lib in (desc.host, desc.component) for i in lib.interfaces]
     if len(set(iids)) != len(iids):
         raise DescriptionError("%s: two interfaces share an interface id" % path)

@@ -8,15 +8,23 @@ set(CRV_WIN_GENERATED ${CMAKE_CURRENT_BINARY_DIR}/generated-win)
 find_program(CRV_WIDL NAMES x86_64-w64-mingw32-widl widl REQUIRED)
 set(CRV_WIDL_INCLUDE /usr/include/wine/wine/windows CACHE PATH "Where widl finds the platform's IDL files")
 set(CRV_WIDL_LIBRARIES /usr/lib/x86_64-linux-gnu/wine/x86_64-windows CACHE PATH "Where widl finds stdole2.tlb")
+crv_generate(idl-host ${CRV_WIN_GENERATED}/CRVAnchorHost.idl)
 crv_generate(idl ${CRV_WIN_GENERATED}/CRVAnchor.idl)
 crv_generate(boundary-header ${CRV_WIN_GENERATED}/Boundary.h)
 crv_generate(boundary-source ${CRV_WIN_GENERATED}/Boundary.cpp)
+# The host's library first: the component's imports it (its declarations and its type library).
+set(CRV_WIDL_RUN ${CRV_WIDL} -m64 -I${CRV_WIDL_INCLUDE} -I${CRV_WIN_GENERATED} -L${CRV_WIDL_LIBRARIES} -L${CRV_WIN_GENERATED})
+add_custom_command(
+  OUTPUT ${CRV_WIN_GENERATED}/CRVAnchorHost.h ${CRV_WIN_GENERATED}/CRVAnchorHost.tlb
+  COMMAND ${CRV_WIDL_RUN} -h -o ${CRV_WIN_GENERATED}/CRVAnchorHost.h ${CRV_WIN_GENERATED}/CRVAnchorHost.idl
+  COMMAND ${CRV_WIDL_RUN} -t -o ${CRV_WIN_GENERATED}/CRVAnchorHost.tlb ${CRV_WIN_GENERATED}/CRVAnchorHost.idl
+  DEPENDS ${CRV_WIN_GENERATED}/CRVAnchorHost.idl
+  COMMENT "Compiling the host's type library")
 add_custom_command(
   OUTPUT ${CRV_WIN_GENERATED}/CRVAnchorCom.h ${CRV_WIN_GENERATED}/CRVAnchor.tlb
-  COMMAND ${CRV_WIDL} -m64 -I${CRV_WIDL_INCLUDE} -h -o ${CRV_WIN_GENERATED}/CRVAnchorCom.h ${CRV_WIN_GENERATED}/CRVAnchor.idl
-  COMMAND ${CRV_WIDL} -m64 -I${CRV_WIDL_INCLUDE} -L${CRV_WIDL_LIBRARIES} -t -o ${CRV_WIN_GENERATED}/CRVAnchor.tlb
-          ${CRV_WIN_GENERATED}/CRVAnchor.idl
-  DEPENDS ${CRV_WIN_GENERATED}/CRVAnchor.idl
+  COMMAND ${CRV_WIDL_RUN} -h -o ${CRV_WIN_GENERATED}/CRVAnchorCom.h ${CRV_WIN_GENERATED}/CRVAnchor.idl
+  COMMAND ${CRV_WIDL_RUN} -t -o ${CRV_WIN_GENERATED}/CRVAnchor.tlb ${CRV_WIN_GENERATED}/CRVAnchor.idl
+  DEPENDS ${CRV_WIN_GENERATED}/CRVAnchor.idl ${CRV_WIN_GENERATED}/CRVAnchorHost.h ${CRV_WIN_GENERATED}/CRVAnchorHost.tlb
   COMMENT "Compiling the type library")
 
 add_library(crvboundary STATIC
@@ -28,7 +36,9 @@ add_library(crvboundary STATIC
   windows/boundary/Values.cpp
   windows/platform/PlatformClasses.cpp
   ${CRV_WIN_GENERATED}/Boundary.cpp
+  ${CRV_WIN_GENERATED}/Boundary.h
   ${CRV_WIN_GENERATED}/CRVAnchorCom.h
+  ${CRV_WIN_GENERATED}/CRVAnchorHost.h
   ${CRV_GENERATED}/CRVAnchorTypeLib.h)
 # widl's declarations are the platform's style, not ours: read as system headers.
 target_include_directories(crvboundary SYSTEM PUBLIC ${CRV_WIN_GENERATED})

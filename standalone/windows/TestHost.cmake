@@ -14,7 +14,7 @@ add_library(CRVAnchorTestHost SHARED
   ${CRV_WIN_GENERATED}/TestHost.rc
   ${CMAKE_CURRENT_LIST_DIR}/TestHost.def)
 set_target_properties(CRVAnchorTestHost PROPERTIES PREFIX "" OUTPUT_NAME CRVAnchorTestHost)
-set_source_files_properties(${CRV_WIN_GENERATED}/TestHost.rc PROPERTIES OBJECT_DEPENDS ${CRV_WIN_GENERATED}/CRVAnchor.tlb)
+set_source_files_properties(${CRV_WIN_GENERATED}/TestHost.rc PROPERTIES OBJECT_DEPENDS ${CRV_WIN_GENERATED}/CRVAnchorHost.tlb)
 target_include_directories(CRVAnchorTestHost SYSTEM PRIVATE ${CRV_WIN_GENERATED}/json)
 target_link_libraries(CRVAnchorTestHost PRIVATE crvhostobjects_win crvanchor_registration)
 target_link_options(CRVAnchorTestHost PRIVATE -static -static-libgcc -static-libstdc++)

@@ -96,11 +96,16 @@ STDAPI DllCanUnloadNow() {
                                                                                                             : S_FALSE;
 }
 
+// The classes, and the host's type library (this library's resource 1) with the platform's
+// entries for its interfaces: a client in another apartment reaches the host's objects through
+// them, whatever component is installed.
 STDAPI DllRegisterServer() {
     return crv::win::Guard(crv::clsid::HostApplication, [] {
         const std::string library = crv::LibraryFilePath();
         crv::Registry registry(crv::win::kMachineClasses);
         for (const auto& c : kClasses) registry.RegisterClass({c.clsid, c.progid, library, "Apartment", {}, c.progid});
+        registry.RegisterTypeLib({crv::hostlib::kLibId, crv::hostlib::kName, crv::hostlib::kMajor, crv::hostlib::kMinor,
+                                  library});
     });
 }
 
@@ -108,5 +113,6 @@ STDAPI DllUnregisterServer() {
     return crv::win::Guard(crv::clsid::HostApplication, [] {
         crv::Registry registry(crv::win::kMachineClasses);
         for (const auto& c : kClasses) registry.UnregisterClass(c.clsid);
+        registry.UnregisterTypeLib(crv::hostlib::kLibId);
     });
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""The interfaces' description as its generators read it: a description that is wrong is refused
-with where and why, before anything is written; the host's headers each include what they name
-and are rewritten only when their text changes.
+"""The interfaces' description as its generators read it: a description that is wrong (or that a
+type library could not keep as written) is refused with where and why, before anything is
+written; the host's headers each include what they name and are rewritten only when their text
+changes.
 
 usage: generator_test.py DESCRIPTION CATEGORIES"""
 import copy
@@ -62,7 +63,20 @@ class Refusals(unittest.TestCase):
         def no_such_class_interface(d):
             d["host"]["classes"][0]["interface"] = "Application"
 
+        def case_alone(d):
+            # A type library keeps the first spelling it meets: the property would become xMin.
+            host_interface(d, "Envelope")["members"][6]["params"][0]["name"] = "xMin"
+
+        def unknown_flag(d):
+            host_interface(d, "Display")["flags"] = ["hiden"]
+
+        def implements_nothing_known(d):
+            d["component"]["classes"][0]["implements"] = ["INowhere"]
+
         cases = [
+            (case_alone, "Envelope member 'XMin' and Envelope.PutCoords parameter 'xMin' differ in case alone"),
+            (unknown_flag, "interface Display: flag(s) hiden are none of"),
+            (implements_nothing_known, "class AnchorPropertyPage implements no interface INowhere"),
             (unknown_type, "Polygon.GetEnvelope: no type 'Nowhere'"),
             (misspelt_key, "member GetEnvelope: unknown key(s) retuns"),
             (writer_of_two, "a property's writer takes one value"),

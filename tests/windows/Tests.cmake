@@ -4,7 +4,7 @@ set(CRV_WINE_RUN ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine-run.sh)
 add_test(NAME windows_registration
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows/registration_test.py
           ${CRV_WINE_RUN} $<TARGET_FILE:CRVAnchor> $<TARGET_FILE:crvcategories>
-          ${CRV_DESCRIPTION} ${CRV_WIN_GENERATED}/CRVAnchor.idl)
+          ${CRV_DESCRIPTION})
 set_tests_properties(windows_registration PROPERTIES ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
 
 # The engine's own tests on this platform: the standalone host's objects built for Windows, the
@@ -78,7 +78,7 @@ add_test(NAME windows_sample_book
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows/sample_book_test.py
           ${CRV_WINE_RUN} ${CRV_LINUX_BUILD} ${CMAKE_CURRENT_SOURCE_DIR}/samples/lakes_atlas.json
           $<TARGET_FILE:CRVAnchor> $<TARGET_FILE:CRVAnchorTestHost> $<TARGET_FILE:crvanchor-book>
-          ${CMAKE_BINARY_DIR}/sample-book)
+          ${CMAKE_BINARY_DIR}/sample-book $<TARGET_FILE:crv_host_mta_test>)
 set_tests_properties(windows_sample_book PROPERTIES ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
 
 # The sample script under the platform's script host, its output compared with its transcript:
@@ -132,3 +132,30 @@ set_tests_properties(windows_core_conformance PROPERTIES FIXTURES_REQUIRED windo
 # The DLL exports its C interface alone and needs nothing but the system's own libraries.
 add_test(NAME windows_core_exports COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/scripts/core_exports_test.sh
          $<TARGET_FILE:crvcore> ${PROJECT_SOURCE_DIR}/core/crvanchor_core.h)
+
+# The type libraries as the platform's own reader finds them, compared with the interfaces'
+# description item by item; and the host's properties read by a script language that asks
+# for them as properties alone (JScript).
+add_executable(crv_typelib_dump tests/windows/typelib/typelib_dump.cpp)
+target_link_libraries(crv_typelib_dump PRIVATE oleaut32 ole32)
+target_link_options(crv_typelib_dump PRIVATE -static -municode)
+crv_warnings(crv_typelib_dump)
+add_test(NAME windows_type_libraries
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows/typelib_test.py ${CRV_WINE_RUN}
+          $<TARGET_FILE:crv_typelib_dump> $<TARGET_FILE:CRVAnchor> $<TARGET_FILE:CRVAnchorTestHost> ${CRV_DESCRIPTION}
+          ${CRV_CATEGORIES})
+add_test(NAME windows_script_properties
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows/script_transcript_test.sh ${CRV_WINE_RUN}
+          ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows/host_properties.js ${CMAKE_CURRENT_SOURCE_DIR}/tests/windows/host_properties.transcript)
+set_tests_properties(windows_type_libraries windows_script_properties PROPERTIES FIXTURES_REQUIRED scripting
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;CRVANCHOR_TEST_LAYOUT=${CRV_SCRIPT_LAYOUT}")
+
+# A client of another apartment reaching the test host's objects, run by the sample book's test
+# once the component is gone: the host's interfaces are marshaled from the host's own type
+# library, which it registers.
+add_executable(crv_host_mta_test tests/windows/typelib/host_mta_test.cpp)
+target_include_directories(crv_host_mta_test SYSTEM PRIVATE ${CRV_WIN_GENERATED})
+target_link_libraries(crv_host_mta_test PRIVATE crvcom ole32 oleaut32)
+target_link_options(crv_host_mta_test PRIVATE -static)
+add_dependencies(crv_host_mta_test crvboundary)
+crv_warnings(crv_host_mta_test)

@@ -6,23 +6,24 @@ CategoryInstall enters the property page in the host's category through the plat
 category manager, and a category listing shows it, also after the library is registered again,
 until it is removed.
 
-usage: registration_test.py WINE_RUN DLL CRVCATEGORIES_EXE DESCRIPTION IDL"""
+usage: registration_test.py WINE_RUN DLL CRVCATEGORIES_EXE DESCRIPTION"""
 import os
-import re
 import subprocess
 import sys
 import tempfile
 
 from wine_helpers import call, win_path
 
-wine_run, dll, categories_exe, description, idl = sys.argv[1:6]
+wine_run, dll, categories_exe, description = sys.argv[1:5]
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(description))))
 from interfaces import model  # noqa: E402
 
 library = model.load(description).component
 desc = {"name": library.name, "libid": "{%s}" % library.libid.upper(),
         "classes": [{"name": c.name, "clsid": "{%s}" % c.clsid.upper()} for c in library.classes]}
-INTERFACES = {"{%s}" % g.upper() for g in re.findall(r"\[object, uuid\(([0-9a-f-]+)\)", open(idl).read())}
+# The library's interfaces, and the copies it carries of those its classes implement besides.
+INTERFACES = {"{%s}" % i.iid.upper() for i in library.interfaces} | {
+    "{%s}" % i.iid.upper() for c in library.classes for i in c.implements}
 PAGE_CATEGORY = "{092238A5-8A0F-5816-B2F1-8CAEB7D63736}"
 failures = []
 

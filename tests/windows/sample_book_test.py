@@ -4,11 +4,12 @@ rectangles. The Linux build writes the standalone host's snapshot of the sample 
 report; regsvr32 registers the component and the test host; the Windows book reaches both
 through COM alone; every element's rectangle on every page must match the Linux report's
 (within 1e-9), with the same anchored elements in the same order. Unregistering leaves no key
-of either library; a script reaches the host by late binding through the type library the
-host carries. The comparison is first shown to catch a rectangle that differs and a book that
+of either library; with the component gone, a script reaches the host by late binding through
+the host's own type library, and a client of another apartment through the proxies the
+platform makes from it. The comparison is first shown to catch a rectangle that differs and a book that
 anchors nothing. (The snapshots the host refuses: snapshot_refusal_test.py.)
 
-usage: sample_book_test.py WINE_RUN LINUX_BUILD SAMPLE ENGINE_DLL HOST_DLL BOOK_EXE WORK_DIR"""
+usage: sample_book_test.py WINE_RUN LINUX_BUILD SAMPLE ENGINE_DLL HOST_DLL BOOK_EXE WORK_DIR OTHER_APARTMENT_EXE"""
 import copy
 import json
 import os
@@ -18,7 +19,7 @@ import tempfile
 
 from wine_helpers import call, call_script, win_path
 
-wine_run, linux_build, sample, engine_dll, host_dll, book_exe, work = sys.argv[1:8]
+wine_run, linux_build, sample, engine_dll, host_dll, book_exe, work, other_apartment_exe = sys.argv[1:9]
 source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, source)
 from interfaces import model  # noqa: E402
@@ -186,20 +187,23 @@ else:
     found = differences(linux, json.load(open(windows_path)), rects)
     failures += found[:20] + (["... and %d more" % (len(found) - 20)] if len(found) > 20 else [])
 
-# A script reaches the host's objects by late binding, through the type library the host
-# carries: the component, which registers the library, is gone by then.
+# A script reaches the host's objects by late binding, through the host's own type library,
+# which the host carries and registers: the component is gone by then.
 wine("regsvr32", "/u", "/s", engine_dll)
 script = os.path.join(work, "layout.js")
 with open(script, "w") as f:
-    f.write('var layout = new ActiveXObject("CRVAnchorTestHost.Application").Document().PageLayout();\n'
+    f.write('var layout = new ActiveXObject("CRVAnchorTestHost.Application").Document.PageLayout;\n'
             'var names = [];\n'
             'layout.Reset();\n'
-            'for (var e = layout.Next(); e != null; e = layout.Next()) names.push(e.Name());\n'
+            'for (var e = layout.Next(); e != null; e = layout.Next()) names.push(e.Name);\n'
             'WScript.Echo(names.join("|"));\n')
 code, out, err = call_script(wine_run, script, book_env)
 names = "|".join(e["name"] for e in snapshot["elements"])
 if code != 0 or out.strip() != names:
     failures.append("a script through late binding exited %d, saying %r %r; expected %r" % (code, out, err, names))
+code, out, err = call([wine_run, other_apartment_exe], book_env)
+if code != 0 or "first element through the proxy: %s" % snapshot["elements"][0]["name"] not in out:
+    failures.append("a client of another apartment exited %d, saying %r %r" % (code, out.strip(), err.strip()))
 wine("regsvr32", "/u", "/s", host_dll)
 left = registered_keys(clsids, progids)
 if left:

@@ -1,16 +1,19 @@
 #include "windows/boundary/LateBinding.h"
 
+#include "Boundary.h"
 #include "windows/boundary/Errors.h"
 #include "windows/boundary/Values.h"
 #include "windows/platform/Module.h"
 #include "windows/platform/Text.h"
 
+#include <mutex>
+
 namespace crv::win {
 
 namespace {
 
-// The type library of the module this code is in: the library's own, embedded as its
-// resource 1, or the same one embedded in a program that carries the boundary.
+// The type library of the module this code is in, embedded as its resource 1: the component's
+// own, or the host's in the test host.
 ITypeLib* ModuleTypeLib() {
     static ITypeLib* library = [] {
         const auto path = ModuleFileOf(reinterpret_cast<const void*>(&ModuleTypeLib));
@@ -33,15 +36,33 @@ bool IsDispatchResult(int32_t number) {
     }
 }
 
+// The host's type library as the host registered it: the component's own library imports the
+// host's interfaces rather than describing them again.
+// Kept once found; looked for again while it is not, since the host may register it later.
+ITypeLib* HostTypeLib() {
+    static std::mutex mutex;
+    static ITypeLib* library = nullptr;
+    const std::lock_guard lock(mutex);
+    if (library == nullptr &&
+        FAILED(LoadRegTypeLib(ToGUID(kHostTypeLib), kHostTypeLibMajor, kHostTypeLibMinor, 0, &library))) {
+        library = nullptr;
+    }
+    return library;
+}
+
 }  // namespace
 
 HRESULT DispatchTypeInfo(const InterfaceEntry& entry, UINT index, ITypeInfo** out) {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
-    ITypeLib* library = ModuleTypeLib();
-    if (library == nullptr) return TYPE_E_CANTLOADLIBRARY;
-    return library->GetTypeInfoOfGuid(ToGUID(entry.iid), out);
+    HRESULT hr = TYPE_E_CANTLOADLIBRARY;
+    for (ITypeLib* library : {ModuleTypeLib(), HostTypeLib()}) {
+        if (library == nullptr) continue;
+        hr = library->GetTypeInfoOfGuid(ToGUID(entry.iid), out);
+        if (SUCCEEDED(hr)) return hr;
+    }
+    return hr;
 }
 
 HRESULT DispatchIdsOfNames(const InterfaceEntry& entry, Unknown* object, LPOLESTR* names, UINT count, DISPID* ids) {

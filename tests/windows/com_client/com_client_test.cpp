@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
 
 #include <string>
@@ -48,9 +49,10 @@ protected:
         for (DWORD cookie : cookies_) CoRevokeClassObject(cookie);
     }
 
-    ICrvLayoutElement* Out(const ComPtr<LayoutElement>& element) {
-        held_.push_back(win::Outgoing(ComPtr<Unknown>(element), LayoutElement::IID));
-        return static_cast<ICrvLayoutElement*>(held_.back());
+    // A caller's variable holding the element, which the manager takes by reference.
+    ICrvLayoutElement** Out(const ComPtr<LayoutElement>& element) {
+        elements_.push_back(static_cast<ICrvLayoutElement*>(win::Outgoing(ComPtr<Unknown>(element), LayoutElement::IID)));
+        return &elements_.back();
     }
 
     // The record the library makes, given through the library to the element.
@@ -60,7 +62,7 @@ protected:
         const ComPtr<PropertyBag> record = win::TakeCom<PropertyBag>(bag);
         for (const auto& [k, v] : keys) record->SetProperty(k, v);
         ICrvPropertyBag* back = win::ToCom<ICrvPropertyBag>(record);
-        EXPECT_EQ(manager_->AddAnchorProperties(Out(element), back), S_OK);
+        EXPECT_EQ(manager_->AddAnchorProperties(Out(element), &back), S_OK);
         back->Release();
         return record;
     }
@@ -68,11 +70,11 @@ protected:
     StandaloneHost host_;
     win::ComRef<::_CRVAnchorManager> manager_;
     std::vector<DWORD> cookies_;
-    std::vector<IUnknown*> held_;
+    std::deque<ICrvLayoutElement*> elements_;
 
 public:
     void TearDown() override {
-        for (IUnknown* p : held_) p->Release();
+        for (ICrvLayoutElement* p : elements_) p->Release();
     }
 };
 
@@ -177,7 +179,7 @@ TEST_F(ComClientTest, LateBoundCallsTakeScriptArgumentsAndRefuseBadOnes) {
     };
     VARIANT element_arg;
     V_VT(&element_arg) = VT_DISPATCH;
-    V_DISPATCH(&element_arg) = static_cast<IDispatch*>(Out(element));
+    V_DISPATCH(&element_arg) = static_cast<IDispatch*>(*Out(element));
     V_DISPATCH(&element_arg)->AddRef();
     VARIANT result;
     VariantInit(&result);
@@ -261,7 +263,8 @@ TEST_F(ComClientTest, ErrorsCrossAsErrorObjects) {
     ICrvPropertyBag* bag = nullptr;
     ASSERT_EQ(manager_->MakeAnchorProperties(&bag), S_OK);
     VARIANT_BOOL is = VARIANT_TRUE;
-    EXPECT_EQ(manager_->IsAnchorElement(reinterpret_cast<ICrvLayoutElement*>(bag), &is), E_NOINTERFACE);
+    ICrvLayoutElement* not_an_element = reinterpret_cast<ICrvLayoutElement*>(bag);
+    EXPECT_EQ(manager_->IsAnchorElement(&not_an_element, &is), E_NOINTERFACE);
     bag->Release();
     IErrorInfo* info = nullptr;
     ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
@@ -283,7 +286,7 @@ TEST_F(ComClientTest, ErrorsCrossAsErrorObjects) {
     const ComPtr<HostUID> failing = MakeCom<HostUID, Failing>();
     ICrvHostUID* out = win::ToCom<ICrvHostUID>(failing);
     BSTR value = SysAllocString(L"x");
-    const HRESULT hr = out->SetValue(value);
+    const HRESULT hr = out->put_Value(value);
     SysFreeString(value);
     out->Release();
     EXPECT_EQ(hr, static_cast<HRESULT>(0x800A000Du));

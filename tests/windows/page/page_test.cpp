@@ -209,7 +209,7 @@ TEST(WindowsPageClass, TheLibraryMakesThePageWithItsWindow) {
     factory->Release();
     ASSERT_NE(page, nullptr);
     BSTR title = nullptr;
-    EXPECT_EQ(page->Title(&title), S_OK);
+    EXPECT_EQ(page->get_Title(&title), S_OK);
     EXPECT_EQ(win::TakeBstr(title), "Anchor");
     LONGLONG handle = 0;
     EXPECT_EQ(page->Activate(&handle), S_OK);
@@ -217,7 +217,7 @@ TEST(WindowsPageClass, TheLibraryMakesThePageWithItsWindow) {
     EXPECT_TRUE(IsWindow(window));
     EXPECT_NE(FindWindowExW(window, nullptr, WC_TABCONTROLW, nullptr), nullptr);
     long width = 0;
-    EXPECT_EQ(page->Width(&width), S_OK);
+    EXPECT_EQ(page->get_Width(&width), S_OK);
     EXPECT_GT(width, 0);
     EXPECT_EQ(page->Deactivate(), S_OK);
     page->Release();
