@@ -47,9 +47,9 @@ crv_status crv_mirror_open(const char* description, const char* name, crv_mirror
         } catch (const ComError& e) {
             throw Refused(e.Description());
         }
-        if (const std::string why = standalone::PrintedPagesRefusal(m->host->State()); !why.empty())
-            throw Refused("The layout snapshot " + std::string(name) + " does not read: /printed_pages_per_page: " + why);
         m->surface = std::make_unique<standalone::HostSurface>(*m->host, units);
+        if (const std::string why = m->surface->PrintedPagesRefusal(); !why.empty())
+            throw Refused("The layout snapshot " + std::string(name) + " does not read: /printed_pages_per_page: " + why);
         m->surface->SetDocumentName(name);
         m->ChooseAgain();
         m->Remember();
@@ -256,8 +256,7 @@ crv_status crv_mirror_edit_record(crv_mirror* mirror, const char* element, const
             Require(changes[i] != nullptr, "crv_mirror_edit_record: a change is missing");
             texts.emplace_back(changes[i]);
         }
-        const ComPtr<LayoutElement> target = commands::ElementNamed(element);
-        if (!target) throw Refused("crv_mirror_edit_record: no element named " + support::QuotedValue(element));
+        const ComPtr<LayoutElement> target = crv_mirror::Named("crv_mirror_edit_record", element);
         const std::string& name = mirror->surface->Head().document;
         try {
             const commands::RecordChanges parsed = commands::ParseRecordChanges(texts);

@@ -5,6 +5,7 @@
 
 #include "anchor/CRVAnchorManager.h"
 #include "book/BookDriver.h"
+#include "commands/AnchorCommand.h"
 #include "errors/ErrorHandling.h"
 #include "host/HostClasses.h"
 #include "standalone/host/HostSurface.h"
@@ -135,7 +136,7 @@ struct crv_mirror {
         known.clear();
         crv::standalone::WalkElements(host->State().elements,
                                       [&](const crv::ComPtr<crv::LayoutElement>& e, const std::string&) {
-                                          known.emplace_back(e, crv::standalone::StandaloneHost::ExtentOf(e));
+                                          known.emplace_back(e, surface->RectOf(e));
                                       });
     }
 
@@ -144,7 +145,7 @@ struct crv_mirror {
     crv::core::json Moves() {
         crv::core::json moves = crv::core::json::array();
         for (auto& [e, rect] : known) {
-            const crv::objects::Rect now = crv::standalone::StandaloneHost::ExtentOf(e);
+            const crv::objects::Rect now = surface->RectOf(e);
             if (now.xmin == rect.xmin && now.ymin == rect.ymin && now.xmax == rect.xmax && now.ymax == rect.ymax) continue;
             rect = now;
             moves.push_back(crv::core::json{{"element", e->Name()},
@@ -154,17 +155,10 @@ struct crv_mirror {
         return moves;
     }
 
-    // The element of that name; none when there is none.
-    crv::ComPtr<crv::LayoutElement> Find(const std::string& name) const {
-        for (const auto& [e, rect] : known) {
-            if (e->Name() == name) return e;
-        }
-        return {};
-    }
-
-    // The element of that name, or the refusal of `function`'s call, naming it.
-    crv::ComPtr<crv::LayoutElement> Named(const char* function, const std::string& name) const {
-        if (crv::ComPtr<crv::LayoutElement> e = Find(name)) return e;
+    // The element of that name, found as every command finds it, or the refusal of
+    // `function`'s call, naming it.
+    static crv::ComPtr<crv::LayoutElement> Named(const char* function, const std::string& name) {
+        if (crv::ComPtr<crv::LayoutElement> e = crv::commands::ElementNamed(name)) return e;
         throw crv::core::Refused(std::string(function) + ": no element named " + crv::support::QuotedValue(name));
     }
 

@@ -159,20 +159,20 @@ int RunBook(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     Document doc(host);
     a.save ? doc.LoadForUpdate(a.doc) : doc.Load(a.doc);
     // Refused before anything is anchored: the component would otherwise show its reports first.
-    const BookRange range = BookRangeOf(host.State());
-    if (!range.HasPages()) {
-        const ElementImpl& frame = StandaloneHost::ElementOf(range.series_frame);
-        throw UsageError(a.doc.string() + ": no pages: the map series " + QuotedValue(frame.series->name) + " on " +
-                         QuotedValue(frame.name()) + " has no features");
-    }
     PageList pageList;
-    try {
-        pageList = a.pages ? ParseBookPages(*a.pages, range.first, range.last) : PageList(range.first, range.last);
-    } catch (const std::invalid_argument& e) {
-        throw UsageError(e.what());
-    }
-    CheckOutputs(a, doc, pageList);
-    DocumentBook book(doc, [&sink] { return sink.Count(); });
+    DocumentBook book(doc, [&sink] { return sink.Count(); }, [&](const BookRange& range) {
+        if (!range.HasPages()) {
+            const ElementImpl& frame = StandaloneHost::ElementOf(range.series_frame);
+            throw UsageError(a.doc.string() + ": no pages: the map series " + QuotedValue(frame.series->name) +
+                             " on " + QuotedValue(frame.name()) + " has no features");
+        }
+        try {
+            pageList = a.pages ? ParseBookPages(*a.pages, range.first, range.last) : PageList(range.first, range.last);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError(e.what());
+        }
+        CheckOutputs(a, doc, pageList);
+    });
     const double loading = std::chrono::duration<double>(Clock::now() - runStart).count();
     TellSelection(book.driver.Selection(), "crvanchor", err);
 

@@ -1,5 +1,7 @@
 #include "standalone/host/HostSurface.h"
 
+#include "book/Measure.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <functional>
@@ -42,9 +44,10 @@ BookRange BookRangeOf(const HostState& state) {
     return range;
 }
 
-std::string PrintedPagesRefusal(const HostState& state) {
+std::string HostSurface::PrintedPagesRefusal() const {
+    const HostState& state = host_.State();
     const int32_t n = state.printed_pages_per_page;
-    const BookRange range = BookRangeOf(state);
+    const BookRange& range = range_;
     if (n <= 1 || !range.HasPages()) return "";
     int64_t deepest = 0;
     WalkElements(state.elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
@@ -61,7 +64,11 @@ std::string PrintedPagesRefusal(const HostState& state) {
 }
 
 HostSurface::HostSurface(StandaloneHost& host, std::string units)
-    : host_(host), range_(BookRangeOf(host.State())), units_(std::move(units)) {
+    : host_(host),
+      document_(host.Application()->Document()),
+      display_(document_->ActiveView()->ScreenDisplay()),
+      range_(BookRangeOf(host.State())),
+      units_(std::move(units)) {
     const HostState& state = host.State();
     element_pages_differ_ = state.printed_pages_per_page > 1;
     WalkElements(state.elements, [&](const ComPtr<LayoutElement>& e, const std::string&) {
@@ -118,24 +125,18 @@ void HostSurface::PutPrintedPageInForce(int32_t page, int32_t layoutPage) {
 }
 
 std::vector<book::Placement> HostSurface::Measure(const book::AnchorSelection& selection) const {
-    std::vector<book::Placement> out;
-    WalkElements(host_.State().elements, [&](const ComPtr<LayoutElement>& e, const std::string& group) {
-        ElementImpl& impl = StandaloneHost::ElementOf(e);
-        book::Placement p;
-        p.name = impl.name();
-        p.group = group;
-        p.type = ElementTypeName(impl.Kind());
-        p.priority = selection.PriorityOf(e);
-        p.anchored_to = selection.AnchoredTo(e);
-        p.anchored = p.priority.has_value();
-        p.rect = StandaloneHost::ExtentOf(e);
-        // Items of different layout pages never overlap, however their rectangles meet.
-        p.layout_page = impl.layout_page;
-        p.page_size = impl.page_size;
-        out.push_back(std::move(p));
-    });
-    return out;
+    return book::MeasureLayout(document_->PageLayout(), display_, selection,
+                               [](const ComPtr<LayoutElement>& e, book::Placement& p) {
+                                   const ElementImpl& impl = StandaloneHost::ElementOf(e);
+                                   p.type = ElementTypeName(impl.Kind());
+                                   // Items of different layout pages never overlap, however
+                                   // their rectangles meet.
+                                   p.layout_page = impl.layout_page;
+                                   p.page_size = impl.page_size;
+                               });
 }
+
+Rect HostSurface::RectOf(const ComPtr<LayoutElement>& element) const { return book::MeasuredRect(element, display_); }
 
 std::pair<double, double> HostSurface::PageSize() const {
     const HostState& state = host_.State();

@@ -1,7 +1,7 @@
 #pragma once
 // The standalone host's layout as the book driver sees it, whoever filled it (a map document,
 // a snapshot, a caller's description): the series' page put in force, the elements measured
-// through the host's own objects, the page size and the report's head.
+// through the host interfaces as every host measures them, the page size and the report's head.
 
 #include "book/BookDriver.h"
 #include "standalone/host/StandaloneHost.h"
@@ -28,16 +28,15 @@ struct BookRange {
 };
 BookRange BookRangeOf(const HostState& state);
 
-// Why the host's printed pages cannot be numbered (past 32 bits, counted from the first page
-// number or by place in the series); empty when they can.
-std::string PrintedPagesRefusal(const HostState& state);
-
 class HostSurface : public book::BookSurface {
 public:
     // The host must outlive the surface; `units` names the page's units in the report.
     HostSurface(StandaloneHost& host, std::string units);
 
     const BookRange& Range() const { return range_; }
+    // Why the book's printed pages cannot be numbered (past 32 bits, counted from the first
+    // page number or by place in the series); empty when they can.
+    std::string PrintedPagesRefusal() const;
     // The layout as the report names it.
     void SetDocumentName(std::string name) { document_name_ = std::move(name); }
 
@@ -54,6 +53,8 @@ public:
     int32_t PageInForce() const { return page_in_force_; }
     bool ElementPagesDiffer() const override { return element_pages_differ_; }
     std::vector<book::Placement> Measure(const book::AnchorSelection& selection) const override;
+    // One element's rectangle as Measure gives it.
+    Rect RectOf(const ComPtr<LayoutElement>& element) const;
     std::pair<double, double> PageSize() const override;
     book::ReportHead Head() const override;
 
@@ -61,6 +62,8 @@ private:
     void PutPrintedPageInForce(int32_t page, int32_t layoutPage);
 
     StandaloneHost& host_;
+    ComPtr<HostDocument> document_;
+    ComPtr<Display> display_;  // the layout view's, which every element is measured on
     BookRange range_;
     std::string units_;
     std::string document_name_;

@@ -105,6 +105,8 @@ void StandaloneHost::PlaceAt(const ComPtr<LayoutElement>& element, Rect rect) {
     }
 }
 
+ComPtr<HostApplication> StandaloneHost::Application() { return MakeCom<HostApplication, ApplicationImpl>(state_); }
+
 Rect StandaloneHost::ExtentOf(const ComPtr<LayoutElement>& element) {
     ElementImpl& e = ElementOf(element);
     return e.Kind() == ElementKind::MapFrame ? e.OutlineRect() : e.BoundsRect();

@@ -28,6 +28,8 @@ public:
     StandaloneHost& operator=(const StandaloneHost&) = delete;
 
     HostState& State() { return *state_; }
+    // The host's running application, its own object (not the class table's newest host).
+    ComPtr<HostApplication> Application();
     const std::shared_ptr<HostState>& SharedState() { return state_; }
 
     // Elements on the page, in container order.

@@ -4,10 +4,20 @@
 
 namespace crv::standalone {
 
-DocumentBook::DocumentBook(Document& document, std::function<int()> reportsShown)
+namespace {
+
+DocumentSurface& Checked(DocumentSurface& surface, const DocumentBook::PagesCheck& check) {
+    if (check) check(surface.Range());
+    return surface;
+}
+
+}  // namespace
+
+DocumentBook::DocumentBook(Document& document, std::function<int()> reportsShown, const PagesCheck& beforeAnchoring)
     : surface(document),
       driver(
-          surface, [] { return CreateObjectByProgId<_CRVAnchorManager>(kAnchorManagerProgId); },
+          Checked(surface, beforeAnchoring),
+          [] { return CreateObjectByProgId<_CRVAnchorManager>(kAnchorManagerProgId); },
           std::move(reportsShown)) {}
 
 }  // namespace crv::standalone

@@ -20,8 +20,12 @@ struct DocumentBook {
     //
     // The engine tells its caller nothing, only the user; `reportsShown`, when given, counts
     // the reports shown so far, so that an element whose selection was reported is left out
-    // instead of being reported again on every page.
-    explicit DocumentBook(Document& document, std::function<int()> reportsShown = {});
+    // instead of being reported again on every page. `beforeAnchoring`, when given, is shown
+    // the book's pages once the surface has them and before the engine is made: a command
+    // refuses an empty book or bad options there, before the component could show a report.
+    using PagesCheck = std::function<void(const BookRange&)>;
+    explicit DocumentBook(Document& document, std::function<int()> reportsShown = {},
+                          const PagesCheck& beforeAnchoring = {});
 
     DocumentSurface surface;
     BookDriver driver;

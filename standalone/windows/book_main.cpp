@@ -4,9 +4,10 @@
 // reaches them through the COM boundary's proxies. The anchored elements are selected, ordered
 // and placed by the book's own AnchorSelection (book/Placement.h), as in every host; the pages
 // are stepped as the book driver steps them (the map series' page put in force, the elements
-// placed, every element measured), and the report has the form of the driver's
-// (book/BookReport.cpp). What COM does not tell apart, a text from a picture, is reported as
+// placed, every element measured as every host measures it: book/Measure.h), and the report has
+// the form of the driver's (book/BookReport.cpp). What COM does not tell apart, a text from a picture, is reported as
 // "element".
+#include "book/Measure.h"
 #include "book/Order.h"
 #include "book/Placement.h"
 #include "host/HostClasses.h"
@@ -16,24 +17,18 @@
 
 #include <nlohmann/json.hpp>
 
-#include <array>
 #include <cstdio>
 #include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace crv::standalone {
 namespace {
 
 using json = nlohmann::ordered_json;
-
-struct Element {
-    ComPtr<LayoutElement> element;
-    std::string name;
-    std::string group;  // the enclosing groups, outermost first, joined by " / "
-};
 
 struct Series {
     ComPtr<MapSeriesFrame> companion;
@@ -43,14 +38,17 @@ struct Series {
 };
 
 // The map series of the first map frame that has one switched on, as the driver finds it.
-std::optional<Series> FindSeries(const std::vector<Element>& walk) {
-    for (const Element& e : walk) {
-        const auto frame = ComPtr<MapFrame>::Query(e.element);
-        if (!frame) continue;
+std::optional<Series> FindSeries(const ComPtr<ElementContainer>& layout) {
+    std::vector<ComPtr<MapFrame>> frames;
+    book::WalkLayout(layout, [&](const ComPtr<LayoutElement>& e, const std::string&) {
+        if (auto frame = ComPtr<MapFrame>::Query(e)) frames.push_back(std::move(frame));
+    });
+    for (const ComPtr<MapFrame>& frame : frames) {
         const ComPtr<MapSeriesFrame> companion = NewMapSeriesFrame();
         if (!companion->HasSeries(frame) || !companion->IsSeriesEnabled(frame)) continue;
         companion->Bind(frame);
-        return Series{companion, e.name, CLng(companion->FirstPageNumber()), CLng(companion->PageCount())};
+        return Series{companion, ComPtr<LayoutElement>::Query(frame)->Name(), CLng(companion->FirstPageNumber()),
+                      CLng(companion->PageCount())};
     }
     return std::nullopt;
 }
@@ -62,26 +60,6 @@ json PriorityLabel(std::optional<int16_t> p) {
     return "code " + std::to_string(*p);
 }
 
-// A map frame is where its outline is, without its border: as the host reports it.
-std::array<double, 4> Measure(const ComPtr<LayoutElement>& element, const ComPtr<Display>& display) {
-    ComPtr<Envelope> envelope;
-    if (ComPtr<MapFrame>::Query(element)) {
-        const ComPtr<Polygon> outline = NewPolygon();
-        element->QueryOutline(display, outline);
-        envelope = outline->GetEnvelope();
-    } else {
-        envelope = NewEnvelope();
-        element->QueryBounds(display, envelope);
-    }
-    return {envelope->XMin(), envelope->YMin(), envelope->XMax(), envelope->YMax()};
-}
-
-const char* TypeOf(const ComPtr<LayoutElement>& element) {
-    if (ComPtr<MapFrame>::Query(element)) return "map_frame";
-    if (ComPtr<ElementSequence>::Query(element) || ComPtr<ElementGroup>::Query(element)) return "group";
-    return "element";
-}
-
 int Run(const std::string& document, const std::string& units, const std::string& out) {
     const ComPtr<HostApplication> app = CreateObjectByProgId<HostApplication>("CRVAnchorTestHost.Application");
     const ComPtr<HostDocument> doc = app->Document();
@@ -90,13 +68,10 @@ int Run(const std::string& document, const std::string& units, const std::string
     view->Page()->QuerySize(width, height);
     const ComPtr<Display> display = view->ScreenDisplay();
 
-    std::vector<Element> walk;
-    book::WalkLayout(doc->PageLayout(), [&](const ComPtr<LayoutElement>& e, const std::string& group) {
-        walk.push_back({e, e->Name(), group});
-    });
+    const ComPtr<ElementContainer> layout = doc->PageLayout();
     book::AnchorSelection selection(
         [] { return CreateObjectByProgId<_CRVAnchorManager>("CRVAnchor.CRVAnchorManager"); });
-    const std::optional<Series> series = FindSeries(walk);
+    const std::optional<Series> series = FindSeries(layout);
     const int32_t first = series ? series->first : 1;
     const int32_t last = series ? series->first + series->count - 1 : 1;
 
@@ -116,15 +91,13 @@ int Run(const std::string& document, const std::string& units, const std::string
         }
         selection.PlacePage(p);
         json elements = json::array();
-        for (const Element& e : walk) {
-            const std::optional<int16_t> priority = selection.PriorityOf(e.element);
-            const auto r = Measure(e.element, display);
+        for (const book::Placement& e : book::MeasureLayout(layout, display, selection)) {
             elements.push_back(json{{"name", e.name},
                                     {"group", e.group},
-                                    {"type", TypeOf(e.element)},
-                                    {"anchored", priority.has_value()},
-                                    {"priority", PriorityLabel(priority)},
-                                    {"rect", json::array({r[0], r[1], r[2], r[3]})}});
+                                    {"type", e.type},
+                                    {"anchored", e.anchored},
+                                    {"priority", PriorityLabel(e.priority)},
+                                    {"rect", json::array({e.rect.xmin, e.rect.ymin, e.rect.xmax, e.rect.ymax})}});
         }
         pages.push_back(json{{"page", p}, {"elements", std::move(elements)}});
     }
