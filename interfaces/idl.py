@@ -64,12 +64,22 @@ def _params(m):
     return ", ".join(out)
 
 
+def _help(text):
+    return ['helpstring("%s")' % text.replace("\\", "\\\\").replace('"', '\\"')] if text else []
+
+
 def _interface(i):
+    # A property's reader and writers share one help string: the reader of a type library finds
+    # it by the dispatch id they share.
+    docs = {}
+    for m in i.members:
+        if m.doc and not docs.get(m.dispid):
+            docs[m.dispid] = m.doc
     members = []
     for m in i.members:
-        attributes = "id(%d)" % m.dispid + (", " + m.kind if m.is_property else "")
+        attributes = ", ".join(["id(%d)" % m.dispid] + ([m.kind] if m.is_property else []) + _help(docs.get(m.dispid, "")))
         members.append(MEMBER.substitute(attributes=attributes, name=com.name(m), params=_params(m)))
-    attributes = ", ".join(["object", "uuid(%s)" % i.iid] + i.flags)
+    attributes = ", ".join(["object", "uuid(%s)" % i.iid] + i.flags + _help(i.doc))
     return INTERFACE.substitute(attributes=attributes, name=i.com_name, members="".join(members))
 
 

@@ -2,7 +2,7 @@
 """The type libraries in the component and in the test host, as the platform's own reader finds
 them, say what the interfaces' description says, item by item: each library's identity; the
 interfaces it defines (the host's in the host's library alone, imported by the component's);
-every name as the description spells it; the flags (hidden, nonextensible, appobject); every
+every name as the description spells it; the help texts; the flags (hidden, nonextensible, appobject); every
 member's dispatch id and kind (a property's reader and writers as properties); every
 parameter's direction, optional or not, and its type with its level of reference; each class's
 interfaces.
@@ -30,7 +30,7 @@ def type_text(t, references):
     return base + "*" * references
 
 
-def expected_function(m):
+def expected_function(m, help_text):
     """A member as the reader should find it. The names of a property writer's value and of a
     return value are not the reader's to give (the platform's GetNames leaves them out)."""
     params = []
@@ -40,7 +40,8 @@ def expected_function(m):
                        "type": type_text(p.type, 0 if p.direction == "in" else 1), "flags": flags})
     if not m.returns.is_void:
         params.append({"name": None, "type": type_text(m.returns, 1), "flags": ["out", "retval"]})
-    return {"name": m.name if m.is_property else m.cpp_name, "memid": m.dispid, "kind": m.kind, "params": params}
+    return {"name": m.name if m.is_property else m.cpp_name, "memid": m.dispid, "kind": m.kind, "help": help_text,
+            "params": params}
 
 
 def unnamed(f, m):
@@ -79,11 +80,18 @@ def compare_library(found, lib, flags_of):
             failures.append("%s: no interface %s%s" % (where, i.com_name, " (spelt %s)" % lower[i.com_name.lower()]
                                                        if i.com_name.lower() in lower else ""))
             continue
+        if t["help"] != i.doc:
+            failures.append("%s.%s: help %r, described %r" % (where, i.com_name, t["help"], i.doc))
         for flag in ("hidden", "nonextensible", "dual"):
             if (flag in t["flags"]) != (flag in flags_of(i)):
                 failures.append("%s.%s: %s is %s" % (where, i.com_name, flag, "set" if flag in t["flags"] else "missing"))
         functions = [f for f in t["functions"] if f["memid"] >= 0 and f["memid"] < 0x60000000]
-        want = [expected_function(m) for m in i.members]
+        # A property's help is its accessors' one doc text, found by the dispatch id they share.
+        docs = {}
+        for m in i.members:
+            if m.doc and not docs.get(m.dispid):
+                docs[m.dispid] = m.doc
+        want = [expected_function(m, docs.get(m.dispid, "")) for m in i.members]
         for k, w in enumerate(want):
             f = unnamed(functions[k], i.members[k]) if k < len(functions) else None
             if f != w:

@@ -43,6 +43,14 @@ std::string NameOf(ITypeInfo* info, MEMBERID id) {
     return out;
 }
 
+std::string HelpOf(ITypeInfo* info, MEMBERID id) {
+    BSTR help = nullptr;
+    if (FAILED(info->GetDocumentation(id, nullptr, &help, nullptr, nullptr))) return "?";
+    std::string out = Narrow(help);
+    SysFreeString(help);
+    return out;
+}
+
 // A parameter's type as the interface language spells it: base names, a star per pointer.
 std::string TypeText(ITypeInfo* info, const TYPEDESC& t) {
     switch (t.vt) {
@@ -98,7 +106,8 @@ std::string Functions(ITypeInfo* info, const TYPEATTR& attr) {
         info->GetNames(func->memid, names, 32, &count);
         if (f > 0) out += ",";
         out += "{\"name\":" + Quoted(Narrow(names[0])) + ",\"memid\":" + std::to_string(func->memid) +
-               ",\"kind\":" + Quoted(Kind(func->invkind)) + ",\"params\":[";
+               ",\"kind\":" + Quoted(Kind(func->invkind)) + ",\"help\":" + Quoted(HelpOf(info, func->memid)) +
+               ",\"params\":[";
         for (SHORT p = 0; p < func->cParams; ++p) {
             const ELEMDESC& e = func->lprgelemdescParam[p];
             const std::string name = static_cast<UINT>(p + 1) < count ? Narrow(names[p + 1]) : "";
@@ -141,6 +150,7 @@ std::string Type(ITypeLib* library, UINT index) {
                        : attr->typekind == TKIND_INTERFACE                                   ? "interface"
                                                                                              : "other";
     std::string out = "{\"kind\":" + Quoted(kind) + ",\"name\":" + Quoted(NameOf(info, MEMBERID_NIL)) +
+                      ",\"help\":" + Quoted(HelpOf(info, MEMBERID_NIL)) +
                       ",\"guid\":" + Quoted(GuidText(attr->guid)) + ",\"flags\":" +
                       Flags({{TYPEFLAG_FHIDDEN, "hidden"}, {TYPEFLAG_FNONEXTENSIBLE, "nonextensible"},
                              {TYPEFLAG_FAPPOBJECT, "appobject"}, {TYPEFLAG_FDUAL, "dual"},
