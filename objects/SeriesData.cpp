@@ -29,8 +29,15 @@ Variant SeriesData::Value(size_t index, size_t field) const {
         const auto& row = features[index];
         return field < row.size() ? row[field] : Variant::Null();
     }
-    const std::vector<Variant> row = Row(index);
-    return field < row.size() ? row[field] : Variant::Null();
+    if (index >= rows->Count())
+        throw std::out_of_range("no page " + std::to_string(index + 1) + " in map series " + name);
+    return rows->Value(index, field);
+}
+
+void SeriesData::TurnTo(int32_t position) {
+    current_position = position;
+    if (rows && position >= 1 && static_cast<size_t>(position) <= rows->Count())
+        rows->ReadAhead(static_cast<size_t>(position) - 1);
 }
 
 std::vector<size_t> SeriesData::SheetsMeeting(const Rect& view) const {

@@ -186,6 +186,30 @@ public:
 
     std::vector<Variant> Row(size_t index) override {
         const std::lock_guard<std::mutex> lock(mutex_);
+        return Cached(index);
+    }
+
+    Variant Value(size_t index, size_t field) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const std::vector<Variant>& row = Cached(index);
+        return field < row.size() ? row[field] : Variant::Null();
+    }
+
+    // The read's failure is met again, and reported, where the row is asked for.
+    void ReadAhead(size_t index) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        try {
+            Cached(index);
+        } catch (const ComError&) {
+        }
+    }
+
+private:
+    static constexpr size_t kCached = 16;
+
+    // The page's row, read from the dataset unless it is among the last kept; most recently
+    // asked first. With mutex_ held.
+    const std::vector<Variant>& Cached(size_t index) {
         for (size_t i = 0; i < cache_.size(); ++i) {
             if (cache_[i].first == index) {
                 std::rotate(cache_.begin(), cache_.begin() + static_cast<std::ptrdiff_t>(i),
@@ -204,13 +228,10 @@ public:
         }
         std::vector<Variant> row = ConvertRow(*f, *layer_->GetLayerDefn(), types_, fidFits_);
         if (cache_.size() < kCached) cache_.emplace_back();
-        cache_.back() = {index, row};
+        cache_.back() = {index, std::move(row)};
         std::rotate(cache_.begin(), cache_.end() - 1, cache_.end());
-        return row;
+        return cache_.front().second;
     }
-
-private:
-    static constexpr size_t kCached = 16;
 
     std::mutex mutex_;
     std::unique_ptr<GDALDataset, DatasetCloser> ds_;

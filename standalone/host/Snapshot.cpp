@@ -303,12 +303,19 @@ std::unique_ptr<StandaloneHost> HostFromSnapshotText(const std::string& text, co
     }
 }
 
-std::vector<Variant> GivenRows::Row(size_t index) {
+const std::vector<Variant>& GivenRows::GivenRow(size_t index) const {
     if (!Given(index)) {
         Raise(kAnchorErrorNumber, "MapSeries.Row",
               "The feature of the series' page " + std::to_string(index + 1) + " was not given.");
     }
     return last_->second;
+}
+
+std::vector<Variant> GivenRows::Row(size_t index) { return GivenRow(index); }
+
+Variant GivenRows::Value(size_t index, size_t field) {
+    const std::vector<Variant>& row = GivenRow(index);
+    return field < row.size() ? row[field] : Variant::Null();
 }
 
 void GivenRows::Give(size_t index, std::vector<Variant> row) {
