@@ -8,6 +8,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -159,12 +160,9 @@ public:
     // The row of values of the page at `index` (0 for the first page). Raises the host's usual
     // error when the dataset can no longer give it.
     virtual std::vector<Variant> Row(size_t index) = 0;
-    // One value of that row, Null past its end, without a copy of the rest: what a page's
+    // One value of that row, nothing past its end, without a copy of the rest: what a page's
     // feature is asked for, a field at a time. Raises as Row does.
-    virtual Variant Value(size_t index, size_t field) = 0;
-    // Reads the page's row ahead of the first question about it, where reading is slow: a host
-    // reads the feature of the page it turns to. Nothing by default.
-    virtual void ReadAhead(size_t /*index*/) {}
+    virtual std::optional<Variant> Value(size_t index, size_t field) = 0;
 };
 
 class SheetIndex;
@@ -196,10 +194,6 @@ struct SeriesData {
     std::vector<Variant> Row(size_t index) const;
     // Null for a field the row does not have.
     Variant Value(size_t index, size_t field) const;
-    // Puts the page at `position` (from 1) in force and has its row read, as a host turning to
-    // a page reads its feature; a row that cannot be read is left to the first question about
-    // it, which reports why.
-    void TurnTo(int32_t position);
     // The value of a field on the page in force; Null when there is no such field.
     Variant CurrentValue(const std::string& field) const;
     // The pages whose envelopes meet `view` (touching counts), in page order: the same pages a

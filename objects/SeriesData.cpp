@@ -1,6 +1,9 @@
 #include "objects/GenericObjects.h"
+
 #include "objects/SheetIndex.h"
 
+#include <limits>
+#include <optional>
 #include <stdexcept>
 
 namespace crv::objects {
@@ -31,13 +34,7 @@ Variant SeriesData::Value(size_t index, size_t field) const {
     }
     if (index >= rows->Count())
         throw std::out_of_range("no page " + std::to_string(index + 1) + " in map series " + name);
-    return rows->Value(index, field);
-}
-
-void SeriesData::TurnTo(int32_t position) {
-    current_position = position;
-    if (rows && position >= 1 && static_cast<size_t>(position) <= rows->Count())
-        rows->ReadAhead(static_cast<size_t>(position) - 1);
+    return rows->Value(index, field).value_or(Variant::Null());
 }
 
 std::vector<size_t> SeriesData::SheetsMeeting(const Rect& view) const {
@@ -99,7 +96,10 @@ Variant PageFeatureImpl::Value(int32_t index) {
     const size_t page = static_cast<size_t>(position_ - 1);
     // Rows in memory are read where they lie: the engine asks for values on every page.
     if (!s_->rows) return valueIn(s_->features.at(page));
-    return valueIn(s_->Row(page));
+    // One value of the row, not a copy of it: the row is read first, so its errors come first.
+    const size_t field = index < 0 ? std::numeric_limits<size_t>::max() : static_cast<size_t>(index);
+    if (std::optional<Variant> v = s_->rows->Value(page, field)) return *std::move(v);
+    Raise(hresult::kInvalidArg, "PageFeature.Value", "Field index out of range.");
 }
 
 }  // namespace crv::objects

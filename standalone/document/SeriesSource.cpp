@@ -189,19 +189,11 @@ public:
         return Cached(index);
     }
 
-    Variant Value(size_t index, size_t field) override {
+    std::optional<Variant> Value(size_t index, size_t field) override {
         const std::lock_guard<std::mutex> lock(mutex_);
         const std::vector<Variant>& row = Cached(index);
-        return field < row.size() ? row[field] : Variant::Null();
-    }
-
-    // The read's failure is met again, and reported, where the row is asked for.
-    void ReadAhead(size_t index) override {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        try {
-            Cached(index);
-        } catch (const ComError&) {
-        }
+        if (field >= row.size()) return std::nullopt;
+        return row[field];
     }
 
 private:

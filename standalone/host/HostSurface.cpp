@@ -83,7 +83,7 @@ bool HostSurface::PutPageInForce(int32_t page) {
         SeriesData& s = *StandaloneHost::ElementOf(range_.series_frame).series;
         const int64_t position = int64_t{page} - s.first_page_number + 1;
         if (position >= 1 && position <= static_cast<int64_t>(s.PageCount())) {
-            s.TurnTo(static_cast<int32_t>(position));
+            s.current_position = static_cast<int32_t>(position);
         }
     }
     if (state.active_layout_kind == ActiveLayoutInfo::kSeriesLayout) {

@@ -313,9 +313,10 @@ const std::vector<Variant>& GivenRows::GivenRow(size_t index) const {
 
 std::vector<Variant> GivenRows::Row(size_t index) { return GivenRow(index); }
 
-Variant GivenRows::Value(size_t index, size_t field) {
+std::optional<Variant> GivenRows::Value(size_t index, size_t field) {
     const std::vector<Variant>& row = GivenRow(index);
-    return field < row.size() ? row[field] : Variant::Null();
+    if (field >= row.size()) return std::nullopt;
+    return row[field];
 }
 
 void GivenRows::Give(size_t index, std::vector<Variant> row) {

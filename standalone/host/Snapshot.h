@@ -32,7 +32,7 @@ public:
     size_t Count() const override { return count_; }
     // Raises the host's usual error for a page whose feature was not given.
     std::vector<Variant> Row(size_t index) override;
-    Variant Value(size_t index, size_t field) override;
+    std::optional<Variant> Value(size_t index, size_t field) override;
     bool Given(size_t index) const { return last_ && last_->first == index; }
     // Keeps the page's feature in place of the one given before: a host gives each page's
     // feature as it puts the page in force, and a book of any length holds one row.

@@ -395,10 +395,7 @@ TEST(SeriesSource, ADatasetSpoiltAfterLoadingGivesAnErrorNotACrash) {
             std::ofstream(entry.path(), std::ios::trunc | std::ios::binary) << "not a map";
         }
         EXPECT_EQ(d.Row(0), held.features[0]) << file;
-        // Turning to a page whose row cannot be read says nothing: the first question about
-        // the row does, each time it is asked, a whole row or one value.
-        EXPECT_NO_THROW(d.TurnTo(3)) << file;
-        EXPECT_EQ(d.current_position, 3) << file;
+        // A row that cannot be read is reported each time it is asked for, whole or a value.
         const std::function<Variant()> asks[] = {[&] { return d.Row(2).at(1); }, [&] { return d.Value(2, 1); }};
         for (const auto& ask : asks) {
             try {
