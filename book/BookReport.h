@@ -21,7 +21,7 @@ using objects::Rect;
 struct Placement {
     std::string name;
     std::string group;  // names of the enclosing groups, outermost first, joined by " / "
-    std::string type;  // "text", "picture", "map_frame", "group"
+    std::string type;  // "text", "picture", "map_frame", "group"; "element" where a host tells no finer
     bool anchored = false;
     std::optional<int16_t> priority;
     // The element it is anchored to, then the one that element is anchored to, and so on.
