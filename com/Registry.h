@@ -32,6 +32,9 @@ struct TypeLibRegistration {
     int major = 1;
     int minor = 0;
     std::string path;
+    // The interfaces the library carries for its classes while another library defines them:
+    // their entries are left to that library wherever it has registered them.
+    std::vector<Guid> borrowed = {};
     friend bool operator==(const TypeLibRegistration&, const TypeLibRegistration&) = default;
 };
 

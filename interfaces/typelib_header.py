@@ -26,7 +26,9 @@ inline constexpr Guid kLibId = ${libid};
 inline constexpr int kMajor = ${major};
 inline constexpr int kMinor = ${minor};
 inline constexpr const char* kName = "${name}";
-${ids}const TypeLibInfo& Info();
+${ids}// The interfaces the library carries for its classes while another library defines them.
+inline const std::vector<Guid> kBorrowed = {${borrowed}};
+const TypeLibInfo& Info();
 struct Category { const char* name; const char* guid; };
 extern const std::array<Category, ${categories}> kCategories;
 }  // namespace typelib
@@ -109,6 +111,14 @@ def _declares(c):
     return not c.declared_in
 
 
+def borrowed(lib):
+    """The interfaces the library's classes implement that another library defines, once each."""
+    own, out = {i.iid for i in lib.interfaces}, {}
+    for c in lib.classes:
+        out.update((i.iid, i) for i in c.implements if i.iid not in own)
+    return list(out.values())
+
+
 def emit(desc):
     lib = desc.component
     ids = "".join(IDS.substitute(name=c.name, clsid=cpp.guid(c.clsid), progid=c.progid) for c in lib.classes)
@@ -138,5 +148,6 @@ def emit(desc):
         wrappers.append(WRAPPER.substitute(name=c.name, bases=bases, index=index, interface=i.name, members=members,
                                            own=OWN.substitute(interface=i.name) if added else ""))
     return FILE.substitute(libid=cpp.guid(lib.libid), major=lib.version[0], minor=lib.version[1], name=lib.name,
-                           ids=ids, categories=len(desc.categories), interfaces="".join(interfaces),
+                           ids=ids, borrowed=", ".join(cpp.guid(i.iid) for i in borrowed(lib)),
+                           categories=len(desc.categories), interfaces="".join(interfaces),
                            invokes=invokes, wrappers="".join(wrappers))

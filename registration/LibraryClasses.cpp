@@ -31,7 +31,8 @@ void RegisterLibrary(Registry& registry, const std::string& library, const std::
     for (const auto& c : LibraryClasses()) {
         registry.RegisterClass({c.clsid, c.progid, library, "Apartment", typelib::kLibId, c.progid});
     }
-    registry.RegisterTypeLib({typelib::kLibId, typelib::kName, typelib::kMajor, typelib::kMinor, typeLibrary});
+    registry.RegisterTypeLib(
+        {typelib::kLibId, typelib::kName, typelib::kMajor, typelib::kMinor, typeLibrary, typelib::kBorrowed});
 }
 
 void UnregisterLibrary(Registry& registry) {

@@ -150,12 +150,12 @@ add_test(NAME windows_script_properties
 set_tests_properties(windows_type_libraries windows_script_properties PROPERTIES FIXTURES_REQUIRED scripting
   ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;CRVANCHOR_TEST_LAYOUT=${CRV_SCRIPT_LAYOUT}")
 
-# A client of another apartment reaching the test host's objects, run by the sample book's test
-# once the component is gone: the host's interfaces are marshaled from the host's own type
-# library, which it registers.
+# A client of another apartment reaching the test host's objects, and the component's page
+# through the page interface, run by the sample book's test once the component is unregistered:
+# the host's interfaces are marshaled from the host's own type library, which it registers.
 add_executable(crv_host_mta_test tests/windows/typelib/host_mta_test.cpp)
-target_include_directories(crv_host_mta_test SYSTEM PRIVATE ${CRV_WIN_GENERATED})
+target_include_directories(crv_host_mta_test SYSTEM PRIVATE ${CRV_WIN_GENERATED} ${CRV_GENERATED})
 target_link_libraries(crv_host_mta_test PRIVATE crvcom ole32 oleaut32)
 target_link_options(crv_host_mta_test PRIVATE -static)
-add_dependencies(crv_host_mta_test crvboundary)
+add_dependencies(crv_host_mta_test crvboundary crvanchor_registration)
 crv_warnings(crv_host_mta_test)

@@ -171,8 +171,10 @@ progids = engine_progids | {"CRVANCHORTESTHOST." + n for n in (
     "CATEGORYREGISTRAR", "MAPSERIESFRAME", "ACTIVELAYOUTINFO", "SERIESLAYOUTINFO", "SECTIONTEMPLATEINFO")}
 failures = []
 
-wine("regsvr32", "/s", engine_dll)
+# The host first, as on a machine where the component is installed into a host: the page
+# interface is the host's, which the component's registration must leave to it.
 wine("regsvr32", "/s", host_dll)
+wine("regsvr32", "/s", engine_dll)
 missing = {"CLSID\\" + c for c in clsids} | progids
 missing -= registered_keys(clsids, progids)
 if missing:
@@ -201,8 +203,9 @@ code, out, err = call_script(wine_run, script, book_env)
 names = "|".join(e["name"] for e in snapshot["elements"])
 if code != 0 or out.strip() != names:
     failures.append("a script through late binding exited %d, saying %r %r; expected %r" % (code, out, err, names))
-code, out, err = call([wine_run, other_apartment_exe], book_env)
-if code != 0 or "first element through the proxy: %s" % snapshot["elements"][0]["name"] not in out:
+code, out, err = call([wine_run, other_apartment_exe, win_path(engine_dll)], book_env)
+if (code != 0 or "first element through the proxy: %s" % snapshot["elements"][0]["name"] not in out
+        or "the page through the proxy: Anchor, priority 1" not in out):
     failures.append("a client of another apartment exited %d, saying %r %r" % (code, out.strip(), err.strip()))
 wine("regsvr32", "/u", "/s", host_dll)
 left = registered_keys(clsids, progids)

@@ -16,6 +16,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 // windows.h spells our methods as the platform's wide window-class functions.
 #undef RegisterClass
@@ -280,6 +284,75 @@ ITypeLib* LoadLibraryOf(const std::string& path) {
 
 constexpr const char* kAutomationMarshaler = "{00020424-0000-0000-C000-000000000046}";
 
+// A key's string values and those of its subkeys, to be written back as they were.
+struct SavedKey {
+    std::string key;
+    std::vector<std::pair<std::optional<std::string>, std::string>> values;  // no name: the default value
+};
+
+bool KeyExists(const Root& root, const std::string& key) {
+    Key k;
+    return RegOpenKeyExW(root.key, (root.prefix + win::Wide(key)).c_str(), 0, KEY_READ, k.Out()) == ERROR_SUCCESS;
+}
+
+void SaveTree(const Root& root, const std::string& key, std::vector<SavedKey>& out) {
+    Key k;
+    if (RegOpenKeyExW(root.key, (root.prefix + win::Wide(key)).c_str(), 0, KEY_READ, k.Out()) != ERROR_SUCCESS) {
+        return;
+    }
+    SavedKey saved{key, {}};
+    std::vector<wchar_t> name(16384), data(16384);
+    for (DWORD i = 0;; ++i) {
+        DWORD name_length = static_cast<DWORD>(name.size());
+        DWORD bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+        DWORD type = 0;
+        if (RegEnumValueW(k.Get(), i, name.data(), &name_length, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                          &bytes) != ERROR_SUCCESS) {
+            break;
+        }
+        if (type != REG_SZ) continue;  // the interface entries hold text alone
+        const std::wstring text(data.data(), wcsnlen(data.data(), bytes / sizeof(wchar_t)));
+        saved.values.emplace_back(name_length == 0 ? std::nullopt : std::optional(win::Narrow(name.data())),
+                                  win::Narrow(text));
+    }
+    out.push_back(std::move(saved));
+    for (DWORD i = 0;; ++i) {
+        DWORD name_length = static_cast<DWORD>(name.size());
+        if (RegEnumKeyExW(k.Get(), i, name.data(), &name_length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        SaveTree(root, key + "\\" + win::Narrow(name.data()), out);
+    }
+}
+
+void RestoreTree(const std::string& path, const Root& root, const std::vector<SavedKey>& saved) {
+    if (saved.empty()) return;
+    DeleteTree(path, root, saved.front().key);
+    for (const SavedKey& k : saved) {
+        if (k.values.empty()) SetValue(path, root, k.key, nullptr, "");
+        for (const auto& [name, value] : k.values) SetValue(path, root, k.key, name ? name->c_str() : nullptr, value);
+    }
+}
+
+// The entries of those interfaces that name another library than libid: the platform's calls
+// write and remove every interface of a library, whoever defines it, and these must come
+// through a registration or a removal of ours as they were. With onlyRegistered, an entry whose
+// library is no longer registered is not kept.
+std::vector<std::vector<SavedKey>> OthersEntries(const Root& root, const std::string& path,
+                                                 const std::vector<Guid>& iids, const Guid& libid,
+                                                 bool onlyRegistered) {
+    std::vector<std::vector<SavedKey>> kept;
+    for (const Guid& iid : iids) {
+        const std::string key = "Interface\\" + Braced(iid);
+        const auto owner = GetValue(path, root, key + "\\TypeLib", nullptr);
+        if (!owner || _stricmp(owner->c_str(), Braced(libid).c_str()) == 0) continue;
+        if (onlyRegistered && !KeyExists(root, "TypeLib\\" + *owner)) continue;
+        kept.emplace_back();
+        SaveTree(root, key, kept.back());
+    }
+    return kept;
+}
+
 }  // namespace
 
 // For the machine through the platform's own registration. For one user the same keys are
@@ -290,6 +363,7 @@ void Registry::RegisterTypeLib(const TypeLibRegistration& entry) {
     ComScope com;
     ITypeLib* library = LoadLibraryOf(entry.path);
     const Root root = RootOf(path_);
+    const auto others = OthersEntries(root, path_, entry.borrowed, entry.libid, true);
     HRESULT hr = S_OK;
     if (!root.per_user) {
         std::wstring path = win::Wide(entry.path);
@@ -333,6 +407,7 @@ void Registry::RegisterTypeLib(const TypeLibRegistration& entry) {
         }
     }
     library->Release();
+    for (const auto& tree : others) RestoreTree(path_, root, tree);
     if (FAILED(hr)) {
         Raise(static_cast<int32_t>(hr), kSource,
               "The type library " + entry.path +
@@ -361,8 +436,18 @@ void Registry::UnregisterTypeLib(const Guid& libid) {
         DeleteTree(path_, root, "TypeLib\\" + Braced(libid));
         return;
     }
+    // The platform's call removes every interface the library describes, those it carries for
+    // another library (whose entry names that library) included.
+    std::vector<Guid> described;
+    ITypeLib* library = nullptr;
+    if (SUCCEEDED(LoadTypeLibEx(win::Wide(found->path).c_str(), REGKIND_NONE, &library))) {
+        for (const auto& marshaled : MarshaledInterfaces(library)) described.push_back(marshaled.first);
+        library->Release();
+    }
+    const auto others = OthersEntries(root, path_, described, libid, false);
     const HRESULT hr = ::UnRegisterTypeLib(win::ToGUID(libid), static_cast<WORD>(found->major),
                                            static_cast<WORD>(found->minor), 0, SYS_WIN64);
+    for (const auto& tree : others) RestoreTree(path_, root, tree);
     if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS) {
         Raise(static_cast<int32_t>(hr), kSource,
               "The type library " + libid.ToString() +
