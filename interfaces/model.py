@@ -10,6 +10,15 @@ KINDS = ("method", "propget", "propput", "propputref")
 # An interface's flags as a type library keeps them.
 FLAGS = ("dual", "oleautomation", "nonextensible", "hidden")
 DIRECTIONS = ("in", "out", "inout")
+# The scalars the emitters pass by reference, and in-out any interface besides. Our C++ takes
+# text, variants and objects by const reference, so an out value can only be a number or a
+# flag; an in-out text or variant would be handed to a COM member and never freed.
+BY_REFERENCE = {"out": ("boolean", "short", "long", "double", "handle"),
+                "inout": ("boolean", "short", "long", "double", "handle")}
+# The largest dispatch id a member may have: higher ones are the platform's own members'.
+MAX_DISPID = 0x5FFFFFFF
+# The types a constant may have, as the host's headers declare them.
+CONSTANT_TYPES = ("short", "long", "BSTR")
 
 
 class DescriptionError(Exception):
@@ -150,26 +159,80 @@ def _guid(text, where):
     return g
 
 
-def _check_keys(obj, allowed, where):
-    stray = set(obj) - set(allowed)
+def _check_keys(obj, allowed, where, required=()):
+    if not isinstance(obj, dict):
+        raise DescriptionError("%s: %s is not an object" % (where, json.dumps(obj)))
+    stray = set(obj) - set(allowed) - set(required)
     if stray:
         raise DescriptionError("%s: unknown key(s) %s" % (where, ", ".join(sorted(stray))))
+    missing = [k for k in required if k not in obj]
+    if missing:
+        raise DescriptionError("%s: no %s" % (where, ", ".join("'%s'" % k for k in missing)))
 
 
-def _member(m, where):
-    _check_keys(m, ("name", "kind", "returns", "params", "doc", "dispid"), where)
+def _named(where, what, obj, index):
+    """Where an item of a list is: by its name, by its place where it has none."""
+    name = obj.get("name") if isinstance(obj, dict) else None
+    return "%s %s %s" % (where, what, name if name is not None else index)
+
+
+def _fits(value, type_name):
+    """Whether a JSON value is one of the scalar type's values."""
+    if isinstance(value, bool):
+        return type_name == "boolean"
+    if type_name == "short":
+        return isinstance(value, int) and -2 ** 15 <= value < 2 ** 15
+    if type_name == "long":
+        return isinstance(value, int) and -2 ** 31 <= value < 2 ** 31
+    if type_name == "double":
+        return isinstance(value, (int, float))
+    return type_name == "BSTR" and isinstance(value, str)
+
+
+def _constant(c, where):
+    _check_keys(c, (), where, ("name", "type", "value"))
+    if c["type"] not in CONSTANT_TYPES:
+        raise DescriptionError("%s: type '%s' is none of %s" % (where, c["type"], ", ".join(CONSTANT_TYPES)))
+    if not _fits(c["value"], c["type"]):
+        raise DescriptionError("%s: %s is not a %s" % (where, json.dumps(c["value"]), c["type"]))
+    return Constant(c["name"], c["type"], c["value"])
+
+
+def _param(p, role, where):
+    _check_keys(p, ("dir", "optional"), where, ("name", "type"))
+    direction = p.get("dir", "in")
+    if direction not in DIRECTIONS:
+        raise DescriptionError("%s: dir '%s' is none of %s" % (where, direction, ", ".join(DIRECTIONS)))
+    if p["type"] == "void":
+        raise DescriptionError("%s: a parameter cannot be void" % where)
+    if direction == "out" and role == "component":
+        # The component's late-bound calls hand their arguments over as read; a value it gives
+        # back goes through an in-out parameter.
+        raise DescriptionError("%s: the component's members give nothing back through an out parameter; "
+                               "inout passes by reference" % where)
+    is_object = p["type"] not in SCALARS
+    if direction != "in" and p["type"] not in BY_REFERENCE[direction] and not (is_object and direction == "inout"):
+        raise DescriptionError("%s: an %s parameter cannot be %s; %s takes %s%s" % (
+            where, direction, p["type"], direction, ", ".join(BY_REFERENCE[direction]),
+            " or an interface" if direction == "inout" else ""))
+    return Param(p["name"], Type(p["type"]), direction, bool(p.get("optional", False)))
+
+
+def _member(m, role, where):
+    _check_keys(m, ("kind", "returns", "params", "doc", "dispid"), where, ("name",))
     kind = m.get("kind", "method")
     if kind not in KINDS:
         raise DescriptionError("%s: kind '%s' is none of %s" % (where, kind, ", ".join(KINDS)))
-    params = []
-    for k, p in enumerate(m.get("params", [])):
-        pw = "%s parameter %d" % (where, k + 1)
-        _check_keys(p, ("name", "type", "dir", "optional"), pw)
-        direction = p.get("dir", "in")
-        if direction not in DIRECTIONS:
-            raise DescriptionError("%s: dir '%s' is none of %s" % (pw, direction, ", ".join(DIRECTIONS)))
-        params.append(Param(p["name"], Type(p["type"]), direction, bool(p.get("optional", False))))
-    member = Member(m["name"], kind, Type(m.get("returns", "void")), params, m.get("doc", ""), m.get("dispid", 0))
+    if role == "host" and "dispid" in m:
+        raise DescriptionError("%s: the host's dispatch ids are given in order, one per name, not described" % where)
+    dispid = m.get("dispid")
+    if role == "component" and dispid is None:
+        raise DescriptionError("%s: no dispatch id" % where)
+    if role == "component" and (isinstance(dispid, bool) or not isinstance(dispid, int) or not 0 <= dispid <= MAX_DISPID):
+        raise DescriptionError("%s: dispatch id %s is not a whole number from 0 to %d" % (where, json.dumps(dispid),
+                                                                                          MAX_DISPID))
+    params = [_param(p, role, "%s parameter %d" % (where, k + 1)) for k, p in enumerate(m.get("params", []))]
+    member = Member(m["name"], kind, Type(m.get("returns", "void")), params, m.get("doc", ""), dispid or 0)
     if kind in ("propput", "propputref") and (len(params) != 1 or not member.returns.is_void):
         raise DescriptionError("%s: a property's writer takes one value and returns nothing" % where)
     if kind == "propget" and member.returns.is_void:
@@ -177,17 +240,41 @@ def _member(m, where):
     return member
 
 
-def _interface(d, library, where):
-    _check_keys(d, ("name", "iid", "doc", "constants", "members", "flags"), where)
-    where = "%s interface %s" % (where, d["name"])
+def _interface(d, library, where, index):
+    where = _named(where, "interface", d, index)
+    _check_keys(d, ("doc", "constants", "members", "flags"), where, ("name", "iid"))
     i = Interface(d["name"], _guid(d["iid"], where), [], library, d.get("doc", ""))
     i.flags = list(d.get("flags", library.interface_flags))
     stray = [f for f in i.flags if f not in FLAGS]
     if stray:
         raise DescriptionError("%s: flag(s) %s are none of %s" % (where, ", ".join(stray), ", ".join(FLAGS)))
-    i.constants = [Constant(c["name"], c["type"], c["value"]) for c in d.get("constants", [])]
-    i.members = [_member(m, "%s member %s" % (where, m.get("name"))) for m in d.get("members", [])]
+    i.constants = [_constant(c, _named(where, "constant", c, k + 1)) for k, c in enumerate(d.get("constants", []))]
+    i.members = [_member(m, library.role, _named(where, "member", m, k + 1)) for k, m in enumerate(d.get("members", []))]
     return i
+
+
+def _check_members(i):
+    """What would collide in what is generated: a C++ name (a property's writer is Set + its
+    name, whether it sets a value or a reference), a type library's name (one method, or a
+    property's reader and writers), and a dispatch id, which only a property's accessors share."""
+    cpp_names = set()
+    for m in i.members:
+        if m.cpp_name in cpp_names:
+            raise DescriptionError("%s: %s is described twice" % (i.name, m.cpp_name))
+        cpp_names.add(m.cpp_name)
+    kinds = {}
+    for m in i.members:
+        first = kinds.setdefault(m.name, m.kind)
+        if (first == "method") != (m.kind == "method"):
+            raise DescriptionError("%s: %s is described twice, as a method and as a property" % (i.name, m.name))
+    by_id, ids = {}, {}
+    for m in i.members:
+        first = by_id.setdefault(m.dispid, m)
+        if first is not m and not (first.name == m.name and m.is_property):
+            raise DescriptionError("%s: %s and %s share dispatch id %d" % (i.name, first.name, m.name, m.dispid))
+        if ids.setdefault(m.name, m.dispid) != m.dispid:
+            raise DescriptionError("%s: the accessors of %s have dispatch ids %d and %d; a property's reader and "
+                                   "writers share one" % (i.name, m.name, ids[m.name], m.dispid))
 
 
 def _resolve(desc):
@@ -213,12 +300,7 @@ def _resolve(desc):
                 ids = {}
                 for m in i.members:
                     m.dispid = ids.setdefault(m.name, len(ids) + 1)
-            seen = set()
-            for m in i.members:
-                key = (m.cpp_name, m.kind)
-                if key in seen:
-                    raise DescriptionError("%s: %s is described twice" % (i.name, m.cpp_name))
-                seen.add(key)
+            _check_members(i)
 
 
 def _check_spelling(lib):
@@ -240,35 +322,47 @@ def _check_spelling(lib):
                                    "one spelling of a name" % (lib.role, first[0], first[1], where, name))
 
 
+def _enum(e, where):
+    _check_keys(e, ("doc",), where, ("name", "values"))
+    stray = [n for n, v in e["values"].items() if not _fits(v, "long")]
+    if stray:
+        raise DescriptionError("%s: value(s) of %s are not longs" % (where, ", ".join(stray)))
+    return Enum(e["name"], e.get("doc", ""), list(e["values"].items()))
+
+
 def _library(role, d, categories):
     where = role + " library"
-    _check_keys(d, ("name", "help", "libid", "version", "parts", "classes_doc", "classes", "interface_flags"), where)
+    _check_keys(d, ("parts", "classes_doc", "classes", "interface_flags"), where, ("name", "help", "libid", "version"))
     lib = Library(role, d["name"], d["help"], _guid(d["libid"], where), tuple(d["version"]), [], [],
                   classes_doc=d.get("classes_doc", ""), interface_flags=d.get("interface_flags", []))
-    for p in d.get("parts", []):
-        part = Part(p["name"], p["doc"], [], [Enum(e["name"], e["doc"], list(e["values"].items())) for e in p.get("enums", [])])
-        for idesc in p["interfaces"]:
-            i = _interface(idesc, lib, "%s part %s" % (where, p["name"]))
+    for n, p in enumerate(d.get("parts", [])):
+        pw = _named(where, "part", p, n + 1)
+        _check_keys(p, ("doc", "enums"), pw, ("name", "interfaces"))
+        part = Part(p["name"], p.get("doc", ""), [], [_enum(e, _named(pw, "enum", e, k + 1))
+                                                      for k, e in enumerate(p.get("enums", []))])
+        for k, idesc in enumerate(p["interfaces"]):
+            i = _interface(idesc, lib, pw, k + 1)
             i.part = part
             part.interfaces.append(i)
             lib.interfaces.append(i)
         lib.parts.append(part)
-    for c in d.get("classes", []):
-        cw = "%s class %s" % (where, c["name"])
+    for n, c in enumerate(d.get("classes", [])):
+        cw = _named(where, "class", c, n + 1)
         if role == "component":
-            _check_keys(c, ("name", "clsid", "interface", "iid", "doc", "app_object", "declared_in",
-                            "category_properties", "members", "interface_flags", "implements"), cw)
-            idesc = {"name": c["interface"], "iid": c["iid"], "members": c["members"], "doc": c.get("doc", "")}
+            _check_keys(c, ("doc", "app_object", "declared_in", "category_properties", "members", "interface_flags",
+                            "implements"), cw, ("name", "clsid", "interface", "iid"))
+            idesc = {"name": c["interface"], "iid": c["iid"], "members": c.get("members", []), "doc": c.get("doc", "")}
             if "interface_flags" in c:
                 idesc["flags"] = c["interface_flags"]
-            i = _interface(idesc, lib, cw)
+            i = _interface(idesc, lib, cw, 1)
             cp = c.get("category_properties")
             if cp:
+                _check_keys(cp, (), cw + " category_properties", ("first_dispid", "returns"))
                 for k, (name, guid) in enumerate(categories):
                     i.members.append(Member(name, "propget", Type(cp["returns"]), [], "", cp["first_dispid"] + k, guid))
             lib.interfaces.append(i)
         else:
-            _check_keys(c, ("name", "clsid", "interface", "doc", "maker", "companion"), cw)
+            _check_keys(c, ("doc", "maker", "companion"), cw, ("name", "clsid", "interface"))
             i = next((x for x in lib.interfaces if x.name == c["interface"]), None)
             if i is None:
                 raise DescriptionError("%s: no interface %s in the library" % (cw, c["interface"]))
@@ -299,7 +393,7 @@ def load(path, categories_path=None):
     given: a reader of the classes alone needs none)."""
     with open(path, encoding="utf-8") as f:
         d = json.load(f)
-    _check_keys(d, ("host", "component"), path)
+    _check_keys(d, (), path, ("host", "component"))
     categories = read_categories(categories_path) if categories_path else []
     desc = Description(_library("host", d["host"], categories), _library("component", d["component"], categories),
                        categories)

@@ -73,7 +73,117 @@ class Refusals(unittest.TestCase):
         def implements_nothing_known(d):
             d["component"]["classes"][0]["implements"] = ["INowhere"]
 
+        def component_member(d, cls, name):
+            return next(m for c in d["component"]["classes"] if c["name"] == cls for m in c["members"] if m["name"] == name)
+
+        def no_dispid(d):
+            del component_member(d, "CRVAnchorManager", "Reset")["dispid"]
+
+        def shared_dispid(d):
+            component_member(d, "CategoryInstall", "Install")["dispid"] = 1
+
+        def category_dispid_taken(d):
+            component_member(d, "CategoryIDs", "MakeUID")["dispid"] = 2
+
+        def host_dispid(d):
+            host_interface(d, "Display")["members"][0]["dispid"] = 7
+
+        def out_string(d):
+            host_interface(d, "LayoutPage")["members"][0]["params"][0]["type"] = "BSTR"
+
+        def out_object(d):
+            host_interface(d, "LayoutPage")["members"][0]["params"][0]["type"] = "Envelope"
+
+        def inout_variant(d):
+            component_member(d, "CRVAnchorManager", "AnchorElement")["params"][0]["type"] = "VARIANT"
+
+        def component_out(d):
+            component_member(d, "CRVAnchorManager", "AnchorElement")["params"][0]["dir"] = "out"
+
+        def interface_without_iid(d):
+            del host_interface(d, "Display")["iid"]
+
+        def parameter_without_type(d):
+            del host_interface(d, "Polygon")["members"][2]["params"][1]["type"]
+
+        def class_without_clsid(d):
+            del d["component"]["classes"][1]["clsid"]
+
+        def member_without_name(d):
+            del host_interface(d, "Polygon")["members"][1]["name"]
+
+        def constant_without_value(d):
+            del host_interface(d, "LayoutView")["constants"][0]["value"]
+
+        def library_without_libid(d):
+            del d["host"]["libid"]
+
+        def text_constant_with_number(d):
+            host_interface(d, "ActiveLayoutInfo")["constants"][0]["value"] = 3
+
+        def long_constant_with_text(d):
+            host_interface(d, "LayoutView")["constants"][0]["value"] = "8"
+
+        def long_constant_too_big(d):
+            host_interface(d, "LayoutView")["constants"][0]["value"] = 2 ** 31
+
+        def unknown_constant_type(d):
+            host_interface(d, "LayoutView")["constants"][0]["type"] = "int"
+
+        def reader_and_method(d):
+            host_interface(d, "Envelope")["members"][6]["name"] = "Width"
+
+        def writer_and_reference_writer(d):
+            members = host_interface(d, "IComPropertyPage")["members"]
+            members.append({"name": "Title", "kind": "propputref", "params": [{"name": "text", "type": "PropertyPageSite"}]})
+
+        def writer_and_set_method(d):
+            host_interface(d, "GeometryPoint")["members"].append({"name": "SetX"})
+
+        def writer_and_method(d):
+            host_interface(d, "IComPropertyPage")["members"].append({"name": "PageSite"})
+
+        def void_parameter(d):
+            host_interface(d, "Polygon")["members"][2]["params"][0]["type"] = "void"
+
+        def accessors_apart(d):
+            component_member(d, "CategoryInstall", "ErrorMessage")  # the reader has 1
+            next(c for c in d["component"]["classes"] if c["name"] == "CategoryInstall")["members"].append(
+                {"name": "ErrorMessage", "kind": "propput", "dispid": 3, "params": [{"name": "text", "type": "BSTR"}]})
+
+        def dispid_as_text(d):
+            component_member(d, "CRVAnchorManager", "Reset")["dispid"] = "9"
+
+        def member_as_text(d):
+            host_interface(d, "Polygon")["members"][1] = "SetEmpty"
+
         cases = [
+            (writer_and_method, "IComPropertyPage: PageSite is described twice, as a method and as a property"),
+            (void_parameter, "member AddPoint parameter 1: a parameter cannot be void"),
+            (accessors_apart, "_CategoryInstall: the accessors of ErrorMessage have dispatch ids 1 and 3"),
+            (dispid_as_text, "member Reset: dispatch id \"9\" is not a whole number from 0 to"),
+            (member_as_text, "interface Polygon member 2: \"SetEmpty\" is not an object"),
+            (no_dispid, "interface _CRVAnchorManager member Reset: no dispatch id"),
+            (shared_dispid, "_CategoryInstall: ErrorMessage and Install share dispatch id 1"),
+            (category_dispid_taken, "_CategoryIDs: MakeUID and "),
+            (host_dispid, "interface Display member Resolution: the host's dispatch ids are given in order"),
+            (out_string, "LayoutPage member QuerySize parameter 1: an out parameter cannot be BSTR"),
+            (out_object, "LayoutPage member QuerySize parameter 1: an out parameter cannot be Envelope"),
+            (inout_variant, "member AnchorElement parameter 1: an inout parameter cannot be VARIANT"),
+            (component_out, "member AnchorElement parameter 1: the component's members give nothing back through"),
+            (interface_without_iid, "part Geometry interface Display: no 'iid'"),
+            (parameter_without_type, "interface Polygon member AddPoint parameter 2: no 'type'"),
+            (class_without_clsid, "component library class CategoryInstall: no 'clsid'"),
+            (member_without_name, "interface Polygon member 2: no 'name'"),
+            (constant_without_value, "interface LayoutView constant kPhaseGraphics: no 'value'"),
+            (library_without_libid, "host library: no 'libid'"),
+            (text_constant_with_number, "constant kSeriesLayout: 3 is not a BSTR"),
+            (long_constant_with_text, "constant kPhaseGraphics: \"8\" is not a long"),
+            (long_constant_too_big, "constant kPhaseGraphics: 2147483648 is not a long"),
+            (unknown_constant_type, "constant kPhaseGraphics: type 'int' is none of"),
+            (reader_and_method, "Envelope: Width is described twice"),
+            (writer_and_reference_writer, "IComPropertyPage: SetTitle is described twice"),
+            (writer_and_set_method, "GeometryPoint: SetX is described twice"),
             (case_alone, "Envelope member 'XMin' and Envelope.PutCoords parameter 'xMin' differ in case alone"),
             (unknown_flag, "interface Display: flag(s) hiden are none of"),
             (implements_nothing_known, "class AnchorPropertyPage implements no interface INowhere"),
@@ -91,13 +201,31 @@ class Refusals(unittest.TestCase):
             with self.subTest(change.__name__):
                 d = copy.deepcopy(ORIGINAL)
                 change(d)
-                with self.assertRaises(model.DescriptionError) as caught:
+                with self.assertRaises(model.DescriptionError, msg="accepted") as caught:
                     load(d)
                 self.assertIn(message, str(caught.exception))
 
     def test_the_description_as_it_is_reads(self):
         desc = load(ORIGINAL)
         self.assertTrue(desc.host.interfaces and desc.component.interfaces)
+
+    def test_a_property_s_reader_and_writers_share_a_name_and_a_dispatch_id(self):
+        def component_writer(d):
+            next(c for c in d["component"]["classes"] if c["name"] == "CategoryInstall")["members"].append(
+                {"name": "ErrorMessage", "kind": "propput", "dispid": 1, "params": [{"name": "text", "type": "BSTR"}]})
+
+        def host_reader_of_a_reference(d):
+            host_interface(d, "IComPropertyPage")["members"].append(
+                {"name": "PageSite", "kind": "propget", "returns": "PropertyPageSite"})
+
+        for change, interface, name in ((component_writer, "_CategoryInstall", "ErrorMessage"),
+                                        (host_reader_of_a_reference, "IComPropertyPage", "PageSite")):
+            with self.subTest(change.__name__):
+                d = copy.deepcopy(ORIGINAL)
+                change(d)
+                members = [m for m in load(d).interface(interface).members if m.name == name]
+                self.assertEqual(len({m.dispid for m in members}), 1)
+                self.assertEqual(len({m.kind for m in members}), len(members))
 
 
 class HostHeaders(unittest.TestCase):
