@@ -259,7 +259,6 @@ class HostHeaders(unittest.TestCase):
         def stamps():
             return {n: os.stat(os.path.join(self.folder.name, "host", n)).st_mtime_ns for n in self.names}
 
-        before = stamps()
         for n in self.names:
             os.utime(os.path.join(self.folder.name, "host", n), ns=(1, 1))
         d = copy.deepcopy(ORIGINAL)
@@ -268,7 +267,6 @@ class HostHeaders(unittest.TestCase):
         changed = {n for n, t in stamps().items() if t != 1}
         self.assertEqual(changed, {"Geometry.h"})
         self.assertIn("// Dots per inch.", self.text("Geometry.h"))
-        self.assertTrue(before)
 
 
 if __name__ == "__main__":
