@@ -14,6 +14,9 @@ struct ParamInfo {
     std::string type;  // boolean, short, long, double, BSTR, or a host interface name
     bool by_ref = false;
     bool optional = false;
+    // What an optional parameter receives when the caller leaves it out: Empty where the
+    // description gives no default, which converts to the type's empty value.
+    Variant default_value;
 };
 
 struct MemberInfo {

@@ -170,6 +170,8 @@ def _late_bound(i):
             else:
                 take, default = "call.%s(%d)" % (LATE_ARGS[t.name], k), "%s{}" % cpp.value_type(t)
             if p.optional:
+                if p.default is not None:
+                    default = cpp.literal(t, p.default)
                 take = "call.Given(%d) ? %s : %s" % (k, take, default)
             # One after the other, in order: the first that does not convert is the one named.
             body.append("                const auto a%d = %s;\n" % (k, take))

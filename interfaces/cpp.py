@@ -25,6 +25,20 @@ def param(p):
     return "%s %s" % (VALUES[t.name], p.name)
 
 
+def string_literal(text):
+    """Text as a string literal of C++, and of the interface language, which writes them alike."""
+    return '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def literal(t, value):
+    """A value of a scalar type as a C++ expression of the type's value type."""
+    if t.name == "BSTR":
+        return "std::string(%s)" % string_literal(value)
+    if t.name == "boolean":
+        return "true" if value else "false"
+    return "%s{%r}" % (VALUES[t.name], value)
+
+
 def params(member):
     return ", ".join(param(p) for p in member.params)
 

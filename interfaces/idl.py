@@ -5,7 +5,7 @@ interfaces and classes in its library, which imports the host's instead of defin
 interfaces again."""
 from string import Template
 
-from . import com
+from . import com, cpp
 
 HOST = Template("""\
 // Generated from interfaces/CRVAnchor.interfaces.json: do not edit.
@@ -58,14 +58,29 @@ def _params(m):
         elif p.direction == "inout":
             out.append("[in, out] %s* %s" % (com.idl_type(p.type), p.name))
         else:
-            out.append("%s %s %s" % ("[in, optional]" if p.optional else "[in]", com.idl_type(p.type), p.name))
+            out.append("[%s] %s %s" % (", ".join(["in"] + _optional(p)), com.idl_type(p.type), p.name))
     if not m.returns.is_void:
         out.append("[out, retval] %s* result" % com.idl_type(m.returns))
     return ", ".join(out)
 
 
+def _optional(p):
+    """An optional parameter's attributes: a flag's default is VARIANT_TRUE or VARIANT_FALSE."""
+    if not p.optional:
+        return []
+    if p.default is None:
+        return ["optional"]
+    if p.type.name == "BSTR":
+        value = cpp.string_literal(p.default)
+    elif p.type.name == "boolean":
+        value = "-1" if p.default else "0"
+    else:
+        value = "%d" % p.default
+    return ["optional", "defaultvalue(%s)" % value]
+
+
 def _help(text):
-    return ['helpstring("%s")' % text.replace("\\", "\\\\").replace('"', '\\"')] if text else []
+    return ["helpstring(%s)" % cpp.string_literal(text)] if text else []
 
 
 def _interface(i):

@@ -19,6 +19,11 @@ BY_REFERENCE = {"out": ("boolean", "short", "long", "double", "handle"),
 MAX_DISPID = 0x5FFFFFFF
 # The types a constant may have, as the host's headers declare them.
 CONSTANT_TYPES = ("short", "long", "BSTR")
+# The types an optional parameter's default may have: widl writes no other default value into a
+# type library.
+DEFAULT_TYPES = ("boolean", "short", "long", "BSTR")
+# The parameter types the component's late-bound calls convert an argument to.
+LATE_BOUND = ("boolean", "short", "long", "double", "BSTR")
 
 
 class DescriptionError(Exception):
@@ -45,6 +50,8 @@ class Param:
     type: Type
     direction: str = "in"
     optional: bool = False
+    default: object = None  # an optional parameter's value when the caller gives none
+    # (None: the type's empty value)
 
 
 @dataclass
@@ -199,7 +206,7 @@ def _constant(c, where):
 
 
 def _param(p, role, where):
-    _check_keys(p, ("dir", "optional"), where, ("name", "type"))
+    _check_keys(p, ("dir", "optional", "default"), where, ("name", "type"))
     direction = p.get("dir", "in")
     if direction not in DIRECTIONS:
         raise DescriptionError("%s: dir '%s' is none of %s" % (where, direction, ", ".join(DIRECTIONS)))
@@ -215,7 +222,22 @@ def _param(p, role, where):
         raise DescriptionError("%s: an %s parameter cannot be %s; %s takes %s%s" % (
             where, direction, p["type"], direction, ", ".join(BY_REFERENCE[direction]),
             " or an interface" if direction == "inout" else ""))
-    return Param(p["name"], Type(p["type"]), direction, bool(p.get("optional", False)))
+    if role == "component" and not is_object and p["type"] not in LATE_BOUND:
+        raise DescriptionError("%s: the component's late-bound calls take no %s; they take %s or an interface" % (
+            where, p["type"], ", ".join(LATE_BOUND)))
+    optional = bool(p.get("optional", False))
+    if optional and direction != "in":
+        raise DescriptionError("%s: an optional parameter is passed in, not %s" % (where, direction))
+    default = p.get("default")
+    if "default" in p:
+        if not optional:
+            raise DescriptionError("%s: a default is for an optional parameter" % where)
+        if p["type"] not in DEFAULT_TYPES:
+            raise DescriptionError("%s: a %s parameter takes no default; %s do" % (where, p["type"],
+                                                                                   ", ".join(DEFAULT_TYPES)))
+        if not _fits(default, p["type"]):
+            raise DescriptionError("%s: default %s is not a %s" % (where, json.dumps(default), p["type"]))
+    return Param(p["name"], Type(p["type"]), direction, optional, default)
 
 
 def _member(m, role, where):
@@ -232,6 +254,10 @@ def _member(m, role, where):
         raise DescriptionError("%s: dispatch id %s is not a whole number from 0 to %d" % (where, json.dumps(dispid),
                                                                                           MAX_DISPID))
     params = [_param(p, role, "%s parameter %d" % (where, k + 1)) for k, p in enumerate(m.get("params", []))]
+    # A caller leaves out the last arguments only.
+    for k in range(1, len(params)):
+        if params[k - 1].optional and not params[k].optional:
+            raise DescriptionError("%s parameter %d: a required parameter after an optional one" % (where, k + 1))
     member = Member(m["name"], kind, Type(m.get("returns", "void")), params, m.get("doc", ""), dispid or 0)
     if kind in ("propput", "propputref") and (len(params) != 1 or not member.returns.is_void):
         raise DescriptionError("%s: a property's writer takes one value and returns nothing" % where)

@@ -3,6 +3,15 @@ library and read by our registry's type-library lookups."""
 import json
 
 
+def _param(p):
+    entry = {"name": p.name, "type": p.type.name, "by": "ref" if p.direction == "inout" else "value"}
+    if p.optional:
+        entry["optional"] = True
+        if p.default is not None:
+            entry["default"] = p.default
+    return entry
+
+
 def emit(desc):
     lib = desc.component
     classes = []
@@ -10,8 +19,7 @@ def emit(desc):
         members = []
         for m in c.interface.members:
             entry = {"name": m.name, "dispid": m.dispid, "kind": m.kind, "returns": m.returns.name,
-                     "params": [dict({"name": p.name, "type": p.type.name, "by": "ref" if p.direction == "inout" else "value"},
-                                     **({"optional": True} if p.optional else {})) for p in m.params]}
+                     "params": [_param(p) for p in m.params]}
             if m.category:
                 entry["category_guid"] = m.category
             members.append(entry)

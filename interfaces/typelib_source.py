@@ -72,8 +72,9 @@ def _case(m):
         t = p.type
         conv = "dispatch::ArgObject<%s>" % t.name if t.is_object else "dispatch::" + ARG[t.name]
         if p.optional:
-            default = "%s{}" % cpp.value_type(t) if t.name not in ("BSTR",) and not t.is_object else "%s()" % cpp.value_type(t)
-            body.append("            const auto a%d = args.size() > %d ? %s(args[%d]) : %s;\n" % (k, k, conv, k, default))
+            # An argument left out is the parameter's default, as the type information gives it.
+            body.append("            const auto a%d = %s(args.size() > %d ? args[%d] : m.params[%d].default_value);\n"
+                        % (k, conv, k, k, k))
         else:
             body.append("            const auto a%d = %s(args[%d]);\n" % (k, conv, k))
         names.append("a%d" % k)
@@ -92,6 +93,12 @@ def _case(m):
     return CASE.substitute(dispid=m.dispid, body="".join(body))
 
 
+def _param_info(p):
+    default = "Variant(%s)" % cpp.literal(p.type, p.default) if p.default is not None else "Variant()"
+    return 'ParamInfo{"%s", "%s", %s, %s, %s}' % (p.name, p.type.name, _bool(p.direction == "inout"), _bool(p.optional),
+                                                 default)
+
+
 def emit(desc):
     lib = desc.component
     categories = "".join('    {"%s", "%s"},\n' % (n, g) for n, g in desc.categories)
@@ -101,8 +108,7 @@ def emit(desc):
         i = c.interface
         members = "".join(MEMBER.substitute(
             name=m.name, dispid=m.dispid, propget=_bool(m.kind == "propget"), returns=m.returns.name,
-            params=", ".join('ParamInfo{"%s", "%s", %s, %s}' % (p.name, p.type.name, _bool(p.direction == "inout"),
-                                                                _bool(p.optional)) for p in m.params))
+            params=", ".join(_param_info(p) for p in m.params))
             for m in i.members)
         classes.append(CLASS.substitute(interface=i.name, iid=cpp.guid(i.iid), members=members, name=c.name,
                                         progid=c.progid, app_object=_bool(c.app_object)))

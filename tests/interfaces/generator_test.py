@@ -15,7 +15,7 @@ import unittest
 
 DESCRIPTION, CATEGORIES = sys.argv[1], sys.argv[2]
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(DESCRIPTION))))
-from interfaces import host_headers, model  # noqa: E402
+from interfaces import com, host_headers, idl, model, typelib_data  # noqa: E402
 
 with open(DESCRIPTION, encoding="utf-8") as f:
     ORIGINAL = json.load(f)
@@ -157,7 +157,38 @@ class Refusals(unittest.TestCase):
         def member_as_text(d):
             host_interface(d, "Polygon")["members"][1] = "SetEmpty"
 
+        def install_options(d):
+            return component_member(d, "CategoryInstall", "Install")["params"][1]
+
+        def default_not_optional(d):
+            component_member(d, "CategoryInstall", "Install")["params"][0]["default"] = True
+
+        def default_of_another_type(d):
+            install_options(d)["default"] = 0
+
+        def default_of_a_double(d):
+            install_options(d).update(type="double", default=1)
+
+        def default_too_big(d):
+            install_options(d).update(type="short", default=40000)
+
+        def optional_by_reference(d):
+            component_member(d, "CRVAnchorManager", "AnchorElement")["params"][0]["optional"] = True
+
+        def required_after_optional(d):
+            component_member(d, "CategoryInstall", "Install")["params"].append({"name": "sMore", "type": "BSTR"})
+
+        def component_variant_parameter(d):
+            install_options(d)["type"] = "VARIANT"
+
         cases = [
+            (default_not_optional, "member Install parameter 1: a default is for an optional parameter"),
+            (default_of_another_type, "member Install parameter 2: default 0 is not a BSTR"),
+            (default_of_a_double, "member Install parameter 2: a double parameter takes no default; boolean, short, long"),
+            (default_too_big, "member Install parameter 2: default 40000 is not a short"),
+            (optional_by_reference, "member AnchorElement parameter 1: an optional parameter is passed in"),
+            (required_after_optional, "member Install parameter 3: a required parameter after an optional one"),
+            (component_variant_parameter, "member Install parameter 2: the component's late-bound calls take no VARIANT"),
             (writer_and_method, "IComPropertyPage: PageSite is described twice, as a method and as a property"),
             (void_parameter, "member AddPoint parameter 1: a parameter cannot be void"),
             (accessors_apart, "_CategoryInstall: the accessors of ErrorMessage have dispatch ids 1 and 3"),
@@ -226,6 +257,42 @@ class Refusals(unittest.TestCase):
                 members = [m for m in load(d).interface(interface).members if m.name == name]
                 self.assertEqual(len({m.dispid for m in members}), 1)
                 self.assertEqual(len({m.kind for m in members}), len(members))
+
+
+class Defaults(unittest.TestCase):
+    """An optional parameter's default as the libraries carry it: the type-library data a
+    late-bound caller reads on Linux, and the attribute from which widl writes the Windows type
+    library's."""
+
+    def test_each_type_s_default_is_carried_as_described(self):
+        cases = [
+            ("BSTR", "", 'defaultvalue("")'),
+            ("BSTR", 'say "\\n"', 'defaultvalue("say \\"\\\\n\\"")'),
+            ("boolean", True, "defaultvalue(-1)"),
+            ("boolean", False, "defaultvalue(0)"),
+            ("short", -32768, "defaultvalue(-32768)"),
+            ("long", 2147483647, "defaultvalue(2147483647)"),
+        ]
+        for type_name, value, attribute in cases:
+            with self.subTest(type=type_name, value=value):
+                d = copy.deepcopy(ORIGINAL)
+                install = next(c for c in d["component"]["classes"] if c["name"] == "CategoryInstall")["members"][1]
+                install["params"][1].update(type=type_name, default=value)
+                desc = load(d)
+                data = json.loads(typelib_data.emit(desc))
+                found = next(m for c in data["classes"] for m in c["members"] if m["name"] == "Install")["params"][1]
+                self.assertEqual((found["optional"], found["default"]), (True, value))
+                self.assertEqual(type(found["default"]), type(value))
+                idl_line = next(line for line in idl.emit(desc).splitlines() if " Install(" in line)
+                self.assertIn("[in, optional, %s] %s sCustomOptions" % (attribute, com.idl_type(model.Type(type_name))),
+                              idl_line)
+
+    def test_a_parameter_without_a_default_carries_none(self):
+        desc = load(ORIGINAL)
+        data = json.loads(typelib_data.emit(desc))
+        params = [p for c in data["classes"] for m in c["members"] for p in m["params"]]
+        self.assertEqual([p["name"] for p in params if "default" in p], ["sCustomOptions"])
+        self.assertNotIn("defaultvalue", idl.emit_host(desc))
 
 
 class HostHeaders(unittest.TestCase):

@@ -147,6 +147,11 @@ TEST_F(RegistrationTest, InstallAndUninstallThePageInTheElementPropertyPageCateg
     EXPECT_TRUE(Open().ClassesInCategory(kElementPropertyPages).empty());  // registering does not install
     auto installer = CreateObjectByProgId<Unknown>("CRVAnchor.CategoryInstall");
     EXPECT_EQ(CStr(Call(installer, "ErrorMessage")), "");
+    // A late-bound caller reads what the options left out stand for: an empty text.
+    const ParamInfo& options = ComPtr<Dispatch>::Query(installer)->TypeInfo().Member("Install").params.at(1);
+    EXPECT_TRUE(options.optional);
+    EXPECT_EQ(options.default_value.Type(), VariantType::String);
+    EXPECT_EQ(CStr(options.default_value), "");
 
     const int32_t failed = CLng(Call(installer, "Install", {Variant(false)}));  // not in the category yet
     EXPECT_EQ(failed, static_cast<int32_t>(0x80040152u));

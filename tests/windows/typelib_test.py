@@ -4,8 +4,8 @@ them, say what the interfaces' description says, item by item: each library's id
 interfaces it defines (the host's in the host's library alone, imported by the component's);
 every name as the description spells it; the help texts; the flags (hidden, nonextensible, appobject); every
 member's dispatch id and kind (a property's reader and writers as properties); every
-parameter's direction, optional or not, and its type with its level of reference; each class's
-interfaces.
+parameter's direction, optional or not, its default, and its type with its level of reference;
+each class's interfaces.
 
 usage: typelib_test.py WINE_RUN DUMP_EXE COMPONENT_DLL HOST_DLL DESCRIPTION CATEGORIES"""
 import json
@@ -36,8 +36,12 @@ def expected_function(m, help_text):
     params = []
     for p in m.params:
         flags = {"in": ["in"], "out": ["out"], "inout": ["in", "out"]}[p.direction] + (["optional"] if p.optional else [])
-        params.append({"name": None if m.kind in ("propput", "propputref") else p.name,
-                       "type": type_text(p.type, 0 if p.direction == "in" else 1), "flags": flags})
+        param = {"name": None if m.kind in ("propput", "propputref") else p.name,
+                 "type": type_text(p.type, 0 if p.direction == "in" else 1), "flags": flags}
+        if p.default is not None:
+            flags.append("hasdefault")
+            param["default"] = p.default
+        params.append(param)
     if not m.returns.is_void:
         params.append({"name": None, "type": type_text(m.returns, 1), "flags": ["out", "retval"]})
     return {"name": m.name if m.is_property else m.cpp_name, "memid": m.dispid, "kind": m.kind, "help": help_text,

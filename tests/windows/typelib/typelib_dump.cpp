@@ -1,7 +1,7 @@
 // Prints what the platform's own type-library reader finds in each file given: the library, its
-// types with their flags, every function with its dispatch id, kind and parameters, and the
-// interfaces each class lists. One JSON document a file, one line, for a test to compare with
-// the interfaces' description.
+// types with their flags, every function with its dispatch id, kind and parameters (an optional
+// one's default too), and the interfaces each class lists. One JSON document a file, one line,
+// for a test to compare with the interfaces' description.
 //   typelib_dump.exe FILE...
 #include <windows.h>
 #include <oleauto.h>
@@ -87,6 +87,19 @@ std::string Flags(const std::vector<std::pair<unsigned, const char*>>& names, un
     return out + "]";
 }
 
+// An optional parameter's default as JSON: text, a number, a flag; any other kind by its number.
+std::string DefaultValue(const PARAMDESC& desc) {
+    if ((desc.wParamFlags & PARAMFLAG_FHASDEFAULT) == 0 || desc.pparamdescex == nullptr) return "null";
+    const VARIANT& v = desc.pparamdescex->varDefaultValue;
+    switch (V_VT(&v)) {
+        case VT_BSTR: return Quoted(Narrow(V_BSTR(&v)));
+        case VT_BOOL: return V_BOOL(&v) != VARIANT_FALSE ? "true" : "false";
+        case VT_I2: return std::to_string(V_I2(&v));
+        case VT_I4: return std::to_string(V_I4(&v));
+        default: return Quoted("vt" + std::to_string(V_VT(&v)));
+    }
+}
+
 const char* Kind(INVOKEKIND kind) {
     switch (kind) {
         case INVOKE_PROPERTYGET: return "propget";
@@ -114,8 +127,10 @@ std::string Functions(ITypeInfo* info, const TYPEATTR& attr) {
             if (p > 0) out += ",";
             out += "{\"name\":" + Quoted(name) + ",\"type\":" + Quoted(TypeText(info, e.tdesc)) + ",\"flags\":" +
                    Flags({{PARAMFLAG_FIN, "in"}, {PARAMFLAG_FOUT, "out"}, {PARAMFLAG_FRETVAL, "retval"},
-                          {PARAMFLAG_FOPT, "optional"}},
+                          {PARAMFLAG_FOPT, "optional"}, {PARAMFLAG_FHASDEFAULT, "hasdefault"}},
                          e.paramdesc.wParamFlags) +
+                   ((e.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) != 0 ? ",\"default\":" + DefaultValue(e.paramdesc)
+                                                                           : std::string()) +
                    "}";
         }
         out += "]}";
