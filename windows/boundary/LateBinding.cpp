@@ -104,6 +104,18 @@ HRESULT TypeLibraryInvoke(const InterfaceEntry& entry, IDispatch* self, DISPID i
     return hr;
 }
 
+namespace {
+
+// A caller leaves an optional argument out by passing this marker in its place.
+bool LeftOut(const VARIANT& v) {
+    const VARIANT* p = &v;
+    while (V_VT(p) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(p) != nullptr) p = V_VARIANTREF(p);
+    if (V_VT(p) == VT_ERROR) return V_ERROR(p) == DISP_E_PARAMNOTFOUND;
+    return V_VT(p) == (VT_BYREF | VT_ERROR) && V_ERRORREF(p) != nullptr && *V_ERRORREF(p) == DISP_E_PARAMNOTFOUND;
+}
+
+}  // namespace
+
 HRESULT LateCall::Read(WORD flags) {
     if (params_ == nullptr) return E_POINTER;
     // Our members are methods and read-only properties: nothing takes a named argument or is set.
@@ -115,6 +127,7 @@ HRESULT LateCall::Read(WORD flags) {
     for (UINT i = params_->cArgs; i > 0; --i) {
         try {
             args_.push_back(FromVariant(params_->rgvarg[i - 1]));
+            left_out_.push_back(LeftOut(params_->rgvarg[i - 1]));
         } catch (...) {
             if (bad_ != nullptr) *bad_ = i - 1;
             return DISP_E_TYPEMISMATCH;
@@ -129,6 +142,8 @@ void LateCall::Count(size_t required, size_t most) const {
     }
 }
 
+void LateCall::NotOptional() { Raise(hresult::kParamNotOptional, "CRVAnchor", "Parameter not optional."); }
+
 void LateCall::NoMember() const { Raise(hresult::kUnknownName, "CRVAnchor", "Unknown name."); }
 
 HRESULT LateCall::Return(const Variant& value, VARIANT* result) const {
@@ -141,10 +156,11 @@ HRESULT LateCall::Return(const Variant& value, VARIANT* result) const {
 
 HRESULT LateCall::Failed(std::exception_ptr error, EXCEPINFO* exception) const {
     const ComError e = CurrentErrorAsComError(error);
-    // A mismatch says which argument, counted as the caller counts them (the last first), as the
-    // platform's own dispatch does.
-    if (e.Number() == hresult::kTypeMismatchArg && mismatched_ && bad_ != nullptr) {
-        *bad_ = static_cast<UINT>(args_.size() - 1 - *mismatched_);
+    // A mismatch, or an argument left out that the member needs, says which argument, counted as
+    // the caller counts them (the last first), as the platform's own dispatch does.
+    if ((e.Number() == hresult::kTypeMismatchArg || e.Number() == hresult::kParamNotOptional) && named_ &&
+        bad_ != nullptr) {
+        *bad_ = static_cast<UINT>(args_.size() - 1 - *named_);
     }
     // An unknown name, our word for a dispatch id no member has, is no member to the caller.
     if (e.Number() == hresult::kUnknownName) return DISP_E_MEMBERNOTFOUND;

@@ -43,7 +43,8 @@ public:
 
     // Refuses a count of arguments the member does not take.
     void Count(size_t required, size_t most) const;
-    bool Given(size_t k) const { return k < args_.size(); }
+    // Whether the caller passed argument k: one it marks as left out is not given.
+    bool Given(size_t k) const { return k < args_.size() && !left_out_[k]; }
     bool Bool(size_t k) { return Taken(k, dispatch::ArgBool); }
     int16_t Short(size_t k) { return Taken(k, dispatch::ArgShort); }
     int32_t Long(size_t k) { return Taken(k, dispatch::ArgLong); }
@@ -64,18 +65,24 @@ public:
 private:
     template <class Convert>
     auto Taken(size_t k, Convert&& convert) -> decltype(convert(std::declval<const Variant&>())) {
+        if (k < left_out_.size() && left_out_[k]) {
+            named_ = k;
+            NotOptional();
+        }
         try {
             return convert(args_.at(k));
         } catch (...) {
-            mismatched_ = k;
+            named_ = k;
             throw;
         }
     }
+    [[noreturn]] static void NotOptional();
 
     DISPPARAMS* params_;
     UINT* bad_;
     std::vector<Variant> args_;
-    std::optional<size_t> mismatched_;
+    std::vector<bool> left_out_;
+    std::optional<size_t> named_;  // the argument that refused the call
 };
 
 }  // namespace crv::win

@@ -255,6 +255,13 @@ TEST_F(ComClientTest, LateBoundCallsTakeScriptArgumentsAndRefuseBadOnes) {
         EXPECT_EQ(call(m.member, m.args, nullptr), DISP_E_TYPEMISMATCH);
         EXPECT_EQ(bad, m.named);
     }
+    // An argument the caller marks as left out, where the member needs one, is refused as not
+    // optional and named, as the platform's own dispatch refuses it.
+    VARIANT left_out;
+    V_VT(&left_out) = VT_ERROR;
+    V_ERROR(&left_out) = DISP_E_PARAMNOTFOUND;
+    EXPECT_EQ(call(4, {left_out}, nullptr), DISP_E_PARAMNOTOPTIONAL);
+    EXPECT_EQ(bad, 0u);
 }
 
 TEST_F(ComClientTest, ErrorsCrossAsErrorObjects) {
