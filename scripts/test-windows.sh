@@ -11,7 +11,7 @@ cmake --build build -j"$(nproc)" --target crvanchor crvanchor-snapshot crvanchor
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Debug \
   -DCRV_WERROR=ON "$@" >/dev/null
 cmake --build build-win -j"$(nproc)"
-rm -rf build-win/wineprefix build-win/wineprefix-screen
+rm -rf build-win/wineprefix
 # The tests share the prefix's registry: one at a time.
 ctest --test-dir build-win --output-on-failure -j1
 

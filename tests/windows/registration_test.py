@@ -108,6 +108,10 @@ def check_registration(root, prefix, options):
     after = export(root)
     expect(ours(after) == ours(before), "%s: regsvr32 /u left %s and took %s" % (root, sorted(ours(after))[:10],
                                                                      sorted(ours(before))[:10]))
+    # What was written, below the root and but for the view the platform keeps of the machine's
+    # classes for 32-bit processes, to compare the user's entries with the machine's.
+    return {(k.split("\\", 3)[3] if k.count("\\") >= 3 else "", n, v.upper()) for k, n, v in ours(added)
+            if "\\WOW6432NODE\\" not in k}
 
 
 def listing():
@@ -120,29 +124,16 @@ with tempfile.TemporaryDirectory() as d:
     run("cscript", "//nologo", win_path(os.path.join(d, "warm.vbs")))
 
 # Per machine, then per user through DllInstall.
-check_registration("HKLM\\Software\\Classes", "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES", [])
-check_registration("HKCU\\Software\\Classes", "HKEY_CURRENT_USER\\SOFTWARE\\CLASSES", ["/n", "/i:user"])
-machine_before = export("HKLM\\Software\\Classes")
-expect(not [e for e in machine_before if desc["libid"].upper() in e[0]], "the per-user run touched the machine")
-
-# For one user the same entries as for the machine, under the user's classes (but the view the
-# platform keeps of the machine's for 32-bit processes).
-def registered(root, options):
-    run("regsvr32", "/s", *options, dll)
-    entries = {(k.split("\\", 3)[3] if k.count("\\") >= 3 else "", n, v.upper()) for k, n, v in ours(export(root))
-               if "\\WOW6432NODE\\" not in k}
-    run("regsvr32", "/s", "/u", *options, dll)
-    return entries
-
-
-machine = registered("HKLM\\Software\\Classes", [])
-user = registered("HKCU\\Software\\Classes", ["/n", "/i:user"])
+machine = check_registration("HKLM\\Software\\Classes", "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES", [])
+user = check_registration("HKCU\\Software\\Classes", "HKEY_CURRENT_USER\\SOFTWARE\\CLASSES", ["/n", "/i:user"])
+# For one user the same entries as for the machine, under the user's classes.
 expect(machine == user, "the user's entries differ from the machine's: only the machine's %s; only the user's %s"
        % (sorted(machine - user)[:6], sorted(user - machine)[:6]))
 
 # Registered for a user and for the machine at once: each registration and removal keeps to its
 # own classes, whatever the merged view shows.
 run("regsvr32", "/s", "/n", "/i:user", dll)
+expect(not ours(export("HKLM\\Software\\Classes")), "registering for the user wrote the machine's classes")
 user_only = ours(export("HKCU\\Software\\Classes"))
 run("regsvr32", "/s", dll)
 run("regsvr32", "/s", "/u", dll)

@@ -7,6 +7,7 @@ hold them, and no deeper: the deepest that the Linux reader accepts reads here. 
 and the test host are registered by the scripting fixture.
 
 usage: snapshot_refusal_test.py WINE_RUN LINUX_BUILD SAMPLE BOOK_EXE WORK_DIR"""
+import concurrent.futures
 import copy
 import json
 import os
@@ -158,8 +159,10 @@ with open(script, "w") as f:
             'End If\n'
             'WScript.Echo n & " elements; the script went on"\n')
 
-failures = []
-for i, (name, text, result, reason) in enumerate(CASES):
+
+
+def check(i, name, text, result, reason):
+    """What is wrong with case i: nothing when the script and the book saw what they should."""
     env = {k: v for k, v in os.environ.items() if k != "CRVANCHOR_TEST_LAYOUT"}
     if text is not UNSET:
         path = os.path.join(work, "missing.json" if text is NO_FILE else "case%d.json" % i)
@@ -173,15 +176,23 @@ for i, (name, text, result, reason) in enumerate(CASES):
     went_on = len(lines) == 2 and lines[1].endswith("elements; the script went on")
     if reason is None:
         if said != ["0", "", ""] or not went_on or lines[1].startswith("0 "):
-            failures.append("%s: the script saw %r (status %d) %r" % (name, lines, code, err[-300:]))
-        continue
+            return ["%s: the script saw %r (status %d) %r" % (name, lines, code, err[-300:])]
+        return []
+    found = []
     if (len(said) != 3 or said[0] != "%X" % result or said[1] != "CRVAnchorTestHost" or reason not in said[2]
             or not went_on):
-        failures.append("%s: the script saw %r (status %d) %r, expected %X and ...%s" %
-                        (name, [line[:400] for line in lines], code, err[-300:], result, reason[-200:]))
-    code, out, err = call([wine_run, book_exe, win_path(os.path.join(work, "book.json"))], env)
+        found.append("%s: the script saw %r (status %d) %r, expected %X and ...%s" %
+                     (name, [line[:400] for line in lines], code, err[-300:], result, reason[-200:]))
+    code, out, err = call([wine_run, book_exe, win_path(os.path.join(work, "book%d.json" % i))], env)
     if code == 0 or reason not in err:
-        failures.append("%s: the book exited %d, saying %r" % (name, code, (out + err)[-400:]))
+        found.append("%s: the book exited %d, saying %r" % (name, code, (out + err)[-400:]))
+    return found
+
+
+# The cases are independent programs: a few at a time, as most of each one's time is Wine's
+# starting it.
+with concurrent.futures.ThreadPoolExecutor(max_workers=3) as pool:
+    failures = sum(pool.map(lambda case: check(case[0], *case[1]), enumerate(CASES)), [])
 
 if failures:
     sys.exit("FAILED:\n  " + "\n  ".join(failures))

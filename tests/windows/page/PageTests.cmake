@@ -13,7 +13,5 @@ target_link_libraries(crv_win_page_tests PRIVATE crvanchor_registration gtest_ma
 add_dependencies(crv_win_page_tests CRVAnchor)
 target_compile_definitions(crv_win_page_tests PRIVATE CRV_LIBRARY_PATH="$<TARGET_FILE:CRVAnchor>")
 add_test(NAME windows_page_tests
-  COMMAND xvfb-run -a ${CRV_WINE_RUN} $<TARGET_FILE:crv_win_page_tests> --gtest_brief=1)
-# A prefix of its own: Wine's desktop process of a prefix keeps the screen it started on, and the
-# other tests start it with none.
-set_tests_properties(windows_page_tests PROPERTIES ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-screen")
+  COMMAND ${CRV_WINE_RUN} --on-screen $<TARGET_FILE:crv_win_page_tests> --gtest_brief=1)
+set_tests_properties(windows_page_tests PROPERTIES ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
