@@ -91,7 +91,10 @@ private:
 
 Rect RectOf(const At& a) {
     if (a.Size() != 4) Refuse(a.Where(), "expected an array of four numbers [xmin, ymin, xmax, ymax]");
-    return {a.Item(0).Number(), a.Item(1).Number(), a.Item(2).Number(), a.Item(3).Number()};
+    const Rect r{a.Item(0).Number(), a.Item(1).Number(), a.Item(2).Number(), a.Item(3).Number()};
+    // As a map document refuses it: a host's rectangle is never inside out.
+    if (r.xmin > r.xmax || r.ymin > r.ymax) Refuse(a.Where(), "expected xmin <= xmax and ymin <= ymax");
+    return r;
 }
 
 // A double as the snapshot's writer tags it: a number, or the name of one JSON has none for.

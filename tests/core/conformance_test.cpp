@@ -266,6 +266,13 @@ TEST(CoreInterface, RefusesBadInputInOneLine) {
                  return d.dump();
              }(),
              "/printed_pages_per_page: a section template numbers its own pages"},
+            {"a rectangle turned inside out",
+             [&] {
+                 json d = json::parse(good);
+                 d["elements"][0]["rect"] = {2, 0, 1, 1};
+                 return d.dump();
+             }(),
+             "/elements/0/rect: expected xmin <= xmax and ymin <= ymax"},
         };
         for (const auto& c : cases) {
             int sentinel = 0;
