@@ -129,7 +129,7 @@ json WriteElement(const ComPtr<LayoutElement>& e, const Document::Contents& impl
     switch (el.Kind()) {
         case ElementKind::Text:
         case ElementKind::Picture:
-            out["type"] = el.Kind() == ElementKind::Text ? "text" : "picture";
+            out["type"] = ElementTypeName(el.Kind());
             out["name"] = el.name();
             out["rect"] = rect("rect");
             if (el.Kind() == ElementKind::Text) {
@@ -141,7 +141,7 @@ json WriteElement(const ComPtr<LayoutElement>& e, const Document::Contents& impl
             }
             break;
         case ElementKind::MapFrame: {
-            out["type"] = "map_frame";
+            out["type"] = ElementTypeName(el.Kind());
             out["name"] = el.name();
             out["outline"] = rect("outline");
             CheckRange(el.FrameBorder(), 0, kMaxPageSideInches * PerInch(impl.units), impl.units, Child(ptr, "border"),
@@ -163,7 +163,7 @@ json WriteElement(const ComPtr<LayoutElement>& e, const Document::Contents& impl
             break;
         }
         default: {
-            out["type"] = "group";
+            out["type"] = ElementTypeName(el.Kind());
             out["name"] = el.name();
             out["members_by"] = GroupMembersBy(el.Kind());
             if (depth >= kMaxGroupNesting) Fail(ptr, GroupsTooDeep());

@@ -31,7 +31,8 @@ enum class ElementKind { Text, Picture, MapFrame, Group, IndexedGroup, SequenceA
 // nothing for an unknown name.
 const char* ElementKindName(ElementKind kind);
 std::optional<ElementKind> ElementKindNamed(const std::string& name);
-// A kind as the book's report names its type: "text", "picture", "map_frame" or "group".
+// A kind as a map document and the book's report name its type: "text", "picture", "map_frame" or
+// "group".
 const char* ElementTypeName(ElementKind kind);
 // How a group's members are reached, as a map document writes it: "walk", "index" or "both";
 // "" for a kind that is no group. And back, nothing for another word.
