@@ -7,30 +7,17 @@ from string import Template
 
 from . import com, cpp
 
-HOST = Template("""\
+# A library: the host's imports nothing of ours; the component's imports the host's library.
+LIBRARY = Template("""\
 // Generated from interfaces/CRVAnchor.interfaces.json: do not edit.
 import "oaidl.idl";
 import "ocidl.idl";
-
+${imports}
 ${forward}
 ${interfaces}[uuid(${libid}), version(${major}.${minor}), helpstring("${help}")]
 library ${library} {
     importlib("stdole2.tlb");
-${references}};
-""")
-
-COMPONENT = Template("""\
-// Generated from interfaces/CRVAnchor.interfaces.json: do not edit.
-import "oaidl.idl";
-import "ocidl.idl";
-import "${host}.idl";
-
-${forward}
-${interfaces}[uuid(${libid}), version(${major}.${minor}), helpstring("${help}")]
-library ${library} {
-    importlib("stdole2.tlb");
-    importlib("${host}.tlb");
-${coclasses}};
+${importlibs}${body}};
 """)
 
 INTERFACE = Template("""\
@@ -102,12 +89,17 @@ def _forward(interfaces):
     return "".join("interface %s;\n" % i.com_name for i in interfaces)
 
 
+def _library(lib, body, imported=None):
+    return LIBRARY.substitute(imports='import "%s.idl";\n' % imported if imported else "",
+                              importlibs='    importlib("%s.tlb");\n' % imported if imported else "",
+                              forward=_forward(lib.interfaces), interfaces="".join(_interface(i) for i in lib.interfaces),
+                              libid=lib.libid.upper(), major=lib.version[0], minor=lib.version[1], help=lib.help,
+                              library=lib.name, body=body)
+
+
 def emit_host(desc):
     lib = desc.host
-    return HOST.substitute(forward=_forward(lib.interfaces), interfaces="".join(_interface(i) for i in lib.interfaces),
-                           libid=lib.libid.upper(), major=lib.version[0], minor=lib.version[1], help=lib.help,
-                           library=lib.name,
-                           references="".join("    interface %s;\n" % i.com_name for i in lib.interfaces))
+    return _library(lib, "".join("    interface %s;\n" % i.com_name for i in lib.interfaces))
 
 
 def emit(desc):
@@ -118,7 +110,4 @@ def emit(desc):
         coclasses.append(COCLASS.substitute(attributes=attributes, name=c.name, interface=c.interface.com_name,
                                             implements="".join("        interface %s;\n" % i.com_name
                                                                for i in c.implements)))
-    return COMPONENT.substitute(host=desc.host.name, forward=_forward(lib.interfaces),
-                                interfaces="".join(_interface(i) for i in lib.interfaces), libid=lib.libid.upper(),
-                                major=lib.version[0], minor=lib.version[1], help=lib.help, library=lib.name,
-                                coclasses="".join(coclasses))
+    return _library(lib, "".join(coclasses), imported=desc.host.name)
