@@ -164,6 +164,21 @@ snapshot = json.load(open(snapshot_path))
 rects = snapshot_rects(snapshot)
 check_comparison_catches(linux, rects)
 
+def owners_of_page_interface():
+    """The library the page interface's entry names, in the 64-bit and the 32-bit view of the
+    machine's classes (the platform's call writes both); None where there is no entry."""
+    page = next(i for c in description().component.classes for i in c.implements)
+    owners = []
+    for view in ("", "Wow6432Node\\"):
+        code, out, _ = call([wine_run, "reg", "query", "HKLM\\Software\\Classes\\%sInterface\\{%s}\\TypeLib" % (
+            view, page.iid.upper()), "/ve"])
+        found = [w for w in out.split() if w.startswith("{")]
+        owners.append(found[0].upper() if code == 0 and found else None)
+    return owners
+
+
+HOST_OWNS_PAGE = ["{%s}" % description().host.libid.upper()] * 2
+
 engine_clsids, engine_progids = engine_classes()
 clsids = engine_clsids | host_classes()
 progids = engine_progids | {"CRVANCHORTESTHOST." + n for n in (
@@ -175,6 +190,9 @@ failures = []
 # interface is the host's, which the component's registration must leave to it.
 wine("regsvr32", "/s", host_dll)
 wine("regsvr32", "/s", engine_dll)
+page_owners = owners_of_page_interface()
+if page_owners != HOST_OWNS_PAGE:
+    failures.append("registering the component took the page interface's entry from the host: %s" % page_owners)
 missing = {"CLSID\\" + c for c in clsids} | progids
 missing -= registered_keys(clsids, progids)
 if missing:
@@ -192,6 +210,9 @@ else:
 # A script reaches the host's objects by late binding, through the host's own type library,
 # which the host carries and registers: the component is gone by then.
 wine("regsvr32", "/u", "/s", engine_dll)
+page_owners = owners_of_page_interface()
+if page_owners != HOST_OWNS_PAGE:
+    failures.append("unregistering the component took the page interface's entry from the host: %s" % page_owners)
 script = os.path.join(work, "layout.js")
 with open(script, "w") as f:
     f.write('var layout = new ActiveXObject("CRVAnchorTestHost.Application").Document.PageLayout;\n'

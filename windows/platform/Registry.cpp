@@ -14,8 +14,10 @@
 #include <comcat.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <optional>
 #include <string>
 #include <utility>
@@ -288,18 +290,26 @@ constexpr const char* kAutomationMarshaler = "{00020424-0000-0000-C000-000000000
 struct SavedKey {
     std::string key;
     std::vector<std::pair<std::optional<std::string>, std::string>> values;  // no name: the default value
+    friend bool operator==(const SavedKey&, const SavedKey&) = default;
 };
 
-bool KeyExists(const Root& root, const std::string& key) {
+// A tree of keys in one view of the registry: a 64-bit process sees the 64-bit classes, and the
+// platform's call for the machine writes an interface's entry in the 32-bit view as well.
+struct SavedTree {
+    REGSAM view = 0;
+    std::vector<SavedKey> keys;
+};
+
+std::wstring FullKey(const Root& root, const std::string& key) { return root.prefix + win::Wide(key); }
+
+bool KeyExists(const Root& root, const std::string& key, REGSAM view) {
     Key k;
-    return RegOpenKeyExW(root.key, (root.prefix + win::Wide(key)).c_str(), 0, KEY_READ, k.Out()) == ERROR_SUCCESS;
+    return RegOpenKeyExW(root.key, FullKey(root, key).c_str(), 0, KEY_READ | view, k.Out()) == ERROR_SUCCESS;
 }
 
-void SaveTree(const Root& root, const std::string& key, std::vector<SavedKey>& out) {
+void SaveTree(const Root& root, const std::string& key, REGSAM view, std::vector<SavedKey>& out) {
     Key k;
-    if (RegOpenKeyExW(root.key, (root.prefix + win::Wide(key)).c_str(), 0, KEY_READ, k.Out()) != ERROR_SUCCESS) {
-        return;
-    }
+    if (RegOpenKeyExW(root.key, FullKey(root, key).c_str(), 0, KEY_READ | view, k.Out()) != ERROR_SUCCESS) return;
     SavedKey saved{key, {}};
     std::vector<wchar_t> name(16384), data(16384);
     for (DWORD i = 0;; ++i) {
@@ -321,36 +331,92 @@ void SaveTree(const Root& root, const std::string& key, std::vector<SavedKey>& o
         if (RegEnumKeyExW(k.Get(), i, name.data(), &name_length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
             break;
         }
-        SaveTree(root, key + "\\" + win::Narrow(name.data()), out);
+        SaveTree(root, key + "\\" + win::Narrow(name.data()), view, out);
     }
 }
 
-void RestoreTree(const std::string& path, const Root& root, const std::vector<SavedKey>& saved) {
-    if (saved.empty()) return;
-    DeleteTree(path, root, saved.front().key);
-    for (const SavedKey& k : saved) {
-        if (k.values.empty()) SetValue(path, root, k.key, nullptr, "");
-        for (const auto& [name, value] : k.values) SetValue(path, root, k.key, name ? name->c_str() : nullptr, value);
+// Writes the tree back as it was saved, unless it still is: a registration that left it alone
+// needs no right to write it.
+void RestoreTree(const std::string& path, const Root& root, const SavedTree& saved) {
+    if (saved.keys.empty()) return;
+    std::vector<SavedKey> now;
+    SaveTree(root, saved.keys.front().key, saved.view, now);
+    if (now == saved.keys) return;
+    FaultPoint("Registry.Write");
+    const std::string& top = saved.keys.front().key;
+    {
+        Key parent;
+        std::wstring classes = root.prefix;
+        if (!classes.empty() && classes.back() == L'\\') classes.pop_back();
+        LSTATUS s = RegOpenKeyExW(root.key, classes.c_str(), 0, KEY_ALL_ACCESS | saved.view, parent.Out());
+        if (s == ERROR_SUCCESS) s = RegDeleteTreeW(parent.Get(), win::Wide(top).c_str());
+        if (s == ERROR_SUCCESS) s = RegDeleteKeyExW(parent.Get(), win::Wide(top).c_str(), saved.view, 0);
+        if (s != ERROR_SUCCESS && s != ERROR_FILE_NOT_FOUND && s != ERROR_PATH_NOT_FOUND) Fail(path, top, s, true);
+    }
+    for (const SavedKey& k : saved.keys) {
+        Key written;
+        LSTATUS s = RegCreateKeyExW(root.key, FullKey(root, k.key).c_str(), 0, nullptr, 0, KEY_SET_VALUE | saved.view,
+                                    nullptr, written.Out(), nullptr);
+        if (s != ERROR_SUCCESS) Fail(path, k.key, s, true);
+        for (const auto& [name, value] : k.values) {
+            const std::wstring v = win::Wide(value);
+            const std::wstring n = name ? win::Wide(*name) : std::wstring();
+            s = RegSetValueExW(written.Get(), name ? n.c_str() : nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
+                               static_cast<DWORD>((v.size() + 1) * sizeof(wchar_t)));
+            if (s != ERROR_SUCCESS) Fail(path, k.key, s, true);
+        }
     }
 }
 
-// The entries of those interfaces that name another library than libid: the platform's calls
-// write and remove every interface of a library, whoever defines it, and these must come
-// through a registration or a removal of ours as they were. With onlyRegistered, an entry whose
-// library is no longer registered is not kept.
-std::vector<std::vector<SavedKey>> OthersEntries(const Root& root, const std::string& path,
-                                                 const std::vector<Guid>& iids, const Guid& libid,
-                                                 bool onlyRegistered) {
-    std::vector<std::vector<SavedKey>> kept;
-    for (const Guid& iid : iids) {
-        const std::string key = "Interface\\" + Braced(iid);
-        const auto owner = GetValue(path, root, key + "\\TypeLib", nullptr);
-        if (!owner || _stricmp(owner->c_str(), Braced(libid).c_str()) == 0) continue;
-        if (onlyRegistered && !KeyExists(root, "TypeLib\\" + *owner)) continue;
-        kept.emplace_back();
-        SaveTree(root, key, kept.back());
+// The entries of those interfaces that name another library than libid, in every view given:
+// the platform's calls write and remove every interface of a library, whoever defines it, and
+// these must come through a registration or a removal of ours as they were. With
+// onlyRegistered, an entry whose library is no longer registered is not kept.
+std::vector<SavedTree> OthersEntries(const Root& root, const std::vector<Guid>& iids, const Guid& libid,
+                                     bool onlyRegistered) {
+    std::vector<SavedTree> kept;
+    // Our per-user entries are written in the process's own view alone.
+    const std::vector<REGSAM> views = root.per_user ? std::vector<REGSAM>{0}
+                                                    : std::vector<REGSAM>{KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+    for (const REGSAM view : views) {
+        for (const Guid& iid : iids) {
+            const std::string key = "Interface\\" + Braced(iid);
+            std::vector<SavedKey> tree;
+            SaveTree(root, key, view, tree);
+            const auto owner = std::find_if(tree.begin(), tree.end(), [&](const SavedKey& k) {
+                return _stricmp(k.key.c_str(), (key + "\\TypeLib").c_str()) == 0;
+            });
+            if (owner == tree.end()) continue;
+            const auto named = std::find_if(owner->values.begin(), owner->values.end(),
+                                            [](const auto& v) { return !v.first; });
+            if (named == owner->values.end() || _stricmp(named->second.c_str(), Braced(libid).c_str()) == 0) continue;
+            if (onlyRegistered && !KeyExists(root, "TypeLib\\" + named->second, view)) continue;
+            kept.push_back({view, std::move(tree)});
+        }
     }
     return kept;
+}
+
+// Puts back every kept entry, then answers for the call that was made: its own failure first,
+// else the first entry that could not be put back.
+void RestoreAll(const std::string& path, const Root& root, const std::vector<SavedTree>& kept) {
+    std::exception_ptr first;
+    for (const SavedTree& tree : kept) {
+        try {
+            RestoreTree(path, root, tree);
+        } catch (...) {
+            if (!first) first = std::current_exception();
+        }
+    }
+    if (first) std::rethrow_exception(first);
+}
+
+// The same where the call already failed: its own error is the one to tell.
+void RestoreQuietly(const std::string& path, const Root& root, const std::vector<SavedTree>& kept) {
+    try {
+        RestoreAll(path, root, kept);
+    } catch (...) {  // the call's own failure is the one reported
+    }
 }
 
 }  // namespace
@@ -361,9 +427,9 @@ std::vector<std::vector<SavedKey>> OthersEntries(const Root& root, const std::st
 void Registry::RegisterTypeLib(const TypeLibRegistration& entry) {
     FaultPoint("Registry.Write");
     ComScope com;
-    ITypeLib* library = LoadLibraryOf(entry.path);
     const Root root = RootOf(path_);
-    const auto others = OthersEntries(root, path_, entry.borrowed, entry.libid, true);
+    const auto others = OthersEntries(root, entry.borrowed, entry.libid, true);
+    ITypeLib* library = LoadLibraryOf(entry.path);
     HRESULT hr = S_OK;
     if (!root.per_user) {
         std::wstring path = win::Wide(entry.path);
@@ -403,16 +469,18 @@ void Registry::RegisterTypeLib(const TypeLibRegistration& entry) {
             }
         } catch (...) {
             library->Release();
+            RestoreQuietly(path_, root, others);
             throw;
         }
     }
     library->Release();
-    for (const auto& tree : others) RestoreTree(path_, root, tree);
     if (FAILED(hr)) {
+        RestoreQuietly(path_, root, others);
         Raise(static_cast<int32_t>(hr), kSource,
               "The type library " + entry.path +
                   " cannot be registered: " + win::SystemMessage(static_cast<unsigned long>(hr)) + ".");
     }
+    RestoreAll(path_, root, others);
 }
 
 void Registry::UnregisterTypeLib(const Guid& libid) {
@@ -444,15 +512,16 @@ void Registry::UnregisterTypeLib(const Guid& libid) {
         for (const auto& marshaled : MarshaledInterfaces(library)) described.push_back(marshaled.first);
         library->Release();
     }
-    const auto others = OthersEntries(root, path_, described, libid, false);
+    const auto others = OthersEntries(root, described, libid, false);
     const HRESULT hr = ::UnRegisterTypeLib(win::ToGUID(libid), static_cast<WORD>(found->major),
                                            static_cast<WORD>(found->minor), 0, SYS_WIN64);
-    for (const auto& tree : others) RestoreTree(path_, root, tree);
     if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS) {
+        RestoreQuietly(path_, root, others);
         Raise(static_cast<int32_t>(hr), kSource,
               "The type library " + libid.ToString() +
                   " cannot be unregistered: " + win::SystemMessage(static_cast<unsigned long>(hr)) + ".");
     }
+    RestoreAll(path_, root, others);
 }
 
 std::optional<TypeLibRegistration> Registry::FindTypeLib(const Guid& libid) const {
