@@ -414,12 +414,32 @@ def read_categories(path):
     return categories
 
 
+# The keys whose text is written into comments, help strings and string literals, where a line
+# break or another control character would end the line or the literal early.
+TEXTS = ("doc", "help", "classes_doc", "default", "value")
+
+
+def _check_texts(node, where):
+    """Refuses a control character in any text that a generated file writes within one line."""
+    items = node.items() if isinstance(node, dict) else enumerate(node) if isinstance(node, list) else ()
+    for key, value in items:
+        here = "%s/%s" % (where, key)
+        if key in TEXTS and isinstance(value, str):
+            bad = next((c for c in value if ord(c) < 0x20 or ord(c) == 0x7F), None)
+            if bad is not None:
+                raise DescriptionError("%s: %s holds a control character (%s); the generated files write it "
+                                       "on one line" % (here, json.dumps(value), json.dumps(bad)))
+        else:
+            _check_texts(value, here)
+
+
 def load(path, categories_path=None):
     """The description at path, checked, with the host's category table (none where no table is
     given: a reader of the classes alone needs none)."""
     with open(path, encoding="utf-8") as f:
         d = json.load(f)
     _check_keys(d, (), path, ("host", "component"))
+    _check_texts(d, path)
     categories = read_categories(categories_path) if categories_path else []
     desc = Description(_library("host", d["host"], categories), _library("component", d["component"], categories),
                        categories)

@@ -181,7 +181,15 @@ class Refusals(unittest.TestCase):
         def component_variant_parameter(d):
             install_options(d)["type"] = "VARIANT"
 
+        def default_of_two_lines(d):
+            install_options(d)["default"] = "first\nsecond"
+
+        def doc_of_two_lines(d):
+            host_interface(d, "Display")["members"][0]["doc"] = "Dots\n per inch."
+
         cases = [
+            (default_of_two_lines, 'default: "first\\nsecond" holds a control character ("\\n")'),
+            (doc_of_two_lines, 'doc: "Dots\\n per inch." holds a control character ("\\n")'),
             (default_not_optional, "member Install parameter 1: a default is for an optional parameter"),
             (default_of_another_type, "member Install parameter 2: default 0 is not a BSTR"),
             (default_of_a_double, "member Install parameter 2: a double parameter takes no default; boolean, short, long"),
