@@ -99,4 +99,7 @@ if(CRV_BUILD_TESTS)
   enable_testing()
   include(tests/windows/Tests.cmake)
   include(tests/windows/page/PageTests.cmake)
+  # The tests share one Wine prefix, its registry and its desktop: one at a time, whatever -j.
+  get_property(crv_windows_tests DIRECTORY PROPERTY TESTS)
+  set_tests_properties(${crv_windows_tests} PROPERTIES RESOURCE_LOCK wineprefix)
 endif()

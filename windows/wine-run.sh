@@ -6,7 +6,12 @@ set -euo pipefail
 : "${WINEPREFIX:=$(cd "$(dirname "$0")/.." && pwd)/build-win/wineprefix}"
 export WINEPREFIX WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 WINE=${WINE:-/usr/lib/wine/wine64}
-WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver64}
+if [ -z "${WINESERVER:-}" ]; then
+  WINESERVER=$(dirname "$WINE")/wineserver64
+  [ -x "$WINESERVER" ] || WINESERVER=$(dirname "$WINE")/wineserver
+  [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
+fi
+export WINE WINESERVER
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   "$WINE" wineboot --init >/dev/null 2>&1 || true
@@ -14,13 +19,16 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 if [ "${1:-}" = --on-screen ]; then
   # Wine's desktop keeps the screen it was started on until the prefix's last program ends: the
-  # prefix's programs end before the screen comes and again before it goes, so that no other
-  # program meets a desktop without one.
+  # prefix's programs end before the program starts on the screen and again before the screen
+  # goes, so that no other program meets a desktop without one; one that does not end within a
+  # minute is ended.
   shift
-  "$WINESERVER" -w
-  status=0
-  xvfb-run -a "$WINE" "$@" || status=$?
-  "$WINESERVER" -w
-  exit "$status"
+  exec xvfb-run -a bash -c '
+    end() { timeout 60 "$WINESERVER" -w || "$WINESERVER" -k; }
+    end
+    status=0
+    "$WINE" "$@" || status=$?
+    end
+    exit "$status"' wine-run "$@"
 fi
 exec "$WINE" "$@"

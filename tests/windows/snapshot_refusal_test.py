@@ -189,9 +189,10 @@ def check(i, name, text, result, reason):
     return found
 
 
-# The cases are independent programs: a few at a time, as most of each one's time is Wine's
-# starting it.
-with concurrent.futures.ThreadPoolExecutor(max_workers=3) as pool:
+# The cases are independent programs: two at a time, as most of each one's time is Wine's
+# starting it or reading a deep snapshot, and the script host is known to fail to start under
+# more load than that.
+with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
     failures = sum(pool.map(lambda case: check(case[0], *case[1]), enumerate(CASES)), [])
 
 if failures:

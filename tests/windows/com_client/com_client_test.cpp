@@ -260,8 +260,8 @@ TEST_F(ComClientTest, LateBoundCallsTakeScriptArgumentsAndRefuseBadOnes) {
     VARIANT left_out;
     V_VT(&left_out) = VT_ERROR;
     V_ERROR(&left_out) = DISP_E_PARAMNOTFOUND;
-    EXPECT_EQ(call(4, {left_out}, nullptr), DISP_E_PARAMNOTOPTIONAL);
-    EXPECT_EQ(bad, 0u);
+    EXPECT_EQ(call(7, {bag(), left_out}, nullptr), DISP_E_PARAMNOTOPTIONAL);
+    EXPECT_EQ(bad, 1u);
 }
 
 TEST_F(ComClientTest, ErrorsCrossAsErrorObjects) {
