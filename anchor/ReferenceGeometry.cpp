@@ -13,7 +13,7 @@ Extent ElementExtent(const ComPtr<LayoutElement>& element, const ComPtr<Display>
         const ComPtr<Polygon> polygon = NewPolygon();
         element->QueryOutline(display, polygon);
         const ComPtr<Envelope> envelope = polygon->GetEnvelope();
-        if (outline == OutlineEnvelope::Measured) return ExtentOf(envelope);
+        if (outline != OutlineEnvelope::Copied) return ExtentOf(envelope);
         rect = NewEnvelope();
         rect->PutCoords(envelope->XMin(), envelope->YMin(), envelope->XMax(), envelope->YMax());
         return ExtentOf(rect);

@@ -26,8 +26,9 @@ inline Extent PageExtent(double width, double height) { return {0, 0, width, hei
 
 // What a map frame's outline envelope is taken as: the engine places by a copy of it, the
 // property page measures the envelope itself (and creates its envelope before it knows the
-// element's kind).
-enum class OutlineEnvelope { Measured, Copied };
+// element's kind), and the tools that report what was placed measure the envelope itself,
+// making an envelope only for an element's bounds.
+enum class OutlineEnvelope { Measured, Copied, Reported };
 
 // A map frame is measured by the envelope of its outline, any other element by its bounds,
 // both on the given display.

@@ -8,7 +8,7 @@
 namespace crv::book {
 
 Rect MeasuredRect(const ComPtr<LayoutElement>& element, const ComPtr<Display>& display) {
-    const Extent e = ElementExtent(element, display, OutlineEnvelope::Measured);
+    const Extent e = ElementExtent(element, display, OutlineEnvelope::Reported);
     return {e.xmin, e.ymin, e.xmax, e.ymax};
 }
 

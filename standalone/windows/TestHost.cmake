@@ -22,7 +22,6 @@ crv_warnings(CRVAnchorTestHost)
 
 # The book's selection and order, as every host runs them, built for this platform.
 add_library(crvbook_win STATIC
-  anchor/ReferenceGeometry.cpp
   book/Measure.cpp
   book/Order.cpp
   book/Placement.cpp
