@@ -2,6 +2,7 @@
 // way, for every host alike (the core and the Windows book measure with the same function and
 // are compared with the map-book command's report in their own suites).
 
+#include "anchor/AnchorRecord.h"
 #include "book/Measure.h"
 #include "book/Order.h"
 #include "standalone/ComponentRegistry.h"
@@ -10,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -105,6 +109,49 @@ TEST(Measure, WithoutTheHostsWordATypeIsWhatTheInterfacesTell) {
         EXPECT_EQ(measured[i].type, type) << expected[i].name;
         EXPECT_EQ(measured[i].rect, expected[i].rect) << expected[i].name;
         EXPECT_EQ(measured[i].layout_page, 0) << expected[i].name;
+    }
+}
+
+// An anchored element's entry carries its priority and what it is anchored to, the chain of its
+// targets; an element without a record carries neither.
+TEST(Measure, AnAnchoredElementsEntryTellsItsPriorityAndTargets) {
+    StandaloneHost host;
+    BuildLayout(host);
+    const auto layout = RunningApplication()->Document()->PageLayout();
+    std::map<std::string, ComPtr<LayoutElement>> named;
+    book::WalkLayout(layout, [&](const ComPtr<LayoutElement>& e, const std::string&) { named[e->Name()] = e; });
+    auto give = [&](const std::string& name, const std::map<std::string, Variant>& keys) {
+        const auto manager = NewEngine();
+        const ComPtr<PropertyBag> record = manager->MakeAnchorProperties();
+        for (const auto& [k, v] : keys) record->SetProperty(k, v);
+        manager->AddAnchorProperties(named.at(name), record);
+    };
+    give("Logo", {{key::AnchorElement, true}, {key::AnchorType, std::string(kAnchorTypeLayout)},
+                  {key::AnchorPriority, int16_t{1}}});
+    give("Title", {{key::AnchorElement, true}, {key::AnchorType, std::string(kAnchorTypeNamedElement)},
+                   {key::ElementName, std::string("Logo")}, {key::AnchorPriority, int16_t{3}}});
+    give("Label", {{key::AnchorElement, true}, {key::AnchorType, std::string(kAnchorTypeNamedElement)},
+                   {key::ElementName, std::string("Title")}, {key::AnchorPriority, int16_t{2}}});
+    book::AnchorSelection selection(NewEngine);
+    standalone::HostSurface surface(host, "inches");
+    const struct {
+        const char* name;
+        std::optional<int16_t> priority;
+        std::vector<std::string> anchored_to;
+    } cases[] = {
+        {"Logo", 1, {}},
+        {"Title", 3, {"Logo"}},
+        {"Label", 2, {"Title", "Logo"}},
+        {"Main Map", std::nullopt, {}},
+        {"Legend", std::nullopt, {}},
+    };
+    const std::vector<book::Placement> measured = surface.Measure(selection);
+    for (const auto& c : cases) {
+        const auto p = std::find_if(measured.begin(), measured.end(), [&](const auto& m) { return m.name == c.name; });
+        ASSERT_NE(p, measured.end()) << c.name;
+        EXPECT_EQ(p->anchored, c.priority.has_value()) << c.name;
+        EXPECT_EQ(p->priority, c.priority) << c.name;
+        EXPECT_EQ(p->anchored_to, c.anchored_to) << c.name;
     }
 }
 
