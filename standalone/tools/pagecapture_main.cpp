@@ -50,9 +50,16 @@ int States(const char* documentPath, const std::filesystem::path& out) {
 }
 
 int Capture(int argc, char** argv) {
-    const bool states = argc == 4 && std::string(argv[1]) == "--states";
-    if (argc != 2 && !states) {
-        std::fprintf(stderr, "usage: crvanchor-pagecapture OUTDIR\n       crvanchor-pagecapture --states DOC OUT.json\n");
+    const char* usage = "usage: crvanchor-pagecapture OUTDIR\n       crvanchor-pagecapture --states DOC OUT.json\n";
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (argc == 2 && (first == "--help" || first == "-h")) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    const bool states = argc == 4 && first == "--states";
+    // An option it does not know is no folder to write into.
+    if ((argc != 2 && !states) || (!states && first.rfind('-', 0) == 0)) {
+        std::fputs(usage, stderr);
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
