@@ -154,6 +154,7 @@ crv_status crv_mirror_outlines(const crv_mirror* mirror, int32_t page, double pi
             o["dashed"] = s.dashed;
             o["head"] = s.head ? json::array({point((*s.head)[0]), point((*s.head)[1]), point((*s.head)[2])}) : json();
             o["dot"] = s.dot ? json::array({point(s.dot->first), s.dot->second}) : json();
+            o["alternate"] = outlines[i].alternate;
             out.push_back(std::move(o));
         }
         *outlines_json = Give(Dump(json{{"rgb", book::kOutlineRgb}, {"outlines", std::move(out)}}));

@@ -34,7 +34,7 @@ extern "C" {
 
 /* The version of this interface. A host checks crv_core_version() against the version it was
  * written for and refuses a core of another: a function's meaning never changes within one. */
-#define CRV_CORE_VERSION 2
+#define CRV_CORE_VERSION 3
 
 typedef enum crv_status {
     CRV_OK = 0,
@@ -93,9 +93,10 @@ CRV_CORE_API crv_status crv_mirror_show(const crv_mirror* mirror, char** show_js
  * each anchored element's rectangle and the arrow of its rule, in pixels of a picture of
  * `pixels_per_unit` pixels a page unit and a layout page `page_height` units high (x right, y
  * down), as JSON text: {"rgb": [R, G, B], "outlines": [{"element", "layout_page", "box": [X, Y,
- * WIDTH, HEIGHT], "pen" (every line's width), "line": [[X, Y], [X, Y]] or null, "dashed" (an
- * alternate rule), "head": three points of a filled arrow head or null, "dot": [[X, Y], RADIUS]
- * or null}...]} in the book's order. Changes nothing. */
+ * WIDTH, HEIGHT], "pen" (every line's width), "line": [[X, Y], [X, Y]] or null, "dashed" (the
+ * line of an alternate rule), "head": three points of a filled arrow head or null, "dot": [[X, Y],
+ * RADIUS] or null, "alternate" (the element's alternate rule places it on the page, whatever is
+ * drawn)}...]} in the book's order. Changes nothing. */
 CRV_CORE_API crv_status crv_mirror_outlines(const crv_mirror* mirror, int32_t page, double pixels_per_unit,
                                             double page_height, char** outlines_json);
 

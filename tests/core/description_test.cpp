@@ -4,6 +4,7 @@
 #include "tests/core/CoreTestSupport.h"
 
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -142,22 +143,39 @@ TEST(CoreDescription, ShowsTheRecordsAndTheCycles) {
 }
 
 // What --outline draws of the page placed last, in a picture's pixels (y down): the element's
-// box and the arrow of its rule, here a point reached at no distance, so a ring.
+// box and the arrow of its rule, here a point reached at no distance, so a ring; and which rule
+// placed each element, whatever is drawn (a ring has no dashes).
 TEST(CoreDescription, OutlinesThePagePlacedInPixels) {
-    const Mirror m = Open(Layout(json::array({Text("A", {3, 3, 5, 4})})));
+    json odd = Text("B", {6, 3, 7, 4});
+    auto& entries = odd["custom"]["entries"][0]["entries"][0]["entries"];
+    for (const auto& [key, kind, value] : {std::tuple{"UseAltAnchoring", "boolean", json(true)},
+                                           {"AltAnchorType", "int16", json(1)},  // odd pages
+                                           {"AnchorFromAlt", "int16", json(0)},
+                                           {"AnchorToAlt", "int16", json(0)},
+                                           {"HDistanceAlt", "double", json(0)},
+                                           {"VDistanceAlt", "double", json(0)}}) {
+        entries.push_back({{"key", key}, {"kind", kind}, {"value", value}});
+    }
+    const Mirror m = Open(Layout(json::array({Text("A", {3, 3, 5, 4}), odd})));
     ASSERT_TRUE(m);
     PlacePage(m.get(), 1);
     char* out = nullptr;
     ASSERT_EQ(crv_mirror_outlines(m.get(), 1, 10, 11, &out), CRV_OK) << crv_last_error();
     const json drawn = Taken(out);
     EXPECT_EQ(drawn["rgb"], json::array({255, 0, 255}));
-    ASSERT_EQ(drawn["outlines"].size(), 1u);
+    ASSERT_EQ(drawn["outlines"].size(), 2u);
     const json& a = drawn["outlines"][0];
     EXPECT_EQ(a["element"], "A");
     EXPECT_EQ(a["layout_page"], 0);
     // Top left at (0, 11) after the placement: 2 x 1 inches, 10 pixels an inch, from the top.
     EXPECT_EQ(a["box"], json::array({0, 0, 20, 10}));
     EXPECT_TRUE(a["dot"].is_array()) << a;
+    EXPECT_EQ(a["alternate"], false);
+    const json& b = drawn["outlines"][1];
+    EXPECT_EQ(b["element"], "B");
+    EXPECT_TRUE(b["dot"].is_array()) << b;
+    EXPECT_EQ(b["dashed"], false);
+    EXPECT_EQ(b["alternate"], true);
     EXPECT_EQ(crv_mirror_outlines(m.get(), 1, 0, 11, &out), CRV_REFUSED);
 }
 

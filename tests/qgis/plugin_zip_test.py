@@ -255,6 +255,18 @@ def dock_on_sample(project, layout):
     check(max(abs(a - b) for a, b in zip((box_now.left(), box_now.top(), box_now.right(), box_now.bottom()),
                                          (union.left(), union.top(), union.right(), union.bottom()))) < 1e-6,
           "after undo the Legend's box %s is not its members' %s" % (box_now, union))
+    # On an even page the Legend's alternate rule places it: an edit of its primary rule moves
+    # nothing there, and the dock says which rule did.
+    atlas.seekTo(3)
+    layout.setSelectedItem(legend)
+    was = [m.pos() for m in members]
+    box = w["txtHDistanceAll"]
+    box.setValue(box.value() + 20)
+    dock.apply_button.click()
+    check([m.pos() for m in members] == was, "an edit of the primary rule moved the Legend on an even page")
+    check(dock.findings.text().startswith("On this page its alternate rule places it"),
+          "on an even page the dock says %r" % dock.findings.text())
+    stack.undo()
     atlas.endRender()
 
     # The first page number set in the dock is the layout's, saved with the project, and the

@@ -10,7 +10,7 @@ import platform
 import sys
 import weakref
 
-INTERFACE_VERSION = 2
+INTERFACE_VERSION = 3
 
 OK, REFUSED, FAILED = 0, 1, 2
 

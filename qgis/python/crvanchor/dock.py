@@ -493,8 +493,9 @@ class AnchorDock(QgsDockWidget):
                                   else tr("overlaps") + ' "%s"' % f.get("other", "") if f["kind"] == "overlap"
                                   else tr("is placed by QGIS from data"))
                      for f in checked.get("record", {}).get("checks", [])]
-            self.findings.setText("\n".join(lines) if lines else tr("No finding of the layout checks on this page.")
-                                  if page is not None else "")
+            if page is not None:
+                lines = [self._rule_note(item, page)] + (lines or [tr("No finding of the layout checks on this page.")])
+            self.findings.setText("\n".join(line for line in lines if line) if page is not None else "")
             reports = result["error_reports"] + checked.get("error_reports", [])
             if page is None and self.session.atlas is not None and self.session.atlas.enabled():
                 # No atlas page in view: the record is stored, and placed when a page is shown.
@@ -507,6 +508,15 @@ class AnchorDock(QgsDockWidget):
         finally:
             stack.endMacro()
         self._update_buttons()
+
+    def _rule_note(self, item, page):
+        """Where the item's alternate rule places it on the page in view, a line saying so: an
+        edit of its primary rule then moves nothing on this page, and the dock says why."""
+        name = next((n for n, i in self.session._items.items() if i is item), None)
+        outlines = self.session.mirror.outlines(page, 1.0, 0.0)["outlines"]
+        if any(o["element"] == name and o["alternate"] for o in outlines):
+            return tr("On this page its alternate rule places it (the Alternate Anchor tab).")
+        return ""
 
     def cancel(self):
         self.show_item(self.item)

@@ -85,6 +85,10 @@
         <translation>wird von QGIS aus Daten platziert</translation>
     </message>
     <message>
+        <source>On this page its alternate rule places it (the Alternate Anchor tab).</source>
+        <translation>Auf dieser Seite platziert es seine alternative Regel (Registerkarte Alternate Anchor).</translation>
+    </message>
+    <message>
         <source>No finding of the layout checks on this page.</source>
         <translation>Die Layoutprüfungen finden auf dieser Seite nichts.</translation>
     </message>
