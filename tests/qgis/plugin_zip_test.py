@@ -5,7 +5,8 @@ QGIS's "Install from ZIP" does, then used as a cartographer would.
 - QGIS's own atlas export of the sample puts every anchored item where `crvanchor book` does;
 - the Anchor dock shows the selected item's record, Apply places it for the atlas page in view
   as one undo step (undone, position and record return), a new record is given switched off,
-  the first page number is set from the dock;
+  the first page number is set from the dock, the dock says when an item's alternate rule
+  placed it, and a designer's View menu shows and hides the dock;
 - QGIS's layout checks before an export list the anchoring's findings and leave the atlas and
   the undo history as they were;
 - the help page is there and the German translation speaks QGIS's terms.
@@ -78,7 +79,8 @@ from qgis.core import (  # noqa: E402
     QgsSettings,
     QgsVectorLayer,
 )
-from qgis.PyQt.QtCore import QCoreApplication, QRectF, QTranslator  # noqa: E402
+from qgis.PyQt.QtCore import QCoreApplication, QObject, QRectF, QTranslator, pyqtSignal  # noqa: E402
+from qgis.PyQt.QtWidgets import QMainWindow  # noqa: E402
 from qgis.PyQt.QtTest import QTest  # noqa: E402
 
 app = QgsApplication([], True, profile)
@@ -95,7 +97,7 @@ if not (qgis.utils.loadPlugin("crvanchor") and qgis.utils.startPlugin("crvanchor
 plugin = qgis.utils.plugins["crvanchor"]
 check(not plugin.load_error, "the plugin says: %s" % plugin.load_error)
 from crvanchor.checks import LAYOUT_CHECK  # noqa: E402
-from crvanchor.dock import HELP_PAGE, AnchorDock  # noqa: E402
+from crvanchor.dock import HELP_PAGE, AnchorDock, DesignerDocks  # noqa: E402
 from crvanchor.session import RECORD_PREFIX  # noqa: E402
 
 check(HELP_PAGE.startswith(plugins) and os.path.isfile(HELP_PAGE), "no help page at %s" % HELP_PAGE)
@@ -466,6 +468,61 @@ def translation():
     QCoreApplication.removeTranslator(t)
 
 
+class Designer:
+    """A layout designer as QGIS hands it to plugins: its window, its View menu, its docks."""
+
+    def __init__(self, layout):
+        self._layout, self._window = layout, QMainWindow()
+        self._view = self._window.menuBar().addMenu("View")
+
+    def layout(self):
+        return self._layout
+
+    def window(self):
+        return self._window
+
+    def viewMenu(self):
+        return self._view
+
+    def addDockWidget(self, area, dock):
+        self._window.addDockWidget(area, dock)
+
+    def removeDockWidget(self, dock):
+        self._window.removeDockWidget(dock)
+
+
+class Desktop(QObject):
+    """QGIS's desktop as the plugin's designer docks meet it: designers opened and closed."""
+    layoutDesignerOpened = pyqtSignal(object)
+    layoutDesignerWillBeClosed = pyqtSignal(object)
+
+    def openLayoutDesigners(self):
+        return []
+
+
+def dock_in_designer(layout):
+    """A designer opened on an anchored layout has the Anchor dock, which its View menu shows
+    and hides; closing the designer takes both away."""
+    desktop, designer = Desktop(), Designer(layout)
+    docks = DesignerDocks(desktop, plugin.anchoring)
+    desktop.layoutDesignerOpened.emit(designer)
+    designer.window().show()
+    entries = [a for a in designer.viewMenu().actions() if a.text() == "Anchor"]
+    check(len(entries) == 1 and entries[0].isCheckable(), "the designer's View menu has no Anchor entry")
+    dock = docks.docks.get(designer)
+    if entries and dock is not None:
+        check(dock.isVisible() and entries[0].isChecked(), "the Anchor dock is not shown in a new designer")
+        entries[0].trigger()
+        check(not dock.isVisible(), "the View menu's Anchor entry does not hide the dock")
+        entries[0].trigger()
+        check(dock.isVisible(), "the View menu's Anchor entry does not show the dock again")
+    desktop.layoutDesignerWillBeClosed.emit(designer)
+    check(not [a for a in designer.viewMenu().actions() if a.text() == "Anchor"],
+          "closing the designer left the Anchor entry in its View menu")
+    docks.close()
+    designer.window().close()
+
+
 def command_from_the_zip():
     """The command inside the ZIP, as its help page says to run it, with the core the ZIP holds:
     the sample atlas placed as the book places it."""
@@ -487,6 +544,7 @@ command_from_the_zip()
 project, layout, history = export_places_as_book()
 layout_checks(project, layout, history)
 dock_on_sample(project, layout)
+dock_in_designer(layout)
 project.clear()
 dock_on_new_layout()
 algorithm_outputs()

@@ -558,12 +558,15 @@ class DesignerDocks:
             return
         dock = AnchorDock(layout, session, self.description, designer.window())
         designer.addDockWidget(Qt.DockWidgetArea.RightDockWidgetArea, dock)
+        # Closed, the dock comes back from the designer's View menu, as its own panels do.
+        designer.viewMenu().addAction(dock.toggleViewAction())
         self.docks[designer] = dock
 
     def closing(self, designer):
         dock = self.docks.pop(designer, None)
         if dock is not None:
             dock.detach()
+            designer.viewMenu().removeAction(dock.toggleViewAction())
             designer.removeDockWidget(dock)
             dock.deleteLater()
 
