@@ -469,11 +469,16 @@ def translation():
 
 
 class Designer:
-    """A layout designer as QGIS hands it to plugins: its window, its View menu, its docks."""
+    """A layout designer as QGIS hands it to plugins: its window, its View menu (with its Panels
+    submenu, as QGIS's designer has it, or without), its docks."""
 
-    def __init__(self, layout):
+    def __init__(self, layout, panels):
         self._layout, self._window = layout, QMainWindow()
         self._view = self._window.menuBar().addMenu("View")
+        self.panels = self._view
+        if panels:
+            self.panels = self._view.addMenu("Panels")
+            self.panels.setObjectName("mPanelsMenu")
 
     def layout(self):
         return self._layout
@@ -501,26 +506,25 @@ class Desktop(QObject):
 
 
 def dock_in_designer(layout):
-    """A designer opened on an anchored layout has the Anchor dock, which its View menu shows
-    and hides; closing the designer takes both away."""
-    desktop, designer = Desktop(), Designer(layout)
-    docks = DesignerDocks(desktop, plugin.anchoring)
-    desktop.layoutDesignerOpened.emit(designer)
-    designer.window().show()
-    entries = [a for a in designer.viewMenu().actions() if a.text() == "Anchor"]
-    check(len(entries) == 1 and entries[0].isCheckable(), "the designer's View menu has no Anchor entry")
-    dock = docks.docks.get(designer)
-    if entries and dock is not None:
-        check(dock.isVisible() and entries[0].isChecked(), "the Anchor dock is not shown in a new designer")
-        entries[0].trigger()
-        check(not dock.isVisible(), "the View menu's Anchor entry does not hide the dock")
-        entries[0].trigger()
-        check(dock.isVisible(), "the View menu's Anchor entry does not show the dock again")
-    desktop.layoutDesignerWillBeClosed.emit(designer)
-    check(not [a for a in designer.viewMenu().actions() if a.text() == "Anchor"],
-          "closing the designer left the Anchor entry in its View menu")
-    docks.close()
-    designer.window().close()
+    """A designer opened on an anchored layout has the Anchor dock, which the designer's menu of
+    panels shows and hides (its View menu where it has none)."""
+    for what, panels in (("View > Panels", True), ("View alone", False)):
+        desktop, designer = Desktop(), Designer(layout, panels)
+        docks = DesignerDocks(desktop, plugin.anchoring)
+        desktop.layoutDesignerOpened.emit(designer)
+        designer.window().show()
+        dock = docks.docks.get(designer)
+        entry = dock.toggleViewAction() if dock is not None else None
+        if check(entry is not None and entry in designer.panels.actions(),
+                 "%s: the designer's menu lists no Anchor dock" % what):
+            check(dock.isVisible() and entry.isChecked(), "%s: the dock is not shown in a new designer" % what)
+            entry.trigger()
+            check(not dock.isVisible(), "%s: the menu's entry does not hide the dock" % what)
+            entry.trigger()
+            check(dock.isVisible(), "%s: the menu's entry does not show the dock again" % what)
+        desktop.layoutDesignerWillBeClosed.emit(designer)
+        docks.close()
+        designer.window().close()
 
 
 def command_from_the_zip():

@@ -18,6 +18,7 @@ from qgis.PyQt.QtWidgets import (
     QLabel,
     QLineEdit,
     QListWidget,
+    QMenu,
     QPushButton,
     QRadioButton,
     QScrollArea,
@@ -512,9 +513,8 @@ class AnchorDock(QgsDockWidget):
     def _rule_note(self, item, page):
         """Where the item's alternate rule places it on the page in view, a line saying so: an
         edit of its primary rule then moves nothing on this page, and the dock says why."""
-        name = next((n for n, i in self.session._items.items() if i is item), None)
         outlines = self.session.mirror.outlines(page, 1.0, 0.0)["outlines"]
-        if any(o["element"] == name and o["alternate"] for o in outlines):
+        if any(o["element"] == item.id() and o["alternate"] for o in outlines):
             return tr("On this page its alternate rule places it (the Alternate Anchor tab).")
         return ""
 
@@ -538,6 +538,13 @@ class AnchorDock(QgsDockWidget):
         self.show_item(item)
 
 
+def panels_menu(designer):
+    """The designer's View > Panels menu, which lists its docks; the View menu itself where a
+    designer has no such submenu."""
+    view = designer.viewMenu()
+    return view.findChild(QMenu, "mPanelsMenu") or view
+
+
 class DesignerDocks:
     """An Anchor dock in every layout designer, open now or later."""
 
@@ -558,15 +565,15 @@ class DesignerDocks:
             return
         dock = AnchorDock(layout, session, self.description, designer.window())
         designer.addDockWidget(Qt.DockWidgetArea.RightDockWidgetArea, dock)
-        # Closed, the dock comes back from the designer's View menu, as its own panels do.
-        designer.viewMenu().addAction(dock.toggleViewAction())
+        # Closed, the dock comes back from the designer's menu of panels, as its own do.
+        panels_menu(designer).addAction(dock.toggleViewAction())
         self.docks[designer] = dock
 
     def closing(self, designer):
         dock = self.docks.pop(designer, None)
         if dock is not None:
             dock.detach()
-            designer.viewMenu().removeAction(dock.toggleViewAction())
+            panels_menu(designer).removeAction(dock.toggleViewAction())
             designer.removeDockWidget(dock)
             dock.deleteLater()
 
