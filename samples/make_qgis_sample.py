@@ -44,8 +44,9 @@ INK = QColor(20, 20, 20)
 
 # The layout measures in millimetres, so the anchor records' distances do too: QGIS 3.22 draws a
 # layout in any other unit as if its units were millimetres (map contents and label text come out
-# 25.4 times too large in inches), so an inch layout cannot be printed. Rectangles are still given
-# in the document's inches, which QGIS keeps beside each item.
+# 25.4 times too large in inches), so an inch layout cannot be printed. The items' rectangles are
+# the document's inches given in millimetres, so that the item's properties and the Anchor dock
+# speak the same unit.
 LAYOUT_UNITS = QgsUnitTypes.LayoutMillimeters
 UNITS_PER_INCH = 25.4
 # Distances an anchor record reads from a field are page units too: the record reads a field of
@@ -203,9 +204,10 @@ class Page:
         self.height = height
 
     def place(self, item, rect):
-        x0, y0, x1, y1 = rect
-        item.attemptMove(QgsLayoutPoint(x0, self.height - y1, QgsUnitTypes.LayoutInches))
-        item.attemptResize(QgsLayoutSize(x1 - x0, y1 - y0, QgsUnitTypes.LayoutInches))
+        x0, y0, x1, y1 = (v * UNITS_PER_INCH for v in rect)
+        top = self.height * UNITS_PER_INCH - y1
+        item.attemptMove(QgsLayoutPoint(x0, top, LAYOUT_UNITS))
+        item.attemptResize(QgsLayoutSize(x1 - x0, y1 - y0, LAYOUT_UNITS))
 
 
 def add_text(page, e):
@@ -360,6 +362,15 @@ def build_project(doc, out, data_dir):
 
 # ------------------------------------------------------------------ the records
 
+def place_first_page(doc, out, command):
+    """Saves the project as the book's first page leaves it, as a user who opens it in the
+    designer expects to find it: the document's anchored elements stand where no page put them."""
+    args = [command, out, "--layout", series_layout_name(doc), "--pages", "1", "--save", out]
+    done = subprocess.run(args, stdout=subprocess.DEVNULL)
+    if done.returncode != 0:
+        sys.exit("make_qgis_sample.py: %s placing the first page failed (status %d)" % (command, done.returncode))
+
+
 def apply_records(doc, out, command):
     """Gives every anchored element's QGIS item the standalone sample's record, key by key, as a
     user would with `crvanchor-qgis anchor`."""
@@ -450,6 +461,7 @@ def main():
     finally:
         app.exitQgis()
     apply_records(doc, out, a.command)
+    place_first_page(doc, out, a.command)
     normalise(out)
     print("made %s" % os.path.relpath(out))
 

@@ -40,7 +40,8 @@ PHASES = (("the atlas preview on", preview), ("the atlas preview switched off", 
 
 
 def session(project_file, step):
-    """What an atlas step leaves (the history it pushed, the modified flag, the title's place),
+    """What an atlas step leaves (the history it pushed, the modified flag, the page number's
+    place: the sample is saved as page 1 leaves it, and page 2 puts its number on the other side),
     then what a user's move of the title inside a command of its own does."""
     project = QgsProject.instance()
     assert project.read(project_file), project_file
@@ -49,9 +50,9 @@ def session(project_file, step):
     history = stack.stack()
     start = history.count()
     step(layout.atlas())
-    title = layout.itemById("Title")
+    title, number = layout.itemById("Title"), layout.itemById("Page Number")
     seen = {"pushed": [history.text(i) for i in range(start, history.count())], "dirty": project.isDirty(),
-            "place": (title.pos().x(), title.pos().y())}
+            "place": (number.pos().x(), number.pos().y())}
     before = history.count()
     stack.beginCommand(title, "Move Title")
     title.attemptMove(QgsLayoutPoint(5, 5, title.positionWithUnits().units()))
@@ -116,7 +117,7 @@ def main():
         if key[0] == "no groups" and (base["pushed"] or base["dirty"]):
             failures.append("%s: QGIS alone records the step: the test proves nothing" % what)
         if key[1] != "an atlas export" and seen["place"] == base["place"]:
-            failures.append("%s: the title is where QGIS alone leaves it: nothing was anchored" % what)
+            failures.append("%s: the page number is where QGIS alone leaves it: nothing was anchored" % what)
     qgis.utils.unloadPlugin("crvanchor")
     app.exitQgis()
     for f in failures:
