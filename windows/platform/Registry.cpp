@@ -107,12 +107,15 @@ Registry::~Registry() = default;
 
 namespace {
 
+// `view` names one view of a 64-bit registry's classes (KEY_WOW64_32KEY, KEY_WOW64_64KEY); none,
+// the process's own.
 void SetValue(const std::string& path, const Root& root, const std::string& key, const char* name,
-              const std::string& value) {
+              const std::string& value, REGSAM view = 0) {
     FaultPoint("Registry.Write");
     const std::wstring full = root.prefix + win::Wide(key);
     Key k;
-    LSTATUS s = RegCreateKeyExW(root.key, full.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.Out(), nullptr);
+    LSTATUS s =
+        RegCreateKeyExW(root.key, full.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, k.Out(), nullptr);
     if (s != ERROR_SUCCESS) Fail(path, key, s, true);
     const std::wstring v = win::Wide(value);
     const std::wstring n = name != nullptr ? win::Wide(name) : std::wstring();
@@ -138,11 +141,22 @@ std::optional<std::string> GetValue(const std::string& path, const Root& root, c
     return win::Narrow(value);
 }
 
-void DeleteTree(const std::string& path, const Root& root, const std::string& key) {
+void DeleteTree(const std::string& path, const Root& root, const std::string& key, REGSAM view = 0) {
     FaultPoint("Registry.Write");
-    const std::wstring full = root.prefix + win::Wide(key);
-    const LSTATUS s = RegDeleteTreeW(root.key, full.c_str());
-    if (s == ERROR_SUCCESS) RegDeleteKeyW(root.key, full.c_str());
+    LSTATUS s = ERROR_SUCCESS;
+    if (view == 0) {
+        const std::wstring full = root.prefix + win::Wide(key);
+        s = RegDeleteTreeW(root.key, full.c_str());
+        if (s == ERROR_SUCCESS) RegDeleteKeyW(root.key, full.c_str());
+    } else {
+        // Deleting in one view goes through its classes key, opened in that view.
+        std::wstring classes = root.prefix;
+        if (!classes.empty() && classes.back() == L'\\') classes.pop_back();
+        Key parent;
+        s = RegOpenKeyExW(root.key, classes.c_str(), 0, KEY_ALL_ACCESS | view, parent.Out());
+        if (s == ERROR_SUCCESS) s = RegDeleteTreeW(parent.Get(), win::Wide(key).c_str());
+        if (s == ERROR_SUCCESS) s = RegDeleteKeyExW(parent.Get(), win::Wide(key).c_str(), view, 0);
+    }
     if (s != ERROR_SUCCESS && s != ERROR_FILE_NOT_FOUND && s != ERROR_PATH_NOT_FOUND) Fail(path, key, s, true);
 }
 
@@ -342,28 +356,16 @@ void RestoreTree(const std::string& path, const Root& root, const SavedTree& sav
     std::vector<SavedKey> now;
     SaveTree(root, saved.keys.front().key, saved.view, now);
     if (now == saved.keys) return;
-    FaultPoint("Registry.Write");
-    const std::string& top = saved.keys.front().key;
-    {
-        Key parent;
-        std::wstring classes = root.prefix;
-        if (!classes.empty() && classes.back() == L'\\') classes.pop_back();
-        LSTATUS s = RegOpenKeyExW(root.key, classes.c_str(), 0, KEY_ALL_ACCESS | saved.view, parent.Out());
-        if (s == ERROR_SUCCESS) s = RegDeleteTreeW(parent.Get(), win::Wide(top).c_str());
-        if (s == ERROR_SUCCESS) s = RegDeleteKeyExW(parent.Get(), win::Wide(top).c_str(), saved.view, 0);
-        if (s != ERROR_SUCCESS && s != ERROR_FILE_NOT_FOUND && s != ERROR_PATH_NOT_FOUND) Fail(path, top, s, true);
-    }
+    DeleteTree(path, root, saved.keys.front().key, saved.view);
     for (const SavedKey& k : saved.keys) {
-        Key written;
-        LSTATUS s = RegCreateKeyExW(root.key, FullKey(root, k.key).c_str(), 0, nullptr, 0, KEY_SET_VALUE | saved.view,
-                                    nullptr, written.Out(), nullptr);
-        if (s != ERROR_SUCCESS) Fail(path, k.key, s, true);
-        for (const auto& [name, value] : k.values) {
-            const std::wstring v = win::Wide(value);
-            const std::wstring n = name ? win::Wide(*name) : std::wstring();
-            s = RegSetValueExW(written.Get(), name ? n.c_str() : nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
-                               static_cast<DWORD>((v.size() + 1) * sizeof(wchar_t)));
+        if (k.values.empty()) {
+            Key made;  // a key without values is still part of the entry
+            const LSTATUS s = RegCreateKeyExW(root.key, FullKey(root, k.key).c_str(), 0, nullptr, 0,
+                                              KEY_SET_VALUE | saved.view, nullptr, made.Out(), nullptr);
             if (s != ERROR_SUCCESS) Fail(path, k.key, s, true);
+        }
+        for (const auto& [name, value] : k.values) {
+            SetValue(path, root, k.key, name ? name->c_str() : nullptr, value, saved.view);
         }
     }
 }
