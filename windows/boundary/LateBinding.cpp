@@ -104,18 +104,6 @@ HRESULT TypeLibraryInvoke(const InterfaceEntry& entry, IDispatch* self, DISPID i
     return hr;
 }
 
-namespace {
-
-// A caller leaves an optional argument out by passing this marker in its place.
-bool LeftOut(const VARIANT& v) {
-    const VARIANT* p = &v;
-    while (V_VT(p) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(p) != nullptr) p = V_VARIANTREF(p);
-    if (V_VT(p) == VT_ERROR) return V_ERROR(p) == DISP_E_PARAMNOTFOUND;
-    return V_VT(p) == (VT_BYREF | VT_ERROR) && V_ERRORREF(p) != nullptr && *V_ERRORREF(p) == DISP_E_PARAMNOTFOUND;
-}
-
-}  // namespace
-
 HRESULT LateCall::Read(WORD flags) {
     if (params_ == nullptr) return E_POINTER;
     // Our members are methods and read-only properties: nothing takes a named argument or is set.

@@ -74,6 +74,13 @@ VARIANT ToVariant(const Variant& value) {
     return v;
 }
 
+bool LeftOut(const VARIANT& value) {
+    const VARIANT* v = &value;
+    if (V_VT(v) == (VT_BYREF | VT_VARIANT)) v = V_VARIANTREF(v);
+    if (V_VT(v) == VT_ERROR) return V_ERROR(v) == DISP_E_PARAMNOTFOUND;
+    return V_VT(v) == (VT_BYREF | VT_ERROR) && *V_ERRORREF(v) == DISP_E_PARAMNOTFOUND;
+}
+
 Variant FromVariant(const VARIANT& in) {
     const VARIANT* v = &in;
     if (V_VT(v) == (VT_BYREF | VT_VARIANT)) v = V_VARIANTREF(v);
@@ -95,7 +102,7 @@ Variant FromVariant(const VARIANT& in) {
         }
         case VT_ERROR:
             // A script's omitted optional argument.
-            if ((byref ? *V_ERRORREF(v) : V_ERROR(v)) == DISP_E_PARAMNOTFOUND) return {};
+            if (LeftOut(*v)) return {};
             break;
         default: break;
     }

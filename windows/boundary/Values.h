@@ -18,6 +18,9 @@ VARIANT ToVariant(const Variant& value);  // a new value the receiver clears
 // Any value a client may pass, by reference or not; kinds we do not hold are converted to the
 // nearest (integers to Long, other numbers to Double), the rest refused with "Type mismatch".
 Variant FromVariant(const VARIANT& value);
+// Whether a caller marks the argument as left out (DISP_E_PARAMNOTFOUND), which FromVariant
+// reads as Empty.
+bool LeftOut(const VARIANT& value);
 
 class BstrRef {
 public:
